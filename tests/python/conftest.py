@@ -1,0 +1,103 @@
+import glob
+import os
+import shutil
+import subprocess
+
+import numpy as np
+import pytest
+
+import TOLM
+
+
+@pytest.fixture(scope="session")
+def tolm():
+    return TOLM
+
+
+def int32(values):
+    return np.array(values, dtype=np.int32)
+
+
+def float64(values):
+    return np.array(values, dtype=np.float64)
+
+
+class Call:
+    """The arguments of one module call, with the means to check that a refused
+    call left every one of them as it was."""
+
+    def __init__(self, function, arguments, watch=()):
+        self.function = function
+        self.arguments = list(arguments)
+        self.watch = list(watch)  # memory behind views among the arguments
+        self._before = self.snapshot()
+
+    def snapshot(self):
+        return [_contents(a) for a in self.arguments + self.watch]
+
+    def replaced(self, position, value):
+        """The same call with one argument replaced."""
+        arguments = list(self.arguments)
+        arguments[position] = value
+        return Call(self.function, arguments, self.watch)
+
+    def __call__(self):
+        return self.function(*self.arguments)
+
+    def unchanged(self):
+        return self.snapshot() == self._before
+
+
+def _contents(obj):
+    try:
+        return memoryview(obj).tobytes()
+    except (TypeError, ValueError):  # not a buffer, or a released memoryview
+        return repr(obj)
+
+
+@pytest.fixture
+def fcoeff_call(tolm):
+    """Builds a call of fcoeff: parents coded with n for unknown, the
+    coefficient of an unknown parent −1.0, outputs filled with sentinels."""
+
+    def build(sire, dam, mode=1, inbreeding=None, sentinel=7.5):
+        n = len(sire)
+        if inbreeding is None:
+            inbreeding = [sentinel] * n + [-1.0]
+        return Call(tolm.fcoeff, [int32(sire), int32(dam), float64(inbreeding),
+                                  float64([sentinel] * n), int32([n]), int32([mode])])
+
+    return build
+
+
+WORKED_SIRE = [7, 7, 0, 0, 2, 4, 4]
+WORKED_DAM = [7, 7, 1, 1, 3, 1, 4]
+
+
+@pytest.fixture
+def worked_call(fcoeff_call):
+    return lambda mode=1: fcoeff_call(WORKED_SIRE, WORKED_DAM, mode, inbreeding=[0.0] * 7 + [-1.0])
+
+
+def interpreter(version):
+    """Path of a CPython of that minor version: on PATH, else pyenv's, else None."""
+    for candidate in [shutil.which(f"python{version}")] + sorted(
+            glob.glob(os.path.join(_pyenv_root(), "versions", f"{version}.*", "bin", f"python{version}")),
+            reverse=True):
+        if candidate and _runs(candidate, version):
+            return candidate
+    return None
+
+
+def _pyenv_root():
+    try:
+        return subprocess.run(["pyenv", "root"], capture_output=True, text=True,
+                              check=True).stdout.strip()
+    except (OSError, subprocess.CalledProcessError):
+        return os.environ.get("PYENV_ROOT", os.path.expanduser("~/.pyenv"))
+
+
+def _runs(python, version):
+    probe = subprocess.run([python, "-c", "import sys; print('%d.%d' % sys.version_info[:2])"],
+                           capture_output=True, text=True)
+    return probe.returncode == 0 and probe.stdout.strip() == version

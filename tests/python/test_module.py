@@ -1,0 +1,117 @@
+import builtins
+import os
+import re
+import shutil
+import subprocess
+import sys
+import sysconfig
+import textwrap
+
+import pytest
+
+from conftest import interpreter
+
+STANDARD_ATTRIBUTES = {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}
+FUNCTIONS = {"fcoeff": 6}
+GATE_MESSAGE = ("Python version mismatch: module was compiled for Python 3.9, "
+                "but the interpreter version is incompatible: {}.")
+
+
+def test_module_has_no_docstring(tolm):
+    assert tolm.__doc__ is None
+
+
+def test_functions_are_registered_once_in_order(tolm):
+    own = [name for name in vars(tolm) if name not in STANDARD_ATTRIBUTES]
+    assert own == list(FUNCTIONS)
+
+
+@pytest.mark.parametrize("name", FUNCTIONS)
+def test_function_is_builtin_of_the_module(tolm, name):
+    function = getattr(tolm, name)
+    assert type(function).__name__ == "builtin_function_or_method"
+    assert function.__name__ == name
+    assert function.__module__ == "TOLM"
+
+
+@pytest.mark.parametrize("name", FUNCTIONS)
+def test_docstring_is_the_generated_signature(tolm, name):
+    parameters = ", ".join(f"arg{k}: buffer" for k in range(FUNCTIONS[name]))
+    assert getattr(tolm, name).__doc__ == f"{name}({parameters}) -> None\n"
+
+
+def test_shared_state_is_version_4(tolm):
+    keys = [key for key in vars(builtins) if key.startswith("__pybind11_internals_")]
+    assert len(keys) == 1
+    assert re.fullmatch(r"__pybind11_internals_v4_\w+__", keys[0])
+
+
+def import_from_copy(python, module_file, tmp_path, env=None):
+    """Imports the built extension, copied as TOLM.so, in a fresh interpreter."""
+    shutil.copy(module_file, tmp_path / "TOLM.so")
+    script = textwrap.dedent("""
+        import sys
+        print(sys.version)
+        try:
+            import TOLM
+        except ImportError as error:
+            print(type(error).__name__ + ": " + str(error))
+        else:
+            print("imported")
+    """)
+    run = subprocess.run([python, "-c", script], cwd=tmp_path, capture_output=True, text=True,
+                         env={**os.environ, **(env or {})})
+    assert run.returncode == 0, run.stderr
+    version, outcome = run.stdout.rstrip("\n").split("\n", 1)
+    return version, outcome
+
+
+@pytest.mark.parametrize("version", ["3.10", "3.11", "3.12"])
+def test_other_interpreters_are_refused(tolm, tmp_path, version):
+    python = interpreter(version)
+    if python is None:
+        pytest.skip(f"no CPython {version} on this machine")
+    reported, outcome = import_from_copy(python, tolm.__file__, tmp_path)
+    assert outcome == "ImportError: " + GATE_MESSAGE.format(reported)
+
+
+@pytest.fixture(scope="session")
+def fake_version_library(tmp_path_factory):
+    """A shared library whose Py_GetVersion returns $FAKE_PY_VERSION, preloaded
+    ahead of libpython so that the module's gate sees that string."""
+    if not sysconfig.get_config_var("Py_ENABLE_SHARED"):
+        pytest.skip("this interpreter links libpython statically; Py_GetVersion cannot be replaced")
+    compiler = shutil.which("cc") or shutil.which("gcc")
+    if compiler is None:
+        pytest.skip("no C compiler to build the replacement Py_GetVersion")
+    folder = tmp_path_factory.mktemp("fake_version")
+    (folder / "fake_version.c").write_text(
+        "#include <stdlib.h>\n"
+        "const char *Py_GetVersion(void) { return getenv(\"FAKE_PY_VERSION\"); }\n")
+    subprocess.run([compiler, "-shared", "-fPIC", "-o", str(folder / "fake_version.so"),
+                    str(folder / "fake_version.c")], check=True)
+    return folder / "fake_version.so"
+
+
+@pytest.mark.parametrize("version, passes", [
+    ("3.9", True),
+    ("3.9.0", True),
+    ("3.9.7", True),
+    ("3.9.18 (main, Jan  1 2026, 00:00:00) [GCC 12.2.0]", True),
+    ("3.9+", True),
+    ("3.10.4", False),
+    ("3.8.10", False),
+    ("3.90", False),
+    ("3.95.1 (hypothetical)", False),
+    ("2.9.1", False),
+    ("3.", False),
+], ids=repr)
+def test_version_gate(tolm, tmp_path, fake_version_library, version, passes):
+    reported, outcome = import_from_copy(
+        sys.executable, tolm.__file__, tmp_path,
+        env={"LD_PRELOAD": str(fake_version_library), "FAKE_PY_VERSION": version})
+    assert reported == version
+    if passes:
+        assert outcome == "imported"
+    else:
+        assert outcome == "ImportError: " + GATE_MESSAGE.format(version)
