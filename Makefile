@@ -1,0 +1,53 @@
+# make demo   .venv with CPython 3.9 and TOLM, then the example
+# make test   C++ tests (plain and sanitized) with ctest, then pytest
+# make bench  timings of the module on generated pedigrees
+
+SHELL := /bin/sh
+VENV := .venv
+PY := $(VENV)/bin/python
+JOBS ?= 2
+CMAKE := $(shell command -v cmake 2>/dev/null || echo $(VENV)/bin/cmake)
+CTEST := $(dir $(CMAKE))ctest
+WERROR := $(if $(filter true,$(CI)),ON,OFF)
+SOURCES := $(shell find src -type f) CMakeLists.txt pyproject.toml
+CPP_TEST_FLAGS := -DTOLM_BUILD_TESTS=ON -DTOLM_BUILD_MODULE=OFF -DTOLM_WERROR=$(WERROR)
+
+.PHONY: demo test cpp-test sanitize python-test bench clean
+
+demo: $(VENV)/.installed
+	$(PY) examples/inbreeding_table.py examples/pedigree.csv
+
+test: cpp-test sanitize python-test
+
+cpp-test: $(CMAKE)
+	scripts/ensure-gtest
+	$(CMAKE) -S . -B build/cpp -DCMAKE_BUILD_TYPE=Release $(CPP_TEST_FLAGS)
+	$(CMAKE) --build build/cpp -j $(JOBS)
+	$(CTEST) --test-dir build/cpp --output-on-failure
+
+sanitize: $(CMAKE)
+	scripts/ensure-gtest
+	$(CMAKE) -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DTOLM_SANITIZE=ON $(CPP_TEST_FLAGS)
+	$(CMAKE) --build build/sanitize -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	    $(CTEST) --test-dir build/sanitize --output-on-failure
+
+python-test: $(VENV)/.installed
+	$(PY) -m pytest
+
+bench: $(VENV)/.installed
+	$(PY) bench/bench_fcoeff.py
+
+$(PY):
+	python=$$(scripts/find-python39) && "$$python" -m venv $(VENV)
+	$(PY) -m pip install --quiet --upgrade pip
+
+$(VENV)/bin/cmake: $(PY)
+	$(PY) -m pip install --quiet cmake
+
+$(VENV)/.installed: $(PY) $(SOURCES)
+	$(PY) -m pip install --quiet -Ccmake.define.TOLM_WERROR=$(WERROR) '.[test]'
+	touch $@
+
+clean:
+	rm -rf build $(VENV)
