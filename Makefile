@@ -37,6 +37,7 @@ python-test: $(VENV)/.installed
 
 bench: $(VENV)/.installed
 	$(PY) bench/bench_fcoeff.py
+	$(PY) bench/bench_dominance.py
 
 $(PY):
 	python=$$(scripts/find-python39) && "$$python" -m venv $(VENV)

@@ -99,6 +99,8 @@ public:
         return static_cast<const std::int32_t*>(layouts_[index].data);
     }
 
+    const char* name(std::size_t index) const { return parameters_[index].name; }
+
     // A ValueError whose message starts with the function's name.
     ArgumentError value_error(const std::string& detail) const;
     // "name[k] = value", the way messages quote one element of an argument.

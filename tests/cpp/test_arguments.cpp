@@ -1,5 +1,6 @@
 #include "arguments.hpp"
 #include "fcoeff.hpp"
+#include "helpers.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,12 +14,7 @@ namespace {
 using tolm::ArgumentError;
 using tolm::BufferLayout;
 using tolm::Verdict;
-
-template <typename T>
-BufferLayout layout_of(const std::vector<T>& values, std::string format) {
-    const auto size = static_cast<std::ptrdiff_t>(sizeof(T));
-    return {values.data(), std::move(format), size, {static_cast<std::ptrdiff_t>(values.size())}, {size}};
-}
+using namespace tolm::testing_support;
 
 // The worked pedigree of seven animals, every argument well formed; each test
 // breaks one thing.
@@ -29,28 +25,14 @@ struct FcoeffCall {
     std::vector<double> sampling_var = std::vector<double>(7);
     std::vector<std::int32_t> n_animals{7};
     std::vector<std::int32_t> mode{1};
-    std::array<BufferLayout, 6> layouts{layout_of(sire, "i"),         layout_of(dam, "i"),
-                                        layout_of(inbreeding, "d"),   layout_of(sampling_var, "d"),
-                                        layout_of(n_animals, "i"),    layout_of(mode, "i")};
+    std::array<BufferLayout, 6> layouts{layout_of(sire),       layout_of(dam),
+                                        layout_of(inbreeding), layout_of(sampling_var),
+                                        layout_of(n_animals),  layout_of(mode)};
 
     FcoeffCall() = default;
     FcoeffCall(const FcoeffCall&) = delete;  // the layouts point into this object
     Verdict check() const { return tolm::check_fcoeff_arguments(layouts); }
 };
-
-void expect_problem(const Verdict& verdict, ArgumentError::Kind kind, const std::string& message) {
-    ASSERT_TRUE(verdict.has_value()) << "expected: " << message;
-    EXPECT_EQ(verdict->kind, kind);
-    EXPECT_EQ(verdict->message, message);
-}
-
-void expect_accepted(const Verdict& verdict) {
-    EXPECT_FALSE(verdict.has_value()) << verdict->message;
-}
-
-void expect_value_error(const Verdict& verdict, const std::string& message) {
-    expect_problem(verdict, ArgumentError::Kind::value, message);
-}
 
 TEST(FcoeffArguments, WellFormedCallPasses) {
     expect_accepted(FcoeffCall{}.check());

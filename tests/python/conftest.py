@@ -101,3 +101,57 @@ def _runs(python, version):
     probe = subprocess.run([python, "-c", "import sys; print('%d.%d' % sys.version_info[:2])"],
                            capture_output=True, text=True)
     return probe.returncode == 0 and probe.stdout.strip() == version
+
+
+# Animals 0 and 1 without known parents, 2 and 3 their offspring, 4 the
+# offspring of 2 and 3, and the lower triangle of their relationship matrix.
+MISSING = -999
+FIVE_SIRE = [MISSING, MISSING, 0, 0, 2]
+FIVE_DAM = [MISSING, MISSING, 1, 1, 3]
+FIVE_ROWSTART = [0, 1, 2, 5, 9, 14]
+FIVE_COL = [0, 1, 0, 1, 2, 0, 1, 2, 3, 0, 1, 2, 3, 4]
+FIVE_VAL = [1.0, 1.0, 0.5, 0.5, 1.0, 0.5, 0.5, 0.5, 1.0, 0.5, 0.5, 0.75, 0.75, 1.25]
+
+
+@pytest.fixture
+def cald_call(tolm):
+    """Builds a call of cald; outputs filled with sentinels, room for every candidate."""
+
+    def build(sire=FIVE_SIRE, dam=FIVE_DAM, a_col=FIVE_COL, a_rowstart=FIVE_ROWSTART,
+              a_val=FIVE_VAL, d_count=0, capacity=None, sentinel=-7.0):
+        n = len(sire)
+        capacity = d_count + len(a_col) if capacity is None else capacity
+        return Call(tolm.cald, [
+            int32(sire), int32(dam), int32(a_col), int32(a_rowstart), float64(a_val), int32([n]),
+            np.full(capacity, sentinel), np.full(capacity, -7, dtype=np.int32),
+            np.full(n + 1, -7, dtype=np.int32), int32([d_count])])
+
+    return build
+
+
+FIVE_PAIRS = [(3, 2), (4, 2), (4, 4), (2, 3), (0, 4), (4, 3), (1, 0)]
+
+
+@pytest.fixture
+def dijp_call(tolm):
+    """Builds a call of dijp; d_pair filled with a sentinel."""
+
+    def build(pairs=FIVE_PAIRS, sire=FIVE_SIRE, dam=FIVE_DAM, a_col=FIVE_COL,
+              a_rowstart=FIVE_ROWSTART, a_val=FIVE_VAL, sentinel=9.0):
+        pair_i = [x for x, _ in pairs]
+        pair_j = [y for _, y in pairs]
+        return Call(tolm.dijp, [
+            int32(sire), int32(dam), int32([len(pairs)]), int32(pair_i), int32(pair_j),
+            int32(a_col), int32(a_rowstart), float64(a_val), np.full(len(pairs), sentinel)])
+
+    return build
+
+
+ARITY = {"fcoeff": 6, "cald": 10, "dijp": 9}
+
+
+@pytest.fixture
+def valid_call(worked_call, cald_call, dijp_call):
+    """A valid call of the named module function."""
+    builders = {"fcoeff": worked_call, "cald": cald_call, "dijp": dijp_call}
+    return lambda name: builders[name]()

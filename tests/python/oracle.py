@@ -45,3 +45,78 @@ def fcoeff(sire, dam, inbreeding, sampling_var, n, compute_inbreeding):
         inbreeding[i] = total - 1.0
         for k in range(i + 1):
             contribution[k] = 0.0
+
+
+MISSING_PARENT = -999
+
+
+def lower_csr_lookup(a_rowstart, a_col, a_val, x, y):
+    """Element (max(x, y), min(x, y)) of the lower-triangle CSR matrix, 0.0 if not stored."""
+    r = max(x, y)
+    c = min(x, y)
+    lo = a_rowstart[r]
+    count = a_rowstart[r + 1] - lo - 1
+    if count < 0:  # a row with no stored element
+        return 0.0
+    while count > 0:
+        half = count // 2
+        mid = lo + half
+        if a_col[mid] < c:
+            lo = mid + 1
+            count = count - half - 1
+        else:
+            count = half
+    return a_val[lo] if a_col[lo] == c else 0.0
+
+
+def _dominance(a_col, a_rowstart, a_val, s_x, d_x, s_y, d_y):
+    p = lower_csr_lookup(a_rowstart, a_col, a_val, s_x, d_y)
+    q = lower_csr_lookup(a_rowstart, a_col, a_val, s_x, s_y)
+    r = lower_csr_lookup(a_rowstart, a_col, a_val, d_x, s_y)
+    t = lower_csr_lookup(a_rowstart, a_col, a_val, d_x, d_y)
+    return t * q + r * p
+
+
+def cald(sire, dam, a_col, a_rowstart, a_val, n, d_val, d_col, d_rowstart, d_count):
+    """Dominance matrix in the pattern of the relationship matrix; d_count is a one-element list."""
+    if n <= 0:
+        return
+    for i in range(n):
+        d_rowstart[i] = d_count[0]
+        s_i, d_i = sire[i], dam[i]
+        if s_i == MISSING_PARENT or d_i == MISSING_PARENT:
+            continue
+        for k in range(a_rowstart[i], a_rowstart[i + 1]):
+            j = a_col[k]
+            if j == i:
+                continue
+            s_j, d_j = sire[j], dam[j]
+            if s_j == MISSING_PARENT or d_j == MISSING_PARENT:
+                continue
+            v = _dominance(a_col, a_rowstart, a_val, s_i, d_i, s_j, d_j)
+            if v == 0.0:
+                continue
+            d_val[d_count[0]] = v
+            d_col[d_count[0]] = j
+            d_count[0] += 1
+
+
+def dijp(sire, dam, n_pairs, pair_i, pair_j, a_col, a_rowstart, a_val, d_pair):
+    """Dominance relationships of the listed pairs."""
+    if n_pairs <= 0:
+        return
+    for k in range(n_pairs):
+        x = pair_i[k]
+        s_x, d_x = sire[x], dam[x]
+        if s_x == MISSING_PARENT or d_x == MISSING_PARENT:
+            continue
+        y = pair_j[k]
+        if y == x:
+            continue
+        s_y, d_y = sire[y], dam[y]
+        if s_y == MISSING_PARENT or d_y == MISSING_PARENT:
+            continue
+        v = _dominance(a_col, a_rowstart, a_val, s_x, d_x, s_y, d_y)
+        if v == 0.0:
+            continue
+        d_pair[k] = v

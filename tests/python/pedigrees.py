@@ -1,4 +1,6 @@
-"""Random pedigrees for comparisons with the oracle."""
+"""Random pedigrees and relationship matrices for comparisons with the oracle."""
+
+import numpy as np
 
 
 def random_pedigree(rng, n, unknown=0.2, selfing=0.0, same_as_previous=0.0,
@@ -54,3 +56,31 @@ KINDS = {
     "deep": (dict(unknown=0.02, span=3), 100),
     "mixed": (dict(unknown=0.1, selfing=0.1, same_as_previous=0.2, same_as_earlier=0.1, span=8), 120),
 }
+
+
+def relationship_matrix(sire, dam, missing):
+    """The additive relationship matrix by the tabular method; parents before offspring."""
+    n = len(sire)
+    a = np.zeros((n, n))
+    known = lambda p: p != missing
+    for i in range(n):
+        s, d = sire[i], dam[i]
+        for j in range(i):
+            a[i, j] = a[j, i] = 0.5 * ((a[j, s] if known(s) else 0.0) + (a[j, d] if known(d) else 0.0))
+        a[i, i] = 1.0 + (0.5 * a[s, d] if known(s) and known(d) else 0.0)
+    return a
+
+
+def renumbered(sire, dam, a, order, missing):
+    """The pedigree and matrix with animal order[k] renamed k: parents need no longer come first."""
+    new = {old: k for k, old in enumerate(order)}
+    code = lambda p: missing if p == missing else new[p]
+    return ([code(sire[old]) for old in order], [code(dam[old]) for old in order],
+            a[order][:, order])
+
+
+def lower_csr(dense, stored):
+    """CSR arrays of the elements where `stored` (a boolean matrix) is true, row by row."""
+    rows, cols = np.nonzero(stored)
+    rowstart = np.searchsorted(rows, np.arange(dense.shape[0] + 1)).tolist()
+    return cols.tolist(), rowstart, dense[rows, cols].tolist()

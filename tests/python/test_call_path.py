@@ -3,7 +3,7 @@ import array
 import numpy as np
 import pytest
 
-from conftest import WORKED_DAM, WORKED_SIRE, Call, float64, int32
+from conftest import ARITY, WORKED_DAM, WORKED_SIRE, Call, float64, int32
 
 
 def raw(values, dtype):
@@ -26,15 +26,6 @@ def assert_no_export_outstanding(arguments):
             del argument[-1]
 
 
-@pytest.mark.parametrize("count", [0, 5, 7])
-def test_wrong_number_of_arguments(worked_call, count):
-    call = worked_call()
-    arguments = (call.arguments + [call.arguments[0]])[:count]
-    with pytest.raises(TypeError, match="incompatible function arguments"):
-        call.function(*arguments)
-    assert call.unchanged()
-
-
 def test_keyword_arguments_are_refused(worked_call):
     call = worked_call()
     names = ["sire", "dam", "inbreeding", "sampling_var", "n_animals", "compute_inbreeding"]
@@ -45,17 +36,28 @@ def test_keyword_arguments_are_refused(worked_call):
     assert call.unchanged()
 
 
-@pytest.mark.parametrize("position", range(6))
+@pytest.mark.parametrize("name, position",
+                         [(name, k) for name, arity in ARITY.items() for k in range(arity)])
 @pytest.mark.parametrize("value", [None, [7], 7, (7,), "7"], ids=["None", "list", "int", "tuple", "str"])
-def test_non_buffers_are_refused(worked_call, position, value):
-    call = worked_call().replaced(position, value)
+def test_non_buffers_are_refused(valid_call, name, position, value):
+    call = valid_call(name).replaced(position, value)
     with pytest.raises(TypeError, match="incompatible function arguments"):
         call()
     assert call.unchanged()
 
 
-def test_every_call_returns_none(worked_call):
-    assert worked_call()() is None
+@pytest.mark.parametrize("name", ARITY)
+@pytest.mark.parametrize("extra", [-1, 1])
+def test_every_function_takes_its_own_number_of_arguments(valid_call, name, extra):
+    call = valid_call(name)
+    with pytest.raises(TypeError, match="incompatible function arguments"):
+        call.function(*(call.arguments * 2)[:ARITY[name] + extra])
+    assert call.unchanged()
+
+
+@pytest.mark.parametrize("name", ARITY)
+def test_every_call_returns_none(valid_call, name):
+    assert valid_call(name)() is None
 
 
 def test_bytes_and_array_objects_are_accepted_as_inputs(tolm):

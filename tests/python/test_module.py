@@ -9,10 +9,9 @@ import textwrap
 
 import pytest
 
-from conftest import interpreter
+from conftest import ARITY as FUNCTIONS, interpreter
 
 STANDARD_ATTRIBUTES = {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}
-FUNCTIONS = {"fcoeff": 6}
 GATE_MESSAGE = ("Python version mismatch: module was compiled for Python 3.9, "
                 "but the interpreter version is incompatible: {}.")
 

@@ -1,0 +1,38 @@
+// The dominance relationship of two animals from the additive relationships
+// of their parents, shared by cald and dijp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "arguments.hpp"
+#include "lower_csr_lookup.hpp"
+
+namespace tolm {
+
+// Codes an unknown parent; compared exactly, every other value is an animal.
+inline constexpr std::int32_t MISSING_PARENT = -999;
+
+inline bool has_both_parents(std::int32_t sire, std::int32_t dam) {
+    return sire != MISSING_PARENT && dam != MISSING_PARENT;
+}
+
+// D(x, y) = a(d_x, d_y) · a(s_x, s_y) + a(d_x, s_y) · a(s_x, d_y), each
+// product rounded on its own, then their sum; no scaling.
+inline double dominance_relationship(const std::int32_t* a_col, const std::int32_t* a_rowstart,
+                                     const double* a_val, std::int32_t sire_x, std::int32_t dam_x,
+                                     std::int32_t sire_y, std::int32_t dam_y) {
+    const double p = lower_csr_lookup(a_rowstart, a_col, a_val, sire_x, dam_y);
+    const double q = lower_csr_lookup(a_rowstart, a_col, a_val, sire_x, sire_y);
+    const double r = lower_csr_lookup(a_rowstart, a_col, a_val, dam_x, sire_y);
+    const double t = lower_csr_lookup(a_rowstart, a_col, a_val, dam_x, dam_y);
+    return t * q + r * p;
+}
+
+// parents[animal] is MISSING_PARENT or a number in 0 … limit − 1; `limit_is`
+// says in the message what the limit counts.
+Verdict check_parent_code(const Arguments& args, std::size_t parents, std::int64_t animal,
+                          std::int64_t limit, const std::string& limit_is);
+
+}  // namespace tolm
