@@ -98,6 +98,16 @@ TEST(CaldKernel, NaNIsStoredAndZeroIsNot) {
     EXPECT_EQ(zero.d_count[0], 2);
 }
 
+TEST(CaldKernel, NegativeZeroIsNotStored) {
+    CaldCall call;
+    // a(3, 0) = a(3, 1) = −0.0: D(4, 2) and D(4, 3) are −0.0 · 0.5 + −0.0 · 0.5.
+    call.a_val[5] = call.a_val[6] = -0.0;
+    call.run();
+    EXPECT_EQ(call.d_count[0], 1);
+    EXPECT_EQ(call.d_col[0], 2);
+    EXPECT_EQ(call.d_col[1], code_sentinel);
+}
+
 TEST(CaldKernel, UpperElementsGiveUpperElementsOfD) {
     CaldCall call;
     // Rows 2 and 3 also store their elements above the diagonal.

@@ -63,6 +63,13 @@ TEST(DijpKernel, NaNIsWrittenAndZeroIsNot) {
     EXPECT_EQ(zero.d_pair[0], 9.0);
 }
 
+TEST(DijpKernel, NegativeZeroIsNotWritten) {
+    DijpCall call;
+    call.a_val[5] = call.a_val[6] = -0.0;  // a(3, 0) and a(3, 1)
+    call.run();
+    EXPECT_EQ(call.d_pair, (Reals{1.0, 9.0, 9.0, 1.0, 9.0, 9.0, 9.0}));
+}
+
 TEST(DijpArguments, WellFormedCallPasses) {
     expect_accepted(DijpCall{}.check());
 }
