@@ -22,11 +22,16 @@ void cald_kernel(const std::int32_t* sire, const std::int32_t* dam, const std::i
         const std::int32_t row_end = a_rowstart[i + 1];
         for (std::int32_t k = a_rowstart[i]; k < row_end; ++k) {
             const std::int32_t j = a_col[k];
-            if (j == i || !has_both_parents(sire[j], dam[j])) {
+            if (j == i) {
+                continue;
+            }
+            const std::int32_t sire_j = sire[j];
+            const std::int32_t dam_j = dam[j];
+            if (!has_both_parents(sire_j, dam_j)) {
                 continue;
             }
             const double v =
-                dominance_relationship(a_col, a_rowstart, a_val, sire_i, dam_i, sire[j], dam[j]);
+                dominance_relationship(a_col, a_rowstart, a_val, sire_i, dam_i, sire_j, dam_j);
             if (v != 0.0) {
                 d_val[d_count[0]] = v;
                 d_col[d_count[0]] = j;

@@ -13,14 +13,21 @@ void dijp_kernel(const std::int32_t* sire, const std::int32_t* dam, const std::i
     const std::int32_t pairs = n_pairs[0];
     for (std::int32_t k = 0; k < pairs; ++k) {
         const std::int32_t x = pair_i[k];
-        if (!has_both_parents(sire[x], dam[x])) {
+        const std::int32_t sire_x = sire[x];
+        const std::int32_t dam_x = dam[x];
+        if (!has_both_parents(sire_x, dam_x)) {
             continue;
         }
         const std::int32_t y = pair_j[k];
-        if (y == x || !has_both_parents(sire[y], dam[y])) {
+        if (y == x) {
             continue;
         }
-        const double v = dominance_relationship(a_col, a_rowstart, a_val, sire[x], dam[x], sire[y], dam[y]);
+        const std::int32_t sire_y = sire[y];
+        const std::int32_t dam_y = dam[y];
+        if (!has_both_parents(sire_y, dam_y)) {
+            continue;
+        }
+        const double v = dominance_relationship(a_col, a_rowstart, a_val, sire_x, dam_x, sire_y, dam_y);
         if (v != 0.0) {
             d_pair[k] = v;
         }

@@ -114,8 +114,8 @@ constexpr std::int32_t max_animals = std::int32_t{1} << 30;
 
 // Every parent code in 0 … n; for the ancestor pass also every known parent
 // numbered below its offspring, which bounds the list and ends the pass.
-Verdict check_parent_code(const Arguments& args, std::size_t parents, std::int32_t i,
-                          std::int32_t n, bool ordered) {
+Verdict check_parent_or_unknown(const Arguments& args, std::size_t parents, std::int32_t i,
+                                std::int32_t n, bool ordered) {
     const std::int32_t code = args.integers(parents)[i];
     if (code == n || (code >= 0 && code < (ordered ? i : n))) {
         return std::nullopt;
@@ -135,10 +135,10 @@ Verdict check_parent_code(const Arguments& args, std::size_t parents, std::int32
 
 Verdict check_pedigree(const Arguments& args, std::int32_t n, bool ordered) {
     for (std::int32_t i = 0; i < n; ++i) {
-        if (Verdict problem = check_parent_code(args, sire, i, n, ordered)) {
+        if (Verdict problem = check_parent_or_unknown(args, sire, i, n, ordered)) {
             return problem;
         }
-        if (Verdict problem = check_parent_code(args, dam, i, n, ordered)) {
+        if (Verdict problem = check_parent_or_unknown(args, dam, i, n, ordered)) {
             return problem;
         }
     }

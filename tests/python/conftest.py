@@ -22,6 +22,11 @@ def float64(values):
     return np.array(values, dtype=np.float64)
 
 
+def bits(values):
+    """float64 values as their bit patterns, so that NaNs and signed zeros compare exactly."""
+    return np.asarray(values, dtype=np.float64).view(np.uint64).tolist()
+
+
 class Call:
     """The arguments of one module call, with the means to check that a refused
     call left every one of them as it was."""
@@ -46,6 +51,13 @@ class Call:
 
     def unchanged(self):
         return self.snapshot() == self._before
+
+    def assert_refused(self, error, message):
+        """The call raises `error` with exactly `message` and writes nothing."""
+        with pytest.raises(error) as raised:
+            self()
+        assert str(raised.value) == message
+        assert self.unchanged()
 
 
 def _contents(obj):

@@ -84,3 +84,40 @@ def lower_csr(dense, stored):
     rows, cols = np.nonzero(stored)
     rowstart = np.searchsorted(rows, np.arange(dense.shape[0] + 1)).tolist()
     return cols.tolist(), rowstart, dense[rows, cols].tolist()
+
+
+def random_dominance_case(rng, pattern):
+    """A pedigree coded with -999, renumbered at random, and a matrix built for it."""
+    missing = -999
+    n = int(rng.integers(1, 40))
+    sire, dam = random_pedigree(rng, n, unknown=float(rng.choice([0.05, 0.2, 0.5])),
+                                selfing=0.1, same_as_previous=0.2, code=missing)
+    a = relationship_matrix(sire, dam, missing)
+    sire, dam, a = renumbered(sire, dam, a, rng.permutation(n), missing)
+    lower = np.tril(np.ones((n, n), dtype=bool))
+    if pattern == "kinship":
+        stored = lower & (a != 0)
+    else:
+        stored = lower & (rng.random((n, n)) < 0.6)
+        if pattern == "with_upper":
+            stored |= ~lower & (rng.random((n, n)) < 0.3)
+        a = a.copy()
+        a[rng.random((n, n)) < 0.05] = 0.0
+        a[rng.random((n, n)) < 0.03] = np.nan
+    a_col, a_rowstart, a_val = lower_csr(a, stored)
+    if pattern == "unsorted_rows":
+        for r in range(n):
+            segment = slice(a_rowstart[r], a_rowstart[r + 1])
+            order = rng.permutation(a_rowstart[r + 1] - a_rowstart[r])
+            a_col[segment] = [a_col[segment][k] for k in order]
+            a_val[segment] = [a_val[segment][k] for k in order]
+    if pattern == "offset":
+        shift = int(rng.integers(1, 5))
+        a_col = [0] * shift + a_col
+        a_val = [5.0] * shift + a_val
+        a_rowstart = [start + shift for start in a_rowstart]
+    return sire, dam, a_col, a_rowstart, a_val
+
+
+# Kinds of matrix for random_dominance_case.
+PATTERNS = ["kinship", "random_with_zeros_and_nans", "with_upper", "unsorted_rows", "offset"]

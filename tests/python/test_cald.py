@@ -2,12 +2,8 @@ import numpy as np
 import pytest
 
 import oracle
-from conftest import FIVE_COL, FIVE_ROWSTART, FIVE_VAL, MISSING, Call, float64, int32
-from pedigrees import lower_csr, random_pedigree, relationship_matrix, renumbered
-
-
-def bits(values):
-    return np.asarray(values, dtype=np.float64).view(np.uint64).tolist()
+from conftest import FIVE_COL, FIVE_ROWSTART, FIVE_VAL, MISSING, Call, bits, float64, int32
+from pedigrees import PATTERNS, lower_csr, random_dominance_case, relationship_matrix
 
 
 def outputs(call):
@@ -33,46 +29,11 @@ def test_no_animals_writes_nothing(cald_call, n):
     assert call.unchanged()
 
 
-def random_case(rng, pattern):
-    """A pedigree coded with -999, renumbered at random, and a matrix built for it."""
-    n = int(rng.integers(1, 40))
-    sire, dam = random_pedigree(rng, n, unknown=float(rng.choice([0.05, 0.2, 0.5])),
-                                selfing=0.1, same_as_previous=0.2, code=MISSING)
-    a = relationship_matrix(sire, dam, MISSING)
-    sire, dam, a = renumbered(sire, dam, a, rng.permutation(n), MISSING)
-    lower = np.tril(np.ones((n, n), dtype=bool))
-    if pattern == "kinship":
-        stored = lower & (a != 0)
-    else:
-        stored = lower & (rng.random((n, n)) < 0.6)
-        if pattern == "with_upper":
-            stored |= ~lower & (rng.random((n, n)) < 0.3)
-        a = a.copy()
-        a[rng.random((n, n)) < 0.05] = 0.0
-        a[rng.random((n, n)) < 0.03] = np.nan
-    a_col, a_rowstart, a_val = lower_csr(a, stored)
-    if pattern == "unsorted_rows":
-        for r in range(n):
-            segment = slice(a_rowstart[r], a_rowstart[r + 1])
-            order = rng.permutation(a_rowstart[r + 1] - a_rowstart[r])
-            a_col[segment] = [a_col[segment][k] for k in order]
-            a_val[segment] = [a_val[segment][k] for k in order]
-    if pattern == "offset":
-        shift = int(rng.integers(1, 5))
-        a_col = [0] * shift + a_col
-        a_val = [5.0] * shift + a_val
-        a_rowstart = [start + shift for start in a_rowstart]
-    return sire, dam, a_col, a_rowstart, a_val
-
-
-PATTERNS = ["kinship", "random_with_zeros_and_nans", "with_upper", "unsorted_rows", "offset"]
-
-
 @pytest.mark.parametrize("pattern", PATTERNS)
 def test_random_matrices_match_the_oracle_bit_for_bit(cald_call, pattern):
     for seed in range(60):
         rng = np.random.default_rng([seed, len(pattern)])
-        sire, dam, a_col, a_rowstart, a_val = random_case(rng, pattern)
+        sire, dam, a_col, a_rowstart, a_val = random_dominance_case(rng, pattern)
         d_count = int(rng.integers(0, 4))
         call = cald_call(sire, dam, a_col, a_rowstart, a_val, d_count=d_count,
                          capacity=d_count + len(a_col) + 2)
@@ -100,13 +61,6 @@ def test_kinship_elements_are_the_dominance_relationships(cald_call):
             found[i, d_col[k]] = d_val[k]
     assert found[3, 2] == 1.0
     assert found[6, 5] == a[4, 4] * a[1, 1] + a[4, 1] * a[1, 4]
-
-
-def refused(call, error, message):
-    with pytest.raises(error) as raised:
-        call()
-    assert str(raised.value) == message
-    assert call.unchanged()
 
 
 CASES = {
@@ -144,7 +98,7 @@ CASES = {
 
 @pytest.mark.parametrize("position, replacement, error, message", CASES.values(), ids=CASES)
 def test_refused_arguments_raise_and_write_nothing(cald_call, position, replacement, error, message):
-    refused(cald_call().replaced(position, replacement), error, message)
+    cald_call().replaced(position, replacement).assert_refused(error, message)
 
 
 def test_read_only_output_is_refused_by_its_exporter(cald_call):
@@ -159,15 +113,17 @@ def test_outputs_must_not_share_memory(cald_call):
     call = cald_call()
     arguments = list(call.arguments)
     arguments[7], arguments[8] = memory[:14], memory[10:]
-    refused(Call(call.function, arguments, watch=[memory]), ValueError,
-            "cald(): argument 7 (d_col) is written and must not share memory with argument 8 (d_rowstart)")
+    Call(call.function, arguments, watch=[memory]).assert_refused(
+        ValueError,
+        "cald(): argument 7 (d_col) is written and must not share memory with argument 8 (d_rowstart)")
 
 
 def test_output_sharing_memory_with_an_input_is_refused(cald_call):
     call = cald_call()
     values = call.arguments[4]
-    refused(call.replaced(6, values), ValueError,
-            "cald(): argument 6 (d_val) is written and must not share memory with argument 4 (a_val)")
+    call.replaced(6, values).assert_refused(
+        ValueError,
+        "cald(): argument 6 (d_val) is written and must not share memory with argument 4 (a_val)")
 
 
 def test_capacity_counts_only_candidates(cald_call):

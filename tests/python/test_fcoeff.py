@@ -2,15 +2,11 @@ import numpy as np
 import pytest
 
 import oracle
-from conftest import WORKED_DAM, WORKED_SIRE, Call, float64, int32
+from conftest import WORKED_DAM, WORKED_SIRE, Call, bits, float64, int32
 from pedigrees import KINDS, chain, random_pedigree
 
 WORKED_F = [0.0, 0.0, 0.0, 0.0, 0.25, 0.25, 0.625, -1.0]
 WORKED_VAR = [1.0, 1.0, 0.5, 0.5, 0.5, 0.4375, 0.375]
-
-
-def bits(values):
-    return np.asarray(values, dtype=np.float64).view(np.uint64).tolist()
 
 
 def test_worked_pedigree(worked_call):
@@ -155,11 +151,7 @@ REFUSED = [
                          [case[1:] for case in REFUSED], ids=[case[0] for case in REFUSED])
 def test_refused_arguments_raise_and_write_nothing(worked_call, position, replacement, error,
                                                     message):
-    call = worked_call().replaced(position, replacement)
-    with pytest.raises(error) as raised:
-        call()
-    assert str(raised.value) == message
-    assert call.unchanged()
+    worked_call().replaced(position, replacement).assert_refused(error, message)
 
 
 def test_variances_only_refuse_codes_outside_the_table(worked_call):
