@@ -9,7 +9,7 @@ JOBS ?= 2
 CMAKE := $(shell command -v cmake 2>/dev/null || echo $(VENV)/bin/cmake)
 CTEST := $(dir $(CMAKE))ctest
 WERROR := $(if $(filter true,$(CI)),ON,OFF)
-SOURCES := $(shell find src -type f) CMakeLists.txt pyproject.toml
+SOURCES := $(shell find src python -type f -not -name "*.pyc") CMakeLists.txt pyproject.toml
 CPP_TEST_FLAGS := -DTOLM_BUILD_TESTS=ON -DTOLM_BUILD_MODULE=OFF -DTOLM_WERROR=$(WERROR)
 
 .PHONY: demo test cpp-test sanitize python-test bench clean
@@ -35,9 +35,14 @@ sanitize: $(CMAKE)
 python-test: $(VENV)/.installed
 	$(PY) -m pytest
 
-bench: $(VENV)/.installed
-	$(PY) bench/bench_fcoeff.py
-	$(PY) bench/bench_dominance.py
+# SGKIT=path/to/python adds sgkit's pedigree_inbreeding to the fcoeff table.
+bench: $(VENV)/.installed $(CMAKE)
+	$(PY) -m pip install --quiet '.[bench]'
+	$(CMAKE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DTOLM_BUILD_LITERAL=ON -DTOLM_BUILD_MODULE=OFF
+	$(CMAKE) --build build/bench -j $(JOBS) --target tolm_literal
+	cd bench && TOLM_LITERAL=../build/bench/tests/literal/libtolm_literal.so \
+	    ../$(PY) bench_fcoeff.py --plot ../build/bench/fcoeff.png $(if $(SGKIT),--sgkit $(SGKIT))
+	cd bench && TOLM_LITERAL=../build/bench/tests/literal/libtolm_literal.so ../$(PY) bench_dominance.py
 
 $(PY):
 	python=$$(scripts/find-python39) && "$$python" -m venv $(VENV)

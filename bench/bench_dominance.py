@@ -1,87 +1,94 @@
-"""Timings of TOLM.cald and TOLM.dijp on a generated pedigree and matrix (best of several runs).
+"""cald and dijp on the relationship matrix of a simulated dairy pedigree:
+the module against the literal lookup.
 
-    .venv/bin/python bench/bench_dominance.py [--animals N] [--per-row K] [--repeat R]
+    .venv/bin/python bench/bench_dominance.py [--animals 8000,20000] [--pairs N] [--repeat R]
 
-The matrix has the pattern of a relationship matrix (each row its diagonal
-and about K earlier columns, with the parents among them) but random values:
-the timings depend on the pattern, not on the numbers.
+Time per candidate pair (a stored off-diagonal element whose two animals both
+have both parents) for cald, and per pair for dijp on random pairs; both are
+checked to give the same bits as the literal transcriptions.
 """
 
 import argparse
-import time
+import sys
 
 import numpy as np
 
 import TOLM
+from tolmkit import simulate_pedigree
+
+from common import best_of, load_literal, pointers, relationship_lower_csr, scalar
 
 MISSING = -999
 
 
-def pedigree(n, rng):
-    i = np.arange(n)
-    sire = (rng.random(n) * i).astype(np.int32)
-    dam = (rng.random(n) * i).astype(np.int32)
-    unknown = (rng.random(n) < 0.05) | (i < 100)
-    sire[unknown] = MISSING
-    dam[unknown] = MISSING
-    return sire, dam
+def candidate_pairs(sire, dam, rowstart, col):
+    both = (sire != MISSING) & (dam != MISSING)
+    rows = np.repeat(np.arange(len(sire)), np.diff(rowstart))
+    return int(np.count_nonzero(both[rows] & both[col] & (rows != col)))
 
 
-def lower_csr(n, per_row, sire, dam, rng):
-    rows = np.repeat(np.arange(n, dtype=np.int64), per_row)
-    cols = (rng.random(rows.size) * rows).astype(np.int64)
-    parents = np.concatenate([sire, dam]).astype(np.int64)
-    keep = parents != MISSING
-    rows = np.concatenate([rows, np.arange(n), np.tile(np.arange(n), 2)[keep]])
-    cols = np.concatenate([cols, np.arange(n), parents[keep]])
-    keys = np.unique(rows * n + cols)
-    rows, cols = keys // n, keys % n
-    a_rowstart = np.searchsorted(rows, np.arange(n + 1)).astype(np.int32)
-    a_val = np.where(rows == cols, 1.0 + rng.random(keys.size) * 0.1, rng.random(keys.size) * 0.5)
-    return cols.astype(np.int32), a_rowstart, a_val
+def cald_outputs(n, stored):
+    return np.empty(stored), np.empty(stored, np.int32), np.empty(n, np.int32), np.zeros(1, np.int32)
 
 
-def best_of(repeat, run):
-    best = float("inf")
-    for _ in range(repeat):
-        start = time.perf_counter()
-        run()
-        best = min(best, time.perf_counter() - start)
-    return best
+def compare_cald(library, sire, dam, rowstart, col, val, repeat):
+    n, stored = len(sire), len(col)
+    runs = {"TOLM": lambda *out: TOLM.cald(sire, dam, col, rowstart, val, scalar(n), *out),
+            "literal": lambda *out: library.literal_cald(
+                *pointers(sire, dam, col, rowstart, val, scalar(n), *out))}
+    seconds, results = {}, {}
+    for name, run in runs.items():
+        def keep(*out, run=run, name=name):
+            run(*out)
+            results[name] = out
+        seconds[name] = best_of(repeat, lambda: cald_outputs(n, stored), keep)
+    count = results["TOLM"][3][0]
+    if any(a[:count].tobytes() != b[:count].tobytes()
+           for a, b in zip(results["TOLM"][:2], results["literal"][:2])):
+        sys.exit("cald: different results from the literal lookup")
+    return seconds, count
+
+
+def compare_dijp(library, sire, dam, rowstart, col, val, pairs, repeat, rng):
+    n = len(sire)
+    pair_i = rng.integers(0, n, pairs).astype(np.int32)
+    pair_j = rng.integers(0, n, pairs).astype(np.int32)
+    runs = {"TOLM": lambda d: TOLM.dijp(sire, dam, scalar(pairs), pair_i, pair_j, col, rowstart, val, d),
+            "literal": lambda d: library.literal_dijp(
+                *pointers(sire, dam, scalar(pairs), pair_i, pair_j, col, rowstart, val, d))}
+    seconds, results = {}, {}
+    for name, run in runs.items():
+        def keep(d, run=run, name=name):
+            run(d)
+            results[name] = d
+        seconds[name] = best_of(repeat, lambda: (np.zeros(pairs),), keep)
+    if results["TOLM"].tobytes() != results["literal"].tobytes():
+        sys.exit("dijp: different results from the literal lookup")
+    return seconds
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--animals", type=int, default=1_000_000)
-    parser.add_argument("--per-row", type=int, default=20)
+    parser.add_argument("--animals", default="8000,20000")
+    parser.add_argument("--pairs", type=int, default=1_000_000)
     parser.add_argument("--repeat", type=int, default=3)
     args = parser.parse_args()
-    rng = np.random.default_rng(2026)
-    n = args.animals
-    sire, dam = pedigree(n, rng)
-    a_col, a_rowstart, a_val = lower_csr(n, args.per_row, sire, dam, rng)
-    stored = a_col.size
-    print(f"{n:,} animals, {stored:,} stored elements of the relationship matrix")
-
-    d_val, d_col = np.empty(stored), np.empty(stored, dtype=np.int32)
-    d_rowstart, d_count = np.empty(n + 1, dtype=np.int32), np.zeros(1, dtype=np.int32)
-
-    def cald():
-        d_count[0] = 0
-        TOLM.cald(sire, dam, a_col, a_rowstart, a_val, np.array([n], np.int32),
-                  d_val, d_col, d_rowstart, d_count)
-
-    seconds = best_of(args.repeat, cald)
-    print(f"cald  {seconds:9.3f} s  {stored / seconds:14,.0f} stored elements/s  "
-          f"({d_count[0]:,} elements of D)")
-
-    for pairs in [10, 1_000_000]:
-        pair_i = rng.integers(0, n, pairs).astype(np.int32)
-        pair_j = rng.integers(0, n, pairs).astype(np.int32)
-        d_pair = np.zeros(pairs)
-        seconds = best_of(args.repeat, lambda: TOLM.dijp(
-            sire, dam, np.array([pairs], np.int32), pair_i, pair_j, a_col, a_rowstart, a_val, d_pair))
-        print(f"dijp  {seconds:9.6f} s  {pairs / seconds:14,.0f} pairs/s  ({pairs:,} pairs)")
+    library = load_literal()
+    rng = np.random.default_rng(7)
+    print(f"{'animals':>8} {'stored':>12} {'candidates':>12} {'routine':>7} "
+          f"{'TOLM ns':>9} {'literal ns':>11} {'ratio':>6}")
+    for n in (int(a) for a in args.animals.split(",")):
+        sire, dam = simulate_pedigree(n, 12, sires_per_generation=100, unknown=MISSING, seed=n)
+        rowstart, col, val = relationship_lower_csr(sire, dam)
+        candidates = candidate_pairs(sire, dam, rowstart, col)
+        seconds, _ = compare_cald(library, sire, dam, rowstart, col, val, args.repeat)
+        per = {k: v / candidates * 1e9 for k, v in seconds.items()}
+        print(f"{n:>8,} {len(col):>12,} {candidates:>12,} {'cald':>7} {per['TOLM']:>9.1f} "
+              f"{per['literal']:>11.1f} {per['literal'] / per['TOLM']:>6.2f}", flush=True)
+        seconds = compare_dijp(library, sire, dam, rowstart, col, val, args.pairs, args.repeat, rng)
+        per = {k: v / args.pairs * 1e9 for k, v in seconds.items()}
+        print(f"{n:>8,} {len(col):>12,} {args.pairs:>12,} {'dijp':>7} {per['TOLM']:>9.1f} "
+              f"{per['literal']:>11.1f} {per['literal'] / per['TOLM']:>6.2f}", flush=True)
 
 
 if __name__ == "__main__":

@@ -19,15 +19,20 @@ inline bool has_both_parents(std::int32_t sire, std::int32_t dam) {
 }
 
 // D(x, y) = a(d_x, d_y) · a(s_x, s_y) + a(d_x, s_y) · a(s_x, d_y), each
-// product rounded on its own, then their sum; no scaling.
+// product rounded on its own, then their sum; no scaling. With
+// p = a(s_x, d_y), q = a(s_x, s_y), r = a(d_x, s_y), t = a(d_x, d_y):
+inline double dominance_relationship(double p, double q, double r, double t) {
+    return t * q + r * p;
+}
+
+// The same from the four lookups in the relationship matrix, made together.
 inline double dominance_relationship(const std::int32_t* a_col, const std::int32_t* a_rowstart,
                                      const double* a_val, std::int32_t sire_x, std::int32_t dam_x,
                                      std::int32_t sire_y, std::int32_t dam_y) {
-    const double p = lower_csr_lookup(a_rowstart, a_col, a_val, sire_x, dam_y);
-    const double q = lower_csr_lookup(a_rowstart, a_col, a_val, sire_x, sire_y);
-    const double r = lower_csr_lookup(a_rowstart, a_col, a_val, dam_x, sire_y);
-    const double t = lower_csr_lookup(a_rowstart, a_col, a_val, dam_x, dam_y);
-    return t * q + r * p;
+    const auto [p, q, r, t] = lower_csr_lookups<4>(a_rowstart, a_col, a_val,
+                                                   {sire_x, sire_x, dam_x, dam_x},
+                                                   {dam_y, sire_y, sire_y, dam_y});
+    return dominance_relationship(p, q, r, t);
 }
 
 // parents[animal] is MISSING_PARENT or a number in 0 … limit − 1; `limit_is`

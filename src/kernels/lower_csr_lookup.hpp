@@ -3,6 +3,7 @@
 // a_rowstart[r] … a_rowstart[r + 1] − 1 of a_col and a_val.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -33,6 +34,49 @@ inline double lower_csr_lookup(const std::int32_t* a_rowstart, const std::int32_
         }
     }
     return a_col[lo] == c ? a_val[lo] : 0.0;
+}
+
+// N lookups at once, element (x[k], y[k]) for each k, with the probes of
+// lower_csr_lookup in each row. The searches step together, each step a
+// conditional move, so the memory reads of all N are in flight at the same
+// time instead of one after the other. Every search takes
+// floor(log2(count)) + 1 steps at most, as its count at least halves; the
+// shared steps beyond a search's own change nothing of it.
+template <std::size_t N>
+std::array<double, N> lower_csr_lookups(const std::int32_t* a_rowstart, const std::int32_t* a_col,
+                                        const double* a_val, const std::array<std::int32_t, N>& x,
+                                        const std::array<std::int32_t, N>& y) {
+    // A search in a row with no stored element reads this instead.
+    static constexpr std::int32_t no_column = -1;
+    std::array<const std::int32_t*, N> cols{};
+    std::array<std::int32_t, N> lo{}, count{}, c{};
+    int steps = 0;
+    for (std::size_t k = 0; k < N; ++k) {
+        const std::int32_t r = x[k] > y[k] ? x[k] : y[k];
+        c[k] = x[k] > y[k] ? y[k] : x[k];
+        lo[k] = a_rowstart[r];
+        count[k] = a_rowstart[r + 1] - lo[k] - 1;
+        cols[k] = a_col;
+        if (count[k] < 0) {
+            cols[k] = &no_column;
+            lo[k] = count[k] = 0;
+        }
+        const int own = count[k] > 0 ? 32 - __builtin_clz(static_cast<unsigned>(count[k])) : 0;
+        steps = own > steps ? own : steps;
+    }
+    for (; steps > 0; --steps) {
+        for (std::size_t k = 0; k < N; ++k) {
+            const std::int32_t half = count[k] / 2;
+            const bool less = (cols[k][lo[k] + half] < c[k]) & (count[k] > 0);
+            lo[k] = less ? lo[k] + half + 1 : lo[k];
+            count[k] = less ? count[k] - half - 1 : half;
+        }
+    }
+    std::array<double, N> found{};
+    for (std::size_t k = 0; k < N; ++k) {
+        found[k] = cols[k] == a_col && a_col[lo[k]] == c[k] ? a_val[lo[k]] : 0.0;
+    }
+    return found;
 }
 
 // Row r lies within the stored elements: its start is not negative, its end

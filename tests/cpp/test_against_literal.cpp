@@ -1,0 +1,261 @@
+// The kernels against the literal transcriptions of the specified algorithms:
+// the same bits on random inputs of the shapes where a faster method could
+// go wrong (reciprocal crosses, parents repeated far apart, selfing, deep and
+// wide pedigrees, dominance lookups in rows of one element).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "cald.hpp"
+#include "dijp.hpp"
+#include "dominance.hpp"
+#include "fcoeff.hpp"
+#include "literal.hpp"
+#include "lower_csr_lookup.hpp"
+
+namespace {
+
+using Codes = std::vector<std::int32_t>;
+using Reals = std::vector<double>;
+
+bool same_bits(const Reals& a, const Reals& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+struct Shape {
+    const char* name;
+    std::int32_t animals;
+    std::int32_t window;  // parents drawn from the animals this far back
+    double unknown;
+    double selfing;
+    double repeat_pair;  // the parents of a random earlier animal, maybe swapped
+};
+
+// Parents before offspring, coded n when unknown.
+struct Pedigree {
+    Codes sire, dam;
+};
+
+Pedigree random_pedigree(const Shape& shape, std::mt19937& rng) {
+    const std::int32_t n = shape.animals;
+    Pedigree p{Codes(static_cast<std::size_t>(n)), Codes(static_cast<std::size_t>(n))};
+    std::uniform_real_distribution<double> roll(0.0, 1.0);
+    for (std::int32_t i = 0; i < n; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        const std::int32_t low = i > shape.window ? i - shape.window : 0;
+        const auto parent = [&] {
+            if (i == 0 || roll(rng) < shape.unknown) {
+                return n;
+            }
+            return low + static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(i - low));
+        };
+        if (i > 0 && roll(rng) < shape.repeat_pair) {
+            const auto earlier = static_cast<std::size_t>(rng() % at);
+            const bool swap = rng() % 2 == 0;
+            p.sire[at] = swap ? p.dam[earlier] : p.sire[earlier];
+            p.dam[at] = swap ? p.sire[earlier] : p.dam[earlier];
+            continue;
+        }
+        p.sire[at] = parent();
+        p.dam[at] = roll(rng) < shape.selfing ? p.sire[at] : parent();
+    }
+    return p;
+}
+
+class FcoeffAgainstLiteral : public testing::TestWithParam<Shape> {};
+
+TEST_P(FcoeffAgainstLiteral, SameBitsInBothModes) {
+    std::mt19937 rng(4242);
+    for (int trial = 0; trial < 20; ++trial) {
+        const Pedigree p = random_pedigree(GetParam(), rng);
+        const std::int32_t n = GetParam().animals;
+        for (const std::int32_t mode : {1, 0}) {
+            Reals f(static_cast<std::size_t>(n) + 1, 0.0);
+            for (double& x : f) {
+                x = mode == 1 ? 7.0 : static_cast<double>(rng() % 100) / 128.0;
+            }
+            f.back() = -1.0;
+            Reals f_literal = f, var(static_cast<std::size_t>(n), 3.0), var_literal = var;
+            tolm::fcoeff_kernel(p.sire.data(), p.dam.data(), f.data(), var.data(), &n, &mode);
+            ASSERT_EQ(literal_fcoeff(p.sire.data(), p.dam.data(), f_literal.data(),
+                                     var_literal.data(), &n, &mode),
+                      0);
+            ASSERT_TRUE(same_bits(f, f_literal)) << "trial " << trial << ", mode " << mode;
+            ASSERT_TRUE(same_bits(var, var_literal)) << "trial " << trial << ", mode " << mode;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, FcoeffAgainstLiteral,
+    testing::Values(Shape{"small", 12, 12, 0.3, 0.1, 0.2}, Shape{"wide", 400, 400, 0.1, 0.0, 0.05},
+                    Shape{"deep", 400, 8, 0.02, 0.0, 0.0},
+                    Shape{"reciprocal_and_repeated", 300, 40, 0.05, 0.05, 0.5},
+                    Shape{"selfing_lines", 200, 3, 0.0, 0.6, 0.1},
+                    Shape{"across_words", 3000, 2500, 0.05, 0.01, 0.02}),
+    [](const testing::TestParamInfo<Shape>& info) { return std::string(info.param.name); });
+
+// Founders but for a few animals whose ancestors lie in different blocks
+// of 2^12 and groups of 2^18 numbers, and at the edges of both.
+TEST(FcoeffAgainstLiteral, AncestorsFarApartInALargeHerd) {
+    const std::int32_t n = 600000;
+    Codes sire(static_cast<std::size_t>(n), n), dam(static_cast<std::size_t>(n), n);
+    const auto breed = [&](std::int32_t animal, std::int32_t s, std::int32_t d) {
+        sire[static_cast<std::size_t>(animal)] = s;
+        dam[static_cast<std::size_t>(animal)] = d;
+    };
+    breed(4095, 0, 63);
+    breed(4096, 64, 4095);
+    breed(262143, 4096, 4095);
+    breed(262144, 262143, 1);
+    breed(262145, 262144, 262143);
+    breed(524288, 262145, 4096);
+    breed(524289, 4096, 262145);  // the reciprocal cross
+    breed(599999, 524289, 524288);
+    for (const std::int32_t mode : {1, 0}) {
+        Reals f(static_cast<std::size_t>(n) + 1, 0.0);
+        f.back() = -1.0;
+        Reals f_literal = f, var(static_cast<std::size_t>(n)), var_literal = var;
+        tolm::fcoeff_kernel(sire.data(), dam.data(), f.data(), var.data(), &n, &mode);
+        ASSERT_EQ(literal_fcoeff(sire.data(), dam.data(), f_literal.data(), var_literal.data(), &n, &mode), 0);
+        EXPECT_TRUE(same_bits(f, f_literal)) << "mode " << mode;
+        EXPECT_TRUE(same_bits(var, var_literal)) << "mode " << mode;
+    }
+}
+
+// The lower triangle of the relationship matrix by the tabular method, with
+// a random share of its elements left out (but every diagonal) and, when
+// asked, only the diagonal in some rows.
+struct Matrix {
+    Codes rowstart, col;
+    Reals val;
+};
+
+Matrix relationship_matrix(const Codes& sire, const Codes& dam, double keep, std::mt19937& rng) {
+    const std::size_t n = sire.size();
+    std::vector<Reals> a(n, Reals(n, 0.0));
+    const auto at = [](std::int32_t x) { return static_cast<std::size_t>(x); };
+    for (std::size_t i = 0; i < n; ++i) {
+        const bool s = sire[i] != tolm::MISSING_PARENT, d = dam[i] != tolm::MISSING_PARENT;
+        for (std::size_t j = 0; j < i; ++j) {
+            a[i][j] = a[j][i] = 0.5 * ((s ? a[at(sire[i])][j] : 0.0) + (d ? a[at(dam[i])][j] : 0.0));
+        }
+        a[i][i] = 1.0 + (s && d ? 0.5 * a[at(sire[i])][at(dam[i])] : 0.0);
+    }
+    Matrix m;
+    std::uniform_real_distribution<double> roll(0.0, 1.0);
+    for (std::size_t r = 0; r < n; ++r) {
+        m.rowstart.push_back(static_cast<std::int32_t>(m.col.size()));
+        const bool diagonal_only = roll(rng) < 0.1;
+        for (std::size_t c = 0; c <= r; ++c) {
+            if (c == r || (!diagonal_only && a[r][c] != 0.0 && roll(rng) < keep)) {
+                m.col.push_back(static_cast<std::int32_t>(c));
+                m.val.push_back(a[r][c]);
+            }
+        }
+    }
+    m.rowstart.push_back(static_cast<std::int32_t>(m.col.size()));
+    return m;
+}
+
+Pedigree dominance_pedigree(std::int32_t n, std::mt19937& rng) {
+    Pedigree p = random_pedigree(Shape{"", n, n, 0.15, 0.05, 0.2}, rng);
+    for (Codes* parents : {&p.sire, &p.dam}) {
+        for (std::int32_t& code : *parents) {
+            code = code == n ? tolm::MISSING_PARENT : code;
+        }
+    }
+    return p;
+}
+
+TEST(DominanceAgainstLiteral, CaldSameBitsAndPattern) {
+    std::mt19937 rng(777);
+    for (int trial = 0; trial < 30; ++trial) {
+        const auto n = static_cast<std::int32_t>(2 + rng() % 120);
+        const Pedigree p = dominance_pedigree(n, rng);
+        const Matrix m = relationship_matrix(p.sire, p.dam, trial % 2 ? 1.0 : 0.7, rng);
+        const std::size_t capacity = m.col.size() + 5;
+        Reals val(capacity, -5.0), val_literal = val;
+        Codes col(capacity, -5), col_literal = col, start(static_cast<std::size_t>(n), -5),
+            start_literal = start;
+        std::int32_t count = 3, count_literal = 3;
+        tolm::cald_kernel(p.sire.data(), p.dam.data(), m.col.data(), m.rowstart.data(), m.val.data(),
+                          &n, val.data(), col.data(), start.data(), &count);
+        literal_cald(p.sire.data(), p.dam.data(), m.col.data(), m.rowstart.data(), m.val.data(), &n,
+                     val_literal.data(), col_literal.data(), start_literal.data(), &count_literal);
+        ASSERT_EQ(count, count_literal) << "trial " << trial;
+        ASSERT_TRUE(same_bits(val, val_literal)) << "trial " << trial;
+        ASSERT_EQ(col, col_literal) << "trial " << trial;
+        ASSERT_EQ(start, start_literal) << "trial " << trial;
+    }
+}
+
+TEST(DominanceAgainstLiteral, DijpSameBitsOnEveryPair) {
+    std::mt19937 rng(778);
+    for (int trial = 0; trial < 30; ++trial) {
+        const auto n = static_cast<std::int32_t>(2 + rng() % 80);
+        const Pedigree p = dominance_pedigree(n, rng);
+        const Matrix m = relationship_matrix(p.sire, p.dam, trial % 2 ? 1.0 : 0.7, rng);
+        Codes pair_i, pair_j;
+        for (std::int32_t x = 0; x < n; ++x) {
+            for (std::int32_t y = 0; y < n; ++y) {
+                pair_i.push_back(x);
+                pair_j.push_back(y);
+            }
+        }
+        const auto pairs = static_cast<std::int32_t>(pair_i.size());
+        Reals d(pair_i.size(), -5.0), d_literal = d;
+        tolm::dijp_kernel(p.sire.data(), p.dam.data(), &pairs, pair_i.data(), pair_j.data(),
+                          m.col.data(), m.rowstart.data(), m.val.data(), d.data());
+        literal_dijp(p.sire.data(), p.dam.data(), &pairs, pair_i.data(), pair_j.data(), m.col.data(),
+                     m.rowstart.data(), m.val.data(), d_literal.data());
+        ASSERT_TRUE(same_bits(d, d_literal)) << "trial " << trial;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Rows in and out of the format: empty, unsorted, repeated and upper
+// columns. The batched lookups make the probes of the specified search, so
+// they agree with it on every row, and never read outside it (sanitized build).
+TEST(LookupsAgainstLiteral, SameElementOnAnyRow) {
+    std::mt19937 rng(91);
+    for (int trial = 0; trial < 200; ++trial) {
+        const auto n = static_cast<std::int32_t>(1 + rng() % 12);
+        Codes rowstart{static_cast<std::int32_t>(rng() % 3)}, col(static_cast<std::size_t>(rowstart[0]), 0);
+        Reals val(col.size(), 0.0);
+        for (std::int32_t r = 0; r < n; ++r) {
+            const std::uint32_t length = rng() % 5 == 0 ? 0 : rng() % 8;
+            for (std::uint32_t e = 0; e < length; ++e) {
+                col.push_back(static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(n + 2)));
+                val.push_back(static_cast<double>(rng() % 1000));
+            }
+            if (trial % 2 == 0) {
+                std::sort(col.end() - length, col.end());
+            }
+            rowstart.push_back(static_cast<std::int32_t>(col.size()));
+        }
+        for (std::int32_t x = 0; x < n; ++x) {
+            for (std::int32_t y = 0; y < n; ++y) {
+                const auto z = static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(n));
+                const auto found = tolm::lower_csr_lookups<4>(rowstart.data(), col.data(), val.data(),
+                                                              {x, y, z, x}, {y, z, x, x});
+                const double expected[] = {literal_lookup(rowstart.data(), col.data(), val.data(), x, y),
+                                           literal_lookup(rowstart.data(), col.data(), val.data(), y, z),
+                                           literal_lookup(rowstart.data(), col.data(), val.data(), z, x),
+                                           literal_lookup(rowstart.data(), col.data(), val.data(), x, x)};
+                for (std::size_t k = 0; k < 4; ++k) {
+                    ASSERT_EQ(found[k], expected[k]) << "trial " << trial << ", lane " << k;
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
