@@ -37,7 +37,7 @@ python-test: $(VENV)/.installed
 
 # SGKIT=path/to/python adds sgkit's pedigree_inbreeding to the fcoeff table.
 bench: $(VENV)/.installed $(CMAKE)
-	$(PY) -m pip install --quiet '.[bench]'
+	$(PY) -m pip install --quiet matplotlib
 	$(CMAKE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DTOLM_BUILD_LITERAL=ON -DTOLM_BUILD_MODULE=OFF
 	$(CMAKE) --build build/bench -j $(JOBS) --target tolm_literal
 	cd bench && TOLM_LITERAL=../build/bench/tests/literal/libtolm_literal.so \

@@ -52,7 +52,7 @@ struct alignas(32) Ancestor {
 class AncestorSet {
 public:
     explicit AncestorSet(std::int32_t n)
-        : animals_(words_for(n)), blocks_(words_for(animals_)), groups_(words_for(blocks_)),
+        : animals_(words_for(static_cast<std::size_t>(n))), blocks_(words_for(animals_)), groups_(words_for(blocks_)),
           block_((animals_ + blocks_ + groups_) * sizeof(std::uint64_t)) {
         animal_bits_ = block_.as<std::uint64_t>();
         block_bits_ = animal_bits_ + animals_;
@@ -97,7 +97,6 @@ public:
 
 private:
     static std::size_t words_for(std::size_t bits) { return bits == 0 ? 1 : (bits + 63) / 64; }
-    static std::size_t words_for(std::int32_t n) { return words_for(static_cast<std::size_t>(n)); }
 
     static std::uint64_t take(std::uint64_t& word) {
         const std::uint64_t taken = word;

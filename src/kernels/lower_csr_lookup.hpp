@@ -11,37 +11,15 @@
 
 namespace tolm {
 
-// Element (max(x, y), min(x, y)) if stored, else 0.0. A lower-bound search
-// over the first length − 1 positions of the row, then one test of the
-// position it ends on; a row with no stored element reads as 0.0.
-inline double lower_csr_lookup(const std::int32_t* a_rowstart, const std::int32_t* a_col,
-                               const double* a_val, std::int32_t x, std::int32_t y) {
-    const std::int32_t r = x > y ? x : y;
-    const std::int32_t c = x > y ? y : x;
-    std::int32_t lo = a_rowstart[r];
-    std::int32_t count = a_rowstart[r + 1] - lo - 1;
-    if (count < 0) {
-        return 0.0;
-    }
-    while (count > 0) {
-        const std::int32_t half = count / 2;
-        const std::int32_t mid = lo + half;
-        if (a_col[mid] < c) {
-            lo = mid + 1;
-            count = count - half - 1;
-        } else {
-            count = half;
-        }
-    }
-    return a_col[lo] == c ? a_val[lo] : 0.0;
-}
-
-// N lookups at once, element (x[k], y[k]) for each k, with the probes of
-// lower_csr_lookup in each row. The searches step together, each step a
-// conditional move, so the memory reads of all N are in flight at the same
-// time instead of one after the other. Every search takes
-// floor(log2(count)) + 1 steps at most, as its count at least halves; the
-// shared steps beyond a search's own change nothing of it.
+// N lookups at once: for each k, element (max(x[k], y[k]), min(x[k], y[k]))
+// if stored, else 0.0. Each is a lower-bound search over the first
+// length − 1 positions of its row, then one test of the position it ends on;
+// the probes are those of that search in every row, sorted or not, and a row
+// with no stored element reads as 0.0 without being read. The searches step
+// together, each step a conditional move, so the memory reads of all N are
+// in flight at the same time instead of one after the other. Every search
+// takes floor(log2(count)) + 1 steps at most, as its count at least halves;
+// the shared steps beyond a search's own change nothing of it.
 template <std::size_t N>
 std::array<double, N> lower_csr_lookups(const std::int32_t* a_rowstart, const std::int32_t* a_col,
                                         const double* a_val, const std::array<std::int32_t, N>& x,
@@ -77,6 +55,12 @@ std::array<double, N> lower_csr_lookups(const std::int32_t* a_rowstart, const st
         found[k] = cols[k] == a_col && a_col[lo[k]] == c[k] ? a_val[lo[k]] : 0.0;
     }
     return found;
+}
+
+// One element, the same as one lane of the batch.
+inline double lower_csr_lookup(const std::int32_t* a_rowstart, const std::int32_t* a_col,
+                               const double* a_val, std::int32_t x, std::int32_t y) {
+    return lower_csr_lookups<1>(a_rowstart, a_col, a_val, {x}, {y})[0];
 }
 
 // Row r lies within the stored elements: its start is not negative, its end
