@@ -45,7 +45,7 @@ std::array<double, N> lower_csr_lookups(const std::int32_t* a_rowstart, const st
     for (; steps > 0; --steps) {
         for (std::size_t k = 0; k < N; ++k) {
             const std::int32_t half = count[k] / 2;
-            const bool less = (cols[k][lo[k] + half] < c[k]) & (count[k] > 0);
+            const bool less = (static_cast<int>(cols[k][lo[k] + half] < c[k]) & static_cast<int>(count[k] > 0)) != 0;
             lo[k] = less ? lo[k] + half + 1 : lo[k];
             count[k] = less ? count[k] - half - 1 : half;
         }

@@ -257,6 +257,12 @@ TEST_P(FcoeffCountsForTheKernel, PassUnexamined) {
 
 INSTANTIATE_TEST_SUITE_P(Counts, FcoeffCountsForTheKernel, testing::Values(-1, -999, 1 << 30, 2147483647));
 
+TEST(FcoeffArguments, LargestExaminedCountNeedsItsArrays) {
+    FcoeffCall call;
+    call.n_animals[0] = (1 << 30) - 1;
+    expect_value_error(call.check(), "fcoeff(): argument 0 (sire) needs at least 1073741823 int32 elements, got 7");
+}
+
 TEST(FcoeffArguments, TypeIsCheckedBeforeTheCount) {
     FcoeffCall call;
     std::vector<double> count{7.0};

@@ -202,6 +202,10 @@ TEST(CaldArguments, CountMustNotBeNegativeNorOverflow) {
     overflow.d_count[0] = std::numeric_limits<std::int32_t>::max() - 2;
     expect_value_error(overflow.check(),
                        "cald(): d_count[0] = 2147483645 plus 3 candidate elements does not stay below 2^31");
+    CaldCall last;
+    last.d_count[0] = std::numeric_limits<std::int32_t>::max() - 3;
+    expect_value_error(last.check(),
+                       "cald(): argument 6 (d_val) needs at least 2147483647 float64 elements, got 16");
 }
 
 TEST(CaldArguments, NoAnimalsNeedNoArrays) {

@@ -23,16 +23,18 @@ int literal_fcoeff(const std::int32_t* sire, const std::int32_t* dam, double* in
                    double* sampling_var, const std::int32_t* n_animals,
                    const std::int32_t* compute_inbreeding) {
     const std::int32_t n = n_animals[0];
-    std::vector<double> list, contribution;
+    std::vector<double> list_store, contribution_store;
     try {
         if (n < 0 || n >= (1 << 30)) {
             return -1;
         }
-        list.resize(2 * static_cast<std::size_t>(n));
-        contribution.assign(static_cast<std::size_t>(n), 0.0);
+        list_store.resize(2 * static_cast<std::size_t>(n));
+        contribution_store.assign(static_cast<std::size_t>(n), 0.0);
     } catch (const std::bad_alloc&) {
         return -1;
     }
+    double* list = list_store.data();
+    double* contribution = contribution_store.data();
     for (std::int32_t i = 0; i < n; ++i) {
         sampling_var[i] = 0.5 - (inbreeding[sire[i]] + inbreeding[dam[i]]) * 0.25;
         if (compute_inbreeding[0] != 1) {

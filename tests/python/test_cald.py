@@ -87,6 +87,8 @@ CASES = {
     "negative_count": (9, int32([-1]), ValueError, "cald(): d_count[0] = -1 must not be negative"),
     "count_overflows": (9, int32([2**31 - 3]), ValueError,
                         "cald(): d_count[0] = 2147483645 plus 3 candidate elements does not stay below 2^31"),
+    "count_ends_at_the_largest_int32": (9, int32([2**31 - 4]), ValueError,
+                                        "cald(): argument 6 (d_val) needs at least 2147483647 float64 elements, got 14"),
     "values_too_short_for_the_candidates": (6, np.zeros(2), ValueError,
                                             "cald(): argument 6 (d_val) needs at least 3 float64 elements, got 2"),
     "columns_too_short_for_the_candidates": (7, np.zeros(2, dtype=np.int32), ValueError,

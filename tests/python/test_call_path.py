@@ -140,3 +140,10 @@ def test_refused_animal_counts_raise_memory_error(worked_call, n):
     with pytest.raises(MemoryError):
         call()
     assert call.unchanged()
+
+
+def test_largest_examined_animal_count_needs_its_arrays(worked_call):
+    call = worked_call().replaced(4, int32([2**30 - 1]))
+    with pytest.raises(ValueError, match=r"argument 0 \(sire\) needs at least 1073741823 int32 elements"):
+        call()
+    assert call.unchanged()
