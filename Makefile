@@ -2,6 +2,8 @@
 # make test   C++ tests (plain and sanitized) with ctest, then pytest
 # make bench  timings of the module on generated pedigrees
 # make fuzz   every libFuzzer target for FUZZ_SECONDS each (make test: 15 s each)
+# make python-version VERSION=3.11   a wheel by pip wheel for that CPython, and the Python tests on it
+# make versions   the same for 3.10, 3.11 and 3.12
 
 SHELL := /bin/sh
 VENV := .venv
@@ -13,12 +15,12 @@ WERROR := $(if $(filter true,$(CI)),ON,OFF)
 SOURCES := $(shell find src python -type f -not -name "*.pyc") CMakeLists.txt pyproject.toml
 CPP_TEST_FLAGS := -DTOLM_BUILD_TESTS=ON -DTOLM_BUILD_MODULE=OFF -DTOLM_WERROR=$(WERROR)
 
-.PHONY: demo test cpp-test sanitize fuzz-build fuzz fuzz-brief python-test bench clean
+.PHONY: demo test cpp-test sanitize fuzz-build fuzz fuzz-brief python-test types python-version versions bench clean
 
 FUZZ_SECONDS ?= 180
 
-demo: $(VENV)/.installed
-	$(PY) examples/inbreeding_table.py examples/pedigree.csv
+demo: $(VENV)/.installed $(VENV)/.demo
+	$(PY) examples/workflow.py examples/herd.csv --histogram build/demo/inbreeding.png
 
 test: cpp-test sanitize fuzz-brief python-test
 
@@ -47,12 +49,30 @@ fuzz: fuzz-build
 fuzz-brief: fuzz-build
 	scripts/run-fuzzers build/fuzz 15
 
-python-test: $(VENV)/.installed
+python-test: $(VENV)/.installed types
 	$(PY) -m pytest
 
+# The stubs against the module and the companion, and the companion and the
+# examples against the stubs.
+types: $(VENV)/.installed
+	$(PY) -m mypy.stubtest --mypy-config-file pyproject.toml --allowlist tests/stubtest-allowlist.txt TOLM tolmkit
+	$(PY) -m mypy --config-file pyproject.toml python/tolmkit examples
+
+VERSION ?= 3.11
+python-version:
+	rm -rf build/venv-$(VERSION) build/wheel-$(VERSION)
+	python=$$(scripts/find-python $(VERSION)) && "$$python" -m venv build/venv-$(VERSION)
+	build/venv-$(VERSION)/bin/python -m pip install --quiet --upgrade pip
+	build/venv-$(VERSION)/bin/python -m pip wheel --quiet --no-deps -w build/wheel-$(VERSION) \
+	    -Ccmake.define.TOLM_WERROR=$(WERROR) .
+	build/venv-$(VERSION)/bin/python -m pip install --quiet "$$(ls build/wheel-$(VERSION)/*.whl)[test]"
+	build/venv-$(VERSION)/bin/python -m pytest
+
+versions:
+	for version in 3.10 3.11 3.12; do $(MAKE) python-version VERSION=$$version || exit 1; done
+
 # SGKIT=path/to/python adds sgkit's pedigree_inbreeding to the fcoeff table.
-bench: $(VENV)/.installed $(CMAKE)
-	$(PY) -m pip install --quiet matplotlib
+bench: $(VENV)/.installed $(VENV)/.demo $(CMAKE)
 	$(CMAKE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DTOLM_BUILD_LITERAL=ON -DTOLM_BUILD_MODULE=OFF
 	$(CMAKE) --build build/bench -j $(JOBS) --target tolm_literal
 	cd bench && TOLM_LITERAL=../build/bench/tests/literal/libtolm_literal.so \
@@ -60,8 +80,12 @@ bench: $(VENV)/.installed $(CMAKE)
 	cd bench && TOLM_LITERAL=../build/bench/tests/literal/libtolm_literal.so ../$(PY) bench_dominance.py
 
 $(PY):
-	python=$$(scripts/find-python39) && "$$python" -m venv $(VENV)
+	python=$$(scripts/find-python 3.9) && "$$python" -m venv $(VENV)
 	$(PY) -m pip install --quiet --upgrade pip
+
+$(VENV)/.demo: $(PY)
+	$(PY) -m pip install --quiet matplotlib
+	touch $@
 
 $(VENV)/bin/cmake: $(PY)
 	$(PY) -m pip install --quiet cmake

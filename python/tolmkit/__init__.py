@@ -1,5 +1,28 @@
-"""Companion of the TOLM extension module: pedigree preparation and test data."""
+"""Companion of the TOLM extension module: from a pedigree file to inbreeding,
+additive and dominance relationships, with numpy and scipy.sparse.
 
+    pedigree = tolmkit.read_pedigree("herd.csv")
+    f, sampling_var = tolmkit.inbreeding(pedigree)
+    a = tolmkit.relationship_matrix(pedigree)
+    d = tolmkit.dominance_matrix(pedigree)
+"""
+
+from .pedigree import MISSING_PARENT, UNKNOWN_PARENTS, Pedigree, PedigreeError, read_pedigree
+from .relationships import (DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, dominance_matrix,
+                            dominance_pairs, inbreeding, relationship_matrix)
 from .simulate import simulate_pedigree
 
-__all__ = ["simulate_pedigree"]
+__all__ = [
+    "DEFAULT_MEMORY_LIMIT",
+    "MISSING_PARENT",
+    "MemoryLimitExceeded",
+    "Pedigree",
+    "PedigreeError",
+    "UNKNOWN_PARENTS",
+    "dominance_matrix",
+    "dominance_pairs",
+    "inbreeding",
+    "read_pedigree",
+    "relationship_matrix",
+    "simulate_pedigree",
+]

@@ -1,0 +1,119 @@
+"""From a pedigree file to inbreeding and dominance relationships.
+
+    python examples/workflow.py examples/herd.csv [--top 10] [--histogram inbreeding.png]
+
+Reads the pedigree (animal, sire, dam and any further columns), prints the
+most inbred animals, summary figures of the kinship and dominance matrices
+and the relationships of a few kinds of relatives, and draws a histogram of
+the inbreeding coefficients.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+
+import numpy as np
+from numpy.typing import NDArray
+import scipy.sparse as sp
+
+import tolmkit
+
+
+def print_most_inbred(pedigree: tolmkit.Pedigree, f: NDArray[np.float64],
+                      sampling_var: NDArray[np.float64], top: int) -> None:
+    def name(k: int) -> str:
+        return "-" if k < 0 else str(pedigree.ids[k])
+
+    print(f"\nThe {top} most inbred animals")
+    print(f"{'animal':<13} {'sire':<13} {'dam':<13} {'F':>9} {'sampling var':>13}")
+    for k in np.argsort(-f, kind="stable")[:top]:
+        print(f"{name(k):<13} {name(pedigree.sire[k]):<13} {name(pedigree.dam[k]):<13} "
+              f"{f[k]:>9.5f} {sampling_var[k]:>13.5f}")
+    inbred = f > 0
+    print(f"\n{len(f):,} animals, {np.count_nonzero(inbred):,} inbred ({inbred.mean():.1%}); "
+          f"mean F {f.mean():.5f}, among the inbred {f[inbred].mean() if inbred.any() else 0:.5f}, "
+          f"largest {f.max():.5f}")
+
+
+def print_matrix(title: str, matrix: sp.csr_matrix) -> None:
+    """Figures of the elements off the diagonal of a lower-triangle matrix."""
+    n = matrix.shape[0]
+    rows = np.repeat(np.arange(n), np.diff(matrix.indptr))
+    values = matrix.data[rows != matrix.indices]
+    megabytes = (matrix.data.nbytes + matrix.indices.nbytes + matrix.indptr.nbytes) / 2**20
+    print(f"{title}: {len(values):,} pairs stored ({len(values) / (n * (n - 1) / 2):.1%} of all "
+          f"pairs, {megabytes:.1f} MiB); mean {values.mean():.5f}, largest {values.max():.5f}")
+
+
+def example_pairs(pedigree: tolmkit.Pedigree) -> dict[str, tuple[int, int]]:
+    """One pair each of full sibs, paternal half sibs and parent and offspring."""
+    both = np.flatnonzero((pedigree.sire >= 0) & (pedigree.dam >= 0))
+    pairs: dict[str, tuple[int, int]] = {}
+    by_parents: dict[tuple[int, int], int] = {}
+    by_sire: dict[int, int] = {}
+    for k in both:
+        s, d = int(pedigree.sire[k]), int(pedigree.dam[k])
+        if (s, d) in by_parents:
+            pairs.setdefault("full sibs", (by_parents[(s, d)], int(k)))
+        elif s in by_sire and pedigree.dam[by_sire[s]] != d:
+            pairs.setdefault("paternal half sibs", (by_sire[s], int(k)))
+        by_parents.setdefault((s, d), int(k))
+        by_sire.setdefault(s, int(k))
+        if pedigree.sire[s] >= 0 and pedigree.dam[s] >= 0:
+            pairs.setdefault("sire and calf", (s, int(k)))
+    return pairs
+
+
+def print_pairs(pedigree: tolmkit.Pedigree, kinship: sp.csr_matrix) -> None:
+    pairs = example_pairs(pedigree)
+    first = [str(pedigree.ids[x]) for x, _ in pairs.values()]
+    second = [str(pedigree.ids[y]) for _, y in pairs.values()]
+    dominance = tolmkit.dominance_pairs(pedigree, first, second, relationships=kinship)
+    print(f"\n{'pair':<20} {'animals':<27} {'kinship':>9} {'dominance':>10}")
+    for (kind, (x, y)), a, b, d in zip(pairs.items(), first, second, dominance):
+        print(f"{kind:<20} {a + ' ' + b:<27} {kinship[max(x, y), min(x, y)]:>9.5f} {d:>10.5f}")
+
+
+def draw_histogram(f: NDArray[np.float64], path: str) -> None:
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    figure, axes = plt.subplots(figsize=(7, 4))
+    axes.hist(f, bins=40, color="#4a7ab5")
+    axes.set_xlabel("inbreeding coefficient F")
+    axes.set_ylabel("animals")
+    axes.set_title(f"Inbreeding of {len(f):,} animals, mean F = {f.mean():.4f}")
+    figure.tight_layout()
+    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
+    figure.savefig(path, dpi=120)
+    print(f"\nHistogram of the coefficients: {path}")
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0] if __doc__ else None)
+    parser.add_argument("pedigree")
+    parser.add_argument("--top", type=int, default=10)
+    parser.add_argument("--histogram", help="PNG file for the histogram of the coefficients")
+    args = parser.parse_args()
+
+    pedigree = tolmkit.read_pedigree(args.pedigree)
+    print(f"{args.pedigree}: {pedigree!r}, numbered parents first")
+
+    f, sampling_var = tolmkit.inbreeding(pedigree)
+    print_most_inbred(pedigree, f, sampling_var, args.top)
+
+    print()
+    kinship = tolmkit.relationship_matrix(pedigree, kinship=True)
+    print_matrix("Kinship matrix", kinship)
+    print_matrix("Dominance matrix", tolmkit.dominance_matrix(pedigree, relationships=kinship))
+    print_pairs(pedigree, kinship)
+
+    if args.histogram:
+        draw_histogram(f, args.histogram)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,241 @@
+"""Pedigrees with identifiers: reading, checking, and numbering parents first."""
+
+from __future__ import annotations
+
+import csv
+import io
+import itertools
+import os
+import typing
+from collections.abc import Callable, Iterable, Iterator, Sequence
+
+import numpy as np
+from numpy.typing import ArrayLike, NDArray
+
+__all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeError", "read_pedigree"]
+
+#: The parent entries that mean "unknown" unless the caller gives others.
+UNKNOWN_PARENTS = frozenset({"", "0", "NA", "."})
+
+#: The code of an unknown parent in TOLM.cald and TOLM.dijp.
+MISSING_PARENT = -999
+
+Source = typing.Union[str, "os.PathLike[str]", typing.IO[str]]
+
+
+class PedigreeError(ValueError):
+    """A pedigree that cannot be used as it stands; the message names the line."""
+
+
+class Pedigree:
+    """Animals numbered 0 … n − 1 so that every parent comes before its offspring.
+
+    `ids` holds the identifiers in that numbering; `sire` and `dam` hold the
+    parents' numbers, −1 for an unknown parent. Build one with
+    `read_pedigree`, `Pedigree.from_records` or `Pedigree.from_numbers`.
+    """
+
+    def __init__(self, ids: Sequence[str], sire: ArrayLike, dam: ArrayLike) -> None:
+        self.ids = np.asarray(ids, dtype=object)
+        self.sire = np.asarray(sire, dtype=np.int32)
+        self.dam = np.asarray(dam, dtype=np.int32)
+        self._number = {name: k for k, name in enumerate(self.ids)}
+        if len(self._number) != len(self.ids):
+            raise PedigreeError("the identifiers are not unique")
+        n = len(self.ids)
+        if self.sire.shape != (n,) or self.dam.shape != (n,):
+            raise PedigreeError("sire and dam need one entry per animal")
+        numbers = np.arange(n)
+        for parents in (self.sire, self.dam):
+            if np.any((parents < -1) | (parents >= numbers)):
+                raise PedigreeError("every known parent must be numbered below its offspring")
+
+    def __len__(self) -> int:
+        return len(self.ids)
+
+    def __repr__(self) -> str:
+        founders = int(np.count_nonzero((self.sire < 0) & (self.dam < 0)))
+        return f"Pedigree({len(self)} animals, {founders} founders)"
+
+    @classmethod
+    def from_records(cls, records: Iterable[Sequence[str]], *,
+                     unknown: Iterable[str] = UNKNOWN_PARENTS,
+                     lines: Sequence[int] | None = None) -> "Pedigree":
+        """A pedigree from (animal, sire, dam) identifiers, in any order.
+
+        Parents that are not listed as animals become founders, numbered
+        first; then every animal comes after its parents, in the order of the
+        records where that allows. `lines` gives the line of each record for
+        the messages (by default its position, counted from 1).
+        """
+        return _number_parents_first(list(records), frozenset(unknown), lines)
+
+    @classmethod
+    def from_numbers(cls, sire: ArrayLike, dam: ArrayLike, *,
+                     unknown: int, ids: Sequence[str] | None = None) -> "Pedigree":
+        """A pedigree already numbered parents first, such as `simulate_pedigree`
+        gives; `unknown` is the code of an unknown parent. Identifiers default
+        to the numbers as strings."""
+        sire_codes = np.asarray(sire, dtype=np.int64)
+        dam_codes = np.asarray(dam, dtype=np.int64)
+        names = [str(k) for k in range(len(sire_codes))] if ids is None else list(ids)
+        return cls(names, np.where(sire_codes == unknown, -1, sire_codes),
+                   np.where(dam_codes == unknown, -1, dam_codes))
+
+    def numbers(self, ids: Iterable[str]) -> NDArray[np.int32]:
+        """The animal numbers of identifiers, as int32."""
+        found = []
+        for name in ids:
+            try:
+                found.append(self._number[name])
+            except KeyError:
+                raise PedigreeError(f"animal {name!r} is not in the pedigree") from None
+        return np.array(found, dtype=np.int32)
+
+    def codes(self, unknown: int) -> tuple[NDArray[np.int32], NDArray[np.int32]]:
+        """Sires and dams as contiguous int32 arrays, an unknown parent coded
+        `unknown`: len(self) for TOLM.fcoeff, MISSING_PARENT for cald and dijp."""
+        code = np.int32(unknown)
+        return (np.where(self.sire < 0, code, self.sire).astype(np.int32),
+                np.where(self.dam < 0, code, self.dam).astype(np.int32))
+
+
+def read_pedigree(source: Source, *, delimiter: str | None = None, header: bool | None = None,
+                  unknown: Iterable[str] = UNKNOWN_PARENTS) -> Pedigree:
+    """Reads animal, sire and dam identifiers from the first three columns of
+    a text file (a path or an open file).
+
+    Columns are separated by `delimiter`; by default by commas (CSV, with
+    quoting) when the first line of data has one, else by tabs when it has
+    one, else by any run of spaces. Lines that are empty or start with
+    '#' are skipped, as are columns after the third. The first line is a
+    header when `header` is True, or, by default, when its second and third
+    columns read sire and dam (or father and mother). A parent in `unknown`
+    (by default 0, NA, '.' or nothing) is unknown.
+    """
+    if isinstance(source, (str, os.PathLike)):
+        with open(source, newline="", encoding="utf-8") as text:
+            return read_pedigree(text, delimiter=delimiter, header=header, unknown=unknown)
+    rows = _rows(source, delimiter)
+    first = next(rows, None)
+    if first is not None and not (header if header is not None else _is_header(first[1])):
+        rows = itertools.chain([first], rows)
+    records, lines = [], []
+    for line, fields in rows:
+        if len(fields) < 3:
+            raise PedigreeError(f"line {line}: expected animal, sire and dam, "
+                                f"got {len(fields)} column{'s' if len(fields) != 1 else ''}")
+        records.append(fields[:3])
+        lines.append(line)
+    return Pedigree.from_records(records, unknown=unknown, lines=lines)
+
+
+def _rows(text: typing.IO[str], delimiter: str | None) -> Iterator[tuple[int, list[str]]]:
+    """(line number, stripped fields) of every line of data."""
+    split = None
+    for line, content in enumerate(text, start=1):
+        if not content.strip() or content.lstrip().startswith("#"):
+            continue
+        if split is None:
+            split = _splitter(delimiter if delimiter is not None else _guess_delimiter(content))
+        yield line, [field.strip() for field in split(content)]
+
+
+def _is_header(fields: list[str]) -> bool:
+    return [f.lower() for f in fields[1:3]] in (["sire", "dam"], ["father", "mother"])
+
+
+def _guess_delimiter(line: str) -> str:
+    return "," if "," in line else "\t" if "\t" in line else " "
+
+
+def _splitter(delimiter: str) -> Callable[[str], list[str]]:
+    # A tab separates exactly two columns, so that an empty column is one;
+    # spaces are taken in runs.
+    if delimiter.isspace() and delimiter != "\t":
+        return str.split
+    return lambda content: next(csv.reader(io.StringIO(content), delimiter=delimiter))
+
+
+def _number_parents_first(records: list[Sequence[str]], unknown: frozenset[str],
+                          lines: Sequence[int] | None) -> Pedigree:
+    line_of = list(lines) if lines is not None else list(range(1, len(records) + 1))
+    index: dict[str, int] = {}
+    for k, (animal, sire_id, dam_id) in enumerate(records):
+        if animal in unknown:
+            raise PedigreeError(f"line {line_of[k]}: animal {animal!r} has the code of an unknown parent")
+        if animal in index:
+            raise PedigreeError(f"line {line_of[k]}: animal {animal!r} is listed again "
+                                f"(first on line {line_of[index[animal]]})")
+        for role, parent in (("sire", sire_id), ("dam", dam_id)):
+            if parent == animal:
+                raise PedigreeError(f"line {line_of[k]}: animal {animal!r} is its own {role}")
+        index[animal] = k
+    # Parents never listed as animals are founders, numbered first.
+    founders: dict[str, int] = {}
+    for _, sire_id, dam_id in records:
+        for parent in (sire_id, dam_id):
+            if parent not in unknown and parent not in index and parent not in founders:
+                founders[parent] = len(founders)
+    ids = list(founders) + [animal for animal, _, _ in records]
+    number = {**founders, **{name: len(founders) + k for name, k in index.items()}}
+
+    def parent_number(parent: str) -> int:
+        return -1 if parent in unknown else number[parent]
+
+    sire = np.array([-1] * len(founders) + [parent_number(s) for _, s, _ in records], dtype=np.int64)
+    dam = np.array([-1] * len(founders) + [parent_number(d) for _, _, d in records], dtype=np.int64)
+    order = _parents_first(sire, dam, line_of, ids, len(founders))
+    renumber = np.empty(len(ids), dtype=np.int64)
+    renumber[order] = np.arange(len(ids))
+
+    def renumber_parent(parents: NDArray[np.int64]) -> NDArray[np.int64]:
+        return np.where(parents < 0, -1, renumber[np.maximum(parents, 0)])
+
+    return Pedigree([ids[k] for k in order], renumber_parent(sire[order]), renumber_parent(dam[order]))
+
+
+def _parents_first(sire: NDArray[np.int64], dam: NDArray[np.int64], line_of: Sequence[int], ids: Sequence[str],
+                   first_record: int) -> NDArray[np.int64]:
+    """An order of the animals in which parents come first: the given order
+    where it already is one, else a depth-first order over the parents."""
+    n = len(ids)
+    numbers = np.arange(n)
+    if np.all(sire < numbers) and np.all(dam < numbers):
+        return numbers
+    parents = [(int(s), int(d)) for s, d in zip(sire, dam)]
+    state = bytearray(n)  # 0 not reached, 1 its parents being placed, 2 placed
+    child = [-1] * n
+    order = []
+    for start in range(n):
+        stack = [start]
+        while stack:
+            animal = stack[-1]
+            if state[animal] == 0:
+                state[animal] = 1
+                for parent in reversed(parents[animal]):
+                    if parent < 0:
+                        continue
+                    if state[parent] == 1:
+                        raise _loop(parent, animal, child, line_of, ids, first_record)
+                    if state[parent] == 0:
+                        child[parent] = animal
+                        stack.append(parent)
+                continue
+            stack.pop()
+            if state[animal] == 1:
+                state[animal] = 2
+                order.append(animal)
+    return np.array(order, dtype=np.int64)
+
+
+def _loop(ancestor: int, animal: int, child: list[int], line_of: Sequence[int], ids: Sequence[str],
+          first_record: int) -> PedigreeError:
+    """The error for `ancestor`, a parent of `animal` and reached from it
+    through the `child` links of the search."""
+    path = [ancestor, animal]
+    while path[-1] != ancestor:
+        path.append(child[path[-1]])
+    names = " → ".join(repr(ids[k]) for k in path)
+    return PedigreeError(f"line {line_of[ancestor - first_record]}: animal {ids[ancestor]!r} is its own "
+                         f"ancestor ({names}, each a parent of the next)")
