@@ -22,8 +22,9 @@ public:
     };
 
     ParentRelationships(const std::int32_t* a_col, const std::int32_t* a_rowstart,
-                        const double* a_val)
-        : a_col_(a_col), a_rowstart_(a_rowstart), a_val_(a_val) {
+                        const double* a_val, std::int32_t rows)
+        : a_col_(a_col), a_rowstart_(a_rowstart), a_val_(a_val),
+          sorted_(lower_csr_rows_sorted(a_rowstart, a_col, rows)) {
         for (Slot& slot : slots_) {
             slot.row = -1;
         }
@@ -33,14 +34,20 @@ public:
     Pair of(std::int32_t i, std::int32_t sire_i, std::int32_t dam_i, std::int32_t x) {
         Slot& slot = slots_[static_cast<std::uint32_t>(x) & (size - 1)];
         if (slot.row != i || slot.animal != x) {
-            const auto [with_sire, with_dam] =
-                lower_csr_lookups<2>(a_rowstart_, a_col_, a_val_, {sire_i, dam_i}, {x, x});
-            slot = {i, x, {with_sire, with_dam}};
+            slot = {i, x, sorted_ ? Pair{sorted_lower_csr_lookup(a_rowstart_, a_col_, a_val_, sire_i, x),
+                                         sorted_lower_csr_lookup(a_rowstart_, a_col_, a_val_, dam_i, x)}
+                                  : bisected(sire_i, dam_i, x)};
         }
         return slot.pair;
     }
 
 private:
+    Pair bisected(std::int32_t sire_i, std::int32_t dam_i, std::int32_t x) const {
+        const auto [with_sire, with_dam] =
+            lower_csr_lookups<2>(a_rowstart_, a_col_, a_val_, {sire_i, dam_i}, {x, x});
+        return {with_sire, with_dam};
+    }
+
     static constexpr std::size_t size = 1024;
     struct Slot {
         std::int32_t row;
@@ -51,6 +58,7 @@ private:
     const std::int32_t* a_col_;
     const std::int32_t* a_rowstart_;
     const double* a_val_;
+    bool sorted_;
     std::array<Slot, size> slots_;
 };
 
@@ -61,7 +69,7 @@ void cald_kernel(const std::int32_t* sire, const std::int32_t* dam, const std::i
                  const std::int32_t* n_animals, double* d_val, std::int32_t* d_col,
                  std::int32_t* d_rowstart, std::int32_t* d_count) {
     const std::int32_t n = n_animals[0];
-    ParentRelationships relationships(a_col, a_rowstart, a_val);
+    ParentRelationships relationships(a_col, a_rowstart, a_val, n);
     std::int32_t count = d_count[0];
     for (std::int32_t i = 0; i < n; ++i) {
         d_rowstart[i] = count;

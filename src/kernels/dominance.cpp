@@ -3,9 +3,9 @@
 namespace tolm {
 
 Verdict check_parent_code(const Arguments& args, std::size_t parents, std::int64_t animal,
-                          std::int64_t limit, const std::string& limit_is) {
+                          std::int64_t limit, const char* limit_is) {
     const std::int32_t code = args.integers(parents)[animal];
-    if (code == MISSING_PARENT || (code >= 0 && code < limit)) {
+    if (is_parent_code(code, limit)) {
         return std::nullopt;
     }
     return args.value_error(args.element(parents, animal) + " must be " +

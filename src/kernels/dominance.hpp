@@ -25,19 +25,13 @@ inline double dominance_relationship(double p, double q, double r, double t) {
     return t * q + r * p;
 }
 
-// The same from the four lookups in the relationship matrix, made together.
-inline double dominance_relationship(const std::int32_t* a_col, const std::int32_t* a_rowstart,
-                                     const double* a_val, std::int32_t sire_x, std::int32_t dam_x,
-                                     std::int32_t sire_y, std::int32_t dam_y) {
-    const auto [p, q, r, t] = lower_csr_lookups<4>(a_rowstart, a_col, a_val,
-                                                   {sire_x, sire_x, dam_x, dam_x},
-                                                   {dam_y, sire_y, sire_y, dam_y});
-    return dominance_relationship(p, q, r, t);
+inline bool is_parent_code(std::int32_t code, std::int64_t limit) {
+    return code == MISSING_PARENT || (code >= 0 && code < limit);
 }
 
 // parents[animal] is MISSING_PARENT or a number in 0 … limit − 1; `limit_is`
 // says in the message what the limit counts.
 Verdict check_parent_code(const Arguments& args, std::size_t parents, std::int64_t animal,
-                          std::int64_t limit, const std::string& limit_is);
+                          std::int64_t limit, const char* limit_is);
 
 }  // namespace tolm

@@ -43,11 +43,19 @@ std::array<double, N> lower_csr_lookups(const std::int32_t* a_rowstart, const st
         steps = own > steps ? own : steps;
     }
     for (; steps > 0; --steps) {
+        // Masks rather than conditions: compilers turn a condition of this
+        // loop into a branch, and a mispredicted branch stalls every lane.
+#pragma GCC unroll 16
         for (std::size_t k = 0; k < N; ++k) {
-            const std::int32_t half = count[k] / 2;
-            const bool less = (static_cast<int>(cols[k][lo[k] + half] < c[k]) & static_cast<int>(count[k] > 0)) != 0;
-            lo[k] = less ? lo[k] + half + 1 : lo[k];
-            count[k] = less ? count[k] - half - 1 : half;
+            const std::int32_t half = count[k] >> 1;
+            // The next probe whichever way this one goes, so that the next
+            // step finds its line on the way.
+            __builtin_prefetch(cols[k] + lo[k] + (half >> 1));
+            __builtin_prefetch(cols[k] + lo[k] + half + 1 + ((count[k] - half - 1) >> 1));
+            const std::int32_t less = -(static_cast<std::int32_t>(cols[k][lo[k] + half] < c[k]) &
+                                        static_cast<std::int32_t>(count[k] > 0));
+            lo[k] += (half + 1) & less;
+            count[k] = half + ((count[k] - 2 * half - 1) & less);
         }
     }
     std::array<double, N> found{};
@@ -61,6 +69,75 @@ std::array<double, N> lower_csr_lookups(const std::int32_t* a_rowstart, const st
 inline double lower_csr_lookup(const std::int32_t* a_rowstart, const std::int32_t* a_col,
                                const double* a_val, std::int32_t x, std::int32_t y) {
     return lower_csr_lookups<1>(a_rowstart, a_col, a_val, {x}, {y})[0];
+}
+
+// Whether the first length − 1 columns of every row r < rows ascend (equal
+// neighbours allowed). In such a row the lower-bound search of
+// lower_csr_lookup has one possible end, the first of those positions whose
+// column is not below the one sought (else the last position), whatever
+// positions it probes; so any search that finds it gives the same element.
+bool lower_csr_rows_sorted(const std::int32_t* a_rowstart, const std::int32_t* a_col, std::int32_t rows);
+
+// In a row of sorted columns (as lower_csr_rows_sorted requires), the
+// position where the lower-bound search for c over [first, last) ends.
+// The search starts where column c would sit if row r held every column
+// 0 … r, which in the dense rows of a relationship matrix is at or near its
+// place, and gallops from there: it reads one or two cache lines where a
+// bisection of the row reads a dozen, one after the other.
+inline std::int32_t galloping_lower_bound(const std::int32_t* a_col, std::int32_t first,
+                                          std::int32_t last, std::int32_t r, std::int32_t c) {
+    // The answer lies in (below, above], with col[below] < c where below is
+    // a position, and col[above] ≥ c where above is not the last.
+    std::int32_t below = first - 1, above = last;
+    if (last > first) {
+        const std::int64_t span = last - first;
+        const std::int64_t guess = static_cast<std::int64_t>(c) * span / (static_cast<std::int64_t>(r) + 1);
+        const auto probe = first + static_cast<std::int32_t>(guess < 0 ? 0 : guess >= span ? span - 1 : guess);
+        if (a_col[probe] < c) {
+            for (std::int64_t step = 1, at = probe;; step *= 2) {
+                below = static_cast<std::int32_t>(at);
+                at = below + step;
+                if (at >= last || a_col[at] >= c) {
+                    above = at < last ? static_cast<std::int32_t>(at) : last;
+                    break;
+                }
+            }
+        } else {
+            for (std::int64_t step = 1, at = probe;; step *= 2) {
+                above = static_cast<std::int32_t>(at);
+                at = above - step;
+                if (at < first || a_col[at] < c) {
+                    below = at >= first ? static_cast<std::int32_t>(at) : first - 1;
+                    break;
+                }
+            }
+        }
+    }
+    while (above - below > 1) {
+        const std::int32_t middle = below + (above - below) / 2;
+        (a_col[middle] < c ? below : above) = middle;
+    }
+    return above;
+}
+
+// The element of lower_csr_lookup in a matrix whose rows are sorted.
+inline double sorted_lower_csr_lookup(const std::int32_t* a_rowstart, const std::int32_t* a_col,
+                                      const double* a_val, std::int32_t x, std::int32_t y) {
+    const std::int32_t r = x > y ? x : y;
+    const std::int32_t c = x > y ? y : x;
+    const std::int32_t first = a_rowstart[r];
+    const std::int32_t last = a_rowstart[r + 1] - 1;
+    if (last < first) {
+        return 0.0;
+    }
+    const std::int32_t end = galloping_lower_bound(a_col, first, last, r, c);
+    return a_col[end] == c ? a_val[end] : 0.0;
+}
+
+// Row r lies within the first `stored` elements: its start is not negative
+// and its end not before its start nor past them.
+inline bool lower_csr_row_within(const std::int32_t* a_rowstart, std::int32_t r, std::int64_t stored) {
+    return a_rowstart[r] >= 0 && a_rowstart[r + 1] >= a_rowstart[r] && a_rowstart[r + 1] <= stored;
 }
 
 // Row r lies within the stored elements: its start is not negative, its end

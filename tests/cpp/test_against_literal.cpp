@@ -259,3 +259,80 @@ TEST(LookupsAgainstLiteral, SameElementOnAnyRow) {
 }
 
 }  // namespace
+
+namespace {
+
+// Rows whose searched columns ascend, with repeats, gaps, upper columns,
+// and rows of no element or one.
+TEST(LookupsAgainstLiteral, SortedRowsGiveTheSameElementByGalloping) {
+    std::mt19937 rng(92);
+    for (int trial = 0; trial < 300; ++trial) {
+        const auto n = static_cast<std::int32_t>(1 + rng() % 40);
+        Codes rowstart{static_cast<std::int32_t>(rng() % 3)}, col(static_cast<std::size_t>(rowstart[0]), 0);
+        Reals val(col.size(), 0.0);
+        for (std::int32_t r = 0; r < n; ++r) {
+            const auto length = static_cast<std::uint32_t>(rng() % 4 == 0 ? rng() % 2 : rng() % static_cast<std::uint32_t>(r + 3));
+            std::int32_t column = 0;
+            for (std::uint32_t e = 0; e < length; ++e) {
+                column += static_cast<std::int32_t>(rng() % 3);
+                col.push_back(column);
+                val.push_back(static_cast<double>(rng() % 1000));
+            }
+            if (length > 0 && rng() % 3 == 0) {
+                col.back() = static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(n + 1));
+            }
+            rowstart.push_back(static_cast<std::int32_t>(col.size()));
+        }
+        ASSERT_TRUE(tolm::lower_csr_rows_sorted(rowstart.data(), col.data(), n));
+        for (std::int32_t x = 0; x < n; ++x) {
+            for (std::int32_t y = 0; y < n; ++y) {
+                ASSERT_EQ(tolm::sorted_lower_csr_lookup(rowstart.data(), col.data(), val.data(), x, y),
+                          literal_lookup(rowstart.data(), col.data(), val.data(), x, y))
+                    << "trial " << trial << ", element (" << x << ", " << y << ")";
+            }
+        }
+    }
+}
+
+TEST(LookupsAgainstLiteral, RowsAreSortedWhenTheirSearchedColumnsAscend) {
+    const Codes rowstart{0, 0, 1, 4, 7, 10};
+    Codes col{5, 1, 1, 0, 0, 2, 1, 0, 1, 2};
+    EXPECT_TRUE(tolm::lower_csr_rows_sorted(rowstart.data(), col.data(), 5))
+        << "only the last column of a row is out of order";
+    col[7] = 3;
+    EXPECT_FALSE(tolm::lower_csr_rows_sorted(rowstart.data(), col.data(), 5));
+    EXPECT_TRUE(tolm::lower_csr_rows_sorted(rowstart.data(), col.data(), 4)) << "the unsorted row is not counted";
+}
+
+// The relationship matrix with the columns of some rows shuffled: cald reads
+// them as the specified search does.
+TEST(DominanceAgainstLiteral, CaldOnUnsortedRows) {
+    std::mt19937 rng(779);
+    for (int trial = 0; trial < 20; ++trial) {
+        const auto n = static_cast<std::int32_t>(2 + rng() % 60);
+        const Pedigree p = dominance_pedigree(n, rng);
+        Matrix m = relationship_matrix(p.sire, p.dam, 1.0, rng);
+        for (std::int32_t r = 0; r < n; r += 3) {
+            const auto row = static_cast<std::size_t>(m.rowstart[static_cast<std::size_t>(r)]);
+            const auto end = static_cast<std::size_t>(m.rowstart[static_cast<std::size_t>(r) + 1]);
+            for (std::size_t k = row; k + 1 < end; ++k) {
+                const std::size_t other = k + rng() % (end - k);
+                std::swap(m.col[k], m.col[other]);
+                std::swap(m.val[k], m.val[other]);
+            }
+        }
+        const std::size_t capacity = m.col.size();
+        Reals val(capacity, -5.0), val_literal = val;
+        Codes col(capacity, -5), col_literal = col, start(static_cast<std::size_t>(n), -5), start_literal = start;
+        std::int32_t count = 0, count_literal = 0;
+        tolm::cald_kernel(p.sire.data(), p.dam.data(), m.col.data(), m.rowstart.data(), m.val.data(), &n,
+                          val.data(), col.data(), start.data(), &count);
+        literal_cald(p.sire.data(), p.dam.data(), m.col.data(), m.rowstart.data(), m.val.data(), &n,
+                     val_literal.data(), col_literal.data(), start_literal.data(), &count_literal);
+        ASSERT_EQ(count, count_literal) << "trial " << trial;
+        ASSERT_TRUE(same_bits(val, val_literal)) << "trial " << trial;
+        ASSERT_EQ(col, col_literal) << "trial " << trial;
+    }
+}
+
+}  // namespace
