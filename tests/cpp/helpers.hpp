@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -26,6 +27,12 @@ BufferLayout layout_of(const std::vector<T>& values,
                        std::string format = std::is_same_v<T, double> ? "d" : "i") {
     const auto size = static_cast<std::ptrdiff_t>(sizeof(T));
     return {values.data(), std::move(format), size, {static_cast<std::ptrdiff_t>(values.size())}, {size}};
+}
+
+// Equal lengths and equal bits, so that NaNs and signed zeros compare exactly.
+inline bool same_bits(const Reals& a, const Reals& b) {
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 inline void expect_accepted(const Verdict& verdict) {

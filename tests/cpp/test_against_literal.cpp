@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <algorithm>
+#include <array>
+#include <initializer_list>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -15,16 +17,16 @@
 #include "dominance.hpp"
 #include "fcoeff.hpp"
 #include "literal.hpp"
+#include "helpers.hpp"
 #include "lower_csr_lookup.hpp"
+
+using tolm::testing_support::same_bits;
 
 namespace {
 
 using Codes = std::vector<std::int32_t>;
 using Reals = std::vector<double>;
 
-bool same_bits(const Reals& a, const Reals& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
 
 struct Shape {
     const char* name;
@@ -99,23 +101,15 @@ INSTANTIATE_TEST_SUITE_P(
                     Shape{"across_words", 3000, 2500, 0.05, 0.01, 0.02}),
     [](const testing::TestParamInfo<Shape>& info) { return std::string(info.param.name); });
 
-// Founders but for a few animals whose ancestors lie in different blocks
-// of 2^12 and groups of 2^18 numbers, and at the edges of both.
-TEST(FcoeffAgainstLiteral, AncestorsFarApartInALargeHerd) {
-    const std::int32_t n = 600000;
+// A herd of founders but for the animals bred (animal, sire, dam), in both
+// modes against the literal pass.
+void expect_herd_matches_literal(std::int32_t n,
+                                 std::initializer_list<std::array<std::int32_t, 3>> bred) {
     Codes sire(static_cast<std::size_t>(n), n), dam(static_cast<std::size_t>(n), n);
-    const auto breed = [&](std::int32_t animal, std::int32_t s, std::int32_t d) {
+    for (const auto& [animal, s, d] : bred) {
         sire[static_cast<std::size_t>(animal)] = s;
         dam[static_cast<std::size_t>(animal)] = d;
-    };
-    breed(4095, 0, 63);
-    breed(4096, 64, 4095);
-    breed(262143, 4096, 4095);
-    breed(262144, 262143, 1);
-    breed(262145, 262144, 262143);
-    breed(524288, 262145, 4096);
-    breed(524289, 4096, 262145);  // the reciprocal cross
-    breed(599999, 524289, 524288);
+    }
     for (const std::int32_t mode : {1, 0}) {
         Reals f(static_cast<std::size_t>(n) + 1, 0.0);
         f.back() = -1.0;
@@ -125,6 +119,31 @@ TEST(FcoeffAgainstLiteral, AncestorsFarApartInALargeHerd) {
         EXPECT_TRUE(same_bits(f, f_literal)) << "mode " << mode;
         EXPECT_TRUE(same_bits(var, var_literal)) << "mode " << mode;
     }
+}
+
+// Ancestors in different blocks of 2^12 and groups of 2^18 numbers, and at
+// the edges of both.
+TEST(FcoeffAgainstLiteral, AncestorsFarApartInALargeHerd) {
+    expect_herd_matches_literal(600000, {{4095, 0, 63},
+                                         {4096, 64, 4095},
+                                         {262143, 4096, 4095},
+                                         {262144, 262143, 1},
+                                         {262145, 262144, 262143},
+                                         {524288, 262145, 4096},
+                                         {524289, 4096, 262145},  // the reciprocal cross
+                                         {599999, 524289, 524288}});
+}
+
+// Ancestors at both ends of the numbers and on both sides of a word of the
+// top level of the ancestor set (64 groups of 2^18 animals).
+TEST(FcoeffAgainstLiteral, AncestorsAtTheHighestNumbers) {
+    constexpr std::int32_t top = 1 << 24, n = top + (1 << 18) + 8;
+    expect_herd_matches_literal(n, {{top - 1, 0, 1},
+                                    {top, top - 1, 0},
+                                    {top + 1, top, top - 1},
+                                    {n - 3, top + 1, top},
+                                    {n - 2, top + 1, n - 3},
+                                    {n - 1, n - 2, n - 3}});
 }
 
 // The lower triangle of the relationship matrix by the tabular method, with

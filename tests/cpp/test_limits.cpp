@@ -1,16 +1,15 @@
-// The kernels at the edges of their number ranges: output counts that end at
-// the largest int32, animal numbers across the top level of fcoeff's ancestor
-// set, the last animals of a large matrix, rows of a single element.
+// The dominance kernels at the edges of their number ranges: output counts
+// that end at the largest int32, the last animals of a large matrix, rows of
+// a single element. (fcoeff's largest animal numbers are compared with the
+// literal pass in test_against_literal.cpp.)
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <vector>
 
 #include "cald.hpp"
 #include "dijp.hpp"
-#include "fcoeff.hpp"
 #include "helpers.hpp"
 #include "literal.hpp"
 
@@ -18,10 +17,6 @@ namespace {
 
 using namespace tolm::testing_support;
 using tolm::MISSING_PARENT;
-
-bool same_bits(const Reals& a, const Reals& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
 
 // An array of which only the elements from `first` on exist: the kernel is
 // handed a base pointer `first` elements before real memory, so that it
@@ -49,34 +44,6 @@ TEST(CaldLimits, OutputCountEndsAtTheLargestInt32) {
     EXPECT_EQ(d_val.stored, (Reals{1.0, 0.5, 0.5}));
     EXPECT_EQ(d_col.stored, (Codes{2, 2, 3}));
     EXPECT_EQ(d_rowstart, (Codes{first, first, first, first, first + 1}));
-}
-
-// Founders, but for a line of animals whose ancestors sit at both ends of the
-// numbers and on both sides of a word of the top level of the ancestor set
-// (64 groups of 2^18 animals).
-TEST(FcoeffLimits, AncestorsAtTheHighestNumbers) {
-    const std::int32_t n = (1 << 24) + (1 << 18) + 8;
-    Codes sire(static_cast<std::size_t>(n), n), dam(static_cast<std::size_t>(n), n);
-    const auto breed = [&](std::int32_t animal, std::int32_t s, std::int32_t d) {
-        sire[static_cast<std::size_t>(animal)] = s;
-        dam[static_cast<std::size_t>(animal)] = d;
-    };
-    const std::int32_t top = 1 << 24;
-    breed(top - 1, 0, 1);
-    breed(top, top - 1, 0);
-    breed(top + 1, top, top - 1);
-    breed(n - 3, top + 1, top);
-    breed(n - 2, top + 1, n - 3);
-    breed(n - 1, n - 2, n - 3);
-    for (const std::int32_t mode : {1, 0}) {
-        Reals f(static_cast<std::size_t>(n) + 1, 0.0);
-        f.back() = -1.0;
-        Reals f_literal = f, var(static_cast<std::size_t>(n)), var_literal = var;
-        tolm::fcoeff_kernel(sire.data(), dam.data(), f.data(), var.data(), &n, &mode);
-        ASSERT_EQ(literal_fcoeff(sire.data(), dam.data(), f_literal.data(), var_literal.data(), &n, &mode), 0);
-        EXPECT_TRUE(same_bits(f, f_literal)) << "mode " << mode;
-        EXPECT_TRUE(same_bits(var, var_literal)) << "mode " << mode;
-    }
 }
 
 // A matrix of 2^20 rows holding only their diagonal, but for the last few
