@@ -3,11 +3,10 @@
 from __future__ import annotations
 
 import csv
-import io
 import itertools
 import os
 import typing
-from collections.abc import Callable, Iterable, Iterator, Sequence
+from collections.abc import Iterable, Iterator, Sequence
 
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
@@ -132,13 +131,28 @@ def read_pedigree(source: Source, *, delimiter: str | None = None, header: bool 
 
 def _rows(text: typing.IO[str], delimiter: str | None) -> Iterator[tuple[int, list[str]]]:
     """(line number, stripped fields) of every line of data."""
-    split = None
-    for line, content in enumerate(text, start=1):
-        if not content.strip() or content.lstrip().startswith("#"):
-            continue
-        if split is None:
-            split = _splitter(delimiter if delimiter is not None else _guess_delimiter(content))
-        yield line, [field.strip() for field in split(content)]
+    data = ((line, content) for line, content in enumerate(text, start=1)
+            if content.strip() and not content.lstrip().startswith("#"))
+    first = next(data, None)
+    if first is None:
+        return
+    lines = itertools.chain([first], data)
+    delimiter = delimiter if delimiter is not None else _guess_delimiter(first[1])
+    # A tab separates exactly two columns, so that an empty column is one;
+    # spaces are taken in runs.
+    if delimiter.isspace() and delimiter != "\t":
+        for line, content in lines:
+            yield line, content.split()
+        return
+    current = [0]
+
+    def contents() -> Iterator[str]:
+        for line, content in lines:
+            current[0] = line
+            yield content
+
+    for fields in csv.reader(contents(), delimiter=delimiter):
+        yield current[0], list(map(str.strip, fields))
 
 
 def _is_header(fields: list[str]) -> bool:
@@ -147,14 +161,6 @@ def _is_header(fields: list[str]) -> bool:
 
 def _guess_delimiter(line: str) -> str:
     return "," if "," in line else "\t" if "\t" in line else " "
-
-
-def _splitter(delimiter: str) -> Callable[[str], list[str]]:
-    # A tab separates exactly two columns, so that an empty column is one;
-    # spaces are taken in runs.
-    if delimiter.isspace() and delimiter != "\t":
-        return str.split
-    return lambda content: next(csv.reader(io.StringIO(content), delimiter=delimiter))
 
 
 def _number_parents_first(records: list[Sequence[str]], unknown: frozenset[str],
