@@ -57,10 +57,12 @@ class Pedigree:
         return f"Pedigree({len(self)} animals, {founders} founders)"
 
     @classmethod
-    def from_records(cls, records: Iterable[Sequence[str]], *,
+    def from_records(cls, records: Iterable[Sequence[object]], *,
                      unknown: Iterable[str] = UNKNOWN_PARENTS,
                      lines: Sequence[int] | None = None) -> "Pedigree":
-        """A pedigree from (animal, sire, dam) identifiers, in any order.
+        """A pedigree from (animal, sire, dam) identifiers, in any order; each
+        is taken as a string (so a number 0 is the unknown parent "0"), and
+        fields after the third are ignored.
 
         Parents that are not listed as animals become founders, numbered
         first; then every animal comes after its parents, in the order of the
@@ -163,9 +165,14 @@ def _guess_delimiter(line: str) -> str:
     return "," if "," in line else "\t" if "\t" in line else " "
 
 
-def _number_parents_first(records: list[Sequence[str]], unknown: frozenset[str],
+def _number_parents_first(rows: list[Sequence[object]], unknown: frozenset[str],
                           lines: Sequence[int] | None) -> Pedigree:
-    line_of = list(lines) if lines is not None else list(range(1, len(records) + 1))
+    line_of = list(lines) if lines is not None else list(range(1, len(rows) + 1))
+    records = []
+    for k, row in enumerate(rows):
+        if len(row) < 3:
+            raise PedigreeError(f"line {line_of[k]}: expected animal, sire and dam, got {len(row)} fields")
+        records.append((str(row[0]).strip(), str(row[1]).strip(), str(row[2]).strip()))
     index: dict[str, int] = {}
     for k, (animal, sire_id, dam_id) in enumerate(records):
         if animal in unknown:

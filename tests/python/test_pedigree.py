@@ -109,6 +109,13 @@ def test_numbers_and_codes():
         pedigree.numbers(["a", "z"])
 
 
+def test_records_from_memory_are_read_as_strings():
+    pedigree = Pedigree.from_records([(10, 0, 0), (11, 0, 0), (12, 10, 11, "extra")])
+    assert parents_by_id(pedigree) == {"10": (None, None), "11": (None, None), "12": ("10", "11")}
+    with pytest.raises(PedigreeError, match="line 2: expected animal, sire and dam, got 2 fields"):
+        Pedigree.from_records([("a", "0", "0"), ("b", "a")])
+
+
 def test_from_numbers_takes_a_simulated_pedigree():
     pedigree = Pedigree.from_numbers([3, 3, 0], [3, 3, 1], unknown=3)
     assert parents_by_id(pedigree) == {"0": (None, None), "1": (None, None), "2": ("0", "1")}
