@@ -57,12 +57,17 @@ def relationship_matrix(pedigree: Pedigree, *, kinship: bool = False,
     each animal and S the Mendelian-sampling variances, is computed in blocks
     of rows. MemoryLimitExceeded is raised as soon as the contributions and
     the rows computed so far pass `memory_limit` bytes.
+
+    Relationships are sums of powers of 1/2, which a double holds exactly
+    unless a pedigree is very deep; then the last bit may differ from the
+    tabular method's, which adds in another order.
     """
     n = len(pedigree)
     _, sampling_var = inbreeding(pedigree)
     contributions = _ancestor_contributions(pedigree, memory_limit)
     scaled = (sp.diags(sampling_var * (0.5 if kinship else 1.0)) @ contributions.T).tocsc()
-    budget = _Budget(memory_limit, contributions.nnz * _ELEMENT_BYTES + 4 * (n + 1))
+    # T is held twice, as itself and as S Tᵀ by columns.
+    budget = _Budget(memory_limit, 2 * contributions.nnz * _ELEMENT_BYTES + 4 * (n + 1))
     indptr = np.zeros(n + 1, dtype=np.int64)
     columns, values = [], []
     first = 0
