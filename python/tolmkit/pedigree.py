@@ -34,7 +34,7 @@ class Pedigree:
     `read_pedigree`, `Pedigree.from_records` or `Pedigree.from_numbers`.
     """
 
-    def __init__(self, ids: Sequence[str], sire: ArrayLike, dam: ArrayLike) -> None:
+    def __init__(self, ids: Sequence[str] | NDArray[np.object_], sire: ArrayLike, dam: ArrayLike) -> None:
         self.ids = np.asarray(ids, dtype=object)
         self.sire = np.asarray(sire, dtype=np.int32)
         self.dam = np.asarray(dam, dtype=np.int32)

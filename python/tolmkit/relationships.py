@@ -171,8 +171,12 @@ def dominance_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[s
                     memory_limit: int = DEFAULT_MEMORY_LIMIT) -> NDArray[np.float64]:
     """D(x, y) for the pairs of identifiers (first[k], second[k]), from TOLM.dijp,
     on the scale of `dominance_matrix`. A pair with an animal of unknown sire
-    or dam gets 0.0; a pair of an animal with itself is refused."""
-    n = len(pedigree)
+    or dam gets 0.0; a pair of an animal with itself is refused.
+
+    Without `relationships`, the kinship matrix is built for the paired
+    animals and their ancestors only, so that a few pairs of a large
+    pedigree cost little.
+    """
     pair_i, pair_j = pedigree.numbers(first), pedigree.numbers(second)
     if len(pair_i) != len(pair_j):
         raise ValueError(f"{len(pair_i)} first and {len(pair_j)} second animals do not make pairs")
@@ -180,9 +184,34 @@ def dominance_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[s
     if len(same):
         raise PedigreeError(f"pair {same[0]} names animal {pedigree.ids[pair_i[same[0]]]!r} twice")
     if relationships is None:
+        pedigree, renumber = _ancestry(pedigree, np.concatenate([pair_i, pair_j]))
+        pair_i, pair_j = renumber[pair_i], renumber[pair_j]
         relationships = relationship_matrix(pedigree, kinship=True, memory_limit=memory_limit)
-    a_col, a_rowstart, a_val = _lower_csr(relationships, n)
+    a_col, a_rowstart, a_val = _lower_csr(relationships, len(pedigree))
     sire, dam = pedigree.codes(unknown=MISSING_PARENT)
     d_pair = np.zeros(len(pair_i))
     TOLM.dijp(sire, dam, _scalar(len(pair_i)), pair_i, pair_j, a_col, a_rowstart, a_val, d_pair)
     return d_pair
+
+
+def _ancestry(pedigree: Pedigree, animals: NDArray[np.int32]) -> tuple[Pedigree, NDArray[np.int32]]:
+    """The pedigree of `animals` and their ancestors, in the same order, and
+    the new number of each old one (−1 for those left out). Relationships
+    among them depend on nothing else, and keep every bit."""
+    keep = np.zeros(len(pedigree), dtype=bool)
+    keep[animals] = True
+    frontier = np.unique(animals)
+    while len(frontier):
+        parents = np.concatenate([pedigree.sire[frontier], pedigree.dam[frontier]])
+        parents = np.unique(parents[parents >= 0])
+        frontier = parents[~keep[parents]]
+        keep[frontier] = True
+    kept = np.flatnonzero(keep)
+    renumber = np.full(len(pedigree), -1, dtype=np.int32)
+    renumber[kept] = np.arange(len(kept), dtype=np.int32)
+
+    def renumbered(parents: NDArray[np.int32]) -> NDArray[np.int32]:
+        return np.where(parents < 0, -1, renumber[np.maximum(parents, 0)])
+
+    return (Pedigree(pedigree.ids[kept], renumbered(pedigree.sire[kept]), renumbered(pedigree.dam[kept])),
+            renumber)

@@ -113,6 +113,22 @@ def test_dominance_pairs_by_identifier():
     assert np.array_equal(tolmkit.dominance_pairs(pedigree, second, first), d)
 
 
+def test_pairs_of_a_large_pedigree_need_only_their_ancestry():
+    sire, dam = tolmkit.simulate_pedigree(200_000, 10, seed=8)
+    pedigree = Pedigree.from_numbers(sire, dam, unknown=200_000)
+    first, second = ["199999", "150000", "120000"], ["199998", "100000", "199000"]
+    d = tolmkit.dominance_pairs(pedigree, first, second, memory_limit=2**26)
+    with pytest.raises(MemoryLimitExceeded):
+        tolmkit.relationship_matrix(pedigree, kinship=True, memory_limit=2**26)
+    ancestry, renumber = tolmkit.relationships._ancestry(pedigree, pedigree.numbers(first + second))
+    assert len(ancestry) < 5000
+    kinship = tolmkit.relationship_matrix(ancestry, kinship=True)
+    expected = tolmkit.dominance_pairs(ancestry, [ancestry.ids[renumber[k]] for k in pedigree.numbers(first)],
+                                       [ancestry.ids[renumber[k]] for k in pedigree.numbers(second)],
+                                       relationships=kinship)
+    assert d.tobytes() == expected.tobytes()
+
+
 def test_given_relationships_set_the_scale_and_may_be_symmetric(textbook):
     a = tolmkit.relationship_matrix(textbook)
     symmetric = a + sp.tril(a, k=-1).T
