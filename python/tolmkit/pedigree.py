@@ -199,13 +199,21 @@ def _number_parents_first(rows: list[Sequence[object]], unknown: frozenset[str],
     sire = np.array([-1] * len(founders) + [parent_number(s) for _, s, _ in records], dtype=np.int64)
     dam = np.array([-1] * len(founders) + [parent_number(d) for _, _, d in records], dtype=np.int64)
     order = _parents_first(sire, dam, line_of, ids, len(founders))
-    renumber = np.empty(len(ids), dtype=np.int64)
-    renumber[order] = np.arange(len(ids))
+    return _select(np.asarray(ids, dtype=object), sire, dam, order)[0]
 
-    def renumber_parent(parents: NDArray[np.int64]) -> NDArray[np.int64]:
+
+def _select(ids: NDArray[np.object_], sire: NDArray[np.integer[typing.Any]], dam: NDArray[np.integer[typing.Any]],
+            order: NDArray[np.integer[typing.Any]]) -> tuple[Pedigree, NDArray[np.int32]]:
+    """The pedigree of the animals `order` names, numbered in that order (so
+    parents must come before offspring there), and the new number of every
+    old one, −1 for those left out; a parent left out becomes unknown."""
+    renumber = np.full(len(ids), -1, dtype=np.int32)
+    renumber[order] = np.arange(len(order), dtype=np.int32)
+
+    def renumbered(parents: NDArray[np.integer[typing.Any]]) -> NDArray[np.int32]:
         return np.where(parents < 0, -1, renumber[np.maximum(parents, 0)])
 
-    return Pedigree([ids[k] for k in order], renumber_parent(sire[order]), renumber_parent(dam[order]))
+    return Pedigree(ids[order], renumbered(sire[order]), renumbered(dam[order])), renumber
 
 
 def _parents_first(sire: NDArray[np.int64], dam: NDArray[np.int64], line_of: Sequence[int], ids: Sequence[str],

@@ -11,7 +11,7 @@ import scipy.sparse as sp
 
 import TOLM
 
-from .pedigree import MISSING_PARENT, Pedigree, PedigreeError
+from .pedigree import MISSING_PARENT, Pedigree, PedigreeError, _select
 
 __all__ = ["DEFAULT_MEMORY_LIMIT", "MemoryLimitExceeded", "dominance_matrix", "dominance_pairs", "inbreeding", "relationship_matrix"]
 
@@ -206,12 +206,4 @@ def _ancestry(pedigree: Pedigree, animals: NDArray[np.int32]) -> tuple[Pedigree,
         parents = np.unique(parents[parents >= 0])
         frontier = parents[~keep[parents]]
         keep[frontier] = True
-    kept = np.flatnonzero(keep)
-    renumber = np.full(len(pedigree), -1, dtype=np.int32)
-    renumber[kept] = np.arange(len(kept), dtype=np.int32)
-
-    def renumbered(parents: NDArray[np.int32]) -> NDArray[np.int32]:
-        return np.where(parents < 0, -1, renumber[np.maximum(parents, 0)])
-
-    return (Pedigree(pedigree.ids[kept], renumbered(pedigree.sire[kept]), renumbered(pedigree.dam[kept])),
-            renumber)
+    return _select(pedigree.ids, pedigree.sire, pedigree.dam, np.flatnonzero(keep))

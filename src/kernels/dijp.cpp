@@ -128,11 +128,15 @@ Verdict check_parents_of(const Arguments& args, std::int32_t animal, std::int64_
 }
 
 // The four rows that the lookups of pair (x, y) read.
-Verdict check_rows_read(const Arguments& args, std::int32_t x, std::int32_t y) {
+std::array<std::int32_t, 4> rows_read(const Arguments& args, std::int32_t x, std::int32_t y) {
     const std::int32_t* s = args.integers(sire);
     const std::int32_t* d = args.integers(dam);
     const auto row = [](std::int32_t u, std::int32_t v) { return u > v ? u : v; };
-    for (const std::int32_t r : {row(s[x], d[y]), row(s[x], s[y]), row(d[x], s[y]), row(d[x], d[y])}) {
+    return {row(s[x], d[y]), row(s[x], s[y]), row(d[x], s[y]), row(d[x], d[y])};
+}
+
+Verdict check_rows_read(const Arguments& args, std::int32_t x, std::int32_t y) {
+    for (const std::int32_t r : rows_read(args, x, y)) {
         if (Verdict problem = check_lower_csr_row(args, a_col, a_rowstart, a_val, r)) {
             return problem;
         }
@@ -160,11 +164,9 @@ bool pair_is_sound(const Arguments& args, std::int32_t k, std::int64_t rows) {
     }
     const std::int32_t* rowstart = args.integers(a_rowstart);
     const std::int64_t stored = std::min(args.length(a_col), args.length(a_val));
-    const auto row = [](std::int32_t u, std::int32_t v) { return u > v ? u : v; };
-    return lower_csr_row_within(rowstart, row(s[x], d[y]), stored) &&
-           lower_csr_row_within(rowstart, row(s[x], s[y]), stored) &&
-           lower_csr_row_within(rowstart, row(d[x], s[y]), stored) &&
-           lower_csr_row_within(rowstart, row(d[x], d[y]), stored);
+    const auto within = [&](std::int32_t r) { return lower_csr_row_within(rowstart, r, stored); };
+    const auto read = rows_read(args, x, y);
+    return std::all_of(read.begin(), read.end(), within);
 }
 
 Verdict check_pair(const Arguments& args, std::int32_t k, std::int64_t rows) {

@@ -16,8 +16,9 @@ namespace tolm {
 // length − 1 positions of its row, then one test of the position it ends on;
 // the probes are those of that search in every row, sorted or not, and a row
 // with no stored element reads as 0.0 without being read. The searches step
-// together, each step a conditional move, so the memory reads of all N are
-// in flight at the same time instead of one after the other. Every search
+// together, each step without a branch and prefetching both possible next
+// probes, so the memory reads of all N are in flight at the same time
+// instead of one after the other. Every search
 // takes floor(log2(count)) + 1 steps at most, as its count at least halves;
 // the shared steps beyond a search's own change nothing of it.
 template <std::size_t N>

@@ -191,25 +191,32 @@ Pedigree dominance_pedigree(std::int32_t n, std::mt19937& rng) {
     return p;
 }
 
+// cald and the literal transcription on the same pedigree and matrix, with
+// outputs pre-filled alike and `first` elements already stored: the same
+// count, values, columns and row starts.
+void expect_cald_matches_literal(const Pedigree& p, const Matrix& m, std::int32_t first, int trial) {
+    const auto n = static_cast<std::int32_t>(p.sire.size());
+    const std::size_t capacity = m.col.size() + static_cast<std::size_t>(first) + 2;
+    Reals val(capacity, -5.0), val_literal = val;
+    Codes col(capacity, -5), col_literal = col, start(static_cast<std::size_t>(n), -5), start_literal = start;
+    std::int32_t count = first, count_literal = first;
+    tolm::cald_kernel(p.sire.data(), p.dam.data(), m.col.data(), m.rowstart.data(), m.val.data(), &n,
+                      val.data(), col.data(), start.data(), &count);
+    literal_cald(p.sire.data(), p.dam.data(), m.col.data(), m.rowstart.data(), m.val.data(), &n,
+                 val_literal.data(), col_literal.data(), start_literal.data(), &count_literal);
+    ASSERT_EQ(count, count_literal) << "trial " << trial;
+    ASSERT_TRUE(same_bits(val, val_literal)) << "trial " << trial;
+    ASSERT_EQ(col, col_literal) << "trial " << trial;
+    ASSERT_EQ(start, start_literal) << "trial " << trial;
+}
+
 TEST(DominanceAgainstLiteral, CaldSameBitsAndPattern) {
     std::mt19937 rng(777);
     for (int trial = 0; trial < 30; ++trial) {
         const auto n = static_cast<std::int32_t>(2 + rng() % 120);
         const Pedigree p = dominance_pedigree(n, rng);
         const Matrix m = relationship_matrix(p.sire, p.dam, trial % 2 ? 1.0 : 0.7, rng);
-        const std::size_t capacity = m.col.size() + 5;
-        Reals val(capacity, -5.0), val_literal = val;
-        Codes col(capacity, -5), col_literal = col, start(static_cast<std::size_t>(n), -5),
-            start_literal = start;
-        std::int32_t count = 3, count_literal = 3;
-        tolm::cald_kernel(p.sire.data(), p.dam.data(), m.col.data(), m.rowstart.data(), m.val.data(),
-                          &n, val.data(), col.data(), start.data(), &count);
-        literal_cald(p.sire.data(), p.dam.data(), m.col.data(), m.rowstart.data(), m.val.data(), &n,
-                     val_literal.data(), col_literal.data(), start_literal.data(), &count_literal);
-        ASSERT_EQ(count, count_literal) << "trial " << trial;
-        ASSERT_TRUE(same_bits(val, val_literal)) << "trial " << trial;
-        ASSERT_EQ(col, col_literal) << "trial " << trial;
-        ASSERT_EQ(start, start_literal) << "trial " << trial;
+        expect_cald_matches_literal(p, m, 3, trial);
     }
 }
 
@@ -236,9 +243,23 @@ TEST(DominanceAgainstLiteral, DijpSameBitsOnEveryPair) {
     }
 }
 
-}  // namespace
-
-namespace {
+// A matrix of n rows, row r holding the columns that row_columns(r) gives,
+// each with a random value, after up to two elements that no row owns.
+template <typename Columns>
+Matrix matrix_of_rows(std::int32_t n, std::mt19937& rng, Columns&& row_columns) {
+    Matrix m;
+    m.rowstart.push_back(static_cast<std::int32_t>(rng() % 3));
+    m.col.assign(static_cast<std::size_t>(m.rowstart[0]), 0);
+    m.val.assign(m.col.size(), 0.0);
+    for (std::int32_t r = 0; r < n; ++r) {
+        for (const std::int32_t c : row_columns(r)) {
+            m.col.push_back(c);
+            m.val.push_back(static_cast<double>(rng() % 1000));
+        }
+        m.rowstart.push_back(static_cast<std::int32_t>(m.col.size()));
+    }
+    return m;
+}
 
 // Rows in and out of the format: empty, unsorted, repeated and upper
 // columns. The batched lookups make the probes of the specified search, so
@@ -247,28 +268,25 @@ TEST(LookupsAgainstLiteral, SameElementOnAnyRow) {
     std::mt19937 rng(91);
     for (int trial = 0; trial < 200; ++trial) {
         const auto n = static_cast<std::int32_t>(1 + rng() % 12);
-        Codes rowstart{static_cast<std::int32_t>(rng() % 3)}, col(static_cast<std::size_t>(rowstart[0]), 0);
-        Reals val(col.size(), 0.0);
-        for (std::int32_t r = 0; r < n; ++r) {
-            const std::uint32_t length = rng() % 5 == 0 ? 0 : rng() % 8;
-            for (std::uint32_t e = 0; e < length; ++e) {
-                col.push_back(static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(n + 2)));
-                val.push_back(static_cast<double>(rng() % 1000));
+        const Matrix m = matrix_of_rows(n, rng, [&](std::int32_t) {
+            Codes columns(rng() % 5 == 0 ? 0 : rng() % 8);
+            for (std::int32_t& c : columns) {
+                c = static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(n + 2));
             }
             if (trial % 2 == 0) {
-                std::sort(col.end() - length, col.end());
+                std::sort(columns.begin(), columns.end());
             }
-            rowstart.push_back(static_cast<std::int32_t>(col.size()));
-        }
+            return columns;
+        });
+        const auto lookup = [&m](std::int32_t x, std::int32_t y) {
+            return literal_lookup(m.rowstart.data(), m.col.data(), m.val.data(), x, y);
+        };
         for (std::int32_t x = 0; x < n; ++x) {
             for (std::int32_t y = 0; y < n; ++y) {
                 const auto z = static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(n));
-                const auto found = tolm::lower_csr_lookups<4>(rowstart.data(), col.data(), val.data(),
+                const auto found = tolm::lower_csr_lookups<4>(m.rowstart.data(), m.col.data(), m.val.data(),
                                                               {x, y, z, x}, {y, z, x, x});
-                const double expected[] = {literal_lookup(rowstart.data(), col.data(), val.data(), x, y),
-                                           literal_lookup(rowstart.data(), col.data(), val.data(), y, z),
-                                           literal_lookup(rowstart.data(), col.data(), val.data(), z, x),
-                                           literal_lookup(rowstart.data(), col.data(), val.data(), x, x)};
+                const double expected[] = {lookup(x, y), lookup(y, z), lookup(z, x), lookup(x, x)};
                 for (std::size_t k = 0; k < 4; ++k) {
                     ASSERT_EQ(found[k], expected[k]) << "trial " << trial << ", lane " << k;
                 }
@@ -277,36 +295,29 @@ TEST(LookupsAgainstLiteral, SameElementOnAnyRow) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // Rows whose searched columns ascend, with repeats, gaps, upper columns,
 // and rows of no element or one.
 TEST(LookupsAgainstLiteral, SortedRowsGiveTheSameElementByGalloping) {
     std::mt19937 rng(92);
     for (int trial = 0; trial < 300; ++trial) {
         const auto n = static_cast<std::int32_t>(1 + rng() % 40);
-        Codes rowstart{static_cast<std::int32_t>(rng() % 3)}, col(static_cast<std::size_t>(rowstart[0]), 0);
-        Reals val(col.size(), 0.0);
-        for (std::int32_t r = 0; r < n; ++r) {
-            const auto length = static_cast<std::uint32_t>(rng() % 4 == 0 ? rng() % 2 : rng() % static_cast<std::uint32_t>(r + 3));
+        const Matrix m = matrix_of_rows(n, rng, [&](std::int32_t r) {
+            Codes columns(rng() % 4 == 0 ? rng() % 2 : rng() % static_cast<std::uint32_t>(r + 3));
             std::int32_t column = 0;
-            for (std::uint32_t e = 0; e < length; ++e) {
+            for (std::int32_t& c : columns) {
                 column += static_cast<std::int32_t>(rng() % 3);
-                col.push_back(column);
-                val.push_back(static_cast<double>(rng() % 1000));
+                c = column;
             }
-            if (length > 0 && rng() % 3 == 0) {
-                col.back() = static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(n + 1));
+            if (!columns.empty() && rng() % 3 == 0) {
+                columns.back() = static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(n + 1));
             }
-            rowstart.push_back(static_cast<std::int32_t>(col.size()));
-        }
-        ASSERT_TRUE(tolm::lower_csr_rows_sorted(rowstart.data(), col.data(), n));
+            return columns;
+        });
+        ASSERT_TRUE(tolm::lower_csr_rows_sorted(m.rowstart.data(), m.col.data(), n));
         for (std::int32_t x = 0; x < n; ++x) {
             for (std::int32_t y = 0; y < n; ++y) {
-                ASSERT_EQ(tolm::sorted_lower_csr_lookup(rowstart.data(), col.data(), val.data(), x, y),
-                          literal_lookup(rowstart.data(), col.data(), val.data(), x, y))
+                ASSERT_EQ(tolm::sorted_lower_csr_lookup(m.rowstart.data(), m.col.data(), m.val.data(), x, y),
+                          literal_lookup(m.rowstart.data(), m.col.data(), m.val.data(), x, y))
                     << "trial " << trial << ", element (" << x << ", " << y << ")";
             }
         }
@@ -340,17 +351,7 @@ TEST(DominanceAgainstLiteral, CaldOnUnsortedRows) {
                 std::swap(m.val[k], m.val[other]);
             }
         }
-        const std::size_t capacity = m.col.size();
-        Reals val(capacity, -5.0), val_literal = val;
-        Codes col(capacity, -5), col_literal = col, start(static_cast<std::size_t>(n), -5), start_literal = start;
-        std::int32_t count = 0, count_literal = 0;
-        tolm::cald_kernel(p.sire.data(), p.dam.data(), m.col.data(), m.rowstart.data(), m.val.data(), &n,
-                          val.data(), col.data(), start.data(), &count);
-        literal_cald(p.sire.data(), p.dam.data(), m.col.data(), m.rowstart.data(), m.val.data(), &n,
-                     val_literal.data(), col_literal.data(), start_literal.data(), &count_literal);
-        ASSERT_EQ(count, count_literal) << "trial " << trial;
-        ASSERT_TRUE(same_bits(val, val_literal)) << "trial " << trial;
-        ASSERT_EQ(col, col_literal) << "trial " << trial;
+        expect_cald_matches_literal(p, m, 0, trial);
     }
 }
 
