@@ -7,7 +7,7 @@ additive and dominance relationships, with numpy and scipy.sparse.
     d = tolmkit.dominance_matrix(pedigree)
 """
 
-from .pedigree import MISSING_PARENT, UNKNOWN_PARENTS, Pedigree, PedigreeError, read_pedigree
+from .pedigree import MISSING_PARENT, UNKNOWN_PARENTS, Pedigree, PedigreeError, prune, read_pedigree
 from .relationships import (DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, dominance_matrix,
                             dominance_pairs, inbreeding, relationship_matrix)
 from .simulate import simulate_pedigree
@@ -22,6 +22,7 @@ __all__ = [
     "dominance_matrix",
     "dominance_pairs",
     "inbreeding",
+    "prune",
     "read_pedigree",
     "relationship_matrix",
     "simulate_pedigree",

@@ -11,7 +11,7 @@ from collections.abc import Iterable, Iterator, Sequence
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
-__all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeError", "read_pedigree"]
+__all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeError", "ancestry", "prune", "read_pedigree"]
 
 #: The parent entries that mean "unknown" unless the caller gives others.
 UNKNOWN_PARENTS = frozenset({"", "0", "NA", "."})
@@ -200,6 +200,62 @@ def _number_parents_first(rows: list[Sequence[object]], unknown: frozenset[str],
     dam = np.array([-1] * len(founders) + [parent_number(d) for _, _, d in records], dtype=np.int64)
     order = _parents_first(sire, dam, line_of, ids, len(founders))
     return _select(np.asarray(ids, dtype=object), sire, dam, order)[0]
+
+
+def prune(pedigree: Pedigree, ids: Iterable[str], *, generations: int | None = None) -> Pedigree:
+    """The pedigree of the animals `ids` and their ancestors.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    ids : iterable of str
+        Identifiers of the animals to keep.
+    generations : int, optional
+        Keep ancestors up to this many generations back (0 keeps the animals
+        alone); by default all of them. Parents beyond become unknown.
+
+    Returns
+    -------
+    Pedigree
+        Numbered parents first, in the order of `pedigree`, identifiers kept.
+
+    Raises
+    ------
+    PedigreeError
+        An identifier that is not in the pedigree.
+    ValueError
+        A negative `generations`.
+
+    Examples
+    --------
+    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b"), ("d", "0", "0")])
+    >>> prune(pedigree, ["c"]).ids.tolist()
+    ['a', 'b', 'c']
+    """
+    return ancestry(pedigree, pedigree.numbers(ids), generations=generations)[0]
+
+
+def ancestry(pedigree: Pedigree, animals: ArrayLike, *,
+             generations: int | None = None) -> tuple[Pedigree, NDArray[np.int32]]:
+    """The pedigree of the animals numbered `animals` and their ancestors (up
+    to `generations` back), in the same order, and the new number of each old
+    one (−1 for those left out). Relationships among the animals kept depend
+    on nothing else when all generations are kept, and keep every bit."""
+    if generations is not None and (isinstance(generations, bool) or not isinstance(generations, (int, np.integer))
+                                    or generations < 0):
+        raise ValueError(f"generations must be a non-negative integer or None, got {generations!r}")
+    chosen = np.asarray(animals, dtype=np.int64).ravel()
+    keep = np.zeros(len(pedigree), dtype=bool)
+    keep[chosen] = True
+    frontier = np.unique(chosen)
+    depth = 0
+    while len(frontier) and (generations is None or depth < generations):
+        parents = np.concatenate([pedigree.sire[frontier], pedigree.dam[frontier]])
+        parents = np.unique(parents[parents >= 0])
+        frontier = parents[~keep[parents]]
+        keep[frontier] = True
+        depth += 1
+    return _select(pedigree.ids, pedigree.sire, pedigree.dam, np.flatnonzero(keep))
 
 
 def _select(ids: NDArray[np.object_], sire: NDArray[np.integer[typing.Any]], dam: NDArray[np.integer[typing.Any]],

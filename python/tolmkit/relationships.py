@@ -11,7 +11,7 @@ import scipy.sparse as sp
 
 import TOLM
 
-from .pedigree import MISSING_PARENT, Pedigree, PedigreeError, _select
+from .pedigree import MISSING_PARENT, Pedigree, PedigreeError, ancestry
 
 __all__ = ["DEFAULT_MEMORY_LIMIT", "MemoryLimitExceeded", "dominance_matrix", "dominance_pairs", "inbreeding", "relationship_matrix"]
 
@@ -184,7 +184,7 @@ def dominance_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[s
     if len(same):
         raise PedigreeError(f"pair {same[0]} names animal {pedigree.ids[pair_i[same[0]]]!r} twice")
     if relationships is None:
-        pedigree, renumber = _ancestry(pedigree, np.concatenate([pair_i, pair_j]))
+        pedigree, renumber = ancestry(pedigree, np.concatenate([pair_i, pair_j]))
         pair_i, pair_j = renumber[pair_i], renumber[pair_j]
         relationships = relationship_matrix(pedigree, kinship=True, memory_limit=memory_limit)
     a_col, a_rowstart, a_val = _lower_csr(relationships, len(pedigree))
@@ -193,17 +193,3 @@ def dominance_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[s
     TOLM.dijp(sire, dam, _scalar(len(pair_i)), pair_i, pair_j, a_col, a_rowstart, a_val, d_pair)
     return d_pair
 
-
-def _ancestry(pedigree: Pedigree, animals: NDArray[np.int32]) -> tuple[Pedigree, NDArray[np.int32]]:
-    """The pedigree of `animals` and their ancestors, in the same order, and
-    the new number of each old one (−1 for those left out). Relationships
-    among them depend on nothing else, and keep every bit."""
-    keep = np.zeros(len(pedigree), dtype=bool)
-    keep[animals] = True
-    frontier = np.unique(animals)
-    while len(frontier):
-        parents = np.concatenate([pedigree.sire[frontier], pedigree.dam[frontier]])
-        parents = np.unique(parents[parents >= 0])
-        frontier = parents[~keep[parents]]
-        keep[frontier] = True
-    return _select(pedigree.ids, pedigree.sire, pedigree.dam, np.flatnonzero(keep))
