@@ -5,15 +5,20 @@ additive and dominance relationships, with numpy and scipy.sparse.
     f, sampling_var = tolmkit.inbreeding(pedigree)
     a = tolmkit.relationship_matrix(pedigree)
     d = tolmkit.dominance_matrix(pedigree)
+    table = tolmkit.pedigree_statistics(pedigree)
 """
 
 from .pedigree import MISSING_PARENT, UNKNOWN_PARENTS, Pedigree, PedigreeError, prune, read_pedigree
 from .relationships import (DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, dominance_matrix,
                             dominance_pairs, inbreeding, relationship_matrix)
 from .simulate import simulate_pedigree
+from .statistics import (EffectiveSize, FounderStatistics, effective_population_size, founder_statistics,
+                         pedigree_statistics, summary_by)
 
 __all__ = [
     "DEFAULT_MEMORY_LIMIT",
+    "EffectiveSize",
+    "FounderStatistics",
     "MISSING_PARENT",
     "MemoryLimitExceeded",
     "Pedigree",
@@ -21,9 +26,13 @@ __all__ = [
     "UNKNOWN_PARENTS",
     "dominance_matrix",
     "dominance_pairs",
+    "effective_population_size",
+    "founder_statistics",
     "inbreeding",
+    "pedigree_statistics",
     "prune",
     "read_pedigree",
     "relationship_matrix",
     "simulate_pedigree",
+    "summary_by",
 ]

@@ -1,0 +1,424 @@
+"""What a breeder reports from a pedigree: how complete it is, how fast
+inbreeding rises, the effective population size, and how many founders and
+ancestors really contribute to a population."""
+
+from __future__ import annotations
+
+import dataclasses
+import typing
+from collections.abc import Iterable
+
+import numpy as np
+import pandas as pd
+from numpy.typing import NDArray
+
+from .pedigree import Pedigree, ancestry
+from .relationships import inbreeding
+
+__all__ = ["EffectiveSize", "FounderStatistics", "effective_population_size", "founder_statistics",
+           "pedigree_statistics", "summary_by"]
+
+#: The marginal contributions at which the search for ancestors stops.
+EXPLAINED = 0.999
+
+_Floats = NDArray[np.float64]
+_Ints = NDArray[np.int64]
+
+
+@dataclasses.dataclass(frozen=True)
+class EffectiveSize:
+    """Effective population size from the individual increase in inbreeding.
+
+    Attributes
+    ----------
+    ne : float
+        1 / (2 · mean ΔF_i); infinite when no animal is inbred.
+    se : float
+        Its standard error by the delta method, 2 · Ne² · sd(ΔF_i) / √n
+        (NaN for a single animal or an infinite Ne).
+    n : int
+        Reference animals with more than one equivalent generation known.
+    mean_delta_inbreeding : float
+        Mean ΔF_i over those animals.
+    """
+
+    ne: float
+    se: float
+    n: int
+    mean_delta_inbreeding: float
+
+
+@dataclasses.dataclass(frozen=True, eq=False)
+class FounderStatistics:
+    """Founders and ancestors of a reference population.
+
+    Attributes
+    ----------
+    founders_effective : float
+        f_e = 1 / Σ p_f², p_f the expected contribution of founder f.
+    ancestors_effective : float
+        f_a = 1 / Σ q_k², q_k the marginal contribution of ancestor k.
+    founders : int
+        Founders that contribute (an animal with one unknown parent counts).
+    ancestors : int
+        Ancestors taken for f_a.
+    explained : float
+        Σ q_k over the ancestors taken.
+    stopped_by : {"explained", "max_ancestors"}
+        Whether the search stopped because Σ q_k reached 0.999 or because it
+        took `max_ancestors` ancestors (then f_a is an upper bound).
+    contributions : pandas.DataFrame
+        One row per animal that contributes, indexed by identifier: the
+        ancestors taken first, in the order taken, then the others by
+        decreasing contribution. Columns `contribution` (expected share of
+        the population's genes, a reference animal counting its own),
+        `founder_contribution` (p_f, 0 for animals
+        with both parents known) and `marginal_contribution` (q_k, NaN for
+        ancestors not taken).
+    """
+
+    founders_effective: float
+    ancestors_effective: float
+    founders: int
+    ancestors: int
+    explained: float
+    stopped_by: typing.Literal["explained", "max_ancestors"]
+    contributions: pd.DataFrame
+
+
+@dataclasses.dataclass(frozen=True)
+class _Layer:
+    """The animals of one generation depth and the links to their known
+    parents, with the parents numbered once for sums over offspring."""
+
+    rows: _Ints
+    child: _Ints
+    parents: _Ints
+    slot: _Ints
+
+
+def pedigree_statistics(pedigree: Pedigree) -> pd.DataFrame:
+    """Completeness, inbreeding and its rate for every animal.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+
+    Returns
+    -------
+    pandas.DataFrame
+        Indexed by identifier in the order of `pedigree.ids`, with columns
+        `sire`, `dam` (identifiers, "" for unknown), `generation` (maximum
+        generations: 0 for a founder, else 1 + the larger over known
+        parents), `complete_generations` (0 with a parent unknown, else 1 +
+        the smaller over the parents), `equivalent_generations` (g_e, the
+        sum over known parents of (1 + g_e of the parent) / 2),
+        `inbreeding` (F), `delta_inbreeding` (ΔF = 1 − (1 − F)^(1 / (g_e −
+        1)) where g_e > 1, else NaN), `sampling_var`, and then the columns
+        of `pedigree.attributes` (a name already taken gets "_file" added).
+
+    Examples
+    --------
+    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b")])
+    >>> pedigree_statistics(pedigree)["equivalent_generations"].tolist()
+    [0.0, 0.0, 1.0]
+    """
+    layers = _layers(pedigree)
+    generation = np.zeros(len(pedigree), dtype=np.int64)
+    for depth, layer in enumerate(layers):
+        generation[layer.rows] = depth
+    complete, equivalent = _completeness(pedigree, layers)
+    f, sampling_var = inbreeding(pedigree)
+    names = np.append(pedigree.ids, "")  # an unknown parent, −1, takes the last: ""
+    table = pd.DataFrame({
+        "sire": names[pedigree.sire],
+        "dam": names[pedigree.dam],
+        "generation": generation,
+        "complete_generations": complete,
+        "equivalent_generations": equivalent,
+        "inbreeding": f,
+        "delta_inbreeding": _delta_inbreeding(f, equivalent),
+        "sampling_var": sampling_var,
+    }, index=pd.Index(pedigree.ids, name="id"))
+    attributes: pd.DataFrame = pedigree.attributes
+    if len(attributes.columns):
+        table = table.join(attributes, rsuffix="_file")
+    return table
+
+
+def effective_population_size(pedigree: Pedigree, reference: Iterable[str]) -> EffectiveSize:
+    """Ne of the reference animals from their individual increase in inbreeding.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    reference : iterable of str
+        Identifiers of the reference animals; only those with more than one
+        equivalent generation known count.
+
+    Returns
+    -------
+    EffectiveSize
+        Ne = 1 / (2 · mean ΔF_i), its standard error and the animals used.
+
+    Raises
+    ------
+    PedigreeError
+        An identifier that is not in the pedigree.
+    ValueError
+        No reference animal, or none with more than one equivalent generation.
+
+    Examples
+    --------
+    >>> rows = [("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b"), ("d", "a", "b"), ("e", "c", "d")]
+    >>> effective_population_size(Pedigree.from_records(rows), ["e"]).ne
+    2.0
+    """
+    pedigree, animals = _reference(pedigree, reference)
+    _, equivalent = _completeness(pedigree, _layers(pedigree))
+    f, _ = inbreeding(pedigree)
+    delta = _delta_inbreeding(f[animals], equivalent[animals])
+    usable = delta[~np.isnan(delta)]
+    if len(usable) == 0:
+        raise ValueError(f"none of the {len(animals)} reference animals has more than one equivalent "
+                         "generation of known ancestors, which the rate of inbreeding needs")
+    mean = float(usable.mean())
+    ne = _ne(mean)
+    spread = float(usable.std(ddof=1)) if len(usable) > 1 else float("nan")
+    se = 2.0 * ne * ne * spread / np.sqrt(len(usable)) if np.isfinite(ne) else float("nan")
+    return EffectiveSize(ne=ne, se=float(se), n=len(usable), mean_delta_inbreeding=mean)
+
+
+def founder_statistics(pedigree: Pedigree, reference: Iterable[str], *,
+                       max_ancestors: int = 1000) -> FounderStatistics:
+    """Effective numbers of founders and of ancestors of the reference animals.
+
+    The expected contribution of an animal is the mean of the reference
+    animals' rows of T in A = T B Tᵀ; a founder brings its whole
+    contribution, an animal with one unknown parent half of it. Ancestors
+    are taken by their marginal contributions (Boichard, Maignel and Verrier
+    1997): at each step the one with the largest q_k = c_k (1 − a_k), c_k
+    its contribution in the pedigree where the ancestors already taken have
+    their parents unknown, a_k the share of its genes from those ancestors.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    reference : iterable of str
+        Identifiers of the reference animals.
+    max_ancestors : int, default 1000
+        Stop after this many ancestors even if Σ q_k is below 0.999.
+
+    Returns
+    -------
+    FounderStatistics
+
+    Raises
+    ------
+    PedigreeError
+        An identifier that is not in the pedigree.
+    ValueError
+        No reference animal, or `max_ancestors` below 1.
+
+    Examples
+    --------
+    >>> rows = [("c", "a", "b"), ("d", "a", "b")]
+    >>> result = founder_statistics(Pedigree.from_records(rows), ["c", "d"])
+    >>> result.founders_effective, result.ancestors_effective
+    (2.0, 2.0)
+    """
+    if isinstance(max_ancestors, bool) or not isinstance(max_ancestors, (int, np.integer)) or max_ancestors < 1:
+        raise ValueError(f"max_ancestors must be a positive integer, got {max_ancestors!r}")
+    pedigree, animals = _reference(pedigree, reference)
+    layers = _layers(pedigree)
+    weight = np.zeros(len(pedigree))
+    weight[animals] = 1.0 / len(animals)
+    taken = np.zeros(len(pedigree), dtype=bool)
+    contribution = _contributions(layers, weight, taken)
+    unknown_parents = (pedigree.sire < 0).astype(np.int64) + (pedigree.dam < 0)
+    founder = contribution * unknown_parents / 2.0
+    # A reference animal is an ancestor of the population only through its
+    # descendants there, or for the genes of its unknown parents.
+    eligible = (contribution > weight) | ((weight > 0) & (unknown_parents > 0))
+    marginal = np.full(len(pedigree), np.nan)
+    order: list[int] = []
+    explained = 0.0
+    candidate = np.where(eligible, contribution, 0.0)
+    while len(order) < max_ancestors and explained < EXPLAINED:
+        k = int(np.argmax(candidate))
+        if candidate[k] <= 0.0:
+            break
+        marginal[k] = candidate[k]
+        explained += float(candidate[k])
+        order.append(k)
+        taken[k] = True
+        remaining = _contributions(layers, weight, taken) * (1.0 - _shares_from(pedigree, layers, taken))
+        candidate = np.where(eligible, remaining, 0.0)
+    chosen = marginal[order]
+    return FounderStatistics(
+        founders_effective=float(1.0 / np.sum(founder * founder)),
+        ancestors_effective=float(1.0 / np.sum(chosen * chosen)),
+        founders=int(np.count_nonzero(founder)),
+        ancestors=len(order),
+        explained=explained,
+        stopped_by="explained" if explained >= EXPLAINED else "max_ancestors",
+        contributions=_contribution_table(pedigree, contribution, founder, marginal, order),
+    )
+
+
+def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
+    """Figures of each group of animals sharing a value of `column` (a birth
+    year, say).
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    column : str
+        A column of `pedigree_statistics` (those kept from the file, or one
+        computed there such as "generation"). Animals with no value are left
+        out.
+
+    Returns
+    -------
+    pandas.DataFrame
+        One row per value, in ascending order, with columns `animals`,
+        `both_parents_known` (share), `equivalent_generations` (mean),
+        `inbreeding` (mean F), `inbred` (share with F > 0),
+        `delta_inbreeding` (mean ΔF over the animals with g_e > 1) and `ne`
+        (1 / (2 · that mean); NaN without such animals, infinite when none
+        is inbred).
+
+    Raises
+    ------
+    KeyError
+        `column` is not a column of the table.
+
+    Examples
+    --------
+    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b")])
+    >>> summary_by(pedigree, "generation")["animals"].tolist()
+    [2, 1]
+    """
+    table = pedigree_statistics(pedigree)
+    if column not in table.columns:
+        raise KeyError(f"no column {column!r}; the columns are {', '.join(map(repr, table.columns))}")
+    figures = pd.DataFrame({
+        column: table[column],
+        "animals": 1,
+        "both_parents_known": ((table["sire"] != "") & (table["dam"] != "")).astype(float),
+        "equivalent_generations": table["equivalent_generations"],
+        "inbreeding": table["inbreeding"],
+        "inbred": (table["inbreeding"] > 0).astype(float),
+        "delta_inbreeding": table["delta_inbreeding"],
+    })
+    grouped = figures.groupby(column, sort=True)
+    summary = grouped.mean()
+    summary["animals"] = grouped["animals"].sum()
+    mean_delta = summary["delta_inbreeding"].to_numpy(dtype=np.float64)
+    summary["ne"] = [_ne(float(m)) if np.isfinite(m) else np.nan for m in mean_delta]
+    return summary
+
+
+def _ne(mean_delta: float) -> float:
+    return 1.0 / (2.0 * mean_delta) if mean_delta > 0.0 else float("inf")
+
+
+def _reference(pedigree: Pedigree, reference: Iterable[str]) -> tuple[Pedigree, _Ints]:
+    """The pedigree of the reference animals and their ancestors, all that
+    their figures depend on, and their numbers there."""
+    if isinstance(reference, str):
+        reference = [reference]
+    animals = np.unique(pedigree.numbers(reference))
+    if len(animals) == 0:
+        raise ValueError("the reference population has no animal")
+    kept, renumber = ancestry(pedigree, animals)
+    return kept, renumber[animals].astype(np.int64)
+
+
+def _depths(pedigree: Pedigree) -> _Ints:
+    """Maximum generations of every animal, by passes over all animals until
+    nothing changes: pass k settles the animals k generations deep."""
+    sire, dam = pedigree.sire.astype(np.int64), pedigree.dam.astype(np.int64)
+    has_parent = (sire >= 0) | (dam >= 0)
+    depth = np.zeros(len(pedigree), dtype=np.int64)
+    while True:
+        deeper = np.maximum(np.where(sire >= 0, depth[np.maximum(sire, 0)], -1),
+                            np.where(dam >= 0, depth[np.maximum(dam, 0)], -1))
+        updated = np.where(has_parent, deeper + 1, 0)
+        if np.array_equal(updated, depth):
+            return depth
+        depth = updated
+
+
+def _layers(pedigree: Pedigree) -> list[_Layer]:
+    """Animals grouped by maximum generations: every parent lies in an
+    earlier layer, so a layer at a time can be computed from the ones before."""
+    depth = _depths(pedigree)
+    order = np.argsort(depth, kind="stable")
+    bounds = np.searchsorted(depth[order], np.arange(int(depth.max(initial=0)) + 2))
+    layers = []
+    for start, end in zip(bounds[:-1], bounds[1:]):
+        rows = order[start:end]
+        links = [(rows[p >= 0], p[p >= 0]) for p in (pedigree.sire[rows].astype(np.int64),
+                                                     pedigree.dam[rows].astype(np.int64))]
+        child = np.concatenate([c for c, _ in links])
+        parent = np.concatenate([p for _, p in links])
+        parents, slot = np.unique(parent, return_inverse=True)
+        layers.append(_Layer(rows, child, parents, slot.ravel()))
+    return layers
+
+
+def _completeness(pedigree: Pedigree, layers: list[_Layer]) -> tuple[_Ints, _Floats]:
+    """Complete and equivalent generations of every animal."""
+    complete = np.zeros(len(pedigree), dtype=np.int64)
+    equivalent = np.zeros(len(pedigree))
+    for layer in layers[1:]:
+        sire, dam = pedigree.sire[layer.rows], pedigree.dam[layer.rows]
+        s, d = np.maximum(sire, 0), np.maximum(dam, 0)
+        equivalent[layer.rows] = (np.where(sire >= 0, (1.0 + equivalent[s]) / 2.0, 0.0)
+                                  + np.where(dam >= 0, (1.0 + equivalent[d]) / 2.0, 0.0))
+        complete[layer.rows] = np.where((sire >= 0) & (dam >= 0),
+                                        1 + np.minimum(complete[s], complete[d]), 0)
+    return complete, equivalent
+
+
+def _delta_inbreeding(f: _Floats, equivalent: _Floats) -> _Floats:
+    usable = equivalent > 1.0
+    exponent = 1.0 / np.where(usable, equivalent - 1.0, 1.0)
+    return np.where(usable, 1.0 - (1.0 - f) ** exponent, np.nan)
+
+
+def _contributions(layers: list[_Layer], weight: _Floats, taken: NDArray[np.bool_]) -> _Floats:
+    """The expected share of the weighted animals' genes from every animal,
+    passed down from offspring to parents a layer at a time; nothing passes
+    beyond an animal `taken`."""
+    share = weight.copy()
+    for layer in reversed(layers[1:]):
+        passed = np.where(taken[layer.child], 0.0, 0.5 * share[layer.child])
+        share[layer.parents] += np.bincount(layer.slot, weights=passed, minlength=len(layer.parents))
+    return share
+
+
+def _shares_from(pedigree: Pedigree, layers: list[_Layer], taken: NDArray[np.bool_]) -> _Floats:
+    """The share of every animal's genes that comes from the animals `taken`
+    (1 for those themselves)."""
+    share = taken.astype(np.float64)
+    for layer in layers[1:]:
+        sire, dam = pedigree.sire[layer.rows], pedigree.dam[layer.rows]
+        inherited = 0.5 * (np.where(sire >= 0, share[np.maximum(sire, 0)], 0.0)
+                           + np.where(dam >= 0, share[np.maximum(dam, 0)], 0.0))
+        share[layer.rows] = np.where(taken[layer.rows], 1.0, inherited)
+    return share
+
+
+def _contribution_table(pedigree: Pedigree, contribution: _Floats, founder: _Floats, marginal: _Floats,
+                        order: list[int]) -> pd.DataFrame:
+    others = np.flatnonzero(contribution > 0.0)
+    others = others[np.isnan(marginal[others])]
+    others = others[np.argsort(-contribution[others], kind="stable")]
+    rows = np.concatenate([np.array(order, dtype=np.int64), others])
+    return pd.DataFrame({
+        "contribution": contribution[rows],
+        "founder_contribution": founder[rows],
+        "marginal_contribution": marginal[rows],
+    }, index=pd.Index(pedigree.ids[rows], name="id"))
