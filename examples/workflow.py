@@ -1,17 +1,18 @@
-"""From a pedigree file to inbreeding and dominance relationships.
+"""From a pedigree file to inbreeding, relationships and the trend of a breed.
 
-    python examples/workflow.py examples/herd.csv [--top 10] [--histogram inbreeding.png]
+    python examples/workflow.py examples/herd.csv [--top 10] [--by birth_year] [--plot trend.png]
 
 Reads the pedigree (animal, sire, dam and any further columns), prints the
 most inbred animals, summary figures of the kinship and dominance matrices
-and the relationships of a few kinds of relatives, and draws a histogram of
-the inbreeding coefficients.
+and the relationships of a few kinds of relatives, then the population
+figures of the youngest cohort (effective population size, effective
+numbers of founders and ancestors) and the figures by cohort, and draws mean
+F and mean ΔF by cohort.
 """
 
 from __future__ import annotations
 
 import argparse
-import os
 
 import numpy as np
 from numpy.typing import NDArray
@@ -75,28 +76,33 @@ def print_pairs(pedigree: tolmkit.Pedigree, kinship: sp.csr_matrix) -> None:
         print(f"{kind:<20} {a + ' ' + b:<27} {kinship[max(x, y), min(x, y)]:>9.5f} {d:>10.5f}")
 
 
-def draw_histogram(f: NDArray[np.float64], path: str) -> None:
-    import matplotlib
+def print_population(pedigree: tolmkit.Pedigree, by: str, plot: str | None) -> None:
+    """The figures of the youngest cohort and of every cohort, and their picture."""
+    table = tolmkit.pedigree_statistics(pedigree)
+    youngest = table[by].max()
+    reference = table.index[table[by] == youngest].tolist()
+    effective = tolmkit.effective_population_size(pedigree, reference)
+    founders = tolmkit.founder_statistics(pedigree, reference)
+    print(f"\nThe {len(reference):,} animals of {by} {youngest}: Ne {effective.ne:.1f} ± {effective.se:.1f}, "
+          f"effective founders f_e {founders.founders_effective:.1f} (of {founders.founders:,}), "
+          f"effective ancestors f_a {founders.ancestors_effective:.1f}")
+    summary = tolmkit.summary_by(pedigree, by)
+    print(f"\n{summary.to_string(float_format=lambda v: f'{v:.4g}')}")
+    if plot:
+        from tolmkit.plots import plot_trend
 
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
-
-    figure, axes = plt.subplots(figsize=(7, 4))
-    axes.hist(f, bins=40, color="#4a7ab5")
-    axes.set_xlabel("inbreeding coefficient F")
-    axes.set_ylabel("animals")
-    axes.set_title(f"Inbreeding of {len(f):,} animals, mean F = {f.mean():.4f}")
-    figure.tight_layout()
-    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
-    figure.savefig(path, dpi=120)
-    print(f"\nHistogram of the coefficients: {path}")
+        cohort = by.replace("_", " ")
+        plot_trend(summary, plot, title=f"Inbreeding by {cohort} (reference: {cohort} {youngest})",
+                   effective=effective, founders=founders)
+        print(f"\nInbreeding by {by}: {plot}")
 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0] if __doc__ else None)
     parser.add_argument("pedigree")
     parser.add_argument("--top", type=int, default=10)
-    parser.add_argument("--histogram", help="PNG file for the histogram of the coefficients")
+    parser.add_argument("--by", default="birth_year", help="the column of the cohorts (default: birth_year)")
+    parser.add_argument("--plot", help="PNG file for mean F and mean ΔF by cohort")
     args = parser.parse_args()
 
     pedigree = tolmkit.read_pedigree(args.pedigree)
@@ -111,8 +117,7 @@ def main() -> None:
     print_matrix("Dominance matrix", tolmkit.dominance_matrix(pedigree, relationships=kinship))
     print_pairs(pedigree, kinship)
 
-    if args.histogram:
-        draw_histogram(f, args.histogram)
+    print_population(pedigree, args.by, args.plot)
 
 
 if __name__ == "__main__":
