@@ -64,6 +64,7 @@ def test_stats_prints_the_population_figures(herd, capsys, arguments, shown):
     assert all(text in out for text in shown), out
 
 
+@pytest.mark.filterwarnings("ignore::DeprecationWarning")  # matplotlib's own imports
 def test_stats_draws_the_trend(herd, tmp_path):
     pytest.importorskip("matplotlib")
     plot = tmp_path / "trend.png"
@@ -76,7 +77,7 @@ def test_check_prints_the_summary_and_reading_options_apply(tmp_path, capsys):
     path.write_text("x;-;-\ny;-;-\nz;x;y\nw;z;z\n")
     assert main(["check", str(path), "--delimiter", ";", "--unknown", "-", "--selfing"]) == 0
     assert "4" in capsys.readouterr().out
-    assert main(["check", str(path), "--delimiter", ";", "--unknown", "-,0"]) == 1
+    assert main(["check", str(path), "--delimiter", ";", "--unknown=-,0"]) == 1
 
 
 @pytest.mark.parametrize("content, arguments, message", [
