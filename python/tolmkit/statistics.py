@@ -313,6 +313,9 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
     })
     grouped = figures.groupby(column, sort=True)
     summary = grouped.mean()
+    # Animals added without a value turn a column of years into floats.
+    if pd.api.types.is_float_dtype(summary.index) and np.all(np.mod(summary.index, 1) == 0):
+        summary.index = summary.index.astype(np.int64)
     summary["animals"] = grouped["animals"].sum()
     mean_delta = summary["delta_inbreeding"].to_numpy(dtype=np.float64)
     summary["ne"] = [_ne(float(m)) if np.isfinite(m) else np.nan for m in mean_delta]

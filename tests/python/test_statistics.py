@@ -6,13 +6,13 @@ import pytest
 from tolmkit import (Pedigree, PedigreeError, effective_population_size, founder_statistics, pedigree_statistics,
                      read_pedigree, summary_by)
 
-# Four founders; a, b and c their offspring (a and c full sibs); g with four
-# known grandparents, h with an unknown dam, i of full sibs, j of g and h.
+# Four founders (d2 not listed); a, b and c their offspring (a and c full
+# sibs); g with four known grandparents, h with an unknown dam, i of full
+# sibs, j of g and h.
 HERD = """animal,sire,dam,birth_year
 s1,0,0,2000
 d1,0,0,2000
 s2,0,0,2000
-d2,0,0,2000
 a,s1,d1,2001
 b,s2,d2,2001
 c,s1,d1,2001
@@ -50,13 +50,14 @@ def test_every_column_of_an_animal(herd, animal, sire, dam, generation, complete
 def test_the_table_keeps_the_order_of_the_animals_and_the_file_columns(herd):
     table = pedigree_statistics(herd)
     assert table.index.tolist() == herd.ids.tolist()
-    assert table["birth_year"].tolist() == [2000] * 4 + [2001] * 3 + [2002] * 3 + [2003]
+    assert table.index[0] == "d2"
+    np.testing.assert_array_equal(table["birth_year"], [np.nan] + [2000] * 3 + [2001] * 3 + [2002] * 3 + [2003])
 
 
 def test_figures_by_birth_year(herd):
     summary = summary_by(herd, "birth_year")
     assert summary.index.tolist() == [2000, 2001, 2002, 2003]
-    assert summary["animals"].tolist() == [4, 3, 3, 1]
+    assert summary["animals"].tolist() == [3, 3, 3, 1]
     np.testing.assert_allclose(summary["both_parents_known"], [0, 1, 2 / 3, 1])
     np.testing.assert_allclose(summary["equivalent_generations"], [0, 1, 5 / 3, 2.5])
     np.testing.assert_allclose(summary["inbreeding"], [0, 0, 0.25 / 3, 0.125])
