@@ -1,5 +1,6 @@
 import builtins
 import ctypes
+import importlib.metadata
 import os
 import re
 import shutil
@@ -10,6 +11,7 @@ import textwrap
 
 import pytest
 
+import tolmkit
 from conftest import ARITY as FUNCTIONS, interpreter
 
 STANDARD_ATTRIBUTES = {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}
@@ -43,15 +45,22 @@ def test_docstring_is_the_generated_signature(tolm, name):
     assert getattr(tolm, name).__doc__ == f"{name}({parameters}) -> None\n"
 
 
+def test_companion_reports_the_installed_version():
+    assert tolmkit.__version__ == importlib.metadata.version("TOLM")
+
+
 def _interpreter_state_dict():
+    # The interpreter keeps the reference that PyInterpreterState_GetDict
+    # returns: taken as a new one (a py_object result), it would be dropped
+    # once too often and the dictionary freed before the interpreter exits.
     api = ctypes.pythonapi
-    api.PyInterpreterState_Get.restype = ctypes.c_void_p
-    api.PyInterpreterState_GetDict.restype = ctypes.py_object
-    api.PyInterpreterState_GetDict.argtypes = [ctypes.c_void_p]
-    return api.PyInterpreterState_GetDict(api.PyInterpreterState_Get())
+    state = ctypes.PYFUNCTYPE(ctypes.c_void_p)(("PyInterpreterState_Get", api))
+    state_dict = ctypes.PYFUNCTYPE(ctypes.c_void_p, ctypes.c_void_p)(
+        ("PyInterpreterState_GetDict", api))
+    return ctypes.cast(state_dict(state()), ctypes.py_object).value
 
 
-def test_shared_state_is_version_4_before_python_3_12(tolm):
+def test_shared_state_has_the_version_of_the_build(tolm):
     # From 3.12 on pybind11 keeps its state in the interpreter's dictionary,
     # and requires version 5 there.
     if sys.version_info >= (3, 12):
