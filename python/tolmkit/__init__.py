@@ -15,6 +15,8 @@ from .simulate import simulate_pedigree
 from .statistics import (EffectiveSize, FounderStatistics, effective_population_size, founder_statistics,
                          pedigree_statistics, summary_by)
 
+__version__ = "0.1.0"
+
 __all__ = [
     "DEFAULT_MEMORY_LIMIT",
     "EffectiveSize",
