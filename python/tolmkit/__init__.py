@@ -5,8 +5,12 @@ additive and dominance relationships, with numpy and scipy.sparse.
     f, sampling_var = tolmkit.inbreeding(pedigree)
     a = tolmkit.relationship_matrix(pedigree)
     d = tolmkit.dominance_matrix(pedigree)
+    a_inverse = tolmkit.inverse_relationship_matrix(pedigree)
+    among = tolmkit.relationships_among(pedigree, candidates)
 """
 
+from .candidates import relationship_pairs, relationships_among
+from .inverse import inverse_relationship_matrix
 from .pedigree import MISSING_PARENT, UNKNOWN_PARENTS, Pedigree, PedigreeError, prune, read_pedigree
 from .relationships import (DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, dominance_matrix,
                             dominance_pairs, inbreeding, relationship_matrix)
@@ -22,8 +26,11 @@ __all__ = [
     "dominance_matrix",
     "dominance_pairs",
     "inbreeding",
+    "inverse_relationship_matrix",
     "prune",
     "read_pedigree",
     "relationship_matrix",
+    "relationship_pairs",
+    "relationships_among",
     "simulate_pedigree",
 ]

@@ -1,0 +1,209 @@
+"""Additive relationships of chosen animals (pairs, or candidates for mating)
+from their ancestry alone, by products with A that never form it."""
+
+from __future__ import annotations
+
+from collections.abc import Iterable, Iterator
+from typing import Any
+
+import numpy as np
+from numpy.typing import NDArray
+import scipy.sparse as sp
+
+from .pedigree import Pedigree, ancestry
+from .relationships import inbreeding
+
+__all__ = ["relationship_pairs", "relationships_among"]
+
+# Elements of the dense block of columns of A computed at once (128 MiB).
+_BLOCK_ELEMENTS = 1 << 24
+
+
+def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *,
+                       kinship: bool = False) -> NDArray[np.float64]:
+    """Additive relationships a(first[k], second[k]) of pairs of identifiers.
+
+    Only the paired animals and their ancestors are used: the work grows
+    with the size of that ancestry times the number of distinct animals on
+    the side of the pairs that has fewer, not with the pedigree.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    first, second : iterable of str
+        Identifiers, paired by position. A pair of an animal with itself
+        gives 1 + F.
+    kinship : bool, default False
+        Give kinships, a / 2, instead.
+
+    Returns
+    -------
+    numpy.ndarray
+        float64, one value per pair.
+
+    Raises
+    ------
+    PedigreeError
+        An identifier that is not in the pedigree.
+    ValueError
+        `first` and `second` of different lengths.
+
+    Examples
+    --------
+    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b"), ("d", "c", "b")])
+    >>> relationship_pairs(pedigree, ["c", "d", "d"], ["b", "b", "d"])
+    array([0.5 , 0.75, 1.25])
+    """
+    x, y = pedigree.numbers(first), pedigree.numbers(second)
+    if len(x) != len(y):
+        raise ValueError(f"{len(x)} first and {len(y)} second animals do not make pairs")
+    values = np.empty(len(x))
+    if len(x) == 0:
+        return values
+    pruned, renumber = ancestry(pedigree, np.concatenate([x, y]))
+    x, y = renumber[x], renumber[y]
+    if len(np.unique(x)) < len(np.unique(y)):
+        x, y = y, x
+    rows, row = np.unique(x, return_inverse=True)
+    columns, column = np.unique(y, return_inverse=True)
+    by_column = np.argsort(column, kind="stable")
+    starts = np.searchsorted(column[by_column], np.arange(len(columns) + 1))
+    for start, block in _column_blocks(pruned, rows, columns):
+        pairs = by_column[starts[start]:starts[start + block.shape[1]]]
+        values[pairs] = block[row[pairs], column[pairs] - start]
+    return values * 0.5 if kinship else values
+
+
+def relationships_among(pedigree: Pedigree, ids: Iterable[str], *, kinship: bool = False) -> NDArray[np.float64]:
+    """The dense additive relationship matrix of the animals `ids`, such as the
+    candidates of a mating plan, from their ancestry alone.
+
+    A is never formed: A X = T (B (Tᵀ X)), where T⁻¹ = I − P holds the
+    halves linking each animal to its parents and B the Mendelian-sampling
+    variances, is solved for blocks of unit columns X by a backward and a
+    forward substitution over the ancestry, one generation at a time. The
+    work grows with the size of that ancestry times the number of animals.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    ids : iterable of str
+        Identifiers of the animals, in the order of the rows and columns
+        of the result.
+    kinship : bool, default False
+        Give kinships, A / 2, instead.
+
+    Returns
+    -------
+    numpy.ndarray
+        m × m float64, exactly symmetric, its diagonal 1 + F.
+
+    Raises
+    ------
+    PedigreeError
+        An identifier that is not in the pedigree.
+
+    Examples
+    --------
+    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b"), ("d", "c", "b")])
+    >>> relationships_among(pedigree, ["b", "c", "d"])
+    array([[1.  , 0.5 , 0.75],
+           [0.5 , 1.  , 0.75],
+           [0.75, 0.75, 1.25]])
+    """
+    chosen = pedigree.numbers(ids)
+    if len(chosen) == 0:
+        return np.empty((0, 0))
+    pruned, renumber = ancestry(pedigree, chosen)
+    animals, position = np.unique(renumber[chosen], return_inverse=True)
+    distinct = np.empty((len(animals), len(animals)))
+    for start, block in _column_blocks(pruned, animals, animals):
+        distinct[:, start:start + block.shape[1]] = block
+    matrix = distinct[np.ix_(position, position)]
+    # Each element is computed twice, in its column and in its row; the lower
+    # triangle is kept for both.
+    symmetric: NDArray[np.float64] = np.tril(matrix) + np.tril(matrix, k=-1).T
+    return symmetric * 0.5 if kinship else symmetric
+
+
+def _column_blocks(pedigree: Pedigree, rows: NDArray[np.integer[Any]], columns: NDArray[np.integer[Any]]
+                   ) -> Iterator[tuple[int, NDArray[np.float64]]]:
+    """A[rows, columns] (animal numbers of `pedigree`) in blocks of columns,
+    each with the position of its first column; every block is computed for
+    all the animals of `pedigree`, so a block holds only a few columns."""
+    order, bounds, links = _generations(pedigree)
+    rank = np.empty(len(order), dtype=np.int64)
+    rank[order] = np.arange(len(order))
+    _, sampling_var = inbreeding(pedigree)
+    sampling_var = sampling_var[order][:, np.newaxis]
+    width = max(1, min(len(columns), _BLOCK_ELEMENTS // max(1, len(order))))
+    for start in range(0, len(columns), width):
+        chosen = rank[columns[start:start + width]]
+        block = np.zeros((len(order), len(chosen)))
+        block[chosen, np.arange(len(chosen))] = 1.0
+        # Tᵀ X backwards through the generations: a parent gathers half of
+        # each offspring's row once all of the offspring's own have come.
+        for g in range(len(links), 0, -1):
+            parents, halves, gathered = links[g - 1]
+            block[parents] += gathered @ block[bounds[g]:bounds[g + 1]]
+        block *= sampling_var
+        # T (B Tᵀ X) forwards: an offspring adds half of each parent's row.
+        for g in range(1, len(links) + 1):
+            parents, halves, _ = links[g - 1]
+            block[bounds[g]:bounds[g + 1]] += halves @ block[parents]
+        yield start, block[rank[rows]]
+
+
+_Links = list[tuple[NDArray[np.int64], sp.csr_matrix, sp.csr_matrix]]
+
+
+def _generations(pedigree: Pedigree) -> tuple[NDArray[np.int64], NDArray[np.int64], _Links]:
+    """The animals in order of generation depth (founders 0, otherwise one
+    more than the deeper parent), stable within a depth; the bounds of each
+    depth in that order; and for every depth from 1 on, the parents of its
+    animals (positions in that order), the matrix of halves linking each of
+    its animals to them (1 for a selfed animal's single parent) and its
+    transpose."""
+    depth = _depths(pedigree.sire, pedigree.dam)
+    order = np.argsort(depth, kind="stable")
+    rank = np.empty(len(order), dtype=np.int64)
+    rank[order] = np.arange(len(order))
+    bounds = np.searchsorted(depth[order], np.arange(int(depth.max(initial=-1)) + 2))
+    links = []
+    for g in range(1, len(bounds) - 1):
+        animals = order[bounds[g]:bounds[g + 1]]
+        offspring, parent = [], []
+        for parents in (pedigree.sire[animals], pedigree.dam[animals]):
+            known = np.flatnonzero(parents >= 0)
+            offspring.append(known)
+            parent.append(rank[parents[known]])
+        parent_ranks, column = np.unique(np.concatenate(parent), return_inverse=True)
+        halves = sp.csr_matrix((np.full(len(column), 0.5), (np.concatenate(offspring), column)),
+                               shape=(len(animals), len(parent_ranks)))
+        halves.sum_duplicates()
+        links.append((parent_ranks, halves, halves.T.tocsr()))
+    return order, bounds, links
+
+
+def _depths(sire: NDArray[np.int32], dam: NDArray[np.int32]) -> NDArray[np.int64]:
+    """The generation depth of every animal, settled a depth at a time from
+    the founders: an animal's depth is known once both its parents' are."""
+    n = len(sire)
+    child = np.concatenate([np.flatnonzero(sire >= 0), np.flatnonzero((dam >= 0) & (dam != sire))])
+    parent = np.concatenate([sire[sire >= 0], dam[(dam >= 0) & (dam != sire)]]).astype(np.int64)
+    by_parent = np.argsort(parent, kind="stable")
+    children = child[by_parent]
+    starts = np.searchsorted(parent[by_parent], np.arange(n + 1))
+    waiting = np.bincount(child, minlength=n)
+    depth = np.zeros(n, dtype=np.int64)
+    frontier = np.flatnonzero(waiting == 0)
+    g = 0
+    while len(frontier):
+        depth[frontier] = g
+        counts = starts[frontier + 1] - starts[frontier]
+        offsets = np.repeat(starts[frontier] - np.cumsum(counts) + counts, counts)
+        reached, times = np.unique(children[offsets + np.arange(counts.sum())], return_counts=True)
+        waiting[reached] -= times
+        frontier = reached[waiting[reached] == 0]
+        g += 1
+    return depth
