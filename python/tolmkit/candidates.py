@@ -89,6 +89,7 @@ def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterabl
 
 
 def _pairs_by_columns(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32]) -> NDArray[np.float64]:
+    """a(x[k], y[k]) from the columns of A of the distinct animals of `y`."""
     rows, row = np.unique(x, return_inverse=True)
     columns, column = np.unique(y, return_inverse=True)
     by_column = np.argsort(column, kind="stable")
@@ -102,6 +103,8 @@ def _pairs_by_columns(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.in
 
 def _pairs_by_ancestors(pedigree: Pedigree, depth: NDArray[np.int64], x: NDArray[np.int32],
                         y: NDArray[np.int32]) -> NDArray[np.float64]:
+    """a(x[k], y[k]) from the ancestor contributions of the animals of a
+    chunk of pairs at a time."""
     _, sampling_var = inbreeding(pedigree)
     values = np.empty(len(x))
     for start in range(0, len(x), _PAIRS_AT_ONCE):
@@ -172,58 +175,64 @@ def _column_blocks(pedigree: Pedigree, rows: NDArray[np.integer[Any]], columns: 
     """A[rows, columns] (animal numbers of `pedigree`) in blocks of columns,
     each with the position of its first column; every block is computed for
     all the animals of `pedigree`, so a block holds only a few columns."""
-    order, bounds, links = _generations(pedigree)
-    rank = np.empty(len(order), dtype=np.int64)
-    rank[order] = np.arange(len(order))
+    g = _Generations(pedigree)
+    n = len(pedigree)
     _, sampling_var = inbreeding(pedigree)
-    sampling_var = sampling_var[order][:, np.newaxis]
-    width = max(1, min(len(columns), _BLOCK_ELEMENTS // max(1, len(order))))
+    # Row n stays zero: it stands for every unknown parent.
+    scale = np.append(sampling_var[g.order], 0.0)[:, np.newaxis]
+    width = max(1, min(len(columns), _BLOCK_ELEMENTS // max(1, n)))
     for start in range(0, len(columns), width):
-        chosen = rank[columns[start:start + width]]
-        block = np.zeros((len(order), len(chosen)))
+        chosen = g.rank[columns[start:start + width]]
+        block = np.zeros((n + 1, len(chosen)))
         block[chosen, np.arange(len(chosen))] = 1.0
         # Tᵀ X backwards through the generations: a parent gathers half of
         # each offspring's row once all of the offspring's own have come.
-        for g in range(len(links), 0, -1):
-            parents, halves, gathered = links[g - 1]
-            block[parents] += gathered @ block[bounds[g]:bounds[g + 1]]
-        block *= sampling_var
+        for depth in range(len(g.bounds) - 2, 0, -1):
+            parents, gather = g.backward[depth - 1]
+            block[parents] += gather @ block[g.bounds[depth]:g.bounds[depth + 1]]
+        block *= scale
         # T (B Tᵀ X) forwards: an offspring adds half of each parent's row.
-        for g in range(1, len(links) + 1):
-            parents, halves, _ = links[g - 1]
-            block[bounds[g]:bounds[g + 1]] += halves @ block[parents]
-        yield start, block[rank[rows]]
+        for depth in range(1, len(g.bounds) - 1):
+            block[g.bounds[depth]:g.bounds[depth + 1]] += g.forward[depth - 1] @ block
+        yield start, block[g.rank[rows]]
 
 
-_Links = list[tuple[NDArray[np.int64], sp.csr_matrix, sp.csr_matrix]]
+class _Generations:
+    """The animals of a pedigree in order of generation depth (founders 0,
+    otherwise one more than the deeper parent), stable within a depth, and
+    for every depth from 1 on, the halves that link its animals to their
+    parents, as sparse matrices over positions in that order.
 
+    `forward[d - 1]` maps all positions, and n for an unknown parent, to the
+    animals of depth d; `backward[d - 1]` holds the parents of depth d's
+    animals and maps those animals to them.
+    """
 
-def _generations(pedigree: Pedigree) -> tuple[NDArray[np.int64], NDArray[np.int64], _Links]:
-    """The animals in order of generation depth (founders 0, otherwise one
-    more than the deeper parent), stable within a depth; the bounds of each
-    depth in that order; and for every depth from 1 on, the parents of its
-    animals (positions in that order), the matrix of halves linking each of
-    its animals to them (1 for a selfed animal's single parent) and its
-    transpose."""
-    depth = _depths(pedigree.sire, pedigree.dam)
-    order = np.argsort(depth, kind="stable")
-    rank = np.empty(len(order), dtype=np.int64)
-    rank[order] = np.arange(len(order))
-    bounds = np.searchsorted(depth[order], np.arange(int(depth.max(initial=-1)) + 2))
-    links = []
-    for g in range(1, len(bounds) - 1):
-        animals = order[bounds[g]:bounds[g + 1]]
-        offspring, parent = [], []
-        for parents in (pedigree.sire[animals], pedigree.dam[animals]):
-            known = np.flatnonzero(parents >= 0)
-            offspring.append(known)
-            parent.append(rank[parents[known]])
-        parent_ranks, column = np.unique(np.concatenate(parent), return_inverse=True)
-        halves = sp.csr_matrix((np.full(len(column), 0.5), (np.concatenate(offspring), column)),
-                               shape=(len(animals), len(parent_ranks)))
-        halves.sum_duplicates()
-        links.append((parent_ranks, halves, halves.T.tocsr()))
-    return order, bounds, links
+    def __init__(self, pedigree: Pedigree) -> None:
+        n = len(pedigree)
+        depth = _depths(pedigree.sire, pedigree.dam)
+        self.order = np.argsort(depth, kind="stable")
+        self.rank = np.empty(n, dtype=np.int64)
+        self.rank[self.order] = np.arange(n)
+        self.bounds = np.searchsorted(depth[self.order], np.arange(int(depth.max(initial=-1)) + 2))
+        sire, dam = (np.where(parents[self.order] < 0, n, self.rank[np.maximum(parents[self.order], 0)])
+                     for parents in (pedigree.sire, pedigree.dam))
+        self.forward: list[sp.csr_matrix] = []
+        self.backward: list[tuple[NDArray[np.int64], sp.csr_matrix]] = []
+        for d in range(1, len(self.bounds) - 1):
+            first, last = self.bounds[d], self.bounds[d + 1]
+            size = last - first
+            both = np.stack([sire[first:last], dam[first:last]], axis=1).ravel()
+            self.forward.append(sp.csr_matrix((np.full(2 * size, 0.5), both, np.arange(0, 2 * size + 1, 2)),
+                                              shape=(size, n + 1)))
+            known = both < n
+            by_parent = np.argsort(both[known], kind="stable")
+            parent = both[known][by_parent]
+            offspring = (np.flatnonzero(known) // 2)[by_parent]
+            starts = np.flatnonzero(np.diff(parent, prepend=-1))
+            self.backward.append((parent[starts], sp.csr_matrix(
+                (np.full(len(parent), 0.5), offspring, np.append(starts, len(parent))),
+                shape=(len(starts), size))))
 
 
 def _ancestor_rows(pedigree: Pedigree, depth: NDArray[np.int64], animals: NDArray[np.integer[Any]]
