@@ -3,8 +3,8 @@ from their ancestry alone, by products with A that never form it."""
 
 from __future__ import annotations
 
+import typing
 from collections.abc import Iterable, Iterator
-from typing import Any
 
 import numpy as np
 from numpy.typing import NDArray
@@ -170,7 +170,7 @@ def relationships_among(pedigree: Pedigree, ids: Iterable[str], *, kinship: bool
     return symmetric * 0.5 if kinship else symmetric
 
 
-def _column_blocks(pedigree: Pedigree, rows: NDArray[np.integer[Any]], columns: NDArray[np.integer[Any]]
+def _column_blocks(pedigree: Pedigree, rows: NDArray[np.integer[typing.Any]], columns: NDArray[np.integer[typing.Any]]
                    ) -> Iterator[tuple[int, NDArray[np.float64]]]:
     """A[rows, columns] (animal numbers of `pedigree`) in blocks of columns,
     each with the position of its first column; every block is computed for
@@ -235,7 +235,7 @@ class _Generations:
                 shape=(len(starts), size))))
 
 
-def _ancestor_rows(pedigree: Pedigree, depth: NDArray[np.int64], animals: NDArray[np.integer[Any]]
+def _ancestor_rows(pedigree: Pedigree, depth: NDArray[np.int64], animals: NDArray[np.integer[typing.Any]]
                    ) -> sp.csr_matrix:
     """The contribution of every ancestor to each of `animals` (itself 1), one
     row per animal. Contributions are passed down to the parents a depth at a
