@@ -76,7 +76,7 @@ def _terms(sire: NDArray[np.int32], dam: NDArray[np.int32], weight: NDArray[np.f
     both = has_sire & has_dam
     mated_sire, mated_dam, mated_weight = sire[both], dam[both], weight[both]
     selfed = mated_sire == mated_dam
-    # A selfed animal's cross term is a second quarter on its parent's diagonal.
+    # A selfed animal's cross term falls twice on its parent's diagonal.
     diagonal = (weight + np.bincount(sire[has_sire], 0.25 * weight[has_sire], minlength=n)
                 + np.bincount(dam[has_dam], 0.25 * weight[has_dam], minlength=n)
                 + np.bincount(mated_sire[selfed], 0.5 * mated_weight[selfed], minlength=n))
