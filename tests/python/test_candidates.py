@@ -47,10 +47,10 @@ def test_against_the_tabular_method(kind, monkeypatch):
 
     inverse = inverse_relationship_matrix(pedigree)
     assert (inverse != inverse.T).nnz == 0
-    # Deep inbred pedigrees make A ill-conditioned: the residual is bounded
-    # relative to the norms.
+    # Deep inbred pedigrees make A ill-conditioned: beyond 1e-12, the
+    # residual is bounded relative to the norms.
     scale = abs(inverse).sum(axis=1).max() * np.abs(a).sum(axis=1).max()
-    assert np.abs(inverse @ a - np.eye(n)).max() <= 1e-13 * scale
+    assert np.abs(inverse @ a - np.eye(n)).max() <= max(1e-12, 1e-16 * scale)
 
     chosen = rng.choice(n, size=min(n, 25), replace=False)
     among = relationships_among(pedigree, names(chosen))
