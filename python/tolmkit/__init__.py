@@ -6,8 +6,12 @@ additive and dominance relationships, with numpy and scipy.sparse.
     a = tolmkit.relationship_matrix(pedigree)
     d = tolmkit.dominance_matrix(pedigree)
     table = tolmkit.pedigree_statistics(pedigree)
+    a_inverse = tolmkit.inverse_relationship_matrix(pedigree)
+    among = tolmkit.relationships_among(pedigree, candidates)
 """
 
+from .candidates import relationship_pairs, relationships_among
+from .inverse import inverse_relationship_matrix
 from .pedigree import MISSING_PARENT, UNKNOWN_PARENTS, Pedigree, PedigreeError, prune, read_pedigree
 from .relationships import (DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, dominance_matrix,
                             dominance_pairs, inbreeding, relationship_matrix)
@@ -31,10 +35,13 @@ __all__ = [
     "effective_population_size",
     "founder_statistics",
     "inbreeding",
+    "inverse_relationship_matrix",
     "pedigree_statistics",
     "prune",
     "read_pedigree",
     "relationship_matrix",
+    "relationship_pairs",
+    "relationships_among",
     "simulate_pedigree",
     "summary_by",
 ]

@@ -1,0 +1,88 @@
+"""The inverse of the additive relationship matrix, for mixed-model equations."""
+
+from __future__ import annotations
+
+import numpy as np
+from numpy.typing import NDArray
+import scipy.sparse as sp
+
+from .pedigree import Pedigree, PedigreeError
+from .relationships import inbreeding
+
+__all__ = ["inverse_relationship_matrix"]
+
+
+def inverse_relationship_matrix(pedigree: Pedigree, *, kinship: bool = False) -> sp.csr_matrix:
+    """The inverse of the additive relationship matrix A, from the parents of
+    each animal and the inbreeding of its parents, without forming A.
+
+    Every animal i adds q qᵀ / b_i, where b_i is its Mendelian-sampling
+    variance and q = e_i − ½ e_sire − ½ e_dam over its known parents (for a
+    selfed animal, e_i − e_parent). The work and the memory grow with the
+    number of animals alone.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    kinship : bool, default False
+        Give the inverse of the kinship matrix A / 2, that is 2 A⁻¹.
+
+    Returns
+    -------
+    scipy.sparse.csr_matrix
+        n × n, in the pedigree's numbering, both triangles stored, exactly
+        symmetric, columns ascending within each row, int32 indices.
+
+    Raises
+    ------
+    PedigreeError
+        An animal with no Mendelian sampling at all (a selfed offspring of a
+        parent whose inbreeding has rounded to 1), which makes A singular.
+
+    Examples
+    --------
+    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b")])
+    >>> inverse_relationship_matrix(pedigree).toarray()
+    array([[ 1.5,  0.5, -1. ],
+           [ 0.5,  1.5, -1. ],
+           [-1. , -1. ,  2. ]])
+    """
+    n = len(pedigree)
+    _, sampling_var = inbreeding(pedigree)
+    singular = np.flatnonzero(sampling_var <= 0.0)
+    if len(singular):
+        raise PedigreeError(f"animal {pedigree.ids[singular[0]]!r} has no Mendelian sampling "
+                            "(a selfed offspring of a fully inbred parent): A has no inverse")
+    # The inverse of A / 2 is 2 A⁻¹: doubling every weight is exact.
+    weight = (2.0 if kinship else 1.0) / sampling_var
+    diagonal, rows, cols, values = _terms(pedigree.sire, pedigree.dam, weight)
+    strict = sp.csr_matrix((values, (rows, cols)), shape=(n, n))
+    strict.sum_duplicates()
+    # The upper triangle is a copy of the lower one, so the matrix is
+    # symmetric to the bit whatever order the duplicates were added in.
+    full = strict + strict.T.tocsr() + sp.diags(diagonal, format="csr")
+    full.sort_indices()
+    return sp.csr_matrix((full.data, full.indices.astype(np.int32), full.indptr.astype(np.int32)), shape=(n, n))
+
+
+def _terms(sire: NDArray[np.int32], dam: NDArray[np.int32], weight: NDArray[np.float64]
+           ) -> tuple[NDArray[np.float64], NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]:
+    """The diagonal of the sum of q qᵀ / b_i, and its strictly lower triangle
+    as rows, columns and values whose duplicates are to be added. Parents
+    are numbered below their offspring, so the animal itself is the row."""
+    n = len(sire)
+    animals = np.arange(n, dtype=np.int32)
+    has_sire, has_dam = sire >= 0, dam >= 0
+    both = has_sire & has_dam
+    mated_sire, mated_dam, mated_weight = sire[both], dam[both], weight[both]
+    selfed = mated_sire == mated_dam
+    # A selfed animal's cross term falls twice on its parent's diagonal.
+    diagonal = (weight + np.bincount(sire[has_sire], 0.25 * weight[has_sire], minlength=n)
+                + np.bincount(dam[has_dam], 0.25 * weight[has_dam], minlength=n)
+                + np.bincount(mated_sire[selfed], 0.5 * mated_weight[selfed], minlength=n))
+    crossed = ~selfed
+    rows = np.concatenate([animals[has_sire], animals[has_dam],
+                           np.maximum(mated_sire, mated_dam)[crossed]])
+    cols = np.concatenate([sire[has_sire], dam[has_dam], np.minimum(mated_sire, mated_dam)[crossed]])
+    values = np.concatenate([-0.5 * weight[has_sire], -0.5 * weight[has_dam], 0.25 * mated_weight[crossed]])
+    return diagonal, rows, cols, values
