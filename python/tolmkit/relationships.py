@@ -6,7 +6,7 @@ from __future__ import annotations
 import math
 import weakref
 from collections.abc import Iterable
-from typing import Any, Optional, Tuple, Union
+import typing
 
 import numpy as np
 from numpy.typing import NDArray
@@ -29,8 +29,10 @@ _ELEMENT_BYTES = 12
 # Positions and columns are int32, as TOLM reads them.
 _MAX_ELEMENTS = 2**31 - 1
 
-Relationships = Union[sp.spmatrix, sp.sparray, NDArray[Any]]
-_Arrays = Tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]
+Relationships = typing.Union[sp.spmatrix, sp.sparray, NDArray[typing.Any]]
+_Arrays = typing.Tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]
+_Herd = typing.Tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64], NDArray[np.int32], NDArray[np.int32],
+              NDArray[np.int32]]
 
 
 class MemoryLimitExceeded(MemoryError):
@@ -128,7 +130,7 @@ def relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, lower: boo
     >>> relationship_matrix(pedigree).toarray().tolist()
     [[1.0, 0.0, 0.5, 0.25], [0.0, 1.0, 0.5, 0.75], [0.5, 0.5, 1.0, 0.75], [0.25, 0.75, 0.75, 1.25]]
     >>> relationship_matrix(pedigree, kinship=True, lower=True).nnz
-    8
+    9
     """
     limit = _checked_limit(memory_limit)
     n = len(pedigree)
@@ -160,8 +162,8 @@ def relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, lower: boo
     return _csr(data, indices, indptr)
 
 
-def dominance_matrix(pedigree: Pedigree, *, relationships: Optional[Relationships] = None, lower: bool = False,
-                     memory_limit: float = DEFAULT_MEMORY_LIMIT) -> sp.csr_matrix:
+def dominance_matrix(pedigree: Pedigree, *, relationships: typing.Optional[Relationships] = None,
+                     lower: bool = False, memory_limit: float = DEFAULT_MEMORY_LIMIT) -> sp.csr_matrix:
     """The dominance relationship matrix D, from TOLM.cald.
 
     Off the diagonal, D(i, j) = a(d_i, d_j) a(s_i, s_j) + a(d_i, s_j) a(s_i, d_j)
@@ -258,7 +260,7 @@ def dominance_matrix(pedigree: Pedigree, *, relationships: Optional[Relationship
 
 
 def dominance_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *,
-                    relationships: Optional[Relationships] = None,
+                    relationships: typing.Optional[Relationships] = None,
                     memory_limit: float = DEFAULT_MEMORY_LIMIT) -> NDArray[np.float64]:
     """D(x, y) for the pairs of identifiers (first[k], second[k]), from TOLM.dijp,
     on the scale of `dominance_matrix`.
@@ -347,11 +349,11 @@ def _spend(nbytes: int, limit: float, what: str) -> None:
 def _csr(data: NDArray[np.float64], indices: NDArray[np.int32], indptr: NDArray[np.int32]) -> sp.csr_matrix:
     n = len(indptr) - 1
     matrix = sp.csr_matrix((data, indices, indptr), shape=(n, n))
-    matrix.has_sorted_indices = True
+    matrix.has_canonical_format = True
     return matrix
 
 
-def _herd(pedigree: Pedigree) -> tuple[NDArray[Any], ...]:
+def _herd(pedigree: Pedigree) -> _Herd:
     """The arguments of the companion's row routines that describe the pedigree:
     parents (n unknown), sampling variances, and the animals grouped by
     connected component, with the oldest ancestor of each."""
@@ -384,7 +386,7 @@ def _diagonal_of(a_col: NDArray[np.int32], a_rowstart: NDArray[np.int32],
 
 # Arrays that dominance_pairs read for a sparse matrix, by id(matrix): a weak
 # reference to the matrix, the array objects it was read from, and the arrays.
-_remembered: dict[int, tuple[weakref.ref[Any], tuple[Any, ...], _Arrays]] = {}
+_remembered: dict[int, tuple[weakref.ref[typing.Any], tuple[typing.Any, ...], _Arrays]] = {}
 
 
 def _remembered_arrays(relationships: Relationships, pedigree: Pedigree) -> _Arrays:
@@ -398,7 +400,7 @@ def _remembered_arrays(relationships: Relationships, pedigree: Pedigree) -> _Arr
         return entry[2]
     arrays = _relationship_arrays(relationships, pedigree, whole_rows=True)
 
-    def forget(reference: weakref.ref[Any], key: int = key) -> None:
+    def forget(reference: weakref.ref[typing.Any], key: int = key) -> None:
         if key in _remembered and _remembered[key][0] is reference:
             del _remembered[key]
 
@@ -439,8 +441,8 @@ def _relationship_arrays(relationships: Relationships, pedigree: Pedigree, *, wh
     data = np.ascontiguousarray(matrix.data, dtype=np.float64)
     below, above = _native.count_triangles(indptr, indices, data)
     if above and below:
-        row, column = _native.first_asymmetric(indptr, indices, data)
-        if row >= 0:
+        if not _native.symmetric(indptr, indices, data, np.empty(n, dtype=np.int32)):
+            row, column = _native.first_asymmetric(indptr, indices, data)
             raise ValueError(
                 f"the relationship matrix is not symmetric: element ({row}, {column}) (animals "
                 f"{pedigree.ids[row]!r}, {pedigree.ids[column]!r}) is {float(matrix[row, column])!r}, element "

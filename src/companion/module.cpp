@@ -143,6 +143,15 @@ PYBIND11_MODULE(_native, m) {
         },
         py::arg("indptr").noconvert(), py::arg("indices").noconvert(), py::arg("data").noconvert());
     m.def(
+        "symmetric",
+        [](const Integers& indptr, const Integers& indices, const Reals& data, Integers& next) {
+            const std::int32_t n = rows_of(indptr, indices, data);
+            require_size(next, n, "next");
+            return tolmkit::symmetric(n, indptr.data(), indices.data(), data.data(), next.mutable_data());
+        },
+        py::arg("indptr").noconvert(), py::arg("indices").noconvert(), py::arg("data").noconvert(),
+        py::arg("next").noconvert());
+    m.def(
         "first_asymmetric",
         [](const Integers& indptr, const Integers& indices, const Reals& data) {
             const std::int32_t n = rows_of(indptr, indices, data);

@@ -162,6 +162,42 @@ Triangles count_triangles(std::int32_t n, const std::int32_t* indptr, const std:
     return found;
 }
 
+bool symmetric(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices, const double* data,
+               std::int32_t* next) {
+    const auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+    // next[c]: the first element of row c below the diagonal not yet matched
+    // with its mirror above; rows r ascend, so those mirrors come in order.
+    std::copy(indptr, indptr + n, next);
+    for (std::int32_t r = 0; r < n; ++r) {
+        for (std::int32_t e = indptr[r]; e < indptr[r + 1]; ++e) {
+            const std::int32_t c = indices[e];
+            if (c <= r) {
+                continue;
+            }
+            const std::int32_t end = indptr[c + 1];
+            std::int32_t p = next[c];
+            for (; p < end && indices[p] < r; ++p) {
+                if (data[p] != 0.0) {
+                    return false;
+                }
+            }
+            const bool stored = p < end && indices[p] == r;
+            if (!same(data[e], stored ? data[p] : 0.0)) {
+                return false;
+            }
+            next[c] = stored ? p + 1 : p;
+        }
+    }
+    for (std::int32_t c = 0; c < n; ++c) {
+        for (std::int32_t p = next[c]; p < indptr[c + 1] && indices[p] < c; ++p) {
+            if (data[p] != 0.0) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 Element first_asymmetric(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices,
                          const double* data) {
     for (std::int32_t r = 0; r < n; ++r) {

@@ -65,9 +65,14 @@ struct Triangles {
 
 Triangles count_triangles(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices);
 
+// Whether every stored element has a mirror of the same value (an element
+// not stored is zero; NaN matches NaN), in one pass over the elements; `next`
+// is scratch of n entries. Columns ascend within each row.
+bool symmetric(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices, const double* data,
+               std::int32_t* next);
+
 // The first stored element (row, column), in row order, whose mirror holds
-// another value (an element not stored is zero; NaN matches NaN), or (-1, -1).
-// Columns ascend within each row.
+// another value, or (-1, -1); columns ascend within each row.
 struct Element {
     std::int32_t row;
     std::int32_t column;

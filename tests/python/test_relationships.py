@@ -224,19 +224,23 @@ def test_dominance_pairs_refuse_what_are_not_pairs(textbook, first, second, erro
         tolmkit.dominance_pairs(textbook, first, second)
 
 
-def asymmetric():
+def asymmetric(*elements):
     a = np.eye(6)
-    a[4, 2], a[2, 4] = 0.5, 0.25
+    for row, column, value in elements:
+        a[row, column] = value
     return sp.csr_matrix(a)
 
 
 @pytest.mark.parametrize("relationships, error, message", [
     (sp.identity(3, format="csr"), ValueError, "the relationship matrix is 3 × 3; the pedigree has 6 animals"),
-    (asymmetric(), ValueError, r"not symmetric: element \(2, 4\) \(animals '3', '5'\) is 0.25, element \(4, 2\) is 0.5"),
+    (asymmetric((4, 2, 0.5), (2, 4, 0.25)), ValueError,
+     r"not symmetric: element \(2, 4\) \(animals '3', '5'\) is 0.25, element \(4, 2\) is 0.5"),
+    (asymmetric((0, 5, 0.25), (5, 0, 0.25), (3, 1, 0.5)), ValueError,
+     r"not symmetric: element \(3, 1\) \(animals '4', '2'\) is 0.5, element \(1, 3\) is 0.0"),
     (np.eye(6).tolist(), TypeError, "relationships must be a scipy.sparse matrix or a 2-D numpy array, got list"),
     (np.eye(6, dtype=complex), TypeError, "relationships must be a 2-D array of real numbers, got 2-D complex128"),
     (sp.identity(6, dtype=complex, format="csr"), TypeError, "relationships must hold real numbers, not complex128"),
-], ids=["size", "asymmetric", "list", "complex_dense", "complex_sparse"])
+], ids=["size", "asymmetric", "one_sided", "list", "complex_dense", "complex_sparse"])
 def test_relationships_that_cannot_be_read_are_refused(textbook, relationships, error, message):
     for call in (lambda: tolmkit.dominance_matrix(textbook, relationships=relationships),
                  lambda: tolmkit.dominance_pairs(textbook, ["5"], ["6"], relationships=relationships)):
