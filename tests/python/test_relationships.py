@@ -98,6 +98,17 @@ def test_memory_limit_bounds_the_peak():
         finally:
             tracemalloc.stop()
         assert need < peak <= need + 64 * n + 2**16  # the slack stated in the docstring
+    a = tolmkit.relationship_matrix(pedigree, kinship=True, lower=True)
+    kinship_bytes = 12 * a.nnz + 4 * (n + 1)  # and as much room for D while TOLM.cald runs
+    with pytest.raises(MemoryLimitExceeded, match="the relationships and room for D take"):
+        tolmkit.dominance_matrix(pedigree, memory_limit=2 * kinship_bytes - 1)
+    tracemalloc.start()
+    try:
+        tolmkit.dominance_matrix(pedigree, memory_limit=3 * kinship_bytes)
+        _, peak = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    assert peak <= 3 * kinship_bytes + 64 * n + 2**16
 
 
 @pytest.mark.parametrize("function", ["relationship_matrix", "dominance_matrix", "dominance_pairs"])
