@@ -71,7 +71,8 @@ python-version:
 versions:
 	for version in 3.10 3.11 3.12 3.13; do $(MAKE) python-version VERSION=$$version || exit 1; done
 
-# SGKIT=path/to/python adds sgkit's pedigree_inbreeding to the fcoeff table.
+# SGKIT=path/to/python adds sgkit's pedigree_inbreeding to the fcoeff table and its
+# dense pedigree_kinship to the relationship-matrix table.
 bench: $(VENV)/.installed $(VENV)/.demo $(CMAKE)
 	$(CMAKE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DTOLM_BUILD_LITERAL=ON -DTOLM_BUILD_MODULE=OFF
 	$(CMAKE) --build build/bench -j $(JOBS) --target tolm_literal
@@ -79,6 +80,7 @@ bench: $(VENV)/.installed $(VENV)/.demo $(CMAKE)
 	    ../$(PY) bench_fcoeff.py --plot ../build/bench/fcoeff.png $(if $(SGKIT),--sgkit $(SGKIT))
 	cd bench && TOLM_LITERAL=../build/bench/tests/literal/libtolm_literal.so ../$(PY) bench_dominance.py
 	cd bench && ../$(PY) bench_matrices.py
+	cd bench && ../$(PY) bench_relationships.py $(if $(SGKIT),--sgkit $(SGKIT))
 
 $(PY):
 	python=$$(scripts/find-python 3.9) && "$$python" -m venv $(VENV)

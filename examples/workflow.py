@@ -112,9 +112,9 @@ def main() -> None:
     print_most_inbred(pedigree, f, sampling_var, args.top)
 
     print()
-    kinship = tolmkit.relationship_matrix(pedigree, kinship=True)
+    kinship = tolmkit.relationship_matrix(pedigree, kinship=True, lower=True)
     print_matrix("Kinship matrix", kinship)
-    print_matrix("Dominance matrix", tolmkit.dominance_matrix(pedigree, relationships=kinship))
+    print_matrix("Dominance matrix", tolmkit.dominance_matrix(pedigree, relationships=kinship, lower=True))
     print_pairs(pedigree, kinship)
 
     print_population(pedigree, args.by, args.plot)

@@ -1,28 +1,38 @@
 """Inbreeding, additive and dominance relationships of a `Pedigree`, through
-the routines of TOLM."""
+the routines of TOLM and the companion's own compiled helpers."""
 
 from __future__ import annotations
 
+import math
+import weakref
 from collections.abc import Iterable
+import typing
 
 import numpy as np
 from numpy.typing import NDArray
 import scipy.sparse as sp
+from scipy.sparse.csgraph import connected_components
 
 import TOLM
 
+from . import _native
 from .pedigree import MISSING_PARENT, Pedigree, PedigreeError, ancestry
 
-__all__ = ["DEFAULT_MEMORY_LIMIT", "MemoryLimitExceeded", "dominance_matrix", "dominance_pairs", "inbreeding", "relationship_matrix"]
+__all__ = ["DEFAULT_MEMORY_LIMIT", "MemoryLimitExceeded", "dominance_matrix", "dominance_pairs", "inbreeding",
+           "relationship_matrix"]
 
-#: Bytes that relationship_matrix may take by default (2 GiB).
+#: Bytes that one matrix function may hold by default (2 GiB).
 DEFAULT_MEMORY_LIMIT = 2 * 2**30
 
 # Bytes of one stored element of a CSR matrix: int32 column and float64 value.
 _ELEMENT_BYTES = 12
-# Elements of A computed at once, so that a block stays small beside the limit.
-_BLOCK_ELEMENTS = 1 << 22
-_BLOCK_ROWS = 1 << 11
+# Positions and columns are int32, as TOLM reads them.
+_MAX_ELEMENTS = 2**31 - 1
+
+Relationships = typing.Union[sp.spmatrix, sp.sparray, NDArray[typing.Any]]
+_Arrays = typing.Tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]
+_Herd = typing.Tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64], NDArray[np.int32], NDArray[np.int32],
+              NDArray[np.int32]]
 
 
 class MemoryLimitExceeded(MemoryError):
@@ -34,8 +44,32 @@ def _scalar(value: int) -> NDArray[np.int32]:
 
 
 def inbreeding(pedigree: Pedigree) -> tuple[NDArray[np.float64], NDArray[np.float64]]:
-    """Inbreeding coefficients and Mendelian-sampling variances of every animal,
-    in the pedigree's numbering, from TOLM.fcoeff."""
+    """Inbreeding coefficients and Mendelian-sampling variances of every animal.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+
+    Returns
+    -------
+    f : ndarray of float64
+        F of each animal, in the pedigree's numbering, from TOLM.fcoeff.
+    sampling_var : ndarray of float64
+        0.5 - (F_sire + F_dam) / 4, an unknown parent counting F = -1: the
+        variance of each animal's Mendelian sampling on the additive scale.
+
+    Raises
+    ------
+    MemoryError
+        No memory for TOLM.fcoeff's scratch.
+
+    Examples
+    --------
+    >>> from tolmkit import Pedigree
+    >>> pedigree = Pedigree.from_records([("x", "a", "b"), ("y", "x", "b")])
+    >>> inbreeding(pedigree)[0].tolist()
+    [0.0, 0.0, 0.0, 0.25]
+    """
     n = len(pedigree)
     sire, dam = pedigree.codes(unknown=n)
     coefficients = np.zeros(n + 1)
@@ -45,138 +79,238 @@ def inbreeding(pedigree: Pedigree) -> tuple[NDArray[np.float64], NDArray[np.floa
     return coefficients[:n], sampling_var
 
 
-def relationship_matrix(pedigree: Pedigree, *, kinship: bool = False,
-                        memory_limit: int = DEFAULT_MEMORY_LIMIT) -> sp.csr_matrix:
-    """The additive relationship matrix A (or, with kinship=True, the kinship
-    matrix A / 2) as its lower triangle in compressed rows.
+def relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, lower: bool = False,
+                        memory_limit: float = DEFAULT_MEMORY_LIMIT) -> sp.csr_matrix:
+    """The additive relationship matrix A, or the kinship matrix A / 2.
 
-    Every diagonal element is stored, and off the diagonal exactly the pairs
-    of related animals; columns ascend within each row and the index arrays
-    are int32, as TOLM.cald and TOLM.dijp read them. No dense n × n matrix is
-    formed: A = T S Tᵀ, with T the sparse contributions of the ancestors of
-    each animal and S the Mendelian-sampling variances, is computed in blocks
-    of rows. MemoryLimitExceeded is raised as soon as the contributions and
-    the rows computed so far pass `memory_limit` bytes.
+    Row i holds A(i, j) for exactly the animals j related to i, and always
+    A(i, i) = 1 + F_i. Each row is computed from the ancestors of its animal
+    (A e_i = T B Tᵀ e_i, T the ancestors' contributions and B the sampling
+    variances), within the animal's connected part of the pedigree, so that
+    no dense n × n matrix is ever formed. The elements are counted first, in
+    a pass that keeps nothing but the counts, and the matrix is then written
+    into arrays of exactly its size.
 
-    Relationships are sums of powers of 1/2, which a double holds exactly
-    unless a pedigree is very deep; then the last bit may differ from the
-    tabular method's, which adds in another order.
+    Parameters
+    ----------
+    pedigree : Pedigree
+    kinship : bool, default False
+        Return A / 2, the coancestries, which gives `dominance_matrix` the
+        usual scale.
+    lower : bool, default False
+        Return the lower triangle only (half the memory), in the form that
+        TOLM.cald and TOLM.dijp read: int32 indices and row starts, columns
+        ascending in every row, every diagonal element stored.
+    memory_limit : float, default DEFAULT_MEMORY_LIMIT
+        Bytes that the matrix (values, columns and row starts) may take; a
+        non-negative number, ``math.inf`` for no limit. Counting stops as soon
+        as the count passes it, before anything of the size of the matrix is
+        allocated. Besides the matrix, about 64 bytes per animal of scratch
+        are held (parent codes, sampling variances, components, counts and
+        one dense row).
+
+    Returns
+    -------
+    scipy.sparse.csr_matrix
+        n × n, in the pedigree's numbering, with sorted indices; the full
+        matrix is exactly symmetric (each value is written to both places).
+
+    Raises
+    ------
+    MemoryLimitExceeded
+        The matrix would take more than `memory_limit` bytes, or hold 2^31 or
+        more elements.
+    TypeError, ValueError
+        A `memory_limit` that is not a non-negative number.
+
+    Examples
+    --------
+    >>> from tolmkit import Pedigree
+    >>> pedigree = Pedigree.from_records([("x", "a", "b"), ("y", "x", "b")])
+    >>> relationship_matrix(pedigree).toarray().tolist()
+    [[1.0, 0.0, 0.5, 0.25], [0.0, 1.0, 0.5, 0.75], [0.5, 0.5, 1.0, 0.75], [0.25, 0.75, 0.75, 1.25]]
+    >>> relationship_matrix(pedigree, kinship=True, lower=True).nnz
+    9
     """
+    limit = _checked_limit(memory_limit)
     n = len(pedigree)
-    _, sampling_var = inbreeding(pedigree)
-    contributions = _ancestor_contributions(pedigree, memory_limit)
-    scaled = (sp.diags(sampling_var * (0.5 if kinship else 1.0)) @ contributions.T).tocsc()
-    # T is held twice, as itself and as S Tᵀ by columns.
-    budget = _Budget(memory_limit, 2 * contributions.nnz * _ELEMENT_BYTES + 4 * (n + 1))
-    indptr = np.zeros(n + 1, dtype=np.int64)
-    columns, values = [], []
-    first = 0
-    while first < n:
-        rows = min(_BLOCK_ELEMENTS // (first + 1), _BLOCK_ROWS)
-        last = min(n, first + max(1, rows))
-        block = sp.tril(contributions[first:last] @ scaled[:, :last], k=first, format="csr")
-        block.sort_indices()
-        budget.spend(block.nnz * _ELEMENT_BYTES, f"after {last} of {n} rows")
-        indptr[first + 1:last + 1] = indptr[first] + block.indptr[1:]
-        columns.append(block.indices.astype(np.int32))
-        values.append(block.data)
-        first = last
-    if indptr[-1] >= 2**31:
-        raise MemoryLimitExceeded(f"the matrix has {indptr[-1]} stored elements, "
-                                  "more than int32 row starts can address")
-    return sp.csr_matrix((np.concatenate(values) if values else np.zeros(0),
-                          np.concatenate(columns) if columns else np.zeros(0, np.int32),
-                          indptr.astype(np.int32)), shape=(n, n))
+    herd = _herd(pedigree)
+    row_start_bytes = 4 * (n + 1)
+    affordable = (limit - row_start_bytes) // _ELEMENT_BYTES if math.isfinite(limit) else _MAX_ELEMENTS
+    max_elements = int(max(-1, min(affordable, _MAX_ELEMENTS)))
+    work = np.zeros(n + 1)
+    lower_count = np.zeros(n, dtype=np.int32)
+    column_count = None if lower else np.zeros(n, dtype=np.int32)
+    rows, elements = _native.count_relationships(*herd, work, lower_count, column_count, max_elements)
+    if elements > max_elements:
+        counted = f"{elements:,} elements in its first {rows:,} of {n:,} rows"
+        if max_elements == _MAX_ELEMENTS:
+            raise MemoryLimitExceeded(f"the relationship matrix holds {counted}, more than int32 "
+                                      "positions address")
+        raise MemoryLimitExceeded(
+            f"the relationship matrix would pass the memory limit of {limit:,} bytes ({counted}, "
+            f"{_ELEMENT_BYTES} bytes each); pass a larger memory_limit, or lower=True for half of it")
+    counts = lower_count if column_count is None else lower_count + column_count
+    del column_count
+    indptr = np.zeros(n + 1, dtype=np.int32)
+    np.cumsum(counts, out=indptr[1:])
+    del counts
+    indices = np.empty(elements, dtype=np.int32)
+    data = np.empty(elements)
+    cursor, reading = (None, None) if lower else (np.empty(n, dtype=np.int32), np.empty(n, dtype=np.int32))
+    _native.fill_relationships(*herd, work, 0.5 if kinship else 1.0, indptr, cursor, reading, indices, data)
+    return _csr(data, indices, indptr)
 
 
-class _Budget:
-    def __init__(self, limit: int, spent: int) -> None:
-        self.limit, self.spent = limit, 0
-        self.spend(spent, "for the ancestors' contributions")
+def dominance_matrix(pedigree: Pedigree, *, relationships: typing.Optional[Relationships] = None,
+                     lower: bool = False, memory_limit: float = DEFAULT_MEMORY_LIMIT) -> sp.csr_matrix:
+    """The dominance relationship matrix D, from TOLM.cald.
 
-    def spend(self, nbytes: int, when: str) -> None:
-        self.spent += nbytes
-        if self.spent > self.limit:
-            raise MemoryLimitExceeded(
-                f"the relationship matrix would pass the memory limit of {self.limit:,} bytes "
-                f"({self.spent:,} bytes {when}); pass a larger memory_limit")
+    Off the diagonal, D(i, j) = a(d_i, d_j) a(s_i, s_j) + a(d_i, s_j) a(s_i, d_j)
+    from the relationships a of the parents, for the pairs that the
+    relationship matrix stores; pairs with an animal of unknown sire or dam,
+    and zeros, are not stored. With the default kinship matrix this is the
+    probability that the two animals' genotypes are identical by descent
+    (1/4 for full sibs of unrelated, non-inbred parents). On that scale the
+    diagonal is D(i, i) = 1 - F_i: the chance that the two genes of animal i
+    are not identical by descent, the share of the dominance variance in the
+    variance of its own dominance deviation (1 for a non-inbred animal).
+    Given `relationships` M set the scale of D, the products of two of its
+    elements; the diagonal follows it: with c_i = M(i, i) / (1 + F_i) (1/2 for
+    the kinship matrix, 1 for A), D(i, i) = 4 c_i² (1 - F_i), so 4 (1 - F_i)
+    with A, whose off-diagonal elements are four times the kinship ones too.
 
+    Parameters
+    ----------
+    pedigree : Pedigree
+    relationships : scipy.sparse matrix or 2-D ndarray, optional
+        Relationships in the pedigree's numbering, in any sparse format or
+        dense: symmetric, or its lower or its upper triangle (read as its
+        transpose). By default the kinship matrix, built here.
+    lower : bool, default False
+        Return the lower triangle, diagonal included, instead of the whole
+        symmetric matrix.
+    memory_limit : float, default DEFAULT_MEMORY_LIMIT
+        Bytes that the matrices held at once may take: the kinship matrix (when
+        built here) and room for D while TOLM.cald runs, then that room and
+        the result. Each step is refused before its arrays are allocated.
 
-def _ancestor_contributions(pedigree: Pedigree, memory_limit: int) -> sp.csr_matrix:
-    """T, lower triangular: T[i, i] = 1, and row i is e_i plus half the rows
-    of its known parents, built a generation at a time."""
-    n = len(pedigree)
-    generation = np.zeros(n, dtype=np.int64)
-    for k in range(n):  # parents come first, so one pass settles every depth
-        s, d = pedigree.sire[k], pedigree.dam[k]
-        if s >= 0 or d >= 0:
-            generation[k] = 1 + max(generation[s] if s >= 0 else -1, generation[d] if d >= 0 else -1)
-    contributions = sp.identity(n, format="csr")
-    for g in range(1, int(generation.max(initial=0)) + 1):
-        rows = np.flatnonzero(generation == g)
-        known = [(rows[parents[rows] >= 0], parents[rows][parents[rows] >= 0])
-                 for parents in (pedigree.sire, pedigree.dam)]
-        offspring = np.concatenate([r for r, _ in known])
-        parents = np.concatenate([p for _, p in known])
-        halves = sp.csr_matrix((np.full(len(offspring), 0.5), (offspring, parents)), shape=(n, n))
-        contributions = contributions + halves @ contributions
-        if contributions.nnz * _ELEMENT_BYTES > memory_limit:
-            raise MemoryLimitExceeded(
-                f"the ancestors' contributions alone pass the memory limit of {memory_limit:,} "
-                f"bytes at generation {g}; pass a larger memory_limit")
-    return contributions
+    Returns
+    -------
+    scipy.sparse.csr_matrix
+        n × n, int32 indices, sorted columns, exactly symmetric unless `lower`.
 
+    Raises
+    ------
+    MemoryLimitExceeded
+        The matrices would pass `memory_limit`.
+    TypeError
+        `relationships` neither a scipy sparse matrix nor a numeric 2-D array.
+    ValueError
+        `relationships` of another size than the pedigree, or with elements
+        on both sides of the diagonal that are not symmetric (naming the
+        first such element); a bad `memory_limit`.
 
-def _lower_csr(matrix: sp.spmatrix, n: int) -> tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]:
-    """Columns, row starts and values of the lower triangle of a square sparse
-    matrix, in the arrays that TOLM reads."""
-    if matrix.shape != (n, n):
-        raise ValueError(f"the relationship matrix is {matrix.shape[0]} × {matrix.shape[1]}; "
-                         f"the pedigree has {n} animals")
-    lower = sp.tril(matrix, format="csr")
-    lower.sum_duplicates()
-    lower.sort_indices()
-    return (np.ascontiguousarray(lower.indices, dtype=np.int32),
-            np.ascontiguousarray(lower.indptr, dtype=np.int32),
-            np.ascontiguousarray(lower.data, dtype=np.float64))
-
-
-def dominance_matrix(pedigree: Pedigree, *, relationships: sp.spmatrix | None = None,
-                     memory_limit: int = DEFAULT_MEMORY_LIMIT) -> sp.csr_matrix:
-    """The dominance relationships D(i, j) of the related pairs, from TOLM.cald,
-    as a strictly lower triangle in compressed rows.
-
-    D(i, j) = a(d_i, d_j) a(s_i, s_j) + a(d_i, s_j) a(s_i, d_j) from the
-    `relationships`, by default the kinship matrix, which gives the usual
-    scale (1/4 for full sibs of unrelated, non-inbred parents). Only pairs
-    stored in the relationship matrix are computed; none where an animal has
-    an unknown parent, no zero and no diagonal element is stored.
+    Examples
+    --------
+    >>> from tolmkit import Pedigree
+    >>> pedigree = Pedigree.from_records([("x", "a", "b"), ("y", "a", "b")])
+    >>> dominance_matrix(pedigree).toarray()[2:, 2:].tolist()
+    [[1.0, 0.25], [0.25, 1.0]]
     """
+    limit = _checked_limit(memory_limit)
     n = len(pedigree)
+    f, _ = inbreeding(pedigree)
     if relationships is None:
-        relationships = relationship_matrix(pedigree, kinship=True, memory_limit=memory_limit)
-    a_col, a_rowstart, a_val = _lower_csr(relationships, n)
+        kinship = relationship_matrix(pedigree, kinship=True, lower=True, memory_limit=limit)
+        a_col, a_rowstart, a_val = kinship.indices, kinship.indptr, kinship.data
+        del kinship
+        diagonal = 1.0 - f
+        held = a_col.nbytes + a_rowstart.nbytes + a_val.nbytes
+    else:
+        a_col, a_rowstart, a_val = _relationship_arrays(relationships, pedigree, whole_rows=False)
+        scale = _diagonal_of(a_col, a_rowstart, a_val) / (1.0 + f)
+        diagonal = 4.0 * scale * scale * (1.0 - f)
+        held = 0
+    capacity = len(a_col)
+    room = capacity * _ELEMENT_BYTES + 4 * (n + 1)
+    _spend(held + room, limit, "the relationships and room for D")
     sire, dam = pedigree.codes(unknown=MISSING_PARENT)
-    capacity = len(a_col)  # at least d_count = 0 plus the off-diagonal elements
     d_val, d_col = np.empty(capacity), np.empty(capacity, dtype=np.int32)
     d_rowstart, d_count = np.zeros(n + 1, dtype=np.int32), np.zeros(1, dtype=np.int32)
     TOLM.cald(sire, dam, a_col, a_rowstart, a_val, _scalar(n), d_val, d_col, d_rowstart, d_count)
+    del a_col, a_rowstart, a_val
     count = int(d_count[0])
     d_rowstart[n] = count
-    return sp.csr_matrix((d_val[:count].copy(), d_col[:count].copy(), d_rowstart), shape=(n, n))
+    elements = count + n if lower else 2 * count + n
+    _spend(room + elements * _ELEMENT_BYTES + 8 * (n + 1), limit, f"room for D and its {elements:,} elements")
+    if elements > _MAX_ELEMENTS:
+        raise MemoryLimitExceeded(f"the dominance matrix holds {elements:,} elements, "
+                                  "more than int32 positions address")
+    row_lengths = np.diff(d_rowstart) + 1
+    if not lower:
+        row_lengths += np.bincount(d_col[:count], minlength=n).astype(np.int32)
+    out_indptr = np.zeros(n + 1, dtype=np.int32)
+    np.cumsum(row_lengths, out=out_indptr[1:])
+    del row_lengths
+    out_indices, out_data = np.empty(elements, dtype=np.int32), np.empty(elements)
+    cursor = None if lower else out_indptr[:-1].copy()
+    _native.with_diagonal(d_rowstart, d_col, d_val, diagonal, out_indptr, cursor, out_indices, out_data)
+    return _csr(out_data, out_indices, out_indptr)
 
 
 def dominance_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *,
-                    relationships: sp.spmatrix | None = None,
-                    memory_limit: int = DEFAULT_MEMORY_LIMIT) -> NDArray[np.float64]:
+                    relationships: typing.Optional[Relationships] = None,
+                    memory_limit: float = DEFAULT_MEMORY_LIMIT) -> NDArray[np.float64]:
     """D(x, y) for the pairs of identifiers (first[k], second[k]), from TOLM.dijp,
-    on the scale of `dominance_matrix`. A pair with an animal of unknown sire
-    or dam gets 0.0; a pair of an animal with itself is refused.
+    on the scale of `dominance_matrix`.
 
-    Without `relationships`, the kinship matrix is built for the paired
-    animals and their ancestors only, so that a few pairs of a large
-    pedigree cost little.
+    Without `relationships`, the kinship matrix of the paired animals and
+    their ancestors only is built, so that a few pairs of a large pedigree
+    cost little. A sparse matrix given as `relationships` is examined (its
+    form, its symmetry) on its first use and the outcome kept while the
+    matrix lives, so that later calls cost their pairs only: a symmetric
+    matrix or a lower triangle in compressed rows with sorted int32 indices
+    is read where it lies, any other form is converted once. Pass a copy of
+    a matrix whose values you have changed in place since.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    first, second : iterable of str
+        Identifiers of the two animals of each pair, of equal lengths.
+    relationships : scipy.sparse matrix or 2-D ndarray, optional
+        As for `dominance_matrix`.
+    memory_limit : float, default DEFAULT_MEMORY_LIMIT
+        Bytes that the kinship matrix of the pairs' ancestry may take.
+
+    Returns
+    -------
+    ndarray of float64
+        One value per pair; 0.0 for a pair with an animal of unknown sire or
+        dam. No pairs give an empty array.
+
+    Raises
+    ------
+    PedigreeError
+        An identifier that is not in the pedigree, or a pair of one animal
+        with itself.
+    ValueError
+        Lists of unequal lengths; `relationships` of another size or not
+        symmetric; a bad `memory_limit`.
+    TypeError
+        `relationships` neither a scipy sparse matrix nor a numeric 2-D array.
+    MemoryLimitExceeded
+        The kinship matrix of the pairs' ancestry would pass `memory_limit`.
+
+    Examples
+    --------
+    >>> from tolmkit import Pedigree
+    >>> pedigree = Pedigree.from_records([("x", "a", "b"), ("y", "a", "b")])
+    >>> dominance_pairs(pedigree, ["x"], ["y"]).tolist()
+    [0.25]
     """
+    limit = _checked_limit(memory_limit)
     pair_i, pair_j = pedigree.numbers(first), pedigree.numbers(second)
     if len(pair_i) != len(pair_j):
         raise ValueError(f"{len(pair_i)} first and {len(pair_j)} second animals do not make pairs")
@@ -186,10 +320,149 @@ def dominance_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[s
     if relationships is None:
         pedigree, renumber = ancestry(pedigree, np.concatenate([pair_i, pair_j]))
         pair_i, pair_j = renumber[pair_i], renumber[pair_j]
-        relationships = relationship_matrix(pedigree, kinship=True, memory_limit=memory_limit)
-    a_col, a_rowstart, a_val = _lower_csr(relationships, len(pedigree))
+        kinship = relationship_matrix(pedigree, kinship=True, lower=True, memory_limit=limit)
+        a_col, a_rowstart, a_val = kinship.indices, kinship.indptr, kinship.data
+    else:
+        a_col, a_rowstart, a_val = _remembered_arrays(relationships, pedigree)
     sire, dam = pedigree.codes(unknown=MISSING_PARENT)
     d_pair = np.zeros(len(pair_i))
     TOLM.dijp(sire, dam, _scalar(len(pair_i)), pair_i, pair_j, a_col, a_rowstart, a_val, d_pair)
     return d_pair
 
+
+def _checked_limit(memory_limit: object) -> float:
+    if isinstance(memory_limit, (bool, np.bool_)) or not isinstance(memory_limit, (int, float, np.integer,
+                                                                                  np.floating)):
+        raise TypeError(f"memory_limit must be a number of bytes, got {memory_limit!r}")
+    limit = float(memory_limit)
+    if math.isnan(limit) or limit < 0:
+        raise ValueError(f"memory_limit must be a non-negative number of bytes, got {memory_limit!r}")
+    return limit
+
+
+def _spend(nbytes: int, limit: float, what: str) -> None:
+    if nbytes > limit:
+        raise MemoryLimitExceeded(f"the dominance matrix would pass the memory limit of {limit:,} bytes: "
+                                  f"{what} take {nbytes:,} bytes; pass a larger memory_limit")
+
+
+def _csr(data: NDArray[np.float64], indices: NDArray[np.int32], indptr: NDArray[np.int32]) -> sp.csr_matrix:
+    n = len(indptr) - 1
+    matrix = sp.csr_matrix((data, indices, indptr), shape=(n, n))
+    matrix.has_canonical_format = True
+    return matrix
+
+
+def _herd(pedigree: Pedigree) -> _Herd:
+    """The arguments of the companion's row routines that describe the pedigree:
+    parents (n unknown), sampling variances, and the animals grouped by
+    connected component, with the oldest ancestor of each."""
+    n = len(pedigree)
+    sire, dam = pedigree.codes(unknown=n)
+    _, sampling_var = inbreeding(pedigree)
+    links = [(np.flatnonzero(parents < n), parents[parents < n]) for parents in (sire, dam)]
+    graph = sp.csr_matrix((np.ones(sum(len(c) for c, _ in links), dtype=np.int8),
+                           (np.concatenate([c for c, _ in links]), np.concatenate([p for _, p in links]))),
+                          shape=(n, n))
+    _, labels = connected_components(graph, directed=False)
+    del graph, links
+    members = np.argsort(labels, kind="stable").astype(np.int32)
+    del labels
+    position = np.empty(n, dtype=np.int32)
+    position[members] = np.arange(n, dtype=np.int32)
+    oldest = np.empty(n, dtype=np.int32)
+    _native.oldest_ancestors(sire, dam, sampling_var, members, position, oldest)
+    return sire, dam, sampling_var, members, position, oldest
+
+
+def _diagonal_of(a_col: NDArray[np.int32], a_rowstart: NDArray[np.int32],
+                 a_val: NDArray[np.float64]) -> NDArray[np.float64]:
+    """The diagonal of a lower triangle with sorted rows: the last element of each row, 0 where absent."""
+    n = len(a_rowstart) - 1
+    last = np.maximum(a_rowstart[1:] - 1, 0)
+    stored = (np.diff(a_rowstart) > 0) & (a_col[last] == np.arange(n)) if len(a_col) else np.zeros(n, bool)
+    return np.where(stored, a_val[last] if len(a_val) else 0.0, 0.0)
+
+
+# Arrays that dominance_pairs read for a sparse matrix, by id(matrix): a weak
+# reference to the matrix, the array objects it was read from, and the arrays.
+_remembered: dict[int, tuple[weakref.ref[typing.Any], tuple[typing.Any, ...], _Arrays]] = {}
+
+
+def _remembered_arrays(relationships: Relationships, pedigree: Pedigree) -> _Arrays:
+    if not sp.issparse(relationships):
+        return _relationship_arrays(relationships, pedigree, whole_rows=True)
+    key = id(relationships)
+    source = tuple(v for v in vars(relationships).values() if isinstance(v, np.ndarray))
+    entry = _remembered.get(key)
+    if entry is not None and entry[0]() is relationships and len(entry[1]) == len(source) and all(
+            a is b for a, b in zip(entry[1], source)) and relationships.shape == (len(pedigree),) * 2:
+        return entry[2]
+    arrays = _relationship_arrays(relationships, pedigree, whole_rows=True)
+
+    def forget(reference: weakref.ref[typing.Any], key: int = key) -> None:
+        if key in _remembered and _remembered[key][0] is reference:
+            del _remembered[key]
+
+    _remembered[key] = (weakref.ref(relationships, forget), source, arrays)
+    return arrays
+
+
+def _relationship_arrays(relationships: Relationships, pedigree: Pedigree, *, whole_rows: bool) -> _Arrays:
+    """Columns, row starts and values that TOLM reads from a symmetric matrix
+    or one triangle: the lower triangle, or with `whole_rows` a symmetric
+    matrix as it is (a lookup finds its element in a whole sorted row).
+    Every row stores at least one element, an explicit zero on the diagonal
+    where it had none, as TOLM's lookup needs."""
+    n = len(pedigree)
+    if isinstance(relationships, np.ndarray):
+        if relationships.ndim != 2 or not (np.issubdtype(relationships.dtype, np.integer) or
+                                           np.issubdtype(relationships.dtype, np.floating)):
+            raise TypeError(f"relationships must be a 2-D array of real numbers, got {relationships.ndim}-D "
+                            f"{relationships.dtype}")
+        matrix = sp.csr_matrix(np.asarray(relationships))
+    elif sp.issparse(relationships):
+        matrix = relationships.tocsr()
+    else:
+        raise TypeError("relationships must be a scipy.sparse matrix or a 2-D numpy array, "
+                        f"got {type(relationships).__name__}")
+    if matrix.shape != (n, n):
+        raise ValueError(f"the relationship matrix is {matrix.shape[0]} × {matrix.shape[1]}; "
+                         f"the pedigree has {n} animals")
+    if not (np.issubdtype(matrix.dtype, np.integer) or np.issubdtype(matrix.dtype, np.floating)):
+        raise TypeError(f"relationships must hold real numbers, not {matrix.dtype}")
+    if matrix.nnz > _MAX_ELEMENTS:
+        raise ValueError(f"the relationship matrix holds {matrix.nnz:,} elements, more than int32 positions address")
+    if not matrix.has_canonical_format:
+        matrix = matrix.copy()
+        matrix.sum_duplicates()
+    indptr = np.ascontiguousarray(matrix.indptr, dtype=np.int32)
+    indices = np.ascontiguousarray(matrix.indices, dtype=np.int32)
+    data = np.ascontiguousarray(matrix.data, dtype=np.float64)
+    below, above = _native.count_triangles(indptr, indices, data)
+    if above and below:
+        if not _native.symmetric(indptr, indices, data, np.empty(n, dtype=np.int32)):
+            row, column = _native.first_asymmetric(indptr, indices, data)
+            raise ValueError(
+                f"the relationship matrix is not symmetric: element ({row}, {column}) (animals "
+                f"{pedigree.ids[row]!r}, {pedigree.ids[column]!r}) is {float(matrix[row, column])!r}, element "
+                f"({column}, {row}) is {float(matrix[column, row])!r}; pass a symmetric matrix or one triangle")
+        if not whole_rows:
+            kept = int(indptr[n]) - above
+            lower_indptr, lower_indices, lower_data = (np.empty(n + 1, dtype=np.int32),
+                                                       np.empty(kept, dtype=np.int32), np.empty(kept))
+            _native.lower_part(indptr, indices, data, lower_indptr, lower_indices, lower_data)
+            indptr, indices, data = lower_indptr, lower_indices, lower_data
+    elif above:
+        transposed = matrix.T.tocsr()
+        transposed.sort_indices()
+        indptr = np.ascontiguousarray(transposed.indptr, dtype=np.int32)
+        indices = np.ascontiguousarray(transposed.indices, dtype=np.int32)
+        data = np.ascontiguousarray(transposed.data, dtype=np.float64)
+    empty = np.flatnonzero(indptr[1:] == indptr[:-1])
+    if len(empty):
+        places = indptr[empty]
+        indices = np.insert(indices, places, empty.astype(np.int32))
+        data = np.insert(data, places, 0.0)
+        indptr = indptr + np.searchsorted(empty, np.arange(n + 1)).astype(np.int32)
+    return indices, indptr, data

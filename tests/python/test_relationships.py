@@ -2,6 +2,8 @@
 module, the tabular method and published values."""
 
 import io
+import math
+import tracemalloc
 
 import numpy as np
 import pytest
@@ -10,6 +12,7 @@ import scipy.sparse as sp
 import TOLM
 import tolmkit
 from tolmkit import MemoryLimitExceeded, Pedigree, PedigreeError
+from tolmkit.pedigree import ancestry
 
 from pedigrees import KINDS, random_pedigree, relationship_matrix as tabular
 
@@ -46,53 +49,94 @@ def test_textbook_pedigree(textbook):
     assert sampling_var.tolist() == [1, 1, 0.5, 0.75, 0.5, 0.46875]
 
 
+@pytest.mark.parametrize("lower", [False, True], ids=["full", "lower"])
 @pytest.mark.parametrize("kind", KINDS)
-def test_relationship_matrix_is_the_tabular_one(kind):
-    pedigree = random_herd(kind, seed=len(kind))
+def test_relationship_matrix_is_the_tabular_one(kind, lower):
+    pedigree = random_herd(kind, seed=len(kind), n=120)
+    expected = tabular(pedigree.sire, pedigree.dam, -1)
+    a = tolmkit.relationship_matrix(pedigree, lower=lower)
+    # Sums of powers of 1/2, exact unless deep, where the order of the sums shows in the last bits.
+    assert np.abs(a.toarray() - (np.tril(expected) if lower else expected)).max() <= 1e-12
+    assert np.array_equal(tolmkit.relationship_matrix(pedigree, kinship=True, lower=lower).toarray() * 2,
+                          a.toarray())
+    # The form TOLM reads: int32, sorted, only related pairs, every diagonal stored.
+    assert a.indptr.dtype == a.indices.dtype == np.int32 and a.has_sorted_indices
+    rows = np.repeat(np.arange(len(pedigree)), np.diff(a.indptr))
+    assert np.all(a.indices[rows == a.indices] == np.arange(len(pedigree))) and np.all(a.data != 0)
+    assert np.array_equal(np.sort(a.indices + rows * len(pedigree)), a.indices + rows * len(pedigree))
+    assert a.nnz == np.count_nonzero(np.tril(expected) if lower else expected)
+    if not lower:
+        assert (a != a.T).nnz == 0
+    f, _ = tolmkit.inbreeding(pedigree)
+    assert np.abs(a.diagonal() - 1.0 - f).max() <= 1e-12
+
+
+def test_unrelated_families_and_deep_chains():
+    # Many separate families, and a chain deep enough that values need many bits.
+    families = [(f"{k}{x}", p, m) for k in range(300) for x, p, m in
+                [("a", "0", "0"), ("b", "0", "0"), ("c", f"{k}a", f"{k}b"), ("d", f"{k}a", f"{k}c")]]
+    chain = [("z0", "0", "0"), ("z1", "0", "0")] + [(f"z{k}", f"z{k - 1}", f"z{k - 2}") for k in range(2, 80)]
+    pedigree = Pedigree.from_records(families + chain)
     a = tolmkit.relationship_matrix(pedigree)
     expected = tabular(pedigree.sire, pedigree.dam, -1)
-    assert np.array_equal(a.toarray(), np.tril(expected))
-    f, _ = tolmkit.inbreeding(pedigree)
-    assert np.array_equal(a.diagonal() - 1.0, f)
+    assert np.abs(a.toarray() - expected).max() <= 1e-12
+    assert (a != a.T).nnz == 0
 
 
-def test_matrix_is_lower_csr_with_every_diagonal_and_only_related_pairs():
-    pedigree = random_herd("one_unknown_parent", seed=3, n=120)
-    a = tolmkit.relationship_matrix(pedigree)
-    assert a.indptr.dtype == a.indices.dtype == np.int32
-    assert a.has_sorted_indices
-    rows = np.repeat(np.arange(len(pedigree)), np.diff(a.indptr))
-    assert np.all(a.indices <= rows) and np.all(a.data != 0)
-    assert np.all(a.indices[a.indptr[1:] - 1] == np.arange(len(pedigree)))  # the diagonal ends each row
-    related = np.count_nonzero(np.tril(tabular(pedigree.sire, pedigree.dam, -1)))
-    assert a.nnz == related
+def test_memory_limit_bounds_the_peak():
+    n = 3000
+    pedigree = Pedigree.from_numbers(*tolmkit.simulate_pedigree(n, 6, seed=2), unknown=n)
+    for lower in (True, False):
+        nnz = tolmkit.relationship_matrix(pedigree, lower=lower).nnz
+        need = 12 * nnz + 4 * (n + 1)
+        with pytest.raises(MemoryLimitExceeded, match="pass a larger memory_limit"):
+            tolmkit.relationship_matrix(pedigree, lower=lower, memory_limit=need - 1)
+        tracemalloc.start()
+        try:
+            assert tolmkit.relationship_matrix(pedigree, lower=lower, memory_limit=need).nnz == nnz
+            _, peak = tracemalloc.get_traced_memory()
+        finally:
+            tracemalloc.stop()
+        assert need < peak <= need + 64 * n + 2**16  # the slack stated in the docstring
+    a = tolmkit.relationship_matrix(pedigree, kinship=True, lower=True)
+    kinship_bytes = 12 * a.nnz + 4 * (n + 1)  # and as much room for D while TOLM.cald runs
+    with pytest.raises(MemoryLimitExceeded, match="the relationships and room for D take"):
+        tolmkit.dominance_matrix(pedigree, memory_limit=2 * kinship_bytes - 1)
+    tracemalloc.start()
+    try:
+        tolmkit.dominance_matrix(pedigree, memory_limit=3 * kinship_bytes)
+        _, peak = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    assert peak <= 3 * kinship_bytes + 64 * n + 2**16
 
 
-def test_kinship_is_half_the_relationships():
-    pedigree = random_herd("mixed", seed=9)
-    a = tolmkit.relationship_matrix(pedigree)
-    k = tolmkit.relationship_matrix(pedigree, kinship=True)
-    assert np.array_equal(k.toarray() * 2, a.toarray())
+@pytest.mark.parametrize("function", ["relationship_matrix", "dominance_matrix", "dominance_pairs"])
+@pytest.mark.parametrize("limit, error, message", [
+    (math.nan, ValueError, "memory_limit must be a non-negative number of bytes, got nan"),
+    (-1, ValueError, "memory_limit must be a non-negative number of bytes, got -1"),
+    (None, TypeError, "memory_limit must be a number of bytes, got None"),
+    ("2GB", TypeError, "memory_limit must be a number of bytes, got '2GB'"),
+    (True, TypeError, "memory_limit must be a number of bytes, got True"),
+])
+def test_memory_limit_must_be_a_number_of_bytes(textbook, function, limit, error, message):
+    pairs = (["5"], ["6"]) if function == "dominance_pairs" else ()
+    with pytest.raises(error) as raised:
+        getattr(tolmkit, function)(textbook, *pairs, memory_limit=limit)
+    assert str(raised.value) == message
 
 
-def test_memory_limit_is_enforced_before_the_result_passes_it():
-    pedigree = Pedigree.from_numbers(*tolmkit.simulate_pedigree(3000, 6, seed=2), unknown=3000)
-    a = tolmkit.relationship_matrix(pedigree)
-    with pytest.raises(MemoryLimitExceeded, match="pass a larger memory_limit"):
-        tolmkit.relationship_matrix(pedigree, memory_limit=a.nnz * 6)
-    with pytest.raises(MemoryLimitExceeded, match="contributions"):
-        tolmkit.relationship_matrix(pedigree, memory_limit=1000)
-    assert tolmkit.relationship_matrix(pedigree, memory_limit=a.nnz * 12 * 4).nnz == a.nnz
-
-
+@pytest.mark.parametrize("lower", [False, True], ids=["full", "lower"])
 @pytest.mark.parametrize("kind", ["full_sib_families", "parents_repeated_apart", "selfing", "mixed"])
-def test_dominance_matrix_is_cald_on_the_kinship_matrix(kind):
+def test_dominance_matrix_is_cald_on_the_kinship_matrix(kind, lower):
     pedigree = random_herd(kind, seed=17)
-    d = tolmkit.dominance_matrix(pedigree)
-    f = tabular(pedigree.sire, pedigree.dam, -1) / 2
-    expected = np.tril(dense_dominance(pedigree, f), k=-1)
-    assert np.array_equal(d.toarray(), expected)
-    assert np.all(d.data != 0)
+    d = tolmkit.dominance_matrix(pedigree, lower=lower)
+    f, _ = tolmkit.inbreeding(pedigree)
+    expected = dense_dominance(pedigree, tabular(pedigree.sire, pedigree.dam, -1) / 2) + np.diag(1.0 - f)
+    assert np.array_equal(d.toarray(), np.tril(expected) if lower else expected)
+    assert np.all(d.data != 0) and d.indices.dtype == np.int32 and d.has_sorted_indices
+    if not lower:
+        assert (d != d.T).nnz == 0
 
 
 def test_dominance_of_full_sibs_is_a_quarter():
@@ -111,6 +155,7 @@ def test_dominance_pairs_by_identifier():
     f = tabular(pedigree.sire, pedigree.dam, -1) / 2
     assert np.array_equal(d, dense_dominance(pedigree, f)[x[keep], y[keep]])
     assert np.array_equal(tolmkit.dominance_pairs(pedigree, second, first), d)
+    assert tolmkit.dominance_pairs(pedigree, [], []).shape == (0,)
 
 
 def test_pairs_of_a_large_pedigree_need_only_their_ancestry():
@@ -120,21 +165,64 @@ def test_pairs_of_a_large_pedigree_need_only_their_ancestry():
     d = tolmkit.dominance_pairs(pedigree, first, second, memory_limit=2**26)
     with pytest.raises(MemoryLimitExceeded):
         tolmkit.relationship_matrix(pedigree, kinship=True, memory_limit=2**26)
-    ancestry, renumber = tolmkit.pedigree.ancestry(pedigree, pedigree.numbers(first + second))
-    assert len(ancestry) < 5000
-    kinship = tolmkit.relationship_matrix(ancestry, kinship=True)
-    expected = tolmkit.dominance_pairs(ancestry, [ancestry.ids[renumber[k]] for k in pedigree.numbers(first)],
-                                       [ancestry.ids[renumber[k]] for k in pedigree.numbers(second)],
-                                       relationships=kinship)
+    kept, renumber = ancestry(pedigree, pedigree.numbers(first + second))
+    assert len(kept) < 5000
+    expected = tolmkit.dominance_pairs(kept, [kept.ids[renumber[k]] for k in pedigree.numbers(first)],
+                                       [kept.ids[renumber[k]] for k in pedigree.numbers(second)],
+                                       relationships=tolmkit.relationship_matrix(kept, kinship=True))
     assert d.tobytes() == expected.tobytes()
 
 
-def test_given_relationships_set_the_scale_and_may_be_symmetric(textbook):
+def given_forms(kinship):
+    """The kinship matrix as a caller may hold it; each gives the same D."""
+    lower = sp.tril(kinship, format="csr")
+    return {
+        "full_csr": kinship,
+        "lower_csr": lower,
+        "upper_csr": sp.triu(kinship, format="csr"),
+        "lower_coo_unsorted": sp.coo_matrix((lower.tocoo().data[::-1], (lower.tocoo().row[::-1],
+                                                                          lower.tocoo().col[::-1]))),
+        "full_csc_int64": sp.csc_matrix(kinship, dtype=np.float64).astype(np.float64),
+        "full_csr_array": sp.csr_array(kinship),
+        "dense": kinship.toarray(),
+        "lower_dense_float32": np.tril(kinship.toarray()).astype(np.float32),
+    }
+
+
+@pytest.mark.parametrize("form", list(given_forms(sp.identity(1, format="csr"))))
+def test_relationships_in_any_form_give_the_same_dominance(form):
+    pedigree = random_herd("mixed", seed=9)
+    kinship = tolmkit.relationship_matrix(pedigree, kinship=True)
+    given = given_forms(kinship)[form]
+    before = given.copy()
+    d = tolmkit.dominance_matrix(pedigree)
+    assert np.array_equal(tolmkit.dominance_matrix(pedigree, relationships=given).toarray(), d.toarray())
+    rows, cols = np.nonzero(np.tri(len(pedigree), k=-1, dtype=bool))
+    first, second = pedigree.ids[rows], pedigree.ids[cols]
+    pairs = tolmkit.dominance_pairs(pedigree, first, second, relationships=given)
+    assert np.array_equal(pairs, d.toarray()[rows, cols])
+    assert np.array_equal(tolmkit.dominance_pairs(pedigree, first, second, relationships=given), pairs)
+    assert (given != before).nnz == 0 if sp.issparse(given) else np.array_equal(given, before)
+
+
+def test_dominance_on_the_additive_scale_is_four_times(textbook):
     a = tolmkit.relationship_matrix(textbook)
-    symmetric = a + sp.tril(a, k=-1).T
-    by_kinship = tolmkit.dominance_matrix(textbook)
-    assert np.array_equal(tolmkit.dominance_matrix(textbook, relationships=symmetric).toarray(),
-                          4 * by_kinship.toarray())
+    assert np.array_equal(tolmkit.dominance_matrix(textbook, relationships=a).toarray(),
+                          4 * tolmkit.dominance_matrix(textbook).toarray())
+
+
+def test_dominance_pairs_examine_a_matrix_once(monkeypatch):
+    pedigree = random_herd("mixed", seed=3)
+    kinship = tolmkit.relationship_matrix(pedigree, kinship=True)
+    examined = []
+    count_triangles = tolmkit._native.count_triangles
+    monkeypatch.setattr(tolmkit._native, "count_triangles", lambda *a: examined.append(1) or count_triangles(*a))
+    for _ in range(3):
+        tolmkit.dominance_pairs(pedigree, ["id50"], ["id51"], relationships=kinship)
+    assert len(examined) == 1
+    kinship.data = kinship.data * 2  # new arrays: examined again
+    tolmkit.dominance_pairs(pedigree, ["id50"], ["id51"], relationships=kinship)
+    assert len(examined) == 2
 
 
 @pytest.mark.parametrize("first, second, error, message", [
@@ -147,9 +235,28 @@ def test_dominance_pairs_refuse_what_are_not_pairs(textbook, first, second, erro
         tolmkit.dominance_pairs(textbook, first, second)
 
 
-def test_relationships_of_another_size_are_refused(textbook):
-    with pytest.raises(ValueError, match="the relationship matrix is 3 × 3; the pedigree has 6 animals"):
-        tolmkit.dominance_matrix(textbook, relationships=sp.identity(3, format="csr"))
+def asymmetric(*elements):
+    a = np.eye(6)
+    for row, column, value in elements:
+        a[row, column] = value
+    return sp.csr_matrix(a)
+
+
+@pytest.mark.parametrize("relationships, error, message", [
+    (sp.identity(3, format="csr"), ValueError, "the relationship matrix is 3 × 3; the pedigree has 6 animals"),
+    (asymmetric((4, 2, 0.5), (2, 4, 0.25)), ValueError,
+     r"not symmetric: element \(2, 4\) \(animals '3', '5'\) is 0.25, element \(4, 2\) is 0.5"),
+    (asymmetric((0, 5, 0.25), (5, 0, 0.25), (3, 1, 0.5)), ValueError,
+     r"not symmetric: element \(3, 1\) \(animals '4', '2'\) is 0.5, element \(1, 3\) is 0.0"),
+    (np.eye(6).tolist(), TypeError, "relationships must be a scipy.sparse matrix or a 2-D numpy array, got list"),
+    (np.eye(6, dtype=complex), TypeError, "relationships must be a 2-D array of real numbers, got 2-D complex128"),
+    (sp.identity(6, dtype=complex, format="csr"), TypeError, "relationships must hold real numbers, not complex128"),
+], ids=["size", "asymmetric", "one_sided", "list", "complex_dense", "complex_sparse"])
+def test_relationships_that_cannot_be_read_are_refused(textbook, relationships, error, message):
+    for call in (lambda: tolmkit.dominance_matrix(textbook, relationships=relationships),
+                 lambda: tolmkit.dominance_pairs(textbook, ["5"], ["6"], relationships=relationships)):
+        with pytest.raises(error, match=message):
+            call()
 
 
 def test_results_match_the_module_called_directly():

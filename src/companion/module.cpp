@@ -1,0 +1,177 @@
+// tolmkit._native: the loops of tolmkit that numpy cannot vectorize. The
+// Python side allocates and sizes every array; the checks here only keep a
+// wrong call from writing outside them.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "relationships.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+template <typename T>
+using Array = py::array_t<T, py::array::c_style>;
+using Integers = Array<std::int32_t>;
+using Reals = Array<double>;
+
+void require_size(const py::array& array, py::ssize_t size, const char* name) {
+    if (array.size() < size) {
+        throw std::invalid_argument(std::string(name) + " holds " + std::to_string(array.size()) +
+                                    " elements, fewer than " + std::to_string(size));
+    }
+}
+
+std::int32_t animals(const Integers& sire) {
+    if (sire.size() >= INT32_MAX) {
+        throw std::invalid_argument("more animals than int32 numbers");
+    }
+    return static_cast<std::int32_t>(sire.size());
+}
+
+tolmkit::Herd herd(const Integers& sire, const Integers& dam, const Reals& sampling_var,
+                   const Integers& members, const Integers& position, const Integers& oldest) {
+    const std::int32_t n = animals(sire);
+    require_size(dam, n, "dam");
+    require_size(sampling_var, n, "sampling_var");
+    require_size(members, n, "members");
+    require_size(position, n, "position");
+    require_size(oldest, n, "oldest");
+    return {n, sire.data(), dam.data(), sampling_var.data(), members.data(), position.data(), oldest.data()};
+}
+
+// A compressed-row matrix of n rows, its index arrays checked against each other.
+std::int32_t rows_of(const Integers& indptr, const Integers& indices, const Reals& data) {
+    if (indptr.size() < 1) {
+        throw std::invalid_argument("indptr is empty");
+    }
+    const auto n = static_cast<std::int32_t>(indptr.size() - 1);
+    require_size(indices, indptr.data()[n], "indices");
+    require_size(data, indptr.data()[n], "data");
+    return n;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_native, m) {
+    m.def(
+        "oldest_ancestors",
+        [](const Integers& sire, const Integers& dam, const Reals& sampling_var, const Integers& members,
+           const Integers& position, Integers& oldest) {
+            tolmkit::oldest_ancestors(herd(sire, dam, sampling_var, members, position, oldest),
+                                      oldest.mutable_data());
+        },
+        py::arg("sire").noconvert(), py::arg("dam").noconvert(), py::arg("sampling_var").noconvert(),
+        py::arg("members").noconvert(), py::arg("position").noconvert(), py::arg("oldest").noconvert());
+    m.def(
+        "count_relationships",
+        [](const Integers& sire, const Integers& dam, const Reals& sampling_var, const Integers& members,
+           const Integers& position, const Integers& oldest, Reals& work, Integers& lower_count,
+           std::optional<Integers> column_count, std::int64_t max_elements) {
+            const tolmkit::Herd h = herd(sire, dam, sampling_var, members, position, oldest);
+            require_size(work, py::ssize_t{h.n} + 1, "work");
+            require_size(lower_count, h.n, "lower_count");
+            if (column_count) {
+                require_size(*column_count, h.n, "column_count");
+            }
+            const tolmkit::Count count = tolmkit::count_relationships(
+                h, work.mutable_data(), lower_count.mutable_data(),
+                column_count ? column_count->mutable_data() : nullptr, max_elements);
+            return std::make_pair(count.rows, count.elements);
+        },
+        py::arg("sire").noconvert(), py::arg("dam").noconvert(), py::arg("sampling_var").noconvert(),
+        py::arg("members").noconvert(), py::arg("position").noconvert(), py::arg("oldest").noconvert(),
+        py::arg("work").noconvert(), py::arg("lower_count").noconvert(),
+        py::arg("column_count").noconvert().none(true), py::arg("max_elements"));
+    m.def(
+        "fill_relationships",
+        [](const Integers& sire, const Integers& dam, const Reals& sampling_var, const Integers& members,
+           const Integers& position, const Integers& oldest, Reals& work, double scale, const Integers& indptr,
+           std::optional<Integers> cursor, std::optional<Integers> reading, Integers& indices, Reals& data) {
+            const tolmkit::Herd h = herd(sire, dam, sampling_var, members, position, oldest);
+            require_size(work, py::ssize_t{h.n} + 1, "work");
+            require_size(indptr, py::ssize_t{h.n} + 1, "indptr");
+            rows_of(indptr, indices, data);
+            if (cursor.has_value() != reading.has_value()) {
+                throw std::invalid_argument("cursor and reading go together");
+            }
+            if (cursor) {
+                require_size(*cursor, h.n, "cursor");
+                require_size(*reading, h.n, "reading");
+            }
+            tolmkit::fill_relationships(h, work.mutable_data(), scale, indptr.data(),
+                                        cursor ? cursor->mutable_data() : nullptr,
+                                        reading ? reading->mutable_data() : nullptr, indices.mutable_data(),
+                                        data.mutable_data());
+        },
+        py::arg("sire").noconvert(), py::arg("dam").noconvert(), py::arg("sampling_var").noconvert(),
+        py::arg("members").noconvert(), py::arg("position").noconvert(), py::arg("oldest").noconvert(),
+        py::arg("work").noconvert(), py::arg("scale"), py::arg("indptr").noconvert(),
+        py::arg("cursor").noconvert().none(true), py::arg("reading").noconvert().none(true),
+        py::arg("indices").noconvert(), py::arg("data").noconvert());
+    m.def(
+        "with_diagonal",
+        [](const Integers& indptr, const Integers& indices, const Reals& data, const Reals& diagonal,
+           const Integers& out_indptr, std::optional<Integers> cursor, Integers& out_indices, Reals& out_data) {
+            const std::int32_t n = rows_of(indptr, indices, data);
+            require_size(diagonal, n, "diagonal");
+            require_size(out_indptr, py::ssize_t{n} + 1, "out_indptr");
+            rows_of(out_indptr, out_indices, out_data);
+            if (cursor) {
+                require_size(*cursor, n, "cursor");
+            }
+            tolmkit::with_diagonal(n, indptr.data(), indices.data(), data.data(), diagonal.data(),
+                                   out_indptr.data(), cursor ? cursor->mutable_data() : nullptr,
+                                   out_indices.mutable_data(), out_data.mutable_data());
+        },
+        py::arg("indptr").noconvert(), py::arg("indices").noconvert(), py::arg("data").noconvert(),
+        py::arg("diagonal").noconvert(), py::arg("out_indptr").noconvert(), py::arg("cursor").noconvert().none(true),
+        py::arg("out_indices").noconvert(), py::arg("out_data").noconvert());
+    m.def(
+        "count_triangles",
+        [](const Integers& indptr, const Integers& indices, const Reals& data) {
+            const std::int32_t n = rows_of(indptr, indices, data);
+            const tolmkit::Triangles found = tolmkit::count_triangles(n, indptr.data(), indices.data());
+            return std::make_pair(found.below, found.above);
+        },
+        py::arg("indptr").noconvert(), py::arg("indices").noconvert(), py::arg("data").noconvert());
+    m.def(
+        "symmetric",
+        [](const Integers& indptr, const Integers& indices, const Reals& data, Integers& next) {
+            const std::int32_t n = rows_of(indptr, indices, data);
+            require_size(next, n, "next");
+            return tolmkit::symmetric(n, indptr.data(), indices.data(), data.data(), next.mutable_data());
+        },
+        py::arg("indptr").noconvert(), py::arg("indices").noconvert(), py::arg("data").noconvert(),
+        py::arg("next").noconvert());
+    m.def(
+        "first_asymmetric",
+        [](const Integers& indptr, const Integers& indices, const Reals& data) {
+            const std::int32_t n = rows_of(indptr, indices, data);
+            const tolmkit::Element found = tolmkit::first_asymmetric(n, indptr.data(), indices.data(), data.data());
+            return std::make_pair(found.row, found.column);
+        },
+        py::arg("indptr").noconvert(), py::arg("indices").noconvert(), py::arg("data").noconvert());
+    m.def(
+        "lower_part",
+        [](const Integers& indptr, const Integers& indices, const Reals& data, Integers& out_indptr,
+           Integers& out_indices, Reals& out_data) {
+            const std::int32_t n = rows_of(indptr, indices, data);
+            require_size(out_indptr, py::ssize_t{n} + 1, "out_indptr");
+            const tolmkit::Triangles found = tolmkit::count_triangles(n, indptr.data(), indices.data());
+            const std::int64_t kept = std::int64_t{indptr.data()[n]} - found.above;
+            require_size(out_indices, kept, "out_indices");
+            require_size(out_data, kept, "out_data");
+            tolmkit::lower_part(n, indptr.data(), indices.data(), data.data(), out_indptr.mutable_data(),
+                                out_indices.mutable_data(), out_data.mutable_data());
+        },
+        py::arg("indptr").noconvert(), py::arg("indices").noconvert(), py::arg("data").noconvert(),
+        py::arg("out_indptr").noconvert(), py::arg("out_indices").noconvert(), py::arg("out_data").noconvert());
+}
