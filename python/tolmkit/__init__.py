@@ -7,7 +7,8 @@ additive and dominance relationships, with numpy and scipy.sparse.
     d = tolmkit.dominance_matrix(pedigree)
 """
 
-from .pedigree import MISSING_PARENT, UNKNOWN_PARENTS, Pedigree, PedigreeError, prune, read_pedigree
+from .pedigree import MISSING_PARENT, UNKNOWN_PARENTS, Pedigree, PedigreeError, ancestry, prune
+from .reading import read_pedigree
 from .relationships import (DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, dominance_matrix,
                             dominance_pairs, inbreeding, relationship_matrix)
 from .simulate import simulate_pedigree
@@ -19,6 +20,7 @@ __all__ = [
     "Pedigree",
     "PedigreeError",
     "UNKNOWN_PARENTS",
+    "ancestry",
     "dominance_matrix",
     "dominance_pairs",
     "inbreeding",
