@@ -78,6 +78,7 @@ bench: $(VENV)/.installed $(VENV)/.demo $(CMAKE)
 	cd bench && TOLM_LITERAL=../build/bench/tests/literal/libtolm_literal.so \
 	    ../$(PY) bench_fcoeff.py --plot ../build/bench/fcoeff.png $(if $(SGKIT),--sgkit $(SGKIT))
 	cd bench && TOLM_LITERAL=../build/bench/tests/literal/libtolm_literal.so ../$(PY) bench_dominance.py
+	$(PY) bench/bench_read.py
 
 $(PY):
 	python=$$(scripts/find-python 3.9) && "$$python" -m venv $(VENV)

@@ -3,6 +3,7 @@ files read right, doubtful ones refused with the line and what to do."""
 
 from __future__ import annotations
 
+import codecs
 import csv
 import io
 import os
@@ -37,34 +38,26 @@ _LOOKS_UNKNOWN = re.compile(r"|[-?*.]+|0+(?:\.0*)?|-\d+(?:\.\d*)?|nan|null|none|
 _MALE = ["m", "male", "1"]
 _FEMALE = ["f", "female", "2"]
 _NEWLINE = b"\n"
+# Encodings in which a file of ASCII bytes reads as those bytes.
+_ASCII_ALIKE = {"utf-8", "utf-8-sig", "ascii", "iso8859-1", "iso8859-15", "cp1252"}
 # Deleting these from a file leaves its control characters, blanks, quotes and '#'.
 _COMMON = bytes(sorted(set(range(256)) - set(range(32)) - set(b'\x7f\t #"'))) + _NEWLINE
 _CONTROL = re.compile(rb"[\x00-\x08\x0b-\x1f\x7f]")
 
 
 @dataclass
-class _Coded:
-    """Entries of a column as numbers into their distinct values."""
-    codes: NDArray[np.integer[typing.Any]]
-    names: Strings
-
-    def __getitem__(self, k: int) -> str:
-        return str(self.names[self.codes[k]])
-
-
-@dataclass
 class _Table:
-    animal: Strings
-    sire: _Coded
-    dam: _Coded
+    """Animal, sire and dam of each record, as pyarrow string arrays."""
+    animal: typing.Any
+    sire: typing.Any
+    dam: typing.Any
     where: Where
     attributes: pd.DataFrame | None = None
     sex: Strings | None = None
 
 
-def _coded(values: Strings) -> _Coded:
-    codes, names = pd.factorize(values)
-    return _Coded(codes, np.asarray(names, dtype=object))
+def _arrow(values: Strings) -> typing.Any:
+    return pa.array(values, type=pa.string(), from_pandas=False)
 
 
 def read_pedigree(source: Source, *, delimiter: str | None = None, header: bool | None = None,
@@ -175,8 +168,7 @@ def pedigree_from_records(records: Iterable[Sequence[object]], *, unknown: str |
             k = next(k for k, row in enumerate(rows) if len(row) <= role)
             raise PedigreeError(f"{where(k)}: expected animal, sire and dam, got {len(rows[k])} fields") from None
         fields.append(_identifiers(column, where))
-    animal, sire, dam = fields
-    return _numbered(_Table(animal, _coded(sire), _coded(dam), where), _unknown_codes(unknown) | {""}, selfing)
+    return _numbered(_Table(*map(_arrow, fields), where), _unknown_codes(unknown) | {""}, selfing)
 
 
 def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,
@@ -224,38 +216,42 @@ def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,
     ['a', 'b']
     """
     at = where if where is not None else (lambda k: f"line {k + 1}")
-    table = _Table(np.asarray(animal, dtype=object), _coded(sire), _coded(dam), at, attributes, sex)
+    table = _Table(_arrow(animal), _arrow(sire), _arrow(dam), at, attributes, sex)
     return _numbered(table, _unknown_codes(unknown), selfing)
 
 
 def _numbered(table: _Table, codes: set[str], selfing: bool) -> Pedigree:
-    animal, at = table.animal, table.where
-    n = len(animal)
+    at = table.where
+    n = len(table.animal)
     if n == 0:
         raise PedigreeError("there are no animals to read")
-    # One table of animals and parents' names: a repeated animal or a parent
-    # that is an animal shows in the numbers pd.factorize gives in order.
+    animal = np.asarray(table.animal.to_numpy(zero_copy_only=False), dtype=object)
+    # Where each animal, parent and code of an unknown parent first appears
+    # among the animals, −1 where it does not.
     listed = sorted(codes)
-    number = pd.factorize(np.concatenate([animal, table.sire.names, table.dam.names, listed]))[0]
-    _check_animals(animal, number[:n], dict(zip(listed, number[len(number) - len(listed):])), at)
-    known = np.where(number[n:] < n, number[n:], -1)[:len(number) - n - len(listed)]
-    numbers = [known[:len(table.sire.names)][table.sire.codes], known[len(table.sire.names):][table.dam.codes]]
+    found = pc.index_in(pa.concat_arrays([table.animal, table.sire, table.dam, pa.array(listed, pa.string())]),
+                        value_set=table.animal)
+    found = pc.fill_null(found, -1).to_numpy()
+    _check_animals(animal, found[:n], dict(zip(listed, found[3 * n:])), at)
+    numbers = [found[n:2 * n].astype(np.int64), found[2 * n:3 * n].astype(np.int64)]
     # The parents that are no animals, in the order they first appear, record
     # by record and sire before dam.
     entry = np.concatenate([2 * np.flatnonzero(numbers[0] < 0), 2 * np.flatnonzero(numbers[1] < 0) + 1])
     entry.sort()
     rows, role = entry // 2, entry % 2
-    names = np.where(role == 0, table.sire.names[table.sire.codes[rows]], table.dam.names[table.dam.codes[rows]])
+    names = np.empty(len(entry), dtype=object)
+    for which, column in enumerate((table.sire, table.dam)):
+        names[role == which] = pc.take(column, rows[role == which]).to_numpy(zero_copy_only=False)
     name_number, outside = pd.factorize(names)
     outside = np.asarray(outside, dtype=object)
     added = np.flatnonzero(~pd.Series(outside, dtype=object).isin(codes).to_numpy())
-    _check_added(outside, added, name_number, entry, table)
+    _check_added(outside, added, name_number, entry, animal, table)
     founders = len(added)
     renumber = np.full(len(outside), -1, dtype=np.int64)
     renumber[added] = np.arange(founders)
     parents = []
-    for which, found in enumerate(numbers):
-        number = np.where(found >= 0, found + founders, -1)
+    for which, number in enumerate(numbers):
+        number = np.where(number >= 0, number + founders, -1)
         number[rows[role == which]] = renumber[name_number[role == which]]
         parents.append(np.concatenate([np.full(founders, -1, dtype=np.int64), number]))
     sire, dam = parents
@@ -281,16 +277,16 @@ def _unknown_codes(unknown: str | Iterable[str]) -> set[str]:
     return codes
 
 
-def _check_animals(animal: Strings, number: NDArray[np.intp], codes: dict[str, int], at: Where) -> None:
-    """Refuses an animal with the code of an unknown parent, or listed again;
-    `number` holds the numbers pd.factorize gave the animals and the codes."""
-    # pd.factorize numbers values as they first appear: a repeated animal is
-    # the first whose number falls behind its position.
-    repeated = number != np.arange(len(number))
+def _check_animals(animal: Strings, found: NDArray[np.integer[typing.Any]], codes: dict[str, int],
+                   at: Where) -> None:
+    """Refuses an animal listed again or with the code of an unknown parent;
+    `found` holds the first record of each animal, `codes` that of each code,
+    −1 for none."""
+    repeated = found != np.arange(len(found))
     if np.any(repeated):
         k = int(np.argmax(repeated))
-        raise PedigreeError(f"{at(k)}: animal {animal[k]!r} is listed again (first on {at(int(number[k]))})")
-    coded = [k for k in codes.values() if k < len(animal)]
+        raise PedigreeError(f"{at(k)}: animal {animal[k]!r} is listed again (first on {at(int(found[k]))})")
+    coded = [int(k) for k in codes.values() if k >= 0]
     if coded:
         k = min(coded)
         if animal[k] == "":
@@ -299,7 +295,7 @@ def _check_animals(animal: Strings, number: NDArray[np.intp], codes: dict[str, i
 
 
 def _check_added(outside: Strings, added: NDArray[np.intp], name_number: NDArray[np.intp], entry: NDArray[np.intp],
-                 table: _Table) -> None:
+                 animal: Strings, table: _Table) -> None:
     """Refuses a parent not listed as an animal that is a header's column name
     or reads like a code of an unknown parent."""
     for number in added:
@@ -308,11 +304,11 @@ def _check_added(outside: Strings, added: NDArray[np.intp], name_number: NDArray
             continue
         first = int(entry[np.argmax(name_number == number)])
         k, role = first // 2, ("sire", "dam")[first % 2]
-        animal, sire, dam, at = table.animal[k], table.sire[k], table.dam[k], table.where(k)
+        sire, dam, at = table.sire[k].as_py(), table.dam[k].as_py(), table.where(k)
         if _ROLES["sire"].fullmatch(sire) and _ROLES["dam"].fullmatch(dam):
-            raise PedigreeError(f"{at}: the header line ({animal}, {sire}, {dam}) comes again; remove it")
+            raise PedigreeError(f"{at}: the header line ({animal[k]}, {sire}, {dam}) comes again; remove it")
         if _LOOKS_UNKNOWN.fullmatch(name):
-            raise PedigreeError(f"{at}: the {role} of {animal!r}, {name!r}, is not listed as an animal and reads "
+            raise PedigreeError(f"{at}: the {role} of {animal[k]!r}, {name!r}, is not listed as an animal and reads "
                                 f"like a code of an unknown parent; pass unknown={name!r} if {name!r} means an "
                                 f"unknown parent (unknown=[...] for several codes)")
 
@@ -454,7 +450,7 @@ def _frame_table(frame: pd.DataFrame, columns: Sequence[str] | None) -> _Table:
 
     animal, sire, dam = (_identifiers(frame.iloc[:, p].to_numpy(), where) for p in positions)
     others = [k for k in range(frame.shape[1]) if k not in positions]
-    return _Table(animal, _coded(sire), _coded(dam), where, frame.iloc[:, others].reset_index(drop=True),
+    return _Table(_arrow(animal), _arrow(sire), _arrow(dam), where, frame.iloc[:, others].reset_index(drop=True),
                   None if sex is None else frame.iloc[:, sex].astype(str).to_numpy(dtype=object))
 
 
@@ -478,6 +474,8 @@ def _utf8(source: str | os.PathLike[str] | typing.IO[str], encoding: str) -> byt
 
 
 def _decoded(raw: bytes, encoding: str) -> bytes:
+    if raw.isascii() and codecs.lookup(encoding).name in _ASCII_ALIKE:
+        return _encoded(raw)
     try:
         text = raw.decode(encoding)
     except UnicodeDecodeError as error:
@@ -489,12 +487,12 @@ def _decoded(raw: bytes, encoding: str) -> bytes:
     return _encoded(text.removeprefix("\ufeff"))
 
 
-def _encoded(text: str) -> bytes:
+def _encoded(text: str | bytes) -> bytes:
     try:
-        data = text.encode("utf-8")
+        data = text.encode("utf-8") if isinstance(text, str) else text
     except UnicodeEncodeError as error:
-        raise PedigreeError(f"line {text.count(chr(10), 0, error.start) + 1}: a character that is no text "
-                            f"({error.object[error.start]!r}); open the file with its encoding") from None
+        raise PedigreeError(f"line {error.object.count(chr(10), 0, error.start) + 1}: a character that is no "
+                            f"text ({error.object[error.start]!r}); open the file with its encoding") from None
     if b"\r" in data:
         data = data.replace(b"\r\n", b"\n").replace(b"\r", b"\n")
     rare = data.translate(None, _COMMON)
@@ -556,37 +554,23 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
     if not spaces and b'"' in data:
         _check_quotes(data)
     lines = _Lines(data, 1 if has_header else 0)
-    strip = not spaces and (b" " in data or b"\t" in data)
     arrays = None if spaces else _arrow_columns(data, separator, len(names))
-    if arrays is not None:
-        body = [array.slice(1) if has_header else array for array in arrays]
-        rows = len(body[0])
-
-        def strings(position: int) -> Strings:
-            values = pc.utf8_trim_whitespace(body[position]) if strip else body[position]
-            return np.asarray(values.to_numpy(zero_copy_only=False), dtype=object)
-
-        def coded(position: int) -> _Coded:
-            encoded = pc.dictionary_encode(pc.utf8_trim_whitespace(body[position]) if strip else body[position])
-            return _Coded(encoded.indices.to_numpy(zero_copy_only=False),
-                          np.asarray(encoded.dictionary.to_numpy(zero_copy_only=False), dtype=object))
-    else:
+    if arrays is None:
         frame = _pandas_frame(data, separator, len(names))
         _check_widths(data, frame, separator, max(positions) + 1, lines)
-        frame = frame.iloc[1:] if has_header else frame
-        rows = len(frame)
-
-        def strings(position: int) -> Strings:
-            values = frame.iloc[:, position]
-            return np.asarray(values.str.strip() if strip else values, dtype=object)
-
-        def coded(position: int) -> _Coded:
-            return _coded(strings(position))
-    if rows == 0:
+        arrays = [_arrow(frame.iloc[:, k].to_numpy(dtype=object)) for k in range(len(names))]
+    body = [array.slice(1) if has_header else array for array in arrays]
+    if not spaces and (b" " in data or b"\t" in data):
+        body = [pc.utf8_trim_whitespace(array) for array in body]
+    if len(body[0]) == 0:
         raise PedigreeError("the file holds no animals, only a header")
+
+    def strings(position: int) -> Strings:
+        return np.asarray(body[position].to_numpy(zero_copy_only=False), dtype=object)
+
     others = [k for k in range(len(names)) if k not in positions]
     attributes = pd.DataFrame({k: strings(k) for k in others}).set_axis([names[k] for k in others], axis=1)
-    return _Table(strings(positions[0]), coded(positions[1]), coded(positions[2]), lines,
+    return _Table(body[positions[0]], body[positions[1]], body[positions[2]], lines,
                   attributes if has_header else None, None if sex is None else strings(sex))
 
 
@@ -596,7 +580,7 @@ def _arrow_columns(data: bytes, separator: str, width: int) -> list[typing.Any] 
     names = [str(k) for k in range(width)]
     try:
         table = pa_csv.read_csv(
-            io.BytesIO(data), read_options=pa_csv.ReadOptions(column_names=names),
+            io.BytesIO(data), read_options=pa_csv.ReadOptions(column_names=names, use_threads=False),
             parse_options=pa_csv.ParseOptions(delimiter=separator, quote_char='"', double_quote=True,
                                               newlines_in_values=False, ignore_empty_lines=True),
             convert_options=pa_csv.ConvertOptions(column_types=dict.fromkeys(names, pa.string()),
