@@ -306,7 +306,7 @@ def _check_added(outside: Strings, added: NDArray[np.intp], name_number: NDArray
         k, role = first // 2, ("sire", "dam")[first % 2]
         sire, dam, at = table.sire[k].as_py(), table.dam[k].as_py(), table.where(k)
         if _ROLES["sire"].fullmatch(sire) and _ROLES["dam"].fullmatch(dam):
-            raise PedigreeError(f"{at}: the header line ({animal[k]}, {sire}, {dam}) comes again; remove it")
+            raise PedigreeError(f"{at}: a header line ({animal[k]}, {sire}, {dam}) among the records; remove it")
         if _LOOKS_UNKNOWN.fullmatch(name):
             raise PedigreeError(f"{at}: the {role} of {animal[k]!r}, {name!r}, is not listed as an animal and reads "
                                 f"like a code of an unknown parent; pass unknown={name!r} if {name!r} means an "
@@ -480,8 +480,9 @@ def _decoded(raw: bytes, encoding: str) -> bytes:
         text = raw.decode(encoding)
     except UnicodeDecodeError as error:
         line = raw.count(b"\n", 0, error.start) + 1
+        guess = "utf-16" if raw[:2] in (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE) else "latin-1"
         raise PedigreeError(f"line {line}: bytes that are not {encoding} ({error.reason}); pass "
-                            f"encoding='latin-1' or the encoding the file was written in") from None
+                            f"encoding='{guess}' or the encoding the file was written in") from None
     except LookupError:
         raise ValueError(f"unknown encoding {encoding!r}") from None
     return _encoded(text.removeprefix("\ufeff"))
