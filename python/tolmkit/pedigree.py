@@ -219,7 +219,7 @@ class Pedigree:
         [1]
         """
         wanted = np.asarray([ids] if isinstance(ids, str) else list(ids), dtype=object)
-        found = self._index.get_indexer(wanted)
+        found: NDArray[np.intp] = self._index.get_indexer(wanted)  # type: ignore[no-untyped-call]
         if np.any(found < 0):
             raise PedigreeError(f"animal {wanted[np.argmax(found < 0)]!r} is not in the pedigree")
         return found.astype(np.int32)

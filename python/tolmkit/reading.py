@@ -168,7 +168,8 @@ def pedigree_from_records(records: Iterable[Sequence[object]], *, unknown: str |
             k = next(k for k, row in enumerate(rows) if len(row) <= role)
             raise PedigreeError(f"{where(k)}: expected animal, sire and dam, got {len(rows[k])} fields") from None
         fields.append(_identifiers(column, where))
-    return _numbered(_Table(*map(_arrow, fields), where), _unknown_codes(unknown) | {""}, selfing)
+    animal, sire, dam = map(_arrow, fields)
+    return _numbered(_Table(animal, sire, dam, where), _unknown_codes(unknown) | {""}, selfing)
 
 
 def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,
@@ -593,11 +594,13 @@ def _arrow_columns(data: bytes, separator: str, width: int) -> list[typing.Any] 
 
 def _pandas_frame(data: bytes, separator: str, width: int) -> pd.DataFrame:
     """The first `width` columns of every row, "" for a field a row lacks."""
+    spaces = separator == " "
+    # csv.QUOTE_NONE for runs of blanks, where quotes are part of identifiers, else csv.QUOTE_MINIMAL.
+    quoting: typing.Literal[0, 3] = 3 if spaces else 0
     try:
-        return pd.read_csv(io.BytesIO(data), engine="c", header=None, usecols=range(width), dtype=object,
-                           na_filter=False, skip_blank_lines=True, encoding="utf-8",
-                           **({"sep": r"\s+", "quoting": csv.QUOTE_NONE} if separator == " "
-                              else {"sep": separator, "quoting": csv.QUOTE_MINIMAL}))
+        return pd.read_csv(io.BytesIO(data), sep=r"\s+" if spaces else separator, quoting=quoting, engine="c",
+                           header=None, usecols=range(width), dtype=object, na_filter=False, skip_blank_lines=True,
+                           encoding="utf-8")
     except (pd.errors.ParserError, ValueError) as error:
         raise PedigreeError(f"the file cannot be read as columns separated by {separator!r}: {error}") from None
 
