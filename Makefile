@@ -2,8 +2,8 @@
 # make test   C++ tests (plain and sanitized) with ctest, then pytest
 # make bench  timings of the module on generated pedigrees
 # make fuzz   every libFuzzer target for FUZZ_SECONDS each (make test: 15 s each)
-# make python-version VERSION=3.11   a wheel by pip wheel for that CPython, and the Python tests on it
-# make versions   the same for 3.10, 3.11 and 3.12
+# make python-version VERSION=3.13   a wheel by pip wheel for that CPython, and the Python tests on it
+# make versions   the same for 3.10, 3.11, 3.12 and 3.13
 
 SHELL := /bin/sh
 VENV := .venv
@@ -58,7 +58,7 @@ types: $(VENV)/.installed
 	$(PY) -m mypy.stubtest --mypy-config-file pyproject.toml --allowlist tests/stubtest-allowlist.txt TOLM tolmkit
 	$(PY) -m mypy --config-file pyproject.toml python/tolmkit examples
 
-VERSION ?= 3.11
+VERSION ?= 3.13
 python-version:
 	rm -rf build/venv-$(VERSION) build/wheel-$(VERSION)
 	python=$$(scripts/find-python $(VERSION)) && "$$python" -m venv build/venv-$(VERSION)
@@ -69,7 +69,7 @@ python-version:
 	build/venv-$(VERSION)/bin/python -m pytest
 
 versions:
-	for version in 3.10 3.11 3.12; do $(MAKE) python-version VERSION=$$version || exit 1; done
+	for version in 3.10 3.11 3.12 3.13; do $(MAKE) python-version VERSION=$$version || exit 1; done
 
 # SGKIT=path/to/python adds sgkit's pedigree_inbreeding to the fcoeff table.
 bench: $(VENV)/.installed $(VENV)/.demo $(CMAKE)

@@ -13,6 +13,8 @@ from .relationships import (DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, dominance
                             dominance_pairs, inbreeding, relationship_matrix)
 from .simulate import simulate_pedigree
 
+__version__ = "0.1.0"
+
 __all__ = [
     "DEFAULT_MEMORY_LIMIT",
     "MISSING_PARENT",

@@ -15,6 +15,22 @@ namespace tolm::binding {
 
 namespace py = pybind11;
 
+// Any object that exposes a buffer, under the name that the signatures give it
+// whichever pybind11 renders the type: from 2.12 on py::buffer reads "Buffer".
+class buffer_argument : public py::buffer {
+public:
+    PYBIND11_OBJECT_DEFAULT(buffer_argument, py::buffer, PyObject_CheckBuffer)
+};
+
+}  // namespace tolm::binding
+
+template <>
+struct pybind11::detail::handle_type_name<tolm::binding::buffer_argument> {
+    static constexpr auto name = pybind11::detail::const_name("buffer");
+};
+
+namespace tolm::binding {
+
 inline BufferLayout layout_of(const py::buffer_info& view) {
     return {view.ptr, view.format, view.itemsize, {view.shape.begin(), view.shape.end()},
             {view.strides.begin(), view.strides.end()}};
@@ -36,7 +52,7 @@ struct checked<void (*)(Pointer...)> {
     using Check = Verdict (*)(const std::array<BufferLayout, arity>&);
 
     template <typename>
-    using buffer = py::buffer;
+    using buffer = buffer_argument;
 
     template <void (*kernel)(Pointer...), Check check>
     static void call(buffer<Pointer>... arguments) {

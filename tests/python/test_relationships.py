@@ -120,7 +120,7 @@ def test_pairs_of_a_large_pedigree_need_only_their_ancestry():
     d = tolmkit.dominance_pairs(pedigree, first, second, memory_limit=2**26)
     with pytest.raises(MemoryLimitExceeded):
         tolmkit.relationship_matrix(pedigree, kinship=True, memory_limit=2**26)
-    ancestry, renumber = tolmkit.relationships._ancestry(pedigree, pedigree.numbers(first + second))
+    ancestry, renumber = tolmkit.pedigree.ancestry(pedigree, pedigree.numbers(first + second))
     assert len(ancestry) < 5000
     kinship = tolmkit.relationship_matrix(ancestry, kinship=True)
     expected = tolmkit.dominance_pairs(ancestry, [ancestry.ids[renumber[k]] for k in pedigree.numbers(first)],
