@@ -105,9 +105,9 @@ def read_pedigree(source: Source, *, delimiter: str | None = None, header: bool 
 
     Examples
     --------
-    >>> pedigree = read_pedigree(io.StringIO("id,sire_id,dam_id,born\\nB,A,-\\nA,-,-\\n"), unknown="-")
+    >>> pedigree = read_pedigree(io.StringIO("id,sire_id,dam_id,born\\nB,A,-,2001\\nA,-,-,1998\\n"), unknown="-")
     >>> pedigree.ids.tolist(), pedigree.attributes["born"].tolist()
-    (['A', 'B'], ['', ''])
+    (['A', 'B'], ['1998', '2001'])
     """
     if delimiter is not None and (not isinstance(delimiter, str) or len(delimiter) != 1 or delimiter in "\"\r\n"):
         raise ValueError(f"delimiter must be one character other than a quote or a line end, got {delimiter!r}")
@@ -180,8 +180,8 @@ def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,
 
     Parameters
     ----------
-    animal, sire, dam : numpy.ndarray of str
-        One entry per record, stripped.
+    animal, sire, dam : array_like of str
+        One entry per record; numbers are taken as in `Pedigree.from_records`.
     unknown : str or iterable of str
         The code (or codes) of an unknown parent.
     selfing : bool
@@ -217,7 +217,8 @@ def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,
     ['a', 'b']
     """
     at = where if where is not None else (lambda k: f"line {k + 1}")
-    table = _Table(_arrow(animal), _arrow(sire), _arrow(dam), at, attributes, sex)
+    animal, sire, dam = (_arrow(_identifiers(np.asarray(values, dtype=object), at)) for values in (animal, sire, dam))
+    table = _Table(animal, sire, dam, at, attributes, sex)
     return _numbered(table, _unknown_codes(unknown), selfing)
 
 
@@ -257,7 +258,7 @@ def _numbered(table: _Table, codes: set[str], selfing: bool) -> Pedigree:
         parents.append(np.concatenate([np.full(founders, -1, dtype=np.int64), number]))
     sire, dam = parents
     ids = np.concatenate([outside[added], animal])
-    _check_sexes(ids, sire, dam, founders, selfing, table.sex, at)
+    _check_parents(ids, sire, dam, founders, selfing, table.sex, at)
     total = len(ids)
     order = np.arange(total)
     if np.any(sire >= order) or np.any(dam >= order):
@@ -314,7 +315,7 @@ def _check_added(outside: Strings, added: NDArray[np.intp], name_number: NDArray
                                 f"unknown parent (unknown=[...] for several codes)")
 
 
-def _check_sexes(ids: Strings, sire: NDArray[np.int64], dam: NDArray[np.int64], first: int, selfing: bool,
+def _check_parents(ids: Strings, sire: NDArray[np.int64], dam: NDArray[np.int64], first: int, selfing: bool,
                  sex: Strings | None, at: Where) -> None:
     """Refuses an animal that is its own parent, one used as sire and as dam
     unless `selfing`, and a parent of the other sex than its role."""
@@ -464,10 +465,12 @@ def _utf8(source: str | os.PathLike[str] | typing.IO[str], encoding: str) -> byt
         text = source.read()
     except UnicodeDecodeError as error:
         binary = getattr(source, "buffer", None)
+        line = ""
         if binary is not None and binary.seekable():
             binary.seek(0)
-            _decoded(binary.read(), getattr(source, "encoding", encoding))
-        raise PedigreeError(f"the file is not {error.encoding} ({error.reason}); pass its path and "
+            raw = binary.read()
+            line = f"line {raw.count(_NEWLINE, 0, _first_undecodable(raw, error.encoding)) + 1}: "
+        raise PedigreeError(f"{line}bytes that are not {error.encoding} ({error.reason}); open the file with "
                             f"encoding='latin-1' or the encoding it was written in") from None
     if not isinstance(text, str):
         raise TypeError("the file is open in binary mode: open it as text, or pass its path")
@@ -475,21 +478,33 @@ def _utf8(source: str | os.PathLike[str] | typing.IO[str], encoding: str) -> byt
 
 
 def _decoded(raw: bytes, encoding: str) -> bytes:
-    if raw.isascii() and codecs.lookup(encoding).name in _ASCII_ALIKE:
+    try:
+        name = codecs.lookup(encoding).name
+    except LookupError:
+        raise ValueError(f"unknown encoding {encoding!r}") from None
+    if raw.isascii() and name in _ASCII_ALIKE:
         return _encoded(raw)
     try:
         text = raw.decode(encoding)
     except UnicodeDecodeError as error:
-        line = raw.count(b"\n", 0, error.start) + 1
+        line = raw.count(_NEWLINE, 0, error.start) + 1
         guess = "utf-16" if raw[:2] in (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE) else "latin-1"
         raise PedigreeError(f"line {line}: bytes that are not {encoding} ({error.reason}); pass "
                             f"encoding='{guess}' or the encoding the file was written in") from None
-    except LookupError:
-        raise ValueError(f"unknown encoding {encoding!r}") from None
     return _encoded(text.removeprefix("\ufeff"))
 
 
+def _first_undecodable(raw: bytes, encoding: str) -> int:
+    try:
+        raw.decode(encoding)
+    except UnicodeDecodeError as error:
+        return error.start
+    return len(raw)
+
+
 def _encoded(text: str | bytes) -> bytes:
+    """The text as UTF-8 with lines ending in "\\n", refusing control
+    characters; lines of comments emptied."""
     try:
         data = text.encode("utf-8") if isinstance(text, str) else text
     except UnicodeEncodeError as error:
@@ -617,20 +632,24 @@ def _check_quotes(data: bytes) -> None:
 
 
 def _check_widths(data: bytes, frame: pd.DataFrame, separator: str, needed: int, lines: _Lines) -> None:
-    """Refuses a row with fewer than `needed` fields, which the parser would fill with ""."""
+    """Refuses a row with fewer than `needed` fields, which the parser fills
+    with "". Fields separated by blanks are never empty, so an empty one is
+    missing; other files come here only when pyarrow refused them, and each
+    of their lines is looked at."""
+    texts = [text for text in data.split(_NEWLINE) if text.strip()]
     if separator == " ":
         short = np.flatnonzero(frame.iloc[:, needed - 1].to_numpy() == "")
-        rows = [int(short[0])] if len(short) else []
-    elif data.count(separator.encode()) == (frame.shape[1] - 1) * len(frame):
-        rows = []
+        row = int(short[0]) if len(short) else None
     else:
-        mark, quote = separator.encode(), b'"'
-        texts = [text for text in data.split(_NEWLINE) if text.strip()]
-        rows = [k for k, text in enumerate(texts)
-                if sum(part.count(mark) for part in text.split(quote)[::2]) + 1 < needed][:1]
-    if rows:
-        line = lines.of_row(rows[0])
-        text = data.split(_NEWLINE)[line - 1].decode()
-        fields = len(text.split()) if separator == " " else len(next(csv.reader([text], delimiter=separator)))
-        raise PedigreeError(f"line {line}: expected animal, sire and dam, got {fields} "
+        row = next((k for k, text in enumerate(texts) if _fields(text, separator) < needed), None)
+    if row is not None:
+        fields = _fields(texts[row], separator)
+        raise PedigreeError(f"line {lines.of_row(row)}: expected animal, sire and dam, got {fields} "
                             f"column{'s' if fields != 1 else ''}")
+
+
+def _fields(text: bytes, separator: str) -> int:
+    """The fields of a line, separators inside quotes not counted."""
+    if separator == " ":
+        return len(text.split())
+    return sum(part.count(separator.encode()) for part in text.split(b'"')[::2]) + 1

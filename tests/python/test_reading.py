@@ -62,6 +62,7 @@ FILES = {
                                              "on line 4")),
     "dam_recorded_male": ("id,sire,dam,gender\nA,0,0,1\nB,0,0,Male\nC,A,B,2\n", {},
                           (PedigreeError, "line 3: animal 'B' is recorded male ('Male') but is the dam of 'C'")),
+    "long_and_short_rows": ("A,0,0\nB,A,0,x\nC,A\n", {}, (PedigreeError, "line 3: expected animal, sire and dam, got 2")),
     "short_row_in_spaces": ("A 0 0\nB A\n", {}, (PedigreeError, "line 2: expected animal, sire and dam, got 2")),
     "column_not_there": ("calf,father,mother\nB,A,0\n", {"columns": ("calf", "sire", "mother")},
                          (PedigreeError, "line 1: no column is named 'sire'")),
