@@ -9,7 +9,8 @@ import numpy as np
 import pandas as pd
 from numpy.typing import ArrayLike, NDArray
 
-__all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeError", "ancestry", "parents_first", "prune", "select"]
+__all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeError", "ancestry", "parents_first", "prune",
+           "select"]
 
 #: The parent entries that mean "unknown" unless the caller gives others.
 UNKNOWN_PARENTS = frozenset({"", "0", "NA", "."})
@@ -66,7 +67,7 @@ class Pedigree:
         return len(self.ids)
 
     def __repr__(self) -> str:
-        counts = ", ".join(f"{name.split(' as ')[0].replace(' ', '_')}={value}" for name, value in self._counts())
+        counts = ", ".join(f"{key}={value}" for key, _, value in self._counts())
         return f"Pedigree({counts})"
 
     def summary(self) -> str:
@@ -82,30 +83,31 @@ class Pedigree:
         Examples
         --------
         >>> print(Pedigree.from_records([("calf", "bull", "cow")]).summary())
-        animals                          3
-        founders                         2
-        parents added as founders        2
-        unknown sires                    2
-        unknown dams                     2
-        sires                            1
-        dams                             1
-        generations                      1
+        animals                    3
+        founders                   2
+        parents added as founders  2
+        unknown sires              2
+        unknown dams               2
+        sires                      1
+        dams                       1
+        generations                1
         """
         counts = self._counts()
-        label = max(len(name) for name, _ in counts) + 2
+        width = max(len(label) for _, label, _ in counts) + 2
         digits = len(f"{len(self):,}")
-        return "\n".join(f"{name:<{label}}{value:>{digits},}" for name, value in counts)
+        return "\n".join(f"{label:<{width}}{value:>{digits},}" for _, label, value in counts)
 
-    def _counts(self) -> list[tuple[str, int]]:
+    def _counts(self) -> list[tuple[str, str, int]]:
+        """(key for the repr, label for the summary, count) of what the pedigree holds."""
         generation = parents_first(self.sire, self.dam)[1]
-        return [("animals", len(self)),
-                ("founders", int(np.count_nonzero((self.sire < 0) & (self.dam < 0)))),
-                ("parents added as founders", int(np.count_nonzero(self.added))),
-                ("unknown sires", int(np.count_nonzero(self.sire < 0))),
-                ("unknown dams", int(np.count_nonzero(self.dam < 0))),
-                ("sires", len(np.unique(self.sire[self.sire >= 0]))),
-                ("dams", len(np.unique(self.dam[self.dam >= 0]))),
-                ("generations", int(generation.max(initial=0)))]
+        return [("animals", "animals", len(self)),
+                ("founders", "founders", int(np.count_nonzero((self.sire < 0) & (self.dam < 0)))),
+                ("parents_added", "parents added as founders", int(np.count_nonzero(self.added))),
+                ("unknown_sires", "unknown sires", int(np.count_nonzero(self.sire < 0))),
+                ("unknown_dams", "unknown dams", int(np.count_nonzero(self.dam < 0))),
+                ("sires", "sires", len(np.unique(self.sire[self.sire >= 0]))),
+                ("dams", "dams", len(np.unique(self.dam[self.dam >= 0]))),
+                ("generations", "generations", int(generation.max(initial=0)))]
 
     @classmethod
     def from_records(cls, records: Iterable[Sequence[object]], *, unknown: str | Iterable[str] = UNKNOWN_PARENTS,
@@ -255,9 +257,10 @@ def parents_first(sire: ArrayLike, dam: ArrayLike) -> tuple[NDArray[np.int64], N
     """The animals in an order where parents come first, and the generation of each.
 
     Animals are placed in waves: founders first, then the animals whose
-    parents are all placed, each wave in the order of their numbers. Only the
-    offspring of the last wave are looked at, so a pedigree of many
-    generations costs no pass over all animals per generation.
+    parents are all placed, each wave in the order of their numbers. While
+    the waves are large, each is found by a pass over the animals waiting;
+    once they are small, among the offspring of the last wave only, so that
+    many generations of few animals cost no pass over all animals each.
 
     Parameters
     ----------
@@ -282,6 +285,9 @@ def parents_first(sire: ArrayLike, dam: ArrayLike) -> tuple[NDArray[np.int64], N
     sire_numbers = np.asarray(sire, dtype=np.int64)
     dam_numbers = np.asarray(dam, dtype=np.int64)
     n = len(sire_numbers)
+    if dam_numbers.shape != (n,) or np.any(sire_numbers < -1) or np.any(sire_numbers >= n) \
+            or np.any(dam_numbers < -1) or np.any(dam_numbers >= n):
+        raise ValueError("sire and dam must hold one number below their length, or -1, per animal")
     generation = np.full(n, -1, dtype=np.int64)
     placed = np.zeros(n + 1, dtype=bool)
     # An unknown parent points at the last entry, always placed.
