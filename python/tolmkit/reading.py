@@ -597,7 +597,7 @@ def _arrow_columns(data: bytes, separator: str, width: int) -> list[typing.Any] 
     names = [str(k) for k in range(width)]
     try:
         table = pa_csv.read_csv(
-            io.BytesIO(data), read_options=pa_csv.ReadOptions(column_names=names, use_threads=False),
+            io.BytesIO(data), read_options=pa_csv.ReadOptions(column_names=names),
             parse_options=pa_csv.ParseOptions(delimiter=separator, quote_char='"', double_quote=True,
                                               newlines_in_values=False, ignore_empty_lines=True),
             convert_options=pa_csv.ConvertOptions(column_types=dict.fromkeys(names, pa.string()),
