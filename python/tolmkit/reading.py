@@ -161,9 +161,8 @@ def pedigree_from_records(records: Iterable[Sequence[object]], *, unknown: str |
 
     fields = []
     for role in range(3):
-        column = np.empty(len(rows), dtype=object)
         try:
-            column[:] = [row[role] for row in rows]
+            column = np.fromiter((row[role] for row in rows), dtype=object, count=len(rows))
         except IndexError:
             k = next(k for k, row in enumerate(rows) if len(row) <= role)
             raise PedigreeError(f"{where(k)}: expected animal, sire and dam, got {len(rows[k])} fields") from None
@@ -461,6 +460,9 @@ def _utf8(source: str | os.PathLike[str] | typing.IO[str], encoding: str) -> byt
     if isinstance(source, (str, os.PathLike)):
         with open(source, "rb") as file:
             return _decoded(file.read(), encoding)
+    if not hasattr(source, "read"):
+        raise TypeError(f"source must be a path, an open text file or a pandas DataFrame, "
+                        f"got {type(source).__name__}")
     try:
         text = source.read()
     except UnicodeDecodeError as error:
