@@ -563,9 +563,14 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
     at_first = f"line {data.count(_NEWLINE, 0, start) + 1}"
     separator = delimiter if delimiter is not None else "," if "," in first else "\t" if "\t" in first else " "
     spaces = separator == " "
-    names = first.split() if spaces else [field.strip() for field in next(csv.reader([first], delimiter=separator))]
+    names = _split(first, separator)
     found = _columns(names, columns, at_first) if header is not False else None
     has_header = found is not None if header is None else header
+    named = [name for name in names if any(pattern.fullmatch(name) for pattern in _ROLES.values())]
+    if header is None and found is None and len(named) > 1:
+        raise PedigreeError(f"{at_first}: {named[0]!r} and {named[1]!r} read like names of columns, but no sire "
+                            f"and dam columns are named; pass header=True and columns=(animal, sire, dam), or "
+                            f"header=False if the line is an animal's")
     positions, sex = found if has_header and found is not None else ([0, 1, 2], None)
     if len(names) < 3:
         what = "the header names" if has_header else "expected animal, sire and dam, got"
@@ -583,6 +588,10 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
         body = [pc.utf8_trim_whitespace(array) for array in body]
     if len(body[0]) == 0:
         raise PedigreeError("the file holds no animals, only a header")
+    if has_header:
+        again = pc.index(body[positions[0]], names[positions[0]]).as_py()
+        if again >= 0 and body[positions[1]][again].as_py() == names[positions[1]]:
+            raise PedigreeError(f"{lines(again)}: the header line comes again; remove it")
 
     def strings(position: int) -> Strings:
         return np.asarray(body[position].to_numpy(zero_copy_only=False), dtype=object)
@@ -620,6 +629,16 @@ def _pandas_frame(data: bytes, separator: str, width: int) -> pd.DataFrame:
                            encoding="utf-8")
     except (pd.errors.ParserError, ValueError) as error:
         raise PedigreeError(f"the file cannot be read as columns separated by {separator!r}: {error}") from None
+
+
+def _split(line: str, separator: str) -> list[str]:
+    """The stripped fields of one line."""
+    if separator == " ":
+        return line.split()
+    try:
+        return [field.strip() for field in next(csv.reader([line], delimiter=separator))]
+    except csv.Error:
+        return [field.strip() for field in line.split(separator)]
 
 
 def _check_quotes(data: bytes) -> None:

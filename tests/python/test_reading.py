@@ -51,7 +51,10 @@ FILES = {
     "undecodable": (BAD_BYTE, {}, (PedigreeError, "line 3: bytes that are not utf-8-sig (invalid start byte); "
                                                   "pass encoding='latin-1'")),
     "header_again": ("animal,sire,dam\nB,A,0\nanimal,sire,dam\nA,0,0\n", {},
-                     (PedigreeError, "line 3: a header line (animal, sire, dam) among the records; remove it")),
+                     (PedigreeError, "line 3: the header line comes again; remove it")),
+    "header_among_records": ("A,0,0\nid,sire,dam\nB,A,0\n", {},
+                             (PedigreeError, "line 2: a header line (id, sire, dam) among the records; remove it")),
+    "half_a_header": ("animal,sire,mum\nB,A,0\n", {}, (PedigreeError, "line 1: 'animal' and 'sire' read like names")),
     "sire_and_dam": ("A,0,0\nB,0,0\nC,A,B\nD,B,A\n", {}, (PedigreeError, (
         "line 4: animal 'B' is the sire of 'D' here and the dam of 'C' on line 3; correct the record, "
         "or pass selfing=True"))),
