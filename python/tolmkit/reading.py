@@ -554,41 +554,23 @@ class _Lines:
 
 
 def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns: Sequence[str] | None) -> _Table:
-    visible = re.search(rb"[^ \t\n]", data)
-    if visible is None:
-        raise PedigreeError("the file holds no animals")
-    start = data.rfind(b"\n", 0, visible.start()) + 1
-    end = data.find(b"\n", start)
-    first = data[start:len(data) if end < 0 else end].decode()
-    at_first = f"line {data.count(_NEWLINE, 0, start) + 1}"
+    line, first = _first_line(data)
     separator = delimiter if delimiter is not None else "," if "," in first else "\t" if "\t" in first else " "
-    spaces = separator == " "
     names = _split(first, separator)
-    found = _columns(names, columns, at_first) if header is not False else None
+    found = _columns(names, columns, f"line {line}") if header is not False else None
     has_header = found is not None if header is None else header
     named = [name for name in names if any(pattern.fullmatch(name) for pattern in _ROLES.values())]
     if header is None and found is None and len(named) > 1:
-        raise PedigreeError(f"{at_first}: {named[0]!r} and {named[1]!r} read like names of columns, but no sire "
+        raise PedigreeError(f"line {line}: {named[0]!r} and {named[1]!r} read like names of columns, but no sire "
                             f"and dam columns are named; pass header=True and columns=(animal, sire, dam), or "
                             f"header=False if the line is an animal's")
     positions, sex = found if has_header and found is not None else ([0, 1, 2], None)
     if len(names) < 3:
         what = "the header names" if has_header else "expected animal, sire and dam, got"
-        raise PedigreeError(f"{at_first}: {what} {len(names)} column{'s' if len(names) != 1 else ''}")
-    if not spaces and b'"' in data:
-        _check_quotes(data)
+        raise PedigreeError(f"line {line}: {what} {len(names)} column{'s' if len(names) != 1 else ''}")
     lines = _Lines(data, 1 if has_header else 0)
-    # Blanks are one space each in most files that use them: a plain separator then.
-    single = spaces and b"\t" not in data and b"  " not in data and b" \n" not in data and b"\n " not in data \
-        and data[:1] != b" " and data[-1:] != b" "
-    arrays = _arrow_columns(data, separator, len(names)) if single or not spaces else None
-    if arrays is None:
-        frame = _pandas_frame(data, separator, len(names))
-        _check_widths(data, frame, separator, max(positions) + 1, lines)
-        arrays = [_arrow(frame.iloc[:, k].to_numpy(dtype=object)) for k in range(len(names))]
-    body = [array.slice(1) if has_header else array for array in arrays]
-    if not spaces and (b" " in data or b"\t" in data):
-        body = [pc.utf8_trim_whitespace(array) for array in body]
+    body = [array.slice(1) if has_header else array
+            for array in _parsed(data, separator, len(names), max(positions) + 1, lines)]
     if len(body[0]) == 0:
         raise PedigreeError("the file holds no animals, only a header")
     if has_header:
@@ -605,6 +587,35 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
                   attributes if has_header else None, None if sex is None else strings(sex))
 
 
+def _first_line(data: bytes) -> tuple[int, str]:
+    """The number and text of the first line that is not blank."""
+    visible = re.search(rb"[^ \t\n]", data)
+    if visible is None:
+        raise PedigreeError("the file holds no animals")
+    start = data.rfind(_NEWLINE, 0, visible.start()) + 1
+    end = data.find(_NEWLINE, start)
+    return data.count(_NEWLINE, 0, start) + 1, data[start:len(data) if end < 0 else end].decode()
+
+
+def _parsed(data: bytes, separator: str, width: int, needed: int, lines: _Lines) -> list[typing.Any]:
+    """The first `width` columns of the file as pyarrow string arrays, blanks
+    around fields dropped; a row with fewer than `needed` fields refused."""
+    spaces = separator == " "
+    if not spaces and b'"' in data:
+        _check_quotes(data)
+    # Blanks are one space each in most files that use them: a plain separator then.
+    single = spaces and b"\t" not in data and b"  " not in data and b" \n" not in data and b"\n " not in data \
+        and data[:1] != b" " and data[-1:] != b" "
+    arrays = _arrow_columns(data, separator, width) if single or not spaces else None
+    if arrays is None:
+        frame = _pandas_frame(data, separator, width)
+        _check_widths(data, frame, separator, needed, lines)
+        arrays = [_arrow(frame.iloc[:, k].to_numpy(dtype=object)) for k in range(width)]
+    if not spaces and (b" " in data or b"\t" in data):
+        arrays = [pc.utf8_trim_whitespace(array) for array in arrays]
+    return arrays
+
+
 def _arrow_columns(data: bytes, separator: str, width: int) -> list[typing.Any] | None:
     """The columns of a file whose rows all have `width` fields, as pyarrow
     string arrays (quotes are part of fields separated by spaces); None for
@@ -618,7 +629,7 @@ def _arrow_columns(data: bytes, separator: str, width: int) -> list[typing.Any] 
             convert_options=pa_csv.ConvertOptions(column_types=dict.fromkeys(names, pa.string()),
                                                   strings_can_be_null=False, quoted_strings_can_be_null=False))
         return [table.column(k).combine_chunks() for k in range(width)]
-    except pa.ArrowInvalid:
+    except pa.ArrowException:
         return None
 
 
