@@ -138,8 +138,11 @@ def test_file_attributes_and_summary():
     ([-1, 0.9], "sire must be a one-dimensional array of integers, got float64"),
 ], ids=["beyond_32_bits", "not_before_its_offspring", "other_negative", "fraction"])
 def test_from_numbers_refuses_what_are_not_codes(sire, message):
+    sire = np.array(sire)
+    before = sire.copy()
     with pytest.raises((PedigreeError, TypeError), match=re.escape(message)):
         Pedigree.from_numbers(sire, [-1, -1], unknown=-1)
+    assert np.array_equal(sire, before)
 
 
 def test_very_deep_pedigree_in_reverse_order():
