@@ -327,11 +327,12 @@ def _place_by_offspring(waiting: NDArray[np.int64], sire: NDArray[np.int64], dam
     children_of, parents = children[by_parent], parents[by_parent]
     count = np.bincount(children, minlength=n)
     wave = waiting[count[waiting] == 0]
+    first_child = np.searchsorted(parents, np.arange(n + 1))
     while len(wave):
         generation[wave] = len(waves)
         waves.append(wave)
-        start = np.searchsorted(parents, wave)
-        length = np.searchsorted(parents, wave, side="right") - start
+        start = first_child[wave]
+        length = first_child[wave + 1] - start
         offsets = np.repeat(start - np.cumsum(length) + length, length) + np.arange(length.sum())
         offspring, times = np.unique(children_of[offsets], return_counts=True)
         count[offspring] -= times
