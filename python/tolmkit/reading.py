@@ -230,7 +230,7 @@ def _numbered(table: _Table, codes: set[str], selfing: bool) -> Pedigree:
     # Where each animal, parent and code of an unknown parent first appears
     # among the animals, −1 where it does not.
     listed = sorted(codes)
-    found = pc.index_in(pa.concat_arrays([table.animal, table.sire, table.dam, pa.array(listed, pa.string())]),
+    found = pc.index_in(pa.chunked_array([table.animal, table.sire, table.dam, pa.array(listed, pa.string())]),
                         value_set=table.animal)
     found = pc.fill_null(found, -1).to_numpy()
     _check_animals(animal, found[:n], dict(zip(listed, found[3 * n:])), at)
