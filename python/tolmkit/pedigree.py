@@ -374,10 +374,37 @@ def prune(pedigree: Pedigree, ids: Iterable[str], *, generations: int | None = N
 
 def ancestry(pedigree: Pedigree, animals: ArrayLike, *,
              generations: int | None = None) -> tuple[Pedigree, NDArray[np.int32]]:
-    """The pedigree of the animals numbered `animals` and their ancestors (up
-    to `generations` back), in the same order, and the new number of each old
-    one (−1 for those left out). Relationships among the animals kept depend
-    on nothing else when all generations are kept, and keep every bit."""
+    """The pedigree of the animals numbered `animals` and their ancestors.
+
+    Relationships among the animals kept depend on nothing else when all
+    generations are kept, and keep every bit.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    animals : array_like of int
+        Numbers of the animals to keep.
+    generations : int, optional
+        Keep ancestors up to this many generations back; by default all.
+
+    Returns
+    -------
+    pedigree : Pedigree
+        In the order of `pedigree`, with the attributes of the animals kept.
+    renumber : numpy.ndarray of int32
+        The new number of each old animal, −1 for those left out.
+
+    Raises
+    ------
+    ValueError
+        A negative `generations`.
+
+    Examples
+    --------
+    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "a", "0"), ("c", "0", "0")])
+    >>> ancestry(pedigree, [1])[1].tolist()
+    [0, 1, -1]
+    """
     if generations is not None and (isinstance(generations, bool) or not isinstance(generations, (int, np.integer))
                                     or generations < 0):
         raise ValueError(f"generations must be a non-negative integer or None, got {generations!r}")
