@@ -236,6 +236,8 @@ class Pedigree:
 
 def _integers(values: ArrayLike, role: str) -> NDArray[np.int64]:
     array = np.asarray(values)
+    if array.shape == (0,):  # [] reads as float64, and holds no code to check
+        return np.zeros(0, dtype=np.int64)
     if array.dtype.kind not in "iu" or array.ndim != 1:
         raise TypeError(f"{role} must be a one-dimensional array of integers, got {array.dtype} "
                         f"of shape {array.shape}")
