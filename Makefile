@@ -81,6 +81,7 @@ bench: $(VENV)/.installed $(VENV)/.demo $(CMAKE)
 	cd bench && TOLM_LITERAL=../build/bench/tests/literal/libtolm_literal.so ../$(PY) bench_dominance.py
 	cd bench && ../$(PY) bench_matrices.py
 	cd bench && ../$(PY) bench_relationships.py $(if $(SGKIT),--sgkit $(SGKIT))
+	$(PY) bench/bench_read.py
 
 $(PY):
 	python=$$(scripts/find-python 3.9) && "$$python" -m venv $(VENV)

@@ -12,7 +12,8 @@ additive and dominance relationships, with numpy and scipy.sparse.
 
 from .candidates import relationship_pairs, relationships_among
 from .inverse import inverse_relationship_matrix
-from .pedigree import MISSING_PARENT, UNKNOWN_PARENTS, Pedigree, PedigreeError, prune, read_pedigree
+from .pedigree import MISSING_PARENT, UNKNOWN_PARENTS, Pedigree, PedigreeError, ancestry, prune
+from .reading import read_pedigree
 from .relationships import (DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, dominance_matrix,
                             dominance_pairs, inbreeding, relationship_matrix)
 from .simulate import simulate_pedigree
@@ -30,6 +31,7 @@ __all__ = [
     "Pedigree",
     "PedigreeError",
     "UNKNOWN_PARENTS",
+    "ancestry",
     "dominance_matrix",
     "dominance_pairs",
     "effective_population_size",

@@ -1,17 +1,16 @@
-"""Pedigrees with identifiers: reading, checking, and numbering parents first."""
+"""Pedigrees with identifiers, numbered parents first; selections of them."""
 
 from __future__ import annotations
 
-import csv
-import itertools
-import os
 import typing
-from collections.abc import Iterable, Iterator, Sequence
+from collections.abc import Iterable, Sequence
 
 import numpy as np
+import pandas as pd
 from numpy.typing import ArrayLike, NDArray
 
-__all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeError", "ancestry", "prune", "read_pedigree"]
+__all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeError", "ancestry", "parents_first", "prune",
+           "select"]
 
 #: The parent entries that mean "unknown" unless the caller gives others.
 UNKNOWN_PARENTS = frozenset({"", "0", "NA", "."})
@@ -19,7 +18,7 @@ UNKNOWN_PARENTS = frozenset({"", "0", "NA", "."})
 #: The code of an unknown parent in TOLM.cald and TOLM.dijp.
 MISSING_PARENT = -999
 
-Source = typing.Union[str, "os.PathLike[str]", typing.IO[str]]
+Numbers = NDArray[np.integer[typing.Any]]
 
 
 class PedigreeError(ValueError):
@@ -30,68 +29,202 @@ class Pedigree:
     """Animals numbered 0 … n − 1 so that every parent comes before its offspring.
 
     `ids` holds the identifiers in that numbering; `sire` and `dam` hold the
-    parents' numbers, −1 for an unknown parent. Build one with
-    `read_pedigree`, `Pedigree.from_records` or `Pedigree.from_numbers`.
+    parents' numbers, −1 for an unknown parent. `attributes` holds the other
+    columns of a file with a header, one row per animal, indexed by `ids`;
+    `added` marks the parents that were not listed as animals and were added
+    as founders. Build one with `read_pedigree`, `Pedigree.from_records` or
+    `Pedigree.from_numbers`.
     """
 
-    def __init__(self, ids: Sequence[str] | NDArray[np.object_], sire: ArrayLike, dam: ArrayLike) -> None:
-        self.ids = np.asarray(ids, dtype=object)
-        self.sire = np.asarray(sire, dtype=np.int32)
-        self.dam = np.asarray(dam, dtype=np.int32)
-        self._number = {name: k for k, name in enumerate(self.ids)}
-        if len(self._number) != len(self.ids):
+    def __init__(self, ids: Sequence[str] | NDArray[np.object_], sire: ArrayLike, dam: ArrayLike, *,
+                 attributes: pd.DataFrame | None = None, added: ArrayLike | None = None) -> None:
+        self._fill(np.asarray(ids, dtype=object), sire, dam, attributes, added)
+        if not self._index.is_unique:
             raise PedigreeError("the identifiers are not unique")
-        n = len(self.ids)
-        if self.sire.shape != (n,) or self.dam.shape != (n,):
-            raise PedigreeError("sire and dam need one entry per animal")
+
+    def _fill(self, ids: NDArray[np.object_], sire: ArrayLike, dam: ArrayLike, attributes: pd.DataFrame | None,
+              added: ArrayLike | None) -> None:
+        self.ids = ids
+        n = len(ids)
+        self.sire = _parent_numbers(sire, n, "sire")
+        self.dam = _parent_numbers(dam, n, "dam")
+        # Hashed only when first used, for a check or a look-up.
+        self._index = pd.Index(ids, dtype=object, copy=False)
         numbers = np.arange(n)
         for parents in (self.sire, self.dam):
             if np.any((parents < -1) | (parents >= numbers)):
                 raise PedigreeError("every known parent must be numbered below its offspring")
+        if attributes is None:
+            attributes = pd.DataFrame(index=range(n))
+        if len(attributes) != n:
+            raise PedigreeError(f"attributes need one row per animal, got {len(attributes)} for {n}")
+        self.attributes = attributes.set_axis(self._index, axis=0)
+        self.added = np.zeros(n, dtype=bool) if added is None else np.asarray(added, dtype=bool)
+        if self.added.shape != (n,):
+            raise PedigreeError("added needs one entry per animal")
 
     def __len__(self) -> int:
         return len(self.ids)
 
     def __repr__(self) -> str:
-        founders = int(np.count_nonzero((self.sire < 0) & (self.dam < 0)))
-        return f"Pedigree({len(self)} animals, {founders} founders)"
+        counts = ", ".join(f"{key}={value}" for key, _, value in self._counts())
+        return f"Pedigree({counts})"
 
-    @classmethod
-    def from_records(cls, records: Iterable[Sequence[object]], *,
-                     unknown: Iterable[str] = UNKNOWN_PARENTS,
-                     lines: Sequence[int] | None = None) -> "Pedigree":
-        """A pedigree from (animal, sire, dam) identifiers, in any order; each
-        is taken as a string (so a number 0 is the unknown parent "0"), and
-        fields after the third are ignored.
+    def summary(self) -> str:
+        """What the pedigree holds, a line for each count.
 
-        Parents that are not listed as animals become founders, numbered
-        first; then every animal comes after its parents, in the order of the
-        records where that allows. `lines` gives the line of each record for
-        the messages (by default its position, counted from 1).
+        Returns
+        -------
+        str
+            Animals, founders (both parents unknown), parents added as
+            founders, unknown sires and dams, animals used as sires and as
+            dams, and the most generations behind any animal.
+
+        Examples
+        --------
+        >>> print(Pedigree.from_records([("calf", "bull", "cow")]).summary())
+        animals                    3
+        founders                   2
+        parents added as founders  2
+        unknown sires              2
+        unknown dams               2
+        sires                      1
+        dams                       1
+        generations                1
         """
-        return _number_parents_first(list(records), frozenset(unknown), lines)
+        counts = self._counts()
+        width = max(len(label) for _, label, _ in counts) + 2
+        digits = len(f"{len(self):,}")
+        return "\n".join(f"{label:<{width}}{value:>{digits},}" for _, label, value in counts)
+
+    def _counts(self) -> list[tuple[str, str, int]]:
+        """(key for the repr, label for the summary, count) of what the pedigree holds."""
+        generation = parents_first(self.sire, self.dam)[1]
+        return [("animals", "animals", len(self)),
+                ("founders", "founders", int(np.count_nonzero((self.sire < 0) & (self.dam < 0)))),
+                ("parents_added", "parents added as founders", int(np.count_nonzero(self.added))),
+                ("unknown_sires", "unknown sires", int(np.count_nonzero(self.sire < 0))),
+                ("unknown_dams", "unknown dams", int(np.count_nonzero(self.dam < 0))),
+                ("sires", "sires", len(np.unique(self.sire[self.sire >= 0]))),
+                ("dams", "dams", len(np.unique(self.dam[self.dam >= 0]))),
+                ("generations", "generations", int(generation.max(initial=0)))]
 
     @classmethod
-    def from_numbers(cls, sire: ArrayLike, dam: ArrayLike, *,
-                     unknown: int, ids: Sequence[str] | None = None) -> "Pedigree":
-        """A pedigree already numbered parents first, such as `simulate_pedigree`
-        gives; `unknown` is the code of an unknown parent. Identifiers default
-        to the numbers as strings."""
-        sire_codes = np.asarray(sire, dtype=np.int64)
-        dam_codes = np.asarray(dam, dtype=np.int64)
-        names = [str(k) for k in range(len(sire_codes))] if ids is None else list(ids)
-        return cls(names, np.where(sire_codes == unknown, -1, sire_codes),
-                   np.where(dam_codes == unknown, -1, dam_codes))
+    def from_records(cls, records: Iterable[Sequence[object]], *, unknown: str | Iterable[str] = UNKNOWN_PARENTS,
+                     selfing: bool = False, lines: Sequence[int] | None = None) -> "Pedigree":
+        """A pedigree from (animal, sire, dam) records, in any order.
+
+        Parameters
+        ----------
+        records : iterable of sequences
+            Animal, sire and dam of each animal; fields after the third are
+            ignored. Identifiers are strings or numbers: a whole float such as
+            101.0 is the identifier "101", as pandas makes integer columns with
+            gaps float. None, NaN, pd.NA and "" are unknown parents.
+        unknown : str or iterable of str
+            The code (or codes) of an unknown parent, beside those above.
+        selfing : bool
+            Allow an animal to be both a sire and a dam (hermaphrodites).
+        lines : sequence of int, optional
+            The line of each record, for the messages; by default its
+            position, counted from 1.
+
+        Returns
+        -------
+        Pedigree
+            Parents not listed as animals added as founders and numbered
+            first, then every animal after its parents, in the order of the
+            records where that allows.
+
+        Raises
+        ------
+        PedigreeError
+            A record that cannot be used, naming its line and what to do.
+        TypeError
+            An identifier that is neither a string nor a number.
+
+        Examples
+        --------
+        >>> Pedigree.from_records([(3, 1, 2), (1, None, None)]).ids.tolist()
+        ['2', '1', '3']
+        """
+        from .reading import pedigree_from_records
+
+        return pedigree_from_records(records, unknown=unknown, selfing=selfing, lines=lines)
+
+    @classmethod
+    def from_numbers(cls, sire: ArrayLike, dam: ArrayLike, *, unknown: int,
+                     ids: Sequence[str] | None = None) -> "Pedigree":
+        """A pedigree already numbered parents first, such as `simulate_pedigree` gives.
+
+        Parameters
+        ----------
+        sire, dam : array_like of int
+            The parents of animals 0 … n − 1: each `unknown` or the number of
+            an animal before its offspring.
+        unknown : int
+            The code of an unknown parent.
+        ids : sequence of str, optional
+            Identifiers, by default the numbers as strings.
+
+        Returns
+        -------
+        Pedigree
+
+        Raises
+        ------
+        TypeError
+            Codes that are not integers.
+        PedigreeError
+            A code that is neither `unknown` nor a number below its offspring.
+
+        Examples
+        --------
+        >>> Pedigree.from_numbers([-1, -1, 0], [-1, -1, 1], unknown=-1).sire.tolist()
+        [-1, -1, 0]
+        """
+        if isinstance(unknown, bool) or not isinstance(unknown, (int, np.integer)):
+            raise TypeError(f"unknown must be an integer code, got {unknown!r}")
+        columns = {}
+        for role, codes in (("sire", sire), ("dam", dam)):
+            values = _integers(codes, role)
+            known = values != unknown
+            bad = np.flatnonzero(known & ((values < 0) | (values >= np.arange(len(values)))))
+            if len(bad):
+                k = int(bad[0])
+                raise PedigreeError(f"the {role} of animal {k} is {values[k]}: a parent must be {unknown} "
+                                    f"(unknown) or an animal numbered 0 to {k - 1}, before its offspring")
+            columns[role] = np.where(known, values, -1)
+        n = len(columns["sire"])
+        names = np.arange(n).astype(str).astype(object) if ids is None else ids
+        return cls(names, columns["sire"], columns["dam"])
 
     def numbers(self, ids: Iterable[str]) -> NDArray[np.int32]:
-        """The animal numbers of identifiers, as int32."""
-        found = []
-        for name in ids:
-            try:
-                found.append(self._number[name])
-            except KeyError:
-                raise PedigreeError(f"animal {name!r} is not in the pedigree") from None
-        return np.array(found, dtype=np.int32)
+        """The animal numbers of identifiers, as int32.
+
+        Parameters
+        ----------
+        ids : iterable of str
+
+        Returns
+        -------
+        numpy.ndarray of int32
+
+        Raises
+        ------
+        PedigreeError
+            An identifier that is not in the pedigree.
+
+        Examples
+        --------
+        >>> Pedigree.from_records([("a", "0", "0"), ("b", "a", "0")]).numbers(["b"]).tolist()
+        [1]
+        """
+        wanted = np.asarray([ids] if isinstance(ids, str) else list(ids), dtype=object)
+        found: NDArray[np.intp] = self._index.get_indexer(wanted)  # type: ignore[no-untyped-call]
+        if np.any(found < 0):
+            raise PedigreeError(f"animal {wanted[np.argmax(found < 0)]!r} is not in the pedigree")
+        return found.astype(np.int32)
 
     def codes(self, unknown: int) -> tuple[NDArray[np.int32], NDArray[np.int32]]:
         """Sires and dams as contiguous int32 arrays, an unknown parent coded
@@ -101,105 +234,111 @@ class Pedigree:
                 np.where(self.dam < 0, code, self.dam).astype(np.int32))
 
 
-def read_pedigree(source: Source, *, delimiter: str | None = None, header: bool | None = None,
-                  unknown: Iterable[str] = UNKNOWN_PARENTS) -> Pedigree:
-    """Reads animal, sire and dam identifiers from the first three columns of
-    a text file (a path or an open file).
+def _integers(values: ArrayLike, role: str) -> NDArray[np.int64]:
+    array = np.asarray(values)
+    if array.shape == (0,):  # [] reads as float64, and holds no code to check
+        return np.zeros(0, dtype=np.int64)
+    if array.dtype.kind not in "iu" or array.ndim != 1:
+        raise TypeError(f"{role} must be a one-dimensional array of integers, got {array.dtype} "
+                        f"of shape {array.shape}")
+    if array.dtype.kind == "u" and array.dtype.itemsize == 8 and np.any(array > np.iinfo(np.int64).max):
+        raise PedigreeError(f"{role} holds codes beyond 64 bits")
+    return array.astype(np.int64)
 
-    Columns are separated by `delimiter`; by default by commas (CSV, with
-    quoting) when the first line of data has one, else by tabs when it has
-    one, else by any run of spaces. Lines that are empty or start with
-    '#' are skipped, as are columns after the third. The first line is a
-    header when `header` is True, or, by default, when its second and third
-    columns read sire and dam (or father and mother). A parent in `unknown`
-    (by default 0, NA, '.' or nothing) is unknown.
+
+def _parent_numbers(values: ArrayLike, n: int, role: str) -> NDArray[np.int32]:
+    numbers = _integers(values, role)
+    if numbers.shape != (n,):
+        raise PedigreeError("sire and dam need one entry per animal")
+    if np.any((numbers < -1) | (numbers > np.iinfo(np.int32).max)):
+        raise PedigreeError("every known parent must be numbered below its offspring")
+    return numbers.astype(np.int32)
+
+
+def parents_first(sire: ArrayLike, dam: ArrayLike) -> tuple[NDArray[np.int64], NDArray[np.int64]]:
+    """The animals in an order where parents come first, and the generation of each.
+
+    Animals are placed in waves: founders first, then the animals whose
+    parents are all placed, each wave in the order of their numbers. While
+    the waves are large, each is found by a pass over the animals waiting;
+    once they are small, among the offspring of the last wave only, so that
+    many generations of few animals cost no pass over all animals each.
+
+    Parameters
+    ----------
+    sire, dam : array_like of int
+        The parents' numbers, −1 for an unknown parent, in any order.
+
+    Returns
+    -------
+    order : numpy.ndarray of int64
+        The animals placed; those on or below a loop (their own ancestors, or
+        descendants of such) are left out.
+    generation : numpy.ndarray of int64
+        The most generations between each animal and a founder (0 for
+        founders); −1 for the animals left out.
+
+    Examples
+    --------
+    >>> order, generation = parents_first([2, -1, -1], [1, -1, -1])
+    >>> order.tolist(), generation.tolist()
+    ([1, 2, 0], [1, 0, 0])
     """
-    if isinstance(source, (str, os.PathLike)):
-        with open(source, newline="", encoding="utf-8") as text:
-            return read_pedigree(text, delimiter=delimiter, header=header, unknown=unknown)
-    rows = _rows(source, delimiter)
-    first = next(rows, None)
-    if first is not None and not (header if header is not None else _is_header(first[1])):
-        rows = itertools.chain([first], rows)
-    records, lines = [], []
-    for line, fields in rows:
-        if len(fields) < 3:
-            raise PedigreeError(f"line {line}: expected animal, sire and dam, "
-                                f"got {len(fields)} column{'s' if len(fields) != 1 else ''}")
-        records.append(fields[:3])
-        lines.append(line)
-    return Pedigree.from_records(records, unknown=unknown, lines=lines)
+    sire_numbers = np.asarray(sire, dtype=np.int64)
+    dam_numbers = np.asarray(dam, dtype=np.int64)
+    n = len(sire_numbers)
+    if dam_numbers.shape != (n,) or np.any(sire_numbers < -1) or np.any(sire_numbers >= n) \
+            or np.any(dam_numbers < -1) or np.any(dam_numbers >= n):
+        raise ValueError("sire and dam must hold one number below their length, or -1, per animal")
+    generation = np.full(n, -1, dtype=np.int64)
+    placed = np.zeros(n + 1, dtype=bool)
+    # An unknown parent points at the last entry, always placed.
+    placed[n] = True
+    sire_at = np.where(sire_numbers < 0, n, sire_numbers)
+    dam_at = np.where(dam_numbers < 0, n, dam_numbers)
+    waves: list[NDArray[np.int64]] = []
+    waiting = np.arange(n)
+    # Passes over all animals not yet placed, while each places many of them.
+    while len(waiting):
+        ready = placed[sire_at[waiting]] & placed[dam_at[waiting]]
+        wave = waiting[ready]
+        if len(wave) == 0:
+            break
+        placed[wave] = True
+        generation[wave] = len(waves)
+        waves.append(wave)
+        waiting = waiting[~ready]
+        if 32 * len(wave) < len(waiting):
+            _place_by_offspring(waiting, sire_numbers, dam_numbers, placed, generation, waves)
+            break
+    return (np.concatenate(waves) if waves else np.zeros(0, dtype=np.int64)), generation
 
 
-def _rows(text: typing.IO[str], delimiter: str | None) -> Iterator[tuple[int, list[str]]]:
-    """(line number, stripped fields) of every line of data."""
-    data = ((line, content) for line, content in enumerate(text, start=1)
-            if content.strip() and not content.lstrip().startswith("#"))
-    first = next(data, None)
-    if first is None:
-        return
-    lines = itertools.chain([first], data)
-    delimiter = delimiter if delimiter is not None else _guess_delimiter(first[1])
-    # A tab separates exactly two columns, so that an empty column is one;
-    # spaces are taken in runs.
-    if delimiter.isspace() and delimiter != "\t":
-        for line, content in lines:
-            yield line, content.split()
-        return
-    current = [0]
-
-    def contents() -> Iterator[str]:
-        for line, content in lines:
-            current[0] = line
-            yield content
-
-    for fields in csv.reader(contents(), delimiter=delimiter):
-        yield current[0], list(map(str.strip, fields))
-
-
-def _is_header(fields: list[str]) -> bool:
-    return [f.lower() for f in fields[1:3]] in (["sire", "dam"], ["father", "mother"])
-
-
-def _guess_delimiter(line: str) -> str:
-    return "," if "," in line else "\t" if "\t" in line else " "
-
-
-def _number_parents_first(rows: list[Sequence[object]], unknown: frozenset[str],
-                          lines: Sequence[int] | None) -> Pedigree:
-    line_of = list(lines) if lines is not None else list(range(1, len(rows) + 1))
-    records = []
-    for k, row in enumerate(rows):
-        if len(row) < 3:
-            raise PedigreeError(f"line {line_of[k]}: expected animal, sire and dam, got {len(row)} fields")
-        records.append((str(row[0]).strip(), str(row[1]).strip(), str(row[2]).strip()))
-    index: dict[str, int] = {}
-    for k, (animal, sire_id, dam_id) in enumerate(records):
-        if animal in unknown:
-            raise PedigreeError(f"line {line_of[k]}: animal {animal!r} has the code of an unknown parent")
-        if animal in index:
-            raise PedigreeError(f"line {line_of[k]}: animal {animal!r} is listed again "
-                                f"(first on line {line_of[index[animal]]})")
-        for role, parent in (("sire", sire_id), ("dam", dam_id)):
-            if parent == animal:
-                raise PedigreeError(f"line {line_of[k]}: animal {animal!r} is its own {role}")
-        index[animal] = k
-    # Parents never listed as animals are founders, numbered first.
-    founders: dict[str, int] = {}
-    for _, sire_id, dam_id in records:
-        for parent in (sire_id, dam_id):
-            if parent not in unknown and parent not in index and parent not in founders:
-                founders[parent] = len(founders)
-    ids = list(founders) + [animal for animal, _, _ in records]
-    number = {**founders, **{name: len(founders) + k for name, k in index.items()}}
-
-    def parent_number(parent: str) -> int:
-        return -1 if parent in unknown else number[parent]
-
-    sire = np.array([-1] * len(founders) + [parent_number(s) for _, s, _ in records], dtype=np.int64)
-    dam = np.array([-1] * len(founders) + [parent_number(d) for _, _, d in records], dtype=np.int64)
-    order = _parents_first(sire, dam, line_of, ids, len(founders))
-    return _select(np.asarray(ids, dtype=object), sire, dam, order)[0]
+def _place_by_offspring(waiting: NDArray[np.int64], sire: NDArray[np.int64], dam: NDArray[np.int64],
+                        placed: NDArray[np.bool_], generation: NDArray[np.int64],
+                        waves: list[NDArray[np.int64]]) -> None:
+    """Places the animals `waiting` wave by wave, looking only at the
+    offspring of the last wave, so that many generations of few animals cost
+    little."""
+    n = len(sire)
+    parents = np.concatenate([sire[waiting], dam[waiting]])
+    children = np.concatenate([waiting, waiting])
+    unplaced = (parents >= 0) & ~placed[np.where(parents < 0, n, parents)]
+    parents, children = parents[unplaced], children[unplaced]
+    by_parent = np.argsort(parents, kind="stable")
+    children_of, parents = children[by_parent], parents[by_parent]
+    count = np.bincount(children, minlength=n)
+    wave = waiting[count[waiting] == 0]
+    first_child = np.searchsorted(parents, np.arange(n + 1))
+    while len(wave):
+        generation[wave] = len(waves)
+        waves.append(wave)
+        start = first_child[wave]
+        length = first_child[wave + 1] - start
+        offsets = np.repeat(start - np.cumsum(length) + length, length) + np.arange(length.sum())
+        offspring, times = np.unique(children_of[offsets], return_counts=True)
+        count[offspring] -= times
+        wave = offspring[count[offspring] == 0]
 
 
 def prune(pedigree: Pedigree, ids: Iterable[str], *, generations: int | None = None) -> Pedigree:
@@ -237,10 +376,37 @@ def prune(pedigree: Pedigree, ids: Iterable[str], *, generations: int | None = N
 
 def ancestry(pedigree: Pedigree, animals: ArrayLike, *,
              generations: int | None = None) -> tuple[Pedigree, NDArray[np.int32]]:
-    """The pedigree of the animals numbered `animals` and their ancestors (up
-    to `generations` back), in the same order, and the new number of each old
-    one (−1 for those left out). Relationships among the animals kept depend
-    on nothing else when all generations are kept, and keep every bit."""
+    """The pedigree of the animals numbered `animals` and their ancestors.
+
+    Relationships among the animals kept depend on nothing else when all
+    generations are kept, and keep every bit.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    animals : array_like of int
+        Numbers of the animals to keep.
+    generations : int, optional
+        Keep ancestors up to this many generations back; by default all.
+
+    Returns
+    -------
+    pedigree : Pedigree
+        In the order of `pedigree`, with the attributes of the animals kept.
+    renumber : numpy.ndarray of int32
+        The new number of each old animal, −1 for those left out.
+
+    Raises
+    ------
+    ValueError
+        A negative `generations`.
+
+    Examples
+    --------
+    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "a", "0"), ("c", "0", "0")])
+    >>> ancestry(pedigree, [1])[1].tolist()
+    [0, 1, -1]
+    """
     if generations is not None and (isinstance(generations, bool) or not isinstance(generations, (int, np.integer))
                                     or generations < 0):
         raise ValueError(f"generations must be a non-negative integer or None, got {generations!r}")
@@ -255,64 +421,52 @@ def ancestry(pedigree: Pedigree, animals: ArrayLike, *,
         frontier = parents[~keep[parents]]
         keep[frontier] = True
         depth += 1
-    return _select(pedigree.ids, pedigree.sire, pedigree.dam, np.flatnonzero(keep))
+    return select(pedigree.ids, pedigree.sire, pedigree.dam, np.flatnonzero(keep),
+                  attributes=pedigree.attributes, added=pedigree.added)
 
 
-def _select(ids: NDArray[np.object_], sire: NDArray[np.integer[typing.Any]], dam: NDArray[np.integer[typing.Any]],
-            order: NDArray[np.integer[typing.Any]]) -> tuple[Pedigree, NDArray[np.int32]]:
-    """The pedigree of the animals `order` names, numbered in that order (so
-    parents must come before offspring there), and the new number of every
-    old one, −1 for those left out; a parent left out becomes unknown."""
+def select(ids: NDArray[np.object_], sire: Numbers, dam: Numbers, order: Numbers, *,
+           attributes: pd.DataFrame | None = None,
+           added: NDArray[np.bool_] | None = None) -> tuple[Pedigree, NDArray[np.int32]]:
+    """The pedigree of the animals `order` names, numbered in that order.
+
+    Parameters
+    ----------
+    ids, sire, dam : numpy.ndarray
+        Identifiers, unique, and parents' numbers (−1 unknown) of all animals.
+    order : numpy.ndarray of int
+        The animals kept, parents before offspring.
+    attributes : pandas.DataFrame, optional
+        One row per animal of `ids`, in that order.
+    added : numpy.ndarray of bool, optional
+        The animals that were added as founders.
+
+    Returns
+    -------
+    pedigree : Pedigree
+        A parent left out becomes unknown.
+    renumber : numpy.ndarray of int32
+        The new number of every old one, −1 for those left out.
+
+    Raises
+    ------
+    PedigreeError
+        An order in which an offspring comes before its parent.
+
+    Examples
+    --------
+    >>> ids = np.array(["calf", "bull"], dtype=object)
+    >>> select(ids, np.array([1, -1]), np.array([-1, -1]), np.array([1, 0]))[0].sire.tolist()
+    [-1, 0]
+    """
     renumber = np.full(len(ids), -1, dtype=np.int32)
     renumber[order] = np.arange(len(order), dtype=np.int32)
 
-    def renumbered(parents: NDArray[np.integer[typing.Any]]) -> NDArray[np.int32]:
+    def renumbered(parents: Numbers) -> NDArray[np.int32]:
         return np.where(parents < 0, -1, renumber[np.maximum(parents, 0)])
 
-    return Pedigree(ids[order], renumbered(sire[order]), renumbered(dam[order])), renumber
-
-
-def _parents_first(sire: NDArray[np.int64], dam: NDArray[np.int64], line_of: Sequence[int], ids: Sequence[str],
-                   first_record: int) -> NDArray[np.int64]:
-    """An order of the animals in which parents come first: the given order
-    where it already is one, else a depth-first order over the parents."""
-    n = len(ids)
-    numbers = np.arange(n)
-    if np.all(sire < numbers) and np.all(dam < numbers):
-        return numbers
-    parents = [(int(s), int(d)) for s, d in zip(sire, dam)]
-    state = bytearray(n)  # 0 not reached, 1 its parents being placed, 2 placed
-    child = [-1] * n
-    order = []
-    for start in range(n):
-        stack = [start]
-        while stack:
-            animal = stack[-1]
-            if state[animal] == 0:
-                state[animal] = 1
-                for parent in reversed(parents[animal]):
-                    if parent < 0:
-                        continue
-                    if state[parent] == 1:
-                        raise _loop(parent, animal, child, line_of, ids, first_record)
-                    if state[parent] == 0:
-                        child[parent] = animal
-                        stack.append(parent)
-                continue
-            stack.pop()
-            if state[animal] == 1:
-                state[animal] = 2
-                order.append(animal)
-    return np.array(order, dtype=np.int64)
-
-
-def _loop(ancestor: int, animal: int, child: list[int], line_of: Sequence[int], ids: Sequence[str],
-          first_record: int) -> PedigreeError:
-    """The error for `ancestor`, a parent of `animal` and reached from it
-    through the `child` links of the search."""
-    path = [ancestor, animal]
-    while path[-1] != ancestor:
-        path.append(child[path[-1]])
-    names = " → ".join(repr(ids[k]) for k in path)
-    return PedigreeError(f"line {line_of[ancestor - first_record]}: animal {ids[ancestor]!r} is its own "
-                         f"ancestor ({names}, each a parent of the next)")
+    # A selection of unique identifiers is unique: no need to hash them again.
+    pedigree = Pedigree.__new__(Pedigree)
+    pedigree._fill(ids[order], renumbered(sire[order]), renumbered(dam[order]),
+                   None if attributes is None else attributes.iloc[order], None if added is None else added[order])
+    return pedigree, renumber

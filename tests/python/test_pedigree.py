@@ -57,7 +57,8 @@ def test_parents_not_listed_become_founders_numbered_first():
     pedigree = read_pedigree(io.StringIO("calf,bull,cow\nbull,grandsire,0\n"))
     assert list(pedigree.ids) == ["cow", "grandsire", "bull", "calf"]
     assert parents_by_id(pedigree)["calf"] == ("bull", "cow")
-    assert repr(pedigree) == "Pedigree(4 animals, 2 founders)"
+    assert repr(pedigree) == ("Pedigree(animals=4, founders=2, parents_added=2, unknown_sires=2, unknown_dams=3, "
+                              "sires=2, dams=1, generations=2)")
 
 
 def test_order_of_the_file_is_kept_when_parents_come_first():
@@ -80,8 +81,8 @@ ERRORS = {
     "own_dam": ("a 0 0\n\nb a b\n", "line 3: animal 'b' is its own dam"),
     "loop_of_two": ("a,b,0\nb,a,0\n",
                     "line 1: animal 'a' is its own ancestor ('a' → 'b' → 'a', each a parent of the next)"),
-    "loop_of_three": ("x,0,0\na,x,c\nb,a,x\nc,b,0\n",
-                      "line 2: animal 'a' is its own ancestor ('a' → 'b' → 'c' → 'a', each a parent of the next)"),
+    "loop_of_three": ("x,0,0\ny,0,0\na,x,c\nb,a,y\nc,b,0\n",
+                      "line 3: animal 'a' is its own ancestor ('a' → 'b' → 'c' → 'a', each a parent of the next)"),
     "too_few_columns": ("a,0,0\nb,a\n", "line 2: expected animal, sire and dam, got 2 columns"),
     "animal_coded_unknown": ("a,0,0\nNA,a,0\n", "line 2: animal 'NA' has the code of an unknown parent"),
 }

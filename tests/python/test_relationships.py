@@ -76,7 +76,7 @@ def test_unrelated_families_and_deep_chains():
     families = [(f"{k}{x}", p, m) for k in range(300) for x, p, m in
                 [("a", "0", "0"), ("b", "0", "0"), ("c", f"{k}a", f"{k}b"), ("d", f"{k}a", f"{k}c")]]
     chain = [("z0", "0", "0"), ("z1", "0", "0")] + [(f"z{k}", f"z{k - 1}", f"z{k - 2}") for k in range(2, 80)]
-    pedigree = Pedigree.from_records(families + chain)
+    pedigree = Pedigree.from_records(families + chain, selfing=True)  # the chain is hermaphrodite
     a = tolmkit.relationship_matrix(pedigree)
     expected = tabular(pedigree.sire, pedigree.dam, -1)
     assert np.abs(a.toarray() - expected).max() <= 1e-12

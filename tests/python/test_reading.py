@@ -1,0 +1,152 @@
+"""Files, frames and records that are read right, and those refused naming the line."""
+
+import io
+import re
+
+import numpy as np
+import pandas as pd
+import pytest
+
+from tolmkit import Pedigree, PedigreeError, prune, read_pedigree
+
+from test_pedigree import assert_parents_first, parents_by_id
+
+A_B = {"A": (None, None), "B": ("A", None)}
+BAD_BYTE = b"A,0,0\nB,A,0\nC\xff,A,0\n"
+
+# name: (file content, keyword arguments, the parents read or (error, part of its message))
+FILES = {
+    "byte_order_mark": ("\ufeffA,0,0\nB,A,0\n", {}, A_B),
+    "byte_order_mark_then_comment": ("\ufeff# herd 7\nA,0,0\nB,A,0\n", {}, A_B),
+    "crlf_and_blank_lines": ("A,0,0\r\n  \r\n\r\nB,A,0\r\n", {}, A_B),
+    "spaces_around_fields": (" A , 0 ,0\nB, A ,\n", {}, A_B),
+    "quoted_comma": ('"A,1",0,0\n"B","A,1",0\n', {}, {"A,1": (None, None), "B": ("A,1", None)}),
+    "field_longer_than_csv_allows": ("A,0,0\n" + "B" * 200_000 + ",A,0\n", {},
+                                     {"A": (None, None), "B" * 200_000: ("A", None)}),
+    "fields_beyond_the_third": ("A,0,0\nB,A,0,x,y\n", {}, A_B),
+    "id_sire_id_dam_id": ("id,sire_id,dam_id\nB,A,0\nA,0,0\n", {}, A_B),
+    "animal_father_mother": ("Animal Father Mother\nB A 0\nA 0 0\n", {}, A_B),
+    "dam_before_sire": ("animal,dam,sire\nC,B,A\nA,0,0\nB,0,0\n", {},
+                        {"A": (None, None), "B": (None, None), "C": ("A", "B")}),
+    "columns_chosen": ("calf,sire,father,mother\nB,x,A,0\nA,x,0,0\n", {"columns": ("calf", "father", "mother")}, A_B),
+    "one_code_as_a_string": ("a,NA,NA\nb,N,A\n", {"unknown": "NA"},
+                             {"N": (None, None), "A": (None, None), "a": (None, None), "b": ("N", "A")}),
+    "several_codes": ("A,-,?\nB,A,-\n", {"unknown": ["-", "?"]}, A_B),
+    "latin_1": (BAD_BYTE, {"encoding": "latin-1"}, {**A_B, "C\xff": ("A", None)}),
+    "utf_16": ("A,0,0\nB,A,0\n".encode("utf-16"), {"encoding": "utf-16"}, A_B),
+    "selfing_allowed": ("A,0,0\nB,A,A\nC,B,A\n", {"selfing": True},
+                        {"A": (None, None), "B": ("A", "A"), "C": ("B", "A")}),
+    "sexes_right": ("id,sire,dam,sex\nC,A,B,1\nA,0,0,male\nB,0,0,F\n", {},
+                    {"A": (None, None), "B": (None, None), "C": ("A", "B")}),
+    **{f"code_{code}": (f"A,{code},{code}\nB,A,{code}\n", {}, (
+        PedigreeError, f"line 1: the sire of 'A', '{code}', is not listed as an animal and reads like a code of "
+                       f"an unknown parent; pass unknown='{code}' if '{code}' means an unknown parent"))
+       for code in ["-", "nan", "NaN", "-1", "-999", "000000", "NULL", "?", "n/a", "Unknown"]},
+    "empty_parent_not_a_code": ("A,-,\nB,A,-\n", {"unknown": "-"}, (PedigreeError, "line 1: the dam of 'A', ''")),
+    "stray_quote": ('A,0,0\nB,A,"S\nC,A,0\nD,C,0\n', {}, (PedigreeError, "line 2: a quote opens and is not closed")),
+    "quote_across_lines": ('A,0,0\n"B\n",A,0\n', {}, (PedigreeError, "line 2: a quote opens")),
+    "nul": ("A,0,0\nB,A\x00,0\n", {}, (PedigreeError, "line 2: control character '\\x00'")),
+    "vertical_tab": ("A 0 0\nB\x0bA 0\n", {}, (PedigreeError, "line 2: control character '\\x0b'")),
+    "utf_16_unsaid": ("A,0,0\nB,A,0\n".encode("utf-16"), {}, (PedigreeError, "pass encoding='utf-16'")),
+    "undecodable": (BAD_BYTE, {}, (PedigreeError, "line 3: bytes that are not utf-8-sig (invalid start byte); "
+                                                  "pass encoding='latin-1'")),
+    "header_again": ("animal,sire,dam\nB,A,0\nanimal,sire,dam\nA,0,0\n", {},
+                     (PedigreeError, "line 3: the header line comes again; remove it")),
+    "header_among_records": ("A,0,0\nid,sire,dam\nB,A,0\n", {},
+                             (PedigreeError, "line 2: a header line (id, sire, dam) among the records; remove it")),
+    "half_a_header": ("animal,sire,mum\nB,A,0\n", {}, (PedigreeError, "line 1: 'animal' and 'sire' read like names")),
+    "sire_and_dam": ("A,0,0\nB,0,0\nC,A,B\nD,B,A\n", {}, (PedigreeError, (
+        "line 4: animal 'B' is the sire of 'D' here and the dam of 'C' on line 3; correct the record, "
+        "or pass selfing=True"))),
+    "selfed": ("A,0,0\nB,A,A\n", {}, (PedigreeError, "line 2: animal 'B' has 'A' as both sire and dam; "
+                                                     "pass selfing=True")),
+    "sire_recorded_female": ("id,sire,dam,sex\nA,0,0,F\nB,0,0,F\nC,A,B,M\n", {},
+                             (PedigreeError, "line 2: animal 'A' is recorded female ('F') but is the sire of 'C' "
+                                             "on line 4")),
+    "dam_recorded_male": ("id,sire,dam,gender\nA,0,0,1\nB,0,0,Male\nC,A,B,2\n", {},
+                          (PedigreeError, "line 3: animal 'B' is recorded male ('Male') but is the dam of 'C'")),
+    "long_and_short_rows": ("A,0,0\nB,A,0,x\nC,A\n", {}, (PedigreeError, "line 3: expected animal, sire and dam, got 2")),
+    "short_row_in_spaces": ("A 0 0\nB A\n", {}, (PedigreeError, "line 2: expected animal, sire and dam, got 2")),
+    "column_not_there": ("calf,father,mother\nB,A,0\n", {"columns": ("calf", "sire", "mother")},
+                         (PedigreeError, "line 1: no column is named 'sire'")),
+    "empty": ("", {}, (PedigreeError, "the file holds no animals")),
+    "comments_only": ("# herd 7\n\n", {}, (PedigreeError, "the file holds no animals")),
+    "header_only": ("animal,sire,dam\n", {}, (PedigreeError, "the file holds no animals, only a header")),
+}
+
+
+@pytest.mark.parametrize("content, options, outcome", FILES.values(), ids=FILES)
+def test_files_are_read_right_or_refused_naming_the_line(tmp_path, content, options, outcome):
+    path = tmp_path / "herd.csv"
+    path.write_bytes(content if isinstance(content, bytes) else content.encode())
+    if isinstance(outcome, dict):
+        pedigree = read_pedigree(path, **options)
+        assert parents_by_id(pedigree) == outcome
+        assert_parents_first(pedigree)
+    else:
+        with pytest.raises(outcome[0], match=re.escape(outcome[1])):
+            read_pedigree(path, **options)
+    assert path.read_bytes() == (content if isinstance(content, bytes) else content.encode())
+
+
+RECORDS = {
+    "missing_values_and_whole_floats": ([("a", None, np.nan), ("b", "a", pd.NA), (101.0, "a", "b"), ("c", 101, "")],
+                                        {"a": (None, None), "b": ("a", None), "101": ("a", "b"), "c": ("101", None)}),
+    "bytes": ([(b"a", None, None)], (TypeError, "line 1: identifier b'a' is a bytes")),
+    "fraction": ([("a", 1.5, None)], (PedigreeError, "line 1: identifier 1.5 is not a whole number")),
+    "short": ([("a", None, None), ("b", "a")], (PedigreeError, "line 2: expected animal, sire and dam, got 2")),
+    "no_animal": ([(None, None, None)], (PedigreeError, "line 1: the animal has no identifier")),
+    "none": ([], (PedigreeError, "there are no animals")),
+}
+
+
+@pytest.mark.parametrize("records, outcome", RECORDS.values(), ids=RECORDS)
+def test_records(records, outcome):
+    if isinstance(outcome, dict):
+        assert parents_by_id(Pedigree.from_records(records)) == outcome
+    else:
+        with pytest.raises(outcome[0], match=re.escape(outcome[1])):
+            Pedigree.from_records(records)
+
+
+def test_frames_by_column_name_with_attributes_carried_through():
+    frame = pd.DataFrame({"herd": ["x", "y", "z"], "dam_id": [2, 2, 9], "calf": [3, 4, 5],
+                          "sire_id": [1.0, 1.0, np.nan]}, index=[10, 11, 12])
+    pedigree = read_pedigree(frame, unknown="9")
+    assert parents_by_id(pedigree) == {"1": (None, None), "2": (None, None), "3": ("1", "2"), "4": ("1", "2"),
+                                       "5": (None, None)}
+    assert pedigree.attributes["herd"].fillna("-").tolist() == ["-", "-", "x", "y", "z"]
+    kept = prune(pedigree, ["4"], generations=0)
+    assert (kept.ids.tolist(), kept.attributes["herd"].tolist()) == (["4"], ["y"])
+    with pytest.raises(TypeError, match=re.escape("row 11: identifier b'b' is a bytes")):
+        read_pedigree(frame.assign(calf=["a", b"b", "c"]))
+
+
+def test_file_attributes_and_summary():
+    pedigree = read_pedigree(io.StringIO("id,sire,dam,born\nC,A,B,2001\nA,0,0,1990\n"))
+    assert pedigree.attributes["born"].tolist()[1:] == ["1990", "2001"]
+    assert pedigree.attributes["born"].isna().tolist() == [True, False, False]
+    assert pedigree.summary().split() == ["animals", "3", "founders", "2", "parents", "added", "as", "founders", "1",
+                                          "unknown", "sires", "2", "unknown", "dams", "2", "sires", "1", "dams", "1",
+                                          "generations", "1"]
+
+
+@pytest.mark.parametrize("sire, message", [
+    ([-1, 2**32 + 1], "the sire of animal 1 is 4294967297"),
+    ([-1, 1], "the sire of animal 1 is 1"),
+    ([-1, -5], "the sire of animal 1 is -5"),
+    ([-1, 0.9], "sire must be a one-dimensional array of integers, got float64"),
+], ids=["beyond_32_bits", "not_before_its_offspring", "other_negative", "fraction"])
+def test_from_numbers_refuses_what_are_not_codes(sire, message):
+    sire = np.array(sire)
+    before = sire.copy()
+    with pytest.raises((PedigreeError, TypeError), match=re.escape(message)):
+        Pedigree.from_numbers(sire, [-1, -1], unknown=-1)
+    assert np.array_equal(sire, before)
+
+
+def test_very_deep_pedigree_in_reverse_order():
+    lines = [f"g{k},{f'g{k - 1}' if k else 0},0\n" for k in range(20_000)]
+    pedigree = read_pedigree(io.StringIO("".join(reversed(lines))))
+    assert pedigree.ids[[0, -1]].tolist() == ["g0", "g19999"]
+    assert repr(pedigree).endswith("dams=0, generations=19999)")
