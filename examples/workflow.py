@@ -79,11 +79,12 @@ def print_pairs(pedigree: tolmkit.Pedigree, kinship: sp.csr_matrix) -> None:
 def print_population(pedigree: tolmkit.Pedigree, by: str, plot: str | None) -> None:
     """The figures of the youngest cohort and of every cohort, and their picture."""
     table = tolmkit.pedigree_statistics(pedigree)
-    youngest = table[by].max()
-    reference = table.index[table[by] == youngest].tolist()
+    cohort = tolmkit.cohorts(table[by])
+    youngest = cohort.max()
+    reference = table.index[cohort == youngest].tolist()
     effective = tolmkit.effective_population_size(pedigree, reference)
     founders = tolmkit.founder_statistics(pedigree, reference)
-    print(f"\nThe {len(reference):,} animals of {by} {youngest}: Ne {effective.ne:.1f} ± {effective.se:.1f}, "
+    print(f"\nThe {len(reference):,} animals of {by} {youngest:g}: Ne {effective.ne:.1f} ± {effective.se:.1f}, "
           f"effective founders f_e {founders.founders_effective:.1f} (of {founders.founders:,}), "
           f"effective ancestors f_a {founders.ancestors_effective:.1f}")
     summary = tolmkit.summary_by(pedigree, by)
@@ -91,8 +92,8 @@ def print_population(pedigree: tolmkit.Pedigree, by: str, plot: str | None) -> N
     if plot:
         from tolmkit.plots import plot_trend
 
-        cohort = by.replace("_", " ")
-        plot_trend(summary, plot, title=f"Inbreeding by {cohort} (reference: {cohort} {youngest})",
+        name = by.replace("_", " ")
+        plot_trend(summary, plot, title=f"Inbreeding by {name} (reference: {name} {youngest:g})",
                    effective=effective, founders=founders)
         print(f"\nInbreeding by {by}: {plot}")
 

@@ -17,7 +17,7 @@ from .reading import read_pedigree
 from .relationships import (DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, dominance_matrix,
                             dominance_pairs, inbreeding, relationship_matrix)
 from .simulate import simulate_pedigree
-from .statistics import (EffectiveSize, FounderStatistics, effective_population_size, founder_statistics,
+from .statistics import (EffectiveSize, FounderStatistics, cohorts, effective_population_size, founder_statistics,
                          pedigree_statistics, summary_by)
 
 __version__ = "0.1.0"
@@ -31,6 +31,7 @@ __all__ = [
     "Pedigree",
     "PedigreeError",
     "UNKNOWN_PARENTS",
+    "cohorts",
     "ancestry",
     "dominance_matrix",
     "dominance_pairs",

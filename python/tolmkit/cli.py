@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import os
 import sys
 import threading
 import time
@@ -21,8 +22,9 @@ import scipy.sparse as sp
 from numpy.typing import NDArray
 
 from . import inverse_relationship_matrix
-from .pedigree import UNKNOWN_PARENTS, Pedigree, read_pedigree
-from .statistics import (EffectiveSize, FounderStatistics, effective_population_size, founder_statistics,
+from .pedigree import UNKNOWN_PARENTS, Pedigree
+from .reading import read_pedigree
+from .statistics import (EffectiveSize, FounderStatistics, cohorts, effective_population_size, founder_statistics,
                          pedigree_statistics, summary_by)
 
 __all__ = ["main"]
@@ -64,6 +66,10 @@ def main(argv: Sequence[str] | None = None) -> int:
         args.parser.print_usage(sys.stderr)
         print(f"{args.parser.prog}: error: {error}", file=sys.stderr)
         return 2
+    except BrokenPipeError:
+        # A reader such as head has what it wanted; the rest goes nowhere.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 0
     except (ValueError, OSError, ImportError, MemoryError) as error:
         print(f"tolmkit: {args.pedigree}: {error}", file=sys.stderr)
         return 1
@@ -163,7 +169,7 @@ def _ainv(args: argparse.Namespace) -> None:
 
 def _check(args: argparse.Namespace) -> None:
     pedigree = _read(args)
-    print(f"{args.pedigree}: {pedigree.summary()}")
+    print(f"{args.pedigree}\n{pedigree.summary()}")
 
 
 def _stats(args: argparse.Namespace) -> None:
@@ -218,6 +224,7 @@ def _reference(args: argparse.Namespace, table: pd.DataFrame) -> tuple[list[str]
 def _matches(column: pd.Series[typing.Any], wanted: list[str]) -> NDArray[np.bool_]:
     """Where `column` holds one of the values written in `wanted`: numbers
     compare as numbers, so that 2019 finds 2019.0."""
+    column = cohorts(column)
     if pd.api.types.is_numeric_dtype(column):
         try:
             numbers = [float(v) for v in wanted]

@@ -15,7 +15,7 @@ from numpy.typing import NDArray
 from .pedigree import Pedigree, ancestry
 from .relationships import inbreeding
 
-__all__ = ["EffectiveSize", "FounderStatistics", "effective_population_size", "founder_statistics",
+__all__ = ["EffectiveSize", "FounderStatistics", "cohorts", "effective_population_size", "founder_statistics",
            "pedigree_statistics", "summary_by"]
 
 #: The marginal contributions at which the search for ancestors stops.
@@ -275,8 +275,9 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
     pedigree : Pedigree
     column : str
         A column of `pedigree_statistics` (those kept from the file, or one
-        computed there such as "generation"). Animals with no value are left
-        out.
+        computed there such as "generation"). Animals with no value (or an
+        empty one) are left out; a column of numbers written as text, as the
+        file gives them, is grouped by number.
 
     Returns
     -------
@@ -303,7 +304,7 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
     if column not in table.columns:
         raise KeyError(f"no column {column!r}; the columns are {', '.join(map(repr, table.columns))}")
     figures = pd.DataFrame({
-        column: table[column],
+        column: cohorts(table[column]),
         "animals": 1,
         "both_parents_known": ((table["sire"] != "") & (table["dam"] != "")).astype(float),
         "equivalent_generations": table["equivalent_generations"],
@@ -313,13 +314,38 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
     })
     grouped = figures.groupby(column, sort=True)
     summary = grouped.mean()
-    # Animals added without a value turn a column of years into floats.
+    # Animals without a value turn a column of whole numbers into floats.
     if pd.api.types.is_float_dtype(summary.index) and np.all(np.mod(summary.index, 1) == 0):
         summary.index = summary.index.astype(np.int64)
     summary["animals"] = grouped["animals"].sum()
     mean_delta = summary["delta_inbreeding"].to_numpy(dtype=np.float64)
     summary["ne"] = [_ne(float(m)) if np.isfinite(m) else np.nan for m in mean_delta]
     return summary
+
+
+def cohorts(values: pd.Series[typing.Any]) -> pd.Series[typing.Any]:
+    """A column as the cohorts it names: empty text is no value, and text
+    that is all numbers becomes numbers, so that years sort as years.
+
+    Parameters
+    ----------
+    values : pandas.Series
+
+    Returns
+    -------
+    pandas.Series
+        The same index; missing values NaN.
+
+    Examples
+    --------
+    >>> cohorts(pd.Series(["2019", "", "2020"])).tolist()
+    [2019.0, nan, 2020.0]
+    """
+    if not pd.api.types.is_object_dtype(values):
+        return values
+    given = values.where(values.astype(str).str.strip() != "")
+    numbers = pd.to_numeric(given, errors="coerce")
+    return numbers if numbers.notna().sum() == given.notna().sum() else given
 
 
 def _ne(mean_delta: float) -> float:
