@@ -113,11 +113,17 @@ def _parser() -> argparse.ArgumentParser:
                         help="the animals with one of these comma-separated values, such as birth_year=2019,2020")
     stats.add_argument("--by", metavar="COLUMN", help="a table of the figures by this column, such as birth_year")
     stats.add_argument("--plot", metavar="OUT.png", help="draw mean F and ΔF by the --by column")
-    stats.add_argument("--max-ancestors", type=int, default=1000, metavar="N",
+    stats.add_argument("--max-ancestors", type=_positive, default=1000, metavar="N",
                        help="stop the search of major ancestors after N (default: 1000)")
 
     command("check", _check, "read the pedigree with every check and print its summary, or the problem")
     return parser
+
+
+def _positive(text: str) -> int:
+    if not text.isdigit() or int(text) < 1:
+        raise argparse.ArgumentTypeError(f"expected a positive integer, got {text!r}")
+    return int(text)
 
 
 def _read(args: argparse.Namespace) -> Pedigree:

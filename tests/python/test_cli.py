@@ -104,8 +104,9 @@ def test_a_pedigree_that_cannot_be_used_exits_1_with_one_line(tmp_path, capsys, 
     [], ["frobnicate"], ["ainv", "HERD"], ["stats", "HERD", "--plot", "x.png"], ["stats", "HERD", "--by", "sex"],
     ["stats", "HERD", "--reference-by", "birth_year"], ["stats", "HERD", "--reference-by", "birth_year=late"],
     ["stats", "HERD", "--reference", "e", "--reference-by", "birth_year=2002"],
+    ["stats", "HERD", "--max-ancestors", "0"],
 ], ids=["no_command", "unknown_command", "ainv_without_output", "plot_without_by", "unknown_column",
-        "reference_by_without_values", "reference_by_not_a_number", "two_references"])
+        "reference_by_without_values", "reference_by_not_a_number", "two_references", "no_ancestors"])
 def test_wrong_usage_exits_2(herd, capsys, arguments):
     assert main([str(herd) if a == "HERD" else a for a in arguments]) == 2
     assert "usage: tolmkit" in capsys.readouterr().err
