@@ -33,7 +33,7 @@ import TOLM
 from common import load_literal, pointers, scalar
 from shapes import SHAPES, generate
 
-MECHANISMS = ["BATCH", "GROUP", "COMPACT", "WORD", "PREFETCH", "PAIRS"]
+MECHANISMS = ["BATCH", "GROUP", "COMPACT", "WORD", "PREFETCH"]
 # The literal pass scans its whole list per ancestor: shapes with thousands of
 # ancestors per animal get it at a smaller size.
 LITERAL_SIZES = {"closed-100": 1_000, "selfing": 2_000}
@@ -168,7 +168,7 @@ def main():
     parser.add_argument("--shapes", default=",".join(SHAPES))
     parser.add_argument("--ablations", default=",".join(MECHANISMS),
                         help="mechanisms to time switched off; empty for none")
-    parser.add_argument("--ablation-largest", type=int, default=200_000)
+    parser.add_argument("--ablation-largest", type=int, default=1_000_000)
     parser.add_argument("--literal-size", type=int, default=5_000)
     parser.add_argument("--sgkit", help="a Python with sgkit installed")
     args = parser.parse_args()

@@ -63,11 +63,6 @@ constexpr bool group = false;  // a pass takes the next animals of a cohort
 #else
 constexpr bool group = true;  // a pass takes paternal half sibs, then full sibs
 #endif
-#ifdef TOLM_PLAIN_FCOEFF_PAIRS
-constexpr bool remember_pairs = false;  // only the animal just before shares its parents' coefficient
-#else
-constexpr bool remember_pairs = true;  // the first animal of each pair of parents, across the herd
-#endif
 
 // One contribution per animal of the pass, one lane each.
 using Lanes = double __attribute__((vector_size(lanes * sizeof(double))));
@@ -184,7 +179,7 @@ class RecordNumbers {
 public:
     explicit RecordNumbers(std::int32_t n)
         : block_(compact ? (static_cast<std::size_t>(n) + 1) * sizeof(std::int32_t) : 0),
-          numbers_(block_.as<std::int32_t>()), count_(n) {}
+          numbers_(block_.as<std::int32_t>()) {}
 
     void number(const std::int32_t* sire, const std::int32_t* dam, std::int32_t n) {
         if (!compact) {
@@ -194,15 +189,12 @@ public:
             numbers_[sire[i]] = 1;
             numbers_[dam[i]] = 1;
         }
-        count_ = 0;
+        std::int32_t count = 0;
         for (std::int32_t a = 0; a < n; ++a) {
-            numbers_[a] = numbers_[a] != 0 ? count_++ : none;
+            numbers_[a] = numbers_[a] != 0 ? count++ : none;
         }
         numbers_[n] = none;
     }
-
-    // Records in use: at most n.
-    std::int32_t count() const { return count_; }
 
     std::int32_t of(std::int32_t animal, std::int32_t n) const {
         if (compact) {
@@ -214,60 +206,6 @@ public:
 private:
     ZeroedBlock block_;
     std::int32_t* numbers_;
-    std::int32_t count_;
-};
-
-// The coefficient of an animal depends only on its two parent codes, in
-// either order: the first pass hands each parent half of 1.0, and the rest of
-// the pass follows from the pedigree. So the first animal with a pair of
-// parents is remembered, and later ones take its coefficient. Open addressing
-// over at least 2n slots; a slot holds an animal number + 1, 0 when empty.
-class ParentPairs {
-public:
-    explicit ParentPairs(std::int32_t n)
-        : mask_(slots_for(remember_pairs ? n : 0) - 1), block_((mask_ + 1) * sizeof(std::int32_t)) {
-        slots_ = block_.as<std::int32_t>();
-    }
-
-    // An earlier animal with the parents of animal i, or −1 after
-    // remembering i as the first.
-    std::int32_t earlier_with_parents_of(std::int32_t i, const std::int32_t* sire, const std::int32_t* dam) {
-        const std::int32_t s = sire[i];
-        const std::int32_t d = dam[i];
-        if (!remember_pairs) {
-            return i > 0 && sire[i - 1] == s && dam[i - 1] == d ? i - 1 : -1;
-        }
-        for (std::size_t slot = hash(s, d) & mask_;; slot = (slot + 1) & mask_) {
-            const std::int32_t held = slots_[slot] - 1;
-            if (held < 0) {
-                slots_[slot] = i + 1;
-                return -1;
-            }
-            if ((sire[held] == s && dam[held] == d) || (sire[held] == d && dam[held] == s)) {
-                return held;
-            }
-        }
-    }
-
-private:
-    static std::size_t slots_for(std::int32_t n) {
-        std::size_t slots = 2;
-        while (slots < 2 * static_cast<std::size_t>(n)) {
-            slots *= 2;
-        }
-        return slots;
-    }
-
-    static std::size_t hash(std::int32_t s, std::int32_t d) {
-        const auto low = static_cast<std::uint64_t>(static_cast<std::uint32_t>(s < d ? s : d));
-        const auto high = static_cast<std::uint64_t>(static_cast<std::uint32_t>(s < d ? d : s));
-        const std::uint64_t key = (high << 32 | low) * 0x9E3779B97F4A7C15u;
-        return static_cast<std::size_t>(key >> 29);
-    }
-
-    std::size_t mask_;
-    ZeroedBlock block_;
-    std::int32_t* slots_ = nullptr;
 };
 
 // The scratch of one call, all of it obtained before anything but n is read;
@@ -279,11 +217,10 @@ public:
              std::int32_t n)
         : sire_(sire), dam_(dam), inbreeding_(inbreeding), sampling_var_(sampling_var), n_(n),
           numbers_(n), records_block_(static_cast<std::size_t>(n) * sizeof(Record)),
-          contributions_block_(static_cast<std::size_t>(n) * sizeof(Lanes)), ancestors_(n), pairs_(n),
+          contributions_block_(static_cast<std::size_t>(n) * sizeof(Lanes)), ancestors_(n),
           order_block_(static_cast<std::size_t>(n) * sizeof(std::int32_t)),
-          source_block_(static_cast<std::size_t>(n) * sizeof(std::int32_t)),
           records_(records_block_.as<Record>()), contributions_(contributions_block_.as<Lanes>()),
-          order_(order_block_.as<std::int32_t>()), source_(source_block_.as<std::int32_t>()) {}
+          order_(order_block_.as<std::int32_t>()) {}
 
     void sampling_variances_only() {
         for (std::int32_t i = 0; i < n_; ++i) {
@@ -305,9 +242,9 @@ public:
             for (std::int32_t first = 0; first < members; first += width) {
                 pass(order_ + first, members - first < width ? members - first : width);
             }
-            for (std::int32_t i = start; i < end; ++i) {
-                if (source_[i] != 0) {
-                    inbreeding_[i] = inbreeding_[source_[i] - 1];
+            for (std::int32_t i = start + 1; i < end; ++i) {
+                if (same_parents_as_before(i)) {
+                    inbreeding_[i] = inbreeding_[i - 1];
                 }
             }
             start = end;
@@ -315,16 +252,21 @@ public:
     }
 
 private:
+    // Such an animal takes the coefficient of the one before without a pass.
+    bool same_parents_as_before(std::int32_t i) const {
+        return i > 0 && sire_[i] == sire_[i - 1] && dam_[i] == dam_[i - 1];
+    }
+
     double variance_of(std::int32_t i) const {
         return 0.5 - (inbreeding_[sire_[i]] + inbreeding_[dam_[i]]) * 0.25;
     }
 
     // The animals from `start` on whose parents all come before `start`, so
     // that their own variances and their ancestors' coefficients are known:
-    // their variances and records are set, those that need a pass are put in
-    // order_[0 … members − 1], the others take the coefficient of an earlier
-    // animal with the same parents, now or, if it is among them, after the
-    // passes (source_). Returns the first animal after them. A lane without a
+    // their variances and records are set, and those that need a pass are
+    // put in order_[0 … members − 1]; the others take the coefficient of the
+    // animal before them, now if it is before `start`, else after the passes.
+    // Returns the first animal after them. A lane without a
     // contribution adds (0 × 0) × variance, which is nothing only if every
     // variance is finite: once one is not, each pass has a single animal.
     std::int32_t cohort(std::int32_t start, std::int32_t& members) {
@@ -340,25 +282,22 @@ private:
             if (record != none) {
                 records_[record] = Record{numbers_.of(sire_[i], n_), numbers_.of(dam_[i], n_), variance};
             }
-            const std::int32_t earlier = pairs_.earlier_with_parents_of(i, sire_, dam_);
-            if (earlier < 0) {
+            if (!same_parents_as_before(i)) {
                 order_[members++] = i;
-            } else if (earlier < start) {
-                inbreeding_[i] = inbreeding_[earlier];
-            } else {
-                source_[i] = earlier + 1;
+            } else if (i == start) {
+                inbreeding_[i] = inbreeding_[i - 1];
             }
         }
         return i;
     }
 
-    // A(i, i) of each animal i of the batch from the contributions of i and
+    // A(i, i) of each of the animals `member` from the contributions of i and
     // its ancestors, processed from the highest number down, each once: its
     // offspring among the ancestors all have higher numbers, so they have
     // handed it their halves (dam first, then sire) before its own
     // contribution is squared. The ancestors of all lanes are processed
-    // together; a lane of which an ancestor is none has a contribution of 0.0
-    // there, which changes none of its sums. A contribution is cleared once
+    // together; an ancestor of some lanes only has a contribution of 0.0 in
+    // the others, which changes none of their sums. A contribution is cleared once
     // used, which leaves every contribution 0.0 for the next pass.
     void pass(const std::int32_t* member, std::int32_t members) {
         Lanes sum{};
@@ -418,13 +357,10 @@ private:
     ZeroedBlock records_block_;
     ZeroedBlock contributions_block_;
     AncestorSet ancestors_;
-    ParentPairs pairs_;
     ZeroedBlock order_block_;
-    ZeroedBlock source_block_;
     Record* records_;
     Lanes* contributions_;
-    std::int32_t* order_;   // the animals of a cohort that need a pass
-    std::int32_t* source_;  // 1 + an animal of the cohort with the same parents, else 0
+    std::int32_t* order_;  // the animals of a cohort that need a pass
     bool single_ = false;
 };
 
