@@ -56,7 +56,7 @@ constexpr bool word_in_register = true;  // the word being drained held in a reg
 #ifdef TOLM_PLAIN_FCOEFF_PREFETCH
 constexpr bool prefetch = false;
 #else
-constexpr bool prefetch = true;  // an ancestor's record when it is listed
+constexpr bool prefetch = true;  // an ancestor's record fetched when it is listed
 #endif
 #ifdef TOLM_PLAIN_FCOEFF_GROUP
 constexpr bool group = false;  // a pass takes the next animals of a cohort
