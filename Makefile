@@ -1,6 +1,7 @@
 # make demo   .venv with CPython 3.9 and TOLM, then the example
 # make test   C++ tests (plain and sanitized) with ctest, then pytest
 # make bench  timings of the module on generated pedigrees
+# make fcoeff-ablations   the fcoeff tests on builds with each speed mechanism switched off
 # make fuzz   every libFuzzer target for FUZZ_SECONDS each (make test: 15 s each)
 # make python-version VERSION=3.13   a wheel by pip wheel for that CPython, and the Python tests on it
 # make versions   the same for 3.10, 3.11, 3.12 and 3.13
@@ -15,7 +16,7 @@ WERROR := $(if $(filter true,$(CI)),ON,OFF)
 SOURCES := $(shell find src python -type f -not -name "*.pyc") CMakeLists.txt pyproject.toml
 CPP_TEST_FLAGS := -DTOLM_BUILD_TESTS=ON -DTOLM_BUILD_MODULE=OFF -DTOLM_WERROR=$(WERROR)
 
-.PHONY: demo test cpp-test sanitize fuzz-build fuzz fuzz-brief python-test types python-version versions bench clean
+.PHONY: fcoeff-ablations demo test cpp-test sanitize fuzz-build fuzz fuzz-brief python-test types python-version versions bench clean
 
 FUZZ_SECONDS ?= 180
 
@@ -36,6 +37,17 @@ sanitize: $(CMAKE)
 	$(CMAKE) --build build/sanitize -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	    $(CTEST) --test-dir build/sanitize --output-on-failure
+
+FCOEFF_MECHANISMS := BATCH GROUP COMPACT WORD PREFETCH
+
+fcoeff-ablations: $(CMAKE)
+	scripts/ensure-tools
+	for mechanism in $(FCOEFF_MECHANISMS); do \
+	    $(CMAKE) -S . -B build/ablation-$$mechanism -DCMAKE_BUILD_TYPE=Release $(CPP_TEST_FLAGS) \
+	        -DTOLM_PLAIN_FCOEFF_$$mechanism=ON && \
+	    $(CMAKE) --build build/ablation-$$mechanism -j $(JOBS) && \
+	    $(CTEST) --test-dir build/ablation-$$mechanism --output-on-failure -R Fcoeff || exit 1; \
+	done
 
 fuzz-build: $(CMAKE)
 	scripts/ensure-tools
@@ -73,11 +85,22 @@ versions:
 
 # SGKIT=path/to/python adds sgkit's pedigree_inbreeding to the fcoeff table and its
 # dense pedigree_kinship to the relationship-matrix table.
-bench: $(VENV)/.installed $(VENV)/.demo $(CMAKE)
-	$(CMAKE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DTOLM_BUILD_LITERAL=ON -DTOLM_BUILD_MODULE=OFF
-	$(CMAKE) --build build/bench -j $(JOBS) --target tolm_literal
+# Each fcoeff mechanism switched off is a build of the benchmark library of
+# its own; BENCH_REPEAT rounds of every variant, taking turns.
+BENCH_REPEAT ?= 3
+bench: $(VENV)/.installed $(CMAKE)
+	$(CMAKE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DTOLM_BUILD_LITERAL=ON -DTOLM_BUILD_BENCH=ON \
+	    -DTOLM_BUILD_MODULE=OFF
+	$(CMAKE) --build build/bench -j $(JOBS) --target tolm_literal tolm_bench
+	for mechanism in $(FCOEFF_MECHANISMS); do \
+	    $(CMAKE) -S . -B build/bench-$$mechanism -DCMAKE_BUILD_TYPE=Release -DTOLM_BUILD_BENCH=ON \
+	        -DTOLM_BUILD_MODULE=OFF -DTOLM_PLAIN_FCOEFF_$$mechanism=ON > /dev/null && \
+	    $(CMAKE) --build build/bench-$$mechanism -j $(JOBS) --target tolm_bench > /dev/null || exit 1; \
+	done
 	cd bench && TOLM_LITERAL=../build/bench/tests/literal/libtolm_literal.so \
-	    ../$(PY) bench_fcoeff.py --plot ../build/bench/fcoeff.png $(if $(SGKIT),--sgkit $(SGKIT))
+	    TOLM_BENCH=../build/bench/bench/libtolm_bench.so \
+	    $(foreach m,$(FCOEFF_MECHANISMS),TOLM_BENCH_$(m)=../build/bench-$(m)/bench/libtolm_bench.so) \
+	    ../$(PY) bench_fcoeff.py --repeat $(BENCH_REPEAT) $(if $(SGKIT),--sgkit $(SGKIT))
 	cd bench && TOLM_LITERAL=../build/bench/tests/literal/libtolm_literal.so ../$(PY) bench_dominance.py
 	cd bench && ../$(PY) bench_matrices.py
 	cd bench && ../$(PY) bench_relationships.py $(if $(SGKIT),--sgkit $(SGKIT))

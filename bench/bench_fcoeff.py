@@ -1,31 +1,42 @@
-"""fcoeff on simulated dairy pedigrees: the module against the literal algorithm.
+"""fcoeff on pedigrees of several shapes, against two baselines and against
+builds of itself with one speed mechanism switched off.
 
-    .venv/bin/python bench/bench_fcoeff.py [--repeat R] [--literal-up-to N]
-        [--plot fcoeff.png] [--sgkit PYTHON]
+    .venv/bin/python bench/bench_fcoeff.py [--repeat R] [--shapes dairy,selfing]
+        [--ablations BATCH,GROUP,...] [--literal-size N] [--sgkit PYTHON]
 
-Times TOLM.fcoeff (mode 1, numpy int32/float64 arrays) and the literal
-transcription of the specified ancestor-list pass, which is timed only up to
---literal-up-to animals (it is quadratic), and checks that both give the same
-bits. With --sgkit, a Python that has sgkit installed also times sgkit's
-pedigree_inbreeding on the same pedigrees, in a process of its own.
+Baselines: the plain bitset ordering of the ancestor-list method
+(bench/baselines) and the literal transcription (tests/literal, quadratic, so
+run at --literal-size animals only). Each build of the kernel with a
+mechanism switched off is a library of its own (TOLM_BENCH_<MECHANISM>, made by
+make bench). The variants of one shape and size run in turn, round after
+round, and the tables give medians of processor time (which the other
+processes of a shared machine disturb less than wall time) with the spread
+over the rounds. Every result is checked bit for bit against the plain
+ordering. With --sgkit, a Python that has sgkit installed also times sgkit's
+pedigree_inbreeding, once, in a process of its own.
 """
 
 import argparse
+import ctypes
 import json
 import os
+import statistics
 import subprocess
 import sys
 import tempfile
+import time
 
 import numpy as np
 
 import TOLM
-from tolmkit import simulate_pedigree
 
-from common import best_of, load_literal, pointers, scalar
+from common import load_literal, pointers, scalar
+from shapes import SHAPES, generate
 
-CASES = [(10_000, 10), (30_000, 12), (60_000, 15), (100_000, 15), (300_000, 20), (1_000_000, 20)]
-SIRES = 100
+MECHANISMS = ["BATCH", "GROUP", "COMPACT", "WORD", "PREFETCH"]
+# The literal pass scans its whole list per ancestor: shapes with thousands of
+# ancestors per animal get it at a smaller size.
+LITERAL_SIZES = {"closed-100": 1_000, "selfing": 2_000}
 
 
 def fcoeff_arguments(n):
@@ -34,23 +45,21 @@ def fcoeff_arguments(n):
     return inbreeding, np.empty(n)
 
 
-def time_module(sire, dam, repeat):
-    n = len(sire)
-    results = {}
+def ctypes_run(function):
+    def run(sire, dam):
+        n = len(sire)
+        inbreeding, sampling_var = fcoeff_arguments(n)
+        if function(*pointers(sire, dam, inbreeding, sampling_var, scalar(n), scalar(1))) != 0:
+            sys.exit("a baseline could not obtain its memory")
+        return inbreeding
+    return run
 
-    def run(inbreeding, sampling_var):
-        TOLM.fcoeff(sire, dam, inbreeding, sampling_var, scalar(n), scalar(1))
-        results["f"] = inbreeding
 
-    return best_of(repeat, lambda: fcoeff_arguments(n), run), results["f"]
-
-
-def time_literal(library, sire, dam):
+def module_run(sire, dam):
     n = len(sire)
     inbreeding, sampling_var = fcoeff_arguments(n)
-    seconds = best_of(1, lambda: (), lambda: library.literal_fcoeff(
-        *pointers(sire, dam, inbreeding, sampling_var, scalar(n), scalar(1))))
-    return seconds, inbreeding
+    TOLM.fcoeff(sire, dam, inbreeding, sampling_var, scalar(n), scalar(1))
+    return inbreeding
 
 
 SGKIT_SCRIPT = """
@@ -78,70 +87,98 @@ def time_sgkit(python, sire, dam):
     return answer["seconds"], np.array(answer["f"])
 
 
-def plot(rows, path):
-    import matplotlib
+def rounds(variants, sire, dam, repeat, reference):
+    """Processor seconds of each variant per round, the variants taking turns;
+    each result is compared with `reference` (a variant's name) once."""
+    seconds = {name: [] for name in variants}
+    results = {}
+    for _ in range(repeat):
+        for name, run in variants.items():
+            start = time.process_time()
+            result = run(sire, dam)
+            seconds[name].append(time.process_time() - start)
+            results.setdefault(name, result.tobytes())
+    for name, bits in results.items():
+        if bits != results[reference]:
+            sys.exit(f"{name}: different bits from {reference}")
+    return seconds
 
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
 
-    figure, axes = plt.subplots(figsize=(7, 4.5))
-    animals = [r["animals"] for r in rows]
-    for key, label in [("module", "TOLM.fcoeff"), ("literal", "literal algorithm"), ("sgkit", "sgkit")]:
-        points = [(r["animals"], r[key]) for r in rows if r.get(key)]
-        if points:
-            axes.plot(*zip(*points), marker="o", label=label)
-    axes.set_xscale("log")
-    axes.set_yscale("log")
-    axes.set_xlabel("animals")
-    axes.set_ylabel("seconds")
-    axes.set_title(f"Inbreeding coefficients, dairy-like pedigrees, {SIRES} sires per generation")
-    axes.set_xticks(animals)
-    axes.set_xticklabels([f"{a:,}" for a in animals], rotation=30)
-    axes.grid(True, which="both", alpha=0.3)
-    axes.legend()
-    figure.tight_layout()
-    figure.savefig(path, dpi=120)
+def median_and_spread(values):
+    return statistics.median(values), min(values), max(values)
+
+
+def ratio_text(numerators, denominators):
+    ratios = [a / b for a, b in zip(numerators, denominators)]
+    middle, low, high = median_and_spread(ratios)
+    return f"{middle:.2f} ({low:.2f}-{high:.2f})"
+
+
+def speed_table(shapes, repeat, literal, literal_size, sgkit):
+    print("fcoeff (the module) against the plain bitset ordering and the literal algorithm;\n"
+          "processor seconds, median of the rounds (min-max of the per-round ratio)")
+    print(f"{'shape':>14} {'animals':>10} {'fcoeff s':>9} {'plain s':>8} {'fcoeff/plain':>18}"
+          f" {'fcoeff/literal':>16}")
+    plain = ctypes_run(ctypes.CDLL(os.environ["TOLM_BENCH"]).plain_bitset_fcoeff)
+    for name in shapes:
+        for animals in SHAPES[name][2]:
+            sire, dam = generate(name, animals, seed=animals)
+            seconds = rounds({"plain": plain, "fcoeff": module_run}, sire, dam,
+                             repeat if animals < 1_000_000 else max(1, repeat // 2), "plain")
+            print(f"{name:>14} {animals:>10,} {statistics.median(seconds['fcoeff']):>9.3f} "
+                  f"{statistics.median(seconds['plain']):>8.3f} "
+                  f"{ratio_text(seconds['fcoeff'], seconds['plain']):>18}"
+                  + (sgkit_text(sgkit, sire, dam, seconds) if sgkit else ""), flush=True)
+        small = LITERAL_SIZES.get(name, literal_size)
+        sire, dam = generate(name, small, seed=small)
+        seconds = rounds({"literal": ctypes_run(literal.literal_fcoeff), "fcoeff": module_run},
+                         sire, dam, 1, "literal")
+        ratio = seconds['fcoeff'][0] / seconds['literal'][0]
+        print(f"{name:>14} {small:>10,} {seconds['fcoeff'][0]:>9.3f} {'':>8} {'':>18} "
+              f"{ratio:>9.4f} (1/{1 / ratio:.0f})", flush=True)
+
+
+def sgkit_text(python, sire, dam, seconds):
+    try:
+        wall, f = time_sgkit(python, sire, dam)
+    except RuntimeError as failure:
+        return f"  sgkit failed: {failure}"
+    agree = np.max(np.abs(f - module_run(sire, dam)[:len(sire)]))
+    return f"  sgkit {wall:.2f} s wall (max |dF| {agree:.1e})"
+
+
+def ablation_table(shapes, mechanisms, repeat, largest):
+    print("\nWhat each mechanism brings: time without it / time with it, processor time,\n"
+          "median of the rounds (min-max); above 1 means the mechanism pays")
+    full = ctypes_run(ctypes.CDLL(os.environ["TOLM_BENCH"]).kernel_fcoeff)
+    without = {m: ctypes_run(ctypes.CDLL(os.environ[f"TOLM_BENCH_{m}"]).kernel_fcoeff) for m in mechanisms}
+    print(f"{'shape':>14} {'animals':>10} {'all s':>7}" + "".join(f" {m:>17}" for m in mechanisms))
+    for name in shapes:
+        for animals in (a for a in SHAPES[name][2] if a <= largest):
+            sire, dam = generate(name, animals, seed=animals)
+            seconds = rounds({"all": full, **without}, sire, dam, repeat, "all")
+            print(f"{name:>14} {animals:>10,} {statistics.median(seconds['all']):>7.3f}"
+                  + "".join(f" {ratio_text(seconds[m], seconds['all']):>17}" for m in mechanisms),
+                  flush=True)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repeat", type=int, default=3)
-    parser.add_argument("--literal-up-to", type=int, default=60_000)
-    parser.add_argument("--plot", default="build/bench/fcoeff.png")
+    parser.add_argument("--shapes", default=",".join(SHAPES))
+    parser.add_argument("--ablations", default=",".join(MECHANISMS),
+                        help="mechanisms to time switched off; empty for none")
+    parser.add_argument("--ablation-largest", type=int, default=1_000_000)
+    parser.add_argument("--literal-size", type=int, default=5_000)
     parser.add_argument("--sgkit", help="a Python with sgkit installed")
-    parser.add_argument("--largest", type=int, default=CASES[-1][0])
     args = parser.parse_args()
-    library = load_literal()
-    header = (f"{'animals':>10} {'gens':>5} {'anc/animal':>10} {'TOLM s':>8} {'literal s':>10} "
-              f"{'ratio':>7}" + (f" {'sgkit s':>8} {'ratio':>7}" if args.sgkit else ""))
-    print(header)
-    rows = []
-    for n, generations in (c for c in CASES if c[0] <= args.largest):
-        sire, dam = simulate_pedigree(n, generations, sires_per_generation=SIRES, seed=n)
-        row = {"animals": n, "module": None}
-        visited = library.literal_ancestors_processed(*pointers(sire, dam), n) / n
-        row["module"], f = time_module(sire, dam, args.repeat if n < 1_000_000 else 1)
-        line = f"{n:>10,} {generations:>5} {visited:>10.0f} {row['module']:>8.3f}"
-        if n <= args.literal_up_to:
-            row["literal"], f_literal = time_literal(library, sire, dam)
-            if f.tobytes() != f_literal.tobytes():
-                sys.exit(f"different bits from the literal algorithm at {n} animals")
-            line += f" {row['literal']:>10.2f} {row['literal'] / row['module']:>7.0f}"
-        else:
-            line += f" {'-':>10} {'-':>7}"
-        if args.sgkit:
-            try:
-                row["sgkit"], f_sgkit = time_sgkit(args.sgkit, sire, dam)
-                agree = np.max(np.abs(f_sgkit - f[:n]))
-                line += f" {row['sgkit']:>8.3f} {row['sgkit'] / row['module']:>7.1f} (max |dF| {agree:.1e})"
-            except RuntimeError as failure:
-                line += f" sgkit failed: {failure}"
-        print(line, flush=True)
-        rows.append(row)
-    if args.plot:
-        os.makedirs(os.path.dirname(args.plot) or ".", exist_ok=True)
-        plot(rows, args.plot)
-        print(f"plot: {args.plot}")
+    shapes = [s for s in args.shapes.split(",") if s]
+    mechanisms = [m for m in args.ablations.split(",") if m]
+    if os.getloadavg()[0] > 1.0:
+        print(f"load average {os.getloadavg()[0]:.1f} at the start: other processes share the machine")
+    speed_table(shapes, args.repeat, load_literal(), args.literal_size, args.sgkit)
+    if mechanisms:
+        ablation_table(shapes, mechanisms, args.repeat, args.ablation_largest)
 
 
 if __name__ == "__main__":

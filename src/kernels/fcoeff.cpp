@@ -1,5 +1,6 @@
 #include "fcoeff.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -35,210 +36,333 @@ private:
     void* aligned_ = nullptr;
 };
 
-// What the ancestor pass reads of one animal, in one half of a cache line:
-// its parents, its Mendelian-sampling variance, and its contribution to the
-// animal being computed (0.0 between two passes).
-struct alignas(32) Ancestor {
+// Speed mechanisms, each of which a benchmark build can switch off to show
+// what it brings (CMake options TOLM_PLAIN_FCOEFF_*).
+#ifdef TOLM_PLAIN_FCOEFF_BATCH
+constexpr int lanes = 1;  // one animal per pass
+#else
+constexpr int lanes = 8;  // animals of one cohort sharing a pass over their ancestors
+#endif
+#ifdef TOLM_PLAIN_FCOEFF_COMPACT
+constexpr bool compact = false;  // a record for every animal
+#else
+constexpr bool compact = true;  // records for the animals that are parents only
+#endif
+#ifdef TOLM_PLAIN_FCOEFF_WORD
+constexpr bool word_in_register = false;  // each ancestor popped from the set in memory
+#else
+constexpr bool word_in_register = true;  // the word being drained held in a register
+#endif
+#ifdef TOLM_PLAIN_FCOEFF_PREFETCH
+constexpr bool prefetch = false;
+#else
+constexpr bool prefetch = true;  // an ancestor's record fetched when it is listed
+#endif
+#ifdef TOLM_PLAIN_FCOEFF_GROUP
+constexpr bool group = false;  // a pass takes the next animals of a cohort
+#else
+constexpr bool group = true;  // a pass takes paternal half sibs, then full sibs
+#endif
+
+// One contribution per animal of the pass, one lane each.
+using Lanes = double __attribute__((vector_size(lanes * sizeof(double))));
+
+// What the pass reads of one ancestor, by record number: its parents' record
+// numbers (`none` if unknown) and its Mendelian-sampling variance. Its
+// contributions to the animals of the pass (0.0 between passes) are kept
+// apart, a cache line for eight lanes.
+struct Record {
     std::int32_t sire;
     std::int32_t dam;
     double sampling_var;
-    double contribution;
 };
 
-// The ancestors of one animal: one bit per animal number, one bit per
-// non-empty word of those (a block of 64 numbers), and one bit per non-empty
-// word of the blocks (4,096 numbers). Draining scans the top level linearly,
-// one word per 2^18 numbers.
+constexpr std::int32_t none = -1;
+
+// The ancestors of one pass, by record number: one bit per record and one bit
+// per non-empty word of those. Parents are numbered below their offspring, so
+// a drain from the highest number down finds every parent listed on the way.
 class AncestorSet {
 public:
-    explicit AncestorSet(std::int32_t n)
-        : animals_(words_for(static_cast<std::size_t>(n))), blocks_(words_for(animals_)), groups_(words_for(blocks_)),
-          block_((animals_ + blocks_ + groups_) * sizeof(std::uint64_t)) {
-        animal_bits_ = block_.as<std::uint64_t>();
-        block_bits_ = animal_bits_ + animals_;
-        group_bits_ = block_bits_ + blocks_;
+    explicit AncestorSet(std::int32_t records)
+        : words_(words_for(static_cast<std::size_t>(records))), summaries_(words_for(words_)),
+          block_((words_ + summaries_) * sizeof(std::uint64_t)) {
+        bits_ = block_.as<std::uint64_t>();
+        summary_ = bits_ + words_;
     }
 
-    // Adds the animal at the lowest level only; 1 if it was not yet in the
-    // set, else 0. No branch depends on the answer.
-    std::int32_t add(std::int32_t animal) {
-        const auto a = static_cast<std::uint32_t>(animal);
-        std::uint64_t& word = animal_bits_[a >> 6];
-        const std::uint64_t bit = bit_of(a);
-        const std::int32_t added = (word & bit) == 0;
-        word |= bit;
-        return added;
+    void insert(std::int32_t record) {
+        const auto r = static_cast<std::uint32_t>(record);
+        bits_[r >> 6] |= bit_of(r);
+        summary_[r >> 12] |= bit_of(r >> 6);
     }
 
-    // Marks the block and the group of an added animal, once per animal.
-    void mark_levels_above(std::int32_t animal) {
-        const auto a = static_cast<std::uint32_t>(animal);
-        block_bits_[a >> 12] |= bit_of(a >> 6);
-        group_bits_[a >> 18] |= bit_of(a >> 12);
-    }
-
-    // Calls visit(animal) for every animal in the set, all at most `highest`,
-    // from the highest number down, and leaves the set empty: every word is
-    // cleared as it is read.
+    // Calls visit(record, list) for every member, from the highest down,
+    // where `highest` is at least the highest member; visit lists parents
+    // with list(record), all below the record visited. The set is left empty.
     template <typename Visit>
-    void drain_from_highest(std::int32_t highest, Visit&& visit) {
-        for (auto group = (static_cast<std::uint32_t>(highest) >> 18) + 1; group-- > 0;) {
-            for (std::uint64_t blocks = take(group_bits_[group]); blocks != 0;) {
-                const std::uint32_t block = group << 6 | pop_highest(blocks);
-                for (std::uint64_t words = take(block_bits_[block]); words != 0;) {
-                    const std::uint32_t word = block << 6 | pop_highest(words);
-                    for (std::uint64_t bits = take(animal_bits_[word]); bits != 0;) {
-                        visit(static_cast<std::int32_t>(word << 6 | pop_highest(bits)));
-                    }
+    void drain(std::int32_t highest, Visit&& visit) {
+        if (!word_in_register) {
+            const auto list = [this](std::int32_t record) { insert(record); };
+            for (std::int32_t c = pop_highest(highest); c != none; c = pop_highest(c)) {
+                visit(c, list);
+            }
+            return;
+        }
+        // A parent listed in the word being drained costs no memory round trip.
+        for (std::int64_t word = next_word(static_cast<std::uint32_t>(highest) >> 6); word >= 0;
+             word = next_word(static_cast<std::uint32_t>(word))) {
+            const auto w = static_cast<std::uint32_t>(word);
+            std::uint64_t bits = bits_[w];
+            bits_[w] = 0;
+            summary_[w >> 6] &= ~bit_of(w);
+            const auto list = [&](std::int32_t record) {
+                const auto r = static_cast<std::uint32_t>(record);
+                if (r >> 6 == w) {
+                    bits |= bit_of(r);
+                } else {
+                    insert(record);
+                }
+            };
+            while (bits != 0) {
+                const std::uint32_t bit = highest_of(bits);
+                bits &= ~bit_of(bit);
+                visit(static_cast<std::int32_t>(w << 6 | bit), list);
+            }
+        }
+    }
+
+private:
+    static std::size_t words_for(std::size_t bits) { return bits / 64 + 1; }
+    static std::uint64_t bit_of(std::uint32_t number) { return std::uint64_t{1} << (number & 63); }
+    static std::uint32_t highest_of(std::uint64_t word) {
+        return 63 - static_cast<std::uint32_t>(__builtin_clzll(word));
+    }
+
+    // Removes and returns the highest member, or `none`; `at_most` is at
+    // least the highest member.
+    std::int32_t pop_highest(std::int32_t at_most) {
+        const std::int64_t word = next_word(static_cast<std::uint32_t>(at_most) >> 6);
+        if (word < 0) {
+            return none;
+        }
+        const auto w = static_cast<std::uint32_t>(word);
+        const std::uint32_t bit = highest_of(bits_[w]);
+        bits_[w] &= ~bit_of(bit);
+        if (bits_[w] == 0) {
+            summary_[w >> 6] &= ~bit_of(w);
+        }
+        return static_cast<std::int32_t>(w << 6 | bit);
+    }
+
+    // The highest non-empty word, or −1; `at_most` is at least its number.
+    std::int64_t next_word(std::uint32_t at_most) const {
+        for (auto top = static_cast<std::int64_t>(at_most >> 6); top >= 0; --top) {
+            const std::uint64_t summary = summary_[top];
+            if (summary != 0) {
+                return top << 6 | highest_of(summary);
+            }
+        }
+        return -1;
+    }
+
+    std::size_t words_, summaries_;
+    ZeroedBlock block_;
+    std::uint64_t* bits_ = nullptr;
+    std::uint64_t* summary_ = nullptr;
+};
+
+// Record numbers: with compact records, the rank of each animal among the
+// animals that are parents, which keeps the order of the animal numbers, and
+// `none` for an animal that is no parent and for an unknown parent (n).
+class RecordNumbers {
+public:
+    explicit RecordNumbers(std::int32_t n)
+        : block_(compact ? (static_cast<std::size_t>(n) + 1) * sizeof(std::int32_t) : 0),
+          numbers_(block_.as<std::int32_t>()) {}
+
+    void number(const std::int32_t* sire, const std::int32_t* dam, std::int32_t n) {
+        if (!compact) {
+            return;
+        }
+        for (std::int32_t i = 0; i < n; ++i) {
+            numbers_[sire[i]] = 1;
+            numbers_[dam[i]] = 1;
+        }
+        std::int32_t count = 0;
+        for (std::int32_t a = 0; a < n; ++a) {
+            numbers_[a] = numbers_[a] != 0 ? count++ : none;
+        }
+        numbers_[n] = none;
+    }
+
+    std::int32_t of(std::int32_t animal, std::int32_t n) const {
+        if (compact) {
+            return numbers_[animal];
+        }
+        return animal == n ? none : animal;
+    }
+
+private:
+    ZeroedBlock block_;
+    std::int32_t* numbers_;
+};
+
+// The scratch of one call, all of it obtained before anything but n is read;
+// the blocks are sized for n animals, of which the pages that a call leaves
+// untouched cost nothing.
+class Pedigree {
+public:
+    Pedigree(const std::int32_t* sire, const std::int32_t* dam, double* inbreeding, double* sampling_var,
+             std::int32_t n)
+        : sire_(sire), dam_(dam), inbreeding_(inbreeding), sampling_var_(sampling_var), n_(n),
+          numbers_(n), records_block_(static_cast<std::size_t>(n) * sizeof(Record)),
+          contributions_block_(static_cast<std::size_t>(n) * sizeof(Lanes)), ancestors_(n),
+          order_block_(static_cast<std::size_t>(n) * sizeof(std::int32_t)),
+          records_(records_block_.as<Record>()), contributions_(contributions_block_.as<Lanes>()),
+          order_(order_block_.as<std::int32_t>()) {}
+
+    void sampling_variances_only() {
+        for (std::int32_t i = 0; i < n_; ++i) {
+            sampling_var_[i] = variance_of(i);
+        }
+    }
+
+    void inbreeding_coefficients() {
+        numbers_.number(sire_, dam_, n_);
+        for (std::int32_t start = 0; start < n_;) {
+            std::int32_t members = 0;
+            const std::int32_t end = cohort(start, members);
+            if (group) {
+                std::sort(order_, order_ + members, [this](std::int32_t x, std::int32_t y) {
+                    return sire_[x] != sire_[y] ? sire_[x] < sire_[y] : dam_[x] != dam_[y] ? dam_[x] < dam_[y] : x < y;
+                });
+            }
+            const std::int32_t width = single_ ? 1 : lanes;
+            for (std::int32_t first = 0; first < members; first += width) {
+                pass(order_ + first, members - first < width ? members - first : width);
+            }
+            for (std::int32_t i = start + 1; i < end; ++i) {
+                if (same_parents_as_before(i)) {
+                    inbreeding_[i] = inbreeding_[i - 1];
                 }
             }
+            start = end;
         }
     }
 
 private:
-    static std::size_t words_for(std::size_t bits) { return bits == 0 ? 1 : (bits + 63) / 64; }
-
-    static std::uint64_t take(std::uint64_t& word) {
-        const std::uint64_t taken = word;
-        word = 0;
-        return taken;
+    // Such an animal takes the coefficient of the one before without a pass.
+    bool same_parents_as_before(std::int32_t i) const {
+        return i > 0 && sire_[i] == sire_[i - 1] && dam_[i] == dam_[i - 1];
     }
 
-    // Number k of a word is bit 63 − k, so that the highest number is the
-    // lowest bit, found by counting trailing zeros and cleared by w & (w − 1).
-    static std::uint64_t bit_of(std::uint32_t number) {
-        return (std::uint64_t{1} << 63) >> (number & 63);
+    double variance_of(std::int32_t i) const {
+        return 0.5 - (inbreeding_[sire_[i]] + inbreeding_[dam_[i]]) * 0.25;
     }
 
-    static std::uint32_t pop_highest(std::uint64_t& word) {
-        const auto bit = static_cast<std::uint32_t>(__builtin_ctzll(word));
-        word &= word - 1;
-        return 63 - bit;
-    }
-
-    std::size_t animals_, blocks_, groups_;
-    ZeroedBlock block_;
-    std::uint64_t* animal_bits_ = nullptr;
-    std::uint64_t* block_bits_ = nullptr;
-    std::uint64_t* group_bits_ = nullptr;
-};
-
-// The coefficient of an animal depends only on its two parent codes, in
-// either order: the first pass hands each parent half of 1.0, and the rest of
-// the pass follows from the pedigree. So the first animal with a pair of
-// parents is remembered, and later ones take its coefficient. Open addressing
-// over at least 2n slots; a slot holds an animal number + 1, 0 when empty.
-class ParentPairs {
-public:
-    explicit ParentPairs(std::int32_t n)
-        : mask_(slots_for(n) - 1), block_(slots_for(n) * sizeof(std::int32_t)) {
-        slots_ = block_.as<std::int32_t>();
-    }
-
-    // The first earlier animal with the parents of animal i, or −1 after
-    // remembering i as the first.
-    std::int32_t earlier_with_parents_of(std::int32_t i, const Ancestor* animals) {
-        const std::int32_t s = animals[i].sire;
-        const std::int32_t d = animals[i].dam;
-        for (std::size_t slot = hash(s, d) & mask_;; slot = (slot + 1) & mask_) {
-            const std::int32_t held = slots_[slot] - 1;
-            if (held < 0) {
-                slots_[slot] = i + 1;
-                return -1;
+    // The animals from `start` on whose parents all come before `start`, so
+    // that their own variances and their ancestors' coefficients are known:
+    // their variances and records are set, and those that need a pass are
+    // put in order_[0 … members − 1]; the others take the coefficient of the
+    // animal before them, now if it is before `start`, else after the passes.
+    // Returns the first animal after them. A lane without a
+    // contribution adds (0 × 0) × variance, which is nothing only if every
+    // variance is finite: once one is not, each pass has a single animal.
+    std::int32_t cohort(std::int32_t start, std::int32_t& members) {
+        std::int32_t i = start;
+        for (; i < n_; ++i) {
+            if (i > start && ((sire_[i] >= start && sire_[i] != n_) || (dam_[i] >= start && dam_[i] != n_))) {
+                break;
             }
-            const Ancestor& other = animals[held];
-            if ((other.sire == s && other.dam == d) || (other.sire == d && other.dam == s)) {
-                return held;
+            const double variance = variance_of(i);
+            single_ = single_ || variance - variance != 0.0;
+            sampling_var_[i] = variance;
+            const std::int32_t record = numbers_.of(i, n_);
+            if (record != none) {
+                records_[record] = Record{numbers_.of(sire_[i], n_), numbers_.of(dam_[i], n_), variance};
+            }
+            if (!same_parents_as_before(i)) {
+                order_[members++] = i;
+            } else if (i == start) {
+                inbreeding_[i] = inbreeding_[i - 1];
             }
         }
+        return i;
     }
 
-private:
-    static std::size_t slots_for(std::int32_t n) {
-        std::size_t slots = 2;
-        while (slots < 2 * static_cast<std::size_t>(n)) {
-            slots *= 2;
-        }
-        return slots;
-    }
-
-    static std::size_t hash(std::int32_t s, std::int32_t d) {
-        const auto low = static_cast<std::uint64_t>(static_cast<std::uint32_t>(s < d ? s : d));
-        const auto high = static_cast<std::uint64_t>(static_cast<std::uint32_t>(s < d ? d : s));
-        const std::uint64_t key = (high << 32 | low) * 0x9E3779B97F4A7C15u;
-        return static_cast<std::size_t>(key >> 29);
-    }
-
-    std::size_t mask_;
-    ZeroedBlock block_;
-    std::int32_t* slots_ = nullptr;
-};
-
-// Scratch of one call, obtained before anything else is read.
-struct Scratch {
-    explicit Scratch(std::int32_t n)
-        : animals_block(static_cast<std::size_t>(n) * sizeof(Ancestor)),
-          queue_block(static_cast<std::size_t>(n) * sizeof(std::int32_t)),
-          ancestors(n),
-          pairs(n),
-          animals(animals_block.as<Ancestor>()),
-          queue(queue_block.as<std::int32_t>()) {}
-
-    ZeroedBlock animals_block;
-    ZeroedBlock queue_block;
-    AncestorSet ancestors;
-    ParentPairs pairs;
-    Ancestor* animals;
-    std::int32_t* queue;  // animals whose parents are still to be listed
-};
-
-// Lists animal i and all of its ancestors, generation by generation. Each
-// step reads an animal queued long before, so the memory reads of many steps
-// are in flight at once; no branch depends on whether a parent is new.
-void list_ancestors(std::int32_t i, std::int32_t n, Scratch& scratch) {
-    const Ancestor* const animals = scratch.animals;
-    std::int32_t* const queue = scratch.queue;
-    scratch.ancestors.add(i);
-    queue[0] = i;
-    for (std::int32_t head = 0, tail = 1; head < tail; ++head) {
-        scratch.ancestors.mark_levels_above(queue[head]);
-        const Ancestor& a = animals[queue[head]];
-        for (const std::int32_t parent : {a.dam, a.sire}) {
-            if (parent != n) {
-                queue[tail] = parent;
-                tail += scratch.ancestors.add(parent);
+    // A(i, i) of each of the animals `member` from the contributions of i and
+    // its ancestors, processed from the highest number down, each once: its
+    // offspring among the ancestors all have higher numbers, so they have
+    // handed it their halves (dam first, then sire) before its own
+    // contribution is squared. The ancestors of all lanes are processed
+    // together; an ancestor of some lanes only has a contribution of 0.0 in
+    // the others, which changes none of their sums. A contribution is cleared once
+    // used, which leaves every contribution 0.0 for the next pass.
+    void pass(const std::int32_t* member, std::int32_t members) {
+        Lanes sum{};
+        std::int32_t highest = none;
+        for (std::int32_t k = 0; k < members; ++k) {
+            const std::int32_t i = member[k];
+            for (const std::int32_t parent : {dam_[i], sire_[i]}) {
+                if (parent != n_) {
+                    const std::int32_t r = numbers_.of(parent, n_);
+                    contributions_[r][k] = 1.0 * 0.5 + contributions_[r][k];
+                    ancestors_.insert(r);
+                    highest = r > highest ? r : highest;
+                }
             }
+            sum[k] = 0.0 + (1.0 * 1.0) * sampling_var_[i];
+        }
+        if (highest == none) {
+            return finish(member, members, sum);
+        }
+        ancestors_.drain(highest, [&](std::int32_t c, auto&& list) {
+            const Record& a = records_[c];
+            const Lanes contribution = contributions_[c];
+            contributions_[c] = Lanes{};
+            const Lanes half = contribution * 0.5;
+            for (const std::int32_t parent : {a.dam, a.sire}) {
+                if (parent != none) {
+                    contributions_[parent] = half + contributions_[parent];
+                    list(parent);
+                    prefetch_record(parent);
+                }
+            }
+            sum += (contribution * contribution) * a.sampling_var;
+        });
+        finish(member, members, sum);
+    }
+
+    // The record of an ancestor, which its visit reads, fetched when it is
+    // listed, long before.
+    void prefetch_record(std::int32_t record) const {
+        if (prefetch) {
+            __builtin_prefetch(records_ + record);
         }
     }
-}
 
-// A(i, i) from the contributions of animal i and its ancestors, processed
-// from the highest number down, each once: its offspring among the ancestors
-// all have higher numbers, so they have handed it their halves (dam first,
-// then sire) before its own contribution is squared. This is the order and
-// the arithmetic of the ancestor-list method; only the search for the next
-// ancestor differs. A contribution is cleared once used, which leaves every
-// contribution 0.0 for the next pass.
-double relationship_to_itself(std::int32_t i, std::int32_t n, Scratch& scratch) {
-    Ancestor* const animals = scratch.animals;
-    list_ancestors(i, n, scratch);
-    animals[i].contribution = 1.0;
-    double sum = 0.0;
-    scratch.ancestors.drain_from_highest(i, [&](std::int32_t c) {
-        Ancestor& a = animals[c];
-        const double contribution = a.contribution;
-        a.contribution = 0.0;
-        const double half = contribution * 0.5;
-        if (a.dam != n) {
-            animals[a.dam].contribution = half + animals[a.dam].contribution;
+    void finish(const std::int32_t* member, std::int32_t members, const Lanes& sum) {
+        for (std::int32_t k = 0; k < members; ++k) {
+            inbreeding_[member[k]] = sum[k] - 1.0;
         }
-        if (a.sire != n) {
-            animals[a.sire].contribution = half + animals[a.sire].contribution;
-        }
-        sum += (contribution * contribution) * a.sampling_var;
-    });
-    return sum;
-}
+    }
+
+    const std::int32_t* sire_;
+    const std::int32_t* dam_;
+    double* inbreeding_;
+    double* sampling_var_;
+    std::int32_t n_;
+    RecordNumbers numbers_;
+    ZeroedBlock records_block_;
+    ZeroedBlock contributions_block_;
+    AncestorSet ancestors_;
+    ZeroedBlock order_block_;
+    Record* records_;
+    Lanes* contributions_;
+    std::int32_t* order_;  // the animals of a cohort that need a pass
+    bool single_ = false;
+};
 
 }  // namespace
 
@@ -249,17 +373,11 @@ void fcoeff_kernel(const std::int32_t* sire, const std::int32_t* dam, double* in
     if (n < 0 || n >= max_animals) {
         throw std::bad_array_new_length();
     }
-    Scratch scratch(n);
-    const bool ordered = compute_inbreeding[0] == 1;
-    for (std::int32_t i = 0; i < n; ++i) {
-        sampling_var[i] = 0.5 - (inbreeding[sire[i]] + inbreeding[dam[i]]) * 0.25;
-        if (!ordered) {
-            continue;
-        }
-        scratch.animals[i] = Ancestor{sire[i], dam[i], sampling_var[i], 0.0};
-        const std::int32_t earlier = scratch.pairs.earlier_with_parents_of(i, scratch.animals);
-        inbreeding[i] = earlier >= 0 ? inbreeding[earlier]
-                                     : relationship_to_itself(i, n, scratch) - 1.0;
+    Pedigree pedigree(sire, dam, inbreeding, sampling_var, n);
+    if (compute_inbreeding[0] == 1) {
+        pedigree.inbreeding_coefficients();
+    } else {
+        pedigree.sampling_variances_only();
     }
 }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <initializer_list>
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -35,6 +36,8 @@ struct Shape {
     double unknown;
     double selfing;
     double repeat_pair;  // the parents of a random earlier animal, maybe swapped
+    std::int32_t cohort = 1;  // parents come before the animal's cohort of this many
+    double unknown_coefficient = -1.0;
 };
 
 // Parents before offspring, coded n when unknown.
@@ -48,15 +51,16 @@ Pedigree random_pedigree(const Shape& shape, std::mt19937& rng) {
     std::uniform_real_distribution<double> roll(0.0, 1.0);
     for (std::int32_t i = 0; i < n; ++i) {
         const auto at = static_cast<std::size_t>(i);
-        const std::int32_t low = i > shape.window ? i - shape.window : 0;
+        const std::int32_t before = i - i % shape.cohort;
+        const std::int32_t low = before > shape.window ? before - shape.window : 0;
         const auto parent = [&] {
-            if (i == 0 || roll(rng) < shape.unknown) {
+            if (before == 0 || roll(rng) < shape.unknown) {
                 return n;
             }
-            return low + static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(i - low));
+            return low + static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(before - low));
         };
-        if (i > 0 && roll(rng) < shape.repeat_pair) {
-            const auto earlier = static_cast<std::size_t>(rng() % at);
+        if (before > 0 && roll(rng) < shape.repeat_pair) {
+            const auto earlier = static_cast<std::size_t>(rng() % static_cast<std::uint32_t>(before));
             const bool swap = rng() % 2 == 0;
             p.sire[at] = swap ? p.dam[earlier] : p.sire[earlier];
             p.dam[at] = swap ? p.sire[earlier] : p.dam[earlier];
@@ -80,7 +84,7 @@ TEST_P(FcoeffAgainstLiteral, SameBitsInBothModes) {
             for (double& x : f) {
                 x = mode == 1 ? 7.0 : static_cast<double>(rng() % 100) / 128.0;
             }
-            f.back() = -1.0;
+            f.back() = GetParam().unknown_coefficient;
             Reals f_literal = f, var(static_cast<std::size_t>(n), 3.0), var_literal = var;
             tolm::fcoeff_kernel(p.sire.data(), p.dam.data(), f.data(), var.data(), &n, &mode);
             ASSERT_EQ(literal_fcoeff(p.sire.data(), p.dam.data(), f_literal.data(),
@@ -98,7 +102,14 @@ INSTANTIATE_TEST_SUITE_P(
                     Shape{"deep", 400, 8, 0.02, 0.0, 0.0},
                     Shape{"reciprocal_and_repeated", 300, 40, 0.05, 0.05, 0.5},
                     Shape{"selfing_lines", 200, 3, 0.0, 0.6, 0.1},
-                    Shape{"across_words", 3000, 2500, 0.05, 0.01, 0.02}),
+                    Shape{"across_words", 3000, 2500, 0.05, 0.01, 0.02},
+                    // Passes of several animals: sibs within a cohort, the
+                    // parents of earlier cohorts repeated, and a coefficient of
+                    // an unknown parent that makes variances infinite, where
+                    // one animal's pass must not add another's zero times it.
+                    Shape{"cohorts", 600, 300, 0.05, 0.02, 0.3, 40},
+                    Shape{"cohorts_of_sibs", 500, 10, 0.0, 0.3, 0.5, 25},
+                    Shape{"infinite_variances", 300, 100, 0.4, 0.02, 0.1, 20, -HUGE_VAL}),
     [](const testing::TestParamInfo<Shape>& info) { return std::string(info.param.name); });
 
 // A herd of founders but for the animals bred (animal, sire, dam), in both

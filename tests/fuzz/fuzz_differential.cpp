@@ -78,7 +78,9 @@ void fcoeff_case(FuzzSource& in) {
     for (double& x : f) {
         x = in.real();
     }
-    f.back() = -1.0;
+    // Mostly the coefficient of an unknown parent; sometimes any value, which
+    // can make variances infinite or NaN.
+    f.back() = in.chance(4) ? in.real() : -1.0;
     for (double& x : var) {
         x = in.real();
     }
