@@ -71,13 +71,23 @@ python-version:
 versions:
 	for version in 3.10 3.11 3.12; do $(MAKE) python-version VERSION=$$version || exit 1; done
 
+# Speed mechanisms of cald, dijp and their lookups that a benchmark build
+# switches off, one at a time ("none" is the module's build, "all" the plain one).
+DOMINANCE_MECHANISMS := CALD_MEMO CALD_GALLOP DIJP_BATCH DIJP_CHECK LOOKUP_MASKS LOOKUP_PREFETCH
+
 # SGKIT=path/to/python adds sgkit's pedigree_inbreeding to the fcoeff table.
 bench: $(VENV)/.installed $(VENV)/.demo $(CMAKE)
 	$(CMAKE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DTOLM_BUILD_LITERAL=ON -DTOLM_BUILD_MODULE=OFF
 	$(CMAKE) --build build/bench -j $(JOBS) --target tolm_literal
 	cd bench && TOLM_LITERAL=../build/bench/tests/literal/libtolm_literal.so \
 	    ../$(PY) bench_fcoeff.py --plot ../build/bench/fcoeff.png $(if $(SGKIT),--sgkit $(SGKIT))
-	cd bench && TOLM_LITERAL=../build/bench/tests/literal/libtolm_literal.so ../$(PY) bench_dominance.py
+	for plain in none $(DOMINANCE_MECHANISMS) all; do \
+	    $(CMAKE) -S . -B build/bench/dominance-$$plain -DCMAKE_BUILD_TYPE=Release -DTOLM_BUILD_MODULE=OFF \
+	        -DTOLM_BUILD_DOMINANCE_BENCH=ON $(foreach m,$(DOMINANCE_MECHANISMS),-DTOLM_PLAIN_$(m)=$$(test $$plain = $(m) -o $$plain = all && echo ON || echo OFF)) \
+	        >/dev/null && $(CMAKE) --build build/bench/dominance-$$plain -j $(JOBS) --target tolm_dominance_calls >/dev/null || exit 1; \
+	done
+	cd bench && TOLM_LITERAL=../build/bench/tests/literal/libtolm_literal.so \
+	    ../$(PY) bench_dominance.py --builds ../build/bench --mechanisms "$(DOMINANCE_MECHANISMS)"
 
 $(PY):
 	python=$$(scripts/find-python 3.9) && "$$python" -m venv $(VENV)
