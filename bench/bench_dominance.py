@@ -3,7 +3,7 @@ the module's build, builds with one speed mechanism switched off, the plain
 build with all of them off, and the literal lookup, timed in turns.
 
     .venv/bin/python bench/bench_dominance.py --builds build/bench --mechanisms "CALD_MEMO ..."
-        [--animals 10000] [--pairs N] [--runs R] [--shapes a,b]
+        [--animals N] [--pairs N] [--runs R] [--cald-runs R] [--shapes a,b] [--routines cald,dijp]
 
 --builds holds one benchmark build per variant (dominance-none for the
 module's, dominance-<MECHANISM> with that mechanism off, dominance-all), each
@@ -22,22 +22,13 @@ import time
 
 import numpy as np
 
-from tolmkit import Pedigree, relationship_matrix, simulate_pedigree
+from tolmkit import Pedigree, relationship_matrix
 
 from common import load_literal, pointers, scalar
+from shapes import MISSING, for_dominance, generate
 
-MISSING = -999
-# Pedigrees of n animals, numbered parents first; name -> (sire, dam) coded -999.
-SHAPES = {
-    "few sires (10 a generation)": lambda n: simulate_pedigree(
-        n, 12, sires_per_generation=10, unknown=MISSING, seed=n),
-    "dairy (100 sires a generation)": lambda n: simulate_pedigree(
-        n, 12, sires_per_generation=100, unknown=MISSING, seed=n),
-    "many sires (every male)": lambda n: simulate_pedigree(
-        n, 12, sires_per_generation=1000, unknown=MISSING, seed=n),
-    "closed herd over 60 generations": lambda n: simulate_pedigree(
-        n, 60, sires_per_generation=4, unknown=MISSING, seed=n),
-}
+# Shapes of bench/shapes.py, each at its own number of generations.
+DOMINANCE_SHAPES = ["dairy", "few-sires-8", "many-sires", "random-mating", "closed-100", "selfing"]
 
 
 def lower_csr(sire, dam):
@@ -154,10 +145,10 @@ def main():
     parser.add_argument("--builds", required=True)
     parser.add_argument("--mechanisms", required=True, help="names separated by spaces")
     parser.add_argument("--animals", type=int, default=8_000)
-    parser.add_argument("--pairs", type=int, default=1_000_000)
-    parser.add_argument("--runs", type=int, default=7, help="rounds of dijp")
+    parser.add_argument("--pairs", type=int, default=500_000)
+    parser.add_argument("--runs", type=int, default=5, help="rounds of dijp")
     parser.add_argument("--cald-runs", type=int, default=3, help="rounds of cald, whose calls take seconds")
-    parser.add_argument("--shapes", default=",".join(SHAPES))
+    parser.add_argument("--shapes", default=",".join(DOMINANCE_SHAPES))
     parser.add_argument("--routines", default="cald,dijp")
     args = parser.parse_args()
     mechanisms = args.mechanisms.split()
@@ -165,7 +156,7 @@ def main():
     rng = np.random.default_rng(7)
     print("ns per candidate pair (cald) or per pair (dijp): median of the rounds, ± half their range")
     for shape in args.shapes.split(","):
-        sire, dam = SHAPES[shape](args.animals)
+        sire, dam = for_dominance(*generate(shape, args.animals))
         rowstart, col, val = lower_csr(sire, dam)
         candidates = candidate_pairs(sire, dam, rowstart, col)
         print(f"{shape}: {args.animals:,} animals, {len(col):,} stored, {candidates:,} candidates", flush=True)
