@@ -22,6 +22,7 @@ constexpr bool test_sound_pairs_first = false;
 constexpr bool test_sound_pairs_first = true;
 #endif
 
+// A result that compares equal to zero leaves the caller's value.
 void store_nonzero(double v, double* d_pair) {
     if (v != 0.0) {
         *d_pair = v;
