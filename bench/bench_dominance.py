@@ -145,7 +145,7 @@ def main():
     parser.add_argument("--builds", required=True)
     parser.add_argument("--mechanisms", required=True, help="names separated by spaces")
     parser.add_argument("--animals", type=int, default=8_000)
-    parser.add_argument("--pairs", type=int, default=500_000)
+    parser.add_argument("--pairs", type=int, default=1_000_000)
     parser.add_argument("--runs", type=int, default=5, help="rounds of dijp")
     parser.add_argument("--cald-runs", type=int, default=3, help="rounds of cald, whose calls take seconds")
     parser.add_argument("--shapes", default=",".join(DOMINANCE_SHAPES))
