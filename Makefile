@@ -85,9 +85,13 @@ versions:
 
 # SGKIT=path/to/python adds sgkit's pedigree_inbreeding to the fcoeff table and its
 # dense pedigree_kinship to the relationship-matrix table.
-# Each fcoeff mechanism switched off is a build of the benchmark library of
-# its own; BENCH_REPEAT rounds of every variant, taking turns.
+# Each mechanism switched off is a benchmark build of its own; BENCH_REPEAT
+# rounds of every fcoeff variant, taking turns.
 BENCH_REPEAT ?= 3
+# Speed mechanisms of cald, dijp and their lookups that a benchmark build
+# switches off, one at a time ("none" is the module's build, "all" the plain one).
+DOMINANCE_MECHANISMS := CALD_MEMO CALD_GALLOP DIJP_BATCH DIJP_CHECK LOOKUP_MASKS LOOKUP_PREFETCH
+
 bench: $(VENV)/.installed $(CMAKE)
 	$(CMAKE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DTOLM_BUILD_LITERAL=ON -DTOLM_BUILD_BENCH=ON \
 	    -DTOLM_BUILD_MODULE=OFF
@@ -97,11 +101,17 @@ bench: $(VENV)/.installed $(CMAKE)
 	        -DTOLM_BUILD_MODULE=OFF -DTOLM_PLAIN_FCOEFF_$$mechanism=ON > /dev/null && \
 	    $(CMAKE) --build build/bench-$$mechanism -j $(JOBS) --target tolm_bench > /dev/null || exit 1; \
 	done
+	for plain in none $(DOMINANCE_MECHANISMS) all; do \
+	    $(CMAKE) -S . -B build/bench/dominance-$$plain -DCMAKE_BUILD_TYPE=Release -DTOLM_BUILD_MODULE=OFF \
+	        -DTOLM_BUILD_BENCH=ON $(foreach m,$(DOMINANCE_MECHANISMS),-DTOLM_PLAIN_$(m)=$$(test $$plain = $(m) -o $$plain = all && echo ON || echo OFF)) \
+	        >/dev/null && $(CMAKE) --build build/bench/dominance-$$plain -j $(JOBS) --target tolm_dominance_calls >/dev/null || exit 1; \
+	done
 	cd bench && TOLM_LITERAL=../build/bench/tests/literal/libtolm_literal.so \
 	    TOLM_BENCH=../build/bench/bench/libtolm_bench.so \
 	    $(foreach m,$(FCOEFF_MECHANISMS),TOLM_BENCH_$(m)=../build/bench-$(m)/bench/libtolm_bench.so) \
 	    ../$(PY) bench_fcoeff.py --repeat $(BENCH_REPEAT) $(if $(SGKIT),--sgkit $(SGKIT))
-	cd bench && TOLM_LITERAL=../build/bench/tests/literal/libtolm_literal.so ../$(PY) bench_dominance.py
+	cd bench && TOLM_LITERAL=../build/bench/tests/literal/libtolm_literal.so \
+	    ../$(PY) bench_dominance.py --builds ../build/bench --mechanisms "$(DOMINANCE_MECHANISMS)"
 	cd bench && ../$(PY) bench_matrices.py
 	cd bench && ../$(PY) bench_relationships.py $(if $(SGKIT),--sgkit $(SGKIT))
 	$(PY) bench/bench_read.py

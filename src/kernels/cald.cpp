@@ -1,6 +1,7 @@
 #include "cald.hpp"
 
 #include <limits>
+#include <type_traits>
 
 #include "dominance.hpp"
 #include "lower_csr_lookup.hpp"
@@ -9,6 +10,63 @@ namespace tolm {
 
 namespace {
 
+// Benchmark builds may switch off a mechanism of the kernel to measure what
+// it brings (TOLM_PLAIN_CALD_*); the module keeps both.
+#ifdef TOLM_PLAIN_CALD_MEMO
+constexpr bool memoize_parents = false;
+#else
+constexpr bool memoize_parents = true;
+#endif
+#ifdef TOLM_PLAIN_CALD_GALLOP
+constexpr bool gallop_in_sorted_rows = false;
+#else
+constexpr bool gallop_in_sorted_rows = true;
+#endif
+
+// Lookups that gallop when every row of the matrix is sorted, and bisect as
+// the format's lookup does otherwise.
+class Lookup {
+public:
+    Lookup(const std::int32_t* a_col, const std::int32_t* a_rowstart, const double* a_val,
+           std::int32_t rows)
+        : a_col_(a_col), a_rowstart_(a_rowstart), a_val_(a_val),
+          sorted_(gallop_in_sorted_rows && lower_csr_rows_sorted(a_rowstart, a_col, rows)) {}
+
+    double operator()(std::int32_t x, std::int32_t y) const {
+        return sorted_ ? sorted_lower_csr_lookup(a_rowstart_, a_col_, a_val_, x, y)
+                       : lower_csr_lookup(a_rowstart_, a_col_, a_val_, x, y);
+    }
+
+    // a(u, x) and a(v, x).
+    std::array<double, 2> both(std::int32_t u, std::int32_t v, std::int32_t x) const {
+        if (sorted_) {
+            return {(*this)(u, x), (*this)(v, x)};
+        }
+        return lower_csr_lookups<2>(a_rowstart_, a_col_, a_val_, {u, v}, {x, x});
+    }
+
+private:
+    const std::int32_t* a_col_;
+    const std::int32_t* a_rowstart_;
+    const double* a_val_;
+    bool sorted_;
+};
+
+// The four relationships p, q, r, t of element (i, j), each looked up.
+class DirectRelationships {
+public:
+    explicit DirectRelationships(const Lookup& lookup) : lookup_(lookup) {}
+
+    std::array<double, 4> of(std::int32_t, std::int32_t sire_i, std::int32_t dam_i, std::int32_t sire_j,
+                             std::int32_t dam_j) const {
+        return {lookup_(sire_i, dam_j), lookup_(sire_i, sire_j), lookup_(dam_i, sire_j),
+                lookup_(dam_i, dam_j)};
+    }
+
+private:
+    const Lookup& lookup_;
+};
+
 // The relationships of the two parents of animal i with other animals x, for
 // the x that are parents of the animals in row i. Sires recur through a row
 // (few sires, many offspring each), so most of the four lookups of an element
@@ -16,51 +74,42 @@ namespace {
 // nothing is allocated and nothing needs clearing between rows.
 class ParentRelationships {
 public:
-    struct Pair {
-        double with_sire;
-        double with_dam;
-    };
-
-    ParentRelationships(const std::int32_t* a_col, const std::int32_t* a_rowstart,
-                        const double* a_val, std::int32_t rows)
-        : a_col_(a_col), a_rowstart_(a_rowstart), a_val_(a_val),
-          sorted_(lower_csr_rows_sorted(a_rowstart, a_col, rows)) {
+    explicit ParentRelationships(const Lookup& lookup) : lookup_(lookup) {
         for (Slot& slot : slots_) {
             slot.row = -1;
         }
     }
 
-    // a(sire_i, x) and a(dam_i, x), for the row of animal i.
-    Pair of(std::int32_t i, std::int32_t sire_i, std::int32_t dam_i, std::int32_t x) {
-        Slot& slot = slots_[static_cast<std::uint32_t>(x) & (size - 1)];
-        if (slot.row != i || slot.animal != x) {
-            slot = {i, x, sorted_ ? Pair{sorted_lower_csr_lookup(a_rowstart_, a_col_, a_val_, sire_i, x),
-                                         sorted_lower_csr_lookup(a_rowstart_, a_col_, a_val_, dam_i, x)}
-                                  : bisected(sire_i, dam_i, x)};
-        }
-        return slot.pair;
+    std::array<double, 4> of(std::int32_t i, std::int32_t sire_i, std::int32_t dam_i, std::int32_t sire_j,
+                             std::int32_t dam_j) {
+        const auto [p, t] = with_parents(i, sire_i, dam_i, dam_j);
+        const auto [q, r] = with_parents(i, sire_i, dam_i, sire_j);
+        return {p, q, r, t};
     }
 
 private:
-    Pair bisected(std::int32_t sire_i, std::int32_t dam_i, std::int32_t x) const {
-        const auto [with_sire, with_dam] =
-            lower_csr_lookups<2>(a_rowstart_, a_col_, a_val_, {sire_i, dam_i}, {x, x});
-        return {with_sire, with_dam};
+    // a(sire_i, x) and a(dam_i, x), for the row of animal i.
+    const std::array<double, 2>& with_parents(std::int32_t i, std::int32_t sire_i, std::int32_t dam_i,
+                                              std::int32_t x) {
+        Slot& slot = slots_[static_cast<std::uint32_t>(x) & (size - 1)];
+        if (slot.row != i || slot.animal != x) {
+            slot = {i, x, lookup_.both(sire_i, dam_i, x)};
+        }
+        return slot.pair;
     }
 
     static constexpr std::size_t size = 1024;
     struct Slot {
         std::int32_t row;
         std::int32_t animal;
-        Pair pair;
+        std::array<double, 2> pair;
     };
 
-    const std::int32_t* a_col_;
-    const std::int32_t* a_rowstart_;
-    const double* a_val_;
-    bool sorted_;
+    const Lookup& lookup_;
     std::array<Slot, size> slots_;
 };
+
+using Relationships = std::conditional_t<memoize_parents, ParentRelationships, DirectRelationships>;
 
 }  // namespace
 
@@ -69,7 +118,8 @@ void cald_kernel(const std::int32_t* sire, const std::int32_t* dam, const std::i
                  const std::int32_t* n_animals, double* d_val, std::int32_t* d_col,
                  std::int32_t* d_rowstart, std::int32_t* d_count) {
     const std::int32_t n = n_animals[0];
-    ParentRelationships relationships(a_col, a_rowstart, a_val, n);
+    const Lookup lookup(a_col, a_rowstart, a_val, n);
+    Relationships relationships(lookup);
     std::int32_t count = d_count[0];
     for (std::int32_t i = 0; i < n; ++i) {
         d_rowstart[i] = count;
@@ -89,8 +139,7 @@ void cald_kernel(const std::int32_t* sire, const std::int32_t* dam, const std::i
             if (!has_both_parents(sire_j, dam_j)) {
                 continue;
             }
-            const auto [p, t] = relationships.of(i, sire_i, dam_i, dam_j);
-            const auto [q, r] = relationships.of(i, sire_i, dam_i, sire_j);
+            const auto [p, q, r, t] = relationships.of(i, sire_i, dam_i, sire_j, dam_j);
             const double v = dominance_relationship(p, q, r, t);
             if (v != 0.0) {
                 d_val[count] = v;

@@ -11,6 +11,19 @@
 
 namespace tolm {
 
+// Benchmark builds may switch off a mechanism of the search below to measure
+// what it brings (TOLM_PLAIN_LOOKUP_*); the module keeps both.
+#ifdef TOLM_PLAIN_LOOKUP_MASKS
+inline constexpr bool lookup_steps_by_masks = false;
+#else
+inline constexpr bool lookup_steps_by_masks = true;
+#endif
+#ifdef TOLM_PLAIN_LOOKUP_PREFETCH
+inline constexpr bool lookup_prefetches = false;
+#else
+inline constexpr bool lookup_prefetches = true;
+#endif
+
 // N lookups at once: for each k, element (max(x[k], y[k]), min(x[k], y[k]))
 // if stored, else 0.0. Each is a lower-bound search over the first
 // length − 1 positions of its row, then one test of the position it ends on;
@@ -49,14 +62,23 @@ std::array<double, N> lower_csr_lookups(const std::int32_t* a_rowstart, const st
 #pragma GCC unroll 16
         for (std::size_t k = 0; k < N; ++k) {
             const std::int32_t half = count[k] >> 1;
-            // The next probe whichever way this one goes, so that the next
-            // step finds its line on the way.
-            __builtin_prefetch(cols[k] + lo[k] + (half >> 1));
-            __builtin_prefetch(cols[k] + lo[k] + half + 1 + ((count[k] - half - 1) >> 1));
-            const std::int32_t less = -(static_cast<std::int32_t>(cols[k][lo[k] + half] < c[k]) &
-                                        static_cast<std::int32_t>(count[k] > 0));
-            lo[k] += (half + 1) & less;
-            count[k] = half + ((count[k] - 2 * half - 1) & less);
+            if constexpr (lookup_prefetches) {
+                // The next probe whichever way this one goes, so that the
+                // next step finds its line on the way.
+                __builtin_prefetch(cols[k] + lo[k] + (half >> 1));
+                __builtin_prefetch(cols[k] + lo[k] + half + 1 + ((count[k] - half - 1) >> 1));
+            }
+            const bool below = static_cast<bool>((cols[k][lo[k] + half] < c[k]) & (count[k] > 0));
+            if constexpr (lookup_steps_by_masks) {
+                const std::int32_t less = -static_cast<std::int32_t>(below);
+                lo[k] += (half + 1) & less;
+                count[k] = half + ((count[k] - 2 * half - 1) & less);
+            } else if (below) {
+                lo[k] += half + 1;
+                count[k] -= half + 1;
+            } else {
+                count[k] = half;
+            }
         }
     }
     std::array<double, N> found{};
