@@ -68,7 +68,7 @@ std::array<double, N> lower_csr_lookups(const std::int32_t* a_rowstart, const st
                 __builtin_prefetch(cols[k] + lo[k] + (half >> 1));
                 __builtin_prefetch(cols[k] + lo[k] + half + 1 + ((count[k] - half - 1) >> 1));
             }
-            const bool below = static_cast<bool>((cols[k][lo[k] + half] < c[k]) & (count[k] > 0));
+            const bool below = (static_cast<int>(cols[k][lo[k] + half] < c[k]) & static_cast<int>(count[k] > 0)) != 0;
             if constexpr (lookup_steps_by_masks) {
                 const std::int32_t less = -static_cast<std::int32_t>(below);
                 lo[k] += (half + 1) & less;
