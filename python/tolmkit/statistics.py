@@ -142,7 +142,8 @@ def pedigree_statistics(pedigree: Pedigree) -> pd.DataFrame:
     }, index=pd.Index(pedigree.ids, name="id"))
     attributes: pd.DataFrame = pedigree.attributes
     if len(attributes.columns):
-        table = table.join(attributes, rsuffix="_file")
+        kept = attributes.rename(columns=lambda name: f"{name}_file" if name in table.columns else name)
+        table = pd.concat([table, kept.set_axis(table.index, axis="index")], axis="columns")
     return table
 
 
@@ -341,7 +342,7 @@ def cohorts(values: pd.Series[typing.Any]) -> pd.Series[typing.Any]:
     >>> cohorts(pd.Series(["2019", "", "2020"])).tolist()
     [2019.0, nan, 2020.0]
     """
-    if not pd.api.types.is_object_dtype(values):
+    if not (pd.api.types.is_object_dtype(values) or pd.api.types.is_string_dtype(values)):
         return values
     given = values.where(values.astype(str).str.strip() != "")
     numbers = pd.to_numeric(given, errors="coerce")
