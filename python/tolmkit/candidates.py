@@ -10,7 +10,7 @@ import numpy as np
 from numpy.typing import NDArray
 import scipy.sparse as sp
 
-from .pedigree import Pedigree, ancestry
+from .pedigree import Pedigree, ancestry, parents_first
 from .relationships import inbreeding
 
 __all__ = ["relationship_pairs", "relationships_among"]
@@ -74,7 +74,7 @@ def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterabl
     x, y = renumber[x], renumber[y]
     if len(np.unique(x)) < len(np.unique(y)):
         x, y = y, x
-    depth = _depths(pruned.sire, pruned.dam)
+    depth = parents_first(pruned.sire, pruned.dam)[1]
     # Pairs among few animals (sires by dams) go by dense columns of A, the
     # cost of which grows with the distinct animals on one side; many
     # scattered pairs go by their animals' ancestors.
@@ -210,7 +210,7 @@ class _Generations:
 
     def __init__(self, pedigree: Pedigree) -> None:
         n = len(pedigree)
-        depth = _depths(pedigree.sire, pedigree.dam)
+        depth = parents_first(pedigree.sire, pedigree.dam)[1]
         self.order = np.argsort(depth, kind="stable")
         self.rank = np.empty(n, dtype=np.int64)
         self.rank[self.order] = np.arange(n)
@@ -276,26 +276,3 @@ def _pass_down(waiting: list[list[tuple[NDArray[np.int64], NDArray[np.int64], ND
         if len(part):
             waiting[int(depth[node[part[0]]])].append((owner[part], node[part], share[part]))
 
-
-def _depths(sire: NDArray[np.int32], dam: NDArray[np.int32]) -> NDArray[np.int64]:
-    """The generation depth of every animal, settled a depth at a time from
-    the founders: an animal's depth is known once both its parents' are."""
-    n = len(sire)
-    child = np.concatenate([np.flatnonzero(sire >= 0), np.flatnonzero((dam >= 0) & (dam != sire))])
-    parent = np.concatenate([sire[sire >= 0], dam[(dam >= 0) & (dam != sire)]]).astype(np.int64)
-    by_parent = np.argsort(parent, kind="stable")
-    children = child[by_parent]
-    starts = np.searchsorted(parent[by_parent], np.arange(n + 1))
-    waiting = np.bincount(child, minlength=n)
-    depth = np.zeros(n, dtype=np.int64)
-    frontier = np.flatnonzero(waiting == 0)
-    g = 0
-    while len(frontier):
-        depth[frontier] = g
-        counts = starts[frontier + 1] - starts[frontier]
-        offsets = np.repeat(starts[frontier] - np.cumsum(counts) + counts, counts)
-        reached, times = np.unique(children[offsets + np.arange(counts.sum())], return_counts=True)
-        waiting[reached] -= times
-        frontier = reached[waiting[reached] == 0]
-        g += 1
-    return depth

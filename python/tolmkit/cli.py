@@ -199,7 +199,7 @@ def _stats(args: argparse.Namespace) -> None:
     print(_population(effective, founders))
     if args.by:
         with _progress(f"figures by {args.by}"):
-            summary = summary_by(pedigree, args.by)
+            summary = summary_by(pedigree, args.by, statistics=table)
         print()
         print(summary.to_string(float_format=lambda v: f"{v:.4g}"))
         if args.plot:

@@ -12,7 +12,7 @@ import numpy as np
 import pandas as pd
 from numpy.typing import NDArray
 
-from .pedigree import Pedigree, ancestry
+from .pedigree import Pedigree, ancestry, parents_first
 from .relationships import inbreeding
 
 __all__ = ["EffectiveSize", "FounderStatistics", "cohorts", "effective_population_size", "founder_statistics",
@@ -267,7 +267,7 @@ def founder_statistics(pedigree: Pedigree, reference: Iterable[str], *,
     )
 
 
-def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
+def summary_by(pedigree: Pedigree, column: str, *, statistics: pd.DataFrame | None = None) -> pd.DataFrame:
     """Figures of each group of animals sharing a value of `column` (a birth
     year, say).
 
@@ -279,6 +279,9 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
         computed there such as "generation"). Animals with no value (or an
         empty one) are left out; a column of numbers written as text, as the
         file gives them, is grouped by number.
+    statistics : pandas.DataFrame, optional
+        `pedigree_statistics(pedigree)`, where it is at hand already; by
+        default it is computed.
 
     Returns
     -------
@@ -301,7 +304,7 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
     >>> summary_by(pedigree, "generation")["animals"].tolist()
     [2, 1]
     """
-    table = pedigree_statistics(pedigree)
+    table = pedigree_statistics(pedigree) if statistics is None else statistics
     if column not in table.columns:
         raise KeyError(f"no column {column!r}; the columns are {', '.join(map(repr, table.columns))}")
     figures = pd.DataFrame({
@@ -365,25 +368,10 @@ def _reference(pedigree: Pedigree, reference: Iterable[str]) -> tuple[Pedigree, 
     return kept, renumber[animals].astype(np.int64)
 
 
-def _depths(pedigree: Pedigree) -> _Ints:
-    """Maximum generations of every animal, by passes over all animals until
-    nothing changes: pass k settles the animals k generations deep."""
-    sire, dam = pedigree.sire.astype(np.int64), pedigree.dam.astype(np.int64)
-    has_parent = (sire >= 0) | (dam >= 0)
-    depth = np.zeros(len(pedigree), dtype=np.int64)
-    while True:
-        deeper = np.maximum(np.where(sire >= 0, depth[np.maximum(sire, 0)], -1),
-                            np.where(dam >= 0, depth[np.maximum(dam, 0)], -1))
-        updated = np.where(has_parent, deeper + 1, 0)
-        if np.array_equal(updated, depth):
-            return depth
-        depth = updated
-
-
 def _layers(pedigree: Pedigree) -> list[_Layer]:
     """Animals grouped by maximum generations: every parent lies in an
     earlier layer, so a layer at a time can be computed from the ones before."""
-    depth = _depths(pedigree)
+    depth = parents_first(pedigree.sire, pedigree.dam)[1]
     order = np.argsort(depth, kind="stable")
     bounds = np.searchsorted(depth[order], np.arange(int(depth.max(initial=0)) + 2))
     layers = []
