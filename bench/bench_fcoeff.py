@@ -18,19 +18,16 @@ pedigree_inbreeding, once, in a process of its own.
 
 import argparse
 import ctypes
-import json
 import os
 import statistics
-import subprocess
 import sys
-import tempfile
 import time
 
 import numpy as np
 
 import TOLM
 
-from common import load_literal, pointers, scalar
+from common import load_literal, pointers, run_sgkit, scalar
 from shapes import SHAPES, generate
 
 MECHANISMS = ["BATCH", "GROUP", "COMPACT", "WORD", "PREFETCH"]
@@ -76,14 +73,7 @@ print(json.dumps({"seconds": time.perf_counter() - start, "f": f.tolist()}))
 
 
 def time_sgkit(python, sire, dam):
-    with tempfile.TemporaryDirectory() as folder:
-        files = [os.path.join(folder, name) for name in ("sire.npy", "dam.npy")]
-        np.save(files[0], sire)
-        np.save(files[1], dam)
-        done = subprocess.run([python, "-c", SGKIT_SCRIPT, *files], capture_output=True, text=True)
-    if done.returncode != 0:
-        raise RuntimeError(done.stderr.strip().splitlines()[-1])
-    answer = json.loads(done.stdout)
+    answer = run_sgkit(python, SGKIT_SCRIPT, sire, dam)
     return answer["seconds"], np.array(answer["f"])
 
 

@@ -10,11 +10,7 @@ row sums of both kinship matrices are compared.
 """
 
 import argparse
-import json
-import os
-import subprocess
 import sys
-import tempfile
 import time
 
 import numpy as np
@@ -22,7 +18,7 @@ import numpy as np
 import tolmkit
 from tolmkit import Pedigree, simulate_pedigree
 
-from common import best_of
+from common import best_of, run_sgkit
 
 SGKIT_SCRIPT = """
 import sys, time, json, numpy as np, xarray as xr, sgkit
@@ -38,14 +34,7 @@ print(json.dumps({"seconds": seconds, "row_sums": kinship.sum(axis=1).tolist()})
 
 
 def time_sgkit(python, pedigree):
-    with tempfile.TemporaryDirectory() as folder:
-        files = [os.path.join(folder, name) for name in ("sire.npy", "dam.npy")]
-        np.save(files[0], pedigree.sire)
-        np.save(files[1], pedigree.dam)
-        done = subprocess.run([python, "-c", SGKIT_SCRIPT, *files], capture_output=True, text=True)
-    if done.returncode != 0:
-        raise RuntimeError(done.stderr.strip().splitlines()[-1])
-    answer = json.loads(done.stdout)
+    answer = run_sgkit(python, SGKIT_SCRIPT, pedigree.sire, pedigree.dam)
     return answer["seconds"], np.array(answer["row_sums"])
 
 

@@ -2,7 +2,10 @@
 and a best-of-several timer."""
 
 import ctypes
+import json
 import os
+import subprocess
+import tempfile
 import time
 
 import numpy as np
@@ -60,3 +63,16 @@ def relationship_lower_csr(sire, dam):
         vals.append(a[i, stored])
         rowstart[i + 1] = rowstart[i] + len(stored)
     return rowstart.astype(np.int32), np.concatenate(cols), np.concatenate(vals)
+
+
+def run_sgkit(python, script, sire, dam):
+    """The JSON answer of `script`, run by a Python that has sgkit, on the
+    parents saved as .npy files whose paths it gets as arguments."""
+    with tempfile.TemporaryDirectory() as folder:
+        files = [os.path.join(folder, name) for name in ("sire.npy", "dam.npy")]
+        np.save(files[0], sire)
+        np.save(files[1], dam)
+        done = subprocess.run([python, "-c", script, *files], capture_output=True, text=True)
+    if done.returncode != 0:
+        raise RuntimeError(done.stderr.strip().splitlines()[-1])
+    return json.loads(done.stdout)
