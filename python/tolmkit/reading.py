@@ -79,9 +79,9 @@ _UNICODE_CONTROL = re.compile(rb"\xc2[\x80-\x9f]|\xe2\x80[\xa8\xa9]|\xef\xbb\xbf
 _SPACES = " \t\u00a0\u1680\u180e\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a\u200b" \
           "\u202f\u205f\u2060\u3000"
 _WIDE_SPACE = re.compile(f"[{_SPACES[2:]}]")
-_COMPRESSED = {b"\x1f\x8b": ("gzip", gzip.decompress), b"BZh": ("bzip2", bz2.decompress),
-               b"\xfd7zXZ\x00": ("xz", lzma.decompress), b"PK\x03\x04": ("zip", None),
-               b"\x28\xb5\x2f\xfd": ("zstd", None)}
+_COMPRESSED: dict[bytes, tuple[str, Callable[[bytes], bytes] | None]] = {
+    b"\x1f\x8b": ("gzip", gzip.decompress), b"BZh": ("bzip2", bz2.decompress),
+    b"\xfd7zXZ\x00": ("xz", lzma.decompress), b"PK\x03\x04": ("zip", None), b"\x28\xb5\x2f\xfd": ("zstd", None)}
 
 
 class _Option(typing.NamedTuple):
@@ -683,8 +683,8 @@ def _columns(names: list[str], columns: Sequence[str] | None, at: str) -> tuple[
                 raise PedigreeError(f"{at}: no column is named {wanted!r}; the columns are "
                                     f"{', '.join(map(repr, names))}")
             positions.append((same + alike)[0])
-        sex = [k for k, role in enumerate(roles) if role == "sex" and k not in positions]
-        return positions, sex[0] if len(sex) == 1 else None
+        sexes = [k for k, role in enumerate(roles) if role == "sex" and k not in positions]
+        return positions, sexes[0] if len(sexes) == 1 else None
     for role in _ROLES:
         twice = [names[k] for k, named in enumerate(roles) if named == role]
         if len(twice) > 1:
