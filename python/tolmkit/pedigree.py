@@ -9,6 +9,8 @@ import numpy as np
 import pandas as pd
 from numpy.typing import ArrayLike, NDArray
 
+from . import _native
+
 __all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeError", "ancestry", "parents_first", "prune",
            "select"]
 
@@ -314,11 +316,10 @@ def _parent_numbers(values: ArrayLike, n: int, role: str) -> NDArray[np.int32]:
 def parents_first(sire: ArrayLike, dam: ArrayLike) -> tuple[NDArray[np.int64], NDArray[np.int64]]:
     """The animals in an order where parents come first, and the generation of each.
 
-    Animals are placed in waves: founders first, then the animals whose
-    parents are all placed, each wave in the order of their numbers. While
-    the waves are large, each is found by a pass over the animals waiting;
-    once they are small, among the offspring of the last wave only, so that
-    many generations of few animals cost no pass over all animals each.
+    Animals are placed generation by generation (founders first, then each
+    animal after the later of its parents), each generation in the order of
+    the numbers: the generations come from one search up the parents, in
+    `tolmkit._native`, whatever the depth of the pedigree.
 
     Parameters
     ----------
@@ -340,61 +341,16 @@ def parents_first(sire: ArrayLike, dam: ArrayLike) -> tuple[NDArray[np.int64], N
     >>> order.tolist(), generation.tolist()
     ([1, 2, 0], [1, 0, 0])
     """
-    sire_numbers = np.asarray(sire, dtype=np.int64)
-    dam_numbers = np.asarray(dam, dtype=np.int64)
+    sire_numbers = np.ascontiguousarray(sire, dtype=np.int64)
+    dam_numbers = np.ascontiguousarray(dam, dtype=np.int64)
     n = len(sire_numbers)
     if dam_numbers.shape != (n,) or np.any(sire_numbers < -1) or np.any(sire_numbers >= n) \
             or np.any(dam_numbers < -1) or np.any(dam_numbers >= n):
         raise ValueError("sire and dam must hold one number below their length, or -1, per animal")
-    generation = np.full(n, -1, dtype=np.int64)
-    placed = np.zeros(n + 1, dtype=bool)
-    # An unknown parent points at the last entry, always placed.
-    placed[n] = True
-    sire_at = np.where(sire_numbers < 0, n, sire_numbers)
-    dam_at = np.where(dam_numbers < 0, n, dam_numbers)
-    waves: list[NDArray[np.int64]] = []
-    waiting = np.arange(n)
-    # Passes over all animals not yet placed, while each places many of them.
-    while len(waiting):
-        ready = placed[sire_at[waiting]] & placed[dam_at[waiting]]
-        wave = waiting[ready]
-        if len(wave) == 0:
-            break
-        placed[wave] = True
-        generation[wave] = len(waves)
-        waves.append(wave)
-        waiting = waiting[~ready]
-        if 32 * len(wave) < len(waiting):
-            _place_by_offspring(waiting, sire_numbers, dam_numbers, placed, generation, waves)
-            break
-    return (np.concatenate(waves) if waves else np.zeros(0, dtype=np.int64)), generation
-
-
-def _place_by_offspring(waiting: NDArray[np.int64], sire: NDArray[np.int64], dam: NDArray[np.int64],
-                        placed: NDArray[np.bool_], generation: NDArray[np.int64],
-                        waves: list[NDArray[np.int64]]) -> None:
-    """Places the animals `waiting` wave by wave, looking only at the
-    offspring of the last wave, so that many generations of few animals cost
-    little."""
-    n = len(sire)
-    parents = np.concatenate([sire[waiting], dam[waiting]])
-    children = np.concatenate([waiting, waiting])
-    unplaced = (parents >= 0) & ~placed[np.where(parents < 0, n, parents)]
-    parents, children = parents[unplaced], children[unplaced]
-    by_parent = np.argsort(parents, kind="stable")
-    children_of, parents = children[by_parent], parents[by_parent]
-    count = np.bincount(children, minlength=n)
-    wave = waiting[count[waiting] == 0]
-    first_child = np.searchsorted(parents, np.arange(n + 1))
-    while len(wave):
-        generation[wave] = len(waves)
-        waves.append(wave)
-        start = first_child[wave]
-        length = first_child[wave + 1] - start
-        offsets = np.repeat(start - np.cumsum(length) + length, length) + np.arange(length.sum())
-        offspring, times = np.unique(children_of[offsets], return_counts=True)
-        count[offspring] -= times
-        wave = offspring[count[offspring] == 0]
+    generation = np.empty(n, dtype=np.int64)
+    order = np.empty(n, dtype=np.int64)
+    placed = _native.generations(sire_numbers, dam_numbers, generation, order, np.empty(n + 1, dtype=np.int64))
+    return order[:placed], generation
 
 
 def prune(pedigree: Pedigree, ids: Iterable[str], *, generations: int | None = None) -> Pedigree:

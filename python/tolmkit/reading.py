@@ -31,6 +31,7 @@ import pyarrow.compute as pc
 import pyarrow.csv as pa_csv
 from numpy.typing import NDArray
 
+from . import _native
 from .pedigree import UNKNOWN_PARENTS, Pedigree, PedigreeError, parents_first, select
 
 __all__ = ["MAX_OFFSPRING", "pedigree_from_columns", "pedigree_from_records", "read_pedigree"]
@@ -383,27 +384,24 @@ def _numbered(table: _Table, rules: _Rules) -> Pedigree:
     n = len(table.animal)
     if n == 0:
         raise PedigreeError("there are no animals to read")
-    animal = np.asarray(table.animal.to_numpy(zero_copy_only=False), dtype=object)
     listed = sorted(rules.codes | rules.group_codes)
-    found = _first_among_animals(table, listed)
-    _check_animals(animal, found[:n], dict(zip(listed, found[3 * n:])), rules, at)
+    everything = pa.concat_arrays([table.animal, table.sire, table.dam, pa.array(listed, pa.string())])
+    found, outside_number, first = _matched(everything, n)
+    _check_animals(table.animal, found[:n], dict(zip(listed, found[3 * n:])), rules, at)
     numbers = [found[n:2 * n], found[2 * n:3 * n]]
-    # The parents that are no animals, in the order they first appear, record
-    # by record and sire before dam.
+    # The parents that are no animals, record by record and sire before dam,
+    # and the number of their names, in the order they first appear.
     entry = np.concatenate([2 * np.flatnonzero(numbers[0] < 0), 2 * np.flatnonzero(numbers[1] < 0) + 1])
     entry.sort()
     rows, role = entry // 2, entry % 2
-    names = np.empty(len(entry), dtype=object)
-    for which, column in enumerate((table.sire, table.dam)):
-        names[role == which] = pc.take(column, rows[role == which]).to_numpy(zero_copy_only=False)
-    name_number, outside = pd.factorize(names)
-    outside = np.asarray(outside, dtype=object)
+    name_number = outside_number[n + role * n + rows]
+    outside = np.asarray(pc.take(everything, first).to_numpy(zero_copy_only=False), dtype=object)
     if table.first_line is not None and n > 1:
         _check_first_line(table.first_line, numbers, name_number, entry, rules)
     coded = pd.Series(outside, dtype=object).isin(rules.codes).to_numpy()
     grouped = ~coded & rules.groups(outside)
     added = np.flatnonzero(~coded & ~grouped)
-    _check_added(outside, added, name_number, entry, animal, table)
+    _check_added(outside, added, name_number, entry, table)
     _check_offspring(outside, added, name_number, entry, table, rules)
     founders = len(added)
     renumber = np.full(len(outside), -1, dtype=np.int64)
@@ -413,13 +411,15 @@ def _numbered(table: _Table, rules: _Rules) -> Pedigree:
     parents, groups = [], []
     for which, number in enumerate(numbers):
         number = np.where(number >= 0, number + founders, -1)
-        group = np.full(n, -1, dtype=np.int64)
         number[rows[role == which]] = renumber[name_number[role == which]]
-        group[rows[role == which]] = group_of[name_number[role == which]]
         parents.append(np.concatenate([np.full(founders, -1, dtype=np.int64), number]))
-        groups.append(np.concatenate([np.full(founders, -1, dtype=np.int64), group]))
+        if np.any(grouped):
+            group = np.full(n + founders, -1, dtype=np.int64)
+            group[founders + rows[role == which]] = group_of[name_number[role == which]]
+            groups.append(group)
     sire, dam = parents
-    ids = np.concatenate([outside[added], animal])
+    animal = np.asarray(table.animal.to_numpy(zero_copy_only=False), dtype=object)
+    ids = np.concatenate([outside[added], animal]) if founders else animal
     _check_parents(ids, sire, dam, founders, rules.selfing, table.sex, at)
     total = len(ids)
     order = np.arange(total)
@@ -430,15 +430,26 @@ def _numbered(table: _Table, rules: _Rules) -> Pedigree:
     attributes = table.attributes
     full = None if attributes is None or attributes.shape[1] == 0 else _with_founders(attributes, founders)
     return select(ids, sire, dam, order, attributes=full, added=np.arange(total) < founders,
-                  groups=(outside[grouped], groups[0], groups[1]))[0]
+                  groups=(outside[grouped], groups[0], groups[1]) if groups else None)[0]
 
 
-def _first_among_animals(table: _Table, listed: list[str]) -> NDArray[np.int64]:
-    """Where each animal, sire, dam and then each of `listed` first appears
-    among the animals, −1 where it does not."""
-    found = pc.index_in(pa.chunked_array([table.animal, table.sire, table.dam, pa.array(listed, pa.string())]),
-                        value_set=table.animal)
-    return np.asarray(pc.fill_null(found, -1).to_numpy(), dtype=np.int64)
+def _matched(strings: typing.Any, n: int) -> tuple[NDArray[np.int64], NDArray[np.int64], NDArray[np.int64]]:
+    """For animals, sires, dams and then codes in one string array: where each
+    first appears among the n animals (−1 nowhere); for the parents that no
+    animal names, the number of their name in the order that the records
+    name them (sire before dam), and the string that first names each."""
+    count = len(strings)
+    offsets = np.frombuffer(strings.buffers()[1], dtype=np.int32, count=count + 1, offset=4 * strings.offset)
+    data = strings.buffers()[2]
+    data = np.zeros(1, dtype=np.uint8) if data is None else np.frombuffer(data, dtype=np.uint8)
+    found, outside, first = (np.empty(count, dtype=np.int64) for _ in range(3))
+    capacity = 1 << max(4, (2 * n).bit_length())
+    names = -1
+    while names < 0:
+        names = _native.match_identifiers(offsets.astype(np.int64), data, n, np.empty(capacity, dtype=np.uint64),
+                                          found, outside, first)
+        capacity *= 2
+    return found, outside, first[:names]
 
 
 def _with_founders(attributes: pd.DataFrame, founders: int) -> pd.DataFrame:
@@ -450,7 +461,7 @@ def _with_founders(attributes: pd.DataFrame, founders: int) -> pd.DataFrame:
     return frame.reindex(np.arange(-founders, len(frame)))
 
 
-def _check_animals(animal: Strings, found: NDArray[np.int64], codes: dict[str, int], rules: _Rules,
+def _check_animals(animal: typing.Any, found: NDArray[np.int64], codes: dict[str, int], rules: _Rules,
                    at: Where) -> None:
     """Refuses an animal listed again, without identifier or with the code of
     an unknown parent or a group; `found` holds the first record of each
@@ -458,21 +469,20 @@ def _check_animals(animal: Strings, found: NDArray[np.int64], codes: dict[str, i
     repeated = found != np.arange(len(found))
     if np.any(repeated):
         k = int(np.argmax(repeated))
-        raise PedigreeError(f"{at(k)}: animal {animal[k]!r} is listed again (first on {at(int(found[k]))})")
-    empty = np.flatnonzero(animal == "")
-    if len(empty):
-        raise PedigreeError(f"{at(int(empty[0]))}: the animal has no identifier")
+        raise PedigreeError(f"{at(k)}: animal {animal[k].as_py()!r} is listed again (first on {at(int(found[k]))})")
+    empty = pc.index(animal, "").as_py()
+    if empty >= 0:
+        raise PedigreeError(f"{at(empty)}: the animal has no identifier")
     coded = [(int(k), code) for code, k in codes.items() if k >= 0]
     if coded:
         k, code = min(coded)
         what = "a group" if code in rules.group_codes else "an unknown parent"
-        raise PedigreeError(f"{at(k)}: animal {animal[k]!r} has the code of {what}")
+        raise PedigreeError(f"{at(k)}: animal {code!r} has the code of {what}")
     if not rules.codes_given:
-        looks = pc.match_substring_regex(pa.array(animal, pa.string()), _LOOKS_UNKNOWN_ARROW)
-        k = pc.index(looks, True).as_py()
+        k = pc.index(pc.match_substring_regex(animal, _LOOKS_UNKNOWN_ARROW), True).as_py()
         if k >= 0:
-            raise _refused(f"{at(k)}: animal {animal[k]!r} reads like a code of an unknown parent, listed as an "
-                           f"animal; remove the record, or pass ", _option("unknown", "0"),
+            raise _refused(f"{at(k)}: animal {animal[k].as_py()!r} reads like a code of an unknown parent, listed "
+                           f"as an animal; remove the record, or pass ", _option("unknown", "0"),
                            " (the codes of your file) if it is an animal")
 
 
@@ -595,7 +605,7 @@ def _header_advice(fields: list[str], why: str) -> PedigreeError:
                     " if it is an animal's line")
 
 
-def _check_first_line(fields: list[str], numbers: list[NDArray[np.int64]], name_number: NDArray[np.intp],
+def _check_first_line(fields: list[str], numbers: list[NDArray[np.int64]], name_number: NDArray[np.int64],
                       entry: NDArray[np.intp], rules: _Rules) -> None:
     """Refuses a first record that reads like a header whose names the reader
     does not know: its parents are listed nowhere as animals and are parents
@@ -611,8 +621,8 @@ def _check_first_line(fields: list[str], numbers: list[NDArray[np.int64]], name_
                                  f"parents, and {fields[0]!r} is nobody's parent")
 
 
-def _check_added(outside: Strings, added: NDArray[np.intp], name_number: NDArray[np.intp], entry: NDArray[np.intp],
-                 animal: Strings, table: _Table) -> None:
+def _check_added(outside: Strings, added: NDArray[np.intp], name_number: NDArray[np.int64], entry: NDArray[np.intp],
+                 table: _Table) -> None:
     """Refuses a parent not listed as an animal that is a header's column name,
     reads like a code of an unknown parent, or is a listed animal's number
     written otherwise (leading zeros, a decimal point)."""
@@ -625,11 +635,12 @@ def _check_added(outside: Strings, added: NDArray[np.intp], name_number: NDArray
         if not (_LOOKS_UNKNOWN.fullmatch(name) or _ROLES["sire"].fullmatch(name) or _ROLES["dam"].fullmatch(name)):
             continue
         k, role = first(number)
-        sire, dam, at = table.sire[k].as_py(), table.dam[k].as_py(), table.where(k)
+        animal, sire, dam = (column[k].as_py() for column in (table.animal, table.sire, table.dam))
+        at = table.where(k)
         if _ROLES["sire"].fullmatch(sire) and _ROLES["dam"].fullmatch(dam):
-            raise PedigreeError(f"{at}: a header line ({animal[k]}, {sire}, {dam}) among the records; remove it")
+            raise PedigreeError(f"{at}: a header line ({animal}, {sire}, {dam}) among the records; remove it")
         if _LOOKS_UNKNOWN.fullmatch(name):
-            raise _refused(f"{at}: the {role} of {animal[k]!r}, {name!r}, is not listed as an animal and reads "
+            raise _refused(f"{at}: the {role} of {animal!r}, {name!r}, is not listed as an animal and reads "
                            f"like a code of an unknown parent; pass ", _option("unknown", name),
                            f" if {name!r} means an unknown parent (several codes: ",
                            _option("unknown", [name, "..."]), ")")
@@ -639,17 +650,19 @@ def _check_added(outside: Strings, added: NDArray[np.intp], name_number: NDArray
     plain = {_NUMBER.fullmatch(outside[number]).group(1): number for number in numeric}  # type: ignore[union-attr]
     candidates = pc.match_substring_regex(table.animal, r"^\d+(?:\.0*)?$")
     for k in np.flatnonzero(candidates.to_numpy(zero_copy_only=False)):
-        match = _NUMBER.fullmatch(animal[k])
+        animal = table.animal[int(k)].as_py()
+        match = _NUMBER.fullmatch(animal)
         number = plain.get(match.group(1)) if match is not None else None
-        if number is not None and outside[number] != animal[k]:
+        if number is not None and outside[number] != animal:
             row, role = first(number)
-            raise PedigreeError(f"{table.where(row)}: the {role} of {animal[row]!r}, {outside[number]!r}, is not "
-                                f"listed as an animal, but {animal[k]!r} is ({table.where(int(k))}): the same "
+            raise PedigreeError(f"{table.where(row)}: the {role} of {table.animal[row].as_py()!r}, "
+                                f"{outside[number]!r}, is not listed as an animal, but {animal!r} is "
+                                f"({table.where(int(k))}): the same "
                                 f"number written two ways (spreadsheets drop leading zeros and add '.0'); write "
                                 f"them alike")
 
 
-def _check_offspring(outside: Strings, added: NDArray[np.intp], name_number: NDArray[np.intp],
+def _check_offspring(outside: Strings, added: NDArray[np.intp], name_number: NDArray[np.int64],
                      entry: NDArray[np.intp], table: _Table, rules: _Rules) -> None:
     """Refuses a dam not listed as an animal with more offspring than a dam
     has: a group of unknown dams read as one animal."""
