@@ -385,7 +385,8 @@ def _numbered(table: _Table, rules: _Rules) -> Pedigree:
     if n == 0:
         raise PedigreeError("there are no animals to read")
     listed = sorted(rules.codes | rules.group_codes)
-    everything = pa.concat_arrays([table.animal, table.sire, table.dam, pa.array(listed, pa.string())])
+    everything = pa.concat_arrays(_chunks(table.animal) + _chunks(table.sire) + _chunks(table.dam) +
+                                  [pa.array(listed, pa.string())])
     found, outside_number, first = _matched(everything, n)
     _check_animals(table.animal, found[:n], dict(zip(listed, found[3 * n:])), rules, at)
     numbers = [found[n:2 * n], found[2 * n:3 * n]]
@@ -433,6 +434,10 @@ def _numbered(table: _Table, rules: _Rules) -> Pedigree:
                   groups=(outside[grouped], groups[0], groups[1]) if groups else None)[0]
 
 
+def _chunks(column: typing.Any) -> list[typing.Any]:
+    return list(column.chunks) if isinstance(column, pa.ChunkedArray) else [column]
+
+
 def _matched(strings: typing.Any, n: int) -> tuple[NDArray[np.int64], NDArray[np.int64], NDArray[np.int64]]:
     """For animals, sires, dams and then codes in one string array: where each
     first appears among the n animals (−1 nowhere); for the parents that no
@@ -443,7 +448,7 @@ def _matched(strings: typing.Any, n: int) -> tuple[NDArray[np.int64], NDArray[np
     data = strings.buffers()[2]
     data = np.zeros(1, dtype=np.uint8) if data is None else np.frombuffer(data, dtype=np.uint8)
     found, outside, first = (np.empty(count, dtype=np.int64) for _ in range(3))
-    capacity = 1 << max(4, (2 * n).bit_length())
+    capacity = 1 << max(4, (3 * n).bit_length())
     names = -1
     while names < 0:
         names = _native.match_identifiers(offsets.astype(np.int64), data, n, np.empty(capacity, dtype=np.uint64),
@@ -816,7 +821,8 @@ def _encoded(text: str | bytes) -> bytes:
         line = data.count(b"\n", 0, found.start()) + 1
         raise _refused(f"line {line}: control character {found.group().decode()!r} in the data; remove it "
                        f"(a file full of them may be UTF-16: pass ", _option("encoding", "utf-16"), ")")
-    if not data.isascii():
+    ascii = data.isascii()
+    if not ascii:
         unicode = _UNICODE_CONTROL.search(data)
         if unicode is not None:
             line = data.count(b"\n", 0, unicode.start()) + 1
@@ -826,7 +832,7 @@ def _encoded(text: str | bytes) -> bytes:
             raise _refused(f"line {line}: control character {unicode.group().decode()!r} in the data; remove it "
                            f"(read as latin-1, a Windows file may need ", _option("encoding", "cp1252"), ")")
     indented = (b" " in rare or b"\t" in rare) and (b"\n " in data or b"\n\t" in data or data[:1] in (b" ", b"\t"))
-    return _without_comments(data) if b"#" in rare or indented or not data.isascii() else data
+    return _without_comments(data) if b"#" in rare or indented or not ascii else data
 
 
 def _without_comments(data: bytes) -> bytes:
@@ -876,9 +882,9 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
         if twice is not None:
             raise PedigreeError(f"line {line}: two columns are named {twice!r}; name them apart")
     lines = _Lines(data, 1 if has_header else 0)
-    # Copied past the header: some of pyarrow's kernels misread the offset of a slice.
-    body = [pa.concat_arrays([array.slice(1)]) if has_header else array
-            for array in _parsed(data, separator, len(names), max(positions) + 1, lines, has_header)]
+    ascii = data.isascii()
+    body = [array.slice(1) if has_header else array
+            for array in _parsed(data, separator, len(names), max(positions) + 1, lines, has_header, ascii)]
     if len(body[0]) == 0:
         raise PedigreeError("the file holds no animals, only a header")
     if has_header:
@@ -886,7 +892,7 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
         if again >= 0 and body[positions[1]][again].as_py() == names[positions[1]]:
             raise PedigreeError(f"{lines(again)}: the header line comes again; remove it")
     animal, sire, dam = (body[p] for p in positions)
-    if not data.isascii():
+    if not ascii:
         _check_unicode([animal, sire, dam], lines)
     if b"E+" in data or b"e+" in data:
         _check_exponents([animal, sire, dam], lines)
@@ -904,6 +910,8 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
 def _typed(column: typing.Any) -> typing.Any:
     """A column of the file as integers where every value is a whole number
     written plainly (Int64 where some are empty), else as text."""
+    # Copied whole: some of pyarrow's kernels misread the offset of a slice.
+    column = pa.concat_arrays(_chunks(column))
     empty = pc.equal(column, "")
     whole = pc.match_substring_regex(column, _WHOLE_ARROW)
     if not pc.all(pc.or_(whole, empty)).as_py() or not pc.any(whole).as_py():
@@ -917,7 +925,7 @@ def _typed(column: typing.Any) -> typing.Any:
 def _check_unicode(fields: list[typing.Any], lines: _Lines) -> None:
     """Refuses a Unicode space inside an identifier and identifiers that
     differ only in Unicode normalisation, which read alike and are not."""
-    everything = pa.concat_arrays(fields)
+    everything = pa.concat_arrays([chunk for field in fields for chunk in _chunks(field)])
     n = len(fields[0])
     wide = pc.match_substring_regex(everything, f"[{_SPACES[2:]}]")
     k = pc.index(wide, True).as_py()
@@ -971,7 +979,8 @@ def _first_line(data: bytes) -> tuple[int, str]:
     return data.count(_NEWLINE, 0, start) + 1, data[start:len(data) if end < 0 else end].decode()
 
 
-def _parsed(data: bytes, separator: str, width: int, needed: int, lines: _Lines, exact: bool) -> list[typing.Any]:
+def _parsed(data: bytes, separator: str, width: int, needed: int, lines: _Lines, exact: bool,
+            ascii: bool) -> list[typing.Any]:
     """The first `width` columns of the file as pyarrow string arrays, spaces
     around fields dropped; a row with fewer than `needed` fields refused, and
     with `exact`, one with other than `width` fields."""
@@ -986,7 +995,7 @@ def _parsed(data: bytes, separator: str, width: int, needed: int, lines: _Lines,
         frame = _pandas_frame(data, separator, width)
         _check_widths(data, frame, separator, needed, lines, width if exact else None)
         arrays = [_arrow(frame.iloc[:, k].to_numpy(dtype=object)) for k in range(width)]
-    if not data.isascii():
+    if not ascii:
         arrays = [pc.utf8_trim(array, characters=_SPACES) for array in arrays]
     elif not spaces and (b" " in data or b"\t" in data):
         arrays = [pc.ascii_trim_whitespace(array) for array in arrays]
@@ -1005,7 +1014,7 @@ def _arrow_columns(data: bytes, separator: str, width: int) -> list[typing.Any] 
                                               double_quote=True, newlines_in_values=False, ignore_empty_lines=True),
             convert_options=pa_csv.ConvertOptions(column_types=dict.fromkeys(names, pa.string()),
                                                   strings_can_be_null=False, quoted_strings_can_be_null=False))
-        return [table.column(k).combine_chunks() for k in range(width)]
+        return [table.column(k) for k in range(width)]
     except pa.ArrowException:
         return None
 

@@ -10,7 +10,7 @@ namespace {
 constexpr std::uint64_t kEmpty = 0;
 // Strings whose slots are looked up ahead, so that the memory fetches of a
 // batch overlap instead of following one another.
-constexpr std::int64_t kBatch = 16;
+constexpr std::int64_t kBatch = 32;
 
 std::uint64_t mixed(std::uint64_t x) {
     x ^= x >> 30;
@@ -46,6 +46,12 @@ class Table {
     std::uint64_t start(std::uint64_t h) const { return h & mask_; }
 
     void prefetch(std::uint64_t h) const { __builtin_prefetch(slots_ + start(h)); }
+
+    // The string in the first slot that h probes, or −1: fetched ahead, as
+    // most look-ups end there.
+    std::int64_t likely(std::uint64_t h) const {
+        return static_cast<std::int64_t>(slots_[start(h)] & 0xffffffffULL) - 1;
+    }
 
     // The number of the first string equal to string k, inserting k when
     // `insert` and there is none; −1 for none without inserting.
@@ -91,6 +97,7 @@ std::int64_t match_identifiers(const Strings& strings, std::int64_t n, std::uint
     std::int64_t names = 0;
     std::uint64_t hashes[kBatch];
     std::int64_t entries[kBatch];
+    std::int64_t candidates[kBatch];
     // Animals first, then the parents record by record, then the codes.
     const std::int64_t total = strings.count;
     auto entry = [&](std::int64_t step) -> std::int64_t {
@@ -108,6 +115,17 @@ std::int64_t match_identifiers(const Strings& strings, std::int64_t n, std::uint
             entries[j] = k;
             hashes[j] = hash(strings.data + begin, strings.offsets[k + 1] - begin);
             table.prefetch(hashes[j]);
+        }
+        for (std::int64_t j = 0; j < size; ++j) {
+            candidates[j] = table.likely(hashes[j]);
+            if (candidates[j] >= 0) {
+                __builtin_prefetch(strings.offsets + candidates[j]);
+            }
+        }
+        for (std::int64_t j = 0; j < size; ++j) {
+            if (candidates[j] >= 0) {
+                __builtin_prefetch(strings.data + strings.offsets[candidates[j]]);
+            }
         }
         for (std::int64_t j = 0; j < size; ++j) {
             const std::int64_t k = entries[j];
