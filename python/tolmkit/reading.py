@@ -387,8 +387,10 @@ def _numbered(table: _Table, rules: _Rules) -> Pedigree:
     listed = sorted(rules.codes | rules.group_codes)
     everything = pa.concat_arrays(_chunks(table.animal) + _chunks(table.sire) + _chunks(table.dam) +
                                   [pa.array(listed, pa.string())])
-    found, outside_number, first = _matched(everything, n)
-    _check_animals(table.animal, found[:n], dict(zip(listed, found[3 * n:])), rules, at)
+    offsets, data = _buffers(everything)
+    found, outside_number, first = _matched(offsets, data, n)
+    _check_animals(table.animal, found[:n], dict(zip(listed, found[3 * n:])), rules, at,
+                   _may_look_unknown(offsets, data, n))
     numbers = [found[n:2 * n], found[2 * n:3 * n]]
     # The parents that are no animals, record by record and sire before dam,
     # and the number of their names, in the order they first appear.
@@ -438,23 +440,35 @@ def _chunks(column: typing.Any) -> list[typing.Any]:
     return list(column.chunks) if isinstance(column, pa.ChunkedArray) else [column]
 
 
-def _matched(strings: typing.Any, n: int) -> tuple[NDArray[np.int64], NDArray[np.int64], NDArray[np.int64]]:
+def _buffers(strings: typing.Any) -> tuple[NDArray[np.int64], NDArray[np.uint8]]:
+    """The offsets and bytes of a pyarrow string array."""
+    offsets = np.frombuffer(strings.buffers()[1], dtype=np.int32, count=len(strings) + 1, offset=4 * strings.offset)
+    data = strings.buffers()[2]
+    return offsets.astype(np.int64), np.zeros(1, dtype=np.uint8) if data is None else np.frombuffer(data, np.uint8)
+
+
+def _matched(offsets: NDArray[np.int64], data: NDArray[np.uint8],
+             n: int) -> tuple[NDArray[np.int64], NDArray[np.int64], NDArray[np.int64]]:
     """For animals, sires, dams and then codes in one string array: where each
     first appears among the n animals (−1 nowhere); for the parents that no
     animal names, the number of their name in the order that the records
     name them (sire before dam), and the string that first names each."""
-    count = len(strings)
-    offsets = np.frombuffer(strings.buffers()[1], dtype=np.int32, count=count + 1, offset=4 * strings.offset)
-    data = strings.buffers()[2]
-    data = np.zeros(1, dtype=np.uint8) if data is None else np.frombuffer(data, dtype=np.uint8)
+    count = len(offsets) - 1
     found, outside, first = (np.empty(count, dtype=np.int64) for _ in range(3))
     capacity = 1 << max(4, (3 * n).bit_length())
     names = -1
     while names < 0:
-        names = _native.match_identifiers(offsets.astype(np.int64), data, n, np.empty(capacity, dtype=np.uint64),
-                                          found, outside, first)
+        names = _native.match_identifiers(offsets, data, n, np.empty(capacity, dtype=np.uint64), found, outside,
+                                          first)
         capacity *= 2
     return found, outside, first[:names]
+
+
+def _may_look_unknown(offsets: NDArray[np.int64], data: NDArray[np.uint8], n: int) -> NDArray[np.bool_]:
+    """The animals whose first byte is one that a code of an unknown parent
+    begins with, so that the pattern is tried on those alone."""
+    initial = data[np.minimum(offsets[:n], len(data) - 1)]
+    return (offsets[1:n + 1] == offsets[:n]) | np.isin(initial, np.frombuffer(b"-?*.0nNuUmM", np.uint8))
 
 
 def _with_founders(attributes: pd.DataFrame, founders: int) -> pd.DataFrame:
@@ -467,10 +481,11 @@ def _with_founders(attributes: pd.DataFrame, founders: int) -> pd.DataFrame:
 
 
 def _check_animals(animal: typing.Any, found: NDArray[np.int64], codes: dict[str, int], rules: _Rules,
-                   at: Where) -> None:
+                   at: Where, suspect: NDArray[np.bool_]) -> None:
     """Refuses an animal listed again, without identifier or with the code of
     an unknown parent or a group; `found` holds the first record of each
-    animal, `codes` that of each code, −1 for none."""
+    animal, `codes` that of each code, −1 for none, `suspect` the animals
+    that may read like a code."""
     repeated = found != np.arange(len(found))
     if np.any(repeated):
         k = int(np.argmax(repeated))
@@ -483,9 +498,11 @@ def _check_animals(animal: typing.Any, found: NDArray[np.int64], codes: dict[str
         k, code = min(coded)
         what = "a group" if code in rules.group_codes else "an unknown parent"
         raise PedigreeError(f"{at(k)}: animal {code!r} has the code of {what}")
-    if not rules.codes_given:
-        k = pc.index(pc.match_substring_regex(animal, _LOOKS_UNKNOWN_ARROW), True).as_py()
-        if k >= 0:
+    if not rules.codes_given and np.any(suspect):
+        rows = np.flatnonzero(suspect)
+        looks = pc.match_substring_regex(pc.take(animal, rows), _LOOKS_UNKNOWN_ARROW).to_numpy(zero_copy_only=False)
+        if np.any(looks):
+            k = int(rows[np.argmax(looks)])
             raise _refused(f"{at(k)}: animal {animal[k].as_py()!r} reads like a code of an unknown parent, listed "
                            f"as an animal; remove the record, or pass ", _option("unknown", "0"),
                            " (the codes of your file) if it is an animal")
@@ -894,7 +911,7 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
     animal, sire, dam = (body[p] for p in positions)
     if not ascii:
         _check_unicode([animal, sire, dam], lines)
-    if b"E+" in data or b"e+" in data:
+    if b"+" in data:
         _check_exponents([animal, sire, dam], lines)
     guess = header is None and not has_header
     if guess and len(animal) > 1 and all(_WORD.fullmatch(name) for name in names[:3]) and \
