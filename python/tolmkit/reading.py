@@ -468,7 +468,9 @@ def _may_look_unknown(offsets: NDArray[np.int64], data: NDArray[np.uint8], n: in
     """The animals whose first byte is one that a code of an unknown parent
     begins with, so that the pattern is tried on those alone."""
     initial = data[np.minimum(offsets[:n], len(data) - 1)]
-    return (offsets[1:n + 1] == offsets[:n]) | np.isin(initial, np.frombuffer(b"-?*.0nNuUmM", np.uint8))
+    suspect: NDArray[np.bool_] = (offsets[1:n + 1] == offsets[:n]) | np.isin(initial, np.frombuffer(b"-?*.0nNuUmM",
+                                                                                                   np.uint8))
+    return suspect
 
 
 def _with_founders(attributes: pd.DataFrame, founders: int) -> pd.DataFrame:
