@@ -76,7 +76,9 @@ class Pedigree:
         self.dam_group = self._group_numbers(dam_group, self.dam, "dam")
 
     def _group_numbers(self, groups: ArrayLike | None, parents: NDArray[np.int32], role: str) -> NDArray[np.int32]:
-        numbers = np.full(len(self), -1, dtype=np.int64) if groups is None else _integers(groups, f"{role}_group")
+        if groups is None:
+            return np.full(len(self), -1, dtype=np.int32)
+        numbers = _integers(groups, f"{role}_group")
         if numbers.shape != (len(self),):
             raise PedigreeError(f"{role}_group needs one entry per animal")
         wrong = np.flatnonzero((numbers < -1) | (numbers >= len(self.group_ids)) | ((numbers >= 0) & (parents >= 0)))

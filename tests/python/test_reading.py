@@ -120,6 +120,9 @@ FILES = {
         "A": (None, None), "UD": (None, None), "B": ("A", "UD"), "C": ("A", "UD"), "D": ("B", "UD")}),
     "groups": (GROUP_CODED, {"max_offspring": 2, "groups": ["UD"]}, {
         "A": (None, None), "B": ("A", None), "C": ("A", None), "D": ("B", None)}),
+    "many_parents_not_listed": ("".join(f"c{k},s{k},d{k}\n" for k in range(5)), {"header": False},
+                                {**{f"{p}{k}": (None, None) for k in range(5) for p in "sd"},
+                                 **{f"c{k}": (f"s{k}", f"d{k}") for k in range(5)}}),
     "group_listed_as_animal": ("UD,0,0\nB,UD,0\n", {"groups": ["UD"]},
                                (PedigreeError, "line 1: animal 'UD' has the code of a group")),
 }
