@@ -1,5 +1,6 @@
 """Files, frames and records that are read right, and those refused naming the line."""
 
+import bz2
 import gzip
 import io
 import re
@@ -112,6 +113,15 @@ FILES = {
                                                          "line holds ';': pass delimiter=';'", "--delimiter=';'")),
     "semicolons_said": ("A;0;0\nB;A;0\n", {"delimiter": ";"}, A_B),
     "gzip": (gzip.compress(b"A,0,0\nB,A,0\n"), {}, A_B),
+    "bzip2": (bz2.compress(b"A,0,0\nB,A,0\n"), {}, A_B),
+    "gzip_cut_short": (gzip.compress(b"A,0,0\nB,A,0\n")[:-6], {}, (PedigreeError, "compressed with gzip but cannot")),
+    "tabs_with_unicode_spaces": ("A\t0\t0\nB\t\u2003A\u202f\t0\n", {}, A_B),
+    "c1_control_read_as_latin_1": (b"A,0,0\nB,A\x85,0\n", {"encoding": "latin-1"},
+                                   (PedigreeError, "line 2: control character '\\x85'", "--encoding=cp1252")),
+    "two_columns_of_one_name": ("id,sire,dam,born,born\nA,0,0,1,2\n", {},
+                                (PedigreeError, "line 1: two columns are named 'born'")),
+    "more_fields_than_the_header": ("id,sire,dam\nA,0,0\nB,A,0,x\n", {},
+                                    (PedigreeError, "line 3: 4 fields where the header names 3")),
     "zip": (b"PK\x03\x04rest", {}, (PedigreeError, "compressed with zip; uncompress it first")),
     "dam_with_many_offspring": (GROUP_CODED, {"max_offspring": 2}, (
         PedigreeError, "line 2: the dam 'UD' is not listed as an animal and has 3 offspring, more than the 2",
@@ -123,6 +133,10 @@ FILES = {
     "many_parents_not_listed": ("".join(f"c{k},s{k},d{k}\n" for k in range(5)), {"header": False},
                                 {**{f"{p}{k}": (None, None) for k in range(5) for p in "sd"},
                                  **{f"c{k}": (f"s{k}", f"d{k}") for k in range(5)}}),
+    "groups_by_a_function": (GROUP_CODED, {"max_offspring": 2, "groups": lambda code: code.startswith("U")}, {
+        "A": (None, None), "B": ("A", None), "C": ("A", None), "D": ("B", None)}),
+    "selfing_lifts_the_limit": (GROUP_CODED, {"max_offspring": 2, "selfing": True}, {
+        "A": (None, None), "UD": (None, None), "B": ("A", "UD"), "C": ("A", "UD"), "D": ("B", "UD")}),
     "group_listed_as_animal": ("UD,0,0\nB,UD,0\n", {"groups": ["UD"]},
                                (PedigreeError, "line 1: animal 'UD' has the code of a group")),
 }
