@@ -23,7 +23,7 @@ from numpy.typing import NDArray
 
 from . import inverse_relationship_matrix
 from .pedigree import UNKNOWN_PARENTS, Pedigree
-from .reading import read_pedigree
+from .reading import MAX_OFFSPRING, read_pedigree
 from .statistics import (EffectiveSize, FounderStatistics, cohorts, effective_population_size, founder_statistics,
                          pedigree_statistics, summary_by)
 
@@ -71,7 +71,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 0
     except (ValueError, OSError, ImportError, MemoryError) as error:
-        print(f"tolmkit: {args.pedigree}: {error}", file=sys.stderr)
+        print(f"tolmkit: {args.pedigree}: {getattr(error, 'command_line', error)}", file=sys.stderr)
         return 1
     return 0
 
@@ -86,6 +86,15 @@ def _parser() -> argparse.ArgumentParser:
                               f"(default: {', '.join(repr(c) for c in sorted(UNKNOWN_PARENTS))})")
     options.add_argument("--encoding", default="utf-8-sig", help="text encoding (default: utf-8-sig)")
     options.add_argument("--selfing", action="store_true", help="allow an animal whose sire is its dam")
+    options.add_argument("--header", action=argparse.BooleanOptionalAction, default=None,
+                         help="whether the first line names the columns (default: when it names a sire and a dam)")
+    options.add_argument("--columns", metavar="ANIMAL,SIRE,DAM", help="the header's names of the three columns")
+    options.add_argument("--groups", metavar="CODES",
+                         help="codes of groups of unknown parents, comma-separated; CODE* stands for every code "
+                              "that begins with CODE (such as UPG*)")
+    options.add_argument("--max-offspring", type=int, default=MAX_OFFSPRING, metavar="N",
+                         help="the most offspring of a dam not listed as an animal, more reading like a group "
+                              f"(default: {MAX_OFFSPRING}; 0 for no limit)")
 
     parser = argparse.ArgumentParser(prog="tolmkit", description=__doc__.split("\n\n")[0] if __doc__ else None)
     commands = parser.add_subparsers(title="commands", dest="name", metavar="COMMAND", required=True)
@@ -131,7 +140,10 @@ def _read(args: argparse.Namespace) -> Pedigree:
                else frozenset(code.strip() for codes in args.unknown for code in codes.split(",")))
     with _progress("reading"):
         return read_pedigree(args.pedigree, delimiter=args.delimiter, unknown=unknown,
-                             encoding=args.encoding, selfing=args.selfing)
+                             encoding=args.encoding, selfing=args.selfing, header=args.header,
+                             columns=None if args.columns is None else args.columns.split(","),
+                             groups=None if args.groups is None else args.groups.split(","),
+                             max_offspring=args.max_offspring)
 
 
 @contextlib.contextmanager

@@ -9,6 +9,8 @@ import numpy as np
 import pandas as pd
 from numpy.typing import ArrayLike, NDArray
 
+from . import _native
+
 __all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeError", "ancestry", "parents_first", "prune",
            "select"]
 
@@ -18,11 +20,23 @@ UNKNOWN_PARENTS = frozenset({"", "0", "NA", "."})
 #: The code of an unknown parent in TOLM.cald and TOLM.dijp.
 MISSING_PARENT = -999
 
+#: How many of the parents added as founders `Pedigree.summary` names.
+MOST_OFFSPRING_SHOWN = 3
+
 Numbers = NDArray[np.integer[typing.Any]]
 
 
 class PedigreeError(ValueError):
-    """A pedigree that cannot be used as it stands; the message names the line."""
+    """A pedigree that cannot be used as it stands; the message names the line.
+
+    The message gives its advice as Python arguments (``unknown='-999'``);
+    `command_line` holds the same message with the options of the
+    ``tolmkit`` command instead (``--unknown=-999``).
+    """
+
+    def __init__(self, message: str, command_line: str | None = None) -> None:
+        super().__init__(message)
+        self.command_line = message if command_line is None else command_line
 
 
 class Pedigree:
@@ -34,13 +48,45 @@ class Pedigree:
     `added` marks the parents that were not listed as animals and were added
     as founders. Build one with `read_pedigree`, `Pedigree.from_records` or
     `Pedigree.from_numbers`.
+
+    Unknown parents may belong to groups (by birth year, country, path):
+    `group_ids` holds the groups' codes, in the order in which the file first
+    names them (record by record, sire before dam), and `sire_group` and
+    `dam_group` the number of the group of each unknown parent in that list,
+    −1 for a known parent or one of no group. The parent itself stays −1, so
+    that inbreeding, relationships and statistics take a grouped parent as
+    an unknown one.
     """
 
     def __init__(self, ids: Sequence[str] | NDArray[np.object_], sire: ArrayLike, dam: ArrayLike, *,
-                 attributes: pd.DataFrame | None = None, added: ArrayLike | None = None) -> None:
+                 attributes: pd.DataFrame | None = None, added: ArrayLike | None = None,
+                 group_ids: Sequence[str] | NDArray[np.object_] | None = None, sire_group: ArrayLike | None = None,
+                 dam_group: ArrayLike | None = None) -> None:
         self._fill(np.asarray(ids, dtype=object), sire, dam, attributes, added)
         if not self._index.is_unique:
             raise PedigreeError("the identifiers are not unique")
+        self._set_groups(group_ids, sire_group, dam_group)
+
+    def _set_groups(self, group_ids: Sequence[str] | NDArray[np.object_] | None, sire_group: ArrayLike | None,
+                    dam_group: ArrayLike | None) -> None:
+        self.group_ids = np.asarray([] if group_ids is None else group_ids, dtype=object).reshape(-1)
+        if len(set(self.group_ids.tolist())) != len(self.group_ids):
+            raise PedigreeError("the group identifiers are not unique")
+        self.sire_group = self._group_numbers(sire_group, self.sire, "sire")
+        self.dam_group = self._group_numbers(dam_group, self.dam, "dam")
+
+    def _group_numbers(self, groups: ArrayLike | None, parents: NDArray[np.int32], role: str) -> NDArray[np.int32]:
+        if groups is None:
+            return np.full(len(self), -1, dtype=np.int32)
+        numbers = _integers(groups, f"{role}_group")
+        if numbers.shape != (len(self),):
+            raise PedigreeError(f"{role}_group needs one entry per animal")
+        wrong = np.flatnonzero((numbers < -1) | (numbers >= len(self.group_ids)) | ((numbers >= 0) & (parents >= 0)))
+        if len(wrong):
+            k = int(wrong[0])
+            raise PedigreeError(f"{role}_group of animal {self.ids[k]!r} is {numbers[k]}: a group number "
+                                f"(0 to {len(self.group_ids) - 1}) is given only for an unknown {role}, else -1")
+        return numbers.astype(np.int32)
 
     def _fill(self, ids: NDArray[np.object_], sire: ArrayLike, dam: ArrayLike, attributes: pd.DataFrame | None,
               added: ArrayLike | None) -> None:
@@ -77,8 +123,11 @@ class Pedigree:
         -------
         str
             Animals, founders (both parents unknown), parents added as
-            founders, unknown sires and dams, animals used as sires and as
-            dams, and the most generations behind any animal.
+            founders, unknown sires and dams, groups of unknown parents
+            (when there are some), animals used as sires and as dams, and
+            the most generations behind any animal; then the parents added
+            as founders with the most offspring, where a group code read as
+            an animal would show.
 
         Examples
         --------
@@ -91,11 +140,21 @@ class Pedigree:
         sires                      1
         dams                       1
         generations                1
+        most offspring among parents added as founders: bull (1), cow (1)
         """
         counts = self._counts()
         width = max(len(label) for _, label, _ in counts) + 2
         digits = len(f"{len(self):,}")
-        return "\n".join(f"{label:<{width}}{value:>{digits},}" for _, label, value in counts)
+        lines = [f"{label:<{width}}{value:>{digits},}" for _, label, value in counts]
+        if np.any(self.added):
+            # A group of unknown parents read as an animal stands out by its offspring.
+            offspring = np.bincount(self.sire[self.sire >= 0], minlength=len(self)) + \
+                np.bincount(self.dam[self.dam >= 0], minlength=len(self))
+            added = np.flatnonzero(self.added)
+            most = added[np.argsort(-offspring[added], kind="stable")[:MOST_OFFSPRING_SHOWN]]
+            lines.append("most offspring among parents added as founders: " +
+                         ", ".join(f"{self.ids[k]} ({offspring[k]:,})" for k in most))
+        return "\n".join(lines)
 
     def _counts(self) -> list[tuple[str, str, int]]:
         """(key for the repr, label for the summary, count) of what the pedigree holds."""
@@ -105,6 +164,7 @@ class Pedigree:
                 ("parents_added", "parents added as founders", int(np.count_nonzero(self.added))),
                 ("unknown_sires", "unknown sires", int(np.count_nonzero(self.sire < 0))),
                 ("unknown_dams", "unknown dams", int(np.count_nonzero(self.dam < 0))),
+                *([("groups", "groups of unknown parents", len(self.group_ids))] if len(self.group_ids) else []),
                 ("sires", "sires", len(np.unique(self.sire[self.sire >= 0]))),
                 ("dams", "dams", len(np.unique(self.dam[self.dam >= 0]))),
                 ("generations", "generations", int(generation.max(initial=0)))]
@@ -258,11 +318,10 @@ def _parent_numbers(values: ArrayLike, n: int, role: str) -> NDArray[np.int32]:
 def parents_first(sire: ArrayLike, dam: ArrayLike) -> tuple[NDArray[np.int64], NDArray[np.int64]]:
     """The animals in an order where parents come first, and the generation of each.
 
-    Animals are placed in waves: founders first, then the animals whose
-    parents are all placed, each wave in the order of their numbers. While
-    the waves are large, each is found by a pass over the animals waiting;
-    once they are small, among the offspring of the last wave only, so that
-    many generations of few animals cost no pass over all animals each.
+    Animals are placed generation by generation (founders first, then each
+    animal after the later of its parents), each generation in the order of
+    the numbers: the generations come from one search up the parents, in
+    `tolmkit._native`, whatever the depth of the pedigree.
 
     Parameters
     ----------
@@ -284,61 +343,16 @@ def parents_first(sire: ArrayLike, dam: ArrayLike) -> tuple[NDArray[np.int64], N
     >>> order.tolist(), generation.tolist()
     ([1, 2, 0], [1, 0, 0])
     """
-    sire_numbers = np.asarray(sire, dtype=np.int64)
-    dam_numbers = np.asarray(dam, dtype=np.int64)
+    sire_numbers = np.ascontiguousarray(sire, dtype=np.int64)
+    dam_numbers = np.ascontiguousarray(dam, dtype=np.int64)
     n = len(sire_numbers)
     if dam_numbers.shape != (n,) or np.any(sire_numbers < -1) or np.any(sire_numbers >= n) \
             or np.any(dam_numbers < -1) or np.any(dam_numbers >= n):
         raise ValueError("sire and dam must hold one number below their length, or -1, per animal")
-    generation = np.full(n, -1, dtype=np.int64)
-    placed = np.zeros(n + 1, dtype=bool)
-    # An unknown parent points at the last entry, always placed.
-    placed[n] = True
-    sire_at = np.where(sire_numbers < 0, n, sire_numbers)
-    dam_at = np.where(dam_numbers < 0, n, dam_numbers)
-    waves: list[NDArray[np.int64]] = []
-    waiting = np.arange(n)
-    # Passes over all animals not yet placed, while each places many of them.
-    while len(waiting):
-        ready = placed[sire_at[waiting]] & placed[dam_at[waiting]]
-        wave = waiting[ready]
-        if len(wave) == 0:
-            break
-        placed[wave] = True
-        generation[wave] = len(waves)
-        waves.append(wave)
-        waiting = waiting[~ready]
-        if 32 * len(wave) < len(waiting):
-            _place_by_offspring(waiting, sire_numbers, dam_numbers, placed, generation, waves)
-            break
-    return (np.concatenate(waves) if waves else np.zeros(0, dtype=np.int64)), generation
-
-
-def _place_by_offspring(waiting: NDArray[np.int64], sire: NDArray[np.int64], dam: NDArray[np.int64],
-                        placed: NDArray[np.bool_], generation: NDArray[np.int64],
-                        waves: list[NDArray[np.int64]]) -> None:
-    """Places the animals `waiting` wave by wave, looking only at the
-    offspring of the last wave, so that many generations of few animals cost
-    little."""
-    n = len(sire)
-    parents = np.concatenate([sire[waiting], dam[waiting]])
-    children = np.concatenate([waiting, waiting])
-    unplaced = (parents >= 0) & ~placed[np.where(parents < 0, n, parents)]
-    parents, children = parents[unplaced], children[unplaced]
-    by_parent = np.argsort(parents, kind="stable")
-    children_of, parents = children[by_parent], parents[by_parent]
-    count = np.bincount(children, minlength=n)
-    wave = waiting[count[waiting] == 0]
-    first_child = np.searchsorted(parents, np.arange(n + 1))
-    while len(wave):
-        generation[wave] = len(waves)
-        waves.append(wave)
-        start = first_child[wave]
-        length = first_child[wave + 1] - start
-        offsets = np.repeat(start - np.cumsum(length) + length, length) + np.arange(length.sum())
-        offspring, times = np.unique(children_of[offsets], return_counts=True)
-        count[offspring] -= times
-        wave = offspring[count[offspring] == 0]
+    generation = np.empty(n, dtype=np.int64)
+    order = np.empty(n, dtype=np.int64)
+    placed = _native.generations(sire_numbers, dam_numbers, generation, order, np.empty(n + 1, dtype=np.int64))
+    return order[:placed], generation
 
 
 def prune(pedigree: Pedigree, ids: Iterable[str], *, generations: int | None = None) -> Pedigree:
@@ -422,12 +436,13 @@ def ancestry(pedigree: Pedigree, animals: ArrayLike, *,
         keep[frontier] = True
         depth += 1
     return select(pedigree.ids, pedigree.sire, pedigree.dam, np.flatnonzero(keep),
-                  attributes=pedigree.attributes, added=pedigree.added)
+                  attributes=pedigree.attributes, added=pedigree.added,
+                  groups=(pedigree.group_ids, pedigree.sire_group, pedigree.dam_group))
 
 
 def select(ids: NDArray[np.object_], sire: Numbers, dam: Numbers, order: Numbers, *,
-           attributes: pd.DataFrame | None = None,
-           added: NDArray[np.bool_] | None = None) -> tuple[Pedigree, NDArray[np.int32]]:
+           attributes: pd.DataFrame | None = None, added: NDArray[np.bool_] | None = None,
+           groups: tuple[NDArray[np.object_], Numbers, Numbers] | None = None) -> tuple[Pedigree, NDArray[np.int32]]:
     """The pedigree of the animals `order` names, numbered in that order.
 
     Parameters
@@ -440,11 +455,14 @@ def select(ids: NDArray[np.object_], sire: Numbers, dam: Numbers, order: Numbers
         One row per animal of `ids`, in that order.
     added : numpy.ndarray of bool, optional
         The animals that were added as founders.
+    groups : (group_ids, sire_group, dam_group), optional
+        The groups of unknown parents, numbered as in `Pedigree.group_ids`,
+        of all animals; all groups are kept, used or not.
 
     Returns
     -------
     pedigree : Pedigree
-        A parent left out becomes unknown.
+        A parent left out becomes unknown, of no group.
     renumber : numpy.ndarray of int32
         The new number of every old one, −1 for those left out.
 
@@ -469,4 +487,8 @@ def select(ids: NDArray[np.object_], sire: Numbers, dam: Numbers, order: Numbers
     pedigree = Pedigree.__new__(Pedigree)
     pedigree._fill(ids[order], renumbered(sire[order]), renumbered(dam[order]),
                    None if attributes is None else attributes.iloc[order], None if added is None else added[order])
+    if groups is None:
+        pedigree._set_groups(None, None, None)
+    else:
+        pedigree._set_groups(groups[0], groups[1][order], groups[2][order])
     return pedigree, renumber

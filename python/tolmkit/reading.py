@@ -1,14 +1,26 @@
-"""Pedigree files, data frames and records read into a `Pedigree`: ordinary
-files read right, doubtful ones refused with the line and what to do."""
+"""Pedigree files, data frames and records read into a `Pedigree`.
+
+A file is accepted only when every line and every field is accounted for:
+each line is blank, a comment, the header or a record; in a record, the
+animal is an identifier, and each parent an animal, a code of an unknown
+parent, a code of a group of unknown parents, or a founder that the file
+does not list, which must not read like any of the others. Whatever fits
+none of these, or more than one, is refused naming the line and what to pass.
+"""
 
 from __future__ import annotations
 
+import bz2
 import codecs
 import csv
+import gzip
 import io
+import lzma
 import os
 import re
+import shlex
 import typing
+import zlib
 from collections.abc import Callable, Iterable, Sequence
 from dataclasses import dataclass
 
@@ -19,15 +31,22 @@ import pyarrow.compute as pc
 import pyarrow.csv as pa_csv
 from numpy.typing import NDArray
 
+from . import _native
 from .pedigree import UNKNOWN_PARENTS, Pedigree, PedigreeError, parents_first, select
 
-__all__ = ["pedigree_from_columns", "pedigree_from_records", "read_pedigree"]
+__all__ = ["MAX_OFFSPRING", "pedigree_from_columns", "pedigree_from_records", "read_pedigree"]
+
+#: The most offspring of a dam that the file does not list as an animal:
+#: more than a cow, ewe or sow ever has, far fewer than a group of unknown
+#: dams in a herd book.
+MAX_OFFSPRING = 200
 
 Source = typing.Union[str, "os.PathLike[str]", typing.IO[str], pd.DataFrame]
+Groups = typing.Union[Iterable[str], Callable[[str], bool], None]
 Strings = NDArray[np.object_]
 Where = Callable[[int], str]
 
-_SUFFIX = r"(?:[ _.-]?(?:id|code|no|nr|number|name))?"
+_SUFFIX = r"(?:[ _.-]?(?:id|code|no|nr|number|name|reg|registration))?"
 _ROLES = {role: re.compile(rf"(?:{names}){_SUFFIX}", re.IGNORECASE) for role, names in {
     "animal": "animal|id|ind|individual|calf", "sire": "sire|father|male", "dam": "dam|mother|female",
     "sex": "sex|gender"}.items()}
@@ -35,6 +54,16 @@ _ROLES = {role: re.compile(rf"(?:{names}){_SUFFIX}", re.IGNORECASE) for role, na
 # animal is far more likely a code than a founder.
 _LOOKS_UNKNOWN = re.compile(r"|[-?*.]+|0+(?:\.0*)?|-\d+(?:\.\d*)?|nan|null|none|nil|n/?a|unknown|missing",
                             re.IGNORECASE)
+# The same, in the syntax of pyarrow's regular expressions.
+_LOOKS_UNKNOWN_ARROW = r"(?i)^(?:[-?*.]*|0+(?:\.0*)?|-\d+(?:\.\d*)?|nan|null|none|nil|n/?a|unknown|missing)$"
+# A word of a header, such as sire_reg or parent1; identifiers hold digits or are names.
+_WORD = re.compile(r"[^\W\d_]+(?:[ _.-]?[^\W\d_]+)*\d?")
+_WORD_ARROW = r"^\pL+(?:[ _.-]?\pL+)*\d?$"
+# A number as spreadsheets write it, where two animals may become one.
+_NUMBER = re.compile(r"0*(\d+)(?:\.0*)?")
+_EXPONENT_ARROW = r"^[-+]?\d(?:\.\d+)?[Ee][-+]?\d+$"
+# A column of whole numbers as a program writes them; 0012 and -0 are codes.
+_WHOLE_ARROW = r"^(?:0|-?[1-9]\d{0,17})$"
 _MALE = ["m", "male", "1"]
 _FEMALE = ["f", "female", "2"]
 _NEWLINE = b"\n"
@@ -43,17 +72,112 @@ _ASCII_ALIKE = {"utf-8", "utf-8-sig", "ascii", "iso8859-1", "iso8859-15", "cp125
 # Deleting these from a file leaves its control characters, blanks, quotes and '#'.
 _COMMON = bytes(sorted(set(range(256)) - set(range(32)) - set(b'\x7f\t #"'))) + _NEWLINE
 _CONTROL = re.compile(rb"[\x00-\x08\x0b-\x1f\x7f]")
+# In UTF-8: the C1 controls (U+0080 to U+009F, with the next line U+0085),
+# the line and paragraph separators, and a byte-order mark past the start.
+_UNICODE_CONTROL = re.compile(rb"\xc2[\x80-\x9f]|\xe2\x80[\xa8\xa9]|\xef\xbb\xbf")
+# Spaces trimmed around every field, whatever the file: the Unicode spaces
+# and the invisible ones that editors leave.
+_SPACES = " \t\u00a0\u1680\u180e\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a\u200b" \
+          "\u202f\u205f\u2060\u3000"
+_WIDE_SPACE = re.compile(f"[{_SPACES[2:]}]")
+_COMPRESSED: dict[bytes, tuple[str, Callable[[bytes], bytes] | None]] = {
+    b"\x1f\x8b": ("gzip", gzip.decompress), b"BZh": ("bzip2", bz2.decompress),
+    b"\xfd7zXZ\x00": ("xz", lzma.decompress), b"PK\x03\x04": ("zip", None), b"\x28\xb5\x2f\xfd": ("zstd", None)}
+
+
+class _Option(typing.NamedTuple):
+    """An argument of advice, as Python and as the command line write it."""
+    python: str
+    command_line: str
+
+
+def _option(name: str, value: object) -> _Option:
+    flag = "--" + name.replace("_", "-")
+    if value is True:
+        return _Option(f"{name}=True", flag)
+    if value is False:
+        return _Option(f"{name}=False", f"--no-{name.replace('_', '-')}")
+    if isinstance(value, (list, tuple)):
+        return _Option(f"{name}={value!r}", f"{flag}={shlex.quote(','.join(map(str, value)))}")
+    return _Option(f"{name}={value!r}", f"{flag}={shlex.quote(str(value))}")
+
+
+_COLUMNS = _Option("columns=(animal, sire, dam)", "--columns=ANIMAL,SIRE,DAM")
+
+
+def _refused(*parts: str | _Option) -> PedigreeError:
+    """A refusal whose advice reads as Python arguments, and as options in `command_line`."""
+    return PedigreeError("".join(part if isinstance(part, str) else part.python for part in parts),
+                         "".join(part if isinstance(part, str) else part.command_line for part in parts))
+
+
+@dataclass(frozen=True)
+class _Rules:
+    """What a field may be, beside an animal: the codes of an unknown parent,
+    whether they were given (else an animal reading like one is refused),
+    the groups, and what else the caller allows."""
+    codes: frozenset[str]
+    codes_given: bool
+    selfing: bool
+    group_codes: frozenset[str]
+    group_prefixes: tuple[str, ...]
+    group_test: Callable[[str], object] | None
+    max_offspring: int | None
+
+    def groups(self, names: Strings) -> NDArray[np.bool_]:
+        """Which of `names`, parents that are no animals, are groups."""
+        if self.group_test is not None:
+            test = self.group_test
+            return np.fromiter((bool(test(name)) for name in names), dtype=bool, count=len(names))
+        found = pd.Series(names, dtype=object).isin(self.group_codes).to_numpy()
+        for prefix in self.group_prefixes:
+            found |= np.fromiter((name.startswith(prefix) for name in names), dtype=bool, count=len(names))
+        return found
+
+
+def _rules(unknown: str | Iterable[str], selfing: bool, groups: Groups = None,
+           max_offspring: int | None = MAX_OFFSPRING, extra: Iterable[str] = ()) -> _Rules:
+    codes = {unknown} if isinstance(unknown, str) else set(unknown)
+    strange = [code for code in codes if not isinstance(code, str)]
+    if strange:
+        raise TypeError(f"unknown must be a string or strings, got {strange[0]!r}")
+    if max_offspring is not None and (isinstance(max_offspring, bool) or not isinstance(max_offspring, (int, np.integer))
+                                      or max_offspring < 0):
+        raise ValueError(f"max_offspring must be a non-negative integer or None, got {max_offspring!r}")
+    exact: set[str] = set()
+    prefixes: list[str] = []
+    test = None
+    if callable(groups):
+        test = groups
+    elif groups is not None:
+        entries = [groups] if isinstance(groups, str) else list(groups)
+        for entry in entries:
+            if not isinstance(entry, str) or entry in ("", "*"):
+                raise TypeError(f"groups must be codes (strings, a final '*' for a prefix) or a callable, "
+                                f"got {entry!r}")
+            if entry.endswith("*"):
+                prefixes.append(entry[:-1])
+            else:
+                exact.add(entry)
+        both = sorted(exact & codes)
+        if both:
+            raise ValueError(f"{both[0]!r} is given both as a code of an unknown parent and as a group")
+    return _Rules(frozenset(codes | set(extra)), unknown is not UNKNOWN_PARENTS, selfing, frozenset(exact),
+                  tuple(prefixes), test, None if selfing or not max_offspring else int(max_offspring))
 
 
 @dataclass
 class _Table:
-    """Animal, sire and dam of each record, as pyarrow string arrays."""
+    """Animal, sire and dam of each record, as pyarrow string arrays;
+    `first_line` is set when the first record may be a header that the
+    names did not show, and holds its fields."""
     animal: typing.Any
     sire: typing.Any
     dam: typing.Any
     where: Where
     attributes: pd.DataFrame | None = None
     sex: Strings | None = None
+    first_line: list[str] | None = None
 
 
 def _arrow(values: Strings) -> typing.Any:
@@ -62,16 +186,21 @@ def _arrow(values: Strings) -> typing.Any:
 
 def read_pedigree(source: Source, *, delimiter: str | None = None, header: bool | None = None,
                   columns: Sequence[str] | None = None, unknown: str | Iterable[str] = UNKNOWN_PARENTS,
-                  encoding: str = "utf-8-sig", selfing: bool = False) -> Pedigree:
+                  encoding: str = "utf-8-sig", selfing: bool = False, groups: Groups = None,
+                  max_offspring: int | None = MAX_OFFSPRING) -> Pedigree:
     """Reads the animal, sire and dam of every animal from a text file or a data frame.
+
+    The file is read only when every line and field is accounted for (see
+    Raises); otherwise the message names the line and the argument to pass.
 
     Parameters
     ----------
     source : path, open text file or pandas.DataFrame
-        A file: lines that are blank or start with '#' are skipped. A frame:
-        its columns are taken by name as those of a header, else the first
-        three; None, NaN, pd.NA and "" are unknown parents, and a whole float
-        such as 101.0 is the identifier "101".
+        A file (also compressed by gzip, bzip2 or xz): lines that are blank
+        or start with '#' are skipped. A frame: its columns are taken by name
+        as those of a header, else the first three; None, NaN, pd.NA and ""
+        are unknown parents, and a whole float such as 101.0 is the
+        identifier "101".
     delimiter : str, optional
         One character between columns; by default a comma (CSV, with quoted
         fields) when the first line has one, else a tab when it has one,
@@ -79,27 +208,52 @@ def read_pedigree(source: Source, *, delimiter: str | None = None, header: bool 
     header : bool, optional
         Whether the first line names the columns; by default it does when it
         names a sire and a dam column (sire, father or male; dam, mother or
-        female; in any case, with suffixes such as "_id").
+        female; in any case, with suffixes such as "_id"), and a first line
+        that reads like a header of other names is refused until you say.
     columns : three str, optional
         The header's names of the animal, sire and dam columns.
     unknown : str or iterable of str
-        The code (or codes) of an unknown parent.
+        The code (or codes) of an unknown parent. While left at its default,
+        an animal whose identifier reads like such a code (-999, ?, nan) is
+        refused.
     encoding : str
         The file's encoding.
     selfing : bool
-        Allow an animal to be both a sire and a dam (plants, hermaphrodites).
+        Allow an animal to be both a sire and a dam (plants, hermaphrodites);
+        it also lifts `max_offspring`.
+    groups : iterable of str, or callable, optional
+        Codes of groups of unknown parents (a code ending in '*' stands for
+        every code that begins so: "UPG*"), or a function of a parent's text
+        that is true for a group. A parent that is no animal and is a group
+        is an unknown parent of that group (`Pedigree.group_ids`).
+    max_offspring : int or None
+        The most offspring of a dam that is not listed as an animal (200 by
+        default): more reads like a group of unknown dams and is refused
+        with the advice to pass `groups=`. None or 0 lifts the limit.
 
     Returns
     -------
     Pedigree
         Parents first; the other columns of a file with a header in
-        `attributes`, as text.
+        `attributes`: a column of whole numbers (no leading zeros) as
+        integers (pandas Int64 where some are missing), others as text.
 
     Raises
     ------
     PedigreeError
-        A file or frame that cannot be read right, naming the line (or row),
-        the identifier and what to do.
+        Naming the line (or row) and what to do: a first line that reads
+        like a header not said to be one; two columns named for one role;
+        a record with fewer fields than animal, sire and dam, or with
+        another number of fields than the header; an animal with no
+        identifier, listed twice, with the code of an unknown parent or a
+        group, or its own ancestor; a parent that is not listed and reads
+        like a code, like a column name or like a listed animal's number
+        written otherwise, or a dam not listed with more than
+        `max_offspring` offspring; control characters, a byte-order mark
+        past the start, a Unicode space inside an identifier, identifiers
+        that differ only in Unicode normalisation; and the checks of
+        `pedigree_from_columns`. The exception's `command_line` gives the
+        advice as options of the ``tolmkit`` command.
     TypeError
         A frame holding identifiers that are neither strings nor numbers.
 
@@ -107,7 +261,7 @@ def read_pedigree(source: Source, *, delimiter: str | None = None, header: bool 
     --------
     >>> pedigree = read_pedigree(io.StringIO("id,sire_id,dam_id,born\\nB,A,-,2001\\nA,-,-,1998\\n"), unknown="-")
     >>> pedigree.ids.tolist(), pedigree.attributes["born"].tolist()
-    (['A', 'B'], ['1998', '2001'])
+    (['A', 'B'], [1998, 2001])
     """
     if delimiter is not None and (not isinstance(delimiter, str) or len(delimiter) != 1 or delimiter in "\"\r\n"):
         raise ValueError(f"delimiter must be one character other than a quote or a line end, got {delimiter!r}")
@@ -115,13 +269,11 @@ def read_pedigree(source: Source, *, delimiter: str | None = None, header: bool 
         raise ValueError(f"columns must name three different columns: animal, sire and dam; got {columns!r}")
     if columns is not None and header is False:
         raise ValueError("columns= names columns of the header: pass header=True or leave it out")
-    codes = _unknown_codes(unknown)
     if isinstance(source, pd.DataFrame):
-        table = _frame_table(source, columns)
-        codes |= {""}
-    else:
-        table = _file_table(_utf8(source, encoding), delimiter, header, columns)
-    return _numbered(table, codes, selfing)
+        rules = _rules(unknown, selfing, groups, max_offspring, extra=[""])
+        return _numbered(_frame_table(source, columns), rules)
+    rules = _rules(unknown, selfing, groups, max_offspring)
+    return _numbered(_file_table(_utf8(source, encoding), delimiter, header, columns), rules)
 
 
 def pedigree_from_records(records: Iterable[Sequence[object]], *, unknown: str | Iterable[str] = UNKNOWN_PARENTS,
@@ -168,13 +320,14 @@ def pedigree_from_records(records: Iterable[Sequence[object]], *, unknown: str |
             raise PedigreeError(f"{where(k)}: expected animal, sire and dam, got {len(rows[k])} fields") from None
         fields.append(_identifiers(column, where))
     animal, sire, dam = map(_arrow, fields)
-    return _numbered(_Table(animal, sire, dam, where), _unknown_codes(unknown) | {""}, selfing)
+    return _numbered(_Table(animal, sire, dam, where), _rules(unknown, selfing, extra=[""]))
 
 
 def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,
                           unknown: str | Iterable[str] = UNKNOWN_PARENTS, selfing: bool = False,
                           where: Where | None = None, attributes: pd.DataFrame | None = None,
-                          sex: Strings | None = None) -> Pedigree:
+                          sex: Strings | None = None, groups: Groups = None,
+                          max_offspring: int | None = MAX_OFFSPRING) -> Pedigree:
     """Numbers animals given by identifiers parents first, checking every record.
 
     Parameters
@@ -192,6 +345,10 @@ def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,
     sex : numpy.ndarray of str, optional
         Sex of each record's animal (M/F, male/female, 1/2; anything else
         unknown): sires must be male and dams female.
+    groups : iterable of str, or callable, optional
+        Codes of groups of unknown parents, as in `read_pedigree`.
+    max_offspring : int or None
+        The most offspring of a dam not listed as an animal, as in `read_pedigree`.
 
     Returns
     -------
@@ -203,11 +360,12 @@ def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,
     Raises
     ------
     PedigreeError
-        Naming the record: an animal listed twice, coded as unknown or its
-        own parent or ancestor; a parent that is no animal but reads like a
-        code of an unknown parent; a header line met again; an animal used
-        as sire and as dam without `selfing`; a sire recorded female or a
-        dam recorded male.
+        Naming the record: an animal listed twice, coded as unknown or as a
+        group, or its own parent or ancestor; a parent that is no animal but
+        reads like a code of an unknown parent, or a dam not listed with
+        more than `max_offspring` offspring; a header line met again; an
+        animal used as sire and as dam without `selfing`; a sire recorded
+        female or a dam recorded male.
 
     Examples
     --------
@@ -218,46 +376,54 @@ def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,
     at = where if where is not None else (lambda k: f"line {k + 1}")
     animal, sire, dam = (_arrow(_identifiers(np.asarray(values, dtype=object), at)) for values in (animal, sire, dam))
     table = _Table(animal, sire, dam, at, attributes, sex)
-    return _numbered(table, _unknown_codes(unknown), selfing)
+    return _numbered(table, _rules(unknown, selfing, groups, max_offspring))
 
 
-def _numbered(table: _Table, codes: set[str], selfing: bool) -> Pedigree:
+def _numbered(table: _Table, rules: _Rules) -> Pedigree:
     at = table.where
     n = len(table.animal)
     if n == 0:
         raise PedigreeError("there are no animals to read")
-    animal = np.asarray(table.animal.to_numpy(zero_copy_only=False), dtype=object)
-    # Where each animal, parent and code of an unknown parent first appears
-    # among the animals, −1 where it does not.
-    listed = sorted(codes)
-    found = pc.index_in(pa.chunked_array([table.animal, table.sire, table.dam, pa.array(listed, pa.string())]),
-                        value_set=table.animal)
-    found = pc.fill_null(found, -1).to_numpy()
-    _check_animals(animal, found[:n], dict(zip(listed, found[3 * n:])), at)
-    numbers = [found[n:2 * n].astype(np.int64), found[2 * n:3 * n].astype(np.int64)]
-    # The parents that are no animals, in the order they first appear, record
-    # by record and sire before dam.
+    listed = sorted(rules.codes | rules.group_codes)
+    everything = pa.concat_arrays(_chunks(table.animal) + _chunks(table.sire) + _chunks(table.dam) +
+                                  [pa.array(listed, pa.string())])
+    offsets, data = _buffers(everything)
+    found, outside_number, first = _matched(offsets, data, n)
+    _check_animals(table.animal, found[:n], dict(zip(listed, found[3 * n:])), rules, at,
+                   _may_look_unknown(offsets, data, n))
+    numbers = [found[n:2 * n], found[2 * n:3 * n]]
+    # The parents that are no animals, record by record and sire before dam,
+    # and the number of their names, in the order they first appear.
     entry = np.concatenate([2 * np.flatnonzero(numbers[0] < 0), 2 * np.flatnonzero(numbers[1] < 0) + 1])
     entry.sort()
     rows, role = entry // 2, entry % 2
-    names = np.empty(len(entry), dtype=object)
-    for which, column in enumerate((table.sire, table.dam)):
-        names[role == which] = pc.take(column, rows[role == which]).to_numpy(zero_copy_only=False)
-    name_number, outside = pd.factorize(names)
-    outside = np.asarray(outside, dtype=object)
-    added = np.flatnonzero(~pd.Series(outside, dtype=object).isin(codes).to_numpy())
-    _check_added(outside, added, name_number, entry, animal, table)
+    name_number = outside_number[n + role * n + rows]
+    outside = np.asarray(pc.take(everything, first).to_numpy(zero_copy_only=False), dtype=object)
+    if table.first_line is not None and n > 1:
+        _check_first_line(table.first_line, numbers, name_number, entry, rules)
+    coded = pd.Series(outside, dtype=object).isin(rules.codes).to_numpy()
+    grouped = ~coded & rules.groups(outside)
+    added = np.flatnonzero(~coded & ~grouped)
+    _check_added(outside, added, name_number, entry, table)
+    _check_offspring(outside, added, name_number, entry, table, rules)
     founders = len(added)
     renumber = np.full(len(outside), -1, dtype=np.int64)
     renumber[added] = np.arange(founders)
-    parents = []
+    group_of = np.full(len(outside), -1, dtype=np.int64)
+    group_of[grouped] = np.arange(np.count_nonzero(grouped))
+    parents, groups = [], []
     for which, number in enumerate(numbers):
         number = np.where(number >= 0, number + founders, -1)
         number[rows[role == which]] = renumber[name_number[role == which]]
         parents.append(np.concatenate([np.full(founders, -1, dtype=np.int64), number]))
+        if np.any(grouped):
+            group = np.full(n + founders, -1, dtype=np.int64)
+            group[founders + rows[role == which]] = group_of[name_number[role == which]]
+            groups.append(group)
     sire, dam = parents
-    ids = np.concatenate([outside[added], animal])
-    _check_parents(ids, sire, dam, founders, selfing, table.sex, at)
+    animal = np.asarray(table.animal.to_numpy(zero_copy_only=False), dtype=object)
+    ids = np.concatenate([outside[added], animal]) if founders else animal
+    _check_parents(ids, sire, dam, founders, rules.selfing, table.sex, at)
     total = len(ids)
     order = np.arange(total)
     if np.any(sire >= order) or np.any(dam >= order):
@@ -265,53 +431,83 @@ def _numbered(table: _Table, codes: set[str], selfing: bool) -> Pedigree:
         if len(order) < total:
             raise _loop(ids, sire, dam, generation, founders, at)
     attributes = table.attributes
-    full = None if attributes is None or attributes.shape[1] == 0 else \
-        attributes.reset_index(drop=True).reindex(np.arange(-founders, n))
-    return select(ids, sire, dam, order, attributes=full, added=np.arange(total) < founders)[0]
+    full = None if attributes is None or attributes.shape[1] == 0 else _with_founders(attributes, founders)
+    return select(ids, sire, dam, order, attributes=full, added=np.arange(total) < founders,
+                  groups=(outside[grouped], groups[0], groups[1]) if groups else None)[0]
 
 
-def _unknown_codes(unknown: str | Iterable[str]) -> set[str]:
-    codes = {unknown} if isinstance(unknown, str) else set(unknown)
-    strange = [code for code in codes if not isinstance(code, str)]
-    if strange:
-        raise TypeError(f"unknown must be a string or strings, got {strange[0]!r}")
-    return codes
+def _chunks(column: typing.Any) -> list[typing.Any]:
+    return list(column.chunks) if isinstance(column, pa.ChunkedArray) else [column]
 
 
-def _check_animals(animal: Strings, found: NDArray[np.integer[typing.Any]], codes: dict[str, int],
-                   at: Where) -> None:
-    """Refuses an animal listed again or with the code of an unknown parent;
-    `found` holds the first record of each animal, `codes` that of each code,
-    −1 for none."""
+def _buffers(strings: typing.Any) -> tuple[NDArray[np.int64], NDArray[np.uint8]]:
+    """The offsets and bytes of a pyarrow string array."""
+    offsets = np.frombuffer(strings.buffers()[1], dtype=np.int32, count=len(strings) + 1, offset=4 * strings.offset)
+    data = strings.buffers()[2]
+    return offsets.astype(np.int64), np.zeros(1, dtype=np.uint8) if data is None else np.frombuffer(data, np.uint8)
+
+
+def _matched(offsets: NDArray[np.int64], data: NDArray[np.uint8],
+             n: int) -> tuple[NDArray[np.int64], NDArray[np.int64], NDArray[np.int64]]:
+    """For animals, sires, dams and then codes in one string array: where each
+    first appears among the n animals (−1 nowhere); for the parents that no
+    animal names, the number of their name in the order that the records
+    name them (sire before dam), and the string that first names each."""
+    count = len(offsets) - 1
+    found, outside, first = (np.empty(count, dtype=np.int64) for _ in range(3))
+    capacity = 1 << max(4, (3 * n).bit_length())
+    names = -1
+    while names < 0:
+        names = _native.match_identifiers(offsets, data, n, np.empty(capacity, dtype=np.uint64), found, outside,
+                                          first)
+        capacity *= 2
+    return found, outside, first[:names]
+
+
+def _may_look_unknown(offsets: NDArray[np.int64], data: NDArray[np.uint8], n: int) -> NDArray[np.bool_]:
+    """The animals whose first byte is one that a code of an unknown parent
+    begins with, so that the pattern is tried on those alone."""
+    initial = data[np.minimum(offsets[:n], len(data) - 1)]
+    suspect: NDArray[np.bool_] = (offsets[1:n + 1] == offsets[:n]) | np.isin(initial, np.frombuffer(b"-?*.0nNuUmM",
+                                                                                                   np.uint8))
+    return suspect
+
+
+def _with_founders(attributes: pd.DataFrame, founders: int) -> pd.DataFrame:
+    """The attributes with missing values in front for the parents added as
+    founders; integer columns become nullable to hold them."""
+    frame = attributes.reset_index(drop=True)
+    if founders:
+        frame = frame.astype({name: "Int64" for name, dtype in frame.dtypes.items() if dtype == np.int64})
+    return frame.reindex(np.arange(-founders, len(frame)))
+
+
+def _check_animals(animal: typing.Any, found: NDArray[np.int64], codes: dict[str, int], rules: _Rules,
+                   at: Where, suspect: NDArray[np.bool_]) -> None:
+    """Refuses an animal listed again, without identifier or with the code of
+    an unknown parent or a group; `found` holds the first record of each
+    animal, `codes` that of each code, −1 for none, `suspect` the animals
+    that may read like a code."""
     repeated = found != np.arange(len(found))
     if np.any(repeated):
         k = int(np.argmax(repeated))
-        raise PedigreeError(f"{at(k)}: animal {animal[k]!r} is listed again (first on {at(int(found[k]))})")
-    coded = [int(k) for k in codes.values() if k >= 0]
+        raise PedigreeError(f"{at(k)}: animal {animal[k].as_py()!r} is listed again (first on {at(int(found[k]))})")
+    empty = pc.index(animal, "").as_py()
+    if empty >= 0:
+        raise PedigreeError(f"{at(empty)}: the animal has no identifier")
+    coded = [(int(k), code) for code, k in codes.items() if k >= 0]
     if coded:
-        k = min(coded)
-        if animal[k] == "":
-            raise PedigreeError(f"{at(k)}: the animal has no identifier")
-        raise PedigreeError(f"{at(k)}: animal {animal[k]!r} has the code of an unknown parent")
-
-
-def _check_added(outside: Strings, added: NDArray[np.intp], name_number: NDArray[np.intp], entry: NDArray[np.intp],
-                 animal: Strings, table: _Table) -> None:
-    """Refuses a parent not listed as an animal that is a header's column name
-    or reads like a code of an unknown parent."""
-    for number in added:
-        name = outside[number]
-        if not (_LOOKS_UNKNOWN.fullmatch(name) or _ROLES["sire"].fullmatch(name) or _ROLES["dam"].fullmatch(name)):
-            continue
-        first = int(entry[np.argmax(name_number == number)])
-        k, role = first // 2, ("sire", "dam")[first % 2]
-        sire, dam, at = table.sire[k].as_py(), table.dam[k].as_py(), table.where(k)
-        if _ROLES["sire"].fullmatch(sire) and _ROLES["dam"].fullmatch(dam):
-            raise PedigreeError(f"{at}: a header line ({animal[k]}, {sire}, {dam}) among the records; remove it")
-        if _LOOKS_UNKNOWN.fullmatch(name):
-            raise PedigreeError(f"{at}: the {role} of {animal[k]!r}, {name!r}, is not listed as an animal and reads "
-                                f"like a code of an unknown parent; pass unknown={name!r} if {name!r} means an "
-                                f"unknown parent (unknown=[...] for several codes)")
+        k, code = min(coded)
+        what = "a group" if code in rules.group_codes else "an unknown parent"
+        raise PedigreeError(f"{at(k)}: animal {code!r} has the code of {what}")
+    if not rules.codes_given and np.any(suspect):
+        rows = np.flatnonzero(suspect)
+        looks = pc.match_substring_regex(pc.take(animal, rows), _LOOKS_UNKNOWN_ARROW).to_numpy(zero_copy_only=False)
+        if np.any(looks):
+            k = int(rows[np.argmax(looks)])
+            raise _refused(f"{at(k)}: animal {animal[k].as_py()!r} reads like a code of an unknown parent, listed "
+                           f"as an animal; remove the record, or pass ", _option("unknown", "0"),
+                           " (the codes of your file) if it is an animal")
 
 
 def _check_parents(ids: Strings, sire: NDArray[np.int64], dam: NDArray[np.int64], first: int, selfing: bool,
@@ -379,10 +575,11 @@ def _identifiers(values: NDArray[typing.Any], at: Where) -> Strings:
     if values.dtype.kind in "iu":
         return values.astype(str).astype(object)
     if values.dtype.kind == "f":
-        fractional = np.flatnonzero(~np.isnan(values) & ((values != np.round(values)) | (np.abs(values) >= 2.0**63)))
+        fractional = np.flatnonzero(~np.isnan(values) & ((values != np.round(values)) | np.isinf(values)))
         if len(fractional):
             k = int(fractional[0])
             raise PedigreeError(f"{at(k)}: identifier {values[k]!r} is not a whole number; give identifiers as text")
+        _check_exact(values, at)
         found = np.full(len(values), "", dtype=object)
         known = ~np.isnan(values)
         found[known] = values[known].astype(np.int64).astype(str)
@@ -393,6 +590,18 @@ def _identifiers(values: NDArray[typing.Any], at: Where) -> Strings:
     found = np.empty(len(values), dtype=object)
     found[:] = [_identifier(value, at, k) for k, value in enumerate(values)]
     return found
+
+
+def _check_exact(values: NDArray[np.floating[typing.Any]], at: Where) -> None:
+    """Refuses whole floats beyond those the type holds one by one (2**53 for
+    float64), where neighbouring identifiers have become one number."""
+    limit = 2.0 ** (np.finfo(values.dtype).nmant + 1)
+    beyond = np.flatnonzero(np.abs(values) > limit)
+    if len(beyond):
+        k = int(beyond[0])
+        raise PedigreeError(f"{at(k)}: identifier {float(values[k])!r} is beyond {limit:.0f}, where a {values.dtype} no "
+                            f"longer holds every whole number (pandas makes integer columns with gaps float): read "
+                            f"the column as text (dtype=str) or as pandas' Int64")
 
 
 def _identifier(value: object, at: Where, k: int) -> str:
@@ -407,9 +616,94 @@ def _identifier(value: object, at: Where, k: int) -> str:
             return ""
         if not float(value).is_integer():
             raise PedigreeError(f"{at(k)}: identifier {value!r} is not a whole number; give identifiers as text")
+        _check_exact(np.array([value]), lambda _: at(k))
         return str(int(value))
     raise TypeError(f"{at(k)}: identifier {value!r} is a {type(value).__name__}; identifiers are strings or "
                     f"whole numbers")
+
+
+def _header_advice(fields: list[str], why: str) -> PedigreeError:
+    shown = ", ".join(map(repr, fields[:3]))
+    return _refused(f"line 1: ({shown}) reads like a header ({why}); pass ", _option("header", True),
+                    " (with ", _COLUMNS, " if the names do not say) if it is one, or ", _option("header", False),
+                    " if it is an animal's line")
+
+
+def _check_first_line(fields: list[str], numbers: list[NDArray[np.int64]], name_number: NDArray[np.int64],
+                      entry: NDArray[np.intp], rules: _Rules) -> None:
+    """Refuses a first record that reads like a header whose names the reader
+    does not know: its parents are listed nowhere as animals and are parents
+    of no other record, and its animal is nobody's parent."""
+    if numbers[0][0] >= 0 or numbers[1][0] >= 0 or fields[1] in rules.codes or fields[2] in rules.codes:
+        return
+    # The first record's parents are the first two names outside the animals.
+    if len(entry) < 2 or entry[1] != 1 or np.count_nonzero(name_number <= 1) != 2 or name_number[1] != 1:
+        return
+    if np.any(numbers[0] == 0) or np.any(numbers[1] == 0):
+        return
+    raise _header_advice(fields, f"{fields[1]!r} and {fields[2]!r} are listed nowhere else, as animals or "
+                                 f"parents, and {fields[0]!r} is nobody's parent")
+
+
+def _check_added(outside: Strings, added: NDArray[np.intp], name_number: NDArray[np.int64], entry: NDArray[np.intp],
+                 table: _Table) -> None:
+    """Refuses a parent not listed as an animal that is a header's column name,
+    reads like a code of an unknown parent, or is a listed animal's number
+    written otherwise (leading zeros, a decimal point)."""
+    def first(number: int) -> tuple[int, str]:
+        at = int(entry[np.argmax(name_number == number)])
+        return at // 2, ("sire", "dam")[at % 2]
+
+    for number in added:
+        name = outside[number]
+        if not (_LOOKS_UNKNOWN.fullmatch(name) or _ROLES["sire"].fullmatch(name) or _ROLES["dam"].fullmatch(name)):
+            continue
+        k, role = first(number)
+        animal, sire, dam = (column[k].as_py() for column in (table.animal, table.sire, table.dam))
+        at = table.where(k)
+        if _ROLES["sire"].fullmatch(sire) and _ROLES["dam"].fullmatch(dam):
+            raise PedigreeError(f"{at}: a header line ({animal}, {sire}, {dam}) among the records; remove it")
+        if _LOOKS_UNKNOWN.fullmatch(name):
+            raise _refused(f"{at}: the {role} of {animal!r}, {name!r}, is not listed as an animal and reads "
+                           f"like a code of an unknown parent; pass ", _option("unknown", name),
+                           f" if {name!r} means an unknown parent (several codes: ",
+                           _option("unknown", [name, "..."]), ")")
+    numeric = [int(number) for number in added if _NUMBER.fullmatch(outside[number])]
+    if not numeric:
+        return
+    plain = {_NUMBER.fullmatch(outside[number]).group(1): number for number in numeric}  # type: ignore[union-attr]
+    candidates = pc.match_substring_regex(table.animal, r"^\d+(?:\.0*)?$")
+    for k in np.flatnonzero(candidates.to_numpy(zero_copy_only=False)):
+        animal = table.animal[int(k)].as_py()
+        match = _NUMBER.fullmatch(animal)
+        number = plain.get(match.group(1)) if match is not None else None
+        if number is not None and outside[number] != animal:
+            row, role = first(number)
+            raise PedigreeError(f"{table.where(row)}: the {role} of {table.animal[row].as_py()!r}, "
+                                f"{outside[number]!r}, is not listed as an animal, but {animal!r} is "
+                                f"({table.where(int(k))}): the same "
+                                f"number written two ways (spreadsheets drop leading zeros and add '.0'); write "
+                                f"them alike")
+
+
+def _check_offspring(outside: Strings, added: NDArray[np.intp], name_number: NDArray[np.int64],
+                     entry: NDArray[np.intp], table: _Table, rules: _Rules) -> None:
+    """Refuses a dam not listed as an animal with more offspring than a dam
+    has: a group of unknown dams read as one animal."""
+    if rules.max_offspring is None or len(added) == 0:
+        return
+    offspring = np.bincount(name_number[entry % 2 == 1], minlength=len(outside))[added]
+    most = int(np.argmax(offspring))
+    if offspring[most] <= rules.max_offspring:
+        return
+    name = outside[added[most]]
+    k = int(entry[np.argmax((name_number == added[most]) & (entry % 2 == 1))]) // 2
+    raise _refused(f"{table.where(k)}: the dam {name!r} is not listed as an animal and has {offspring[most]:,} "
+                   f"offspring, more than the {rules.max_offspring:,} that a dam not listed may have (",
+                   _option("max_offspring", rules.max_offspring), "): if it codes a group of unknown parents, "
+                   "pass ", _option("groups", [name]), " (or every group's code), else raise ",
+                   _Option("max_offspring=", "--max-offspring="), " or lift the limit with ",
+                   _Option("max_offspring=None", "--max-offspring=0"))
 
 
 def _columns(names: list[str], columns: Sequence[str] | None, at: str) -> tuple[list[int], int | None] | None:
@@ -426,7 +720,14 @@ def _columns(names: list[str], columns: Sequence[str] | None, at: str) -> tuple[
                 raise PedigreeError(f"{at}: no column is named {wanted!r}; the columns are "
                                     f"{', '.join(map(repr, names))}")
             positions.append((same + alike)[0])
-    elif "sire" in roles and "dam" in roles:
+        sexes = [k for k, role in enumerate(roles) if role == "sex" and k not in positions]
+        return positions, sexes[0] if len(sexes) == 1 else None
+    for role in _ROLES:
+        twice = [names[k] for k, named in enumerate(roles) if named == role]
+        if len(twice) > 1:
+            raise _refused(f"{at}: columns {twice[0]!r} and {twice[1]!r} both read as the {role}; pass ",
+                           _COLUMNS, " to say which columns to use")
+    if "sire" in roles and "dam" in roles:
         sire, dam = roles.index("sire"), roles.index("dam")
         others = [k for k in range(len(names)) if k not in (sire, dam)]
         if not others:
@@ -444,6 +745,11 @@ def _frame_table(frame: pd.DataFrame, columns: Sequence[str] | None) -> _Table:
         raise PedigreeError(f"the frame has {frame.shape[1]} columns; it needs animal, sire and dam")
     found = _columns(names, columns, "the frame")
     positions, sex = found if found is not None else ([0, 1, 2], None)
+    for p in positions:
+        dtype = frame.dtypes.iloc[p]
+        if not (pd.api.types.is_object_dtype(dtype) or pd.api.types.is_string_dtype(dtype)
+                or pd.api.types.is_integer_dtype(dtype) or pd.api.types.is_float_dtype(dtype)):
+            raise TypeError(f"column {names[p]!r} holds {dtype} values; identifiers are text or whole numbers")
     labels = frame.index
 
     def where(k: int) -> str:
@@ -459,7 +765,7 @@ def _utf8(source: str | os.PathLike[str] | typing.IO[str], encoding: str) -> byt
     """The text of a file as UTF-8 bytes, without byte-order mark, lines ending in "\\n"."""
     if isinstance(source, (str, os.PathLike)):
         with open(source, "rb") as file:
-            return _decoded(file.read(), encoding)
+            return _decoded(_uncompressed(file.read()), encoding)
     if not hasattr(source, "read"):
         raise TypeError(f"source must be a path, an open text file or a pandas DataFrame, "
                         f"got {type(source).__name__}")
@@ -472,11 +778,24 @@ def _utf8(source: str | os.PathLike[str] | typing.IO[str], encoding: str) -> byt
             binary.seek(0)
             raw = binary.read()
             line = f"line {raw.count(_NEWLINE, 0, _first_undecodable(raw, error.encoding)) + 1}: "
-        raise PedigreeError(f"{line}bytes that are not {error.encoding} ({error.reason}); open the file with "
-                            f"encoding='latin-1' or the encoding it was written in") from None
+        raise _refused(f"{line}bytes that are not {error.encoding} ({error.reason}); open the file with "
+                       f"encoding='latin-1' or the encoding it was written in") from None
     if not isinstance(text, str):
         raise TypeError("the file is open in binary mode: open it as text, or pass its path")
     return _encoded(text.removeprefix("\ufeff"))
+
+
+def _uncompressed(raw: bytes) -> bytes:
+    for magic, (name, decompress) in _COMPRESSED.items():
+        if raw.startswith(magic):
+            if decompress is None:
+                raise PedigreeError(f"the file is compressed with {name}; uncompress it first")
+            try:
+                return decompress(raw)
+            except (OSError, EOFError, ValueError, zlib.error, lzma.LZMAError) as error:
+                raise PedigreeError(f"the file is compressed with {name} but cannot be uncompressed "
+                                    f"({error}); it may be cut short") from None
+    return raw
 
 
 def _decoded(raw: bytes, encoding: str) -> bytes:
@@ -491,8 +810,8 @@ def _decoded(raw: bytes, encoding: str) -> bytes:
     except UnicodeDecodeError as error:
         line = raw.count(_NEWLINE, 0, error.start) + 1
         guess = "utf-16" if raw[:2] in (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE) else "latin-1"
-        raise PedigreeError(f"line {line}: bytes that are not {encoding} ({error.reason}); pass "
-                            f"encoding='{guess}' or the encoding the file was written in") from None
+        raise _refused(f"line {line}: bytes that are not {encoding} ({error.reason}); pass ",
+                       _option("encoding", guess), " or the encoding the file was written in") from None
     return _encoded(text.removeprefix("\ufeff"))
 
 
@@ -506,7 +825,7 @@ def _first_undecodable(raw: bytes, encoding: str) -> int:
 
 def _encoded(text: str | bytes) -> bytes:
     """The text as UTF-8 with lines ending in "\\n", refusing control
-    characters; lines of comments emptied."""
+    characters and a byte-order mark past the start; lines of comments emptied."""
     try:
         data = text.encode("utf-8") if isinstance(text, str) else text
     except UnicodeEncodeError as error:
@@ -519,15 +838,25 @@ def _encoded(text: str | bytes) -> bytes:
         found = _CONTROL.search(data)
         assert found is not None
         line = data.count(b"\n", 0, found.start()) + 1
-        raise PedigreeError(f"line {line}: control character {found.group().decode()!r} in the data; remove it "
-                            f"(a file full of them may be UTF-16: pass encoding='utf-16')")
+        raise _refused(f"line {line}: control character {found.group().decode()!r} in the data; remove it "
+                       f"(a file full of them may be UTF-16: pass ", _option("encoding", "utf-16"), ")")
+    ascii = data.isascii()
+    if not ascii:
+        unicode = _UNICODE_CONTROL.search(data)
+        if unicode is not None:
+            line = data.count(b"\n", 0, unicode.start()) + 1
+            if unicode.group() == codecs.BOM_UTF8:
+                raise PedigreeError(f"line {line}: a byte-order mark inside the file, where files were pasted "
+                                    f"together; remove it")
+            raise _refused(f"line {line}: control character {unicode.group().decode()!r} in the data; remove it "
+                           f"(read as latin-1, a Windows file may need ", _option("encoding", "cp1252"), ")")
     indented = (b" " in rare or b"\t" in rare) and (b"\n " in data or b"\n\t" in data or data[:1] in (b" ", b"\t"))
-    return _without_comments(data) if b"#" in rare or indented else data
+    return _without_comments(data) if b"#" in rare or indented or not ascii else data
 
 
 def _without_comments(data: bytes) -> bytes:
     """The data with blank lines and lines that start with '#' emptied; lines keep their numbers."""
-    return _NEWLINE.join(b"" if not line.strip() or line.lstrip().startswith(b"#") else line
+    return _NEWLINE.join(line if line.decode().lstrip(_SPACES)[:1] not in ("", "#") else b""
                          for line in data.split(_NEWLINE))
 
 
@@ -561,30 +890,102 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
     has_header = found is not None if header is None else header
     named = [name for name in names if any(pattern.fullmatch(name) for pattern in _ROLES.values())]
     if header is None and found is None and len(named) > 1:
-        raise PedigreeError(f"line {line}: {named[0]!r} and {named[1]!r} read like names of columns, but no sire "
-                            f"and dam columns are named; pass header=True and columns=(animal, sire, dam), or "
-                            f"header=False if the line is an animal's")
+        raise _refused(f"line {line}: {named[0]!r} and {named[1]!r} read like names of columns, but no sire "
+                       f"and dam columns are named; pass ", _option("header", True), " and ", _COLUMNS, ", or ",
+                       _option("header", False), " if the line is an animal's")
     positions, sex = found if has_header and found is not None else ([0, 1, 2], None)
     if len(names) < 3:
-        what = "the header names" if has_header else "expected animal, sire and dam, got"
-        raise PedigreeError(f"line {line}: {what} {len(names)} column{'s' if len(names) != 1 else ''}")
+        raise _too_few(line, first, len(names), "the header names" if has_header else None)
+    if has_header:
+        twice = next((name for k, name in enumerate(names) if name in names[:k]), None)
+        if twice is not None:
+            raise PedigreeError(f"line {line}: two columns are named {twice!r}; name them apart")
     lines = _Lines(data, 1 if has_header else 0)
+    ascii = data.isascii()
     body = [array.slice(1) if has_header else array
-            for array in _parsed(data, separator, len(names), max(positions) + 1, lines)]
+            for array in _parsed(data, separator, len(names), max(positions) + 1, lines, has_header, ascii)]
     if len(body[0]) == 0:
         raise PedigreeError("the file holds no animals, only a header")
     if has_header:
         again = pc.index(body[positions[0]], names[positions[0]]).as_py()
         if again >= 0 and body[positions[1]][again].as_py() == names[positions[1]]:
             raise PedigreeError(f"{lines(again)}: the header line comes again; remove it")
-
-    def strings(position: int) -> Strings:
-        return np.asarray(body[position].to_numpy(zero_copy_only=False), dtype=object)
-
+    animal, sire, dam = (body[p] for p in positions)
+    if not ascii:
+        _check_unicode([animal, sire, dam], lines)
+    if b"+" in data:
+        _check_exponents([animal, sire, dam], lines)
+    guess = header is None and not has_header
+    if guess and len(animal) > 1 and all(_WORD.fullmatch(name) for name in names[:3]) and \
+            not pc.any(pc.match_substring_regex(animal.slice(1), _WORD_ARROW)).as_py():
+        raise _header_advice(names, "all its fields are words, while the other records' animals are not")
     others = [k for k in range(len(names)) if k not in positions]
-    attributes = pd.DataFrame({k: strings(k) for k in others}).set_axis([names[k] for k in others], axis=1)
-    return _Table(body[positions[0]], body[positions[1]], body[positions[2]], lines,
-                  attributes if has_header else None, None if sex is None else strings(sex))
+    attributes = pd.DataFrame({names[k]: _typed(body[k]) for k in others}) if has_header else None
+    return _Table(animal, sire, dam, lines, attributes,
+                  None if sex is None else np.asarray(body[sex].to_numpy(zero_copy_only=False), dtype=object),
+                  first_line=names if guess else None)
+
+
+def _typed(column: typing.Any) -> typing.Any:
+    """A column of the file as integers where every value is a whole number
+    written plainly (Int64 where some are empty), else as text."""
+    # Copied whole: some of pyarrow's kernels misread the offset of a slice.
+    column = pa.concat_arrays(_chunks(column))
+    empty = pc.equal(column, "")
+    whole = pc.match_substring_regex(column, _WHOLE_ARROW)
+    if not pc.all(pc.or_(whole, empty)).as_py() or not pc.any(whole).as_py():
+        return np.asarray(column.to_numpy(zero_copy_only=False), dtype=object)
+    numbers = pc.cast(pc.if_else(empty, pa.scalar(None, pa.string()), column), pa.int64())
+    if numbers.null_count:
+        return pd.array(numbers.to_pandas(types_mapper={pa.int64(): pd.Int64Dtype()}.get), dtype="Int64")
+    return numbers.to_numpy()
+
+
+def _check_unicode(fields: list[typing.Any], lines: _Lines) -> None:
+    """Refuses a Unicode space inside an identifier and identifiers that
+    differ only in Unicode normalisation, which read alike and are not."""
+    everything = pa.concat_arrays([chunk for field in fields for chunk in _chunks(field)])
+    n = len(fields[0])
+    wide = pc.match_substring_regex(everything, f"[{_SPACES[2:]}]")
+    k = pc.index(wide, True).as_py()
+    if k >= 0:
+        name = everything[k].as_py()
+        space = _WIDE_SPACE.search(name)
+        assert space is not None
+        raise PedigreeError(f"{lines(k % n)}: identifier {name!r} holds a space U+{ord(space.group()):04X} inside; "
+                            f"write a plain space, or none")
+    foreign = pc.unique(pc.filter(everything, pc.invert(pc.string_is_ascii(everything))))
+    if len(foreign) < 2:
+        return
+    composed = pc.utf8_normalize(foreign, form="NFC").to_numpy(zero_copy_only=False)
+    same = pd.Series(composed).duplicated(keep=False).to_numpy()
+    if not np.any(same):
+        return
+    first = composed[np.argmax(same)]
+    one, other = (foreign[int(k)].as_py() for k in np.flatnonzero(composed == first)[:2])
+    where = sorted(pc.index(everything, name).as_py() % n for name in (one, other))
+    raise PedigreeError(f"{lines(where[0])}: identifiers {ascii(one)} and {ascii(other)} (on {lines(where[1])}) "
+                        f"differ only in how their accents are encoded (Unicode normalisation); write them alike")
+
+
+def _check_exponents(fields: list[typing.Any], lines: _Lines) -> None:
+    """Refuses identifiers such as 1.23457E+11, a spreadsheet's form of a long
+    number in which animals that differ in the last digits become one."""
+    for field in fields:
+        k = pc.index(pc.match_substring_regex(field, _EXPONENT_ARROW), True).as_py()
+        if k >= 0:
+            raise PedigreeError(f"{lines(k)}: identifier {field[k].as_py()!r} is a number in the exponent form of "
+                                f"a spreadsheet, where long numbers lose their last digits; export the column "
+                                f"as text")
+
+
+def _too_few(line: int, text: str, fields: int, what: str | None) -> PedigreeError:
+    said = f"{what} {fields} column" if what else f"expected animal, sire and dam, got {fields} column"
+    other = next((mark for mark in ";|:" if mark in text), None)
+    if other is None:
+        return PedigreeError(f"line {line}: {said}{'s' if fields != 1 else ''}")
+    return _refused(f"line {line}: {said}{'s' if fields != 1 else ''}; the line holds {other!r}: pass ",
+                    _option("delimiter", other), " if it separates the columns")
 
 
 def _first_line(data: bytes) -> tuple[int, str]:
@@ -597,9 +998,11 @@ def _first_line(data: bytes) -> tuple[int, str]:
     return data.count(_NEWLINE, 0, start) + 1, data[start:len(data) if end < 0 else end].decode()
 
 
-def _parsed(data: bytes, separator: str, width: int, needed: int, lines: _Lines) -> list[typing.Any]:
-    """The first `width` columns of the file as pyarrow string arrays, blanks
-    around fields dropped; a row with fewer than `needed` fields refused."""
+def _parsed(data: bytes, separator: str, width: int, needed: int, lines: _Lines, exact: bool,
+            ascii: bool) -> list[typing.Any]:
+    """The first `width` columns of the file as pyarrow string arrays, spaces
+    around fields dropped; a row with fewer than `needed` fields refused, and
+    with `exact`, one with other than `width` fields."""
     spaces = separator == " "
     if not spaces and b'"' in data:
         _check_quotes(data)
@@ -609,10 +1012,12 @@ def _parsed(data: bytes, separator: str, width: int, needed: int, lines: _Lines)
     arrays = _arrow_columns(data, separator, width) if single or not spaces else None
     if arrays is None:
         frame = _pandas_frame(data, separator, width)
-        _check_widths(data, frame, separator, needed, lines)
+        _check_widths(data, frame, separator, needed, lines, width if exact else None)
         arrays = [_arrow(frame.iloc[:, k].to_numpy(dtype=object)) for k in range(width)]
-    if not spaces and (b" " in data or b"\t" in data):
-        arrays = [pc.utf8_trim_whitespace(array) for array in arrays]
+    if not ascii:
+        arrays = [pc.utf8_trim(array, characters=_SPACES) for array in arrays]
+    elif not spaces and (b" " in data or b"\t" in data):
+        arrays = [pc.ascii_trim_whitespace(array) for array in arrays]
     return arrays
 
 
@@ -628,7 +1033,7 @@ def _arrow_columns(data: bytes, separator: str, width: int) -> list[typing.Any] 
                                               double_quote=True, newlines_in_values=False, ignore_empty_lines=True),
             convert_options=pa_csv.ConvertOptions(column_types=dict.fromkeys(names, pa.string()),
                                                   strings_can_be_null=False, quoted_strings_can_be_null=False))
-        return [table.column(k).combine_chunks() for k in range(width)]
+        return [table.column(k) for k in range(width)]
     except pa.ArrowException:
         return None
 
@@ -667,11 +1072,19 @@ def _check_quotes(data: bytes) -> None:
                             f"fields, doubling a quote inside one (no field spans lines)")
 
 
-def _check_widths(data: bytes, frame: pd.DataFrame, separator: str, needed: int, lines: _Lines) -> None:
+def _check_widths(data: bytes, frame: pd.DataFrame, separator: str, needed: int, lines: _Lines,
+                  exact: int | None) -> None:
     """Refuses a row with fewer than `needed` fields, which the parser fills
-    with "". Fields separated by blanks are never empty, so an empty one is
-    missing; other files come here only when pyarrow refused them, and each
-    of their lines is looked at."""
+    with "", and one with other than `exact` fields. Fields separated by
+    blanks are never empty, so an empty one is missing; other files come here
+    only when pyarrow refused them, and each of their lines is looked at."""
+    if exact is not None:
+        texts = (text for text in data.split(_NEWLINE) if text.strip())
+        row = next((k for k, text in enumerate(texts) if _fields(text, separator) != exact), None)
+        if row is not None:
+            fields = _fields(data.split(_NEWLINE)[lines.of_row(row) - 1], separator)
+            raise PedigreeError(f"line {lines.of_row(row)}: {fields} fields where the header names {exact}; "
+                                f"every record needs a field for each column")
     if separator == " ":
         short = np.flatnonzero(frame.iloc[:, needed - 1].to_numpy() == "")
         row = int(short[0]) if len(short) else None
@@ -679,9 +1092,8 @@ def _check_widths(data: bytes, frame: pd.DataFrame, separator: str, needed: int,
         texts = (text for text in data.split(_NEWLINE) if text.strip())
         row = next((k for k, text in enumerate(texts) if _fields(text, separator) < needed), None)
     if row is not None:
-        fields = _fields(data.split(_NEWLINE)[lines.of_row(row) - 1], separator)
-        raise PedigreeError(f"line {lines.of_row(row)}: expected animal, sire and dam, got {fields} "
-                            f"column{'s' if fields != 1 else ''}")
+        text = data.split(_NEWLINE)[lines.of_row(row) - 1]
+        raise _too_few(lines.of_row(row), text.decode(), _fields(text, separator), None)
 
 
 def _fields(text: bytes, separator: str) -> int:

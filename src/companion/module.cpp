@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "identifiers.hpp"
 #include "relationships.hpp"
 
 namespace py = pybind11;
@@ -61,6 +62,47 @@ std::int32_t rows_of(const Integers& indptr, const Integers& indices, const Real
 }  // namespace
 
 PYBIND11_MODULE(_native, m) {
+    m.def(
+        "match_identifiers",
+        [](const Array<std::int64_t>& offsets, const Array<std::uint8_t>& data, std::int64_t n,
+           Array<std::uint64_t>& slots, Array<std::int64_t>& found, Array<std::int64_t>& outside,
+           Array<std::int64_t>& first) {
+            const py::ssize_t count = offsets.size() - 1;
+            const auto capacity = static_cast<std::uint64_t>(slots.size());
+            if (count < 3 * n || n < 0 || count >= py::ssize_t{0xffffffffLL} || capacity == 0 ||
+                (capacity & (capacity - 1)) != 0 || offsets.data()[count] > data.size()) {
+                throw std::invalid_argument("match_identifiers: strings, animals or table of wrong sizes");
+            }
+            require_size(found, count, "found");
+            require_size(outside, count, "outside");
+            require_size(first, count, "first");
+            const tolmkit::Strings strings{count, offsets.data(), data.data()};
+            py::gil_scoped_release released;
+            return tolmkit::match_identifiers(strings, n, slots.mutable_data(), capacity, found.mutable_data(),
+                                              outside.mutable_data(), first.mutable_data());
+        },
+        py::arg("offsets").noconvert(), py::arg("data").noconvert(), py::arg("n"), py::arg("slots").noconvert(),
+        py::arg("found").noconvert(), py::arg("outside").noconvert(), py::arg("first").noconvert());
+    m.def(
+        "generations",
+        [](const Array<std::int64_t>& sire, const Array<std::int64_t>& dam, Array<std::int64_t>& generation,
+           Array<std::int64_t>& order, Array<std::int64_t>& work) {
+            const py::ssize_t n = sire.size();
+            require_size(dam, n, "dam");
+            require_size(generation, n, "generation");
+            require_size(order, n, "order");
+            require_size(work, n + 1, "work");
+            for (py::ssize_t i = 0; i < n; ++i) {
+                if (sire.data()[i] < -1 || sire.data()[i] >= n || dam.data()[i] < -1 || dam.data()[i] >= n) {
+                    throw std::invalid_argument("generations: a parent outside -1 .. n - 1");
+                }
+            }
+            py::gil_scoped_release released;
+            return tolmkit::generations(n, sire.data(), dam.data(), generation.mutable_data(), order.mutable_data(),
+                                        work.mutable_data());
+        },
+        py::arg("sire").noconvert(), py::arg("dam").noconvert(), py::arg("generation").noconvert(),
+        py::arg("order").noconvert(), py::arg("work").noconvert());
     m.def(
         "oldest_ancestors",
         [](const Integers& sire, const Integers& dam, const Reals& sampling_var, const Integers& members,

@@ -90,7 +90,8 @@ def test_check_prints_the_summary_and_reading_options_apply(tmp_path, capsys):
     (None, ["check"], "No such file"),
     (HERD, ["stats", "--reference", "e", "x"], "'x' is not in the pedigree"),
     (HERD, ["stats", "--reference", "a", "b"], "none of the 2 reference animals"),
-], ids=["listed_twice", "short_line", "no_file", "unknown_reference", "reference_of_founders"])
+    ("a,-999,-999\nb,a,-999\n", ["check"], "pass --unknown=-999 if"),
+], ids=["listed_twice", "short_line", "no_file", "unknown_reference", "reference_of_founders", "advice_as_options"])
 def test_a_pedigree_that_cannot_be_used_exits_1_with_one_line(tmp_path, capsys, content, arguments, message):
     path = tmp_path / "ped.csv"
     if content is not None:

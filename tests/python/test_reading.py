@@ -1,5 +1,7 @@
 """Files, frames and records that are read right, and those refused naming the line."""
 
+import bz2
+import gzip
 import io
 import re
 
@@ -7,11 +9,13 @@ import numpy as np
 import pandas as pd
 import pytest
 
-from tolmkit import Pedigree, PedigreeError, prune, read_pedigree
+from tolmkit import Pedigree, PedigreeError, inbreeding, prune, read_pedigree, simulate_pedigree
 
 from test_pedigree import assert_parents_first, parents_by_id
 
 A_B = {"A": (None, None), "B": ("A", None)}
+# The dams of B, C and D are a group of unknown dams, UD.
+GROUP_CODED = "A,0,0\nB,A,UD\nC,A,UD\nD,B,UD\n"
 BAD_BYTE = b"A,0,0\nB,A,0\nC\xff,A,0\n"
 
 # name: (file content, keyword arguments, the parents read or (error, part of its message))
@@ -72,6 +76,69 @@ FILES = {
     "empty": ("", {}, (PedigreeError, "the file holds no animals")),
     "comments_only": ("# herd 7\n\n", {}, (PedigreeError, "the file holds no animals")),
     "header_only": ("animal,sire,dam\n", {}, (PedigreeError, "the file holds no animals, only a header")),
+    **{f"header_{first.replace(',', '_')}": (f"{first}\nB,A,0\nA,0,0\n", {}, (
+        PedigreeError, f"line 1: ({', '.join(map(repr, first.split(',')))}) reads like a header",
+        "--header (with --columns"))
+       for first in ["ID,Vater,Mutter", "calf,sire1,dam1", "ID,S,D", "id,parent1,parent2"]},
+    "header_of_words_over_numbers": ("Tier,Vater,Mutter\n276001,276002,0\n276002,0,0\n", {},
+                                     (PedigreeError, "all its fields are words, while the other records'")),
+    "header_said": ("ID,Vater,Mutter\nB,A,0\nA,0,0\n", {"header": True}, A_B),
+    "header_sire_reg": ("animal,sire_reg,dam_reg\nB,A,0\nA,0,0\n", {}, A_B),
+    "studbook_of_names": ("Bella,Rex,Molly\nDaisy,Bruno,Lady\n", {"header": False},
+                          {name: (None, None) for name in ["Rex", "Molly", "Bruno", "Lady"]} |
+                          {"Bella": ("Rex", "Molly"), "Daisy": ("Bruno", "Lady")}),
+    "two_sire_columns": ("animal,sire_name,sire_id,dam\nB,x,A,0\nA,x,0,0\n", {},
+                         (PedigreeError, "line 1: columns 'sire_name' and 'sire_id' both read as the sire; pass "
+                                         "columns=(animal, sire, dam)", "--columns=ANIMAL,SIRE,DAM")),
+    "two_sire_columns_chosen": ("animal,sire_name,sire_id,dam\nB,x,A,0\nA,x,0,0\n",
+                                {"columns": ("animal", "sire_id", "dam")}, A_B),
+    "code_listed_as_animal": ("-999,0,0\nB,-999,0\n", {}, (PedigreeError, "line 1: animal '-999' reads like a code")),
+    "given_code_listed_as_animal": ("A,0,0\n?,A,0\n", {"unknown": ["0", "?"]},
+                                    (PedigreeError, "line 2: animal '?' has the code of an unknown parent")),
+    "no_animal_identifier": ("A,-,-\n,A,-\n", {"unknown": "-"}, (PedigreeError, "line 2: the animal has no identifier")),
+    "byte_order_mark_inside": ("A,0,0\n\ufeffB,A,0\n", {}, (PedigreeError, "line 2: a byte-order mark inside")),
+    "unicode_spaces_trimmed": ("\u00a0A\u3000,0,0\nB,\u200bA ,0\n", {}, A_B),
+    "unicode_space_inside": ("A\u00a0B,0,0\n", {}, (PedigreeError, "line 1: identifier 'A\\xa0B' holds a space U+00A0")),
+    **{f"control_{ord(c):04x}": (f"A,0,0\nB,A{c},0\n", {}, (PedigreeError, f"line 2: control character {c!r}"))
+       for c in "\u0085\u2028\u2029"},
+    "normalisation": ("Jos\u00e9,0,0\nB,Jose\u0301,0\n", {},
+                      (PedigreeError, "line 1: identifiers 'Jos\\xe9' and 'Jose\\u0301' (on line 2) differ only")),
+    "exponent_form": ("A,0,0\n1.23457E+11,A,0\n", {}, (PedigreeError, "line 2: identifier '1.23457E+11' is a number")),
+    **{f"number_written_{parent}": (f"123,0,0\nB,{parent},0\n", {}, (
+        PedigreeError, f"line 2: the sire of 'B', '{parent}', is not listed as an animal, but '123' is (line 1)"))
+       for parent in ["0123", "123.0"]},
+    "fewer_fields_than_the_header": ("id,sire,dam,born\nA,0,0,1990\nB,A,0\n", {},
+                                     (PedigreeError, "line 3: 3 fields where the header names 4")),
+    "semicolons": ("A;0;0\nB;A;0\n", {}, (PedigreeError, "line 1: expected animal, sire and dam, got 1 column; the "
+                                                         "line holds ';': pass delimiter=';'", "--delimiter=';'")),
+    "semicolons_said": ("A;0;0\nB;A;0\n", {"delimiter": ";"}, A_B),
+    "gzip": (gzip.compress(b"A,0,0\nB,A,0\n"), {}, A_B),
+    "bzip2": (bz2.compress(b"A,0,0\nB,A,0\n"), {}, A_B),
+    "gzip_cut_short": (gzip.compress(b"A,0,0\nB,A,0\n")[:-6], {}, (PedigreeError, "compressed with gzip but cannot")),
+    "tabs_with_unicode_spaces": ("A\t0\t0\nB\t\u2003A\u202f\t0\n", {}, A_B),
+    "c1_control_read_as_latin_1": (b"A,0,0\nB,A\x85,0\n", {"encoding": "latin-1"},
+                                   (PedigreeError, "line 2: control character '\\x85'", "--encoding=cp1252")),
+    "two_columns_of_one_name": ("id,sire,dam,born,born\nA,0,0,1,2\n", {},
+                                (PedigreeError, "line 1: two columns are named 'born'")),
+    "more_fields_than_the_header": ("id,sire,dam\nA,0,0\nB,A,0,x\n", {},
+                                    (PedigreeError, "line 3: 4 fields where the header names 3")),
+    "zip": (b"PK\x03\x04rest", {}, (PedigreeError, "compressed with zip; uncompress it first")),
+    "dam_with_many_offspring": (GROUP_CODED, {"max_offspring": 2}, (
+        PedigreeError, "line 2: the dam 'UD' is not listed as an animal and has 3 offspring, more than the 2",
+        "pass --groups=UD")),
+    "dam_with_many_offspring_allowed": (GROUP_CODED, {"max_offspring": 0}, {
+        "A": (None, None), "UD": (None, None), "B": ("A", "UD"), "C": ("A", "UD"), "D": ("B", "UD")}),
+    "groups": (GROUP_CODED, {"max_offspring": 2, "groups": ["UD"]}, {
+        "A": (None, None), "B": ("A", None), "C": ("A", None), "D": ("B", None)}),
+    "many_parents_not_listed": ("".join(f"c{k},s{k},d{k}\n" for k in range(5)), {"header": False},
+                                {**{f"{p}{k}": (None, None) for k in range(5) for p in "sd"},
+                                 **{f"c{k}": (f"s{k}", f"d{k}") for k in range(5)}}),
+    "groups_by_a_function": (GROUP_CODED, {"max_offspring": 2, "groups": lambda code: code.startswith("U")}, {
+        "A": (None, None), "B": ("A", None), "C": ("A", None), "D": ("B", None)}),
+    "selfing_lifts_the_limit": (GROUP_CODED, {"max_offspring": 2, "selfing": True}, {
+        "A": (None, None), "UD": (None, None), "B": ("A", "UD"), "C": ("A", "UD"), "D": ("B", "UD")}),
+    "group_listed_as_animal": ("UD,0,0\nB,UD,0\n", {"groups": ["UD"]},
+                               (PedigreeError, "line 1: animal 'UD' has the code of a group")),
 }
 
 
@@ -84,8 +151,9 @@ def test_files_are_read_right_or_refused_naming_the_line(tmp_path, content, opti
         assert parents_by_id(pedigree) == outcome
         assert_parents_first(pedigree)
     else:
-        with pytest.raises(outcome[0], match=re.escape(outcome[1])):
+        with pytest.raises(outcome[0], match=re.escape(outcome[1])) as raised:
             read_pedigree(path, **options)
+        assert outcome[2:] == () or outcome[2] in raised.value.command_line
     assert path.read_bytes() == (content if isinstance(content, bytes) else content.encode())
 
 
@@ -120,15 +188,22 @@ def test_frames_by_column_name_with_attributes_carried_through():
     assert (kept.ids.tolist(), kept.attributes["herd"].tolist()) == (["4"], ["y"])
     with pytest.raises(TypeError, match=re.escape("row 11: identifier b'b' is a bytes")):
         read_pedigree(frame.assign(calf=["a", b"b", "c"]))
+    with pytest.raises(PedigreeError, match=re.escape("row 12: identifier 9007199254740994.0 is beyond 9007199254740992")):
+        read_pedigree(frame.assign(calf=[3.0, 4.0, 2.0**53 + 2]))
+    for values in (pd.to_datetime(["2001-01-01"] * 3), pd.to_timedelta([1, 2, 3], unit="D"), [True, False, True]):
+        with pytest.raises(TypeError, match="column 'calf' holds"):
+            read_pedigree(frame.assign(calf=values))
 
 
 def test_file_attributes_and_summary():
-    pedigree = read_pedigree(io.StringIO("id,sire,dam,born\nC,A,B,2001\nA,0,0,1990\n"))
-    assert pedigree.attributes["born"].tolist()[1:] == ["1990", "2001"]
+    pedigree = read_pedigree(io.StringIO("id,sire,dam,born,herd\nC,A,B,2001,0012\nA,0,0,1990,13\n"))
+    assert pedigree.attributes["born"].tolist()[1:] == [1990, 2001]
+    assert pedigree.attributes["herd"].tolist()[1:] == ["13", "0012"]
     assert pedigree.attributes["born"].isna().tolist() == [True, False, False]
     assert pedigree.summary().split() == ["animals", "3", "founders", "2", "parents", "added", "as", "founders", "1",
                                           "unknown", "sires", "2", "unknown", "dams", "2", "sires", "1", "dams", "1",
-                                          "generations", "1"]
+                                          "generations", "1", "most", "offspring", "among", "parents", "added",
+                                          "as", "founders:", "B", "(1)"]
 
 
 @pytest.mark.parametrize("sire, message", [
@@ -150,3 +225,24 @@ def test_very_deep_pedigree_in_reverse_order():
     pedigree = read_pedigree(io.StringIO("".join(reversed(lines))))
     assert pedigree.ids[[0, -1]].tolist() == ["g0", "g19999"]
     assert repr(pedigree).endswith("dams=0, generations=19999)")
+
+
+def test_groups_are_unknown_parents_to_every_figure_and_survive_pruning():
+    sire, dam = simulate_pedigree(300, 6, seed=3)
+    rows = [(f"a{k}", f"a{s}" if s < 300 else f"UPG_S{k % 3}", f"a{d}" if d < 300 else f"UPG_D{k % 2}")
+            for k, (s, d) in enumerate(zip(sire, dam))]
+    grouped = read_pedigree(io.StringIO("".join(f"{a},{s},{d}\n" for a, s, d in rows)), groups=["UPG*"])
+    plain = read_pedigree(io.StringIO("".join(f"{a},{s if s[0] == 'a' else 0},{d if d[0] == 'a' else 0}\n"
+                                              for a, s, d in rows)))
+    assert grouped.ids.tolist() == plain.ids.tolist() and not np.any(grouped.added)
+    assert inbreeding(grouped)[0].tobytes() == inbreeding(plain)[0].tobytes()
+    names = np.append(grouped.group_ids, None)
+    assert {a: (names[grouped.sire_group[k]] if s[0] == "U" else None, names[grouped.dam_group[k]] if d[0] == "U"
+                else None) for k, (a, s, d) in zip(grouped.numbers([r[0] for r in rows]), rows)} == \
+        {a: (s if s[0] == "U" else None, d if d[0] == "U" else None) for a, s, d in rows}
+    assert grouped.group_ids.tolist()[:2] == ["UPG_S0", "UPG_D0"] and "groups of unknown parents" in grouped.summary()
+    kept = prune(grouped, ["a299"], generations=1)
+    assert kept.group_ids.tolist() == grouped.group_ids.tolist()
+    assert np.all((kept.sire_group >= 0) == (kept.sire < 0) & (grouped.sire_group[grouped.numbers(kept.ids)] >= 0))
+    with pytest.raises(PedigreeError, match="sire_group of animal 'b' is 0: a group number"):
+        Pedigree(["a", "b"], [-1, 0], [-1, -1], group_ids=["G"], sire_group=[0, 0])

@@ -52,7 +52,7 @@ def test_the_table_keeps_the_order_of_the_animals_and_the_file_columns(herd):
     table = pedigree_statistics(herd)
     assert table.index.tolist() == herd.ids.tolist()
     assert table.index[0] == "d2" and pd.isna(table["birth_year"].iloc[0])
-    assert table["birth_year"].tolist()[1:] == ["2000"] * 3 + ["2001"] * 3 + ["2002"] * 3 + ["2003"]
+    assert table["birth_year"].tolist()[1:] == [2000] * 3 + [2001] * 3 + [2002] * 3 + [2003]
 
 
 def test_figures_by_birth_year(herd):
