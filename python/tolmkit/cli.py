@@ -103,6 +103,8 @@ def _parser() -> argparse.ArgumentParser:
     ainv = command("ainv", _ainv, "the inverse relationship matrix as 'row col value' lines of its lower "
                                   "triangle, numbered from 1, and OUT.ids mapping numbers to identifiers")
     ainv.add_argument("-o", "--output", metavar="OUT", required=True)
+    ainv.add_argument("--groups", action="store_true",
+                      help="add the groups of unknown parents after the animals (Quaas 1988)")
 
     stats = command("stats", _stats, "population figures (completeness, inbreeding, Ne, founders and "
                                      "ancestors), a table by cohort and its plot")
@@ -163,13 +165,14 @@ def _inbreeding(args: argparse.Namespace) -> None:
 def _ainv(args: argparse.Namespace) -> None:
     pedigree = _read(args)
     with _progress("inverse relationship matrix"):
-        lower = sp.tril(inverse_relationship_matrix(pedigree), format="csr")
+        lower = sp.tril(inverse_relationship_matrix(pedigree, groups=args.groups), format="csr")
         lower.sort_indices()
     rows = np.repeat(np.arange(1, lower.shape[0] + 1), np.diff(lower.indptr))
     with _progress("writing"):
         pd.DataFrame({"row": rows, "col": lower.indices + 1, "value": lower.data}).to_csv(
             args.output, sep=" ", header=False, index=False)
-        pd.DataFrame({"number": np.arange(1, len(pedigree) + 1), "id": pedigree.ids}).to_csv(
+        names = np.concatenate([pedigree.ids, pedigree.group_ids]) if args.groups else pedigree.ids
+        pd.DataFrame({"number": np.arange(1, len(names) + 1), "id": names}).to_csv(
             f"{args.output}.ids", sep=" ", header=False, index=False)
 
 
@@ -199,7 +202,7 @@ def _stats(args: argparse.Namespace) -> None:
     print(_population(effective, founders))
     if args.by:
         with _progress(f"figures by {args.by}"):
-            summary = summary_by(pedigree, args.by, statistics=table)
+            summary = summary_by(pedigree, args.by)
         print()
         print(summary.to_string(float_format=lambda v: f"{v:.4g}"))
         if args.plot:
@@ -253,8 +256,9 @@ def _completeness(table: pd.DataFrame) -> str:
 def _population(effective: EffectiveSize, founders: FounderStatistics) -> str:
     stop = ("their marginal contributions sum to" if founders.stopped_by == "explained"
             else "the most searched, explaining")
+    inbred = f", {effective.fully_inbred:,} fully inbred left out" if effective.fully_inbred else ""
     return (f"Ne {effective.ne:.1f} ± {effective.se:.1f} from {effective.n:,} animals with more than one "
-            f"equivalent generation (mean ΔF {effective.mean_delta_inbreeding:.5f})\n"
+            f"equivalent generation (mean ΔF {effective.mean_delta_inbreeding:.5f}{inbred})\n"
             f"founders contributing {founders.founders:,}, effective number of founders f_e "
             f"{founders.founders_effective:.1f}\n"
             f"effective number of ancestors f_a {founders.ancestors_effective:.1f} from {founders.ancestors:,} "
