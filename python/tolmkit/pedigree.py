@@ -11,6 +11,7 @@ from numpy.typing import ArrayLike, NDArray
 
 import TOLM
 
+from . import _native
 from .layers import Layers
 
 __all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeError", "ancestry", "parents_first", "prune",
@@ -19,8 +20,8 @@ __all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeError", "an
 #: The parent entries that mean "unknown" unless the caller gives others.
 UNKNOWN_PARENTS = frozenset({"", "0", "NA", "."})
 
-#: The code of an unknown parent in TOLM.cald and TOLM.dijp.
-MISSING_PARENT = -999
+#: The code of an unknown parent in TOLM.cald and TOLM.dijp, as the kernels define it.
+MISSING_PARENT: int = _native.MISSING_PARENT
 
 Numbers = NDArray[np.integer[typing.Any]]
 _Array = typing.TypeVar("_Array", bound=NDArray[typing.Any])

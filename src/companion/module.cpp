@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "dominance.hpp"
 #include "relationships.hpp"
 
 namespace py = pybind11;
@@ -61,6 +62,7 @@ std::int32_t rows_of(const Integers& indptr, const Integers& indices, const Real
 }  // namespace
 
 PYBIND11_MODULE(_native, m) {
+    m.attr("MISSING_PARENT") = tolm::MISSING_PARENT;
     m.def(
         "oldest_ancestors",
         [](const Integers& sire, const Integers& dam, const Reals& sampling_var, const Integers& members,
