@@ -116,3 +116,13 @@ def test_runs_as_a_module():
     run = subprocess.run([sys.executable, "-m", "tolmkit", "--help"], capture_output=True, text=True)
     assert run.returncode == 0
     assert all(command in run.stdout for command in ("inbreeding", "ainv", "stats", "check"))
+
+
+def test_ainv_writes_the_groups_after_the_animals(herd, tmp_path, monkeypatch):
+    from test_candidates import GROUPED
+
+    monkeypatch.setattr("tolmkit.cli.read_pedigree", lambda *args, **kwargs: GROUPED)
+    out = tmp_path / "ainv.txt"
+    assert main(["ainv", str(herd), "-o", str(out), "--groups"]) == 0
+    ids = pd.read_csv(f"{out}.ids", sep=" ", header=None, names=["number", "id"], dtype={"id": str})
+    assert ids["id"].tolist() == [*GROUPED.ids, "G0", "G1"] and np.loadtxt(out, ndmin=2)[:, 0].max() == 8
