@@ -270,8 +270,10 @@ def dominance_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[s
     form, its symmetry) on its first use and the outcome kept while the
     matrix lives, so that later calls cost their pairs only: a symmetric
     matrix or a lower triangle in compressed rows with sorted int32 indices
-    is read where it lies, any other form is converted once. Pass a copy of
-    a matrix whose values you have changed in place since.
+    is read where it lies, any other form is converted once. The outcome is
+    kept for the matrix's arrays (values, indices, coordinates), its format
+    and its shape: a matrix given new ones is examined again. Pass a copy
+    of a matrix whose arrays you have changed in place since.
 
     Parameters
     ----------
