@@ -38,7 +38,9 @@ sanitize: $(CMAKE)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	    $(CTEST) --test-dir build/sanitize --output-on-failure
 
-FCOEFF_MECHANISMS := BATCH GROUP COMPACT WORD PREFETCH
+# The kernels' speed mechanisms, listed once in src/kernels/mechanisms.txt.
+MECHANISMS := $(shell grep '^[A-Z]' src/kernels/mechanisms.txt)
+FCOEFF_MECHANISMS := $(patsubst FCOEFF_%,%,$(filter FCOEFF_%,$(MECHANISMS)))
 
 fcoeff-ablations: $(CMAKE)
 	scripts/ensure-tools
@@ -90,7 +92,7 @@ versions:
 BENCH_REPEAT ?= 3
 # Speed mechanisms of cald, dijp and their lookups that a benchmark build
 # switches off, one at a time ("none" is the module's build, "all" the plain one).
-DOMINANCE_MECHANISMS := CALD_MEMO CALD_GALLOP DIJP_BATCH DIJP_CHECK LOOKUP_MASKS LOOKUP_PREFETCH
+DOMINANCE_MECHANISMS := $(filter-out FCOEFF_%,$(MECHANISMS))
 
 bench: $(VENV)/.installed $(CMAKE)
 	$(CMAKE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DTOLM_BUILD_LITERAL=ON -DTOLM_BUILD_BENCH=ON \
@@ -115,6 +117,7 @@ bench: $(VENV)/.installed $(CMAKE)
 	cd bench && ../$(PY) bench_matrices.py
 	cd bench && ../$(PY) bench_relationships.py $(if $(SGKIT),--sgkit $(SGKIT))
 	$(PY) bench/bench_read.py
+	$(PY) bench/road.py --animals 1000000 --generations 25 --sires 500
 
 $(PY):
 	python=$$(scripts/find-python 3.9) && "$$python" -m venv $(VENV)

@@ -22,6 +22,7 @@ import os
 import statistics
 import sys
 import time
+from pathlib import Path
 
 import numpy as np
 
@@ -30,7 +31,10 @@ import TOLM
 from common import load_literal, pointers, run_sgkit, scalar
 from shapes import SHAPES, generate
 
-MECHANISMS = ["BATCH", "GROUP", "COMPACT", "WORD", "PREFETCH"]
+# fcoeff's speed mechanisms, from the one list of them.
+MECHANISMS = [line[len("FCOEFF_"):] for line in
+              (Path(__file__).parent.parent / "src" / "kernels" / "mechanisms.txt").read_text().splitlines()
+              if line.startswith("FCOEFF_")]
 # The literal pass scans its whole list per ancestor: shapes with thousands of
 # ancestors per animal get it at a smaller size.
 LITERAL_SIZES = {"closed-100": 1_000, "selfing": 2_000}

@@ -12,9 +12,7 @@ generations and the sizes at which the benchmarks use it.
 
 import numpy as np
 
-from tolmkit import simulate_pedigree
-
-MISSING = -999
+from tolmkit import MISSING_PARENT as MISSING, simulate_pedigree
 
 
 def for_dominance(sire, dam):

@@ -87,7 +87,7 @@ def print_population(pedigree: tolmkit.Pedigree, by: str, plot: str | None) -> N
     print(f"\nThe {len(reference):,} animals of {by} {youngest:g}: Ne {effective.ne:.1f} ± {effective.se:.1f}, "
           f"effective founders f_e {founders.founders_effective:.1f} (of {founders.founders:,}), "
           f"effective ancestors f_a {founders.ancestors_effective:.1f}")
-    summary = tolmkit.summary_by(pedigree, by, statistics=table)
+    summary = tolmkit.summary_by(pedigree, by)
     print(f"\n{summary.to_string(float_format=lambda v: f'{v:.4g}')}")
     if plot:
         from tolmkit.plots import plot_trend

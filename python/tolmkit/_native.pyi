@@ -1,6 +1,8 @@
 import numpy as np
 from numpy.typing import NDArray
 
+MISSING_PARENT: int
+
 def oldest_ancestors(sire: NDArray[np.int32], dam: NDArray[np.int32], sampling_var: NDArray[np.float64],
                      members: NDArray[np.int32], position: NDArray[np.int32], oldest: NDArray[np.int32]) -> None: ...
 

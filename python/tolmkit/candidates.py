@@ -10,8 +10,7 @@ import numpy as np
 from numpy.typing import NDArray
 import scipy.sparse as sp
 
-from .pedigree import Pedigree, ancestry, parents_first
-from .relationships import inbreeding
+from .pedigree import Pedigree, ancestry
 
 __all__ = ["relationship_pairs", "relationships_among"]
 
@@ -74,17 +73,16 @@ def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterabl
     x, y = renumber[x], renumber[y]
     if len(np.unique(x)) < len(np.unique(y)):
         x, y = y, x
-    depth = parents_first(pruned.sire, pruned.dam)[1]
     # Pairs among few animals (sires by dams) go by dense columns of A, the
     # cost of which grows with the distinct animals on one side; many
     # scattered pairs go by their animals' ancestors.
     animals = np.unique(np.concatenate([x, y]))
     sample = animals[np.linspace(0, len(animals) - 1, min(len(animals), _SAMPLE)).astype(np.int64)]
-    ancestors = _ancestor_rows(pruned, depth, sample).nnz / len(sample)
+    ancestors = _ancestor_rows(pruned, sample).nnz / len(sample)
     if len(pruned) * len(np.unique(y)) <= _ANCESTOR_COST * 2 * len(x) * ancestors:
         values = _pairs_by_columns(pruned, x, y)
     else:
-        values = _pairs_by_ancestors(pruned, depth, x, y)
+        values = _pairs_by_ancestors(pruned, x, y)
     return values * 0.5 if kinship else values
 
 
@@ -101,16 +99,15 @@ def _pairs_by_columns(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.in
     return values
 
 
-def _pairs_by_ancestors(pedigree: Pedigree, depth: NDArray[np.int64], x: NDArray[np.int32],
-                        y: NDArray[np.int32]) -> NDArray[np.float64]:
+def _pairs_by_ancestors(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32]) -> NDArray[np.float64]:
     """a(x[k], y[k]) from the ancestor contributions of the animals of a
     chunk of pairs at a time."""
-    _, sampling_var = inbreeding(pedigree)
+    sampling_var = pedigree.sampling_var
     values = np.empty(len(x))
     for start in range(0, len(x), _PAIRS_AT_ONCE):
         chunk = slice(start, start + _PAIRS_AT_ONCE)
         animals, position = np.unique(np.concatenate([x[chunk], y[chunk]]), return_inverse=True)
-        contributions = _ancestor_rows(pedigree, depth, animals)
+        contributions = _ancestor_rows(pedigree, animals)
         scaled = contributions @ sp.diags(sampling_var)
         first_rows, second_rows = np.split(position, 2)
         products = contributions[first_rows].multiply(scaled[second_rows])
@@ -175,73 +172,29 @@ def _column_blocks(pedigree: Pedigree, rows: NDArray[np.integer[typing.Any]], co
     """A[rows, columns] (animal numbers of `pedigree`) in blocks of columns,
     each with the position of its first column; every block is computed for
     all the animals of `pedigree`, so a block holds only a few columns."""
-    g = _Generations(pedigree)
+    layers = pedigree.layers
     n = len(pedigree)
-    _, sampling_var = inbreeding(pedigree)
     # Row n stays zero: it stands for every unknown parent.
-    scale = np.append(sampling_var[g.order], 0.0)[:, np.newaxis]
+    scale = np.append(pedigree.sampling_var[layers.order], 0.0)[:, np.newaxis]
     width = max(1, min(len(columns), _BLOCK_ELEMENTS // max(1, n)))
     for start in range(0, len(columns), width):
-        chosen = g.rank[columns[start:start + width]]
+        chosen = layers.rank[columns[start:start + width]]
         block = np.zeros((n + 1, len(chosen)))
         block[chosen, np.arange(len(chosen))] = 1.0
-        # Tᵀ X backwards through the generations: a parent gathers half of
-        # each offspring's row once all of the offspring's own have come.
-        for depth in range(len(g.bounds) - 2, 0, -1):
-            parents, gather = g.backward[depth - 1]
-            block[parents] += gather @ block[g.bounds[depth]:g.bounds[depth + 1]]
+        # T (B (Tᵀ X))
+        layers.up(block)
         block *= scale
-        # T (B Tᵀ X) forwards: an offspring adds half of each parent's row.
-        for depth in range(1, len(g.bounds) - 1):
-            block[g.bounds[depth]:g.bounds[depth + 1]] += g.forward[depth - 1] @ block
-        yield start, block[g.rank[rows]]
+        layers.down(block)
+        yield start, block[layers.rank[rows]]
 
 
-class _Generations:
-    """The animals of a pedigree in order of generation depth (founders 0,
-    otherwise one more than the deeper parent), stable within a depth, and
-    for every depth from 1 on, the halves that link its animals to their
-    parents, as sparse matrices over positions in that order.
-
-    `forward[d - 1]` maps all positions, and n for an unknown parent, to the
-    animals of depth d; `backward[d - 1]` holds the parents of depth d's
-    animals and maps those animals to them.
-    """
-
-    def __init__(self, pedigree: Pedigree) -> None:
-        n = len(pedigree)
-        depth = parents_first(pedigree.sire, pedigree.dam)[1]
-        self.order = np.argsort(depth, kind="stable")
-        self.rank = np.empty(n, dtype=np.int64)
-        self.rank[self.order] = np.arange(n)
-        self.bounds = np.searchsorted(depth[self.order], np.arange(int(depth.max(initial=-1)) + 2))
-        sire, dam = (np.where(parents[self.order] < 0, n, self.rank[np.maximum(parents[self.order], 0)])
-                     for parents in (pedigree.sire, pedigree.dam))
-        self.forward: list[sp.csr_matrix] = []
-        self.backward: list[tuple[NDArray[np.int64], sp.csr_matrix]] = []
-        for d in range(1, len(self.bounds) - 1):
-            first, last = self.bounds[d], self.bounds[d + 1]
-            size = last - first
-            both = np.stack([sire[first:last], dam[first:last]], axis=1).ravel()
-            self.forward.append(sp.csr_matrix((np.full(2 * size, 0.5), both, np.arange(0, 2 * size + 1, 2)),
-                                              shape=(size, n + 1)))
-            known = both < n
-            by_parent = np.argsort(both[known], kind="stable")
-            parent = both[known][by_parent]
-            offspring = (np.flatnonzero(known) // 2)[by_parent]
-            starts = np.flatnonzero(np.diff(parent, prepend=-1))
-            self.backward.append((parent[starts], sp.csr_matrix(
-                (np.full(len(parent), 0.5), offspring, np.append(starts, len(parent))),
-                shape=(len(starts), size))))
-
-
-def _ancestor_rows(pedigree: Pedigree, depth: NDArray[np.int64], animals: NDArray[np.integer[typing.Any]]
-                   ) -> sp.csr_matrix:
+def _ancestor_rows(pedigree: Pedigree, animals: NDArray[np.integer[typing.Any]]) -> sp.csr_matrix:
     """The contribution of every ancestor to each of `animals` (itself 1), one
     row per animal. Contributions are passed down to the parents a depth at a
     time from the deepest: an ancestor's is complete once every deeper
     animal has passed its share."""
     n = len(pedigree)
+    depth = pedigree.generation
     waiting: list[list[tuple[NDArray[np.int64], NDArray[np.int64], NDArray[np.float64]]]] = [
         [] for _ in range(int(depth.max(initial=0)) + 1)]
     _pass_down(waiting, depth, np.arange(len(animals), dtype=np.int64), np.asarray(animals, dtype=np.int64),

@@ -110,7 +110,8 @@ def _parser() -> argparse.ArgumentParser:
     inbreeding.add_argument("-o", "--output", metavar="OUT.csv", help="write here instead of standard output")
 
     ainv = command("ainv", _ainv, "the inverse relationship matrix as 'row col value' lines of its lower "
-                                  "triangle, numbered from 1, and OUT.ids mapping numbers to identifiers")
+                                  "triangle, numbered from 1, and OUT.ids mapping numbers to identifiers; with "
+                                  "--groups, the groups of unknown parents follow the animals (Quaas 1988)")
     ainv.add_argument("-o", "--output", metavar="OUT", required=True)
 
     stats = command("stats", _stats, "population figures (completeness, inbreeding, Ne, founders and "
@@ -175,13 +176,15 @@ def _inbreeding(args: argparse.Namespace) -> None:
 def _ainv(args: argparse.Namespace) -> None:
     pedigree = _read(args)
     with _progress("inverse relationship matrix"):
-        lower = sp.tril(inverse_relationship_matrix(pedigree), format="csr")
+        grouped = len(pedigree.group_ids) > 0
+        lower = sp.tril(inverse_relationship_matrix(pedigree, groups=grouped), format="csr")
         lower.sort_indices()
     rows = np.repeat(np.arange(1, lower.shape[0] + 1), np.diff(lower.indptr))
     with _progress("writing"):
         pd.DataFrame({"row": rows, "col": lower.indices + 1, "value": lower.data}).to_csv(
             args.output, sep=" ", header=False, index=False)
-        pd.DataFrame({"number": np.arange(1, len(pedigree) + 1), "id": pedigree.ids}).to_csv(
+        names = np.concatenate([pedigree.ids, pedigree.group_ids]) if grouped else pedigree.ids
+        pd.DataFrame({"number": np.arange(1, len(names) + 1), "id": names}).to_csv(
             f"{args.output}.ids", sep=" ", header=False, index=False)
 
 
@@ -211,7 +214,7 @@ def _stats(args: argparse.Namespace) -> None:
     print(_population(effective, founders))
     if args.by:
         with _progress(f"figures by {args.by}"):
-            summary = summary_by(pedigree, args.by, statistics=table)
+            summary = summary_by(pedigree, args.by)
         print()
         print(summary.to_string(float_format=lambda v: f"{v:.4g}"))
         if args.plot:
@@ -265,8 +268,9 @@ def _completeness(table: pd.DataFrame) -> str:
 def _population(effective: EffectiveSize, founders: FounderStatistics) -> str:
     stop = ("their marginal contributions sum to" if founders.stopped_by == "explained"
             else "the most searched, explaining")
+    inbred = f", {effective.fully_inbred:,} fully inbred left out" if effective.fully_inbred else ""
     return (f"Ne {effective.ne:.1f} ± {effective.se:.1f} from {effective.n:,} animals with more than one "
-            f"equivalent generation (mean ΔF {effective.mean_delta_inbreeding:.5f})\n"
+            f"equivalent generation (mean ΔF {effective.mean_delta_inbreeding:.5f}{inbred})\n"
             f"founders contributing {founders.founders:,}, effective number of founders f_e "
             f"{founders.founders_effective:.1f}\n"
             f"effective number of ancestors f_a {founders.ancestors_effective:.1f} from {founders.ancestors:,} "

@@ -7,12 +7,11 @@ from numpy.typing import NDArray
 import scipy.sparse as sp
 
 from .pedigree import Pedigree, PedigreeError
-from .relationships import inbreeding
 
 __all__ = ["inverse_relationship_matrix"]
 
 
-def inverse_relationship_matrix(pedigree: Pedigree, *, kinship: bool = False) -> sp.csr_matrix:
+def inverse_relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, groups: bool = False) -> sp.csr_matrix:
     """The inverse of the additive relationship matrix A, from the parents of
     each animal and the inbreeding of its parents, without forming A.
 
@@ -21,17 +20,27 @@ def inverse_relationship_matrix(pedigree: Pedigree, *, kinship: bool = False) ->
     selfed animal, e_i − e_parent). The work and the memory grow with the
     number of animals alone.
 
+    With `groups`, an unknown parent of a group counts in q as if the group
+    were that parent (Quaas 1988): q = e_i − ½ e_sire − ½ e_dam over the
+    known parents and the groups of the unknown ones, with b_i from the
+    known parents as before. The groups take the rows and columns after the
+    animals, in the order of `pedigree.group_ids`.
+
     Parameters
     ----------
     pedigree : Pedigree
     kinship : bool, default False
         Give the inverse of the kinship matrix A / 2, that is 2 A⁻¹.
+    groups : bool, default False
+        Add the groups of unknown parents; without it they are unknown
+        parents like any other.
 
     Returns
     -------
     scipy.sparse.csr_matrix
-        n × n, in the pedigree's numbering, both triangles stored, exactly
-        symmetric, columns ascending within each row, int32 indices.
+        n × n (n + g × n + g with `groups`), in the pedigree's numbering, both
+        triangles stored, exactly symmetric, columns ascending within each
+        row, int32 indices.
 
     Raises
     ------
@@ -47,15 +56,20 @@ def inverse_relationship_matrix(pedigree: Pedigree, *, kinship: bool = False) ->
            [ 0.5,  1.5, -1. ],
            [-1. , -1. ,  2. ]])
     """
-    n = len(pedigree)
-    _, sampling_var = inbreeding(pedigree)
+    sampling_var = pedigree.sampling_var
     singular = np.flatnonzero(sampling_var <= 0.0)
     if len(singular):
         raise PedigreeError(f"animal {pedigree.ids[singular[0]]!r} has no Mendelian sampling "
                             "(a selfed offspring of a fully inbred parent): A has no inverse")
     # The inverse of A / 2 is 2 A⁻¹: doubling every weight is exact.
     weight = (2.0 if kinship else 1.0) / sampling_var
-    diagonal, rows, cols, values = _terms(pedigree.sire, pedigree.dam, weight)
+    sire, dam, n = pedigree.sire, pedigree.dam, len(pedigree)
+    if groups:
+        size = n + len(pedigree.group_ids)
+        sire, dam = (np.where(group >= 0, n + group, parents).astype(np.int32)
+                     for parents, group in ((sire, pedigree.sire_group), (dam, pedigree.dam_group)))
+        n = size
+    diagonal, rows, cols, values = _terms(sire, dam, weight, n)
     strict = sp.csr_matrix((values, (rows, cols)), shape=(n, n))
     strict.sum_duplicates()
     # The upper triangle is a copy of the lower one, so the matrix is
@@ -65,24 +79,25 @@ def inverse_relationship_matrix(pedigree: Pedigree, *, kinship: bool = False) ->
     return sp.csr_matrix((full.data, full.indices.astype(np.int32), full.indptr.astype(np.int32)), shape=(n, n))
 
 
-def _terms(sire: NDArray[np.int32], dam: NDArray[np.int32], weight: NDArray[np.float64]
+def _terms(sire: NDArray[np.int32], dam: NDArray[np.int32], weight: NDArray[np.float64], n: int
            ) -> tuple[NDArray[np.float64], NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]:
-    """The diagonal of the sum of q qᵀ / b_i, and its strictly lower triangle
-    as rows, columns and values whose duplicates are to be added. Parents
-    are numbered below their offspring, so the animal itself is the row."""
-    n = len(sire)
-    animals = np.arange(n, dtype=np.int32)
+    """The diagonal of the sum of q qᵀ / b_i over n rows (the animals, then
+    any groups, numbered after them), and its strictly lower triangle as
+    rows, columns and values whose duplicates are to be added."""
+    animals = np.arange(len(sire), dtype=np.int32)
     has_sire, has_dam = sire >= 0, dam >= 0
     both = has_sire & has_dam
     mated_sire, mated_dam, mated_weight = sire[both], dam[both], weight[both]
     selfed = mated_sire == mated_dam
     # A selfed animal's cross term falls twice on its parent's diagonal.
-    diagonal = (weight + np.bincount(sire[has_sire], 0.25 * weight[has_sire], minlength=n)
+    own = np.concatenate([weight, np.zeros(n - len(weight))])
+    diagonal = (own + np.bincount(sire[has_sire], 0.25 * weight[has_sire], minlength=n)
                 + np.bincount(dam[has_dam], 0.25 * weight[has_dam], minlength=n)
                 + np.bincount(mated_sire[selfed], 0.5 * mated_weight[selfed], minlength=n))
     crossed = ~selfed
-    rows = np.concatenate([animals[has_sire], animals[has_dam],
-                           np.maximum(mated_sire, mated_dam)[crossed]])
-    cols = np.concatenate([sire[has_sire], dam[has_dam], np.minimum(mated_sire, mated_dam)[crossed]])
+    # A known parent is numbered below its offspring, a group above it.
+    first = np.concatenate([animals[has_sire], animals[has_dam], mated_sire[crossed]])
+    second = np.concatenate([sire[has_sire], dam[has_dam], mated_dam[crossed]])
+    rows, cols = np.maximum(first, second), np.minimum(first, second)
     values = np.concatenate([-0.5 * weight[has_sire], -0.5 * weight[has_dam], 0.25 * mated_weight[crossed]])
     return diagonal, rows, cols, values

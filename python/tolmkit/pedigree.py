@@ -9,7 +9,10 @@ import numpy as np
 import pandas as pd
 from numpy.typing import ArrayLike, NDArray
 
+import TOLM
+
 from . import _native
+from .layers import Layers
 
 __all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeError", "ancestry", "parents_first", "prune",
            "select"]
@@ -17,13 +20,14 @@ __all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeError", "an
 #: The parent entries that mean "unknown" unless the caller gives others.
 UNKNOWN_PARENTS = frozenset({"", "0", "NA", "."})
 
-#: The code of an unknown parent in TOLM.cald and TOLM.dijp.
-MISSING_PARENT = -999
+#: The code of an unknown parent in TOLM.cald and TOLM.dijp, as the kernels define it.
+MISSING_PARENT: int = _native.MISSING_PARENT
 
 #: How many of the parents added as founders `Pedigree.summary` names.
 MOST_OFFSPRING_SHOWN = 3
 
 Numbers = NDArray[np.integer[typing.Any]]
+_Array = typing.TypeVar("_Array", bound=NDArray[typing.Any])
 
 
 class PedigreeError(ValueError):
@@ -56,58 +60,156 @@ class Pedigree:
     −1 for a known parent or one of no group. The parent itself stays −1, so
     that inbreeding, relationships and statistics take a grouped parent as
     an unknown one.
+
+    A pedigree does not change once made: its arrays are read-only and
+    `attributes` is handed out as a copy. What several functions need of it
+    (`inbreeding`, `sampling_var`, `generation`, `layers` and the generations
+    known) is computed when first asked and kept, so that F is computed once
+    however many functions use it. The arrays handed out are read-only views,
+    which no caller can write through.
     """
 
     def __init__(self, ids: Sequence[str] | NDArray[np.object_], sire: ArrayLike, dam: ArrayLike, *,
                  attributes: pd.DataFrame | None = None, added: ArrayLike | None = None,
                  group_ids: Sequence[str] | NDArray[np.object_] | None = None, sire_group: ArrayLike | None = None,
                  dam_group: ArrayLike | None = None) -> None:
-        self._fill(np.asarray(ids, dtype=object), sire, dam, attributes, added)
+        self._fill(np.array(ids, dtype=object), sire, dam, attributes, added, group_ids, sire_group, dam_group)
         if not self._index.is_unique:
             raise PedigreeError("the identifiers are not unique")
-        self._set_groups(group_ids, sire_group, dam_group)
-
-    def _set_groups(self, group_ids: Sequence[str] | NDArray[np.object_] | None, sire_group: ArrayLike | None,
-                    dam_group: ArrayLike | None) -> None:
-        self.group_ids = np.asarray([] if group_ids is None else group_ids, dtype=object).reshape(-1)
-        if len(set(self.group_ids.tolist())) != len(self.group_ids):
-            raise PedigreeError("the group identifiers are not unique")
-        self.sire_group = self._group_numbers(sire_group, self.sire, "sire")
-        self.dam_group = self._group_numbers(dam_group, self.dam, "dam")
-
-    def _group_numbers(self, groups: ArrayLike | None, parents: NDArray[np.int32], role: str) -> NDArray[np.int32]:
-        if groups is None:
-            return np.full(len(self), -1, dtype=np.int32)
-        numbers = _integers(groups, f"{role}_group")
-        if numbers.shape != (len(self),):
-            raise PedigreeError(f"{role}_group needs one entry per animal")
-        wrong = np.flatnonzero((numbers < -1) | (numbers >= len(self.group_ids)) | ((numbers >= 0) & (parents >= 0)))
-        if len(wrong):
-            k = int(wrong[0])
-            raise PedigreeError(f"{role}_group of animal {self.ids[k]!r} is {numbers[k]}: a group number "
-                                f"(0 to {len(self.group_ids) - 1}) is given only for an unknown {role}, else -1")
-        return numbers.astype(np.int32)
 
     def _fill(self, ids: NDArray[np.object_], sire: ArrayLike, dam: ArrayLike, attributes: pd.DataFrame | None,
-              added: ArrayLike | None) -> None:
-        self.ids = ids
+              added: ArrayLike | None, group_ids: Sequence[str] | NDArray[np.object_] | None = None,
+              sire_group: ArrayLike | None = None, dam_group: ArrayLike | None = None) -> None:
         n = len(ids)
-        self.sire = _parent_numbers(sire, n, "sire")
-        self.dam = _parent_numbers(dam, n, "dam")
+        self._sire = _frozen(_parent_numbers(sire, n, "sire"))
+        self._dam = _frozen(_parent_numbers(dam, n, "dam"))
         # Hashed only when first used, for a check or a look-up.
         self._index = pd.Index(ids, dtype=object, copy=False)
+        self._ids = _frozen(ids)
         numbers = np.arange(n)
-        for parents in (self.sire, self.dam):
+        for parents in (self._sire, self._dam):
             if np.any((parents < -1) | (parents >= numbers)):
                 raise PedigreeError("every known parent must be numbered below its offspring")
         if attributes is None:
             attributes = pd.DataFrame(index=range(n))
         if len(attributes) != n:
             raise PedigreeError(f"attributes need one row per animal, got {len(attributes)} for {n}")
-        self.attributes = attributes.set_axis(self._index, axis=0)
-        self.added = np.zeros(n, dtype=bool) if added is None else np.asarray(added, dtype=bool)
-        if self.added.shape != (n,):
+        self._attributes = attributes.set_axis(self._index, axis=0)
+        flags = np.zeros(n, dtype=bool) if added is None else np.array(added, dtype=bool)
+        if flags.shape != (n,):
             raise PedigreeError("added needs one entry per animal")
+        self._added = _frozen(flags)
+        groups = np.zeros(0, dtype=object) if group_ids is None else np.array(group_ids, dtype=object)
+        if groups.ndim != 1 or not pd.Index(groups).is_unique:
+            raise PedigreeError("group_ids must list each group once")
+        self._group_ids = _frozen(groups)
+        self._sire_group = _frozen(_group_numbers(sire_group, self._sire, len(groups), "sire"))
+        self._dam_group = _frozen(_group_numbers(dam_group, self._dam, len(groups), "dam"))
+        self._inbreeding: tuple[NDArray[np.float64], NDArray[np.float64]] | None = None
+        self._generation: NDArray[np.int64] | None = None
+        self._layers: Layers | None = None
+        self._known: tuple[NDArray[np.int64], NDArray[np.float64]] | None = None
+
+    @property
+    def ids(self) -> NDArray[np.object_]:
+        """The identifiers, in the numbering of the animals (read-only)."""
+        return self._ids
+
+    @property
+    def sire(self) -> NDArray[np.int32]:
+        """The sire's number of each animal, −1 unknown (read-only)."""
+        return self._sire
+
+    @property
+    def dam(self) -> NDArray[np.int32]:
+        """The dam's number of each animal, −1 unknown (read-only)."""
+        return self._dam
+
+    @property
+    def added(self) -> NDArray[np.bool_]:
+        """The parents that were not listed as animals and were added as founders (read-only)."""
+        return self._added
+
+    @property
+    def group_ids(self) -> NDArray[np.object_]:
+        """The codes of the groups of unknown parents, in the order of their numbers (read-only)."""
+        return self._group_ids
+
+    @property
+    def sire_group(self) -> NDArray[np.int32]:
+        """The group number of each unknown sire, −1 for none or a known sire (read-only)."""
+        return self._sire_group
+
+    @property
+    def dam_group(self) -> NDArray[np.int32]:
+        """The group number of each unknown dam, −1 for none or a known dam (read-only)."""
+        return self._dam_group
+
+    @property
+    def attributes(self) -> pd.DataFrame:
+        """The file's other columns, one row per animal indexed by `ids`: a copy."""
+        return self._attributes.copy()
+
+    @property
+    def inbreeding(self) -> NDArray[np.float64]:
+        """F of every animal, from TOLM.fcoeff (read-only); see `tolmkit.inbreeding`."""
+        return self._coefficients()[0]
+
+    @property
+    def sampling_var(self) -> NDArray[np.float64]:
+        """0.5 − (F_sire + F_dam) / 4 of every animal, an unknown parent counting F = −1 (read-only)."""
+        return self._coefficients()[1]
+
+    @property
+    def generation(self) -> NDArray[np.int64]:
+        """The most generations between each animal and a founder, 0 for founders (read-only)."""
+        if self._generation is None:
+            self._generation = _frozen(parents_first(self._sire, self._dam)[1])
+        return self._generation
+
+    @property
+    def layers(self) -> Layers:
+        """The animals in layers of `generation`, with the passes between them."""
+        if self._layers is None:
+            self._layers = Layers(self._sire, self._dam, self.generation)
+        return self._layers
+
+    @property
+    def complete_generations(self) -> NDArray[np.int64]:
+        """0 for an animal with a parent unknown, else 1 + the smaller over its parents (read-only)."""
+        return self._generations_known()[0]
+
+    @property
+    def equivalent_generations(self) -> NDArray[np.float64]:
+        """The sum over known parents of (1 + that of the parent) / 2 (read-only)."""
+        return self._generations_known()[1]
+
+    def _coefficients(self) -> tuple[NDArray[np.float64], NDArray[np.float64]]:
+        if self._inbreeding is None:
+            n = len(self)
+            sire, dam = self.codes(unknown=n)
+            coefficients = np.zeros(n + 1)
+            coefficients[n] = -1.0
+            sampling_var = np.empty(n)
+            TOLM.fcoeff(sire, dam, coefficients, sampling_var, np.array([n], dtype=np.int32),
+                        np.array([1], dtype=np.int32))
+            self._inbreeding = _frozen(coefficients)[:n], _frozen(sampling_var)
+        return self._inbreeding
+
+    def _generations_known(self) -> tuple[NDArray[np.int64], NDArray[np.float64]]:
+        if self._known is None:
+            complete = np.zeros(len(self), dtype=np.int64)
+            equivalent = np.zeros(len(self))
+            layers = self.layers
+            for depth in range(1, len(layers)):
+                rows = layers.rows(depth)
+                sire, dam = self._sire[rows], self._dam[rows]
+                s, d = np.maximum(sire, 0), np.maximum(dam, 0)
+                equivalent[rows] = (np.where(sire >= 0, (1.0 + equivalent[s]) / 2.0, 0.0)
+                                    + np.where(dam >= 0, (1.0 + equivalent[d]) / 2.0, 0.0))
+                complete[rows] = np.where((sire >= 0) & (dam >= 0), 1 + np.minimum(complete[s], complete[d]), 0)
+            self._known = _frozen(complete), _frozen(equivalent)
+        return self._known
 
     def __len__(self) -> int:
         return len(self.ids)
@@ -158,7 +260,7 @@ class Pedigree:
 
     def _counts(self) -> list[tuple[str, str, int]]:
         """(key for the repr, label for the summary, count) of what the pedigree holds."""
-        generation = parents_first(self.sire, self.dam)[1]
+        generation = self.generation
         return [("animals", "animals", len(self)),
                 ("founders", "founders", int(np.count_nonzero((self.sire < 0) & (self.dam < 0)))),
                 ("parents_added", "parents added as founders", int(np.count_nonzero(self.added))),
@@ -292,6 +394,27 @@ class Pedigree:
         code = np.int32(unknown)
         return (np.where(self.sire < 0, code, self.sire).astype(np.int32),
                 np.where(self.dam < 0, code, self.dam).astype(np.int32))
+
+
+def _frozen(array: _Array) -> _Array:
+    """A read-only view of `array`, which is made read-only too, so that the
+    view cannot be made writeable again."""
+    array.setflags(write=False)
+    return array.view()
+
+
+def _group_numbers(values: ArrayLike | None, parents: NDArray[np.int32], groups: int, role: str) -> NDArray[np.int32]:
+    if values is None:
+        return np.full(len(parents), -1, dtype=np.int32)
+    numbers = _integers(values, f"{role}_group")
+    if numbers.shape != parents.shape:
+        raise PedigreeError(f"{role}_group needs one entry per animal")
+    bad = np.flatnonzero((numbers < -1) | (numbers >= groups) | ((numbers >= 0) & (parents >= 0)))
+    if len(bad):
+        k = int(bad[0])
+        raise PedigreeError(f"the {role} group of animal {k} is {numbers[k]}: it must be -1, or a group number "
+                            f"below {groups} where the {role} is unknown")
+    return numbers.astype(np.int32)
 
 
 def _integers(values: ArrayLike, role: str) -> NDArray[np.int64]:
@@ -435,14 +558,24 @@ def ancestry(pedigree: Pedigree, animals: ArrayLike, *,
         frontier = parents[~keep[parents]]
         keep[frontier] = True
         depth += 1
-    return select(pedigree.ids, pedigree.sire, pedigree.dam, np.flatnonzero(keep),
-                  attributes=pedigree.attributes, added=pedigree.added,
-                  groups=(pedigree.group_ids, pedigree.sire_group, pedigree.dam_group))
+    kept, renumber = select(pedigree.ids, pedigree.sire, pedigree.dam, np.flatnonzero(keep),
+                            attributes=pedigree._attributes, added=pedigree.added, group_ids=pedigree.group_ids,
+                            sire_group=pedigree.sire_group, dam_group=pedigree.dam_group)
+    if generations is None:
+        # F and the generations of an animal depend on its ancestors alone,
+        # all kept: those of the whole pedigree hold, to the bit.
+        if pedigree._inbreeding is not None:
+            f, sampling_var = pedigree._inbreeding
+            kept._inbreeding = _frozen(f[keep]), _frozen(sampling_var[keep])
+        if pedigree._generation is not None:
+            kept._generation = _frozen(pedigree._generation[keep])
+    return kept, renumber
 
 
 def select(ids: NDArray[np.object_], sire: Numbers, dam: Numbers, order: Numbers, *,
-           attributes: pd.DataFrame | None = None, added: NDArray[np.bool_] | None = None,
-           groups: tuple[NDArray[np.object_], Numbers, Numbers] | None = None) -> tuple[Pedigree, NDArray[np.int32]]:
+           attributes: pd.DataFrame | None = None,
+           added: NDArray[np.bool_] | None = None, group_ids: NDArray[np.object_] | None = None,
+           sire_group: Numbers | None = None, dam_group: Numbers | None = None) -> tuple[Pedigree, NDArray[np.int32]]:
     """The pedigree of the animals `order` names, numbered in that order.
 
     Parameters
@@ -455,9 +588,9 @@ def select(ids: NDArray[np.object_], sire: Numbers, dam: Numbers, order: Numbers
         One row per animal of `ids`, in that order.
     added : numpy.ndarray of bool, optional
         The animals that were added as founders.
-    groups : (group_ids, sire_group, dam_group), optional
-        The groups of unknown parents, numbered as in `Pedigree.group_ids`,
-        of all animals; all groups are kept, used or not.
+    group_ids, sire_group, dam_group : numpy.ndarray, optional
+        The groups of unknown parents, and the group of each animal's
+        unknown sire and dam (−1 for none), as `Pedigree` holds them.
 
     Returns
     -------
@@ -486,9 +619,7 @@ def select(ids: NDArray[np.object_], sire: Numbers, dam: Numbers, order: Numbers
     # A selection of unique identifiers is unique: no need to hash them again.
     pedigree = Pedigree.__new__(Pedigree)
     pedigree._fill(ids[order], renumbered(sire[order]), renumbered(dam[order]),
-                   None if attributes is None else attributes.iloc[order], None if added is None else added[order])
-    if groups is None:
-        pedigree._set_groups(None, None, None)
-    else:
-        pedigree._set_groups(groups[0], groups[1][order], groups[2][order])
+                   None if attributes is None else attributes.iloc[order], None if added is None else added[order],
+                   group_ids, None if sire_group is None else sire_group[order],
+                   None if dam_group is None else dam_group[order])
     return pedigree, renumber

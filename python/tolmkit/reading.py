@@ -432,8 +432,9 @@ def _numbered(table: _Table, rules: _Rules) -> Pedigree:
             raise _loop(ids, sire, dam, generation, founders, at)
     attributes = table.attributes
     full = None if attributes is None or attributes.shape[1] == 0 else _with_founders(attributes, founders)
-    return select(ids, sire, dam, order, attributes=full, added=np.arange(total) < founders,
-                  groups=(outside[grouped], groups[0], groups[1]) if groups else None)[0]
+    group_ids, sire_group, dam_group = (outside[grouped], groups[0], groups[1]) if groups else (None, None, None)
+    return select(ids, sire, dam, order, attributes=full, added=np.arange(total) < founders, group_ids=group_ids,
+                  sire_group=sire_group, dam_group=dam_group)[0]
 
 
 def _chunks(column: typing.Any) -> list[typing.Any]:

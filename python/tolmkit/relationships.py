@@ -58,6 +58,11 @@ def inbreeding(pedigree: Pedigree) -> tuple[NDArray[np.float64], NDArray[np.floa
         0.5 - (F_sire + F_dam) / 4, an unknown parent counting F = -1: the
         variance of each animal's Mendelian sampling on the additive scale.
 
+        Both are computed once per pedigree, kept on it and handed out as
+        read-only views: every function of a pedigree uses the same arrays,
+        and writing to them raises ValueError (``.copy()`` gives arrays of
+        your own).
+
     Raises
     ------
     MemoryError
@@ -70,13 +75,7 @@ def inbreeding(pedigree: Pedigree) -> tuple[NDArray[np.float64], NDArray[np.floa
     >>> inbreeding(pedigree)[0].tolist()
     [0.0, 0.0, 0.0, 0.25]
     """
-    n = len(pedigree)
-    sire, dam = pedigree.codes(unknown=n)
-    coefficients = np.zeros(n + 1)
-    coefficients[n] = -1.0
-    sampling_var = np.empty(n)
-    TOLM.fcoeff(sire, dam, coefficients, sampling_var, _scalar(n), _scalar(1))
-    return coefficients[:n], sampling_var
+    return pedigree.inbreeding, pedigree.sampling_var
 
 
 def relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, lower: bool = False,
@@ -220,7 +219,7 @@ def dominance_matrix(pedigree: Pedigree, *, relationships: typing.Optional[Relat
     """
     limit = _checked_limit(memory_limit)
     n = len(pedigree)
-    f, _ = inbreeding(pedigree)
+    f = pedigree.inbreeding
     if relationships is None:
         kinship = relationship_matrix(pedigree, kinship=True, lower=True, memory_limit=limit)
         a_col, a_rowstart, a_val = kinship.indices, kinship.indptr, kinship.data
@@ -271,8 +270,10 @@ def dominance_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[s
     form, its symmetry) on its first use and the outcome kept while the
     matrix lives, so that later calls cost their pairs only: a symmetric
     matrix or a lower triangle in compressed rows with sorted int32 indices
-    is read where it lies, any other form is converted once. Pass a copy of
-    a matrix whose values you have changed in place since.
+    is read where it lies, any other form is converted once. The outcome is
+    kept for the matrix's arrays (values, indices, coordinates), its format
+    and its shape: a matrix given new ones is examined again. Pass a copy
+    of a matrix whose arrays you have changed in place since.
 
     Parameters
     ----------
@@ -359,7 +360,7 @@ def _herd(pedigree: Pedigree) -> _Herd:
     connected component, with the oldest ancestor of each."""
     n = len(pedigree)
     sire, dam = pedigree.codes(unknown=n)
-    _, sampling_var = inbreeding(pedigree)
+    sampling_var = pedigree.sampling_var
     links = [(np.flatnonzero(parents < n), parents[parents < n]) for parents in (sire, dam)]
     graph = sp.csr_matrix((np.ones(sum(len(c) for c, _ in links), dtype=np.int8),
                            (np.concatenate([c for c, _ in links]), np.concatenate([p for _, p in links]))),
@@ -385,7 +386,8 @@ def _diagonal_of(a_col: NDArray[np.int32], a_rowstart: NDArray[np.int32],
 
 
 # Arrays that dominance_pairs read for a sparse matrix, by id(matrix): a weak
-# reference to the matrix, the array objects it was read from, and the arrays.
+# reference to the matrix, the array objects it was read from (held, so that
+# no other array takes their ids), and the arrays.
 _remembered: dict[int, tuple[weakref.ref[typing.Any], tuple[typing.Any, ...], _Arrays]] = {}
 
 
@@ -393,10 +395,11 @@ def _remembered_arrays(relationships: Relationships, pedigree: Pedigree) -> _Arr
     if not sp.issparse(relationships):
         return _relationship_arrays(relationships, pedigree, whole_rows=True)
     key = id(relationships)
-    source = tuple(v for v in vars(relationships).values() if isinstance(v, np.ndarray))
+    source = _held_arrays(relationships)
     entry = _remembered.get(key)
     if entry is not None and entry[0]() is relationships and len(entry[1]) == len(source) and all(
-            a is b for a, b in zip(entry[1], source)) and relationships.shape == (len(pedigree),) * 2:
+            a is b if isinstance(a, np.ndarray) else a == b for a, b in zip(entry[1], source)) \
+            and relationships.shape == (len(pedigree),) * 2:
         return entry[2]
     arrays = _relationship_arrays(relationships, pedigree, whole_rows=True)
 
@@ -406,6 +409,18 @@ def _remembered_arrays(relationships: Relationships, pedigree: Pedigree) -> _Arr
 
     _remembered[key] = (weakref.ref(relationships, forget), source, arrays)
     return arrays
+
+
+def _held_arrays(matrix: typing.Any) -> tuple[typing.Any, ...]:
+    """Every array a sparse matrix holds, also inside a tuple (the
+    coordinates of a COO matrix, whose row and col are views of them), with
+    the format and shape: what its elements are read from."""
+    held: list[typing.Any] = [matrix.format, matrix.shape]
+    for value in vars(matrix).values():
+        for item in value if isinstance(value, (tuple, list)) else (value,):
+            if isinstance(item, np.ndarray):
+                held.append(item)
+    return tuple(held)
 
 
 def _relationship_arrays(relationships: Relationships, pedigree: Pedigree, *, whole_rows: bool) -> _Arrays:

@@ -12,8 +12,8 @@ import numpy as np
 import pandas as pd
 from numpy.typing import NDArray
 
-from .pedigree import Pedigree, ancestry, parents_first
-from .relationships import inbreeding
+from .layers import Layers
+from .pedigree import Pedigree, ancestry
 
 __all__ = ["EffectiveSize", "FounderStatistics", "cohorts", "effective_population_size", "founder_statistics",
            "pedigree_statistics", "summary_by"]
@@ -40,12 +40,16 @@ class EffectiveSize:
         Reference animals with more than one equivalent generation known.
     mean_delta_inbreeding : float
         Mean ΔF_i over those animals.
+    fully_inbred : int
+        Reference animals left out because their F is 1, which leaves no
+        rate of inbreeding to compute.
     """
 
     ne: float
     se: float
     n: int
     mean_delta_inbreeding: float
+    fully_inbred: int = 0
 
 
 @dataclasses.dataclass(frozen=True, eq=False)
@@ -86,17 +90,6 @@ class FounderStatistics:
     contributions: pd.DataFrame
 
 
-@dataclasses.dataclass(frozen=True)
-class _Layer:
-    """The animals of one generation depth and the links to their known
-    parents, with the parents numbered once for sums over offspring."""
-
-    rows: _Ints
-    child: _Ints
-    parents: _Ints
-    slot: _Ints
-
-
 def pedigree_statistics(pedigree: Pedigree) -> pd.DataFrame:
     """Completeness, inbreeding and its rate for every animal.
 
@@ -123,22 +116,17 @@ def pedigree_statistics(pedigree: Pedigree) -> pd.DataFrame:
     >>> pedigree_statistics(pedigree)["equivalent_generations"].tolist()
     [0.0, 0.0, 1.0]
     """
-    layers = _layers(pedigree)
-    generation = np.zeros(len(pedigree), dtype=np.int64)
-    for depth, layer in enumerate(layers):
-        generation[layer.rows] = depth
-    complete, equivalent = _completeness(pedigree, layers)
-    f, sampling_var = inbreeding(pedigree)
+    equivalent, f = pedigree.equivalent_generations, pedigree.inbreeding
     names = np.append(pedigree.ids, "")  # an unknown parent, −1, takes the last: ""
     table = pd.DataFrame({
         "sire": names[pedigree.sire],
         "dam": names[pedigree.dam],
-        "generation": generation,
-        "complete_generations": complete,
+        "generation": pedigree.generation,
+        "complete_generations": pedigree.complete_generations,
         "equivalent_generations": equivalent,
         "inbreeding": f,
         "delta_inbreeding": _delta_inbreeding(f, equivalent),
-        "sampling_var": sampling_var,
+        "sampling_var": pedigree.sampling_var,
     }, index=pd.Index(pedigree.ids, name="id"))
     attributes: pd.DataFrame = pedigree.attributes
     if len(attributes.columns):
@@ -155,7 +143,9 @@ def effective_population_size(pedigree: Pedigree, reference: Iterable[str]) -> E
     pedigree : Pedigree
     reference : iterable of str
         Identifiers of the reference animals; only those with more than one
-        equivalent generation known count.
+        equivalent generation known count, and those with F = 1 (after many
+        generations of selfing or full-sib mating) are left out, counted in
+        `fully_inbred`.
 
     Returns
     -------
@@ -167,7 +157,8 @@ def effective_population_size(pedigree: Pedigree, reference: Iterable[str]) -> E
     PedigreeError
         An identifier that is not in the pedigree.
     ValueError
-        No reference animal, or none with more than one equivalent generation.
+        No reference animal, or none with more than one equivalent generation
+        and F below 1.
 
     Examples
     --------
@@ -175,19 +166,22 @@ def effective_population_size(pedigree: Pedigree, reference: Iterable[str]) -> E
     >>> effective_population_size(Pedigree.from_records(rows), ["e"]).ne
     2.0
     """
-    pedigree, animals = _reference(pedigree, reference)
-    _, equivalent = _completeness(pedigree, _layers(pedigree))
-    f, _ = inbreeding(pedigree)
-    delta = _delta_inbreeding(f[animals], equivalent[animals])
+    animals = _numbers(pedigree, reference)
+    f = pedigree.inbreeding[animals]
+    # F = 1 leaves no rate of inbreeding: ΔF would be 1 whatever the generations.
+    inbred = f >= 1.0
+    delta = _delta_inbreeding(f[~inbred], pedigree.equivalent_generations[animals][~inbred])
     usable = delta[~np.isnan(delta)]
     if len(usable) == 0:
-        raise ValueError(f"none of the {len(animals)} reference animals has more than one equivalent "
-                         "generation of known ancestors, which the rate of inbreeding needs")
+        left_out = f" ({np.count_nonzero(inbred)} of them fully inbred, F = 1)" if np.any(inbred) else ""
+        raise ValueError(f"none of the {len(animals)} reference animals{left_out} has more than one equivalent "
+                         "generation of known ancestors and F below 1, which the rate of inbreeding needs")
     mean = float(usable.mean())
     ne = _ne(mean)
     spread = float(usable.std(ddof=1)) if len(usable) > 1 else float("nan")
     se = 2.0 * ne * ne * spread / np.sqrt(len(usable)) if np.isfinite(ne) else float("nan")
-    return EffectiveSize(ne=ne, se=float(se), n=len(usable), mean_delta_inbreeding=mean)
+    return EffectiveSize(ne=ne, se=float(se), n=len(usable), mean_delta_inbreeding=mean,
+                         fully_inbred=int(np.count_nonzero(inbred)))
 
 
 def founder_statistics(pedigree: Pedigree, reference: Iterable[str], *,
@@ -231,7 +225,7 @@ def founder_statistics(pedigree: Pedigree, reference: Iterable[str], *,
     if isinstance(max_ancestors, bool) or not isinstance(max_ancestors, (int, np.integer)) or max_ancestors < 1:
         raise ValueError(f"max_ancestors must be a positive integer, got {max_ancestors!r}")
     pedigree, animals = _reference(pedigree, reference)
-    layers = _layers(pedigree)
+    layers = pedigree.layers
     weight = np.zeros(len(pedigree))
     weight[animals] = 1.0 / len(animals)
     taken = np.zeros(len(pedigree), dtype=bool)
@@ -253,7 +247,7 @@ def founder_statistics(pedigree: Pedigree, reference: Iterable[str], *,
         explained += float(candidate[k])
         order.append(k)
         taken[k] = True
-        remaining = _contributions(layers, weight, taken) * (1.0 - _shares_from(pedigree, layers, taken))
+        remaining = _contributions(layers, weight, taken) * (1.0 - _shares_from(layers, taken))
         candidate = np.where(eligible, remaining, 0.0)
     chosen = marginal[order]
     return FounderStatistics(
@@ -267,7 +261,7 @@ def founder_statistics(pedigree: Pedigree, reference: Iterable[str], *,
     )
 
 
-def summary_by(pedigree: Pedigree, column: str, *, statistics: pd.DataFrame | None = None) -> pd.DataFrame:
+def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
     """Figures of each group of animals sharing a value of `column` (a birth
     year, say).
 
@@ -279,9 +273,6 @@ def summary_by(pedigree: Pedigree, column: str, *, statistics: pd.DataFrame | No
         computed there such as "generation"). Animals with no value (or an
         empty one) are left out; a column of numbers written as text, as the
         file gives them, is grouped by number.
-    statistics : pandas.DataFrame, optional
-        `pedigree_statistics(pedigree)`, where it is at hand already; by
-        default it is computed.
 
     Returns
     -------
@@ -304,7 +295,7 @@ def summary_by(pedigree: Pedigree, column: str, *, statistics: pd.DataFrame | No
     >>> summary_by(pedigree, "generation")["animals"].tolist()
     [2, 1]
     """
-    table = pedigree_statistics(pedigree) if statistics is None else statistics
+    table = pedigree_statistics(pedigree)
     if column not in table.columns:
         raise KeyError(f"no column {column!r}; the columns are {', '.join(map(repr, table.columns))}")
     figures = pd.DataFrame({
@@ -356,48 +347,22 @@ def _ne(mean_delta: float) -> float:
     return 1.0 / (2.0 * mean_delta) if mean_delta > 0.0 else float("inf")
 
 
+def _numbers(pedigree: Pedigree, reference: Iterable[str]) -> _Ints:
+    """The numbers of the reference animals, each once."""
+    if isinstance(reference, str):
+        reference = [reference]
+    animals = np.unique(pedigree.numbers(reference)).astype(np.int64)
+    if len(animals) == 0:
+        raise ValueError("the reference population has no animal")
+    return animals
+
+
 def _reference(pedigree: Pedigree, reference: Iterable[str]) -> tuple[Pedigree, _Ints]:
     """The pedigree of the reference animals and their ancestors, all that
     their figures depend on, and their numbers there."""
-    if isinstance(reference, str):
-        reference = [reference]
-    animals = np.unique(pedigree.numbers(reference))
-    if len(animals) == 0:
-        raise ValueError("the reference population has no animal")
+    animals = _numbers(pedigree, reference)
     kept, renumber = ancestry(pedigree, animals)
     return kept, renumber[animals].astype(np.int64)
-
-
-def _layers(pedigree: Pedigree) -> list[_Layer]:
-    """Animals grouped by maximum generations: every parent lies in an
-    earlier layer, so a layer at a time can be computed from the ones before."""
-    depth = parents_first(pedigree.sire, pedigree.dam)[1]
-    order = np.argsort(depth, kind="stable")
-    bounds = np.searchsorted(depth[order], np.arange(int(depth.max(initial=0)) + 2))
-    layers = []
-    for start, end in zip(bounds[:-1], bounds[1:]):
-        rows = order[start:end]
-        links = [(rows[p >= 0], p[p >= 0]) for p in (pedigree.sire[rows].astype(np.int64),
-                                                     pedigree.dam[rows].astype(np.int64))]
-        child = np.concatenate([c for c, _ in links])
-        parent = np.concatenate([p for _, p in links])
-        parents, slot = np.unique(parent, return_inverse=True)
-        layers.append(_Layer(rows, child, parents, slot.ravel()))
-    return layers
-
-
-def _completeness(pedigree: Pedigree, layers: list[_Layer]) -> tuple[_Ints, _Floats]:
-    """Complete and equivalent generations of every animal."""
-    complete = np.zeros(len(pedigree), dtype=np.int64)
-    equivalent = np.zeros(len(pedigree))
-    for layer in layers[1:]:
-        sire, dam = pedigree.sire[layer.rows], pedigree.dam[layer.rows]
-        s, d = np.maximum(sire, 0), np.maximum(dam, 0)
-        equivalent[layer.rows] = (np.where(sire >= 0, (1.0 + equivalent[s]) / 2.0, 0.0)
-                                  + np.where(dam >= 0, (1.0 + equivalent[d]) / 2.0, 0.0))
-        complete[layer.rows] = np.where((sire >= 0) & (dam >= 0),
-                                        1 + np.minimum(complete[s], complete[d]), 0)
-    return complete, equivalent
 
 
 def _delta_inbreeding(f: _Floats, equivalent: _Floats) -> _Floats:
@@ -406,27 +371,21 @@ def _delta_inbreeding(f: _Floats, equivalent: _Floats) -> _Floats:
     return np.where(usable, 1.0 - (1.0 - f) ** exponent, np.nan)
 
 
-def _contributions(layers: list[_Layer], weight: _Floats, taken: NDArray[np.bool_]) -> _Floats:
+def _contributions(layers: Layers, weight: _Floats, taken: NDArray[np.bool_]) -> _Floats:
     """The expected share of the weighted animals' genes from every animal,
-    passed down from offspring to parents a layer at a time; nothing passes
-    beyond an animal `taken`."""
-    share = weight.copy()
-    for layer in reversed(layers[1:]):
-        passed = np.where(taken[layer.child], 0.0, 0.5 * share[layer.child])
-        share[layer.parents] += np.bincount(layer.slot, weights=passed, minlength=len(layer.parents))
-    return share
+    passed from offspring to parents; nothing passes beyond an animal `taken`."""
+    share = np.append(weight[layers.order], 0.0)
+    layers.up(share, stop=taken[layers.order])
+    return share[layers.rank]
 
 
-def _shares_from(pedigree: Pedigree, layers: list[_Layer], taken: NDArray[np.bool_]) -> _Floats:
+def _shares_from(layers: Layers, taken: NDArray[np.bool_]) -> _Floats:
     """The share of every animal's genes that comes from the animals `taken`
     (1 for those themselves)."""
-    share = taken.astype(np.float64)
-    for layer in layers[1:]:
-        sire, dam = pedigree.sire[layer.rows], pedigree.dam[layer.rows]
-        inherited = 0.5 * (np.where(sire >= 0, share[np.maximum(sire, 0)], 0.0)
-                           + np.where(dam >= 0, share[np.maximum(dam, 0)], 0.0))
-        share[layer.rows] = np.where(taken[layer.rows], 1.0, inherited)
-    return share
+    fixed = taken[layers.order]
+    share = np.append(fixed.astype(np.float64), 0.0)
+    layers.down(share, fixed=fixed)
+    return share[layers.rank]
 
 
 def _contribution_table(pedigree: Pedigree, contribution: _Floats, founder: _Floats, marginal: _Floats,

@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "dominance.hpp"
 #include "identifiers.hpp"
 #include "relationships.hpp"
 
@@ -62,6 +63,7 @@ std::int32_t rows_of(const Integers& indptr, const Integers& indices, const Real
 }  // namespace
 
 PYBIND11_MODULE(_native, m) {
+    m.attr("MISSING_PARENT") = tolm::MISSING_PARENT;
     m.def(
         "match_identifiers",
         [](const Array<std::int64_t>& offsets, const Array<std::uint8_t>& data, std::int64_t n,

@@ -3,9 +3,11 @@
 #include <new>
 #include <vector>
 
+#include "dominance.hpp"
+
 namespace {
 
-constexpr std::int32_t missing = -999;
+constexpr std::int32_t missing = tolm::MISSING_PARENT;
 
 double dominance(const std::int32_t* a_col, const std::int32_t* a_rowstart, const double* a_val,
                  std::int32_t sx, std::int32_t dx, std::int32_t sy, std::int32_t dy) {

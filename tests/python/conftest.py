@@ -7,6 +7,7 @@ import numpy as np
 import pytest
 
 import TOLM
+from tolmkit import MISSING_PARENT
 
 
 @pytest.fixture(scope="session")
@@ -117,7 +118,7 @@ def _runs(python, version):
 
 # Animals 0 and 1 without known parents, 2 and 3 their offspring, 4 the
 # offspring of 2 and 3, and the lower triangle of their relationship matrix.
-MISSING = -999
+MISSING = MISSING_PARENT
 FIVE_SIRE = [MISSING, MISSING, 0, 0, 2]
 FIVE_DAM = [MISSING, MISSING, 1, 1, 3]
 FIVE_ROWSTART = [0, 1, 2, 5, 9, 14]

@@ -6,6 +6,8 @@ results bit for bit. Arguments are plain lists, changed in place like the
 module's arrays.
 """
 
+from tolmkit import MISSING_PARENT
+
 
 def fcoeff(sire, dam, inbreeding, sampling_var, n, compute_inbreeding):
     """Inbreeding coefficients and Mendelian-sampling variances; unknown parent = n."""
@@ -47,7 +49,6 @@ def fcoeff(sire, dam, inbreeding, sampling_var, n, compute_inbreeding):
             contribution[k] = 0.0
 
 
-MISSING_PARENT = -999
 
 
 def lower_csr_lookup(a_rowstart, a_col, a_val, x, y):

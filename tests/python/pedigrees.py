@@ -2,6 +2,8 @@
 
 import numpy as np
 
+from tolmkit import MISSING_PARENT
+
 
 def random_pedigree(rng, n, unknown=0.2, selfing=0.0, same_as_previous=0.0,
                     same_as_earlier=0.0, span=None, code=None):
@@ -88,7 +90,7 @@ def lower_csr(dense, stored):
 
 def random_dominance_case(rng, pattern):
     """A pedigree coded with -999, renumbered at random, and a matrix built for it."""
-    missing = -999
+    missing = MISSING_PARENT
     n = int(rng.integers(1, 40))
     sire, dam = random_pedigree(rng, n, unknown=float(rng.choice([0.05, 0.2, 0.5])),
                                 selfing=0.1, same_as_previous=0.2, code=missing)

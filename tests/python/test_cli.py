@@ -117,3 +117,12 @@ def test_runs_as_a_module():
     run = subprocess.run([sys.executable, "-m", "tolmkit", "--help"], capture_output=True, text=True)
     assert run.returncode == 0
     assert all(command in run.stdout for command in ("inbreeding", "ainv", "stats", "check"))
+
+
+def test_ainv_writes_the_groups_after_the_animals(tmp_path):
+    grouped = tmp_path / "grouped.csv"
+    grouped.write_text("a,G0,G1\nb,a,G1\nc,a,b\n")
+    out = tmp_path / "ainv.txt"
+    assert main(["ainv", str(grouped), "--no-header", "--groups", "G0,G1", "-o", str(out)]) == 0
+    ids = pd.read_csv(f"{out}.ids", sep=" ", header=None, names=["number", "id"], dtype={"id": str})
+    assert ids["id"].tolist() == ["a", "b", "c", "G0", "G1"] and np.loadtxt(out, ndmin=2)[:, 0].max() == 5

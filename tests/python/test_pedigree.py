@@ -5,7 +5,9 @@ import io
 import numpy as np
 import pytest
 
-from tolmkit import Pedigree, PedigreeError, read_pedigree
+import tolmkit
+from pedigrees import KINDS, random_pedigree
+from tolmkit import Pedigree, PedigreeError, ancestry, read_pedigree
 
 # The same pedigree, offspring listed before some of their parents.
 SAME_PEDIGREE = {
@@ -130,3 +132,30 @@ def test_from_numbers_takes_a_simulated_pedigree():
 def test_constructor_refuses_what_is_not_a_numbered_pedigree(ids, sire, dam, message):
     with pytest.raises(PedigreeError, match=message):
         Pedigree(ids, np.array(sire), np.array(dam))
+
+
+@pytest.mark.parametrize("name", ["ids", "sire", "dam", "added", "group_ids", "sire_group", "dam_group",
+                                  "inbreeding", "sampling_var", "generation", "equivalent_generations"])
+def test_a_pedigree_does_not_change_once_made(name):
+    pedigree = Pedigree.from_records([("c", "a", "b"), ("d", "c", "b"), ("e", "c", "d")])
+    array = getattr(pedigree, name)
+    before = array.copy()
+    for change in (lambda: array.__setitem__(..., array[::-1]), lambda: array.setflags(write=True),
+                   lambda: tolmkit.inbreeding(pedigree)[0].__setitem__(0, 0.5)):
+        with pytest.raises(ValueError, match="read-only|WRITEABLE"):
+            change()
+    with pytest.raises(AttributeError):
+        setattr(pedigree, name, before)
+    pedigree.attributes["born"] = 1
+    assert np.array_equal(getattr(pedigree, name), before) and pedigree.attributes.columns.empty
+
+
+@pytest.mark.parametrize("kind", KINDS)
+def test_an_ancestry_has_the_inbreeding_of_the_whole_pedigree_to_the_bit(kind):
+    rng = np.random.default_rng(sorted(KINDS).index(kind))
+    sire, dam = random_pedigree(rng, KINDS[kind][1], code=-1, **KINDS[kind][0])
+    whole = Pedigree([f"{k}" for k in range(len(sire))], sire, dam)
+    # The ancestry is taken before the whole pedigree's F exists: it computes its own.
+    kept, renumber = ancestry(whole, rng.choice(len(whole), 6))
+    for name in ("inbreeding", "sampling_var", "generation", "equivalent_generations", "complete_generations"):
+        assert np.array_equal(getattr(kept, name), getattr(whole, name)[renumber >= 0]), name

@@ -225,6 +225,19 @@ def test_dominance_pairs_examine_a_matrix_once(monkeypatch):
     assert len(examined) == 2
 
 
+def test_dominance_pairs_read_again_a_matrix_whose_coordinates_were_replaced():
+    pedigree = random_herd("mixed", seed=3)
+    given = tolmkit.relationship_matrix(pedigree, kinship=True).tocoo()
+    pairs = ([f"id{k}" for k in range(20, 40)], [f"id{k}" for k in range(59, 39, -1)])
+    tolmkit.dominance_pairs(pedigree, *pairs, relationships=given)
+    # The same values at other places: P M Pᵀ for a permutation P of the animals.
+    moved = np.random.default_rng(0).permutation(len(pedigree))
+    given.row, given.col = moved[given.row], moved[given.col]
+    expected = sp.coo_matrix((given.data, (given.row, given.col)), shape=given.shape)
+    assert np.array_equal(tolmkit.dominance_pairs(pedigree, *pairs, relationships=given),
+                          tolmkit.dominance_pairs(pedigree, *pairs, relationships=expected))
+
+
 @pytest.mark.parametrize("first, second, error, message", [
     (["5"], ["5"], PedigreeError, "pair 0 names animal '5' twice"),
     (["5", "9"], ["3", "4"], PedigreeError, "animal '9' is not in the pedigree"),

@@ -135,3 +135,18 @@ def test_effective_founders_and_ancestors(records, reference, max_ancestors, f_e
 def test_refuses_a_bad_number_of_ancestors(max_ancestors):
     with pytest.raises(ValueError, match="max_ancestors must be a positive integer"):
         founder_statistics(Pedigree.from_records(EIGHT_FOUNDERS), ["r0"], max_ancestors=max_ancestors)
+
+
+def test_fully_inbred_reference_animals_are_left_out_and_counted():
+    # 200 generations of full-sib mating: F reaches 1, which leaves no rate of inbreeding.
+    sire, dam = [-1, -1], [-1, -1]
+    for t in range(1, 201):
+        sire += [2 * t - 2] * 2
+        dam += [2 * t - 1] * 2
+    pedigree = Pedigree.from_numbers(sire, dam, unknown=-1)
+    assert pedigree.inbreeding[-1] == 1.0 and pedigree.inbreeding[20] < 1.0
+    result = effective_population_size(pedigree, ["20", "21", "400", "401"])
+    assert (result.n, result.fully_inbred) == (2, 2)
+    assert result.ne == effective_population_size(pedigree, ["20", "21"]).ne
+    with pytest.raises(ValueError, match=r"none of the 2 reference animals \(2 of them fully inbred, F = 1\)"):
+        effective_population_size(pedigree, ["400", "401"])

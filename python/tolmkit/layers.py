@@ -1,0 +1,155 @@
+"""Animals in layers of generation depth, and the two passes over them: values
+carried from offspring up to their parents, and from parents down to their
+offspring."""
+
+from __future__ import annotations
+
+import numpy as np
+from numpy.typing import NDArray
+import scipy.sparse as sp
+
+__all__ = ["Layers"]
+
+_Ints = NDArray[np.int64]
+_Floats = NDArray[np.float64]
+
+
+class Layers:
+    """The animals of a pedigree in layers of generation depth (founders 0,
+    otherwise one more than the deeper parent), every parent in an earlier
+    layer than its offspring, so that a layer at a time can be computed from
+    the ones before it or after it.
+
+    Values of the passes are indexed by position in `order`, with one row
+    more, position n, that stands for every unknown parent and holds zero.
+
+    Attributes
+    ----------
+    order : numpy.ndarray of int64
+        The animals by depth, in the order of their numbers within a depth.
+    rank : numpy.ndarray of int64
+        The position of each animal in `order`.
+    bounds : numpy.ndarray of int64
+        Layer d holds ``order[bounds[d]:bounds[d + 1]]``.
+    """
+
+    def __init__(self, sire: NDArray[np.int32], dam: NDArray[np.int32], generation: _Ints) -> None:
+        n = len(sire)
+        self.order: _Ints = np.argsort(generation, kind="stable")
+        self.rank: _Ints = np.empty(n, dtype=np.int64)
+        self.rank[self.order] = np.arange(n)
+        self.bounds: _Ints = np.searchsorted(generation[self.order], np.arange(int(generation.max(initial=-1)) + 2))
+        for array in (self.order, self.rank, self.bounds):
+            array.setflags(write=False)
+        self._sire, self._dam = sire, dam
+        self._links: list[tuple[sp.csr_matrix, _Ints, sp.csr_matrix]] | None = None
+
+    def __len__(self) -> int:
+        return len(self.bounds) - 1
+
+    def rows(self, depth: int) -> _Ints:
+        """The animals of layer `depth`, by number.
+
+        Parameters
+        ----------
+        depth : int
+
+        Returns
+        -------
+        numpy.ndarray of int64
+
+        Examples
+        --------
+        >>> Layers(np.array([-1, -1, 0], np.int32), np.array([-1, -1, 1], np.int32), np.array([0, 0, 1])).rows(1)
+        array([2])
+        """
+        return self.order[self.bounds[depth]:self.bounds[depth + 1]]
+
+    def up(self, values: _Floats, *, stop: NDArray[np.bool_] | None = None) -> None:
+        """Adds to every animal half of each offspring's value, the deepest
+        layer first, so that each value passed is complete: Tᵀ x for the
+        ancestors' contributions T. In place.
+
+        Parameters
+        ----------
+        values : numpy.ndarray of float64
+            n + 1 rows (or more columns) by position in `order`.
+        stop : numpy.ndarray of bool, optional
+            By position: animals that pass nothing to their parents.
+
+        Examples
+        --------
+        >>> layers = Layers(np.array([-1, -1, 0], np.int32), np.array([-1, -1, 1], np.int32), np.array([0, 0, 1]))
+        >>> values = np.array([0.0, 0.0, 1.0, 0.0])
+        >>> layers.up(values)
+        >>> values.tolist()
+        [0.5, 0.5, 1.0, 0.0]
+        """
+        links = self._linked()
+        for depth in range(len(links), 0, -1):
+            _, parents, gather = links[depth - 1]
+            part = values[self.bounds[depth]:self.bounds[depth + 1]]
+            if stop is not None:
+                kept = ~stop[self.bounds[depth]:self.bounds[depth + 1]]
+                part = part * (kept if part.ndim == 1 else kept[:, np.newaxis])
+            values[parents] += gather @ part
+
+    def down(self, values: _Floats, *, fixed: NDArray[np.bool_] | None = None) -> None:
+        """Passes to every animal half of each parent's value, founders first:
+        added to its own (T x), or, with `fixed`, in place of it except for
+        the animals fixed. In place.
+
+        Parameters
+        ----------
+        values : numpy.ndarray of float64
+            n + 1 rows (or more columns) by position in `order`, row n zero.
+        fixed : numpy.ndarray of bool, optional
+            By position: animals whose values stay.
+
+        Examples
+        --------
+        >>> layers = Layers(np.array([-1, -1, 0], np.int32), np.array([-1, -1, 1], np.int32), np.array([0, 0, 1]))
+        >>> values = np.array([1.0, 0.0, 0.0, 0.0])
+        >>> layers.down(values, fixed=np.array([True, True, False, False]))
+        >>> values.tolist()
+        [1.0, 0.0, 0.5, 0.0]
+        """
+        links = self._linked()
+        for depth in range(1, len(links) + 1):
+            spread, _, _ = links[depth - 1]
+            first, last = self.bounds[depth], self.bounds[depth + 1]
+            inherited = spread @ values
+            if fixed is None:
+                values[first:last] += inherited
+            else:
+                values[first:last] = np.where(fixed[first:last], values[first:last], inherited)
+
+    def _linked(self) -> list[tuple[sp.csr_matrix, _Ints, sp.csr_matrix]]:
+        """For every layer from 1 on, the halves linking its animals to their
+        parents, over positions: to them from all positions (n for an unknown
+        parent), and from them to the parents that they have, listed once."""
+        if self._links is not None:
+            return self._links
+        n = len(self.rank)
+        sire, dam = (np.where(parents[self.order] < 0, n, self.rank[np.maximum(parents[self.order], 0)])
+                     for parents in (self._sire, self._dam))
+        links = []
+        for d in range(1, len(self.bounds) - 1):
+            first, last = self.bounds[d], self.bounds[d + 1]
+            size = last - first
+            both = np.stack([sire[first:last], dam[first:last]], axis=1).ravel()
+            spread = sp.csr_matrix((np.full(2 * size, 0.5), both, np.arange(0, 2 * size + 1, 2)), shape=(size, n + 1))
+            # Sires' links before dams': each parent sums its offspring in
+            # that order, which keeps the bits of the sums made by bincount.
+            parent = np.concatenate([sire[first:last], dam[first:last]])
+            offspring = np.concatenate([np.arange(size), np.arange(size)])
+            known = parent < n
+            by_parent = np.argsort(parent[known], kind="stable")
+            parent, offspring = parent[known][by_parent], offspring[known][by_parent]
+            starts = np.flatnonzero(np.diff(parent, prepend=-1))
+            gather = sp.csr_matrix((np.full(len(parent), 0.5), offspring, np.append(starts, len(parent))),
+                                   shape=(len(starts), size))
+            links.append((spread, parent[starts], gather))
+        self._links = links
+        return links
+
