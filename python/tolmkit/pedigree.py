@@ -103,8 +103,8 @@ class Pedigree:
         if groups.ndim != 1 or not pd.Index(groups).is_unique:
             raise PedigreeError("group_ids must list each group once")
         self._group_ids = _frozen(groups)
-        self._sire_group = _frozen(_group_numbers(sire_group, self._sire, len(groups), "sire"))
-        self._dam_group = _frozen(_group_numbers(dam_group, self._dam, len(groups), "dam"))
+        self._sire_group = _frozen(_group_numbers(sire_group, self._sire, len(groups), "sire", ids))
+        self._dam_group = _frozen(_group_numbers(dam_group, self._dam, len(groups), "dam", ids))
         self._inbreeding: tuple[NDArray[np.float64], NDArray[np.float64]] | None = None
         self._generation: NDArray[np.int64] | None = None
         self._layers: Layers | None = None
@@ -403,7 +403,8 @@ def _frozen(array: _Array) -> _Array:
     return array.view()
 
 
-def _group_numbers(values: ArrayLike | None, parents: NDArray[np.int32], groups: int, role: str) -> NDArray[np.int32]:
+def _group_numbers(values: ArrayLike | None, parents: NDArray[np.int32], groups: int, role: str,
+                   ids: NDArray[np.object_]) -> NDArray[np.int32]:
     if values is None:
         return np.full(len(parents), -1, dtype=np.int32)
     numbers = _integers(values, f"{role}_group")
@@ -412,8 +413,8 @@ def _group_numbers(values: ArrayLike | None, parents: NDArray[np.int32], groups:
     bad = np.flatnonzero((numbers < -1) | (numbers >= groups) | ((numbers >= 0) & (parents >= 0)))
     if len(bad):
         k = int(bad[0])
-        raise PedigreeError(f"the {role} group of animal {k} is {numbers[k]}: it must be -1, or a group number "
-                            f"below {groups} where the {role} is unknown")
+        raise PedigreeError(f"{role}_group of animal {ids[k]!r} is {numbers[k]}: a group number "
+                            f"(0 to {groups - 1}) is given only for an unknown {role}, else -1")
     return numbers.astype(np.int32)
 
 
