@@ -21,7 +21,7 @@ from numpy.typing import NDArray
 
 from .pedigree import UNKNOWN_PARENTS, Pedigree, PedigreeError, parents_first, select
 
-__all__ = ["pedigree_from_columns", "pedigree_from_records", "read_pedigree"]
+__all__ = ["pedigree_from_columns", "pedigree_from_records", "read_pedigree", "sexes"]
 
 Source = typing.Union[str, "os.PathLike[str]", typing.IO[str], pd.DataFrame]
 Strings = NDArray[np.object_]
@@ -268,6 +268,43 @@ def _numbered(table: _Table, codes: set[str], selfing: bool) -> Pedigree:
     full = None if attributes is None or attributes.shape[1] == 0 else \
         attributes.reset_index(drop=True).reindex(np.arange(-founders, n))
     return select(ids, sire, dam, order, attributes=full, added=np.arange(total) < founders)[0]
+
+
+def sexes(pedigree: Pedigree) -> NDArray[np.int8]:
+    """The sex of every animal: 1 male, 2 female, 0 unknown.
+
+    As the reader reads a sex column (sex or gender, in any case and with
+    suffixes such as "_code"; M/F, male/female or 1/2, in any case), where
+    the pedigree's attributes hold one and it gives the animal's; else male
+    for a sire and female for a dam (unknown for one that is both).
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+
+    Returns
+    -------
+    numpy.ndarray of int8
+        In the order of `pedigree.ids`.
+
+    Examples
+    --------
+    >>> sexes(Pedigree.from_records([("calf", "bull", "cow")])).tolist()
+    [1, 2, 0]
+    """
+    n = len(pedigree)
+    sire = np.zeros(n, dtype=bool)
+    sire[pedigree.sire[pedigree.sire >= 0]] = True
+    dam = np.zeros(n, dtype=bool)
+    dam[pedigree.dam[pedigree.dam >= 0]] = True
+    sex = np.where(sire & ~dam, 1, np.where(dam & ~sire, 2, 0)).astype(np.int8)
+    column = next((name for name in pedigree.attributes.columns if _ROLES["sex"].fullmatch(str(name).strip())), None)
+    if column is not None:
+        spelled = pedigree.attributes[column].astype(object).where(pedigree.attributes[column].notna(), "")
+        spelled = spelled.astype(str).str.strip().str.lower().to_numpy(dtype=object)
+        sex[np.isin(spelled, _MALE)] = 1
+        sex[np.isin(spelled, _FEMALE)] = 2
+    return sex
 
 
 def _unknown_codes(unknown: str | Iterable[str]) -> set[str]:
