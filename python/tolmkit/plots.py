@@ -87,10 +87,11 @@ def plot_trend(summary: pd.DataFrame, path: str | os.PathLike[str], *, title: st
     figures = _figures(effective, founders)
     figure.suptitle(heading + ("\n" + figures if figures else ""), fontsize=12)
     figure.tight_layout()
-    labels = _fitting_labels(figure, lower, x, spacing, summary["ne"].to_numpy(dtype=np.float64))
-    lower.bar_label(bars, labels=labels, fontsize=8, padding=2)
-    if not all(labels):
+    labels = _fitting_labels(figure, lower, spacing, summary["ne"].to_numpy(dtype=np.float64))
+    if labels is None:
         _ne_axis(lower)
+    else:
+        lower.bar_label(bars, labels=labels, fontsize=8, padding=2)
     _save(figure, path)
     plt.close(figure)
 
@@ -233,16 +234,16 @@ def _cohort_ticks(axes: typing.Any, x: typing.Any, labels: list[str], numeric: b
         axes.tick_params(axis="x", labelrotation=30)
 
 
-def _fitting_labels(figure: typing.Any, axes: typing.Any, x: typing.Any, spacing: float, ne: typing.Any
-                    ) -> list[str]:
-    """The Ne over each bar where it fits within the bar's own slot, so that
-    no label runs over the next bar; else nothing."""
+def _fitting_labels(figure: typing.Any, axes: typing.Any, spacing: float, ne: typing.Any
+                    ) -> list[str] | None:
+    """The Ne over each bar (none where it is unknown) when every label fits
+    within its bar's slot, so that none runs over the next bar; else None."""
     low, high = axes.get_xlim()
     slot = spacing * axes.get_window_extent().width / (high - low) if high > low else 0.0
     texts = [f"Ne {value:.0f}" if np.isfinite(value) else "" for value in ne]
     # An 8-point digit is about 0.6 of its size wide.
     widest = max((len(text) for text in texts), default=0) * 8 * 0.6 * figure.dpi / 72 + 4
-    return texts if slot >= widest else [""] * len(texts)
+    return texts if slot >= widest else None
 
 
 def _ne_axis(axes: typing.Any) -> None:

@@ -5,6 +5,7 @@ ancestors really contribute to a population."""
 from __future__ import annotations
 
 import dataclasses
+import math
 import typing
 from collections.abc import Iterable
 
@@ -12,7 +13,7 @@ import numpy as np
 import pandas as pd
 from numpy.typing import NDArray
 
-from .candidates import relationship_pairs, relationships_among
+from .candidates import relationships_among
 from .pedigree import Pedigree, ancestry, parents_first
 from .reading import sexes
 from .relationships import inbreeding
@@ -28,7 +29,7 @@ EXPLAINED = 0.999
 INBREEDING_CLASSES = (0.0, 0.0625, 0.125, 0.25, 1.0)
 
 #: Reference animals up to which Ne by coancestry takes every pair; above,
-#: a sample of pairs.
+#: the pairs among a sample of them.
 ALL_PAIRS_UP_TO = 2000
 
 #: The paths of `generation_intervals`: parent's role, offspring's sex (1
@@ -67,8 +68,8 @@ class EffectiveSize:
         increase in inbreeding of their offspring).
     method : {"individual", "coancestry"}
     sampled : bool
-        By coancestry, whether the pairs were a sample (more than 2,000
-        reference animals) rather than all of them.
+        By coancestry, whether the pairs were those among a sample of the
+        reference animals (more than 2,000 of them) rather than all.
     """
 
     ne: float
@@ -215,7 +216,12 @@ def effective_population_size(pedigree: Pedigree, reference: Iterable[str], *,
     method : {"individual", "coancestry"}, default "individual"
     pairs : int, default 10**6
         By coancestry with more than 2,000 reference animals, the pairs
-        drawn at random (with replacement) instead of taking all.
+        taken instead of all: those among m animals drawn at random, m the
+        fewest with m (m − 1) / 2 ≥ `pairs` (1,415 for 10^6). Every pair is
+        as likely to be taken as by a draw of pairs, and the coancestries
+        of a few animals' pairs come from their ancestry alone, where those
+        of pairs drawn one by one would each need their own (the memory
+        grows with `pairs`: 8 bytes, some times over).
     seed : int, default 0
         The seed of that draw, so that the figure can be had again.
 
@@ -576,22 +582,18 @@ def _maccluer(pedigree: Pedigree, generations: int) -> _Floats:
 
 def _coancestry_size(pedigree: Pedigree, animals: _Ints, equivalent: _Floats, pairs: int,
                      seed: int) -> EffectiveSize:
-    """Ne from the increase in coancestry of pairs of `animals`: all of
-    them up to ALL_PAIRS_UP_TO, else `pairs` drawn with `seed`."""
+    """Ne from the increase in coancestry of the pairs of `animals`: all of
+    them up to ALL_PAIRS_UP_TO, else those among a sample of them that
+    holds `pairs` pairs, drawn with `seed`."""
     m = len(animals)
     if m < 2:
         raise ValueError("Ne by coancestry needs at least two reference animals, got one")
-    ids = pedigree.ids[animals]
-    sampled = m > ALL_PAIRS_UP_TO
+    sample = math.ceil((1.0 + math.sqrt(1.0 + 8.0 * pairs)) / 2.0)
+    sampled = m > ALL_PAIRS_UP_TO and sample < m
     if sampled:
-        rng = np.random.default_rng(seed)
-        j = rng.integers(0, m, pairs)
-        # k uniform over the animals other than j
-        k = (j + rng.integers(1, m, pairs)) % m
-        coancestry = relationship_pairs(pedigree, ids[j], ids[k], kinship=True)
-    else:
-        j, k = np.triu_indices(m, 1)
-        coancestry = relationships_among(pedigree, ids, kinship=True)[j, k]
+        animals = np.sort(np.random.default_rng(seed).choice(animals, sample, replace=False))
+    j, k = np.triu_indices(len(animals), 1)
+    coancestry = relationships_among(pedigree, pedigree.ids[animals], kinship=True)[j, k]
     t = (equivalent[animals[j]] + equivalent[animals[k]]) / 2.0
     usable = t > 0
     if not np.any(usable):
