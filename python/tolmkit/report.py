@@ -287,10 +287,18 @@ def _inbreeding(pedigree: Pedigree, table: pd.DataFrame) -> str:
     return _figures(rows)
 
 
+# The headings of the columns of summary_by on the page, narrower than the names.
+_HEADINGS = {"animals": "animals", "both_parents_known": "both parents known", "equivalent_generations": "mean g_e",
+             "inbreeding": "mean F", "inbred": "inbred", "delta_inbreeding": "mean ΔF",
+             "delta_animals": "animals of g_e > 1", "ne": "Ne"}
+
+
 def _by_cohort(summary: pd.DataFrame, trend: str | None) -> str:
-    classes = [name for name in summary.columns if name.startswith("F")]
-    return (_picture(trend, "mean F and mean ΔF by cohort") + _table(summary.drop(columns=classes))
-            + "<p>Shares of the animals in the inbreeding classes:</p>" + _table(summary[classes]))
+    classes = [name for name in summary.columns if name not in _HEADINGS]
+    return (_picture(trend, "mean F and mean ΔF by cohort")
+            + _table(summary.drop(columns=classes).rename(columns=_HEADINGS), 5)
+            + "<p>Shares of the animals in the inbreeding classes:</p>"
+            + _table(summary[classes].rename(columns=lambda name: name.replace("<=", " ≤ ").replace("=", " = "))))
 
 
 def _most_inbred(rows: pd.DataFrame, by: str | None, chart: str | None) -> str:
