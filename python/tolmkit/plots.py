@@ -255,7 +255,7 @@ def _ne_axis(axes: typing.Any) -> None:
 
     right = axes.secondary_yaxis("right", functions=(reciprocal, reciprocal))
     top = axes.get_ylim()[1]
-    candidates = [10, 20, 30, 50, 100, 200, 300, 500, 1000, 2000, 5000, 10000]
+    candidates = [step * 10 ** power for power in range(1, 6) for step in (1, 2, 3, 5)]
     # Not so many that they crowd where ΔF is small.
     right.set_yticks([ne for ne in candidates if 0.08 * top <= 50.0 / ne <= top])
     right.set_ylabel("Ne = 1 / (2 ΔF)")

@@ -300,8 +300,8 @@ def sexes(pedigree: Pedigree) -> NDArray[np.int8]:
     sex = np.where(sire & ~dam, 1, np.where(dam & ~sire, 2, 0)).astype(np.int8)
     column = next((name for name in pedigree.attributes.columns if _ROLES["sex"].fullmatch(str(name).strip())), None)
     if column is not None:
-        spelled = pedigree.attributes[column].astype(object).where(pedigree.attributes[column].notna(), "")
-        spelled = spelled.astype(str).str.strip().str.lower().to_numpy(dtype=object)
+        given = pedigree.attributes[column].astype(object).where(pedigree.attributes[column].notna(), "")
+        spelled = given.astype(str).str.strip().str.lower().to_numpy(dtype=object)
         sex[np.isin(spelled, _MALE)] = 1
         sex[np.isin(spelled, _FEMALE)] = 2
     return sex

@@ -216,9 +216,8 @@ def _completeness(table: pd.DataFrame, reference: list[str]) -> str:
     chosen = table.loc[pd.unique(np.asarray(reference, dtype=object))]
     columns = ["generation", "complete_generations", "equivalent_generations", "completeness"]
     means = pd.DataFrame({"all animals": table[columns].mean(), "reference": chosen[columns].mean()})
-    means.index = ["maximum generations", "complete generations", "equivalent generations",
-                   "MacCluer's index (5 generations)"]
-    means.index.name = "mean"
+    means.index = pd.Index(["maximum generations", "complete generations", "equivalent generations",
+                            "MacCluer's index (5 generations)"], name="mean")
     return (_figures([("both parents known", float(both.mean())),
                       ("sire known", float((table["sire"] != "").mean())),
                       ("dam known", float((table["dam"] != "").mean()))])
@@ -278,12 +277,11 @@ def _inbreeding(pedigree: Pedigree, table: pd.DataFrame) -> str:
     f = table["inbreeding"]
     # The classes of summary_by, over every animal as one cohort
     everyone = summary_by(pedigree, _EVERYONE, statistics=table.assign(**{_EVERYONE: 0}))
-    shares = everyone.filter(like="F").iloc[0]
+    shares = everyone.drop(columns=list(_HEADINGS)).iloc[0]
     rows: list[tuple[str, object]] = [("mean F", float(f.mean())), ("inbred animals (F > 0)", float((f > 0).mean())),
                                       ("mean F of the inbred", float(f[f > 0].mean()) if (f > 0).any() else 0.0),
                                       ("largest F", float(f.max()))]
-    rows += [(f"share with {name.replace('<=', ' ≤ ').replace('=', ' = ')}", float(share))
-             for name, share in shares.items()]
+    rows += [(f"share with {_class_label(name)}", float(share)) for name, share in shares.items()]
     return _figures(rows)
 
 
@@ -293,12 +291,17 @@ _HEADINGS = {"animals": "animals", "both_parents_known": "both parents known", "
              "delta_animals": "animals of g_e > 1", "ne": "Ne"}
 
 
+def _class_label(name: object) -> str:
+    """F<=0.0625 as F ≤ 0.0625."""
+    return str(name).replace("<=", " ≤ ").replace("=", " = ")
+
+
 def _by_cohort(summary: pd.DataFrame, trend: str | None) -> str:
     classes = [name for name in summary.columns if name not in _HEADINGS]
     return (_picture(trend, "mean F and mean ΔF by cohort")
             + _table(summary.drop(columns=classes).rename(columns=_HEADINGS), 5)
             + "<p>Shares of the animals in the inbreeding classes:</p>"
-            + _table(summary[classes].rename(columns=lambda name: name.replace("<=", " ≤ ").replace("=", " = "))))
+            + _table(summary[classes].rename(columns=_class_label)))
 
 
 def _most_inbred(rows: pd.DataFrame, by: str | None, chart: str | None) -> str:

@@ -152,23 +152,24 @@ def pedigree_statistics(pedigree: Pedigree, *, completeness_generations: int = 5
         parents), `complete_generations` (0 with a parent unknown, else 1 +
         the smaller over the parents), `equivalent_generations` (g_e, the
         sum over known parents of (1 + g_e of the parent) / 2),
-        `completeness` (MacCluer's index over `completeness_generations`:
+        `completeness` (MacCluer's index over d = `completeness_generations`:
         2 · C_s · C_d / (C_s + C_d), C_s the mean over generations 1 … d
-        of the share of the sire's side known, the sire itself its first,
-        likewise C_d; 0 with a parent unknown), `inbreeding` (F), `delta_inbreeding` (ΔF = 1 − (1 − F)^(1 / (g_e −
-        1)) where g_e > 1, else NaN), `sampling_var`, and then the columns
+        of the share of the ancestors on the sire's side that are known,
+        the sire itself the first generation, C_d likewise; 0 with a parent
+        unknown), `inbreeding` (F), `delta_inbreeding` (ΔF = 1 − (1 −
+        F)^(1 / (g_e − 1)) where g_e > 1, else NaN), `sampling_var`, and then the columns
         of `pedigree.attributes` (a name already taken gets "_file" added).
+
+    Raises
+    ------
+    ValueError
+        `completeness_generations` is not a positive integer.
 
     Examples
     --------
     >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b")])
     >>> pedigree_statistics(pedigree)["equivalent_generations"].tolist()
     [0.0, 0.0, 1.0]
-
-    Raises
-    ------
-    ValueError
-        `completeness_generations` is not a positive integer.
     """
     _check_positive(completeness_generations, "completeness_generations")
     layers = _layers(pedigree)
@@ -220,8 +221,8 @@ def effective_population_size(pedigree: Pedigree, reference: Iterable[str], *,
         fewest with m (m − 1) / 2 ≥ `pairs` (1,415 for 10^6). Every pair is
         as likely to be taken as by a draw of pairs, and the coancestries
         of a few animals' pairs come from their ancestry alone, where those
-        of pairs drawn one by one would each need their own (the memory
-        grows with `pairs`: 8 bytes, some times over).
+        of pairs drawn one by one would each need their own; the memory
+        is some times 8 bytes a pair.
     seed : int, default 0
         The seed of that draw, so that the figure can be had again.
 
@@ -565,9 +566,9 @@ def _maccluer(pedigree: Pedigree, generations: int) -> _Floats:
     """MacCluer's completeness index of every animal over `generations`."""
     sire, dam = pedigree.sire, pedigree.dam
     s, d = np.maximum(sire, 0), np.maximum(dam, 0)
-    # Paths to ancestors known g generations back, each parent numbered
-    # before its offspring so that a whole generation comes from the one
-    # before; over 2^g, a share that sums exactly.
+    # Known ancestors g generations back, counted by paths (one met twice
+    # counts twice), for every animal at once from its parents' g − 1;
+    # divided by 2^g, the shares add up exactly.
     known = np.ones(len(pedigree))
     side = known.copy()
     for g in range(1, generations):
