@@ -66,3 +66,25 @@ def test_a_wrong_column_is_a_usage_error(tmp_path):
     run = subprocess.run([sys.executable, "-m", "tolmkit", "report", HERD, "-o", str(tmp_path / "r.html"),
                           "--by", "born"], capture_output=True, text=True)
     assert run.returncode == 2 and "no column 'born'" in run.stderr and not (tmp_path / "r.html").exists()
+
+
+DRAW = """
+import sys
+import numpy as np
+import tolmkit
+from tolmkit.plots import plot_ancestry, plot_trend
+herd = tolmkit.read_pedigree(sys.argv[1])
+table = tolmkit.pedigree_statistics(herd).assign(herd=[f"H{k % 300:03d}" for k in range(len(herd))])
+plot_trend(tolmkit.summary_by(herd, "herd", statistics=table), sys.argv[2] + "/herds.png")
+plot_ancestry(herd, str(table["inbreeding"].idxmax()), sys.argv[2] + "/chart.svg", generations=6)
+"""
+
+
+def test_many_cohorts_and_a_deep_chart_are_drawn(tmp_path):
+    # 300 cohorts of text: thinned ticks, Ne on an axis of its own
+    run = subprocess.run([sys.executable, "-c", DRAW, HERD, str(tmp_path)], capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert (tmp_path / "herds.png").read_bytes().startswith(b"\x89PNG")
+    chart = (tmp_path / "chart.svg").read_text()
+    # More animals than the 31 of 4 generations, each with its F
+    assert chart.startswith("<?xml") and chart.count("<!-- F = ") > 31
