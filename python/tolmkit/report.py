@@ -256,8 +256,8 @@ def _population(reference: list[str], label: str, individual: EffectiveSize, coa
             " The search for ancestors stopped at its limit, so f_a is an upper bound.")
     return (f"<p>Reference: {html.escape(label)}.</p>" + _figures(rows)
             + "<p class=\"note\">f_e counts founders by their expected contributions, f_a ancestors by their "
-            "marginal contributions (bottlenecks after the founders), f_g also the genes lost by drift: "
-            f"f_g ≤ f_a ≤ f_e.{stop}</p>")
+            "marginal contributions (bottlenecks after the founders), f_g also the genes lost by drift, "
+            f"so that as a rule f_g ≤ f_a ≤ f_e.{stop}</p>")
 
 
 def _ancestors(founders: FounderStatistics) -> str:
