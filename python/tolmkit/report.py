@@ -298,8 +298,9 @@ def _class_label(name: object) -> str:
 
 def _by_cohort(summary: pd.DataFrame, trend: str | None) -> str:
     classes = [name for name in summary.columns if name not in _HEADINGS]
-    return (_picture(trend, "mean F and mean ΔF by cohort")
-            + _table(summary.drop(columns=classes).rename(columns=_HEADINGS), 5)
+    figures = summary.drop(columns=classes).rename(columns=_HEADINGS)
+    figures["Ne"] = [_number(ne, 1) for ne in figures["Ne"]]
+    return (_picture(trend, "mean F and mean ΔF by cohort") + _table(figures, 5)
             + "<p>Shares of the animals in the inbreeding classes:</p>"
             + _table(summary[classes].rename(columns=_class_label)))
 
