@@ -21,7 +21,8 @@ CPP_TEST_FLAGS := -DTOLM_BUILD_TESTS=ON -DTOLM_BUILD_MODULE=OFF -DTOLM_WERROR=$(
 FUZZ_SECONDS ?= 180
 
 demo: $(VENV)/.installed $(VENV)/.demo
-	$(PY) examples/workflow.py examples/herd.csv --by birth_year --plot build/demo/trend.png
+	$(PY) examples/workflow.py examples/herd.csv --by birth_year --plot build/demo/trend.png \
+	    --report build/demo/report.html --chart build/demo/ancestors.png
 
 test: cpp-test sanitize fuzz-brief python-test
 

@@ -1,13 +1,15 @@
 """From a pedigree file to inbreeding, relationships and the trend of a breed.
 
     python examples/workflow.py examples/herd.csv [--top 10] [--by birth_year] [--plot trend.png]
+        [--report report.html] [--chart ancestors.png]
 
 Reads the pedigree (animal, sire, dam and any further columns), prints the
 most inbred animals, summary figures of the kinship and dominance matrices
 and the relationships of a few kinds of relatives, then the population
 figures of the youngest cohort (effective population size, effective
 numbers of founders and ancestors) and the figures by cohort, and draws mean
-F and mean ΔF by cohort.
+F and mean ΔF by cohort, the ancestors of the most inbred animal, and the
+report of every figure as one HTML page.
 """
 
 from __future__ import annotations
@@ -76,17 +78,20 @@ def print_pairs(pedigree: tolmkit.Pedigree, kinship: sp.csr_matrix) -> None:
         print(f"{kind:<20} {a + ' ' + b:<27} {kinship[max(x, y), min(x, y)]:>9.5f} {d:>10.5f}")
 
 
-def print_population(pedigree: tolmkit.Pedigree, by: str, plot: str | None) -> None:
-    """The figures of the youngest cohort and of every cohort, and their picture."""
+def print_population(pedigree: tolmkit.Pedigree, by: str, plot: str | None, report: str | None,
+                     chart: str | None) -> None:
+    """The figures of the youngest cohort and of every cohort, their pictures and their report."""
     table = tolmkit.pedigree_statistics(pedigree)
     cohort = tolmkit.cohorts(table[by])
     youngest = cohort.max()
     reference = table.index[cohort == youngest].tolist()
     effective = tolmkit.effective_population_size(pedigree, reference)
     founders = tolmkit.founder_statistics(pedigree, reference)
-    print(f"\nThe {len(reference):,} animals of {by} {youngest:g}: Ne {effective.ne:.1f} ± {effective.se:.1f}, "
-          f"effective founders f_e {founders.founders_effective:.1f} (of {founders.founders:,}), "
-          f"effective ancestors f_a {founders.ancestors_effective:.1f}")
+    coancestry = tolmkit.effective_population_size(pedigree, reference, method="coancestry")
+    print(f"\nThe {len(reference):,} animals of {by} {youngest:g}: Ne {effective.ne:.1f} ± {effective.se:.1f} "
+          f"(by coancestry {coancestry.ne:.1f}), effective founders f_e {founders.founders_effective:.1f} "
+          f"(of {founders.founders:,}), effective ancestors f_a {founders.ancestors_effective:.1f}, founder "
+          f"genome equivalents f_g {founders.founder_genome_equivalents:.1f}")
     summary = tolmkit.summary_by(pedigree, by)
     print(f"\n{summary.to_string(float_format=lambda v: f'{v:.4g}')}")
     if plot:
@@ -96,6 +101,19 @@ def print_population(pedigree: tolmkit.Pedigree, by: str, plot: str | None) -> N
         plot_trend(summary, plot, title=f"Inbreeding by {name} (reference: {name} {youngest:g})",
                    effective=effective, founders=founders)
         print(f"\nInbreeding by {by}: {plot}")
+    if chart:
+        from tolmkit.plots import plot_ancestry
+
+        most_inbred = str(table["inbreeding"].idxmax())
+        plot_ancestry(pedigree, most_inbred, chart)
+        print(f"The ancestors of {most_inbred}: {chart}")
+    if report:
+        from tolmkit.report import write_report
+
+        write_report(pedigree, reference, report, by=by, statistics=table,
+                     title=f"The demo herd: {len(pedigree):,} animals",
+                     reference_label=f"the calves of {by} {youngest:g}")
+        print(f"Report: {report}")
 
 
 def main() -> None:
@@ -104,6 +122,8 @@ def main() -> None:
     parser.add_argument("--top", type=int, default=10)
     parser.add_argument("--by", default="birth_year", help="the column of the cohorts (default: birth_year)")
     parser.add_argument("--plot", help="PNG file for mean F and mean ΔF by cohort")
+    parser.add_argument("--report", help="HTML file for the report of every figure")
+    parser.add_argument("--chart", help="PNG or SVG file for the ancestors of the most inbred animal")
     args = parser.parse_args()
 
     pedigree = tolmkit.read_pedigree(args.pedigree)
@@ -118,7 +138,7 @@ def main() -> None:
     print_matrix("Dominance matrix", tolmkit.dominance_matrix(pedigree, relationships=kinship, lower=True))
     print_pairs(pedigree, kinship)
 
-    print_population(pedigree, args.by, args.plot)
+    print_population(pedigree, args.by, args.plot, args.report, args.chart)
 
 
 if __name__ == "__main__":

@@ -13,12 +13,12 @@ additive and dominance relationships, with numpy and scipy.sparse.
 from .candidates import relationship_pairs, relationships_among
 from .inverse import inverse_relationship_matrix
 from .pedigree import MISSING_PARENT, UNKNOWN_PARENTS, Pedigree, PedigreeError, ancestry, prune
-from .reading import read_pedigree
+from .reading import read_pedigree, sexes
 from .relationships import (DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, dominance_matrix,
                             dominance_pairs, inbreeding, relationship_matrix)
 from .simulate import simulate_pedigree
 from .statistics import (EffectiveSize, FounderStatistics, cohorts, effective_population_size, founder_statistics,
-                         pedigree_statistics, summary_by)
+                         generation_intervals, pedigree_statistics, summary_by, summary_by_year)
 
 __version__ = "0.1.0"
 
@@ -37,6 +37,7 @@ __all__ = [
     "dominance_pairs",
     "effective_population_size",
     "founder_statistics",
+    "generation_intervals",
     "inbreeding",
     "inverse_relationship_matrix",
     "pedigree_statistics",
@@ -45,6 +46,8 @@ __all__ = [
     "relationship_matrix",
     "relationship_pairs",
     "relationships_among",
+    "sexes",
     "simulate_pedigree",
     "summary_by",
+    "summary_by_year",
 ]

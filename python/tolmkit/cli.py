@@ -126,6 +126,19 @@ def _parser() -> argparse.ArgumentParser:
     stats.add_argument("--max-ancestors", type=_positive, default=1000, metavar="N",
                        help="stop the search of major ancestors after N (default: 1000)")
 
+    report = command("report", _report, "one self-contained HTML page of every figure: completeness, generation "
+                                        "intervals, F and ΔF by cohort, Ne, f_e, f_a, f_g, ancestors, inbreeding")
+    report.add_argument("-o", "--output", metavar="OUT.html", required=True)
+    chosen = report.add_mutually_exclusive_group()
+    chosen.add_argument("--reference", nargs="+", metavar="ID",
+                        help="the reference animals (default: every animal with both parents known)")
+    chosen.add_argument("--reference-by", metavar="COLUMN=VALUES",
+                        help="the animals with one of these comma-separated values, such as birth_year=2019,2020")
+    report.add_argument("--by", metavar="COLUMN", help="the cohorts, such as birth_year (dates grouped into years)")
+    report.add_argument("--birth", metavar="COLUMN", help="the births for generation intervals (default: --by)")
+    report.add_argument("--max-ancestors", type=_positive, default=1000, metavar="N",
+                        help="stop the search of major ancestors after N (default: 1000)")
+
     command("check", _check, "read the pedigree with every check and print its summary, or the problem")
     return parser
 
@@ -223,6 +236,28 @@ def _stats(args: argparse.Namespace) -> None:
             with _progress("drawing"):
                 plot_trend(summary, args.plot, effective=effective, founders=founders)
             print(f"\nplot: {args.plot}")
+
+
+def _report(args: argparse.Namespace) -> None:
+    from .report import report_html
+
+    pedigree = _read(args)
+    with _progress("per-animal figures"):
+        table = pedigree_statistics(pedigree)
+    for column in (args.by, args.reference_by and args.reference_by.partition("=")[0]):
+        if column and column not in table.columns:
+            raise UsageError(f"no column {column!r}; the columns are {', '.join(table.columns)}")
+    if args.birth and args.birth not in pedigree.attributes.columns:
+        raise UsageError(f"no column {args.birth!r} in the file; its columns are "
+                         f"{', '.join(pedigree.attributes.columns)}")
+    reference, described = _reference(args, table)
+    with _progress("report"):
+        page = report_html(pedigree, reference, by=args.by, birth=args.birth, statistics=table,
+                           title=f"Pedigree report: {os.path.basename(args.pedigree)}", reference_label=described,
+                           max_ancestors=args.max_ancestors)
+    with open(args.output, "w", encoding="utf-8") as out:
+        out.write(page)
+    print(f"report: {args.output}")
 
 
 def _reference(args: argparse.Namespace, table: pd.DataFrame) -> tuple[list[str], str]:

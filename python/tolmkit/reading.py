@@ -34,7 +34,7 @@ from numpy.typing import NDArray
 from . import _native
 from .pedigree import UNKNOWN_PARENTS, Pedigree, PedigreeError, parents_first, select
 
-__all__ = ["MAX_OFFSPRING", "pedigree_from_columns", "pedigree_from_records", "read_pedigree"]
+__all__ = ["MAX_OFFSPRING", "pedigree_from_columns", "pedigree_from_records", "read_pedigree", "sexes"]
 
 #: The most offspring of a dam that the file does not list as an animal:
 #: more than a cow, ewe or sow ever has, far fewer than a group of unknown
@@ -439,6 +439,45 @@ def _numbered(table: _Table, rules: _Rules) -> Pedigree:
 
 def _chunks(column: typing.Any) -> list[typing.Any]:
     return list(column.chunks) if isinstance(column, pa.ChunkedArray) else [column]
+
+
+def sexes(pedigree: Pedigree) -> NDArray[np.int8]:
+    """The sex of every animal: 1 male, 2 female, 0 unknown.
+
+    As the reader reads a sex column (sex or gender, in any case and with
+    suffixes such as "_code"; M/F, male/female or 1/2, in any case), where
+    the pedigree's attributes hold one and it gives the animal's; else male
+    for a sire and female for a dam (unknown for one that is both).
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+
+    Returns
+    -------
+    numpy.ndarray of int8
+        In the order of `pedigree.ids`.
+
+    Examples
+    --------
+    >>> sexes(Pedigree.from_records([("calf", "bull", "cow")])).tolist()
+    [1, 2, 0]
+    """
+    n = len(pedigree)
+    sire = np.zeros(n, dtype=bool)
+    sire[pedigree.sire[pedigree.sire >= 0]] = True
+    dam = np.zeros(n, dtype=bool)
+    dam[pedigree.dam[pedigree.dam >= 0]] = True
+    sex = np.where(sire & ~dam, 1, np.where(dam & ~sire, 2, 0)).astype(np.int8)
+    attributes = pedigree.attributes
+    column = next((name for name in attributes.columns if _ROLES["sex"].fullmatch(str(name).strip())), None)
+    if column is not None:
+        given = attributes[column].astype(object).where(attributes[column].notna(), "")
+        spelled = given.astype(str).str.strip().str.lower().to_numpy(dtype=object)
+        sex[np.isin(spelled, _MALE)] = 1
+        sex[np.isin(spelled, _FEMALE)] = 2
+    return sex
+
 
 
 def _buffers(strings: typing.Any) -> tuple[NDArray[np.int64], NDArray[np.uint8]]:

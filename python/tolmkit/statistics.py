@@ -5,6 +5,7 @@ ancestors really contribute to a population."""
 from __future__ import annotations
 
 import dataclasses
+import math
 import typing
 from collections.abc import Iterable
 
@@ -12,14 +13,32 @@ import numpy as np
 import pandas as pd
 from numpy.typing import NDArray
 
+from .candidates import relationships_among
 from .layers import Layers
 from .pedigree import Pedigree, ancestry
+from .reading import sexes
 
 __all__ = ["EffectiveSize", "FounderStatistics", "cohorts", "effective_population_size", "founder_statistics",
-           "pedigree_statistics", "summary_by"]
+           "generation_intervals", "pedigree_statistics", "summary_by", "summary_by_year"]
 
 #: The marginal contributions at which the search for ancestors stops.
 EXPLAINED = 0.999
+
+#: Upper bounds of the inbreeding classes of `summary_by`: F = 0, then
+#: (0, 0.0625], (0.0625, 0.125], (0.125, 0.25] and (0.25, 1].
+INBREEDING_CLASSES = (0.0, 0.0625, 0.125, 0.25, 1.0)
+
+#: Reference animals up to which Ne by coancestry takes every pair; above,
+#: the pairs among a sample of them.
+ALL_PAIRS_UP_TO = 2000
+
+#: The paths of `generation_intervals`: parent's role, offspring's sex (1
+#: male, 2 female, as `sexes` gives them, 0 for any).
+PATHS = {"sire-son": ("sire", 1), "sire-daughter": ("sire", 2), "dam-son": ("dam", 1),
+         "dam-daughter": ("dam", 2), "all": ("", 0)}
+
+# Days in a year, for intervals between birth dates.
+_DAYS_PER_YEAR = 365.25
 
 _Floats = NDArray[np.float64]
 _Ints = NDArray[np.int64]
@@ -27,22 +46,33 @@ _Ints = NDArray[np.int64]
 
 @dataclasses.dataclass(frozen=True)
 class EffectiveSize:
-    """Effective population size from the individual increase in inbreeding.
+    """Effective population size from the individual increase in inbreeding
+    or in coancestry.
 
     Attributes
     ----------
     ne : float
-        1 / (2 · mean ΔF_i); infinite when no animal is inbred.
+        1 / (2 · mean ΔF_i), or 1 / (2 · mean ΔC_jk); infinite when the
+        mean is 0.
     se : float
-        Its standard error by the delta method, 2 · Ne² · sd(ΔF_i) / √n
-        (NaN for a single animal or an infinite Ne).
+        By individual increase, its standard error by the delta method,
+        2 · Ne² · sd(ΔF_i) / √n (NaN for a single animal or an infinite
+        Ne); by coancestry NaN, as pairs that share animals are not
+        independent.
     n : int
-        Reference animals with more than one equivalent generation known.
+        Reference animals with more than one equivalent generation known,
+        or pairs of reference animals whose mean equivalent generations are
+        above 0.
     mean_delta_inbreeding : float
-        Mean ΔF_i over those animals.
+        Mean ΔF_i over those animals, or mean ΔC_jk over those pairs (the
+        increase in inbreeding of their offspring).
     fully_inbred : int
-        Reference animals left out because their F is 1, which leaves no
-        rate of inbreeding to compute.
+        By individual increase, reference animals left out because their F
+        is 1, which leaves no rate of inbreeding to compute.
+    method : {"individual", "coancestry"}
+    sampled : bool
+        By coancestry, whether the pairs were those among a sample of the
+        reference animals (more than 2,000 of them) rather than all.
     """
 
     ne: float
@@ -50,6 +80,8 @@ class EffectiveSize:
     n: int
     mean_delta_inbreeding: float
     fully_inbred: int = 0
+    method: typing.Literal["individual", "coancestry"] = "individual"
+    sampled: bool = False
 
 
 @dataclasses.dataclass(frozen=True, eq=False)
@@ -62,6 +94,10 @@ class FounderStatistics:
         f_e = 1 / Σ p_f², p_f the expected contribution of founder f.
     ancestors_effective : float
         f_a = 1 / Σ q_k², q_k the marginal contribution of ancestor k.
+    founder_genome_equivalents : float
+        f_g = 1 / (2 · the mean coancestry of the reference animals, each
+        with itself included) = 1 / Σ_i d_i c_i², c_i the expected
+        contribution of animal i and d_i its Mendelian-sampling variance.
     founders : int
         Founders that contribute (an animal with one unknown parent counts).
     ancestors : int
@@ -83,6 +119,7 @@ class FounderStatistics:
 
     founders_effective: float
     ancestors_effective: float
+    founder_genome_equivalents: float
     founders: int
     ancestors: int
     explained: float
@@ -90,12 +127,14 @@ class FounderStatistics:
     contributions: pd.DataFrame
 
 
-def pedigree_statistics(pedigree: Pedigree) -> pd.DataFrame:
+def pedigree_statistics(pedigree: Pedigree, *, completeness_generations: int = 5) -> pd.DataFrame:
     """Completeness, inbreeding and its rate for every animal.
 
     Parameters
     ----------
     pedigree : Pedigree
+    completeness_generations : int, default 5
+        The generations over which `completeness` is taken.
 
     Returns
     -------
@@ -106,9 +145,18 @@ def pedigree_statistics(pedigree: Pedigree) -> pd.DataFrame:
         parents), `complete_generations` (0 with a parent unknown, else 1 +
         the smaller over the parents), `equivalent_generations` (g_e, the
         sum over known parents of (1 + g_e of the parent) / 2),
-        `inbreeding` (F), `delta_inbreeding` (ΔF = 1 − (1 − F)^(1 / (g_e −
-        1)) where g_e > 1, else NaN), `sampling_var`, and then the columns
+        `completeness` (MacCluer's index over d = `completeness_generations`:
+        2 · C_s · C_d / (C_s + C_d), C_s the mean over generations 1 … d
+        of the share of the ancestors on the sire's side that are known,
+        the sire itself the first generation, C_d likewise; 0 with a parent
+        unknown), `inbreeding` (F), `delta_inbreeding` (ΔF = 1 − (1 −
+        F)^(1 / (g_e − 1)) where g_e > 1, else NaN), `sampling_var`, and then the columns
         of `pedigree.attributes` (a name already taken gets "_file" added).
+
+    Raises
+    ------
+    ValueError
+        `completeness_generations` is not a positive integer.
 
     Examples
     --------
@@ -116,6 +164,7 @@ def pedigree_statistics(pedigree: Pedigree) -> pd.DataFrame:
     >>> pedigree_statistics(pedigree)["equivalent_generations"].tolist()
     [0.0, 0.0, 1.0]
     """
+    _check_positive(completeness_generations, "completeness_generations")
     equivalent, f = pedigree.equivalent_generations, pedigree.inbreeding
     names = np.append(pedigree.ids, "")  # an unknown parent, −1, takes the last: ""
     table = pd.DataFrame({
@@ -124,6 +173,7 @@ def pedigree_statistics(pedigree: Pedigree) -> pd.DataFrame:
         "generation": pedigree.generation,
         "complete_generations": pedigree.complete_generations,
         "equivalent_generations": equivalent,
+        "completeness": _maccluer(pedigree, completeness_generations),
         "inbreeding": f,
         "delta_inbreeding": _delta_inbreeding(f, equivalent),
         "sampling_var": pedigree.sampling_var,
@@ -135,30 +185,52 @@ def pedigree_statistics(pedigree: Pedigree) -> pd.DataFrame:
     return table
 
 
-def effective_population_size(pedigree: Pedigree, reference: Iterable[str]) -> EffectiveSize:
-    """Ne of the reference animals from their individual increase in inbreeding.
+def effective_population_size(pedigree: Pedigree, reference: Iterable[str], *,
+                              method: typing.Literal["individual", "coancestry"] = "individual",
+                              pairs: int = 10**6, seed: int = 0) -> EffectiveSize:
+    """Ne of the reference animals from their individual increase in
+    inbreeding, or in coancestry.
+
+    By coancestry (Cervantes et al. 2011), ΔC_jk = 1 − (1 − C_jk)^(1 / ((t_j
+    + t_k) / 2)) for the pairs j < k of reference animals, C_jk their
+    coancestry (half their relationship) and t their equivalent generations,
+    pairs whose mean t is 0 left out; Ne = 1 / (2 · mean ΔC_jk).
 
     Parameters
     ----------
     pedigree : Pedigree
     reference : iterable of str
-        Identifiers of the reference animals; only those with more than one
-        equivalent generation known count, and those with F = 1 (after many
-        generations of selfing or full-sib mating) are left out, counted in
-        `fully_inbred`.
+        Identifiers of the reference animals; by individual increase, only
+        those with more than one equivalent generation known count, and
+        those with F = 1 (after many generations of selfing or full-sib
+        mating) are left out, counted in `fully_inbred`.
+    method : {"individual", "coancestry"}, default "individual"
+    pairs : int, default 10**6
+        By coancestry with more than 2,000 reference animals, the pairs
+        taken instead of all: those among m animals drawn at random, m the
+        fewest with m (m − 1) / 2 ≥ `pairs` (1,415 for 10^6). Every pair is
+        as likely to be taken as by a draw of pairs, and the coancestries
+        of a few animals' pairs come from their ancestry alone, where those
+        of pairs drawn one by one would each need their own; the memory
+        is some times 8 bytes a pair.
+    seed : int, default 0
+        The seed of that draw, so that the figure can be had again.
 
     Returns
     -------
     EffectiveSize
-        Ne = 1 / (2 · mean ΔF_i), its standard error and the animals used.
+        Ne, its standard error (individual increase only) and the animals
+        or pairs used.
 
     Raises
     ------
     PedigreeError
         An identifier that is not in the pedigree.
     ValueError
-        No reference animal, or none with more than one equivalent generation
-        and F below 1.
+        No reference animal, none with more than one equivalent generation
+        and F below 1 (individual), fewer than two or no pair with
+        generations known (coancestry); an unknown `method`, `pairs` not a
+        positive integer, `seed` not an integer.
 
     Examples
     --------
@@ -166,7 +238,14 @@ def effective_population_size(pedigree: Pedigree, reference: Iterable[str]) -> E
     >>> effective_population_size(Pedigree.from_records(rows), ["e"]).ne
     2.0
     """
+    if method not in ("individual", "coancestry"):
+        raise ValueError(f"method must be 'individual' or 'coancestry', got {method!r}")
+    _check_positive(pairs, "pairs")
+    if isinstance(seed, bool) or not isinstance(seed, (int, np.integer)):
+        raise ValueError(f"seed must be an integer, got {seed!r}")
     animals = _numbers(pedigree, reference)
+    if method == "coancestry":
+        return _coancestry_size(pedigree, animals, pedigree.equivalent_generations, pairs, seed)
     f = pedigree.inbreeding[animals]
     # F = 1 leaves no rate of inbreeding: ΔF would be 1 whatever the generations.
     inbred = f >= 1.0
@@ -219,8 +298,8 @@ def founder_statistics(pedigree: Pedigree, reference: Iterable[str], *,
     --------
     >>> rows = [("c", "a", "b"), ("d", "a", "b")]
     >>> result = founder_statistics(Pedigree.from_records(rows), ["c", "d"])
-    >>> result.founders_effective, result.ancestors_effective
-    (2.0, 2.0)
+    >>> result.founders_effective, result.ancestors_effective, result.founder_genome_equivalents
+    (2.0, 2.0, 1.3333333333333333)
     """
     if isinstance(max_ancestors, bool) or not isinstance(max_ancestors, (int, np.integer)) or max_ancestors < 1:
         raise ValueError(f"max_ancestors must be a positive integer, got {max_ancestors!r}")
@@ -253,6 +332,7 @@ def founder_statistics(pedigree: Pedigree, reference: Iterable[str], *,
     return FounderStatistics(
         founders_effective=float(1.0 / np.sum(founder * founder)),
         ancestors_effective=float(1.0 / np.sum(chosen * chosen)),
+        founder_genome_equivalents=float(1.0 / np.sum(pedigree.sampling_var * contribution * contribution)),
         founders=int(np.count_nonzero(founder)),
         ancestors=len(order),
         explained=explained,
@@ -280,9 +360,11 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
         One row per value, in ascending order, with columns `animals`,
         `both_parents_known` (share), `equivalent_generations` (mean),
         `inbreeding` (mean F), `inbred` (share with F > 0),
-        `delta_inbreeding` (mean ΔF over the animals with g_e > 1) and `ne`
-        (1 / (2 · that mean); NaN without such animals, infinite when none
-        is inbred).
+        `delta_inbreeding` (mean ΔF over the animals with g_e > 1),
+        `delta_animals` (those animals), the shares of animals in the
+        inbreeding classes `F=0`, `F<=0.0625`, `F<=0.125`, `F<=0.25` and
+        `F<=1` (each above the bound before) and `ne` (1 / (2 · the mean
+        ΔF); NaN without animals of g_e > 1, infinite when none is inbred).
 
     Raises
     ------
@@ -306,16 +388,133 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
         "inbreeding": table["inbreeding"],
         "inbred": (table["inbreeding"] > 0).astype(float),
         "delta_inbreeding": table["delta_inbreeding"],
+        "delta_animals": table["delta_inbreeding"].notna().astype(float),
     })
+    inbreeding_class = np.searchsorted(INBREEDING_CLASSES, table["inbreeding"].to_numpy(dtype=np.float64))
+    for k, name in enumerate(_class_names()):
+        figures[name] = (inbreeding_class == k).astype(float)
     grouped = figures.groupby(column, sort=True)
     summary = grouped.mean()
     # Animals without a value turn a column of whole numbers into floats.
     if pd.api.types.is_float_dtype(summary.index) and np.all(np.mod(summary.index, 1) == 0):
         summary.index = summary.index.astype(np.int64)
     summary["animals"] = grouped["animals"].sum()
+    summary["delta_animals"] = grouped["delta_animals"].sum().astype(np.int64)
     mean_delta = summary["delta_inbreeding"].to_numpy(dtype=np.float64)
     summary["ne"] = [_ne(float(m)) if np.isfinite(m) else np.nan for m in mean_delta]
     return summary
+
+
+def summary_by_year(summary: pd.DataFrame) -> pd.DataFrame:
+    """A `summary_by` table of birth dates regrouped by calendar year.
+
+    Parameters
+    ----------
+    summary : pandas.DataFrame
+        A table of `summary_by`. When its cohorts are dates (datetime values
+        or ISO 8601 text such as 2019-03-15), every figure is taken again
+        for the animals of each year: means weighted by the animals, ΔF by
+        those with g_e > 1; other cohorts stay as they are.
+
+    Returns
+    -------
+    pandas.DataFrame
+        Indexed by year, or `summary` itself.
+
+    Raises
+    ------
+    KeyError
+        A table by dates without the columns `animals` and `delta_animals`.
+
+    Examples
+    --------
+    >>> pedigree = read_pedigree(io.StringIO("id,sire,dam,born\\na,0,0,2019-03-01\\nb,0,0,2019-05-02\\n"))
+    >>> summary_by_year(summary_by(pedigree, "born"))["animals"].tolist()  # doctest: +SKIP
+    [2]
+    """
+    dates = _dates(pd.Series(summary.index, dtype=summary.index.dtype))
+    if dates is None:
+        return summary
+    missing = [name for name in ("animals", "delta_animals") if name not in summary.columns]
+    if missing:
+        raise KeyError(f"a table by dates needs the columns {', '.join(map(repr, missing))} of summary_by")
+    year = pd.Index(dates.dt.year.to_numpy(), name=summary.index.name)
+    weights = {"animals": None, "delta_animals": None, "ne": None, "delta_inbreeding": "delta_animals"}
+    grouped = {}
+    for name in summary.columns:
+        weight = weights.get(name, "animals")
+        values = summary[name].to_numpy(dtype=np.float64)
+        if weight is None:
+            grouped[name] = pd.Series(values, index=year).groupby(level=0).sum()
+        else:
+            w = summary[weight].to_numpy(dtype=np.float64)
+            total = pd.Series(np.where(w > 0, values * w, 0.0), index=year).groupby(level=0).sum()
+            grouped[name] = total / pd.Series(w, index=year).groupby(level=0).sum()
+    result = pd.DataFrame(grouped)[list(summary.columns)]
+    for name in ("animals", "delta_animals"):
+        result[name] = result[name].astype(np.int64)
+    if "ne" in result.columns:
+        result["ne"] = [_ne(float(m)) if np.isfinite(m) else np.nan for m in result["delta_inbreeding"]]
+    return result
+
+
+def generation_intervals(pedigree: Pedigree, column: str) -> pd.DataFrame:
+    """The ages of the parents at the births of their offspring, by path.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    column : str
+        A column of `pedigree.attributes` with the birth of each animal: a
+        year (a number), or a date (datetime values or ISO 8601 text such as
+        2019-03-15), counted in days / 365.25. Empty values are unknown.
+
+    Returns
+    -------
+    pandas.DataFrame
+        Indexed by path `sire-son`, `sire-daughter`, `dam-son`,
+        `dam-daughter` and `all`, with columns `mean` and `sd` of the age
+        in years (NaN without two pairs) and `n`, the parent-offspring
+        pairs with both births known. Sexes are those of `sexes`: the
+        offspring of unknown sex count only in `all`.
+
+    Raises
+    ------
+    KeyError
+        `column` is not a column of the attributes.
+    ValueError
+        A birth that is neither a year nor a date, a number too large for a
+        year (a date written as 20190315), or a parent born after its
+        offspring, naming the animal.
+
+    Examples
+    --------
+    >>> pedigree = read_pedigree(io.StringIO("id,sire,dam,born\\na,0,0,2015\\nb,0,0,2016\\nc,a,b,2019\\n"))
+    >>> generation_intervals(pedigree, "born").loc["all", "mean"]  # doctest: +SKIP
+    3.5
+    """
+    attributes: pd.DataFrame = pedigree.attributes
+    if column not in attributes.columns:
+        raise KeyError(f"no column {column!r}; the columns are {', '.join(map(repr, attributes.columns))}")
+    birth, per_year = _births(attributes[column], pedigree.ids)
+    offspring = np.concatenate([np.arange(len(pedigree))] * 2)
+    parent = np.concatenate([pedigree.sire, pedigree.dam]).astype(np.int64)
+    role = np.repeat(np.array(["sire", "dam"]), len(pedigree))
+    known = (parent >= 0) & ~np.isnan(birth[offspring]) & ~np.isnan(birth[np.maximum(parent, 0)])
+    offspring, parent, role = offspring[known], parent[known], role[known]
+    age = (birth[offspring] - birth[parent]) / per_year
+    if np.any(age < 0):
+        k = int(np.argmax(age < 0))
+        values = attributes[column].to_numpy()
+        raise ValueError(f"{pedigree.ids[parent[k]]!r}, born {values[parent[k]]}, is the {role[k]} of "
+                         f"{pedigree.ids[offspring[k]]!r}, born before it, {values[offspring[k]]}")
+    sex = sexes(pedigree)[offspring]
+    rows = []
+    for path, (parent_role, offspring_sex) in PATHS.items():
+        taken = age[((role == parent_role) | (parent_role == "")) & ((sex == offspring_sex) | (offspring_sex == 0))]
+        rows.append((float(taken.mean()) if len(taken) else np.nan,
+                     float(taken.std(ddof=1)) if len(taken) > 1 else np.nan, len(taken)))
+    return pd.DataFrame(rows, columns=["mean", "sd", "n"], index=pd.Index(list(PATHS), name="path"))
 
 
 def cohorts(values: pd.Series[typing.Any]) -> pd.Series[typing.Any]:
@@ -341,6 +540,92 @@ def cohorts(values: pd.Series[typing.Any]) -> pd.Series[typing.Any]:
     given = values.where(values.astype(str).str.strip() != "")
     numbers = pd.to_numeric(given, errors="coerce")
     return numbers if numbers.notna().sum() == given.notna().sum() else given
+
+
+def _check_positive(value: object, name: str) -> None:
+    if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < 1:
+        raise ValueError(f"{name} must be a positive integer, got {value!r}")
+
+
+def _class_names() -> list[str]:
+    return ["F=0"] + [f"F<={bound:g}" for bound in INBREEDING_CLASSES[1:]]
+
+
+def _maccluer(pedigree: Pedigree, generations: int) -> _Floats:
+    """MacCluer's completeness index of every animal over `generations`."""
+    sire, dam = pedigree.sire, pedigree.dam
+    s, d = np.maximum(sire, 0), np.maximum(dam, 0)
+    # Known ancestors g generations back, counted by paths (one met twice
+    # counts twice), for every animal at once from its parents' g − 1;
+    # divided by 2^g, the shares add up exactly.
+    known = np.ones(len(pedigree))
+    side = known.copy()
+    for g in range(1, generations):
+        known = np.where(sire >= 0, known[s], 0.0) + np.where(dam >= 0, known[d], 0.0)
+        side += known / 2.0 ** g
+    side /= generations
+    paternal = np.where(sire >= 0, side[s], 0.0)
+    maternal = np.where(dam >= 0, side[d], 0.0)
+    total = paternal + maternal
+    return np.where(total > 0, 2.0 * paternal * maternal / np.where(total > 0, total, 1.0), 0.0)
+
+
+def _coancestry_size(pedigree: Pedigree, animals: _Ints, equivalent: _Floats, pairs: int,
+                     seed: int) -> EffectiveSize:
+    """Ne from the increase in coancestry of the pairs of `animals`: all of
+    them up to ALL_PAIRS_UP_TO, else those among a sample of them that
+    holds `pairs` pairs, drawn with `seed`."""
+    m = len(animals)
+    if m < 2:
+        raise ValueError("Ne by coancestry needs at least two reference animals, got one")
+    sample = math.ceil((1.0 + math.sqrt(1.0 + 8.0 * pairs)) / 2.0)
+    sampled = m > ALL_PAIRS_UP_TO and sample < m
+    if sampled:
+        animals = np.sort(np.random.default_rng(seed).choice(animals, sample, replace=False))
+    j, k = np.triu_indices(len(animals), 1)
+    coancestry = relationships_among(pedigree, pedigree.ids[animals], kinship=True)[j, k]
+    t = (equivalent[animals[j]] + equivalent[animals[k]]) / 2.0
+    usable = t > 0
+    if not np.any(usable):
+        raise ValueError(f"no pair of the {m} reference animals has equivalent generations of known "
+                         "ancestors, which the rate of coancestry needs")
+    delta = 1.0 - (1.0 - coancestry[usable]) ** (1.0 / t[usable])
+    mean = float(delta.mean())
+    return EffectiveSize(ne=_ne(mean), se=float("nan"), n=int(np.count_nonzero(usable)),
+                         mean_delta_inbreeding=mean, method="coancestry", sampled=sampled)
+
+
+def _dates(values: pd.Series[typing.Any]) -> pd.Series[typing.Any] | None:
+    """Values as datetimes when they are dates (missing ones NaT), else None."""
+    given = cohorts(values)
+    if pd.api.types.is_datetime64_any_dtype(given):
+        return given
+    if pd.api.types.is_numeric_dtype(given) or given.notna().sum() == 0:
+        return None
+    parsed = pd.to_datetime(given, format="ISO8601", errors="coerce")
+    return parsed if parsed.notna().sum() == given.notna().sum() else None
+
+
+def _births(values: pd.Series[typing.Any], ids: NDArray[np.object_]) -> tuple[_Floats, float]:
+    """Births as numbers (NaN unknown) and the numbers in a year: years as
+    they are, dates as days, so that differences are exact before the
+    division."""
+    given = cohorts(values)
+    if pd.api.types.is_numeric_dtype(given) and not pd.api.types.is_bool_dtype(given):
+        years = given.to_numpy(dtype=np.float64)
+        if np.any(np.abs(years) >= 10000):
+            k = int(np.argmax(np.abs(years) >= 10000))
+            raise ValueError(f"the birth of {ids[k]!r}, {values.iloc[k]}, is no year; write a date as "
+                             "2019-03-15")
+        return years, 1.0
+    dates = _dates(values)
+    if dates is None:
+        parsed = pd.to_datetime(given, format="ISO8601", errors="coerce")
+        k = int(np.argmax((given.notna() & parsed.isna()).to_numpy()))
+        raise ValueError(f"the birth of {ids[k]!r}, {values.iloc[k]!r}, is neither a year nor a date such as "
+                         "2019-03-15")
+    days = dates.to_numpy(dtype="datetime64[ns]").astype("datetime64[D]")
+    return np.where(np.isnat(days), np.nan, days.astype(np.int64).astype(np.float64)), _DAYS_PER_YEAR
 
 
 def _ne(mean_delta: float) -> float:

@@ -1,11 +1,14 @@
+import datetime
 import io
 
 import numpy as np
 import pandas as pd
 import pytest
 
-from tolmkit import (Pedigree, PedigreeError, effective_population_size, founder_statistics, pedigree_statistics,
-                     read_pedigree, summary_by)
+from pedigrees import KINDS, random_pedigree, relationship_matrix
+from tolmkit import (Pedigree, PedigreeError, effective_population_size, founder_statistics, generation_intervals,
+                     pedigree_statistics, read_pedigree, summary_by, summary_by_year)
+from tolmkit.plots import plot_ancestry
 
 # Four founders (d2 not listed); a, b and c their offspring (a and c full
 # sibs); g with four known grandparents, h with an unknown dam, i of full
@@ -150,3 +153,170 @@ def test_fully_inbred_reference_animals_are_left_out_and_counted():
     assert result.ne == effective_population_size(pedigree, ["20", "21"]).ne
     with pytest.raises(ValueError, match=r"none of the 2 reference animals \(2 of them fully inbred, F = 1\)"):
         effective_population_size(pedigree, ["400", "401"])
+
+
+@pytest.mark.parametrize("animal, generations, index", [
+    ("s1", 5, 0.0), ("a", 2, 0.5), ("g", 2, 1.0), ("h", 5, 0.0),
+    # sire g: 1 + 2/2 over 2 generations; dam h: 1 + 1/2 (its dam unknown)
+    ("j", 2, 2 * 1.0 * 0.75 / 1.75),
+    # over 5: (1 + 2/2 + 4/4) / 5 and (1 + 1/2 + 2/4) / 5
+    ("j", 5, 2 * 0.6 * 0.4 / 1.0),
+])
+def test_maccluer_completeness(herd, animal, generations, index):
+    table = pedigree_statistics(herd, completeness_generations=generations)
+    assert table.loc[animal, "completeness"] == pytest.approx(index, rel=1e-15)
+
+
+def test_inbreeding_classes_by_birth_year(herd):
+    # 2002: g and h not inbred, i 0.25 (the bound is in its class); 2003: j 0.125
+    shares = summary_by(herd, "birth_year").loc[[2002, 2003], ["F=0", "F<=0.0625", "F<=0.125", "F<=0.25", "F<=1"]]
+    np.testing.assert_allclose(shares, [[2 / 3, 0, 0, 1 / 3, 0], [0, 0, 1, 0, 0]])
+
+
+DATED = """animal,sire,dam,Sex,born
+s,0,0,male,2000-01-01
+d,0,0,F,2001-01-01
+a,s,d,1,2003-01-01
+b,s,d,2,2004-03-01
+c,s,d,,2005-01-01
+e,a,b,F,2007-01-01
+"""
+DAYS = {"s": datetime.date(2000, 1, 1), "d": datetime.date(2001, 1, 1), "a": datetime.date(2003, 1, 1),
+        "b": datetime.date(2004, 3, 1), "c": datetime.date(2005, 1, 1), "e": datetime.date(2007, 1, 1)}
+
+
+def age(parent, offspring):
+    return (DAYS[offspring] - DAYS[parent]).days / 365.25
+
+
+@pytest.mark.parametrize("path, ages", [
+    ("sire-son", [age("s", "a")]),
+    ("sire-daughter", [age("s", "b"), age("a", "e")]),
+    ("dam-son", [age("d", "a")]),
+    ("dam-daughter", [age("d", "b"), age("b", "e")]),
+    # c, of unknown sex, counts here only
+    ("all", [age(p, o) for p, o in [("s", "a"), ("s", "b"), ("s", "c"), ("a", "e"), ("d", "a"), ("d", "b"),
+                                    ("d", "c"), ("b", "e")]]),
+])
+def test_generation_intervals_from_dates_and_the_sex_column(path, ages):
+    row = generation_intervals(read_pedigree(io.StringIO(DATED)), "born").loc[path]
+    assert row["n"] == len(ages) and row["mean"] == pytest.approx(np.mean(ages), rel=1e-15)
+    np.testing.assert_allclose(row["sd"], np.std(ages, ddof=1) if len(ages) > 1 else np.nan, rtol=1e-14)
+
+
+def test_generation_intervals_from_years_and_the_parents_roles(herd):
+    # sons are the sires, daughters the dams; i and j, of no offspring, count in "all" only
+    table = generation_intervals(herd, "birth_year")
+    assert table["n"].tolist() == [2, 3, 2, 1, 12]
+    assert table["mean"].tolist() == [1.0] * 5
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda p: generation_intervals(p, "birth"), KeyError, "no column 'birth'"),
+    (lambda p: generation_intervals(p.__class__(p.ids, p.sire, p.dam, attributes=p.attributes.assign(
+        birth_year=["", "2000", "2000", "spring"] + ["2001"] * 7)), "birth_year"), ValueError,
+     "the birth of 's2', 'spring', is neither a year nor a date"),
+    (lambda p: generation_intervals(p.__class__(p.ids, p.sire, p.dam, attributes=p.attributes.assign(
+        birth_year=["20000315"] * 11)), "birth_year"), ValueError, "the birth of 'd2', 20000315, is no year"),
+    (lambda p: generation_intervals(p.__class__(p.ids, p.sire, p.dam, attributes=p.attributes.assign(
+        birth_year=["2000"] * 4 + ["1999"] + ["2001"] * 6)), "birth_year"), ValueError,
+     "'s1', born 2000, is the sire of 'a', born before it, 1999"),
+    (lambda p: effective_population_size(p, ["j"], method="pairs"), ValueError, "method must be"),
+    (lambda p: effective_population_size(p, ["j"], method="coancestry"), ValueError, "at least two"),
+    (lambda p: effective_population_size(p, ["s1", "d1"], method="coancestry"), ValueError, "no pair of the 2"),
+    (lambda p: effective_population_size(p, ["i", "j"], method="coancestry", pairs=0), ValueError,
+     "pairs must be a positive integer"),
+    (lambda p: effective_population_size(p, ["i", "j"], method="coancestry", seed=1.5), ValueError,
+     "seed must be an integer"),
+    (lambda p: pedigree_statistics(p, completeness_generations=0), ValueError, "completeness_generations"),
+    (lambda p: plot_ancestry(p, "j", "chart.pdf"), ValueError, "name a .png or .svg file"),
+    (lambda p: plot_ancestry(p, "j", "chart.svg", generations=7), ValueError, "an integer from 1 to 6"),
+    (lambda p: plot_ancestry(p, "x", "chart.svg"), PedigreeError, "'x' is not in the pedigree"),
+], ids=["no_column", "not_a_date", "date_as_number", "parent_born_after", "method", "one_animal", "no_generations",
+        "pairs", "seed", "completeness_generations", "chart_format", "chart_generations", "chart_animal"])
+def test_refusals_name_what_is_wrong(herd, call, error, message, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    with pytest.raises(error, match=message.replace("(", r"\(").replace(".", r"\.")):
+        call(herd)
+    assert list(tmp_path.iterdir()) == []
+
+
+def coancestry_ne(a, equivalent, reference):
+    """Ne by coancestry over all pairs of `reference`, by the formula, from a tabular A."""
+    deltas = []
+    for x, j in enumerate(reference):
+        for k in reference[x + 1:]:
+            t = (equivalent[j] + equivalent[k]) / 2
+            if t > 0:
+                deltas.append(1 - (1 - a[j, k] / 2) ** (1 / t))
+    return 1 / (2 * np.mean(deltas)), len(deltas)
+
+
+def maccluer(sire, dam, animal, generations, missing):
+    """MacCluer's index by walking the paths of the pedigree."""
+    def side(parent):
+        known, front = 0.0, [parent]
+        for g in range(generations):
+            front = [p for p in front if p != missing]
+            known += len(front) / 2 ** g
+            front = [q for p in front for q in (sire[p], dam[p])]
+        return known / generations
+    paternal, maternal = side(sire[animal]), side(dam[animal])
+    return 0.0 if paternal + maternal == 0 else 2 * paternal * maternal / (paternal + maternal)
+
+
+@pytest.mark.parametrize("kind", sorted(KINDS))
+def test_population_figures_against_independent_computations(kind):
+    rng = np.random.default_rng(sorted(KINDS).index(kind))
+    keywords, n = KINDS[kind]
+    sire, dam = random_pedigree(rng, n, **keywords)
+    pedigree = Pedigree.from_numbers(sire, dam, unknown=n)
+    a = relationship_matrix(sire, dam, n)
+    table = pedigree_statistics(pedigree, completeness_generations=4)
+    np.testing.assert_allclose(table["completeness"], [maccluer(sire, dam, k, 4, n) for k in range(n)],
+                               rtol=1e-14)
+    reference = sorted(rng.choice(n, min(n, 30), replace=False).tolist())
+    ids = pedigree.ids[reference]
+    founders = founder_statistics(pedigree, ids)
+    assert founders.founder_genome_equivalents == pytest.approx(1 / a[np.ix_(reference, reference)].mean(),
+                                                                rel=1e-12)
+    equivalent = table["equivalent_generations"].to_numpy()
+    if not np.any(equivalent[reference] > 0):
+        return
+    ne, pairs = coancestry_ne(a, equivalent, reference)
+    result = effective_population_size(pedigree, ids, method="coancestry")
+    assert (result.n, result.sampled, result.method) == (pairs, False, "coancestry")
+    assert result.ne == pytest.approx(ne, rel=1e-12)
+
+
+def test_coancestry_samples_pairs_among_many_animals_reproducibly():
+    pedigree = designed_population(np.random.default_rng(0), 10, 10, size=1000, generations=3)
+    young = pedigree.ids[-2500:]
+    first, again, other = (effective_population_size(pedigree, young, method="coancestry", pairs=1000, seed=seed)
+                           for seed in (1, 1, 2))
+    # 46 animals hold 1,035 pairs
+    assert first.ne == again.ne and (first.n, first.sampled) == (1035, True) and other.ne != first.ne
+
+
+@pytest.mark.parametrize("sires, dams", [(5, 20), (10, 10), (2, 30)])
+def test_designed_population_gives_its_effective_size_by_coancestry(sires, dams):
+    expected = 4 * sires * dams / (sires + dams)
+    estimates = []
+    for seed in range(8):
+        pedigree = designed_population(np.random.default_rng(seed), sires, dams, generations=20)
+        estimates.append(effective_population_size(pedigree, pedigree.ids[-100:], method="coancestry").ne)
+    assert abs(np.mean(estimates) / expected - 1) < 0.10
+
+
+def test_figures_of_birth_dates_regrouped_by_year():
+    rng = np.random.default_rng(5)
+    sire, dam = random_pedigree(rng, 300, unknown=0.1, span=40)
+    born = np.datetime64("2000-01-01") + (np.arange(300) * 6 + rng.integers(0, 6, 300)).astype("timedelta64[D]")
+    attributes = pd.DataFrame({"born": born.astype(str), "year": born.astype("datetime64[Y]").astype(str)})
+    pedigree = Pedigree(np.arange(300).astype(str), np.where(np.array(sire) == 300, -1, sire),
+                        np.where(np.array(dam) == 300, -1, dam), attributes=attributes)
+    by_year = summary_by(pedigree, "year")
+    regrouped = summary_by_year(summary_by(pedigree, "born"))
+    assert regrouped.index.tolist() == by_year.index.tolist() and regrouped.columns.equals(by_year.columns)
+    np.testing.assert_allclose(regrouped, by_year, rtol=1e-12)
+    assert summary_by_year(by_year) is by_year
