@@ -18,7 +18,8 @@ from .relationships import (DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, dominance
                             dominance_pairs, inbreeding, relationship_matrix)
 from .simulate import simulate_pedigree
 from .statistics import (EffectiveSize, FounderStatistics, cohorts, effective_population_size, founder_statistics,
-                         generation_intervals, pedigree_statistics, summary_by, summary_by_year)
+                         generation_intervals, inbreeding_classes, pedigree_statistics, summary_by,
+                         summary_by_year)
 
 __version__ = "0.1.0"
 
@@ -39,6 +40,7 @@ __all__ = [
     "founder_statistics",
     "generation_intervals",
     "inbreeding",
+    "inbreeding_classes",
     "inverse_relationship_matrix",
     "pedigree_statistics",
     "prune",

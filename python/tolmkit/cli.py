@@ -252,7 +252,7 @@ def _report(args: argparse.Namespace) -> None:
                          f"{', '.join(pedigree.attributes.columns)}")
     reference, described = _reference(args, table)
     with _progress("report"):
-        page = report_html(pedigree, reference, by=args.by, birth=args.birth, statistics=table,
+        page = report_html(pedigree, reference, by=args.by, birth=args.birth,
                            title=f"Pedigree report: {os.path.basename(args.pedigree)}", reference_label=described,
                            max_ancestors=args.max_ancestors)
     with open(args.output, "w", encoding="utf-8") as out:

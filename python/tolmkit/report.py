@@ -18,12 +18,12 @@ from . import __version__
 from .pedigree import Pedigree
 from .plots import plot_ancestry, plot_trend
 from .statistics import (EffectiveSize, FounderStatistics, effective_population_size, founder_statistics,
-                         generation_intervals, pedigree_statistics, summary_by, summary_by_year)
+                         generation_intervals, inbreeding_classes, pedigree_statistics, summary_by,
+                         summary_by_year)
 
 __all__ = ["report_html", "write_report"]
 
 # A column name that no file gives.
-_EVERYONE = "\x00every animal"
 
 #: Rows of the tables of the main ancestors and of the most inbred animals.
 TOP = 20
@@ -44,7 +44,7 @@ th { text-align: left; background: #f4f6f8; } td.n { text-align: right; font-var
 
 def report_html(pedigree: Pedigree, reference: Iterable[str], *, by: str | None = None,
                 birth: str | None = None, title: str = "Pedigree report", reference_label: str = "given",
-                statistics: pd.DataFrame | None = None, max_ancestors: int = 1000) -> str:
+                max_ancestors: int = 1000) -> str:
     """The page of every figure of the pedigree and its reference animals.
 
     Summary, completeness, generation intervals, F and ΔF by cohort (with
@@ -69,8 +69,6 @@ def report_html(pedigree: Pedigree, reference: Iterable[str], *, by: str | None 
         The page's heading (escaped).
     reference_label : str
         How the reference animals were chosen, shown beside their number.
-    statistics : pandas.DataFrame, optional
-        `pedigree_statistics(pedigree)`, where it is at hand already.
     max_ancestors : int, default 1000
         As for `founder_statistics`.
 
@@ -93,7 +91,7 @@ def report_html(pedigree: Pedigree, reference: Iterable[str], *, by: str | None 
     >>> page = report_html(pedigree, young, by="birth_year")  # doctest: +SKIP
     """
     reference = [reference] if isinstance(reference, str) else list(reference)
-    table = pedigree_statistics(pedigree) if statistics is None else statistics
+    table = pedigree_statistics(pedigree)
     if by is not None and by not in table.columns:
         raise KeyError(f"no column {by!r}; the columns are {', '.join(map(repr, table.columns))}")
     if birth is None and by is not None and by in pedigree.attributes.columns:
@@ -101,7 +99,7 @@ def report_html(pedigree: Pedigree, reference: Iterable[str], *, by: str | None 
     individual = effective_population_size(pedigree, reference)
     coancestry = effective_population_size(pedigree, reference, method="coancestry")
     founders = founder_statistics(pedigree, reference, max_ancestors=max_ancestors)
-    summary = None if by is None else summary_by_year(summary_by(pedigree, by, statistics=table))
+    summary = None if by is None else summary_by_year(summary_by(pedigree, by))
     most_inbred = table.sort_values("inbreeding", ascending=False, kind="stable").head(TOP)
     with tempfile.TemporaryDirectory() as folder:
         trend = None
@@ -276,8 +274,7 @@ def _ancestors(founders: FounderStatistics) -> str:
 def _inbreeding(pedigree: Pedigree, table: pd.DataFrame) -> str:
     f = table["inbreeding"]
     # The classes of summary_by, over every animal as one cohort
-    everyone = summary_by(pedigree, _EVERYONE, statistics=table.assign(**{_EVERYONE: 0}))
-    shares = everyone.drop(columns=list(_HEADINGS)).iloc[0]
+    shares = inbreeding_classes(f).mean()
     rows: list[tuple[str, object]] = [("mean F", float(f.mean())), ("inbred animals (F > 0)", float((f > 0).mean())),
                                       ("mean F of the inbred", float(f[f > 0].mean()) if (f > 0).any() else 0.0),
                                       ("largest F", float(f.max()))]

@@ -19,7 +19,7 @@ from .pedigree import Pedigree, ancestry
 from .reading import sexes
 
 __all__ = ["EffectiveSize", "FounderStatistics", "cohorts", "effective_population_size", "founder_statistics",
-           "generation_intervals", "pedigree_statistics", "summary_by", "summary_by_year"]
+           "generation_intervals", "inbreeding_classes", "pedigree_statistics", "summary_by", "summary_by_year"]
 
 #: The marginal contributions at which the search for ancestors stops.
 EXPLAINED = 0.999
@@ -390,9 +390,7 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
         "delta_inbreeding": table["delta_inbreeding"],
         "delta_animals": table["delta_inbreeding"].notna().astype(float),
     })
-    inbreeding_class = np.searchsorted(INBREEDING_CLASSES, table["inbreeding"].to_numpy(dtype=np.float64))
-    for k, name in enumerate(_class_names()):
-        figures[name] = (inbreeding_class == k).astype(float)
+    figures = figures.join(inbreeding_classes(table["inbreeding"]))
     grouped = figures.groupby(column, sort=True)
     summary = grouped.mean()
     # Animals without a value turn a column of whole numbers into floats.
@@ -403,6 +401,32 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
     mean_delta = summary["delta_inbreeding"].to_numpy(dtype=np.float64)
     summary["ne"] = [_ne(float(m)) if np.isfinite(m) else np.nan for m in mean_delta]
     return summary
+
+
+def inbreeding_classes(inbreeding: pd.Series[float]) -> pd.DataFrame:
+    """The inbreeding class of every animal, as a column per class.
+
+    Parameters
+    ----------
+    inbreeding : pandas.Series of float
+        F of the animals.
+
+    Returns
+    -------
+    pandas.DataFrame
+        Indexed like `inbreeding`, with columns `F=0`, `F<=0.0625`,
+        `F<=0.125`, `F<=0.25` and `F<=1` (each above the bound before),
+        1.0 in the animal's class and 0.0 elsewhere, so that a mean is a
+        share.
+
+    Examples
+    --------
+    >>> inbreeding_classes(pd.Series([0.0, 0.25, 0.3])).mean().tolist()
+    [0.3333333333333333, 0.0, 0.0, 0.3333333333333333, 0.3333333333333333]
+    """
+    names = ["F=0"] + [f"F<={bound:g}" for bound in INBREEDING_CLASSES[1:]]
+    found = np.searchsorted(INBREEDING_CLASSES, inbreeding.to_numpy(dtype=np.float64))
+    return pd.DataFrame({name: (found == k).astype(float) for k, name in enumerate(names)}, index=inbreeding.index)
 
 
 def summary_by_year(summary: pd.DataFrame) -> pd.DataFrame:
@@ -547,8 +571,6 @@ def _check_positive(value: object, name: str) -> None:
         raise ValueError(f"{name} must be a positive integer, got {value!r}")
 
 
-def _class_names() -> list[str]:
-    return ["F=0"] + [f"F<={bound:g}" for bound in INBREEDING_CLASSES[1:]]
 
 
 def _maccluer(pedigree: Pedigree, generations: int) -> _Floats:

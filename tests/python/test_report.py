@@ -70,13 +70,13 @@ def test_a_wrong_column_is_a_usage_error(tmp_path):
 
 DRAW = """
 import sys
-import numpy as np
+import pandas as pd
 import tolmkit
 from tolmkit.plots import plot_ancestry, plot_trend
-herd = tolmkit.read_pedigree(sys.argv[1])
-table = tolmkit.pedigree_statistics(herd).assign(herd=[f"H{k % 300:03d}" for k in range(len(herd))])
-plot_trend(tolmkit.summary_by(herd, "herd", statistics=table), sys.argv[2] + "/herds.png")
-plot_ancestry(herd, str(table["inbreeding"].idxmax()), sys.argv[2] + "/chart.svg", generations=6)
+frame = pd.read_csv(sys.argv[1], dtype=str, keep_default_na=False)
+herd = tolmkit.read_pedigree(frame.assign(herd=[f"H{k % 300:03d}" for k in range(len(frame))]))
+plot_trend(tolmkit.summary_by(herd, "herd"), sys.argv[2] + "/herds.png")
+plot_ancestry(herd, str(herd.ids[herd.inbreeding.argmax()]), sys.argv[2] + "/chart.svg", generations=6)
 """
 
 
