@@ -11,6 +11,8 @@ additive and dominance relationships, with numpy and scipy.sparse.
 """
 
 from .candidates import relationship_pairs, relationships_among
+from .genomic import (GenomicComparison, HybridInverse, genomic_relationship_matrix, hybrid_inverse,
+                      hybrid_relationship, read_genotypes)
 from .inverse import inverse_relationship_matrix
 from .pedigree import MISSING_PARENT, UNKNOWN_PARENTS, Pedigree, PedigreeError, ancestry, prune
 from .reading import read_pedigree
@@ -26,6 +28,8 @@ __all__ = [
     "DEFAULT_MEMORY_LIMIT",
     "EffectiveSize",
     "FounderStatistics",
+    "GenomicComparison",
+    "HybridInverse",
     "MISSING_PARENT",
     "MemoryLimitExceeded",
     "Pedigree",
@@ -37,10 +41,14 @@ __all__ = [
     "dominance_pairs",
     "effective_population_size",
     "founder_statistics",
+    "genomic_relationship_matrix",
+    "hybrid_inverse",
+    "hybrid_relationship",
     "inbreeding",
     "inverse_relationship_matrix",
     "pedigree_statistics",
     "prune",
+    "read_genotypes",
     "read_pedigree",
     "relationship_matrix",
     "relationship_pairs",
