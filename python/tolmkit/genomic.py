@@ -161,10 +161,10 @@ def genomic_relationship_matrix(genotypes: typing.Any, *,
 
     Examples
     --------
-    >>> genomic_relationship_matrix(np.array([[0, 1, 2], [2, 1, 0], [1, -1, 1]], dtype=np.int8))
-    array([[ 2.,  -2.,  0.],
-           [-2.,  2.,  0.],
-           [ 0.,  0.,  0.]])
+    >>> genomic_relationship_matrix(np.array([[0, 1, 2], [2, 1, 0], [1, 2, -1]], dtype=np.int8)).round(3)
+    array([[ 1.462, -1.308, -0.154],
+           [-1.308,  1.462, -0.154],
+           [-0.154, -0.154,  0.308]])
     """
     if type(genotypes).__module__.split(".")[0] == "dask":
         return _dask_relationships(genotypes, allele_frequencies, min_maf, min_call_rate)
@@ -244,7 +244,7 @@ def _markers(genotypes: typing.Any, sums: tuple[typing.Any, ...], allele_frequen
             raise ValueError(f"allele_frequencies holds {frequencies.size} values for {m} markers")
         outside = np.flatnonzero(~((frequencies >= 0.0) & (frequencies <= 1.0)))
         if len(outside):
-            raise ValueError(f"allele_frequencies[{outside[0]}] is {frequencies[outside[0]]!r}: a frequency is "
+            raise ValueError(f"allele_frequencies[{outside[0]}] is {float(frequencies[outside[0]])!r}: a frequency is "
                              "from 0 to 1")
     minor = np.minimum(frequencies, 1.0 - frequencies)
     kept = (called >= min_call_rate * n) & ~(minor < min_maf)
@@ -361,9 +361,9 @@ def hybrid_inverse(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, *
     >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b")])
     >>> result = hybrid_inverse(pedigree, ["a", "c"], np.array([[1.0, 0.4], [0.4, 1.1]]), blend=0.0)
     >>> result.matrix.toarray().round(3)
-    array([[ 2.19 ,  0.5  , -1.476],
+    array([[ 1.337,  0.5  , -0.759],
            [ 0.5  ,  1.5  , -1.   ],
-           [-1.476, -1.   ,  2.5  ]])
+           [-0.759, -1.   ,  1.73 ]])
     >>> result.comparison.mean_off_diagonal_a22
     0.5
     """
@@ -422,9 +422,9 @@ def hybrid_relationship(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLi
     --------
     >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b")])
     >>> hybrid_relationship(pedigree, ["c"], np.array([[0.8]]), blend=0.0)
-    array([[0.9, 0.4, 0.4],
-           [0.4, 0.9, 0.4],
-           [0.4, 0.4, 0.8]])
+    array([[ 0.95, -0.05,  0.4 ],
+           [-0.05,  0.95,  0.4 ],
+           [ 0.4 ,  0.4 ,  0.8 ]])
     """
     pedigree, positions, ids = _genotyped(pedigree, genotyped, False)
     g = _checked_g(G, ids)
@@ -617,15 +617,31 @@ def _read_bed(path: str) -> tuple[NDArray[np.object_], NDArray[np.int8]]:
         if file.read(3) != _BED_MAGIC:
             raise ValueError(f"{path}: not a PLINK .bed file in SNP-major order (it does not start with the "
                              "bytes 6c 1b 01)")
+    # The .fam and .bim are read here, which names their lines, and their
+    # counts given to bed-reader, which then reads the .bed alone.
+    fam, bim = (os.path.splitext(path)[0] + suffix for suffix in (".fam", ".bim"))
+    ids = _column(fam, 1, 6)
+    markers = len(_column(bim, 1, 6))
+    _refuse_repeated(ids, fam)
     try:
-        with open_bed(path, count_A1=True) as bed:
+        with open_bed(path, iid_count=len(ids), sid_count=markers, count_A1=True) as bed:
             genotypes = bed.read(dtype="int8", order="C")
-            ids = np.asarray(bed.iid).astype(str).astype(object)
     except (ValueError, RuntimeError, IndexError) as error:
-        raise ValueError(f"{path}: {error}") from None
+        raise ValueError(f"{path}: {error} ({len(ids):,} animals in {fam}, {markers:,} markers in {bim})") from None
     genotypes[genotypes == -127] = -1
-    _refuse_repeated(ids, os.path.splitext(path)[0] + ".fam")
     return ids, genotypes
+
+
+def _column(path: str, column: int, columns: int) -> NDArray[np.object_]:
+    """One column of a whitespace-separated file of `columns` columns."""
+    try:
+        table = pd.read_csv(path, sep=r"\s+", header=None, names=range(columns), dtype=str, quoting=csv.QUOTE_NONE,
+                            keep_default_na=False, engine="c")
+    except pd.errors.ParserError as error:
+        raise ValueError(f"{path}: {error}") from None
+    except pd.errors.EmptyDataError:
+        raise ValueError(f"{path}: no line") from None
+    return np.asarray(table[column].tolist(), dtype=object)
 
 
 def _read_text(path: str) -> tuple[NDArray[np.object_], NDArray[np.int8]]:
@@ -636,6 +652,8 @@ def _read_text(path: str) -> tuple[NDArray[np.object_], NDArray[np.int8]]:
         raise ValueError(f"{path}: {error}") from None
     except pd.errors.EmptyDataError:
         raise ValueError(f"{path}: no animal") from None
+    if len(table) == 0:
+        raise ValueError(f"{path}: no animal")
     strings = table["genotypes"].tolist()
     lengths = table["genotypes"].str.len().to_numpy(dtype=np.int64)
     empty = np.flatnonzero(lengths == 0)
