@@ -69,15 +69,16 @@ class GenomicComparison:
         Examples
         --------
         >>> print(GenomicComparison(2, 1.0, 1.0, 0.1, 0.0, float("nan")).summary())
-        G against A22, 2 genotyped animals     G       A22
-        mean diagonal                        1.0000  1.0000
-        mean off-diagonal                    0.1000  0.0000
-        correlation of the diagonals           nan
+        G against A22 (2 genotyped animals)
+                                             G      A22
+        mean diagonal                   1.0000   1.0000
+        mean off-diagonal               0.1000   0.0000
+        correlation of the diagonals       nan
         """
-        return (f"G against A22, {self.animals:,} genotyped animals     G       A22\n"
-                f"{'mean diagonal':<37}{self.mean_diagonal_g:6.4f}  {self.mean_diagonal_a22:6.4f}\n"
-                f"{'mean off-diagonal':<37}{self.mean_off_diagonal_g:6.4f}  {self.mean_off_diagonal_a22:6.4f}\n"
-                f"{'correlation of the diagonals':<37}{self.diagonal_correlation:6.4f}")
+        return (f"G against A22 ({self.animals:,} genotyped animals)\n{'':<29}{'G':>9}{'A22':>9}\n"
+                f"{'mean diagonal':<29}{self.mean_diagonal_g:9.4f}{self.mean_diagonal_a22:9.4f}\n"
+                f"{'mean off-diagonal':<29}{self.mean_off_diagonal_g:9.4f}{self.mean_off_diagonal_a22:9.4f}\n"
+                f"{'correlation of the diagonals':<29}{self.diagonal_correlation:9.4f}")
 
 
 @dataclasses.dataclass(frozen=True)

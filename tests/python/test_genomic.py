@@ -246,6 +246,6 @@ def test_hinv_writes_h_inverse_as_ainv_writes_a_inverse(tmp_path, capsys):
     written[triplets[:, 0].astype(int) - 1, triplets[:, 1].astype(int) - 1] = triplets[:, 2]
     assert np.array_equal(written, np.tril(result.matrix.toarray()))
     assert (tmp_path / "hinv.txt.ids").read_text().split() == ["1", "a", "2", "b", "3", "c", "4", "d", "5", "e"]
-    assert "G against A22, 3 genotyped animals" in capsys.readouterr().err
+    assert "G against A22 (3 genotyped animals)" in capsys.readouterr().err
     assert main(args[:2] + ["--genotypes", str(herd_path), "-o", str(out)]) == 1
     assert "herd.csv: line 1: an identifier, then a genotype per marker, expected" in capsys.readouterr().err
