@@ -368,12 +368,12 @@ def hybrid_inverse(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, *
     >>> result.comparison.mean_off_diagonal_a22
     0.5
     """
+    weights = _options(tune, blend=blend, tau=tau, omega=omega)
     pedigree, positions, ids = _genotyped(pedigree, genotyped, add_missing)
     g = _checked_g(G, ids)
     a_inverse = inverse_relationship_matrix(pedigree)
     a22 = relationships_among(pedigree, ids)
     comparison = _comparison(g, a22)
-    weights = _weights(blend=blend, tau=tau, omega=omega)
     gw_inverse = _inverse(_blended(g, a22, blend, tune, comparison), ids, "G after blending")
     a22_inverse = _inverse(a22, ids, "A22")
     del g, a22
@@ -427,9 +427,9 @@ def hybrid_relationship(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLi
            [-0.05,  0.95,  0.4 ],
            [ 0.4 ,  0.4 ,  0.8 ]])
     """
+    _options(tune, blend=blend)
     pedigree, positions, ids = _genotyped(pedigree, genotyped, False)
     g = _checked_g(G, ids)
-    _weights(blend=blend)
     a = relationship_matrix(pedigree, memory_limit=memory_limit)
     n = len(pedigree)
     held = 8 * n * n + a.data.nbytes + a.indices.nbytes + a.indptr.nbytes
@@ -497,8 +497,10 @@ def _checked_g(G: ArrayLike, ids: NDArray[np.object_]) -> NDArray[np.float64]:
     return g
 
 
-def _weights(**weights: float) -> dict[str, float]:
-    """The weights checked: real numbers, `blend` from 0 to 1."""
+def _options(tune: str | None, **weights: float) -> dict[str, float]:
+    """The weights checked (real numbers, `blend` from 0 to 1), and `tune`."""
+    if tune not in (None, "mean"):
+        raise ValueError(f"tune must be None or 'mean', got {tune!r}")
     for name, value in weights.items():
         if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)) \
                 or not np.isfinite(value) or (name == "blend" and not 0.0 <= value <= 1.0):
@@ -525,8 +527,6 @@ def _comparison(g: NDArray[np.float64], a22: NDArray[np.float64]) -> GenomicComp
 def _blended(g: NDArray[np.float64], a22: NDArray[np.float64], blend: float, tune: str | None,
              comparison: GenomicComparison) -> NDArray[np.float64]:
     """(1 − blend) G + blend A22, G first tuned if asked."""
-    if tune not in (None, "mean"):
-        raise ValueError(f"tune must be None or 'mean', got {tune!r}")
     if tune == "mean":
         c = comparison
         spread = c.mean_diagonal_g - c.mean_off_diagonal_g
@@ -542,7 +542,8 @@ def _blended(g: NDArray[np.float64], a22: NDArray[np.float64], blend: float, tun
 
 def _inverse(matrix: NDArray[np.float64], ids: NDArray[np.object_], name: str) -> NDArray[np.float64]:
     """The inverse of a symmetric positive definite matrix by its Cholesky
-    factor (half the work of numpy.linalg.inv), symmetric to the bit."""
+    factor, which also tells where it stops being positive definite;
+    symmetric to the bit."""
     factor, info = lapack.dpotrf(matrix, lower=True, clean=False)
     if info > 0:
         raise ValueError(f"{name} is not positive definite: its leading block stops being so at animal "
