@@ -28,6 +28,8 @@ __all__ = ["GenomicComparison", "HybridInverse", "genomic_relationship_matrix", 
 # Markers whose centred genotypes are held at once: 8 KiB of float64 per
 # animal, and the same grouping of the sums whichever way G is split.
 _MARKERS_AT_ONCE = 1024
+# Rows of a band that _mirrored copies at once.
+_BAND = 256
 # The first bytes of a PLINK .bed file (SNP-major).
 _BED_MAGIC = b"\x6c\x1b\x01"
 # The genotype codes of the BLUPF90 text files, by byte; 9 marks any other byte.
@@ -301,10 +303,16 @@ def _diagonal_block(genotypes: NDArray[np.integer[typing.Any]], markers: _Marker
 
 
 def _mirrored(matrix: NDArray[np.float64]) -> NDArray[np.float64]:
-    """The lower triangle copied onto the upper: symmetric to the bit."""
-    lower: NDArray[np.float64] = np.tril(matrix)
-    lower += np.tril(matrix, k=-1).T
-    return lower
+    """The lower triangle copied onto the upper, in place, a band of rows at
+    a time (without numpy.tril's n × n mask): symmetric to the bit."""
+    m = len(matrix)
+    for start in range(0, m, _BAND):
+        stop = min(start + _BAND, m)
+        square = matrix[start:stop, start:stop]
+        upper = np.triu_indices(stop - start, 1)
+        square[upper] = square.T[upper]
+        matrix[start:stop, stop:] = matrix[stop:, start:stop].T
+    return matrix
 
 
 def hybrid_inverse(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, *, blend: float = 0.05,
@@ -484,7 +492,7 @@ def _checked_g(G: ArrayLike, ids: NDArray[np.object_]) -> NDArray[np.float64]:
     m = len(ids)
     if g.shape != (m, m):
         raise ValueError(f"G is {g.shape[0]} × {g.shape[1]}; {m} animals are genotyped")
-    g = g.astype(np.float64)
+    g = np.asarray(g, dtype=np.float64)
     infinite = np.argwhere(~np.isfinite(g))
     if len(infinite):
         i, j = infinite[0]
@@ -493,7 +501,7 @@ def _checked_g(G: ArrayLike, ids: NDArray[np.object_]) -> NDArray[np.float64]:
     if len(uneven):
         i, j = uneven[0]
         raise ValueError(f"G is not symmetric: G[{i}, {j}] (animals {ids[i]!r}, {ids[j]!r}) is {g[i, j]!r}, "
-                         f"G[{j}, {i}] is {g[j, i]!r}")
+                         f"G[{j}, {i}] is {g[j, i]!r}; pass (G + G.T) / 2 if that is rounding")
     return g
 
 
@@ -544,14 +552,15 @@ def _inverse(matrix: NDArray[np.float64], ids: NDArray[np.object_], name: str) -
     """The inverse of a symmetric positive definite matrix by its Cholesky
     factor, which also tells where it stops being positive definite;
     symmetric to the bit."""
-    factor, info = lapack.dpotrf(matrix, lower=True, clean=False)
+    # The transpose of a symmetric matrix is itself, in the order LAPACK reads without a transposing copy.
+    factor, info = lapack.dpotrf(matrix.T, lower=True, clean=False)
     if info > 0:
         raise ValueError(f"{name} is not positive definite: its leading block stops being so at animal "
                          f"{ids[info - 1]!r} (row {info - 1}); raise blend, or look for clones in G")
     inverse, info = lapack.dpotri(factor, lower=True, overwrite_c=True)
     if info > 0:
         raise ValueError(f"{name} is singular at animal {ids[info - 1]!r} (row {info - 1})")
-    return _mirrored(np.ascontiguousarray(inverse))
+    return _mirrored(inverse)
 
 
 def _embedded(block: NDArray[np.float64], positions: NDArray[np.int64], n: int) -> sp.csr_matrix:
