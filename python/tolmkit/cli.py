@@ -1,5 +1,5 @@
-"""The `tolmkit` command: inbreeding, the inverse relationship matrix (and
-H-inverse with genotypes) and the population figures of a pedigree file, and a check of the file.
+"""The `tolmkit` command: inbreeding, the inverse relationship matrix and the
+population figures of a pedigree file, and a check of the file.
 
 Exit status 0 on success, 1 for a pedigree (or reference) that cannot be
 used, with a one-line message on standard error, 2 for wrong usage.
