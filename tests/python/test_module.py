@@ -1,4 +1,3 @@
-import builtins
 import ctypes
 import importlib.metadata
 import json
