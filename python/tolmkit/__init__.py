@@ -11,6 +11,8 @@ additive and dominance relationships, with numpy and scipy.sparse.
 """
 
 from .candidates import relationship_pairs, relationships_among
+from .genomic import (GenomicComparison, HybridInverse, genomic_relationship_matrix, hybrid_inverse,
+                      hybrid_relationship, read_genotypes)
 from .inverse import inverse_relationship_matrix
 from .pedigree import MISSING_PARENT, UNKNOWN_PARENTS, Pedigree, PedigreeError, ancestry, prune
 from .reading import read_pedigree, sexes
@@ -27,6 +29,8 @@ __all__ = [
     "DEFAULT_MEMORY_LIMIT",
     "EffectiveSize",
     "FounderStatistics",
+    "GenomicComparison",
+    "HybridInverse",
     "MISSING_PARENT",
     "MemoryLimitExceeded",
     "Pedigree",
@@ -39,11 +43,15 @@ __all__ = [
     "effective_population_size",
     "founder_statistics",
     "generation_intervals",
+    "genomic_relationship_matrix",
+    "hybrid_inverse",
+    "hybrid_relationship",
     "inbreeding",
     "inbreeding_classes",
     "inverse_relationship_matrix",
     "pedigree_statistics",
     "prune",
+    "read_genotypes",
     "read_pedigree",
     "relationship_matrix",
     "relationship_pairs",

@@ -14,6 +14,7 @@ import sys
 import threading
 import time
 import typing
+import warnings
 from collections.abc import Iterator, Sequence
 
 import numpy as np
@@ -22,6 +23,7 @@ import scipy.sparse as sp
 from numpy.typing import NDArray
 
 from . import inverse_relationship_matrix
+from .genomic import genomic_relationship_matrix, hybrid_inverse, read_genotypes
 from .pedigree import UNKNOWN_PARENTS, Pedigree
 from .reading import MAX_OFFSPRING, read_pedigree
 from .statistics import (EffectiveSize, FounderStatistics, cohorts, effective_population_size, founder_statistics,
@@ -114,6 +116,20 @@ def _parser() -> argparse.ArgumentParser:
                                   "--groups, the groups of unknown parents follow the animals (Quaas 1988)")
     ainv.add_argument("-o", "--output", metavar="OUT", required=True)
 
+    hinv = command("hinv", _hinv, "H-inverse of single-step genomic evaluation, written as ainv writes "
+                                  "A-inverse, with G against A22 on standard error")
+    hinv.add_argument("--genotypes", metavar="FILE", required=True,
+                      help="PLINK .bed (or its prefix) or a BLUPF90 text file of 0/1/2, 5 for missing")
+    hinv.add_argument("-o", "--output", metavar="OUT", required=True)
+    hinv.add_argument("--blend", type=float, default=0.05, help="share of A22 blended into G (default: 0.05)")
+    hinv.add_argument("--tau", type=float, default=1.0, help="weight of the inverse of G (default: 1)")
+    hinv.add_argument("--omega", type=float, default=1.0, help="weight of the inverse of A22 (default: 1)")
+    hinv.add_argument("--tune", choices=["mean"], help="scale G to A22's mean diagonal and off-diagonal")
+    hinv.add_argument("--min-maf", type=float, default=0.0, metavar="MAF",
+                      help="drop the markers of a lower minor allele frequency (default: 0)")
+    hinv.add_argument("--add-missing", action="store_true",
+                      help="add genotyped animals missing from the pedigree as founders")
+
     stats = command("stats", _stats, "population figures (completeness, inbreeding, Ne, founders and "
                                      "ancestors), a table by cohort and its plot")
     chosen = stats.add_mutually_exclusive_group()
@@ -190,15 +206,39 @@ def _ainv(args: argparse.Namespace) -> None:
     pedigree = _read(args)
     with _progress("inverse relationship matrix"):
         grouped = len(pedigree.group_ids) > 0
-        lower = sp.tril(inverse_relationship_matrix(pedigree, groups=grouped), format="csr")
-        lower.sort_indices()
+        matrix = inverse_relationship_matrix(pedigree, groups=grouped)
+    _write_lower(matrix, np.concatenate([pedigree.ids, pedigree.group_ids]) if grouped else pedigree.ids,
+                 args.output)
+
+
+def _hinv(args: argparse.Namespace) -> None:
+    pedigree = _read(args)
+    with _progress("reading genotypes"):
+        ids, genotypes = read_genotypes(args.genotypes)
+    with _progress("genomic relationships"), warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        g = genomic_relationship_matrix(genotypes, min_maf=args.min_maf)
+    for warning in caught:
+        print(f"tolmkit: {args.genotypes}: {warning.message}", file=sys.stderr)
+    del genotypes
+    with _progress("H-inverse"):
+        result = hybrid_inverse(pedigree, ids, g, blend=args.blend, tau=args.tau, omega=args.omega,
+                                tune=args.tune, add_missing=args.add_missing)
+    print(result.comparison.summary(), file=sys.stderr)
+    _write_lower(result.matrix, result.ids, args.output)
+
+
+def _write_lower(matrix: sp.csr_matrix, ids: NDArray[np.object_], output: str) -> None:
+    """The lower triangle as 'row col value' lines numbered from 1, and
+    OUTPUT.ids with the number and identifier of every row."""
+    lower = sp.tril(matrix, format="csr")
+    lower.sort_indices()
     rows = np.repeat(np.arange(1, lower.shape[0] + 1), np.diff(lower.indptr))
     with _progress("writing"):
         pd.DataFrame({"row": rows, "col": lower.indices + 1, "value": lower.data}).to_csv(
-            args.output, sep=" ", header=False, index=False)
-        names = np.concatenate([pedigree.ids, pedigree.group_ids]) if grouped else pedigree.ids
-        pd.DataFrame({"number": np.arange(1, len(names) + 1), "id": names}).to_csv(
-            f"{args.output}.ids", sep=" ", header=False, index=False)
+            output, sep=" ", header=False, index=False)
+        pd.DataFrame({"number": np.arange(1, len(ids) + 1), "id": ids}).to_csv(
+            f"{output}.ids", sep=" ", header=False, index=False)
 
 
 def _check(args: argparse.Namespace) -> None:

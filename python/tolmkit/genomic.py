@@ -1,0 +1,705 @@
+"""Single-step genomic evaluation: the genomic relationship matrix G of the
+genotyped animals, and the matrices H and H⁻¹ that join it to the pedigree's
+relationships, with the genotype files that feed them."""
+
+from __future__ import annotations
+
+import csv
+import dataclasses
+import os
+import typing
+import warnings
+from collections.abc import Iterable
+
+import numpy as np
+import pandas as pd
+import scipy.linalg.lapack as lapack
+import scipy.sparse as sp
+from numpy.typing import ArrayLike, NDArray
+
+from .candidates import relationships_among
+from .inverse import inverse_relationship_matrix
+from .pedigree import Pedigree, PedigreeError
+from .relationships import DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, relationship_matrix
+
+__all__ = ["GenomicComparison", "HybridInverse", "genomic_relationship_matrix", "hybrid_inverse",
+           "hybrid_relationship", "read_genotypes"]
+
+# Markers whose centred genotypes are held at once: 8 KiB of float64 per
+# animal, and the same grouping of the sums whichever way G is split.
+_MARKERS_AT_ONCE = 1024
+# Rows of a band that _mirrored copies at once.
+_BAND = 256
+# The first bytes of a PLINK .bed file (SNP-major).
+_BED_MAGIC = b"\x6c\x1b\x01"
+# The genotype codes of the BLUPF90 text files, by byte; 9 marks any other byte.
+_TEXT_CODES = np.full(256, 9, dtype=np.int8)
+_TEXT_CODES[[ord("0"), ord("1"), ord("2"), ord("5")]] = [0, 1, 2, -1]
+
+
+@dataclasses.dataclass(frozen=True)
+class GenomicComparison:
+    """G against A22, the pedigree relationships of the same animals: what a
+    breeder checks first, since G on another scale than A22 biases H.
+
+    Attributes
+    ----------
+    animals : int
+        Genotyped animals.
+    mean_diagonal_g, mean_diagonal_a22 : float
+        Means of the diagonals (1 + F on A22's scale).
+    mean_off_diagonal_g, mean_off_diagonal_a22 : float
+        Means of the elements off the diagonals (NaN for a single animal).
+    diagonal_correlation : float
+        Pearson correlation of the two diagonals (NaN where either is constant).
+    """
+
+    animals: int
+    mean_diagonal_g: float
+    mean_diagonal_a22: float
+    mean_off_diagonal_g: float
+    mean_off_diagonal_a22: float
+    diagonal_correlation: float
+
+    def summary(self) -> str:
+        """The figures as a small table, as ``tolmkit hinv`` prints them.
+
+        Returns
+        -------
+        str
+
+        Examples
+        --------
+        >>> print(GenomicComparison(2, 1.0, 1.0, 0.1, 0.0, float("nan")).summary())
+        G against A22 (2 genotyped animals)
+                                             G      A22
+        mean diagonal                   1.0000   1.0000
+        mean off-diagonal               0.1000   0.0000
+        correlation of the diagonals       nan
+        """
+        return (f"G against A22 ({self.animals:,} genotyped animals)\n{'':<29}{'G':>9}{'A22':>9}\n"
+                f"{'mean diagonal':<29}{self.mean_diagonal_g:9.4f}{self.mean_diagonal_a22:9.4f}\n"
+                f"{'mean off-diagonal':<29}{self.mean_off_diagonal_g:9.4f}{self.mean_off_diagonal_a22:9.4f}\n"
+                f"{'correlation of the diagonals':<29}{self.diagonal_correlation:9.4f}")
+
+
+@dataclasses.dataclass(frozen=True)
+class HybridInverse:
+    """What `hybrid_inverse` gives: H⁻¹, the identifiers of its rows, and G
+    against A22.
+
+    Attributes
+    ----------
+    matrix : scipy.sparse.csr_matrix
+        H⁻¹, exactly symmetric, sorted columns.
+    ids : numpy.ndarray of object
+        The identifier of each row and column: the pedigree's, then the
+        genotyped animals that `add_missing` added.
+    comparison : GenomicComparison
+        The G given (before tuning and blending) against A22.
+    """
+
+    matrix: sp.csr_matrix
+    ids: NDArray[np.object_]
+    comparison: GenomicComparison
+
+
+@dataclasses.dataclass(frozen=True)
+class _Markers:
+    """The markers kept for G: their columns, the frequencies of the counted
+    allele there, and 2 Σ p (1 − p), which scales G to A's."""
+
+    columns: NDArray[np.intp]
+    frequencies: NDArray[np.float64]
+    scale: float
+
+
+def genomic_relationship_matrix(genotypes: typing.Any, *,
+                                allele_frequencies: ArrayLike | None = None, min_maf: float = 0.0,
+                                min_call_rate: float = 0.0) -> typing.Any:
+    """The genomic relationship matrix of VanRaden's first method,
+    G = Z Zᵀ / (2 Σ p_j (1 − p_j)), where Z holds each genotype minus 2 p_j.
+
+    A missing genotype counts as the mean: its element of Z is 0. Markers
+    whose frequency is 0 or 1 (monomorphic) or that have no genotype at all
+    contribute nothing and are dropped, with their count in a warning.
+
+    Parameters
+    ----------
+    genotypes : array_like of int, or dask.array.Array
+        Animals × markers counts 0, 1 or 2 of one allele (for PLINK files the
+        allele that `read_genotypes` counts), −1 for missing; int8 is the
+        cheapest, any integer dtype is read. A dask array, chunked by
+        animals, gives a dask array of G chunked alike: the frequencies are
+        computed at once, in one pass over the genotypes, the blocks of G when
+        computed (the blocks above the diagonal mirror those below).
+    allele_frequencies : array_like of float, optional
+        Frequency p_j of the counted allele at every marker (such as those of
+        the base population); by default from the non-missing genotypes.
+    min_maf : float, default 0.0
+        Drop the markers whose minor allele frequency, min(p, 1 − p), is
+        below this.
+    min_call_rate : float, default 0.0
+        Drop the markers whose share of non-missing genotypes is below this.
+
+    Returns
+    -------
+    numpy.ndarray or dask.array.Array
+        Animals × animals float64, exactly symmetric.
+
+    Raises
+    ------
+    TypeError
+        Genotypes that are not a 2-D array of integers.
+    ValueError
+        A genotype outside −1 … 2 (naming its animal and marker), no animal,
+        frequencies of the wrong length or outside 0 … 1, a filter outside
+        its range, no marker left, or an animal without a genotype at the
+        markers kept (for a dask array, when that block is computed).
+
+    Warns
+    -----
+    UserWarning
+        Monomorphic markers, or markers without any genotype, were dropped.
+
+    Examples
+    --------
+    >>> genomic_relationship_matrix(np.array([[0, 1, 2], [2, 1, 0], [1, 2, -1]], dtype=np.int8)).round(3)
+    array([[ 1.462, -1.308, -0.154],
+           [-1.308,  1.462, -0.154],
+           [-0.154, -0.154,  0.308]])
+    """
+    if type(genotypes).__module__.split(".")[0] == "dask":
+        return _dask_relationships(genotypes, allele_frequencies, min_maf, min_call_rate)
+    array = np.asarray(genotypes)
+    _check_shape(array)
+    markers = _markers(array, _marker_sums(array), allele_frequencies, min_maf, min_call_rate)
+    return _diagonal_block(array, markers, 0)
+
+
+def _dask_relationships(genotypes: typing.Any, allele_frequencies: ArrayLike | None, min_maf: float,
+                        min_call_rate: float) -> typing.Any:
+    import dask
+    import dask.array as da
+    from dask.base import tokenize
+    from dask.highlevelgraph import HighLevelGraph
+
+    _check_shape(genotypes)
+    by_animals = genotypes.rechunk({1: -1})
+    sums = typing.cast(typing.Tuple[NDArray[np.int64], ...], dask.compute(*_marker_sums(by_animals)))
+    markers = _markers(by_animals, sums, allele_frequencies, min_maf, min_call_rate)
+    rows = [key[0] for key in by_animals.__dask_keys__()]
+    token = tokenize(by_animals.name, markers.columns, markers.frequencies, markers.scale)
+    name, marker_key = f"genomic-relationship-{token}", f"genomic-markers-{token}"
+    starts = np.cumsum((0,) + by_animals.chunks[0])
+    graph: dict[typing.Any, typing.Any] = {marker_key: markers}
+    for i, row in enumerate(rows):
+        graph[(name, i, i)] = (_diagonal_block, row, marker_key, int(starts[i]))
+        for j in range(i):
+            graph[(name, i, j)] = (_block, row, rows[j], marker_key)
+            # Mirrored, so that G is symmetric to the bit and each block is computed once.
+            graph[(name, j, i)] = (np.transpose, (name, i, j))
+    layer = HighLevelGraph.from_collections(name, graph, dependencies=[by_animals])
+    return da.Array(layer, name, chunks=(by_animals.chunks[0], by_animals.chunks[0]), dtype=np.float64)
+
+
+def _check_shape(genotypes: typing.Any) -> None:
+    if genotypes.ndim != 2 or genotypes.dtype.kind not in "iu":
+        raise TypeError(f"genotypes must be a 2-D array of integers (animals × markers), got "
+                        f"{genotypes.ndim}-D {genotypes.dtype}")
+    if genotypes.shape[0] == 0:
+        raise ValueError("genotypes hold no animal")
+
+
+def _marker_sums(genotypes: typing.Any) -> tuple[typing.Any, ...]:
+    """Per marker: missing genotypes, the sum of the genotypes (each missing
+    one adding −1), the smallest and the largest value. The same expressions
+    serve numpy and dask arrays."""
+    return ((genotypes < 0).sum(axis=0), genotypes.sum(axis=0, dtype=np.int64), genotypes.min(axis=0),
+            genotypes.max(axis=0))
+
+
+def _markers(genotypes: typing.Any, sums: tuple[typing.Any, ...], allele_frequencies: ArrayLike | None,
+             min_maf: float, min_call_rate: float) -> _Markers:
+    """The markers kept, their frequencies and G's scale, from the sums of
+    `_marker_sums`; bad values are refused naming the first one."""
+    missing, total, lowest, highest = (np.asarray(s) for s in sums)
+    n, m = genotypes.shape
+    bad = np.flatnonzero((lowest < -1) | (highest > 2))
+    if len(bad):
+        marker = int(bad[0])
+        column = np.asarray(genotypes[:, marker])
+        animal = int(np.argmax((column < -1) | (column > 2)))
+        raise ValueError(f"genotypes[{animal}, {marker}] is {column[animal]}: a genotype is 0, 1 or 2 copies of "
+                         "the allele, or -1 for missing")
+    for name, value, top in (("min_maf", min_maf, 0.5), ("min_call_rate", min_call_rate, 1.0)):
+        if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)) \
+                or not 0.0 <= value <= top:
+            raise ValueError(f"{name} must be a number from 0 to {top}, got {value!r}")
+    called = n - missing
+    if allele_frequencies is None:
+        with np.errstate(invalid="ignore", divide="ignore"):
+            # The sum counts each missing genotype as −1: adding them back leaves the called ones.
+            frequencies = (total + missing) / (2.0 * called)
+    else:
+        frequencies = np.asarray(allele_frequencies, dtype=np.float64)
+        if frequencies.shape != (m,):
+            raise ValueError(f"allele_frequencies holds {frequencies.size} values for {m} markers")
+        outside = np.flatnonzero(~((frequencies >= 0.0) & (frequencies <= 1.0)))
+        if len(outside):
+            raise ValueError(f"allele_frequencies[{outside[0]}] is {float(frequencies[outside[0]])!r}: a frequency is "
+                             "from 0 to 1")
+    minor = np.minimum(frequencies, 1.0 - frequencies)
+    kept = (called >= min_call_rate * n) & ~(minor < min_maf)
+    idle = kept & ((called == 0) | (minor == 0.0))
+    if np.any(idle):
+        warnings.warn(f"{int(np.count_nonzero(idle)):,} monomorphic markers (or markers without any genotype) "
+                      "dropped", stacklevel=3)
+    columns = np.flatnonzero(kept & ~idle)
+    if len(columns) == 0:
+        raise ValueError(f"no marker of {m:,} is left after the filters (min_maf={min_maf}, "
+                         f"min_call_rate={min_call_rate}) and the monomorphic ones")
+    p = frequencies[columns]
+    return _Markers(columns, p, float(2.0 * np.sum(p * (1.0 - p))))
+
+
+def _centred(genotypes: NDArray[np.integer[typing.Any]], markers: _Markers, start: int
+             ) -> tuple[NDArray[np.float64], NDArray[np.bool_]]:
+    """Z for the markers kept from the `start`-th on, _MARKERS_AT_ONCE of
+    them, and where the genotypes are called."""
+    stop = start + _MARKERS_AT_ONCE
+    chunk = genotypes[:, markers.columns[start:stop]]
+    called = chunk >= 0
+    centred = chunk - 2.0 * markers.frequencies[start:stop]
+    centred[~called] = 0.0
+    return centred, called
+
+
+def _block(first: NDArray[np.integer[typing.Any]], second: NDArray[np.integer[typing.Any]], markers: _Markers
+           ) -> NDArray[np.float64]:
+    """G between two groups of animals."""
+    product = np.zeros((len(first), len(second)))
+    for start in range(0, len(markers.columns), _MARKERS_AT_ONCE):
+        product += _centred(first, markers, start)[0] @ _centred(second, markers, start)[0].T
+    product /= markers.scale
+    return product
+
+
+def _diagonal_block(genotypes: NDArray[np.integer[typing.Any]], markers: _Markers, offset: int
+                    ) -> NDArray[np.float64]:
+    """G among a group of animals, the first of which is the `offset`-th."""
+    product = np.zeros((len(genotypes), len(genotypes)))
+    calls = np.zeros(len(genotypes), dtype=np.int64)
+    for start in range(0, len(markers.columns), _MARKERS_AT_ONCE):
+        centred, called = _centred(genotypes, markers, start)
+        product += centred @ centred.T
+        calls += np.count_nonzero(called, axis=1)
+    uncalled = np.flatnonzero(calls == 0)
+    if len(uncalled):
+        raise ValueError(f"animal {offset + int(uncalled[0])} (row of genotypes) has no genotype at the "
+                         f"{len(markers.columns):,} markers kept")
+    product /= markers.scale
+    return _mirrored(product)
+
+
+def _mirrored(matrix: NDArray[np.float64]) -> NDArray[np.float64]:
+    """The lower triangle copied onto the upper, in place, a band of rows at
+    a time (without numpy.tril's n × n mask): symmetric to the bit."""
+    m = len(matrix)
+    for start in range(0, m, _BAND):
+        stop = min(start + _BAND, m)
+        square = matrix[start:stop, start:stop]
+        upper = np.triu_indices(stop - start, 1)
+        square[upper] = square.T[upper]
+        matrix[start:stop, stop:] = matrix[stop:, start:stop].T
+    return matrix
+
+
+def hybrid_inverse(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, *, blend: float = 0.05,
+                   tau: float = 1.0, omega: float = 1.0, tune: str | None = None,
+                   add_missing: bool = False) -> HybridInverse:
+    """H⁻¹ of single-step genomic evaluation: A⁻¹ plus τ Gw⁻¹ − ω A22⁻¹ at
+    the rows and columns of the genotyped animals.
+
+    A⁻¹ comes from `inverse_relationship_matrix`, A22 (the relationships
+    among the genotyped animals) from `relationships_among`, from their
+    ancestry alone; Gw = (1 − blend) G + blend A22 and A22 are inverted by
+    their Cholesky factors. Unknown parent groups count as unknown parents.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    genotyped : iterable of str
+        Identifiers of the rows (and columns) of `G`.
+    G : array_like
+        The genomic relationship matrix, such as `genomic_relationship_matrix`
+        gives: square, exactly symmetric, finite.
+    blend : float, default 0.05
+        The share of A22 in Gw, from 0 to 1, which makes Gw invertible when G
+        is not (fewer markers than animals, clones).
+    tau, omega : float, default 1.0
+        The weights of Gw⁻¹ and A22⁻¹.
+    tune : {None, "mean"}
+        "mean" replaces G, before blending, by a + b G with a and b such that
+        its mean diagonal and mean off-diagonal element are A22's.
+    add_missing : bool, default False
+        Add the genotyped animals missing from the pedigree as founders,
+        numbered after its animals; by default they are refused.
+
+    Returns
+    -------
+    HybridInverse
+        `matrix` (exactly symmetric CSR, in the order of `ids`), `ids` and
+        `comparison`, G against A22.
+
+    Raises
+    ------
+    PedigreeError
+        A genotyped animal not in the pedigree (unless `add_missing`), or A
+        singular (see `inverse_relationship_matrix`).
+    ValueError
+        An animal genotyped twice; a G of the wrong size, not finite, not
+        symmetric, or not positive definite after blending (naming the first
+        animal where that shows); a weight out of range; tuning that G
+        cannot take.
+    TypeError
+        A G that is not a matrix of real numbers.
+
+    Examples
+    --------
+    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b")])
+    >>> result = hybrid_inverse(pedigree, ["a", "c"], np.array([[1.0, 0.4], [0.4, 1.1]]), blend=0.0)
+    >>> result.matrix.toarray().round(3)
+    array([[ 1.337,  0.5  , -0.759],
+           [ 0.5  ,  1.5  , -1.   ],
+           [-0.759, -1.   ,  1.73 ]])
+    >>> result.comparison.mean_off_diagonal_a22
+    0.5
+    """
+    weights = _options(tune, blend=blend, tau=tau, omega=omega)
+    pedigree, positions, ids = _genotyped(pedigree, genotyped, add_missing)
+    g = _checked_g(G, ids)
+    a_inverse = inverse_relationship_matrix(pedigree)
+    a22 = relationships_among(pedigree, ids)
+    comparison = _comparison(g, a22)
+    gw_inverse = _inverse(_blended(g, a22, blend, tune, comparison), ids, "G after blending")
+    a22_inverse = _inverse(a22, ids, "A22")
+    del g, a22
+    gw_inverse *= weights["tau"]
+    a22_inverse *= weights["omega"]
+    gw_inverse -= a22_inverse
+    del a22_inverse
+    # Both matrices are exactly symmetric, so their elementwise sum is.
+    matrix = (a_inverse + _embedded(gw_inverse, positions, len(pedigree))).tocsr()
+    matrix.sort_indices()
+    return HybridInverse(matrix, pedigree.ids, comparison)
+
+
+def hybrid_relationship(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, *, blend: float = 0.05,
+                        tune: str | None = None, memory_limit: float = DEFAULT_MEMORY_LIMIT) -> NDArray[np.float64]:
+    """H itself, dense, for small pedigrees:
+    H = A + A₍·₂₎ A22⁻¹ (Gw − A22) A22⁻¹ A₍₂·₎, whose block of the genotyped
+    animals is Gw = (1 − blend) G + blend A22.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    genotyped : iterable of str
+        Identifiers of the rows (and columns) of `G`, all in the pedigree.
+    G : array_like
+        The genomic relationship matrix: square, exactly symmetric, finite.
+    blend : float, default 0.05
+    tune : {None, "mean"}
+        As for `hybrid_inverse`.
+    memory_limit : float, default DEFAULT_MEMORY_LIMIT
+        Bytes that A (sparse, built first) and H (n × n float64) may take
+        together.
+
+    Returns
+    -------
+    numpy.ndarray
+        n × n float64 in the pedigree's numbering, exactly symmetric.
+
+    Raises
+    ------
+    MemoryLimitExceeded
+        A and H would pass `memory_limit`.
+    PedigreeError, ValueError, TypeError
+        As for `hybrid_inverse`, and a bad `memory_limit`.
+
+    Examples
+    --------
+    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b")])
+    >>> hybrid_relationship(pedigree, ["c"], np.array([[0.8]]), blend=0.0)
+    array([[ 0.95, -0.05,  0.4 ],
+           [-0.05,  0.95,  0.4 ],
+           [ 0.4 ,  0.4 ,  0.8 ]])
+    """
+    _options(tune, blend=blend)
+    pedigree, positions, ids = _genotyped(pedigree, genotyped, False)
+    g = _checked_g(G, ids)
+    a = relationship_matrix(pedigree, memory_limit=memory_limit)
+    n = len(pedigree)
+    held = 8 * n * n + a.data.nbytes + a.indices.nbytes + a.indptr.nbytes
+    if held > memory_limit:
+        raise MemoryLimitExceeded(f"H of {n:,} animals and A would take {held:,} bytes, more than the memory "
+                                  f"limit of {memory_limit:,}; pass a larger memory_limit")
+    h: NDArray[np.float64] = a.toarray()
+    del a
+    a22 = h[np.ix_(positions, positions)]
+    a22_inverse = _inverse(a22, ids, "A22")
+    gw = _blended(g, a22, blend, tune, _comparison(g, a22))
+    gw -= a22
+    middle = _mirrored(a22_inverse @ gw @ a22_inverse)
+    across = h[:, positions]
+    h += (across @ middle) @ across.T
+    return _mirrored(h)
+
+
+def _genotyped(pedigree: Pedigree, genotyped: Iterable[str], add_missing: bool
+               ) -> tuple[Pedigree, NDArray[np.int64], NDArray[np.object_]]:
+    """The pedigree (with the missing animals added if asked), the numbers of
+    the genotyped animals in it, and their identifiers."""
+    ids = np.asarray([genotyped] if isinstance(genotyped, str) else list(genotyped), dtype=object)
+    repeat = _repeat(ids)
+    if repeat:
+        first, again = repeat
+        raise ValueError(f"animal {ids[again]!r} is genotyped twice (rows {first} and {again} of G)")
+    if not add_missing:
+        try:
+            return pedigree, pedigree.numbers(ids).astype(np.int64), ids
+        except PedigreeError as error:
+            raise PedigreeError(f"{error}: a genotyped animal must be in the pedigree, or pass "
+                                "add_missing=True to add it as a founder") from None
+    found: NDArray[np.intp] = pd.Index(pedigree.ids, dtype=object).get_indexer(ids)  # type: ignore[no-untyped-call]
+    missing = ids[found < 0]
+    if len(missing):
+        n, k = len(pedigree), len(missing)
+        unknown = np.full(k, -1)
+        everyone = np.concatenate([pedigree.ids, missing])
+        pedigree = Pedigree(everyone, np.concatenate([pedigree.sire, unknown]),
+                            np.concatenate([pedigree.dam, unknown]),
+                            attributes=pedigree.attributes.reindex(pd.Index(everyone, dtype=object)),
+                            added=np.concatenate([pedigree.added, np.ones(k, dtype=bool)]))
+        found[found < 0] = np.arange(n, n + k)
+    return pedigree, found.astype(np.int64), ids
+
+
+def _checked_g(G: ArrayLike, ids: NDArray[np.object_]) -> NDArray[np.float64]:
+    g = np.asarray(G)
+    if g.ndim != 2 or g.dtype.kind not in "iuf":
+        raise TypeError(f"G must be a matrix of real numbers, got {g.ndim}-D {g.dtype}")
+    m = len(ids)
+    if g.shape != (m, m):
+        raise ValueError(f"G is {g.shape[0]} × {g.shape[1]}; {m} animals are genotyped")
+    g = np.asarray(g, dtype=np.float64)
+    infinite = np.argwhere(~np.isfinite(g))
+    if len(infinite):
+        i, j = infinite[0]
+        raise ValueError(f"G[{i}, {j}] (animals {ids[i]!r}, {ids[j]!r}) is {g[i, j]}")
+    uneven = np.argwhere(g != g.T)
+    if len(uneven):
+        i, j = uneven[0]
+        raise ValueError(f"G is not symmetric: G[{i}, {j}] (animals {ids[i]!r}, {ids[j]!r}) is {g[i, j]!r}, "
+                         f"G[{j}, {i}] is {g[j, i]!r}; pass (G + G.T) / 2 if that is rounding")
+    return g
+
+
+def _options(tune: str | None, **weights: float) -> dict[str, float]:
+    """The weights checked (real numbers, `blend` from 0 to 1), and `tune`."""
+    if tune not in (None, "mean"):
+        raise ValueError(f"tune must be None or 'mean', got {tune!r}")
+    for name, value in weights.items():
+        if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)) \
+                or not np.isfinite(value) or (name == "blend" and not 0.0 <= value <= 1.0):
+            raise ValueError(f"{name} must be a {'number from 0 to 1' if name == 'blend' else 'finite number'}, "
+                             f"got {value!r}")
+    return {name: float(value) for name, value in weights.items()}
+
+
+def _comparison(g: NDArray[np.float64], a22: NDArray[np.float64]) -> GenomicComparison:
+    m = len(g)
+    means = []
+    for matrix in (g, a22):
+        diagonal = np.diag(matrix)
+        # Row by row, so that a large diagonal does not swallow the bits of the rest.
+        off = np.sum(matrix.sum(axis=1) - diagonal) / (m * (m - 1)) if m > 1 else float("nan")
+        means.append((np.sum(diagonal) / m, off))
+    first, second = np.diag(g) - means[0][0], np.diag(a22) - means[1][0]
+    spread = float(np.sqrt(np.dot(first, first) * np.dot(second, second)))
+    correlation = float(np.dot(first, second)) / spread if spread > 0.0 else float("nan")
+    return GenomicComparison(m, float(means[0][0]), float(means[1][0]), float(means[0][1]), float(means[1][1]),
+                             correlation)
+
+
+def _blended(g: NDArray[np.float64], a22: NDArray[np.float64], blend: float, tune: str | None,
+             comparison: GenomicComparison) -> NDArray[np.float64]:
+    """(1 − blend) G + blend A22, G first tuned if asked."""
+    if tune == "mean":
+        c = comparison
+        spread = c.mean_diagonal_g - c.mean_off_diagonal_g
+        if not spread > 0.0:
+            raise ValueError("tune='mean' needs two genotyped animals or more and a mean diagonal of G above its "
+                             f"mean off-diagonal element (they are {c.mean_diagonal_g!r} and "
+                             f"{c.mean_off_diagonal_g!r})")
+        slope = (c.mean_diagonal_a22 - c.mean_off_diagonal_a22) / spread
+        g = (c.mean_off_diagonal_a22 - slope * c.mean_off_diagonal_g) + slope * g
+    blended: NDArray[np.float64] = (1.0 - blend) * g + blend * a22
+    return blended
+
+
+def _inverse(matrix: NDArray[np.float64], ids: NDArray[np.object_], name: str) -> NDArray[np.float64]:
+    """The inverse of a symmetric positive definite matrix by its Cholesky
+    factor, which also tells where it stops being positive definite;
+    symmetric to the bit."""
+    # The transpose of a symmetric matrix is itself, in the order LAPACK reads without a transposing copy.
+    factor, info = lapack.dpotrf(matrix.T, lower=True, clean=False)
+    if info > 0:
+        raise ValueError(f"{name} is not positive definite: its leading block stops being so at animal "
+                         f"{ids[info - 1]!r} (row {info - 1}); raise blend, or look for clones in G")
+    inverse, info = lapack.dpotri(factor, lower=True, overwrite_c=True)
+    if info > 0:
+        raise ValueError(f"{name} is singular at animal {ids[info - 1]!r} (row {info - 1})")
+    return _mirrored(inverse)
+
+
+def _embedded(block: NDArray[np.float64], positions: NDArray[np.int64], n: int) -> sp.csr_matrix:
+    """The dense block placed at the rows and columns `positions` of an
+    n × n sparse matrix, built in compressed rows directly."""
+    order = np.argsort(positions)
+    ranked = positions[order]
+    m = len(positions)
+    counts = np.zeros(n, dtype=np.int64)
+    counts[ranked] = m
+    indptr = np.zeros(n + 1, dtype=np.int64)
+    np.cumsum(counts, out=indptr[1:])
+    index_type = np.int32 if m * m < 2**31 else np.int64
+    return sp.csr_matrix((block[np.ix_(order, order)].ravel(), np.tile(ranked.astype(index_type), m),
+                          indptr.astype(index_type)), shape=(n, n))
+
+
+def read_genotypes(path: str | os.PathLike[str]) -> tuple[NDArray[np.object_], NDArray[np.int8]]:
+    """Genotypes from PLINK binary files or the text format of the BLUPF90
+    programs.
+
+    A path that ends in ``.bed``, or a prefix beside which ``PREFIX.bed``
+    lies, is read as PLINK files (with the ``.bim`` and ``.fam`` beside the
+    ``.bed``) by bed-reader, counting the A1 allele; the identifiers are the
+    individual identifiers of the ``.fam``. Any other file is read as text:
+    one animal a line, its identifier, spaces, then one character per marker,
+    0, 1 or 2 copies of the counted allele and 5 for missing.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+
+    Returns
+    -------
+    ids : numpy.ndarray of object
+        The identifier of each animal, as str.
+    genotypes : numpy.ndarray of int8
+        Animals × markers, 0, 1, 2, or −1 for missing, as
+        `genomic_relationship_matrix` reads them.
+
+    Raises
+    ------
+    ValueError
+        A file that cannot be read as genotypes, naming the file and the line
+        (and the marker) where that shows, or an animal listed twice.
+    OSError
+        A file that cannot be opened.
+
+    Examples
+    --------
+    >>> ids, genotypes = read_genotypes("examples/herd-genotypes.bed")  # doctest: +SKIP
+    """
+    name = os.fspath(path)
+    if name.endswith(".bed"):
+        return _read_bed(name)
+    if not os.path.exists(name) and os.path.exists(name + ".bed"):
+        return _read_bed(name + ".bed")
+    return _read_text(name)
+
+
+def _read_bed(path: str) -> tuple[NDArray[np.object_], NDArray[np.int8]]:
+    from bed_reader import open_bed
+
+    with open(path, "rb") as file:
+        if file.read(3) != _BED_MAGIC:
+            raise ValueError(f"{path}: not a PLINK .bed file in SNP-major order (it does not start with the "
+                             "bytes 6c 1b 01)")
+    # The .fam and .bim are read here, which names their lines, and their
+    # counts given to bed-reader, which then reads the .bed alone.
+    fam, bim = (os.path.splitext(path)[0] + suffix for suffix in (".fam", ".bim"))
+    ids = _column(fam, 1, 6)
+    markers = len(_column(bim, 1, 6))
+    _refuse_repeated(ids, fam)
+    try:
+        with open_bed(path, iid_count=len(ids), sid_count=markers, count_A1=True) as bed:
+            genotypes = bed.read(dtype="int8", order="C")
+    except (ValueError, RuntimeError, IndexError) as error:
+        raise ValueError(f"{path}: {error} ({len(ids):,} animals in {fam}, {markers:,} markers in {bim})") from None
+    genotypes[genotypes == -127] = -1
+    return ids, genotypes
+
+
+def _column(path: str, column: int, columns: int) -> NDArray[np.object_]:
+    """One column of a whitespace-separated file of `columns` columns."""
+    try:
+        table = pd.read_csv(path, sep=r"\s+", header=None, names=range(columns), dtype=str, quoting=csv.QUOTE_NONE,
+                            keep_default_na=False, engine="c")
+    except pd.errors.ParserError as error:
+        raise ValueError(f"{path}: {error}") from None
+    except pd.errors.EmptyDataError:
+        raise ValueError(f"{path}: no line") from None
+    return np.asarray(table[column].tolist(), dtype=object)
+
+
+def _read_text(path: str) -> tuple[NDArray[np.object_], NDArray[np.int8]]:
+    try:
+        table = pd.read_csv(path, sep=r"\s+", header=None, names=["id", "genotypes"], dtype=str,
+                            quoting=csv.QUOTE_NONE, keep_default_na=False, skip_blank_lines=False, engine="c")
+    except pd.errors.ParserError as error:
+        raise ValueError(f"{path}: {error}") from None
+    except pd.errors.EmptyDataError:
+        raise ValueError(f"{path}: no animal") from None
+    if len(table) == 0:
+        raise ValueError(f"{path}: no animal")
+    strings = table["genotypes"].tolist()
+    lengths = table["genotypes"].str.len().to_numpy(dtype=np.int64)
+    empty = np.flatnonzero(lengths == 0)
+    if len(empty):
+        raise ValueError(f"{path}: line {empty[0] + 1}: an identifier, then a genotype per marker, expected")
+    short = np.flatnonzero(lengths != lengths[0])
+    if len(short):
+        line = int(short[0])
+        raise ValueError(f"{path}: line {line + 1}: {lengths[line]:,} genotypes, where line 1 has "
+                         f"{lengths[0]:,}; each line holds an identifier, then a genotype per marker")
+    # Latin-1 keeps one byte per character, as the check below needs; others become "?".
+    text = "".join(strings).encode("latin-1", errors="replace")
+    genotypes = _TEXT_CODES[np.frombuffer(text, dtype=np.uint8).reshape(len(strings), lengths[0])]
+    bad = np.flatnonzero(genotypes.ravel() == 9)
+    if len(bad):
+        line, marker = divmod(int(bad[0]), int(lengths[0]))
+        raise ValueError(f"{path}: line {line + 1}: marker {marker + 1} is {strings[line][marker]!r}; a genotype "
+                         "is 0, 1 or 2, or 5 for missing")
+    ids = np.asarray(table["id"].tolist(), dtype=object)
+    _refuse_repeated(ids, path)
+    return ids, genotypes
+
+
+def _repeat(ids: NDArray[np.object_]) -> tuple[int, int] | None:
+    """The positions of the first identifier listed twice, or None."""
+    index = pd.Index(ids, dtype=object)
+    if index.is_unique:
+        return None
+    again = int(np.argmax(index.duplicated()))
+    return int(np.argmax(ids == ids[again])), again
+
+
+def _refuse_repeated(ids: NDArray[np.object_], path: str) -> None:
+    repeat = _repeat(ids)
+    if repeat:
+        first, again = repeat
+        raise ValueError(f"{path}: line {again + 1}: animal {ids[again]!r} is listed again (first on line "
+                         f"{first + 1})")

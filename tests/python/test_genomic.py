@@ -1,0 +1,251 @@
+"""G, H and H-inverse against their dense formulas, dask's G against numpy's,
+and the genotype files."""
+
+import re
+import subprocess
+import sys
+
+import bed_reader
+import dask.array as da
+import numpy as np
+import pytest
+
+import tolmkit
+from tolmkit import MemoryLimitExceeded, Pedigree, PedigreeError
+from tolmkit.cli import main
+
+from pedigrees import KINDS, random_pedigree, relationship_matrix as tabular
+
+
+def herd(kind, seed, n=50):
+    rng = np.random.default_rng(seed)
+    sire, dam = random_pedigree(rng, n, code=-1, **KINDS[kind][0])
+    return Pedigree([f"id{k}" for k in range(n)], np.array(sire), np.array(dam))
+
+
+def random_genotypes(rng, animals, markers=300):
+    genotypes = rng.integers(0, 3, size=(animals, markers)).astype(np.int8)
+    genotypes[rng.random(genotypes.shape) < 0.05] = -1
+    return genotypes
+
+
+def vanraden(genotypes):
+    """G marker by marker: a missing genotype at the mean, monomorphic markers left out."""
+    columns, scale = [], 0.0
+    for column in genotypes.T:
+        called = column[column >= 0]
+        p = called.mean() / 2 if len(called) else 0.0
+        if 0 < p < 1:
+            columns.append(np.where(column >= 0, column - 2 * p, 0.0))
+            scale += 2 * p * (1 - p)
+    z = np.array(columns).T
+    return z @ z.T / scale
+
+
+def assert_close(actual, expected):
+    assert np.abs(actual - expected).max() <= 1e-10 * np.abs(expected).max()
+
+
+@pytest.mark.parametrize("blend, tau, omega, tune", [(0.05, 1.0, 1.0, None), (0.3, 1.4, 0.6, "mean")])
+@pytest.mark.parametrize("kind", ["selfing", "mixed", "deep", "full_sib_families"])
+def test_hybrid_matrices_are_the_dense_formulas(kind, blend, tau, omega, tune):
+    pedigree = herd(kind, seed=len(kind))
+    rng = np.random.default_rng(3)
+    chosen = rng.choice(len(pedigree), 15, replace=False)
+    genotypes = random_genotypes(rng, 15)
+    g = tolmkit.genomic_relationship_matrix(genotypes)
+    assert_close(g, vanraden(genotypes))
+    assert np.array_equal(g, g.T)
+    a = tabular(pedigree.sire, pedigree.dam, -1)
+    a22 = a[np.ix_(chosen, chosen)]
+    off = ~np.eye(15, dtype=bool)
+    means = [(np.diag(x).mean(), x[off].mean()) for x in (g, a22)]
+    tuned = g
+    if tune:
+        slope = (means[1][0] - means[1][1]) / (means[0][0] - means[0][1])
+        tuned = means[1][1] - slope * means[0][1] + slope * g
+    gw = (1 - blend) * tuned + blend * a22
+    expected = np.linalg.inv(a)
+    expected[np.ix_(chosen, chosen)] += tau * np.linalg.inv(gw) - omega * np.linalg.inv(a22)
+    result = tolmkit.hybrid_inverse(pedigree, pedigree.ids[chosen], g, blend=blend, tau=tau, omega=omega, tune=tune)
+    assert_close(result.matrix.toarray(), expected)
+    assert (result.matrix != result.matrix.T).nnz == 0 and list(result.ids) == list(pedigree.ids)
+    c = result.comparison
+    assert np.allclose([c.mean_diagonal_g, c.mean_off_diagonal_g, c.mean_diagonal_a22, c.mean_off_diagonal_a22],
+                       np.ravel(means), rtol=1e-12, atol=1e-14)
+    assert np.isclose(c.diagonal_correlation, np.corrcoef(np.diag(g), np.diag(a22))[0, 1], rtol=1e-10) \
+        or np.ptp(np.diag(a22)) == 0
+    inverse22 = np.linalg.inv(a22)
+    h = a + a[:, chosen] @ inverse22 @ (gw - a22) @ inverse22 @ a[chosen]
+    dense = tolmkit.hybrid_relationship(pedigree, pedigree.ids[chosen], g, blend=blend, tune=tune)
+    assert_close(dense, h)
+    assert np.array_equal(dense, dense.T)
+
+
+def test_genotyped_animals_missing_from_the_pedigree_join_as_founders():
+    pedigree = herd("mixed", seed=4, n=20)
+    rng = np.random.default_rng(4)
+    ids = ["new1", "id7", "new2", "id12"]
+    g = tolmkit.genomic_relationship_matrix(random_genotypes(rng, 4), min_maf=0.01)
+    with pytest.raises(PedigreeError, match="animal 'new1' is not in the pedigree: .* add_missing=True"):
+        tolmkit.hybrid_inverse(pedigree, ids, g)
+    added = tolmkit.hybrid_inverse(pedigree, ids, g, add_missing=True)
+    assert list(added.ids) == list(pedigree.ids) + ["new1", "new2"]
+    founders = Pedigree(added.ids, np.append(pedigree.sire, [-1, -1]), np.append(pedigree.dam, [-1, -1]))
+    assert (added.matrix != tolmkit.hybrid_inverse(founders, ids, g).matrix).nnz == 0
+
+
+@pytest.mark.parametrize("options", [{}, {"min_maf": 0.2, "min_call_rate": 0.9},
+                                     {"allele_frequencies": np.linspace(0.1, 0.9, 300)}])
+def test_dask_blocks_give_the_same_g_as_numpy(options):
+    rng = np.random.default_rng(8)
+    genotypes = random_genotypes(rng, 23)
+    genotypes[:, :10] = np.where(rng.random((23, 10)) < 0.3, -1, genotypes[:, :10])  # poor call rates
+    expected = tolmkit.genomic_relationship_matrix(genotypes, **options)
+    lazy = tolmkit.genomic_relationship_matrix(da.from_array(genotypes, chunks=(7, 100)), **options)
+    assert isinstance(lazy, da.Array) and lazy.chunks == ((7, 7, 7, 2),) * 2
+    computed = lazy.compute()
+    assert np.array_equal(computed, computed.T) and np.abs(computed - expected).max() <= 1e-12 * expected.max()
+
+
+def test_filters_and_given_frequencies_follow_the_formula():
+    rng = np.random.default_rng(9)
+    genotypes = random_genotypes(rng, 12, 40)
+    genotypes[:, 0] = 2
+    genotypes[:, 1] = -1
+    genotypes[:5, 2] = -1
+    with pytest.warns(UserWarning, match="^2 monomorphic markers"):
+        assert_close(tolmkit.genomic_relationship_matrix(genotypes), vanraden(genotypes))
+    assert_close(tolmkit.genomic_relationship_matrix(genotypes, min_call_rate=0.6, min_maf=0.01),
+                 vanraden(genotypes[:, 3:]))
+    p = np.full(40, 0.3)
+    z = np.where(genotypes >= 0, genotypes - 0.6, 0.0)
+    with pytest.warns(UserWarning, match="^1 monomorphic"):  # the marker without a genotype
+        assert_close(tolmkit.genomic_relationship_matrix(genotypes, allele_frequencies=p), z @ z.T / (39 * 0.42))
+
+
+def test_importing_tolmkit_leaves_dask_alone():
+    code = "import sys, tolmkit; sys.exit('dask' in sys.modules or 'bed_reader' in sys.modules)"
+    assert subprocess.run([sys.executable, "-c", code]).returncode == 0
+
+
+GOOD = np.array([[0, 1, 2, 1], [2, 1, 0, 0], [1, 2, 1, -1]], dtype=np.int8)
+
+
+@pytest.mark.parametrize("genotypes, options, error, message", [
+    (np.where(GOOD == 1, 3, GOOD), {}, ValueError, r"genotypes\[2, 0\] is 3: a genotype is 0, 1 or 2"),
+    (np.where(GOOD == -1, -2, GOOD), {}, ValueError, r"genotypes\[2, 3\] is -2"),
+    (GOOD.astype(float), {}, TypeError, "2-D array of integers"),
+    (GOOD[0], {}, TypeError, "2-D array of integers"),
+    (GOOD[:0], {}, ValueError, "no animal"),
+    (np.where(np.arange(3)[:, None] == 1, -1, GOOD), {}, ValueError, "animal 1 .* has no genotype"),
+    (GOOD, {"allele_frequencies": [0.5] * 3}, ValueError, "holds 3 values for 4 markers"),
+    (GOOD, {"allele_frequencies": [0.5, 0.5, 1.5, 0.5]}, ValueError, r"allele_frequencies\[2\] is 1.5"),
+    (GOOD, {"min_maf": 0.6}, ValueError, "min_maf must be a number from 0 to 0.5, got 0.6"),
+    (GOOD, {"min_call_rate": True}, ValueError, "min_call_rate must be a number"),
+    (GOOD[:, [1, 3]], {"min_maf": 0.4}, ValueError, "no marker of 2 is left"),
+])
+def test_bad_genotypes_are_refused(genotypes, options, error, message):
+    before = genotypes.copy()
+    with pytest.raises(error, match=message):
+        tolmkit.genomic_relationship_matrix(genotypes, **options)
+    assert np.array_equal(genotypes, before)
+
+
+def test_an_animal_without_genotypes_fails_its_dask_block():
+    lazy = tolmkit.genomic_relationship_matrix(da.from_array(np.where(np.arange(3)[:, None] == 2, -1, GOOD),
+                                                             chunks=(2, 4)))
+    with pytest.raises(ValueError, match="animal 2 .* has no genotype"):
+        lazy.compute()
+
+
+SMALL = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b"), ("d", "a", "c")])
+G2 = np.array([[1.0, 0.3], [0.3, 1.2]])
+
+
+@pytest.mark.parametrize("ids, g, options, error, message", [
+    (["c", "c"], G2, {}, ValueError, r"animal 'c' is genotyped twice \(rows 0 and 1 of G\)"),
+    (["c", "x"], G2, {}, PedigreeError, "animal 'x' is not in the pedigree"),
+    (["c", "d", "a"], G2, {}, ValueError, "G is 2 × 2; 3 animals are genotyped"),
+    (["c", "d"], G2.astype(str), {}, TypeError, "matrix of real numbers"),
+    (["c", "d"], np.array([[1.0, 0.3], [0.3, np.nan]]), {}, ValueError, r"G\[1, 1\] \(animals 'd', 'd'\) is nan"),
+    (["c", "d"], np.array([[1.0, 0.3], [0.2, 1.0]]), {}, ValueError, r"not symmetric: G\[0, 1\]"),
+    (["c", "d"], np.ones((2, 2)), {"blend": 0.0}, ValueError,
+     r"G after blending is not positive definite: .* at animal 'd' \(row 1\)"),
+    (["c", "d"], G2, {"blend": 1.5}, ValueError, "blend must be a number from 0 to 1, got 1.5"),
+    (["c", "d"], G2, {"tau": float("inf")}, ValueError, "tau must be a finite number"),
+    (["c", "d"], G2, {"tune": "median"}, ValueError, "tune must be None or 'mean'"),
+    (["c", "d"], np.full((2, 2), 1.0), {"tune": "mean"}, ValueError, "tune='mean' needs"),
+])
+def test_bad_hybrid_inputs_are_refused(ids, g, options, error, message):
+    before = g.tobytes()
+    with pytest.raises(error, match=message):
+        tolmkit.hybrid_inverse(SMALL, ids, g, **options)
+    assert g.tobytes() == before
+
+
+def test_hybrid_relationship_keeps_to_the_memory_limit():
+    with pytest.raises(MemoryLimitExceeded, match="H of 4 animals and A would take"):
+        tolmkit.hybrid_relationship(SMALL, ["c", "d"], G2, memory_limit=300)
+
+
+def write_plink(prefix, genotypes, ids):
+    bed_reader.to_bed(f"{prefix}.bed", np.where(genotypes < 0, -127, genotypes).astype(np.int8),
+                      properties={"iid": ids, "sid": [f"m{k}" for k in range(genotypes.shape[1])]})
+
+
+def test_genotype_files_are_read(tmp_path):
+    write_plink(tmp_path / "chip", GOOD, ["a", "b", "c"])
+    (tmp_path / "chip.txt").write_text("a  0121\nb  2100\nc  1215\n")
+    for path in (tmp_path / "chip.bed", str(tmp_path / "chip"), tmp_path / "chip.txt"):
+        ids, genotypes = tolmkit.read_genotypes(path)
+        assert ids.tolist() == ["a", "b", "c"] and genotypes.dtype == np.int8
+        assert np.array_equal(genotypes, GOOD)
+
+
+@pytest.mark.parametrize("text, message", [
+    ("a 0121\nb 21x0\n", "line 2: marker 3 is 'x'; a genotype is 0, 1 or 2, or 5 for missing"),
+    ("a 0121\nb 2100\nc 121\n", "line 3: 3 genotypes, where line 1 has 4"),
+    ("a 0121\nb\n", "line 2: an identifier, then a genotype per marker, expected"),
+    ("a 0121\n\nb 0121\n", "line 2: an identifier"),
+    ("a 0121\nb 21 00\n", "Expected 2 fields in line 2, saw 3"),
+    ("a 0121\nb 2100\na 1111\n", "line 3: animal 'a' is listed again (first on line 1)"),
+    ("", "no animal"),
+])
+def test_bad_text_files_are_refused_naming_the_line(tmp_path, text, message):
+    path = tmp_path / "chip.txt"
+    path.write_text(text)
+    with pytest.raises(ValueError, match=f"^{re.escape(str(path))}: .*{re.escape(message)}"):
+        tolmkit.read_genotypes(path)
+
+
+def test_bad_plink_files_are_refused(tmp_path):
+    write_plink(tmp_path / "chip", GOOD, ["a", "b", "a"])
+    with pytest.raises(ValueError, match=r"chip.fam: line 3: animal 'a' is listed again"):
+        tolmkit.read_genotypes(tmp_path / "chip.bed")
+    write_plink(tmp_path / "chip", GOOD, ["a", "b", "c"])
+    (tmp_path / "chip.bed").write_bytes((tmp_path / "chip.bed").read_bytes()[:-1])
+    with pytest.raises(ValueError, match="chip.bed: .*length is wrong"):
+        tolmkit.read_genotypes(tmp_path / "chip.bed")
+    (tmp_path / "chip.bed").write_bytes(b"\x6c\x1b\x00")
+    with pytest.raises(ValueError, match="not a PLINK .bed file in SNP-major order"):
+        tolmkit.read_genotypes(tmp_path / "chip.bed")
+
+
+def test_hinv_writes_h_inverse_as_ainv_writes_a_inverse(tmp_path, capsys):
+    herd_path, chip, out = tmp_path / "herd.csv", tmp_path / "chip", tmp_path / "hinv.txt"
+    herd_path.write_text("animal,sire,dam\na,0,0\nb,0,0\nc,a,b\nd,a,c\n")
+    genotypes = np.array([[0, 1, 2, 1, 0, 2], [2, 1, 0, 0, 1, 1], [1, 2, 1, 0, 2, 0]], dtype=np.int8)
+    write_plink(chip, genotypes, ["d", "a", "e"])
+    args = ["hinv", str(herd_path), "--genotypes", str(chip), "-o", str(out), "--blend", "0.1", "--add-missing"]
+    assert main(args) == 0
+    result = tolmkit.hybrid_inverse(SMALL, ["d", "a", "e"], tolmkit.genomic_relationship_matrix(genotypes),
+                                    blend=0.1, add_missing=True)
+    triplets = np.loadtxt(out)
+    written = np.zeros((5, 5))
+    written[triplets[:, 0].astype(int) - 1, triplets[:, 1].astype(int) - 1] = triplets[:, 2]
+    assert np.array_equal(written, np.tril(result.matrix.toarray()))
+    assert (tmp_path / "hinv.txt.ids").read_text().split() == ["1", "a", "2", "b", "3", "c", "4", "d", "5", "e"]
+    assert "G against A22 (3 genotyped animals)" in capsys.readouterr().err
+    assert main(args[:2] + ["--genotypes", str(herd_path), "-o", str(out)]) == 1
+    assert "herd.csv: line 1: an identifier, then a genotype per marker, expected" in capsys.readouterr().err
