@@ -2,13 +2,17 @@
 population figures of a pedigree file, and a check of the file.
 
 Exit status 0 on success, 1 for a pedigree (or reference) that cannot be
-used, with a one-line message on standard error, 2 for wrong usage.
+used or a file that cannot be written, with a one-line message on standard
+error, 2 for wrong usage, 130 when interrupted. Every file is written through
+`writing.outputs`, so that none is ever lost or left half written.
 """
 
 from __future__ import annotations
 
 import argparse
+import codecs
 import contextlib
+import io
 import os
 import sys
 import threading
@@ -18,6 +22,7 @@ from collections.abc import Iterator, Sequence
 
 import numpy as np
 import pandas as pd
+import pyarrow as pa
 import scipy.sparse as sp
 from numpy.typing import NDArray
 
@@ -26,11 +31,15 @@ from .pedigree import UNKNOWN_PARENTS, Pedigree
 from .reading import read_pedigree
 from .statistics import (EffectiveSize, FounderStatistics, cohorts, effective_population_size, founder_statistics,
                          pedigree_statistics, summary_by)
+from .writing import STDOUT, OutputError, OverwritesInput, outputs, write_csv, write_lower_triangle
 
 __all__ = ["main"]
 
 #: Seconds after which a step still running says so on a terminal.
 PROGRESS_AFTER = 2.0
+
+#: The steps under way, innermost last, which an out-of-memory message names.
+_running: list[str] = []
 
 
 class UsageError(Exception):
@@ -62,29 +71,49 @@ def main(argv: Sequence[str] | None = None) -> int:
     try:
         command: typing.Callable[[argparse.Namespace], None] = args.command
         command(args)
-    except UsageError as error:
+    except (UsageError, OverwritesInput) as error:
         args.parser.print_usage(sys.stderr)
         print(f"{args.parser.prog}: error: {error}", file=sys.stderr)
         return 2
+    except KeyboardInterrupt:
+        print("tolmkit: interrupted; every file is as it was", file=sys.stderr)
+        return 130
     except BrokenPipeError:
         # A reader such as head has what it wanted; the rest goes nowhere.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 0
-    except (ValueError, OSError, ImportError, MemoryError) as error:
-        print(f"tolmkit: {args.pedigree}: {error}", file=sys.stderr)
+    except MemoryError as error:  # numpy's, pandas', pyarrow's and the limits of tolmkit alike
+        during = f" ({_running[-1]})" if _running else ""
+        detail = f": {error}" if str(error) else ""
+        print(f"tolmkit: out of memory{during}{detail}; every file is as it was", file=sys.stderr)
         return 1
+    except OutputError as error:
+        print(f"tolmkit: {error}", file=sys.stderr)
+        return 1
+    except pa.ArrowException as error:  # pyarrow's own failure, which says nothing of the file
+        print(f"tolmkit: pyarrow failed ({type(error).__name__}): {error}", file=sys.stderr)
+        return 1
+    except (ValueError, OSError, ImportError) as error:
+        source = "standard input" if args.pedigree == STDOUT else args.pedigree
+        print(f"tolmkit: {source}: {error}", file=sys.stderr)
+        return 1
+    finally:
+        _running.clear()
     return 0
 
 
 def _parser() -> argparse.ArgumentParser:
     reading = argparse.ArgumentParser(add_help=False)
     options = reading.add_argument_group("reading the pedigree")
-    options.add_argument("pedigree", help="pedigree file: animal, sire, dam and any further columns")
-    options.add_argument("--delimiter", help="column separator (default: comma, tab or spaces, as the file shows)")
+    options.add_argument("pedigree", help="pedigree file: animal, sire, dam and any further columns; - for "
+                                          "standard input")
+    options.add_argument("--delimiter", type=_delimiter,
+                         help="column separator, one character or \\t (default: comma, tab or spaces, as the file "
+                              "shows)")
     options.add_argument("--unknown", action="append", metavar="CODE",
                          help="code of an unknown parent, repeated or comma-separated "
                               f"(default: {', '.join(repr(c) for c in sorted(UNKNOWN_PARENTS))})")
-    options.add_argument("--encoding", default="utf-8-sig", help="text encoding (default: utf-8-sig)")
+    options.add_argument("--encoding", type=_encoding, default="utf-8-sig", help="text encoding (default: utf-8-sig)")
     options.add_argument("--selfing", action="store_true", help="allow an animal whose sire is its dam")
 
     parser = argparse.ArgumentParser(prog="tolmkit", description=__doc__.split("\n\n")[0] if __doc__ else None)
@@ -120,6 +149,23 @@ def _parser() -> argparse.ArgumentParser:
     return parser
 
 
+def _delimiter(text: str) -> str:
+    delimiter = "\t" if text == "\\t" else text
+    if len(delimiter) != 1 or delimiter in "\"\r\n":
+        raise argparse.ArgumentTypeError(f"expected one character other than a quote or a line end, or \\t for "
+                                         f"a tab, got {text!r}")
+    return delimiter
+
+
+def _encoding(text: str) -> str:
+    try:
+        codecs.lookup(text)
+    except LookupError:
+        raise argparse.ArgumentTypeError(f"unknown encoding {text!r}; such as utf-8, latin-1, cp1252, "
+                                         f"utf-16") from None
+    return text
+
+
 def _positive(text: str) -> int:
     if not text.isdigit() or int(text) < 1:
         raise argparse.ArgumentTypeError(f"expected a positive integer, got {text!r}")
@@ -129,17 +175,23 @@ def _positive(text: str) -> int:
 def _read(args: argparse.Namespace) -> Pedigree:
     unknown = (UNKNOWN_PARENTS if args.unknown is None
                else frozenset(code.strip() for codes in args.unknown for code in codes.split(",")))
+    source: str | typing.IO[str] = args.pedigree
+    if args.pedigree == STDOUT:
+        source = io.TextIOWrapper(sys.stdin.buffer, encoding=args.encoding, newline="")
     with _progress("reading"):
-        return read_pedigree(args.pedigree, delimiter=args.delimiter, unknown=unknown,
+        return read_pedigree(source, delimiter=args.delimiter, unknown=unknown,
                              encoding=args.encoding, selfing=args.selfing)
 
 
 @contextlib.contextmanager
 def _progress(step: str) -> Iterator[None]:
     """Says on a terminal's standard error when a step takes more than a
-    moment, and how long it took."""
+    moment, and how long it took. A step that raises stays in `_running`, for
+    main's message."""
+    _running.append(step)
     if not sys.stderr.isatty():
         yield
+        _running.pop()
         return
     start = time.monotonic()
     announce = threading.Timer(PROGRESS_AFTER, lambda: print(f"{step} …", file=sys.stderr, flush=True))
@@ -150,27 +202,28 @@ def _progress(step: str) -> Iterator[None]:
         announce.cancel()
         if time.monotonic() - start >= PROGRESS_AFTER:
             print(f"{step}: {time.monotonic() - start:.1f} s", file=sys.stderr, flush=True)
+    _running.pop()
 
 
 def _inbreeding(args: argparse.Namespace) -> None:
-    pedigree = _read(args)
-    with _progress("inbreeding"):
-        table = pedigree_statistics(pedigree)
-    with _progress("writing"):
-        table.to_csv(args.output if args.output else sys.stdout, index_label="id")
+    with outputs(args.output or STDOUT, inputs=[args.pedigree]) as (path,):
+        pedigree = _read(args)
+        with _progress("inbreeding"):
+            table = pedigree_statistics(pedigree)
+        with _progress("writing"):
+            write_csv(table, path)
 
 
 def _ainv(args: argparse.Namespace) -> None:
-    pedigree = _read(args)
-    with _progress("inverse relationship matrix"):
-        lower = sp.tril(inverse_relationship_matrix(pedigree), format="csr")
-        lower.sort_indices()
-    rows = np.repeat(np.arange(1, lower.shape[0] + 1), np.diff(lower.indptr))
-    with _progress("writing"):
-        pd.DataFrame({"row": rows, "col": lower.indices + 1, "value": lower.data}).to_csv(
-            args.output, sep=" ", header=False, index=False)
-        pd.DataFrame({"number": np.arange(1, len(pedigree) + 1), "id": pedigree.ids}).to_csv(
-            f"{args.output}.ids", sep=" ", header=False, index=False)
+    if args.output == STDOUT:
+        raise UsageError("ainv writes two files, OUT and OUT.ids: give -o a file name")
+    with outputs(args.output, f"{args.output}.ids", inputs=[args.pedigree]) as (matrix, ids):
+        pedigree = _read(args)
+        with _progress("inverse relationship matrix"):
+            lower = sp.tril(inverse_relationship_matrix(pedigree), format="csr")
+            lower.sort_indices()
+        with _progress("writing"):
+            write_lower_triangle(lower, pedigree.ids, matrix, ids)
 
 
 def _check(args: argparse.Namespace) -> None:
@@ -181,6 +234,13 @@ def _check(args: argparse.Namespace) -> None:
 def _stats(args: argparse.Namespace) -> None:
     if args.plot and not args.by:
         raise UsageError("--plot draws the figures by cohort: give --by COLUMN as well")
+    with outputs(args.plot, inputs=[args.pedigree]) as (plot,):
+        _statistics(args, plot)
+    if args.plot:
+        print(f"\nplot: {args.plot}")
+
+
+def _statistics(args: argparse.Namespace, plot: str | None) -> None:
     pedigree = _read(args)
     with _progress("per-animal figures"):
         table = pedigree_statistics(pedigree)
@@ -202,12 +262,11 @@ def _stats(args: argparse.Namespace) -> None:
             summary = summary_by(pedigree, args.by, statistics=table)
         print()
         print(summary.to_string(float_format=lambda v: f"{v:.4g}"))
-        if args.plot:
+        if plot:
             from .plots import plot_trend
 
             with _progress("drawing"):
-                plot_trend(summary, args.plot, effective=effective, founders=founders)
-            print(f"\nplot: {args.plot}")
+                plot_trend(summary, plot, effective=effective, founders=founders)
 
 
 def _reference(args: argparse.Namespace, table: pd.DataFrame) -> tuple[list[str], str]:

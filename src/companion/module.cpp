@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "formatting.hpp"
 #include "relationships.hpp"
 
 namespace py = pybind11;
@@ -174,4 +175,14 @@ PYBIND11_MODULE(_native, m) {
         },
         py::arg("indptr").noconvert(), py::arg("indices").noconvert(), py::arg("data").noconvert(),
         py::arg("out_indptr").noconvert(), py::arg("out_indices").noconvert(), py::arg("out_data").noconvert());
+    m.attr("REAL_WIDTH") = tolmkit::REAL_WIDTH;
+    m.def(
+        "format_reals",
+        [](const Reals& values, Array<std::int64_t>& offsets, Array<std::uint8_t>& text) {
+            require_size(offsets, values.size() + 1, "offsets");
+            require_size(text, tolmkit::REAL_WIDTH * values.size(), "text");
+            tolmkit::format_reals(values.data(), values.size(), offsets.mutable_data(),
+                                  reinterpret_cast<char*>(text.mutable_data()));
+        },
+        py::arg("values").noconvert(), py::arg("offsets").noconvert(), py::arg("text").noconvert());
 }
