@@ -31,7 +31,7 @@ from .pedigree import UNKNOWN_PARENTS, Pedigree
 from .reading import read_pedigree
 from .statistics import (EffectiveSize, FounderStatistics, cohorts, effective_population_size, founder_statistics,
                          pedigree_statistics, summary_by)
-from .writing import STDOUT, OutputError, OverwritesInput, outputs, write_csv, write_lower_triangle
+from .writing import STANDARD_STREAM, OutputError, OverwritesInput, outputs, write_csv, write_lower_triangle
 
 __all__ = ["main"]
 
@@ -94,8 +94,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         print(f"tolmkit: pyarrow failed ({type(error).__name__}): {error}", file=sys.stderr)
         return 1
     except (ValueError, OSError, ImportError) as error:
-        source = "standard input" if args.pedigree == STDOUT else args.pedigree
-        print(f"tolmkit: {source}: {error}", file=sys.stderr)
+        print(f"tolmkit: {_named(args)}: {error}", file=sys.stderr)
         return 1
     finally:
         _running.clear()
@@ -172,11 +171,15 @@ def _positive(text: str) -> int:
     return int(text)
 
 
+def _named(args: argparse.Namespace) -> str:
+    return "standard input" if args.pedigree == STANDARD_STREAM else str(args.pedigree)
+
+
 def _read(args: argparse.Namespace) -> Pedigree:
     unknown = (UNKNOWN_PARENTS if args.unknown is None
                else frozenset(code.strip() for codes in args.unknown for code in codes.split(",")))
     source: str | typing.IO[str] = args.pedigree
-    if args.pedigree == STDOUT:
+    if args.pedigree == STANDARD_STREAM:
         source = io.TextIOWrapper(sys.stdin.buffer, encoding=args.encoding, newline="")
     with _progress("reading"):
         return read_pedigree(source, delimiter=args.delimiter, unknown=unknown,
@@ -206,7 +209,7 @@ def _progress(step: str) -> Iterator[None]:
 
 
 def _inbreeding(args: argparse.Namespace) -> None:
-    with outputs(args.output or STDOUT, inputs=[args.pedigree]) as (path,):
+    with outputs(args.output or STANDARD_STREAM, inputs=[args.pedigree]) as (path,):
         pedigree = _read(args)
         with _progress("inbreeding"):
             table = pedigree_statistics(pedigree)
@@ -215,7 +218,7 @@ def _inbreeding(args: argparse.Namespace) -> None:
 
 
 def _ainv(args: argparse.Namespace) -> None:
-    if args.output == STDOUT:
+    if args.output == STANDARD_STREAM:
         raise UsageError("ainv writes two files, OUT and OUT.ids: give -o a file name")
     with outputs(args.output, f"{args.output}.ids", inputs=[args.pedigree]) as (matrix, ids):
         pedigree = _read(args)
@@ -228,7 +231,7 @@ def _ainv(args: argparse.Namespace) -> None:
 
 def _check(args: argparse.Namespace) -> None:
     pedigree = _read(args)
-    print(f"{args.pedigree}\n{pedigree.summary()}")
+    print(f"{_named(args)}\n{pedigree.summary()}")
 
 
 def _stats(args: argparse.Namespace) -> None:
@@ -240,7 +243,7 @@ def _stats(args: argparse.Namespace) -> None:
         print(f"\nplot: {args.plot}")
 
 
-def _statistics(args: argparse.Namespace, plot: str | None) -> None:
+def _statistics(args: argparse.Namespace, plot: str) -> None:
     pedigree = _read(args)
     with _progress("per-animal figures"):
         table = pedigree_statistics(pedigree)
@@ -248,7 +251,7 @@ def _statistics(args: argparse.Namespace, plot: str | None) -> None:
         if column and column not in table.columns:
             raise UsageError(f"no column {column!r}; the columns are {', '.join(table.columns)}")
     reference, described = _reference(args, table)
-    print(f"{args.pedigree}: {len(pedigree):,} animals, "
+    print(f"{_named(args)}: {len(pedigree):,} animals, "
           f"{int(np.count_nonzero((pedigree.sire < 0) & (pedigree.dam < 0))):,} founders")
     print(_completeness(table))
     print(f"reference: {len(reference):,} animals ({described})")

@@ -15,7 +15,7 @@ import stat
 import sys
 import threading
 import typing
-from collections.abc import Iterable, Iterator
+from collections.abc import Iterable, Iterator, Sequence
 
 import numpy as np
 import pandas as pd
@@ -23,13 +23,14 @@ import pyarrow as pa
 import pyarrow.compute as pc
 import pyarrow.csv as pa_csv
 import scipy.sparse as sp
+from numpy.typing import NDArray
 
 from . import _native
 
-__all__ = ["STDOUT", "OutputError", "OverwritesInput", "outputs", "write_csv", "write_lower_triangle"]
+__all__ = ["STANDARD_STREAM", "OutputError", "OverwritesInput", "outputs", "write_csv", "write_lower_triangle"]
 
-#: The target that stands for standard output.
-STDOUT = "-"
+#: The file name that stands for standard output (for standard input where read).
+STANDARD_STREAM = "-"
 
 #: Rows formatted and written at a time, which bounds the text held in memory.
 CHUNK_ROWS = 1 << 20
@@ -46,7 +47,7 @@ class OverwritesInput(ValueError):
 
 
 @contextlib.contextmanager
-def outputs(*targets: str | None, inputs: Iterable[str] = ()) -> Iterator[list[str | None]]:
+def outputs(*targets: str | None, inputs: Iterable[str] = ()) -> Iterator[list[str]]:
     """Paths at which a command writes its files, renamed onto `targets`
     together when the block ends without error.
 
@@ -58,17 +59,17 @@ def outputs(*targets: str | None, inputs: Iterable[str] = ()) -> Iterator[list[s
     Parameters
     ----------
     *targets : str or None
-        The files to write. None (an option not given) gives None, and
-        `STDOUT` ("-") gives "-": standard output, written directly. A target
-        that exists and is not a regular file (/dev/null, a pipe) is written
-        directly too. A symbolic link is followed: the file it points to is
-        replaced, the link stays.
+        The files to write. None (an option not given) gives "", and "-"
+        (`STANDARD_STREAM`) gives "-": standard output, written directly. A
+        target that exists and is not a regular file (/dev/null, a pipe) is
+        written directly too. A symbolic link is followed: the file it points
+        to is replaced, the link stays.
     inputs : iterable of str
         The files that the command reads; "-" is standard input.
 
     Yields
     ------
-    list of str or None
+    list of str
         For each target, a path in the target's folder, with its suffix
         (which plotting libraries go by), where no file exists yet.
 
@@ -98,7 +99,7 @@ def outputs(*targets: str | None, inputs: Iterable[str] = ()) -> Iterator[list[s
     _refuse_overwriting(targets, files, list(inputs))
     temporary = [_temporary_name(file) if file is not None else None for file in files]
     try:
-        yield [path if path is not None else target for target, path in zip(targets, temporary)]
+        yield [path if path is not None else target or "" for target, path in zip(targets, temporary)]
         _commit([(path, file, typing.cast(str, target)) for path, file, target in zip(temporary, files, targets)
                  if path is not None and file is not None and os.path.exists(path)])
     except OSError as error:
@@ -117,7 +118,7 @@ def outputs(*targets: str | None, inputs: Iterable[str] = ()) -> Iterator[list[s
 def _resolved(target: str | None) -> str | None:
     """The file to replace through a temporary file, None where there is none
     (no target, standard output, a device or a pipe)."""
-    if target is None or target == STDOUT:
+    if target is None or target == STANDARD_STREAM:
         return None
     file = os.path.realpath(target)
     try:
@@ -132,7 +133,7 @@ def _resolved(target: str | None) -> str | None:
 def _refuse_overwriting(targets: tuple[str | None, ...], files: list[str | None], inputs: list[str]) -> None:
     named = [(target, file) for target, file in zip(targets, files) if target is not None and file is not None]
     for k, (target, file) in enumerate(named):
-        for other in [i for i in inputs if i != STDOUT] + [t for t, _ in named[:k]]:
+        for other in [i for i in inputs if i != STANDARD_STREAM] + [t for t, _ in named[:k]]:
             if file == os.path.realpath(other) or _same_file(file, other):
                 role = "the input" if other in inputs else "another output,"
                 raise OverwritesInput(f"the output {target} is {role} {other}: write it elsewhere")
@@ -243,7 +244,7 @@ def write_csv(frame: pd.DataFrame, path: str, *, sep: str = ",", header: bool = 
 
 @contextlib.contextmanager
 def _opened(path: str) -> Iterator[typing.BinaryIO]:
-    if path != STDOUT:
+    if path != STANDARD_STREAM:
         with open(path, "wb") as file:
             yield file
         return
@@ -275,7 +276,8 @@ def _text(column: pd.Series[typing.Any], structural: tuple[str, ...]) -> pa.Arra
     return None if any(pc.any(pc.match_substring(text, c)).as_py() for c in structural) else text
 
 
-def write_lower_triangle(lower: sp.csr_matrix, ids: Iterable[str], path: str, ids_path: str) -> None:
+def write_lower_triangle(lower: sp.csr_matrix, ids: Sequence[str] | NDArray[np.object_], path: str,
+                         ids_path: str) -> None:
     """Writes a matrix as "row col value" lines of its lower triangle, numbered
     from 1, the form that mixed-model programs read, and "number id" lines.
 
@@ -283,7 +285,7 @@ def write_lower_triangle(lower: sp.csr_matrix, ids: Iterable[str], path: str, id
     ----------
     lower : scipy.sparse.csr_matrix
         The lower triangle, with sorted indices.
-    ids : iterable of str
+    ids : sequence of str
         The identifier of each row.
     path, ids_path : str
         Where the triplets and the identifiers go.
@@ -300,5 +302,5 @@ def write_lower_triangle(lower: sp.csr_matrix, ids: Iterable[str], path: str, id
     rows = np.repeat(np.arange(1, lower.shape[0] + 1), np.diff(lower.indptr))
     write_csv(pd.DataFrame({"row": rows, "col": lower.indices + 1, "value": lower.data}), path,
               sep=" ", header=False, index=False)
-    numbered = pd.DataFrame({"number": np.arange(1, lower.shape[0] + 1), "id": pd.Series(ids, dtype=object)})
+    numbered = pd.DataFrame({"number": np.arange(1, lower.shape[0] + 1), "id": np.asarray(ids, dtype=object)})
     write_csv(numbered, ids_path, sep=" ", header=False, index=False)
