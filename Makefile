@@ -115,6 +115,7 @@ bench: $(VENV)/.installed $(CMAKE)
 	cd bench && ../$(PY) bench_matrices.py
 	cd bench && ../$(PY) bench_relationships.py $(if $(SGKIT),--sgkit $(SGKIT))
 	$(PY) bench/bench_read.py
+	$(PY) bench/bench_cli.py
 
 $(PY):
 	python=$$(scripts/find-python 3.9) && "$$python" -m venv $(VENV)

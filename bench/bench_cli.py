@@ -1,13 +1,15 @@
 """The `tolmkit` command on a national-style CSV (string identifiers, birth
-year, sex): `inbreeding`, `ainv` and `stats`, each as a process of its own,
-and where its time goes.
+year, sex): writing its tables against reading the file, and `inbreeding`,
+`ainv` and `stats`, each as a process of its own, and where their time goes.
 
     .venv/bin/python bench/bench_cli.py [--animals 1000000] [--sires 500] [--repeat 3] [--keep FOLDER]
 
-For each command: the median over the runs of the time on the clock and of the
-processor time of the process (pyarrow parses and writes on several threads,
-whose time adds up), then one run in this process with the steps that the
-command calls timed (processor seconds of the process, wall seconds).
+First the table writers of the command against `read_pedigree` of the file
+and against pandas' `to_csv` of the same tables (the writer they replaced),
+taking turns, medians over the runs. Then for each command: the median over
+the runs of the time on the clock and of the processor time of the process
+(pyarrow parses and writes on several threads, whose time adds up), and one
+run in this process with the steps that the command calls timed.
 """
 
 import argparse
@@ -22,8 +24,12 @@ import time
 from pathlib import Path
 
 import numpy as np
+import pandas as pd
+import scipy.sparse as sp
 
-from tolmkit import cli, simulate_pedigree
+from tolmkit import (cli, inverse_relationship_matrix, pedigree_statistics, read_pedigree,
+                     simulate_pedigree)
+from tolmkit.writing import write_csv, write_lower_triangle
 
 COMMANDS = {
     "inbreeding": ["inbreeding", "{ped}", "-o", "{out}/f.csv"],
@@ -33,7 +39,7 @@ COMMANDS = {
 
 #: The names in `tolmkit.cli` whose calls make up a command's steps.
 STEPS = ["read_pedigree", "pedigree_statistics", "inverse_relationship_matrix", "effective_population_size",
-         "founder_statistics", "summary_by", "write_csv"]
+         "founder_statistics", "summary_by", "write_csv", "write_lower_triangle"]
 
 
 def write_national(path, animals, sires, generations=25, seed=1):
@@ -49,6 +55,49 @@ def write_national(path, animals, sires, generations=25, seed=1):
         file.writelines(f"{a},{s},{d},{y},{x}\n"
                         for a, s, d, y, x in zip(names[:-1], names[sire], names[dam], year, sex))
     return int(year.max())
+
+
+def seconds(run):
+    """Wall and processor seconds of run(), the processor's summed over threads."""
+    wall, processor = time.perf_counter(), time.process_time()
+    run()
+    return time.perf_counter() - wall, time.process_time() - processor
+
+
+def pandas_triplets(lower, ids, path, ids_path):
+    """The writer of `ainv`'s files before write_lower_triangle."""
+    rows = np.repeat(np.arange(1, lower.shape[0] + 1), np.diff(lower.indptr))
+    pd.DataFrame({"row": rows, "col": lower.indices + 1, "value": lower.data}).to_csv(
+        path, sep=" ", header=False, index=False)
+    pd.DataFrame({"number": np.arange(1, len(ids) + 1), "id": ids}).to_csv(ids_path, sep=" ", header=False,
+                                                                          index=False)
+
+
+def writing(ped, folder, repeat):
+    pedigree = read_pedigree(ped)
+    table = pedigree_statistics(pedigree)
+    lower = sp.tril(inverse_relationship_matrix(pedigree), format="csr")
+    lower.sort_indices()
+    out = str(folder / "written")
+    runs = {
+        "read_pedigree": lambda: read_pedigree(ped),
+        "write_csv, inbreeding table": lambda: write_csv(table, f"{out}.csv"),
+        "to_csv, inbreeding table": lambda: table.to_csv(f"{out}-pandas.csv"),
+        f"write_lower_triangle, ainv ({lower.nnz:,} elements)":
+            lambda: write_lower_triangle(lower, pedigree.ids, f"{out}.txt", f"{out}.txt.ids"),
+        "to_csv, ainv": lambda: pandas_triplets(lower, pedigree.ids, f"{out}-pandas.txt", f"{out}-pandas.txt.ids"),
+    }
+    spent = {name: [] for name in runs}
+    for _ in range(repeat):
+        for name, run in runs.items():
+            spent[name].append(seconds(run))
+    for suffix in (".csv", ".txt", ".txt.ids"):
+        same = Path(f"{out}{suffix}").read_bytes() == Path(f"{out}-pandas{suffix}").read_bytes()
+        assert same, f"the files {suffix} differ"
+    print(f"{'step':<48}{'wall s':>9}{'processor s':>13}")
+    for name, times in spent.items():
+        print(f"{name:<48}{statistics.median(t[0] for t in times):>9.2f}"
+              f"{statistics.median(t[1] for t in times):>13.2f}", flush=True)
 
 
 def run_process(arguments):
@@ -98,6 +147,8 @@ def main():
         ped = folder / "national.csv"
         last = write_national(ped, args.animals, args.sires)
         print(f"{args.animals:,} animals, {args.sires} sires a generation: {ped.stat().st_size / 2**20:.0f} MiB")
+        writing(ped, folder, args.repeat)
+        print()
         print(f"{'command':<12}{'wall s':>9}{'processor s':>13}   steps in one run (processor / wall s)")
         for name, template in COMMANDS.items():
             arguments = [a.format(ped=ped, out=folder, last=last) for a in template]
