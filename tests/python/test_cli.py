@@ -263,6 +263,8 @@ def test_tables_are_written_as_pandas_writes_them_and_read_back_to_the_same_bits
         frame.iloc[300, frame.columns.get_loc("text")] = 'say "a,b"\tc'
     if change == "categorical":
         frame["text"] = frame["text"].astype("category")
+        frame["mixed"] = pd.Series([1, "a", 2.5, None] * 125, index=frame.index, dtype=object)
+    frame.iloc[::7, frame.columns.get_loc("text")] = pd.NA
     if change == "float32":
         frame["small"] = frame["small"].astype(np.float32)
     path = tmp_path / "table.csv"
