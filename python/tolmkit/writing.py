@@ -135,8 +135,8 @@ def _refuse_overwriting(targets: tuple[str | None, ...], files: list[str | None]
     for k, (target, file) in enumerate(named):
         for other in [i for i in inputs if i != STANDARD_STREAM] + [t for t, _ in named[:k]]:
             if file == os.path.realpath(other) or _same_file(file, other):
-                role = "the input" if other in inputs else "another output,"
-                raise OverwritesInput(f"the output {target} is {role} {other}: write it elsewhere")
+                what = f"the input {other}" if other in inputs else f"also the output {other}"
+                raise OverwritesInput(f"the output {target} is {what}: write it elsewhere")
         folder = os.path.dirname(file)
         if not os.path.isdir(folder):
             raise OutputError(f"{target}: there is no folder {folder}")
@@ -172,7 +172,7 @@ def _commit(written: list[tuple[str, str, str]]) -> None:
             try:
                 os.replace(path, file)
             except OSError as error:
-                new = "; ".join(f"{t} is new" for _, _, t in written[:k])
+                new = ", ".join(f"{t} is new" for _, _, t in written[:k])
                 kept = ", ".join(t for _, _, t in written[k:])
                 raise OutputError(f"cannot rename onto {target}: {error.strerror}; "
                                   f"{new + ', ' if new else ''}{kept} as it was") from error
