@@ -191,8 +191,8 @@ def _interrupts_deferred() -> Iterator[None]:
         yield
     finally:
         signal.signal(signal.SIGINT, previous)
-    if caught and callable(previous):
-        previous(signal.SIGINT, None)
+    if caught:
+        signal.raise_signal(signal.SIGINT)  # to the handler restored, as if it came now
 
 
 def write_csv(frame: pd.DataFrame, path: str, *, sep: str = ",", header: bool = True, index: bool = True) -> None:

@@ -221,7 +221,11 @@ def test_ainv_renames_both_files_or_says_which_is_new(herd, tmp_path, monkeypatc
         renamed.append(target)
         replace(source, target)
     monkeypatch.setattr(tolmkit.writing.os, "replace", second_fails)
-    assert main(["ainv", str(herd), "-o", str(out)]) == (130 if interrupt else 1)
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)  # Python's, whatever ran before
+    try:
+        assert main(["ainv", str(herd), "-o", str(out)]) == (130 if interrupt else 1)
+    finally:
+        signal.signal(signal.SIGINT, previous)
     err = capsys.readouterr().err
     files = sorted(path.name for path in tmp_path.iterdir())
     assert files == ["ainv.txt", "ainv.txt.ids", "herd.csv"]
