@@ -119,6 +119,7 @@ bench: $(VENV)/.installed $(CMAKE)
 	cd bench && ../$(PY) bench_relationships.py $(if $(SGKIT),--sgkit $(SGKIT))
 	$(PY) bench/bench_read.py
 	$(PY) bench/road.py --animals 1000000 --generations 25 --sires 500
+	$(PY) bench/bench_cli.py
 
 $(PY):
 	python=$$(scripts/find-python 3.9) && "$$python" -m venv $(VENV)

@@ -2,13 +2,17 @@
 population figures of a pedigree file, and a check of the file.
 
 Exit status 0 on success, 1 for a pedigree (or reference) that cannot be
-used, with a one-line message on standard error, 2 for wrong usage.
+used or a file that cannot be written, with a one-line message on standard
+error, 2 for wrong usage, 130 when interrupted. Every file is written through
+`writing.outputs`, so that none is ever lost or left half written.
 """
 
 from __future__ import annotations
 
 import argparse
+import codecs
 import contextlib
+import io
 import os
 import sys
 import threading
@@ -19,6 +23,7 @@ from collections.abc import Iterator, Sequence
 
 import numpy as np
 import pandas as pd
+import pyarrow as pa
 import scipy.sparse as sp
 from numpy.typing import NDArray
 
@@ -28,11 +33,15 @@ from .pedigree import UNKNOWN_PARENTS, Pedigree
 from .reading import MAX_OFFSPRING, read_pedigree
 from .statistics import (EffectiveSize, FounderStatistics, cohorts, effective_population_size, founder_statistics,
                          pedigree_statistics, summary_by)
+from .writing import STANDARD_STREAM, OutputError, OverwritesInput, outputs, write_csv, write_lower_triangle
 
 __all__ = ["main"]
 
 #: Seconds after which a step still running says so on a terminal.
 PROGRESS_AFTER = 2.0
+
+#: The steps under way, innermost last, which an out-of-memory message names.
+_running: list[str] = []
 
 
 class UsageError(Exception):
@@ -64,29 +73,48 @@ def main(argv: Sequence[str] | None = None) -> int:
     try:
         command: typing.Callable[[argparse.Namespace], None] = args.command
         command(args)
-    except UsageError as error:
+    except (UsageError, OverwritesInput) as error:
         args.parser.print_usage(sys.stderr)
         print(f"{args.parser.prog}: error: {error}", file=sys.stderr)
         return 2
+    except KeyboardInterrupt:
+        print("tolmkit: interrupted; every file is as it was", file=sys.stderr)
+        return 130
     except BrokenPipeError:
         # A reader such as head has what it wanted; the rest goes nowhere.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 0
-    except (ValueError, OSError, ImportError, MemoryError) as error:
-        print(f"tolmkit: {args.pedigree}: {getattr(error, 'command_line', error)}", file=sys.stderr)
+    except MemoryError as error:  # numpy's, pandas', pyarrow's and the limits of tolmkit alike
+        during = f" ({_running[-1]})" if _running else ""
+        detail = f": {error}" if str(error) else ""
+        print(f"tolmkit: out of memory{during}{detail}; every file is as it was", file=sys.stderr)
         return 1
+    except OutputError as error:
+        print(f"tolmkit: {error}", file=sys.stderr)
+        return 1
+    except pa.ArrowException as error:  # pyarrow's own failure, which says nothing of the file
+        print(f"tolmkit: pyarrow failed ({type(error).__name__}): {error}", file=sys.stderr)
+        return 1
+    except (ValueError, OSError, ImportError) as error:
+        print(f"tolmkit: {_named(args)}: {getattr(error, 'command_line', error)}", file=sys.stderr)
+        return 1
+    finally:
+        _running.clear()
     return 0
 
 
 def _parser() -> argparse.ArgumentParser:
     reading = argparse.ArgumentParser(add_help=False)
     options = reading.add_argument_group("reading the pedigree")
-    options.add_argument("pedigree", help="pedigree file: animal, sire, dam and any further columns")
-    options.add_argument("--delimiter", help="column separator (default: comma, tab or spaces, as the file shows)")
+    options.add_argument("pedigree", help="pedigree file: animal, sire, dam and any further columns; - for "
+                                          "standard input")
+    options.add_argument("--delimiter", type=_delimiter,
+                         help="column separator, one character or \\t (default: comma, tab or spaces, as the file "
+                              "shows)")
     options.add_argument("--unknown", action="append", metavar="CODE",
                          help="code of an unknown parent, repeated or comma-separated "
                               f"(default: {', '.join(repr(c) for c in sorted(UNKNOWN_PARENTS))})")
-    options.add_argument("--encoding", default="utf-8-sig", help="text encoding (default: utf-8-sig)")
+    options.add_argument("--encoding", type=_encoding, default="utf-8-sig", help="text encoding (default: utf-8-sig)")
     options.add_argument("--selfing", action="store_true", help="allow an animal whose sire is its dam")
     options.add_argument("--header", action=argparse.BooleanOptionalAction, default=None,
                          help="whether the first line names the columns (default: when it names a sire and a dam)")
@@ -159,17 +187,41 @@ def _parser() -> argparse.ArgumentParser:
     return parser
 
 
+def _delimiter(text: str) -> str:
+    delimiter = "\t" if text == "\\t" else text
+    if len(delimiter) != 1 or delimiter in "\"\r\n":
+        raise argparse.ArgumentTypeError(f"expected one character other than a quote or a line end, or \\t for "
+                                         f"a tab, got {text!r}")
+    return delimiter
+
+
+def _encoding(text: str) -> str:
+    try:
+        codecs.lookup(text)
+    except LookupError:
+        raise argparse.ArgumentTypeError(f"unknown encoding {text!r}; such as utf-8, latin-1, cp1252, "
+                                         f"utf-16") from None
+    return text
+
+
 def _positive(text: str) -> int:
     if not text.isdigit() or int(text) < 1:
         raise argparse.ArgumentTypeError(f"expected a positive integer, got {text!r}")
     return int(text)
 
 
+def _named(args: argparse.Namespace) -> str:
+    return "standard input" if args.pedigree == STANDARD_STREAM else str(args.pedigree)
+
+
 def _read(args: argparse.Namespace) -> Pedigree:
     unknown = (UNKNOWN_PARENTS if args.unknown is None
                else frozenset(code.strip() for codes in args.unknown for code in codes.split(",")))
+    source: str | typing.IO[str] = args.pedigree
+    if args.pedigree == STANDARD_STREAM:
+        source = io.TextIOWrapper(sys.stdin.buffer, encoding=args.encoding, newline="")
     with _progress("reading"):
-        return read_pedigree(args.pedigree, delimiter=args.delimiter, unknown=unknown,
+        return read_pedigree(source, delimiter=args.delimiter, unknown=unknown,
                              encoding=args.encoding, selfing=args.selfing, header=args.header,
                              columns=None if args.columns is None else args.columns.split(","),
                              groups=None if args.groups is None else args.groups.split(","),
@@ -179,9 +231,12 @@ def _read(args: argparse.Namespace) -> Pedigree:
 @contextlib.contextmanager
 def _progress(step: str) -> Iterator[None]:
     """Says on a terminal's standard error when a step takes more than a
-    moment, and how long it took."""
+    moment, and how long it took. A step that raises stays in `_running`, for
+    main's message."""
+    _running.append(step)
     if not sys.stderr.isatty():
         yield
+        _running.pop()
         return
     start = time.monotonic()
     announce = threading.Timer(PROGRESS_AFTER, lambda: print(f"{step} …", file=sys.stderr, flush=True))
@@ -192,63 +247,70 @@ def _progress(step: str) -> Iterator[None]:
         announce.cancel()
         if time.monotonic() - start >= PROGRESS_AFTER:
             print(f"{step}: {time.monotonic() - start:.1f} s", file=sys.stderr, flush=True)
+    _running.pop()
 
 
 def _inbreeding(args: argparse.Namespace) -> None:
-    pedigree = _read(args)
-    with _progress("inbreeding"):
-        table = pedigree_statistics(pedigree)
-    with _progress("writing"):
-        table.to_csv(args.output if args.output else sys.stdout, index_label="id")
+    with outputs(args.output or STANDARD_STREAM, inputs=[args.pedigree]) as (path,):
+        pedigree = _read(args)
+        with _progress("inbreeding"):
+            table = pedigree_statistics(pedigree)
+        with _progress("writing"):
+            write_csv(table, path)
 
 
 def _ainv(args: argparse.Namespace) -> None:
-    pedigree = _read(args)
-    with _progress("inverse relationship matrix"):
-        grouped = len(pedigree.group_ids) > 0
-        matrix = inverse_relationship_matrix(pedigree, groups=grouped)
-    _write_lower(matrix, np.concatenate([pedigree.ids, pedigree.group_ids]) if grouped else pedigree.ids,
-                 args.output)
+    if args.output == STANDARD_STREAM:
+        raise UsageError("ainv writes two files, OUT and OUT.ids: give -o a file name")
+    with outputs(args.output, f"{args.output}.ids", inputs=[args.pedigree]) as (matrix, ids):
+        pedigree = _read(args)
+        with _progress("inverse relationship matrix"):
+            grouped = len(pedigree.group_ids) > 0
+            lower = sp.tril(inverse_relationship_matrix(pedigree, groups=grouped), format="csr")
+            lower.sort_indices()
+        with _progress("writing"):
+            write_lower_triangle(lower, np.concatenate([pedigree.ids, pedigree.group_ids]) if grouped
+                                 else pedigree.ids, matrix, ids)
 
 
 def _hinv(args: argparse.Namespace) -> None:
-    pedigree = _read(args)
-    with _progress("reading genotypes"):
-        ids, genotypes = read_genotypes(args.genotypes)
-    with _progress("genomic relationships"), warnings.catch_warnings(record=True) as caught:
-        warnings.simplefilter("always")
-        g = genomic_relationship_matrix(genotypes, min_maf=args.min_maf)
-    for warning in caught:
-        print(f"tolmkit: {args.genotypes}: {warning.message}", file=sys.stderr)
-    del genotypes
-    with _progress("H-inverse"):
-        result = hybrid_inverse(pedigree, ids, g, blend=args.blend, tau=args.tau, omega=args.omega,
-                                tune=args.tune, add_missing=args.add_missing)
-    print(result.comparison.summary(), file=sys.stderr)
-    _write_lower(result.matrix, result.ids, args.output)
-
-
-def _write_lower(matrix: sp.csr_matrix, ids: NDArray[np.object_], output: str) -> None:
-    """The lower triangle as 'row col value' lines numbered from 1, and
-    OUTPUT.ids with the number and identifier of every row."""
-    lower = sp.tril(matrix, format="csr")
-    lower.sort_indices()
-    rows = np.repeat(np.arange(1, lower.shape[0] + 1), np.diff(lower.indptr))
-    with _progress("writing"):
-        pd.DataFrame({"row": rows, "col": lower.indices + 1, "value": lower.data}).to_csv(
-            output, sep=" ", header=False, index=False)
-        pd.DataFrame({"number": np.arange(1, len(ids) + 1), "id": ids}).to_csv(
-            f"{output}.ids", sep=" ", header=False, index=False)
+    if args.output == STANDARD_STREAM:
+        raise UsageError("hinv writes two files, OUT and OUT.ids: give -o a file name")
+    with outputs(args.output, f"{args.output}.ids", inputs=[args.pedigree, args.genotypes]) as (matrix, ids):
+        pedigree = _read(args)
+        with _progress("reading genotypes"):
+            genotyped, genotypes = read_genotypes(args.genotypes)
+        with _progress("genomic relationships"), warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            g = genomic_relationship_matrix(genotypes, min_maf=args.min_maf)
+        for warning in caught:
+            print(f"tolmkit: {args.genotypes}: {warning.message}", file=sys.stderr)
+        del genotypes
+        with _progress("H-inverse"):
+            result = hybrid_inverse(pedigree, genotyped, g, blend=args.blend, tau=args.tau, omega=args.omega,
+                                    tune=args.tune, add_missing=args.add_missing)
+            lower = sp.tril(result.matrix, format="csr")
+            lower.sort_indices()
+        print(result.comparison.summary(), file=sys.stderr)
+        with _progress("writing"):
+            write_lower_triangle(lower, result.ids, matrix, ids)
 
 
 def _check(args: argparse.Namespace) -> None:
     pedigree = _read(args)
-    print(f"{args.pedigree}\n{pedigree.summary()}")
+    print(f"{_named(args)}\n{pedigree.summary()}")
 
 
 def _stats(args: argparse.Namespace) -> None:
     if args.plot and not args.by:
         raise UsageError("--plot draws the figures by cohort: give --by COLUMN as well")
+    with outputs(args.plot, inputs=[args.pedigree]) as (plot,):
+        _statistics(args, plot)
+    if args.plot:
+        print(f"\nplot: {args.plot}")
+
+
+def _statistics(args: argparse.Namespace, plot: str) -> None:
     pedigree = _read(args)
     with _progress("per-animal figures"):
         table = pedigree_statistics(pedigree)
@@ -256,7 +318,7 @@ def _stats(args: argparse.Namespace) -> None:
         if column and column not in table.columns:
             raise UsageError(f"no column {column!r}; the columns are {', '.join(table.columns)}")
     reference, described = _reference(args, table)
-    print(f"{args.pedigree}: {len(pedigree):,} animals, "
+    print(f"{_named(args)}: {len(pedigree):,} animals, "
           f"{int(np.count_nonzero((pedigree.sire < 0) & (pedigree.dam < 0))):,} founders")
     print(_completeness(table))
     print(f"reference: {len(reference):,} animals ({described})")
@@ -270,15 +332,26 @@ def _stats(args: argparse.Namespace) -> None:
             summary = summary_by(pedigree, args.by)
         print()
         print(summary.to_string(float_format=lambda v: f"{v:.4g}"))
-        if args.plot:
+        if plot:
             from .plots import plot_trend
 
             with _progress("drawing"):
-                plot_trend(summary, args.plot, effective=effective, founders=founders)
-            print(f"\nplot: {args.plot}")
+                plot_trend(summary, plot, effective=effective, founders=founders)
 
 
 def _report(args: argparse.Namespace) -> None:
+    with outputs(args.output, inputs=[args.pedigree]) as (path,):
+        page = _report_page(args)
+        if path == STANDARD_STREAM:
+            sys.stdout.write(page)
+        else:
+            with open(path, "w", encoding="utf-8") as out:
+                out.write(page)
+    if args.output != STANDARD_STREAM:
+        print(f"report: {args.output}")
+
+
+def _report_page(args: argparse.Namespace) -> str:
     from .report import report_html
 
     pedigree = _read(args)
@@ -292,12 +365,9 @@ def _report(args: argparse.Namespace) -> None:
                          f"{', '.join(pedigree.attributes.columns)}")
     reference, described = _reference(args, table)
     with _progress("report"):
-        page = report_html(pedigree, reference, by=args.by, birth=args.birth,
-                           title=f"Pedigree report: {os.path.basename(args.pedigree)}", reference_label=described,
+        return report_html(pedigree, reference, by=args.by, birth=args.birth,
+                           title=f"Pedigree report: {os.path.basename(_named(args))}", reference_label=described,
                            max_ancestors=args.max_ancestors)
-    with open(args.output, "w", encoding="utf-8") as out:
-        out.write(page)
-    print(f"report: {args.output}")
 
 
 def _reference(args: argparse.Namespace, table: pd.DataFrame) -> tuple[list[str], str]:

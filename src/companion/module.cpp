@@ -5,7 +5,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -13,6 +15,7 @@
 
 #include "dominance.hpp"
 #include "identifiers.hpp"
+#include "formatting.hpp"
 #include "relationships.hpp"
 
 namespace py = pybind11;
@@ -58,6 +61,21 @@ std::int32_t rows_of(const Integers& indptr, const Integers& indices, const Real
     require_size(indices, indptr.data()[n], "indices");
     require_size(data, indptr.data()[n], "data");
     return n;
+}
+
+// The UTF-8 text of a Python object that pandas writes as text: a str as it
+// is, None, a float NaN and `missing` (pandas' NA) as nothing. False for any
+// other object.
+bool text_of(PyObject* object, PyObject* missing, const char*& text, Py_ssize_t& size) {
+    size = 0;
+    if (PyUnicode_Check(object)) {
+        text = PyUnicode_AsUTF8AndSize(object, &size);
+        if (text == nullptr) {
+            throw py::error_already_set();
+        }
+        return true;
+    }
+    return object == Py_None || object == missing || (PyFloat_Check(object) && std::isnan(PyFloat_AS_DOUBLE(object)));
 }
 
 }  // namespace
@@ -218,4 +236,41 @@ PYBIND11_MODULE(_native, m) {
         },
         py::arg("indptr").noconvert(), py::arg("indices").noconvert(), py::arg("data").noconvert(),
         py::arg("out_indptr").noconvert(), py::arg("out_indices").noconvert(), py::arg("out_data").noconvert());
+    m.attr("REAL_WIDTH") = tolmkit::REAL_WIDTH;
+    m.def(
+        "format_reals",
+        [](const Reals& values, Array<std::int64_t>& offsets, Array<std::uint8_t>& text) {
+            require_size(offsets, values.size() + 1, "offsets");
+            require_size(text, tolmkit::REAL_WIDTH * values.size(), "text");
+            tolmkit::format_reals(values.data(), values.size(), offsets.mutable_data(),
+                                  reinterpret_cast<char*>(text.mutable_data()));
+        },
+        py::arg("values").noconvert(), py::arg("offsets").noconvert(), py::arg("text").noconvert());
+    m.def(
+        "format_texts",
+        [](const py::array& objects, const py::object& missing, Array<std::int64_t>& offsets) -> py::object {
+            if (!objects.dtype().is(py::dtype("O")) || !(objects.flags() & py::array::c_style)) {
+                throw std::invalid_argument("objects must be a contiguous array of objects");
+            }
+            require_size(offsets, objects.size() + 1, "offsets");
+            auto* const* items = static_cast<PyObject* const*>(objects.data());
+            std::int64_t* at = offsets.mutable_data();
+            const char* text = nullptr;
+            Py_ssize_t size = 0;
+            at[0] = 0;
+            for (py::ssize_t i = 0; i < objects.size(); ++i) {
+                if (!text_of(items[i], missing.ptr(), text, size)) {
+                    return py::none();
+                }
+                at[i + 1] = at[i] + size;
+            }
+            py::bytes joined(nullptr, static_cast<std::size_t>(at[objects.size()]));
+            char* out = PyBytes_AS_STRING(joined.ptr());
+            for (py::ssize_t i = 0; i < objects.size(); ++i) {
+                text_of(items[i], missing.ptr(), text, size);
+                std::memcpy(out + at[i], text, static_cast<std::size_t>(size));
+            }
+            return std::move(joined);
+        },
+        py::arg("objects"), py::arg("missing"), py::arg("offsets").noconvert());
 }

@@ -1,15 +1,23 @@
+import errno
 import importlib.util
 import io
+import os
 import re
+import signal
 import subprocess
 import sys
 
 import numpy as np
 import pandas as pd
+import pyarrow as pa
 import pytest
 
+import tolmkit.cli
+import tolmkit.writing
+from conftest import bits
 from pedigrees import relationship_matrix
 from tolmkit.cli import main
+from tolmkit.writing import write_csv
 
 # e and f are offspring of full sibs; f's row comes before its parents'.
 HERD = """animal,sire,dam,birth_year
@@ -105,9 +113,11 @@ def test_a_pedigree_that_cannot_be_used_exits_1_with_one_line(tmp_path, capsys, 
     [], ["frobnicate"], ["ainv", "HERD"], ["stats", "HERD", "--plot", "x.png"], ["stats", "HERD", "--by", "sex"],
     ["stats", "HERD", "--reference-by", "birth_year"], ["stats", "HERD", "--reference-by", "birth_year=late"],
     ["stats", "HERD", "--reference", "e", "--reference-by", "birth_year=2002"],
-    ["stats", "HERD", "--max-ancestors", "0"],
+    ["stats", "HERD", "--max-ancestors", "0"], ["check", "HERD", "--delimiter", ";;"],
+    ["check", "HERD", "--encoding", "klingon"], ["ainv", "HERD", "-o", "-"],
 ], ids=["no_command", "unknown_command", "ainv_without_output", "plot_without_by", "unknown_column",
-        "reference_by_without_values", "reference_by_not_a_number", "two_references", "no_ancestors"])
+        "reference_by_without_values", "reference_by_not_a_number", "two_references", "no_ancestors",
+        "two_character_delimiter", "unknown_encoding", "ainv_to_standard_output"])
 def test_wrong_usage_exits_2(herd, capsys, arguments):
     assert main([str(herd) if a == "HERD" else a for a in arguments]) == 2
     assert "usage: tolmkit" in capsys.readouterr().err
@@ -126,3 +136,153 @@ def test_ainv_writes_the_groups_after_the_animals(tmp_path):
     assert main(["ainv", str(grouped), "--no-header", "--groups", "G0,G1", "-o", str(out)]) == 0
     ids = pd.read_csv(f"{out}.ids", sep=" ", header=None, names=["number", "id"], dtype={"id": str})
     assert ids["id"].tolist() == ["a", "b", "c", "G0", "G1"] and np.loadtxt(out, ndmin=2)[:, 0].max() == 5
+
+
+def test_standard_input_is_read_for_a_dash(monkeypatch, capsys):
+    monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(HERD.encode())))
+    assert main(["check", "-"]) == 0
+    assert re.search(r"^animals +6$", capsys.readouterr().out, re.M)
+
+
+def _links(folder):
+    """The pedigree under several names: a symbolic and a hard link, and a
+    pedigree named like the .ids file of an output."""
+    (folder / "herd.csv").write_text(HERD)
+    (folder / "soft.csv").symlink_to("herd.csv")
+    os.link(folder / "herd.csv", folder / "hard.csv")
+    (folder / "m.ids").write_text(HERD)
+
+
+@pytest.mark.parametrize("arguments", [
+    ["inbreeding", "herd.csv", "-o", "herd.csv"], ["inbreeding", "herd.csv", "-o", "./sub/../herd.csv"],
+    ["inbreeding", "herd.csv", "-o", "soft.csv"], ["inbreeding", "soft.csv", "-o", "herd.csv"],
+    ["inbreeding", "herd.csv", "-o", "hard.csv"], ["ainv", "herd.csv", "-o", "herd.csv"],
+    ["ainv", "m.ids", "-o", "m"], ["stats", "herd.csv", "--by", "birth_year", "--plot", "soft.csv"],
+], ids=["same_path", "same_resolved_path", "output_links_to_input", "input_links_to_output", "hard_link",
+        "ainv_matrix", "ainv_ids", "plot"])
+def test_an_output_that_would_overwrite_an_input_is_refused_before_any_work(tmp_path, monkeypatch, capsys,
+                                                                             arguments):
+    _links(tmp_path)
+    (tmp_path / "sub").mkdir()
+    monkeypatch.chdir(tmp_path)
+    monkeypatch.setattr(tolmkit.cli, "read_pedigree", lambda *a, **k: pytest.fail("read before refusing"))
+    before = {path.name: path.read_bytes() for path in tmp_path.iterdir() if path.is_file()}
+    assert main(arguments) == 2
+    assert re.search(r"error: the output \S+ is (the input|also the output) ", capsys.readouterr().err)
+    assert {path.name: path.read_bytes() for path in tmp_path.iterdir() if path.is_file()} == before
+
+
+def _fail_after_writing(error, files=1):
+    """A writer that writes part of its first file (and all of the ones
+    before `files`), then fails as a full disk, a lack of memory or Ctrl-C do."""
+    def write(*arguments):
+        paths = [a for a in arguments if isinstance(a, str)]
+        for path in paths[:files - 1]:
+            with open(path, "w") as file:
+                file.write("complete\n")
+        with open(paths[files - 1], "w") as file:
+            file.write("partial")
+        raise error
+    return write
+
+
+@pytest.mark.parametrize("command, writer, error, files, status, message", [
+    ("inbreeding", "write_csv", OSError(errno.ENOSPC, os.strerror(errno.ENOSPC)), 1, 1,
+     "tolmkit: cannot write out: No space left on device; nothing was replaced"),
+    ("inbreeding", "write_csv", MemoryError(), 1, 1, "tolmkit: out of memory (writing); every file is as it was"),
+    ("inbreeding", "write_csv", pa.lib.ArrowMemoryError("malloc of size 64 failed"), 1, 1,
+     "tolmkit: out of memory (writing): malloc of size 64 failed"),
+    ("inbreeding", "write_csv", pa.lib.ArrowInvalid("offset overflow"), 1, 1,
+     "tolmkit: pyarrow failed (ArrowInvalid): offset overflow"),
+    ("inbreeding", "write_csv", KeyboardInterrupt(), 1, 130, "tolmkit: interrupted; every file is as it was"),
+    ("ainv", "write_lower_triangle", OSError(errno.ENOSPC, os.strerror(errno.ENOSPC)), 2, 1,
+     "tolmkit: cannot write out, out.ids: No space left on device"),
+    ("ainv", "write_lower_triangle", KeyboardInterrupt(), 2, 130, "tolmkit: interrupted"),
+    ("ainv", "inverse_relationship_matrix", MemoryError(), 0, 1,
+     "tolmkit: out of memory (inverse relationship matrix)"),
+], ids=["disk_full", "out_of_memory", "pyarrow_out_of_memory", "pyarrow_error", "interrupted",
+        "ainv_disk_full_on_the_second_file", "ainv_interrupted", "ainv_out_of_memory"])
+def test_a_failed_run_leaves_every_file_as_it_was(herd, tmp_path, monkeypatch, capsys, command, writer, error,
+                                                  files, status, message):
+    monkeypatch.chdir(tmp_path)
+    for name in ("out", "out.ids"):
+        (tmp_path / name).write_text("earlier\n")
+    before = {path.name: path.read_text() for path in tmp_path.iterdir()}
+    failing = _fail_after_writing(error, files) if files else lambda *a, **k: (_ for _ in ()).throw(error)
+    monkeypatch.setattr(tolmkit.cli, writer, failing)
+    assert main([command, str(herd), "-o", "out"]) == status
+    err = capsys.readouterr().err
+    assert err.startswith(message) and err.count("\n") == 1, err
+    assert {path.name: path.read_text() for path in tmp_path.iterdir()} == before
+
+
+@pytest.mark.parametrize("interrupt", [False, True], ids=["rename_fails", "interrupted_between_renames"])
+def test_ainv_renames_both_files_or_says_which_is_new(herd, tmp_path, monkeypatch, capsys, interrupt):
+    out = tmp_path / "ainv.txt"
+    out.write_text("earlier\n")
+    (tmp_path / "ainv.txt.ids").write_text("earlier\n")
+    replace, renamed = os.replace, []
+
+    def second_fails(source, target):
+        if interrupt:
+            os.kill(os.getpid(), signal.SIGINT)  # held back until both are renamed
+        elif renamed:
+            raise OSError(errno.EIO, os.strerror(errno.EIO))
+        renamed.append(target)
+        replace(source, target)
+    monkeypatch.setattr(tolmkit.writing.os, "replace", second_fails)
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)  # Python's, whatever ran before
+    try:
+        assert main(["ainv", str(herd), "-o", str(out)]) == (130 if interrupt else 1)
+    finally:
+        signal.signal(signal.SIGINT, previous)
+    err = capsys.readouterr().err
+    files = sorted(path.name for path in tmp_path.iterdir())
+    assert files == ["ainv.txt", "ainv.txt.ids", "herd.csv"]
+    assert (tmp_path / "ainv.txt.ids").read_text() != "earlier\n" if interrupt else (
+        f"{out} is new, {out}.ids as it was" in err and (tmp_path / "ainv.txt.ids").read_text() == "earlier\n")
+    assert out.read_text().startswith("1 1 ")
+
+
+def test_an_earlier_output_is_replaced_keeping_its_permissions(herd, tmp_path):
+    out = tmp_path / "f.csv"
+    out.write_text("earlier\n")
+    out.chmod(0o640)
+    assert main(["inbreeding", str(herd), "-o", str(out)]) == 0
+    assert out.read_text().startswith("id,sire,dam,") and out.stat().st_mode & 0o777 == 0o640
+    assert sorted(path.name for path in tmp_path.iterdir()) == ["f.csv", "herd.csv"]
+
+
+def _frame(rng, n):
+    numbers = rng.integers(0, 2**64, size=n, dtype=np.uint64).view(np.float64)
+    numbers[:12] = [0.0, -0.0, 1.0, 0.5, 1e16, 1e15, 1e-4, 1e-5, 5e-324, np.inf, -np.inf, np.nan]
+    text = rng.choice(np.array(["a", "NL01", "éx", "", None], dtype=object), size=n)
+    return pd.DataFrame({
+        "value": numbers, "small": rng.random(n), "count": rng.integers(-5, 10**12, size=n),
+        "known": pd.Series(rng.integers(0, 9, size=n), dtype="Int64").where(rng.random(n) > 0.3).array,
+        "flag": rng.random(n) > 0.5, "text": text,
+    }, index=pd.Index([f"A{k}" for k in range(n)], name="id"))
+
+
+@pytest.mark.parametrize("change, sep, header, index", [
+    (None, ",", True, True), (None, " ", False, False), (None, "\t", True, False),
+    ("quoted", ",", True, True), ("quoted", " ", False, True), ("categorical", ",", True, True),
+    ("float32", ",", True, True),
+], ids=["csv", "spaces", "tabs", "text_needing_quotes", "spaces_in_text", "other_types", "float32"])
+def test_tables_are_written_as_pandas_writes_them_and_read_back_to_the_same_bits(tmp_path, monkeypatch, change,
+                                                                                 sep, header, index):
+    monkeypatch.setattr(tolmkit.writing, "CHUNK_ROWS", 64)  # chunks with and without text needing quotes
+    frame = _frame(np.random.default_rng(7), 500)
+    if change == "quoted":
+        frame.iloc[300, frame.columns.get_loc("text")] = 'say "a,b"\tc'
+    if change == "categorical":
+        frame["text"] = frame["text"].astype("category")
+        frame["mixed"] = pd.Series([1, "a", 2.5, None] * 125, index=frame.index, dtype=object)
+    frame.iloc[::7, frame.columns.get_loc("text")] = pd.NA
+    if change == "float32":
+        frame["small"] = frame["small"].astype(np.float32)
+    path = tmp_path / "table.csv"
+    write_csv(frame, str(path), sep=sep, header=header, index=index)
+    assert path.read_text() == frame.to_csv(sep=sep, header=header, index=index, lineterminator="\n")
+    back = pd.read_csv(path, sep=sep, header=0 if header else None, float_precision="round_trip")
+    assert bits(back.iloc[:, int(index)]) == bits(frame["value"])

@@ -1,0 +1,315 @@
+"""The files that the `tolmkit` command writes: never one lost or left half
+written, and tables written at the speed of pyarrow's CSV writer with the
+text that pandas' `to_csv` gives."""
+
+from __future__ import annotations
+
+import contextlib
+import csv
+import errno
+import io
+import os
+import secrets
+import signal
+import stat
+import sys
+import threading
+import typing
+from collections.abc import Iterable, Iterator, Sequence
+
+import numpy as np
+import pandas as pd
+import pyarrow as pa
+import pyarrow.compute as pc
+import pyarrow.csv as pa_csv
+import scipy.sparse as sp
+from numpy.typing import NDArray
+
+from . import _native
+
+__all__ = ["STANDARD_STREAM", "OutputError", "OverwritesInput", "outputs", "write_csv", "write_lower_triangle"]
+
+#: The file name that stands for standard output (for standard input where read).
+STANDARD_STREAM = "-"
+
+#: Rows formatted and written at a time, which bounds the text held in memory.
+CHUNK_ROWS = 1 << 20
+
+_DISK_FULL = frozenset({errno.ENOSPC, errno.EDQUOT, errno.EFBIG})
+
+
+class OutputError(OSError):
+    """An output that could not be written; its target is as it was."""
+
+
+class OverwritesInput(ValueError):
+    """An output that names an input of the same command (a usage mistake)."""
+
+
+@contextlib.contextmanager
+def outputs(*targets: str | None, inputs: Iterable[str] = ()) -> Iterator[list[str]]:
+    """Paths at which a command writes its files, renamed onto `targets`
+    together when the block ends without error.
+
+    Every file of the command goes through this, in one line::
+
+        with outputs(args.output, f"{args.output}.ids", inputs=[args.pedigree]) as (matrix, ids):
+            ...  # compute, then write the files at the paths `matrix` and `ids`
+
+    Parameters
+    ----------
+    *targets : str or None
+        The files to write. None (an option not given) gives "", and "-"
+        (`STANDARD_STREAM`) gives "-": standard output, written directly. A
+        target that exists and is not a regular file (/dev/null, a pipe) is
+        written directly too. A symbolic link is followed: the file it points
+        to is replaced, the link stays.
+    inputs : iterable of str
+        The files that the command reads; "-" is standard input.
+
+    Yields
+    ------
+    list of str
+        For each target, a path in the target's folder, with its suffix
+        (which plotting libraries go by), where no file exists yet.
+
+    Raises
+    ------
+    OverwritesInput
+        Before the block runs, when a target is one of `inputs` or another
+        target: the same path once links are resolved, or the same file.
+    OutputError
+        Before the block runs, when a target's folder does not exist or is not
+        writable; after it, when a file cannot be written (a full disk) or
+        renamed, saying which targets are new and which are as they were.
+
+    Notes
+    -----
+    The files that the block wrote are flushed to disk, all of them, before
+    the first is renamed onto its target, and Ctrl-C waits for the renames.
+    When the block raises (an error, out of memory, Ctrl-C), every file it
+    wrote is removed and every target is as it was.
+
+    Examples
+    --------
+    >>> with outputs("f.csv", inputs=["herd.csv"]) as (path,):  # doctest: +SKIP
+    ...     write_csv(table, path)
+    """
+    files = [_resolved(target) for target in targets]
+    _refuse_overwriting(targets, files, list(inputs))
+    temporary = [_temporary_name(file) if file is not None else None for file in files]
+    try:
+        yield [path if path is not None else target or "" for target, path in zip(targets, temporary)]
+        _commit([(path, file, typing.cast(str, target)) for path, file, target in zip(temporary, files, targets)
+                 if path is not None and file is not None and os.path.exists(path)])
+    except OSError as error:
+        ours = error.filename is not None and error.filename in temporary
+        if isinstance(error, OutputError) or not (ours or error.errno in _DISK_FULL):
+            raise
+        named = ", ".join(target for target, path in zip(targets, temporary) if target is not None and path)
+        raise OutputError(f"cannot write {named}: {error.strerror}; nothing was replaced") from error
+    finally:
+        for path in temporary:
+            if path is not None:
+                with contextlib.suppress(FileNotFoundError):
+                    os.remove(path)
+
+
+def _resolved(target: str | None) -> str | None:
+    """The file to replace through a temporary file, None where there is none
+    (no target, standard output, a device or a pipe)."""
+    if target is None or target == STANDARD_STREAM:
+        return None
+    file = os.path.realpath(target)
+    try:
+        mode = os.stat(file).st_mode
+    except FileNotFoundError:
+        return file
+    if stat.S_ISDIR(mode):
+        raise OutputError(f"{target}: is a folder, not a file")
+    return file if stat.S_ISREG(mode) else None
+
+
+def _refuse_overwriting(targets: tuple[str | None, ...], files: list[str | None], inputs: list[str]) -> None:
+    named = [(target, file) for target, file in zip(targets, files) if target is not None and file is not None]
+    for k, (target, file) in enumerate(named):
+        for other in [i for i in inputs if i != STANDARD_STREAM] + [t for t, _ in named[:k]]:
+            if file == os.path.realpath(other) or _same_file(file, other):
+                what = f"the input {other}" if other in inputs else f"also the output {other}"
+                raise OverwritesInput(f"the output {target} is {what}: write it elsewhere")
+        folder = os.path.dirname(file)
+        if not os.path.isdir(folder):
+            raise OutputError(f"{target}: there is no folder {folder}")
+        if not os.access(folder, os.W_OK | os.X_OK):
+            raise OutputError(f"{target}: no permission to write in {folder}")
+
+
+def _same_file(file: str, other: str) -> bool:
+    try:
+        return os.path.samefile(file, other)
+    except OSError:  # either does not exist yet
+        return False
+
+
+def _temporary_name(file: str) -> str:
+    folder, name = os.path.split(file)
+    root, suffix = os.path.splitext(name)
+    return os.path.join(folder, f".{root}.tmp-{secrets.token_hex(8)}{suffix}")
+
+
+def _commit(written: list[tuple[str, str, str]]) -> None:
+    """Renames each complete temporary file onto its file, all flushed first."""
+    for path, file, _ in written:
+        descriptor = os.open(path, os.O_RDONLY)
+        try:
+            os.fsync(descriptor)
+        finally:
+            os.close(descriptor)
+        with contextlib.suppress(FileNotFoundError):
+            os.chmod(path, stat.S_IMODE(os.stat(file).st_mode))
+    with _interrupts_deferred():
+        for k, (path, file, target) in enumerate(written):
+            try:
+                os.replace(path, file)
+            except OSError as error:
+                new = ", ".join(f"{t} is new" for _, _, t in written[:k])
+                kept = ", ".join(t for _, _, t in written[k:])
+                raise OutputError(f"cannot rename onto {target}: {error.strerror}; "
+                                  f"{new + ', ' if new else ''}{kept} as it was") from error
+
+
+@contextlib.contextmanager
+def _interrupts_deferred() -> Iterator[None]:
+    """Holds Ctrl-C back until the block ends, so that a group of renames is
+    never cut in two."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    caught: list[int] = []
+    previous = signal.signal(signal.SIGINT, lambda number, frame: caught.append(number))
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, previous)
+    if caught:
+        signal.raise_signal(signal.SIGINT)  # to the handler restored, as if it came now
+
+
+def write_csv(frame: pd.DataFrame, path: str, *, sep: str = ",", header: bool = True, index: bool = True) -> None:
+    """Writes `frame` with the text of `frame.to_csv(path, sep=sep,
+    header=header, index=index)`, at the speed of pyarrow's CSV writer.
+
+    Parameters
+    ----------
+    frame : pandas.DataFrame
+    path : str
+        The file, or "-" for standard output.
+    sep : str
+        One character between fields.
+    header, index : bool
+        Whether to write the column names, and the index as the first column.
+
+    Notes
+    -----
+    Numbers are written as Python's repr writes them (integers as integers,
+    floats in the shortest digits that read back to the same bits, 0.25,
+    1e-05), missing values as nothing, and text quoted where it holds the
+    separator, a quote or a line end, which is what pandas writes. Columns
+    of other types, and rows with text that needs quotes, go through pandas
+    itself.
+
+    Examples
+    --------
+    >>> write_csv(pd.DataFrame({"f": [0.25, 1e-05]}, index=pd.Index(["a", "b"], name="id")), "-")
+    id,f
+    a,0.25
+    b,1e-05
+    """
+    with _opened(path) as file:
+        if header:
+            names = ([frame.index.name or ""] if index else []) + [str(name) for name in frame.columns]
+            line = io.StringIO()
+            csv.writer(line, delimiter=sep, lineterminator="\n").writerow(names)
+            file.write(line.getvalue().encode())
+        options = pa_csv.WriteOptions(include_header=False, delimiter=sep, quoting_style="none")
+        for start in range(0, len(frame), CHUNK_ROWS):
+            chunk = frame.iloc[start:start + CHUNK_ROWS]
+            columns = ([chunk.index.to_series()] if index else []) + [chunk.iloc[:, k] for k in range(chunk.shape[1])]
+            texts = [_text(column) for column in columns]
+            written = None
+            if all(t is not None for t in texts):
+                # pyarrow refuses text that would need quotes (the separator, a quote,
+                # a line end), in memory so that nothing reaches the file: pandas quotes it.
+                with contextlib.suppress(pa.ArrowInvalid):
+                    sink = pa.BufferOutputStream()
+                    pa_csv.write_csv(pa.table(texts, names=[str(k) for k in range(len(texts))]), sink, options)
+                    written = sink.getvalue()
+            if written is None:
+                chunk.to_csv(file, sep=sep, header=False, index=index, lineterminator="\n")
+            else:
+                file.write(written)
+
+
+@contextlib.contextmanager
+def _opened(path: str) -> Iterator[typing.BinaryIO]:
+    if path != STANDARD_STREAM:
+        with open(path, "wb") as file:
+            yield file
+        return
+    sys.stdout.flush()
+    yield sys.stdout.buffer
+    sys.stdout.buffer.flush()
+
+
+def _text(column: pd.Series[typing.Any]) -> pa.Array | None:
+    """The column as pyarrow text in pandas' form (missing values null), or
+    None for the types that only pandas writes so."""
+    dtype = column.dtype
+    if dtype == np.float64 or isinstance(dtype, pd.Float64Dtype):
+        values = np.ascontiguousarray(column.to_numpy(np.float64, na_value=np.nan))
+        offsets = np.empty(len(values) + 1, dtype=np.int64)
+        text = np.empty(_native.REAL_WIDTH * len(values), dtype=np.uint8)
+        _native.format_reals(values, offsets, text)
+        return pa.LargeStringArray.from_buffers(len(values), pa.py_buffer(offsets), pa.py_buffer(text))
+    if pd.api.types.is_bool_dtype(dtype):
+        return pc.if_else(pa.array(column, type=pa.bool_(), from_pandas=True), "True", "False")
+    if pd.api.types.is_integer_dtype(dtype):
+        return pc.cast(pa.array(column, from_pandas=True), pa.string())
+    if pd.api.types.is_object_dtype(dtype):
+        # Several times faster than pa.array, which examines each object more.
+        objects = np.ascontiguousarray(column.to_numpy())
+        offsets = np.empty(len(objects) + 1, dtype=np.int64)
+        joined = _native.format_texts(objects, pd.NA, offsets)
+        return None if joined is None else pa.LargeStringArray.from_buffers(
+            len(objects), pa.py_buffer(offsets), pa.py_buffer(joined))
+    return pa.array(column, type=pa.string(), from_pandas=True) if pd.api.types.is_string_dtype(dtype) else None
+
+
+def write_lower_triangle(lower: sp.csr_matrix, ids: Sequence[str] | NDArray[np.object_], path: str,
+                         ids_path: str) -> None:
+    """Writes a matrix as "row col value" lines of its lower triangle, numbered
+    from 1, the form that mixed-model programs read, and "number id" lines.
+
+    Parameters
+    ----------
+    lower : scipy.sparse.csr_matrix
+        The lower triangle, with sorted indices.
+    ids : sequence of str
+        The identifier of each row.
+    path, ids_path : str
+        Where the triplets and the identifiers go.
+
+    Examples
+    --------
+    >>> write_lower_triangle(sp.csr_matrix([[2.0, 0.0], [-1.0, 2.0]]), ["a", "b"], "-", "-")
+    1 1 2.0
+    2 1 -1.0
+    2 2 2.0
+    1 a
+    2 b
+    """
+    rows = np.repeat(np.arange(1, lower.shape[0] + 1), np.diff(lower.indptr))
+    write_csv(pd.DataFrame({"row": rows, "col": lower.indices + 1, "value": lower.data}), path,
+              sep=" ", header=False, index=False)
+    numbered = pd.DataFrame({"number": np.arange(1, lower.shape[0] + 1), "id": np.asarray(ids, dtype=object)})
+    write_csv(numbered, ids_path, sep=" ", header=False, index=False)

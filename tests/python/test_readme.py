@@ -1,0 +1,56 @@
+"""Every ```python block of README.md, in order, in one namespace, as a
+reader pastes them; a block whose first line is `# not run: <why>` is
+skipped.
+
+The blocks run in a copy of `examples/` in a temporary folder, which stands
+for the repository root: they read `examples/...` as written there, and the
+files they write (plots, reports, matrices) land in the copy, never in the
+repository. A block may read nothing of the repository but `examples/`.
+"""
+
+import re
+import shutil
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parents[2]
+BLOCK = re.compile(r"^```python\n(.*?)^```$", re.S | re.M)
+
+#: Blocks that fail today for a reason that another change removes, by a line they hold.
+PENDING = {'table["birth_year"] == 2020': "birth_year integers land with the reader"}
+
+
+def _blocks():
+    text = (ROOT / "README.md").read_text(encoding="utf-8")
+    for match in BLOCK.finditer(text):
+        code = match.group(1)
+        line = text.count("\n", 0, match.start()) + 2
+        if code.startswith("# not run:"):
+            continue
+        pending = [reason for held, reason in PENDING.items() if held in code]
+        marks = [pytest.mark.xfail(reason=pending[0], strict=True)] if pending else []
+        yield pytest.param(line, code, marks=marks, id=f"line_{line}")
+
+
+@pytest.fixture(scope="module")
+def session(tmp_path_factory):
+    """The namespace of the blocks, and the lines of those already run."""
+    root = tmp_path_factory.mktemp("readme")
+    shutil.copytree(ROOT / "examples", root / "examples")
+    return root, {"__name__": "__readme__"}, set()
+
+
+@pytest.mark.parametrize("line, code", list(_blocks()))
+def test_readme_block_runs(session, monkeypatch, line, code):
+    root, namespace, done = session
+    monkeypatch.chdir(root)
+    # A case chosen alone (pytest -k) runs the blocks before it first.
+    for earlier, earlier_code in [p.values for p in _blocks()]:
+        if earlier >= line:
+            break
+        if earlier not in done:
+            done.add(earlier)
+            exec(compile(earlier_code, f"README.md:{earlier}", "exec"), namespace)
+    done.add(line)
+    exec(compile(code, f"README.md:{line}", "exec"), namespace)
