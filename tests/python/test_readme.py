@@ -17,9 +17,6 @@ import pytest
 ROOT = Path(__file__).resolve().parents[2]
 BLOCK = re.compile(r"^```python\n(.*?)^```$", re.S | re.M)
 
-#: Blocks that fail today for a reason that another change removes, by a line they hold.
-PENDING = {'table["birth_year"] == 2020': "birth_year integers land with the reader"}
-
 
 def _blocks():
     text = (ROOT / "README.md").read_text(encoding="utf-8")
@@ -28,9 +25,7 @@ def _blocks():
         line = text.count("\n", 0, match.start()) + 2
         if code.startswith("# not run:"):
             continue
-        pending = [reason for held, reason in PENDING.items() if held in code]
-        marks = [pytest.mark.xfail(reason=pending[0], strict=True)] if pending else []
-        yield pytest.param(line, code, marks=marks, id=f"line_{line}")
+        yield pytest.param(line, code, id=f"line_{line}")
 
 
 @pytest.fixture(scope="module")
