@@ -15,9 +15,7 @@ run in this process with the steps that the command calls timed.
 import argparse
 import contextlib
 import os
-import resource
 import statistics
-import subprocess
 import sys
 import tempfile
 import time
@@ -27,6 +25,7 @@ import numpy as np
 import pandas as pd
 import scipy.sparse as sp
 
+from common import tolmkit_command
 from tolmkit import (cli, inverse_relationship_matrix, pedigree_statistics, read_pedigree,
                      simulate_pedigree)
 from tolmkit.writing import write_csv, write_lower_triangle
@@ -100,15 +99,6 @@ def writing(ped, folder, repeat):
               f"{statistics.median(t[1] for t in times):>13.2f}", flush=True)
 
 
-def run_process(arguments):
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    start = time.perf_counter()
-    subprocess.run([sys.executable, "-m", "tolmkit", *arguments], check=True, stdout=subprocess.DEVNULL)
-    wall = time.perf_counter() - start
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
-    return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
-
-
 @contextlib.contextmanager
 def timed_steps(spent):
     """Wraps the steps that `tolmkit.cli` calls so that each adds its
@@ -152,7 +142,7 @@ def main():
         print(f"{'command':<12}{'wall s':>9}{'processor s':>13}   steps in one run (processor / wall s)")
         for name, template in COMMANDS.items():
             arguments = [a.format(ped=ped, out=folder, last=last) for a in template]
-            runs = [run_process(arguments) for _ in range(args.repeat)]
+            runs = [tolmkit_command(arguments)[::-1] for _ in range(args.repeat)]
             spent = {}
             with timed_steps(spent), open(os.devnull, "w") as quiet, contextlib.redirect_stdout(quiet):
                 cli.main(arguments)

@@ -1,10 +1,12 @@
 """What the benchmarks share: the literal transcriptions, loaded with ctypes,
-and a best-of-several timer."""
+a best-of-several timer, and the timing of a tolmkit command."""
 
 import ctypes
 import json
 import os
+import resource
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -76,3 +78,13 @@ def run_sgkit(python, script, sire, dam):
     if done.returncode != 0:
         raise RuntimeError(done.stderr.strip().splitlines()[-1])
     return json.loads(done.stdout)
+
+
+def tolmkit_command(arguments):
+    """Processor and wall seconds of `tolmkit ARGUMENTS` in a process of its own."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    wall = time.perf_counter()
+    subprocess.run([sys.executable, "-m", "tolmkit", *arguments], check=True, stdout=subprocess.DEVNULL)
+    wall = time.perf_counter() - wall
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime, wall

@@ -28,6 +28,7 @@ from pathlib import Path
 import numpy as np
 import pyarrow as pa
 import pyarrow.csv as pacsv
+from common import tolmkit_command
 
 STEPS = ["read", "F", "A-inverse", "Ne", "f_e and f_a"]
 FIRST_YEAR = 2000
@@ -71,17 +72,6 @@ def road(path, year):
     step("Ne", lambda: tolmkit.effective_population_size(pedigree, reference))
     step("f_e and f_a", lambda: tolmkit.founder_statistics(pedigree, reference))
     return {"seconds": seconds, "peak_gib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 2**20}
-
-
-def command(arguments):
-    """Processor and wall seconds and peak memory of a `tolmkit` command."""
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    wall = time.perf_counter()
-    subprocess.run([sys.executable, "-m", "tolmkit", *arguments], check=True, stdout=subprocess.DEVNULL)
-    wall = time.perf_counter() - wall
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
-    processor = after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
-    return processor, wall
 
 
 def median(runs, step, which):
@@ -134,7 +124,7 @@ def main():
     }
     print(f"\nthe command line, median of {args.repeat} runs (processor s / wall s; the same steps in Python)")
     for name, (arguments, steps) in commands.items():
-        times = [command(arguments) for _ in range(args.repeat)]
+        times = [tolmkit_command(arguments) for _ in range(args.repeat)]
         cli = [statistics.median(t[w] for t in times) for w in (0, 1)]
         python = [sum(median(runs, s, w) for s in steps) for w in (0, 1)]
         print(f"  tolmkit {name:<11} {cli[0]:8.2f} {cli[1]:8.2f}   Python {python[0]:8.2f} {python[1]:8.2f}   "

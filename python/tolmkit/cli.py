@@ -160,31 +160,30 @@ def _parser() -> argparse.ArgumentParser:
 
     stats = command("stats", _stats, "population figures (completeness, inbreeding, Ne, founders and "
                                      "ancestors), a table by cohort and its plot")
-    chosen = stats.add_mutually_exclusive_group()
-    chosen.add_argument("--reference", nargs="+", metavar="ID",
-                        help="the reference animals (default: every animal with both parents known)")
-    chosen.add_argument("--reference-by", metavar="COLUMN=VALUES",
-                        help="the animals with one of these comma-separated values, such as birth_year=2019,2020")
+    _reference_options(stats)
     stats.add_argument("--by", metavar="COLUMN", help="a table of the figures by this column, such as birth_year")
     stats.add_argument("--plot", metavar="OUT.png", help="draw mean F and ΔF by the --by column")
-    stats.add_argument("--max-ancestors", type=_positive, default=1000, metavar="N",
-                       help="stop the search of major ancestors after N (default: 1000)")
 
     report = command("report", _report, "one self-contained HTML page of every figure: completeness, generation "
                                         "intervals, F and ΔF by cohort, Ne, f_e, f_a, f_g, ancestors, inbreeding")
     report.add_argument("-o", "--output", metavar="OUT.html", required=True)
-    chosen = report.add_mutually_exclusive_group()
+    _reference_options(report)
+    report.add_argument("--by", metavar="COLUMN", help="the cohorts, such as birth_year (dates grouped into years)")
+    report.add_argument("--birth", metavar="COLUMN", help="the births for generation intervals (default: --by)")
+
+    command("check", _check, "read the pedigree with every check and print its summary, or the problem")
+    return parser
+
+
+def _reference_options(command: argparse.ArgumentParser) -> None:
+    """The reference animals of the population figures, as stats and report take them."""
+    chosen = command.add_mutually_exclusive_group()
     chosen.add_argument("--reference", nargs="+", metavar="ID",
                         help="the reference animals (default: every animal with both parents known)")
     chosen.add_argument("--reference-by", metavar="COLUMN=VALUES",
                         help="the animals with one of these comma-separated values, such as birth_year=2019,2020")
-    report.add_argument("--by", metavar="COLUMN", help="the cohorts, such as birth_year (dates grouped into years)")
-    report.add_argument("--birth", metavar="COLUMN", help="the births for generation intervals (default: --by)")
-    report.add_argument("--max-ancestors", type=_positive, default=1000, metavar="N",
-                        help="stop the search of major ancestors after N (default: 1000)")
-
-    command("check", _check, "read the pedigree with every check and print its summary, or the problem")
-    return parser
+    command.add_argument("--max-ancestors", type=_positive, default=1000, metavar="N",
+                         help="stop the search of major ancestors after N (default: 1000)")
 
 
 def _delimiter(text: str) -> str:
