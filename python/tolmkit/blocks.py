@@ -20,13 +20,12 @@ import numpy as np
 from numpy.typing import NDArray
 
 try:
-    import dask.array as da
+    import dask.array.core
+    import dask.highlevelgraph
     import distributed
     import zarr
-    from dask.highlevelgraph import HighLevelGraph
-except ImportError as missing:
-    raise ImportError(f"computing in blocks needs Dask, distributed and Zarr ({missing}): "
-                      "pip install 'tolm[dask]'") from missing
+except ImportError:  # the original error stays attached as the context
+    raise ImportError("computing in blocks needs Dask, distributed and Zarr: pip install 'tolm[dask]'")
 
 from .candidates import pair_values, plan_pairs, relationship_block
 from .pedigree import Pedigree, ancestry, select
@@ -36,7 +35,7 @@ __all__ = ["among_in_blocks", "among_to_zarr", "pairs_in_blocks"]
 
 
 def among_in_blocks(pedigree: Pedigree, chosen: NDArray[np.int32], *, chunks: int,
-                    kinship: bool = False) -> da.Array:
+                    kinship: bool = False) -> dask.array.core.Array:
     """`relationships_among` of the animals numbered `chosen`, by blocks.
 
     Parameters
@@ -69,7 +68,8 @@ def among_in_blocks(pedigree: Pedigree, chosen: NDArray[np.int32], *, chunks: in
     """
     _check_chunks(chunks)
     if len(chosen) == 0:
-        return da.zeros((0, 0), chunks=chunks)
+        empty: dask.array.core.Array = dask.array.core.from_array(np.empty((0, 0)), chunks=chunks)
+        return empty
     pruned, renumber = ancestry(pedigree, chosen)
     numbers = renumber[chosen]
     name = f"relationships-among-{uuid.uuid4().hex}"
@@ -82,13 +82,13 @@ def among_in_blocks(pedigree: Pedigree, chosen: NDArray[np.int32], *, chunks: in
             graph[(name, i, j)] = (_block, *shared, rows, numbers[column:column + chunks])
             graph[(name, j, i)] = (np.transpose, (name, i, j))
     sizes = tuple(min(chunks, len(numbers) - start) for start in starts)
-    matrix = da.Array(HighLevelGraph.from_collections(name, graph), name, chunks=(sizes, sizes),
-                      dtype=np.float64)
+    matrix = dask.array.core.Array(dask.highlevelgraph.HighLevelGraph.from_collections(name, graph), name,
+                                    chunks=(sizes, sizes), dtype=np.float64)
     return matrix * 0.5 if kinship else matrix
 
 
 def pairs_in_blocks(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32], *, chunks: int,
-                    kinship: bool = False) -> da.Array:
+                    kinship: bool = False) -> dask.array.core.Array:
     """`relationship_pairs` of the animals numbered `x` and `y`, by chunks of pairs.
 
     Parameters
@@ -120,7 +120,8 @@ def pairs_in_blocks(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int3
     """
     _check_chunks(chunks)
     if len(x) == 0:
-        return da.zeros((0,), chunks=chunks)
+        none: dask.array.core.Array = dask.array.core.from_array(np.empty(0), chunks=chunks)
+        return none
     pruned, x, y, by_columns = plan_pairs(pedigree, x, y)
     name = f"relationship-pairs-{uuid.uuid4().hex}"
     graph, shared = _shared(pruned, name)
@@ -128,7 +129,8 @@ def pairs_in_blocks(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int3
     for i, start in enumerate(starts):
         graph[(name, i)] = (_pairs, *shared, x[start:start + chunks], y[start:start + chunks], by_columns)
     sizes = tuple(min(chunks, len(x) - start) for start in starts)
-    values = da.Array(HighLevelGraph.from_collections(name, graph), name, chunks=(sizes,), dtype=np.float64)
+    values = dask.array.core.Array(dask.highlevelgraph.HighLevelGraph.from_collections(name, graph), name,
+                                    chunks=(sizes,), dtype=np.float64)
     return values * 0.5 if kinship else values
 
 
@@ -177,7 +179,7 @@ def among_to_zarr(pedigree: Pedigree, ids: Iterable[str], path: str | os.PathLik
     try:
         with _client(scheduler):
             # Built once the client is there, which then holds the pedigree.
-            da.to_zarr(among_in_blocks(pedigree, chosen, chunks=chunks), partial)
+            dask.array.core.to_zarr(among_in_blocks(pedigree, chosen, chunks=chunks), partial)
         zarr.open_array(partial, mode="r+").attrs["ids"] = names
         os.rename(partial, target)
     except BaseException:

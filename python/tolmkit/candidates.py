@@ -13,6 +13,9 @@ import scipy.sparse as sp
 from .pedigree import Pedigree, ancestry, parents_first
 from .relationships import inbreeding
 
+if typing.TYPE_CHECKING:
+    import dask.array.core
+
 __all__ = ["relationship_pairs", "relationships_among"]
 
 # Pairs whose animals' ancestor contributions are held at once.
@@ -26,8 +29,18 @@ _SAMPLE = 64
 _BLOCK_ELEMENTS = 1 << 24
 
 
+@typing.overload
 def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *,
-                       chunks: int | None = None, kinship: bool = False) -> typing.Any:
+                       chunks: None = None, kinship: bool = False) -> NDArray[np.float64]: ...
+
+
+@typing.overload
+def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *,
+                       chunks: int, kinship: bool = False) -> dask.array.core.Array: ...
+
+
+def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *,
+                       chunks: int | None = None, kinship: bool = False) -> NDArray[np.float64] | dask.array.core.Array:
     """Additive relationships a(first[k], second[k]) of pairs of identifiers.
 
     Only the paired animals and their ancestors are used. Many scattered
@@ -192,8 +205,18 @@ def _pairs_by_ancestors(pedigree: Pedigree, sampling_var: NDArray[np.float64], x
     return values
 
 
+@typing.overload
+def relationships_among(pedigree: Pedigree, ids: Iterable[str], *, chunks: None = None,
+                        kinship: bool = False) -> NDArray[np.float64]: ...
+
+
+@typing.overload
+def relationships_among(pedigree: Pedigree, ids: Iterable[str], *, chunks: int,
+                        kinship: bool = False) -> dask.array.core.Array: ...
+
+
 def relationships_among(pedigree: Pedigree, ids: Iterable[str], *, chunks: int | None = None,
-                        kinship: bool = False) -> typing.Any:
+                        kinship: bool = False) -> NDArray[np.float64] | dask.array.core.Array:
     """The dense additive relationship matrix of the animals `ids`, such as the
     candidates of a mating plan, from their ancestry alone.
 
