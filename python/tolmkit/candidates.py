@@ -27,6 +27,8 @@ _ANCESTOR_COST = 10
 _SAMPLE = 64
 # Elements of the dense block of columns of A computed at once (128 MiB).
 _BLOCK_ELEMENTS = 1 << 24
+# Rows of the matrix among candidates mirrored at once.
+_STRIPE = 1024
 
 
 @typing.overload
@@ -272,7 +274,9 @@ def relationships_among(pedigree: Pedigree, ids: Iterable[str], *, chunks: int |
         return np.empty((0, 0))
     pruned, renumber = ancestry(pedigree, chosen)
     matrix = relationship_block(pruned, inbreeding(pruned)[1], renumber[chosen])
-    return matrix * 0.5 if kinship else matrix
+    if kinship:
+        matrix *= 0.5
+    return matrix
 
 
 def relationship_block(pedigree: Pedigree, sampling_var: NDArray[np.float64], rows: NDArray[np.integer[typing.Any]],
@@ -307,16 +311,29 @@ def relationship_block(pedigree: Pedigree, sampling_var: NDArray[np.float64], ro
     array([[0.5, 0.5, 1. ]])
     """
     animals, position = np.unique(rows if columns is None else columns, return_inverse=True)
-    distinct = np.empty((len(rows), len(animals)))
+    by_animal = np.argsort(position, kind="stable")
+    starts = np.searchsorted(position[by_animal], np.arange(len(animals) + 1))
+    matrix = np.empty((len(rows), len(position)))
     for start, block in _column_blocks(pedigree, sampling_var, rows, animals):
-        distinct[:, start:start + block.shape[1]] = block
-    matrix = distinct[:, position]
-    if columns is not None:
-        return matrix
-    # Each element is computed twice, in its column and in its row; the lower
-    # triangle is kept for both.
-    symmetric: NDArray[np.float64] = np.tril(matrix) + np.tril(matrix, k=-1).T
-    return symmetric
+        chosen = by_animal[starts[start]:starts[start + block.shape[1]]]
+        matrix[:, chosen] = block[:, position[chosen] - start]
+    if columns is None:
+        _mirror(matrix)
+    return matrix
+
+
+def _mirror(matrix: NDArray[np.float64]) -> None:
+    """Copies the lower triangle of a square matrix onto the upper, a stripe
+    of rows at a time, in place. Each element is computed twice, in its
+    column and in its row; the lower triangle is kept for both. The copy
+    has the bits of tril(m) + tril(m, -1).T, as no relationship is −0."""
+    m = len(matrix)
+    for first in range(0, m, _STRIPE):
+        last = min(m, first + _STRIPE)
+        matrix[first:last, last:] = matrix[last:, first:last].T
+        square = matrix[first:last, first:last]
+        upper = np.triu_indices(last - first, 1)
+        square[upper] = square.T[upper]
 
 
 def _column_blocks(pedigree: Pedigree, sampling_var: NDArray[np.float64], rows: NDArray[np.integer[typing.Any]],
