@@ -75,7 +75,7 @@ def on_cluster(pedigree, ids, store, chunks):
     """Seconds to the store, each worker's peak memory, and the events of
     a worker paused or restarted."""
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, memory_limit="2GiB",
-                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+                                  dashboard_address=":0") as cluster, distributed.Client(cluster) as client:
         peaks = {}
         done = threading.Event()
 

@@ -191,7 +191,7 @@ def among_to_zarr(pedigree: Pedigree, ids: Iterable[str], path: str | os.PathLik
 def _client(scheduler: str | None) -> Iterator[distributed.Client]:
     with contextlib.ExitStack() as stack:
         if scheduler is None:
-            cluster = stack.enter_context(distributed.LocalCluster(dashboard_address=None))
+            cluster = stack.enter_context(distributed.LocalCluster(dashboard_address=":0"))
             scheduler = cluster.scheduler_address
         yield stack.enter_context(distributed.Client(scheduler, timeout="10s"))
 
