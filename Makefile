@@ -80,7 +80,7 @@ python-version:
 	build/venv-$(VERSION)/bin/python -m pip install --quiet --upgrade pip
 	build/venv-$(VERSION)/bin/python -m pip wheel --quiet --no-deps -w build/wheel-$(VERSION) \
 	    -Ccmake.define.TOLM_WERROR=$(WERROR) .
-	build/venv-$(VERSION)/bin/python -m pip install --quiet "$$(ls build/wheel-$(VERSION)/*.whl)[test]"
+	build/venv-$(VERSION)/bin/python -m pip install --quiet "$$(ls build/wheel-$(VERSION)/*.whl)[test,dask]"
 	build/venv-$(VERSION)/bin/python -m pytest
 
 versions:
@@ -133,7 +133,7 @@ $(VENV)/bin/cmake: $(PY)
 	$(PY) -m pip install --quiet cmake
 
 $(VENV)/.installed: $(PY) $(SOURCES)
-	$(PY) -m pip install --quiet -Ccmake.define.TOLM_WERROR=$(WERROR) '.[test]'
+	$(PY) -m pip install --quiet -Ccmake.define.TOLM_WERROR=$(WERROR) '.[test,dask]'
 	touch $@
 
 clean:

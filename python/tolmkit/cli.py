@@ -172,6 +172,15 @@ def _parser() -> argparse.ArgumentParser:
     report.add_argument("--birth", metavar="COLUMN", help="the births for generation intervals (default: --by)")
 
     command("check", _check, "read the pedigree with every check and print its summary, or the problem")
+
+    among = command("among", _among, "the relationship matrix of candidates to a Zarr store, computed by "
+                                     "blocks on Dask (needs the dask extra)")
+    among.add_argument("--ids", metavar="FILE", required=True, help="the candidates' identifiers, one a line")
+    among.add_argument("-o", "--output", metavar="OUT.zarr", required=True, help="the store to create")
+    among.add_argument("--chunks", type=_positive, default=5000, metavar="K",
+                       help="rows and columns of a block (default: 5000)")
+    among.add_argument("--scheduler", metavar="ADDRESS",
+                       help="a Dask scheduler, such as tcp://10.0.0.1:8786 (default: a local cluster)")
     return parser
 
 
@@ -298,6 +307,18 @@ def _hinv(args: argparse.Namespace) -> None:
 def _check(args: argparse.Namespace) -> None:
     pedigree = _read(args)
     print(f"{_named(args)}\n{pedigree.summary()}")
+
+
+def _among(args: argparse.Namespace) -> None:
+    from .blocks import among_to_zarr  # Dask is imported for this command alone
+
+    with open(args.ids, encoding=args.encoding) as lines:
+        ids = [line.strip() for line in lines if line.strip()]
+    if not ids:
+        raise ValueError(f"{args.ids} names no animal")
+    pedigree = _read(args)
+    with _progress("relationships among the candidates"):
+        among_to_zarr(pedigree, ids, args.output, chunks=args.chunks, scheduler=args.scheduler)
 
 
 def _stats(args: argparse.Namespace) -> None:

@@ -60,21 +60,20 @@ def _interpreter_state_dict():
     return ctypes.cast(state_dict(state()), ctypes.py_object).value
 
 
+def _pybind11_keys():
+    # From 3.12 on pybind11 keeps its state in the interpreter's dictionary.
+    where = _interpreter_state_dict() if sys.version_info >= (3, 12) else vars(builtins)
+    return [key for key in where if key.startswith("__pybind11_internals_")]
+
+
 def test_shared_state_has_the_version_of_the_build(tolm):
-    # From 3.12 on pybind11 keeps its state in the interpreter's dictionary,
-    # and requires version 5 there. Looked at in an interpreter of its own:
-    # other packages' extensions (scipy.fft's, which dask.array imports) add theirs.
+    # In an interpreter of its own: scipy.fft, which dask.array imports for
+    # other tests, keeps a pybind11 state of its own. From 3.12 on pybind11
+    # requires version 5.
     version = 5 if sys.version_info >= (3, 12) else 4
-    script = textwrap.dedent("""
-        import builtins, json, sys
-        import TOLM
-        from test_module import _interpreter_state_dict
-        where = _interpreter_state_dict() if sys.version_info >= (3, 12) else vars(builtins)
-        print(json.dumps([key for key in where if key.startswith("__pybind11_internals_")]))
-    """)
-    run = subprocess.run([sys.executable, "-c", script], cwd=os.path.dirname(__file__), capture_output=True,
-                         text=True)
-    assert run.returncode == 0, run.stderr
+    code = "import json, test_module; print(json.dumps(test_module._pybind11_keys()))"
+    run = subprocess.run([sys.executable, "-c", code], cwd=os.path.dirname(__file__), capture_output=True,
+                         text=True, check=True)
     keys = json.loads(run.stdout)
     assert len(keys) == 1
     assert re.fullmatch(rf"__pybind11_internals_v{version}_\w+__", keys[0])

@@ -1,0 +1,241 @@
+"""Relationships among many animals as lazy Dask arrays, computed by blocks
+wherever a scheduler puts them, and written to Zarr without ever holding
+the whole matrix.
+
+Every block comes from the ancestry of its own rows and columns; the
+pedigree goes to the workers once, as one key of the graph that every block
+depends on.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import os
+import shutil
+import typing
+import uuid
+from collections.abc import Iterable, Iterator
+
+import numpy as np
+from numpy.typing import NDArray
+
+try:
+    import dask.array.core
+    import dask.highlevelgraph
+    import distributed
+    import zarr
+except ImportError:  # the original error stays attached as the context
+    raise ImportError("computing in blocks needs Dask, distributed and Zarr: pip install 'tolm[dask]'")
+
+from .candidates import pair_values, plan_pairs, relationship_block
+from .pedigree import Pedigree, ancestry, select
+
+__all__ = ["among_in_blocks", "among_to_zarr", "pairs_in_blocks"]
+
+
+def among_in_blocks(pedigree: Pedigree, chosen: NDArray[np.int32], *, chunks: int,
+                    kinship: bool = False) -> dask.array.core.Array:
+    """`relationships_among` of the animals numbered `chosen`, by blocks.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    chosen : numpy.ndarray of int32
+        Animal numbers, in the order of the rows and columns.
+    chunks : int
+        Rows and columns of a block.
+    kinship : bool, default False
+        Give kinships, A / 2, instead.
+
+    Returns
+    -------
+    dask.array.Array
+        float64, its blocks below the diagonal computed by columns as
+        `relationships_among` computes them, those above their mirror.
+
+    Raises
+    ------
+    ValueError
+        `chunks` not a positive integer.
+
+    Examples
+    --------
+    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b")])
+    >>> among_in_blocks(pedigree, pedigree.numbers(["a", "c"]), chunks=1).compute(scheduler="sync")
+    array([[1. , 0.5],
+           [0.5, 1. ]])
+    """
+    _check_chunks(chunks)
+    if len(chosen) == 0:
+        empty: dask.array.core.Array = dask.array.core.from_array(np.empty((0, 0)), chunks=chunks)
+        return empty
+    pruned, renumber = ancestry(pedigree, chosen)
+    numbers = renumber[chosen]
+    name = f"relationships-among-{uuid.uuid4().hex}"
+    graph, shared = _shared(pruned, name)
+    starts = range(0, len(numbers), chunks)
+    for i, row in enumerate(starts):
+        rows = numbers[row:row + chunks]
+        graph[(name, i, i)] = (_block, *shared, rows, None)
+        for j, column in enumerate(starts[:i]):
+            graph[(name, i, j)] = (_block, *shared, rows, numbers[column:column + chunks])
+            graph[(name, j, i)] = (np.transpose, (name, i, j))
+    sizes = tuple(min(chunks, len(numbers) - start) for start in starts)
+    matrix = dask.array.core.Array(dask.highlevelgraph.HighLevelGraph.from_collections(name, graph), name,
+                                    chunks=(sizes, sizes), dtype=np.float64)
+    return matrix * 0.5 if kinship else matrix
+
+
+def pairs_in_blocks(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32], *, chunks: int,
+                    kinship: bool = False) -> dask.array.core.Array:
+    """`relationship_pairs` of the animals numbered `x` and `y`, by chunks of pairs.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    x, y : numpy.ndarray of int32
+        Numbers of the paired animals, of the same length.
+    chunks : int
+        Pairs in a chunk.
+    kinship : bool, default False
+        Give kinships, a / 2, instead.
+
+    Returns
+    -------
+    dask.array.Array
+        float64, one value per pair.
+
+    Raises
+    ------
+    ValueError
+        `chunks` not a positive integer.
+
+    Examples
+    --------
+    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b")])
+    >>> x, y = pedigree.numbers(["c", "c"]), pedigree.numbers(["a", "c"])
+    >>> pairs_in_blocks(pedigree, x, y, chunks=1).compute(scheduler="sync")
+    array([0.5, 1. ])
+    """
+    _check_chunks(chunks)
+    if len(x) == 0:
+        none: dask.array.core.Array = dask.array.core.from_array(np.empty(0), chunks=chunks)
+        return none
+    pruned, x, y, by_columns = plan_pairs(pedigree, x, y)
+    name = f"relationship-pairs-{uuid.uuid4().hex}"
+    graph, shared = _shared(pruned, name)
+    starts = range(0, len(x), chunks)
+    for i, start in enumerate(starts):
+        graph[(name, i)] = (_pairs, *shared, x[start:start + chunks], y[start:start + chunks], by_columns)
+    sizes = tuple(min(chunks, len(x) - start) for start in starts)
+    values = dask.array.core.Array(dask.highlevelgraph.HighLevelGraph.from_collections(name, graph), name,
+                                    chunks=(sizes,), dtype=np.float64)
+    return values * 0.5 if kinship else values
+
+
+def among_to_zarr(pedigree: Pedigree, ids: Iterable[str], path: str | os.PathLike[str], *, chunks: int,
+                  scheduler: str | None = None) -> None:
+    """Writes the relationships among `ids` to a new Zarr store, by blocks.
+
+    The store is written beside `path` and renamed into place once
+    complete, so that `path` is never a partial matrix. Its attribute
+    ``ids`` holds the identifiers of the rows and columns.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    ids : iterable of str
+        Identifiers of the animals, in the order of the rows and columns.
+    path : str or os.PathLike
+        The store to create.
+    chunks : int
+        Rows and columns of a block, and of a chunk of the store.
+    scheduler : str, optional
+        Address of a Dask scheduler; by default a local cluster of the
+        machine's cores is started for the call.
+
+    Raises
+    ------
+    FileExistsError
+        `path` exists.
+    PedigreeError
+        An identifier that is not in the pedigree.
+    ValueError
+        `chunks` not a positive integer.
+    OSError
+        No scheduler at `scheduler`, or the store cannot be written.
+
+    Examples
+    --------
+    >>> among_to_zarr(pedigree, ["a", "c"], "among.zarr", chunks=5000)  # doctest: +SKIP
+    """
+    target = os.path.abspath(path)
+    if os.path.lexists(target):
+        raise FileExistsError(f"{path} exists: remove it or name another store")
+    names = [str(name) for name in ids]
+    chosen = pedigree.numbers(names)
+    partial = os.path.join(os.path.dirname(target), f".{os.path.basename(target)}.{uuid.uuid4().hex}.partial")
+    try:
+        with _client(scheduler):
+            # Built once the client is there, which then holds the pedigree.
+            dask.array.core.to_zarr(among_in_blocks(pedigree, chosen, chunks=chunks), partial)
+        zarr.open_array(partial, mode="r+").attrs["ids"] = names
+        os.rename(partial, target)
+    except BaseException:
+        shutil.rmtree(partial, ignore_errors=True)
+        raise
+
+
+@contextlib.contextmanager
+def _client(scheduler: str | None) -> Iterator[distributed.Client]:
+    with contextlib.ExitStack() as stack:
+        if scheduler is None:
+            cluster = stack.enter_context(distributed.LocalCluster(dashboard_address=":0"))
+            scheduler = cluster.scheduler_address
+        yield stack.enter_context(distributed.Client(scheduler, timeout="10s"))
+
+
+def _check_chunks(chunks: object) -> None:
+    if isinstance(chunks, bool) or not isinstance(chunks, (int, np.integer)) or chunks < 1:
+        raise ValueError(f"chunks must be a positive integer, got {chunks!r}")
+
+
+def _shared(pedigree: Pedigree, name: str) -> tuple[dict[typing.Any, typing.Any], tuple[str, str]]:
+    """Graph entries for the pedigree, without its attributes, and for its
+    sampling variances, computed once on the workers; and their keys.
+
+    With a distributed client, the pedigree is scattered to a worker from
+    which the others fetch it; otherwise it is a value of the graph.
+    """
+    parents = select(pedigree.ids, pedigree.sire, pedigree.dam, np.arange(len(pedigree)))[0]
+    keys = (f"ancestry-{name}", f"sampling-var-{name}")
+    try:
+        shipped: typing.Any = distributed.default_client().scatter(parents, hash=False)
+    except ValueError:  # no client: the graph holds the pedigree
+        shipped = parents
+    return {keys[0]: shipped, keys[1]: (_sampling_var, keys[0])}, keys
+
+
+def _sampling_var(pedigree: Pedigree) -> NDArray[np.float64]:
+    return pedigree.sampling_var
+
+
+def _within(pedigree: Pedigree, sampling_var: NDArray[np.float64], animals: NDArray[np.int32]
+            ) -> tuple[Pedigree, NDArray[np.float64], NDArray[np.int32]]:
+    """The ancestry of `animals` with its sampling variances and the renumbering."""
+    within, renumber = ancestry(pedigree, animals)
+    return within, sampling_var[renumber >= 0], renumber
+
+
+def _block(pedigree: Pedigree, sampling_var: NDArray[np.float64], rows: NDArray[np.int32],
+           columns: NDArray[np.int32] | None) -> NDArray[np.float64]:
+    """A block below the diagonal, or a diagonal one (`columns` None)."""
+    within, variances, renumber = _within(pedigree, sampling_var,
+                                          rows if columns is None else np.concatenate([rows, columns]))
+    return relationship_block(within, variances, renumber[rows], None if columns is None else renumber[columns])
+
+
+def _pairs(pedigree: Pedigree, sampling_var: NDArray[np.float64], x: NDArray[np.int32], y: NDArray[np.int32],
+           by_columns: bool) -> NDArray[np.float64]:
+    within, variances, renumber = _within(pedigree, sampling_var, np.concatenate([x, y]))
+    return pair_values(within, variances, renumber[x], renumber[y], by_columns)
