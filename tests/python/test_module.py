@@ -1,3 +1,4 @@
+import builtins
 import ctypes
 import importlib.metadata
 import json
