@@ -38,7 +38,7 @@ sanitize: $(CMAKE)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	    $(CTEST) --test-dir build/sanitize --output-on-failure
 
-FCOEFF_MECHANISMS := BATCH GROUP COMPACT WORD PREFETCH
+FCOEFF_MECHANISMS := BATCH GROUP COMPACT WORD PREFETCH WIDTH
 
 fcoeff-ablations: $(CMAKE)
 	scripts/ensure-tools

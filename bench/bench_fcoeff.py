@@ -30,7 +30,7 @@ import TOLM
 from common import load_literal, pointers, run_sgkit, scalar
 from shapes import SHAPES, generate
 
-MECHANISMS = ["BATCH", "GROUP", "COMPACT", "WORD", "PREFETCH"]
+MECHANISMS = ["BATCH", "GROUP", "COMPACT", "WORD", "PREFETCH", "WIDTH"]
 # The literal pass scans its whole list per ancestor: shapes with thousands of
 # ancestors per animal get it at a smaller size.
 LITERAL_SIZES = {"closed-100": 1_000, "selfing": 2_000}
