@@ -96,7 +96,7 @@ using Lanes = typename LanesOf<width>::type;
 // What the pass reads of one ancestor, by record number: its parents' record
 // numbers (`none` if unknown) and its Mendelian-sampling variance. Its
 // contributions to the animals of the pass (0.0 between passes) are kept
-// apart, a cache line for eight lanes.
+// apart, a cache line for eight lanes, half of one for four.
 struct Record {
     std::int32_t sire;
     std::int32_t dam;
