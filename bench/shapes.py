@@ -99,6 +99,8 @@ SHAPES = {
     "few-sires-8": (few_sires, {"generations": 25, "sires": 8}, [200_000]),
     "few-sires-20": (few_sires, {"generations": 20, "sires": 20}, [200_000]),
     "many-sires": (many_sires, {"generations": 20, "sires": 1_000}, [100_000]),
+    "wide-500": (dairy, {"generations": 25, "sires": 500}, [200_000, 1_000_000]),
+    "wide-2000": (dairy, {"generations": 25, "sires": 2_000}, [200_000, 1_000_000]),
     "random-mating": (random_mating, {"generations": 20}, [100_000]),
     "closed-100": (closed_population, {"generations": 100, "sires": 10}, [20_200]),
     "selfing": (selfing_lines, {"cycles": 20, "selfings": 6}, [50_000]),

@@ -43,6 +43,17 @@ constexpr int lanes = 1;  // one animal per pass
 #else
 constexpr int lanes = 8;  // animals of one cohort sharing a pass over their ancestors
 #endif
+#ifdef TOLM_PLAIN_FCOEFF_WIDTH
+constexpr bool adapt_width = false;  // every pass as wide as `lanes`
+#else
+// Half as many lanes once the ancestors of a pass are too many for their
+// contributions to stay in a core's cache.
+constexpr bool adapt_width = lanes > 1;
+#endif
+constexpr int narrow_lanes = adapt_width ? lanes / 2 : lanes;
+// A pass of more ancestors than this is followed by a narrow one: their wide
+// contributions would take over half a typical core's cache (512 KiB).
+constexpr std::int32_t wide_ancestors = 8192;
 #ifdef TOLM_PLAIN_FCOEFF_COMPACT
 constexpr bool compact = false;  // a record for every animal
 #else
@@ -65,12 +76,27 @@ constexpr bool group = true;  // a pass takes paternal half sibs, then full sibs
 #endif
 
 // One contribution per animal of the pass, one lane each.
-using Lanes = double __attribute__((vector_size(lanes * sizeof(double))));
+template <int width>
+struct LanesOf;
+template <>
+struct LanesOf<1> {
+    typedef double type __attribute__((vector_size(1 * sizeof(double))));
+};
+template <>
+struct LanesOf<4> {
+    typedef double type __attribute__((vector_size(4 * sizeof(double))));
+};
+template <>
+struct LanesOf<8> {
+    typedef double type __attribute__((vector_size(8 * sizeof(double))));
+};
+template <int width>
+using Lanes = typename LanesOf<width>::type;
 
 // What the pass reads of one ancestor, by record number: its parents' record
 // numbers (`none` if unknown) and its Mendelian-sampling variance. Its
 // contributions to the animals of the pass (0.0 between passes) are kept
-// apart, a cache line for eight lanes.
+// apart, a cache line for eight lanes, half of one for four.
 struct Record {
     std::int32_t sire;
     std::int32_t dam;
@@ -217,9 +243,12 @@ public:
              std::int32_t n)
         : sire_(sire), dam_(dam), inbreeding_(inbreeding), sampling_var_(sampling_var), n_(n),
           numbers_(n), records_block_(static_cast<std::size_t>(n) * sizeof(Record)),
-          contributions_block_(static_cast<std::size_t>(n) * sizeof(Lanes)), ancestors_(n),
+          wide_block_(static_cast<std::size_t>(n) * sizeof(Lanes<lanes>)),
+          narrow_block_(adapt_width ? static_cast<std::size_t>(n) * sizeof(Lanes<narrow_lanes>) : 0),
+          ancestors_(n),
           order_block_(static_cast<std::size_t>(n) * sizeof(std::int32_t)),
-          records_(records_block_.as<Record>()), contributions_(contributions_block_.as<Lanes>()),
+          records_(records_block_.as<Record>()), wide_(wide_block_.as<Lanes<lanes>>()),
+          narrow_(narrow_block_.as<Lanes<narrow_lanes>>()),
           order_(order_block_.as<std::int32_t>()) {}
 
     void sampling_variances_only() {
@@ -238,9 +267,13 @@ public:
                     return sire_[x] != sire_[y] ? sire_[x] < sire_[y] : dam_[x] != dam_[y] ? dam_[x] < dam_[y] : x < y;
                 });
             }
-            const std::int32_t width = single_ ? 1 : lanes;
-            for (std::int32_t first = 0; first < members; first += width) {
-                pass(order_ + first, members - first < width ? members - first : width);
+            for (std::int32_t first = 0; first < members;) {
+                const bool narrow = adapt_width && !single_ && wide_ancestors < listed_;
+                const std::int32_t width = single_ ? 1 : narrow ? narrow_lanes : lanes;
+                const std::int32_t count = members - first < width ? members - first : width;
+                listed_ = narrow ? pass<narrow_lanes>(narrow_, order_ + first, count)
+                                 : pass<lanes>(wide_, order_ + first, count);
+                first += count;
             }
             for (std::int32_t i = start + 1; i < end; ++i) {
                 if (same_parents_as_before(i)) {
@@ -299,39 +332,45 @@ private:
     // together; an ancestor of some lanes only has a contribution of 0.0 in
     // the others, which changes none of their sums. A contribution is cleared once
     // used, which leaves every contribution 0.0 for the next pass.
-    void pass(const std::int32_t* member, std::int32_t members) {
-        Lanes sum{};
+    // Returns the number of ancestors processed.
+    template <int width>
+    std::int32_t pass(Lanes<width>* contributions, const std::int32_t* member, std::int32_t members) {
+        Lanes<width> sum{};
         std::int32_t highest = none;
         for (std::int32_t k = 0; k < members; ++k) {
             const std::int32_t i = member[k];
             for (const std::int32_t parent : {dam_[i], sire_[i]}) {
                 if (parent != n_) {
                     const std::int32_t r = numbers_.of(parent, n_);
-                    contributions_[r][k] = 1.0 * 0.5 + contributions_[r][k];
+                    contributions[r][k] = 1.0 * 0.5 + contributions[r][k];
                     ancestors_.insert(r);
                     highest = r > highest ? r : highest;
                 }
             }
             sum[k] = 0.0 + (1.0 * 1.0) * sampling_var_[i];
         }
+        std::int32_t processed = 0;
         if (highest == none) {
-            return finish(member, members, sum);
+            finish<width>(member, members, sum);
+            return processed;
         }
         ancestors_.drain(highest, [&](std::int32_t c, auto&& list) {
+            ++processed;
             const Record& a = records_[c];
-            const Lanes contribution = contributions_[c];
-            contributions_[c] = Lanes{};
-            const Lanes half = contribution * 0.5;
+            const Lanes<width> contribution = contributions[c];
+            contributions[c] = Lanes<width>{};
+            const Lanes<width> half = contribution * 0.5;
             for (const std::int32_t parent : {a.dam, a.sire}) {
                 if (parent != none) {
-                    contributions_[parent] = half + contributions_[parent];
+                    contributions[parent] = half + contributions[parent];
                     list(parent);
                     prefetch_record(parent);
                 }
             }
             sum += (contribution * contribution) * a.sampling_var;
         });
-        finish(member, members, sum);
+        finish<width>(member, members, sum);
+        return processed;
     }
 
     // The record of an ancestor, which its visit reads, fetched when it is
@@ -342,7 +381,8 @@ private:
         }
     }
 
-    void finish(const std::int32_t* member, std::int32_t members, const Lanes& sum) {
+    template <int width>
+    void finish(const std::int32_t* member, std::int32_t members, const Lanes<width>& sum) {
         for (std::int32_t k = 0; k < members; ++k) {
             inbreeding_[member[k]] = sum[k] - 1.0;
         }
@@ -355,13 +395,16 @@ private:
     std::int32_t n_;
     RecordNumbers numbers_;
     ZeroedBlock records_block_;
-    ZeroedBlock contributions_block_;
+    ZeroedBlock wide_block_;
+    ZeroedBlock narrow_block_;
     AncestorSet ancestors_;
     ZeroedBlock order_block_;
     Record* records_;
-    Lanes* contributions_;
+    Lanes<lanes>* wide_;
+    Lanes<narrow_lanes>* narrow_;
     std::int32_t* order_;  // the animals of a cohort that need a pass
     bool single_ = false;
+    std::int32_t listed_ = 0;  // ancestors processed by the last pass
 };
 
 }  // namespace

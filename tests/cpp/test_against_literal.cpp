@@ -114,8 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A herd of founders but for the animals bred (animal, sire, dam), in both
 // modes against the literal pass.
-void expect_herd_matches_literal(std::int32_t n,
-                                 std::initializer_list<std::array<std::int32_t, 3>> bred) {
+void expect_herd_matches_literal(std::int32_t n, const std::vector<std::array<std::int32_t, 3>>& bred) {
     Codes sire(static_cast<std::size_t>(n), n), dam(static_cast<std::size_t>(n), n);
     for (const auto& [animal, s, d] : bred) {
         sire[static_cast<std::size_t>(animal)] = s;
@@ -155,6 +154,31 @@ TEST(FcoeffAgainstLiteral, AncestorsAtTheHighestNumbers) {
                                     {n - 3, top + 1, top},
                                     {n - 2, top + 1, n - 3},
                                     {n - 1, n - 2, n - 3}});
+}
+
+// Passes with more ancestors than eight lanes keep in a core's cache, and the
+// narrower passes after them: eight disjoint trees of 2,047 animals, then a
+// cohort of their roots crossed with each other and with one of their own
+// parents, then one of matings among those.
+TEST(FcoeffAgainstLiteral, PassesOfManyAncestors) {
+    std::vector<std::array<std::int32_t, 3>> bred;
+    std::int32_t level = 0, next = 8 << 10;
+    for (std::int32_t size = 4 << 10; size >= 8; size /= 2) {
+        for (std::int32_t j = 0; j < size; ++j) {
+            bred.push_back({next + j, level + 2 * j, level + 2 * j + 1});
+        }
+        level = next;
+        next += size;
+    }
+    const std::int32_t roots = level, crosses = next;
+    for (std::int32_t k = 0; k < 23; ++k) {
+        const std::int32_t mate = k < 16 ? roots + (k + 1 + k / 8) % 8 : roots - 16 + 2 * (k % 8);
+        bred.push_back({crosses + k, roots + k % 8, mate});
+    }
+    for (std::int32_t k = 0; k < 9; ++k) {
+        bred.push_back({crosses + 23 + k, crosses + k, crosses + 8 + (k * 5) % 15});
+    }
+    expect_herd_matches_literal(crosses + 32, bred);
 }
 
 // The lower triangle of the relationship matrix by the tabular method, with
