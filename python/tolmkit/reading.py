@@ -129,7 +129,7 @@ class _Rules:
         if self.group_test is not None:
             test = self.group_test
             return np.fromiter((bool(test(name)) for name in names), dtype=bool, count=len(names))
-        found = pd.Series(names, dtype=object).isin(self.group_codes).to_numpy()
+        found = pd.Series(names, dtype=object).isin(self.group_codes).to_numpy(copy=True)  # written below
         for prefix in self.group_prefixes:
             found |= np.fromiter((name.startswith(prefix) for name in names), dtype=bool, count=len(names))
         return found

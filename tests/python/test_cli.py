@@ -284,5 +284,6 @@ def test_tables_are_written_as_pandas_writes_them_and_read_back_to_the_same_bits
     path = tmp_path / "table.csv"
     write_csv(frame, str(path), sep=sep, header=header, index=index)
     assert path.read_text() == frame.to_csv(sep=sep, header=header, index=index, lineterminator="\n")
-    back = pd.read_csv(path, sep=sep, header=0 if header else None, float_precision="round_trip")
-    assert bits(back.iloc[:, int(index)]) == bits(frame["value"])
+    # The text read back by Python's own float(), which rounds correctly on every pandas.
+    back = pd.read_csv(path, sep=sep, header=0 if header else None, dtype=str, keep_default_na=False)
+    assert bits([float(text) if text else np.nan for text in back.iloc[:, int(index)]]) == bits(frame["value"])

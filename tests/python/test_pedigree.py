@@ -146,7 +146,8 @@ def test_a_pedigree_does_not_change_once_made(name):
             change()
     with pytest.raises(AttributeError):
         setattr(pedigree, name, before)
-    pedigree.attributes["born"] = 1
+    handed_out = pedigree.attributes
+    handed_out["born"] = 1
     assert np.array_equal(getattr(pedigree, name), before) and pedigree.attributes.columns.empty
 
 
