@@ -331,13 +331,7 @@ def _stats(args: argparse.Namespace) -> None:
 
 
 def _statistics(args: argparse.Namespace, plot: str) -> None:
-    pedigree = _read(args)
-    with _progress("per-animal figures"):
-        table = pedigree_statistics(pedigree)
-    for column in (args.by, args.reference_by and args.reference_by.partition("=")[0]):
-        if column and column not in table.columns:
-            raise UsageError(f"no column {column!r}; the columns are {', '.join(table.columns)}")
-    reference, described = _reference(args, table)
+    pedigree, table, reference, described = _with_reference(args)
     print(f"{_named(args)}: {len(pedigree):,} animals, "
           f"{int(np.count_nonzero((pedigree.sire < 0) & (pedigree.dam < 0))):,} founders")
     print(_completeness(table))
@@ -374,20 +368,27 @@ def _report(args: argparse.Namespace) -> None:
 def _report_page(args: argparse.Namespace) -> str:
     from .report import report_html
 
+    pedigree, _, reference, described = _with_reference(args)
+    if args.birth and args.birth not in pedigree.attributes.columns:
+        raise UsageError(f"no column {args.birth!r} in the file; its columns are "
+                         f"{', '.join(pedigree.attributes.columns)}")
+    with _progress("report"):
+        return report_html(pedigree, reference, by=args.by, birth=args.birth,
+                           title=f"Pedigree report: {os.path.basename(_named(args))}", reference_label=described,
+                           max_ancestors=args.max_ancestors)
+
+
+def _with_reference(args: argparse.Namespace) -> tuple[Pedigree, pd.DataFrame, list[str], str]:
+    """The pedigree, its per-animal table, and the reference animals of stats
+    and report with how they were chosen."""
     pedigree = _read(args)
     with _progress("per-animal figures"):
         table = pedigree_statistics(pedigree)
     for column in (args.by, args.reference_by and args.reference_by.partition("=")[0]):
         if column and column not in table.columns:
             raise UsageError(f"no column {column!r}; the columns are {', '.join(table.columns)}")
-    if args.birth and args.birth not in pedigree.attributes.columns:
-        raise UsageError(f"no column {args.birth!r} in the file; its columns are "
-                         f"{', '.join(pedigree.attributes.columns)}")
     reference, described = _reference(args, table)
-    with _progress("report"):
-        return report_html(pedigree, reference, by=args.by, birth=args.birth,
-                           title=f"Pedigree report: {os.path.basename(_named(args))}", reference_label=described,
-                           max_ancestors=args.max_ancestors)
+    return pedigree, table, reference, described
 
 
 def _reference(args: argparse.Namespace, table: pd.DataFrame) -> tuple[list[str], str]:
