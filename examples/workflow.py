@@ -110,7 +110,7 @@ def print_population(pedigree: tolmkit.Pedigree, by: str, plot: str | None, repo
     if report:
         from tolmkit.report import write_report
 
-        write_report(pedigree, reference, report, by=by, statistics=table,
+        write_report(pedigree, reference, report, by=by,
                      title=f"The demo herd: {len(pedigree):,} animals",
                      reference_label=f"the calves of {by} {youngest:g}")
         print(f"Report: {report}")

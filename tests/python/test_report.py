@@ -88,3 +88,13 @@ def test_many_cohorts_and_a_deep_chart_are_drawn(tmp_path):
     chart = (tmp_path / "chart.svg").read_text()
     # More animals than the 31 of 4 generations, each with its F
     assert chart.startswith("<?xml") and chart.count("<!-- F = ") > 31
+
+
+def test_the_demo_writes_its_pictures_and_report(tmp_path):
+    workflow = os.path.join(os.path.dirname(HERD), "workflow.py")
+    out = {name: str(tmp_path / name) for name in ("trend.png", "report.html", "ancestors.png")}
+    run = subprocess.run([sys.executable, workflow, HERD, "--by", "birth_year", "--plot", out["trend.png"],
+                          "--report", out["report.html"], "--chart", out["ancestors.png"]],
+                         capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert all(os.path.getsize(path) > 0 for path in out.values())
