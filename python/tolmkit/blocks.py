@@ -200,42 +200,34 @@ def _check_chunks(chunks: object) -> None:
         raise ValueError(f"chunks must be a positive integer, got {chunks!r}")
 
 
-def _shared(pedigree: Pedigree, name: str) -> tuple[dict[typing.Any, typing.Any], tuple[str, str]]:
-    """Graph entries for the pedigree, without its attributes, and for its
-    sampling variances, computed once on the workers; and their keys.
+def _shared(pedigree: Pedigree, name: str) -> tuple[dict[typing.Any, typing.Any], tuple[str]]:
+    """Graph entries for the pedigree, without its attributes, with its F
+    computed once on a worker (an ancestry of it inherits F); and the key
+    that the blocks take.
 
     With a distributed client, the pedigree is scattered to a worker from
     which the others fetch it; otherwise it is a value of the graph.
     """
     parents = select(pedigree.ids, pedigree.sire, pedigree.dam, np.arange(len(pedigree)))[0]
-    keys = (f"ancestry-{name}", f"sampling-var-{name}")
+    shipped_key, key = f"pedigree-{name}", f"ancestry-{name}"
     try:
         shipped: typing.Any = distributed.default_client().scatter(parents, hash=False)
     except ValueError:  # no client: the graph holds the pedigree
         shipped = parents
-    return {keys[0]: shipped, keys[1]: (_sampling_var, keys[0])}, keys
+    return {shipped_key: shipped, key: (_with_inbreeding, shipped_key)}, (key,)
 
 
-def _sampling_var(pedigree: Pedigree) -> NDArray[np.float64]:
-    return pedigree.sampling_var
+def _with_inbreeding(pedigree: Pedigree) -> Pedigree:
+    pedigree.sampling_var  # computed and kept, and shipped with the pedigree to the other workers
+    return pedigree
 
 
-def _within(pedigree: Pedigree, sampling_var: NDArray[np.float64], animals: NDArray[np.int32]
-            ) -> tuple[Pedigree, NDArray[np.float64], NDArray[np.int32]]:
-    """The ancestry of `animals` with its sampling variances and the renumbering."""
-    within, renumber = ancestry(pedigree, animals)
-    return within, sampling_var[renumber >= 0], renumber
-
-
-def _block(pedigree: Pedigree, sampling_var: NDArray[np.float64], rows: NDArray[np.int32],
-           columns: NDArray[np.int32] | None) -> NDArray[np.float64]:
+def _block(pedigree: Pedigree, rows: NDArray[np.int32], columns: NDArray[np.int32] | None) -> NDArray[np.float64]:
     """A block below the diagonal, or a diagonal one (`columns` None)."""
-    within, variances, renumber = _within(pedigree, sampling_var,
-                                          rows if columns is None else np.concatenate([rows, columns]))
-    return relationship_block(within, variances, renumber[rows], None if columns is None else renumber[columns])
+    within, renumber = ancestry(pedigree, rows if columns is None else np.concatenate([rows, columns]))
+    return relationship_block(within, renumber[rows], None if columns is None else renumber[columns])
 
 
-def _pairs(pedigree: Pedigree, sampling_var: NDArray[np.float64], x: NDArray[np.int32], y: NDArray[np.int32],
-           by_columns: bool) -> NDArray[np.float64]:
-    within, variances, renumber = _within(pedigree, sampling_var, np.concatenate([x, y]))
-    return pair_values(within, variances, renumber[x], renumber[y], by_columns)
+def _pairs(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32], by_columns: bool) -> NDArray[np.float64]:
+    within, renumber = ancestry(pedigree, np.concatenate([x, y]))
+    return pair_values(within, renumber[x], renumber[y], by_columns)

@@ -96,7 +96,7 @@ def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterabl
     if len(x) == 0:
         return np.empty(0)
     pruned, x, y, by_columns = plan_pairs(pedigree, x, y)
-    values = pair_values(pruned, pruned.sampling_var, x, y, by_columns)
+    values = pair_values(pruned, x, y, by_columns)
     return values * 0.5 if kinship else values
 
 
@@ -138,8 +138,7 @@ def plan_pairs(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32]
     return pruned, x, y, bool(len(pruned) * len(np.unique(y)) <= _ANCESTOR_COST * 2 * len(x) * ancestors)
 
 
-def pair_values(pedigree: Pedigree, sampling_var: NDArray[np.float64], x: NDArray[np.int32], y: NDArray[np.int32],
-                by_columns: bool) -> NDArray[np.float64]:
+def pair_values(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32], by_columns: bool) -> NDArray[np.float64]:
     """Relationships a(x[k], y[k]) of pairs of animals by the way `plan_pairs` chose.
 
     Each value depends only on the ancestry of its pair, to the bit, so
@@ -150,8 +149,6 @@ def pair_values(pedigree: Pedigree, sampling_var: NDArray[np.float64], x: NDArra
     ----------
     pedigree : Pedigree
         Holding the paired animals and all their ancestors.
-    sampling_var : numpy.ndarray of float64
-        The Mendelian-sampling variances of its animals (`Pedigree.sampling_var`).
     x, y : numpy.ndarray of int32
         Numbers of the paired animals.
     by_columns : bool
@@ -166,15 +163,15 @@ def pair_values(pedigree: Pedigree, sampling_var: NDArray[np.float64], x: NDArra
     --------
     >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b")])
     >>> x, y = np.array([2, 2], dtype=np.int32), np.array([0, 2], dtype=np.int32)
-    >>> pair_values(pedigree, pedigree.sampling_var, x, y, False)
+    >>> pair_values(pedigree, x, y, False)
     array([0.5, 1. ])
     """
     if by_columns:
-        return _pairs_by_columns(pedigree, sampling_var, x, y)
-    return _pairs_by_ancestors(pedigree, sampling_var, x, y)
+        return _pairs_by_columns(pedigree, x, y)
+    return _pairs_by_ancestors(pedigree, x, y)
 
 
-def _pairs_by_columns(pedigree: Pedigree, sampling_var: NDArray[np.float64], x: NDArray[np.int32],
+def _pairs_by_columns(pedigree: Pedigree, x: NDArray[np.int32],
                       y: NDArray[np.int32]) -> NDArray[np.float64]:
     """a(x[k], y[k]) from the columns of A of the distinct animals of `y`."""
     rows, row = np.unique(x, return_inverse=True)
@@ -182,13 +179,13 @@ def _pairs_by_columns(pedigree: Pedigree, sampling_var: NDArray[np.float64], x: 
     by_column = np.argsort(column, kind="stable")
     starts = np.searchsorted(column[by_column], np.arange(len(columns) + 1))
     values = np.empty(len(x))
-    for start, block in _column_blocks(pedigree, sampling_var, rows, columns):
+    for start, block in _column_blocks(pedigree, rows, columns):
         pairs = by_column[starts[start]:starts[start + block.shape[1]]]
         values[pairs] = block[row[pairs], column[pairs] - start]
     return values
 
 
-def _pairs_by_ancestors(pedigree: Pedigree, sampling_var: NDArray[np.float64], x: NDArray[np.int32],
+def _pairs_by_ancestors(pedigree: Pedigree, x: NDArray[np.int32],
                         y: NDArray[np.int32]) -> NDArray[np.float64]:
     """a(x[k], y[k]) from the ancestor contributions of the animals of a
     chunk of pairs at a time."""
@@ -197,7 +194,7 @@ def _pairs_by_ancestors(pedigree: Pedigree, sampling_var: NDArray[np.float64], x
         chunk = slice(start, start + _PAIRS_AT_ONCE)
         animals, position = np.unique(np.concatenate([x[chunk], y[chunk]]), return_inverse=True)
         contributions = _ancestor_rows(pedigree, animals)
-        scaled = contributions @ sp.diags(sampling_var)
+        scaled = contributions @ sp.diags(pedigree.sampling_var)
         first_rows, second_rows = np.split(position, 2)
         products = contributions[first_rows].multiply(scaled[second_rows])
         values[chunk] = np.asarray(products.sum(axis=1)).ravel()
@@ -270,13 +267,13 @@ def relationships_among(pedigree: Pedigree, ids: Iterable[str], *, chunks: int |
     if len(chosen) == 0:
         return np.empty((0, 0))
     pruned, renumber = ancestry(pedigree, chosen)
-    matrix = relationship_block(pruned, pruned.sampling_var, renumber[chosen])
+    matrix = relationship_block(pruned, renumber[chosen])
     if kinship:
         matrix *= 0.5
     return matrix
 
 
-def relationship_block(pedigree: Pedigree, sampling_var: NDArray[np.float64], rows: NDArray[np.integer[typing.Any]],
+def relationship_block(pedigree: Pedigree, rows: NDArray[np.integer[typing.Any]],
                        columns: NDArray[np.integer[typing.Any]] | None = None) -> NDArray[np.float64]:
     """A[rows, columns], or the symmetric A[rows, rows], by columns of A.
 
@@ -288,8 +285,6 @@ def relationship_block(pedigree: Pedigree, sampling_var: NDArray[np.float64], ro
     ----------
     pedigree : Pedigree
         Holding the animals of `rows` and `columns` and all their ancestors.
-    sampling_var : numpy.ndarray of float64
-        The Mendelian-sampling variances of its animals (`Pedigree.sampling_var`).
     rows : numpy.ndarray of int
         Animal numbers.
     columns : numpy.ndarray of int, optional
@@ -304,14 +299,14 @@ def relationship_block(pedigree: Pedigree, sampling_var: NDArray[np.float64], ro
     Examples
     --------
     >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b")])
-    >>> relationship_block(pedigree, pedigree.sampling_var, np.array([2]), np.array([0, 1, 2]))
+    >>> relationship_block(pedigree, np.array([2]), np.array([0, 1, 2]))
     array([[0.5, 0.5, 1. ]])
     """
     animals, position = np.unique(rows if columns is None else columns, return_inverse=True)
     by_animal = np.argsort(position, kind="stable")
     starts = np.searchsorted(position[by_animal], np.arange(len(animals) + 1))
     matrix = np.empty((len(rows), len(position)))
-    for start, block in _column_blocks(pedigree, sampling_var, rows, animals):
+    for start, block in _column_blocks(pedigree, rows, animals):
         chosen = by_animal[starts[start]:starts[start + block.shape[1]]]
         matrix[:, chosen] = block[:, position[chosen] - start]
     if columns is None:
@@ -333,7 +328,7 @@ def _mirror(matrix: NDArray[np.float64]) -> None:
         square[upper] = square.T[upper]
 
 
-def _column_blocks(pedigree: Pedigree, sampling_var: NDArray[np.float64], rows: NDArray[np.integer[typing.Any]],
+def _column_blocks(pedigree: Pedigree, rows: NDArray[np.integer[typing.Any]],
                    columns: NDArray[np.integer[typing.Any]]) -> Iterator[tuple[int, NDArray[np.float64]]]:
     """A[rows, columns] (animal numbers of `pedigree`) in blocks of columns,
     each with the position of its first column; every block is computed for
@@ -341,7 +336,7 @@ def _column_blocks(pedigree: Pedigree, sampling_var: NDArray[np.float64], rows: 
     layers = pedigree.layers
     n = len(pedigree)
     # Row n stays zero: it stands for every unknown parent.
-    scale = np.append(sampling_var[layers.order], 0.0)[:, np.newaxis]
+    scale = np.append(pedigree.sampling_var[layers.order], 0.0)[:, np.newaxis]
     width = max(1, min(len(columns), _BLOCK_ELEMENTS // max(1, n)))
     for start in range(0, len(columns), width):
         chosen = layers.rank[columns[start:start + width]]
