@@ -16,7 +16,6 @@ import argparse
 import contextlib
 import os
 import statistics
-import sys
 import tempfile
 import time
 from pathlib import Path
