@@ -613,14 +613,21 @@ def select(ids: NDArray[np.object_], sire: Numbers, dam: Numbers, order: Numbers
     """
     renumber = np.full(len(ids), -1, dtype=np.int32)
     renumber[order] = np.arange(len(order), dtype=np.int32)
+    # Files exported oldest first keep their order: no gathers then.
+    kept_all = len(order) == len(ids) and bool(np.array_equal(order, np.arange(len(ids))))
+
+    def taken(values: typing.Any) -> typing.Any:
+        return None if values is None else values.copy() if kept_all else values[order]
 
     def renumbered(parents: Numbers) -> NDArray[np.int32]:
-        return np.where(parents < 0, -1, renumber[np.maximum(parents, 0)])
+        if kept_all:
+            return np.maximum(parents, -1)
+        chosen = parents[order]
+        return np.where(chosen < 0, -1, renumber[np.maximum(chosen, 0)])
 
     # A selection of unique identifiers is unique: no need to hash them again.
     pedigree = Pedigree.__new__(Pedigree)
-    pedigree._fill(ids[order], renumbered(sire[order]), renumbered(dam[order]),
-                   None if attributes is None else attributes.iloc[order], None if added is None else added[order],
-                   group_ids, None if sire_group is None else sire_group[order],
-                   None if dam_group is None else dam_group[order])
+    pedigree._fill(taken(ids), renumbered(sire), renumbered(dam),
+                   None if attributes is None else attributes if kept_all else attributes.iloc[order],
+                   taken(added), group_ids, taken(sire_group), taken(dam_group))
     return pedigree, renumber

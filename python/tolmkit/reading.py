@@ -63,15 +63,13 @@ _WORD_ARROW = r"^\pL+(?:[ _.-]?\pL+)*\d?$"
 _NUMBER = re.compile(r"0*(\d+)(?:\.0*)?")
 _EXPONENT_ARROW = r"^[-+]?\d(?:\.\d+)?[Ee][-+]?\d+$"
 # A column of whole numbers as a program writes them; 0012 and -0 are codes.
-_WHOLE_ARROW = r"^(?:0|-?[1-9]\d{0,17})$"
+_WHOLE = re.compile(r"0|-?[1-9][0-9]{0,17}")
+_WHOLE_ARROW = f"^(?:{_WHOLE.pattern})$"
 _MALE = ["m", "male", "1"]
 _FEMALE = ["f", "female", "2"]
 _NEWLINE = b"\n"
 # Encodings in which a file of ASCII bytes reads as those bytes.
 _ASCII_ALIKE = {"utf-8", "utf-8-sig", "ascii", "iso8859-1", "iso8859-15", "cp1252"}
-# Deleting these from a file leaves its control characters, blanks, quotes and '#'.
-_COMMON = bytes(sorted(set(range(256)) - set(range(32)) - set(b'\x7f\t #"'))) + _NEWLINE
-_CONTROL = re.compile(rb"[\x00-\x08\x0b-\x1f\x7f]")
 # In UTF-8: the C1 controls (U+0080 to U+009F, with the next line U+0085),
 # the line and paragraph separators, and a byte-order mark past the start.
 _UNICODE_CONTROL = re.compile(rb"\xc2[\x80-\x9f]|\xe2\x80[\xa8\xa9]|\xef\xbb\xbf")
@@ -176,7 +174,7 @@ class _Table:
     dam: typing.Any
     where: Where
     attributes: pd.DataFrame | None = None
-    sex: Strings | None = None
+    sex: typing.Any = None
     first_line: list[str] | None = None
 
 
@@ -375,7 +373,7 @@ def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,
     """
     at = where if where is not None else (lambda k: f"line {k + 1}")
     animal, sire, dam = (_arrow(_identifiers(np.asarray(values, dtype=object), at)) for values in (animal, sire, dam))
-    table = _Table(animal, sire, dam, at, attributes, sex)
+    table = _Table(animal, sire, dam, at, attributes, None if sex is None else _arrow(np.asarray(sex, dtype=object)))
     return _numbered(table, _rules(unknown, selfing, groups, max_offspring))
 
 
@@ -473,10 +471,22 @@ def sexes(pedigree: Pedigree) -> NDArray[np.int8]:
     column = next((name for name in attributes.columns if _ROLES["sex"].fullmatch(str(name).strip())), None)
     if column is not None:
         given = attributes[column].astype(object).where(attributes[column].notna(), "")
-        spelled = given.astype(str).str.strip().str.lower().to_numpy(dtype=object)
-        sex[np.isin(spelled, _MALE)] = 1
-        sex[np.isin(spelled, _FEMALE)] = 2
+        recorded = _sex_codes(_arrow(given.astype(str).to_numpy(dtype=object)))
+        sex = np.where(recorded > 0, recorded, sex)
     return sex
+
+
+def _sex_codes(sex: typing.Any) -> NDArray[np.int8]:
+    """1 for each male, 2 for each female, 0 for the rest of a pyarrow array
+    of sexes as written (M/F, male/female, 1/2, in any case)."""
+    # The spellings are few: each is read once, and looked up by its index.
+    encoded = pc.dictionary_encode(pa.concat_arrays(_chunks(sex)))
+    spelled = pc.utf8_lower(pc.utf8_trim(encoded.dictionary, characters=_SPACES))
+    code_of = np.zeros(len(spelled) + 1, dtype=np.int8)  # the last for a missing sex
+    for code, words in ((1, _MALE), (2, _FEMALE)):
+        code_of[:-1][pc.is_in(spelled, value_set=pa.array(words)).to_numpy(zero_copy_only=False)] = code
+    codes: NDArray[np.int8] = code_of[pc.fill_null(encoded.indices, len(spelled)).to_numpy()]
+    return codes
 
 
 
@@ -495,12 +505,7 @@ def _matched(offsets: NDArray[np.int64], data: NDArray[np.uint8],
     name them (sire before dam), and the string that first names each."""
     count = len(offsets) - 1
     found, outside, first = (np.empty(count, dtype=np.int64) for _ in range(3))
-    capacity = 1 << max(4, (3 * n).bit_length())
-    names = -1
-    while names < 0:
-        names = _native.match_identifiers(offsets, data, n, np.empty(capacity, dtype=np.uint64), found, outside,
-                                          first)
-        capacity *= 2
+    names = _native.match_identifiers(offsets, data, n, found, outside, first)
     return found, outside, first[:names]
 
 
@@ -516,9 +521,10 @@ def _may_look_unknown(offsets: NDArray[np.int64], data: NDArray[np.uint8], n: in
 def _with_founders(attributes: pd.DataFrame, founders: int) -> pd.DataFrame:
     """The attributes with missing values in front for the parents added as
     founders; integer columns become nullable to hold them."""
+    if not founders:
+        return attributes
     frame = attributes.reset_index(drop=True)
-    if founders:
-        frame = frame.astype({name: "Int64" for name, dtype in frame.dtypes.items() if dtype == np.int64})
+    frame = frame.astype({name: "Int64" for name, dtype in frame.dtypes.items() if dtype == np.int64})
     return frame.reindex(np.arange(-founders, len(frame)))
 
 
@@ -551,7 +557,7 @@ def _check_animals(animal: typing.Any, found: NDArray[np.int64], codes: dict[str
 
 
 def _check_parents(ids: Strings, sire: NDArray[np.int64], dam: NDArray[np.int64], first: int, selfing: bool,
-                 sex: Strings | None, at: Where) -> None:
+                 sex: typing.Any, at: Where) -> None:
     """Refuses an animal that is its own parent, one used as sire and as dam
     unless `selfing`, and a parent of the other sex than its role."""
     record = np.arange(len(ids)) - first
@@ -578,15 +584,14 @@ def _check_parents(ids: Strings, sire: NDArray[np.int64], dam: NDArray[np.int64]
                                 f"record, or pass selfing=True for plants and other hermaphrodites")
     if sex is None:
         return
-    spelled = pd.Series(sex, dtype=object).str.strip().str.lower()
-    for role, parents, wrong, word in (("sire", sire, _FEMALE, "female"), ("dam", dam, _MALE, "male")):
-        of_wrong_sex = np.concatenate([np.zeros(first, dtype=bool), spelled.isin(wrong).to_numpy()])
-        bad = np.flatnonzero((parents >= 0) & of_wrong_sex[np.maximum(parents, 0)])
+    recorded = np.concatenate([np.zeros(first, dtype=np.int8), _sex_codes(sex)])
+    for role, parents, wrong, word in (("sire", sire, 2, "female"), ("dam", dam, 1, "male")):
+        bad = np.flatnonzero((parents >= 0) & (recorded[np.maximum(parents, 0)] == wrong))
         if len(bad):
             offspring = int(bad[0])
             parent = int(parents[offspring])
             raise PedigreeError(f"{at(record[parent])}: animal {ids[parent]!r} is recorded {word} "
-                                f"({sex[record[parent]]!r}) but is the {role} of {ids[offspring]!r} on "
+                                f"({sex[int(record[parent])].as_py()!r}) but is the {role} of {ids[offspring]!r} on "
                                 f"{at(record[offspring])}; correct the sex or the parent")
 
 
@@ -798,7 +803,7 @@ def _frame_table(frame: pd.DataFrame, columns: Sequence[str] | None) -> _Table:
     animal, sire, dam = (_identifiers(frame.iloc[:, p].to_numpy(), where) for p in positions)
     others = [k for k in range(frame.shape[1]) if k not in positions]
     return _Table(_arrow(animal), _arrow(sire), _arrow(dam), where, frame.iloc[:, others].reset_index(drop=True),
-                  None if sex is None else frame.iloc[:, sex].astype(str).to_numpy(dtype=object))
+                  None if sex is None else _arrow(frame.iloc[:, sex].astype(str).to_numpy(dtype=object)))
 
 
 def _utf8(source: str | os.PathLike[str] | typing.IO[str], encoding: str) -> bytes:
@@ -873,12 +878,11 @@ def _encoded(text: str | bytes) -> bytes:
                             f"text ({error.object[error.start]!r}); open the file with its encoding") from None
     if b"\r" in data:
         data = data.replace(b"\r\n", b"\n").replace(b"\r", b"\n")
-    rare = data.translate(None, _COMMON)
-    if rare.translate(None, b'\t #"'):
-        found = _CONTROL.search(data)
-        assert found is not None
-        line = data.count(b"\n", 0, found.start()) + 1
-        raise _refused(f"line {line}: control character {found.group().decode()!r} in the data; remove it "
+    control = _native.first_control(np.frombuffer(data, dtype=np.uint8))
+    if control >= 0:
+        line = data.count(b"\n", 0, control) + 1
+        character = data[control:control + 1].decode()
+        raise _refused(f"line {line}: control character {character!r} in the data; remove it "
                        f"(a file full of them may be UTF-16: pass ", _option("encoding", "utf-16"), ")")
     ascii = data.isascii()
     if not ascii:
@@ -890,8 +894,9 @@ def _encoded(text: str | bytes) -> bytes:
                                     f"together; remove it")
             raise _refused(f"line {line}: control character {unicode.group().decode()!r} in the data; remove it "
                            f"(read as latin-1, a Windows file may need ", _option("encoding", "cp1252"), ")")
-    indented = (b" " in rare or b"\t" in rare) and (b"\n " in data or b"\n\t" in data or data[:1] in (b" ", b"\t"))
-    return _without_comments(data) if b"#" in rare or indented or not ascii else data
+    # A blank is looked for first: finding one byte is many times faster than two.
+    indented = (b" " in data or b"\t" in data) and (b"\n " in data or b"\n\t" in data or data[:1] in (b" ", b"\t"))
+    return _without_comments(data) if b"#" in data or indented or not ascii else data
 
 
 def _without_comments(data: bytes) -> bytes:
@@ -962,7 +967,7 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
     others = [k for k in range(len(names)) if k not in positions]
     attributes = pd.DataFrame({names[k]: _typed(body[k]) for k in others}) if has_header else None
     return _Table(animal, sire, dam, lines, attributes,
-                  None if sex is None else np.asarray(body[sex].to_numpy(zero_copy_only=False), dtype=object),
+                  None if sex is None else body[sex],
                   first_line=names if guess else None)
 
 
@@ -971,6 +976,9 @@ def _typed(column: typing.Any) -> typing.Any:
     written plainly (Int64 where some are empty), else as text."""
     # Copied whole: some of pyarrow's kernels misread the offset of a slice.
     column = pa.concat_arrays(_chunks(column))
+    first = column[0].as_py()
+    if first and not _WHOLE.fullmatch(first):
+        return np.asarray(column.to_numpy(zero_copy_only=False), dtype=object)
     empty = pc.equal(column, "")
     whole = pc.match_substring_regex(column, _WHOLE_ARROW)
     if not pc.all(pc.or_(whole, empty)).as_py() or not pc.any(whole).as_py():
@@ -1068,7 +1076,7 @@ def _arrow_columns(data: bytes, separator: str, width: int) -> list[typing.Any] 
     names = [str(k) for k in range(width)]
     try:
         table = pa_csv.read_csv(
-            io.BytesIO(data), read_options=pa_csv.ReadOptions(column_names=names),
+            pa.BufferReader(data), read_options=pa_csv.ReadOptions(column_names=names),
             parse_options=pa_csv.ParseOptions(delimiter=separator, quote_char=separator != " " and '"',
                                               double_quote=True, newlines_in_values=False, ignore_empty_lines=True),
             convert_options=pa_csv.ConvertOptions(column_types=dict.fromkeys(names, pa.string()),
@@ -1104,12 +1112,10 @@ def _split(line: str, separator: str) -> list[str]:
 def _check_quotes(data: bytes) -> None:
     """Refuses a line with a quote that it does not close: identifiers never
     span lines, and a stray quote would swallow the lines after it."""
-    text = np.frombuffer(data, dtype=np.uint8)
-    line_of_quote = np.searchsorted(np.flatnonzero(text == ord("\n")), np.flatnonzero(text == ord('"')))
-    odd = np.flatnonzero(np.bincount(line_of_quote) % 2)
-    if len(odd):
-        raise PedigreeError(f"line {odd[0] + 1}: a quote opens and is not closed on this line; quote whole "
-                            f"fields, doubling a quote inside one (no field spans lines)")
+    quote = _native.unclosed_quote(np.frombuffer(data, dtype=np.uint8))
+    if quote >= 0:
+        raise PedigreeError(f"line {data.count(_NEWLINE, 0, quote) + 1}: a quote opens and is not closed on this "
+                            f"line; quote whole fields, doubling a quote inside one (no field spans lines)")
 
 
 def _check_widths(data: bytes, frame: pd.DataFrame, separator: str, needed: int, lines: _Lines,

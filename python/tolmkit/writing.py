@@ -1,6 +1,6 @@
 """The files that the `tolmkit` command writes: never one lost or left half
-written, and tables written at the speed of pyarrow's CSV writer with the
-text that pandas' `to_csv` gives."""
+written, and tables written a column at a time, with the text that pandas'
+`to_csv` gives."""
 
 from __future__ import annotations
 
@@ -15,13 +15,12 @@ import stat
 import sys
 import threading
 import typing
-from collections.abc import Iterable, Iterator, Sequence
+from collections.abc import Callable, Iterable, Iterator, Sequence
 
 import numpy as np
 import pandas as pd
 import pyarrow as pa
 import pyarrow.compute as pc
-import pyarrow.csv as pa_csv
 import scipy.sparse as sp
 from numpy.typing import NDArray
 
@@ -32,10 +31,14 @@ __all__ = ["STANDARD_STREAM", "OutputError", "OverwritesInput", "outputs", "writ
 #: The file name that stands for standard output (for standard input where read).
 STANDARD_STREAM = "-"
 
-#: Rows formatted and written at a time, which bounds the text held in memory.
-CHUNK_ROWS = 1 << 20
+#: Rows formatted and written at a time, which bounds the text held in memory
+#: and keeps it in the processor's cache until written.
+CHUNK_ROWS = 1 << 16
 
 _DISK_FULL = frozenset({errno.ENOSPC, errno.EDQUOT, errno.EFBIG})
+
+# A column as text: the offsets of its fields, and their characters.
+_Text = typing.Tuple[NDArray[np.int64], NDArray[np.uint8]]
 
 
 class OutputError(OSError):
@@ -197,7 +200,8 @@ def _interrupts_deferred() -> Iterator[None]:
 
 def write_csv(frame: pd.DataFrame, path: str, *, sep: str = ",", header: bool = True, index: bool = True) -> None:
     """Writes `frame` with the text of `frame.to_csv(path, sep=sep,
-    header=header, index=index)`, at the speed of pyarrow's CSV writer.
+    header=header, index=index)`, many times faster: each column is made text
+    at once, and the lines joined in native code.
 
     Parameters
     ----------
@@ -231,19 +235,14 @@ def write_csv(frame: pd.DataFrame, path: str, *, sep: str = ",", header: bool = 
             line = io.StringIO()
             csv.writer(line, delimiter=sep, lineterminator="\n").writerow(names)
             file.write(line.getvalue().encode())
-        options = pa_csv.WriteOptions(include_header=False, delimiter=sep, quoting_style="none")
         for start in range(0, len(frame), CHUNK_ROWS):
             chunk = frame.iloc[start:start + CHUNK_ROWS]
             columns = ([chunk.index.to_series()] if index else []) + [chunk.iloc[:, k] for k in range(chunk.shape[1])]
             texts = [_text(column) for column in columns]
-            written = None
-            if all(t is not None for t in texts):
-                # pyarrow refuses text that would need quotes (the separator, a quote,
-                # a line end), in memory so that nothing reaches the file: pandas quotes it.
-                with contextlib.suppress(pa.ArrowInvalid):
-                    sink = pa.BufferOutputStream()
-                    pa_csv.write_csv(pa.table(texts, names=[str(k) for k in range(len(texts))]), sink, options)
-                    written = sink.getvalue()
+            # None where a column's type, or text that needs quotes (the separator,
+            # a quote, a line end), is left to pandas, which quotes it.
+            written = None if any(t is None for t in texts) else _native.join_lines(
+                [typing.cast(_Text, t)[0] for t in texts], [typing.cast(_Text, t)[1] for t in texts], sep)
             if written is None:
                 chunk.to_csv(file, sep=sep, header=False, index=index, lineterminator="\n")
             else:
@@ -261,28 +260,49 @@ def _opened(path: str) -> Iterator[typing.BinaryIO]:
     sys.stdout.buffer.flush()
 
 
-def _text(column: pd.Series[typing.Any]) -> pa.Array | None:
-    """The column as pyarrow text in pandas' form (missing values null), or
-    None for the types that only pandas writes so."""
+def _text(column: pd.Series[typing.Any]) -> _Text | None:
+    """The column as text in pandas' form (missing values empty): the offsets
+    of its fields and their characters; None for the types that only pandas
+    writes so."""
     dtype = column.dtype
     if dtype == np.float64 or isinstance(dtype, pd.Float64Dtype):
-        values = np.ascontiguousarray(column.to_numpy(np.float64, na_value=np.nan))
-        offsets = np.empty(len(values) + 1, dtype=np.int64)
-        text = np.empty(_native.REAL_WIDTH * len(values), dtype=np.uint8)
-        _native.format_reals(values, offsets, text)
-        return pa.LargeStringArray.from_buffers(len(values), pa.py_buffer(offsets), pa.py_buffer(text))
+        return _formatted(_native.format_reals, _native.REAL_WIDTH, column.to_numpy(np.float64, na_value=np.nan))
+    # The column's values, not the column: pyarrow asks a Series for attributes
+    # that pandas looks up in its index, hashing an index of text.
+    values = column.array
     if pd.api.types.is_bool_dtype(dtype):
-        return pc.if_else(pa.array(column, type=pa.bool_(), from_pandas=True), "True", "False")
+        return _arrow_text(pc.if_else(pa.array(values, type=pa.bool_(), from_pandas=True), "True", "False"))
+    if dtype.kind in "iu" and isinstance(dtype, np.dtype) and dtype != np.uint64:
+        return _formatted(_native.format_integers, _native.INTEGER_WIDTH, column.to_numpy(np.int64))
     if pd.api.types.is_integer_dtype(dtype):
-        return pc.cast(pa.array(column, from_pandas=True), pa.string())
+        return _arrow_text(pc.cast(pa.array(values, from_pandas=True), pa.large_string()))
     if pd.api.types.is_object_dtype(dtype):
         # Several times faster than pa.array, which examines each object more.
         objects = np.ascontiguousarray(column.to_numpy())
         offsets = np.empty(len(objects) + 1, dtype=np.int64)
         joined = _native.format_texts(objects, pd.NA, offsets)
-        return None if joined is None else pa.LargeStringArray.from_buffers(
-            len(objects), pa.py_buffer(offsets), pa.py_buffer(joined))
-    return pa.array(column, type=pa.string(), from_pandas=True) if pd.api.types.is_string_dtype(dtype) else None
+        return None if joined is None else (offsets, np.frombuffer(joined, dtype=np.uint8))
+    if pd.api.types.is_string_dtype(dtype):
+        return _arrow_text(pa.array(values, type=pa.large_string(), from_pandas=True))
+    return None
+
+
+def _formatted(format: Callable[[typing.Any, NDArray[np.int64], NDArray[np.uint8]], None], width: int,
+               values: NDArray[typing.Any]) -> _Text:
+    """Numbers as text, by a formatter of the companion that writes at most
+    `width` characters each."""
+    offsets = np.empty(len(values) + 1, dtype=np.int64)
+    text = np.empty(width * len(values), dtype=np.uint8)
+    format(np.ascontiguousarray(values), offsets, text)
+    return offsets, text
+
+
+def _arrow_text(strings: pa.Array) -> _Text:
+    """The offsets and characters of a pyarrow array of text (null empty)."""
+    strings = strings.cast(pa.large_string())
+    offsets = np.frombuffer(strings.buffers()[1], dtype=np.int64, count=len(strings) + 1, offset=8 * strings.offset)
+    data = strings.buffers()[2]
+    return offsets, np.zeros(1, dtype=np.uint8) if data is None else np.frombuffer(data, dtype=np.uint8)
 
 
 def write_lower_triangle(lower: sp.csr_matrix, ids: Sequence[str] | NDArray[np.object_], path: str,

@@ -2,15 +2,22 @@
 
 #include <cstddef>
 #include <cstring>
+#include <new>
+
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 namespace tolmkit {
 
 namespace {
 
-constexpr std::uint64_t kEmpty = 0;
 // Strings whose slots are looked up ahead, so that the memory fetches of a
 // batch overlap instead of following one another.
 constexpr std::int64_t kBatch = 32;
+// The longest string kept in its slot, compared there without a fetch from
+// the strings; identifiers are mostly shorter.
+constexpr std::int64_t kInline = 20;
 
 std::uint64_t mixed(std::uint64_t x) {
     x ^= x >> 30;
@@ -29,51 +36,90 @@ std::uint64_t hash(const std::uint8_t* bytes, std::int64_t length) {
         h = (h ^ word) * 0x9fb21c651e98df25ULL;
         h ^= h >> 29;
     }
+    // Byte by byte: a copy of a variable length would be a call.
     std::uint64_t tail = 0;
-    std::memcpy(&tail, bytes + at, static_cast<std::size_t>(length - at));
+    for (std::int64_t k = length - 1; k >= at; --k) {
+        tail = (tail << 8) | bytes[k];
+    }
     return mixed(h ^ tail);
 }
 
-// An open-addressing table of string numbers: a slot holds the upper half of
-// the string's hash and its number + 1, 0 when empty.
+// Half a cache line: a look-up of a short string reads its slots alone.
+struct alignas(32) Slot {
+    std::uint32_t tag;     // the upper half of the string's hash
+    std::uint32_t number;  // the string's number + 1, 0 when empty
+    std::uint32_t length;
+    std::uint8_t bytes[kInline];
+};
+static_assert(sizeof(Slot) == 32, "a slot is half a cache line");
+
+// Zeroed slots in memory of their own, on large pages where the system has
+// them: look-ups land anywhere in the table, and on small pages nearly each
+// would miss the address cache too.
+class Slots {
+   public:
+    explicit Slots(std::uint64_t count) : bytes_(count * sizeof(Slot)) {
+#ifdef __linux__
+        void* memory = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED) {
+            throw std::bad_alloc();
+        }
+        madvise(memory, bytes_, MADV_HUGEPAGE);
+        slots_ = static_cast<Slot*>(memory);
+#else
+        slots_ = new Slot[count]();
+#endif
+    }
+    ~Slots() {
+#ifdef __linux__
+        munmap(slots_, bytes_);
+#else
+        delete[] slots_;
+#endif
+    }
+    Slots(const Slots&) = delete;
+    Slots& operator=(const Slots&) = delete;
+
+    Slot& operator[](std::uint64_t k) { return slots_[k]; }
+    const Slot& operator[](std::uint64_t k) const { return slots_[k]; }
+
+   private:
+    std::size_t bytes_;
+    Slot* slots_;
+};
+
+// An open-addressing table of string numbers.
 class Table {
    public:
-    Table(const Strings& strings, std::uint64_t* slots, std::uint64_t capacity)
-        : strings_(strings), slots_(slots), mask_(capacity - 1) {
-        std::memset(slots, 0, capacity * sizeof(std::uint64_t));
-    }
+    Table(const Strings& strings, std::uint64_t capacity)
+        : strings_(strings), slots_(capacity), mask_(capacity - 1) {}
+    Table(const Table&) = delete;
+    Table& operator=(const Table&) = delete;
 
-    std::uint64_t start(std::uint64_t h) const { return h & mask_; }
-
-    void prefetch(std::uint64_t h) const { __builtin_prefetch(slots_ + start(h)); }
-
-    // The string in the first slot that h probes, or −1: fetched ahead, as
-    // most look-ups end there.
-    std::int64_t likely(std::uint64_t h) const {
-        return static_cast<std::int64_t>(slots_[start(h)] & 0xffffffffULL) - 1;
-    }
+    void prefetch(std::uint64_t h) const { __builtin_prefetch(&slots_[h & mask_]); }
 
     // The number of the first string equal to string k, inserting k when
     // `insert` and there is none; −1 for none without inserting.
     std::int64_t find(std::int64_t k, std::uint64_t h, bool insert) {
-        const std::uint64_t tag = h >> 32;
-        const std::int64_t begin = strings_.offsets[k];
-        const std::int64_t length = strings_.offsets[k + 1] - begin;
-        for (std::uint64_t slot = start(h);; slot = (slot + 1) & mask_) {
-            const std::uint64_t held = slots_[slot];
-            if (held == kEmpty) {
+        const auto tag = static_cast<std::uint32_t>(h >> 32);
+        const std::uint8_t* bytes = strings_.data + strings_.offsets[k];
+        const auto length = static_cast<std::uint32_t>(strings_.offsets[k + 1] - strings_.offsets[k]);
+        for (std::uint64_t at = h & mask_;; at = (at + 1) & mask_) {
+            Slot& slot = slots_[at];
+            if (slot.number == 0) {
                 if (insert) {
-                    slots_[slot] = (tag << 32) | static_cast<std::uint64_t>(k + 1);
+                    slot.tag = tag;
+                    slot.number = static_cast<std::uint32_t>(k + 1);
+                    slot.length = length;
+                    std::memcpy(slot.bytes, bytes, length <= kInline ? length : 0);
                     ++used_;
                 }
                 return -1;
             }
-            if ((held >> 32) == tag) {
-                const auto other = static_cast<std::int64_t>(held & 0xffffffffULL) - 1;
-                const std::int64_t other_begin = strings_.offsets[other];
-                if (strings_.offsets[other + 1] - other_begin == length &&
-                    std::memcmp(strings_.data + begin, strings_.data + other_begin,
-                                static_cast<std::size_t>(length)) == 0) {
+            if (slot.tag == tag && slot.length == length) {
+                const std::int64_t other = std::int64_t{slot.number} - 1;
+                const std::uint8_t* held = length <= kInline ? slot.bytes : strings_.data + strings_.offsets[other];
+                if (std::memcmp(bytes, held, length) == 0) {
                     return other;
                 }
             }
@@ -84,20 +130,19 @@ class Table {
 
    private:
     const Strings& strings_;
-    std::uint64_t* slots_;
+    Slots slots_;
     std::uint64_t mask_;
     std::uint64_t used_ = 0;
 };
 
-}  // namespace
-
-std::int64_t match_identifiers(const Strings& strings, std::int64_t n, std::uint64_t* slots, std::uint64_t capacity,
-                               std::int64_t* found, std::int64_t* outside, std::int64_t* first) {
-    Table table(strings, slots, capacity);
+// One pass of match_identifiers over a table of `capacity` slots; −1 when
+// the table grew more than 3/4 full.
+std::int64_t matched(const Strings& strings, std::int64_t n, std::uint64_t capacity, std::int64_t* found,
+                     std::int64_t* outside, std::int64_t* first) {
+    Table table(strings, capacity);
     std::int64_t names = 0;
     std::uint64_t hashes[kBatch];
     std::int64_t entries[kBatch];
-    std::int64_t candidates[kBatch];
     // Animals first, then the parents record by record, then the codes.
     const std::int64_t total = strings.count;
     auto entry = [&](std::int64_t step) -> std::int64_t {
@@ -115,17 +160,6 @@ std::int64_t match_identifiers(const Strings& strings, std::int64_t n, std::uint
             entries[j] = k;
             hashes[j] = hash(strings.data + begin, strings.offsets[k + 1] - begin);
             table.prefetch(hashes[j]);
-        }
-        for (std::int64_t j = 0; j < size; ++j) {
-            candidates[j] = table.likely(hashes[j]);
-            if (candidates[j] >= 0) {
-                __builtin_prefetch(strings.offsets + candidates[j]);
-            }
-        }
-        for (std::int64_t j = 0; j < size; ++j) {
-            if (candidates[j] >= 0) {
-                __builtin_prefetch(strings.data + strings.offsets[candidates[j]]);
-            }
         }
         for (std::int64_t j = 0; j < size; ++j) {
             const std::int64_t k = entries[j];
@@ -152,6 +186,46 @@ std::int64_t match_identifiers(const Strings& strings, std::int64_t n, std::uint
         if (table.crowded()) {
             return -1;
         }
+    }
+    return names;
+}
+
+constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fULL;
+
+// The high bit of each byte of `word` that equals c, and no other bit.
+std::uint64_t bytes_equal(std::uint64_t word, std::uint8_t c) {
+    const std::uint64_t x = word ^ (0x0101010101010101ULL * c);
+    return ~(((x & kLow7) + kLow7) | x | kLow7);
+}
+
+// With & and | rather than && and ||, so that a loop of it vectorises.
+unsigned is_control(std::uint8_t c) {
+    return (static_cast<unsigned>(c < 0x20) & static_cast<unsigned>(c != '\t') & static_cast<unsigned>(c != '\n')) |
+           static_cast<unsigned>(c == 0x7f);
+}
+
+// 1 when an odd number of the bytes' high bits are set, else 0.
+std::uint64_t parity(std::uint64_t marks) {
+    marks ^= marks >> 32;
+    marks ^= marks >> 16;
+    marks ^= marks >> 8;
+    return (marks >> 7) & 1;
+}
+
+}  // namespace
+
+std::int64_t match_identifiers(const Strings& strings, std::int64_t n, std::int64_t* found, std::int64_t* outside,
+                               std::int64_t* first) {
+    // At most half full with the animals alone; doubled whenever the parents
+    // that are no animals crowd it.
+    std::uint64_t capacity = 16;
+    while (capacity < 2 * static_cast<std::uint64_t>(n)) {
+        capacity *= 2;
+    }
+    std::int64_t names = matched(strings, n, capacity, found, outside, first);
+    while (names < 0) {
+        capacity *= 2;
+        names = matched(strings, n, capacity, found, outside, first);
     }
     return names;
 }
@@ -220,6 +294,53 @@ std::int64_t generations(std::int64_t n, const std::int64_t* sire, const std::in
         }
     }
     return placed;
+}
+
+std::int64_t first_control(const std::uint8_t* text, std::int64_t size) {
+    // Whole blocks without an early exit, which the compiler turns into
+    // vector instructions; the block that holds one is looked at again.
+    constexpr std::int64_t kBlock = 4096;
+    for (std::int64_t start = 0; start < size; start += kBlock) {
+        const std::int64_t end = start + kBlock < size ? start + kBlock : size;
+        unsigned found = 0;
+        for (std::int64_t at = start; at < end; ++at) {
+            found |= is_control(text[at]);
+        }
+        for (std::int64_t at = start; found != 0 && at < end; ++at) {
+            if (is_control(text[at]) != 0) {
+                return at;
+            }
+        }
+    }
+    return -1;
+}
+
+std::int64_t unclosed_quote(const std::uint8_t* text, std::int64_t size) {
+    // Eight bytes at a time: only the parity of the quotes before each line
+    // end counts, taken from the high bits that mark the bytes.
+    std::uint64_t odd = 0;
+    std::int64_t at = 0;
+    for (; at + 8 <= size; at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text + at, 8);
+        std::uint64_t quotes = bytes_equal(word, '"');
+        for (std::uint64_t ends = bytes_equal(word, '\n'); ends != 0; ends &= ends - 1) {
+            const std::uint64_t before = (ends & (~ends + 1)) - 1;
+            odd ^= parity(quotes & before);
+            if (odd != 0) {
+                return at + __builtin_ctzll(ends) / 8;
+            }
+            quotes &= ~before;
+        }
+        odd ^= parity(quotes);
+    }
+    for (; at < size; ++at) {
+        odd ^= static_cast<std::uint64_t>(text[at] == '"');
+        if (text[at] == '\n' && odd != 0) {
+            return at;
+        }
+    }
+    return odd != 0 ? size - 1 : -1;
 }
 
 }  // namespace tolmkit

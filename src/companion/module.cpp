@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "dominance.hpp"
 #include "identifiers.hpp"
@@ -85,24 +86,34 @@ PYBIND11_MODULE(_native, m) {
     m.def(
         "match_identifiers",
         [](const Array<std::int64_t>& offsets, const Array<std::uint8_t>& data, std::int64_t n,
-           Array<std::uint64_t>& slots, Array<std::int64_t>& found, Array<std::int64_t>& outside,
-           Array<std::int64_t>& first) {
+           Array<std::int64_t>& found, Array<std::int64_t>& outside, Array<std::int64_t>& first) {
             const py::ssize_t count = offsets.size() - 1;
-            const auto capacity = static_cast<std::uint64_t>(slots.size());
-            if (count < 3 * n || n < 0 || count >= py::ssize_t{0xffffffffLL} || capacity == 0 ||
-                (capacity & (capacity - 1)) != 0 || offsets.data()[count] > data.size()) {
-                throw std::invalid_argument("match_identifiers: strings, animals or table of wrong sizes");
+            if (count < 3 * n || n < 0 || count >= py::ssize_t{0xffffffffLL} || offsets.data()[count] > data.size()) {
+                throw std::invalid_argument("match_identifiers: strings or animals of wrong sizes");
             }
             require_size(found, count, "found");
             require_size(outside, count, "outside");
             require_size(first, count, "first");
             const tolmkit::Strings strings{count, offsets.data(), data.data()};
             py::gil_scoped_release released;
-            return tolmkit::match_identifiers(strings, n, slots.mutable_data(), capacity, found.mutable_data(),
-                                              outside.mutable_data(), first.mutable_data());
+            return tolmkit::match_identifiers(strings, n, found.mutable_data(), outside.mutable_data(),
+                                              first.mutable_data());
         },
-        py::arg("offsets").noconvert(), py::arg("data").noconvert(), py::arg("n"), py::arg("slots").noconvert(),
-        py::arg("found").noconvert(), py::arg("outside").noconvert(), py::arg("first").noconvert());
+        py::arg("offsets").noconvert(), py::arg("data").noconvert(), py::arg("n"), py::arg("found").noconvert(), py::arg("outside").noconvert(), py::arg("first").noconvert());
+    m.def(
+        "first_control",
+        [](const Array<std::uint8_t>& text) {
+            py::gil_scoped_release released;
+            return tolmkit::first_control(text.data(), text.size());
+        },
+        py::arg("text").noconvert());
+    m.def(
+        "unclosed_quote",
+        [](const Array<std::uint8_t>& text) {
+            py::gil_scoped_release released;
+            return tolmkit::unclosed_quote(text.data(), text.size());
+        },
+        py::arg("text").noconvert());
     m.def(
         "generations",
         [](const Array<std::int64_t>& sire, const Array<std::int64_t>& dam, Array<std::int64_t>& generation,
@@ -242,10 +253,60 @@ PYBIND11_MODULE(_native, m) {
         [](const Reals& values, Array<std::int64_t>& offsets, Array<std::uint8_t>& text) {
             require_size(offsets, values.size() + 1, "offsets");
             require_size(text, tolmkit::REAL_WIDTH * values.size(), "text");
+            py::gil_scoped_release released;
             tolmkit::format_reals(values.data(), values.size(), offsets.mutable_data(),
                                   reinterpret_cast<char*>(text.mutable_data()));
         },
         py::arg("values").noconvert(), py::arg("offsets").noconvert(), py::arg("text").noconvert());
+    m.attr("INTEGER_WIDTH") = tolmkit::INTEGER_WIDTH;
+    m.def(
+        "format_integers",
+        [](const Array<std::int64_t>& values, Array<std::int64_t>& offsets, Array<std::uint8_t>& text) {
+            require_size(offsets, values.size() + 1, "offsets");
+            require_size(text, tolmkit::INTEGER_WIDTH * values.size(), "text");
+            py::gil_scoped_release released;
+            tolmkit::format_integers(values.data(), values.size(), offsets.mutable_data(),
+                                     reinterpret_cast<char*>(text.mutable_data()));
+        },
+        py::arg("values").noconvert(), py::arg("offsets").noconvert(), py::arg("text").noconvert());
+    m.def(
+        "join_lines",
+        [](const std::vector<Array<std::int64_t>>& offsets, const std::vector<Array<std::uint8_t>>& texts,
+           char separator) -> py::object {
+            if (offsets.empty() || offsets.size() != texts.size()) {
+                throw std::invalid_argument("join_lines: one offsets and one text for each column");
+            }
+            const py::ssize_t n = offsets[0].size() - 1;
+            std::vector<tolmkit::Fields> columns;
+            for (std::size_t c = 0; c < offsets.size(); ++c) {
+                const std::int64_t* at = offsets[c].data();
+                if (offsets[c].size() != n + 1) {
+                    throw std::invalid_argument("join_lines: columns of different lengths");
+                }
+                for (py::ssize_t i = 0; i < n; ++i) {
+                    if (at[i] < 0 || at[i] > at[i + 1] || at[i + 1] > texts[c].size()) {
+                        throw std::invalid_argument("join_lines: offsets outside the text");
+                    }
+                }
+                columns.push_back({at, reinterpret_cast<const char*>(texts[c].data()), texts[c].size()});
+            }
+            const auto count = static_cast<std::int64_t>(columns.size());
+            {
+                py::gil_scoped_release released;
+                if (tolmkit::need_quotes(columns.data(), count, n, separator)) {
+                    return py::none();
+                }
+            }
+            const std::int64_t size = tolmkit::joined_size(columns.data(), count, n);
+            py::bytes joined(nullptr, static_cast<std::size_t>(size));
+            char* out = PyBytes_AS_STRING(joined.ptr());
+            {
+                py::gil_scoped_release released;
+                tolmkit::join_lines(columns.data(), count, n, separator, out, size);
+            }
+            return std::move(joined);
+        },
+        py::arg("offsets"), py::arg("texts"), py::arg("separator"));
     m.def(
         "format_texts",
         [](const py::array& objects, const py::object& missing, Array<std::int64_t>& offsets) -> py::object {

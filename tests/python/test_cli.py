@@ -257,8 +257,10 @@ def _frame(rng, n):
     numbers = rng.integers(0, 2**64, size=n, dtype=np.uint64).view(np.float64)
     numbers[:12] = [0.0, -0.0, 1.0, 0.5, 1e16, 1e15, 1e-4, 1e-5, 5e-324, np.inf, -np.inf, np.nan]
     text = rng.choice(np.array(["a", "NL01", "éx", "", None], dtype=object), size=n)
+    count = rng.integers(-5, 10**12, size=n)
+    count[:2] = np.iinfo(np.int64).min, np.iinfo(np.int64).max
     return pd.DataFrame({
-        "value": numbers, "small": rng.random(n), "count": rng.integers(-5, 10**12, size=n),
+        "value": numbers, "small": rng.random(n), "count": count,
         "known": pd.Series(rng.integers(0, 9, size=n), dtype="Int64").where(rng.random(n) > 0.3).array,
         "flag": rng.random(n) > 0.5, "text": text,
     }, index=pd.Index([f"A{k}" for k in range(n)], name="id"))
@@ -278,6 +280,7 @@ def test_tables_are_written_as_pandas_writes_them_and_read_back_to_the_same_bits
     if change == "categorical":
         frame["text"] = frame["text"].astype("category")
         frame["mixed"] = pd.Series([1, "a", 2.5, None] * 125, index=frame.index, dtype=object)
+        frame["large"] = np.arange(500, dtype=np.uint64) * np.uint64(2**55)
     frame.iloc[::7, frame.columns.get_loc("text")] = pd.NA
     if change == "float32":
         frame["small"] = frame["small"].astype(np.float32)
