@@ -1,6 +1,7 @@
-"""read_pedigree on a CSV of string identifiers in shuffled order (offspring
-before their parents), against pyarrow's parse and a bare csv.reader pass
-over the same file.
+"""read_pedigree against pyarrow's parse and a bare csv.reader pass over the
+same file: the road's national-style file (quoted string identifiers, birth
+year, sex, oldest first; bench/road.py) and a file of string identifiers in
+shuffled order (offspring before their parents).
 
     .venv/bin/python bench/bench_read.py [--animals 1000000] [--repeat 3]
 
@@ -21,6 +22,7 @@ import numpy as np
 import pyarrow as pa
 import pyarrow.csv as pa_csv
 
+import road
 from tolmkit import read_pedigree, simulate_pedigree
 
 
@@ -64,20 +66,25 @@ def main():
     args = parser.parse_args()
     runs = {"pyarrow parse": arrow_parse, "csv.reader": bare_pass, "read_pedigree": read_pedigree}
     with tempfile.TemporaryDirectory() as folder:
-        path = Path(folder) / "shuffled.csv"
-        write_shuffled(path, args.animals)
-        times = {name: [] for name in runs}
-        for _ in range(args.repeat):
-            for name, run in runs.items():
-                times[name].append(seconds(lambda: run(path)))
-        size = path.stat().st_size / 2**20
-    median = {name: np.median(np.array(values), axis=0) for name, values in times.items()}
-    parse, bare, read = (median[name] for name in runs)
-    print(f"{args.animals:,} animals, {size:.0f} MiB, median of {args.repeat}: processor (clock) seconds")
-    for name in runs:
-        print(f"  {name:<14} {median[name][0]:6.2f} ({median[name][1]:.2f})")
-    print(f"read_pedigree / pyarrow parse {read[0] / parse[0]:.2f} ({read[1] / parse[1]:.2f}), at most 3; "
-          f"/ csv.reader {read[0] / bare[0]:.2f} ({read[1] / bare[1]:.2f}), at most 2")
+        files = {"road": Path(folder) / "road.csv", "shuffled": Path(folder) / "shuffled.csv"}
+        road.write_file(files["road"], args.animals, 25, 500)
+        write_shuffled(files["shuffled"], args.animals)
+        for name, path in files.items():
+            times = {run: [] for run in runs}
+            for _ in range(args.repeat):
+                for run, call in runs.items():
+                    times[run].append(seconds(lambda: call(path)))
+            report(name, path.stat().st_size / 2**20, args, times)
+
+
+def report(name, size, args, times):
+    median = {run: np.median(np.array(values), axis=0) for run, values in times.items()}
+    parse, bare, read = median.values()
+    print(f"{name}: {args.animals:,} animals, {size:.0f} MiB, median of {args.repeat}: processor (clock) seconds")
+    for run, value in median.items():
+        print(f"  {run:<14} {value[0]:6.2f} ({value[1]:.2f})")
+    print(f"  read_pedigree / pyarrow parse {read[0] / parse[0]:.2f} ({read[1] / parse[1]:.2f}), at most 3; "
+          f"/ csv.reader {read[0] / bare[0]:.2f} ({read[1] / bare[1]:.2f}), at most 2", flush=True)
 
 
 if __name__ == "__main__":

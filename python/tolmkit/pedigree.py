@@ -7,6 +7,7 @@ from collections.abc import Iterable, Sequence
 
 import numpy as np
 import pandas as pd
+import pyarrow as pa
 from numpy.typing import ArrayLike, NDArray
 
 import TOLM
@@ -74,18 +75,22 @@ class Pedigree:
                  group_ids: Sequence[str] | NDArray[np.object_] | None = None, sire_group: ArrayLike | None = None,
                  dam_group: ArrayLike | None = None) -> None:
         self._fill(np.array(ids, dtype=object), sire, dam, attributes, added, group_ids, sire_group, dam_group)
-        if not self._index.is_unique:
+        if not self._id_index().is_unique:
             raise PedigreeError("the identifiers are not unique")
 
-    def _fill(self, ids: NDArray[np.object_], sire: ArrayLike, dam: ArrayLike, attributes: pd.DataFrame | None,
-              added: ArrayLike | None, group_ids: Sequence[str] | NDArray[np.object_] | None = None,
-              sire_group: ArrayLike | None = None, dam_group: ArrayLike | None = None) -> None:
+    def _fill(self, ids: NDArray[np.object_] | pa.Array, sire: ArrayLike, dam: ArrayLike,
+              attributes: pd.DataFrame | None, added: ArrayLike | None,
+              group_ids: Sequence[str] | NDArray[np.object_] | None = None, sire_group: ArrayLike | None = None,
+              dam_group: ArrayLike | None = None) -> None:
         n = len(ids)
         self._sire = _frozen(_parent_numbers(sire, n, "sire"))
         self._dam = _frozen(_parent_numbers(dam, n, "dam"))
+        # Identifiers read from a file stay pyarrow text until first asked for:
+        # millions of Python strings cost more time and memory than the reading.
+        self._text_ids: pa.Array | None = ids if isinstance(ids, pa.Array) else None
+        self._ids: NDArray[np.object_] | None = None if isinstance(ids, pa.Array) else _frozen(ids)
         # Hashed only when first used, for a check or a look-up.
-        self._index = pd.Index(ids, dtype=object, copy=False)
-        self._ids = _frozen(ids)
+        self._index: pd.Index[typing.Any] | None = None
         numbers = np.arange(n)
         for parents in (self._sire, self._dam):
             if np.any((parents < -1) | (parents >= numbers)):
@@ -94,7 +99,8 @@ class Pedigree:
             attributes = pd.DataFrame(index=range(n))
         if len(attributes) != n:
             raise PedigreeError(f"attributes need one row per animal, got {len(attributes)} for {n}")
-        self._attributes = attributes.set_axis(self._index, axis=0)
+        # By position: indexed by the identifiers when handed out.
+        self._attributes = attributes.set_axis(pd.RangeIndex(n), axis=0)
         flags = np.zeros(n, dtype=bool) if added is None else np.array(added, dtype=bool)
         if flags.shape != (n,):
             raise PedigreeError("added needs one entry per animal")
@@ -103,8 +109,8 @@ class Pedigree:
         if groups.ndim != 1 or not pd.Index(groups).is_unique:
             raise PedigreeError("group_ids must list each group once")
         self._group_ids = _frozen(groups)
-        self._sire_group = _frozen(_group_numbers(sire_group, self._sire, len(groups), "sire", ids))
-        self._dam_group = _frozen(_group_numbers(dam_group, self._dam, len(groups), "dam", ids))
+        self._sire_group = _frozen(_group_numbers(sire_group, self._sire, len(groups), "sire", self))
+        self._dam_group = _frozen(_group_numbers(dam_group, self._dam, len(groups), "dam", self))
         self._inbreeding: tuple[NDArray[np.float64], NDArray[np.float64]] | None = None
         self._generation: NDArray[np.int64] | None = None
         self._layers: Layers | None = None
@@ -113,7 +119,21 @@ class Pedigree:
     @property
     def ids(self) -> NDArray[np.object_]:
         """The identifiers, in the numbering of the animals (read-only)."""
+        if self._ids is None:
+            assert self._text_ids is not None
+            # A copy of its own: the array pyarrow makes could be made writeable again.
+            self._ids = _frozen(np.array(self._text_ids.to_numpy(zero_copy_only=False), dtype=object))
+            self._text_ids = None
         return self._ids
+
+    def _id_values(self) -> NDArray[np.object_] | pa.Array:
+        """The identifiers as they are held: pyarrow text until first asked for."""
+        return self._text_ids if self._text_ids is not None else self.ids
+
+    def _id_index(self) -> pd.Index[typing.Any]:
+        if self._index is None:
+            self._index = pd.Index(self.ids, dtype=object, copy=False)
+        return self._index
 
     @property
     def sire(self) -> NDArray[np.int32]:
@@ -148,7 +168,7 @@ class Pedigree:
     @property
     def attributes(self) -> pd.DataFrame:
         """The file's other columns, one row per animal indexed by `ids`: a copy."""
-        return self._attributes.copy()
+        return self._attributes.set_axis(self._id_index(), axis=0)
 
     @property
     def inbreeding(self) -> NDArray[np.float64]:
@@ -212,7 +232,7 @@ class Pedigree:
         return self._known
 
     def __len__(self) -> int:
-        return len(self.ids)
+        return len(self._sire)
 
     def __repr__(self) -> str:
         counts = ", ".join(f"{key}={value}" for key, _, value in self._counts())
@@ -383,7 +403,7 @@ class Pedigree:
         [1]
         """
         wanted = np.asarray([ids] if isinstance(ids, str) else list(ids), dtype=object)
-        found: NDArray[np.intp] = self._index.get_indexer(wanted)  # type: ignore[no-untyped-call]
+        found: NDArray[np.intp] = self._id_index().get_indexer(wanted)  # type: ignore[no-untyped-call]
         if np.any(found < 0):
             raise PedigreeError(f"animal {wanted[np.argmax(found < 0)]!r} is not in the pedigree")
         return found.astype(np.int32)
@@ -404,7 +424,7 @@ def _frozen(array: _Array) -> _Array:
 
 
 def _group_numbers(values: ArrayLike | None, parents: NDArray[np.int32], groups: int, role: str,
-                   ids: NDArray[np.object_]) -> NDArray[np.int32]:
+                   pedigree: Pedigree) -> NDArray[np.int32]:
     if values is None:
         return np.full(len(parents), -1, dtype=np.int32)
     numbers = _integers(values, f"{role}_group")
@@ -413,7 +433,7 @@ def _group_numbers(values: ArrayLike | None, parents: NDArray[np.int32], groups:
     bad = np.flatnonzero((numbers < -1) | (numbers >= groups) | ((numbers >= 0) & (parents >= 0)))
     if len(bad):
         k = int(bad[0])
-        raise PedigreeError(f"{role}_group of animal {ids[k]!r} is {numbers[k]}: a group number "
+        raise PedigreeError(f"{role}_group of animal {pedigree.ids[k]!r} is {numbers[k]}: a group number "
                             f"(0 to {groups - 1}) is given only for an unknown {role}, else -1")
     return numbers.astype(np.int32)
 
@@ -559,7 +579,7 @@ def ancestry(pedigree: Pedigree, animals: ArrayLike, *,
         frontier = parents[~keep[parents]]
         keep[frontier] = True
         depth += 1
-    kept, renumber = select(pedigree.ids, pedigree.sire, pedigree.dam, np.flatnonzero(keep),
+    kept, renumber = select(pedigree._id_values(), pedigree.sire, pedigree.dam, np.flatnonzero(keep),
                             attributes=pedigree._attributes, added=pedigree.added, group_ids=pedigree.group_ids,
                             sire_group=pedigree.sire_group, dam_group=pedigree.dam_group)
     if generations is None:
@@ -573,7 +593,7 @@ def ancestry(pedigree: Pedigree, animals: ArrayLike, *,
     return kept, renumber
 
 
-def select(ids: NDArray[np.object_], sire: Numbers, dam: Numbers, order: Numbers, *,
+def select(ids: NDArray[np.object_] | pa.Array, sire: Numbers, dam: Numbers, order: Numbers, *,
            attributes: pd.DataFrame | None = None,
            added: NDArray[np.bool_] | None = None, group_ids: NDArray[np.object_] | None = None,
            sire_group: Numbers | None = None, dam_group: Numbers | None = None) -> tuple[Pedigree, NDArray[np.int32]]:
@@ -582,7 +602,8 @@ def select(ids: NDArray[np.object_], sire: Numbers, dam: Numbers, order: Numbers
     Parameters
     ----------
     ids, sire, dam : numpy.ndarray
-        Identifiers, unique, and parents' numbers (−1 unknown) of all animals.
+        Identifiers, unique (or a pyarrow array of them), and parents'
+        numbers (−1 unknown) of all animals.
     order : numpy.ndarray of int
         The animals kept, parents before offspring.
     attributes : pandas.DataFrame, optional
@@ -617,7 +638,11 @@ def select(ids: NDArray[np.object_], sire: Numbers, dam: Numbers, order: Numbers
     kept_all = len(order) == len(ids) and bool(np.array_equal(order, np.arange(len(ids))))
 
     def taken(values: typing.Any) -> typing.Any:
-        return None if values is None else values.copy() if kept_all else values[order]
+        if values is None or (kept_all and isinstance(values, pa.Array)):
+            return values
+        if isinstance(values, pa.Array):
+            return values.take(pa.array(order))
+        return values.copy() if kept_all else values[order]
 
     def renumbered(parents: Numbers) -> NDArray[np.int32]:
         if kept_all:

@@ -419,20 +419,33 @@ def _numbered(table: _Table, rules: _Rules) -> Pedigree:
             group[founders + rows[role == which]] = group_of[name_number[role == which]]
             groups.append(group)
     sire, dam = parents
-    animal = np.asarray(table.animal.to_numpy(zero_copy_only=False), dtype=object)
-    ids = np.concatenate([outside[added], animal]) if founders else animal
-    _check_parents(ids, sire, dam, founders, rules.selfing, table.sex, at)
+    ids = pa.concat_arrays([pa.array(outside[added], pa.string())] + _chunks(table.animal))
+    _check_parents(_Names(ids), sire, dam, founders, rules.selfing, table.sex, at)
     total = len(ids)
     order = np.arange(total)
     if np.any(sire >= order) or np.any(dam >= order):
         order, generation = parents_first(sire, dam)
         if len(order) < total:
-            raise _loop(ids, sire, dam, generation, founders, at)
+            raise _loop(_Names(ids), sire, dam, generation, founders, at)
     attributes = table.attributes
     full = None if attributes is None or attributes.shape[1] == 0 else _with_founders(attributes, founders)
     group_ids, sire_group, dam_group = (outside[grouped], groups[0], groups[1]) if groups else (None, None, None)
     return select(ids, sire, dam, order, attributes=full, added=np.arange(total) < founders, group_ids=group_ids,
                   sire_group=sire_group, dam_group=dam_group)[0]
+
+
+class _Names:
+    """The identifiers of pyarrow text by number, as messages name animals."""
+
+    def __init__(self, text: pa.Array) -> None:
+        self._text = text
+
+    def __len__(self) -> int:
+        return len(self._text)
+
+    def __getitem__(self, k: int | np.integer[typing.Any]) -> str:
+        name: str = self._text[int(k)].as_py()
+        return name
 
 
 def _chunks(column: typing.Any) -> list[typing.Any]:
@@ -556,7 +569,7 @@ def _check_animals(animal: typing.Any, found: NDArray[np.int64], codes: dict[str
                            " (the codes of your file) if it is an animal")
 
 
-def _check_parents(ids: Strings, sire: NDArray[np.int64], dam: NDArray[np.int64], first: int, selfing: bool,
+def _check_parents(ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64], first: int, selfing: bool,
                  sex: typing.Any, at: Where) -> None:
     """Refuses an animal that is its own parent, one used as sire and as dam
     unless `selfing`, and a parent of the other sex than its role."""
@@ -595,7 +608,7 @@ def _check_parents(ids: Strings, sire: NDArray[np.int64], dam: NDArray[np.int64]
                                 f"{at(record[offspring])}; correct the sex or the parent")
 
 
-def _loop(ids: Strings, sire: NDArray[np.int64], dam: NDArray[np.int64], generation: NDArray[np.int64],
+def _loop(ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64], generation: NDArray[np.int64],
           first: int, at: Where) -> PedigreeError:
     """The error for the first animal left out of the parents-first order:
     from it, parents left out lead into a loop."""
