@@ -134,7 +134,7 @@ def plan_pairs(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32]
     # scattered pairs go by their animals' ancestors.
     animals = np.unique(np.concatenate([x, y]))
     sample = animals[np.linspace(0, len(animals) - 1, min(len(animals), _SAMPLE)).astype(np.int64)]
-    ancestors = _ancestor_rows(pruned, sample).nnz / len(sample)
+    ancestors = pruned.layers.contributions(sample).nnz / len(sample)
     return pruned, x, y, bool(len(pruned) * len(np.unique(y)) <= _ANCESTOR_COST * 2 * len(x) * ancestors)
 
 
@@ -193,7 +193,7 @@ def _pairs_by_ancestors(pedigree: Pedigree, x: NDArray[np.int32],
     for start in range(0, len(x), _PAIRS_AT_ONCE):
         chunk = slice(start, start + _PAIRS_AT_ONCE)
         animals, position = np.unique(np.concatenate([x[chunk], y[chunk]]), return_inverse=True)
-        contributions = _ancestor_rows(pedigree, animals)
+        contributions = pedigree.layers.contributions(animals)
         scaled = contributions @ sp.diags(pedigree.sampling_var)
         first_rows, second_rows = np.split(position, 2)
         products = contributions[first_rows].multiply(scaled[second_rows])
@@ -347,46 +347,4 @@ def _column_blocks(pedigree: Pedigree, rows: NDArray[np.integer[typing.Any]],
         block *= scale
         layers.down(block)
         yield start, block[layers.rank[rows]]
-
-
-def _ancestor_rows(pedigree: Pedigree, animals: NDArray[np.integer[typing.Any]]) -> sp.csr_matrix:
-    """The contribution of every ancestor to each of `animals` (itself 1), one
-    row per animal. Contributions are passed down to the parents a depth at a
-    time from the deepest: an ancestor's is complete once every deeper
-    animal has passed its share."""
-    n = len(pedigree)
-    depth = pedigree.generation
-    waiting: list[list[tuple[NDArray[np.int64], NDArray[np.int64], NDArray[np.float64]]]] = [
-        [] for _ in range(int(depth.max(initial=0)) + 1)]
-    _pass_down(waiting, depth, np.arange(len(animals), dtype=np.int64), np.asarray(animals, dtype=np.int64),
-               np.ones(len(animals)))
-    rows, cols, values = [], [], []
-    for g in range(len(waiting) - 1, -1, -1):
-        if not waiting[g]:
-            continue
-        owner, node, share = (np.concatenate(parts) for parts in zip(*waiting[g]))
-        waiting[g] = []
-        key, where = np.unique(owner * n + node, return_inverse=True)
-        owner, node, share = key // n, key % n, np.bincount(where, share)
-        rows.append(owner)
-        cols.append(node)
-        values.append(share)
-        for parents in (pedigree.sire, pedigree.dam):
-            parent = parents[node].astype(np.int64)
-            known = parent >= 0
-            _pass_down(waiting, depth, owner[known], parent[known], 0.5 * share[known])
-    return sp.csr_matrix((np.concatenate(values), (np.concatenate(rows), np.concatenate(cols))),
-                         shape=(len(animals), n))
-
-
-def _pass_down(waiting: list[list[tuple[NDArray[np.int64], NDArray[np.int64], NDArray[np.float64]]]],
-               depth: NDArray[np.int64], owner: NDArray[np.int64], node: NDArray[np.int64],
-               share: NDArray[np.float64]) -> None:
-    """Files shares of `node`s under their depth, to be added up there."""
-    order = np.argsort(depth[node], kind="stable")
-    levels = depth[node][order]
-    bounds = np.flatnonzero(np.diff(levels)) + 1
-    for part in np.split(order, bounds):
-        if len(part):
-            waiting[int(depth[node[part[0]]])].append((owner[part], node[part], share[part]))
 

@@ -4,6 +4,8 @@ offspring."""
 
 from __future__ import annotations
 
+import typing
+
 import numpy as np
 from numpy.typing import NDArray
 import scipy.sparse as sp
@@ -123,6 +125,71 @@ class Layers:
                 values[first:last] += inherited
             else:
                 values[first:last] = np.where(fixed[first:last], values[first:last], inherited)
+
+    def contributions(self, animals: NDArray[np.integer[typing.Any]]) -> sp.csr_matrix:
+        """The contribution of every ancestor to each of `animals`: 1 for the
+        animal itself, for an ancestor the sum over the paths to it of 1/2 per
+        generation (rows of T). Shares are passed up to the parents, the
+        deepest layer first, so that each one passed is complete; sparse
+        throughout.
+
+        Parameters
+        ----------
+        animals : numpy.ndarray of int
+            Animal numbers.
+
+        Returns
+        -------
+        scipy.sparse.csr_matrix
+            One row per animal of `animals`, one column per animal number;
+            sorted indices, no duplicates and no zeros stored.
+
+        Examples
+        --------
+        >>> layers = Layers(np.array([-1, -1, 0, 2], np.int32), np.array([-1, -1, 1, 1], np.int32),
+        ...                 np.array([0, 0, 1, 2]))
+        >>> layers.contributions(np.array([3, 2])).toarray().tolist()
+        [[0.25, 0.75, 0.5, 1.0], [0.5, 0.5, 1.0, 0.0]]
+        """
+        k = len(animals)
+        if len(self) == 0:
+            return sp.csr_matrix((k, 0))
+        links = self._linked()
+        position = self.rank[animals]
+        by_position = np.argsort(position, kind="stable")
+        seeds = sp.csr_matrix((np.ones(k), by_position, np.arange(k + 1)), shape=(k, k))
+        cuts = np.searchsorted(position[by_position], self.bounds)
+        blocks: list[sp.csr_matrix] = [sp.csr_matrix((0, k))] * len(self)
+        for depth in range(len(self) - 1, -1, -1):
+            base = self.bounds[depth]
+            # Each animal's terms in a fixed order: its own 1, then half of
+            # each offspring's share, the deepest layer first, sires' links
+            # before dams'. One product adds them in that order, which keeps
+            # the bits where the halves go beyond the 53 bits of a float64.
+            mine = by_position[cuts[depth]:cuts[depth + 1]]
+            rows, columns, weights = [position[mine] - base], [np.arange(len(mine))], [np.ones(len(mine))]
+            sources = [seeds[cuts[depth]:cuts[depth + 1]]]
+            taken = len(mine)
+            for below in range(len(self) - 1, depth, -1):
+                _, parents, gather = links[below - 1]
+                first, last = np.searchsorted(parents, self.bounds[depth:depth + 2])
+                if first == last:
+                    continue
+                part = gather[first:last]
+                offspring, column = np.unique(part.indices, return_inverse=True)
+                rows.append(np.repeat(parents[first:last] - base, np.diff(part.indptr)))
+                columns.append(taken + column)
+                weights.append(part.data)
+                sources.append(blocks[below][offspring])
+                taken += len(offspring)
+            row = np.concatenate(rows)
+            sequence = np.argsort(row, kind="stable")
+            terms = sp.csr_matrix((np.concatenate(weights)[sequence], np.concatenate(columns)[sequence],
+                                   np.searchsorted(row[sequence], np.arange(self.bounds[depth + 1] - base + 1))),
+                                  shape=(self.bounds[depth + 1] - base, taken))
+            blocks[depth] = terms @ sp.vstack(sources, format="csr")
+        # Transposed by scipy's counting pass, which leaves the columns sorted.
+        return sp.csr_matrix(sp.vstack(blocks, format="csr")[self.rank].T)
 
     def _linked(self) -> list[tuple[sp.csr_matrix, _Ints, sp.csr_matrix]]:
         """For every layer from 1 on, the halves linking its animals to their

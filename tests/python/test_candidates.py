@@ -5,6 +5,8 @@ from fractions import Fraction as Fr
 
 import numpy as np
 import pytest
+import scipy.linalg
+import scipy.sparse as sp
 
 import tolmkit.candidates as candidates
 from pedigrees import KINDS, random_pedigree, relationship_matrix
@@ -68,6 +70,25 @@ def test_against_the_tabular_method(kind, monkeypatch):
         np.testing.assert_allclose(pairs, a[first, second], rtol=0, atol=1e-12)
     assert np.array_equal(relationship_pairs(pedigree, names(first), names(second), kinship=True), pairs / 2)
 
+
+
+@pytest.mark.parametrize("kind", KINDS)
+def test_ancestor_contributions_are_rows_of_the_inverse_of_i_minus_p(kind):
+    rng = np.random.default_rng(sorted(KINDS).index(kind))
+    keywords, n = KINDS[kind]
+    sire, dam = random_pedigree(rng, n, code=-1, **keywords)
+    p = np.zeros((n, n))
+    for animal, parents in enumerate(zip(sire, dam)):
+        for parent in parents:
+            if parent >= 0:
+                p[animal, parent] += 0.5
+    t = scipy.linalg.solve_triangular(np.eye(n) - p, np.eye(n), lower=True)
+    animals = rng.permutation(n)[:30]
+    rows = Pedigree(names(range(n)), sire, dam).layers.contributions(animals)
+    np.testing.assert_allclose(rows.toarray(), t[animals], rtol=1e-12, atol=0)
+    # Canonical: the same stored elements as the nonzeros of T, in order.
+    expected = sp.csr_matrix(t[animals])
+    assert np.array_equal(rows.indices, expected.indices) and np.array_equal(rows.indptr, expected.indptr)
 
 # 0, 1 founders; 2 = 0 x 1; 3 = 2 x 2 (selfed); 4 = 3 x unknown; 5 founder.
 SMALL = Pedigree(names(range(6)), [-1, -1, 0, 2, 3, -1], [-1, -1, 1, 2, -1, -1])
