@@ -160,6 +160,7 @@ class Layers:
         seeds = sp.csr_matrix((np.ones(k), by_position, np.arange(k + 1)), shape=(k, k))
         cuts = np.searchsorted(position[by_position], self.bounds)
         blocks: list[sp.csr_matrix] = [sp.csr_matrix((0, k))] * len(self)
+        feeding = self._feeding()
         for depth in range(len(self) - 1, -1, -1):
             base = self.bounds[depth]
             # Each animal's terms in a fixed order: its own 1, then half of
@@ -170,11 +171,8 @@ class Layers:
             rows, columns, weights = [position[mine] - base], [np.arange(len(mine))], [np.ones(len(mine))]
             sources = [seeds[cuts[depth]:cuts[depth + 1]]]
             taken = len(mine)
-            for below in range(len(self) - 1, depth, -1):
+            for below, first, last in feeding[depth]:
                 _, parents, gather = links[below - 1]
-                first, last = np.searchsorted(parents, self.bounds[depth:depth + 2])
-                if first == last:
-                    continue
                 part = gather[first:last]
                 offspring, column = np.unique(part.indices, return_inverse=True)
                 rows.append(np.repeat(parents[first:last] - base, np.diff(part.indptr)))
@@ -190,6 +188,18 @@ class Layers:
             blocks[depth] = terms @ sp.vstack(sources, format="csr")
         # Transposed by scipy's counting pass, which leaves the columns sorted.
         return sp.csr_matrix(sp.vstack(blocks, format="csr")[self.rank].T)
+
+    def _feeding(self) -> list[list[tuple[int, int, int]]]:
+        """For every layer, the deeper layers with offspring of its animals,
+        the deepest first, and where those parents lie among theirs: on a
+        pedigree of many generations, each layer's parents are in a few."""
+        feeding: list[list[tuple[int, int, int]]] = [[] for _ in range(len(self))]
+        for below, (_, parents, _) in reversed(list(enumerate(self._linked(), start=1))):
+            depth = np.searchsorted(self.bounds, parents, side="right") - 1
+            starts = np.flatnonzero(np.diff(depth, prepend=-1))
+            for first, last in zip(starts, np.append(starts[1:], len(parents))):
+                feeding[int(depth[first])].append((below, int(first), int(last)))
+        return feeding
 
     def _linked(self) -> list[tuple[sp.csr_matrix, _Ints, sp.csr_matrix]]:
         """For every layer from 1 on, the halves linking its animals to their
