@@ -502,7 +502,6 @@ def _sex_codes(sex: typing.Any) -> NDArray[np.int8]:
     return codes
 
 
-
 def _buffers(strings: typing.Any) -> tuple[NDArray[np.int64], NDArray[np.uint8]]:
     """The offsets and bytes of a pyarrow string array."""
     offsets = np.frombuffer(strings.buffers()[1], dtype=np.int32, count=len(strings) + 1, offset=4 * strings.offset)
@@ -989,7 +988,7 @@ def _typed(column: typing.Any) -> typing.Any:
     written plainly (Int64 where some are empty), else as text."""
     # Copied whole: some of pyarrow's kernels misread the offset of a slice.
     column = pa.concat_arrays(_chunks(column))
-    first = column[0].as_py()
+    first = column[0].as_py() if len(column) else ""
     if first and not _WHOLE.fullmatch(first):
         return np.asarray(column.to_numpy(zero_copy_only=False), dtype=object)
     empty = pc.equal(column, "")

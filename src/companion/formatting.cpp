@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 
@@ -21,36 +22,9 @@ char* zeros(char* out, int count) {
     return out;
 }
 
-// to_chars gives the shortest digits that round-trip, as Python's repr does;
-// the layout around them follows repr's rule.
-char* format_real(double value, char* out) {
-    if (std::isnan(value)) {
-        return out;
-    }
-    if (std::isinf(value)) {
-        return value < 0 ? copy(out, "-inf", 4) : copy(out, "inf", 3);
-    }
-    char scientific[32];
-    const std::to_chars_result written =
-        std::to_chars(scientific, scientific + sizeof scientific, value, std::chars_format::scientific);
-    const char* p = scientific;
-    if (*p == '-') {
-        *out++ = *p++;
-    }
-    char digits[20];
-    int count = 0;
-    for (; *p != 'e'; ++p) {
-        if (*p != '.') {
-            digits[count++] = *p;
-        }
-    }
-    ++p;
-    const bool negative_exponent = *p++ == '-';
-    int exponent = 0;
-    std::from_chars(p, written.ptr, exponent);
-    if (negative_exponent) {
-        exponent = -exponent;
-    }
+// Python's layout of the shortest digits of a value, digits[0 .. count), the
+// first of them at the power of ten `exponent`.
+char* laid_out(const char* digits, int count, int exponent, char* out) {
     const int point = exponent + 1;  // digits[0 .. point) come before the decimal point
     if (point > -4 && point <= 16) {
         if (point <= 0) {
@@ -71,12 +45,97 @@ char* format_real(double value, char* out) {
         out = copy(out, digits + 1, count - 1);
     }
     *out++ = 'e';
-    *out++ = negative_exponent ? '-' : '+';
+    *out++ = exponent < 0 ? '-' : '+';
     const int size = exponent < 0 ? -exponent : exponent;
     if (size < 10) {
         *out++ = '0';
     }
     return std::to_chars(out, out + 3, size).ptr;
+}
+
+// The most significant digits of a value whose exact decimal is its
+// shortest: below 10^15, any other decimal of as many digits or fewer lies
+// further from it than half the spacing of doubles.
+constexpr std::uint64_t kShortest = 1000000000000000ULL;
+constexpr int kPowersOfFive = 22;  // 5^22 < 10^15 < 5^23
+
+// For m · 2^-k, with m odd and the product below kShortest, the digits of its
+// exact decimal, as to_chars gives them, without calling it: a fast path for
+// the sums of powers of one half that pedigrees are made of. False for other
+// values.
+bool exact_digits(double magnitude, char* digits, int& count, int& exponent) {
+    static constexpr std::uint64_t kFive[kPowersOfFive + 1] = {
+        1ULL, 5ULL, 25ULL, 125ULL, 625ULL, 3125ULL, 15625ULL, 78125ULL, 390625ULL, 1953125ULL, 9765625ULL,
+        48828125ULL, 244140625ULL, 1220703125ULL, 6103515625ULL, 30517578125ULL, 152587890625ULL,
+        762939453125ULL, 3814697265625ULL, 19073486328125ULL, 95367431640625ULL, 476837158203125ULL,
+        2384185791015625ULL};
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &magnitude, sizeof bits);
+    const auto biased = static_cast<int>(bits >> 52);
+    if (biased == 0) {  // subnormal: far below any short decimal
+        return false;
+    }
+    std::uint64_t mantissa = (bits & ((1ULL << 52) - 1)) | (1ULL << 52);
+    const int trailing = __builtin_ctzll(mantissa);
+    mantissa >>= trailing;
+    const int shift = biased - 1075 + trailing;  // magnitude = mantissa · 2^shift, mantissa odd
+    std::uint64_t decimal = 0;
+    int power = 0;  // magnitude = decimal · 10^power
+    if (shift >= 0) {
+        if (shift >= 50 || mantissa >= (kShortest >> shift)) {
+            return false;
+        }
+        decimal = mantissa << shift;
+        for (; decimal % 10 == 0; decimal /= 10) {
+            ++power;
+        }
+    } else {
+        if (-shift > kPowersOfFive || mantissa >= kShortest / kFive[-shift]) {
+            return false;
+        }
+        decimal = mantissa * kFive[-shift];  // odd times a power of five: no trailing zero
+        power = shift;
+    }
+    const std::to_chars_result written = std::to_chars(digits, digits + 20, decimal);
+    count = static_cast<int>(written.ptr - digits);
+    exponent = power + count - 1;
+    return true;
+}
+
+// to_chars gives the shortest digits that round-trip, as Python's repr does;
+// the layout around them follows repr's rule.
+char* format_real(double value, char* out) {
+    if (std::isnan(value)) {
+        return out;
+    }
+    if (std::isinf(value)) {
+        return value < 0 ? copy(out, "-inf", 4) : copy(out, "inf", 3);
+    }
+    if (value == 0.0) {
+        return std::signbit(value) ? copy(out, "-0.0", 4) : copy(out, "0.0", 3);
+    }
+    char digits[20];
+    int count = 0;
+    int exponent = 0;
+    if (std::signbit(value)) {
+        *out++ = '-';
+    }
+    if (exact_digits(std::fabs(value), digits, count, exponent)) {
+        return laid_out(digits, count, exponent, out);
+    }
+    char scientific[32];
+    const std::to_chars_result written =
+        std::to_chars(scientific, scientific + sizeof scientific, std::fabs(value), std::chars_format::scientific);
+    const char* p = scientific;
+    for (; *p != 'e'; ++p) {
+        if (*p != '.') {
+            digits[count++] = *p;
+        }
+    }
+    ++p;
+    const bool negative_exponent = *p++ == '-';
+    std::from_chars(p, written.ptr, exponent);
+    return laid_out(digits, count, negative_exponent ? -exponent : exponent, out);
 }
 
 }  // namespace

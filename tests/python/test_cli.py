@@ -256,6 +256,9 @@ def test_an_earlier_output_is_replaced_keeping_its_permissions(herd, tmp_path):
 def _frame(rng, n):
     numbers = rng.integers(0, 2**64, size=n, dtype=np.uint64).view(np.float64)
     numbers[:12] = [0.0, -0.0, 1.0, 0.5, 1e16, 1e15, 1e-4, 1e-5, 5e-324, np.inf, -np.inf, np.nan]
+    # Sums of powers of one half, written exactly when below 15 digits.
+    numbers[12:22] = [-0.75, 7.96875, 2.0**-22, 3 * 2.0**-22, 2.0**-23, 999999999999999.0, 1e15 + 2, 1200.0,
+                      2.0**49, -2.0**50]
     text = rng.choice(np.array(["a", "NL01", "éx", "", None], dtype=object), size=n)
     count = rng.integers(-5, 10**12, size=n)
     count[:2] = np.iinfo(np.int64).min, np.iinfo(np.int64).max
