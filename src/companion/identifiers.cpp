@@ -165,6 +165,10 @@ std::int64_t matched(const Strings& strings, std::int64_t n, std::uint64_t capac
             const std::int64_t k = entries[j];
             const bool parent = k >= n && k < 3 * n;
             const std::int64_t other = table.find(k, hashes[j], k < 3 * n);
+            // After every insertion: a full table would leave a look-up no empty slot to end at.
+            if (table.crowded()) {
+                return -1;
+            }
             if (k < n) {
                 found[k] = other < 0 ? k : other;
                 outside[k] = -1;
@@ -182,9 +186,6 @@ std::int64_t matched(const Strings& strings, std::int64_t n, std::uint64_t capac
                     outside[k] = outside[other];
                 }
             }
-        }
-        if (table.crowded()) {
-            return -1;
         }
     }
     return names;
@@ -216,10 +217,11 @@ std::uint64_t parity(std::uint64_t marks) {
 
 std::int64_t match_identifiers(const Strings& strings, std::int64_t n, std::int64_t* found, std::int64_t* outside,
                                std::int64_t* first) {
-    // At most half full with the animals alone; doubled whenever the parents
-    // that are no animals crowd it.
+    // At most two thirds full with the animals alone, room left for the parents
+    // that are no animals; doubled whenever they crowd it. The table is the
+    // largest memory of the reading, which it reaches all over.
     std::uint64_t capacity = 16;
-    while (capacity < 2 * static_cast<std::uint64_t>(n)) {
+    while (2 * capacity < 3 * static_cast<std::uint64_t>(n)) {
         capacity *= 2;
     }
     std::int64_t names = matched(strings, n, capacity, found, outside, first);

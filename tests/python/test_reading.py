@@ -220,13 +220,15 @@ def test_from_numbers_refuses_what_are_not_codes(sire, message):
     assert np.array_equal(sire, before)
 
 
-def test_identifiers_around_the_length_kept_inline_and_more_parents_than_animals_added():
+@pytest.mark.parametrize("lengths, each", [(range(18, 19), 6), (range(18, 24), 10)], ids=["few", "sixty"])
+def test_identifiers_around_the_length_kept_inline_and_more_parents_than_animals_added(lengths, each):
     # Names of 18 to 23 characters that differ in their last one only, and
-    # three parents not listed for each animal, which outgrow the first table.
-    animals = [f"{'P' * (length - 2)}{length}{k}" for length in range(18, 24) for k in range(10)]
+    # three parents not listed for each animal, which outgrow the first table
+    # (the few of them within one batch of look-ups).
+    animals = [f"{'P' * (length - 2)}{length}{k}" for length in lengths for k in range(each)]
     records = [(name, animals[i - 1] if i % 2 else f"{'S' * 20}{i}", f"{'D' * 16}{i}") for i, name in
                enumerate(animals)]
-    records += [(f"{'S' * 20}{i}x", f"{'S' * 20}{i}", f"D{i}") for i in range(0, 60, 2)]
+    records += [(f"{'S' * 20}{i}x", f"{'S' * 20}{i}", f"D{i}") for i in range(0, len(animals), 2)]
     pedigree = read_pedigree(io.StringIO("".join(f"{a},{s},{d}\n" for a, s, d in records)))
     expected = {a: (s, d) for a, s, d in records}
     expected.update({parent: (None, None) for _, s, d in records for parent in (s, d) if parent not in expected})
