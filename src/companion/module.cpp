@@ -99,21 +99,20 @@ PYBIND11_MODULE(_native, m) {
             return tolmkit::match_identifiers(strings, n, found.mutable_data(), outside.mutable_data(),
                                               first.mutable_data());
         },
-        py::arg("offsets").noconvert(), py::arg("data").noconvert(), py::arg("n"), py::arg("found").noconvert(), py::arg("outside").noconvert(), py::arg("first").noconvert());
-    m.def(
-        "first_control",
-        [](const Array<std::uint8_t>& text) {
-            py::gil_scoped_release released;
-            return tolmkit::first_control(text.data(), text.size());
-        },
-        py::arg("text").noconvert());
-    m.def(
-        "unclosed_quote",
-        [](const Array<std::uint8_t>& text) {
-            py::gil_scoped_release released;
-            return tolmkit::unclosed_quote(text.data(), text.size());
-        },
-        py::arg("text").noconvert());
+        py::arg("offsets").noconvert(), py::arg("data").noconvert(), py::arg("n"), py::arg("found").noconvert(),
+        py::arg("outside").noconvert(), py::arg("first").noconvert());
+    // The scans of a file's text for what it must not hold: an offset, or −1.
+    using Scan = std::int64_t (*)(const std::uint8_t*, std::int64_t);
+    for (const auto& [name, scan] : {std::pair<const char*, Scan>{"first_control", tolmkit::first_control},
+                                     std::pair<const char*, Scan>{"unclosed_quote", tolmkit::unclosed_quote}}) {
+        m.def(
+            name,
+            [scan = scan](const Array<std::uint8_t>& text) {
+                py::gil_scoped_release released;
+                return scan(text.data(), text.size());
+            },
+            py::arg("text").noconvert());
+    }
     m.def(
         "generations",
         [](const Array<std::int64_t>& sire, const Array<std::int64_t>& dam, Array<std::int64_t>& generation,
