@@ -79,6 +79,22 @@ bool text_of(PyObject* object, PyObject* missing, const char*& text, Py_ssize_t&
     return object == Py_None || object == missing || (PyFloat_Check(object) && std::isnan(PyFloat_AS_DOUBLE(object)));
 }
 
+// Binds a routine that writes n numbers as text, at most `width` characters
+// each, into the caller's `text`, bounded by `offsets`.
+template <typename T>
+void def_formatter(py::module_& m, const char* name, void (*format)(const T*, std::int64_t, std::int64_t*, char*),
+                   std::int64_t width) {
+    m.def(
+        name,
+        [format, width](const Array<T>& values, Array<std::int64_t>& offsets, Array<std::uint8_t>& text) {
+            require_size(offsets, values.size() + 1, "offsets");
+            require_size(text, width * values.size(), "text");
+            py::gil_scoped_release released;
+            format(values.data(), values.size(), offsets.mutable_data(), reinterpret_cast<char*>(text.mutable_data()));
+        },
+        py::arg("values").noconvert(), py::arg("offsets").noconvert(), py::arg("text").noconvert());
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_native, m) {
@@ -247,27 +263,9 @@ PYBIND11_MODULE(_native, m) {
         py::arg("indptr").noconvert(), py::arg("indices").noconvert(), py::arg("data").noconvert(),
         py::arg("out_indptr").noconvert(), py::arg("out_indices").noconvert(), py::arg("out_data").noconvert());
     m.attr("REAL_WIDTH") = tolmkit::REAL_WIDTH;
-    m.def(
-        "format_reals",
-        [](const Reals& values, Array<std::int64_t>& offsets, Array<std::uint8_t>& text) {
-            require_size(offsets, values.size() + 1, "offsets");
-            require_size(text, tolmkit::REAL_WIDTH * values.size(), "text");
-            py::gil_scoped_release released;
-            tolmkit::format_reals(values.data(), values.size(), offsets.mutable_data(),
-                                  reinterpret_cast<char*>(text.mutable_data()));
-        },
-        py::arg("values").noconvert(), py::arg("offsets").noconvert(), py::arg("text").noconvert());
+    def_formatter<double>(m, "format_reals", tolmkit::format_reals, tolmkit::REAL_WIDTH);
     m.attr("INTEGER_WIDTH") = tolmkit::INTEGER_WIDTH;
-    m.def(
-        "format_integers",
-        [](const Array<std::int64_t>& values, Array<std::int64_t>& offsets, Array<std::uint8_t>& text) {
-            require_size(offsets, values.size() + 1, "offsets");
-            require_size(text, tolmkit::INTEGER_WIDTH * values.size(), "text");
-            py::gil_scoped_release released;
-            tolmkit::format_integers(values.data(), values.size(), offsets.mutable_data(),
-                                     reinterpret_cast<char*>(text.mutable_data()));
-        },
-        py::arg("values").noconvert(), py::arg("offsets").noconvert(), py::arg("text").noconvert());
+    def_formatter<std::int64_t>(m, "format_integers", tolmkit::format_integers, tolmkit::INTEGER_WIDTH);
     m.def(
         "join_lines",
         [](const std::vector<Array<std::int64_t>>& offsets, const std::vector<Array<std::uint8_t>>& texts,
