@@ -119,12 +119,13 @@ class Pedigree:
     @property
     def ids(self) -> NDArray[np.object_]:
         """The identifiers, in the numbering of the animals (read-only)."""
-        if self._ids is None:
+        ids = self._ids
+        if ids is None:
             assert self._text_ids is not None
-            # A copy of its own: the array pyarrow makes could be made writeable again.
-            self._ids = _frozen(np.array(self._text_ids.to_numpy(zero_copy_only=False), dtype=object))
-            self._text_ids = None
-        return self._ids
+            # A copy of its own: the array pyarrow makes could be made writeable
+            # again. The text stays, so that threads asking at once each find it.
+            ids = self._ids = _frozen(np.array(self._text_ids.to_numpy(zero_copy_only=False), dtype=object))
+        return ids
 
     def _id_values(self) -> NDArray[np.object_] | pa.Array:
         """The identifiers as they are held: pyarrow text until first asked for."""

@@ -299,7 +299,9 @@ def _formatted(format: Callable[[typing.Any, NDArray[np.int64], NDArray[np.uint8
 
 def _arrow_text(strings: pa.Array) -> _Text:
     """The offsets and characters of a pyarrow array of text (null empty)."""
-    strings = strings.cast(pa.large_string())
+    # A null may keep the characters it had (pandas' Arrow strings do when set
+    # to NA): they are dropped, not written.
+    strings = pc.fill_null(strings.cast(pa.large_string()), "")
     offsets = np.frombuffer(strings.buffers()[1], dtype=np.int64, count=len(strings) + 1, offset=8 * strings.offset)
     data = strings.buffers()[2]
     return offsets, np.zeros(1, dtype=np.uint8) if data is None else np.frombuffer(data, dtype=np.uint8)
