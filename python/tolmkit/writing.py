@@ -297,8 +297,10 @@ def _formatted(format: Callable[[typing.Any, NDArray[np.int64], NDArray[np.uint8
     return offsets, text
 
 
-def _arrow_text(strings: pa.Array) -> _Text:
+def _arrow_text(strings: pa.Array | pa.ChunkedArray) -> _Text:
     """The offsets and characters of a pyarrow array of text (null empty)."""
+    if isinstance(strings, pa.ChunkedArray):  # pandas' Arrow columns may come in chunks
+        strings = strings.combine_chunks()
     # A null may keep the characters it had (pandas' Arrow strings do when set
     # to NA): they are dropped, not written.
     strings = pc.fill_null(strings.cast(pa.large_string()), "")

@@ -284,6 +284,8 @@ def test_tables_are_written_as_pandas_writes_them_and_read_back_to_the_same_bits
         frame["text"] = frame["text"].astype("category")
         frame["mixed"] = pd.Series([1, "a", 2.5, None] * 125, index=frame.index, dtype=object)
         frame["large"] = np.arange(500, dtype=np.uint64) * np.uint64(2**55)
+        text = frame["text"]
+        frame["chunked"] = pd.concat([part.astype("string[pyarrow]") for part in (text[:250], text[250:])])
     frame.iloc[::7, frame.columns.get_loc("text")] = pd.NA
     if change == "float32":
         frame["small"] = frame["small"].astype(np.float32)
