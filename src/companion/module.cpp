@@ -307,12 +307,17 @@ PYBIND11_MODULE(_native, m) {
     m.def(
         "format_texts",
         [](const py::array& objects, const py::object& missing, Array<std::int64_t>& offsets) -> py::object {
-            if (!objects.dtype().is(py::dtype("O")) || !(objects.flags() & py::array::c_style)) {
+            // By kind: an object dtype read back from a pickle is not numpy's own instance.
+            if (objects.dtype().kind() != 'O' || !(objects.flags() & py::array::c_style)) {
                 throw std::invalid_argument("objects must be a contiguous array of objects");
             }
             require_size(offsets, objects.size() + 1, "offsets");
             auto* const* items = static_cast<PyObject* const*>(objects.data());
             std::int64_t* at = offsets.mutable_data();
+            // One pass over the objects, which lie all over memory; the text is
+            // copied once more, in one piece.
+            std::string joined;
+            joined.reserve(static_cast<std::size_t>(objects.size()) * 16);
             const char* text = nullptr;
             Py_ssize_t size = 0;
             at[0] = 0;
@@ -320,15 +325,10 @@ PYBIND11_MODULE(_native, m) {
                 if (!text_of(items[i], missing.ptr(), text, size)) {
                     return py::none();
                 }
+                joined.append(text, static_cast<std::size_t>(size));
                 at[i + 1] = at[i] + size;
             }
-            py::bytes joined(nullptr, static_cast<std::size_t>(at[objects.size()]));
-            char* out = PyBytes_AS_STRING(joined.ptr());
-            for (py::ssize_t i = 0; i < objects.size(); ++i) {
-                text_of(items[i], missing.ptr(), text, size);
-                std::memcpy(out + at[i], text, static_cast<std::size_t>(size));
-            }
-            return std::move(joined);
+            return py::bytes(joined);
         },
         py::arg("objects"), py::arg("missing"), py::arg("offsets").noconvert());
 }
