@@ -24,7 +24,7 @@ import numpy as np
 import pandas as pd
 import scipy.sparse as sp
 
-from common import tolmkit_command
+from common import timed, tolmkit_command
 from tolmkit import (cli, inverse_relationship_matrix, pedigree_statistics, read_pedigree,
                      simulate_pedigree)
 from tolmkit.writing import write_csv, write_lower_triangle
@@ -55,13 +55,6 @@ def write_national(path, animals, sires, generations=25, seed=1):
     return int(year.max())
 
 
-def seconds(run):
-    """Wall and processor seconds of run(), the processor's summed over threads."""
-    wall, processor = time.perf_counter(), time.process_time()
-    run()
-    return time.perf_counter() - wall, time.process_time() - processor
-
-
 def pandas_triplets(lower, ids, path, ids_path):
     """The writer of `ainv`'s files before write_lower_triangle."""
     rows = np.repeat(np.arange(1, lower.shape[0] + 1), np.diff(lower.indptr))
@@ -88,7 +81,7 @@ def writing(ped, folder, repeat):
     spent = {name: [] for name in runs}
     for _ in range(repeat):
         for name, run in runs.items():
-            spent[name].append(seconds(run))
+            spent[name].append(timed(run)[1:])
     for suffix in (".csv", ".txt", ".txt.ids"):
         same = Path(f"{out}{suffix}").read_bytes() == Path(f"{out}-pandas{suffix}").read_bytes()
         assert same, f"the files {suffix} differ"

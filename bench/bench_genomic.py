@@ -16,19 +16,13 @@ which the times do not depend on. Each step prints its processor seconds
 
 import argparse
 import sys
-import time
 
 import numpy as np
 import scipy.linalg.lapack as lapack
 
 import tolmkit
 
-
-def timed(run):
-    """The result of run(), its wall and its processor seconds."""
-    wall, cpu = time.perf_counter(), time.process_time()
-    result = run()
-    return result, time.perf_counter() - wall, time.process_time() - cpu
+from common import timed
 
 
 def cholesky_inverse(matrix):

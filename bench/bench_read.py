@@ -15,7 +15,6 @@ parses by pyarrow, and at most twice the csv.reader pass.
 import argparse
 import csv
 import tempfile
-import time
 from pathlib import Path
 
 import numpy as np
@@ -23,6 +22,7 @@ import pyarrow as pa
 import pyarrow.csv as pa_csv
 
 import road
+from common import timed
 from tolmkit import read_pedigree, simulate_pedigree
 
 
@@ -50,13 +50,10 @@ def arrow_parse(path):
 
 
 def seconds(run):
-    """Processor and wall seconds of run(), the processor's summed over threads;
-    what it made is freed after the clocks stop."""
-    wall, processor = time.perf_counter(), time.process_time()
-    made = run()
-    taken = time.process_time() - processor, time.perf_counter() - wall
-    del made
-    return taken
+    """Processor and wall seconds of run(); what it made is freed after the
+    clocks stop, with the tuple that held it."""
+    wall, processor = timed(run)[1:]
+    return processor, wall
 
 
 def main():

@@ -1,5 +1,6 @@
 """What the benchmarks share: the literal transcriptions, loaded with ctypes,
-a best-of-several timer, and the timing of a tolmkit command."""
+a best-of-several timer, the clocks of one call, and the timing of a tolmkit
+command."""
 
 import ctypes
 import json
@@ -78,6 +79,14 @@ def run_sgkit(python, script, sire, dam):
     if done.returncode != 0:
         raise RuntimeError(done.stderr.strip().splitlines()[-1])
     return json.loads(done.stdout)
+
+
+def timed(run):
+    """The result of run(), its wall and its processor seconds (summed over
+    threads: pyarrow and BLAS work on several)."""
+    wall, processor = time.perf_counter(), time.process_time()
+    result = run()
+    return result, time.perf_counter() - wall, time.process_time() - processor
 
 
 def tolmkit_command(arguments):

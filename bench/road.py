@@ -28,7 +28,7 @@ from pathlib import Path
 import numpy as np
 import pyarrow as pa
 import pyarrow.csv as pacsv
-from common import tolmkit_command
+from common import timed, tolmkit_command
 
 STEPS = ["read", "F", "A-inverse", "Ne", "f_e and f_a"]
 FIRST_YEAR = 2000
@@ -60,9 +60,8 @@ def road(path, year):
     seconds = {}
 
     def step(name, run):
-        wall, processor = time.perf_counter(), time.process_time()
-        result = run()
-        seconds[name] = (time.process_time() - processor, time.perf_counter() - wall)
+        result, wall, processor = timed(run)
+        seconds[name] = (processor, wall)
         return result
 
     pedigree = step("read", lambda: tolmkit.read_pedigree(path))

@@ -45,6 +45,7 @@ class Layers:
             array.setflags(write=False)
         self._sire, self._dam = sire, dam
         self._links: list[tuple[sp.csr_matrix, _Ints, sp.csr_matrix]] | None = None
+        self._fed: list[list[tuple[int, int, int]]] | None = None
 
     def __len__(self) -> int:
         return len(self.bounds) - 1
@@ -192,13 +193,17 @@ class Layers:
     def _feeding(self) -> list[list[tuple[int, int, int]]]:
         """For every layer, the deeper layers with offspring of its animals,
         the deepest first, and where those parents lie among theirs: on a
-        pedigree of many generations, each layer's parents are in a few."""
+        pedigree of many generations, each layer's parents are in a few. Made
+        once: every chunk of pairs asks for it."""
+        if self._fed is not None:
+            return self._fed
         feeding: list[list[tuple[int, int, int]]] = [[] for _ in range(len(self))]
         for below, (_, parents, _) in reversed(list(enumerate(self._linked(), start=1))):
             depth = np.searchsorted(self.bounds, parents, side="right") - 1
             starts = np.flatnonzero(np.diff(depth, prepend=-1))
             for first, last in zip(starts, np.append(starts[1:], len(parents))):
                 feeding[int(depth[first])].append((below, int(first), int(last)))
+        self._fed = feeding
         return feeding
 
     def _linked(self) -> list[tuple[sp.csr_matrix, _Ints, sp.csr_matrix]]:

@@ -32,6 +32,7 @@ import pyarrow.csv as pa_csv
 from numpy.typing import NDArray
 
 from . import _native
+from ._arrow import offsets_and_bytes
 from .pedigree import UNKNOWN_PARENTS, Pedigree, PedigreeError, parents_first, select
 
 __all__ = ["MAX_OFFSPRING", "pedigree_from_columns", "pedigree_from_records", "read_pedigree", "sexes"]
@@ -385,7 +386,7 @@ def _numbered(table: _Table, rules: _Rules) -> Pedigree:
     listed = sorted(rules.codes | rules.group_codes)
     everything = pa.concat_arrays(_chunks(table.animal) + _chunks(table.sire) + _chunks(table.dam) +
                                   [pa.array(listed, pa.string())])
-    offsets, data = _buffers(everything)
+    offsets, data = offsets_and_bytes(everything)
     found, outside_number, first = _matched(offsets, data, n)
     _check_animals(table.animal, found[:n], dict(zip(listed, found[3 * n:])), rules, at,
                    _may_look_unknown(offsets, data, n))
@@ -500,13 +501,6 @@ def _sex_codes(sex: typing.Any) -> NDArray[np.int8]:
         code_of[:-1][pc.is_in(spelled, value_set=pa.array(words)).to_numpy(zero_copy_only=False)] = code
     codes: NDArray[np.int8] = code_of[pc.fill_null(encoded.indices, len(spelled)).to_numpy()]
     return codes
-
-
-def _buffers(strings: typing.Any) -> tuple[NDArray[np.int64], NDArray[np.uint8]]:
-    """The offsets and bytes of a pyarrow string array."""
-    offsets = np.frombuffer(strings.buffers()[1], dtype=np.int32, count=len(strings) + 1, offset=4 * strings.offset)
-    data = strings.buffers()[2]
-    return offsets.astype(np.int64), np.zeros(1, dtype=np.uint8) if data is None else np.frombuffer(data, np.uint8)
 
 
 def _matched(offsets: NDArray[np.int64], data: NDArray[np.uint8],

@@ -25,6 +25,7 @@ import scipy.sparse as sp
 from numpy.typing import NDArray
 
 from . import _native
+from ._arrow import offsets_and_bytes
 
 __all__ = ["STANDARD_STREAM", "OutputError", "OverwritesInput", "outputs", "write_csv", "write_lower_triangle"]
 
@@ -271,11 +272,11 @@ def _text(column: pd.Series[typing.Any]) -> _Text | None:
     # that pandas looks up in its index, hashing an index of text.
     values = column.array
     if pd.api.types.is_bool_dtype(dtype):
-        return _arrow_text(pc.if_else(pa.array(values, type=pa.bool_(), from_pandas=True), "True", "False"))
+        return offsets_and_bytes(pc.if_else(pa.array(values, type=pa.bool_(), from_pandas=True), "True", "False"))
     if dtype.kind in "iu" and isinstance(dtype, np.dtype) and dtype != np.uint64:
         return _formatted(_native.format_integers, _native.INTEGER_WIDTH, column.to_numpy(np.int64))
     if pd.api.types.is_integer_dtype(dtype):
-        return _arrow_text(pc.cast(pa.array(values, from_pandas=True), pa.large_string()))
+        return offsets_and_bytes(pc.cast(pa.array(values, from_pandas=True), pa.large_string()))
     if pd.api.types.is_object_dtype(dtype):
         # Several times faster than pa.array, which examines each object more.
         objects = np.ascontiguousarray(column.to_numpy())
@@ -283,7 +284,7 @@ def _text(column: pd.Series[typing.Any]) -> _Text | None:
         joined = _native.format_texts(objects, pd.NA, offsets)
         return None if joined is None else (offsets, np.frombuffer(joined, dtype=np.uint8))
     if pd.api.types.is_string_dtype(dtype):
-        return _arrow_text(pa.array(values, type=pa.large_string(), from_pandas=True))
+        return offsets_and_bytes(pa.array(values, type=pa.large_string(), from_pandas=True))
     return None
 
 
@@ -295,18 +296,6 @@ def _formatted(format: Callable[[typing.Any, NDArray[np.int64], NDArray[np.uint8
     text = np.empty(width * len(values), dtype=np.uint8)
     format(np.ascontiguousarray(values), offsets, text)
     return offsets, text
-
-
-def _arrow_text(strings: pa.Array | pa.ChunkedArray) -> _Text:
-    """The offsets and characters of a pyarrow array of text (null empty)."""
-    if isinstance(strings, pa.ChunkedArray):  # pandas' Arrow columns may come in chunks
-        strings = strings.combine_chunks()
-    # A null may keep the characters it had (pandas' Arrow strings do when set
-    # to NA): they are dropped, not written.
-    strings = pc.fill_null(strings.cast(pa.large_string()), "")
-    offsets = np.frombuffer(strings.buffers()[1], dtype=np.int64, count=len(strings) + 1, offset=8 * strings.offset)
-    data = strings.buffers()[2]
-    return offsets, np.zeros(1, dtype=np.uint8) if data is None else np.frombuffer(data, dtype=np.uint8)
 
 
 def write_lower_triangle(lower: sp.csr_matrix, ids: Sequence[str] | NDArray[np.object_], path: str,
