@@ -40,6 +40,8 @@ _DISK_FULL = frozenset({errno.ENOSPC, errno.EDQUOT, errno.EFBIG})
 
 # A column as text: the offsets of its fields, and their characters.
 _Text = typing.Tuple[NDArray[np.int64], NDArray[np.uint8]]
+# Rows start to stop of a column as the companion writes them, None where pandas must.
+_Source = Callable[[int, int], typing.Union[NDArray[np.float64], NDArray[np.int64], _Text, None]]
 
 
 class OutputError(OSError):
@@ -201,8 +203,8 @@ def _interrupts_deferred() -> Iterator[None]:
 
 def write_csv(frame: pd.DataFrame, path: str, *, sep: str = ",", header: bool = True, index: bool = True) -> None:
     """Writes `frame` with the text of `frame.to_csv(path, sep=sep,
-    header=header, index=index)`, many times faster: each column is made text
-    at once, and the lines joined in native code.
+    header=header, index=index)`, many times faster: the lines are written in
+    native code, numbers formatted where they go, a chunk of rows at a time.
 
     Parameters
     ----------
@@ -214,14 +216,19 @@ def write_csv(frame: pd.DataFrame, path: str, *, sep: str = ",", header: bool = 
     header, index : bool
         Whether to write the column names, and the index as the first column.
 
+    Raises
+    ------
+    ValueError
+        A `sep` that is not one character.
+
     Notes
     -----
     Numbers are written as Python's repr writes them (integers as integers,
     floats in the shortest digits that read back to the same bits, 0.25,
     1e-05), missing values as nothing, and text quoted where it holds the
     separator, a quote or a line end, which is what pandas writes. Columns
-    of other types, and rows with text that needs quotes, go through pandas
-    itself.
+    of other types, rows with text that needs quotes, and a separator that
+    numbers are written with or that is not ASCII go through pandas itself.
 
     Examples
     --------
@@ -230,24 +237,32 @@ def write_csv(frame: pd.DataFrame, path: str, *, sep: str = ",", header: bool = 
     a,0.25
     b,1e-05
     """
+    if not isinstance(sep, str) or len(sep) != 1:
+        raise ValueError(f"sep must be one character, got {sep!r}")
     with _opened(path) as file:
         if header:
             names = ([frame.index.name or ""] if index else []) + [str(name) for name in frame.columns]
             line = io.StringIO()
             csv.writer(line, delimiter=sep, lineterminator="\n").writerow(names)
             file.write(line.getvalue().encode())
+        sources = [_source(column) for column in ([frame.index] if index else []) + [
+            frame.iloc[:, k] for k in range(frame.shape[1])]]
+        # Lines of UTF-8 text joined by a byte: the separator one ASCII character.
+        native = typing.cast(typing.List[_Source], sources if sources and None not in sources and sep.isascii()
+                             else [])
+        buffer = bytearray()
         for start in range(0, len(frame), CHUNK_ROWS):
-            chunk = frame.iloc[start:start + CHUNK_ROWS]
-            columns = ([chunk.index.to_series()] if index else []) + [chunk.iloc[:, k] for k in range(chunk.shape[1])]
-            texts = [_text(column) for column in columns]
+            stop = min(start + CHUNK_ROWS, len(frame))
+            columns = [source(start, stop) for source in native]
+            ready = [column for column in columns if column is not None]
             # None where a column's type, or text that needs quotes (the separator,
             # a quote, a line end), is left to pandas, which quotes it.
-            written = None if any(t is None for t in texts) else _native.join_lines(
-                [typing.cast(_Text, t)[0] for t in texts], [typing.cast(_Text, t)[1] for t in texts], sep)
+            written = _native.write_lines(ready, sep, buffer) if ready and len(ready) == len(columns) else None
             if written is None:
-                chunk.to_csv(file, sep=sep, header=False, index=index, lineterminator="\n")
+                frame.iloc[start:stop].to_csv(file, sep=sep, header=False, index=index, lineterminator="\n")
             else:
-                file.write(written)
+                with memoryview(buffer) as view:
+                    file.write(view[:written])
 
 
 @contextlib.contextmanager
@@ -261,41 +276,42 @@ def _opened(path: str) -> Iterator[typing.BinaryIO]:
     sys.stdout.buffer.flush()
 
 
-def _text(column: pd.Series[typing.Any]) -> _Text | None:
-    """The column as text in pandas' form (missing values empty): the offsets
-    of its fields and their characters; None for the types that only pandas
-    writes so."""
+def _source(column: pd.Series[typing.Any] | pd.Index[typing.Any]) -> _Source | None:
+    """Rows `start` to `stop` of the column as the companion writes them: its
+    numbers, or its text in pandas' form (missing values empty) as offsets
+    and characters; None for the types that only pandas writes so."""
     dtype = column.dtype
     if dtype == np.float64 or isinstance(dtype, pd.Float64Dtype):
-        return _formatted(_native.format_reals, _native.REAL_WIDTH, column.to_numpy(np.float64, na_value=np.nan))
+        reals = column.to_numpy(np.float64, na_value=np.nan)
+        return lambda start, stop: reals[start:stop]
+    if dtype.kind in "iu" and isinstance(dtype, np.dtype) and dtype != np.uint64:
+        integers = column.to_numpy(np.int64)
+        return lambda start, stop: integers[start:stop]
+    if pd.api.types.is_object_dtype(dtype):
+        objects = column.to_numpy()
+        return lambda start, stop: _object_text(objects[start:stop])
     # The column's values, not the column: pyarrow asks a Series for attributes
     # that pandas looks up in its index, hashing an index of text.
     values = column.array
     if pd.api.types.is_bool_dtype(dtype):
-        return offsets_and_bytes(pc.if_else(pa.array(values, type=pa.bool_(), from_pandas=True), "True", "False"))
-    if dtype.kind in "iu" and isinstance(dtype, np.dtype) and dtype != np.uint64:
-        return _formatted(_native.format_integers, _native.INTEGER_WIDTH, column.to_numpy(np.int64))
-    if pd.api.types.is_integer_dtype(dtype):
-        return offsets_and_bytes(pc.cast(pa.array(values, from_pandas=True), pa.large_string()))
-    if pd.api.types.is_object_dtype(dtype):
-        # Several times faster than pa.array, which examines each object more.
-        objects = np.ascontiguousarray(column.to_numpy())
-        offsets = np.empty(len(objects) + 1, dtype=np.int64)
-        joined = _native.format_texts(objects, pd.NA, offsets)
-        return None if joined is None else (offsets, np.frombuffer(joined, dtype=np.uint8))
-    if pd.api.types.is_string_dtype(dtype):
-        return offsets_and_bytes(pa.array(values, type=pa.large_string(), from_pandas=True))
-    return None
+        strings = pc.if_else(pa.array(values, type=pa.bool_(), from_pandas=True), "True", "False")
+    elif pd.api.types.is_integer_dtype(dtype):
+        strings = pc.cast(pa.array(values, from_pandas=True), pa.large_string())
+    elif pd.api.types.is_string_dtype(dtype):
+        strings = pa.array(values, type=pa.large_string(), from_pandas=True)
+    else:
+        return None
+    offsets, text = offsets_and_bytes(strings)
+    return lambda start, stop: (offsets[start:stop + 1], text)
 
 
-def _formatted(format: Callable[[typing.Any, NDArray[np.int64], NDArray[np.uint8]], None], width: int,
-               values: NDArray[typing.Any]) -> _Text:
-    """Numbers as text, by a formatter of the companion that writes at most
-    `width` characters each."""
-    offsets = np.empty(len(values) + 1, dtype=np.int64)
-    text = np.empty(width * len(values), dtype=np.uint8)
-    format(np.ascontiguousarray(values), offsets, text)
-    return offsets, text
+def _object_text(objects: NDArray[np.object_]) -> _Text | None:
+    """Objects that are text or missing as offsets and characters, None if
+    any is another object. Several times faster than pa.array, which examines
+    each object more."""
+    offsets = np.empty(len(objects) + 1, dtype=np.int64)
+    joined = _native.format_texts(np.ascontiguousarray(objects), pd.NA, offsets)
+    return None if joined is None else (offsets, np.frombuffer(joined, dtype=np.uint8))
 
 
 def write_lower_triangle(lower: sp.csr_matrix, ids: Sequence[str] | NDArray[np.object_], path: str,

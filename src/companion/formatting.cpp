@@ -138,32 +138,46 @@ char* format_real(double value, char* out) {
     return laid_out(digits, count, negative_exponent ? -exponent : exponent, out);
 }
 
+// Every character that a number may be written with ("-1.5e+300", "inf"), and
+// the NUL that ends the string, which strchr finds too.
+constexpr char kNumberCharacters[] = "0123456789+-.einf";
+
+char* write_field(const Column& column, std::int64_t i, char* out, const char* end) {
+    if (column.reals != nullptr) {
+        return format_real(column.reals[i], out);
+    }
+    if (column.integers != nullptr) {
+        return std::to_chars(out, out + INTEGER_WIDTH, column.integers[i]).ptr;
+    }
+    // Short fields are copied as a whole block of kBlock characters where both
+    // sides have room, which compiles to two moves instead of a call.
+    constexpr std::int64_t kBlock = 16;
+    const Fields& fields = column.fields;
+    const std::int64_t begin = fields.offsets[i];
+    const std::int64_t length = fields.offsets[i + 1] - begin;
+    if (length <= kBlock && end - out >= kBlock && fields.size - begin >= kBlock) {
+        std::memcpy(out, fields.text + begin, kBlock);
+        return out + length;
+    }
+    return copy(out, fields.text + begin, static_cast<std::size_t>(length));
+}
+
 }  // namespace
 
-void format_reals(const double* values, std::int64_t n, std::int64_t* offsets, char* text) {
-    offsets[0] = 0;
-    char* out = text;
-    for (std::int64_t i = 0; i < n; ++i) {
-        out = format_real(values[i], out);
-        offsets[i + 1] = out - text;
-    }
-}
-
-void format_integers(const std::int64_t* values, std::int64_t n, std::int64_t* offsets, char* text) {
-    offsets[0] = 0;
-    char* out = text;
-    for (std::int64_t i = 0; i < n; ++i) {
-        out = std::to_chars(out, out + INTEGER_WIDTH, values[i]).ptr;
-        offsets[i + 1] = out - text;
-    }
-}
-
-bool need_quotes(const Fields* columns, std::int64_t count, std::int64_t n, char separator) {
+bool need_quotes(const Column* columns, std::int64_t count, std::int64_t n, char separator) {
     // memchr looks at many characters at a step, and text that needs quotes is rare.
     const char special[] = {separator, '"', '\n', '\r'};
+    const bool in_numbers = std::strchr(kNumberCharacters, separator) != nullptr;
     for (std::int64_t c = 0; c < count; ++c) {
-        const char* begin = columns[c].text + columns[c].offsets[0];
-        const auto size = static_cast<std::size_t>(columns[c].offsets[n] - columns[c].offsets[0]);
+        const Column& column = columns[c];
+        if (column.reals != nullptr || column.integers != nullptr) {
+            if (in_numbers) {
+                return true;
+            }
+            continue;
+        }
+        const char* begin = column.fields.text + column.fields.offsets[0];
+        const auto size = static_cast<std::size_t>(column.fields.offsets[n] - column.fields.offsets[0]);
         for (const char character : special) {
             if (std::memchr(begin, character, size) != nullptr) {
                 return true;
@@ -173,34 +187,32 @@ bool need_quotes(const Fields* columns, std::int64_t count, std::int64_t n, char
     return false;
 }
 
-std::int64_t joined_size(const Fields* columns, std::int64_t count, std::int64_t n) {
+std::int64_t lines_bound(const Column* columns, std::int64_t count, std::int64_t n) {
     std::int64_t size = count * n;  // the separators and line ends
     for (std::int64_t c = 0; c < count; ++c) {
-        size += columns[c].offsets[n] - columns[c].offsets[0];
+        const Column& column = columns[c];
+        if (column.reals != nullptr) {
+            size += REAL_WIDTH * n;
+        } else if (column.integers != nullptr) {
+            size += INTEGER_WIDTH * n;
+        } else {
+            size += column.fields.offsets[n] - column.fields.offsets[0];
+        }
     }
     return size;
 }
 
-void join_lines(const Fields* columns, std::int64_t count, std::int64_t n, char separator, char* out,
-                std::int64_t size) {
-    // Short fields are copied as a whole block of kBlock characters where both
-    // sides have room, which compiles to two moves instead of a call.
-    constexpr std::int64_t kBlock = 16;
+std::int64_t write_lines(const Column* columns, std::int64_t count, std::int64_t n, char separator, char* out,
+                         std::int64_t size) {
+    char* const start = out;
     const char* end = out + size;
     for (std::int64_t i = 0; i < n; ++i) {
         for (std::int64_t c = 0; c < count; ++c) {
-            const Fields& column = columns[c];
-            const std::int64_t begin = column.offsets[i];
-            const std::int64_t length = column.offsets[i + 1] - begin;
-            if (length <= kBlock && end - out >= kBlock && column.size - begin >= kBlock) {
-                std::memcpy(out, column.text + begin, kBlock);
-                out += length;
-            } else {
-                out = copy(out, column.text + begin, static_cast<std::size_t>(length));
-            }
+            out = write_field(columns[c], i, out, end);
             *out++ = c + 1 < count ? separator : '\n';
         }
     }
+    return out - start;
 }
 
 }  // namespace tolmkit

@@ -79,20 +79,42 @@ bool text_of(PyObject* object, PyObject* missing, const char*& text, Py_ssize_t&
     return object == Py_None || object == missing || (PyFloat_Check(object) && std::isnan(PyFloat_AS_DOUBLE(object)));
 }
 
-// Binds a routine that writes n numbers as text, at most `width` characters
-// each, into the caller's `text`, bounded by `offsets`.
-template <typename T>
-void def_formatter(py::module_& m, const char* name, void (*format)(const T*, std::int64_t, std::int64_t*, char*),
-                   std::int64_t width) {
-    m.def(
-        name,
-        [format, width](const Array<T>& values, Array<std::int64_t>& offsets, Array<std::uint8_t>& text) {
-            require_size(offsets, values.size() + 1, "offsets");
-            require_size(text, width * values.size(), "text");
-            py::gil_scoped_release released;
-            format(values.data(), values.size(), offsets.mutable_data(), reinterpret_cast<char*>(text.mutable_data()));
-        },
-        py::arg("values").noconvert(), py::arg("offsets").noconvert(), py::arg("text").noconvert());
+// A column of write_lines from a float64 or int64 array of numbers, or from
+// an (offsets, text) pair of fields; `rows` is the length of the columns.
+tolmkit::Column column_of(const py::handle& item, py::ssize_t& rows) {
+    const auto same_rows = [&rows](py::ssize_t size) {
+        if (rows >= 0 && size != rows) {
+            throw std::invalid_argument("write_lines: columns of different lengths");
+        }
+        rows = size;
+    };
+    if (py::isinstance<Array<double>>(item) || py::isinstance<Array<std::int64_t>>(item)) {
+        const auto values = py::reinterpret_borrow<py::array>(item);
+        if (values.ndim() != 1) {
+            throw std::invalid_argument("write_lines: numbers in an array of one dimension");
+        }
+        same_rows(values.size());
+        const bool reals = py::isinstance<Array<double>>(item);
+        return {reals ? static_cast<const double*>(values.data()) : nullptr,
+                reals ? nullptr : static_cast<const std::int64_t*>(values.data()), {}};
+    }
+    const bool pair_of_arrays = py::isinstance<py::tuple>(item) && py::len(item) == 2 &&
+                                py::isinstance<Array<std::int64_t>>(item[py::int_(0)]) &&
+                                py::isinstance<Array<std::uint8_t>>(item[py::int_(1)]);
+    if (!pair_of_arrays) {
+        throw std::invalid_argument("write_lines: a column is a float64 or int64 array, or (int64 offsets, uint8 text)");
+    }
+    const auto pair = py::reinterpret_borrow<py::tuple>(item);
+    const auto offsets = py::reinterpret_borrow<Array<std::int64_t>>(pair[0]);
+    const auto text = py::reinterpret_borrow<Array<std::uint8_t>>(pair[1]);
+    same_rows(offsets.size() - 1);
+    const std::int64_t* at = offsets.data();
+    for (py::ssize_t i = 0; i < rows; ++i) {
+        if (at[i] < 0 || at[i] > at[i + 1] || at[i + 1] > text.size()) {
+            throw std::invalid_argument("write_lines: offsets outside the text");
+        }
+    }
+    return {nullptr, nullptr, {at, reinterpret_cast<const char*>(text.data()), text.size()}};
 }
 
 }  // namespace
@@ -262,48 +284,46 @@ PYBIND11_MODULE(_native, m) {
         },
         py::arg("indptr").noconvert(), py::arg("indices").noconvert(), py::arg("data").noconvert(),
         py::arg("out_indptr").noconvert(), py::arg("out_indices").noconvert(), py::arg("out_data").noconvert());
-    m.attr("REAL_WIDTH") = tolmkit::REAL_WIDTH;
-    def_formatter<double>(m, "format_reals", tolmkit::format_reals, tolmkit::REAL_WIDTH);
-    m.attr("INTEGER_WIDTH") = tolmkit::INTEGER_WIDTH;
-    def_formatter<std::int64_t>(m, "format_integers", tolmkit::format_integers, tolmkit::INTEGER_WIDTH);
     m.def(
-        "join_lines",
-        [](const std::vector<Array<std::int64_t>>& offsets, const std::vector<Array<std::uint8_t>>& texts,
-           char separator) -> py::object {
-            if (offsets.empty() || offsets.size() != texts.size()) {
-                throw std::invalid_argument("join_lines: one offsets and one text for each column");
+        "write_lines",
+        [](const py::list& items, const std::string& separator_text, const py::object& buffer) -> py::object {
+            // One byte of UTF-8: one ASCII character.
+            if (separator_text.size() != 1 || static_cast<unsigned char>(separator_text[0]) >= 0x80) {
+                throw std::invalid_argument("write_lines: the separator is one ASCII character");
             }
-            const py::ssize_t n = offsets[0].size() - 1;
-            std::vector<tolmkit::Fields> columns;
-            for (std::size_t c = 0; c < offsets.size(); ++c) {
-                const std::int64_t* at = offsets[c].data();
-                if (offsets[c].size() != n + 1) {
-                    throw std::invalid_argument("join_lines: columns of different lengths");
-                }
-                for (py::ssize_t i = 0; i < n; ++i) {
-                    if (at[i] < 0 || at[i] > at[i + 1] || at[i + 1] > texts[c].size()) {
-                        throw std::invalid_argument("join_lines: offsets outside the text");
-                    }
-                }
-                columns.push_back({at, reinterpret_cast<const char*>(texts[c].data()), texts[c].size()});
+            const char separator = separator_text[0];
+            if (!PyByteArray_Check(buffer.ptr())) {
+                throw std::invalid_argument("write_lines: the buffer is a bytearray");
+            }
+            py::ssize_t rows = -1;
+            std::vector<tolmkit::Column> columns;
+            for (const py::handle item : items) {
+                columns.push_back(column_of(item, rows));
+            }
+            if (columns.empty()) {
+                throw std::invalid_argument("write_lines: no columns");
             }
             const auto count = static_cast<std::int64_t>(columns.size());
             {
                 py::gil_scoped_release released;
-                if (tolmkit::need_quotes(columns.data(), count, n, separator)) {
+                if (tolmkit::need_quotes(columns.data(), count, rows, separator)) {
                     return py::none();
                 }
             }
-            const std::int64_t size = tolmkit::joined_size(columns.data(), count, n);
-            py::bytes joined(nullptr, static_cast<std::size_t>(size));
-            char* out = PyBytes_AS_STRING(joined.ptr());
+            const std::int64_t size = tolmkit::lines_bound(columns.data(), count, rows);
+            // Grown, never shrunk: the caller hands the same buffer for each chunk.
+            if (PyByteArray_GET_SIZE(buffer.ptr()) < size && PyByteArray_Resize(buffer.ptr(), size) != 0) {
+                throw py::error_already_set();
+            }
+            char* out = PyByteArray_AS_STRING(buffer.ptr());
+            std::int64_t written = 0;
             {
                 py::gil_scoped_release released;
-                tolmkit::join_lines(columns.data(), count, n, separator, out, size);
+                written = tolmkit::write_lines(columns.data(), count, rows, separator, out, size);
             }
-            return std::move(joined);
+            return py::int_(written);
         },
-        py::arg("offsets"), py::arg("texts"), py::arg("separator"));
+        py::arg("columns"), py::arg("separator"), py::arg("buffer"));
     m.def(
         "format_texts",
         [](const py::array& objects, const py::object& missing, Array<std::int64_t>& offsets) -> py::object {

@@ -272,8 +272,9 @@ def _frame(rng, n):
 @pytest.mark.parametrize("change, sep, header, index", [
     (None, ",", True, True), (None, " ", False, False), (None, "\t", True, False),
     ("quoted", ",", True, True), ("quoted", " ", False, True), ("categorical", ",", True, True),
-    ("float32", ",", True, True),
-], ids=["csv", "spaces", "tabs", "text_needing_quotes", "spaces_in_text", "other_types", "float32"])
+    ("float32", ",", True, True), (None, ".", True, True), (None, "§", True, False),
+], ids=["csv", "spaces", "tabs", "text_needing_quotes", "spaces_in_text", "other_types", "float32",
+        "separator_in_numbers", "separator_not_ascii"])
 def test_tables_are_written_as_pandas_writes_them_and_read_back_to_the_same_bits(tmp_path, monkeypatch, change,
                                                                                  sep, header, index):
     monkeypatch.setattr(tolmkit.writing, "CHUNK_ROWS", 64)  # chunks with and without text needing quotes
@@ -293,5 +294,13 @@ def test_tables_are_written_as_pandas_writes_them_and_read_back_to_the_same_bits
     write_csv(frame, str(path), sep=sep, header=header, index=index)
     assert path.read_text() == frame.to_csv(sep=sep, header=header, index=index, lineterminator="\n")
     # The text read back by Python's own float(), which rounds correctly on every pandas.
-    back = pd.read_csv(path, sep=sep, header=0 if header else None, dtype=str, keep_default_na=False)
+    back = pd.read_csv(path, sep=sep, header=0 if header else None, dtype=str, keep_default_na=False,
+                       engine="c" if sep.isascii() else "python")
     assert bits([float(text) if text else np.nan for text in back.iloc[:, int(index)]]) == bits(frame["value"])
+
+
+@pytest.mark.parametrize("sep", ["", ";;", None])
+def test_a_separator_of_other_than_one_character_is_refused_before_writing(tmp_path, sep):
+    with pytest.raises(ValueError, match="sep must be one character"):
+        write_csv(pd.DataFrame({"a": [1]}), str(tmp_path / "t.csv"), sep=sep)
+    assert not (tmp_path / "t.csv").exists()
