@@ -22,6 +22,7 @@ import shlex
 import typing
 import zlib
 from collections.abc import Callable, Iterable, Sequence
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 
 import numpy as np
@@ -165,16 +166,21 @@ def _rules(unknown: str | Iterable[str], selfing: bool, groups: Groups = None,
                   tuple(prefixes), test, None if selfing or not max_offspring else int(max_offspring))
 
 
+def _no_attributes() -> pd.DataFrame | None:
+    return None
+
+
 @dataclass
 class _Table:
     """Animal, sire and dam of each record, as pyarrow string arrays;
-    `first_line` is set when the first record may be a header that the
-    names did not show, and holds its fields."""
+    `attributes` makes the other columns, typed while the identifiers are
+    matched; `first_line` is set when the first record may be a header that
+    the names did not show, and holds its fields."""
     animal: typing.Any
     sire: typing.Any
     dam: typing.Any
     where: Where
-    attributes: pd.DataFrame | None = None
+    attributes: Callable[[], pd.DataFrame | None] = _no_attributes
     sex: typing.Any = None
     first_line: list[str] | None = None
 
@@ -374,7 +380,8 @@ def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,
     """
     at = where if where is not None else (lambda k: f"line {k + 1}")
     animal, sire, dam = (_arrow(_identifiers(np.asarray(values, dtype=object), at)) for values in (animal, sire, dam))
-    table = _Table(animal, sire, dam, at, attributes, None if sex is None else _arrow(np.asarray(sex, dtype=object)))
+    table = _Table(animal, sire, dam, at, lambda: attributes,
+                   None if sex is None else _arrow(np.asarray(sex, dtype=object)))
     return _numbered(table, _rules(unknown, selfing, groups, max_offspring))
 
 
@@ -387,7 +394,13 @@ def _numbered(table: _Table, rules: _Rules) -> Pedigree:
     everything = pa.concat_arrays(_chunks(table.animal) + _chunks(table.sire) + _chunks(table.dam) +
                                   [pa.array(listed, pa.string())])
     offsets, data = offsets_and_bytes(everything)
-    found, outside_number, first = _matched(offsets, data, n)
+    # The matching is native and lets go of the interpreter's lock: the other
+    # columns are typed and the sexes read meanwhile, on the other core.
+    with ThreadPoolExecutor(max_workers=1) as pool:
+        matching = pool.submit(_matched, offsets, data, n)
+        attributes = table.attributes()
+        recorded = None if table.sex is None else _sex_codes(table.sex)
+        found, outside_number, first = matching.result()
     _check_animals(table.animal, found[:n], dict(zip(listed, found[3 * n:])), rules, at,
                    _may_look_unknown(offsets, data, n))
     numbers = [found[n:2 * n], found[2 * n:3 * n]]
@@ -421,14 +434,13 @@ def _numbered(table: _Table, rules: _Rules) -> Pedigree:
             groups.append(group)
     sire, dam = parents
     ids = pa.concat_arrays([pa.array(outside[added], pa.string())] + _chunks(table.animal))
-    _check_parents(_Names(ids), sire, dam, founders, rules.selfing, table.sex, at)
+    _check_parents(_Names(ids), sire, dam, founders, rules.selfing, table.sex, recorded, at)
     total = len(ids)
     order = np.arange(total)
     if np.any(sire >= order) or np.any(dam >= order):
         order, generation = parents_first(sire, dam)
         if len(order) < total:
             raise _loop(_Names(ids), sire, dam, generation, founders, at)
-    attributes = table.attributes
     full = None if attributes is None or attributes.shape[1] == 0 else _with_founders(attributes, founders)
     group_ids, sire_group, dam_group = (outside[grouped], groups[0], groups[1]) if groups else (None, None, None)
     return select(ids, sire, dam, order, attributes=full, added=np.arange(total) < founders, group_ids=group_ids,
@@ -563,9 +575,10 @@ def _check_animals(animal: typing.Any, found: NDArray[np.int64], codes: dict[str
 
 
 def _check_parents(ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64], first: int, selfing: bool,
-                 sex: typing.Any, at: Where) -> None:
+                   sex: typing.Any, recorded: NDArray[np.int8] | None, at: Where) -> None:
     """Refuses an animal that is its own parent, one used as sire and as dam
-    unless `selfing`, and a parent of the other sex than its role."""
+    unless `selfing`, and a parent of the other sex than its role: `sex` as
+    written and `recorded` its codes (`_sex_codes`), by record."""
     record = np.arange(len(ids)) - first
     for role, parents in (("sire", sire), ("dam", dam)):
         own = np.flatnonzero(parents == np.arange(len(ids)))
@@ -588,11 +601,11 @@ def _check_parents(ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64],
             raise PedigreeError(f"{at(record[other])}: animal {ids[parent]!r} is the sire of {ids[other]!r} here "
                                 f"and the dam of {ids[offspring]!r} on {at(record[offspring])}; correct the "
                                 f"record, or pass selfing=True for plants and other hermaphrodites")
-    if sex is None:
+    if recorded is None:
         return
-    recorded = np.concatenate([np.zeros(first, dtype=np.int8), _sex_codes(sex)])
+    animal_sex = np.concatenate([np.zeros(first, dtype=np.int8), recorded])
     for role, parents, wrong, word in (("sire", sire, 2, "female"), ("dam", dam, 1, "male")):
-        bad = np.flatnonzero((parents >= 0) & (recorded[np.maximum(parents, 0)] == wrong))
+        bad = np.flatnonzero((parents >= 0) & (animal_sex[np.maximum(parents, 0)] == wrong))
         if len(bad):
             offspring = int(bad[0])
             parent = int(parents[offspring])
@@ -808,7 +821,8 @@ def _frame_table(frame: pd.DataFrame, columns: Sequence[str] | None) -> _Table:
 
     animal, sire, dam = (_identifiers(frame.iloc[:, p].to_numpy(), where) for p in positions)
     others = [k for k in range(frame.shape[1]) if k not in positions]
-    return _Table(_arrow(animal), _arrow(sire), _arrow(dam), where, frame.iloc[:, others].reset_index(drop=True),
+    return _Table(_arrow(animal), _arrow(sire), _arrow(dam), where,
+                  lambda: frame.iloc[:, others].reset_index(drop=True),
                   None if sex is None else _arrow(frame.iloc[:, sex].astype(str).to_numpy(dtype=object)))
 
 
@@ -971,8 +985,8 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
             not pc.any(pc.match_substring_regex(animal.slice(1), _WORD_ARROW)).as_py():
         raise _header_advice(names, "all its fields are words, while the other records' animals are not")
     others = [k for k in range(len(names)) if k not in positions]
-    attributes = pd.DataFrame({names[k]: _typed(body[k]) for k in others}) if has_header else None
-    return _Table(animal, sire, dam, lines, attributes,
+    return _Table(animal, sire, dam, lines,
+                  (lambda: pd.DataFrame({names[k]: _typed(body[k]) for k in others})) if has_header else _no_attributes,
                   None if sex is None else body[sex],
                   first_line=names if guess else None)
 
