@@ -92,8 +92,8 @@ class Pedigree:
         # Hashed only when first used, for a check or a look-up.
         self._index: pd.Index[typing.Any] | None = None
         numbers = np.arange(n)
-        for parents in (self._sire, self._dam):
-            if np.any((parents < -1) | (parents >= numbers)):
+        for parents in (self._sire, self._dam):  # below −1 refused by _parent_numbers
+            if np.any(parents >= numbers):
                 raise PedigreeError("every known parent must be numbered below its offspring")
         if attributes is None:
             attributes = pd.DataFrame(index=range(n))
@@ -448,7 +448,7 @@ def _integers(values: ArrayLike, role: str) -> NDArray[np.int64]:
                         f"of shape {array.shape}")
     if array.dtype.kind == "u" and array.dtype.itemsize == 8 and np.any(array > np.iinfo(np.int64).max):
         raise PedigreeError(f"{role} holds codes beyond 64 bits")
-    return array.astype(np.int64)
+    return array.astype(np.int64, copy=False)  # read, never written: the caller's own array will do
 
 
 def _parent_numbers(values: ArrayLike, n: int, role: str) -> NDArray[np.int32]:
@@ -633,10 +633,11 @@ def select(ids: NDArray[np.object_] | pa.Array, sire: Numbers, dam: Numbers, ord
     >>> select(ids, np.array([1, -1]), np.array([-1, -1]), np.array([1, 0]))[0].sire.tolist()
     [-1, 0]
     """
+    positions = np.arange(len(order), dtype=np.int32)
     renumber = np.full(len(ids), -1, dtype=np.int32)
-    renumber[order] = np.arange(len(order), dtype=np.int32)
+    renumber[order] = positions
     # Files exported oldest first keep their order: no gathers then.
-    kept_all = len(order) == len(ids) and bool(np.array_equal(order, np.arange(len(ids))))
+    kept_all = len(order) == len(ids) and bool(np.array_equal(order, positions))
 
     def taken(values: typing.Any) -> typing.Any:
         if values is None or (kept_all and isinstance(values, pa.Array)):
@@ -645,9 +646,9 @@ def select(ids: NDArray[np.object_] | pa.Array, sire: Numbers, dam: Numbers, ord
             return values.take(pa.array(order))
         return values.copy() if kept_all else values[order]
 
-    def renumbered(parents: Numbers) -> NDArray[np.int32]:
-        if kept_all:
-            return np.maximum(parents, -1)
+    def renumbered(parents: Numbers) -> Numbers:
+        if kept_all:  # copied by the pedigree, and here only where a code below −1 is
+            return parents if len(parents) == 0 or parents.min() >= -1 else np.maximum(parents, -1)
         chosen = parents[order]
         return np.where(chosen < 0, -1, renumber[np.maximum(chosen, 0)])
 

@@ -425,9 +425,12 @@ def _numbered(table: _Table, rules: _Rules) -> Pedigree:
     group_of[grouped] = np.arange(np.count_nonzero(grouped))
     parents, groups = [], []
     for which, number in enumerate(numbers):
-        number = np.where(number >= 0, number + founders, -1)
-        number[rows[role == which]] = renumber[name_number[role == which]]
-        parents.append(np.concatenate([np.full(founders, -1, dtype=np.int64), number]))
+        # A parent found nowhere is −1 already; the founders come first.
+        if founders:
+            number = np.concatenate([np.full(founders, -1, dtype=np.int64),
+                                     np.where(number >= 0, number + founders, -1)])
+        number[founders + rows[role == which]] = renumber[name_number[role == which]]
+        parents.append(number)
         if np.any(grouped):
             group = np.full(n + founders, -1, dtype=np.int64)
             group[founders + rows[role == which]] = group_of[name_number[role == which]]
@@ -579,9 +582,9 @@ def _check_parents(ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64],
     """Refuses an animal that is its own parent, one used as sire and as dam
     unless `selfing`, and a parent of the other sex than its role: `sex` as
     written and `recorded` its codes (`_sex_codes`), by record."""
-    record = np.arange(len(ids)) - first
+    numbers = np.arange(len(ids))
     for role, parents in (("sire", sire), ("dam", dam)):
-        own = np.flatnonzero(parents == np.arange(len(ids)))
+        own = np.flatnonzero(parents == numbers)
         if len(own):
             k = int(own[0])
             raise PedigreeError(f"{at(k - first)}: animal {ids[k]!r} is its own {role}")
@@ -589,7 +592,7 @@ def _check_parents(ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64],
         selfed = np.flatnonzero((sire == dam) & (sire >= 0))
         if len(selfed):
             k = int(selfed[0])
-            raise PedigreeError(f"{at(record[k])}: animal {ids[k]!r} has {ids[sire[k]]!r} as both sire and dam; "
+            raise PedigreeError(f"{at(k - first)}: animal {ids[k]!r} has {ids[sire[k]]!r} as both sire and dam; "
                                 f"pass selfing=True for plants and other hermaphrodites")
         is_sire = np.zeros(len(ids), dtype=bool)
         is_sire[sire[sire >= 0]] = True
@@ -598,8 +601,8 @@ def _check_parents(ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64],
             offspring = int(both[0])
             parent = int(dam[offspring])
             other = int(np.argmax(sire == parent))
-            raise PedigreeError(f"{at(record[other])}: animal {ids[parent]!r} is the sire of {ids[other]!r} here "
-                                f"and the dam of {ids[offspring]!r} on {at(record[offspring])}; correct the "
+            raise PedigreeError(f"{at(other - first)}: animal {ids[parent]!r} is the sire of {ids[other]!r} here "
+                                f"and the dam of {ids[offspring]!r} on {at(offspring - first)}; correct the "
                                 f"record, or pass selfing=True for plants and other hermaphrodites")
     if recorded is None:
         return
@@ -609,9 +612,9 @@ def _check_parents(ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64],
         if len(bad):
             offspring = int(bad[0])
             parent = int(parents[offspring])
-            raise PedigreeError(f"{at(record[parent])}: animal {ids[parent]!r} is recorded {word} "
-                                f"({sex[int(record[parent])].as_py()!r}) but is the {role} of {ids[offspring]!r} on "
-                                f"{at(record[offspring])}; correct the sex or the parent")
+            raise PedigreeError(f"{at(parent - first)}: animal {ids[parent]!r} is recorded {word} "
+                                f"({sex[parent - first].as_py()!r}) but is the {role} of {ids[offspring]!r} on "
+                                f"{at(offspring - first)}; correct the sex or the parent")
 
 
 def _loop(ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64], generation: NDArray[np.int64],
