@@ -6,12 +6,14 @@ import re
 import signal
 import subprocess
 import sys
+from pathlib import Path
 
 import numpy as np
 import pandas as pd
 import pyarrow as pa
 import pytest
 
+import tolmkit._native
 import tolmkit.cli
 import tolmkit.writing
 from conftest import bits
@@ -295,3 +297,42 @@ def test_tables_are_written_as_pandas_writes_them_and_read_back_to_the_same_bits
     # The text read back by Python's own float(), which rounds correctly on every pandas.
     back = pd.read_csv(path, sep=sep, header=0 if header else None, dtype=str, keep_default_na=False)
     assert bits([float(text) if text else np.nan for text in back.iloc[:, int(index)]]) == bits(frame["value"])
+
+
+def _next_to(values, steps=8):
+    """The values and the doubles up to `steps` above and below each."""
+    whole = np.ascontiguousarray(values, dtype=np.float64).view(np.int64)
+    return np.concatenate([(whole + step).view(np.float64) for step in range(-steps, steps + 1)])
+
+
+_REALS = {  # the families of doubles whose shortest digits take different turns
+    "bit_patterns": lambda rng: rng.integers(0, 2**63, 200_000, dtype=np.uint64).view(np.float64),
+    "below_one": lambda rng: rng.random(100_000),
+    "powers_of_two": lambda rng: _next_to(np.ldexp(1.0, np.arange(-1073, 1024))),
+    "integers": lambda rng: np.concatenate([np.arange(1.0, 50_000), rng.integers(1, 2**53, 50_000).astype(float)]),
+    "subnormals": lambda rng: np.concatenate([np.arange(1, 10_000), rng.integers(1, 2**52, 50_000)]).view(np.float64),
+    "near_powers_of_ten": lambda rng: _next_to([float(f"1e{k}") for k in range(-323, 309)]),
+    "short_decimals": lambda rng: np.array([float(f"{d}e{e}") for d, e in zip(
+        rng.integers(1, 10**rng.integers(1, 8, 100_000)), rng.integers(-330, 310, 100_000))]),
+    "halfway_at_17_digits": lambda rng: (2 * rng.integers(2**45, 2**47, 50_000) + 1) * 2.0**-5,
+    "largest": lambda rng: _next_to([np.finfo(np.float64).max], 1000)[:1001],
+}
+
+
+@pytest.mark.parametrize("family", list(_REALS))
+def test_reals_are_written_with_the_digits_of_repr(family):
+    values = _REALS[family](np.random.default_rng(11))
+    values = values[np.isfinite(values)]
+    values[::5] *= -1
+    offsets = np.empty(len(values) + 1, dtype=np.int64)
+    text = np.empty(tolmkit._native.REAL_WIDTH * len(values), dtype=np.uint8)
+    tolmkit._native.format_reals(values, offsets, text)
+    expected = [repr(value) for value in values.tolist()]
+    assert text[:offsets[-1]].tobytes().decode() == "".join(expected)
+    assert np.diff(offsets).tolist() == [len(value) for value in expected]
+
+
+def test_the_powers_of_ten_of_the_companion_are_what_their_script_writes():
+    script = Path(__file__).resolve().parents[2] / "src" / "companion" / "powers_of_ten.py"
+    written = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, check=True).stdout
+    assert written == script.with_suffix(".inc").read_text()
