@@ -9,7 +9,8 @@ namespace {
 
 __extension__ typedef unsigned __int128 Wide;
 
-// floor(x * multiplier + added) >> shift, a logarithm for the x it is proven on.
+// (x * multiplier + added) >> shift: the floor of a logarithm of x, over the
+// x on which powers_of_ten.py proves it.
 struct Shortcut {
     int multiplier;
     int added;
@@ -73,7 +74,8 @@ const char* shortest_digits(double positive, char* scratch, int& count, int& exp
     const int k = logarithm(symmetric ? kLog10Two : kLog10TwoThreeQuarters, q);
     const std::uint64_t* g = kPowers[k - kLowestPower];
     const int t = q + logarithm(kLog2Ten, -k) + 1;
-    // Four times v and its bounds, scaled: comparisons with 4s, 4s + 2, ... are exact.
+    // Four times v and its bounds, scaled: comparisons with 4s, 4s + 2, ... are
+    // exact. Where c is odd the bounds round away from v: one step inward.
     const std::uint64_t middle = scaled(c << (2 + t), g);
     const std::uint64_t lower = scaled(((c << 2) - (symmetric ? 2 : 1)) << t, g) + (c & 1);
     const std::uint64_t upper = scaled(((c << 2) + 2) << t, g) - (c & 1);
