@@ -1,4 +1,5 @@
 #include "formatting.hpp"
+#include "shortest.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -60,7 +61,7 @@ constexpr std::uint64_t kShortest = 1000000000000000ULL;
 constexpr int kPowersOfFive = 22;  // 5^22 < 10^15 < 5^23
 
 // For m · 2^-k, with m odd and the product below kShortest, the digits of its
-// exact decimal, as to_chars gives them, without calling it: a fast path for
+// exact decimal, as shortest_digits gives them, with less work: a fast path for
 // the sums of powers of one half that pedigrees are made of. False for other
 // values.
 bool exact_digits(double magnitude, char* digits, int& count, int& exponent) {
@@ -102,8 +103,7 @@ bool exact_digits(double magnitude, char* digits, int& count, int& exponent) {
     return true;
 }
 
-// to_chars gives the shortest digits that round-trip, as Python's repr does;
-// the layout around them follows repr's rule.
+// The digits that Python's repr chooses, laid out as repr lays them out.
 char* format_real(double value, char* out) {
     if (std::isnan(value)) {
         return out;
@@ -123,19 +123,9 @@ char* format_real(double value, char* out) {
     if (exact_digits(std::fabs(value), digits, count, exponent)) {
         return laid_out(digits, count, exponent, out);
     }
-    char scientific[32];
-    const std::to_chars_result written =
-        std::to_chars(scientific, scientific + sizeof scientific, std::fabs(value), std::chars_format::scientific);
-    const char* p = scientific;
-    for (; *p != 'e'; ++p) {
-        if (*p != '.') {
-            digits[count++] = *p;
-        }
-    }
-    ++p;
-    const bool negative_exponent = *p++ == '-';
-    std::from_chars(p, written.ptr, exponent);
-    return laid_out(digits, count, negative_exponent ? -exponent : exponent, out);
+    char scratch[SHORTEST_DIGITS];
+    const char* shortest = shortest_digits(std::fabs(value), scratch, count, exponent);
+    return laid_out(shortest, count, exponent, out);
 }
 
 // Every character that a number may be written with ("-1.5e+300", "inf"), and

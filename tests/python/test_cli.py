@@ -6,6 +6,7 @@ import re
 import signal
 import subprocess
 import sys
+from pathlib import Path
 
 import numpy as np
 import pandas as pd
@@ -304,3 +305,39 @@ def test_a_separator_of_other_than_one_character_is_refused_before_writing(tmp_p
     with pytest.raises(ValueError, match="sep must be one character"):
         write_csv(pd.DataFrame({"a": [1]}), str(tmp_path / "t.csv"), sep=sep)
     assert not (tmp_path / "t.csv").exists()
+
+
+def _next_to(values, steps=8):
+    """The values and the doubles up to `steps` above and below each."""
+    whole = np.ascontiguousarray(values, dtype=np.float64).view(np.int64)
+    return np.concatenate([(whole + step).view(np.float64) for step in range(-steps, steps + 1)])
+
+
+_REALS = {  # the families of doubles whose shortest digits take different turns
+    "bit_patterns": lambda rng: rng.integers(0, 2**63, 200_000, dtype=np.uint64).view(np.float64),
+    "below_one": lambda rng: rng.random(100_000),
+    "powers_of_two": lambda rng: _next_to(np.ldexp(1.0, np.arange(-1073, 1024))),
+    "integers": lambda rng: np.concatenate([np.arange(1.0, 50_000), rng.integers(1, 2**53, 50_000).astype(float)]),
+    "subnormals": lambda rng: np.concatenate([np.arange(1, 10_000), rng.integers(1, 2**52, 50_000)]).view(np.float64),
+    "near_powers_of_ten": lambda rng: _next_to([float(f"1e{k}") for k in range(-323, 309)]),
+    "short_decimals": lambda rng: np.array([float(f"{d}e{e}") for d, e in zip(
+        rng.integers(1, 10**rng.integers(1, 8, 100_000)), rng.integers(-330, 310, 100_000))]),
+    "halfway_at_17_digits": lambda rng: (2 * rng.integers(2**45, 2**47, 50_000) + 1) * 2.0**-5,
+    "largest": lambda rng: _next_to([np.finfo(np.float64).max], 1000)[:1001],
+}
+
+
+@pytest.mark.parametrize("family", list(_REALS))
+def test_reals_are_written_with_the_digits_of_repr(tmp_path, family):
+    values = _REALS[family](np.random.default_rng(11))
+    values = values[np.isfinite(values)]
+    values[::5] *= -1
+    path = tmp_path / "reals.csv"
+    write_csv(pd.DataFrame({"value": values}), str(path), header=False, index=False)
+    assert path.read_text() == "".join(f"{value!r}\n" for value in values.tolist())
+
+
+def test_the_powers_of_ten_of_the_companion_are_what_their_script_writes():
+    script = Path(__file__).resolve().parents[2] / "src" / "companion" / "powers_of_ten.py"
+    written = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, check=True).stdout
+    assert written == script.with_suffix(".inc").read_text()
