@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <system_error>
+#include <thread>
 
 namespace tolmkit {
 
@@ -152,6 +153,41 @@ char* write_field(const Column& column, std::int64_t i, char* out, const char* e
     return copy(out, fields.text + begin, static_cast<std::size_t>(length));
 }
 
+// Fewer lines are written on one thread: starting another would cost more
+// than it saves.
+constexpr std::int64_t kLinesOnTwoThreads = 8192;
+
+// The most characters of lines begin .. end.
+std::int64_t lines_bound(const Column* columns, std::int64_t count, std::int64_t begin, std::int64_t end) {
+    const std::int64_t n = end - begin;
+    std::int64_t size = count * n;  // the separators and line ends
+    for (std::int64_t c = 0; c < count; ++c) {
+        const Column& column = columns[c];
+        if (column.reals != nullptr) {
+            size += REAL_WIDTH * n;
+        } else if (column.integers != nullptr) {
+            size += INTEGER_WIDTH * n;
+        } else {
+            size += column.fields.offsets[end] - column.fields.offsets[begin];
+        }
+    }
+    return size;
+}
+
+// Lines begin .. end written into out[0 .. size); the characters written.
+std::int64_t lines_written(const Column* columns, std::int64_t count, std::int64_t begin, std::int64_t end,
+                           char separator, char* out, std::int64_t size) {
+    char* const start = out;
+    const char* const limit = out + size;
+    for (std::int64_t i = begin; i < end; ++i) {
+        for (std::int64_t c = 0; c < count; ++c) {
+            out = write_field(columns[c], i, out, limit);
+            *out++ = c + 1 < count ? separator : '\n';
+        }
+    }
+    return out - start;
+}
+
 }  // namespace
 
 bool need_quotes(const Column* columns, std::int64_t count, std::int64_t n, char separator) {
@@ -178,31 +214,31 @@ bool need_quotes(const Column* columns, std::int64_t count, std::int64_t n, char
 }
 
 std::int64_t lines_bound(const Column* columns, std::int64_t count, std::int64_t n) {
-    std::int64_t size = count * n;  // the separators and line ends
-    for (std::int64_t c = 0; c < count; ++c) {
-        const Column& column = columns[c];
-        if (column.reals != nullptr) {
-            size += REAL_WIDTH * n;
-        } else if (column.integers != nullptr) {
-            size += INTEGER_WIDTH * n;
-        } else {
-            size += column.fields.offsets[n] - column.fields.offsets[0];
-        }
-    }
-    return size;
+    return lines_bound(columns, count, 0, n);
 }
 
 std::int64_t write_lines(const Column* columns, std::int64_t count, std::int64_t n, char separator, char* out,
                          std::int64_t size) {
-    char* const start = out;
-    const char* end = out + size;
-    for (std::int64_t i = 0; i < n; ++i) {
-        for (std::int64_t c = 0; c < count; ++c) {
-            out = write_field(columns[c], i, out, end);
-            *out++ = c + 1 < count ? separator : '\n';
-        }
+    if (n < kLinesOnTwoThreads) {
+        return lines_written(columns, count, 0, n, separator, out, size);
     }
-    return out - start;
+    // The second half of the lines goes after the room the first may take,
+    // and is moved up to it once both are written.
+    const std::int64_t half = n / 2;
+    const std::int64_t room = lines_bound(columns, count, half);
+    std::int64_t second_size = 0;
+    std::thread other;
+    try {
+        other = std::thread([&] {
+            second_size = lines_written(columns, count, half, n, separator, out + room, size - room);
+        });
+    } catch (const std::system_error&) {  // no thread to be had: one does it all
+        return lines_written(columns, count, 0, n, separator, out, size);
+    }
+    const std::int64_t first_size = lines_written(columns, count, 0, half, separator, out, room);
+    other.join();
+    std::memmove(out + first_size, out + room, static_cast<std::size_t>(second_size));
+    return first_size + second_size;
 }
 
 }  // namespace tolmkit

@@ -38,7 +38,8 @@ std::int64_t lines_bound(const Column* columns, std::int64_t count, std::int64_t
 
 // Writes n lines into `out`, which holds `size` >= lines_bound characters:
 // the fields of row i of each column in turn, separated, each line ended by
-// "\n". Returns the characters written.
+// "\n". Returns the characters written. Many lines are written in two
+// halves at once, on two threads.
 std::int64_t write_lines(const Column* columns, std::int64_t count, std::int64_t n, char separator, char* out,
                          std::int64_t size);
 
