@@ -66,7 +66,6 @@ _NUMBER = re.compile(r"0*(\d+)(?:\.0*)?")
 _EXPONENT_ARROW = r"^[-+]?\d(?:\.\d+)?[Ee][-+]?\d+$"
 # A column of whole numbers as a program writes them; 0012 and -0 are codes.
 _WHOLE = re.compile(r"0|-?[1-9][0-9]{0,17}")
-_WHOLE_ARROW = f"^(?:{_WHOLE.pattern})$"
 _MALE = ["m", "male", "1"]
 _FEMALE = ["f", "female", "2"]
 _NEWLINE = b"\n"
@@ -1003,10 +1002,18 @@ def _typed(column: typing.Any) -> typing.Any:
     if first and not _WHOLE.fullmatch(first):
         return np.asarray(column.to_numpy(zero_copy_only=False), dtype=object)
     empty = pc.equal(column, "")
-    whole = pc.match_substring_regex(column, _WHOLE_ARROW)
-    if not pc.all(pc.or_(whole, empty)).as_py() or not pc.any(whole).as_py():
+    try:
+        numbers = pc.cast(pc.if_else(empty, pa.scalar(None, pa.string()), column), pa.int64())
+    except pa.ArrowInvalid:  # not a number, or beyond 64 bits
         return np.asarray(column.to_numpy(zero_copy_only=False), dtype=object)
-    numbers = pc.cast(pc.if_else(empty, pa.scalar(None, pa.string()), column), pa.int64())
+    # What _WHOLE matches, without a pattern tried on each value: numbers
+    # below 10^18 in size that read back as they are written (no plus sign,
+    # space or leading zero).
+    extremes = pc.min_max(numbers)
+    least, most = extremes["min"].as_py(), extremes["max"].as_py()
+    if least is None or least <= -10**18 or most >= 10**18 or \
+            not pc.all(pc.equal(pc.cast(numbers, pa.string()), column)).as_py():
+        return np.asarray(column.to_numpy(zero_copy_only=False), dtype=object)
     if numbers.null_count:
         return pd.array(numbers.to_pandas(types_mapper={pa.int64(): pd.Int64Dtype()}.get), dtype="Int64")
     return numbers.to_numpy()
