@@ -343,3 +343,10 @@ def test_the_powers_of_ten_of_the_companion_are_what_their_script_writes():
     script = Path(__file__).resolve().parents[2] / "src" / "companion" / "powers_of_ten.py"
     written = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, check=True).stdout
     assert written == script.with_suffix(".inc").read_text()
+
+
+@pytest.mark.parametrize("index", [True, False])
+def test_a_frame_without_columns_is_written_as_pandas_writes_it(tmp_path, index):
+    frame = pd.DataFrame(index=pd.Index(["a", "b"], name="id"))
+    write_csv(frame, str(tmp_path / "t.csv"), index=index)
+    assert (tmp_path / "t.csv").read_text() == frame.to_csv(index=index, lineterminator="\n")
