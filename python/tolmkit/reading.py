@@ -844,7 +844,7 @@ def _utf8(source: str | os.PathLike[str] | typing.IO[str], encoding: str) -> byt
         if binary is not None and binary.seekable():
             binary.seek(0)
             raw = binary.read()
-            line = f"line {raw.count(_NEWLINE, 0, _first_undecodable(raw, error.encoding)) + 1}: "
+            line = f"line {_line_at(raw, _first_undecodable(raw, error.encoding))}: "
         raise _refused(f"{line}bytes that are not {error.encoding} ({error.reason}); open the file with "
                        f"encoding='latin-1' or the encoding it was written in") from None
     if not isinstance(text, str):
@@ -875,11 +875,16 @@ def _decoded(raw: bytes, encoding: str) -> bytes:
     try:
         text = raw.decode(encoding)
     except UnicodeDecodeError as error:
-        line = raw.count(_NEWLINE, 0, error.start) + 1
+        line = _line_at(raw, error.start)
         guess = "utf-16" if raw[:2] in (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE) else "latin-1"
         raise _refused(f"line {line}: bytes that are not {encoding} ({error.reason}); pass ",
                        _option("encoding", guess), " or the encoding the file was written in") from None
     return _encoded(text.removeprefix("\ufeff"))
+
+
+def _line_at(data: bytes, offset: int) -> int:
+    """The number of the line that holds byte `offset` of the file's text."""
+    return data.count(_NEWLINE, 0, offset) + 1
 
 
 def _first_undecodable(raw: bytes, encoding: str) -> int:
@@ -902,7 +907,7 @@ def _encoded(text: str | bytes) -> bytes:
         data = data.replace(b"\r\n", b"\n").replace(b"\r", b"\n")
     control = _native.first_control(np.frombuffer(data, dtype=np.uint8))
     if control >= 0:
-        line = data.count(b"\n", 0, control) + 1
+        line = _line_at(data, control)
         character = data[control:control + 1].decode()
         raise _refused(f"line {line}: control character {character!r} in the data; remove it "
                        f"(a file full of them may be UTF-16: pass ", _option("encoding", "utf-16"), ")")
@@ -910,7 +915,7 @@ def _encoded(text: str | bytes) -> bytes:
     if not ascii:
         unicode = _UNICODE_CONTROL.search(data)
         if unicode is not None:
-            line = data.count(b"\n", 0, unicode.start()) + 1
+            line = _line_at(data, unicode.start())
             if unicode.group() == codecs.BOM_UTF8:
                 raise PedigreeError(f"line {line}: a byte-order mark inside the file, where files were pasted "
                                     f"together; remove it")
@@ -998,14 +1003,25 @@ def _typed(column: typing.Any) -> typing.Any:
     written plainly (Int64 where some are empty), else as text."""
     # Copied whole: some of pyarrow's kernels misread the offset of a slice.
     column = pa.concat_arrays(_chunks(column))
-    first = column[0].as_py() if len(column) else ""
-    if first and not _WHOLE.fullmatch(first):
+    numbers = _whole_numbers(column)
+    if numbers is None:
         return np.asarray(column.to_numpy(zero_copy_only=False), dtype=object)
+    if numbers.null_count:
+        return pd.array(numbers.to_pandas(types_mapper={pa.int64(): pd.Int64Dtype()}.get), dtype="Int64")
+    return numbers.to_numpy()
+
+
+def _whole_numbers(column: typing.Any) -> typing.Any:
+    """The column as int64, null where empty, when each value that is not
+    empty matches _WHOLE and one at least is; else None."""
+    first = column[0].as_py() if len(column) else ""
+    if first and not _WHOLE.fullmatch(first):  # a column of text stops here
+        return None
     empty = pc.equal(column, "")
     try:
         numbers = pc.cast(pc.if_else(empty, pa.scalar(None, pa.string()), column), pa.int64())
     except pa.ArrowInvalid:  # not a number, or beyond 64 bits
-        return np.asarray(column.to_numpy(zero_copy_only=False), dtype=object)
+        return None
     # What _WHOLE matches, without a pattern tried on each value: numbers
     # below 10^18 in size that read back as they are written (no plus sign,
     # space or leading zero).
@@ -1013,10 +1029,8 @@ def _typed(column: typing.Any) -> typing.Any:
     least, most = extremes["min"].as_py(), extremes["max"].as_py()
     if least is None or least <= -10**18 or most >= 10**18 or \
             not pc.all(pc.equal(pc.cast(numbers, pa.string()), column)).as_py():
-        return np.asarray(column.to_numpy(zero_copy_only=False), dtype=object)
-    if numbers.null_count:
-        return pd.array(numbers.to_pandas(types_mapper={pa.int64(): pd.Int64Dtype()}.get), dtype="Int64")
-    return numbers.to_numpy()
+        return None
+    return numbers
 
 
 def _check_unicode(fields: list[typing.Any], lines: _Lines) -> None:
@@ -1073,7 +1087,7 @@ def _first_line(data: bytes) -> tuple[int, str]:
         raise PedigreeError("the file holds no animals")
     start = data.rfind(_NEWLINE, 0, visible.start()) + 1
     end = data.find(_NEWLINE, start)
-    return data.count(_NEWLINE, 0, start) + 1, data[start:len(data) if end < 0 else end].decode()
+    return _line_at(data, start), data[start:len(data) if end < 0 else end].decode()
 
 
 def _parsed(data: bytes, separator: str, width: int, needed: int, lines: _Lines, exact: bool,
@@ -1144,7 +1158,7 @@ def _check_quotes(data: bytes) -> None:
     span lines, and a stray quote would swallow the lines after it."""
     quote = _native.unclosed_quote(np.frombuffer(data, dtype=np.uint8))
     if quote >= 0:
-        raise PedigreeError(f"line {data.count(_NEWLINE, 0, quote) + 1}: a quote opens and is not closed on this "
+        raise PedigreeError(f"line {_line_at(data, quote)}: a quote opens and is not closed on this "
                             f"line; quote whole fields, doubling a quote inside one (no field spans lines)")
 
 
