@@ -18,7 +18,6 @@ import io
 import lzma
 import os
 import re
-import shlex
 import typing
 import zlib
 from collections.abc import Callable, Iterable, Sequence
@@ -33,6 +32,7 @@ import pyarrow.csv as pa_csv
 from numpy.typing import NDArray
 
 from . import _native
+from ._advice import Option, option, refused
 from ._arrow import offsets_and_bytes
 from .pedigree import UNKNOWN_PARENTS, Pedigree, PedigreeError, parents_first, select
 
@@ -84,30 +84,7 @@ _COMPRESSED: dict[bytes, tuple[str, Callable[[bytes], bytes] | None]] = {
     b"\xfd7zXZ\x00": ("xz", lzma.decompress), b"PK\x03\x04": ("zip", None), b"\x28\xb5\x2f\xfd": ("zstd", None)}
 
 
-class _Option(typing.NamedTuple):
-    """An argument of advice, as Python and as the command line write it."""
-    python: str
-    command_line: str
-
-
-def _option(name: str, value: object) -> _Option:
-    flag = "--" + name.replace("_", "-")
-    if value is True:
-        return _Option(f"{name}=True", flag)
-    if value is False:
-        return _Option(f"{name}=False", f"--no-{name.replace('_', '-')}")
-    if isinstance(value, (list, tuple)):
-        return _Option(f"{name}={value!r}", f"{flag}={shlex.quote(','.join(map(str, value)))}")
-    return _Option(f"{name}={value!r}", f"{flag}={shlex.quote(str(value))}")
-
-
-_COLUMNS = _Option("columns=(animal, sire, dam)", "--columns=ANIMAL,SIRE,DAM")
-
-
-def _refused(*parts: str | _Option) -> PedigreeError:
-    """A refusal whose advice reads as Python arguments, and as options in `command_line`."""
-    return PedigreeError("".join(part if isinstance(part, str) else part.python for part in parts),
-                         "".join(part if isinstance(part, str) else part.command_line for part in parts))
+_COLUMNS = Option("columns=(animal, sire, dam)", "--columns=ANIMAL,SIRE,DAM")
 
 
 @dataclass(frozen=True)
@@ -571,8 +548,8 @@ def _check_animals(animal: typing.Any, found: NDArray[np.int64], codes: dict[str
         looks = pc.match_substring_regex(pc.take(animal, rows), _LOOKS_UNKNOWN_ARROW).to_numpy(zero_copy_only=False)
         if np.any(looks):
             k = int(rows[np.argmax(looks)])
-            raise _refused(f"{at(k)}: animal {animal[k].as_py()!r} reads like a code of an unknown parent, listed "
-                           f"as an animal; remove the record, or pass ", _option("unknown", "0"),
+            raise refused(f"{at(k)}: animal {animal[k].as_py()!r} reads like a code of an unknown parent, listed "
+                           f"as an animal; remove the record, or pass ", option("unknown", "0"),
                            " (the codes of your file) if it is an animal")
 
 
@@ -690,8 +667,8 @@ def _identifier(value: object, at: Where, k: int) -> str:
 
 def _header_advice(fields: list[str], why: str) -> PedigreeError:
     shown = ", ".join(map(repr, fields[:3]))
-    return _refused(f"line 1: ({shown}) reads like a header ({why}); pass ", _option("header", True),
-                    " (with ", _COLUMNS, " if the names do not say) if it is one, or ", _option("header", False),
+    return refused(f"line 1: ({shown}) reads like a header ({why}); pass ", option("header", True),
+                    " (with ", _COLUMNS, " if the names do not say) if it is one, or ", option("header", False),
                     " if it is an animal's line")
 
 
@@ -730,10 +707,10 @@ def _check_added(outside: Strings, added: NDArray[np.intp], name_number: NDArray
         if _ROLES["sire"].fullmatch(sire) and _ROLES["dam"].fullmatch(dam):
             raise PedigreeError(f"{at}: a header line ({animal}, {sire}, {dam}) among the records; remove it")
         if _LOOKS_UNKNOWN.fullmatch(name):
-            raise _refused(f"{at}: the {role} of {animal!r}, {name!r}, is not listed as an animal and reads "
-                           f"like a code of an unknown parent; pass ", _option("unknown", name),
+            raise refused(f"{at}: the {role} of {animal!r}, {name!r}, is not listed as an animal and reads "
+                           f"like a code of an unknown parent; pass ", option("unknown", name),
                            f" if {name!r} means an unknown parent (several codes: ",
-                           _option("unknown", [name, "..."]), ")")
+                           option("unknown", [name, "..."]), ")")
     numeric = [int(number) for number in added if _NUMBER.fullmatch(outside[number])]
     if not numeric:
         return
@@ -764,12 +741,12 @@ def _check_offspring(outside: Strings, added: NDArray[np.intp], name_number: NDA
         return
     name = outside[added[most]]
     k = int(entry[np.argmax((name_number == added[most]) & (entry % 2 == 1))]) // 2
-    raise _refused(f"{table.where(k)}: the dam {name!r} is not listed as an animal and has {offspring[most]:,} "
+    raise refused(f"{table.where(k)}: the dam {name!r} is not listed as an animal and has {offspring[most]:,} "
                    f"offspring, more than the {rules.max_offspring:,} that a dam not listed may have (",
-                   _option("max_offspring", rules.max_offspring), "): if it codes a group of unknown parents, "
-                   "pass ", _option("groups", [name]), " (or every group's code), else raise ",
-                   _Option("max_offspring=", "--max-offspring="), " or lift the limit with ",
-                   _Option("max_offspring=None", "--max-offspring=0"))
+                   option("max_offspring", rules.max_offspring), "): if it codes a group of unknown parents, "
+                   "pass ", option("groups", [name]), " (or every group's code), else raise ",
+                   Option("max_offspring=", "--max-offspring="), " or lift the limit with ",
+                   Option("max_offspring=None", "--max-offspring=0"))
 
 
 def _columns(names: list[str], columns: Sequence[str] | None, at: str) -> tuple[list[int], int | None] | None:
@@ -791,7 +768,7 @@ def _columns(names: list[str], columns: Sequence[str] | None, at: str) -> tuple[
     for role in _ROLES:
         twice = [names[k] for k, named in enumerate(roles) if named == role]
         if len(twice) > 1:
-            raise _refused(f"{at}: columns {twice[0]!r} and {twice[1]!r} both read as the {role}; pass ",
+            raise refused(f"{at}: columns {twice[0]!r} and {twice[1]!r} both read as the {role}; pass ",
                            _COLUMNS, " to say which columns to use")
     if "sire" in roles and "dam" in roles:
         sire, dam = roles.index("sire"), roles.index("dam")
@@ -845,7 +822,7 @@ def _utf8(source: str | os.PathLike[str] | typing.IO[str], encoding: str) -> byt
             binary.seek(0)
             raw = binary.read()
             line = f"line {_line_at(raw, _first_undecodable(raw, error.encoding))}: "
-        raise _refused(f"{line}bytes that are not {error.encoding} ({error.reason}); open the file with "
+        raise refused(f"{line}bytes that are not {error.encoding} ({error.reason}); open the file with "
                        f"encoding='latin-1' or the encoding it was written in") from None
     if not isinstance(text, str):
         raise TypeError("the file is open in binary mode: open it as text, or pass its path")
@@ -877,8 +854,8 @@ def _decoded(raw: bytes, encoding: str) -> bytes:
     except UnicodeDecodeError as error:
         line = _line_at(raw, error.start)
         guess = "utf-16" if raw[:2] in (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE) else "latin-1"
-        raise _refused(f"line {line}: bytes that are not {encoding} ({error.reason}); pass ",
-                       _option("encoding", guess), " or the encoding the file was written in") from None
+        raise refused(f"line {line}: bytes that are not {encoding} ({error.reason}); pass ",
+                       option("encoding", guess), " or the encoding the file was written in") from None
     return _encoded(text.removeprefix("\ufeff"))
 
 
@@ -909,8 +886,8 @@ def _encoded(text: str | bytes) -> bytes:
     if control >= 0:
         line = _line_at(data, control)
         character = data[control:control + 1].decode()
-        raise _refused(f"line {line}: control character {character!r} in the data; remove it "
-                       f"(a file full of them may be UTF-16: pass ", _option("encoding", "utf-16"), ")")
+        raise refused(f"line {line}: control character {character!r} in the data; remove it "
+                       f"(a file full of them may be UTF-16: pass ", option("encoding", "utf-16"), ")")
     ascii = data.isascii()
     if not ascii:
         unicode = _UNICODE_CONTROL.search(data)
@@ -919,8 +896,8 @@ def _encoded(text: str | bytes) -> bytes:
             if unicode.group() == codecs.BOM_UTF8:
                 raise PedigreeError(f"line {line}: a byte-order mark inside the file, where files were pasted "
                                     f"together; remove it")
-            raise _refused(f"line {line}: control character {unicode.group().decode()!r} in the data; remove it "
-                           f"(read as latin-1, a Windows file may need ", _option("encoding", "cp1252"), ")")
+            raise refused(f"line {line}: control character {unicode.group().decode()!r} in the data; remove it "
+                           f"(read as latin-1, a Windows file may need ", option("encoding", "cp1252"), ")")
     # A blank is looked for first: finding one byte is many times faster than two.
     indented = (b" " in data or b"\t" in data) and (b"\n " in data or b"\n\t" in data or data[:1] in (b" ", b"\t"))
     return _without_comments(data) if b"#" in data or indented or not ascii else data
@@ -962,9 +939,9 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
     has_header = found is not None if header is None else header
     named = [name for name in names if any(pattern.fullmatch(name) for pattern in _ROLES.values())]
     if header is None and found is None and len(named) > 1:
-        raise _refused(f"line {line}: {named[0]!r} and {named[1]!r} read like names of columns, but no sire "
-                       f"and dam columns are named; pass ", _option("header", True), " and ", _COLUMNS, ", or ",
-                       _option("header", False), " if the line is an animal's")
+        raise refused(f"line {line}: {named[0]!r} and {named[1]!r} read like names of columns, but no sire "
+                       f"and dam columns are named; pass ", option("header", True), " and ", _COLUMNS, ", or ",
+                       option("header", False), " if the line is an animal's")
     positions, sex = found if has_header and found is not None else ([0, 1, 2], None)
     if len(names) < 3:
         raise _too_few(line, first, len(names), "the header names" if has_header else None)
@@ -1076,8 +1053,8 @@ def _too_few(line: int, text: str, fields: int, what: str | None) -> PedigreeErr
     other = next((mark for mark in ";|:" if mark in text), None)
     if other is None:
         return PedigreeError(f"line {line}: {said}{'s' if fields != 1 else ''}")
-    return _refused(f"line {line}: {said}{'s' if fields != 1 else ''}; the line holds {other!r}: pass ",
-                    _option("delimiter", other), " if it separates the columns")
+    return refused(f"line {line}: {said}{'s' if fields != 1 else ''}; the line holds {other!r}: pass ",
+                    option("delimiter", other), " if it separates the columns")
 
 
 def _first_line(data: bytes) -> tuple[int, str]:

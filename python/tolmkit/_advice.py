@@ -1,0 +1,36 @@
+"""Refusals whose advice names what to pass in the caller's own form: as
+Python arguments (``unknown='-999'``) from Python, as options of the
+``tolmkit`` command (``--unknown=-999``) on the command line."""
+
+from __future__ import annotations
+
+import shlex
+import typing
+
+from .pedigree import PedigreeError
+
+__all__ = ["Option", "option", "refused"]
+
+
+class Option(typing.NamedTuple):
+    """An argument of advice, as Python and as the command line write it."""
+    python: str
+    command_line: str
+
+
+def option(name: str, value: object) -> Option:
+    """The argument `name` given `value`, in both forms."""
+    flag = "--" + name.replace("_", "-")
+    if value is True:
+        return Option(f"{name}=True", flag)
+    if value is False:
+        return Option(f"{name}=False", f"--no-{name.replace('_', '-')}")
+    if isinstance(value, (list, tuple)):
+        return Option(f"{name}={value!r}", f"{flag}={shlex.quote(','.join(map(str, value)))}")
+    return Option(f"{name}={value!r}", f"{flag}={shlex.quote(str(value))}")
+
+
+def refused(*parts: str | Option) -> PedigreeError:
+    """A refusal whose advice reads as Python arguments, and as options in `command_line`."""
+    return PedigreeError("".join(part if isinstance(part, str) else part.python for part in parts),
+                         "".join(part if isinstance(part, str) else part.command_line for part in parts))
