@@ -9,7 +9,7 @@ import typing
 
 from .pedigree import PedigreeError
 
-__all__ = ["Option", "option", "refused"]
+__all__ = ["Option", "argument", "option", "refused"]
 
 
 class Option(typing.NamedTuple):
@@ -18,9 +18,14 @@ class Option(typing.NamedTuple):
     command_line: str
 
 
+def argument(name: str) -> Option:
+    """The argument `name` itself, without a value, in both forms."""
+    return Option(name, "--" + name.replace("_", "-"))
+
+
 def option(name: str, value: object) -> Option:
     """The argument `name` given `value`, in both forms."""
-    flag = "--" + name.replace("_", "-")
+    flag = argument(name).command_line
     if value is True:
         return Option(f"{name}=True", flag)
     if value is False:

@@ -28,6 +28,7 @@ import scipy.sparse as sp
 from numpy.typing import NDArray
 
 from . import inverse_relationship_matrix
+from ._advice import option
 from .genomic import genomic_relationship_matrix, hybrid_inverse, read_genotypes
 from .pedigree import UNKNOWN_PARENTS, Pedigree
 from .reading import MAX_OFFSPRING, read_pedigree
@@ -145,7 +146,8 @@ def _parser() -> argparse.ArgumentParser:
     ainv.add_argument("-o", "--output", metavar="OUT", required=True)
 
     hinv = command("hinv", _hinv, "H-inverse of single-step genomic evaluation, written as ainv writes "
-                                  "A-inverse, with G against A22 on standard error")
+                                  "A-inverse, with G against A22 on standard error; takes no --groups (read the "
+                                  "groups' codes as unknown parents with --unknown)")
     hinv.add_argument("--genotypes", metavar="FILE", required=True,
                       help="PLINK .bed (or its prefix) or a BLUPF90 text file of 0/1/2, 5 for missing")
     hinv.add_argument("-o", "--output", metavar="OUT", required=True)
@@ -222,9 +224,14 @@ def _named(args: argparse.Namespace) -> str:
     return "standard input" if args.pedigree == STANDARD_STREAM else str(args.pedigree)
 
 
+def _unknown(args: argparse.Namespace) -> frozenset[str]:
+    """The codes of an unknown parent that --unknown gives, or the default ones."""
+    return (UNKNOWN_PARENTS if args.unknown is None
+            else frozenset(code.strip() for codes in args.unknown for code in codes.split(",")))
+
+
 def _read(args: argparse.Namespace) -> Pedigree:
-    unknown = (UNKNOWN_PARENTS if args.unknown is None
-               else frozenset(code.strip() for codes in args.unknown for code in codes.split(",")))
+    unknown = _unknown(args)
     source: str | typing.IO[str] = args.pedigree
     if args.pedigree == STANDARD_STREAM:
         source = io.TextIOWrapper(sys.stdin.buffer, encoding=args.encoding, newline="")
@@ -284,13 +291,15 @@ def _ainv(args: argparse.Namespace) -> None:
 def _hinv(args: argparse.Namespace) -> None:
     if args.output == STANDARD_STREAM:
         raise UsageError("hinv writes two files, OUT and OUT.ids: give -o a file name")
+    if args.groups is not None:
+        raise UsageError(_without_groups(args))
     with outputs(args.output, f"{args.output}.ids", inputs=[args.pedigree, args.genotypes]) as (matrix, ids):
         pedigree = _read(args)
         with _progress("reading genotypes"):
             genotyped, genotypes = read_genotypes(args.genotypes)
         with _progress("genomic relationships"), warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
-            g = genomic_relationship_matrix(genotypes, min_maf=args.min_maf)
+            g = genomic_relationship_matrix(genotypes, min_maf=args.min_maf, ids=genotyped)
         for warning in caught:
             print(f"tolmkit: {args.genotypes}: {warning.message}", file=sys.stderr)
         del genotypes
@@ -302,6 +311,19 @@ def _hinv(args: argparse.Namespace) -> None:
         print(result.comparison.summary(), file=sys.stderr)
         with _progress("writing"):
             write_lower_triangle(lower, result.ids, matrix, ids)
+
+
+def _without_groups(args: argparse.Namespace) -> str:
+    """Why hinv refuses --groups, and the options that read the same file
+    with the groups as unknown parents, as hybrid_inverse takes them."""
+    codes = sorted(code for code in _unknown(args) if code)  # an empty field is unknown whatever is listed
+    groups = [code.strip() for code in args.groups.split(",") if code.strip()]
+    prefixes = [code[:-1] for code in groups if code.endswith("*")]
+    codes += [code for code in groups if not code.endswith("*")]
+    every = f" and every code that begins with {' or '.join(prefixes)}" if prefixes else ""
+    return ("hinv takes no --groups: its H-inverse has no equations for groups of unknown parents; leave out "
+            f"--groups and pass {option('unknown', codes).command_line}{every}, which reads the grouped parents "
+            "as unknown ones")
 
 
 def _check(args: argparse.Namespace) -> None:

@@ -17,6 +17,7 @@ import scipy.linalg.lapack as lapack
 import scipy.sparse as sp
 from numpy.typing import ArrayLike, NDArray
 
+from ._advice import Option, argument, option, refused
 from .candidates import relationships_among
 from .inverse import inverse_relationship_matrix
 from .pedigree import Pedigree, PedigreeError
@@ -35,6 +36,8 @@ _BED_MAGIC = b"\x6c\x1b\x01"
 # The genotype codes of the BLUPF90 text files, by byte; 9 marks any other byte.
 _TEXT_CODES = np.full(256, 9, dtype=np.int8)
 _TEXT_CODES[[ord("0"), ord("1"), ord("2"), ord("5")]] = [0, 1, 2, -1]
+# The advice of a G that is not positive definite after blending.
+_CLONES = ("; raise ", argument("blend"), ", or look for clones in G")
 
 
 @dataclasses.dataclass(frozen=True)
@@ -116,13 +119,17 @@ class _Markers:
 
 def genomic_relationship_matrix(genotypes: typing.Any, *,
                                 allele_frequencies: ArrayLike | None = None, min_maf: float = 0.0,
-                                min_call_rate: float = 0.0) -> typing.Any:
+                                min_call_rate: float = 0.0, ids: ArrayLike | None = None) -> typing.Any:
     """The genomic relationship matrix of VanRaden's first method,
     G = Z Zᵀ / (2 Σ p_j (1 − p_j)), where Z holds each genotype minus 2 p_j.
 
     A missing genotype counts as the mean: its element of Z is 0. Markers
-    whose frequency is 0 or 1 (monomorphic) or that have no genotype at all
-    contribute nothing and are dropped, with their count in a warning.
+    that contribute nothing, neither to Z nor to the scale, are dropped, with
+    their count in a warning: those without any genotype, and those
+    monomorphic in the genotypes at the allele whose frequency is 0 or 1
+    (with the frequencies of the genotypes, every monomorphic marker). A
+    marker that segregates is kept whatever its frequency: with a given
+    frequency of 0 or 1 it adds genotype − 2p to Z and nothing to the scale.
 
     Parameters
     ----------
@@ -136,11 +143,15 @@ def genomic_relationship_matrix(genotypes: typing.Any, *,
     allele_frequencies : array_like of float, optional
         Frequency p_j of the counted allele at every marker (such as those of
         the base population); by default from the non-missing genotypes.
+        They must leave 2 Σ p_j (1 − p_j) above 0 at the markers kept.
     min_maf : float, default 0.0
         Drop the markers whose minor allele frequency, min(p, 1 − p), is
         below this.
     min_call_rate : float, default 0.0
         Drop the markers whose share of non-missing genotypes is below this.
+    ids : array_like of str, optional
+        The identifier of each animal (row of `genotypes`), which refusals
+        name; by default they name the row.
 
     Returns
     -------
@@ -150,12 +161,14 @@ def genomic_relationship_matrix(genotypes: typing.Any, *,
     Raises
     ------
     TypeError
-        Genotypes that are not a 2-D array of integers.
+        Genotypes that are not a 2-D array of integers (such as a scipy
+        sparse matrix), or frequencies that are not numbers.
     ValueError
-        A genotype outside −1 … 2 (naming its animal and marker), no animal,
-        frequencies of the wrong length or outside 0 … 1, a filter outside
-        its range, no marker left, or an animal without a genotype at the
-        markers kept (for a dask array, when that block is computed).
+        A genotype outside −1 … 2 or masked (naming its animal and marker),
+        no animal or marker, frequencies of the wrong length or outside
+        0 … 1, a filter outside its range, no marker left, frequencies that
+        are 0 or 1 at every marker kept, or an animal without a genotype at
+        the markers kept (for a dask array, when that block is computed).
 
     Warns
     -----
@@ -170,21 +183,27 @@ def genomic_relationship_matrix(genotypes: typing.Any, *,
            [-0.154, -0.154,  0.308]])
     """
     if type(genotypes).__module__.split(".")[0] == "dask":
-        return _dask_relationships(genotypes, allele_frequencies, min_maf, min_call_rate)
-    array = np.asarray(genotypes)
-    _check_shape(array)
+        return _dask_relationships(genotypes, allele_frequencies, min_maf, min_call_rate, ids)
+    array, mask = _array(genotypes, "genotypes")
+    if mask is not None:
+        animal, marker = np.argwhere(mask)[0]
+        raise ValueError(f"genotypes[{animal}, {marker}] is masked; pass genotypes.filled(-1) if masked stands "
+                         "for missing")
+    _check_shape(genotypes, array)
+    names = _names(ids, len(array))
     markers = _markers(array, _marker_sums(array), allele_frequencies, min_maf, min_call_rate)
-    return _diagonal_block(array, markers, 0)
+    return _diagonal_block(array, markers, 0, names)
 
 
 def _dask_relationships(genotypes: typing.Any, allele_frequencies: ArrayLike | None, min_maf: float,
-                        min_call_rate: float) -> typing.Any:
+                        min_call_rate: float, ids: ArrayLike | None) -> typing.Any:
     import dask
     import dask.array as da
     from dask.base import tokenize
     from dask.highlevelgraph import HighLevelGraph
 
-    _check_shape(genotypes)
+    _check_shape(genotypes, genotypes)
+    names = _names(ids, genotypes.shape[0])
     by_animals = genotypes.rechunk({1: -1})
     sums = typing.cast(typing.Tuple[NDArray[np.int64], ...], dask.compute(*_marker_sums(by_animals)))
     markers = _markers(by_animals, sums, allele_frequencies, min_maf, min_call_rate)
@@ -194,7 +213,8 @@ def _dask_relationships(genotypes: typing.Any, allele_frequencies: ArrayLike | N
     starts = np.cumsum((0,) + by_animals.chunks[0])
     graph: dict[typing.Any, typing.Any] = {marker_key: markers}
     for i, row in enumerate(rows):
-        graph[(name, i, i)] = (_diagonal_block, row, marker_key, int(starts[i]))
+        graph[(name, i, i)] = (_diagonal_block, row, marker_key, int(starts[i]),
+                               None if names is None else names[starts[i]:starts[i + 1]])
         for j in range(i):
             graph[(name, i, j)] = (_block, row, rows[j], marker_key)
             # Mirrored, so that G is symmetric to the bit and each block is computed once.
@@ -203,12 +223,46 @@ def _dask_relationships(genotypes: typing.Any, allele_frequencies: ArrayLike | N
     return da.Array(layer, name, chunks=(by_animals.chunks[0], by_animals.chunks[0]), dtype=np.float64)
 
 
-def _check_shape(genotypes: typing.Any) -> None:
-    if genotypes.ndim != 2 or genotypes.dtype.kind not in "iu":
+def _array(value: typing.Any, name: str) -> tuple[NDArray[typing.Any], NDArray[np.bool_] | None]:
+    """`value` as a numpy array, and where it is masked (None if nowhere):
+    numpy would take a scipy sparse matrix for a single object, and drop a
+    mask without a word."""
+    if sp.issparse(value):
+        raise TypeError(f"{name} given as a scipy sparse matrix ({type(value).__name__}); pass {name}.toarray()")
+    try:
+        array = np.asarray(value)
+    except ValueError as error:  # rows of different lengths
+        raise TypeError(f"{name} cannot be read as a matrix: {error}") from None
+    if isinstance(value, np.ma.MaskedArray):
+        mask = np.broadcast_to(np.asarray(value.mask, dtype=bool), array.shape)
+        if mask.any():
+            return array, mask
+    return array, None
+
+
+def _kind(value: typing.Any, array: typing.Any) -> str:
+    """What a value that is not the matrix expected is, for a refusal."""
+    return f"{array.ndim}-D {array.dtype}" if array.ndim else type(value).__name__
+
+
+def _check_shape(genotypes: typing.Any, array: typing.Any) -> None:
+    if array.ndim != 2 or array.dtype.kind not in "iu":
         raise TypeError(f"genotypes must be a 2-D array of integers (animals × markers), got "
-                        f"{genotypes.ndim}-D {genotypes.dtype}")
-    if genotypes.shape[0] == 0:
+                        f"{_kind(genotypes, array)}")
+    if array.shape[0] == 0:
         raise ValueError("genotypes hold no animal")
+    if array.shape[1] == 0:
+        raise ValueError("genotypes hold no marker")
+
+
+def _names(ids: ArrayLike | None, n: int) -> NDArray[np.object_] | None:
+    """The identifiers of the animals that refusals name, if given."""
+    if ids is None:
+        return None
+    names = np.asarray(ids, dtype=object)
+    if names.shape != (n,):
+        raise ValueError(f"ids holds {names.size:,} identifiers for {n:,} animals (rows of genotypes)")
+    return names
 
 
 def _marker_sums(genotypes: typing.Any) -> tuple[typing.Any, ...]:
@@ -232,35 +286,60 @@ def _markers(genotypes: typing.Any, sums: tuple[typing.Any, ...], allele_frequen
         animal = int(np.argmax((column < -1) | (column > 2)))
         raise ValueError(f"genotypes[{animal}, {marker}] is {column[animal]}: a genotype is 0, 1 or 2 copies of "
                          "the allele, or -1 for missing")
+    filters: list[str | Option] = []
     for name, value, top in (("min_maf", min_maf, 0.5), ("min_call_rate", min_call_rate, 1.0)):
         if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)) \
                 or not 0.0 <= value <= top:
-            raise ValueError(f"{name} must be a number from 0 to {top}, got {value!r}")
+            raise refused(argument(name), f" must be a number from 0 to {top}, got {value!r}")
+        if value:
+            filters += [", " if filters else "", option(name, value)]
     called = n - missing
+    # The sum counts each missing genotype as −1: adding them back leaves the sum of the called ones.
+    alleles = total + missing
     if allele_frequencies is None:
         with np.errstate(invalid="ignore", divide="ignore"):
-            # The sum counts each missing genotype as −1: adding them back leaves the called ones.
-            frequencies = (total + missing) / (2.0 * called)
+            frequencies = alleles / (2.0 * called)
     else:
-        frequencies = np.asarray(allele_frequencies, dtype=np.float64)
-        if frequencies.shape != (m,):
-            raise ValueError(f"allele_frequencies holds {frequencies.size} values for {m} markers")
-        outside = np.flatnonzero(~((frequencies >= 0.0) & (frequencies <= 1.0)))
-        if len(outside):
-            raise ValueError(f"allele_frequencies[{outside[0]}] is {float(frequencies[outside[0]])!r}: a frequency is "
-                             "from 0 to 1")
+        frequencies = _given_frequencies(allele_frequencies, m)
     minor = np.minimum(frequencies, 1.0 - frequencies)
     kept = (called >= min_call_rate * n) & ~(minor < min_maf)
-    idle = kept & ((called == 0) | (minor == 0.0))
+    # Nothing to Z and nothing to the scale: no genotype, or every genotype the
+    # homozygote that a frequency of 0 or 1 expects. A marker that segregates
+    # stays whatever frequency it is given.
+    idle = kept & ((called == 0) | ((frequencies == 0.0) & (alleles == 0))
+                   | ((frequencies == 1.0) & (alleles == 2 * called)))
+    columns = np.flatnonzero(kept & ~idle)
+    if len(columns) == 0:
+        if filters:
+            raise refused(f"no marker of {m:,} is left after the filters (", *filters, ") and the monomorphic ones")
+        raise ValueError(f"no marker of {m:,} is left: each is monomorphic or has no genotype")
+    p = frequencies[columns]
+    scale = float(2.0 * np.sum(p * (1.0 - p)))
+    if not scale > 0.0:
+        raise ValueError(f"allele_frequencies are 0 or 1 at each of the {len(columns):,} markers kept, so that "
+                         "2 Σ p (1 − p) is 0 and G has no scale; pass the frequencies of the base population, or "
+                         "leave allele_frequencies out to take them from the genotypes")
     if np.any(idle):
         warnings.warn(f"{int(np.count_nonzero(idle)):,} monomorphic markers (or markers without any genotype) "
                       "dropped", stacklevel=3)
-    columns = np.flatnonzero(kept & ~idle)
-    if len(columns) == 0:
-        raise ValueError(f"no marker of {m:,} is left after the filters (min_maf={min_maf}, "
-                         f"min_call_rate={min_call_rate}) and the monomorphic ones")
-    p = frequencies[columns]
-    return _Markers(columns, p, float(2.0 * np.sum(p * (1.0 - p))))
+    return _Markers(columns, p, scale)
+
+
+def _given_frequencies(allele_frequencies: ArrayLike, m: int) -> NDArray[np.float64]:
+    try:
+        frequencies = np.asarray(allele_frequencies, dtype=np.float64)
+    except (TypeError, ValueError):
+        raise TypeError(f"allele_frequencies must be numbers, one per marker, got {allele_frequencies!r:.60}"
+                        ) from None
+    if frequencies.ndim != 1:
+        raise ValueError(f"allele_frequencies must hold one number per marker, got shape {frequencies.shape}")
+    if len(frequencies) != m:
+        raise ValueError(f"allele_frequencies holds {frequencies.size} values for {m} markers")
+    outside = np.flatnonzero(~((frequencies >= 0.0) & (frequencies <= 1.0)))
+    if len(outside):
+        raise ValueError(f"allele_frequencies[{outside[0]}] is {float(frequencies[outside[0]])!r}: a frequency is "
+                         "from 0 to 1")
+    return frequencies
 
 
 def _centred(genotypes: NDArray[np.integer[typing.Any]], markers: _Markers, start: int
@@ -285,9 +364,10 @@ def _block(first: NDArray[np.integer[typing.Any]], second: NDArray[np.integer[ty
     return product
 
 
-def _diagonal_block(genotypes: NDArray[np.integer[typing.Any]], markers: _Markers, offset: int
-                    ) -> NDArray[np.float64]:
-    """G among a group of animals, the first of which is the `offset`-th."""
+def _diagonal_block(genotypes: NDArray[np.integer[typing.Any]], markers: _Markers, offset: int,
+                    names: NDArray[np.object_] | None) -> NDArray[np.float64]:
+    """G among a group of animals, the first of which is the `offset`-th,
+    named `names` if given."""
     product = np.zeros((len(genotypes), len(genotypes)))
     calls = np.zeros(len(genotypes), dtype=np.int64)
     for start in range(0, len(markers.columns), _MARKERS_AT_ONCE):
@@ -296,8 +376,10 @@ def _diagonal_block(genotypes: NDArray[np.integer[typing.Any]], markers: _Marker
         calls += np.count_nonzero(called, axis=1)
     uncalled = np.flatnonzero(calls == 0)
     if len(uncalled):
-        raise ValueError(f"animal {offset + int(uncalled[0])} (row of genotypes) has no genotype at the "
-                         f"{len(markers.columns):,} markers kept")
+        k = int(uncalled[0])
+        animal = f"animal {offset + k} (row of genotypes)" if names is None else f"animal {names[k]!r}"
+        raise ValueError(f"{animal} has no genotype at the {len(markers.columns):,} markers kept; leave it out of "
+                         "the genotypes")
     product /= markers.scale
     return _mirrored(product)
 
@@ -324,16 +406,23 @@ def hybrid_inverse(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, *
     A⁻¹ comes from `inverse_relationship_matrix`, A22 (the relationships
     among the genotyped animals) from `relationships_among`, from their
     ancestry alone; Gw = (1 − blend) G + blend A22 and A22 are inverted by
-    their Cholesky factors. Unknown parent groups count as unknown parents.
+    their Cholesky factors.
+
+    Groups of unknown parents are not joined to G: a parent of a group
+    (`Pedigree.group_ids`) counts as an unknown parent, as in
+    ``inverse_relationship_matrix(pedigree)`` without ``groups=True``, and
+    H⁻¹ has rows for the animals alone.
 
     Parameters
     ----------
     pedigree : Pedigree
     genotyped : iterable of str
-        Identifiers of the rows (and columns) of `G`.
-    G : array_like
+        Identifiers of the rows (and columns) of `G`, each once.
+    G : array_like or pandas.DataFrame
         The genomic relationship matrix, such as `genomic_relationship_matrix`
-        gives: square, exactly symmetric, finite.
+        gives: square, exactly symmetric, finite, its rows in the order of
+        `genotyped`. A DataFrame is taken by its labels: its rows, and its
+        columns, labelled with the identifiers of `genotyped`, in any order.
     blend : float, default 0.05
         The share of A22 in Gw, from 0 to 1, which makes Gw invertible when G
         is not (fewer markers than animals, clones).
@@ -358,12 +447,14 @@ def hybrid_inverse(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, *
         A genotyped animal not in the pedigree (unless `add_missing`), or A
         singular (see `inverse_relationship_matrix`).
     ValueError
-        An animal genotyped twice; a G of the wrong size, not finite, not
-        symmetric, or not positive definite after blending (naming the first
-        animal where that shows); a weight out of range; tuning that G
-        cannot take.
+        No animal genotyped, or one genotyped twice; a G of the wrong size,
+        not finite, masked, not symmetric, or not positive definite after
+        blending (naming the first animal where that shows); the labels of a
+        DataFrame G that are not those of `genotyped` (naming the first); a
+        weight out of range; tuning that G cannot take.
     TypeError
-        A G that is not a matrix of real numbers.
+        A G that is not a matrix of real numbers (such as a scipy sparse
+        matrix), or identifiers that are not text where the pedigree's are.
 
     Examples
     --------
@@ -377,12 +468,11 @@ def hybrid_inverse(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, *
     0.5
     """
     weights = _options(tune, blend=blend, tau=tau, omega=omega)
-    pedigree, positions, ids = _genotyped(pedigree, genotyped, add_missing)
-    g = _checked_g(G, ids)
+    pedigree, positions, ids, g = _inputs(pedigree, genotyped, G, tune, add_missing)
     a_inverse = inverse_relationship_matrix(pedigree)
     a22 = relationships_among(pedigree, ids)
     comparison = _comparison(g, a22)
-    gw_inverse = _inverse(_blended(g, a22, blend, tune, comparison), ids, "G after blending")
+    gw_inverse = _inverse(_blended(g, a22, blend, tune, comparison), ids, "G after blending", _CLONES)
     a22_inverse = _inverse(a22, ids, "A22")
     del g, a22
     gw_inverse *= weights["tau"]
@@ -399,15 +489,16 @@ def hybrid_relationship(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLi
                         tune: str | None = None, memory_limit: float = DEFAULT_MEMORY_LIMIT) -> NDArray[np.float64]:
     """H itself, dense, for small pedigrees:
     H = A + A₍·₂₎ A22⁻¹ (Gw − A22) A22⁻¹ A₍₂·₎, whose block of the genotyped
-    animals is Gw = (1 − blend) G + blend A22.
+    animals is Gw = (1 − blend) G + blend A22. Groups of unknown parents
+    count as unknown parents, as in `hybrid_inverse`.
 
     Parameters
     ----------
     pedigree : Pedigree
     genotyped : iterable of str
         Identifiers of the rows (and columns) of `G`, all in the pedigree.
-    G : array_like
-        The genomic relationship matrix: square, exactly symmetric, finite.
+    G : array_like or pandas.DataFrame
+        The genomic relationship matrix, as for `hybrid_inverse`.
     blend : float, default 0.05
     tune : {None, "mean"}
         As for `hybrid_inverse`.
@@ -436,8 +527,7 @@ def hybrid_relationship(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLi
            [ 0.4 ,  0.4 ,  0.8 ]])
     """
     _options(tune, blend=blend)
-    pedigree, positions, ids = _genotyped(pedigree, genotyped, False)
-    g = _checked_g(G, ids)
+    pedigree, positions, ids, g = _inputs(pedigree, genotyped, G, tune, False)
     a = relationship_matrix(pedigree, memory_limit=memory_limit)
     n = len(pedigree)
     held = 8 * n * n + a.data.nbytes + a.indices.nbytes + a.indptr.nbytes
@@ -456,21 +546,46 @@ def hybrid_relationship(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLi
     return _mirrored(h)
 
 
+def _inputs(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, tune: str | None, add_missing: bool
+            ) -> tuple[Pedigree, NDArray[np.int64], NDArray[np.object_], NDArray[np.float64]]:
+    """What H and H⁻¹ start from, checked before any work: the pedigree and
+    the genotyped animals as `_genotyped` gives them, and G in their order."""
+    pedigree, positions, ids = _genotyped(pedigree, genotyped, add_missing)
+    if tune == "mean" and len(ids) < 2:
+        raise refused(option("tune", "mean"), " matches G's mean off-diagonal element to A22's, and needs two "
+                      f"genotyped animals or more; {ids[0]!r} is the only one: leave out ", option("tune", "mean"))
+    return pedigree, positions, ids, _checked_g(G, ids)
+
+
 def _genotyped(pedigree: Pedigree, genotyped: Iterable[str], add_missing: bool
                ) -> tuple[Pedigree, NDArray[np.int64], NDArray[np.object_]]:
     """The pedigree (with the missing animals added if asked), the numbers of
     the genotyped animals in it, and their identifiers."""
-    ids = np.asarray([genotyped] if isinstance(genotyped, str) else list(genotyped), dtype=object)
+    try:
+        ids = np.asarray([genotyped] if isinstance(genotyped, str) else list(genotyped), dtype=object)
+    except TypeError:
+        raise TypeError(f"genotyped must be the identifiers of G's rows, got {type(genotyped).__name__}") from None
+    if ids.size == 0:
+        raise ValueError("no animal is genotyped (genotyped is empty); H and H⁻¹ need one or more: without "
+                         "genotypes they are A and A⁻¹")
+    if ids.ndim != 1:
+        raise ValueError(f"genotyped must list identifiers, one for each row of G, got shape {ids.shape}")
+    if len(pedigree) and isinstance(pedigree.ids[0], str):
+        other = np.flatnonzero([not isinstance(name, str) for name in ids])
+        if len(other):
+            name = ids[other[0]]
+            raise TypeError(f"genotyped[{other[0]}] is {name!r} ({type(name).__name__}); the pedigree's "
+                            f"identifiers are text: pass {name.decode() if isinstance(name, bytes) else str(name)!r}")
     repeat = _repeat(ids)
     if repeat:
         first, again = repeat
         raise ValueError(f"animal {ids[again]!r} is genotyped twice (rows {first} and {again} of G)")
-    if not add_missing:
-        try:
-            return pedigree, pedigree.numbers(ids).astype(np.int64), ids
-        except PedigreeError as error:
-            raise PedigreeError(f"{error}: a genotyped animal must be in the pedigree, or pass "
-                                "add_missing=True to add it as a founder") from None
+    try:
+        return pedigree, pedigree.numbers(ids).astype(np.int64), ids
+    except PedigreeError as error:
+        if not add_missing:
+            raise refused(f"{error}: a genotyped animal must be in the pedigree, or pass ",
+                          option("add_missing", True), " to add it as a founder") from None
     found: NDArray[np.intp] = pd.Index(pedigree.ids, dtype=object).get_indexer(ids)  # type: ignore[no-untyped-call]
     missing = ids[found < 0]
     if len(missing):
@@ -486,23 +601,57 @@ def _genotyped(pedigree: Pedigree, genotyped: Iterable[str], add_missing: bool
 
 
 def _checked_g(G: ArrayLike, ids: NDArray[np.object_]) -> NDArray[np.float64]:
-    g = np.asarray(G)
+    """G in the order of `ids` as float64: square, finite, exactly symmetric."""
+    if isinstance(G, pd.DataFrame):
+        G = _by_labels(G, ids)
+        # pandas' nullable numbers come out as objects unless asked for floats, their NA as NaN.
+        if all(pd.api.types.is_numeric_dtype(dtype) and not pd.api.types.is_bool_dtype(dtype) for dtype in G.dtypes):
+            G = G.to_numpy(dtype=np.float64, na_value=np.nan)
+    g, mask = _array(G, "G")
     if g.ndim != 2 or g.dtype.kind not in "iuf":
-        raise TypeError(f"G must be a matrix of real numbers, got {g.ndim}-D {g.dtype}")
+        raise TypeError(f"G must be a matrix of real numbers, got {_kind(G, g)}")
     m = len(ids)
     if g.shape != (m, m):
         raise ValueError(f"G is {g.shape[0]} × {g.shape[1]}; {m} animals are genotyped")
     g = np.asarray(g, dtype=np.float64)
-    infinite = np.argwhere(~np.isfinite(g))
-    if len(infinite):
-        i, j = infinite[0]
-        raise ValueError(f"G[{i}, {j}] (animals {ids[i]!r}, {ids[j]!r}) is {g[i, j]}")
+    unusable = ~np.isfinite(g)
+    if mask is not None:
+        unusable |= mask
+    bad = np.argwhere(unusable)
+    if len(bad):
+        i, j = bad[0]
+        value = "masked" if mask is not None and mask[i, j] else g[i, j]
+        raise ValueError(f"G[{i}, {j}] (animals {ids[i]!r}, {ids[j]!r}) is {value}; G must be finite for every pair "
+                         "of genotyped animals")
     uneven = np.argwhere(g != g.T)
     if len(uneven):
         i, j = uneven[0]
         raise ValueError(f"G is not symmetric: G[{i}, {j}] (animals {ids[i]!r}, {ids[j]!r}) is {g[i, j]!r}, "
                          f"G[{j}, {i}] is {g[j, i]!r}; pass (G + G.T) / 2 if that is rounding")
     return g
+
+
+def _by_labels(frame: pd.DataFrame, ids: NDArray[np.object_]) -> pd.DataFrame:
+    """G given with labels, its rows and columns taken in the order of `ids`
+    by their labels: each a genotyped animal, each genotyped animal once."""
+    order = []
+    for axis, labels in (("row", frame.index), ("column", frame.columns)):
+        if not labels.is_unique:
+            raise ValueError(f"G has two {axis}s labelled {labels[labels.duplicated()][0]!r}; each genotyped animal "
+                             f"labels one {axis}")
+        found: NDArray[np.intp] = labels.get_indexer(ids)  # type: ignore[no-untyped-call]
+        if np.any(found < 0):
+            k = int(np.argmax(found < 0))
+            shown = ", ".join(map(repr, labels[:3])) + (", …" if len(labels) > 3 else "")
+            raise ValueError(f"animal {ids[k]!r} is genotyped but labels no {axis} of G (labelled {shown or 'nothing'}"
+                             "); label G's rows and columns with the identifiers of genotyped, or pass G.to_numpy() "
+                             "if its rows and columns are in their order")
+        if len(labels) != len(ids):
+            raise ValueError(f"G's {axis} {labels[~labels.isin(ids)][0]!r} is not a genotyped animal; G has a row "
+                             "and a column for each genotyped animal and no other")
+        order.append(found)
+    aligned: pd.DataFrame = frame.iloc[order[0], order[1]]
+    return aligned
 
 
 def _options(tune: str | None, **weights: float) -> dict[str, float]:
@@ -512,8 +661,8 @@ def _options(tune: str | None, **weights: float) -> dict[str, float]:
     for name, value in weights.items():
         if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)) \
                 or not np.isfinite(value) or (name == "blend" and not 0.0 <= value <= 1.0):
-            raise ValueError(f"{name} must be a {'number from 0 to 1' if name == 'blend' else 'finite number'}, "
-                             f"got {value!r}")
+            raise refused(argument(name), f" must be a {'number from 0 to 1' if name == 'blend' else 'finite number'}, "
+                          f"got {value!r}")
     return {name: float(value) for name, value in weights.items()}
 
 
@@ -539,24 +688,25 @@ def _blended(g: NDArray[np.float64], a22: NDArray[np.float64], blend: float, tun
         c = comparison
         spread = c.mean_diagonal_g - c.mean_off_diagonal_g
         if not spread > 0.0:
-            raise ValueError("tune='mean' needs two genotyped animals or more and a mean diagonal of G above its "
-                             f"mean off-diagonal element (they are {c.mean_diagonal_g!r} and "
-                             f"{c.mean_off_diagonal_g!r})")
+            raise refused(option("tune", "mean"), " needs a mean diagonal of G above its mean off-diagonal element "
+                          f"(they are {c.mean_diagonal_g!r} and {c.mean_off_diagonal_g!r}): leave out ",
+                          option("tune", "mean"))
         slope = (c.mean_diagonal_a22 - c.mean_off_diagonal_a22) / spread
         g = (c.mean_off_diagonal_a22 - slope * c.mean_off_diagonal_g) + slope * g
     blended: NDArray[np.float64] = (1.0 - blend) * g + blend * a22
     return blended
 
 
-def _inverse(matrix: NDArray[np.float64], ids: NDArray[np.object_], name: str) -> NDArray[np.float64]:
+def _inverse(matrix: NDArray[np.float64], ids: NDArray[np.object_], name: str,
+             advice: tuple[str | Option, ...] = ()) -> NDArray[np.float64]:
     """The inverse of a symmetric positive definite matrix by its Cholesky
-    factor, which also tells where it stops being positive definite;
-    symmetric to the bit."""
+    factor, which also tells where it stops being positive definite, with
+    `advice` then; symmetric to the bit."""
     # The transpose of a symmetric matrix is itself, in the order LAPACK reads without a transposing copy.
     factor, info = lapack.dpotrf(matrix.T, lower=True, clean=False)
     if info > 0:
-        raise ValueError(f"{name} is not positive definite: its leading block stops being so at animal "
-                         f"{ids[info - 1]!r} (row {info - 1}); raise blend, or look for clones in G")
+        raise refused(f"{name} is not positive definite: its leading block stops being so at animal "
+                      f"{ids[info - 1]!r} (row {info - 1})", *advice)
     inverse, info = lapack.dpotri(factor, lower=True, overwrite_c=True)
     if info > 0:
         raise ValueError(f"{name} is singular at animal {ids[info - 1]!r} (row {info - 1})")

@@ -1,14 +1,19 @@
 """G, H and H-inverse against their dense formulas, dask's G against numpy's,
 and the genotype files."""
 
+import io
+import pickle
 import re
 import subprocess
 import sys
+import warnings
 
 import bed_reader
 import dask.array as da
 import numpy as np
+import pandas as pd
 import pytest
+import scipy.sparse as sp
 
 import tolmkit
 from tolmkit import MemoryLimitExceeded, Pedigree, PedigreeError
@@ -96,7 +101,8 @@ def test_genotyped_animals_missing_from_the_pedigree_join_as_founders():
 
 
 @pytest.mark.parametrize("options", [{}, {"min_maf": 0.2, "min_call_rate": 0.9},
-                                     {"allele_frequencies": np.linspace(0.1, 0.9, 300)}])
+                                     {"allele_frequencies": np.linspace(0.1, 0.9, 300)},
+                                     {"allele_frequencies": np.r_[0.0, 1.0, np.linspace(0.1, 0.9, 298)]}])
 def test_dask_blocks_give_the_same_g_as_numpy(options):
     rng = np.random.default_rng(8)
     genotypes = random_genotypes(rng, 23)
@@ -129,6 +135,28 @@ def test_importing_tolmkit_leaves_dask_alone():
     assert subprocess.run([sys.executable, "-c", code]).returncode == 0
 
 
+# Markers: the first segregates, the second is all 0, the third all 2 (the
+# last animal missing). G[0, 0] worked by hand from Z = genotype − 2p.
+FIXED = np.array([[2, 0, 2], [0, 0, 2], [1, 0, -1]], dtype=np.int8)
+
+
+@pytest.mark.parametrize("p, kept, g00, dropped", [
+    ([0.0, 0.5, 0.5], [0, 1, 2], (2 ** 2 + 1 + 1) / 1.0, 0),
+    ([1.0, 0.0, 0.25], [0, 2], (0 + 1.5 ** 2) / 0.375, 1),
+    ([0.5, 0.0, 1.0], [0], 1 / 0.5, 2),
+], ids=["p0_where_it_segregates", "p1_where_it_segregates", "fixed_where_p_says_so"])
+def test_given_frequencies_of_0_or_1_keep_the_markers_that_segregate(p, kept, g00, dropped):
+    p = np.array(p)
+    z = np.where(FIXED >= 0, FIXED - 2 * p, 0.0)[:, kept]
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        g = tolmkit.genomic_relationship_matrix(FIXED, allele_frequencies=p)
+        lazy = tolmkit.genomic_relationship_matrix(da.from_array(FIXED, chunks=(2, 3)), allele_frequencies=p)
+    assert [str(w.message).split()[0] for w in caught] == ([str(dropped)] * 2 if dropped else [])
+    assert g[0, 0] == g00 and np.array_equal(g, z @ z.T / (2 * np.sum(p[kept] * (1 - p[kept]))))
+    assert np.array_equal(lazy.compute(), g)
+
+
 GOOD = np.array([[0, 1, 2, 1], [2, 1, 0, 0], [1, 2, 1, -1]], dtype=np.int8)
 
 
@@ -144,12 +172,40 @@ GOOD = np.array([[0, 1, 2, 1], [2, 1, 0, 0], [1, 2, 1, -1]], dtype=np.int8)
     (GOOD, {"min_maf": 0.6}, ValueError, "min_maf must be a number from 0 to 0.5, got 0.6"),
     (GOOD, {"min_call_rate": True}, ValueError, "min_call_rate must be a number"),
     (GOOD[:, [1, 3]], {"min_maf": 0.4}, ValueError, "no marker of 2 is left"),
+    (GOOD[:, :0], {}, ValueError, "genotypes hold no marker"),
+    (GOOD[:, [0]] * 0, {}, ValueError, "no marker of 1 is left: each is monomorphic or has no genotype"),
+    (GOOD, {"allele_frequencies": ["a"] * 4}, TypeError, "allele_frequencies must be numbers"),
+    (GOOD, {"allele_frequencies": [[0.5] * 4]}, ValueError, r"one number per marker, got shape \(1, 4\)"),
+    (FIXED, {"allele_frequencies": [0.0, 0.0, 1.0]}, ValueError,
+     r"allele_frequencies are 0 or 1 at each of the 1 markers kept, so that 2 Σ p \(1 − p\) is 0"),
+    (np.where(np.arange(3)[:, None] == 1, -1, GOOD), {"ids": ["a", "b", "c"]}, ValueError,
+     "animal 'b' has no genotype at the 4 markers kept"),
+    (GOOD, {"ids": ["a"]}, ValueError, r"ids holds 1 identifiers for 3 animals"),
 ])
 def test_bad_genotypes_are_refused(genotypes, options, error, message):
     before = genotypes.copy()
     with pytest.raises(error, match=message):
         tolmkit.genomic_relationship_matrix(genotypes, **options)
     assert np.array_equal(genotypes, before)
+
+
+@pytest.mark.parametrize("genotypes, error, message", [
+    (pd.DataFrame(GOOD, index=list("xyz")), None, None),
+    (GOOD.tolist(), None, None),
+    (np.ma.masked_array(GOOD.astype(np.int64)), None, None),
+    (sp.csr_matrix(GOOD), TypeError, r"genotypes given as a scipy sparse matrix \(csr_matrix\); pass genotypes.toarray"),
+    (np.ma.masked_equal(GOOD, -1), ValueError, r"genotypes\[2, 3\] is masked; pass genotypes.filled\(-1\)"),
+    ([[0, 1], [2]], TypeError, "genotypes cannot be read as a matrix"),
+    ({"a": GOOD}, TypeError, "2-D array of integers .*, got dict"),
+], ids=["frame", "lists", "mask_of_nothing", "sparse", "masked", "ragged", "dict"])
+def test_genotypes_in_other_forms_are_read_or_refused(genotypes, error, message):
+    before = pickle.dumps(genotypes)
+    if error is None:
+        assert np.array_equal(tolmkit.genomic_relationship_matrix(genotypes), tolmkit.genomic_relationship_matrix(GOOD))
+    else:
+        with pytest.raises(error, match=message):
+            tolmkit.genomic_relationship_matrix(genotypes)
+    assert pickle.dumps(genotypes) == before
 
 
 def test_an_animal_without_genotypes_fails_its_dask_block():
@@ -176,12 +232,68 @@ G2 = np.array([[1.0, 0.3], [0.3, 1.2]])
     (["c", "d"], G2, {"tau": float("inf")}, ValueError, "tau must be a finite number"),
     (["c", "d"], G2, {"tune": "median"}, ValueError, "tune must be None or 'mean'"),
     (["c", "d"], np.full((2, 2), 1.0), {"tune": "mean"}, ValueError, "tune='mean' needs"),
+    ([], np.zeros((0, 0)), {}, ValueError, r"no animal is genotyped \(genotyped is empty\)"),
+    (["c"], np.ones((1, 1)), {"tune": "mean"}, ValueError,
+     "tune='mean' matches .* needs two genotyped animals or more; 'c' is the only one: leave out tune='mean'"),
+    ([3, 4], G2, {}, TypeError, r"genotyped\[0\] is 3 \(int\); the pedigree's identifiers are text: pass '3'"),
+    ([3, 4], G2, {"add_missing": True}, TypeError, r"genotyped\[0\] is 3 \(int\)"),
+    (None, G2, {}, TypeError, "genotyped must be the identifiers of G's rows, got NoneType"),
+    (["c", "d"], np.ma.masked_array(G2, mask=[[0, 0], [0, 1]]), {}, ValueError,
+     r"G\[1, 1\] \(animals 'd', 'd'\) is masked"),
 ])
 def test_bad_hybrid_inputs_are_refused(ids, g, options, error, message):
     before = g.tobytes()
     with pytest.raises(error, match=message):
         tolmkit.hybrid_inverse(SMALL, ids, g, **options)
     assert g.tobytes() == before
+
+
+GX = np.array([[1.0, 0.25], [0.25, 1.25]])  # exact in float32 too
+FRAME = pd.DataFrame(GX, index=["c", "d"], columns=["c", "d"])
+
+
+@pytest.mark.parametrize("ids, g, error, message", [
+    (["c", "d"], FRAME.loc[["d", "c"], ["c", "d"]], None, None),
+    (["d", "c"], FRAME, None, None),
+    (["c", "d"], FRAME.astype("Float64"), None, None),
+    (np.array(["c", "d"]), GX.view(np.matrix), None, None),
+    (pd.Index(["c", "d"]), GX.astype(np.float32), None, None),
+    (("c", "d"), GX.tolist(), None, None),
+    (["c", "d"], np.ma.masked_array(GX), None, None),
+    (["c", "d"], sp.csr_matrix(GX), TypeError, r"G given as a scipy sparse matrix \(csr_matrix\); pass G.toarray"),
+    (["c", "d"], pd.DataFrame(GX), ValueError,
+     r"animal 'c' is genotyped but labels no row of G \(labelled 0, 1\); .* or pass G.to_numpy\(\)"),
+    (["c", "d"], FRAME.set_axis(["c", "c"], axis=0), ValueError, "G has two rows labelled 'c'"),
+    (["c", "d"], FRAME.set_axis(["c", "x"], axis=1), ValueError, "animal 'd' is genotyped but labels no column"),
+    (["d"], FRAME, ValueError, "G's row 'c' is not a genotyped animal"),
+    (["c", "d"], FRAME.astype("Float64").where(FRAME < 1), ValueError, r"G\[0, 0\] \(animals 'c', 'c'\) is nan"),
+    (["c", "d"], FRAME.astype(str), TypeError, "matrix of real numbers, got 2-D object"),
+    (["c", "d"], [[1.0, 0.25], [0.25]], TypeError, "G cannot be read as a matrix"),
+    (["c", "d"], {"c": 1.0}, TypeError, "G must be a matrix of real numbers, got dict"),
+], ids=["frame_in_another_order", "frame_and_ids_in_another_order", "nullable_frame", "matrix", "float32", "lists",
+        "mask_of_nothing", "sparse", "frame_without_labels", "frame_label_twice", "columns_not_rows", "frame_extra",
+        "frame_missing_value", "frame_of_text", "ragged", "dict"])
+def test_g_in_other_forms_is_read_by_its_labels_or_refused(ids, g, error, message):
+    def state():  # pandas caches what it has indexed, which its pickle keeps
+        return pickle.dumps((g.to_dict(), list(g.dtypes)) if isinstance(g, pd.DataFrame) else g)
+
+    before = state()
+    for build in (lambda *a: tolmkit.hybrid_inverse(*a).matrix.toarray(), tolmkit.hybrid_relationship):
+        if error is None:
+            assert_close(build(SMALL, ids, g), build(SMALL, ["c", "d"], GX))
+        else:
+            with pytest.raises(error, match=message):
+                build(SMALL, ids, g)
+        assert state() == before
+
+
+def test_groups_count_as_unknown_parents():
+    text = "a,G1,G2\nb,G1,0\nc,a,b\nd,a,c\n"
+    grouped = tolmkit.read_pedigree(io.StringIO(text), groups=["G*"], header=False)
+    unknown = tolmkit.read_pedigree(io.StringIO(text), unknown=["0", "G1", "G2"], header=False)
+    assert len(grouped.group_ids) == 2
+    results = [tolmkit.hybrid_inverse(pedigree, ["c", "d"], G2) for pedigree in (grouped, unknown)]
+    assert (results[0].matrix != results[1].matrix).nnz == 0 and list(results[0].ids) == list("abcd")
 
 
 def test_hybrid_relationship_keeps_to_the_memory_limit():
