@@ -494,10 +494,7 @@ def parents_first(sire: ArrayLike, dam: ArrayLike) -> tuple[NDArray[np.int64], N
     if dam_numbers.shape != (n,) or np.any(sire_numbers < -1) or np.any(sire_numbers >= n) \
             or np.any(dam_numbers < -1) or np.any(dam_numbers >= n):
         raise ValueError("sire and dam must hold one number below their length, or -1, per animal")
-    generation = np.empty(n, dtype=np.int64)
-    order = np.empty(n, dtype=np.int64)
-    placed = _native.generations(sire_numbers, dam_numbers, generation, order, np.empty(n + 1, dtype=np.int64))
-    return order[:placed], generation
+    return _native.generations(sire_numbers, dam_numbers)
 
 
 def prune(pedigree: Pedigree, ids: Iterable[str], *, generations: int | None = None) -> Pedigree:

@@ -47,6 +47,7 @@ Source = typing.Union[str, "os.PathLike[str]", typing.IO[str], pd.DataFrame]
 Groups = typing.Union[Iterable[str], Callable[[str], bool], None]
 Strings = NDArray[np.object_]
 Where = Callable[[int], str]
+_T = typing.TypeVar("_T")
 
 _SUFFIX = r"(?:[ _.-]?(?:id|code|no|nr|number|name|reg|registration))?"
 _ROLES = {role: re.compile(rf"(?:{names}){_SUFFIX}", re.IGNORECASE) for role, names in {
@@ -370,13 +371,17 @@ def _numbered(table: _Table, rules: _Rules) -> Pedigree:
     everything = pa.concat_arrays(_chunks(table.animal) + _chunks(table.sire) + _chunks(table.dam) +
                                   [pa.array(listed, pa.string())])
     offsets, data = offsets_and_bytes(everything)
-    # The matching is native and lets go of the interpreter's lock: the other
-    # columns are typed and the sexes read meanwhile, on the other core.
+    # For animals, sires, dams and then codes: where each first appears among
+    # the n animals (−1 nowhere); for the parents that no animal names, the
+    # number of their name in the order that the records name them (sire
+    # before dam), and the string that first names each. The matching is
+    # native and lets go of the interpreter's lock: the other columns are
+    # typed and the sexes read meanwhile on another thread, the matching on
+    # this one, where Ctrl-C reaches it.
     with ThreadPoolExecutor(max_workers=1) as pool:
-        matching = pool.submit(_matched, offsets, data, n)
-        attributes = table.attributes()
-        recorded = None if table.sex is None else _sex_codes(table.sex)
-        found, outside_number, first = matching.result()
+        typed = _meanwhile(pool, lambda: (table.attributes(), None if table.sex is None else _sex_codes(table.sex)))
+        found, outside_number, first = _native.match_identifiers(offsets, data, n)
+        attributes, recorded = typed()
     _check_animals(table.animal, found[:n], dict(zip(listed, found[3 * n:])), rules, at,
                    _may_look_unknown(offsets, data, n))
     numbers = [found[n:2 * n], found[2 * n:3 * n]]
@@ -494,16 +499,14 @@ def _sex_codes(sex: typing.Any) -> NDArray[np.int8]:
     return codes
 
 
-def _matched(offsets: NDArray[np.int64], data: NDArray[np.uint8],
-             n: int) -> tuple[NDArray[np.int64], NDArray[np.int64], NDArray[np.int64]]:
-    """For animals, sires, dams and then codes in one string array: where each
-    first appears among the n animals (−1 nowhere); for the parents that no
-    animal names, the number of their name in the order that the records
-    name them (sire before dam), and the string that first names each."""
-    count = len(offsets) - 1
-    found, outside, first = (np.empty(count, dtype=np.int64) for _ in range(3))
-    names = _native.match_identifiers(offsets, data, n, found, outside, first)
-    return found, outside, first[:names]
+def _meanwhile(pool: ThreadPoolExecutor, task: Callable[[], _T]) -> Callable[[], _T]:
+    """task() started on the pool's thread, and a function that waits for its
+    result; where no thread can be started (out of memory), one that runs
+    it then."""
+    try:
+        return pool.submit(task).result
+    except RuntimeError:  # "can't start new thread"
+        return task
 
 
 def _may_look_unknown(offsets: NDArray[np.int64], data: NDArray[np.uint8], n: int) -> NDArray[np.bool_]:
