@@ -255,7 +255,8 @@ def _progress(step: str) -> Iterator[None]:
         return
     start = time.monotonic()
     announce = threading.Timer(PROGRESS_AFTER, lambda: print(f"{step} …", file=sys.stderr, flush=True))
-    announce.start()
+    with contextlib.suppress(RuntimeError):  # no thread to be had (out of memory): no announcement
+        announce.start()
     try:
         yield
     finally:
@@ -332,7 +333,8 @@ def _check(args: argparse.Namespace) -> None:
 
 
 def _among(args: argparse.Namespace) -> None:
-    from .blocks import among_to_zarr  # Dask is imported for this command alone
+    with _progress("loading Dask"):
+        from .blocks import among_to_zarr  # Dask is imported for this command alone
 
     with open(args.ids, encoding=args.encoding) as lines:
         ids = [line.strip() for line in lines if line.strip()]

@@ -112,7 +112,7 @@ def outputs(*targets: str | None, inputs: Iterable[str] = ()) -> Iterator[list[s
         ours = error.filename is not None and error.filename in temporary
         if isinstance(error, OutputError) or not (ours or error.errno in _DISK_FULL):
             raise
-        named = ", ".join(target for target, path in zip(targets, temporary) if target is not None and path)
+        named = ", ".join("standard output" if target == STANDARD_STREAM else target for target in targets if target)
         raise OutputError(f"cannot write {named}: {error.strerror}; nothing was replaced") from error
     finally:
         for path in temporary:

@@ -1,10 +1,12 @@
+import os
+
 import numpy as np
 import pandas as pd
 import pytest
 
 import tolmkit.writing
 from conftest import bits
-from tolmkit.writing import write_csv
+from tolmkit.writing import OutputError, outputs, write_csv
 
 
 def _frame(rng, n):
@@ -98,3 +100,9 @@ def test_a_frame_without_columns_is_written_as_pandas_writes_it(tmp_path, index)
     write_csv(frame, str(tmp_path / "t.csv"), index=index)
     assert (tmp_path / "t.csv").read_text() == frame.to_csv(index=index, lineterminator="\n")
 
+
+@pytest.mark.skipif(not os.path.exists("/dev/full"), reason="a device that is always full")
+def test_a_device_that_cannot_be_written_is_named():
+    with pytest.raises(OutputError, match=r"^cannot write /dev/full: No space left on device"):
+        with outputs("/dev/full") as (path,):
+            write_csv(pd.DataFrame({"f": np.arange(100_000.0)}), path)
