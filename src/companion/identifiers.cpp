@@ -61,6 +61,26 @@ void release(void* memory, std::size_t bytes, Pages pages) {
     std::free(memory);
 }
 
+// The hash of a string: eight bytes at a time multiplied in, then
+// SplitMix64's finaliser, so that the low bits (the slot) and the high bits
+// (the tag) both depend on every byte.
+std::uint64_t hashed(const std::uint8_t* bytes, std::int64_t length) {
+    std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ static_cast<std::uint64_t>(length);
+    std::int64_t at = 0;
+    for (; at + 8 <= length; at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + at, 8);
+        h = (h ^ word) * 0x9fb21c651e98df25ULL;
+        h ^= h >> 29;
+    }
+    // Byte by byte: a copy of a variable length would be a call.
+    std::uint64_t tail = 0;
+    for (std::int64_t k = length - 1; k >= at; --k) {
+        tail = (tail << 8) | bytes[k];
+    }
+    return splitmix64_finalised(h ^ tail);
+}
+
 // Animals first, then the parents record by record (sire before dam), then
 // the codes: step `step` of the matching looks at this string.
 std::int64_t string_at(std::int64_t step, std::int64_t n) {
@@ -86,7 +106,7 @@ std::optional<std::vector<std::int64_t>> matched(const Strings& strings, std::in
             const std::int64_t k = string_at(start + j, n);
             const std::int64_t begin = strings.offsets[k];
             entries[j] = k;
-            hashes[j] = identifier_hash(strings.data + begin, strings.offsets[k + 1] - begin);
+            hashes[j] = hashed(strings.data + begin, strings.offsets[k + 1] - begin);
             table.prefetch(hashes[j]);
         }
         for (std::int64_t j = 0; j < size; ++j) {
@@ -121,23 +141,6 @@ std::optional<std::vector<std::int64_t>> matched(const Strings& strings, std::in
 
 }  // namespace
 
-std::uint64_t identifier_hash(const std::uint8_t* bytes, std::int64_t length) {
-    std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ static_cast<std::uint64_t>(length);
-    std::int64_t at = 0;
-    for (; at + 8 <= length; at += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + at, 8);
-        h = (h ^ word) * 0x9fb21c651e98df25ULL;
-        h ^= h >> 29;
-    }
-    // Byte by byte: a copy of a variable length would be a call.
-    std::uint64_t tail = 0;
-    for (std::int64_t k = length - 1; k >= at; --k) {
-        tail = (tail << 8) | bytes[k];
-    }
-    return splitmix64_finalised(h ^ tail);
-}
-
 IdentifierTable::IdentifierTable(const Strings& strings, std::uint64_t capacity, Pages pages)
     : strings_(strings),
       pages_(pages),
@@ -146,34 +149,6 @@ IdentifierTable::IdentifierTable(const Strings& strings, std::uint64_t capacity,
       mask_(capacity - 1) {}
 
 IdentifierTable::~IdentifierTable() { release(slots_, bytes_, pages_); }
-
-void IdentifierTable::prefetch(std::uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
-
-std::int64_t IdentifierTable::find(std::int64_t k, std::uint64_t hash, bool insert) {
-    const auto tag = static_cast<std::uint32_t>(hash >> 32);
-    const std::uint8_t* bytes = strings_.data + strings_.offsets[k];
-    const auto length = static_cast<std::uint32_t>(strings_.offsets[k + 1] - strings_.offsets[k]);
-    for (std::uint64_t at = hash & mask_;; at = (at + 1) & mask_) {
-        Slot& slot = slots_[at];
-        if (slot.number == 0) {
-            if (insert) {
-                slot.tag = tag;
-                slot.number = static_cast<std::uint32_t>(k + 1);
-                slot.length = length;
-                std::memcpy(slot.bytes, bytes, length <= inline_length ? length : 0);
-                ++used_;
-            }
-            return -1;
-        }
-        if (slot.tag == tag && slot.length == length) {
-            const std::int64_t other = std::int64_t{slot.number} - 1;
-            const std::uint8_t* held = length <= inline_length ? slot.bytes : strings_.data + strings_.offsets[other];
-            if (std::memcmp(bytes, held, length) == 0) {
-                return other;
-            }
-        }
-    }
-}
 
 std::vector<std::int64_t> match_identifiers(const Strings& strings, std::int64_t n, std::int64_t* found,
                                             std::int64_t* outside, Pacer& pace, Pages pages) {

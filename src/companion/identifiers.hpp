@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "pacer.hpp"
@@ -22,15 +23,11 @@ struct Strings {
 // transparent huge pages, where it has them), or ordinary memory.
 enum class Pages { large, small };
 
-// The hash of a string: eight bytes at a time multiplied in, then
-// SplitMix64's finaliser, so that the low bits (the slot) and the high bits
-// (the tag) both depend on every byte.
-std::uint64_t identifier_hash(const std::uint8_t* bytes, std::int64_t length);
-
 // An open-addressing table of string numbers with linear probing. A slot
 // holds the upper half of the string's hash and, for strings of up to
 // `inline_length` bytes, the string itself, so that a look-up of a short
-// string reads its slots alone.
+// string reads its slots alone. Its look-ups are defined here, so that they
+// are inlined into the loop that makes them.
 class IdentifierTable {
    public:
     static constexpr std::uint32_t inline_length = 20;
@@ -43,11 +40,36 @@ class IdentifierTable {
 
     // Asks for the slot of `hash` ahead of the look-up, so that the memory
     // fetches of a batch overlap instead of following one another.
-    void prefetch(std::uint64_t hash) const;
+    void prefetch(std::uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
 
     // The number of the first string equal to string k, whose hash is
     // `hash`; −1 when there is none, inserting k then if `insert`.
-    std::int64_t find(std::int64_t k, std::uint64_t hash, bool insert);
+    std::int64_t find(std::int64_t k, std::uint64_t hash, bool insert) {
+        const auto tag = static_cast<std::uint32_t>(hash >> 32);
+        const std::uint8_t* bytes = strings_.data + strings_.offsets[k];
+        const auto length = static_cast<std::uint32_t>(strings_.offsets[k + 1] - strings_.offsets[k]);
+        for (std::uint64_t at = hash & mask_;; at = (at + 1) & mask_) {
+            Slot& slot = slots_[at];
+            if (slot.number == 0) {
+                if (insert) {
+                    slot.tag = tag;
+                    slot.number = static_cast<std::uint32_t>(k + 1);
+                    slot.length = length;
+                    std::memcpy(slot.bytes, bytes, length <= inline_length ? length : 0);
+                    ++used_;
+                }
+                return -1;
+            }
+            if (slot.tag == tag && slot.length == length) {
+                const std::int64_t other = std::int64_t{slot.number} - 1;
+                const std::uint8_t* held =
+                    length <= inline_length ? slot.bytes : strings_.data + strings_.offsets[other];
+                if (std::memcmp(bytes, held, length) == 0) {
+                    return other;
+                }
+            }
+        }
+    }
 
     // More than three quarters full: look-ups would probe long runs, and a
     // full table would leave one no empty slot to end at.
