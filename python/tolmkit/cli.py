@@ -444,7 +444,11 @@ def _statistics(args: argparse.Namespace, written: str, plot: str) -> None:
               f"parent born after its offspring left out:\n{intervals.to_string(float_format=lambda v: f'{v:.2f}')}")
     print(f"reference: {len(reference):,} animals ({described})")
     with _progress("effective population size"):
-        effective = effective_population_size(pedigree, reference)
+        try:
+            effective = effective_population_size(pedigree, reference)
+        except ValueError as error:  # the report says so in Ne's place; here Ne is the figure asked for
+            raise ValueError(f"{error}: give reference animals with more generations known (--reference, "
+                             "--reference-file or --reference-by)") from None
     with _progress("founders and ancestors"):
         founders = founder_statistics(pedigree, reference, max_ancestors=args.max_ancestors)
     print(_population(effective, founders))

@@ -389,13 +389,15 @@ FILES = {"DATED": DATED, "TEXT": "id,sire,dam,born\na,0,0,spring\nb,0,0,spring\n
     (["stats", "--reference", "c", "--by", "birth_date"], 2, ["the following arguments are required: pedigree"]),
     (["stats", "FOUNDERS"], 1, ["no animal has both parents known, which the reference takes by default: give "
                                 "--reference, --reference-file or --reference-by"]),
+    (["stats", "DATED", "--reference", "a", "c"], 1, ["none of the 2 reference animals has more than one equivalent "
+                                                      "generation", "(--reference, --reference-file or --reference-by)"]),
     (["stats", "DATED", "-o", "t.csv"], 2, ["-o writes the figures by cohort: give --by COLUMN as well"]),
     (["stats", "DATED", "--by", "birth_date", "-o", "-"], 2, ["give -o a file name"]),
     (["--version"], 0, [f"tolmkit {tolmkit.__version__}\n"]),
 ], ids=["check", "strict", "fish", "no_births", "births_of_text", "births_of_text_given", "report_births_given",
         "birth_not_a_column", "negative_age", "reference_before_the_pedigree", "reference_file", "reference_by_year",
         "reference_not_in_file", "reference_file_line", "empty_reference_file", "reference_by_not_a_year",
-        "no_pedigree", "founders_only", "output_without_by", "table_to_standard_output", "version"])
+        "no_pedigree", "founders_only", "no_ne", "output_without_by", "table_to_standard_output", "version"])
 def test_births_and_references_on_the_command_line(tmp_path, monkeypatch, capsys, arguments, status, shown):
     monkeypatch.chdir(tmp_path)
     for name, text in FILES.items():
