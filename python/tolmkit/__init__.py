@@ -10,18 +10,18 @@ additive and dominance relationships, with numpy and scipy.sparse.
     among = tolmkit.relationships_among(pedigree, candidates)
 """
 
+from .births import birth_column, birth_order, cohorts, parent_ages
 from .candidates import relationship_pairs, relationships_among
 from .genomic import (GenomicComparison, HybridInverse, genomic_relationship_matrix, hybrid_inverse,
                       hybrid_relationship, read_genotypes)
 from .inverse import inverse_relationship_matrix
-from .pedigree import MISSING_PARENT, UNKNOWN_PARENTS, Pedigree, PedigreeError, ancestry, prune
+from .pedigree import MISSING_PARENT, UNKNOWN_PARENTS, Pedigree, PedigreeCounts, PedigreeError, ancestry, prune
 from .reading import read_pedigree, sexes
 from .relationships import (DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, dominance_matrix,
                             dominance_pairs, inbreeding, relationship_matrix)
 from .simulate import simulate_pedigree
-from .statistics import (EffectiveSize, FounderStatistics, cohorts, effective_population_size, founder_statistics,
-                         generation_intervals, inbreeding_classes, pedigree_statistics, summary_by,
-                         summary_by_year)
+from .statistics import (EffectiveSize, FounderStatistics, effective_population_size, founder_statistics,
+                         generation_intervals, inbreeding_classes, pedigree_statistics, summary_by, summary_by_year)
 
 __version__ = "0.1.0"
 
@@ -34,10 +34,13 @@ __all__ = [
     "MISSING_PARENT",
     "MemoryLimitExceeded",
     "Pedigree",
+    "PedigreeCounts",
     "PedigreeError",
     "UNKNOWN_PARENTS",
-    "cohorts",
     "ancestry",
+    "birth_column",
+    "birth_order",
+    "cohorts",
     "dominance_matrix",
     "dominance_pairs",
     "effective_population_size",
@@ -49,6 +52,7 @@ __all__ = [
     "inbreeding",
     "inbreeding_classes",
     "inverse_relationship_matrix",
+    "parent_ages",
     "pedigree_statistics",
     "prune",
     "read_genotypes",

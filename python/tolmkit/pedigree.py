@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import dataclasses
 import typing
 from collections.abc import Iterable, Sequence
 
@@ -15,8 +16,8 @@ import TOLM
 from . import _native
 from .layers import Layers
 
-__all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeError", "ancestry", "parents_first", "prune",
-           "select"]
+__all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeCounts", "PedigreeError", "ancestry",
+           "parents_first", "prune", "select"]
 
 #: The parent entries that mean "unknown" unless the caller gives others.
 UNKNOWN_PARENTS = frozenset({"", "0", "NA", "."})
@@ -29,6 +30,48 @@ MOST_OFFSPRING_SHOWN = 3
 
 Numbers = NDArray[np.integer[typing.Any]]
 _Array = typing.TypeVar("_Array", bound=NDArray[typing.Any])
+
+
+@dataclasses.dataclass(frozen=True)
+class PedigreeCounts:
+    """What a pedigree holds, counted (`Pedigree.counts`).
+
+    Attributes
+    ----------
+    animals : int
+    founders : int
+        Animals with both parents unknown.
+    parents_added : int
+        Parents that the file does not list as animals, added as founders.
+    unknown_sires, unknown_dams : int
+        Animals whose sire, or dam, is unknown (of a group or not).
+    groups : int
+        Groups of unknown parents.
+    sires, dams : int
+        Animals that are the sire, or the dam, of at least one animal.
+    generations : int
+        The most generations behind any animal.
+    """
+
+    animals: int
+    founders: int
+    parents_added: int
+    unknown_sires: int
+    unknown_dams: int
+    groups: int
+    sires: int
+    dams: int
+    generations: int
+
+    def labelled(self) -> list[tuple[str, str]]:
+        """(attribute, label) of each count as a summary shows it, in order;
+        groups only when there are some."""
+        return [(name, _LABELS.get(name, name.replace("_", " "))) for name in
+                (field.name for field in dataclasses.fields(self)) if name != "groups" or self.groups]
+
+
+# Labels that say more than the attribute's name.
+_LABELS = {"parents_added": "parents added as founders", "groups": "groups of unknown parents"}
 
 
 class PedigreeError(ValueError):
@@ -236,8 +279,29 @@ class Pedigree:
         return len(self._sire)
 
     def __repr__(self) -> str:
-        counts = ", ".join(f"{key}={value}" for key, _, value in self._counts())
-        return f"Pedigree({counts})"
+        counts = self.counts()
+        shown = ", ".join(f"{name}={getattr(counts, name)}" for name, _ in counts.labelled())
+        return f"Pedigree({shown})"
+
+    def counts(self) -> PedigreeCounts:
+        """What the pedigree holds, counted.
+
+        Returns
+        -------
+        PedigreeCounts
+
+        Examples
+        --------
+        >>> Pedigree.from_records([("calf", "bull", "cow")]).counts().parents_added
+        2
+        """
+        sire, dam = self.sire, self.dam
+        return PedigreeCounts(
+            animals=len(self), founders=int(np.count_nonzero((sire < 0) & (dam < 0))),
+            parents_added=int(np.count_nonzero(self.added)), unknown_sires=int(np.count_nonzero(sire < 0)),
+            unknown_dams=int(np.count_nonzero(dam < 0)), groups=len(self.group_ids),
+            sires=len(np.unique(sire[sire >= 0])), dams=len(np.unique(dam[dam >= 0])),
+            generations=int(self.generation.max(initial=0)))
 
     def summary(self) -> str:
         """What the pedigree holds, a line for each count.
@@ -245,12 +309,9 @@ class Pedigree:
         Returns
         -------
         str
-            Animals, founders (both parents unknown), parents added as
-            founders, unknown sires and dams, groups of unknown parents
-            (when there are some), animals used as sires and as dams, and
-            the most generations behind any animal; then the parents added
-            as founders with the most offspring, where a group code read as
-            an animal would show.
+            The counts of `counts`, groups of unknown parents only when there
+            are some; then the parents added as founders with the most
+            offspring, where a group code read as an animal would show.
 
         Examples
         --------
@@ -265,10 +326,11 @@ class Pedigree:
         generations                1
         most offspring among parents added as founders: bull (1), cow (1)
         """
-        counts = self._counts()
-        width = max(len(label) for _, label, _ in counts) + 2
+        counts = self.counts()
+        labels = [(label, getattr(counts, name)) for name, label in counts.labelled()]
+        width = max(len(label) for label, _ in labels) + 2
         digits = len(f"{len(self):,}")
-        lines = [f"{label:<{width}}{value:>{digits},}" for _, label, value in counts]
+        lines = [f"{label:<{width}}{value:>{digits},}" for label, value in labels]
         if np.any(self.added):
             # A group of unknown parents read as an animal stands out by its offspring.
             offspring = np.bincount(self.sire[self.sire >= 0], minlength=len(self)) + \
@@ -278,19 +340,6 @@ class Pedigree:
             lines.append("most offspring among parents added as founders: " +
                          ", ".join(f"{self.ids[k]} ({offspring[k]:,})" for k in most))
         return "\n".join(lines)
-
-    def _counts(self) -> list[tuple[str, str, int]]:
-        """(key for the repr, label for the summary, count) of what the pedigree holds."""
-        generation = self.generation
-        return [("animals", "animals", len(self)),
-                ("founders", "founders", int(np.count_nonzero((self.sire < 0) & (self.dam < 0)))),
-                ("parents_added", "parents added as founders", int(np.count_nonzero(self.added))),
-                ("unknown_sires", "unknown sires", int(np.count_nonzero(self.sire < 0))),
-                ("unknown_dams", "unknown dams", int(np.count_nonzero(self.dam < 0))),
-                *([("groups", "groups of unknown parents", len(self.group_ids))] if len(self.group_ids) else []),
-                ("sires", "sires", len(np.unique(self.sire[self.sire >= 0]))),
-                ("dams", "dams", len(np.unique(self.dam[self.dam >= 0]))),
-                ("generations", "generations", int(generation.max(initial=0)))]
 
     @classmethod
     def from_records(cls, records: Iterable[Sequence[object]], *, unknown: str | Iterable[str] = UNKNOWN_PARENTS,

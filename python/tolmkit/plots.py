@@ -1,6 +1,6 @@
 """The breeder's pictures of a population: inbreeding and its rate by
-cohort, and an animal's ancestors, drawn with matplotlib (the `demo` extra),
-which is imported only here and only when drawing."""
+cohort, and an animal's ancestors, drawn with matplotlib, which is imported
+only here and only when drawing."""
 
 from __future__ import annotations
 

@@ -281,11 +281,12 @@ def _source(column: pd.Series[typing.Any] | pd.Index[typing.Any]) -> _Source | N
     numbers, or its text in pandas' form (missing values empty) as offsets
     and characters; None for the types that only pandas writes so."""
     dtype = column.dtype
+    # A column of a frame's block held by columns (as a groupby leaves it) is strided.
     if dtype == np.float64 or isinstance(dtype, pd.Float64Dtype):
-        reals = column.to_numpy(np.float64, na_value=np.nan)
+        reals = np.ascontiguousarray(column.to_numpy(np.float64, na_value=np.nan))
         return lambda start, stop: reals[start:stop]
     if dtype.kind in "iu" and isinstance(dtype, np.dtype) and dtype != np.uint64:
-        integers = column.to_numpy(np.int64)
+        integers = np.ascontiguousarray(column.to_numpy(np.int64))
         return lambda start, stop: integers[start:stop]
     if pd.api.types.is_object_dtype(dtype):
         objects = column.to_numpy()
