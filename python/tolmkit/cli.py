@@ -101,7 +101,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         print(f"tolmkit: pyarrow failed ({type(error).__name__}): {error}", file=sys.stderr)
         return 1
     except (ValueError, OSError, ImportError) as error:
-        named = "" if isinstance(error, GenotypeError) else f"{_named(args)}: "  # it names its own file
+        # A refusal of a genotype file, and a file that cannot be opened, name their own file.
+        named = "" if isinstance(error, GenotypeError) or getattr(error, "filename", None) else f"{_named(args)}: "
         print(f"tolmkit: {named}{getattr(error, 'command_line', error)}", file=sys.stderr)
         return 1
     finally:

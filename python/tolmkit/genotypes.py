@@ -153,6 +153,9 @@ def _read_bed(path: str, encoding: str) -> tuple[NDArray[np.object_], NDArray[np
     # The .fam and .bim are read here, which names their lines, and their
     # counts given to bed-reader, which then reads the .bed alone.
     fam, bim = (os.path.splitext(path)[0] + suffix for suffix in (".fam", ".bim"))
+    for beside in (fam, bim):
+        if not os.path.exists(beside):
+            raise GenotypeError(f"{path}: no {beside} beside it; a .bed is read with its .fam and .bim")
     lines, records = _plink_records(fam, encoding)
     ids = np.array([record.split()[1].decode() for record in records], dtype=object)
     _check_identifiers(ids, lines, fam)
@@ -175,9 +178,9 @@ def _plink_records(path: str, encoding: str) -> tuple[NDArray[np.int64], list[by
     ends = everything == ord(_NEWLINE)
     filled = ~ends & ~np.isin(everything, np.frombuffer(_BLANKS, np.uint8))
     # A field starts at a byte that is neither blank nor a line end after one that is.
-    starts = filled & ~np.concatenate([[False], filled[:-1]])
-    line_of_byte = np.cumsum(ends) - ends  # from 0; a line end belongs to its line
-    fields = np.bincount(line_of_byte[starts], minlength=int(np.count_nonzero(ends)) + 1)
+    starts = np.flatnonzero(filled & ~np.concatenate([[False], filled[:-1]]))
+    ends = np.flatnonzero(ends)
+    fields = np.bincount(np.searchsorted(ends, starts), minlength=len(ends) + 1)
     wrong = np.flatnonzero((fields != 0) & (fields != 6))
     if len(wrong):
         line = int(wrong[0])
@@ -199,8 +202,11 @@ def _read_text(path: str, encoding: str) -> tuple[NDArray[np.object_], NDArray[n
     lines: list[int] = []
     ids: list[str] = []
     spans: list[tuple[int, int]] = []
-    start = 0
-    for number, end in enumerate([*np.flatnonzero(everything == ord(_NEWLINE)).tolist(), len(data)], start=1):
+    start, number = 0, 0
+    while start <= len(data):
+        number += 1
+        end = data.find(_NEWLINE, start)
+        end = len(data) if end < 0 else end
         stop = end
         while data.endswith(_ENCODED_SPACES, start, stop):
             stop -= next(len(space) for space in _ENCODED_SPACES if data.endswith(space, start, stop))

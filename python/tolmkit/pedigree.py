@@ -459,7 +459,8 @@ class Pedigree:
         >>> Pedigree.from_records([("a", "0", "0"), ("b", "a", "0")]).numbers(["b"]).tolist()
         [1]
         """
-        wanted = np.asarray([ids] if isinstance(ids, str) else list(ids), dtype=object)
+        wanted = np.asarray(list(ids) if isinstance(ids, Iterable) and not isinstance(ids, (str, bytes)) else [ids],
+                            dtype=object)
         found: NDArray[np.intp] = self._id_index().get_indexer(wanted)  # type: ignore[no-untyped-call]
         if np.any(found < 0):
             raise self._not_found(wanted[np.argmax(found < 0)])

@@ -1136,6 +1136,8 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
         _check_unicode([animal, sire, dam], lines)
     if b"+" in data:
         _check_exponents([animal, sire, dam], lines)
+    if separator == " " and b'"' in data:
+        _check_cut_quotes([animal, sire, dam], lines)
     guess = header is None and not has_header
     if guess and len(animal) > 1 and all(_WORD.fullmatch(name) for name in names[:3]) and \
             not pc.any(pc.match_substring_regex(animal.slice(1), _WORD_ARROW)).as_py():
@@ -1218,6 +1220,19 @@ def _check_exponents(fields: list[typing.Any], lines: _Lines) -> None:
             raise PedigreeError(f"{lines(k)}: identifier {field[k].as_py()!r} is a number in the exponent form of "
                                 f"a spreadsheet, where long numbers lose their last digits; export the column "
                                 f"as text")
+
+
+def _check_cut_quotes(fields: list[typing.Any], lines: _Lines) -> None:
+    """Refuses, in a file separated by blanks, where quotes are part of the
+    fields, a field with a quote at one end only: a quoted name that the
+    blanks inside it cut into fields of the next columns."""
+    for field in fields:
+        opened, closed = pc.starts_with(field, '"'), pc.ends_with(field, '"')
+        k = pc.index(pc.not_equal(opened, closed), True).as_py()
+        if k >= 0:
+            raise PedigreeError(f"{lines(k)}: the field {field[k].as_py()!r} has a quote at one end only: in a file "
+                                f"whose columns are separated by blanks, a quote does not hold the blanks of a "
+                                f"name; separate the columns by commas or tabs, or write names without blanks")
 
 
 def _too_few(line: int, text: str, fields: int, what: str | None, separator: str) -> PedigreeError:

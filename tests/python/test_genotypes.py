@@ -114,6 +114,10 @@ def test_a_bed_that_is_none_or_cut_short_is_refused(tmp_path):
     (tmp_path / "chip.bed").write_bytes(b"\x6c\x1b\x00")
     with pytest.raises(GenotypeError, match="not a PLINK .bed file in SNP-major order"):
         read_genotypes(tmp_path / "chip.bed")
+    write_plink(tmp_path / "chip", CHIP, ["a", "b", "c"])
+    (tmp_path / "chip.bim").unlink()
+    with pytest.raises(GenotypeError, match=r"chip.bed: no .*chip.bim beside it"):
+        read_genotypes(tmp_path / "chip.bed")
 
 
 def test_the_command_names_the_genotype_file_and_takes_its_encoding(tmp_path, capsys):
@@ -124,6 +128,8 @@ def test_the_command_names_the_genotype_file_and_takes_its_encoding(tmp_path, ca
     assert capsys.readouterr().err == (f"tolmkit: {chip}: line 2: bytes that are not utf-8-sig (invalid "
                                        "continuation byte); pass --encoding=latin-1 or the encoding the file was "
                                        "written in\n")
+    assert main(["hinv", str(herd), "--genotypes", str(tmp_path / "none.txt"), "-o", str(out)]) == 1
+    assert capsys.readouterr().err.startswith("tolmkit: [Errno 2] No such file or directory")
     herd.write_bytes(herd.read_text().encode("latin-1"))
     assert main(["hinv", str(herd), "--genotypes", str(chip), "-o", str(out), "--encoding", "latin-1"]) == 0
     assert (tmp_path / "hinv.txt.ids").read_text().split() == ["1", "a", "2", "b\xe9"]

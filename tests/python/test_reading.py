@@ -159,6 +159,9 @@ FILES = {
                           ("tabs_under_a_header", "id\tsire\tdam\t# exported\nc\ta\tb\t# x, y\na\t0\t0\nb\t0\t0\n"),
                           ("after_quotes", 'c,"a",b #"\na,0,0\nb,0,0\n'),
                           ("indented", "  # herd 7\nc,a,b\n\t# founders\na,0,0\nb,0,0 #\n")]},
+    "quoted_name_in_blanks": ('"A B" 0 0\nC "A B" 0\n', {}, (PedigreeError, "line 1: the field '\"A' has a quote at "
+                                                                        "one end only")),
+    "quotes_in_blanks": ('"A" 0 0\nC "A" 0\n', {}, {'"A"': (None, None), "C": ('"A"', None)}),
     "hash_inside_quotes_and_words": ('"c #1",a#1,0 # x\n', {}, {"a#1": (None, None), "c #1": ("a#1", None)}),
     "comment_keeps_line_numbers": ("# herd 7\na,0,0 # x\n\n#\na,0,0\n", {},
                                    (PedigreeError, "line 5: animal 'a' is listed again (first on line 2)")),
@@ -281,6 +284,7 @@ ASKED = {
     "whole_float": (lambda: HERD.numbers([101.0, 102.0]), "animal 101.0 is given as float, but the "
                                                           "pedigree's identifiers are text: pass '101'"),
     "among": (lambda: tolmkit.relationships_among(HERD, [103]), "pass '103'"),
+    "one_number": (lambda: prune(HERD, 103), "animal 103 is given as int"),
     "hybrid_inverse": (lambda: tolmkit.hybrid_inverse(HERD, [103, 101], G), "pass '103'"),
     "prune": (lambda: prune(HERD, [b"103"]), "animal b'103' is given as bytes, but the pedigree's "
                                              "identifiers are text: pass '103'"),
