@@ -113,7 +113,15 @@ class _Rules:
         """Which of `names` (a pyarrow string array) fit the groups."""
         if self.group_test is not None:
             test = self.group_test
-            return np.fromiter((bool(test(name)) for name in names.to_pylist()), dtype=bool, count=len(names))
+            answers = np.empty(len(names), dtype=bool)
+            for k, name in enumerate(names.to_pylist()):
+                try:
+                    answers[k] = bool(test(name))
+                except Exception as error:  # the caller's own function: whatever it raises is named
+                    raise PedigreeError(f"the function given as groups= fails on {name!r} "
+                                        f"({type(error).__name__}: {error}); it must answer for every animal and "
+                                        f"parent") from None
+            return answers
         found = pc.is_in(names, value_set=pa.array(sorted(self.group_codes), pa.string()))
         for prefix in self.group_prefixes:
             found = pc.or_(found, pc.starts_with(names, pattern=prefix))
@@ -333,7 +341,8 @@ def pedigree_from_records(records: Iterable[Sequence[object]], *, unknown: str |
             raise PedigreeError(f"{where(k)}: expected animal, sire and dam, got {len(rows[k])} fields") from None
         fields.append(_identifiers(column, where))
     animal, sire, dam = map(_arrow, fields)
-    return _numbered(_Table(animal, sire, dam, where), _rules(unknown, selfing, extra=[""], case_distinct=case_distinct))
+    rules = _rules(unknown, selfing, extra=[""], case_distinct=case_distinct)
+    return _numbered(_Table(animal, sire, dam, where), rules)
 
 
 def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,

@@ -33,7 +33,8 @@ def test_the_formats_give_the_same_genotypes(tmp_path):
 TEXT = {
     "identifiers_with_blanks": ("HB 001 0121   0120125\nHB 002 0122\t2100125  \n", {},
                                 (["HB 001 0121", "HB 002 0122"], [[0, 1, 2, 0, 1, 2, -1], [2, 1, 0, 0, 1, 2, -1]])),
-    "comments_blank_lines_and_line_ends": ("# chip v2\r\n\r\na 0121 # dam of b\r\n \u00a0\r\nb\t2100 \u3000\r\n\x1a", {}, A_B),
+    "comments_blank_lines_and_line_ends": ("# chip v2\r\n\r\na 0121 # dam of b\r\n \u00a0\r\nb\t2100 \u3000\r\n\x1a",
+                                           {}, A_B),
     "gzip": (gzip.compress(b"a 0121\nb 2100\n"), {}, A_B),
     "latin_1": ("a 0121\nb\xe9 2100\n".encode("latin-1"), {"encoding": "latin-1"}, (["a", "b\xe9"], A_B[1])),
     "utf_16": ("a 0121\nb 2100\n".encode("utf-16"), {"encoding": "utf-16"}, A_B),
@@ -54,7 +55,8 @@ TEXT = {
     "one_field": ("a 0121\nb\n", {}, ("line 2: an identifier, then a genotype per marker, expected",)),
     "genotypes_alone": ("a 0121\n  2100\n", {}, ("line 2: an identifier, then a genotype per marker, expected",)),
     "unicode_space_inside": ("a\u00a0b 0121\n", {}, ("line 1: identifier 'a\\xa0b' holds a space U+00A0 inside",)),
-    "listed_again": ("# chip\na 0121\nb 2100\na  1111\n", {}, ("line 4: animal 'a' is listed again (first on line 2)",)),
+    "listed_again": ("# chip\na 0121\nb 2100\na  1111\n", {},
+                     ("line 4: animal 'a' is listed again (first on line 2)",)),
     "empty": ("", {}, ("no animal",)),
     "comments_only": ("# chip v2\n\n", {}, ("no animal",)),
 }

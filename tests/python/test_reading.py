@@ -147,6 +147,8 @@ FILES = {
                                   ("by_function", lambda code: code[0] == "G", "the function given as groups=")]},
     "animal_fits_groups_not_a_parent": ("A,0,0\nG7,A,0\nB,A,G1\n", {"groups": ["G*"]},
                                         (PedigreeError, "line 2: animal 'G7' has the code of a group")),
+    "groups_by_a_function_that_fails": ("DE1,-5,0\nDE2,DE1,-6\n", {"groups": lambda code: int(code) < 0}, (
+        PedigreeError, "the function given as groups= fails on 'DE1' (ValueError: invalid literal")),
     "code_fits_groups": ("A,NA,0\nB,A,N1\n", {"groups": ["N*"]}, (
         PedigreeError, "line 1: the sire of 'A', 'NA', is both a code of an unknown parent and a group by "
                        "groups=['N*']", "group by --groups='N*'")),
@@ -207,8 +209,8 @@ FILES = {
     "spreadsheet_delimiter_line_contradicted": ("sep=;\nB;A;0\n", {"delimiter": ","}, (
         PedigreeError, "line 1: the file says its delimiter is ';' (sep=), but delimiter=',' is given",
         "--delimiter=,")),
-    "spreadsheet_delimiter_line_keeps_numbers": ("sep=;\nB;A;0\nB;A;0\n", {},
-                                                 (PedigreeError, "line 3: animal 'B' is listed again (first on line 2)")),
+    "spreadsheet_delimiter_line_keeps_numbers": ("sep=;\nB;A;0\nB;A;0\n", {}, (
+        PedigreeError, "line 3: animal 'B' is listed again (first on line 2)")),
     **{f"blanks_under_{name}": (text, {}, (
         PedigreeError, f"line 2: {said}; the line holds blanks between its fields: pass delimiter=' '",
         "--delimiter=' '")) for name, text, said in [
