@@ -11,6 +11,7 @@ import pytest
 
 import tolmkit
 from tolmkit import Pedigree, PedigreeError, inbreeding, prune, read_pedigree, simulate_pedigree
+from tolmkit.cli import main
 
 from test_pedigree import assert_parents_first, parents_by_id
 
@@ -232,6 +233,13 @@ def test_files_are_read_right_or_refused_naming_the_line(tmp_path, content, opti
             read_pedigree(path, **options)
         assert outcome[2:] == () or outcome[2] in raised.value.command_line
     assert path.read_bytes() == (content if isinstance(content, bytes) else content.encode())
+
+
+def test_the_command_reads_identifiers_that_differ_in_case_when_told(tmp_path, capsys):
+    path = tmp_path / "herd.csv"
+    path.write_text("A,0,0\nB,nl1,0\nNL1,0,0\n")
+    assert main(["check", str(path)]) == 1 and "or pass --case-distinct if" in capsys.readouterr().err
+    assert main(["check", str(path), "--case-distinct"]) == 0
 
 
 RECORDS = {
