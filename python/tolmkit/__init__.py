@@ -12,8 +12,8 @@ additive and dominance relationships, with numpy and scipy.sparse.
 
 from .births import birth_column, birth_order, cohorts, parent_ages
 from .candidates import relationship_pairs, relationships_among
-from .genomic import (GenomicComparison, HybridInverse, genomic_relationship_matrix, hybrid_inverse,
-                      hybrid_relationship, read_genotypes)
+from .genomic import GenomicComparison, HybridInverse, genomic_relationship_matrix, hybrid_inverse, hybrid_relationship
+from .genotypes import GenotypeError, read_genotypes
 from .inverse import inverse_relationship_matrix
 from .pedigree import MISSING_PARENT, UNKNOWN_PARENTS, Pedigree, PedigreeCounts, PedigreeError, ancestry, prune
 from .reading import read_pedigree, sexes
@@ -30,6 +30,7 @@ __all__ = [
     "EffectiveSize",
     "FounderStatistics",
     "GenomicComparison",
+    "GenotypeError",
     "HybridInverse",
     "MISSING_PARENT",
     "MemoryLimitExceeded",

@@ -30,7 +30,8 @@ from numpy.typing import NDArray
 from . import __version__, inverse_relationship_matrix
 from ._advice import option
 from .births import MIN_AGE, birth_column, birth_order, cohorts
-from .genomic import genomic_relationship_matrix, hybrid_inverse, read_genotypes
+from .genomic import genomic_relationship_matrix, hybrid_inverse
+from .genotypes import GenotypeError, read_genotypes
 from .pedigree import UNKNOWN_PARENTS, Pedigree, PedigreeError
 from .reading import MAX_OFFSPRING, read_pedigree
 from .statistics import (EffectiveSize, FounderStatistics, effective_population_size, founder_statistics,
@@ -100,7 +101,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         print(f"tolmkit: pyarrow failed ({type(error).__name__}): {error}", file=sys.stderr)
         return 1
     except (ValueError, OSError, ImportError) as error:
-        print(f"tolmkit: {_named(args)}: {getattr(error, 'command_line', error)}", file=sys.stderr)
+        # A refusal of a genotype file, and a file that cannot be opened, name their own file.
+        named = "" if isinstance(error, GenotypeError) or getattr(error, "filename", None) else f"{_named(args)}: "
+        print(f"tolmkit: {named}{getattr(error, 'command_line', error)}", file=sys.stderr)
         return 1
     finally:
         _running.clear()
@@ -133,7 +136,8 @@ def _parser() -> argparse.ArgumentParser:
                          help="code of an unknown parent, repeated or comma-separated; the codes given replace the "
                               f"default ones, {', '.join(repr(c) for c in sorted(UNKNOWN_PARENTS))} (a code that "
                               "starts with a dash as --unknown=-999)")
-    options.add_argument("--encoding", type=_encoding, default="utf-8-sig", help="text encoding (default: utf-8-sig)")
+    options.add_argument("--encoding", type=_encoding, default="utf-8-sig",
+                         help="text encoding, of the genotype file too (default: utf-8-sig)")
     options.add_argument("--selfing", action="store_true", help="allow an animal whose sire is its dam")
     options.add_argument("--header", action=argparse.BooleanOptionalAction, default=None,
                          help="whether the first line names the columns (default: when it names a sire and a dam)")
@@ -144,6 +148,8 @@ def _parser() -> argparse.ArgumentParser:
     options.add_argument("--max-offspring", type=int, default=MAX_OFFSPRING, metavar="N",
                          help="the most offspring of a dam not listed as an animal, more reading like a group "
                               f"(default: {MAX_OFFSPRING}; 0 for no limit)")
+    options.add_argument("--case-distinct", action="store_true",
+                         help="take identifiers that differ only in case (NL1, nl1) for different animals")
 
     parser = argparse.ArgumentParser(prog="tolmkit", description=__doc__.split("\n\n")[0] if __doc__ else None)
     parser.add_argument("--version", action="version", version=f"tolmkit {__version__}")
@@ -293,7 +299,7 @@ def _read(args: argparse.Namespace) -> Pedigree:
                              encoding=args.encoding, selfing=args.selfing, header=args.header,
                              columns=None if args.columns is None else args.columns.split(","),
                              groups=None if args.groups is None else args.groups.split(","),
-                             max_offspring=args.max_offspring)
+                             max_offspring=args.max_offspring, case_distinct=args.case_distinct)
 
 
 @contextlib.contextmanager
@@ -349,7 +355,7 @@ def _hinv(args: argparse.Namespace) -> None:
     with outputs(args.output, f"{args.output}.ids", inputs=[args.pedigree, args.genotypes]) as (matrix, ids):
         pedigree = _read(args)
         with _progress("reading genotypes"):
-            genotyped, genotypes = read_genotypes(args.genotypes)
+            genotyped, genotypes = read_genotypes(args.genotypes, encoding=args.encoding)
         with _progress("genomic relationships"), warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
             g = genomic_relationship_matrix(genotypes, min_maf=args.min_maf, ids=genotyped)

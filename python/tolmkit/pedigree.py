@@ -343,7 +343,8 @@ class Pedigree:
 
     @classmethod
     def from_records(cls, records: Iterable[Sequence[object]], *, unknown: str | Iterable[str] = UNKNOWN_PARENTS,
-                     selfing: bool = False, lines: Sequence[int] | None = None) -> "Pedigree":
+                     selfing: bool = False, lines: Sequence[int] | None = None,
+                     case_distinct: bool = False) -> "Pedigree":
         """A pedigree from (animal, sire, dam) records, in any order.
 
         Parameters
@@ -360,6 +361,9 @@ class Pedigree:
         lines : sequence of int, optional
             The line of each record, for the messages; by default its
             position, counted from 1.
+        case_distinct : bool
+            Take identifiers that differ only in case (NL1, nl1) for
+            different animals; by default they are refused.
 
         Returns
         -------
@@ -382,7 +386,8 @@ class Pedigree:
         """
         from .reading import pedigree_from_records
 
-        return pedigree_from_records(records, unknown=unknown, selfing=selfing, lines=lines)
+        return pedigree_from_records(records, unknown=unknown, selfing=selfing, lines=lines,
+                                     case_distinct=case_distinct)
 
     @classmethod
     def from_numbers(cls, sire: ArrayLike, dam: ArrayLike, *, unknown: int,
@@ -446,17 +451,41 @@ class Pedigree:
         ------
         PedigreeError
             An identifier that is not in the pedigree.
+        TypeError
+            A number asked for among identifiers that are text.
 
         Examples
         --------
         >>> Pedigree.from_records([("a", "0", "0"), ("b", "a", "0")]).numbers(["b"]).tolist()
         [1]
         """
-        wanted = np.asarray([ids] if isinstance(ids, str) else list(ids), dtype=object)
+        wanted = np.asarray(list(ids) if isinstance(ids, Iterable) and not isinstance(ids, (str, bytes)) else [ids],
+                            dtype=object)
         found: NDArray[np.intp] = self._id_index().get_indexer(wanted)  # type: ignore[no-untyped-call]
         if np.any(found < 0):
-            raise PedigreeError(f"animal {wanted[np.argmax(found < 0)]!r} is not in the pedigree")
+            raise self._not_found(wanted[np.argmax(found < 0)])
         return found.astype(np.int32)
+
+    def _not_found(self, name: object) -> Exception:
+        """The refusal of an identifier asked for that is not in the pedigree,
+        saying how it may have been meant."""
+        text = None
+        if isinstance(name, bytes):
+            text = name.decode(errors="replace")
+        elif isinstance(name, (int, np.integer)) and not isinstance(name, (bool, np.bool_)):
+            text = str(int(name))
+        elif isinstance(name, (float, np.floating)) and np.isfinite(name):
+            text = str(int(name)) if float(name).is_integer() else str(name)
+        if text is not None and len(self) > 0 and isinstance(self.ids[0], str):
+            there = "" if text in self._id_index() else ", which is not in the pedigree either"
+            return TypeError(f"animal {name} is given as {type(name).__name__}, but the pedigree's identifiers are "
+                             f"text: pass {text!r}{there}")
+        if isinstance(name, str):
+            folded = np.char.lower(self.ids.astype(str)) == name.lower()
+            if np.any(folded):
+                return PedigreeError(f"animal {name!r} is not in the pedigree, but {self.ids[np.argmax(folded)]!r} "
+                                     f"is: identifiers that differ in case name different animals")
+        return PedigreeError(f"animal {name!r} is not in the pedigree")
 
     def codes(self, unknown: int) -> tuple[NDArray[np.int32], NDArray[np.int32]]:
         """Sires and dams as contiguous int32 arrays, an unknown parent coded

@@ -54,15 +54,19 @@ _ROLES = {role: re.compile(rf"(?:{names}){_SUFFIX}", re.IGNORECASE) for role, na
     "sex": "sex|gender"}.items()}
 # How exports write a missing parent: such a parent that is not listed as an
 # animal is far more likely a code than a founder.
-_LOOKS_UNKNOWN = re.compile(r"|[-?*.]+|0+(?:\.0*)?|-\d+(?:\.\d*)?|nan|null|none|nil|n/?a|unknown|missing",
+_LOOKS_UNKNOWN = re.compile(r"|[-?*.#]+|0+(?:\.0*)?|-\d+(?:\.\d*)?|nan|null|none|nil|n/?a|unknown|missing",
                             re.IGNORECASE)
 # The same, in the syntax of pyarrow's regular expressions.
-_LOOKS_UNKNOWN_ARROW = r"(?i)^(?:[-?*.]*|0+(?:\.0*)?|-\d+(?:\.\d*)?|nan|null|none|nil|n/?a|unknown|missing)$"
+_LOOKS_UNKNOWN_ARROW = r"(?i)^(?:[-?*.#]*|0+(?:\.0*)?|-\d+(?:\.\d*)?|nan|null|none|nil|n/?a|unknown|missing)$"
 # A word of a header, such as sire_reg or parent1; identifiers hold digits or are names.
 _WORD = re.compile(r"[^\W\d_]+(?:[ _.-]?[^\W\d_]+)*\d?")
 _WORD_ARROW = r"^\pL+(?:[ _.-]?\pL+)*\d?$"
 # A number as spreadsheets write it, where two animals may become one.
 _NUMBER = re.compile(r"0*(\d+)(?:\.0*)?")
+# The first line by which spreadsheets name the delimiter, sep=; (with empty fields after it).
+_SEPARATOR_LINE = re.compile(r'(?i)sep=([^"\n])\1*[ \t]*')
+# A negative number: a code of an unknown parent, or of a group by year or country.
+_NEGATIVE = re.compile(r"-\d+")
 _EXPONENT_ARROW = r"^[-+]?\d(?:\.\d+)?[Ee][-+]?\d+$"
 # A column of whole numbers as a program writes them; 0012 and -0 are codes.
 _WHOLE = re.compile(r"0|-?[1-9][0-9]{0,17}")
@@ -76,9 +80,13 @@ _ASCII_ALIKE = {"utf-8", "utf-8-sig", "ascii", "iso8859-1", "iso8859-15", "cp125
 _UNICODE_CONTROL = re.compile(rb"\xc2[\x80-\x9f]|\xe2\x80[\xa8\xa9]|\xef\xbb\xbf")
 # Spaces trimmed around every field, whatever the file: the Unicode spaces
 # and the invisible ones that editors leave.
-_SPACES = " \t\u00a0\u1680\u180e\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a\u200b" \
-          "\u202f\u205f\u2060\u3000"
-_WIDE_SPACE = re.compile(f"[{_SPACES[2:]}]")
+SPACES = " \t\u00a0\u1680\u180e\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a\u200b" \
+         "\u202f\u205f\u2060\u3000"
+WIDE_SPACE = re.compile(f"[{SPACES[2:]}]")
+# What may come before the '#' of a comment, in UTF-8: a line end or a blank.
+_BEFORE_COMMENT = (_NEWLINE, *(space.encode() for space in SPACES))
+# A line of blanks alone, after its line end.
+_BLANK_LINE = re.compile(b"\n(?:" + b"|".join(re.escape(space.encode()) for space in SPACES) + b")+(?=\n|\\Z)")
 _COMPRESSED: dict[bytes, tuple[str, Callable[[bytes], bytes] | None]] = {
     b"\x1f\x8b": ("gzip", gzip.decompress), b"BZh": ("bzip2", bz2.decompress),
     b"\xfd7zXZ\x00": ("xz", lzma.decompress), b"PK\x03\x04": ("zip", None), b"\x28\xb5\x2f\xfd": ("zstd", None)}
@@ -99,20 +107,41 @@ class _Rules:
     group_prefixes: tuple[str, ...]
     group_test: Callable[[str], object] | None
     max_offspring: int | None
+    case_distinct: bool
 
-    def groups(self, names: Strings) -> NDArray[np.bool_]:
-        """Which of `names`, parents that are no animals, are groups."""
+    def groups(self, names: typing.Any) -> NDArray[np.bool_]:
+        """Which of `names` (a pyarrow string array) fit the groups."""
         if self.group_test is not None:
             test = self.group_test
-            return np.fromiter((bool(test(name)) for name in names), dtype=bool, count=len(names))
-        found = pd.Series(names, dtype=object).isin(self.group_codes).to_numpy(copy=True)  # written below
+            answers = np.empty(len(names), dtype=bool)
+            for k, name in enumerate(names.to_pylist()):
+                try:
+                    answers[k] = bool(test(name))
+                except Exception as error:  # the caller's own function: whatever it raises is named
+                    raise PedigreeError(f"the function given as groups= fails on {name!r} "
+                                        f"({type(error).__name__}: {error}); it must answer for every animal and "
+                                        f"parent") from None
+            return answers
+        found = pc.is_in(names, value_set=pa.array(sorted(self.group_codes), pa.string()))
         for prefix in self.group_prefixes:
-            found |= np.fromiter((name.startswith(prefix) for name in names), dtype=bool, count=len(names))
-        return found
+            found = pc.or_(found, pc.starts_with(names, pattern=prefix))
+        fits: NDArray[np.bool_] = found.to_numpy(zero_copy_only=False)
+        return fits
+
+    @property
+    def grouped(self) -> bool:
+        """Whether groups were given."""
+        return bool(self.group_codes or self.group_prefixes or self.group_test is not None)
+
+    def described(self) -> Option:
+        """The groups as the caller gave them."""
+        if self.group_test is not None:
+            return Option("the function given as groups=", "--groups")
+        return option("groups", sorted(self.group_codes) + [f"{prefix}*" for prefix in self.group_prefixes])
 
 
 def _rules(unknown: str | Iterable[str], selfing: bool, groups: Groups = None,
-           max_offspring: int | None = MAX_OFFSPRING, extra: Iterable[str] = ()) -> _Rules:
+           max_offspring: int | None = MAX_OFFSPRING, extra: Iterable[str] = (), case_distinct: bool = False) -> _Rules:
     codes = {unknown} if isinstance(unknown, str) else set(unknown)
     strange = [code for code in codes if not isinstance(code, str)]
     if strange:
@@ -139,7 +168,8 @@ def _rules(unknown: str | Iterable[str], selfing: bool, groups: Groups = None,
         if both:
             raise ValueError(f"{both[0]!r} is given both as a code of an unknown parent and as a group")
     return _Rules(frozenset(codes | set(extra)), unknown is not UNKNOWN_PARENTS, selfing, frozenset(exact),
-                  tuple(prefixes), test, None if selfing or not max_offspring else int(max_offspring))
+                  tuple(prefixes), test, None if selfing or not max_offspring else int(max_offspring),
+                  bool(case_distinct))
 
 
 def _no_attributes() -> pd.DataFrame | None:
@@ -168,7 +198,7 @@ def _arrow(values: Strings) -> typing.Any:
 def read_pedigree(source: Source, *, delimiter: str | None = None, header: bool | None = None,
                   columns: Sequence[str] | None = None, unknown: str | Iterable[str] = UNKNOWN_PARENTS,
                   encoding: str = "utf-8-sig", selfing: bool = False, groups: Groups = None,
-                  max_offspring: int | None = MAX_OFFSPRING) -> Pedigree:
+                  max_offspring: int | None = MAX_OFFSPRING, case_distinct: bool = False) -> Pedigree:
     """Reads the animal, sire and dam of every animal from a text file or a data frame.
 
     The file is read only when every line and field is accounted for (see
@@ -177,15 +207,17 @@ def read_pedigree(source: Source, *, delimiter: str | None = None, header: bool 
     Parameters
     ----------
     source : path, open text file or pandas.DataFrame
-        A file (also compressed by gzip, bzip2 or xz): lines that are blank
-        or start with '#' are skipped. A frame: its columns are taken by name
-        as those of a header, else the first three; None, NaN, pd.NA and ""
-        are unknown parents, and a whole float such as 101.0 is the
-        identifier "101".
+        A file (also compressed by gzip, bzip2 or xz): blank lines are
+        skipped, and a '#' at the start of a line or after a blank, outside
+        quotes, starts a comment to the end of the line. A frame: its
+        columns are taken by name as those of a header, else the first
+        three; None, NaN, pd.NA and "" are unknown parents, and a whole
+        float such as 101.0 is the identifier "101".
     delimiter : str, optional
-        One character between columns; by default a comma (CSV, with quoted
-        fields) when the first line has one, else a tab when it has one,
-        else runs of spaces and tabs.
+        One character between columns; by default the one that a first line
+        such as ``sep=;`` names (as spreadsheets write it), else a comma
+        (CSV, with quoted fields) when the first line has one, else a tab
+        when it has one, else runs of spaces and tabs.
     header : bool, optional
         Whether the first line names the columns; by default it does when it
         names a sire and a dam column (sire, father or male; dam, mother or
@@ -211,6 +243,9 @@ def read_pedigree(source: Source, *, delimiter: str | None = None, header: bool 
         The most offspring of a dam that is not listed as an animal (200 by
         default): more reads like a group of unknown dams and is refused
         with the advice to pass `groups=`. None or 0 lifts the limit.
+    case_distinct : bool
+        Take identifiers that differ only in case (NL1, nl1) for different
+        animals; by default they are refused as one animal typed two ways.
 
     Returns
     -------
@@ -226,11 +261,14 @@ def read_pedigree(source: Source, *, delimiter: str | None = None, header: bool 
         like a header not said to be one; two columns named for one role;
         a record with fewer fields than animal, sire and dam, or with
         another number of fields than the header; an animal with no
-        identifier, listed twice, with the code of an unknown parent or a
-        group, or its own ancestor; a parent that is not listed and reads
-        like a code, like a column name or like a listed animal's number
-        written otherwise, or a dam not listed with more than
-        `max_offspring` offspring; control characters, a byte-order mark
+        identifier, listed twice, with the code of an unknown parent or one
+        that fits the groups, or its own ancestor; a parent that is not
+        listed and reads like a code, like a column name or like a listed
+        animal's number written otherwise, a parent that is both a code and
+        a group, or a dam not listed with more than `max_offspring`
+        offspring; identifiers that differ only in case, naming both lines
+        (unless `case_distinct`); a ``sep=`` line that another `delimiter`
+        contradicts; control characters, a byte-order mark
         past the start, a Unicode space inside an identifier, identifiers
         that differ only in Unicode normalisation; and the checks of
         `pedigree_from_columns`. The exception's `command_line` gives the
@@ -251,14 +289,15 @@ def read_pedigree(source: Source, *, delimiter: str | None = None, header: bool 
     if columns is not None and header is False:
         raise ValueError("columns= names columns of the header: pass header=True or leave it out")
     if isinstance(source, pd.DataFrame):
-        rules = _rules(unknown, selfing, groups, max_offspring, extra=[""])
+        rules = _rules(unknown, selfing, groups, max_offspring, extra=[""], case_distinct=case_distinct)
         return _numbered(_frame_table(source, columns), rules)
-    rules = _rules(unknown, selfing, groups, max_offspring)
-    return _numbered(_file_table(_utf8(source, encoding), delimiter, header, columns), rules)
+    rules = _rules(unknown, selfing, groups, max_offspring, case_distinct=case_distinct)
+    return _numbered(_file_table(utf8_text(source, encoding), delimiter, header, columns), rules)
 
 
 def pedigree_from_records(records: Iterable[Sequence[object]], *, unknown: str | Iterable[str] = UNKNOWN_PARENTS,
-                          selfing: bool = False, lines: Sequence[int] | None = None) -> Pedigree:
+                          selfing: bool = False, lines: Sequence[int] | None = None,
+                          case_distinct: bool = False) -> Pedigree:
     """A pedigree from (animal, sire, dam) records; see `Pedigree.from_records`.
 
     Parameters
@@ -267,6 +306,7 @@ def pedigree_from_records(records: Iterable[Sequence[object]], *, unknown: str |
     unknown : str or iterable of str
     selfing : bool
     lines : sequence of int, optional
+    case_distinct : bool
 
     Returns
     -------
@@ -301,14 +341,15 @@ def pedigree_from_records(records: Iterable[Sequence[object]], *, unknown: str |
             raise PedigreeError(f"{where(k)}: expected animal, sire and dam, got {len(rows[k])} fields") from None
         fields.append(_identifiers(column, where))
     animal, sire, dam = map(_arrow, fields)
-    return _numbered(_Table(animal, sire, dam, where), _rules(unknown, selfing, extra=[""]))
+    rules = _rules(unknown, selfing, extra=[""], case_distinct=case_distinct)
+    return _numbered(_Table(animal, sire, dam, where), rules)
 
 
 def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,
                           unknown: str | Iterable[str] = UNKNOWN_PARENTS, selfing: bool = False,
                           where: Where | None = None, attributes: pd.DataFrame | None = None,
                           sex: Strings | None = None, groups: Groups = None,
-                          max_offspring: int | None = MAX_OFFSPRING) -> Pedigree:
+                          max_offspring: int | None = MAX_OFFSPRING, case_distinct: bool = False) -> Pedigree:
     """Numbers animals given by identifiers parents first, checking every record.
 
     Parameters
@@ -330,6 +371,9 @@ def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,
         Codes of groups of unknown parents, as in `read_pedigree`.
     max_offspring : int or None
         The most offspring of a dam not listed as an animal, as in `read_pedigree`.
+    case_distinct : bool
+        Take identifiers that differ only in case for different animals, as
+        in `read_pedigree`.
 
     Returns
     -------
@@ -346,7 +390,8 @@ def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,
         reads like a code of an unknown parent, or a dam not listed with
         more than `max_offspring` offspring; a header line met again; an
         animal used as sire and as dam without `selfing`; a sire recorded
-        female or a dam recorded male.
+        female or a dam recorded male; identifiers that differ only in case
+        (unless `case_distinct`).
 
     Examples
     --------
@@ -358,7 +403,7 @@ def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,
     animal, sire, dam = (_arrow(_identifiers(np.asarray(values, dtype=object), at)) for values in (animal, sire, dam))
     table = _Table(animal, sire, dam, at, lambda: attributes,
                    None if sex is None else _arrow(np.asarray(sex, dtype=object)))
-    return _numbered(table, _rules(unknown, selfing, groups, max_offspring))
+    return _numbered(table, _rules(unknown, selfing, groups, max_offspring, case_distinct=case_distinct))
 
 
 def _numbered(table: _Table, rules: _Rules) -> Pedigree:
@@ -386,11 +431,18 @@ def _numbered(table: _Table, rules: _Rules) -> Pedigree:
     entry.sort()
     rows, role = entry // 2, entry % 2
     name_number = outside_number[n + role * n + rows]
-    outside = np.asarray(pc.take(everything, first).to_numpy(zero_copy_only=False), dtype=object)
+    outside_text = pc.take(everything, first)
+    outside = np.asarray(outside_text.to_numpy(zero_copy_only=False), dtype=object)
     if table.first_line is not None and n > 1:
         _check_first_line(table.first_line, numbers, name_number, entry, rules)
     coded = pd.Series(outside, dtype=object).isin(rules.codes).to_numpy()
-    grouped = ~coded & rules.groups(outside)
+    fits = rules.groups(outside_text) if rules.grouped else np.zeros(len(outside), dtype=bool)
+    if np.any(coded & fits):
+        both = int(np.argmax(coded & fits))
+        row, parent = _first_use(both, name_number, entry)
+        raise refused(f"{at(row)}: the {parent} of {table.animal[row].as_py()!r}, {outside[both]!r}, is both a code "
+                      f"of an unknown parent and a group by ", rules.described(), "; give codes and groups apart")
+    grouped = ~coded & fits
     added = np.flatnonzero(~coded & ~grouped)
     _check_added(outside, added, name_number, entry, table)
     _check_offspring(outside, added, name_number, entry, table, rules)
@@ -413,6 +465,8 @@ def _numbered(table: _Table, rules: _Rules) -> Pedigree:
             groups.append(group)
     sire, dam = parents
     ids = pa.concat_arrays([pa.array(outside[added], pa.string())] + _chunks(table.animal))
+    if not rules.case_distinct:
+        _check_case(ids, added, name_number, entry, table, rules, bool(data.max(initial=0) < 0x80))
     _check_parents(_Names(ids), sire, dam, founders, rules.selfing, table.sex, recorded, at)
     total = len(ids)
     order = np.arange(total)
@@ -486,7 +540,7 @@ def _sex_codes(sex: typing.Any) -> NDArray[np.int8]:
     of sexes as written (M/F, male/female, 1/2, in any case)."""
     # The spellings are few: each is read once, and looked up by its index.
     encoded = pc.dictionary_encode(pa.concat_arrays(_chunks(sex)))
-    spelled = pc.utf8_lower(pc.utf8_trim(encoded.dictionary, characters=_SPACES))
+    spelled = pc.utf8_lower(pc.utf8_trim(encoded.dictionary, characters=SPACES))
     code_of = np.zeros(len(spelled) + 1, dtype=np.int8)  # the last for a missing sex
     for code, words in ((1, _MALE), (2, _FEMALE)):
         code_of[:-1][pc.is_in(spelled, value_set=pa.array(words)).to_numpy(zero_copy_only=False)] = code
@@ -510,7 +564,7 @@ def _may_look_unknown(offsets: NDArray[np.int64], data: NDArray[np.uint8], n: in
     """The animals whose first byte is one that a code of an unknown parent
     begins with, so that the pattern is tried on those alone."""
     initial = data[np.minimum(offsets[:n], len(data) - 1)]
-    suspect: NDArray[np.bool_] = (offsets[1:n + 1] == offsets[:n]) | np.isin(initial, np.frombuffer(b"-?*.0nNuUmM",
+    suspect: NDArray[np.bool_] = (offsets[1:n + 1] == offsets[:n]) | np.isin(initial, np.frombuffer(b"-?*.#0nNuUmM",
                                                                                                    np.uint8))
     return suspect
 
@@ -531,18 +585,24 @@ def _check_animals(animal: typing.Any, found: NDArray[np.int64], codes: dict[str
     an unknown parent or a group; `found` holds the first record of each
     animal, `codes` that of each code, −1 for none, `suspect` the animals
     that may read like a code."""
+    # Before the repeats: two records without an identifier are not one animal listed twice.
+    empty = pc.index(animal, "").as_py()
+    if empty >= 0:
+        raise PedigreeError(f"{at(empty)}: the animal has no identifier")
     repeated = found != np.arange(len(found))
     if np.any(repeated):
         k = int(np.argmax(repeated))
         raise PedigreeError(f"{at(k)}: animal {animal[k].as_py()!r} is listed again (first on {at(int(found[k]))})")
-    empty = pc.index(animal, "").as_py()
-    if empty >= 0:
-        raise PedigreeError(f"{at(empty)}: the animal has no identifier")
-    coded = [(int(k), code) for code, k in codes.items() if k >= 0]
+    coded = [(int(k), code) for code, k in codes.items() if k >= 0 and code not in rules.group_codes]
     if coded:
         k, code = min(coded)
-        what = "a group" if code in rules.group_codes else "an unknown parent"
-        raise PedigreeError(f"{at(k)}: animal {code!r} has the code of {what}")
+        raise PedigreeError(f"{at(k)}: animal {code!r} has the code of an unknown parent")
+    if rules.grouped:
+        fits = rules.groups(animal)
+        if np.any(fits):
+            k = int(np.argmax(fits))
+            raise refused(f"{at(k)}: animal {animal[k].as_py()!r} has the code of a group (", rules.described(),
+                          "), which stands for unknown parents; give the groups codes that no animal has")
     if not rules.codes_given and np.any(suspect):
         rows = np.flatnonzero(suspect)
         looks = pc.match_substring_regex(pc.take(animal, rows), _LOOKS_UNKNOWN_ARROW).to_numpy(zero_copy_only=False)
@@ -694,8 +754,7 @@ def _check_added(outside: Strings, added: NDArray[np.intp], name_number: NDArray
     reads like a code of an unknown parent, or is a listed animal's number
     written otherwise (leading zeros, a decimal point)."""
     def first(number: int) -> tuple[int, str]:
-        at = int(entry[np.argmax(name_number == number)])
-        return at // 2, ("sire", "dam")[at % 2]
+        return _first_use(number, name_number, entry)
 
     for number in added:
         name = outside[number]
@@ -707,10 +766,13 @@ def _check_added(outside: Strings, added: NDArray[np.intp], name_number: NDArray
         if _ROLES["sire"].fullmatch(sire) and _ROLES["dam"].fullmatch(dam):
             raise PedigreeError(f"{at}: a header line ({animal}, {sire}, {dam}) among the records; remove it")
         if _LOOKS_UNKNOWN.fullmatch(name):
+            # National files code groups of unknown parents by negative numbers too.
+            groups = ("; or ", option("groups", [name, "..."]), " if the negative numbers code groups of unknown "
+                      "parents") if _NEGATIVE.fullmatch(name) else ()
             raise refused(f"{at}: the {role} of {animal!r}, {name!r}, is not listed as an animal and reads "
                            f"like a code of an unknown parent; pass ", option("unknown", name),
                            f" if {name!r} means an unknown parent (several codes: ",
-                           option("unknown", [name, "..."]), ")")
+                           option("unknown", [name, "..."]), ")", *groups)
     numeric = [int(number) for number in added if _NUMBER.fullmatch(outside[number])]
     if not numeric:
         return
@@ -727,6 +789,68 @@ def _check_added(outside: Strings, added: NDArray[np.intp], name_number: NDArray
                                 f"({table.where(int(k))}): the same "
                                 f"number written two ways (spreadsheets drop leading zeros and add '.0'); write "
                                 f"them alike")
+
+
+def _first_use(number: int, name_number: NDArray[np.int64], entry: NDArray[np.intp]) -> tuple[int, str]:
+    """The first record that names the parent `number` (of those that are no
+    animals), and as which parent."""
+    at = int(entry[np.argmax(name_number == number)])
+    return at // 2, ("sire", "dam")[at % 2]
+
+
+def _check_case(ids: typing.Any, added: NDArray[np.intp], name_number: NDArray[np.int64], entry: NDArray[np.intp],
+                table: _Table, rules: _Rules, ascii: bool) -> None:
+    """Refuses an animal, listed or added as a founder (`ids`, the founders
+    first), whose identifier differs only in case from another's, or from a
+    code given for unknown parents or groups: the same animal or code typed
+    two ways far more often than two. `ascii` says that every identifier is
+    ASCII, whose case pyarrow changes many times faster."""
+    given = sorted(code for code in rules.codes | rules.group_codes if code.lower() != code.upper())
+    prefixes = [prefix for prefix in rules.group_prefixes if prefix.lower() != prefix.upper()]
+    names = pa.concat_arrays([ids, pa.array(given + prefixes, pa.string())])
+    ascii = ascii and all(prefix.isascii() for prefix in prefixes)
+    lower = (pc.ascii_lower if ascii else pc.utf8_lower)(names)
+    # Without a capital, or without a small letter, no two can differ in case alone.
+    if pc.all(pc.equal(lower, names)).as_py() or \
+            pc.all(pc.equal((pc.ascii_upper if ascii else pc.utf8_upper)(names), names)).as_py():
+        return
+    founders = len(added)
+
+    def named(k: int) -> tuple[int, str]:
+        """The record of `ids[k]`, and how a message names it there."""
+        if k >= founders:
+            return k - founders, f"animal {ids[k].as_py()!r}"
+        row, role = _first_use(int(added[k]), name_number, entry)
+        return row, f"the {role} of {table.animal[row].as_py()!r}, {ids[k].as_py()!r},"
+
+    advice = ("; write them alike, or pass ", option("case_distinct", True), " if case tells them apart")
+    n = len(ids)
+    like_code = pc.index_in(lower.slice(0, n), value_set=lower.slice(n, len(given)))
+    k = pc.index(pc.is_valid(like_code), True).as_py()
+    if k >= 0:
+        row, said = named(k)
+        code = given[like_code[k].as_py()]
+        kind = ("a group", "groups") if code in rules.group_codes else ("an unknown parent", "unknown")
+        raise refused(f"{table.where(row)}: {said} differs only in case from {code!r}, the code of {kind[0]} (",
+                      option(kind[1], [code]), ")", *advice)
+    for prefix in prefixes:
+        k = pc.index(pc.starts_with(lower.slice(0, founders), pattern=prefix.lower()), True).as_py()
+        if k >= 0:
+            row, said = named(k)
+            raise refused(f"{table.where(row)}: {said} is not listed as an animal and begins as the groups "
+                          f"{prefix + '*'!r} do but for case (", rules.described(), ")", *advice)
+    if pc.count_distinct(lower.slice(0, n)).as_py() == n:
+        return
+    folded = lower.slice(0, n).to_numpy(zero_copy_only=False)
+    one, other = np.flatnonzero(folded == folded[np.argmax(pd.Series(folded).duplicated().to_numpy())])[:2].tolist()
+    (row, said), (again, also) = named(one), named(other)  # the founders come first in `ids`
+    if one >= founders:
+        raise refused(f"{table.where(row)}: {said} and {also} ({table.where(again)}) differ only in case", *advice)
+    if other >= founders:
+        raise refused(f"{table.where(row)}: {said} is not listed as an animal, but {ids[other].as_py()!r} is "
+                      f"({table.where(again)}), and the two differ only in case", *advice)
+    raise refused(f"{table.where(row)}: {said} and {also.rstrip(',')} ({table.where(again)}), are not listed as "
+                  f"animals and differ only in case", *advice)
 
 
 def _check_offspring(outside: Strings, added: NDArray[np.intp], name_number: NDArray[np.int64],
@@ -805,8 +929,31 @@ def _frame_table(frame: pd.DataFrame, columns: Sequence[str] | None) -> _Table:
                   None if sex is None else _arrow(frame.iloc[:, sex].astype(str).to_numpy(dtype=object)))
 
 
-def _utf8(source: str | os.PathLike[str] | typing.IO[str], encoding: str) -> bytes:
-    """The text of a file as UTF-8 bytes, without byte-order mark, lines ending in "\\n"."""
+def utf8_text(source: str | os.PathLike[str] | typing.IO[str], encoding: str) -> bytes:
+    """The text of a file as UTF-8 bytes, as every text file of tolmkit is read.
+
+    Parameters
+    ----------
+    source : path or open text file
+        Compressed by gzip, bzip2 or xz, or not.
+    encoding : str
+        The file's encoding.
+
+    Returns
+    -------
+    bytes
+        UTF-8 without byte-order mark, lines ending in "\\n", comments
+        cut and blank lines emptied: lines keep their numbers.
+
+    Raises
+    ------
+    PedigreeError
+        Bytes that are not of the encoding, control characters, a
+        byte-order mark past the start, naming the line and the encoding to
+        pass; the message names no file, which the caller names.
+    TypeError
+        A source that is neither a path nor an open text file.
+    """
     if isinstance(source, (str, os.PathLike)):
         with open(source, "rb") as file:
             return _decoded(_uncompressed(file.read()), encoding)
@@ -874,7 +1021,8 @@ def _first_undecodable(raw: bytes, encoding: str) -> int:
 
 def _encoded(text: str | bytes) -> bytes:
     """The text as UTF-8 with lines ending in "\\n", refusing control
-    characters and a byte-order mark past the start; lines of comments emptied."""
+    characters and a byte-order mark past the start; comments cut and blank
+    lines emptied."""
     try:
         data = text.encode("utf-8") if isinstance(text, str) else text
     except UnicodeEncodeError as error:
@@ -882,6 +1030,8 @@ def _encoded(text: str | bytes) -> bytes:
                             f"text ({error.object[error.start]!r}); open the file with its encoding") from None
     if b"\r" in data:
         data = data.replace(b"\r\n", b"\n").replace(b"\r", b"\n")
+    # The end-of-file mark of DOS files (Ctrl-Z), which ends the text as a line end would.
+    data = data.removesuffix(b"\x1a")
     control = _native.first_control(np.frombuffer(data, dtype=np.uint8))
     if control >= 0:
         line = _line_at(data, control)
@@ -898,15 +1048,37 @@ def _encoded(text: str | bytes) -> bytes:
                                     f"together; remove it")
             raise refused(f"line {line}: control character {unicode.group().decode()!r} in the data; remove it "
                            f"(read as latin-1, a Windows file may need ", option("encoding", "cp1252"), ")")
+    if b"#" in data:
+        data = _without_comments(data)
     # A blank is looked for first: finding one byte is many times faster than two.
     indented = (b" " in data or b"\t" in data) and (b"\n " in data or b"\n\t" in data or data[:1] in (b" ", b"\t"))
-    return _without_comments(data) if b"#" in data or indented or not ascii else data
+    if indented or not ascii:
+        # From a line end that comes first, so that the pattern has a byte to look for.
+        data = _BLANK_LINE.sub(_NEWLINE, _NEWLINE + data)[1:]
+    return data
 
 
 def _without_comments(data: bytes) -> bytes:
-    """The data with blank lines and lines that start with '#' emptied; lines keep their numbers."""
-    return _NEWLINE.join(line if line.decode().lstrip(_SPACES)[:1] not in ("", "#") else b""
-                         for line in data.split(_NEWLINE))
+    """The data with its comments cut, with the blanks before them: a '#' at
+    the start of a line or after a blank, outside quotes, to the end of the
+    line. Lines keep their numbers."""
+    everything = np.frombuffer(data, dtype=np.uint8)
+    marks = np.flatnonzero(everything == ord("#"))
+    before = everything[np.maximum(marks - 1, 0)]
+    # Narrowed by the byte before: a line end, a blank, or the last byte of a Unicode space.
+    maybe = marks[(marks == 0) | np.isin(before, np.frombuffer(b"\n \t", np.uint8)) | (before >= 0x80)]
+    kept, start = [], 0
+    for mark in maybe.tolist():
+        if mark < start or not (mark == 0 or data.endswith(_BEFORE_COMMENT, 0, mark)):
+            continue
+        line = data.rfind(_NEWLINE, 0, mark) + 1
+        if data.count(b'"', line, mark) % 2:  # inside a quoted field
+            continue
+        kept.append(data[start:mark].rstrip(b" \t"))
+        end = data.find(_NEWLINE, mark)
+        start = len(data) if end < 0 else end
+    kept.append(data[start:])
+    return b"".join(kept)
 
 
 class _Lines:
@@ -933,6 +1105,15 @@ class _Lines:
 
 def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns: Sequence[str] | None) -> _Table:
     line, first = _first_line(data)
+    said = _SEPARATOR_LINE.fullmatch(first)
+    if said is not None:
+        if delimiter is not None and delimiter != said.group(1):
+            raise refused(f"line {line}: the file says its delimiter is {said.group(1)!r} (sep=), but ",
+                          option("delimiter", delimiter), " is given; leave it out")
+        delimiter = said.group(1)
+        start = data.find(first.encode())
+        data = data[:start] + data[start + len(first.encode()):]
+        line, first = _first_line(data)
     separator = delimiter if delimiter is not None else "," if "," in first else "\t" if "\t" in first else " "
     names = _split(first, separator)
     found = _columns(names, columns, f"line {line}") if header is not False else None
@@ -944,7 +1125,7 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
                        option("header", False), " if the line is an animal's")
     positions, sex = found if has_header and found is not None else ([0, 1, 2], None)
     if len(names) < 3:
-        raise _too_few(line, first, len(names), "the header names" if has_header else None)
+        raise _too_few(line, first, len(names), "the header names" if has_header else None, separator)
     if has_header:
         twice = next((name for k, name in enumerate(names) if name in names[:k]), None)
         if twice is not None:
@@ -964,6 +1145,8 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
         _check_unicode([animal, sire, dam], lines)
     if b"+" in data:
         _check_exponents([animal, sire, dam], lines)
+    if separator == " " and b'"' in data:
+        _check_cut_quotes([animal, sire, dam], lines)
     guess = header is None and not has_header
     if guess and len(animal) > 1 and all(_WORD.fullmatch(name) for name in names[:3]) and \
             not pc.any(pc.match_substring_regex(animal.slice(1), _WORD_ARROW)).as_py():
@@ -1015,11 +1198,11 @@ def _check_unicode(fields: list[typing.Any], lines: _Lines) -> None:
     differ only in Unicode normalisation, which read alike and are not."""
     everything = pa.concat_arrays([chunk for field in fields for chunk in _chunks(field)])
     n = len(fields[0])
-    wide = pc.match_substring_regex(everything, f"[{_SPACES[2:]}]")
+    wide = pc.match_substring_regex(everything, WIDE_SPACE.pattern)
     k = pc.index(wide, True).as_py()
     if k >= 0:
         name = everything[k].as_py()
-        space = _WIDE_SPACE.search(name)
+        space = WIDE_SPACE.search(name)
         assert space is not None
         raise PedigreeError(f"{lines(k % n)}: identifier {name!r} holds a space U+{ord(space.group()):04X} inside; "
                             f"write a plain space, or none")
@@ -1048,13 +1231,33 @@ def _check_exponents(fields: list[typing.Any], lines: _Lines) -> None:
                                 f"as text")
 
 
-def _too_few(line: int, text: str, fields: int, what: str | None) -> PedigreeError:
+def _check_cut_quotes(fields: list[typing.Any], lines: _Lines) -> None:
+    """Refuses, in a file separated by blanks, where quotes are part of the
+    fields, a field with a quote at one end only: a quoted name that the
+    blanks inside it cut into fields of the next columns."""
+    for field in fields:
+        opened, closed = pc.starts_with(field, '"'), pc.ends_with(field, '"')
+        k = pc.index(pc.not_equal(opened, closed), True).as_py()
+        if k >= 0:
+            raise PedigreeError(f"{lines(k)}: the field {field[k].as_py()!r} has a quote at one end only: in a file "
+                                f"whose columns are separated by blanks, a quote does not hold the blanks of a "
+                                f"name; separate the columns by commas or tabs, or write names without blanks")
+
+
+def _too_few(line: int, text: str, fields: int, what: str | None, separator: str) -> PedigreeError:
     said = f"{what} {fields} column" if what else f"expected animal, sire and dam, got {fields} column"
-    other = next((mark for mark in ";|:" if mark in text), None)
-    if other is None:
-        return PedigreeError(f"line {line}: {said}{'s' if fields != 1 else ''}")
-    return refused(f"line {line}: {said}{'s' if fields != 1 else ''}; the line holds {other!r}: pass ",
-                    option("delimiter", other), " if it separates the columns")
+    return refused(f"line {line}: {said}{'s' if fields != 1 else ''}", *_other_delimiter(text, separator))
+
+
+def _other_delimiter(text: str, separator: str) -> tuple[str | Option, ...]:
+    """Advice on a line of too few fields: the delimiter that its text holds."""
+    other = next((mark for mark in ";|:" if mark in text and mark != separator), None)
+    if other is not None:
+        return f"; the line holds {other!r}: pass ", option("delimiter", other), " if it separates the columns"
+    if separator != " " and len(text.split()) >= 3:
+        return "; the line holds blanks between its fields: pass ", option("delimiter", " "), \
+            " if runs of spaces or tabs separate the columns"
+    return ()
 
 
 def _first_line(data: bytes) -> tuple[int, str]:
@@ -1084,7 +1287,7 @@ def _parsed(data: bytes, separator: str, width: int, needed: int, lines: _Lines,
         _check_widths(data, frame, separator, needed, lines, width if exact else None)
         arrays = [_arrow(frame.iloc[:, k].to_numpy(dtype=object)) for k in range(width)]
     if not ascii:
-        arrays = [pc.utf8_trim(array, characters=_SPACES) for array in arrays]
+        arrays = [pc.utf8_trim(array, characters=SPACES) for array in arrays]
     elif not spaces and (b" " in data or b"\t" in data):
         arrays = [pc.ascii_trim_whitespace(array) for array in arrays]
     return arrays
@@ -1149,9 +1352,11 @@ def _check_widths(data: bytes, frame: pd.DataFrame, separator: str, needed: int,
         texts = (text for text in data.split(_NEWLINE) if text.strip())
         row = next((k for k, text in enumerate(texts) if _fields(text, separator) != exact), None)
         if row is not None:
-            fields = _fields(data.split(_NEWLINE)[lines.of_row(row) - 1], separator)
-            raise PedigreeError(f"line {lines.of_row(row)}: {fields} fields where the header names {exact}; "
-                                f"every record needs a field for each column")
+            text = data.split(_NEWLINE)[lines.of_row(row) - 1]
+            fields = _fields(text, separator)
+            advice = _other_delimiter(text.decode(), separator) if fields < exact else ()
+            raise refused(f"line {lines.of_row(row)}: {fields} fields where the header names {exact}",
+                          *(advice or ("; every record needs a field for each column",)))
     if separator == " ":
         short = np.flatnonzero(frame.iloc[:, needed - 1].to_numpy() == "")
         row = int(short[0]) if len(short) else None
@@ -1160,7 +1365,7 @@ def _check_widths(data: bytes, frame: pd.DataFrame, separator: str, needed: int,
         row = next((k for k, text in enumerate(texts) if _fields(text, separator) < needed), None)
     if row is not None:
         text = data.split(_NEWLINE)[lines.of_row(row) - 1]
-        raise _too_few(lines.of_row(row), text.decode(), _fields(text, separator), None)
+        raise _too_few(lines.of_row(row), text.decode(), _fields(text, separator), None, separator)
 
 
 def _fields(text: bytes, separator: str) -> int:

@@ -9,7 +9,9 @@ import numpy as np
 import pandas as pd
 import pytest
 
+import tolmkit
 from tolmkit import Pedigree, PedigreeError, inbreeding, prune, read_pedigree, simulate_pedigree
+from tolmkit.cli import main
 
 from test_pedigree import assert_parents_first, parents_by_id
 
@@ -33,7 +35,7 @@ FILES = {
     "dam_before_sire": ("animal,dam,sire\nC,B,A\nA,0,0\nB,0,0\n", {},
                         {"A": (None, None), "B": (None, None), "C": ("A", "B")}),
     "columns_chosen": ("calf,sire,father,mother\nB,x,A,0\nA,x,0,0\n", {"columns": ("calf", "father", "mother")}, A_B),
-    "one_code_as_a_string": ("a,NA,NA\nb,N,A\n", {"unknown": "NA"},
+    "one_code_as_a_string": ("a,NA,NA\nb,N,A\n", {"unknown": "NA", "case_distinct": True},
                              {"N": (None, None), "A": (None, None), "a": (None, None), "b": ("N", "A")}),
     "several_codes": ("A,-,?\nB,A,-\n", {"unknown": ["-", "?"]}, A_B),
     "latin_1": (BAD_BYTE, {"encoding": "latin-1"}, {**A_B, "C\xff": ("A", None)}),
@@ -139,6 +141,82 @@ FILES = {
         "A": (None, None), "UD": (None, None), "B": ("A", "UD"), "C": ("A", "UD"), "D": ("B", "UD")}),
     "group_listed_as_animal": ("UD,0,0\nB,UD,0\n", {"groups": ["UD"]},
                                (PedigreeError, "line 1: animal 'UD' has the code of a group")),
+    # A field fits one kind only, whether groups are codes, prefixes or a function.
+    **{f"animal_fits_groups_{name}": ("A,0,0\nG7,A,0\nB,G7,G1\n", {"groups": groups}, (
+        PedigreeError, f"line 2: animal 'G7' has the code of a group ({said})", "(--groups"))
+       for name, groups, said in [("by_prefix", ["G*"], "groups=['G*']"),
+                                  ("by_function", lambda code: code[0] == "G", "the function given as groups=")]},
+    "animal_fits_groups_not_a_parent": ("A,0,0\nG7,A,0\nB,A,G1\n", {"groups": ["G*"]},
+                                        (PedigreeError, "line 2: animal 'G7' has the code of a group")),
+    "groups_by_a_function_that_fails": ("DE1,-5,0\nDE2,DE1,-6\n", {"groups": lambda code: int(code) < 0}, (
+        PedigreeError, "the function given as groups= fails on 'DE1' (ValueError: invalid literal")),
+    "code_fits_groups": ("A,NA,0\nB,A,N1\n", {"groups": ["N*"]}, (
+        PedigreeError, "line 1: the sire of 'A', 'NA', is both a code of an unknown parent and a group by "
+                       "groups=['N*']", "group by --groups='N*'")),
+    "groups_by_prefix_beside_animals": ("GA,0,0\nB,GA,G1\n", {"groups": ["G1*"]},
+                                        {"GA": (None, None), "B": ("GA", None)}),
+    # Comments: a '#' at the start of a line or after a blank, outside quotes.
+    **{f"trailing_comment_{name}": (text, {}, {"a": (None, None), "b": (None, None), "c": ("a", "b")})
+       for name, text in [("csv", "c,a,b # full sib of d\na,0,0\nb,0,0\n"),
+                          ("spaces", "c a b # full sib of d\na 0 0\nb 0 0\n"),
+                          ("tabs_under_a_header", "id\tsire\tdam\t# exported\nc\ta\tb\t# x, y\na\t0\t0\nb\t0\t0\n"),
+                          ("after_quotes", 'c,"a",b #"\na,0,0\nb,0,0\n'),
+                          ("indented", "  # herd 7\nc,a,b\n\t# founders\na,0,0\nb,0,0 #\n")]},
+    "quoted_name_in_blanks": ('"A B" 0 0\nC "A B" 0\n', {}, (PedigreeError, "line 1: the field '\"A' has a quote at "
+                                                                        "one end only")),
+    "quotes_in_blanks": ('"A" 0 0\nC "A" 0\n', {}, {'"A"': (None, None), "C": ('"A"', None)}),
+    "hash_inside_quotes_and_words": ('"c #1",a#1,0 # x\n', {}, {"a#1": (None, None), "c #1": ("a#1", None)}),
+    "comment_keeps_line_numbers": ("# herd 7\na,0,0 # x\n\n#\na,0,0\n", {},
+                                   (PedigreeError, "line 5: animal 'a' is listed again (first on line 2)")),
+    "comment_inside_an_identifier": ("HB #12,0,0\n", {}, (PedigreeError, "line 1: expected animal, sire and dam, "
+                                                                          "got 1 column")),
+    # Identifiers that differ only in case are one animal typed two ways, unless said.
+    "case_of_a_parent": ("A,0,0\nB,nl1,0\nNL1,0,0\n", {}, (
+        PedigreeError, "line 2: the sire of 'B', 'nl1', is not listed as an animal, but 'NL1' is (line 3), and "
+                       "the two differ only in case; write them alike, or pass case_distinct=True",
+        "--case-distinct")),
+    "case_said": ("A,0,0\nB,nl1,0\nNL1,0,0\n", {"case_distinct": True},
+                  {"A": (None, None), "nl1": (None, None), "B": ("nl1", None), "NL1": (None, None)}),
+    "case_of_two_animals": ("Bella,0,0\nx,Bella,0\nBELLA,0,0\n", {},
+                            (PedigreeError, "line 1: animal 'Bella' and animal 'BELLA' (line 3) differ only in case")),
+    "case_of_two_founders": ("x,rex,0\ny,Rex,0\n", {}, (
+        PedigreeError, "line 1: the sire of 'x', 'rex', and the sire of 'y', 'Rex' (line 2), are not listed as "
+                       "animals and differ only in case")),
+    "case_beyond_ascii": ("\u00c4rger,0,0\nb,\u00e4rger,0\n", {}, (
+        PedigreeError, "line 2: the sire of 'b', '\u00e4rger', is not listed as an animal, but '\u00c4rger' is")),
+    "group_code_in_another_case": ("A,0,0\nB,A,UPG1\n", {"groups": ["upg1"]}, (
+        PedigreeError, "line 2: the dam of 'B', 'UPG1', differs only in case from 'upg1', the code of a group")),
+    "group_prefix_in_another_case": ("A,0,0\nB,upg_1,0\nC,A,UPG1\n", {"groups": ["UPG*"]}, (
+        PedigreeError, "line 2: the sire of 'B', 'upg_1', is not listed as an animal and begins as the groups "
+                       "'UPG*' do but for case")),
+    "one_case_each": ("DE1,0,0\nde2,DE1,0\nx,de2,DE3\n", {},
+                      {"DE3": (None, None), "DE1": (None, None), "de2": ("DE1", None), "x": ("de2", "DE3")}),
+    # Refusals that send the user the right way.
+    "negative_group_codes": ("A,-5,-6\nB,A,-5\n", {}, (
+        PedigreeError, "pass unknown='-5' if '-5' means an unknown parent (several codes: unknown=['-5', "
+                       "'...']); or groups=['-5', '...'] if the negative numbers", "or --groups=-5,... if")),
+    "hash_as_a_code": ("A,#,#\nB,A,#\n", {}, (PedigreeError, "line 1: the sire of 'A', '#', is not listed as an "
+                                                             "animal and reads like a code of an unknown parent")),
+    "hash_as_a_code_said": ("A,#,#\nB,A,#\n", {"unknown": "#"}, A_B),
+    "comment_holding_a_comma": ("animal sire dam # sire, dam: 0 unknown\nB A 0\nA 0 0\n", {}, A_B),
+    "dos_end_of_file": ("A,0,0\r\nB,A,0\r\n\x1a", {}, A_B),
+    "two_records_without_identifiers": ("A,0,0\n,,\n,,\n", {},
+                                        (PedigreeError, "line 2: the animal has no identifier")),
+    **{f"spreadsheet_delimiter_line_{name}": (text, options, {"A": (None, None), "B": ("A", None)})
+       for name, text, options in [("semicolons", "sep=;\nid;sire;dam\nB;A;0\nA;0;0\n", {}),
+                                   ("said_too", "sep=;\nB;A;0\nA;0;0\n", {"delimiter": ";"}),
+                                   ("with_byte_order_mark", "\ufeffsep=|||\r\nB|A|0\r\nA|0|0\r\n", {}),
+                                   ("tabs", "SEP=\t\nB\tA\t0\nA\t0\t0\n", {})]},
+    "spreadsheet_delimiter_line_contradicted": ("sep=;\nB;A;0\n", {"delimiter": ","}, (
+        PedigreeError, "line 1: the file says its delimiter is ';' (sep=), but delimiter=',' is given",
+        "--delimiter=,")),
+    "spreadsheet_delimiter_line_keeps_numbers": ("sep=;\nB;A;0\nB;A;0\n", {}, (
+        PedigreeError, "line 3: animal 'B' is listed again (first on line 2)")),
+    **{f"blanks_under_{name}": (text, {}, (
+        PedigreeError, f"line 2: {said}; the line holds blanks between its fields: pass delimiter=' '",
+        "--delimiter=' '")) for name, text, said in [
+            ("a_tab_header", "id\tsire\tdam\nB A 0\nA 0 0\n", "1 fields where the header names 3"),
+            ("tabs", "B\tA\t0\nC A 0\n", "expected animal, sire and dam, got 1 column")]},
 }
 
 
@@ -157,6 +235,13 @@ def test_files_are_read_right_or_refused_naming_the_line(tmp_path, content, opti
     assert path.read_bytes() == (content if isinstance(content, bytes) else content.encode())
 
 
+def test_the_command_reads_identifiers_that_differ_in_case_when_told(tmp_path, capsys):
+    path = tmp_path / "herd.csv"
+    path.write_text("A,0,0\nB,nl1,0\nNL1,0,0\n")
+    assert main(["check", str(path)]) == 1 and "or pass --case-distinct if" in capsys.readouterr().err
+    assert main(["check", str(path), "--case-distinct"]) == 0
+
+
 RECORDS = {
     "missing_values_and_whole_floats": ([("a", None, np.nan), ("b", "a", pd.NA), (101.0, "a", "b"), ("c", 101, "")],
                                         {"a": (None, None), "b": ("a", None), "101": ("a", "b"), "c": ("101", None)}),
@@ -165,6 +250,8 @@ RECORDS = {
     "short": ([("a", None, None), ("b", "a")], (PedigreeError, "line 2: expected animal, sire and dam, got 2")),
     "no_animal": ([(None, None, None)], (PedigreeError, "line 1: the animal has no identifier")),
     "none": ([], (PedigreeError, "there are no animals")),
+    "case": ([("x", "nl1", None), ("NL1", None, None)], (PedigreeError, "line 1: the sire of 'x', 'nl1', is not "
+                                                                         "listed as an animal, but 'NL1' is (line 2)")),
 }
 
 
@@ -193,6 +280,35 @@ def test_frames_by_column_name_with_attributes_carried_through():
     for values in (pd.to_datetime(["2001-01-01"] * 3), pd.to_timedelta([1, 2, 3], unit="D"), [True, False, True]):
         with pytest.raises(TypeError, match="column 'calf' holds"):
             read_pedigree(frame.assign(calf=values))
+
+
+HERD = Pedigree.from_records([("101", "0", "0"), ("102", "0", "0"), ("103", "101", "102")])
+G = np.array([[1.0, 0.2], [0.2, 1.0]])
+
+# Identifiers given from Python: numbers asked for among identifiers that are text.
+ASKED = {
+    "numbers": (lambda: HERD.numbers([103]), "animal 103 is given as int, but the pedigree's identifiers "
+                                             "are text: pass '103'"),
+    "numpy": (lambda: HERD.numbers(np.array([7])), "animal 7 is given as int64, but the pedigree's "
+                                                       "identifiers are text: pass '7', which is not in the pedigree"),
+    "whole_float": (lambda: HERD.numbers([101.0, 102.0]), "animal 101.0 is given as float, but the "
+                                                          "pedigree's identifiers are text: pass '101'"),
+    "among": (lambda: tolmkit.relationships_among(HERD, [103]), "pass '103'"),
+    "one_number": (lambda: prune(HERD, 103), "animal 103 is given as int"),
+    "hybrid_inverse": (lambda: tolmkit.hybrid_inverse(HERD, [103, 101], G), "pass '103'"),
+    "prune": (lambda: prune(HERD, [b"103"]), "animal b'103' is given as bytes, but the pedigree's "
+                                             "identifiers are text: pass '103'"),
+}
+
+
+@pytest.mark.parametrize("call, message", ASKED.values(), ids=ASKED)
+def test_numbers_asked_for_among_text_identifiers_say_so(call, message):
+    with pytest.raises(TypeError, match=re.escape(message)):
+        call()
+    assert Pedigree(np.array([5, 7], dtype=object), [-1, -1], [-1, 0]).numbers([7]).tolist() == [1]
+    with pytest.raises(PedigreeError, match="animal 'nl1' is not in the pedigree, but 'NL1' is: identifiers that "
+                                            "differ in case"):
+        Pedigree.from_records([("NL1", "0", "0")]).numbers(["nl1"])
 
 
 def test_file_attributes_and_summary():
