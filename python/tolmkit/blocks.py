@@ -27,6 +27,7 @@ try:
 except ImportError:  # the original error stays attached as the context
     raise ImportError("computing in blocks needs Dask, distributed and Zarr: pip install 'tolm[dask]'")
 
+from ._arguments import integer
 from .candidates import pair_values, plan_pairs, relationship_block
 from .pedigree import Pedigree, ancestry, select
 
@@ -196,7 +197,8 @@ def _client(scheduler: str | None) -> Iterator[distributed.Client]:
 
 
 def _check_chunks(chunks: object) -> None:
-    if isinstance(chunks, bool) or not isinstance(chunks, (int, np.integer)) or chunks < 1:
+    size = integer(chunks)
+    if size is None or size < 1:
         raise ValueError(f"chunks must be a positive integer, got {chunks!r}")
 
 

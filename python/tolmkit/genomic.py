@@ -16,6 +16,7 @@ import scipy.sparse as sp
 from numpy.typing import ArrayLike, NDArray
 
 from ._advice import Option, argument, option, refused
+from ._arguments import real
 from .candidates import relationships_among
 from .genotypes import first_repeat
 from .inverse import inverse_relationship_matrix
@@ -282,8 +283,8 @@ def _markers(genotypes: typing.Any, sums: tuple[typing.Any, ...], allele_frequen
                          "the allele, or -1 for missing")
     filters: list[str | Option] = []
     for name, value, top in (("min_maf", min_maf, 0.5), ("min_call_rate", min_call_rate, 1.0)):
-        if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)) \
-                or not 0.0 <= value <= top:
+        number = real(value)
+        if number is None or not 0.0 <= number <= top:
             raise refused(argument(name), f" must be a number from 0 to {top}, got {value!r}")
         if value:
             filters += [", " if filters else "", option(name, value)]
@@ -653,8 +654,8 @@ def _options(tune: str | None, **weights: float) -> dict[str, float]:
     if tune not in (None, "mean"):
         raise ValueError(f"tune must be None or 'mean', got {tune!r}")
     for name, value in weights.items():
-        if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)) \
-                or not np.isfinite(value) or (name == "blend" and not 0.0 <= value <= 1.0):
+        number = real(value)
+        if number is None or not np.isfinite(number) or (name == "blend" and not 0.0 <= number <= 1.0):
             raise refused(argument(name), f" must be a {'number from 0 to 1' if name == 'blend' else 'finite number'}, "
                           f"got {value!r}")
     return {name: float(value) for name, value in weights.items()}

@@ -14,6 +14,7 @@ from numpy.typing import ArrayLike, NDArray
 import TOLM
 
 from . import _native
+from ._arguments import integer
 from .layers import Layers
 
 __all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeCounts", "PedigreeError", "ancestry",
@@ -420,7 +421,7 @@ class Pedigree:
         >>> Pedigree.from_numbers([-1, -1, 0], [-1, -1, 1], unknown=-1).sire.tolist()
         [-1, -1, 0]
         """
-        if isinstance(unknown, bool) or not isinstance(unknown, (int, np.integer)):
+        if integer(unknown) is None:
             raise TypeError(f"unknown must be an integer code, got {unknown!r}")
         columns = {}
         for role, codes in (("sire", sire), ("dam", dam)):
@@ -470,10 +471,11 @@ class Pedigree:
         """The refusal of an identifier asked for that is not in the pedigree,
         saying how it may have been meant."""
         text = None
+        whole = integer(name)
         if isinstance(name, bytes):
             text = name.decode(errors="replace")
-        elif isinstance(name, (int, np.integer)) and not isinstance(name, (bool, np.bool_)):
-            text = str(int(name))
+        elif whole is not None:
+            text = str(whole)
         elif isinstance(name, (float, np.floating)) and np.isfinite(name):
             text = str(int(name)) if float(name).is_integer() else str(name)
         if text is not None and len(self) > 0 and isinstance(self.ids[0], str):
@@ -644,8 +646,8 @@ def ancestry(pedigree: Pedigree, animals: ArrayLike, *,
     >>> ancestry(pedigree, [1])[1].tolist()
     [0, 1, -1]
     """
-    if generations is not None and (isinstance(generations, bool) or not isinstance(generations, (int, np.integer))
-                                    or generations < 0):
+    most = None if generations is None else integer(generations)
+    if generations is not None and (most is None or most < 0):
         raise ValueError(f"generations must be a non-negative integer or None, got {generations!r}")
     chosen = np.asarray(animals, dtype=np.int64).ravel()
     keep = np.zeros(len(pedigree), dtype=bool)

@@ -33,6 +33,7 @@ from numpy.typing import NDArray
 
 from . import _native
 from ._advice import Option, option, refused
+from ._arguments import integer
 from ._arrow import offsets_and_bytes
 from .pedigree import UNKNOWN_PARENTS, Pedigree, PedigreeError, parents_first, select
 
@@ -146,8 +147,8 @@ def _rules(unknown: str | Iterable[str], selfing: bool, groups: Groups = None,
     strange = [code for code in codes if not isinstance(code, str)]
     if strange:
         raise TypeError(f"unknown must be a string or strings, got {strange[0]!r}")
-    if max_offspring is not None and (isinstance(max_offspring, bool) or not isinstance(max_offspring, (int, np.integer))
-                                      or max_offspring < 0):
+    limit = None if max_offspring is None else integer(max_offspring)
+    if max_offspring is not None and (limit is None or limit < 0):
         raise ValueError(f"max_offspring must be a non-negative integer or None, got {max_offspring!r}")
     exact: set[str] = set()
     prefixes: list[str] = []
@@ -168,7 +169,7 @@ def _rules(unknown: str | Iterable[str], selfing: bool, groups: Groups = None,
         if both:
             raise ValueError(f"{both[0]!r} is given both as a code of an unknown parent and as a group")
     return _Rules(frozenset(codes | set(extra)), unknown is not UNKNOWN_PARENTS, selfing, frozenset(exact),
-                  tuple(prefixes), test, None if selfing or not max_offspring else int(max_offspring),
+                  tuple(prefixes), test, None if selfing or not limit else limit,
                   bool(case_distinct))
 
 
@@ -712,8 +713,9 @@ def _identifier(value: object, at: Where, k: int) -> str:
         return value.strip()
     if value is None or value is pd.NA:
         return ""
-    if isinstance(value, (int, np.integer)) and not isinstance(value, (bool, np.bool_)):
-        return str(int(value))
+    whole = integer(value)
+    if whole is not None:
+        return str(whole)
     if isinstance(value, (float, np.floating)):
         if np.isnan(value):
             return ""

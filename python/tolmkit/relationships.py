@@ -16,6 +16,7 @@ from scipy.sparse.csgraph import connected_components
 import TOLM
 
 from . import _native
+from ._arguments import real
 from .pedigree import MISSING_PARENT, Pedigree, PedigreeError, ancestry
 
 __all__ = ["DEFAULT_MEMORY_LIMIT", "MemoryLimitExceeded", "dominance_matrix", "dominance_pairs", "inbreeding",
@@ -332,10 +333,9 @@ def dominance_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[s
 
 
 def _checked_limit(memory_limit: object) -> float:
-    if isinstance(memory_limit, (bool, np.bool_)) or not isinstance(memory_limit, (int, float, np.integer,
-                                                                                  np.floating)):
+    limit = real(memory_limit)
+    if limit is None:
         raise TypeError(f"memory_limit must be a number of bytes, got {memory_limit!r}")
-    limit = float(memory_limit)
     if math.isnan(limit) or limit < 0:
         raise ValueError(f"memory_limit must be a non-negative number of bytes, got {memory_limit!r}")
     return limit

@@ -16,6 +16,7 @@ import numpy as np
 import pandas as pd
 
 from . import __version__
+from ._arguments import integer
 from .births import MIN_AGE, birth_column, birth_order
 from .pedigree import Pedigree, PedigreeError
 from .plots import plot_ancestry, plot_trend
@@ -220,8 +221,9 @@ def _number(value: object, digits: int = 4) -> str:
     with `digits` decimals."""
     if isinstance(value, (bool, np.bool_)):
         return "yes" if value else "no"
-    if isinstance(value, (int, np.integer)):
-        return f"{int(value):,}"
+    whole = integer(value)
+    if whole is not None:
+        return f"{whole:,}"
     if isinstance(value, (float, np.floating)):
         number = float(value)
         if np.isnan(number):

@@ -13,6 +13,7 @@ import numpy as np
 import pandas as pd
 from numpy.typing import NDArray
 
+from ._arguments import integer
 from .births import cohorts, parent_ages
 from .candidates import relationships_among
 from .layers import Layers
@@ -241,7 +242,7 @@ def effective_population_size(pedigree: Pedigree, reference: Iterable[str], *,
     if method not in ("individual", "coancestry"):
         raise ValueError(f"method must be 'individual' or 'coancestry', got {method!r}")
     _check_positive(pairs, "pairs")
-    if isinstance(seed, bool) or not isinstance(seed, (int, np.integer)):
+    if integer(seed) is None:
         raise ValueError(f"seed must be an integer, got {seed!r}")
     animals = _numbers(pedigree, reference)
     if method == "coancestry":
@@ -301,8 +302,7 @@ def founder_statistics(pedigree: Pedigree, reference: Iterable[str], *,
     >>> result.founders_effective, result.ancestors_effective, result.founder_genome_equivalents
     (2.0, 2.0, 1.3333333333333333)
     """
-    if isinstance(max_ancestors, bool) or not isinstance(max_ancestors, (int, np.integer)) or max_ancestors < 1:
-        raise ValueError(f"max_ancestors must be a positive integer, got {max_ancestors!r}")
+    _check_positive(max_ancestors, "max_ancestors")
     pedigree, animals = _reference(pedigree, reference)
     layers = pedigree.layers
     weight = np.zeros(len(pedigree))
@@ -563,7 +563,8 @@ def _roles(pedigree: Pedigree) -> tuple[NDArray[np.bool_], NDArray[np.bool_]]:
 
 
 def _check_positive(value: object, name: str) -> None:
-    if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < 1:
+    number = integer(value)
+    if number is None or number < 1:
         raise ValueError(f"{name} must be a positive integer, got {value!r}")
 
 

@@ -61,7 +61,7 @@ def test_blocks_are_the_matrix(client, kind, m, chunks, sizes, monkeypatch):
             relationship_pairs(pedigree, first, second))
 
 
-@pytest.mark.parametrize("chunks", [0, -5, 2.5, True, "5"])
+@pytest.mark.parametrize("chunks", [0, -5, 2.5, True, np.True_, "5"])
 def test_bad_chunks(chunks):
     pedigree = read_pedigree(HERD)
     for call in (lambda: relationships_among(pedigree, pedigree.ids[:3], chunks=chunks),

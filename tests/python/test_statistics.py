@@ -134,7 +134,7 @@ def test_effective_founders_and_ancestors(records, reference, max_ancestors, f_e
     assert table["marginal_contribution"].iloc[ancestors:].isna().all()
 
 
-@pytest.mark.parametrize("max_ancestors", [0, 2.5, True])
+@pytest.mark.parametrize("max_ancestors", [0, 2.5, True, np.True_])
 def test_refuses_a_bad_number_of_ancestors(max_ancestors):
     with pytest.raises(ValueError, match="max_ancestors must be a positive integer"):
         founder_statistics(Pedigree.from_records(EIGHT_FOUNDERS), ["r0"], max_ancestors=max_ancestors)
