@@ -11,9 +11,10 @@ import numpy as np
 import pandas as pd
 from numpy.typing import NDArray
 
-from ._advice import option, refused
+from ._advice import PedigreeError, option, refused
 from ._arguments import real
-from .pedigree import UNKNOWN_PARENTS, Pedigree, PedigreeError
+from .pedigree import Pedigree
+from .records import UNKNOWN_PARENTS
 
 __all__ = ["BIRTH_NAMES", "MIN_AGE", "birth_column", "birth_order", "cohorts", "parent_ages"]
 

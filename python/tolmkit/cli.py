@@ -27,13 +27,15 @@ import pyarrow as pa
 import scipy.sparse as sp
 from numpy.typing import NDArray
 
-from . import __version__, inverse_relationship_matrix
-from ._advice import option
+from ._advice import PedigreeError, option
+from ._version import __version__
 from .births import MIN_AGE, birth_column, birth_order, cohorts
 from .genomic import genomic_relationship_matrix, hybrid_inverse
 from .genotypes import GenotypeError, read_genotypes
-from .pedigree import UNKNOWN_PARENTS, Pedigree, PedigreeError
-from .reading import MAX_OFFSPRING, read_pedigree
+from .inverse import inverse_relationship_matrix
+from .pedigree import Pedigree
+from .reading import read_pedigree
+from .records import MAX_OFFSPRING, UNKNOWN_PARENTS
 from .statistics import (EffectiveSize, FounderStatistics, effective_population_size, founder_statistics,
                          generation_intervals, pedigree_statistics, summary_by)
 from .writing import STANDARD_STREAM, OutputError, OverwritesInput, outputs, write_csv, write_lower_triangle

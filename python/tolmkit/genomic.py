@@ -15,12 +15,12 @@ import scipy.linalg.lapack as lapack
 import scipy.sparse as sp
 from numpy.typing import ArrayLike, NDArray
 
-from ._advice import Option, argument, option, refused
+from ._advice import Option, PedigreeError, argument, option, refused
 from ._arguments import real
 from .candidates import relationships_among
 from .genotypes import first_repeat
 from .inverse import inverse_relationship_matrix
-from .pedigree import Pedigree, PedigreeError
+from .pedigree import Pedigree
 from .relationships import DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, relationship_matrix
 
 __all__ = ["GenomicComparison", "HybridInverse", "genomic_relationship_matrix", "hybrid_inverse",

@@ -6,7 +6,8 @@ import numpy as np
 from numpy.typing import NDArray
 import scipy.sparse as sp
 
-from .pedigree import Pedigree, PedigreeError
+from ._advice import PedigreeError
+from .pedigree import Pedigree
 
 __all__ = ["inverse_relationship_matrix"]
 

@@ -16,8 +16,9 @@ from scipy.sparse.csgraph import connected_components
 import TOLM
 
 from . import _native
+from ._advice import PedigreeError
 from ._arguments import real
-from .pedigree import MISSING_PARENT, Pedigree, PedigreeError, ancestry
+from .pedigree import MISSING_PARENT, Pedigree, ancestry
 
 __all__ = ["DEFAULT_MEMORY_LIMIT", "MemoryLimitExceeded", "dominance_matrix", "dominance_pairs", "inbreeding",
            "relationship_matrix"]

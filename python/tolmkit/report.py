@@ -15,10 +15,11 @@ from collections.abc import Iterable
 import numpy as np
 import pandas as pd
 
-from . import __version__
+from ._advice import PedigreeError
 from ._arguments import integer
+from ._version import __version__
 from .births import MIN_AGE, birth_column, birth_order
-from .pedigree import Pedigree, PedigreeError
+from .pedigree import Pedigree
 from .plots import plot_ancestry, plot_trend
 from .statistics import (INBREEDING_CLASSES, EffectiveSize, FounderStatistics, effective_population_size,
                          founder_statistics, generation_intervals, inbreeding_classes, pedigree_statistics,

@@ -17,8 +17,7 @@ from ._arguments import integer
 from .births import cohorts, parent_ages
 from .candidates import relationships_among
 from .layers import Layers
-from .pedigree import Pedigree, ancestry
-from .reading import sexes
+from .pedigree import Pedigree, ancestry, roles, sexes
 
 __all__ = ["EffectiveSize", "FounderStatistics", "effective_population_size", "founder_statistics",
            "generation_intervals", "inbreeding_classes", "pedigree_statistics", "summary_by", "summary_by_year"]
@@ -538,7 +537,7 @@ def generation_intervals(pedigree: Pedigree, column: str | None = None, *,
     if offspring == "all":
         sex = sexes(pedigree)[child]
     else:
-        sire, dam = _roles(pedigree)
+        sire, dam = roles(pedigree)
         parent = sire[child] | dam[child]
         ages, child = ages[parent], child[parent]
         sex = np.where(sire[child] & ~dam[child], 1, np.where(dam[child] & ~sire[child], 2, 0))
@@ -552,14 +551,6 @@ def generation_intervals(pedigree: Pedigree, column: str | None = None, *,
                      float(taken.std(ddof=1)) if len(taken) > 1 else np.nan, len(taken),
                      int(np.count_nonzero(path & (age < 0)))))
     return pd.DataFrame(rows, columns=["mean", "sd", "n", "left_out"], index=pd.Index(list(PATHS), name="path"))
-
-
-def _roles(pedigree: Pedigree) -> tuple[NDArray[np.bool_], NDArray[np.bool_]]:
-    """Whether each animal is a sire, and whether it is a dam."""
-    sire, dam = np.zeros(len(pedigree), dtype=bool), np.zeros(len(pedigree), dtype=bool)
-    sire[pedigree.sire[pedigree.sire >= 0]] = True
-    dam[pedigree.dam[pedigree.dam >= 0]] = True
-    return sire, dam
 
 
 def _check_positive(value: object, name: str) -> None:
