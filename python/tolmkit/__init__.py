@@ -12,8 +12,8 @@ additive and dominance relationships, with numpy and scipy.sparse.
 
 from ._advice import PedigreeError
 from ._version import __version__
+from .among import relationship_pairs, relationships_among
 from .births import birth_column, birth_order, cohorts, parent_ages
-from .candidates import relationship_pairs, relationships_among
 from .genomic import GenomicComparison, HybridInverse, genomic_relationship_matrix, hybrid_inverse, hybrid_relationship
 from .genotypes import GenotypeError, read_genotypes
 from .inverse import inverse_relationship_matrix

@@ -14,8 +14,8 @@ import pandas as pd
 from numpy.typing import NDArray
 
 from ._arguments import integer
+from .among import relationships_among
 from .births import cohorts, parent_ages
-from .candidates import relationships_among
 from .layers import Layers
 from .pedigree import Pedigree, ancestry, roles, sexes
 
