@@ -20,11 +20,26 @@ from .inverse import inverse_relationship_matrix
 from .pedigree import MISSING_PARENT, Pedigree, PedigreeCounts, ancestry, prune, sexes
 from .reading import read_pedigree
 from .records import UNKNOWN_PARENTS
-from .relationships import (DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, dominance_matrix,
-                            dominance_pairs, inbreeding, relationship_matrix)
+from .relationships import (
+                            DEFAULT_MEMORY_LIMIT,
+                            MemoryLimitExceeded,
+                            dominance_matrix,
+                            dominance_pairs,
+                            inbreeding,
+                            relationship_matrix,
+)
 from .simulate import simulate_pedigree
-from .statistics import (EffectiveSize, FounderStatistics, effective_population_size, founder_statistics,
-                         generation_intervals, inbreeding_classes, pedigree_statistics, summary_by, summary_by_year)
+from .statistics import (
+                            EffectiveSize,
+                            FounderStatistics,
+                            effective_population_size,
+                            founder_statistics,
+                            generation_intervals,
+                            inbreeding_classes,
+                            pedigree_statistics,
+                            summary_by,
+                            summary_by_year,
+)
 
 __all__ = [
     "DEFAULT_MEMORY_LIMIT",
@@ -39,6 +54,7 @@ __all__ = [
     "PedigreeCounts",
     "PedigreeError",
     "UNKNOWN_PARENTS",
+    "__version__",
     "ancestry",
     "birth_column",
     "birth_order",

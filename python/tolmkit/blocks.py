@@ -26,12 +26,13 @@ try:
     import distributed
     import zarr
 except ImportError:  # the original error stays attached as the context
-    raise ImportError("computing in blocks needs Dask, distributed and Zarr: pip install 'tolm[dask]'")
+    raise ImportError("computing in blocks needs Dask, distributed and Zarr: pip install 'tolm[dask]'")  # noqa: B904
 
 from ._arguments import integer
 from ._symmetric import mirrored_blocks
 from .candidates import pair_values, plan_pairs, relationship_block
 from .pedigree import Pedigree, ancestry, select
+from .relationships import inbreeding
 
 __all__ = ["among_in_blocks", "among_to_zarr", "pairs_in_blocks"]
 
@@ -212,7 +213,7 @@ def _shared(pedigree: Pedigree) -> typing.Any:
 
 
 def _with_inbreeding(pedigree: Pedigree) -> Pedigree:
-    pedigree.sampling_var  # computed and kept, and shipped with the pedigree to the other workers
+    inbreeding(pedigree)  # computed and kept, and shipped with the pedigree to the other workers
     return pedigree
 
 

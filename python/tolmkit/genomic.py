@@ -196,7 +196,7 @@ def _dask_relationships(genotypes: typing.Any, allele_frequencies: ArrayLike | N
     _check_shape(genotypes, genotypes)
     names = _names(ids, genotypes.shape[0])
     by_animals = genotypes.rechunk({1: -1})
-    sums = typing.cast(typing.Tuple[NDArray[np.int64], ...], dask.compute(*_marker_sums(by_animals)))
+    sums = typing.cast(tuple[NDArray[np.int64], ...], dask.compute(*_marker_sums(by_animals)))
     markers = _markers(by_animals, sums, allele_frequencies, min_maf, min_call_rate)
     rows = by_animals.to_delayed(optimize_graph=False)[:, 0]
     kept = dask.delayed(markers)  # one key, which every block takes

@@ -3,8 +3,8 @@
 from __future__ import annotations
 
 import numpy as np
-from numpy.typing import NDArray
 import scipy.sparse as sp
+from numpy.typing import NDArray
 
 from ._advice import PedigreeError
 from .pedigree import Pedigree

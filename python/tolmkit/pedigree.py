@@ -333,7 +333,7 @@ class Pedigree:
     @classmethod
     def from_records(cls, records: Iterable[Sequence[object]], *, unknown: str | Iterable[str] = UNKNOWN_PARENTS,
                      selfing: bool = False, lines: Sequence[int] | None = None,
-                     case_distinct: bool = False) -> "Pedigree":
+                     case_distinct: bool = False) -> Pedigree:
         """A pedigree from (animal, sire, dam) records, in any order.
 
         Parameters
@@ -378,7 +378,7 @@ class Pedigree:
 
     @classmethod
     def from_numbers(cls, sire: ArrayLike, dam: ArrayLike, *, unknown: int,
-                     ids: Sequence[str] | None = None) -> "Pedigree":
+                     ids: Sequence[str] | None = None) -> Pedigree:
         """A pedigree already numbered parents first, such as `simulate_pedigree` gives.
 
         Parameters

@@ -31,8 +31,19 @@ from ._arrow import chunks, string_array
 from ._patterns import ROLES, SPACES, WIDE_SPACE, WORD
 from .decoding import line_at, utf8_text
 from .pedigree import Pedigree, from_table
-from .records import (COLUMNS, MAX_OFFSPRING, UNKNOWN_PARENTS, Groups, Rules, Strings, Table, Where, header_advice,
-                      identifiers, no_attributes)
+from .records import (
+    COLUMNS,
+    MAX_OFFSPRING,
+    UNKNOWN_PARENTS,
+    Groups,
+    Rules,
+    Strings,
+    Table,
+    Where,
+    header_advice,
+    identifiers,
+    no_attributes,
+)
 
 __all__ = ["pedigree_from_columns", "read_pedigree"]
 

@@ -21,9 +21,17 @@ from ._version import __version__
 from .births import MIN_AGE, birth_column, birth_order
 from .pedigree import Pedigree
 from .plots import plot_ancestry, plot_trend
-from .statistics import (INBREEDING_CLASSES, EffectiveSize, FounderStatistics, effective_population_size,
-                         founder_statistics, generation_intervals, inbreeding_classes, pedigree_statistics,
-                         summary_by)
+from .statistics import (
+    INBREEDING_CLASSES,
+    EffectiveSize,
+    FounderStatistics,
+    effective_population_size,
+    founder_statistics,
+    generation_intervals,
+    inbreeding_classes,
+    pedigree_statistics,
+    summary_by,
+)
 
 __all__ = ["report_html", "write_report"]
 

@@ -22,6 +22,12 @@ def random_pedigree(rng, n, unknown=0.2, selfing=0.0, same_as_previous=0.0,
     come from the `span` animals just before (deep pedigrees).
     """
     missing = n if code is None else code
+
+    def parent(i, low):
+        if i == 0 or rng.random() < unknown:
+            return missing
+        return int(rng.integers(low, i))
+
     sire, dam = [], []
     for i in range(n):
         roll = rng.random()
@@ -35,14 +41,8 @@ def random_pedigree(rng, n, unknown=0.2, selfing=0.0, same_as_previous=0.0,
             dam.append(dam[j])
             continue
         low = 0 if span is None else max(0, i - span)
-
-        def parent():
-            if i == 0 or rng.random() < unknown:
-                return missing
-            return int(rng.integers(low, i))
-
-        s = parent()
-        d = s if s != missing and rng.random() < selfing else parent()
+        s = parent(i, low)
+        d = s if s != missing and rng.random() < selfing else parent(i, low)
         sire.append(s)
         dam.append(d)
     return sire, dam
@@ -71,7 +71,10 @@ def relationship_matrix(sire, dam, missing):
     """The additive relationship matrix by the tabular method; parents before offspring."""
     n = len(sire)
     a = np.zeros((n, n))
-    known = lambda p: p != missing
+
+    def known(p):
+        return p != missing
+
     for i in range(n):
         s, d = sire[i], dam[i]
         for j in range(i):
@@ -83,7 +86,10 @@ def relationship_matrix(sire, dam, missing):
 def renumbered(sire, dam, a, order, missing):
     """The pedigree and matrix with animal order[k] renamed k: parents need no longer come first."""
     new = {old: k for k, old in enumerate(order)}
-    code = lambda p: missing if p == missing else new[p]
+
+    def code(p):
+        return missing if p == missing else new[p]
+
     return ([code(sire[old]) for old in order], [code(dam[old]) for old in order],
             a[order][:, order])
 

@@ -11,10 +11,11 @@ import pytest
 import zarr
 
 import tolmkit.candidates as candidates
-from conftest import bits
-from pedigrees import KINDS, random_pedigree
 from tolmkit import Pedigree, read_pedigree, relationship_pairs, relationships_among, simulate_pedigree
 from tolmkit.cli import main
+
+from conftest import bits
+from pedigrees import KINDS, random_pedigree
 
 HERD = "examples/herd.csv"
 

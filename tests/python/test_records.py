@@ -164,13 +164,13 @@ def test_parents_not_listed_become_founders_numbered_first():
 
 
 def test_order_of_the_file_is_kept_when_parents_come_first():
-    text = "".join(f"a{k},{'a%d' % (k - 1) if k else 0},0\n" for k in range(50))
+    text = "".join(f"a{k},{f'a{k - 1}' if k else 0},0\n" for k in range(50))
     assert list(read_pedigree(io.StringIO(text)).ids) == [f"a{k}" for k in range(50)]
 
 
 def test_reversed_deep_pedigree_is_renumbered_parents_first():
-    lines = [f"g{k},{'g%d' % (k - 1) if k else 0},{'h%d' % (k - 1) if k else 0}\n" for k in range(300)]
-    lines += [f"h{k},{'g%d' % (k - 1) if k else 0},0\n" for k in range(300)]
+    lines = [f"g{k},{f'g{k - 1}' if k else 0},{f'h{k - 1}' if k else 0}\n" for k in range(300)]
+    lines += [f"h{k},{f'g{k - 1}' if k else 0},0\n" for k in range(300)]
     pedigree = read_pedigree(io.StringIO("".join(reversed(lines))))
     assert_parents_first(pedigree)
     assert parents_by_id(pedigree)["g7"] == ("g6", "h6")

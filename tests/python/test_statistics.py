@@ -5,10 +5,20 @@ import numpy as np
 import pandas as pd
 import pytest
 
-from pedigrees import KINDS, random_pedigree, relationship_matrix
-from tolmkit import (Pedigree, PedigreeError, effective_population_size, founder_statistics, generation_intervals,
-                     pedigree_statistics, read_pedigree, summary_by, summary_by_year)
+from tolmkit import (
+    Pedigree,
+    PedigreeError,
+    effective_population_size,
+    founder_statistics,
+    generation_intervals,
+    pedigree_statistics,
+    read_pedigree,
+    summary_by,
+    summary_by_year,
+)
 from tolmkit.plots import plot_ancestry
+
+from pedigrees import KINDS, random_pedigree, relationship_matrix
 
 # Four founders (d2 not listed); a, b and c their offspring (a and c full
 # sibs); g with four known grandparents, h with an unknown dam, i of full
