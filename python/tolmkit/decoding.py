@@ -121,7 +121,13 @@ def _decoded(raw: bytes, encoding: str) -> bytes:
 
 
 def line_at(data: bytes, offset: int) -> int:
-    """The number of the line that holds byte `offset` of the file's text."""
+    """The number of the line that holds byte `offset` of the file's text.
+
+    Examples
+    --------
+    >>> line_at(b"a,0,0\\nb,a,0\\n", 6)
+    2
+    """
     return data.count(_NEWLINE, 0, offset) + 1
 
 

@@ -135,6 +135,7 @@ class Rules:
 
 
 def no_attributes() -> pd.DataFrame | None:
+    """No columns beside the animal, sire and dam."""
     return None
 
 
@@ -154,9 +155,19 @@ class Table:
 
 
 def records_table(records: Iterable[Sequence[object]], lines: Sequence[int] | None = None) -> Table:
-    """The table of (animal, sire, dam) records given from Python, as
-    `Pedigree.from_records` takes them; each record named by its line, by
-    default its position counted from 1.
+    """The table of (animal, sire, dam) records given from Python.
+
+    Parameters
+    ----------
+    records : iterable of sequences
+        As `Pedigree.from_records` takes them.
+    lines : sequence of int, optional
+        The line of each record, for the messages; by default its position,
+        counted from 1.
+
+    Returns
+    -------
+    Table
 
     Raises
     ------
@@ -205,8 +216,22 @@ class Numbering:
 
 
 def number_records(table: Table, rules: Rules) -> Numbering:
-    """The animals of `table` numbered parents first, by `rules`, every
-    record checked (see `read_pedigree`'s refusals), naming the record."""
+    """The animals of a table of records numbered parents first.
+
+    Parameters
+    ----------
+    table : Table
+    rules : Rules
+
+    Returns
+    -------
+    Numbering
+
+    Raises
+    ------
+    PedigreeError
+        A record that breaks the rules (see `read_pedigree`), naming it.
+    """
     at = table.where
     n = len(table.animal)
     if n == 0:
@@ -294,8 +319,23 @@ class _Names:
 
 
 def sex_codes(sex: typing.Any) -> NDArray[np.int8]:
-    """1 for each male, 2 for each female, 0 for the rest of a pyarrow array
-    of sexes as written (M/F, male/female, 1/2, in any case)."""
+    """The sexes of a pyarrow string array as written, coded.
+
+    Parameters
+    ----------
+    sex : pyarrow.Array or pyarrow.ChunkedArray of str
+        M/F, male/female or 1/2, in any case, spaces around them left out.
+
+    Returns
+    -------
+    numpy.ndarray of int8
+        1 for each male, 2 for each female, 0 for the rest.
+
+    Examples
+    --------
+    >>> sex_codes(pa.array([" Male", "f", "x", None])).tolist()
+    [1, 2, 0, 0]
+    """
     # The spellings are few: each is read once, and looked up by its index.
     encoded = pc.dictionary_encode(pa.concat_arrays(chunks(sex)))
     spelled = pc.utf8_lower(pc.utf8_trim(encoded.dictionary, characters=SPACES))
@@ -432,7 +472,33 @@ def _loop(ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64], generati
 
 def identifiers(values: NDArray[typing.Any], at: Where) -> Strings:
     """Identifiers as stripped strings, "" for a missing one; a whole float is
-    the integer it holds."""
+    the integer it holds.
+
+    Parameters
+    ----------
+    values : numpy.ndarray
+        A column of records given from Python or of a data frame: strings,
+        integers, whole floats, None, NaN or pd.NA.
+    at : callable
+        Names record k in messages.
+
+    Returns
+    -------
+    numpy.ndarray of object
+
+    Raises
+    ------
+    PedigreeError
+        A float that is not whole, or beyond those that its type holds one
+        by one.
+    TypeError
+        A value that is neither a string nor a number.
+
+    Examples
+    --------
+    >>> identifiers(np.array([101.0, np.nan]), lambda k: f"row {k}").tolist()
+    ['101', '']
+    """
     if values.dtype.kind in "iu":
         return values.astype(str).astype(object)
     if values.dtype.kind == "f":
@@ -485,6 +551,8 @@ def _identifier(value: object, at: Where, k: int) -> str:
 
 
 def header_advice(fields: list[str], why: str) -> PedigreeError:
+    """The refusal of a first line whose `fields` read like a header, for
+    the reason `why`, that was not said to be one."""
     shown = ", ".join(map(repr, fields[:3]))
     return refused(f"line 1: ({shown}) reads like a header ({why}); pass ", option("header", True),
                     " (with ", COLUMNS, " if the names do not say) if it is one, or ", option("header", False),
