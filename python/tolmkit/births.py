@@ -11,8 +11,10 @@ import numpy as np
 import pandas as pd
 from numpy.typing import NDArray
 
-from ._advice import option, refused
-from .pedigree import UNKNOWN_PARENTS, Pedigree, PedigreeError
+from ._advice import PedigreeError, option, refused
+from ._arguments import real
+from .pedigree import Pedigree
+from .records import UNKNOWN_PARENTS
 
 __all__ = ["BIRTH_NAMES", "MIN_AGE", "birth_column", "birth_order", "cohorts", "parent_ages"]
 
@@ -179,8 +181,8 @@ def birth_order(pedigree: Pedigree, birth: str | None = None, *, min_age: float 
     >>> birth_order(pedigree)[["parent", "role", "problem"]].values.tolist()
     [['a', 'sire', 'error'], ['b', 'dam', 'warning']]
     """
-    if isinstance(min_age, bool) or not isinstance(min_age, (int, float, np.integer, np.floating)) \
-            or not min_age >= 0 or not np.isfinite(min_age):
+    years = real(min_age)
+    if years is None or not years >= 0 or not np.isfinite(years):
         raise ValueError(f"min_age must be a number of years of at least 0, got {min_age!r}")
     column = _birth(pedigree, birth)
     ages = parent_ages(pedigree, column)

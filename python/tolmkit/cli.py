@@ -27,15 +27,24 @@ import pyarrow as pa
 import scipy.sparse as sp
 from numpy.typing import NDArray
 
-from . import __version__, inverse_relationship_matrix
-from ._advice import option
+from ._advice import PedigreeError, option
+from ._version import __version__
 from .births import MIN_AGE, birth_column, birth_order, cohorts
 from .genomic import genomic_relationship_matrix, hybrid_inverse
 from .genotypes import GenotypeError, read_genotypes
-from .pedigree import UNKNOWN_PARENTS, Pedigree, PedigreeError
-from .reading import MAX_OFFSPRING, read_pedigree
-from .statistics import (EffectiveSize, FounderStatistics, effective_population_size, founder_statistics,
-                         generation_intervals, pedigree_statistics, summary_by)
+from .inverse import inverse_relationship_matrix
+from .pedigree import Pedigree
+from .reading import read_pedigree
+from .records import MAX_OFFSPRING, UNKNOWN_PARENTS
+from .statistics import (
+    EffectiveSize,
+    FounderStatistics,
+    effective_population_size,
+    founder_statistics,
+    generation_intervals,
+    pedigree_statistics,
+    summary_by,
+)
 from .writing import STANDARD_STREAM, OutputError, OverwritesInput, outputs, write_csv, write_lower_triangle
 
 __all__ = ["main"]
@@ -443,9 +452,9 @@ def _among(args: argparse.Namespace) -> None:
 
 
 def _stats(args: argparse.Namespace) -> None:
-    for option, value in (("--plot", args.plot), ("-o", args.output)):
+    for flag, value in (("--plot", args.plot), ("-o", args.output)):
         if value and not args.by:
-            raise UsageError(f"{option} writes the figures by cohort: give --by COLUMN as well")
+            raise UsageError(f"{flag} writes the figures by cohort: give --by COLUMN as well")
     if args.output == STANDARD_STREAM:
         raise UsageError("stats prints its figures on standard output: give -o a file name")
     with outputs(args.output, args.plot, inputs=_inputs(args)) as (written, plot):
@@ -539,9 +548,9 @@ def _with_reference(args: argparse.Namespace) -> tuple[Pedigree, pd.DataFrame, l
 
 def _check_columns(options: list[tuple[str, str | None]], columns: pd.Index[typing.Any]) -> None:
     """Refuses an option that names none of `columns`."""
-    for option, column in options:
+    for flag, column in options:
         if column and column not in columns:
-            raise UsageError(f"{option}: no column {column!r}; the columns are {', '.join(map(str, columns))}")
+            raise UsageError(f"{flag}: no column {column!r}; the columns are {', '.join(map(str, columns))}")
 
 
 def _listed(path: str, encoding: str, option: str) -> list[tuple[int, str]]:

@@ -15,11 +15,13 @@ import scipy.linalg.lapack as lapack
 import scipy.sparse as sp
 from numpy.typing import ArrayLike, NDArray
 
-from ._advice import Option, argument, option, refused
-from .candidates import relationships_among
+from ._advice import Option, PedigreeError, argument, option, refused
+from ._arguments import real
+from ._symmetric import mirror, mirrored_blocks
+from .among import relationships_among
 from .genotypes import first_repeat
 from .inverse import inverse_relationship_matrix
-from .pedigree import Pedigree, PedigreeError
+from .pedigree import Pedigree
 from .relationships import DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, relationship_matrix
 
 __all__ = ["GenomicComparison", "HybridInverse", "genomic_relationship_matrix", "hybrid_inverse",
@@ -28,8 +30,6 @@ __all__ = ["GenomicComparison", "HybridInverse", "genomic_relationship_matrix", 
 # Markers whose centred genotypes are held at once: 8 KiB of float64 per
 # animal, and the same grouping of the sums whichever way G is split.
 _MARKERS_AT_ONCE = 1024
-# Rows of a band that _mirrored copies at once.
-_BAND = 256
 # The advice of a G that is not positive definite after blending.
 _CLONES = ("; raise ", argument("blend"), ", or look for clones in G")
 
@@ -192,29 +192,20 @@ def genomic_relationship_matrix(genotypes: typing.Any, *,
 def _dask_relationships(genotypes: typing.Any, allele_frequencies: ArrayLike | None, min_maf: float,
                         min_call_rate: float, ids: ArrayLike | None) -> typing.Any:
     import dask
-    import dask.array as da
-    from dask.base import tokenize
-    from dask.highlevelgraph import HighLevelGraph
 
     _check_shape(genotypes, genotypes)
     names = _names(ids, genotypes.shape[0])
     by_animals = genotypes.rechunk({1: -1})
-    sums = typing.cast(typing.Tuple[NDArray[np.int64], ...], dask.compute(*_marker_sums(by_animals)))
+    sums = typing.cast(tuple[NDArray[np.int64], ...], dask.compute(*_marker_sums(by_animals)))
     markers = _markers(by_animals, sums, allele_frequencies, min_maf, min_call_rate)
-    rows = [key[0] for key in by_animals.__dask_keys__()]
-    token = tokenize(by_animals.name, markers.columns, markers.frequencies, markers.scale)
-    name, marker_key = f"genomic-relationship-{token}", f"genomic-markers-{token}"
-    starts = np.cumsum((0,) + by_animals.chunks[0])
-    graph: dict[typing.Any, typing.Any] = {marker_key: markers}
-    for i, row in enumerate(rows):
-        graph[(name, i, i)] = (_diagonal_block, row, marker_key, int(starts[i]),
-                               None if names is None else names[starts[i]:starts[i + 1]])
-        for j in range(i):
-            graph[(name, i, j)] = (_block, row, rows[j], marker_key)
-            # Mirrored, so that G is symmetric to the bit and each block is computed once.
-            graph[(name, j, i)] = (np.transpose, (name, i, j))
-    layer = HighLevelGraph.from_collections(name, graph, dependencies=[by_animals])
-    return da.Array(layer, name, chunks=(by_animals.chunks[0], by_animals.chunks[0]), dtype=np.float64)
+    rows = by_animals.to_delayed(optimize_graph=False)[:, 0]
+    kept = dask.delayed(markers)  # one key, which every block takes
+    sizes = by_animals.chunks[0]
+    starts = np.cumsum((0,) + sizes)
+    return mirrored_blocks(
+        sizes, lambda i: dask.delayed(_diagonal_block)(rows[i], kept, int(starts[i]),
+                                                       None if names is None else names[starts[i]:starts[i + 1]]),
+        lambda i, j: dask.delayed(_block)(rows[i], rows[j], kept))
 
 
 def _array(value: typing.Any, name: str) -> tuple[NDArray[typing.Any], NDArray[np.bool_] | None]:
@@ -282,8 +273,8 @@ def _markers(genotypes: typing.Any, sums: tuple[typing.Any, ...], allele_frequen
                          "the allele, or -1 for missing")
     filters: list[str | Option] = []
     for name, value, top in (("min_maf", min_maf, 0.5), ("min_call_rate", min_call_rate, 1.0)):
-        if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)) \
-                or not 0.0 <= value <= top:
+        number = real(value)
+        if number is None or not 0.0 <= number <= top:
             raise refused(argument(name), f" must be a number from 0 to {top}, got {value!r}")
         if value:
             filters += [", " if filters else "", option(name, value)]
@@ -375,20 +366,7 @@ def _diagonal_block(genotypes: NDArray[np.integer[typing.Any]], markers: _Marker
         raise ValueError(f"{animal} has no genotype at the {len(markers.columns):,} markers kept; leave it out of "
                          "the genotypes")
     product /= markers.scale
-    return _mirrored(product)
-
-
-def _mirrored(matrix: NDArray[np.float64]) -> NDArray[np.float64]:
-    """The lower triangle copied onto the upper, in place, a band of rows at
-    a time (without numpy.tril's n × n mask): symmetric to the bit."""
-    m = len(matrix)
-    for start in range(0, m, _BAND):
-        stop = min(start + _BAND, m)
-        square = matrix[start:stop, start:stop]
-        upper = np.triu_indices(stop - start, 1)
-        square[upper] = square.T[upper]
-        matrix[start:stop, stop:] = matrix[stop:, start:stop].T
-    return matrix
+    return mirror(product)
 
 
 def hybrid_inverse(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, *, blend: float = 0.05,
@@ -534,10 +512,10 @@ def hybrid_relationship(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLi
     a22_inverse = _inverse(a22, ids, "A22")
     gw = _blended(g, a22, blend, tune, _comparison(g, a22))
     gw -= a22
-    middle = _mirrored(a22_inverse @ gw @ a22_inverse)
+    middle = mirror(a22_inverse @ gw @ a22_inverse)
     across = h[:, positions]
     h += (across @ middle) @ across.T
-    return _mirrored(h)
+    return mirror(h)
 
 
 def _inputs(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, tune: str | None, add_missing: bool
@@ -653,8 +631,8 @@ def _options(tune: str | None, **weights: float) -> dict[str, float]:
     if tune not in (None, "mean"):
         raise ValueError(f"tune must be None or 'mean', got {tune!r}")
     for name, value in weights.items():
-        if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)) \
-                or not np.isfinite(value) or (name == "blend" and not 0.0 <= value <= 1.0):
+        number = real(value)
+        if number is None or not np.isfinite(number) or (name == "blend" and not 0.0 <= number <= 1.0):
             raise refused(argument(name), f" must be a {'number from 0 to 1' if name == 'blend' else 'finite number'}, "
                           f"got {value!r}")
     return {name: float(value) for name, value in weights.items()}
@@ -704,7 +682,7 @@ def _inverse(matrix: NDArray[np.float64], ids: NDArray[np.object_], name: str,
     inverse, info = lapack.dpotri(factor, lower=True, overwrite_c=True)
     if info > 0:
         raise ValueError(f"{name} is singular at animal {ids[info - 1]!r} (row {info - 1})")
-    return _mirrored(inverse)
+    return mirror(inverse)
 
 
 def _embedded(block: NDArray[np.float64], positions: NDArray[np.int64], n: int) -> sp.csr_matrix:

@@ -21,8 +21,9 @@ import numpy as np
 import pandas as pd
 from numpy.typing import NDArray
 
-from .pedigree import PedigreeError
-from .reading import SPACES, WIDE_SPACE, utf8_text
+from ._advice import PedigreeError, Refusal
+from ._patterns import SPACES, WIDE_SPACE
+from .decoding import utf8_text
 
 __all__ = ["GenotypeError", "first_repeat", "read_genotypes"]
 
@@ -40,18 +41,14 @@ _ENCODED_SPACES = tuple(space.encode() for space in SPACES)
 _NEWLINE = b"\n"
 
 
-class GenotypeError(ValueError):
+class GenotypeError(Refusal):
     """A genotype file that cannot be used as it stands; the message names
     the file and the line.
 
-    As for `PedigreeError`, the message gives its advice as Python arguments
+    As every `Refusal`, the message gives its advice as Python arguments
     (``encoding='latin-1'``) and `command_line` as options of the
     ``tolmkit`` command (``--encoding=latin-1``).
     """
-
-    def __init__(self, message: str, command_line: str | None = None) -> None:
-        super().__init__(message)
-        self.command_line = message if command_line is None else command_line
 
 
 def read_genotypes(path: str | os.PathLike[str], *, encoding: str = "utf-8-sig"

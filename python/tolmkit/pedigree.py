@@ -1,4 +1,5 @@
-"""Pedigrees with identifiers, numbered parents first; selections of them."""
+"""Pedigrees with identifiers, numbered parents first; what they hold, counted;
+selections of them; and the sexes of their animals."""
 
 from __future__ import annotations
 
@@ -14,13 +15,14 @@ from numpy.typing import ArrayLike, NDArray
 import TOLM
 
 from . import _native
+from ._advice import PedigreeError
+from ._arguments import integer
+from ._arrow import string_array
+from ._patterns import ROLES
 from .layers import Layers
+from .records import UNKNOWN_PARENTS, Rules, Table, number_records, parents_first, records_table, sex_codes
 
-__all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeCounts", "PedigreeError", "ancestry",
-           "parents_first", "prune", "select"]
-
-#: The parent entries that mean "unknown" unless the caller gives others.
-UNKNOWN_PARENTS = frozenset({"", "0", "NA", "."})
+__all__ = ["MISSING_PARENT", "Pedigree", "PedigreeCounts", "ancestry", "from_table", "prune", "roles", "select", "sexes"]
 
 #: The code of an unknown parent in TOLM.cald and TOLM.dijp, as the kernels define it.
 MISSING_PARENT: int = _native.MISSING_PARENT
@@ -72,19 +74,6 @@ class PedigreeCounts:
 
 # Labels that say more than the attribute's name.
 _LABELS = {"parents_added": "parents added as founders", "groups": "groups of unknown parents"}
-
-
-class PedigreeError(ValueError):
-    """A pedigree that cannot be used as it stands; the message names the line.
-
-    The message gives its advice as Python arguments (``unknown='-999'``);
-    `command_line` holds the same message with the options of the
-    ``tolmkit`` command instead (``--unknown=-999``).
-    """
-
-    def __init__(self, message: str, command_line: str | None = None) -> None:
-        super().__init__(message)
-        self.command_line = message if command_line is None else command_line
 
 
 class Pedigree:
@@ -344,7 +333,7 @@ class Pedigree:
     @classmethod
     def from_records(cls, records: Iterable[Sequence[object]], *, unknown: str | Iterable[str] = UNKNOWN_PARENTS,
                      selfing: bool = False, lines: Sequence[int] | None = None,
-                     case_distinct: bool = False) -> "Pedigree":
+                     case_distinct: bool = False) -> Pedigree:
         """A pedigree from (animal, sire, dam) records, in any order.
 
         Parameters
@@ -384,14 +373,12 @@ class Pedigree:
         >>> Pedigree.from_records([(3, 1, 2), (1, None, None)]).ids.tolist()
         ['2', '1', '3']
         """
-        from .reading import pedigree_from_records
-
-        return pedigree_from_records(records, unknown=unknown, selfing=selfing, lines=lines,
-                                     case_distinct=case_distinct)
+        table = records_table(records, lines)
+        return from_table(table, Rules.given(unknown, selfing, extra=[""], case_distinct=case_distinct))
 
     @classmethod
     def from_numbers(cls, sire: ArrayLike, dam: ArrayLike, *, unknown: int,
-                     ids: Sequence[str] | None = None) -> "Pedigree":
+                     ids: Sequence[str] | None = None) -> Pedigree:
         """A pedigree already numbered parents first, such as `simulate_pedigree` gives.
 
         Parameters
@@ -420,7 +407,7 @@ class Pedigree:
         >>> Pedigree.from_numbers([-1, -1, 0], [-1, -1, 1], unknown=-1).sire.tolist()
         [-1, -1, 0]
         """
-        if isinstance(unknown, bool) or not isinstance(unknown, (int, np.integer)):
+        if integer(unknown) is None:
             raise TypeError(f"unknown must be an integer code, got {unknown!r}")
         columns = {}
         for role, codes in (("sire", sire), ("dam", dam)):
@@ -470,10 +457,11 @@ class Pedigree:
         """The refusal of an identifier asked for that is not in the pedigree,
         saying how it may have been meant."""
         text = None
+        whole = integer(name)
         if isinstance(name, bytes):
             text = name.decode(errors="replace")
-        elif isinstance(name, (int, np.integer)) and not isinstance(name, (bool, np.bool_)):
-            text = str(int(name))
+        elif whole is not None:
+            text = str(whole)
         elif isinstance(name, (float, np.floating)) and np.isfinite(name):
             text = str(int(name)) if float(name).is_integer() else str(name)
         if text is not None and len(self) > 0 and isinstance(self.ids[0], str):
@@ -536,46 +524,6 @@ def _parent_numbers(values: ArrayLike, n: int, role: str) -> NDArray[np.int32]:
     if np.any((numbers < -1) | (numbers > np.iinfo(np.int32).max)):
         raise PedigreeError("every known parent must be numbered below its offspring")
     return numbers.astype(np.int32)
-
-
-def parents_first(sire: ArrayLike, dam: ArrayLike) -> tuple[NDArray[np.int64], NDArray[np.int64]]:
-    """The animals in an order where parents come first, and the generation of each.
-
-    Animals are placed generation by generation (founders first, then each
-    animal after the later of its parents), each generation in the order of
-    the numbers: the generations come from one search up the parents, in
-    `tolmkit._native`, whatever the depth of the pedigree.
-
-    Parameters
-    ----------
-    sire, dam : array_like of int
-        The parents' numbers, −1 for an unknown parent, in any order.
-
-    Returns
-    -------
-    order : numpy.ndarray of int64
-        The animals placed; those on or below a loop (their own ancestors, or
-        descendants of such) are left out.
-    generation : numpy.ndarray of int64
-        The most generations between each animal and a founder (0 for
-        founders); −1 for the animals left out.
-
-    Examples
-    --------
-    >>> order, generation = parents_first([2, -1, -1], [1, -1, -1])
-    >>> order.tolist(), generation.tolist()
-    ([1, 2, 0], [1, 0, 0])
-    """
-    sire_numbers = np.ascontiguousarray(sire, dtype=np.int64)
-    dam_numbers = np.ascontiguousarray(dam, dtype=np.int64)
-    n = len(sire_numbers)
-    if dam_numbers.shape != (n,) or np.any(sire_numbers < -1) or np.any(sire_numbers >= n) \
-            or np.any(dam_numbers < -1) or np.any(dam_numbers >= n):
-        raise ValueError("sire and dam must hold one number below their length, or -1, per animal")
-    generation = np.empty(n, dtype=np.int64)
-    order = np.empty(n, dtype=np.int64)
-    placed = _native.generations(sire_numbers, dam_numbers, generation, order, np.empty(n + 1, dtype=np.int64))
-    return order[:placed], generation
 
 
 def prune(pedigree: Pedigree, ids: Iterable[str], *, generations: int | None = None) -> Pedigree:
@@ -644,8 +592,8 @@ def ancestry(pedigree: Pedigree, animals: ArrayLike, *,
     >>> ancestry(pedigree, [1])[1].tolist()
     [0, 1, -1]
     """
-    if generations is not None and (isinstance(generations, bool) or not isinstance(generations, (int, np.integer))
-                                    or generations < 0):
+    most = None if generations is None else integer(generations)
+    if generations is not None and (most is None or most < 0):
         raise ValueError(f"generations must be a non-negative integer or None, got {generations!r}")
     chosen = np.asarray(animals, dtype=np.int64).ravel()
     keep = np.zeros(len(pedigree), dtype=bool)
@@ -736,3 +684,88 @@ def select(ids: NDArray[np.object_] | pa.Array, sire: Numbers, dam: Numbers, ord
                    None if attributes is None else attributes if kept_all else attributes.iloc[order],
                    taken(added), group_ids, taken(sire_group), taken(dam_group))
     return pedigree, renumber
+
+
+def from_table(table: Table, rules: Rules) -> Pedigree:
+    """The pedigree of a table of records, numbered and checked by `rules`
+    (`tolmkit.records.number_records`).
+
+    Parameters
+    ----------
+    table : tolmkit.records.Table
+    rules : tolmkit.records.Rules
+
+    Returns
+    -------
+    Pedigree
+
+    Raises
+    ------
+    PedigreeError
+        A record that breaks the rules, naming it.
+
+    Examples
+    --------
+    >>> from tolmkit.records import records_table
+    >>> from_table(records_table([("b", "a", "0")]), Rules.given(UNKNOWN_PARENTS, False)).ids.tolist()
+    ['a', 'b']
+    """
+    numbering = number_records(table, rules)
+    return select(numbering.ids, numbering.sire, numbering.dam, numbering.order, attributes=numbering.attributes,
+                  added=numbering.added, group_ids=numbering.group_ids, sire_group=numbering.sire_group,
+                  dam_group=numbering.dam_group)[0]
+
+
+def roles(pedigree: Pedigree) -> tuple[NDArray[np.bool_], NDArray[np.bool_]]:
+    """Whether each animal is a sire, and whether it is a dam.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+
+    Returns
+    -------
+    sire, dam : numpy.ndarray of bool
+
+    Examples
+    --------
+    >>> [role.tolist() for role in roles(Pedigree.from_records([("calf", "bull", "cow")]))]
+    [[True, False, False], [False, True, False]]
+    """
+    sire, dam = np.zeros(len(pedigree), dtype=bool), np.zeros(len(pedigree), dtype=bool)
+    sire[pedigree.sire[pedigree.sire >= 0]] = True
+    dam[pedigree.dam[pedigree.dam >= 0]] = True
+    return sire, dam
+
+
+def sexes(pedigree: Pedigree) -> NDArray[np.int8]:
+    """The sex of every animal: 1 male, 2 female, 0 unknown.
+
+    As the reader reads a sex column (sex or gender, in any case and with
+    suffixes such as "_code"; M/F, male/female or 1/2, in any case), where
+    the pedigree's attributes hold one and it gives the animal's; else male
+    for a sire and female for a dam (unknown for one that is both).
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+
+    Returns
+    -------
+    numpy.ndarray of int8
+        In the order of `pedigree.ids`.
+
+    Examples
+    --------
+    >>> sexes(Pedigree.from_records([("calf", "bull", "cow")])).tolist()
+    [1, 2, 0]
+    """
+    sire, dam = roles(pedigree)
+    sex = np.where(sire & ~dam, 1, np.where(dam & ~sire, 2, 0)).astype(np.int8)
+    attributes = pedigree.attributes
+    column = next((name for name in attributes.columns if ROLES["sex"].fullmatch(str(name).strip())), None)
+    if column is not None:
+        given = attributes[column].astype(object).where(attributes[column].notna(), "")
+        recorded = sex_codes(string_array(given.astype(str).to_numpy(dtype=object)))
+        sex = np.where(recorded > 0, recorded, sex)
+    return sex

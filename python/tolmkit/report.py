@@ -15,13 +15,23 @@ from collections.abc import Iterable
 import numpy as np
 import pandas as pd
 
-from . import __version__
+from ._advice import PedigreeError
+from ._arguments import integer
+from ._version import __version__
 from .births import MIN_AGE, birth_column, birth_order
-from .pedigree import Pedigree, PedigreeError
+from .pedigree import Pedigree
 from .plots import plot_ancestry, plot_trend
-from .statistics import (INBREEDING_CLASSES, EffectiveSize, FounderStatistics, effective_population_size,
-                         founder_statistics, generation_intervals, inbreeding_classes, pedigree_statistics,
-                         summary_by)
+from .statistics import (
+    INBREEDING_CLASSES,
+    EffectiveSize,
+    FounderStatistics,
+    effective_population_size,
+    founder_statistics,
+    generation_intervals,
+    inbreeding_classes,
+    pedigree_statistics,
+    summary_by,
+)
 
 __all__ = ["report_html", "write_report"]
 
@@ -220,8 +230,9 @@ def _number(value: object, digits: int = 4) -> str:
     with `digits` decimals."""
     if isinstance(value, (bool, np.bool_)):
         return "yes" if value else "no"
-    if isinstance(value, (int, np.integer)):
-        return f"{int(value):,}"
+    whole = integer(value)
+    if whole is not None:
+        return f"{whole:,}"
     if isinstance(value, (float, np.floating)):
         number = float(value)
         if np.isnan(number):

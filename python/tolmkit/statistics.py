@@ -13,11 +13,11 @@ import numpy as np
 import pandas as pd
 from numpy.typing import NDArray
 
+from ._arguments import integer
+from .among import relationships_among
 from .births import cohorts, parent_ages
-from .candidates import relationships_among
 from .layers import Layers
-from .pedigree import Pedigree, ancestry
-from .reading import sexes
+from .pedigree import Pedigree, ancestry, roles, sexes
 
 __all__ = ["EffectiveSize", "FounderStatistics", "effective_population_size", "founder_statistics",
            "generation_intervals", "inbreeding_classes", "pedigree_statistics", "summary_by", "summary_by_year"]
@@ -241,7 +241,7 @@ def effective_population_size(pedigree: Pedigree, reference: Iterable[str], *,
     if method not in ("individual", "coancestry"):
         raise ValueError(f"method must be 'individual' or 'coancestry', got {method!r}")
     _check_positive(pairs, "pairs")
-    if isinstance(seed, bool) or not isinstance(seed, (int, np.integer)):
+    if integer(seed) is None:
         raise ValueError(f"seed must be an integer, got {seed!r}")
     animals = _numbers(pedigree, reference)
     if method == "coancestry":
@@ -301,8 +301,7 @@ def founder_statistics(pedigree: Pedigree, reference: Iterable[str], *,
     >>> result.founders_effective, result.ancestors_effective, result.founder_genome_equivalents
     (2.0, 2.0, 1.3333333333333333)
     """
-    if isinstance(max_ancestors, bool) or not isinstance(max_ancestors, (int, np.integer)) or max_ancestors < 1:
-        raise ValueError(f"max_ancestors must be a positive integer, got {max_ancestors!r}")
+    _check_positive(max_ancestors, "max_ancestors")
     pedigree, animals = _reference(pedigree, reference)
     layers = pedigree.layers
     weight = np.zeros(len(pedigree))
@@ -538,7 +537,7 @@ def generation_intervals(pedigree: Pedigree, column: str | None = None, *,
     if offspring == "all":
         sex = sexes(pedigree)[child]
     else:
-        sire, dam = _roles(pedigree)
+        sire, dam = roles(pedigree)
         parent = sire[child] | dam[child]
         ages, child = ages[parent], child[parent]
         sex = np.where(sire[child] & ~dam[child], 1, np.where(dam[child] & ~sire[child], 2, 0))
@@ -554,16 +553,9 @@ def generation_intervals(pedigree: Pedigree, column: str | None = None, *,
     return pd.DataFrame(rows, columns=["mean", "sd", "n", "left_out"], index=pd.Index(list(PATHS), name="path"))
 
 
-def _roles(pedigree: Pedigree) -> tuple[NDArray[np.bool_], NDArray[np.bool_]]:
-    """Whether each animal is a sire, and whether it is a dam."""
-    sire, dam = np.zeros(len(pedigree), dtype=bool), np.zeros(len(pedigree), dtype=bool)
-    sire[pedigree.sire[pedigree.sire >= 0]] = True
-    dam[pedigree.dam[pedigree.dam >= 0]] = True
-    return sire, dam
-
-
 def _check_positive(value: object, name: str) -> None:
-    if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < 1:
+    number = integer(value)
+    if number is None or number < 1:
         raise ValueError(f"{name} must be a positive integer, got {value!r}")
 
 

@@ -15,10 +15,11 @@ import pytest
 import tolmkit
 import tolmkit.cli
 import tolmkit.writing
-from conftest import bits
-from pedigrees import relationship_matrix
 from tolmkit.cli import main
 from tolmkit.writing import write_csv
+
+from conftest import bits
+from pedigrees import relationship_matrix
 
 # e and f are offspring of full sibs; f's row comes before its parents'.
 HERD = """animal,sire,dam,birth_year
@@ -125,8 +126,8 @@ def test_wrong_usage_exits_2(herd, capsys, arguments):
 
 @pytest.mark.parametrize("genotypes, arguments, status, message", [
     ("a 0121\nc 2100\n", ["--groups", "G1,UPG*"], 2,
-     "hinv takes no --groups: .* leave out --groups and pass --unknown=.,0,NA,G1 and every code that begins with "
-     "UPG, which reads the grouped parents as unknown ones"),
+     "hinv takes no --groups: .* leave out --groups and pass --unknown=.,0,NA,G1 and every code that begins "
+     "with UPG, which reads the grouped parents as unknown ones"),
     ("a 0121\nx 2100\n", [], 1, "animal 'x' is not in the pedigree: .* pass --add-missing to add it as a founder"),
     ("a 0121\nc 2100\n", ["--min-maf", "0.6"], 1, "--min-maf must be a number from 0 to 0.5, got 0.6"),
     ("a 01\nc 00\n", ["--min-maf", "0.5"], 1, r"no marker of 2 is left after the filters \(--min-maf=0.5\)"),
@@ -134,7 +135,8 @@ def test_wrong_usage_exits_2(herd, capsys, arguments):
     ("a 0121\nc 2100\n", ["--tau", "nan"], 1, "--tau must be a finite number, got nan"),
     ("c 1111\n", ["--tune", "mean"], 1, "--tune=mean matches .* 'c' is the only one: leave out --tune=mean"),
     ("a 0121\nc 5555\n", [], 1, "animal 'c' has no genotype at the 2 markers kept"),
-    ("a 0121\nc 0121\nd 2100\n", ["--blend", "0"], 1, r"G after blending is not positive definite: .*; raise --blend, or look for clones"),
+    ("a 0121\nc 0121\nd 2100\n", ["--blend", "0"], 1,
+     r"G after blending is not positive definite: .*; raise --blend, or look for clones"),
 ], ids=["groups", "not_in_pedigree", "min_maf_above_half", "no_marker_left", "blend_above_one", "tau_not_finite",
         "tune_one_animal", "animal_without_genotypes", "clones"])
 def test_hinv_refuses_in_the_options_of_the_command(herd, tmp_path, capsys, genotypes, arguments, status, message):

@@ -2,7 +2,6 @@
 
 import io
 import pickle
-import re
 import subprocess
 import sys
 import warnings

@@ -5,10 +5,20 @@ import numpy as np
 import pandas as pd
 import pytest
 
-from pedigrees import KINDS, random_pedigree, relationship_matrix
-from tolmkit import (Pedigree, PedigreeError, effective_population_size, founder_statistics, generation_intervals,
-                     pedigree_statistics, read_pedigree, summary_by, summary_by_year)
+from tolmkit import (
+    Pedigree,
+    PedigreeError,
+    effective_population_size,
+    founder_statistics,
+    generation_intervals,
+    pedigree_statistics,
+    read_pedigree,
+    summary_by,
+    summary_by_year,
+)
 from tolmkit.plots import plot_ancestry
+
+from pedigrees import KINDS, random_pedigree, relationship_matrix
 
 # Four founders (d2 not listed); a, b and c their offspring (a and c full
 # sibs); g with four known grandparents, h with an unknown dam, i of full
@@ -134,7 +144,7 @@ def test_effective_founders_and_ancestors(records, reference, max_ancestors, f_e
     assert table["marginal_contribution"].iloc[ancestors:].isna().all()
 
 
-@pytest.mark.parametrize("max_ancestors", [0, 2.5, True])
+@pytest.mark.parametrize("max_ancestors", [0, 2.5, True, np.True_])
 def test_refuses_a_bad_number_of_ancestors(max_ancestors):
     with pytest.raises(ValueError, match="max_ancestors must be a positive integer"):
         founder_statistics(Pedigree.from_records(EIGHT_FOUNDERS), ["r0"], max_ancestors=max_ancestors)
