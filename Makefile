@@ -1,5 +1,7 @@
 # make demo   .venv with CPython 3.9 and TOLM, then the example
-# make test   C++ tests (plain and sanitized) with ctest, then pytest
+# make test   ruff, C++ tests (plain and sanitized) with ctest, then pytest and the documentation
+# make lint   ruff's rules and its format on the Python tree
+# make docs   the documentation into build/docs (warnings as errors), then its examples
 # make bench  timings of the module on generated pedigrees
 # make fcoeff-ablations   the fcoeff tests on builds with each speed mechanism switched off
 # make fuzz   every libFuzzer target for FUZZ_SECONDS each (make test: 15 s each)
@@ -16,7 +18,7 @@ WERROR := $(if $(filter true,$(CI)),ON,OFF)
 SOURCES := $(shell find src python -type f -not -name "*.pyc") CMakeLists.txt pyproject.toml
 CPP_TEST_FLAGS := -DTOLM_BUILD_TESTS=ON -DTOLM_BUILD_MODULE=OFF -DTOLM_WERROR=$(WERROR)
 
-.PHONY: fcoeff-ablations demo test cpp-test sanitize fuzz-build fuzz fuzz-brief python-test types python-version versions bench clean
+.PHONY: fcoeff-ablations demo test lint docs cpp-test sanitize fuzz-build fuzz fuzz-brief python-test types python-version versions bench clean
 
 FUZZ_SECONDS ?= 180
 
@@ -24,7 +26,12 @@ demo: $(VENV)/.installed $(VENV)/.demo
 	$(PY) examples/workflow.py examples/herd.csv --by birth_year --plot build/demo/trend.png \
 	    --report build/demo/report.html --chart build/demo/ancestors.png
 
-test: cpp-test sanitize fuzz-brief python-test
+test: lint cpp-test sanitize fuzz-brief python-test docs
+
+# The rules and the settings are in pyproject.toml.
+lint: $(VENV)/.installed
+	$(VENV)/bin/ruff check .
+	$(VENV)/bin/ruff format --check .
 
 cpp-test: $(CMAKE)
 	scripts/ensure-tools
@@ -66,6 +73,13 @@ fuzz-brief: fuzz-build
 
 python-test: $(VENV)/.installed types
 	$(PY) -m pytest
+
+# The pages, then their examples (docs/_ext/examples.py) on the same parsed
+# sources. The API pages are generated from the installed package's docstrings.
+docs: $(VENV)/.installed
+	rm -rf build/docs build/docs-doctrees build/docs-examples docs/api/generated
+	$(PY) -m sphinx -b html -W --keep-going -q -d build/docs-doctrees docs build/docs
+	$(PY) -m sphinx -b doctest -W --keep-going -d build/docs-doctrees docs build/docs-examples
 
 # The stubs against the module and the companion, and the companion and the
 # examples against the stubs.
@@ -133,7 +147,7 @@ $(VENV)/bin/cmake: $(PY)
 	$(PY) -m pip install --quiet cmake
 
 $(VENV)/.installed: $(PY) $(SOURCES)
-	$(PY) -m pip install --quiet -Ccmake.define.TOLM_WERROR=$(WERROR) '.[test,dask]'
+	$(PY) -m pip install --quiet -Ccmake.define.TOLM_WERROR=$(WERROR) '.[test,dask,docs]'
 	touch $@
 
 clean:

@@ -24,10 +24,10 @@ import numpy as np
 import pandas as pd
 import scipy.sparse as sp
 
-from common import timed, tolmkit_command
-from tolmkit import (cli, inverse_relationship_matrix, pedigree_statistics, read_pedigree,
-                     simulate_pedigree)
+from tolmkit import cli, inverse_relationship_matrix, pedigree_statistics, read_pedigree, simulate_pedigree
 from tolmkit.writing import write_csv, write_lower_triangle
+
+from common import timed, tolmkit_command
 
 COMMANDS = {
     "inbreeding": ["inbreeding", "{ped}", "-o", "{out}/f.csv"],

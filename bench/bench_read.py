@@ -18,6 +18,7 @@ parses by pyarrow, and at most twice the csv.reader pass.
 import argparse
 import contextlib
 import csv
+import functools
 import tempfile
 from pathlib import Path
 
@@ -26,10 +27,11 @@ import pyarrow as pa
 import pyarrow.compute as pc
 import pyarrow.csv as pa_csv
 
-import road
-from common import timed
 from tolmkit import _native, read_pedigree, simulate_pedigree
 from tolmkit._arrow import offsets_and_bytes
+
+import road
+from common import timed
 
 
 def write_shuffled(path, animals, seed=1):
@@ -112,7 +114,7 @@ def main():
             times = {run: [] for run in runs}
             for _ in range(args.repeat):
                 for run, call in runs.items():
-                    times[run].append(seconds(lambda: call(path)))
+                    times[run].append(seconds(functools.partial(call, path)))
             report(name, path.stat().st_size / 2**20, args, times)
             compare_matchings(path, matchings, args.repeat)
 
@@ -126,9 +128,9 @@ def compare_matchings(path, matchings, repeat):
     times = {}
     for _ in range(repeat):
         for name, match in matchings.items():
-            times.setdefault(f"{name}, alone", []).append(seconds(lambda: match(offsets, data, n)))
+            times.setdefault(f"{name}, alone", []).append(seconds(functools.partial(match, offsets, data, n)))
             with matched_by(match):
-                times.setdefault(f"{name}, read_pedigree", []).append(seconds(lambda: read_pedigree(path)))
+                times.setdefault(f"{name}, read_pedigree", []).append(seconds(functools.partial(read_pedigree, path)))
     print(f"  matching parents to animals, median of {repeat}: processor (clock) seconds, range of the clock")
     for run, values in sorted(times.items(), key=lambda item: item[0].split(", ")[::-1]):
         clock = [value[1] for value in values]

@@ -22,7 +22,6 @@ import pandas as pd
 
 from shapes import dairy
 
-
 # Days between the first births of two cohorts, so that the 21 cohorts of
 # the dairy shape are born on some 11,000 days.
 COHORT_DAYS = 533

@@ -28,6 +28,7 @@ from pathlib import Path
 import numpy as np
 import pyarrow as pa
 import pyarrow.csv as pacsv
+
 from common import timed, tolmkit_command
 
 STEPS = ["read", "F", "A-inverse", "Ne", "f_e and f_a"]

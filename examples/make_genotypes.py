@@ -12,7 +12,7 @@ import numpy as np
 from bed_reader import to_bed
 
 from tolmkit import read_pedigree
-from tolmkit.pedigree import parents_first
+from tolmkit.records import parents_first
 
 ANIMALS, MARKERS = 300, 500
 

@@ -17,8 +17,8 @@ from __future__ import annotations
 import argparse
 
 import numpy as np
-from numpy.typing import NDArray
 import scipy.sparse as sp
+from numpy.typing import NDArray
 
 import tolmkit
 

@@ -1,13 +1,13 @@
 # Every argument is any object that exposes a buffer (numpy arrays, bytes,
 # bytearray, array.array, memoryview); the functions write their results into
 # the arrays given and return None. Parameters are positional only.
-from typing import Any, Union
+from typing import Any
 
 import numpy as np
 from typing_extensions import Buffer as _Exporter, TypeAlias
 
 # numpy declares its arrays buffers to type checkers from Python 3.12 on only.
-_Buffer: TypeAlias = Union[_Exporter, np.ndarray[Any, Any]]
+_Buffer: TypeAlias = _Exporter | np.ndarray[Any, Any]
 
 def fcoeff(
     sire: _Buffer,

@@ -10,34 +10,55 @@ additive and dominance relationships, with numpy and scipy.sparse.
     among = tolmkit.relationships_among(pedigree, candidates)
 """
 
-from .candidates import relationship_pairs, relationships_among
-from .genomic import (GenomicComparison, HybridInverse, genomic_relationship_matrix, hybrid_inverse,
-                      hybrid_relationship, read_genotypes)
+from ._advice import PedigreeError
+from ._version import __version__
+from .among import relationship_pairs, relationships_among
+from .births import birth_column, birth_order, cohorts, parent_ages
+from .genomic import GenomicComparison, HybridInverse, genomic_relationship_matrix, hybrid_inverse, hybrid_relationship
+from .genotypes import GenotypeError, read_genotypes
 from .inverse import inverse_relationship_matrix
-from .pedigree import MISSING_PARENT, UNKNOWN_PARENTS, Pedigree, PedigreeError, ancestry, prune
-from .reading import read_pedigree, sexes
-from .relationships import (DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, dominance_matrix,
-                            dominance_pairs, inbreeding, relationship_matrix)
+from .pedigree import MISSING_PARENT, Pedigree, PedigreeCounts, ancestry, prune, sexes
+from .reading import read_pedigree
+from .records import UNKNOWN_PARENTS
+from .relationships import (
+                            DEFAULT_MEMORY_LIMIT,
+                            MemoryLimitExceeded,
+                            dominance_matrix,
+                            dominance_pairs,
+                            inbreeding,
+                            relationship_matrix,
+)
 from .simulate import simulate_pedigree
-from .statistics import (EffectiveSize, FounderStatistics, cohorts, effective_population_size, founder_statistics,
-                         generation_intervals, inbreeding_classes, pedigree_statistics, summary_by,
-                         summary_by_year)
-
-__version__ = "0.1.0"
+from .statistics import (
+                            EffectiveSize,
+                            FounderStatistics,
+                            effective_population_size,
+                            founder_statistics,
+                            generation_intervals,
+                            inbreeding_classes,
+                            pedigree_statistics,
+                            summary_by,
+                            summary_by_year,
+)
 
 __all__ = [
     "DEFAULT_MEMORY_LIMIT",
     "EffectiveSize",
     "FounderStatistics",
     "GenomicComparison",
+    "GenotypeError",
     "HybridInverse",
     "MISSING_PARENT",
     "MemoryLimitExceeded",
     "Pedigree",
+    "PedigreeCounts",
     "PedigreeError",
     "UNKNOWN_PARENTS",
-    "cohorts",
+    "__version__",
     "ancestry",
+    "birth_column",
+    "birth_order",
+    "cohorts",
     "dominance_matrix",
     "dominance_pairs",
     "effective_population_size",
@@ -49,6 +70,7 @@ __all__ = [
     "inbreeding",
     "inbreeding_classes",
     "inverse_relationship_matrix",
+    "parent_ages",
     "pedigree_statistics",
     "prune",
     "read_genotypes",

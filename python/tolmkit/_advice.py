@@ -1,15 +1,32 @@
 """Refusals whose advice names what to pass in the caller's own form: as
 Python arguments (``unknown='-999'``) from Python, as options of the
-``tolmkit`` command (``--unknown=-999``) on the command line."""
+``tolmkit`` command (``--unknown=-999``) on the command line; and the
+errors that carry them."""
 
 from __future__ import annotations
 
 import shlex
 import typing
 
-from .pedigree import PedigreeError
+__all__ = ["Option", "PedigreeError", "Refusal", "argument", "option", "refused"]
 
-__all__ = ["Option", "argument", "option", "refused"]
+
+class Refusal(ValueError):
+    """An input that cannot be used as it stands, with advice in both forms.
+
+    The message gives its advice as Python arguments (``unknown='-999'``);
+    `command_line` holds the same message with the options of the
+    ``tolmkit`` command instead (``--unknown=-999``).
+    """
+
+    def __init__(self, message: str, command_line: str | None = None) -> None:
+        super().__init__(message)
+        self.command_line = message if command_line is None else command_line
+
+
+class PedigreeError(Refusal):
+    """A pedigree that cannot be used as it stands; the message names the
+    line, and gives its advice in both forms, as every `Refusal` does."""
 
 
 class Option(typing.NamedTuple):

@@ -1,12 +1,27 @@
-"""pyarrow text as the companion's routines read it: the offsets of its
-strings and their bytes, shared by the reader and the writers."""
+"""pyarrow text as tolmkit handles it: made from Python strings, taken
+chunk by chunk, and as the offsets of its strings and their bytes, which
+the companion's routines read; shared by the readers and the writers."""
 
 from __future__ import annotations
+
+import typing
 
 import numpy as np
 import pyarrow as pa
 import pyarrow.compute as pc
 from numpy.typing import NDArray
+
+__all__ = ["chunks", "offsets_and_bytes", "string_array"]
+
+
+def string_array(values: NDArray[np.object_]) -> typing.Any:
+    """Python strings as a pyarrow string array, None a null."""
+    return pa.array(values, type=pa.string(), from_pandas=False)
+
+
+def chunks(column: typing.Any) -> list[typing.Any]:
+    """The arrays of a pyarrow column, chunked or not."""
+    return list(column.chunks) if isinstance(column, pa.ChunkedArray) else [column]
 
 
 def offsets_and_bytes(strings: pa.Array | pa.ChunkedArray) -> tuple[NDArray[np.int64], NDArray[np.uint8]]:

@@ -4,7 +4,8 @@ the whole matrix.
 
 Every block comes from the ancestry of its own rows and columns; the
 pedigree goes to the workers once, as one key of the graph that every block
-depends on.
+depends on. The arrays are made of `dask.delayed` blocks through
+`dask.array`'s own API.
 """
 
 from __future__ import annotations
@@ -20,16 +21,19 @@ import numpy as np
 from numpy.typing import NDArray
 
 try:
-    import dask.array.core
-    import dask.highlevelgraph
+    import dask
+    import dask.array as da
     import distributed
     import zarr
 except ImportError:  # the original error stays attached as the context
-    raise ImportError("computing in blocks needs Dask, distributed and Zarr: pip install 'tolm[dask]'")
+    raise ImportError("computing in blocks needs Dask, distributed and Zarr: pip install 'tolm[dask]'")  # noqa: B904
 
+from ._arguments import integer
 from ._memory import require_room
+from ._symmetric import mirrored_blocks
 from .candidates import pair_values, plan_pairs, relationship_block
 from .pedigree import Pedigree, ancestry, select
+from .relationships import inbreeding
 
 __all__ = ["among_in_blocks", "among_to_zarr", "pairs_in_blocks"]
 
@@ -40,7 +44,7 @@ _CLUSTER_ROOM = 2**30
 
 
 def among_in_blocks(pedigree: Pedigree, chosen: NDArray[np.int32], *, chunks: int,
-                    kinship: bool = False) -> dask.array.core.Array:
+                    kinship: bool = False) -> da.Array:
     """`relationships_among` of the animals numbered `chosen`, by blocks.
 
     Parameters
@@ -73,27 +77,20 @@ def among_in_blocks(pedigree: Pedigree, chosen: NDArray[np.int32], *, chunks: in
     """
     _check_chunks(chunks)
     if len(chosen) == 0:
-        empty: dask.array.core.Array = dask.array.core.from_array(np.empty((0, 0)), chunks=chunks)
+        empty: da.Array = da.from_array(np.empty((0, 0)), chunks=chunks)
         return empty
     pruned, renumber = ancestry(pedigree, chosen)
     numbers = renumber[chosen]
-    name = f"relationships-among-{uuid.uuid4().hex}"
-    graph, shared = _shared(pruned, name)
-    starts = range(0, len(numbers), chunks)
-    for i, row in enumerate(starts):
-        rows = numbers[row:row + chunks]
-        graph[(name, i, i)] = (_block, *shared, rows, None)
-        for j, column in enumerate(starts[:i]):
-            graph[(name, i, j)] = (_block, *shared, rows, numbers[column:column + chunks])
-            graph[(name, j, i)] = (np.transpose, (name, i, j))
-    sizes = tuple(min(chunks, len(numbers) - start) for start in starts)
-    matrix = dask.array.core.Array(dask.highlevelgraph.HighLevelGraph.from_collections(name, graph), name,
-                                    chunks=(sizes, sizes), dtype=np.float64)
+    shared = _shared(pruned)
+    spans = [numbers[start:start + chunks] for start in range(0, len(numbers), chunks)]
+    block = dask.delayed(_block)
+    matrix = mirrored_blocks([len(span) for span in spans], lambda i: block(shared, spans[i], None),
+                             lambda i, j: block(shared, spans[i], spans[j]))
     return matrix * 0.5 if kinship else matrix
 
 
 def pairs_in_blocks(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32], *, chunks: int,
-                    kinship: bool = False) -> dask.array.core.Array:
+                    kinship: bool = False) -> da.Array:
     """`relationship_pairs` of the animals numbered `x` and `y`, by chunks of pairs.
 
     Parameters
@@ -125,17 +122,15 @@ def pairs_in_blocks(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int3
     """
     _check_chunks(chunks)
     if len(x) == 0:
-        none: dask.array.core.Array = dask.array.core.from_array(np.empty(0), chunks=chunks)
+        none: da.Array = da.from_array(np.empty(0), chunks=chunks)
         return none
     pruned, x, y, by_columns = plan_pairs(pedigree, x, y)
-    name = f"relationship-pairs-{uuid.uuid4().hex}"
-    graph, shared = _shared(pruned, name)
-    starts = range(0, len(x), chunks)
-    for i, start in enumerate(starts):
-        graph[(name, i)] = (_pairs, *shared, x[start:start + chunks], y[start:start + chunks], by_columns)
-    sizes = tuple(min(chunks, len(x) - start) for start in starts)
-    values = dask.array.core.Array(dask.highlevelgraph.HighLevelGraph.from_collections(name, graph), name,
-                                    chunks=(sizes,), dtype=np.float64)
+    shared = _shared(pruned)
+    pairs = dask.delayed(_pairs)
+    values = da.concatenate([
+        da.from_delayed(pairs(shared, x[start:start + chunks], y[start:start + chunks], by_columns),
+                        shape=(min(chunks, len(x) - start),), dtype=np.float64)
+        for start in range(0, len(x), chunks)])
     return values * 0.5 if kinship else values
 
 
@@ -184,7 +179,7 @@ def among_to_zarr(pedigree: Pedigree, ids: Iterable[str], path: str | os.PathLik
     try:
         with _client(scheduler):
             # Built once the client is there, which then holds the pedigree.
-            dask.array.core.to_zarr(among_in_blocks(pedigree, chosen, chunks=chunks), partial)
+            da.to_zarr(among_in_blocks(pedigree, chosen, chunks=chunks), partial)
         zarr.open_array(partial, mode="r+").attrs["ids"] = names
         os.rename(partial, target)
     except BaseException:
@@ -205,29 +200,29 @@ def _client(scheduler: str | None) -> Iterator[distributed.Client]:
 
 
 def _check_chunks(chunks: object) -> None:
-    if isinstance(chunks, bool) or not isinstance(chunks, (int, np.integer)) or chunks < 1:
+    size = integer(chunks)
+    if size is None or size < 1:
         raise ValueError(f"chunks must be a positive integer, got {chunks!r}")
 
 
-def _shared(pedigree: Pedigree, name: str) -> tuple[dict[typing.Any, typing.Any], tuple[str]]:
-    """Graph entries for the pedigree, without its attributes, with its F
-    computed once on a worker (an ancestry of it inherits F); and the key
-    that the blocks take.
+def _shared(pedigree: Pedigree) -> typing.Any:
+    """The pedigree, without its attributes, as the one delayed value that
+    every block takes, its F computed once on a worker (an ancestry of it
+    inherits F).
 
     With a distributed client, the pedigree is scattered to a worker from
-    which the others fetch it; otherwise it is a value of the graph.
+    which the others fetch it; otherwise the graph holds it, in one task.
     """
     parents = select(pedigree.ids, pedigree.sire, pedigree.dam, np.arange(len(pedigree)))[0]
-    shipped_key, key = f"pedigree-{name}", f"ancestry-{name}"
     try:
         shipped: typing.Any = distributed.default_client().scatter(parents, hash=False)
     except ValueError:  # no client: the graph holds the pedigree
         shipped = parents
-    return {shipped_key: shipped, key: (_with_inbreeding, shipped_key)}, (key,)
+    return dask.delayed(_with_inbreeding)(shipped)
 
 
 def _with_inbreeding(pedigree: Pedigree) -> Pedigree:
-    pedigree.sampling_var  # computed and kept, and shipped with the pedigree to the other workers
+    inbreeding(pedigree)  # computed and kept, and shipped with the pedigree to the other workers
     return pedigree
 
 

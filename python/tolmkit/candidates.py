@@ -1,21 +1,23 @@
-"""Additive relationships of chosen animals (pairs, or candidates for mating)
-from their ancestry alone, by products with A that never form it."""
+"""Additive relationships of chosen animals computed in memory from their
+ancestry alone, by products with A that never form it: blocks of A by its
+columns, solved through the layers of the ancestry, and pairs by their
+animals' ancestor contributions. Each value depends on the ancestry of its
+own animals alone, so that `tolmkit.among` can compute a large matrix by
+blocks, here or on Dask."""
 
 from __future__ import annotations
 
 import typing
-from collections.abc import Iterable, Iterator
+from collections.abc import Iterator
 
 import numpy as np
-from numpy.typing import NDArray
 import scipy.sparse as sp
+from numpy.typing import NDArray
 
+from ._symmetric import mirror
 from .pedigree import Pedigree, ancestry
 
-if typing.TYPE_CHECKING:
-    import dask.array.core
-
-__all__ = ["relationship_pairs", "relationships_among"]
+__all__ = ["pair_values", "plan_pairs", "relationship_block"]
 
 # Pairs whose animals' ancestor contributions are held at once.
 _PAIRS_AT_ONCE = 1024
@@ -26,78 +28,6 @@ _ANCESTOR_COST = 10
 _SAMPLE = 64
 # Elements of the dense block of columns of A computed at once (128 MiB).
 _BLOCK_ELEMENTS = 1 << 24
-# Rows of the matrix among candidates mirrored at once.
-_STRIPE = 1024
-
-
-@typing.overload
-def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *,
-                       chunks: None = None, kinship: bool = False) -> NDArray[np.float64]: ...
-
-
-@typing.overload
-def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *,
-                       chunks: int, kinship: bool = False) -> dask.array.core.Array: ...
-
-
-def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *,
-                       chunks: int | None = None, kinship: bool = False) -> NDArray[np.float64] | dask.array.core.Array:
-    """Additive relationships a(first[k], second[k]) of pairs of identifiers.
-
-    Only the paired animals and their ancestors are used. Many scattered
-    pairs are taken as a(x, y) = Σ_k t(x, k) t(y, k) b_k over the common
-    ancestors k (and the animals themselves), where t(x, k) is k's
-    contribution to x's genes and b_k its Mendelian-sampling variance: the
-    work grows with the pairs and their numbers of ancestors. Pairs among
-    few animals (sires by dams) are read from the columns of A that
-    `relationships_among` computes, for the side with fewer animals.
-
-    Parameters
-    ----------
-    pedigree : Pedigree
-    first, second : iterable of str
-        Identifiers, paired by position. A pair of an animal with itself
-        gives 1 + F.
-    chunks : int, optional
-        Pairs per chunk of a lazy `dask.array.Array`, each chunk computed
-        from the ancestry of its own animals (needs the ``dask`` extra).
-        The values are those without `chunks`, to the bit.
-    kinship : bool, default False
-        Give kinships, a / 2, instead.
-
-    Returns
-    -------
-    numpy.ndarray or dask.array.Array
-        float64, one value per pair.
-
-    Raises
-    ------
-    PedigreeError
-        An identifier that is not in the pedigree.
-    ValueError
-        `first` and `second` of different lengths, or `chunks` not a
-        positive integer.
-    ImportError
-        `chunks` without Dask installed.
-
-    Examples
-    --------
-    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b"), ("d", "c", "b")])
-    >>> relationship_pairs(pedigree, ["c", "d", "d"], ["b", "b", "d"])
-    array([0.5 , 0.75, 1.25])
-    """
-    x, y = pedigree.numbers(first), pedigree.numbers(second)
-    if len(x) != len(y):
-        raise ValueError(f"{len(x)} first and {len(y)} second animals do not make pairs")
-    if chunks is not None:
-        from .blocks import pairs_in_blocks
-
-        return pairs_in_blocks(pedigree, x, y, chunks=chunks, kinship=kinship)
-    if len(x) == 0:
-        return np.empty(0)
-    pruned, x, y, by_columns = plan_pairs(pedigree, x, y)
-    values = pair_values(pruned, x, y, by_columns)
-    return values * 0.5 if kinship else values
 
 
 def plan_pairs(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32]
@@ -201,78 +131,6 @@ def _pairs_by_ancestors(pedigree: Pedigree, x: NDArray[np.int32],
     return values
 
 
-@typing.overload
-def relationships_among(pedigree: Pedigree, ids: Iterable[str], *, chunks: None = None,
-                        kinship: bool = False) -> NDArray[np.float64]: ...
-
-
-@typing.overload
-def relationships_among(pedigree: Pedigree, ids: Iterable[str], *, chunks: int,
-                        kinship: bool = False) -> dask.array.core.Array: ...
-
-
-def relationships_among(pedigree: Pedigree, ids: Iterable[str], *, chunks: int | None = None,
-                        kinship: bool = False) -> NDArray[np.float64] | dask.array.core.Array:
-    """The dense additive relationship matrix of the animals `ids`, such as the
-    candidates of a mating plan, from their ancestry alone.
-
-    A is never formed: A X = T (B (Tᵀ X)), where T⁻¹ = I − P holds the
-    halves linking each animal to its parents and B the Mendelian-sampling
-    variances, is solved for blocks of unit columns X by a backward and a
-    forward substitution over the ancestry, one generation at a time. The
-    work grows with the size of that ancestry times the number of animals.
-
-    Parameters
-    ----------
-    pedigree : Pedigree
-    ids : iterable of str
-        Identifiers of the animals, in the order of the rows and columns
-        of the result.
-    chunks : int, optional
-        Give a lazy `dask.array.Array` of `chunks` × `chunks` blocks (the
-        last ones smaller), each computed from the ancestry of its rows and
-        columns, those above the diagonal mirrored from those below (needs
-        the ``dask`` extra). The values are those without `chunks`, to the
-        bit.
-    kinship : bool, default False
-        Give kinships, A / 2, instead.
-
-    Returns
-    -------
-    numpy.ndarray or dask.array.Array
-        m × m float64, exactly symmetric, its diagonal 1 + F.
-
-    Raises
-    ------
-    PedigreeError
-        An identifier that is not in the pedigree.
-    ValueError
-        `chunks` not a positive integer.
-    ImportError
-        `chunks` without Dask installed.
-
-    Examples
-    --------
-    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b"), ("d", "c", "b")])
-    >>> relationships_among(pedigree, ["b", "c", "d"])
-    array([[1.  , 0.5 , 0.75],
-           [0.5 , 1.  , 0.75],
-           [0.75, 0.75, 1.25]])
-    """
-    chosen = pedigree.numbers(ids)
-    if chunks is not None:
-        from .blocks import among_in_blocks
-
-        return among_in_blocks(pedigree, chosen, chunks=chunks, kinship=kinship)
-    if len(chosen) == 0:
-        return np.empty((0, 0))
-    pruned, renumber = ancestry(pedigree, chosen)
-    matrix = relationship_block(pruned, renumber[chosen])
-    if kinship:
-        matrix *= 0.5
-    return matrix
-
-
 def relationship_block(pedigree: Pedigree, rows: NDArray[np.integer[typing.Any]],
                        columns: NDArray[np.integer[typing.Any]] | None = None) -> NDArray[np.float64]:
     """A[rows, columns], or the symmetric A[rows, rows], by columns of A.
@@ -310,22 +168,8 @@ def relationship_block(pedigree: Pedigree, rows: NDArray[np.integer[typing.Any]]
         chosen = by_animal[starts[start]:starts[start + block.shape[1]]]
         matrix[:, chosen] = block[:, position[chosen] - start]
     if columns is None:
-        _mirror(matrix)
+        mirror(matrix)
     return matrix
-
-
-def _mirror(matrix: NDArray[np.float64]) -> None:
-    """Copies the lower triangle of a square matrix onto the upper, a stripe
-    of rows at a time, in place. Each element is computed twice, in its
-    column and in its row; the lower triangle is kept for both. The copy
-    has the bits of tril(m) + tril(m, -1).T, as no relationship is −0."""
-    m = len(matrix)
-    for first in range(0, m, _STRIPE):
-        last = min(m, first + _STRIPE)
-        matrix[first:last, last:] = matrix[last:, first:last].T
-        square = matrix[first:last, first:last]
-        upper = np.triu_indices(last - first, 1)
-        square[upper] = square.T[upper]
 
 
 def _column_blocks(pedigree: Pedigree, rows: NDArray[np.integer[typing.Any]],
@@ -347,4 +191,3 @@ def _column_blocks(pedigree: Pedigree, rows: NDArray[np.integer[typing.Any]],
         block *= scale
         layers.down(block)
         yield start, block[layers.rank[rows]]
-

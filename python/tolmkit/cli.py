@@ -27,19 +27,33 @@ import pyarrow as pa
 import scipy.sparse as sp
 from numpy.typing import NDArray
 
-from . import inverse_relationship_matrix
-from ._advice import option
-from .genomic import genomic_relationship_matrix, hybrid_inverse, read_genotypes
-from .pedigree import UNKNOWN_PARENTS, Pedigree
-from .reading import MAX_OFFSPRING, read_pedigree
-from .statistics import (EffectiveSize, FounderStatistics, cohorts, effective_population_size, founder_statistics,
-                         pedigree_statistics, summary_by)
+from ._advice import PedigreeError, option
+from ._version import __version__
+from .births import MIN_AGE, birth_column, birth_order, cohorts
+from .genomic import genomic_relationship_matrix, hybrid_inverse
+from .genotypes import GenotypeError, read_genotypes
+from .inverse import inverse_relationship_matrix
+from .pedigree import Pedigree
+from .reading import read_pedigree
+from .records import MAX_OFFSPRING, UNKNOWN_PARENTS
+from .statistics import (
+    EffectiveSize,
+    FounderStatistics,
+    effective_population_size,
+    founder_statistics,
+    generation_intervals,
+    pedigree_statistics,
+    summary_by,
+)
 from .writing import STANDARD_STREAM, OutputError, OverwritesInput, outputs, write_csv, write_lower_triangle
 
 __all__ = ["main"]
 
 #: Seconds after which a step still running says so on a terminal.
 PROGRESS_AFTER = 2.0
+
+#: The pairs of parent and offspring that `check` shows of each kind; it counts them all.
+SHOWN = 10
 
 #: The steps under way, innermost last, which an out-of-memory message names.
 _running: list[str] = []
@@ -66,9 +80,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     --------
     >>> main(["check", "examples/herd.csv"])  # doctest: +SKIP
     """
-    parser = _parser()
     try:
-        args = parser.parse_args(argv)
+        args = _arguments(_parser(), argv)
     except SystemExit as stop:
         return int(stop.code or 0)
     try:
@@ -97,25 +110,43 @@ def main(argv: Sequence[str] | None = None) -> int:
         print(f"tolmkit: pyarrow failed ({type(error).__name__}): {error}", file=sys.stderr)
         return 1
     except (ValueError, OSError, ImportError) as error:
-        print(f"tolmkit: {_named(args)}: {getattr(error, 'command_line', error)}", file=sys.stderr)
+        # A refusal of a genotype file, and a file that cannot be opened, name their own file.
+        named = "" if isinstance(error, GenotypeError) or getattr(error, "filename", None) else f"{_named(args)}: "
+        print(f"tolmkit: {named}{getattr(error, 'command_line', error)}", file=sys.stderr)
         return 1
     finally:
         _running.clear()
     return 0
 
 
+def _arguments(parser: argparse.ArgumentParser, argv: Sequence[str] | None) -> argparse.Namespace:
+    """The parsed arguments. `--reference ID …` takes every word after it,
+    so that before the pedigree it takes the pedigree too: its last word is
+    then the pedigree."""
+    args = parser.parse_args(argv)
+    if args.pedigree is None:
+        reference: list[str] | None = getattr(args, "reference", None)
+        if not reference or len(reference) < 2:
+            command: argparse.ArgumentParser = args.parser
+            command.error("the following arguments are required: pedigree")
+        args.pedigree = reference.pop()
+    return args
+
+
 def _parser() -> argparse.ArgumentParser:
     reading = argparse.ArgumentParser(add_help=False)
     options = reading.add_argument_group("reading the pedigree")
-    options.add_argument("pedigree", help="pedigree file: animal, sire, dam and any further columns; - for "
-                                          "standard input")
+    options.add_argument("pedigree", nargs="?", help="pedigree file: animal, sire, dam and any further columns; - "
+                                                     "for standard input")
     options.add_argument("--delimiter", type=_delimiter,
                          help="column separator, one character or \\t (default: comma, tab or spaces, as the file "
                               "shows)")
     options.add_argument("--unknown", action="append", metavar="CODE",
-                         help="code of an unknown parent, repeated or comma-separated "
-                              f"(default: {', '.join(repr(c) for c in sorted(UNKNOWN_PARENTS))})")
-    options.add_argument("--encoding", type=_encoding, default="utf-8-sig", help="text encoding (default: utf-8-sig)")
+                         help="code of an unknown parent, repeated or comma-separated; the codes given replace the "
+                              f"default ones, {', '.join(repr(c) for c in sorted(UNKNOWN_PARENTS))} (a code that "
+                              "starts with a dash as --unknown=-999)")
+    options.add_argument("--encoding", type=_encoding, default="utf-8-sig",
+                         help="text encoding, of the genotype file too (default: utf-8-sig)")
     options.add_argument("--selfing", action="store_true", help="allow an animal whose sire is its dam")
     options.add_argument("--header", action=argparse.BooleanOptionalAction, default=None,
                          help="whether the first line names the columns (default: when it names a sire and a dam)")
@@ -126,8 +157,11 @@ def _parser() -> argparse.ArgumentParser:
     options.add_argument("--max-offspring", type=int, default=MAX_OFFSPRING, metavar="N",
                          help="the most offspring of a dam not listed as an animal, more reading like a group "
                               f"(default: {MAX_OFFSPRING}; 0 for no limit)")
+    options.add_argument("--case-distinct", action="store_true",
+                         help="take identifiers that differ only in case (NL1, nl1) for different animals")
 
     parser = argparse.ArgumentParser(prog="tolmkit", description=__doc__.split("\n\n")[0] if __doc__ else None)
+    parser.add_argument("--version", action="version", version=f"tolmkit {__version__}")
     commands = parser.add_subparsers(title="commands", dest="name", metavar="COMMAND", required=True)
 
     def command(name: str, run: typing.Callable[[argparse.Namespace], None], text: str) -> argparse.ArgumentParser:
@@ -160,20 +194,27 @@ def _parser() -> argparse.ArgumentParser:
     hinv.add_argument("--add-missing", action="store_true",
                       help="add genotyped animals missing from the pedigree as founders")
 
-    stats = command("stats", _stats, "population figures (completeness, inbreeding, Ne, founders and "
-                                     "ancestors), a table by cohort and its plot")
+    stats = command("stats", _stats, "population figures (completeness, birth order, generation intervals, "
+                                     "inbreeding, Ne, founders and ancestors), a table by cohort and its plot")
     _reference_options(stats)
-    stats.add_argument("--by", metavar="COLUMN", help="a table of the figures by this column, such as birth_year")
+    stats.add_argument("--by", metavar="COLUMN", help="a table of the figures by this column, such as birth_year "
+                                                      "(dates grouped into years)")
+    stats.add_argument("-o", "--output", metavar="OUT.csv", help="write the table by the --by column as CSV")
     stats.add_argument("--plot", metavar="OUT.png", help="draw mean F and ΔF by the --by column")
+    _birth_options(stats, intervals=True)
 
-    report = command("report", _report, "one self-contained HTML page of every figure: completeness, generation "
-                                        "intervals, F and ΔF by cohort, Ne, f_e, f_a, f_g, ancestors, inbreeding")
+    report = command("report", _report, "one self-contained HTML page of every figure: completeness, birth order, "
+                                        "generation intervals, F and ΔF by cohort, Ne, f_e, f_a, f_g, ancestors, "
+                                        "inbreeding")
     report.add_argument("-o", "--output", metavar="OUT.html", required=True)
     _reference_options(report)
     report.add_argument("--by", metavar="COLUMN", help="the cohorts, such as birth_year (dates grouped into years)")
-    report.add_argument("--birth", metavar="COLUMN", help="the births for generation intervals (default: --by)")
+    _birth_options(report, intervals=True)
 
-    command("check", _check, "read the pedigree with every check and print its summary, or the problem")
+    check = command("check", _check, "read the pedigree with every check and print its summary and the parents "
+                                     "born after, or soon before, their offspring; or the problem")
+    _birth_options(check, intervals=False)
+    check.add_argument("--strict", action="store_true", help="exit with 1 when a parent is born after its offspring")
 
     among = command("among", _among, "the relationship matrix of candidates to a Zarr store, computed by "
                                      "blocks on Dask (needs the dask extra)")
@@ -190,11 +231,38 @@ def _reference_options(command: argparse.ArgumentParser) -> None:
     """The reference animals of the population figures, as stats and report take them."""
     chosen = command.add_mutually_exclusive_group()
     chosen.add_argument("--reference", nargs="+", metavar="ID",
-                        help="the reference animals (default: every animal with both parents known)")
+                        help="the reference animals (default: every animal with both parents known); before the "
+                             "pedigree, the last word is the pedigree")
+    chosen.add_argument("--reference-file", metavar="FILE", help="the reference animals, one identifier a line")
     chosen.add_argument("--reference-by", metavar="COLUMN=VALUES",
-                        help="the animals with one of these comma-separated values, such as birth_year=2019,2020")
+                        help="the animals with one of these comma-separated values, such as birth_year=2019,2020 "
+                             "(a year for a column of dates)")
     command.add_argument("--max-ancestors", type=_positive, default=1000, metavar="N",
                          help="stop the search of major ancestors after N (default: 1000)")
+
+
+def _birth_options(command: argparse.ArgumentParser, *, intervals: bool) -> None:
+    """The births of the birth order and the generation intervals."""
+    command.add_argument("--birth", metavar="COLUMN",
+                         help="the column of births, years or dates such as 2019-03-15 (default: the column named "
+                              "such as birth_year, birth_date, born or dob)")
+    command.add_argument("--min-age", type=_years, default=MIN_AGE, metavar="YEARS",
+                         help="warn of a parent younger than this at its offspring's birth (default: 1, a parent "
+                              "born in the year of its offspring; 0 warns of none)")
+    if intervals:
+        command.add_argument("--offspring", choices=["parents", "all"], default="parents",
+                             help="the offspring of the generation intervals: those that are parents themselves "
+                                  "(the default), or all")
+
+
+def _years(text: str) -> float:
+    try:
+        years = float(text)
+    except ValueError:
+        years = -1.0
+    if not 0.0 <= years < float("inf"):
+        raise argparse.ArgumentTypeError(f"expected a number of years of at least 0, got {text!r}")
+    return years
 
 
 def _delimiter(text: str) -> str:
@@ -240,7 +308,7 @@ def _read(args: argparse.Namespace) -> Pedigree:
                              encoding=args.encoding, selfing=args.selfing, header=args.header,
                              columns=None if args.columns is None else args.columns.split(","),
                              groups=None if args.groups is None else args.groups.split(","),
-                             max_offspring=args.max_offspring)
+                             max_offspring=args.max_offspring, case_distinct=args.case_distinct)
 
 
 @contextlib.contextmanager
@@ -297,7 +365,7 @@ def _hinv(args: argparse.Namespace) -> None:
     with outputs(args.output, f"{args.output}.ids", inputs=[args.pedigree, args.genotypes]) as (matrix, ids):
         pedigree = _read(args)
         with _progress("reading genotypes"):
-            genotyped, genotypes = read_genotypes(args.genotypes)
+            genotyped, genotypes = read_genotypes(args.genotypes, encoding=args.encoding)
         with _progress("genomic relationships"), warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
             g = genomic_relationship_matrix(genotypes, min_maf=args.min_maf, ids=genotyped)
@@ -329,39 +397,97 @@ def _without_groups(args: argparse.Namespace) -> str:
 
 def _check(args: argparse.Namespace) -> None:
     pedigree = _read(args)
+    _check_columns([("--birth", args.birth)], pedigree.attributes.columns)
     print(f"{_named(args)}\n{pedigree.summary()}")
+    found = _births(args, pedigree)
+    if found is None:
+        return
+    column, order = found
+    errors = int(np.count_nonzero(order["problem"] == "error"))
+    print(f"births ({column}): {_birth_counts(order, args.min_age)}")
+    if len(order):
+        print(order.head(SHOWN).to_string(index=False))
+        if len(order) > SHOWN:
+            print(f"… and {len(order) - SHOWN:,} more")
+    if args.strict and errors:
+        raise ValueError(f"--strict: {_born_after(errors)}")
+
+
+def _births(args: argparse.Namespace, pedigree: Pedigree) -> tuple[str, pd.DataFrame] | None:
+    """The column of births and the parents born after, or soon before,
+    their offspring; None, having said why, where there is no such column,
+    or the one found by its name holds other than births."""
+    column = args.birth or birth_column(pedigree)
+    if column is None:
+        print("births: no column named such as birth_year, birth_date or born; give --birth COLUMN to check the "
+              "birth order")
+        return None
+    try:
+        with _progress("birth order"):
+            return column, birth_order(pedigree, column, min_age=args.min_age)
+    except PedigreeError as error:
+        if args.birth:
+            raise ValueError(f"--birth {column}: {error}") from None
+        print(f"births: the column {column!r}, found by its name, is not read as births: {error}; give --birth "
+              "COLUMN naming the column of births")
+        return None
+
+
+def _birth_counts(order: pd.DataFrame, min_age: float) -> str:
+    errors = int(np.count_nonzero(order["problem"] == "error"))
+    return (f"{_born_after(errors)} (errors), {len(order) - errors:,} less than {min_age:g} "
+            f"year{'' if min_age == 1 else 's'} older (warnings)")
+
+
+def _born_after(errors: int) -> str:
+    return "1 parent born after its offspring" if errors == 1 else f"{errors:,} parents born after their offspring"
 
 
 def _among(args: argparse.Namespace) -> None:
     with _progress("loading Dask"):
         from .blocks import among_to_zarr  # Dask is imported for this command alone
 
-    with open(args.ids, encoding=args.encoding) as lines:
-        ids = [line.strip() for line in lines if line.strip()]
-    if not ids:
-        raise ValueError(f"{args.ids} names no animal")
+    ids = [name for _, name in _listed(args.ids, args.encoding, "--ids")]
     pedigree = _read(args)
     with _progress("relationships among the candidates"):
         among_to_zarr(pedigree, ids, args.output, chunks=args.chunks, scheduler=args.scheduler)
 
 
 def _stats(args: argparse.Namespace) -> None:
-    if args.plot and not args.by:
-        raise UsageError("--plot draws the figures by cohort: give --by COLUMN as well")
-    with outputs(args.plot, inputs=[args.pedigree]) as (plot,):
-        _statistics(args, plot)
-    if args.plot:
-        print(f"\nplot: {args.plot}")
+    for flag, value in (("--plot", args.plot), ("-o", args.output)):
+        if value and not args.by:
+            raise UsageError(f"{flag} writes the figures by cohort: give --by COLUMN as well")
+    if args.output == STANDARD_STREAM:
+        raise UsageError("stats prints its figures on standard output: give -o a file name")
+    with outputs(args.output, args.plot, inputs=_inputs(args)) as (written, plot):
+        _statistics(args, written, plot)
+    for name, path in (("table", args.output), ("plot", args.plot)):
+        if path:
+            print(f"{name}: {path}")
 
 
-def _statistics(args: argparse.Namespace, plot: str) -> None:
+def _statistics(args: argparse.Namespace, written: str, plot: str) -> None:
     pedigree, table, reference, described = _with_reference(args)
-    print(f"{_named(args)}: {len(pedigree):,} animals, "
-          f"{int(np.count_nonzero((pedigree.sire < 0) & (pedigree.dam < 0))):,} founders")
+    counts = pedigree.counts()
+    print(f"{_named(args)}: {counts.animals:,} animals, {counts.founders:,} founders, {counts.parents_added:,} "
+          "parents added as founders")
     print(_completeness(table))
+    found = _births(args, pedigree)
+    if found is not None:
+        column, order = found
+        print(f"births ({column}): {_birth_counts(order, args.min_age)}")
+        with _progress("generation intervals"):
+            intervals = generation_intervals(pedigree, column, offspring=args.offspring)
+        counted = "every offspring" if args.offspring == "all" else "the offspring that are parents"
+        print(f"generation intervals in years, of {counted}; {int(intervals['left_out'].loc['all']):,} pairs of a "
+              f"parent born after its offspring left out:\n{intervals.to_string(float_format=lambda v: f'{v:.2f}')}")
     print(f"reference: {len(reference):,} animals ({described})")
     with _progress("effective population size"):
-        effective = effective_population_size(pedigree, reference)
+        try:
+            effective = effective_population_size(pedigree, reference)
+        except ValueError as error:  # the report says so in Ne's place; here Ne is the figure asked for
+            raise ValueError(f"{error}: give reference animals with more generations known (--reference, "
+                             "--reference-file or --reference-by)") from None
     with _progress("founders and ancestors"):
         founders = founder_statistics(pedigree, reference, max_ancestors=args.max_ancestors)
     print(_population(effective, founders))
@@ -370,6 +496,9 @@ def _statistics(args: argparse.Namespace, plot: str) -> None:
             summary = summary_by(pedigree, args.by)
         print()
         print(summary.to_string(float_format=lambda v: f"{v:.4g}"))
+        if written:
+            with _progress("writing"):
+                write_csv(summary, written)
         if plot:
             from .plots import plot_trend
 
@@ -378,7 +507,7 @@ def _statistics(args: argparse.Namespace, plot: str) -> None:
 
 
 def _report(args: argparse.Namespace) -> None:
-    with outputs(args.output, inputs=[args.pedigree]) as (path,):
+    with outputs(args.output, inputs=_inputs(args)) as (path,):
         page = _report_page(args)
         if path == STANDARD_STREAM:
             sys.stdout.write(page)
@@ -393,32 +522,60 @@ def _report_page(args: argparse.Namespace) -> str:
     from .report import report_html
 
     pedigree, _, reference, described = _with_reference(args)
-    if args.birth and args.birth not in pedigree.attributes.columns:
-        raise UsageError(f"no column {args.birth!r} in the file; its columns are "
-                         f"{', '.join(pedigree.attributes.columns)}")
     with _progress("report"):
-        return report_html(pedigree, reference, by=args.by, birth=args.birth,
-                           title=f"Pedigree report: {os.path.basename(_named(args))}", reference_label=described,
-                           max_ancestors=args.max_ancestors)
+        try:
+            return report_html(pedigree, reference, by=args.by, birth=args.birth,
+                               title=f"Pedigree report: {os.path.basename(_named(args))}",
+                               reference_label=described, max_ancestors=args.max_ancestors, min_age=args.min_age,
+                               offspring=args.offspring)
+        except PedigreeError as error:  # the reference is checked: what is left is the births given
+            if args.birth:
+                raise ValueError(f"--birth {args.birth}: {error}") from None
+            raise
 
 
 def _with_reference(args: argparse.Namespace) -> tuple[Pedigree, pd.DataFrame, list[str], str]:
     """The pedigree, its per-animal table, and the reference animals of stats
     and report with how they were chosen."""
+    listed = _listed(args.reference_file, args.encoding, "--reference-file") if args.reference_file else None
     pedigree = _read(args)
+    _check_columns([("--birth", args.birth)], pedigree.attributes.columns)
     with _progress("per-animal figures"):
         table = pedigree_statistics(pedigree)
-    for column in (args.by, args.reference_by and args.reference_by.partition("=")[0]):
-        if column and column not in table.columns:
-            raise UsageError(f"no column {column!r}; the columns are {', '.join(table.columns)}")
-    reference, described = _reference(args, table)
+    _check_columns([("--by", args.by), ("--reference-by", args.reference_by and args.reference_by.partition("=")[0])],
+                   table.columns)
+    reference, described = _reference(args, table, listed)
     return pedigree, table, reference, described
 
 
-def _reference(args: argparse.Namespace, table: pd.DataFrame) -> tuple[list[str], str]:
+def _check_columns(options: list[tuple[str, str | None]], columns: pd.Index[typing.Any]) -> None:
+    """Refuses an option that names none of `columns`."""
+    for flag, column in options:
+        if column and column not in columns:
+            raise UsageError(f"{flag}: no column {column!r}; the columns are {', '.join(map(str, columns))}")
+
+
+def _listed(path: str, encoding: str, option: str) -> list[tuple[int, str]]:
+    """The identifiers of a file of one a line, with their lines; blank lines
+    are skipped."""
+    with open(path, encoding=encoding) as lines:
+        listed = [(number, line.strip()) for number, line in enumerate(lines, 1) if line.strip()]
+    if not listed:
+        raise ValueError(f"{option} {path} names no animal")
+    return listed
+
+
+def _reference(args: argparse.Namespace, table: pd.DataFrame,
+               listed: list[tuple[int, str]] | None) -> tuple[list[str], str]:
     """The identifiers of the reference animals and how they were chosen."""
-    if args.reference:
-        return list(args.reference), "given"
+    if args.reference or listed:
+        where = [("--reference", name) for name in args.reference] if args.reference else \
+            [(f"--reference-file {args.reference_file}, line {line}", name) for line, name in listed or []]
+        missing = ~np.asarray(pd.Index([name for _, name in where], dtype=object).isin(table.index))
+        if np.any(missing):
+            option, name = where[int(np.argmax(missing))]
+            raise ValueError(f"{option}: animal {name!r} is not in the pedigree")
+        return [name for _, name in where], "given" if args.reference else f"listed in {args.reference_file}"
     if args.reference_by:
         column, equals, values = args.reference_by.partition("=")
         wanted = [v.strip() for v in values.split(",") if v.strip()]
@@ -426,24 +583,33 @@ def _reference(args: argparse.Namespace, table: pd.DataFrame) -> tuple[list[str]
             raise UsageError(f"--reference-by takes COLUMN=VALUES, got {args.reference_by!r}")
         found = table.index[_matches(table[column], wanted)]
         if len(found) == 0:
-            raise ValueError(f"no animal has {column} in {', '.join(wanted)}")
+            raise ValueError(f"--reference-by: no animal has {column} in {', '.join(wanted)}")
         return [str(name) for name in found], f"{column} in {', '.join(wanted)}"
     both = (table["sire"] != "") & (table["dam"] != "")
+    if not both.any():
+        raise ValueError("no animal has both parents known, which the reference takes by default: give "
+                         "--reference, --reference-file or --reference-by")
     return [str(name) for name in table.index[both]], "every animal with both parents known"
 
 
 def _matches(column: pd.Series[typing.Any], wanted: list[str]) -> NDArray[np.bool_]:
-    """Where `column` holds one of the values written in `wanted`: numbers
-    compare as numbers, so that 2019 finds 2019.0."""
+    """Where `column` holds one of the values written in `wanted`: cohorts
+    compare as `cohorts` reads them, so that 2019 finds 2019.0 and the dates
+    of 2019."""
     column = cohorts(column)
     if pd.api.types.is_numeric_dtype(column):
         try:
             numbers = [float(v) for v in wanted]
         except ValueError:
-            raise UsageError(f"column {column.name!r} holds numbers; got {', '.join(wanted)}") from None
+            raise UsageError(f"--reference-by: column {column.name!r} holds numbers (years of dates count as "
+                             f"numbers); got {', '.join(wanted)}") from None
         return np.asarray(column.isin(numbers))
     return np.asarray(column.astype(str).isin(wanted))
 
+
+def _inputs(args: argparse.Namespace) -> list[str]:
+    """The files that a command reads, which no output may overwrite."""
+    return [args.pedigree] + ([args.reference_file] if getattr(args, "reference_file", None) else [])
 
 
 def _completeness(table: pd.DataFrame) -> str:

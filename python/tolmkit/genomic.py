@@ -1,12 +1,10 @@
 """Single-step genomic evaluation: the genomic relationship matrix G of the
 genotyped animals, and the matrices H and H⁻¹ that join it to the pedigree's
-relationships, with the genotype files that feed them."""
+relationships."""
 
 from __future__ import annotations
 
-import csv
 import dataclasses
-import os
 import typing
 import warnings
 from collections.abc import Iterable
@@ -17,26 +15,22 @@ import scipy.linalg.lapack as lapack
 import scipy.sparse as sp
 from numpy.typing import ArrayLike, NDArray
 
-from ._advice import Option, argument, option, refused
+from ._advice import Option, PedigreeError, argument, option, refused
+from ._arguments import real
 from ._memory import BLAS_BUFFERS, require_room
-from .candidates import relationships_among
+from ._symmetric import mirror, mirrored_blocks
+from .among import relationships_among
+from .genotypes import first_repeat
 from .inverse import inverse_relationship_matrix
-from .pedigree import Pedigree, PedigreeError
+from .pedigree import Pedigree
 from .relationships import DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, relationship_matrix
 
 __all__ = ["GenomicComparison", "HybridInverse", "genomic_relationship_matrix", "hybrid_inverse",
-           "hybrid_relationship", "read_genotypes"]
+           "hybrid_relationship"]
 
 # Markers whose centred genotypes are held at once: 8 KiB of float64 per
 # animal, and the same grouping of the sums whichever way G is split.
 _MARKERS_AT_ONCE = 1024
-# Rows of a band that _mirrored copies at once.
-_BAND = 256
-# The first bytes of a PLINK .bed file (SNP-major).
-_BED_MAGIC = b"\x6c\x1b\x01"
-# The genotype codes of the BLUPF90 text files, by byte; 9 marks any other byte.
-_TEXT_CODES = np.full(256, 9, dtype=np.int8)
-_TEXT_CODES[[ord("0"), ord("1"), ord("2"), ord("5")]] = [0, 1, 2, -1]
 # The advice of a G that is not positive definite after blending.
 _CLONES = ("; raise ", argument("blend"), ", or look for clones in G")
 
@@ -199,29 +193,20 @@ def genomic_relationship_matrix(genotypes: typing.Any, *,
 def _dask_relationships(genotypes: typing.Any, allele_frequencies: ArrayLike | None, min_maf: float,
                         min_call_rate: float, ids: ArrayLike | None) -> typing.Any:
     import dask
-    import dask.array as da
-    from dask.base import tokenize
-    from dask.highlevelgraph import HighLevelGraph
 
     _check_shape(genotypes, genotypes)
     names = _names(ids, genotypes.shape[0])
     by_animals = genotypes.rechunk({1: -1})
-    sums = typing.cast(typing.Tuple[NDArray[np.int64], ...], dask.compute(*_marker_sums(by_animals)))
+    sums = typing.cast(tuple[NDArray[np.int64], ...], dask.compute(*_marker_sums(by_animals)))
     markers = _markers(by_animals, sums, allele_frequencies, min_maf, min_call_rate)
-    rows = [key[0] for key in by_animals.__dask_keys__()]
-    token = tokenize(by_animals.name, markers.columns, markers.frequencies, markers.scale)
-    name, marker_key = f"genomic-relationship-{token}", f"genomic-markers-{token}"
-    starts = np.cumsum((0,) + by_animals.chunks[0])
-    graph: dict[typing.Any, typing.Any] = {marker_key: markers}
-    for i, row in enumerate(rows):
-        graph[(name, i, i)] = (_diagonal_block, row, marker_key, int(starts[i]),
-                               None if names is None else names[starts[i]:starts[i + 1]])
-        for j in range(i):
-            graph[(name, i, j)] = (_block, row, rows[j], marker_key)
-            # Mirrored, so that G is symmetric to the bit and each block is computed once.
-            graph[(name, j, i)] = (np.transpose, (name, i, j))
-    layer = HighLevelGraph.from_collections(name, graph, dependencies=[by_animals])
-    return da.Array(layer, name, chunks=(by_animals.chunks[0], by_animals.chunks[0]), dtype=np.float64)
+    rows = by_animals.to_delayed(optimize_graph=False)[:, 0]
+    kept = dask.delayed(markers)  # one key, which every block takes
+    sizes = by_animals.chunks[0]
+    starts = np.cumsum((0,) + sizes)
+    return mirrored_blocks(
+        sizes, lambda i: dask.delayed(_diagonal_block)(rows[i], kept, int(starts[i]),
+                                                       None if names is None else names[starts[i]:starts[i + 1]]),
+        lambda i, j: dask.delayed(_block)(rows[i], rows[j], kept))
 
 
 def _array(value: typing.Any, name: str) -> tuple[NDArray[typing.Any], NDArray[np.bool_] | None]:
@@ -289,8 +274,8 @@ def _markers(genotypes: typing.Any, sums: tuple[typing.Any, ...], allele_frequen
                          "the allele, or -1 for missing")
     filters: list[str | Option] = []
     for name, value, top in (("min_maf", min_maf, 0.5), ("min_call_rate", min_call_rate, 1.0)):
-        if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)) \
-                or not 0.0 <= value <= top:
+        number = real(value)
+        if number is None or not 0.0 <= number <= top:
             raise refused(argument(name), f" must be a number from 0 to {top}, got {value!r}")
         if value:
             filters += [", " if filters else "", option(name, value)]
@@ -382,20 +367,7 @@ def _diagonal_block(genotypes: NDArray[np.integer[typing.Any]], markers: _Marker
         raise ValueError(f"{animal} has no genotype at the {len(markers.columns):,} markers kept; leave it out of "
                          "the genotypes")
     product /= markers.scale
-    return _mirrored(product)
-
-
-def _mirrored(matrix: NDArray[np.float64]) -> NDArray[np.float64]:
-    """The lower triangle copied onto the upper, in place, a band of rows at
-    a time (without numpy.tril's n × n mask): symmetric to the bit."""
-    m = len(matrix)
-    for start in range(0, m, _BAND):
-        stop = min(start + _BAND, m)
-        square = matrix[start:stop, start:stop]
-        upper = np.triu_indices(stop - start, 1)
-        square[upper] = square.T[upper]
-        matrix[start:stop, stop:] = matrix[stop:, start:stop].T
-    return matrix
+    return mirror(product)
 
 
 def hybrid_inverse(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, *, blend: float = 0.05,
@@ -541,10 +513,10 @@ def hybrid_relationship(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLi
     a22_inverse = _inverse(a22, ids, "A22")
     gw = _blended(g, a22, blend, tune, _comparison(g, a22))
     gw -= a22
-    middle = _mirrored(a22_inverse @ gw @ a22_inverse)
+    middle = mirror(a22_inverse @ gw @ a22_inverse)
     across = h[:, positions]
     h += (across @ middle) @ across.T
-    return _mirrored(h)
+    return mirror(h)
 
 
 def _inputs(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, tune: str | None, add_missing: bool
@@ -577,7 +549,7 @@ def _genotyped(pedigree: Pedigree, genotyped: Iterable[str], add_missing: bool
             name = ids[other[0]]
             raise TypeError(f"genotyped[{other[0]}] is {name!r} ({type(name).__name__}); the pedigree's "
                             f"identifiers are text: pass {name.decode() if isinstance(name, bytes) else str(name)!r}")
-    repeat = _repeat(ids)
+    repeat = first_repeat(ids)
     if repeat:
         first, again = repeat
         raise ValueError(f"animal {ids[again]!r} is genotyped twice (rows {first} and {again} of G)")
@@ -660,8 +632,8 @@ def _options(tune: str | None, **weights: float) -> dict[str, float]:
     if tune not in (None, "mean"):
         raise ValueError(f"tune must be None or 'mean', got {tune!r}")
     for name, value in weights.items():
-        if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)) \
-                or not np.isfinite(value) or (name == "blend" and not 0.0 <= value <= 1.0):
+        number = real(value)
+        if number is None or not np.isfinite(number) or (name == "blend" and not 0.0 <= number <= 1.0):
             raise refused(argument(name), f" must be a {'number from 0 to 1' if name == 'blend' else 'finite number'}, "
                           f"got {value!r}")
     return {name: float(value) for name, value in weights.items()}
@@ -712,7 +684,7 @@ def _inverse(matrix: NDArray[np.float64], ids: NDArray[np.object_], name: str,
     inverse, info = lapack.dpotri(factor, lower=True, overwrite_c=True)
     if info > 0:
         raise ValueError(f"{name} is singular at animal {ids[info - 1]!r} (row {info - 1})")
-    return _mirrored(inverse)
+    return mirror(inverse)
 
 
 def _embedded(block: NDArray[np.float64], positions: NDArray[np.int64], n: int) -> sp.csr_matrix:
@@ -728,130 +700,3 @@ def _embedded(block: NDArray[np.float64], positions: NDArray[np.int64], n: int) 
     index_type = np.int32 if m * m < 2**31 else np.int64
     return sp.csr_matrix((block[np.ix_(order, order)].ravel(), np.tile(ranked.astype(index_type), m),
                           indptr.astype(index_type)), shape=(n, n))
-
-
-def read_genotypes(path: str | os.PathLike[str]) -> tuple[NDArray[np.object_], NDArray[np.int8]]:
-    """Genotypes from PLINK binary files or the text format of the BLUPF90
-    programs.
-
-    A path that ends in ``.bed``, or a prefix beside which ``PREFIX.bed``
-    lies, is read as PLINK files (with the ``.bim`` and ``.fam`` beside the
-    ``.bed``) by bed-reader, counting the A1 allele; the identifiers are the
-    individual identifiers of the ``.fam``. Any other file is read as text:
-    one animal a line, its identifier, spaces, then one character per marker,
-    0, 1 or 2 copies of the counted allele and 5 for missing.
-
-    Parameters
-    ----------
-    path : str or os.PathLike
-
-    Returns
-    -------
-    ids : numpy.ndarray of object
-        The identifier of each animal, as str.
-    genotypes : numpy.ndarray of int8
-        Animals × markers, 0, 1, 2, or −1 for missing, as
-        `genomic_relationship_matrix` reads them.
-
-    Raises
-    ------
-    ValueError
-        A file that cannot be read as genotypes, naming the file and the line
-        (and the marker) where that shows, or an animal listed twice.
-    OSError
-        A file that cannot be opened.
-
-    Examples
-    --------
-    >>> ids, genotypes = read_genotypes("examples/herd-genotypes.bed")  # doctest: +SKIP
-    """
-    name = os.fspath(path)
-    if name.endswith(".bed"):
-        return _read_bed(name)
-    if not os.path.exists(name) and os.path.exists(name + ".bed"):
-        return _read_bed(name + ".bed")
-    return _read_text(name)
-
-
-def _read_bed(path: str) -> tuple[NDArray[np.object_], NDArray[np.int8]]:
-    from bed_reader import open_bed
-
-    with open(path, "rb") as file:
-        if file.read(3) != _BED_MAGIC:
-            raise ValueError(f"{path}: not a PLINK .bed file in SNP-major order (it does not start with the "
-                             "bytes 6c 1b 01)")
-    # The .fam and .bim are read here, which names their lines, and their
-    # counts given to bed-reader, which then reads the .bed alone.
-    fam, bim = (os.path.splitext(path)[0] + suffix for suffix in (".fam", ".bim"))
-    ids = _column(fam, 1, 6)
-    markers = len(_column(bim, 1, 6))
-    _refuse_repeated(ids, fam)
-    try:
-        with open_bed(path, iid_count=len(ids), sid_count=markers, count_A1=True) as bed:
-            genotypes = bed.read(dtype="int8", order="C")
-    except (ValueError, RuntimeError, IndexError) as error:
-        raise ValueError(f"{path}: {error} ({len(ids):,} animals in {fam}, {markers:,} markers in {bim})") from None
-    genotypes[genotypes == -127] = -1
-    return ids, genotypes
-
-
-def _column(path: str, column: int, columns: int) -> NDArray[np.object_]:
-    """One column of a whitespace-separated file of `columns` columns."""
-    try:
-        table = pd.read_csv(path, sep=r"\s+", header=None, names=range(columns), dtype=str, quoting=csv.QUOTE_NONE,
-                            keep_default_na=False, engine="c")
-    except pd.errors.ParserError as error:
-        raise ValueError(f"{path}: {error}") from None
-    except pd.errors.EmptyDataError:
-        raise ValueError(f"{path}: no line") from None
-    return np.asarray(table[column].tolist(), dtype=object)
-
-
-def _read_text(path: str) -> tuple[NDArray[np.object_], NDArray[np.int8]]:
-    try:
-        table = pd.read_csv(path, sep=r"\s+", header=None, names=["id", "genotypes"], dtype=str,
-                            quoting=csv.QUOTE_NONE, keep_default_na=False, skip_blank_lines=False, engine="c")
-    except pd.errors.ParserError as error:
-        raise ValueError(f"{path}: {error}") from None
-    except pd.errors.EmptyDataError:
-        raise ValueError(f"{path}: no animal") from None
-    if len(table) == 0:
-        raise ValueError(f"{path}: no animal")
-    strings = table["genotypes"].tolist()
-    lengths = table["genotypes"].str.len().to_numpy(dtype=np.int64)
-    empty = np.flatnonzero(lengths == 0)
-    if len(empty):
-        raise ValueError(f"{path}: line {empty[0] + 1}: an identifier, then a genotype per marker, expected")
-    short = np.flatnonzero(lengths != lengths[0])
-    if len(short):
-        line = int(short[0])
-        raise ValueError(f"{path}: line {line + 1}: {lengths[line]:,} genotypes, where line 1 has "
-                         f"{lengths[0]:,}; each line holds an identifier, then a genotype per marker")
-    # Latin-1 keeps one byte per character, as the check below needs; others become "?".
-    text = "".join(strings).encode("latin-1", errors="replace")
-    genotypes = _TEXT_CODES[np.frombuffer(text, dtype=np.uint8).reshape(len(strings), lengths[0])]
-    bad = np.flatnonzero(genotypes.ravel() == 9)
-    if len(bad):
-        line, marker = divmod(int(bad[0]), int(lengths[0]))
-        raise ValueError(f"{path}: line {line + 1}: marker {marker + 1} is {strings[line][marker]!r}; a genotype "
-                         "is 0, 1 or 2, or 5 for missing")
-    ids = np.asarray(table["id"].tolist(), dtype=object)
-    _refuse_repeated(ids, path)
-    return ids, genotypes
-
-
-def _repeat(ids: NDArray[np.object_]) -> tuple[int, int] | None:
-    """The positions of the first identifier listed twice, or None."""
-    index = pd.Index(ids, dtype=object)
-    if index.is_unique:
-        return None
-    again = int(np.argmax(index.duplicated()))
-    return int(np.argmax(ids == ids[again])), again
-
-
-def _refuse_repeated(ids: NDArray[np.object_], path: str) -> None:
-    repeat = _repeat(ids)
-    if repeat:
-        first, again = repeat
-        raise ValueError(f"{path}: line {again + 1}: animal {ids[again]!r} is listed again (first on line "
-                         f"{first + 1})")

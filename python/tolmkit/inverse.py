@@ -3,10 +3,11 @@
 from __future__ import annotations
 
 import numpy as np
-from numpy.typing import NDArray
 import scipy.sparse as sp
+from numpy.typing import NDArray
 
-from .pedigree import Pedigree, PedigreeError
+from ._advice import PedigreeError
+from .pedigree import Pedigree
 
 __all__ = ["inverse_relationship_matrix"]
 

@@ -7,8 +7,8 @@ from __future__ import annotations
 import typing
 
 import numpy as np
-from numpy.typing import NDArray
 import scipy.sparse as sp
+from numpy.typing import NDArray
 
 __all__ = ["Layers"]
 

@@ -1,7 +1,9 @@
-"""Pedigrees with identifiers, numbered parents first; selections of them."""
+"""Pedigrees with identifiers, numbered parents first; what they hold, counted;
+selections of them; and the sexes of their animals."""
 
 from __future__ import annotations
 
+import dataclasses
 import typing
 from collections.abc import Iterable, Sequence
 
@@ -13,13 +15,14 @@ from numpy.typing import ArrayLike, NDArray
 import TOLM
 
 from . import _native
+from ._advice import PedigreeError
+from ._arguments import integer
+from ._arrow import string_array
+from ._patterns import ROLES
 from .layers import Layers
+from .records import UNKNOWN_PARENTS, Rules, Table, number_records, parents_first, records_table, sex_codes
 
-__all__ = ["MISSING_PARENT", "UNKNOWN_PARENTS", "Pedigree", "PedigreeError", "ancestry", "parents_first", "prune",
-           "select"]
-
-#: The parent entries that mean "unknown" unless the caller gives others.
-UNKNOWN_PARENTS = frozenset({"", "0", "NA", "."})
+__all__ = ["MISSING_PARENT", "Pedigree", "PedigreeCounts", "ancestry", "from_table", "prune", "roles", "select", "sexes"]
 
 #: The code of an unknown parent in TOLM.cald and TOLM.dijp, as the kernels define it.
 MISSING_PARENT: int = _native.MISSING_PARENT
@@ -31,17 +34,46 @@ Numbers = NDArray[np.integer[typing.Any]]
 _Array = typing.TypeVar("_Array", bound=NDArray[typing.Any])
 
 
-class PedigreeError(ValueError):
-    """A pedigree that cannot be used as it stands; the message names the line.
+@dataclasses.dataclass(frozen=True)
+class PedigreeCounts:
+    """What a pedigree holds, counted (`Pedigree.counts`).
 
-    The message gives its advice as Python arguments (``unknown='-999'``);
-    `command_line` holds the same message with the options of the
-    ``tolmkit`` command instead (``--unknown=-999``).
+    Attributes
+    ----------
+    animals : int
+    founders : int
+        Animals with both parents unknown.
+    parents_added : int
+        Parents that the file does not list as animals, added as founders.
+    unknown_sires, unknown_dams : int
+        Animals whose sire, or dam, is unknown (of a group or not).
+    groups : int
+        Groups of unknown parents.
+    sires, dams : int
+        Animals that are the sire, or the dam, of at least one animal.
+    generations : int
+        The most generations behind any animal.
     """
 
-    def __init__(self, message: str, command_line: str | None = None) -> None:
-        super().__init__(message)
-        self.command_line = message if command_line is None else command_line
+    animals: int
+    founders: int
+    parents_added: int
+    unknown_sires: int
+    unknown_dams: int
+    groups: int
+    sires: int
+    dams: int
+    generations: int
+
+    def labelled(self) -> list[tuple[str, str]]:
+        """(attribute, label) of each count as a summary shows it, in order;
+        groups only when there are some."""
+        return [(name, _LABELS.get(name, name.replace("_", " "))) for name in
+                (field.name for field in dataclasses.fields(self)) if name != "groups" or self.groups]
+
+
+# Labels that say more than the attribute's name.
+_LABELS = {"parents_added": "parents added as founders", "groups": "groups of unknown parents"}
 
 
 class Pedigree:
@@ -236,8 +268,29 @@ class Pedigree:
         return len(self._sire)
 
     def __repr__(self) -> str:
-        counts = ", ".join(f"{key}={value}" for key, _, value in self._counts())
-        return f"Pedigree({counts})"
+        counts = self.counts()
+        shown = ", ".join(f"{name}={getattr(counts, name)}" for name, _ in counts.labelled())
+        return f"Pedigree({shown})"
+
+    def counts(self) -> PedigreeCounts:
+        """What the pedigree holds, counted.
+
+        Returns
+        -------
+        PedigreeCounts
+
+        Examples
+        --------
+        >>> Pedigree.from_records([("calf", "bull", "cow")]).counts().parents_added
+        2
+        """
+        sire, dam = self.sire, self.dam
+        return PedigreeCounts(
+            animals=len(self), founders=int(np.count_nonzero((sire < 0) & (dam < 0))),
+            parents_added=int(np.count_nonzero(self.added)), unknown_sires=int(np.count_nonzero(sire < 0)),
+            unknown_dams=int(np.count_nonzero(dam < 0)), groups=len(self.group_ids),
+            sires=len(np.unique(sire[sire >= 0])), dams=len(np.unique(dam[dam >= 0])),
+            generations=int(self.generation.max(initial=0)))
 
     def summary(self) -> str:
         """What the pedigree holds, a line for each count.
@@ -245,12 +298,9 @@ class Pedigree:
         Returns
         -------
         str
-            Animals, founders (both parents unknown), parents added as
-            founders, unknown sires and dams, groups of unknown parents
-            (when there are some), animals used as sires and as dams, and
-            the most generations behind any animal; then the parents added
-            as founders with the most offspring, where a group code read as
-            an animal would show.
+            The counts of `counts`, groups of unknown parents only when there
+            are some; then the parents added as founders with the most
+            offspring, where a group code read as an animal would show.
 
         Examples
         --------
@@ -265,10 +315,11 @@ class Pedigree:
         generations                1
         most offspring among parents added as founders: bull (1), cow (1)
         """
-        counts = self._counts()
-        width = max(len(label) for _, label, _ in counts) + 2
+        counts = self.counts()
+        labels = [(label, getattr(counts, name)) for name, label in counts.labelled()]
+        width = max(len(label) for label, _ in labels) + 2
         digits = len(f"{len(self):,}")
-        lines = [f"{label:<{width}}{value:>{digits},}" for _, label, value in counts]
+        lines = [f"{label:<{width}}{value:>{digits},}" for label, value in labels]
         if np.any(self.added):
             # A group of unknown parents read as an animal stands out by its offspring.
             offspring = np.bincount(self.sire[self.sire >= 0], minlength=len(self)) + \
@@ -279,22 +330,10 @@ class Pedigree:
                          ", ".join(f"{self.ids[k]} ({offspring[k]:,})" for k in most))
         return "\n".join(lines)
 
-    def _counts(self) -> list[tuple[str, str, int]]:
-        """(key for the repr, label for the summary, count) of what the pedigree holds."""
-        generation = self.generation
-        return [("animals", "animals", len(self)),
-                ("founders", "founders", int(np.count_nonzero((self.sire < 0) & (self.dam < 0)))),
-                ("parents_added", "parents added as founders", int(np.count_nonzero(self.added))),
-                ("unknown_sires", "unknown sires", int(np.count_nonzero(self.sire < 0))),
-                ("unknown_dams", "unknown dams", int(np.count_nonzero(self.dam < 0))),
-                *([("groups", "groups of unknown parents", len(self.group_ids))] if len(self.group_ids) else []),
-                ("sires", "sires", len(np.unique(self.sire[self.sire >= 0]))),
-                ("dams", "dams", len(np.unique(self.dam[self.dam >= 0]))),
-                ("generations", "generations", int(generation.max(initial=0)))]
-
     @classmethod
     def from_records(cls, records: Iterable[Sequence[object]], *, unknown: str | Iterable[str] = UNKNOWN_PARENTS,
-                     selfing: bool = False, lines: Sequence[int] | None = None) -> "Pedigree":
+                     selfing: bool = False, lines: Sequence[int] | None = None,
+                     case_distinct: bool = False) -> Pedigree:
         """A pedigree from (animal, sire, dam) records, in any order.
 
         Parameters
@@ -311,6 +350,9 @@ class Pedigree:
         lines : sequence of int, optional
             The line of each record, for the messages; by default its
             position, counted from 1.
+        case_distinct : bool
+            Take identifiers that differ only in case (NL1, nl1) for
+            different animals; by default they are refused.
 
         Returns
         -------
@@ -331,13 +373,12 @@ class Pedigree:
         >>> Pedigree.from_records([(3, 1, 2), (1, None, None)]).ids.tolist()
         ['2', '1', '3']
         """
-        from .reading import pedigree_from_records
-
-        return pedigree_from_records(records, unknown=unknown, selfing=selfing, lines=lines)
+        table = records_table(records, lines)
+        return from_table(table, Rules.given(unknown, selfing, extra=[""], case_distinct=case_distinct))
 
     @classmethod
     def from_numbers(cls, sire: ArrayLike, dam: ArrayLike, *, unknown: int,
-                     ids: Sequence[str] | None = None) -> "Pedigree":
+                     ids: Sequence[str] | None = None) -> Pedigree:
         """A pedigree already numbered parents first, such as `simulate_pedigree` gives.
 
         Parameters
@@ -366,7 +407,7 @@ class Pedigree:
         >>> Pedigree.from_numbers([-1, -1, 0], [-1, -1, 1], unknown=-1).sire.tolist()
         [-1, -1, 0]
         """
-        if isinstance(unknown, bool) or not isinstance(unknown, (int, np.integer)):
+        if integer(unknown) is None:
             raise TypeError(f"unknown must be an integer code, got {unknown!r}")
         columns = {}
         for role, codes in (("sire", sire), ("dam", dam)):
@@ -397,17 +438,42 @@ class Pedigree:
         ------
         PedigreeError
             An identifier that is not in the pedigree.
+        TypeError
+            A number asked for among identifiers that are text.
 
         Examples
         --------
         >>> Pedigree.from_records([("a", "0", "0"), ("b", "a", "0")]).numbers(["b"]).tolist()
         [1]
         """
-        wanted = np.asarray([ids] if isinstance(ids, str) else list(ids), dtype=object)
+        wanted = np.asarray(list(ids) if isinstance(ids, Iterable) and not isinstance(ids, (str, bytes)) else [ids],
+                            dtype=object)
         found: NDArray[np.intp] = self._id_index().get_indexer(wanted)  # type: ignore[no-untyped-call]
         if np.any(found < 0):
-            raise PedigreeError(f"animal {wanted[np.argmax(found < 0)]!r} is not in the pedigree")
+            raise self._not_found(wanted[np.argmax(found < 0)])
         return found.astype(np.int32)
+
+    def _not_found(self, name: object) -> Exception:
+        """The refusal of an identifier asked for that is not in the pedigree,
+        saying how it may have been meant."""
+        text = None
+        whole = integer(name)
+        if isinstance(name, bytes):
+            text = name.decode(errors="replace")
+        elif whole is not None:
+            text = str(whole)
+        elif isinstance(name, (float, np.floating)) and np.isfinite(name):
+            text = str(int(name)) if float(name).is_integer() else str(name)
+        if text is not None and len(self) > 0 and isinstance(self.ids[0], str):
+            there = "" if text in self._id_index() else ", which is not in the pedigree either"
+            return TypeError(f"animal {name} is given as {type(name).__name__}, but the pedigree's identifiers are "
+                             f"text: pass {text!r}{there}")
+        if isinstance(name, str):
+            folded = np.char.lower(self.ids.astype(str)) == name.lower()
+            if np.any(folded):
+                return PedigreeError(f"animal {name!r} is not in the pedigree, but {self.ids[np.argmax(folded)]!r} "
+                                     f"is: identifiers that differ in case name different animals")
+        return PedigreeError(f"animal {name!r} is not in the pedigree")
 
     def codes(self, unknown: int) -> tuple[NDArray[np.int32], NDArray[np.int32]]:
         """Sires and dams as contiguous int32 arrays, an unknown parent coded
@@ -458,43 +524,6 @@ def _parent_numbers(values: ArrayLike, n: int, role: str) -> NDArray[np.int32]:
     if np.any((numbers < -1) | (numbers > np.iinfo(np.int32).max)):
         raise PedigreeError("every known parent must be numbered below its offspring")
     return numbers.astype(np.int32)
-
-
-def parents_first(sire: ArrayLike, dam: ArrayLike) -> tuple[NDArray[np.int64], NDArray[np.int64]]:
-    """The animals in an order where parents come first, and the generation of each.
-
-    Animals are placed generation by generation (founders first, then each
-    animal after the later of its parents), each generation in the order of
-    the numbers: the generations come from one search up the parents, in
-    `tolmkit._native`, whatever the depth of the pedigree.
-
-    Parameters
-    ----------
-    sire, dam : array_like of int
-        The parents' numbers, −1 for an unknown parent, in any order.
-
-    Returns
-    -------
-    order : numpy.ndarray of int64
-        The animals placed; those on or below a loop (their own ancestors, or
-        descendants of such) are left out.
-    generation : numpy.ndarray of int64
-        The most generations between each animal and a founder (0 for
-        founders); −1 for the animals left out.
-
-    Examples
-    --------
-    >>> order, generation = parents_first([2, -1, -1], [1, -1, -1])
-    >>> order.tolist(), generation.tolist()
-    ([1, 2, 0], [1, 0, 0])
-    """
-    sire_numbers = np.ascontiguousarray(sire, dtype=np.int64)
-    dam_numbers = np.ascontiguousarray(dam, dtype=np.int64)
-    n = len(sire_numbers)
-    if dam_numbers.shape != (n,) or np.any(sire_numbers < -1) or np.any(sire_numbers >= n) \
-            or np.any(dam_numbers < -1) or np.any(dam_numbers >= n):
-        raise ValueError("sire and dam must hold one number below their length, or -1, per animal")
-    return _native.generations(sire_numbers, dam_numbers)
 
 
 def prune(pedigree: Pedigree, ids: Iterable[str], *, generations: int | None = None) -> Pedigree:
@@ -563,8 +592,8 @@ def ancestry(pedigree: Pedigree, animals: ArrayLike, *,
     >>> ancestry(pedigree, [1])[1].tolist()
     [0, 1, -1]
     """
-    if generations is not None and (isinstance(generations, bool) or not isinstance(generations, (int, np.integer))
-                                    or generations < 0):
+    most = None if generations is None else integer(generations)
+    if generations is not None and (most is None or most < 0):
         raise ValueError(f"generations must be a non-negative integer or None, got {generations!r}")
     chosen = np.asarray(animals, dtype=np.int64).ravel()
     keep = np.zeros(len(pedigree), dtype=bool)
@@ -655,3 +684,88 @@ def select(ids: NDArray[np.object_] | pa.Array, sire: Numbers, dam: Numbers, ord
                    None if attributes is None else attributes if kept_all else attributes.iloc[order],
                    taken(added), group_ids, taken(sire_group), taken(dam_group))
     return pedigree, renumber
+
+
+def from_table(table: Table, rules: Rules) -> Pedigree:
+    """The pedigree of a table of records, numbered and checked by `rules`
+    (`tolmkit.records.number_records`).
+
+    Parameters
+    ----------
+    table : tolmkit.records.Table
+    rules : tolmkit.records.Rules
+
+    Returns
+    -------
+    Pedigree
+
+    Raises
+    ------
+    PedigreeError
+        A record that breaks the rules, naming it.
+
+    Examples
+    --------
+    >>> from tolmkit.records import records_table
+    >>> from_table(records_table([("b", "a", "0")]), Rules.given(UNKNOWN_PARENTS, False)).ids.tolist()
+    ['a', 'b']
+    """
+    numbering = number_records(table, rules)
+    return select(numbering.ids, numbering.sire, numbering.dam, numbering.order, attributes=numbering.attributes,
+                  added=numbering.added, group_ids=numbering.group_ids, sire_group=numbering.sire_group,
+                  dam_group=numbering.dam_group)[0]
+
+
+def roles(pedigree: Pedigree) -> tuple[NDArray[np.bool_], NDArray[np.bool_]]:
+    """Whether each animal is a sire, and whether it is a dam.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+
+    Returns
+    -------
+    sire, dam : numpy.ndarray of bool
+
+    Examples
+    --------
+    >>> [role.tolist() for role in roles(Pedigree.from_records([("calf", "bull", "cow")]))]
+    [[True, False, False], [False, True, False]]
+    """
+    sire, dam = np.zeros(len(pedigree), dtype=bool), np.zeros(len(pedigree), dtype=bool)
+    sire[pedigree.sire[pedigree.sire >= 0]] = True
+    dam[pedigree.dam[pedigree.dam >= 0]] = True
+    return sire, dam
+
+
+def sexes(pedigree: Pedigree) -> NDArray[np.int8]:
+    """The sex of every animal: 1 male, 2 female, 0 unknown.
+
+    As the reader reads a sex column (sex or gender, in any case and with
+    suffixes such as "_code"; M/F, male/female or 1/2, in any case), where
+    the pedigree's attributes hold one and it gives the animal's; else male
+    for a sire and female for a dam (unknown for one that is both).
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+
+    Returns
+    -------
+    numpy.ndarray of int8
+        In the order of `pedigree.ids`.
+
+    Examples
+    --------
+    >>> sexes(Pedigree.from_records([("calf", "bull", "cow")])).tolist()
+    [1, 2, 0]
+    """
+    sire, dam = roles(pedigree)
+    sex = np.where(sire & ~dam, 1, np.where(dam & ~sire, 2, 0)).astype(np.int8)
+    attributes = pedigree.attributes
+    column = next((name for name in attributes.columns if ROLES["sex"].fullmatch(str(name).strip())), None)
+    if column is not None:
+        given = attributes[column].astype(object).where(attributes[column].notna(), "")
+        recorded = sex_codes(string_array(given.astype(str).to_numpy(dtype=object)))
+        sex = np.where(recorded > 0, recorded, sex)
+    return sex

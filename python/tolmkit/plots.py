@@ -1,6 +1,6 @@
 """The breeder's pictures of a population: inbreeding and its rate by
-cohort, and an animal's ancestors, drawn with matplotlib (the `demo` extra),
-which is imported only here and only when drawing."""
+cohort, and an animal's ancestors, drawn with matplotlib, which is imported
+only here and only when drawing."""
 
 from __future__ import annotations
 
@@ -12,6 +12,7 @@ import warnings
 import numpy as np
 import pandas as pd
 
+from ._arguments import integer
 from .pedigree import Pedigree, ancestry
 from .relationships import inbreeding
 from .statistics import EffectiveSize, FounderStatistics, summary_by_year
@@ -128,8 +129,8 @@ def plot_ancestry(pedigree: Pedigree, animal: str, path: str | os.PathLike[str],
     suffix = os.path.splitext(os.fspath(path))[1].lower()
     if suffix not in _SUFFIXES:
         raise ValueError(f"{os.fspath(path)!r}: the chart is written as PNG or SVG; name a .png or .svg file")
-    if (isinstance(generations, bool) or not isinstance(generations, (int, np.integer))
-            or not 1 <= generations <= _MOST_GENERATIONS):
+    depth = integer(generations)
+    if depth is None or not 1 <= depth <= _MOST_GENERATIONS:
         raise ValueError(f"generations must be an integer from 1 to {_MOST_GENERATIONS}, got {generations!r}")
     # F of an ancestor depends on its own ancestors alone.
     number = pedigree.numbers([animal])

@@ -4,19 +4,21 @@ the routines of TOLM and the companion's own compiled helpers."""
 from __future__ import annotations
 
 import math
+import typing
 import weakref
 from collections.abc import Iterable
-import typing
 
 import numpy as np
-from numpy.typing import NDArray
 import scipy.sparse as sp
+from numpy.typing import NDArray
 from scipy.sparse.csgraph import connected_components
 
 import TOLM
 
 from . import _native
-from .pedigree import MISSING_PARENT, Pedigree, PedigreeError, ancestry
+from ._advice import PedigreeError
+from ._arguments import real
+from .pedigree import MISSING_PARENT, Pedigree, ancestry
 
 __all__ = ["DEFAULT_MEMORY_LIMIT", "MemoryLimitExceeded", "dominance_matrix", "dominance_pairs", "inbreeding",
            "relationship_matrix"]
@@ -30,8 +32,8 @@ _ELEMENT_BYTES = 12
 _MAX_ELEMENTS = 2**31 - 1
 
 Relationships = typing.Union[sp.spmatrix, sp.sparray, NDArray[typing.Any]]
-_Arrays = typing.Tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]
-_Herd = typing.Tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64], NDArray[np.int32], NDArray[np.int32],
+_Arrays = tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]
+_Herd = tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64], NDArray[np.int32], NDArray[np.int32],
               NDArray[np.int32]]
 
 
@@ -153,7 +155,7 @@ def relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, lower: boo
     return _csr(data, indices, indptr)
 
 
-def dominance_matrix(pedigree: Pedigree, *, relationships: typing.Optional[Relationships] = None,
+def dominance_matrix(pedigree: Pedigree, *, relationships: Relationships | None = None,
                      lower: bool = False, memory_limit: float = DEFAULT_MEMORY_LIMIT) -> sp.csr_matrix:
     """The dominance relationship matrix D, from TOLM.cald.
 
@@ -243,7 +245,7 @@ def dominance_matrix(pedigree: Pedigree, *, relationships: typing.Optional[Relat
 
 
 def dominance_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *,
-                    relationships: typing.Optional[Relationships] = None,
+                    relationships: Relationships | None = None,
                     memory_limit: float = DEFAULT_MEMORY_LIMIT) -> NDArray[np.float64]:
     """D(x, y) for the pairs of identifiers (first[k], second[k]), from TOLM.dijp,
     on the scale of `dominance_matrix`.
@@ -316,10 +318,9 @@ def dominance_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[s
 
 
 def _checked_limit(memory_limit: object) -> float:
-    if isinstance(memory_limit, (bool, np.bool_)) or not isinstance(memory_limit, (int, float, np.integer,
-                                                                                  np.floating)):
+    limit = real(memory_limit)
+    if limit is None:
         raise TypeError(f"memory_limit must be a number of bytes, got {memory_limit!r}")
-    limit = float(memory_limit)
     if math.isnan(limit) or limit < 0:
         raise ValueError(f"memory_limit must be a non-negative number of bytes, got {memory_limit!r}")
     return limit

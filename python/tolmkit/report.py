@@ -5,6 +5,7 @@ network, no scripts)."""
 from __future__ import annotations
 
 import base64
+import functools
 import html
 import os
 import tempfile
@@ -14,16 +15,25 @@ from collections.abc import Iterable
 import numpy as np
 import pandas as pd
 
-from . import __version__
+from ._advice import PedigreeError
+from ._arguments import integer
+from ._version import __version__
+from .births import MIN_AGE, birth_column, birth_order
 from .pedigree import Pedigree
 from .plots import plot_ancestry, plot_trend
-from .statistics import (EffectiveSize, FounderStatistics, effective_population_size, founder_statistics,
-                         generation_intervals, inbreeding_classes, pedigree_statistics, summary_by,
-                         summary_by_year)
+from .statistics import (
+    INBREEDING_CLASSES,
+    EffectiveSize,
+    FounderStatistics,
+    effective_population_size,
+    founder_statistics,
+    generation_intervals,
+    inbreeding_classes,
+    pedigree_statistics,
+    summary_by,
+)
 
 __all__ = ["report_html", "write_report"]
-
-# A column name that no file gives.
 
 #: Rows of the tables of the main ancestors and of the most inbred animals.
 TOP = 20
@@ -44,14 +54,18 @@ th { text-align: left; background: #f4f6f8; } td.n { text-align: right; font-var
 
 def report_html(pedigree: Pedigree, reference: Iterable[str], *, by: str | None = None,
                 birth: str | None = None, title: str = "Pedigree report", reference_label: str = "given",
-                max_ancestors: int = 1000) -> str:
+                max_ancestors: int = 1000, min_age: float = MIN_AGE,
+                offspring: typing.Literal["parents", "all"] = "parents") -> str:
     """The page of every figure of the pedigree and its reference animals.
 
-    Summary, completeness, generation intervals, F and ΔF by cohort (with
-    its picture), Ne by individual increase in inbreeding and in
-    coancestry, f_e, f_a and f_g, the main ancestors with their marginal
-    contributions, the inbreeding classes and the most inbred animals (with
-    the chart of the ancestors of the first).
+    Counts, completeness, parents born after (or soon before) their
+    offspring, generation intervals, F and ΔF by cohort (with its picture),
+    Ne by individual increase in inbreeding and in coancestry, f_e, f_a and
+    f_g, the main ancestors with their marginal contributions, the
+    inbreeding classes and the most inbred animals (with the chart of the
+    ancestors of the first). A figure that the pedigree cannot give (Ne
+    without animals of more than one equivalent generation) is said so in
+    its place, and the page goes on.
 
     Parameters
     ----------
@@ -60,17 +74,24 @@ def report_html(pedigree: Pedigree, reference: Iterable[str], *, by: str | None 
         Identifiers of the reference animals, as for
         `effective_population_size` and `founder_statistics`.
     by : str, optional
-        A column of `pedigree_statistics` giving the cohorts (birth dates
-        are grouped into years); without it, no figures by cohort.
+        A column of `pedigree_statistics` giving the cohorts (as `summary_by`
+        takes them: birth dates by year); without it, no figures by cohort.
     birth : str, optional
-        The column of births for the generation intervals; by default `by`
-        where it is a column of the file.
+        The column of births for the birth order and the generation
+        intervals; by default the one that `birth_column` finds by its name.
+        A column found so that holds other than births is said so on the
+        page; one given here is refused.
     title : str
         The page's heading (escaped).
     reference_label : str
         How the reference animals were chosen, shown beside their number.
     max_ancestors : int, default 1000
         As for `founder_statistics`.
+    min_age : float, default 1
+        As for `birth_order`: the parents younger than this at the birth of
+        their offspring are listed as warnings.
+    offspring : {"parents", "all"}, default "parents"
+        As for `generation_intervals`.
 
     Returns
     -------
@@ -82,9 +103,9 @@ def report_html(pedigree: Pedigree, reference: Iterable[str], *, by: str | None 
     KeyError
         `by` or `birth` is not a column.
     ValueError, PedigreeError
-        As the functions of `tolmkit.statistics` raise them.
-    ImportError
-        matplotlib is not installed.
+        No reference animal, one not in the pedigree, births given by
+        `birth` that are neither years nor dates, or other arguments that
+        the functions of `tolmkit.statistics` refuse.
 
     Examples
     --------
@@ -94,18 +115,18 @@ def report_html(pedigree: Pedigree, reference: Iterable[str], *, by: str | None 
     table = pedigree_statistics(pedigree)
     if by is not None and by not in table.columns:
         raise KeyError(f"no column {by!r}; the columns are {', '.join(map(repr, table.columns))}")
-    if birth is None and by is not None and by in pedigree.attributes.columns:
-        birth = by
-    individual = effective_population_size(pedigree, reference)
-    coancestry = effective_population_size(pedigree, reference, method="coancestry")
+    births = _births(pedigree, birth, min_age, offspring)
     founders = founder_statistics(pedigree, reference, max_ancestors=max_ancestors)
-    summary = None if by is None else summary_by_year(summary_by(pedigree, by))
+    individual = _figure_or_reason(lambda: effective_population_size(pedigree, reference))
+    coancestry = _figure_or_reason(lambda: effective_population_size(pedigree, reference, method="coancestry"))
+    summary = None if by is None else summary_by(pedigree, by)
     most_inbred = table.sort_values("inbreeding", ascending=False, kind="stable").head(TOP)
     with tempfile.TemporaryDirectory() as folder:
         trend = None
         if summary is not None:
             trend = os.path.join(folder, "trend.png")
-            plot_trend(summary, trend, effective=individual, founders=founders)
+            plot_trend(summary, trend, effective=individual if isinstance(individual, EffectiveSize) else None,
+                       founders=founders)
         chart = os.path.join(folder, "ancestors.png")
         plot_ancestry(pedigree, str(most_inbred.index[0]), chart)
         pictures = {name: None if path is None else _data_uri(path) for name, path in
@@ -113,11 +134,12 @@ def report_html(pedigree: Pedigree, reference: Iterable[str], *, by: str | None 
     sections = [
         _section("The pedigree", _counts(pedigree)),
         _section("Completeness", _completeness(table, reference)),
-        _section("Generation intervals", _intervals(pedigree, birth)),
+        _section("Birth order", _birth_order(births, min_age)),
+        _section("Generation intervals", _intervals(births, offspring)),
         _section("The reference population", _population(reference, reference_label, individual, coancestry,
                                                          founders)),
         _section("Main ancestors", _ancestors(founders)),
-        _section("Inbreeding", _inbreeding(pedigree, table)),
+        _section("Inbreeding", _inbreeding(table)),
     ]
     if summary is not None:
         sections.append(_section(f"Inbreeding by {by}", _by_cohort(summary, pictures["trend"])))
@@ -156,6 +178,40 @@ def write_report(pedigree: Pedigree, reference: Iterable[str], path: str | os.Pa
         out.write(page)
 
 
+class _Births(typing.NamedTuple):
+    """What the page says of the births: their column (None when none is
+    found), why it was not read, or the birth order and the intervals."""
+    column: str | None
+    unread: str | None = None
+    order: pd.DataFrame | None = None
+    intervals: pd.DataFrame | None = None
+
+
+def _births(pedigree: Pedigree, birth: str | None, min_age: float,
+            offspring: typing.Literal["parents", "all"]) -> _Births:
+    column = birth if birth is not None else birth_column(pedigree)
+    if column is None:
+        return _Births(None)
+    try:
+        return _Births(column, order=birth_order(pedigree, column, min_age=min_age),
+                       intervals=generation_intervals(pedigree, column, offspring=offspring))
+    except PedigreeError as error:
+        if birth is not None:
+            raise
+        return _Births(column, unread=str(error))
+
+
+_Figure = typing.TypeVar("_Figure")
+
+
+def _figure_or_reason(compute: typing.Callable[[], _Figure]) -> _Figure | str:
+    """The figure, or why the pedigree cannot give it."""
+    try:
+        return compute()
+    except ValueError as error:
+        return str(error)
+
+
 def _data_uri(path: str) -> str:
     with open(path, "rb") as picture:
         return "data:image/png;base64," + base64.b64encode(picture.read()).decode("ascii")
@@ -165,11 +221,18 @@ def _section(heading: str, body: str) -> str:
     return f"<section>\n<h2>{html.escape(heading)}</h2>\n{body}\n</section>"
 
 
+def _note(text: str) -> str:
+    return f"<p class=\"note\">{text}</p>"
+
+
 def _number(value: object, digits: int = 4) -> str:
+    """A computed figure: whole numbers with thousands separated, others
+    with `digits` decimals."""
     if isinstance(value, (bool, np.bool_)):
         return "yes" if value else "no"
-    if isinstance(value, (int, np.integer)):
-        return f"{int(value):,}"
+    whole = integer(value)
+    if whole is not None:
+        return f"{whole:,}"
     if isinstance(value, (float, np.floating)):
         number = float(value)
         if np.isnan(number):
@@ -180,20 +243,40 @@ def _number(value: object, digits: int = 4) -> str:
     return html.escape(str(value))
 
 
-def _figures(rows: list[tuple[str, object]]) -> str:
-    """A table of labelled figures, one a row."""
-    body = "".join(f"<tr><td>{html.escape(label)}</td><td class=\"n\">{_number(value)}</td></tr>"
-                   for label, value in rows)
+def _share(value: object) -> str:
+    number = float(typing.cast(float, value))
+    return "–" if np.isnan(number) else f"{100.0 * number:.1f} %"
+
+
+def _size(value: object) -> str:
+    """Ne and the effective numbers, with one decimal."""
+    return _number(value, 1)
+
+
+def _as_written(value: object) -> str:
+    """A value of the file (a year, a date, a code) as it stands, without
+    separators."""
+    return "–" if value is None or value is pd.NA or (isinstance(value, float) and np.isnan(value)) \
+        else html.escape(str(value))
+
+
+def _figures(rows: list[tuple[str, str]]) -> str:
+    """A table of labelled figures, one a row, each already written."""
+    body = "".join(f"<tr><td>{html.escape(label)}</td><td class=\"n\">{text}</td></tr>" for label, text in rows)
     return f"<table class=\"figures\">{body}</table>"
 
 
-def _table(frame: pd.DataFrame, digits: int = 4) -> str:
-    """A data frame as an HTML table, its index the first column."""
+def _table(frame: pd.DataFrame, digits: int = 4,
+           written: typing.Mapping[str, typing.Callable[[object], str]] | None = None) -> str:
+    """A data frame as an HTML table, its index the first column; a column
+    of `written` is written by its function, the others as figures."""
     head = "".join(f"<th>{html.escape(str(name))}</th>" for name in [frame.index.name or ""] + list(frame.columns))
+    figure = functools.partial(_number, digits=digits)
+    ways = [(written or {}).get(str(name), figure) for name in frame.columns]
     rows = []
     for label, row in zip(frame.index, frame.itertuples(index=False)):
-        cells = "".join(f"<td class=\"n\">{_number(value, digits)}</td>" for value in row)
-        rows.append(f"<tr><th>{html.escape(str(label))}</th>{cells}</tr>")
+        cells = "".join(f"<td class=\"n\">{way(value)}</td>" for way, value in zip(ways, row))
+        rows.append(f"<tr><th>{_as_written(label)}</th>{cells}</tr>")
     return f"<div class=\"wide\"><table><tr>{head}</tr>{''.join(rows)}</table></div>"
 
 
@@ -202,11 +285,8 @@ def _picture(uri: str | None, text: str) -> str:
 
 
 def _counts(pedigree: Pedigree) -> str:
-    rows: list[tuple[str, object]] = []
-    for line in pedigree.summary().splitlines():
-        label, value = line.rsplit(None, 1)
-        rows.append((label, int(value.replace(",", ""))))
-    return _figures(rows)
+    counts = pedigree.counts()
+    return _figures([(label, _number(getattr(counts, name))) for name, label in counts.labelled()])
 
 
 def _completeness(table: pd.DataFrame, reference: list[str]) -> str:
@@ -216,46 +296,85 @@ def _completeness(table: pd.DataFrame, reference: list[str]) -> str:
     means = pd.DataFrame({"all animals": table[columns].mean(), "reference": chosen[columns].mean()})
     means.index = pd.Index(["maximum generations", "complete generations", "equivalent generations",
                             "MacCluer's index (5 generations)"], name="mean")
-    return (_figures([("both parents known", float(both.mean())),
-                      ("sire known", float((table["sire"] != "").mean())),
-                      ("dam known", float((table["dam"] != "").mean()))])
+    return (_figures([("both parents known", _share(both.mean())),
+                      ("sire known", _share((table["sire"] != "").mean())),
+                      ("dam known", _share((table["dam"] != "").mean()))])
             + _table(means, 3))
 
 
-def _intervals(pedigree: Pedigree, birth: str | None) -> str:
-    if birth is None:
-        return "<p class=\"note\">No column of births: give the birth year or date column as the cohorts.</p>"
-    intervals = generation_intervals(pedigree, birth)
-    return (_table(intervals, 2)
-            + f"<p class=\"note\">The age in years of the parent at the birth of its offspring ({html.escape(birth)}"
-            "), both births known; offspring of unknown sex count in <i>all</i> only.</p>")
+def _unread(births: _Births) -> str | None:
+    """Why the page has no figures of births, or None."""
+    if births.column is None:
+        return _note("No column of births was found by its name (such as birth_year, birth_date, born or dob): "
+                     "name the column of births to check the birth order and have the generation intervals.")
+    if births.unread is not None:
+        return _note(f"The column {html.escape(births.column)}, found by its name, is not read as births: "
+                     f"{html.escape(births.unread)}. Name the column of births to have these figures.")
+    return None
 
 
-def _population(reference: list[str], label: str, individual: EffectiveSize, coancestry: EffectiveSize,
+def _birth_order(births: _Births, min_age: float) -> str:
+    unread = _unread(births)
+    if unread is not None or births.order is None:
+        return unread or ""
+    order = births.order
+    errors = int(np.count_nonzero(order["problem"] == "error"))
+    text = (_figures([("parents born after their offspring (errors)", _number(errors)),
+                      (f"parents less than {min_age:g} year{'' if min_age == 1 else 's'} older than their offspring "
+                       "(warnings)", _number(len(order) - errors))])
+            + _note(f"From the column {html.escape(births.column or '')}. The pairs of an error are left out of "
+                    "the generation intervals; those of a warning are kept."))
+    if len(order) == 0:
+        return text
+    shown = order.head(TOP).set_index("problem")
+    return text + _table(shown, 2, written={name: _as_written for name in
+                                            ("offspring", "parent", "role", "offspring_birth", "parent_birth")}) + (
+        _note(f"The first {TOP} of {len(order):,}, the errors first.") if len(order) > TOP else "")
+
+
+def _intervals(births: _Births, offspring: str) -> str:
+    unread = _unread(births)
+    if unread is not None or births.intervals is None:
+        return unread or ""
+    counted = ("offspring that are parents themselves, a son a sire and a daughter a dam"
+               if offspring == "parents" else "every offspring, of the sex of the file's sex column or, without "
+               "one, of its role as a parent")
+    left_out = int(births.intervals["left_out"].loc["all"])
+    return (_table(births.intervals, 2)
+            + _note(f"The age in years of the parent at the birth of its offspring "
+                    f"({html.escape(births.column or '')}), both births known, over {counted}; offspring of unknown "
+                    f"sex count in <i>unknown sex</i> and <i>all</i>. {left_out:,} pair"
+                    f"{' is' if left_out == 1 else 's are'} left out, the parent born after its offspring."))
+
+
+def _population(reference: list[str], label: str, individual: EffectiveSize | str, coancestry: EffectiveSize | str,
                 founders: FounderStatistics) -> str:
-    pairs = "a sample of" if coancestry.sampled else "all"
-    rows: list[tuple[str, object]] = [
-        ("reference animals", len(set(reference))),
-        ("Ne, individual increase in inbreeding", individual.ne),
-        ("  its standard error", individual.se),
-        ("  animals with g_e > 1", individual.n),
-        ("  mean ΔF", individual.mean_delta_inbreeding),
-        ("Ne, individual increase in coancestry", coancestry.ne),
-        (f"  pairs ({pairs} the pairs of reference animals)", coancestry.n),
-        ("  mean ΔC", coancestry.mean_delta_inbreeding),
-        ("founders contributing", founders.founders),
-        ("effective number of founders f_e", founders.founders_effective),
-        ("effective number of ancestors f_a", founders.ancestors_effective),
-        ("founder genome equivalents f_g", founders.founder_genome_equivalents),
-        ("ancestors taken for f_a", founders.ancestors),
-        ("  their marginal contributions sum to", founders.explained),
-    ]
+    rows: list[tuple[str, str]] = [("reference animals", _number(len(set(reference))))]
+    if isinstance(individual, EffectiveSize):
+        rows += [("Ne, individual increase in inbreeding", _size(individual.ne)),
+                 ("  its standard error", _size(individual.se)),
+                 ("  animals with g_e > 1", _number(individual.n)),
+                 ("  mean ΔF", _number(individual.mean_delta_inbreeding))]
+    if isinstance(coancestry, EffectiveSize):
+        pairs = "a sample of" if coancestry.sampled else "all"
+        rows += [("Ne, individual increase in coancestry", _size(coancestry.ne)),
+                 (f"  pairs ({pairs} the pairs of reference animals)", _number(coancestry.n)),
+                 ("  mean ΔC", _number(coancestry.mean_delta_inbreeding))]
+    rows += [("founders contributing", _number(founders.founders)),
+             ("effective number of founders f_e", _size(founders.founders_effective)),
+             ("effective number of ancestors f_a", _size(founders.ancestors_effective)),
+             ("founder genome equivalents f_g", _size(founders.founder_genome_equivalents)),
+             ("ancestors taken for f_a", _number(founders.ancestors)),
+             ("  their marginal contributions sum to", _share(founders.explained))]
+    reasons = "".join(_note(f"No {what}: {html.escape(figure)}.") for what, figure in
+                      (("Ne by individual increase in inbreeding", individual),
+                       ("Ne by individual increase in coancestry", coancestry)) if isinstance(figure, str))
     stop = ("" if founders.stopped_by == "explained" else
             " The search for ancestors stopped at its limit, so f_a is an upper bound.")
-    return (f"<p>Reference: {html.escape(label)}.</p>" + _figures(rows)
-            + "<p class=\"note\">f_e counts founders by their expected contributions, f_a ancestors by their "
-            "marginal contributions (bottlenecks after the founders), f_g also the genes lost by drift, "
-            f"so that as a rule f_g ≤ f_a ≤ f_e.{stop}</p>")
+    return (f"<p>Reference: {html.escape(label)}.</p>" + _figures(rows) + reasons
+            + _note("f_e counts founders by their expected contributions, f_a ancestors by their marginal "
+                    "contributions (bottlenecks after the founders), f_g also the genes lost by drift, so that as "
+                    f"a rule f_g ≤ f_a ≤ f_e.{stop}"))
 
 
 def _ancestors(founders: FounderStatistics) -> str:
@@ -267,43 +386,50 @@ def _ancestors(founders: FounderStatistics) -> str:
         "as a founder": taken["founder_contribution"],
     })
     frame.index.name = "ancestor"
-    return _table(frame) + (f"<p class=\"note\">The first {len(taken)} of the {founders.ancestors:,} ancestors "
-                            "taken, in the order taken.</p>")
+    return _table(frame, written=dict.fromkeys(frame.columns, _share)) + _note(
+        f"The first {len(taken)} of the {founders.ancestors:,} ancestors taken, in the order taken: shares of the "
+        "genes of the reference animals.")
 
 
-def _inbreeding(pedigree: Pedigree, table: pd.DataFrame) -> str:
+def _class_labels() -> list[str]:
+    """The inbreeding classes of `inbreeding_classes` as intervals: F = 0,
+    0 < F ≤ 0.0625, …"""
+    bounds = INBREEDING_CLASSES
+    return ["F = 0"] + [f"{low:g} < F ≤ {high:g}" for low, high in zip(bounds[:-1], bounds[1:])]
+
+
+def _inbreeding(table: pd.DataFrame) -> str:
     f = table["inbreeding"]
     # The classes of summary_by, over every animal as one cohort
     shares = inbreeding_classes(f).mean()
-    rows: list[tuple[str, object]] = [("mean F", float(f.mean())), ("inbred animals (F > 0)", float((f > 0).mean())),
-                                      ("mean F of the inbred", float(f[f > 0].mean()) if (f > 0).any() else 0.0),
-                                      ("largest F", float(f.max()))]
-    rows += [(f"share with {_class_label(name)}", float(share)) for name, share in shares.items()]
+    rows: list[tuple[str, str]] = [
+        ("mean F", _number(float(f.mean()))), ("inbred animals (F > 0)", _share(float((f > 0).mean()))),
+        ("mean F of the inbred", _number(float(f[f > 0].mean()) if (f > 0).any() else 0.0)),
+        ("largest F", _number(float(f.max())))]
+    rows += [(f"share with {label}", _share(share)) for label, share in zip(_class_labels(), shares)]
     return _figures(rows)
 
 
-# The headings of the columns of summary_by on the page, narrower than the names.
+# The headings of the columns of summary_by on the page, narrower than the
+# names, and how each is written.
 _HEADINGS = {"animals": "animals", "both_parents_known": "both parents known", "equivalent_generations": "mean g_e",
              "inbreeding": "mean F", "inbred": "inbred", "delta_inbreeding": "mean ΔF",
              "delta_animals": "animals of g_e > 1", "ne": "Ne"}
-
-
-def _class_label(name: object) -> str:
-    """F<=0.0625 as F ≤ 0.0625."""
-    return str(name).replace("<=", " ≤ ").replace("=", " = ")
+_WRITTEN = {"both parents known": _share, "inbred": _share, "Ne": _size}
 
 
 def _by_cohort(summary: pd.DataFrame, trend: str | None) -> str:
     classes = [name for name in summary.columns if name not in _HEADINGS]
     figures = summary.drop(columns=classes).rename(columns=_HEADINGS)
-    figures["Ne"] = [_number(ne, 1) for ne in figures["Ne"]]
-    return (_picture(trend, "mean F and mean ΔF by cohort") + _table(figures, 5)
+    shares = summary[classes].set_axis(_class_labels(), axis="columns")
+    return (_picture(trend, "mean F and mean ΔF by cohort") + _table(figures, 5, written=_WRITTEN)
             + "<p>Shares of the animals in the inbreeding classes:</p>"
-            + _table(summary[classes].rename(columns=_class_label)))
+            + _table(shares, written=dict.fromkeys(shares.columns, _share)))
 
 
 def _most_inbred(rows: pd.DataFrame, by: str | None, chart: str | None) -> str:
     columns = ["sire", "dam"] + ([by] if by is not None else []) + ["inbreeding", "equivalent_generations"]
     frame = rows[columns]
-    return (_table(frame) + f"<p class=\"note\">The ancestors of {html.escape(str(rows.index[0]))}:</p>"
+    return (_table(frame, written={name: _as_written for name in ("sire", "dam", by or "sire")})
+            + _note(f"The ancestors of {html.escape(str(rows.index[0]))}:")
             + _picture(chart, f"ancestors of {rows.index[0]}"))

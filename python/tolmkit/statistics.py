@@ -13,12 +13,13 @@ import numpy as np
 import pandas as pd
 from numpy.typing import NDArray
 
-from .candidates import relationships_among
+from ._arguments import integer
+from .among import relationships_among
+from .births import cohorts, parent_ages
 from .layers import Layers
-from .pedigree import Pedigree, ancestry
-from .reading import sexes
+from .pedigree import Pedigree, ancestry, roles, sexes
 
-__all__ = ["EffectiveSize", "FounderStatistics", "cohorts", "effective_population_size", "founder_statistics",
+__all__ = ["EffectiveSize", "FounderStatistics", "effective_population_size", "founder_statistics",
            "generation_intervals", "inbreeding_classes", "pedigree_statistics", "summary_by", "summary_by_year"]
 
 #: The marginal contributions at which the search for ancestors stops.
@@ -32,13 +33,12 @@ INBREEDING_CLASSES = (0.0, 0.0625, 0.125, 0.25, 1.0)
 #: the pairs among a sample of them.
 ALL_PAIRS_UP_TO = 2000
 
-#: The paths of `generation_intervals`: parent's role, offspring's sex (1
-#: male, 2 female, as `sexes` gives them, 0 for any).
-PATHS = {"sire-son": ("sire", 1), "sire-daughter": ("sire", 2), "dam-son": ("dam", 1),
-         "dam-daughter": ("dam", 2), "all": ("", 0)}
-
-# Days in a year, for intervals between birth dates.
-_DAYS_PER_YEAR = 365.25
+#: The paths of `generation_intervals`: the parent's role and the
+#: offspring's sex (1 male, 2 female, 0 unknown, as `sexes` gives them), None
+#: for any.
+PATHS: dict[str, tuple[str | None, int | None]] = {
+    "sire-son": ("sire", 1), "sire-daughter": ("sire", 2), "dam-son": ("dam", 1), "dam-daughter": ("dam", 2),
+    "unknown sex": (None, 0), "all": (None, None)}
 
 _Floats = NDArray[np.float64]
 _Ints = NDArray[np.int64]
@@ -241,7 +241,7 @@ def effective_population_size(pedigree: Pedigree, reference: Iterable[str], *,
     if method not in ("individual", "coancestry"):
         raise ValueError(f"method must be 'individual' or 'coancestry', got {method!r}")
     _check_positive(pairs, "pairs")
-    if isinstance(seed, bool) or not isinstance(seed, (int, np.integer)):
+    if integer(seed) is None:
         raise ValueError(f"seed must be an integer, got {seed!r}")
     animals = _numbers(pedigree, reference)
     if method == "coancestry":
@@ -301,8 +301,7 @@ def founder_statistics(pedigree: Pedigree, reference: Iterable[str], *,
     >>> result.founders_effective, result.ancestors_effective, result.founder_genome_equivalents
     (2.0, 2.0, 1.3333333333333333)
     """
-    if isinstance(max_ancestors, bool) or not isinstance(max_ancestors, (int, np.integer)) or max_ancestors < 1:
-        raise ValueError(f"max_ancestors must be a positive integer, got {max_ancestors!r}")
+    _check_positive(max_ancestors, "max_ancestors")
     pedigree, animals = _reference(pedigree, reference)
     layers = pedigree.layers
     weight = np.zeros(len(pedigree))
@@ -350,9 +349,9 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
     pedigree : Pedigree
     column : str
         A column of `pedigree_statistics` (those kept from the file, or one
-        computed there such as "generation"). Animals with no value (or an
-        empty one) are left out; a column of numbers written as text, as the
-        file gives them, is grouped by number.
+        computed there such as "generation"), taken as `cohorts`: animals
+        with no value are left out, a column of numbers written as text, as
+        the file gives them, is grouped by number, and one of dates by year.
 
     Returns
     -------
@@ -393,9 +392,7 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
     figures = figures.join(inbreeding_classes(table["inbreeding"]))
     grouped = figures.groupby(column, sort=True)
     summary = grouped.mean()
-    # Animals without a value turn a column of whole numbers into floats.
-    if pd.api.types.is_float_dtype(summary.index) and np.all(np.mod(summary.index, 1) == 0):
-        summary.index = summary.index.astype(np.int64)
+    summary.index = _whole(summary.index)
     summary["animals"] = grouped["animals"].sum()
     summary["delta_animals"] = grouped["delta_animals"].sum().astype(np.int64)
     mean_delta = summary["delta_inbreeding"].to_numpy(dtype=np.float64)
@@ -430,15 +427,17 @@ def inbreeding_classes(inbreeding: pd.Series[float]) -> pd.DataFrame:
 
 
 def summary_by_year(summary: pd.DataFrame) -> pd.DataFrame:
-    """A `summary_by` table of birth dates regrouped by calendar year.
+    """A table of the figures of `summary_by` by birth dates regrouped by
+    calendar year (`summary_by` itself groups dates by year).
 
     Parameters
     ----------
     summary : pandas.DataFrame
-        A table of `summary_by`. When its cohorts are dates (datetime values
-        or ISO 8601 text such as 2019-03-15), every figure is taken again
-        for the animals of each year: means weighted by the animals, ΔF by
-        those with g_e > 1; other cohorts stay as they are.
+        A table with the columns of `summary_by`. When its cohorts are dates
+        (datetime values or ISO 8601 text such as 2019-03-15), every figure
+        is taken again for the animals of each year, the year that `cohorts`
+        gives: means weighted by the animals, ΔF by those with g_e > 1;
+        other cohorts stay as they are.
 
     Returns
     -------
@@ -452,17 +451,22 @@ def summary_by_year(summary: pd.DataFrame) -> pd.DataFrame:
 
     Examples
     --------
-    >>> pedigree = read_pedigree(io.StringIO("id,sire,dam,born\\na,0,0,2019-03-01\\nb,0,0,2019-05-02\\n"))
-    >>> summary_by_year(summary_by(pedigree, "born"))["animals"].tolist()  # doctest: +SKIP
-    [2]
+    >>> by_day = pd.DataFrame({"animals": [1, 2], "delta_animals": [0, 1]}, index=["2019-03-01", "2019-05-02"])
+    >>> summary_by_year(by_day)["animals"].tolist()
+    [3]
     """
-    dates = _dates(pd.Series(summary.index, dtype=summary.index.dtype))
-    if dates is None:
+    index = pd.Series(summary.index, dtype=summary.index.dtype)
+    years = cohorts(index)
+    # Text of numbers is read as numbers too: dates are what reads as years alone.
+    dated = pd.api.types.is_datetime64_any_dtype(index) or (
+        not pd.api.types.is_numeric_dtype(index) and pd.api.types.is_numeric_dtype(years)
+        and pd.to_numeric(index, errors="coerce").notna().sum() < years.notna().sum())
+    if not dated:
         return summary
     missing = [name for name in ("animals", "delta_animals") if name not in summary.columns]
     if missing:
         raise KeyError(f"a table by dates needs the columns {', '.join(map(repr, missing))} of summary_by")
-    year = pd.Index(dates.dt.year.to_numpy(), name=summary.index.name)
+    year = pd.Index(years.to_numpy(), name=summary.index.name)
     weights = {"animals": None, "delta_animals": None, "ne": None, "delta_inbreeding": "delta_animals"}
     grouped = {}
     for name in summary.columns:
@@ -475,6 +479,7 @@ def summary_by_year(summary: pd.DataFrame) -> pd.DataFrame:
             total = pd.Series(np.where(w > 0, values * w, 0.0), index=year).groupby(level=0).sum()
             grouped[name] = total / pd.Series(w, index=year).groupby(level=0).sum()
     result = pd.DataFrame(grouped)[list(summary.columns)]
+    result.index = _whole(result.index)
     for name in ("animals", "delta_animals"):
         result[name] = result[name].astype(np.int64)
     if "ne" in result.columns:
@@ -482,92 +487,75 @@ def summary_by_year(summary: pd.DataFrame) -> pd.DataFrame:
     return result
 
 
-def generation_intervals(pedigree: Pedigree, column: str) -> pd.DataFrame:
+def generation_intervals(pedigree: Pedigree, column: str | None = None, *,
+                         offspring: typing.Literal["parents", "all"] = "parents") -> pd.DataFrame:
     """The ages of the parents at the births of their offspring, by path.
 
     Parameters
     ----------
     pedigree : Pedigree
-    column : str
-        A column of `pedigree.attributes` with the birth of each animal: a
-        year (a number), or a date (datetime values or ISO 8601 text such as
-        2019-03-15), counted in days / 365.25. Empty values are unknown.
+    column : str, optional
+        The column of births, years or dates, as `parent_ages` reads it; by
+        default the one that `birth_column` finds by its name.
+    offspring : {"parents", "all"}, default "parents"
+        The offspring counted. "parents": those that are parents themselves,
+        the usual convention for the intervals at which generations turn
+        over; a son is an offspring that is a sire, a daughter one that is a
+        dam, whatever a sex column says, and one that is both (selfing) is
+        of unknown sex. "all": every offspring, of the sex that `sexes`
+        gives (the file's sex column, else its roles as a parent: unknown
+        for an offspring that is no parent).
 
     Returns
     -------
     pandas.DataFrame
         Indexed by path `sire-son`, `sire-daughter`, `dam-son`,
-        `dam-daughter` and `all`, with columns `mean` and `sd` of the age
-        in years (NaN without two pairs) and `n`, the parent-offspring
-        pairs with both births known. Sexes are those of `sexes`: the
-        offspring of unknown sex count only in `all`.
+        `dam-daughter`, `unknown sex` (either parent, offspring of unknown
+        sex) and `all`, with columns `mean` and `sd` of the age in years
+        (NaN without two pairs), `n`, the parent-offspring pairs taken, both
+        births known, and `left_out`, the pairs of the path left out because
+        the parent is born after its offspring (`birth_order` lists them).
 
     Raises
     ------
-    KeyError
-        `column` is not a column of the attributes.
+    PedigreeError, KeyError
+        No column of births, or births that are neither years nor dates,
+        as `parent_ages` raises them.
     ValueError
-        A birth that is neither a year nor a date, a number too large for a
-        year (a date written as 20190315), or a parent born after its
-        offspring, naming the animal.
+        An unknown `offspring`.
 
     Examples
     --------
     >>> pedigree = read_pedigree(io.StringIO("id,sire,dam,born\\na,0,0,2015\\nb,0,0,2016\\nc,a,b,2019\\n"))
-    >>> generation_intervals(pedigree, "born").loc["all", "mean"]  # doctest: +SKIP
+    >>> generation_intervals(pedigree, "born", offspring="all").loc["all", "mean"]  # doctest: +SKIP
     3.5
     """
-    attributes: pd.DataFrame = pedigree.attributes
-    if column not in attributes.columns:
-        raise KeyError(f"no column {column!r}; the columns are {', '.join(map(repr, attributes.columns))}")
-    birth, per_year = _births(attributes[column], pedigree.ids)
-    offspring = np.concatenate([np.arange(len(pedigree))] * 2)
-    parent = np.concatenate([pedigree.sire, pedigree.dam]).astype(np.int64)
-    role = np.repeat(np.array(["sire", "dam"]), len(pedigree))
-    known = (parent >= 0) & ~np.isnan(birth[offspring]) & ~np.isnan(birth[np.maximum(parent, 0)])
-    offspring, parent, role = offspring[known], parent[known], role[known]
-    age = (birth[offspring] - birth[parent]) / per_year
-    if np.any(age < 0):
-        k = int(np.argmax(age < 0))
-        values = attributes[column].to_numpy()
-        raise ValueError(f"{pedigree.ids[parent[k]]!r}, born {values[parent[k]]}, is the {role[k]} of "
-                         f"{pedigree.ids[offspring[k]]!r}, born before it, {values[offspring[k]]}")
-    sex = sexes(pedigree)[offspring]
+    if offspring not in ("parents", "all"):
+        raise ValueError(f"offspring must be 'parents' or 'all', got {offspring!r}")
+    ages = parent_ages(pedigree, column)
+    child = ages["offspring"].to_numpy()
+    if offspring == "all":
+        sex = sexes(pedigree)[child]
+    else:
+        sire, dam = roles(pedigree)
+        parent = sire[child] | dam[child]
+        ages, child = ages[parent], child[parent]
+        sex = np.where(sire[child] & ~dam[child], 1, np.where(dam[child] & ~sire[child], 2, 0))
+    age = ages["age"].to_numpy()
+    role = ages["role"].to_numpy()
     rows = []
-    for path, (parent_role, offspring_sex) in PATHS.items():
-        taken = age[((role == parent_role) | (parent_role == "")) & ((sex == offspring_sex) | (offspring_sex == 0))]
+    for parent_role, offspring_sex in PATHS.values():
+        path = ((role == parent_role) | (parent_role is None)) & ((sex == offspring_sex) | (offspring_sex is None))
+        taken = age[path & (age >= 0)]
         rows.append((float(taken.mean()) if len(taken) else np.nan,
-                     float(taken.std(ddof=1)) if len(taken) > 1 else np.nan, len(taken)))
-    return pd.DataFrame(rows, columns=["mean", "sd", "n"], index=pd.Index(list(PATHS), name="path"))
-
-
-def cohorts(values: pd.Series[typing.Any]) -> pd.Series[typing.Any]:
-    """A column as the cohorts it names: empty text is no value, and text
-    that is all numbers becomes numbers, so that years sort as years.
-
-    Parameters
-    ----------
-    values : pandas.Series
-
-    Returns
-    -------
-    pandas.Series
-        The same index; missing values NaN.
-
-    Examples
-    --------
-    >>> cohorts(pd.Series(["2019", "", "2020"])).tolist()
-    [2019.0, nan, 2020.0]
-    """
-    if not (pd.api.types.is_object_dtype(values) or pd.api.types.is_string_dtype(values)):
-        return values
-    given = values.where(values.astype(str).str.strip() != "")
-    numbers = pd.to_numeric(given, errors="coerce")
-    return numbers if numbers.notna().sum() == given.notna().sum() else given
+                     float(taken.std(ddof=1)) if len(taken) > 1 else np.nan, len(taken),
+                     int(np.count_nonzero(path & (age < 0)))))
+    return pd.DataFrame(rows, columns=["mean", "sd", "n", "left_out"], index=pd.Index(list(PATHS), name="path"))
 
 
 def _check_positive(value: object, name: str) -> None:
-    if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < 1:
+    number = integer(value)
+    if number is None or number < 1:
         raise ValueError(f"{name} must be a positive integer, got {value!r}")
 
 
@@ -617,37 +605,12 @@ def _coancestry_size(pedigree: Pedigree, animals: _Ints, equivalent: _Floats, pa
                          mean_delta_inbreeding=mean, method="coancestry", sampled=sampled)
 
 
-def _dates(values: pd.Series[typing.Any]) -> pd.Series[typing.Any] | None:
-    """Values as datetimes when they are dates (missing ones NaT), else None."""
-    given = cohorts(values)
-    if pd.api.types.is_datetime64_any_dtype(given):
-        return given
-    if pd.api.types.is_numeric_dtype(given) or given.notna().sum() == 0:
-        return None
-    parsed = pd.to_datetime(given, format="ISO8601", errors="coerce")
-    return parsed if parsed.notna().sum() == given.notna().sum() else None
-
-
-def _births(values: pd.Series[typing.Any], ids: NDArray[np.object_]) -> tuple[_Floats, float]:
-    """Births as numbers (NaN unknown) and the numbers in a year: years as
-    they are, dates as days, so that differences are exact before the
-    division."""
-    given = cohorts(values)
-    if pd.api.types.is_numeric_dtype(given) and not pd.api.types.is_bool_dtype(given):
-        years = given.to_numpy(dtype=np.float64)
-        if np.any(np.abs(years) >= 10000):
-            k = int(np.argmax(np.abs(years) >= 10000))
-            raise ValueError(f"the birth of {ids[k]!r}, {values.iloc[k]}, is no year; write a date as "
-                             "2019-03-15")
-        return years, 1.0
-    dates = _dates(values)
-    if dates is None:
-        parsed = pd.to_datetime(given, format="ISO8601", errors="coerce")
-        k = int(np.argmax((given.notna() & parsed.isna()).to_numpy()))
-        raise ValueError(f"the birth of {ids[k]!r}, {values.iloc[k]!r}, is neither a year nor a date such as "
-                         "2019-03-15")
-    days = dates.to_numpy(dtype="datetime64[ns]").astype("datetime64[D]")
-    return np.where(np.isnat(days), np.nan, days.astype(np.int64).astype(np.float64)), _DAYS_PER_YEAR
+def _whole(index: pd.Index[typing.Any]) -> pd.Index[typing.Any]:
+    """Cohorts of whole numbers as integers, which animals without a value,
+    or years of dates, leave as floats."""
+    if pd.api.types.is_float_dtype(index) and np.all(np.mod(index, 1) == 0):
+        return index.astype(np.int64)
+    return index
 
 
 def _ne(mean_delta: float) -> float:

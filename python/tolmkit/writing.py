@@ -39,7 +39,7 @@ CHUNK_ROWS = 1 << 16
 _DISK_FULL = frozenset({errno.ENOSPC, errno.EDQUOT, errno.EFBIG})
 
 # A column as text: the offsets of its fields, and their characters.
-_Text = typing.Tuple[NDArray[np.int64], NDArray[np.uint8]]
+_Text = tuple[NDArray[np.int64], NDArray[np.uint8]]
 # Rows start to stop of a column as the companion writes them, None where pandas must.
 _Source = Callable[[int, int], typing.Union[NDArray[np.float64], NDArray[np.int64], _Text, None]]
 
@@ -248,7 +248,7 @@ def write_csv(frame: pd.DataFrame, path: str, *, sep: str = ",", header: bool = 
         sources = [_source(column) for column in ([frame.index] if index else []) + [
             frame.iloc[:, k] for k in range(frame.shape[1])]]
         # Lines of UTF-8 text joined by a byte: the separator one ASCII character.
-        native = typing.cast(typing.List[_Source], sources if sources and None not in sources and sep.isascii()
+        native = typing.cast(list[_Source], sources if sources and None not in sources and sep.isascii()
                              else [])
         for start in range(0, len(frame), CHUNK_ROWS):
             stop = min(start + CHUNK_ROWS, len(frame))
@@ -279,11 +279,12 @@ def _source(column: pd.Series[typing.Any] | pd.Index[typing.Any]) -> _Source | N
     numbers, or its text in pandas' form (missing values empty) as offsets
     and characters; None for the types that only pandas writes so."""
     dtype = column.dtype
+    # A column of a frame's block held by columns (as a groupby leaves it) is strided.
     if dtype == np.float64 or isinstance(dtype, pd.Float64Dtype):
-        reals = column.to_numpy(np.float64, na_value=np.nan)
+        reals = np.ascontiguousarray(column.to_numpy(np.float64, na_value=np.nan))
         return lambda start, stop: reals[start:stop]
     if dtype.kind in "iu" and isinstance(dtype, np.dtype) and dtype != np.uint64:
-        integers = column.to_numpy(np.int64)
+        integers = np.ascontiguousarray(column.to_numpy(np.int64))
         return lambda start, stop: integers[start:stop]
     if pd.api.types.is_object_dtype(dtype):
         objects = column.to_numpy()

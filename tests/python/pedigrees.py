@@ -1,8 +1,15 @@
-"""Random pedigrees and relationship matrices for comparisons with the oracle."""
+"""Random pedigrees and relationship matrices for comparisons with the
+oracle; pedigrees read from files, as their parents by identifier."""
+
+import re
 
 import numpy as np
+import pytest
 
-from tolmkit import MISSING_PARENT
+from tolmkit import MISSING_PARENT, read_pedigree
+
+# A file's parents by identifier: A a founder, B its offspring of an unknown dam.
+A_B = {"A": (None, None), "B": ("A", None)}
 
 
 def random_pedigree(rng, n, unknown=0.2, selfing=0.0, same_as_previous=0.0,
@@ -15,6 +22,12 @@ def random_pedigree(rng, n, unknown=0.2, selfing=0.0, same_as_previous=0.0,
     come from the `span` animals just before (deep pedigrees).
     """
     missing = n if code is None else code
+
+    def parent(i, low):
+        if i == 0 or rng.random() < unknown:
+            return missing
+        return int(rng.integers(low, i))
+
     sire, dam = [], []
     for i in range(n):
         roll = rng.random()
@@ -28,14 +41,8 @@ def random_pedigree(rng, n, unknown=0.2, selfing=0.0, same_as_previous=0.0,
             dam.append(dam[j])
             continue
         low = 0 if span is None else max(0, i - span)
-
-        def parent():
-            if i == 0 or rng.random() < unknown:
-                return missing
-            return int(rng.integers(low, i))
-
-        s = parent()
-        d = s if s != missing and rng.random() < selfing else parent()
+        s = parent(i, low)
+        d = s if s != missing and rng.random() < selfing else parent(i, low)
         sire.append(s)
         dam.append(d)
     return sire, dam
@@ -64,7 +71,10 @@ def relationship_matrix(sire, dam, missing):
     """The additive relationship matrix by the tabular method; parents before offspring."""
     n = len(sire)
     a = np.zeros((n, n))
-    known = lambda p: p != missing
+
+    def known(p):
+        return p != missing
+
     for i in range(n):
         s, d = sire[i], dam[i]
         for j in range(i):
@@ -76,7 +86,10 @@ def relationship_matrix(sire, dam, missing):
 def renumbered(sire, dam, a, order, missing):
     """The pedigree and matrix with animal order[k] renamed k: parents need no longer come first."""
     new = {old: k for k, old in enumerate(order)}
-    code = lambda p: missing if p == missing else new[p]
+
+    def code(p):
+        return missing if p == missing else new[p]
+
     return ([code(sire[old]) for old in order], [code(dam[old]) for old in order],
             a[order][:, order])
 
@@ -123,3 +136,32 @@ def random_dominance_case(rng, pattern):
 
 # Kinds of matrix for random_dominance_case.
 PATTERNS = ["kinship", "random_with_zeros_and_nans", "with_upper", "unsorted_rows", "offset"]
+
+
+def parents_by_id(pedigree):
+    """{identifier: (sire's, dam's)} of every animal, None for an unknown parent."""
+    def name(k):
+        return None if k < 0 else pedigree.ids[k]
+
+    return {pedigree.ids[k]: (name(pedigree.sire[k]), name(pedigree.dam[k])) for k in range(len(pedigree))}
+
+
+def assert_parents_first(pedigree):
+    numbers = np.arange(len(pedigree))
+    assert np.all(pedigree.sire < numbers) and np.all(pedigree.dam < numbers)
+
+
+def read_or_refused(path, content, options, outcome):
+    """Reads `content` written to `path` with `options`: the parents by
+    identifier of `outcome`, or its (error, part of the message[, part of
+    its command_line]); the file unchanged either way."""
+    path.write_bytes(content if isinstance(content, bytes) else content.encode())
+    if isinstance(outcome, dict):
+        pedigree = read_pedigree(path, **options)
+        assert parents_by_id(pedigree) == outcome
+        assert_parents_first(pedigree)
+    else:
+        with pytest.raises(outcome[0], match=re.escape(outcome[1])) as raised:
+            read_pedigree(path, **options)
+        assert outcome[2:] == () or outcome[2] in raised.value.command_line
+    assert path.read_bytes() == (content if isinstance(content, bytes) else content.encode())

@@ -3,8 +3,7 @@ results of the valid call or raises one of the module's errors, and then
 every array is as it was."""
 
 import numpy as np
-from hypothesis import HealthCheck, given, settings
-from hypothesis import strategies as st
+from hypothesis import HealthCheck, given, settings, strategies as st
 
 from conftest import ARITY
 

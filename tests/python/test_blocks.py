@@ -11,10 +11,11 @@ import pytest
 import zarr
 
 import tolmkit.candidates as candidates
-from conftest import bits
-from pedigrees import KINDS, random_pedigree
 from tolmkit import Pedigree, read_pedigree, relationship_pairs, relationships_among, simulate_pedigree
 from tolmkit.cli import main
+
+from conftest import bits
+from pedigrees import KINDS, random_pedigree
 
 HERD = "examples/herd.csv"
 
@@ -61,7 +62,7 @@ def test_blocks_are_the_matrix(client, kind, m, chunks, sizes, monkeypatch):
             relationship_pairs(pedigree, first, second))
 
 
-@pytest.mark.parametrize("chunks", [0, -5, 2.5, True, "5"])
+@pytest.mark.parametrize("chunks", [0, -5, 2.5, True, np.True_, "5"])
 def test_bad_chunks(chunks):
     pedigree = read_pedigree(HERD)
     for call in (lambda: relationships_among(pedigree, pedigree.ids[:3], chunks=chunks),

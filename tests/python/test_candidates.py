@@ -9,9 +9,17 @@ import scipy.linalg
 import scipy.sparse as sp
 
 import tolmkit.candidates as candidates
+from tolmkit import (
+    Pedigree,
+    PedigreeError,
+    inbreeding,
+    inverse_relationship_matrix,
+    prune,
+    relationship_pairs,
+    relationships_among,
+)
+
 from pedigrees import KINDS, random_pedigree, relationship_matrix
-from tolmkit import (Pedigree, PedigreeError, inbreeding, inverse_relationship_matrix, prune,
-                     relationship_pairs, relationships_among)
 
 # 3 = 1 x 2, 4 = 1 x unknown, 5 = 4 x 3, 6 = 5 x 2; A-inverse worked by hand.
 TEXTBOOK = Pedigree.from_records([("1", "0", "0"), ("2", "0", "0"), ("3", "1", "2"), ("4", "1", "0"),

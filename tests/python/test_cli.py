@@ -1,5 +1,4 @@
 import errno
-import importlib.util
 import io
 import os
 import re
@@ -12,10 +11,12 @@ import pandas as pd
 import pyarrow as pa
 import pytest
 
+import tolmkit
 import tolmkit.cli
 import tolmkit.writing
-from pedigrees import relationship_matrix
 from tolmkit.cli import main
+
+from pedigrees import relationship_matrix
 
 # e and f are offspring of full sibs; f's row comes before its parents'.
 HERD = """animal,sire,dam,birth_year
@@ -72,7 +73,6 @@ def test_stats_prints_the_population_figures(herd, capsys, arguments, shown):
     assert all(text in out for text in shown), out
 
 
-@pytest.mark.skipif(importlib.util.find_spec("matplotlib") is None, reason="make demo installs matplotlib")
 def test_stats_draws_the_trend(herd, tmp_path):
     plot = tmp_path / "trend.png"
     # In a process of its own: matplotlib's extensions would join this one's binding state.
@@ -123,8 +123,8 @@ def test_wrong_usage_exits_2(herd, capsys, arguments):
 
 @pytest.mark.parametrize("genotypes, arguments, status, message", [
     ("a 0121\nc 2100\n", ["--groups", "G1,UPG*"], 2,
-     "hinv takes no --groups: .* leave out --groups and pass --unknown=.,0,NA,G1 and every code that begins with "
-     "UPG, which reads the grouped parents as unknown ones"),
+     "hinv takes no --groups: .* leave out --groups and pass --unknown=.,0,NA,G1 and every code that begins "
+     "with UPG, which reads the grouped parents as unknown ones"),
     ("a 0121\nx 2100\n", [], 1, "animal 'x' is not in the pedigree: .* pass --add-missing to add it as a founder"),
     ("a 0121\nc 2100\n", ["--min-maf", "0.6"], 1, "--min-maf must be a number from 0 to 0.5, got 0.6"),
     ("a 01\nc 00\n", ["--min-maf", "0.5"], 1, r"no marker of 2 is left after the filters \(--min-maf=0.5\)"),
@@ -132,7 +132,8 @@ def test_wrong_usage_exits_2(herd, capsys, arguments):
     ("a 0121\nc 2100\n", ["--tau", "nan"], 1, "--tau must be a finite number, got nan"),
     ("c 1111\n", ["--tune", "mean"], 1, "--tune=mean matches .* 'c' is the only one: leave out --tune=mean"),
     ("a 0121\nc 5555\n", [], 1, "animal 'c' has no genotype at the 2 markers kept"),
-    ("a 0121\nc 0121\nd 2100\n", ["--blend", "0"], 1, r"G after blending is not positive definite: .*; raise --blend, or look for clones"),
+    ("a 0121\nc 0121\nd 2100\n", ["--blend", "0"], 1,
+     r"G after blending is not positive definite: .*; raise --blend, or look for clones"),
 ], ids=["groups", "not_in_pedigree", "min_maf_above_half", "no_marker_left", "blend_above_one", "tau_not_finite",
         "tune_one_animal", "animal_without_genotypes", "clones"])
 def test_hinv_refuses_in_the_options_of_the_command(herd, tmp_path, capsys, genotypes, arguments, status, message):
@@ -273,3 +274,76 @@ def test_an_earlier_output_is_replaced_keeping_its_permissions(herd, tmp_path):
     assert main(["inbreeding", str(herd), "-o", str(out)]) == 0
     assert out.read_text().startswith("id,sire,dam,") and out.stat().st_mode & 0o777 == 0o640
     assert sorted(path.name for path in tmp_path.iterdir()) == ["f.csv", "herd.csv"]
+
+
+
+# e is born before both parents; f within a year of its sire c.
+DATED = """animal,sire,dam,birth_date
+a,0,0,2020-01-05
+b,0,0,2021-03-01
+c,a,b,2024-02-01
+d,a,b,2023-07-01
+e,c,d,2022-12-01
+f,c,d,2024-06-01
+"""
+FILES = {"DATED": DATED, "TEXT": "id,sire,dam,born\na,0,0,spring\nb,0,0,spring\nc,a,b,autumn\n",
+         "NOBIRTH": "id,sire,dam\na,0,0\nb,0,0\nc,a,b\n", "FOUNDERS": "id,sire,dam,yob\na,0,0,2001\nb,0,0,2002\n",
+         "IDS": "c\n\n f \n", "BADIDS": "c\nx\n", "NOIDS": "\n\n"}
+
+
+@pytest.mark.parametrize("arguments, status, shown", [
+    (["check", "DATED"], 0, ["births (birth_date): 2 parents born after their offspring (errors), 2 less than 1 "
+                             "year older (warnings)", "e      c sire      2022-12-01   2024-02-01", "warning"]),
+    (["check", "DATED", "--strict"], 1, ["tolmkit: DATED: --strict: 2 parents born after their offspring\n"]),
+    (["check", "DATED", "--min-age", "0"], 0, ["(errors), 0 less than 0 years older (warnings)"]),
+    (["check", "NOBIRTH", "--strict"], 0, ["births: no column named such as birth_year"]),
+    (["check", "TEXT"], 0, ["births: the column 'born', found by its name, is not read as births: the birth of 'a', "
+                            "'spring', is neither a year nor a date"]),
+    (["check", "TEXT", "--birth", "born"], 1, ["tolmkit: TEXT: --birth born: the birth of 'a', 'spring'"]),
+    (["report", "TEXT", "--birth", "born", "-o", "r.html"], 1, ["tolmkit: TEXT: --birth born: the birth of 'a'"]),
+    (["check", "DATED", "--birth", "born"], 2, ["--birth: no column 'born'; the columns are birth_date"]),
+    (["check", "DATED", "--min-age", "-1"], 2, ["argument --min-age: expected a number of years of at least 0"]),
+    (["stats", "--reference", "c", "f", "DATED"], 0, ["reference: 2 animals (given)", "all            3.20 0.75  4         0"]),
+    (["stats", "DATED", "--reference-file", "IDS"], 0, ["reference: 2 animals (listed in IDS)"]),
+    (["stats", "DATED", "--reference-by", "birth_date=2024", "--offspring", "all"], 0,
+     ["reference: 2 animals (birth_date in 2024)", "of every offspring; 2 pairs of a parent born after"]),
+    (["stats", "DATED", "--reference", "c", "x"], 1, ["tolmkit: DATED: --reference: animal 'x' is not in the pedigree"]),
+    (["stats", "DATED", "--reference-file", "BADIDS"], 1,
+     ["tolmkit: DATED: --reference-file BADIDS, line 2: animal 'x' is not in the pedigree"]),
+    (["stats", "DATED", "--reference-file", "NOIDS"], 1, ["--reference-file NOIDS names no animal"]),
+    (["stats", "DATED", "--reference-by", "birth_date=late"], 2, ["--reference-by: column 'birth_date' holds numbers"]),
+    (["stats", "--reference", "c", "--by", "birth_date"], 2, ["the following arguments are required: pedigree"]),
+    (["stats", "FOUNDERS"], 1, ["no animal has both parents known, which the reference takes by default: give "
+                                "--reference, --reference-file or --reference-by"]),
+    (["stats", "DATED", "--reference", "a", "c"], 1, ["none of the 2 reference animals has more than one equivalent "
+                                                      "generation", "(--reference, --reference-file or --reference-by)"]),
+    (["stats", "DATED", "-o", "t.csv"], 2, ["-o writes the figures by cohort: give --by COLUMN as well"]),
+    (["stats", "DATED", "--by", "birth_date", "-o", "-"], 2, ["give -o a file name"]),
+    (["--version"], 0, [f"tolmkit {tolmkit.__version__}\n"]),
+], ids=["check", "strict", "fish", "no_births", "births_of_text", "births_of_text_given", "report_births_given",
+        "birth_not_a_column", "negative_age", "reference_before_the_pedigree", "reference_file", "reference_by_year",
+        "reference_not_in_file", "reference_file_line", "empty_reference_file", "reference_by_not_a_year",
+        "no_pedigree", "founders_only", "no_ne", "output_without_by", "table_to_standard_output", "version"])
+def test_births_and_references_on_the_command_line(tmp_path, monkeypatch, capsys, arguments, status, shown):
+    monkeypatch.chdir(tmp_path)
+    for name, text in FILES.items():
+        (tmp_path / name).write_text(text)
+    assert main(arguments) == status
+    captured = capsys.readouterr()
+    missing = [text for text in shown if text not in captured.out + captured.err]
+    assert not missing, captured
+    assert "Traceback" not in captured.err and captured.err.count("\n") <= (1 if status == 1 else 20)
+
+
+def test_stats_writes_the_table_by_year_of_dates(tmp_path, capsys):
+    (tmp_path / "dated.csv").write_text(DATED)
+    out = tmp_path / "by-year.csv"
+    assert main(["stats", str(tmp_path / "dated.csv"), "--by", "birth_date", "-o", str(out)]) == 0
+    table = pd.read_csv(out, index_col="birth_date")
+    assert table.index.tolist() == [2020, 2021, 2022, 2023, 2024] and table["animals"].tolist() == [1, 1, 1, 1, 2]
+    assert f"table: {out}" in capsys.readouterr().out
+
+
+def test_the_help_of_unknown_says_it_replaces_the_default_codes(capsys):
+    assert main(["check", "--help"]) == 0
+    assert "the codes given replace the default ones, '', '.', '0', 'NA'" in " ".join(capsys.readouterr().out.split())

@@ -2,7 +2,7 @@ import numpy as np
 import pytest
 
 import oracle
-from conftest import FIVE_COL, FIVE_DAM, FIVE_ROWSTART, FIVE_SIRE, FIVE_VAL, MISSING, bits, float64, int32
+from conftest import FIVE_DAM, FIVE_ROWSTART, FIVE_SIRE, FIVE_VAL, MISSING, bits, int32
 from pedigrees import PATTERNS, random_dominance_case
 
 

@@ -1,14 +1,11 @@
-"""G, H and H-inverse against their dense formulas, dask's G against numpy's,
-and the genotype files."""
+"""G, H and H-inverse against their dense formulas, dask's G against numpy's."""
 
 import io
 import pickle
-import re
 import subprocess
 import sys
 import warnings
 
-import bed_reader
 import dask.array as da
 import numpy as np
 import pandas as pd
@@ -20,6 +17,7 @@ from tolmkit import MemoryLimitExceeded, Pedigree, PedigreeError
 from tolmkit.cli import main
 
 from pedigrees import KINDS, random_pedigree, relationship_matrix as tabular
+from test_genotypes import write_plink
 
 
 def herd(kind, seed, n=50):
@@ -299,49 +297,6 @@ def test_groups_count_as_unknown_parents():
 def test_hybrid_relationship_keeps_to_the_memory_limit():
     with pytest.raises(MemoryLimitExceeded, match="H of 4 animals and A would take"):
         tolmkit.hybrid_relationship(SMALL, ["c", "d"], G2, memory_limit=300)
-
-
-def write_plink(prefix, genotypes, ids):
-    bed_reader.to_bed(f"{prefix}.bed", np.where(genotypes < 0, -127, genotypes).astype(np.int8),
-                      properties={"iid": ids, "sid": [f"m{k}" for k in range(genotypes.shape[1])]})
-
-
-def test_genotype_files_are_read(tmp_path):
-    write_plink(tmp_path / "chip", GOOD, ["a", "b", "c"])
-    (tmp_path / "chip.txt").write_text("a  0121\nb  2100\nc  1215\n")
-    for path in (tmp_path / "chip.bed", str(tmp_path / "chip"), tmp_path / "chip.txt"):
-        ids, genotypes = tolmkit.read_genotypes(path)
-        assert ids.tolist() == ["a", "b", "c"] and genotypes.dtype == np.int8
-        assert np.array_equal(genotypes, GOOD)
-
-
-@pytest.mark.parametrize("text, message", [
-    ("a 0121\nb 21x0\n", "line 2: marker 3 is 'x'; a genotype is 0, 1 or 2, or 5 for missing"),
-    ("a 0121\nb 2100\nc 121\n", "line 3: 3 genotypes, where line 1 has 4"),
-    ("a 0121\nb\n", "line 2: an identifier, then a genotype per marker, expected"),
-    ("a 0121\n\nb 0121\n", "line 2: an identifier"),
-    ("a 0121\nb 21 00\n", "Expected 2 fields in line 2, saw 3"),
-    ("a 0121\nb 2100\na 1111\n", "line 3: animal 'a' is listed again (first on line 1)"),
-    ("", "no animal"),
-])
-def test_bad_text_files_are_refused_naming_the_line(tmp_path, text, message):
-    path = tmp_path / "chip.txt"
-    path.write_text(text)
-    with pytest.raises(ValueError, match=f"^{re.escape(str(path))}: .*{re.escape(message)}"):
-        tolmkit.read_genotypes(path)
-
-
-def test_bad_plink_files_are_refused(tmp_path):
-    write_plink(tmp_path / "chip", GOOD, ["a", "b", "a"])
-    with pytest.raises(ValueError, match=r"chip.fam: line 3: animal 'a' is listed again"):
-        tolmkit.read_genotypes(tmp_path / "chip.bed")
-    write_plink(tmp_path / "chip", GOOD, ["a", "b", "c"])
-    (tmp_path / "chip.bed").write_bytes((tmp_path / "chip.bed").read_bytes()[:-1])
-    with pytest.raises(ValueError, match="chip.bed: .*length is wrong"):
-        tolmkit.read_genotypes(tmp_path / "chip.bed")
-    (tmp_path / "chip.bed").write_bytes(b"\x6c\x1b\x00")
-    with pytest.raises(ValueError, match="not a PLINK .bed file in SNP-major order"):
-        tolmkit.read_genotypes(tmp_path / "chip.bed")
 
 
 def test_hinv_writes_h_inverse_as_ainv_writes_a_inverse(tmp_path, capsys):

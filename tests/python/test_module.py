@@ -13,11 +13,12 @@ import textwrap
 import pytest
 
 import tolmkit
+
 from conftest import ARITY as FUNCTIONS, interpreter
 
 STANDARD_ATTRIBUTES = {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}
 # The module under test was built for the interpreter that runs the tests.
-BUILT = "%d.%d" % sys.version_info[:2]
+BUILT = "{}.{}".format(*sys.version_info[:2])
 GATE_MESSAGE = ("Python version mismatch: module was compiled for Python " + BUILT + ", "
                 "but the interpreter version is incompatible: {}.")
 MINOR = sys.version_info[1]

@@ -1,106 +1,16 @@
-"""Reading pedigree files: formats, unknown parents, numbering parents first, errors."""
+"""The pedigree once numbered: its numbers and codes, identifiers asked for,
+pedigrees built from numbers, what never changes, ancestries, and sexes."""
 
 import io
+import re
 
 import numpy as np
 import pytest
 
 import tolmkit
-from pedigrees import KINDS, random_pedigree
-from tolmkit import Pedigree, PedigreeError, ancestry, read_pedigree
+from tolmkit import Pedigree, PedigreeError, ancestry, prune, read_pedigree, sexes
 
-# The same pedigree, offspring listed before some of their parents.
-SAME_PEDIGREE = {
-    "csv_with_header": "animal,sire,dam\nC,A,B\nA,0,0\nB,,\nD,C,B\n",
-    "csv_without_header": "C,A,B\nA,0,0\nB,NA,.\nD,C,B\n",
-    "csv_quoted_and_extra_columns": 'id,sire,dam,born\n"C",A,B,2001\nA,0,0,1990\nB,,,1991\n"D","C",B,2003\n',
-    "whitespace": "animal  sire dam\nC A B\n  A 0 0\nB . NA\nD  C   B\n",
-    "tabs": "C\tA\tB\nA\t0\t0\nB\t\t\nD\tC\tB\n",
-    "comments_and_blank_lines": "# herd 7\n\nC,A,B\n\nA,0,0\n# founder\nB,0,0\nD,C,B\n",
-    "father_mother_header": "Animal Father Mother\nC A B\nA 0 0\nB 0 0\nD C B\n",
-}
-
-
-def parents_by_id(pedigree):
-    name = lambda k: None if k < 0 else pedigree.ids[k]
-    return {pedigree.ids[k]: (name(pedigree.sire[k]), name(pedigree.dam[k])) for k in range(len(pedigree))}
-
-
-def assert_parents_first(pedigree):
-    numbers = np.arange(len(pedigree))
-    assert np.all(pedigree.sire < numbers) and np.all(pedigree.dam < numbers)
-
-
-@pytest.mark.parametrize("text", SAME_PEDIGREE.values(), ids=SAME_PEDIGREE)
-def test_formats_give_the_same_pedigree(text):
-    pedigree = read_pedigree(io.StringIO(text))
-    assert parents_by_id(pedigree) == {"A": (None, None), "B": (None, None), "C": ("A", "B"), "D": ("C", "B")}
-    assert_parents_first(pedigree)
-
-
-def test_semicolons_with_a_given_delimiter():
-    pedigree = read_pedigree(io.StringIO("x;0;0\ny;x;0\n"), delimiter=";")
-    assert parents_by_id(pedigree) == {"x": (None, None), "y": ("x", None)}
-
-
-@pytest.mark.parametrize("header, first", [(True, ["b", "a"]), (False, ["kid", "b", "a"])],
-                         ids=["header", "no_header"])
-def test_header_can_be_forced_either_way(header, first):
-    pedigree = read_pedigree(io.StringIO("kid b a\nb 0 0\na 0 0\n"), header=header)
-    assert sorted(pedigree.ids) == sorted(first)
-
-
-def test_other_codes_of_unknown_parents():
-    pedigree = read_pedigree(io.StringIO("a - -\nb a -\n0 a b\n"), unknown={"-"})
-    assert parents_by_id(pedigree) == {"a": (None, None), "b": ("a", None), "0": ("a", "b")}
-
-
-def test_parents_not_listed_become_founders_numbered_first():
-    pedigree = read_pedigree(io.StringIO("calf,bull,cow\nbull,grandsire,0\n"))
-    assert list(pedigree.ids) == ["cow", "grandsire", "bull", "calf"]
-    assert parents_by_id(pedigree)["calf"] == ("bull", "cow")
-    assert repr(pedigree) == ("Pedigree(animals=4, founders=2, parents_added=2, unknown_sires=2, unknown_dams=3, "
-                              "sires=2, dams=1, generations=2)")
-
-
-def test_order_of_the_file_is_kept_when_parents_come_first():
-    text = "".join(f"a{k},{'a%d' % (k - 1) if k else 0},0\n" for k in range(50))
-    assert list(read_pedigree(io.StringIO(text)).ids) == [f"a{k}" for k in range(50)]
-
-
-def test_reversed_deep_pedigree_is_renumbered_parents_first():
-    lines = [f"g{k},{'g%d' % (k - 1) if k else 0},{'h%d' % (k - 1) if k else 0}\n" for k in range(300)]
-    lines += [f"h{k},{'g%d' % (k - 1) if k else 0},0\n" for k in range(300)]
-    pedigree = read_pedigree(io.StringIO("".join(reversed(lines))))
-    assert_parents_first(pedigree)
-    assert parents_by_id(pedigree)["g7"] == ("g6", "h6")
-    assert len(pedigree) == 600
-
-
-ERRORS = {
-    "duplicate": ("a,0,0\nb,a,0\na,b,0\n", "line 3: animal 'a' is listed again (first on line 1)"),
-    "own_sire": ("a,0,0\nb,b,a\n", "line 2: animal 'b' is its own sire"),
-    "own_dam": ("a 0 0\n\nb a b\n", "line 3: animal 'b' is its own dam"),
-    "loop_of_two": ("a,b,0\nb,a,0\n",
-                    "line 1: animal 'a' is its own ancestor ('a' → 'b' → 'a', each a parent of the next)"),
-    "loop_of_three": ("x,0,0\ny,0,0\na,x,c\nb,a,y\nc,b,0\n",
-                      "line 3: animal 'a' is its own ancestor ('a' → 'b' → 'c' → 'a', each a parent of the next)"),
-    "too_few_columns": ("a,0,0\nb,a\n", "line 2: expected animal, sire and dam, got 2 columns"),
-    "animal_coded_unknown": ("a,0,0\nNA,a,0\n", "line 2: animal 'NA' has the code of an unknown parent"),
-}
-
-
-@pytest.mark.parametrize("text, message", ERRORS.values(), ids=ERRORS)
-def test_errors_name_the_line(text, message):
-    with pytest.raises(PedigreeError) as raised:
-        read_pedigree(io.StringIO(text))
-    assert str(raised.value) == message
-
-
-def test_reads_a_path(tmp_path):
-    path = tmp_path / "herd.txt"
-    path.write_text("a 0 0\nb a 0\n", encoding="utf-8")
-    assert parents_by_id(read_pedigree(path)) == parents_by_id(read_pedigree(str(path)))
+from pedigrees import KINDS, parents_by_id, random_pedigree
 
 
 def test_numbers_and_codes():
@@ -110,13 +20,6 @@ def test_numbers_and_codes():
     assert (sire.dtype, sire.tolist(), dam.tolist()) == (np.int32, [4, 4, 0, 2], [4, 4, 1, 4])
     with pytest.raises(PedigreeError, match="animal 'z' is not in the pedigree"):
         pedigree.numbers(["a", "z"])
-
-
-def test_records_from_memory_are_read_as_strings():
-    pedigree = Pedigree.from_records([(10, 0, 0), (11, 0, 0), (12, 10, 11, "extra")])
-    assert parents_by_id(pedigree) == {"10": (None, None), "11": (None, None), "12": ("10", "11")}
-    with pytest.raises(PedigreeError, match="line 2: expected animal, sire and dam, got 2 fields"):
-        Pedigree.from_records([("a", "0", "0"), ("b", "a")])
 
 
 def test_from_numbers_takes_a_simulated_pedigree():
@@ -160,3 +63,56 @@ def test_an_ancestry_has_the_inbreeding_of_the_whole_pedigree_to_the_bit(kind):
     kept, renumber = ancestry(whole, rng.choice(len(whole), 6))
     for name in ("inbreeding", "sampling_var", "generation", "equivalent_generations", "complete_generations"):
         assert np.array_equal(getattr(kept, name), getattr(whole, name)[renumber >= 0]), name
+
+
+HERD = Pedigree.from_records([("101", "0", "0"), ("102", "0", "0"), ("103", "101", "102")])
+G = np.array([[1.0, 0.2], [0.2, 1.0]])
+
+# Identifiers given from Python: numbers asked for among identifiers that are text.
+ASKED = {
+    "numbers": (lambda: HERD.numbers([103]), "animal 103 is given as int, but the pedigree's identifiers "
+                                             "are text: pass '103'"),
+    "numpy": (lambda: HERD.numbers(np.array([7])), "animal 7 is given as int64, but the pedigree's "
+                                                       "identifiers are text: pass '7', which is not in the pedigree"),
+    "whole_float": (lambda: HERD.numbers([101.0, 102.0]), "animal 101.0 is given as float, but the "
+                                                          "pedigree's identifiers are text: pass '101'"),
+    "among": (lambda: tolmkit.relationships_among(HERD, [103]), "pass '103'"),
+    "one_number": (lambda: prune(HERD, 103), "animal 103 is given as int"),
+    "hybrid_inverse": (lambda: tolmkit.hybrid_inverse(HERD, [103, 101], G), "pass '103'"),
+    "prune": (lambda: prune(HERD, [b"103"]), "animal b'103' is given as bytes, but the pedigree's "
+                                             "identifiers are text: pass '103'"),
+}
+
+
+@pytest.mark.parametrize("call, message", ASKED.values(), ids=ASKED)
+def test_numbers_asked_for_among_text_identifiers_say_so(call, message):
+    with pytest.raises(TypeError, match=re.escape(message)):
+        call()
+    assert Pedigree(np.array([5, 7], dtype=object), [-1, -1], [-1, 0]).numbers([7]).tolist() == [1]
+    with pytest.raises(PedigreeError, match="animal 'nl1' is not in the pedigree, but 'NL1' is: identifiers that "
+                                            "differ in case"):
+        Pedigree.from_records([("NL1", "0", "0")]).numbers(["nl1"])
+
+
+@pytest.mark.parametrize("sire, message", [
+    ([-1, 2**32 + 1], "the sire of animal 1 is 4294967297"),
+    ([-1, 1], "the sire of animal 1 is 1"),
+    ([-1, -5], "the sire of animal 1 is -5"),
+    ([-1, 0.9], "sire must be a one-dimensional array of integers, got float64"),
+], ids=["beyond_32_bits", "not_before_its_offspring", "other_negative", "fraction"])
+def test_from_numbers_refuses_what_are_not_codes(sire, message):
+    sire = np.array(sire)
+    before = sire.copy()
+    with pytest.raises((PedigreeError, TypeError), match=re.escape(message)):
+        Pedigree.from_numbers(sire, [-1, -1], unknown=-1)
+    assert np.array_equal(sire, before)
+
+
+@pytest.mark.parametrize("text, options, expected", [
+    ("id,sire,dam\nc,a,b\nd,a,c\n", {}, {"a": 1, "b": 2, "c": 2, "d": 0}),
+    ("id,sire,dam,Sex\nc,a,b,F\nd,a,c,m\na,0,0,\ne,0,0,x\n", {}, {"a": 1, "b": 2, "c": 2, "d": 1, "e": 0}),
+    ("c,a,b\nd,c,a\n", {"selfing": True}, {"a": 0, "b": 2, "c": 1, "d": 0}),
+], ids=["by_role", "recorded_first", "both_roles"])
+def test_sexes_as_recorded_else_by_role(text, options, expected):
+    pedigree = read_pedigree(io.StringIO(text), **options)
+    assert dict(zip(pedigree.ids, sexes(pedigree).tolist())) == expected

@@ -1,4 +1,5 @@
-"""Files, frames and records that are read right, and those refused naming the line."""
+"""Files and frames read right, whatever their form (encodings, compression,
+delimiters, headers, quotes, comments), and those refused naming the line."""
 
 import bz2
 import gzip
@@ -9,14 +10,48 @@ import numpy as np
 import pandas as pd
 import pytest
 
-from tolmkit import Pedigree, PedigreeError, inbreeding, prune, read_pedigree, simulate_pedigree
+from tolmkit import PedigreeError, prune, read_pedigree
 
-from test_pedigree import assert_parents_first, parents_by_id
+from pedigrees import A_B, assert_parents_first, parents_by_id, read_or_refused
 
-A_B = {"A": (None, None), "B": ("A", None)}
-# The dams of B, C and D are a group of unknown dams, UD.
-GROUP_CODED = "A,0,0\nB,A,UD\nC,A,UD\nD,B,UD\n"
 BAD_BYTE = b"A,0,0\nB,A,0\nC\xff,A,0\n"
+
+# The same pedigree, offspring listed before some of their parents.
+SAME_PEDIGREE = {
+    "csv_with_header": "animal,sire,dam\nC,A,B\nA,0,0\nB,,\nD,C,B\n",
+    "csv_without_header": "C,A,B\nA,0,0\nB,NA,.\nD,C,B\n",
+    "csv_quoted_and_extra_columns": 'id,sire,dam,born\n"C",A,B,2001\nA,0,0,1990\nB,,,1991\n"D","C",B,2003\n',
+    "whitespace": "animal  sire dam\nC A B\n  A 0 0\nB . NA\nD  C   B\n",
+    "tabs": "C\tA\tB\nA\t0\t0\nB\t\t\nD\tC\tB\n",
+    "comments_and_blank_lines": "# herd 7\n\nC,A,B\n\nA,0,0\n# founder\nB,0,0\nD,C,B\n",
+    "father_mother_header": "Animal Father Mother\nC A B\nA 0 0\nB 0 0\nD C B\n",
+}
+
+
+@pytest.mark.parametrize("text", SAME_PEDIGREE.values(), ids=SAME_PEDIGREE)
+def test_formats_give_the_same_pedigree(text):
+    pedigree = read_pedigree(io.StringIO(text))
+    assert parents_by_id(pedigree) == {"A": (None, None), "B": (None, None), "C": ("A", "B"), "D": ("C", "B")}
+    assert_parents_first(pedigree)
+
+
+def test_semicolons_with_a_given_delimiter():
+    pedigree = read_pedigree(io.StringIO("x;0;0\ny;x;0\n"), delimiter=";")
+    assert parents_by_id(pedigree) == {"x": (None, None), "y": ("x", None)}
+
+
+@pytest.mark.parametrize("header, first", [(True, ["b", "a"]), (False, ["kid", "b", "a"])],
+                         ids=["header", "no_header"])
+def test_header_can_be_forced_either_way(header, first):
+    pedigree = read_pedigree(io.StringIO("kid b a\nb 0 0\na 0 0\n"), header=header)
+    assert sorted(pedigree.ids) == sorted(first)
+
+
+def test_reads_a_path(tmp_path):
+    path = tmp_path / "herd.txt"
+    path.write_text("a 0 0\nb a 0\n", encoding="utf-8")
+    assert parents_by_id(read_pedigree(path)) == parents_by_id(read_pedigree(str(path)))
+
 
 # name: (file content, keyword arguments, the parents read or (error, part of its message))
 FILES = {
@@ -33,20 +68,8 @@ FILES = {
     "dam_before_sire": ("animal,dam,sire\nC,B,A\nA,0,0\nB,0,0\n", {},
                         {"A": (None, None), "B": (None, None), "C": ("A", "B")}),
     "columns_chosen": ("calf,sire,father,mother\nB,x,A,0\nA,x,0,0\n", {"columns": ("calf", "father", "mother")}, A_B),
-    "one_code_as_a_string": ("a,NA,NA\nb,N,A\n", {"unknown": "NA"},
-                             {"N": (None, None), "A": (None, None), "a": (None, None), "b": ("N", "A")}),
-    "several_codes": ("A,-,?\nB,A,-\n", {"unknown": ["-", "?"]}, A_B),
     "latin_1": (BAD_BYTE, {"encoding": "latin-1"}, {**A_B, "C\xff": ("A", None)}),
     "utf_16": ("A,0,0\nB,A,0\n".encode("utf-16"), {"encoding": "utf-16"}, A_B),
-    "selfing_allowed": ("A,0,0\nB,A,A\nC,B,A\n", {"selfing": True},
-                        {"A": (None, None), "B": ("A", "A"), "C": ("B", "A")}),
-    "sexes_right": ("id,sire,dam,sex\nC,A,B,1\nA,0,0,male\nB,0,0,F\n", {},
-                    {"A": (None, None), "B": (None, None), "C": ("A", "B")}),
-    **{f"code_{code}": (f"A,{code},{code}\nB,A,{code}\n", {}, (
-        PedigreeError, f"line 1: the sire of 'A', '{code}', is not listed as an animal and reads like a code of "
-                       f"an unknown parent; pass unknown='{code}' if '{code}' means an unknown parent"))
-       for code in ["-", "nan", "NaN", "-1", "-999", "000000", "NULL", "?", "n/a", "Unknown"]},
-    "empty_parent_not_a_code": ("A,-,\nB,A,-\n", {"unknown": "-"}, (PedigreeError, "line 1: the dam of 'A', ''")),
     "stray_quote": ('A,0,0\nB,A,"S\nC,A,0\nD,C,0\n', {}, (PedigreeError, "line 2: a quote opens and is not closed")),
     "quote_across_lines": ('A,0,0\n"B\n",A,0\n', {}, (PedigreeError, "line 2: a quote opens")),
     "nul": ("A,0,0\nB,A\x00,0\n", {}, (PedigreeError, "line 2: control character '\\x00'")),
@@ -56,19 +79,7 @@ FILES = {
                                                   "pass encoding='latin-1'")),
     "header_again": ("animal,sire,dam\nB,A,0\nanimal,sire,dam\nA,0,0\n", {},
                      (PedigreeError, "line 3: the header line comes again; remove it")),
-    "header_among_records": ("A,0,0\nid,sire,dam\nB,A,0\n", {},
-                             (PedigreeError, "line 2: a header line (id, sire, dam) among the records; remove it")),
     "half_a_header": ("animal,sire,mum\nB,A,0\n", {}, (PedigreeError, "line 1: 'animal' and 'sire' read like names")),
-    "sire_and_dam": ("A,0,0\nB,0,0\nC,A,B\nD,B,A\n", {}, (PedigreeError, (
-        "line 4: animal 'B' is the sire of 'D' here and the dam of 'C' on line 3; correct the record, "
-        "or pass selfing=True"))),
-    "selfed": ("A,0,0\nB,A,A\n", {}, (PedigreeError, "line 2: animal 'B' has 'A' as both sire and dam; "
-                                                     "pass selfing=True")),
-    "sire_recorded_female": ("id,sire,dam,sex\nA,0,0,F\nB,0,0,F\nC,A,B,M\n", {},
-                             (PedigreeError, "line 2: animal 'A' is recorded female ('F') but is the sire of 'C' "
-                                             "on line 4")),
-    "dam_recorded_male": ("id,sire,dam,gender\nA,0,0,1\nB,0,0,Male\nC,A,B,2\n", {},
-                          (PedigreeError, "line 3: animal 'B' is recorded male ('Male') but is the dam of 'C'")),
     "long_and_short_rows": ("A,0,0\nB,A,0,x\nC,A\n", {}, (PedigreeError, "line 3: expected animal, sire and dam, got 2")),
     "short_row_in_spaces": ("A 0 0\nB A\n", {}, (PedigreeError, "line 2: expected animal, sire and dam, got 2")),
     "column_not_there": ("calf,father,mother\nB,A,0\n", {"columns": ("calf", "sire", "mother")},
@@ -92,10 +103,6 @@ FILES = {
                                          "columns=(animal, sire, dam)", "--columns=ANIMAL,SIRE,DAM")),
     "two_sire_columns_chosen": ("animal,sire_name,sire_id,dam\nB,x,A,0\nA,x,0,0\n",
                                 {"columns": ("animal", "sire_id", "dam")}, A_B),
-    "code_listed_as_animal": ("-999,0,0\nB,-999,0\n", {}, (PedigreeError, "line 1: animal '-999' reads like a code")),
-    "given_code_listed_as_animal": ("A,0,0\n?,A,0\n", {"unknown": ["0", "?"]},
-                                    (PedigreeError, "line 2: animal '?' has the code of an unknown parent")),
-    "no_animal_identifier": ("A,-,-\n,A,-\n", {"unknown": "-"}, (PedigreeError, "line 2: the animal has no identifier")),
     "byte_order_mark_inside": ("A,0,0\n\ufeffB,A,0\n", {}, (PedigreeError, "line 2: a byte-order mark inside")),
     "unicode_spaces_trimmed": ("\u00a0A\u3000,0,0\nB,\u200bA ,0\n", {}, A_B),
     "unicode_space_inside": ("A\u00a0B,0,0\n", {}, (PedigreeError, "line 1: identifier 'A\\xa0B' holds a space U+00A0")),
@@ -104,9 +111,6 @@ FILES = {
     "normalisation": ("Jos\u00e9,0,0\nB,Jose\u0301,0\n", {},
                       (PedigreeError, "line 1: identifiers 'Jos\\xe9' and 'Jose\\u0301' (on line 2) differ only")),
     "exponent_form": ("A,0,0\n1.23457E+11,A,0\n", {}, (PedigreeError, "line 2: identifier '1.23457E+11' is a number")),
-    **{f"number_written_{parent}": (f"123,0,0\nB,{parent},0\n", {}, (
-        PedigreeError, f"line 2: the sire of 'B', '{parent}', is not listed as an animal, but '123' is (line 1)"))
-       for parent in ["0123", "123.0"]},
     "fewer_fields_than_the_header": ("id,sire,dam,born\nA,0,0,1990\nB,A,0\n", {},
                                      (PedigreeError, "line 3: 3 fields where the header names 4")),
     "semicolons": ("A;0;0\nB;A;0\n", {}, (PedigreeError, "line 1: expected animal, sire and dam, got 1 column; the "
@@ -123,58 +127,44 @@ FILES = {
     "more_fields_than_the_header": ("id,sire,dam\nA,0,0\nB,A,0,x\n", {},
                                     (PedigreeError, "line 3: 4 fields where the header names 3")),
     "zip": (b"PK\x03\x04rest", {}, (PedigreeError, "compressed with zip; uncompress it first")),
-    "dam_with_many_offspring": (GROUP_CODED, {"max_offspring": 2}, (
-        PedigreeError, "line 2: the dam 'UD' is not listed as an animal and has 3 offspring, more than the 2",
-        "pass --groups=UD")),
-    "dam_with_many_offspring_allowed": (GROUP_CODED, {"max_offspring": 0}, {
-        "A": (None, None), "UD": (None, None), "B": ("A", "UD"), "C": ("A", "UD"), "D": ("B", "UD")}),
-    "groups": (GROUP_CODED, {"max_offspring": 2, "groups": ["UD"]}, {
-        "A": (None, None), "B": ("A", None), "C": ("A", None), "D": ("B", None)}),
-    "many_parents_not_listed": ("".join(f"c{k},s{k},d{k}\n" for k in range(5)), {"header": False},
-                                {**{f"{p}{k}": (None, None) for k in range(5) for p in "sd"},
-                                 **{f"c{k}": (f"s{k}", f"d{k}") for k in range(5)}}),
-    "groups_by_a_function": (GROUP_CODED, {"max_offspring": 2, "groups": lambda code: code.startswith("U")}, {
-        "A": (None, None), "B": ("A", None), "C": ("A", None), "D": ("B", None)}),
-    "selfing_lifts_the_limit": (GROUP_CODED, {"max_offspring": 2, "selfing": True}, {
-        "A": (None, None), "UD": (None, None), "B": ("A", "UD"), "C": ("A", "UD"), "D": ("B", "UD")}),
-    "group_listed_as_animal": ("UD,0,0\nB,UD,0\n", {"groups": ["UD"]},
-                               (PedigreeError, "line 1: animal 'UD' has the code of a group")),
+    # Comments: a '#' at the start of a line or after a blank, outside quotes.
+    **{f"trailing_comment_{name}": (text, {}, {"a": (None, None), "b": (None, None), "c": ("a", "b")})
+       for name, text in [("csv", "c,a,b # full sib of d\na,0,0\nb,0,0\n"),
+                          ("spaces", "c a b # full sib of d\na 0 0\nb 0 0\n"),
+                          ("tabs_under_a_header", "id\tsire\tdam\t# exported\nc\ta\tb\t# x, y\na\t0\t0\nb\t0\t0\n"),
+                          ("after_quotes", 'c,"a",b #"\na,0,0\nb,0,0\n'),
+                          ("indented", "  # herd 7\nc,a,b\n\t# founders\na,0,0\nb,0,0 #\n")]},
+    "quoted_name_in_blanks": ('"A B" 0 0\nC "A B" 0\n', {}, (PedigreeError, "line 1: the field '\"A' has a quote at "
+                                                                        "one end only")),
+    "quotes_in_blanks": ('"A" 0 0\nC "A" 0\n', {}, {'"A"': (None, None), "C": ('"A"', None)}),
+    "hash_inside_quotes_and_words": ('"c #1",a#1,0 # x\n', {}, {"a#1": (None, None), "c #1": ("a#1", None)}),
+    "comment_keeps_line_numbers": ("# herd 7\na,0,0 # x\n\n#\na,0,0\n", {},
+                                   (PedigreeError, "line 5: animal 'a' is listed again (first on line 2)")),
+    "comment_inside_an_identifier": ("HB #12,0,0\n", {}, (PedigreeError, "line 1: expected animal, sire and dam, "
+                                                                          "got 1 column")),
+    "comment_holding_a_comma": ("animal sire dam # sire, dam: 0 unknown\nB A 0\nA 0 0\n", {}, A_B),
+    "dos_end_of_file": ("A,0,0\r\nB,A,0\r\n\x1a", {}, A_B),
+    **{f"spreadsheet_delimiter_line_{name}": (text, options, {"A": (None, None), "B": ("A", None)})
+       for name, text, options in [("semicolons", "sep=;\nid;sire;dam\nB;A;0\nA;0;0\n", {}),
+                                   ("said_too", "sep=;\nB;A;0\nA;0;0\n", {"delimiter": ";"}),
+                                   ("with_byte_order_mark", "\ufeffsep=|||\r\nB|A|0\r\nA|0|0\r\n", {}),
+                                   ("tabs", "SEP=\t\nB\tA\t0\nA\t0\t0\n", {})]},
+    "spreadsheet_delimiter_line_contradicted": ("sep=;\nB;A;0\n", {"delimiter": ","}, (
+        PedigreeError, "line 1: the file says its delimiter is ';' (sep=), but delimiter=',' is given",
+        "--delimiter=,")),
+    "spreadsheet_delimiter_line_keeps_numbers": ("sep=;\nB;A;0\nB;A;0\n", {}, (
+        PedigreeError, "line 3: animal 'B' is listed again (first on line 2)")),
+    **{f"blanks_under_{name}": (text, {}, (
+        PedigreeError, f"line 2: {said}; the line holds blanks between its fields: pass delimiter=' '",
+        "--delimiter=' '")) for name, text, said in [
+            ("a_tab_header", "id\tsire\tdam\nB A 0\nA 0 0\n", "1 fields where the header names 3"),
+            ("tabs", "B\tA\t0\nC A 0\n", "expected animal, sire and dam, got 1 column")]},
 }
 
 
 @pytest.mark.parametrize("content, options, outcome", FILES.values(), ids=FILES)
 def test_files_are_read_right_or_refused_naming_the_line(tmp_path, content, options, outcome):
-    path = tmp_path / "herd.csv"
-    path.write_bytes(content if isinstance(content, bytes) else content.encode())
-    if isinstance(outcome, dict):
-        pedigree = read_pedigree(path, **options)
-        assert parents_by_id(pedigree) == outcome
-        assert_parents_first(pedigree)
-    else:
-        with pytest.raises(outcome[0], match=re.escape(outcome[1])) as raised:
-            read_pedigree(path, **options)
-        assert outcome[2:] == () or outcome[2] in raised.value.command_line
-    assert path.read_bytes() == (content if isinstance(content, bytes) else content.encode())
-
-
-RECORDS = {
-    "missing_values_and_whole_floats": ([("a", None, np.nan), ("b", "a", pd.NA), (101.0, "a", "b"), ("c", 101, "")],
-                                        {"a": (None, None), "b": ("a", None), "101": ("a", "b"), "c": ("101", None)}),
-    "bytes": ([(b"a", None, None)], (TypeError, "line 1: identifier b'a' is a bytes")),
-    "fraction": ([("a", 1.5, None)], (PedigreeError, "line 1: identifier 1.5 is not a whole number")),
-    "short": ([("a", None, None), ("b", "a")], (PedigreeError, "line 2: expected animal, sire and dam, got 2")),
-    "no_animal": ([(None, None, None)], (PedigreeError, "line 1: the animal has no identifier")),
-    "none": ([], (PedigreeError, "there are no animals")),
-}
-
-
-@pytest.mark.parametrize("records, outcome", RECORDS.values(), ids=RECORDS)
-def test_records(records, outcome):
-    if isinstance(outcome, dict):
-        assert parents_by_id(Pedigree.from_records(records)) == outcome
-    else:
-        with pytest.raises(outcome[0], match=re.escape(outcome[1])):
-            Pedigree.from_records(records)
+    read_or_refused(tmp_path / "herd.csv", content, options, outcome)
 
 
 def test_frames_by_column_name_with_attributes_carried_through():
@@ -204,60 +194,3 @@ def test_file_attributes_and_summary():
                                           "unknown", "sires", "2", "unknown", "dams", "2", "sires", "1", "dams", "1",
                                           "generations", "1", "most", "offspring", "among", "parents", "added",
                                           "as", "founders:", "B", "(1)"]
-
-
-@pytest.mark.parametrize("sire, message", [
-    ([-1, 2**32 + 1], "the sire of animal 1 is 4294967297"),
-    ([-1, 1], "the sire of animal 1 is 1"),
-    ([-1, -5], "the sire of animal 1 is -5"),
-    ([-1, 0.9], "sire must be a one-dimensional array of integers, got float64"),
-], ids=["beyond_32_bits", "not_before_its_offspring", "other_negative", "fraction"])
-def test_from_numbers_refuses_what_are_not_codes(sire, message):
-    sire = np.array(sire)
-    before = sire.copy()
-    with pytest.raises((PedigreeError, TypeError), match=re.escape(message)):
-        Pedigree.from_numbers(sire, [-1, -1], unknown=-1)
-    assert np.array_equal(sire, before)
-
-
-@pytest.mark.parametrize("lengths, each", [(range(18, 19), 6), (range(18, 24), 10)], ids=["few", "sixty"])
-def test_identifiers_around_the_length_kept_inline_and_more_parents_than_animals_added(lengths, each):
-    # Names of 18 to 23 characters that differ in their last one only, and
-    # three parents not listed for each animal, which outgrow the first table
-    # (the few of them within one batch of look-ups).
-    animals = [f"{'P' * (length - 2)}{length}{k}" for length in lengths for k in range(each)]
-    records = [(name, animals[i - 1] if i % 2 else f"{'S' * 20}{i}", f"{'D' * 16}{i}") for i, name in
-               enumerate(animals)]
-    records += [(f"{'S' * 20}{i}x", f"{'S' * 20}{i}", f"D{i}") for i in range(0, len(animals), 2)]
-    pedigree = read_pedigree(io.StringIO("".join(f"{a},{s},{d}\n" for a, s, d in records)))
-    expected = {a: (s, d) for a, s, d in records}
-    expected.update({parent: (None, None) for _, s, d in records for parent in (s, d) if parent not in expected})
-    assert parents_by_id(pedigree) == expected
-
-
-def test_very_deep_pedigree_in_reverse_order():
-    lines = [f"g{k},{f'g{k - 1}' if k else 0},0\n" for k in range(20_000)]
-    pedigree = read_pedigree(io.StringIO("".join(reversed(lines))))
-    assert pedigree.ids[[0, -1]].tolist() == ["g0", "g19999"]
-    assert repr(pedigree).endswith("dams=0, generations=19999)")
-
-
-def test_groups_are_unknown_parents_to_every_figure_and_survive_pruning():
-    sire, dam = simulate_pedigree(300, 6, seed=3)
-    rows = [(f"a{k}", f"a{s}" if s < 300 else f"UPG_S{k % 3}", f"a{d}" if d < 300 else f"UPG_D{k % 2}")
-            for k, (s, d) in enumerate(zip(sire, dam))]
-    grouped = read_pedigree(io.StringIO("".join(f"{a},{s},{d}\n" for a, s, d in rows)), groups=["UPG*"])
-    plain = read_pedigree(io.StringIO("".join(f"{a},{s if s[0] == 'a' else 0},{d if d[0] == 'a' else 0}\n"
-                                              for a, s, d in rows)))
-    assert grouped.ids.tolist() == plain.ids.tolist() and not np.any(grouped.added)
-    assert inbreeding(grouped)[0].tobytes() == inbreeding(plain)[0].tobytes()
-    names = np.append(grouped.group_ids, None)
-    assert {a: (names[grouped.sire_group[k]] if s[0] == "U" else None, names[grouped.dam_group[k]] if d[0] == "U"
-                else None) for k, (a, s, d) in zip(grouped.numbers([r[0] for r in rows]), rows)} == \
-        {a: (s if s[0] == "U" else None, d if d[0] == "U" else None) for a, s, d in rows}
-    assert grouped.group_ids.tolist()[:2] == ["UPG_S0", "UPG_D0"] and "groups of unknown parents" in grouped.summary()
-    kept = prune(grouped, ["a299"], generations=1)
-    assert kept.group_ids.tolist() == grouped.group_ids.tolist()
-    assert np.all((kept.sire_group >= 0) == (kept.sire < 0) & (grouped.sire_group[grouped.numbers(kept.ids)] >= 0))
-    with pytest.raises(PedigreeError, match="sire_group of animal 'b' is 0: a group number"):
-        Pedigree(["a", "b"], [-1, 0], [-1, -1], group_ids=["G"], sire_group=[0, 0])

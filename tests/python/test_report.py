@@ -1,4 +1,4 @@
-import importlib.util
+import json
 import os
 import re
 import shutil
@@ -7,10 +7,8 @@ import sys
 
 import pytest
 
-# The page is drawn in a process of its own: matplotlib's extensions would
+# Pages are drawn in processes of their own: matplotlib's extensions would
 # join this one's binding state.
-pytestmark = pytest.mark.skipif(importlib.util.find_spec("matplotlib") is None,
-                                reason="make demo installs matplotlib")
 
 HERD = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "herd.csv")
 # Set on the page's body once it has loaded, by a copy of the page that the test adds it to.
@@ -48,8 +46,8 @@ def test_the_page_renders_in_a_browser_with_its_pictures(tmp_path, arguments, co
     page = report(tmp_path, *arguments)
     # Self-contained: nothing fetched, nothing run.
     assert not re.search(r"https?:|<script|<link|@import|url\(", page)
-    for heading in ["Completeness", "Generation intervals", "founder genome equivalents f_g",
-                    "Ne, individual increase in coancestry", "Main ancestors", "share with F ≤ 0.0625",
+    for heading in ["Completeness", "Birth order", "Generation intervals", "founder genome equivalents f_g",
+                    "Ne, individual increase in coancestry", "Main ancestors", "share with 0 &lt; F ≤ 0.0625",
                     "The most inbred animals"] + ([cohort] if cohort else []):
         assert heading in page
     marked = tmp_path / "marked.html"
@@ -98,3 +96,70 @@ def test_the_demo_writes_its_pictures_and_report(tmp_path):
                          capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
     assert all(os.path.getsize(path) > 0 for path in out.values())
+
+
+# National files: (file, read_pedigree's keywords, reference, report_html's
+# keywords) and what the page says, each as it stands in the HTML.
+NATIONAL = {
+    "parents_not_listed": (
+        "animal,sire,dam,birth_year\nc1,S1,D1,2010\nc2,S1,D2,2011\nc3,S2,D1,2011\ng1,c2,c1,2014\ng2,c2,c3,2015\n",
+        {}, ["g1", "g2"], {"by": "birth_year"},
+        ["<td>parents added as founders</td><td class=\"n\">4</td>", "<th>2010</th>", "<td class=\"n\">2014</td>",
+         "<td>both parents known</td><td class=\"n\">55.6 %</td>", "0 pairs are left out"]),
+    "groups": (
+        "id,sire,dam,born\na,UPG1,UPG2,2010\nb,UPG1,UPG2,2010\nc,a,b,2012\nd,a,b,2013\ne,c,d,2016\n",
+        {"groups": ["UPG1", "UPG2"]}, ["e"], {},
+        ["<td>groups of unknown parents</td><td class=\"n\">2</td>", "<td>Ne, individual increase in inbreeding"
+         "</td><td class=\"n\">2.0</td>", "No Ne by individual increase in coancestry: Ne by coancestry needs at "
+         "least two reference animals"]),
+    "dates_and_birth_order_errors": (
+        "animal,sire,dam,birth_date\nc1,s1,d1,2015-03-01\nc2,s1,d2,2015-04-11\ng1,c2,c1,2018-02-02\n"
+        "g3,g4,g1,2016-05-05\ng4,c2,c1,2018-06-01\n", {}, ["g1", "g4"], {"by": "birth_date"},
+        ["<td>parents born after their offspring (errors)</td><td class=\"n\">2</td>",
+         "<td>parents less than 1 year older than their offspring (warnings)</td><td class=\"n\">0</td>",
+         "<td class=\"n\">2016-05-05</td>", "<th>2015</th>", "Inbreeding by birth_date"]),
+    "fish_within_a_year": (
+        "id,sire,dam,born\nm,0,0,2020-01-10\nw,0,0,2020-03-01\nx,m,w,2020-09-01\nz,x,w,2021-06-01\n", {},
+        ["x", "z"], {"min_age": 0.25},
+        ["<td>parents less than 0.25 years older than their offspring (warnings)</td><td class=\"n\">0</td>",
+         "<th>all</th><td class=\"n\">0.57</td>"]),
+    "no_birth_column": (
+        "id,sire,dam\na,0,0\nb,0,0\nc,a,b\nd,a,b\ne,c,d\n", {}, ["e"], {},
+        ["No column of births was found by its name"]),
+    "births_of_text": (
+        "id,sire,dam,born\na,0,0,spring\nb,0,0,spring\nc,a,b,autumn\n", {}, ["c"], {},
+        ["The column born, found by its name, is not read as births: the birth of &#x27;a&#x27;, &#x27;spring"
+         "&#x27;, is neither a year nor a date", "No Ne by individual increase in inbreeding: none of the 1"]),
+    "births_of_text_given": (
+        "id,sire,dam,born\na,0,0,spring\nb,0,0,spring\nc,a,b,autumn\n", {}, ["c"], {"birth": "born"},
+        ["PedigreeError: the birth of 'a', 'spring', is neither a year nor a date"]),
+}
+RENDER = """
+import io, json, sys, tolmkit
+from tolmkit.report import report_html
+for name, (text, reading, reference, options, _) in json.loads(sys.argv[1]).items():
+    pedigree = tolmkit.read_pedigree(io.StringIO(text), **reading)
+    try:
+        page = report_html(pedigree, reference, **options)
+    except Exception as error:
+        page = f"{type(error).__name__}: {error}"
+    with open(f"{sys.argv[2]}/{name}.html", "w", encoding="utf-8") as out:
+        out.write(page)
+"""
+
+
+@pytest.fixture(scope="module")
+def national(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("national")
+    run = subprocess.run([sys.executable, "-c", RENDER, json.dumps(NATIONAL), str(folder)], capture_output=True,
+                         text=True)
+    assert run.returncode == 0, run.stderr
+    return folder
+
+
+@pytest.mark.parametrize("name", list(NATIONAL))
+def test_the_report_takes_a_national_file(national, name):
+    page = (national / f"{name}.html").read_text(encoding="utf-8")
+    missing = [text for text in NATIONAL[name][-1] if text not in page]
+    assert not missing
+    assert not re.search(r"\d,\d{3}\b", page.replace("1,000", ""))  # years and small counts need no separator

@@ -5,10 +5,20 @@ import numpy as np
 import pandas as pd
 import pytest
 
-from pedigrees import KINDS, random_pedigree, relationship_matrix
-from tolmkit import (Pedigree, PedigreeError, effective_population_size, founder_statistics, generation_intervals,
-                     pedigree_statistics, read_pedigree, summary_by, summary_by_year)
+from tolmkit import (
+    Pedigree,
+    PedigreeError,
+    effective_population_size,
+    founder_statistics,
+    generation_intervals,
+    pedigree_statistics,
+    read_pedigree,
+    summary_by,
+    summary_by_year,
+)
 from tolmkit.plots import plot_ancestry
+
+from pedigrees import KINDS, random_pedigree, relationship_matrix
 
 # Four founders (d2 not listed); a, b and c their offspring (a and c full
 # sibs); g with four known grandparents, h with an unknown dam, i of full
@@ -134,7 +144,7 @@ def test_effective_founders_and_ancestors(records, reference, max_ancestors, f_e
     assert table["marginal_contribution"].iloc[ancestors:].isna().all()
 
 
-@pytest.mark.parametrize("max_ancestors", [0, 2.5, True])
+@pytest.mark.parametrize("max_ancestors", [0, 2.5, True, np.True_])
 def test_refuses_a_bad_number_of_ancestors(max_ancestors):
     with pytest.raises(ValueError, match="max_ancestors must be a positive integer"):
         founder_statistics(Pedigree.from_records(EIGHT_FOUNDERS), ["r0"], max_ancestors=max_ancestors)
@@ -189,26 +199,56 @@ def age(parent, offspring):
     return (DAYS[offspring] - DAYS[parent]).days / 365.25
 
 
-@pytest.mark.parametrize("path, ages", [
-    ("sire-son", [age("s", "a")]),
-    ("sire-daughter", [age("s", "b"), age("a", "e")]),
-    ("dam-son", [age("d", "a")]),
-    ("dam-daughter", [age("d", "b"), age("b", "e")]),
-    # c, of unknown sex, counts here only
-    ("all", [age(p, o) for p, o in [("s", "a"), ("s", "b"), ("s", "c"), ("a", "e"), ("d", "a"), ("d", "b"),
-                                    ("d", "c"), ("b", "e")]]),
+# With offspring="parents", a and b alone are offspring, a son and a daughter
+# by their roles (a sire, b a dam), with or without the sex column.
+PARENTS = {"sire-son": [("s", "a")], "sire-daughter": [("s", "b")], "dam-son": [("d", "a")],
+           "dam-daughter": [("d", "b")], "unknown sex": [], "all": [("s", "a"), ("s", "b"), ("d", "a"), ("d", "b")]}
+# With offspring="all", e is a daughter by the sex column; c, of no sex, is of unknown sex.
+EVERY = {"sire-son": [("s", "a")], "sire-daughter": [("s", "b"), ("a", "e")], "dam-son": [("d", "a")],
+         "dam-daughter": [("d", "b"), ("b", "e")], "unknown sex": [("s", "c"), ("d", "c")],
+         "all": [("s", "a"), ("s", "b"), ("s", "c"), ("a", "e"), ("d", "a"), ("d", "b"), ("d", "c"), ("b", "e")]}
+# Without the sex column, e, a parent of none, is of unknown sex too.
+NO_SEX = dict(EVERY, **{"sire-daughter": [("s", "b")], "dam-daughter": [("d", "b")],
+                        "unknown sex": [("s", "c"), ("d", "c"), ("a", "e"), ("b", "e")]})
+
+
+@pytest.mark.parametrize("offspring, sex_column, pairs", [
+    ("parents", True, PARENTS), ("parents", False, PARENTS), ("all", True, EVERY), ("all", False, NO_SEX),
+], ids=["parents", "parents_without_sex", "all", "all_without_sex"])
+def test_generation_intervals_by_hand_from_dates(offspring, sex_column, pairs):
+    text = DATED if sex_column else "\n".join(",".join(f for k, f in enumerate(line.split(",")) if k != 3)
+                                               for line in DATED.splitlines())
+    table = generation_intervals(read_pedigree(io.StringIO(text)), "born", offspring=offspring)
+    assert table.index.tolist() == list(pairs)
+    for path, chosen in pairs.items():
+        ages = [age(p, o) for p, o in chosen]
+        row = table.loc[path]
+        assert (row["n"], row["left_out"]) == (len(ages), 0)
+        np.testing.assert_allclose([row["mean"], row["sd"]], [np.mean(ages) if ages else np.nan,
+                                                              np.std(ages, ddof=1) if len(ages) > 1 else np.nan],
+                                   rtol=1e-14)
+
+
+@pytest.mark.parametrize("offspring, n", [("parents", [2, 3, 2, 1, 0, 8]), ("all", [2, 3, 2, 1, 4, 12])])
+def test_generation_intervals_from_years_and_the_parents_roles(herd, offspring, n):
+    # sons are the sires, daughters the dams; i and j, of no offspring, count only with "all", of unknown sex
+    table = generation_intervals(herd, offspring=offspring)
+    assert table["n"].tolist() == n
+    assert table["mean"].fillna(1.0).tolist() == [1.0] * 6
+
+
+@pytest.mark.parametrize("offspring, n, ages", [
+    ("parents", [1, 1, 2, 1, 0, 5], [3, 1, 2, 0, 1]),
+    ("all", [1, 1, 2, 1, 2, 7], [3, 1, 3, 2, 0, 1, 4]),
 ])
-def test_generation_intervals_from_dates_and_the_sex_column(path, ages):
-    row = generation_intervals(read_pedigree(io.StringIO(DATED)), "born").loc[path]
-    assert row["n"] == len(ages) and row["mean"] == pytest.approx(np.mean(ages), rel=1e-15)
-    np.testing.assert_allclose(row["sd"], np.std(ages, ddof=1) if len(ages) > 1 else np.nan, rtol=1e-14)
-
-
-def test_generation_intervals_from_years_and_the_parents_roles(herd):
-    # sons are the sires, daughters the dams; i and j, of no offspring, count in "all" only
-    table = generation_intervals(herd, "birth_year")
-    assert table["n"].tolist() == [2, 3, 2, 1, 12]
-    assert table["mean"].tolist() == [1.0] * 5
+def test_pairs_of_a_parent_born_after_its_offspring_are_left_out_and_counted(offspring, n, ages):
+    # c, a son, is born before its sire a: left out; b in its dam's year, a warning, is kept
+    table = generation_intervals(read_pedigree(io.StringIO(
+        "id,sire,dam,birth_year\ns,0,0,2000\nd,0,0,2001\na,s,d,2003\nb,s,d,2001\nc,a,b,2002\ng,c,b,2005\n")),
+        offspring=offspring)
+    assert table["n"].tolist() == n and table["left_out"].tolist() == [1, 0, 0, 0, 0, 1]
+    assert table.loc["all", "mean"] == pytest.approx(np.mean(ages), rel=1e-15)
+    assert table.loc["all", "sd"] == pytest.approx(np.std(ages, ddof=1), rel=1e-15)
 
 
 @pytest.mark.parametrize("call, error, message", [
@@ -218,9 +258,7 @@ def test_generation_intervals_from_years_and_the_parents_roles(herd):
      "the birth of 's2', 'spring', is neither a year nor a date"),
     (lambda p: generation_intervals(p.__class__(p.ids, p.sire, p.dam, attributes=p.attributes.assign(
         birth_year=["20000315"] * 11)), "birth_year"), ValueError, "the birth of 'd2', 20000315, is no year"),
-    (lambda p: generation_intervals(p.__class__(p.ids, p.sire, p.dam, attributes=p.attributes.assign(
-        birth_year=["2000"] * 4 + ["1999"] + ["2001"] * 6)), "birth_year"), ValueError,
-     "'s1', born 2000, is the sire of 'a', born before it, 1999"),
+    (lambda p: generation_intervals(p, offspring="sons"), ValueError, "offspring must be 'parents' or 'all'"),
     (lambda p: effective_population_size(p, ["j"], method="pairs"), ValueError, "method must be"),
     (lambda p: effective_population_size(p, ["j"], method="coancestry"), ValueError, "at least two"),
     (lambda p: effective_population_size(p, ["s1", "d1"], method="coancestry"), ValueError, "no pair of the 2"),
@@ -232,7 +270,7 @@ def test_generation_intervals_from_years_and_the_parents_roles(herd):
     (lambda p: plot_ancestry(p, "j", "chart.pdf"), ValueError, "name a .png or .svg file"),
     (lambda p: plot_ancestry(p, "j", "chart.svg", generations=7), ValueError, "an integer from 1 to 6"),
     (lambda p: plot_ancestry(p, "x", "chart.svg"), PedigreeError, "'x' is not in the pedigree"),
-], ids=["no_column", "not_a_date", "date_as_number", "parent_born_after", "method", "one_animal", "no_generations",
+], ids=["no_column", "not_a_date", "date_as_number", "offspring", "method", "one_animal", "no_generations",
         "pairs", "seed", "completeness_generations", "chart_format", "chart_generations", "chart_animal"])
 def test_refusals_name_what_is_wrong(herd, call, error, message, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)

@@ -5,8 +5,9 @@ import pandas as pd
 import pytest
 
 import tolmkit.writing
-from conftest import bits
 from tolmkit.writing import OutputError, outputs, write_csv
+
+from conftest import bits
 
 
 def _frame(rng, n):

@@ -1,0 +1,48 @@
+"""Arguments of the public functions that must be numbers, checked one way:
+an integer of any type that holds one, a real number, and never a bool,
+which Python counts as the integer 0 or 1."""
+
+from __future__ import annotations
+
+import operator
+
+import numpy as np
+
+__all__ = ["integer", "real"]
+
+
+def integer(value: object) -> int | None:
+    """`value` as an int when it is an integer (Python's, numpy's, or any
+    type that says so by ``__index__``) and not a bool; else None.
+
+    The bools are refused first, as scipy's ``isintlike`` does:
+    ``operator.index(True)`` is 1.
+
+    Examples
+    --------
+    >>> integer(np.int64(3)), integer(True), integer(2.0)
+    (3, None, None)
+    """
+    if isinstance(value, (bool, np.bool_)):
+        return None
+    try:
+        return operator.index(value)  # type: ignore[arg-type]
+    except TypeError:
+        return None
+
+
+def real(value: object) -> float | None:
+    """`value` as a float when it is a real number (an integer or a float,
+    Python's or numpy's, not a bool) that a float holds; else None.
+
+    Examples
+    --------
+    >>> real(np.float32(0.5)), real(np.True_), real("1")
+    (0.5, None, None)
+    """
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)):
+        return None
+    try:
+        return float(value)
+    except OverflowError:  # an int beyond any float
+        return None

@@ -1,0 +1,162 @@
+"""Additive relationships of chosen animals (pairs, or candidates for
+mating) from their ancestry alone: in memory (`tolmkit.candidates`), or as
+lazy Dask arrays computed by blocks (`tolmkit.blocks`), to the same bits."""
+
+from __future__ import annotations
+
+import typing
+from collections.abc import Iterable
+
+import numpy as np
+from numpy.typing import NDArray
+
+from .candidates import pair_values, plan_pairs, relationship_block
+from .pedigree import Pedigree, ancestry
+
+if typing.TYPE_CHECKING:
+    import dask.array.core
+
+__all__ = ["relationship_pairs", "relationships_among"]
+
+
+@typing.overload
+def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *,
+                       chunks: None = None, kinship: bool = False) -> NDArray[np.float64]: ...
+
+
+@typing.overload
+def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *,
+                       chunks: int, kinship: bool = False) -> dask.array.core.Array: ...
+
+
+def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *,
+                       chunks: int | None = None, kinship: bool = False) -> NDArray[np.float64] | dask.array.core.Array:
+    """Additive relationships a(first[k], second[k]) of pairs of identifiers.
+
+    Only the paired animals and their ancestors are used. Many scattered
+    pairs are taken as a(x, y) = Σ_k t(x, k) t(y, k) b_k over the common
+    ancestors k (and the animals themselves), where t(x, k) is k's
+    contribution to x's genes and b_k its Mendelian-sampling variance: the
+    work grows with the pairs and their numbers of ancestors. Pairs among
+    few animals (sires by dams) are read from the columns of A that
+    `relationships_among` computes, for the side with fewer animals.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    first, second : iterable of str
+        Identifiers, paired by position. A pair of an animal with itself
+        gives 1 + F.
+    chunks : int, optional
+        Pairs per chunk of a lazy `dask.array.Array`, each chunk computed
+        from the ancestry of its own animals (needs the ``dask`` extra).
+        The values are those without `chunks`, to the bit.
+    kinship : bool, default False
+        Give kinships, a / 2, instead.
+
+    Returns
+    -------
+    numpy.ndarray or dask.array.Array
+        float64, one value per pair.
+
+    Raises
+    ------
+    PedigreeError
+        An identifier that is not in the pedigree.
+    ValueError
+        `first` and `second` of different lengths, or `chunks` not a
+        positive integer.
+    ImportError
+        `chunks` without Dask installed.
+
+    Examples
+    --------
+    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b"), ("d", "c", "b")])
+    >>> relationship_pairs(pedigree, ["c", "d", "d"], ["b", "b", "d"])
+    array([0.5 , 0.75, 1.25])
+    """
+    x, y = pedigree.numbers(first), pedigree.numbers(second)
+    if len(x) != len(y):
+        raise ValueError(f"{len(x)} first and {len(y)} second animals do not make pairs")
+    if chunks is not None:
+        from .blocks import pairs_in_blocks  # Dask is imported only for blocks
+
+        return pairs_in_blocks(pedigree, x, y, chunks=chunks, kinship=kinship)
+    if len(x) == 0:
+        return np.empty(0)
+    pruned, x, y, by_columns = plan_pairs(pedigree, x, y)
+    values = pair_values(pruned, x, y, by_columns)
+    return values * 0.5 if kinship else values
+
+
+@typing.overload
+def relationships_among(pedigree: Pedigree, ids: Iterable[str], *, chunks: None = None,
+                        kinship: bool = False) -> NDArray[np.float64]: ...
+
+
+@typing.overload
+def relationships_among(pedigree: Pedigree, ids: Iterable[str], *, chunks: int,
+                        kinship: bool = False) -> dask.array.core.Array: ...
+
+
+def relationships_among(pedigree: Pedigree, ids: Iterable[str], *, chunks: int | None = None,
+                        kinship: bool = False) -> NDArray[np.float64] | dask.array.core.Array:
+    """The dense additive relationship matrix of the animals `ids`, such as the
+    candidates of a mating plan, from their ancestry alone.
+
+    A is never formed: A X = T (B (Tᵀ X)), where T⁻¹ = I − P holds the
+    halves linking each animal to its parents and B the Mendelian-sampling
+    variances, is solved for blocks of unit columns X by a backward and a
+    forward substitution over the ancestry, one generation at a time. The
+    work grows with the size of that ancestry times the number of animals.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    ids : iterable of str
+        Identifiers of the animals, in the order of the rows and columns
+        of the result.
+    chunks : int, optional
+        Give a lazy `dask.array.Array` of `chunks` × `chunks` blocks (the
+        last ones smaller), each computed from the ancestry of its rows and
+        columns, those above the diagonal mirrored from those below (needs
+        the ``dask`` extra). The values are those without `chunks`, to the
+        bit.
+    kinship : bool, default False
+        Give kinships, A / 2, instead.
+
+    Returns
+    -------
+    numpy.ndarray or dask.array.Array
+        m × m float64, exactly symmetric, its diagonal 1 + F.
+
+    Raises
+    ------
+    PedigreeError
+        An identifier that is not in the pedigree.
+    ValueError
+        `chunks` not a positive integer.
+    ImportError
+        `chunks` without Dask installed.
+
+    Examples
+    --------
+    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b"), ("d", "c", "b")])
+    >>> relationships_among(pedigree, ["b", "c", "d"])
+    array([[1.  , 0.5 , 0.75],
+           [0.5 , 1.  , 0.75],
+           [0.75, 0.75, 1.25]])
+    """
+    chosen = pedigree.numbers(ids)
+    if chunks is not None:
+        from .blocks import among_in_blocks  # Dask is imported only for blocks
+
+        return among_in_blocks(pedigree, chosen, chunks=chunks, kinship=kinship)
+    if len(chosen) == 0:
+        return np.empty((0, 0))
+    pruned, renumber = ancestry(pedigree, chosen)
+    matrix = relationship_block(pruned, renumber[chosen])
+    if kinship:
+        matrix *= 0.5
+    return matrix
+

@@ -1,0 +1,201 @@
+"""The text of a file as every reader of tolmkit takes it: uncompressed
+(gzip, bzip2, xz), decoded to UTF-8 with lines ending in "\\n", comments
+cut and blank lines emptied, so that lines keep their numbers; bytes that
+are not of the encoding, control characters and byte-order marks past the
+start are refused naming the line and the encoding to pass."""
+
+from __future__ import annotations
+
+import bz2
+import codecs
+import gzip
+import lzma
+import os
+import re
+import typing
+import zlib
+from collections.abc import Callable
+
+import numpy as np
+
+from . import _native
+from ._advice import PedigreeError, option, refused
+from ._patterns import SPACES
+
+__all__ = ["line_at", "utf8_text"]
+
+_NEWLINE = b"\n"
+# Encodings in which a file of ASCII bytes reads as those bytes.
+_ASCII_ALIKE = {"utf-8", "utf-8-sig", "ascii", "iso8859-1", "iso8859-15", "cp1252"}
+
+# In UTF-8: the C1 controls (U+0080 to U+009F, with the next line U+0085),
+# the line and paragraph separators, and a byte-order mark past the start.
+_UNICODE_CONTROL = re.compile(rb"\xc2[\x80-\x9f]|\xe2\x80[\xa8\xa9]|\xef\xbb\xbf")
+
+# What may come before the '#' of a comment, in UTF-8: a line end or a blank.
+_BEFORE_COMMENT = (_NEWLINE, *(space.encode() for space in SPACES))
+
+# A line of blanks alone, after its line end.
+_BLANK_LINE = re.compile(b"\n(?:" + b"|".join(re.escape(space.encode()) for space in SPACES) + b")+(?=\n|\\Z)")
+
+_COMPRESSED: dict[bytes, tuple[str, Callable[[bytes], bytes] | None]] = {
+    b"\x1f\x8b": ("gzip", gzip.decompress), b"BZh": ("bzip2", bz2.decompress),
+    b"\xfd7zXZ\x00": ("xz", lzma.decompress), b"PK\x03\x04": ("zip", None), b"\x28\xb5\x2f\xfd": ("zstd", None)}
+
+
+def utf8_text(source: str | os.PathLike[str] | typing.IO[str], encoding: str) -> bytes:
+    """The text of a file as UTF-8 bytes, as every text file of tolmkit is read.
+
+    Parameters
+    ----------
+    source : path or open text file
+        Compressed by gzip, bzip2 or xz, or not.
+    encoding : str
+        The file's encoding.
+
+    Returns
+    -------
+    bytes
+        UTF-8 without byte-order mark, lines ending in "\\n", comments
+        cut and blank lines emptied: lines keep their numbers.
+
+    Raises
+    ------
+    PedigreeError
+        Bytes that are not of the encoding, control characters, a
+        byte-order mark past the start, naming the line and the encoding to
+        pass; the message names no file, which the caller names.
+    TypeError
+        A source that is neither a path nor an open text file.
+    """
+    if isinstance(source, (str, os.PathLike)):
+        with open(source, "rb") as file:
+            return _decoded(_uncompressed(file.read()), encoding)
+    if not hasattr(source, "read"):
+        raise TypeError(f"source must be a path, an open text file or a pandas DataFrame, "
+                        f"got {type(source).__name__}")
+    try:
+        text = source.read()
+    except UnicodeDecodeError as error:
+        binary = getattr(source, "buffer", None)
+        line = ""
+        if binary is not None and binary.seekable():
+            binary.seek(0)
+            raw = binary.read()
+            line = f"line {line_at(raw, _first_undecodable(raw, error.encoding))}: "
+        raise refused(f"{line}bytes that are not {error.encoding} ({error.reason}); open the file with "
+                       f"encoding='latin-1' or the encoding it was written in") from None
+    if not isinstance(text, str):
+        raise TypeError("the file is open in binary mode: open it as text, or pass its path")
+    return _encoded(text.removeprefix("\ufeff"))
+
+
+def _uncompressed(raw: bytes) -> bytes:
+    for magic, (name, decompress) in _COMPRESSED.items():
+        if raw.startswith(magic):
+            if decompress is None:
+                raise PedigreeError(f"the file is compressed with {name}; uncompress it first")
+            try:
+                return decompress(raw)
+            except (OSError, EOFError, ValueError, zlib.error, lzma.LZMAError) as error:
+                raise PedigreeError(f"the file is compressed with {name} but cannot be uncompressed "
+                                    f"({error}); it may be cut short") from None
+    return raw
+
+
+def _decoded(raw: bytes, encoding: str) -> bytes:
+    try:
+        name = codecs.lookup(encoding).name
+    except LookupError:
+        raise ValueError(f"unknown encoding {encoding!r}") from None
+    if raw.isascii() and name in _ASCII_ALIKE:
+        return _encoded(raw)
+    try:
+        text = raw.decode(encoding)
+    except UnicodeDecodeError as error:
+        line = line_at(raw, error.start)
+        guess = "utf-16" if raw[:2] in (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE) else "latin-1"
+        raise refused(f"line {line}: bytes that are not {encoding} ({error.reason}); pass ",
+                       option("encoding", guess), " or the encoding the file was written in") from None
+    return _encoded(text.removeprefix("\ufeff"))
+
+
+def line_at(data: bytes, offset: int) -> int:
+    """The number of the line that holds byte `offset` of the file's text.
+
+    Examples
+    --------
+    >>> line_at(b"a,0,0\\nb,a,0\\n", 6)
+    2
+    """
+    return data.count(_NEWLINE, 0, offset) + 1
+
+
+def _first_undecodable(raw: bytes, encoding: str) -> int:
+    try:
+        raw.decode(encoding)
+    except UnicodeDecodeError as error:
+        return error.start
+    return len(raw)
+
+
+def _encoded(text: str | bytes) -> bytes:
+    """The text as UTF-8 with lines ending in "\\n", refusing control
+    characters and a byte-order mark past the start; comments cut and blank
+    lines emptied."""
+    try:
+        data = text.encode("utf-8") if isinstance(text, str) else text
+    except UnicodeEncodeError as error:
+        raise PedigreeError(f"line {error.object.count(chr(10), 0, error.start) + 1}: a character that is no "
+                            f"text ({error.object[error.start]!r}); open the file with its encoding") from None
+    if b"\r" in data:
+        data = data.replace(b"\r\n", b"\n").replace(b"\r", b"\n")
+    # The end-of-file mark of DOS files (Ctrl-Z), which ends the text as a line end would.
+    data = data.removesuffix(b"\x1a")
+    control = _native.first_control(np.frombuffer(data, dtype=np.uint8))
+    if control >= 0:
+        line = line_at(data, control)
+        character = data[control:control + 1].decode()
+        raise refused(f"line {line}: control character {character!r} in the data; remove it "
+                       f"(a file full of them may be UTF-16: pass ", option("encoding", "utf-16"), ")")
+    ascii = data.isascii()
+    if not ascii:
+        unicode = _UNICODE_CONTROL.search(data)
+        if unicode is not None:
+            line = line_at(data, unicode.start())
+            if unicode.group() == codecs.BOM_UTF8:
+                raise PedigreeError(f"line {line}: a byte-order mark inside the file, where files were pasted "
+                                    f"together; remove it")
+            raise refused(f"line {line}: control character {unicode.group().decode()!r} in the data; remove it "
+                           f"(read as latin-1, a Windows file may need ", option("encoding", "cp1252"), ")")
+    if b"#" in data:
+        data = _without_comments(data)
+    # A blank is looked for first: finding one byte is many times faster than two.
+    indented = (b" " in data or b"\t" in data) and (b"\n " in data or b"\n\t" in data or data[:1] in (b" ", b"\t"))
+    if indented or not ascii:
+        # From a line end that comes first, so that the pattern has a byte to look for.
+        data = _BLANK_LINE.sub(_NEWLINE, _NEWLINE + data)[1:]
+    return data
+
+
+def _without_comments(data: bytes) -> bytes:
+    """The data with its comments cut, with the blanks before them: a '#' at
+    the start of a line or after a blank, outside quotes, to the end of the
+    line. Lines keep their numbers."""
+    everything = np.frombuffer(data, dtype=np.uint8)
+    marks = np.flatnonzero(everything == ord("#"))
+    before = everything[np.maximum(marks - 1, 0)]
+    # Narrowed by the byte before: a line end, a blank, or the last byte of a Unicode space.
+    maybe = marks[(marks == 0) | np.isin(before, np.frombuffer(b"\n \t", np.uint8)) | (before >= 0x80)]
+    kept, start = [], 0
+    for mark in maybe.tolist():
+        if mark < start or not (mark == 0 or data.endswith(_BEFORE_COMMENT, 0, mark)):
+            continue
+        line = data.rfind(_NEWLINE, 0, mark) + 1
+        if data.count(b'"', line, mark) % 2:  # inside a quoted field
+            continue
+        kept.append(data[start:mark].rstrip(b" \t"))
+        end = data.find(_NEWLINE, mark)
+        start = len(data) if end < 0 else end
+    kept.append(data[start:])
+    return b"".join(kept)
