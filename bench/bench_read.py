@@ -1,11 +1,14 @@
 """read_pedigree against pyarrow's parse and a bare csv.reader pass over the
 same file: the road's national-style file (quoted string identifiers, birth
 year, sex, oldest first; bench/road.py) and a file of string identifiers in
-shuffled order (offspring before their parents).
+shuffled order (offspring before their parents). Then the matching of
+parents to animals, the companion's identifier table against the same
+matching by pyarrow.compute (index_in and dictionary_encode), alone and
+within read_pedigree.
 
     .venv/bin/python bench/bench_read.py [--animals 1000000] [--repeat 3]
 
-The three are timed in turn, run after run, so that a machine shared with
+The runs are timed in turn, run after run, so that a machine shared with
 other work slows them alike; the median of each is kept, of the processor
 time (summed over threads: pyarrow parses on several) and of the time on the
 clock, and the ratios printed: read_pedigree should take at most three
@@ -13,6 +16,7 @@ parses by pyarrow, and at most twice the csv.reader pass.
 """
 
 import argparse
+import contextlib
 import csv
 import functools
 import tempfile
@@ -20,9 +24,11 @@ from pathlib import Path
 
 import numpy as np
 import pyarrow as pa
+import pyarrow.compute as pc
 import pyarrow.csv as pa_csv
 
-from tolmkit import read_pedigree, simulate_pedigree
+from tolmkit import _native, read_pedigree, simulate_pedigree
+from tolmkit._arrow import offsets_and_bytes
 
 import road
 from common import timed
@@ -51,6 +57,41 @@ def arrow_parse(path):
         column_types={name: pa.string() for name in ("animal", "sire", "dam")}))
 
 
+def arrow_matching(offsets, data, n):
+    """match_identifiers by pyarrow.compute: index_in for the animal that each
+    string names, dictionary_encode for the names of the parents that none
+    does, numbered in the order that the records name them."""
+    strings = pa.LargeStringArray.from_buffers(len(offsets) - 1, pa.py_buffer(offsets), pa.py_buffer(data))
+    found = pc.fill_null(pc.index_in(strings, value_set=strings.slice(0, n)), -1).to_numpy().astype(np.int64)
+    parents = np.arange(n, 3 * n).reshape(2, n).T.ravel()  # record by record, sire before dam
+    missing = parents[found[parents] < 0]
+    encoded = pc.dictionary_encode(strings.take(pa.array(missing)))
+    numbers = encoded.indices.to_numpy().astype(np.int64)
+    outside = np.full(len(found), -1, dtype=np.int64)
+    outside[missing] = numbers
+    first = np.empty(len(encoded.dictionary), dtype=np.int64)
+    first[numbers[::-1]] = missing[::-1]
+    return found, outside, first
+
+
+@contextlib.contextmanager
+def matched_by(match):
+    """read_pedigree with `match` in place of the companion's matching."""
+    table = _native.match_identifiers
+    _native.match_identifiers = match
+    try:
+        yield
+    finally:
+        _native.match_identifiers = table
+
+
+def identifiers(path):
+    """The strings that read_pedigree matches: animals, sires, dams, the codes."""
+    table = arrow_parse(path)
+    columns = [table.column(name).chunks for name in ("animal", "sire", "dam")]
+    return offsets_and_bytes(pa.concat_arrays(sum(columns, []) + [pa.array(["0"], pa.string())])), table.num_rows
+
+
 def seconds(run):
     """Processor and wall seconds of run(); what it made is freed after the
     clocks stop, with the tuple that held it."""
@@ -64,6 +105,7 @@ def main():
     parser.add_argument("--repeat", type=int, default=3)
     args = parser.parse_args()
     runs = {"pyarrow parse": arrow_parse, "csv.reader": bare_pass, "read_pedigree": read_pedigree}
+    matchings = {"identifier table": _native.match_identifiers, "pyarrow.compute": arrow_matching}
     with tempfile.TemporaryDirectory() as folder:
         files = {"road": Path(folder) / "road.csv", "shuffled": Path(folder) / "shuffled.csv"}
         road.write_file(files["road"], args.animals, 25, 500)
@@ -74,6 +116,26 @@ def main():
                 for run, call in runs.items():
                     times[run].append(seconds(functools.partial(call, path)))
             report(name, path.stat().st_size / 2**20, args, times)
+            compare_matchings(path, matchings, args.repeat)
+
+
+def compare_matchings(path, matchings, repeat):
+    """Each matching alone on the file's strings, and read_pedigree with it."""
+    (offsets, data), n = identifiers(path)
+    results = [match(offsets, data, n) for match in matchings.values()]
+    assert all(np.array_equal(a, b) for result in results[1:] for a, b in zip(results[0], result))
+    del results
+    times = {}
+    for _ in range(repeat):
+        for name, match in matchings.items():
+            times.setdefault(f"{name}, alone", []).append(seconds(functools.partial(match, offsets, data, n)))
+            with matched_by(match):
+                times.setdefault(f"{name}, read_pedigree", []).append(seconds(functools.partial(read_pedigree, path)))
+    print(f"  matching parents to animals, median of {repeat}: processor (clock) seconds, range of the clock")
+    for run, values in sorted(times.items(), key=lambda item: item[0].split(", ")[::-1]):
+        clock = [value[1] for value in values]
+        print(f"    {run:<34} {np.median([v[0] for v in values]):6.2f} ({np.median(clock):.2f}), "
+              f"{min(clock):.2f} to {max(clock):.2f}", flush=True)
 
 
 def report(name, size, args, times):

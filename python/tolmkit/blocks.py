@@ -29,12 +29,18 @@ except ImportError:  # the original error stays attached as the context
     raise ImportError("computing in blocks needs Dask, distributed and Zarr: pip install 'tolm[dask]'")  # noqa: B904
 
 from ._arguments import integer
+from ._memory import require_room
 from ._symmetric import mirrored_blocks
 from .candidates import pair_values, plan_pairs, relationship_block
 from .pedigree import Pedigree, ancestry, select
 from .relationships import inbreeding
 
 __all__ = ["among_in_blocks", "among_to_zarr", "pairs_in_blocks"]
+
+#: The room in memory that a local cluster needs beyond what this process
+#: holds: its threads, and its processes, whose address space is limited as
+#: this one's is.
+_CLUSTER_ROOM = 2**30
 
 
 def among_in_blocks(pedigree: Pedigree, chosen: NDArray[np.int32], *, chunks: int,
@@ -185,6 +191,9 @@ def among_to_zarr(pedigree: Pedigree, ids: Iterable[str], path: str | os.PathLik
 def _client(scheduler: str | None) -> Iterator[distributed.Client]:
     with contextlib.ExitStack() as stack:
         if scheduler is None:
+            # Where its processes cannot start their threads, a local cluster
+            # hangs or crashes rather than raising.
+            require_room(_CLUSTER_ROOM, "a local Dask cluster")
             cluster = stack.enter_context(distributed.LocalCluster(dashboard_address=":0"))
             scheduler = cluster.scheduler_address
         yield stack.enter_context(distributed.Client(scheduler, timeout="10s"))

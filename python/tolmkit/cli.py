@@ -323,7 +323,8 @@ def _progress(step: str) -> Iterator[None]:
         return
     start = time.monotonic()
     announce = threading.Timer(PROGRESS_AFTER, lambda: print(f"{step} …", file=sys.stderr, flush=True))
-    announce.start()
+    with contextlib.suppress(RuntimeError):  # no thread to be had (out of memory): no announcement
+        announce.start()
     try:
         yield
     finally:
@@ -443,7 +444,8 @@ def _born_after(errors: int) -> str:
 
 
 def _among(args: argparse.Namespace) -> None:
-    from .blocks import among_to_zarr  # Dask is imported for this command alone
+    with _progress("loading Dask"):
+        from .blocks import among_to_zarr  # Dask is imported for this command alone
 
     ids = [name for _, name in _listed(args.ids, args.encoding, "--ids")]
     pedigree = _read(args)

@@ -17,6 +17,7 @@ from numpy.typing import ArrayLike, NDArray
 
 from ._advice import Option, PedigreeError, argument, option, refused
 from ._arguments import real
+from ._memory import BLAS_BUFFERS, require_room
 from ._symmetric import mirror, mirrored_blocks
 from .among import relationships_among
 from .genotypes import first_repeat
@@ -674,6 +675,7 @@ def _inverse(matrix: NDArray[np.float64], ids: NDArray[np.object_], name: str,
     """The inverse of a symmetric positive definite matrix by its Cholesky
     factor, which also tells where it stops being positive definite, with
     `advice` then; symmetric to the bit."""
+    require_room(matrix.nbytes + BLAS_BUFFERS, f"the inverse of {name}")
     # The transpose of a symmetric matrix is itself, in the order LAPACK reads without a transposing copy.
     factor, info = lapack.dpotrf(matrix.T, lower=True, clean=False)
     if info > 0:

@@ -28,6 +28,7 @@ import pyarrow.csv as pa_csv
 from . import _native
 from ._advice import Option, PedigreeError, option, refused
 from ._arrow import chunks, string_array
+from ._memory import has_room, require_room
 from ._patterns import ROLES, SPACES, WIDE_SPACE, WORD
 from .decoding import line_at, utf8_text
 from .pedigree import Pedigree, from_table
@@ -495,15 +496,34 @@ def _arrow_columns(data: bytes, separator: str, width: int) -> list[typing.Any] 
     a file that the parser cannot split so."""
     names = [str(k) for k in range(width)]
     try:
+        read = pa_csv.ReadOptions(column_names=names, use_threads=_parse_room(data))
         table = pa_csv.read_csv(
-            pa.BufferReader(data), read_options=pa_csv.ReadOptions(column_names=names),
+            pa.BufferReader(data), read_options=read,
             parse_options=pa_csv.ParseOptions(delimiter=separator, quote_char=separator != " " and '"',
                                               double_quote=True, newlines_in_values=False, ignore_empty_lines=True),
             convert_options=pa_csv.ConvertOptions(column_types=dict.fromkeys(names, pa.string()),
                                                   strings_can_be_null=False, quoted_strings_can_be_null=False))
         return [table.column(k) for k in range(width)]
+    except pa.ArrowMemoryError:
+        raise
     except pa.ArrowException:
         return None
+
+
+def _parse_room(data: bytes) -> bool:
+    """Whether pyarrow's parser may run on several threads (True) or on one.
+
+    Where an allocation fails, the parser aborts the process at any room
+    below what it takes (arrow's PresizedDataWriter::Finish, a thread that
+    its pool cannot start): on several threads some 1.2 GiB of address space
+    and 70 MiB a thread (its allocator's arenas, the threads' stacks), on one
+    about twice the text. So it runs on several where there is room for
+    them, on one where there is room for that, and not at all below."""
+    text = 3 * len(data)
+    if has_room((1280 + 96 * pa.cpu_count()) * 2**20 + text):
+        return True
+    require_room(128 * 2**20 + text, f"parsing {len(data):,} bytes of text")
+    return False
 
 
 def _pandas_frame(data: bytes, separator: str, width: int) -> pd.DataFrame:
@@ -516,6 +536,9 @@ def _pandas_frame(data: bytes, separator: str, width: int) -> pd.DataFrame:
                            header=None, usecols=range(width), dtype=object, na_filter=False, skip_blank_lines=True,
                            encoding="utf-8")
     except (pd.errors.ParserError, ValueError) as error:
+        # pandas' tokenizer says so in its message alone.
+        if "out of memory" in str(error):
+            raise MemoryError(str(error)) from None
         raise PedigreeError(f"the file cannot be read as columns separated by {separator!r}: {error}") from None
 
 

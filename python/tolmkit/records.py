@@ -47,6 +47,7 @@ COLUMNS = Option("columns=(animal, sire, dam)", "--columns=ANIMAL,SIRE,DAM")
 Groups = typing.Union[Iterable[str], Callable[[str], bool], None]
 Strings = NDArray[np.object_]
 Where = Callable[[int], str]
+_T = typing.TypeVar("_T")
 
 # A negative number: a code of an unknown parent, or of a group by year or country.
 _NEGATIVE = re.compile(r"-\d+")
@@ -240,13 +241,17 @@ def number_records(table: Table, rules: Rules) -> Numbering:
     everything = pa.concat_arrays(chunks(table.animal) + chunks(table.sire) + chunks(table.dam) +
                                   [pa.array(listed, pa.string())])
     offsets, data = offsets_and_bytes(everything)
-    # The matching is native and lets go of the interpreter's lock: the other
-    # columns are typed and the sexes read meanwhile, on the other core.
+    # For animals, sires, dams and then codes: where each first appears among
+    # the n animals (−1 nowhere); for the parents that no animal names, the
+    # number of their name in the order that the records name them (sire
+    # before dam), and the string that first names each. The matching is
+    # native and lets go of the interpreter's lock: the other columns are
+    # typed and the sexes read meanwhile on another thread, the matching on
+    # this one, where Ctrl-C reaches it.
     with ThreadPoolExecutor(max_workers=1) as pool:
-        matching = pool.submit(_matched, offsets, data, n)
-        attributes = table.attributes()
-        recorded = None if table.sex is None else sex_codes(table.sex)
-        found, outside_number, first = matching.result()
+        typed = _meanwhile(pool, lambda: (table.attributes(), None if table.sex is None else sex_codes(table.sex)))
+        found, outside_number, first = _native.match_identifiers(offsets, data, n)
+        attributes, recorded = typed()
     _check_animals(table.animal, found[:n], dict(zip(listed, found[3 * n:])), rules, at,
                    _may_look_unknown(offsets, data, n))
     numbers = [found[n:2 * n], found[2 * n:3 * n]]
@@ -346,16 +351,14 @@ def sex_codes(sex: typing.Any) -> NDArray[np.int8]:
     return codes
 
 
-def _matched(offsets: NDArray[np.int64], data: NDArray[np.uint8],
-             n: int) -> tuple[NDArray[np.int64], NDArray[np.int64], NDArray[np.int64]]:
-    """For animals, sires, dams and then codes in one string array: where each
-    first appears among the n animals (−1 nowhere); for the parents that no
-    animal names, the number of their name in the order that the records
-    name them (sire before dam), and the string that first names each."""
-    count = len(offsets) - 1
-    found, outside, first = (np.empty(count, dtype=np.int64) for _ in range(3))
-    names = _native.match_identifiers(offsets, data, n, found, outside, first)
-    return found, outside, first[:names]
+def _meanwhile(pool: ThreadPoolExecutor, task: Callable[[], _T]) -> Callable[[], _T]:
+    """task() started on the pool's thread, and a function that waits for its
+    result; where no thread can be started (out of memory), one that runs
+    it then."""
+    try:
+        return pool.submit(task).result
+    except RuntimeError:  # "can't start new thread"
+        return task
 
 
 def _may_look_unknown(offsets: NDArray[np.int64], data: NDArray[np.uint8], n: int) -> NDArray[np.bool_]:
@@ -734,7 +737,4 @@ def parents_first(sire: ArrayLike, dam: ArrayLike) -> tuple[NDArray[np.int64], N
     if dam_numbers.shape != (n,) or np.any(sire_numbers < -1) or np.any(sire_numbers >= n) \
             or np.any(dam_numbers < -1) or np.any(dam_numbers >= n):
         raise ValueError("sire and dam must hold one number below their length, or -1, per animal")
-    generation = np.empty(n, dtype=np.int64)
-    order = np.empty(n, dtype=np.int64)
-    placed = _native.generations(sire_numbers, dam_numbers, generation, order, np.empty(n + 1, dtype=np.int64))
-    return order[:placed], generation
+    return _native.generations(sire_numbers, dam_numbers)

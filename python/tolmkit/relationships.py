@@ -139,10 +139,7 @@ def relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, lower: boo
     row_start_bytes = 4 * (n + 1)
     affordable = (limit - row_start_bytes) // _ELEMENT_BYTES if math.isfinite(limit) else _MAX_ELEMENTS
     max_elements = int(max(-1, min(affordable, _MAX_ELEMENTS)))
-    work = np.zeros(n + 1)
-    lower_count = np.zeros(n, dtype=np.int32)
-    column_count = None if lower else np.zeros(n, dtype=np.int32)
-    rows, elements = _native.count_relationships(*herd, work, lower_count, column_count, max_elements)
+    counts, rows, elements = _native.count_relationships(*herd, lower, max_elements)
     if elements > max_elements:
         counted = f"{elements:,} elements in its first {rows:,} of {n:,} rows"
         if max_elements == _MAX_ELEMENTS:
@@ -151,15 +148,10 @@ def relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, lower: boo
         raise MemoryLimitExceeded(
             f"the relationship matrix would pass the memory limit of {limit:,} bytes ({counted}, "
             f"{_ELEMENT_BYTES} bytes each); pass a larger memory_limit, or lower=True for half of it")
-    counts = lower_count if column_count is None else lower_count + column_count
-    del column_count
     indptr = np.zeros(n + 1, dtype=np.int32)
     np.cumsum(counts, out=indptr[1:])
     del counts
-    indices = np.empty(elements, dtype=np.int32)
-    data = np.empty(elements)
-    cursor, reading = (None, None) if lower else (np.empty(n, dtype=np.int32), np.empty(n, dtype=np.int32))
-    _native.fill_relationships(*herd, work, 0.5 if kinship else 1.0, indptr, cursor, reading, indices, data)
+    indices, data = _native.fill_relationships(*herd, 0.5 if kinship else 1.0, indptr, lower)
     return _csr(data, indices, indptr)
 
 
@@ -248,15 +240,7 @@ def dominance_matrix(pedigree: Pedigree, *, relationships: Relationships | None 
     if elements > _MAX_ELEMENTS:
         raise MemoryLimitExceeded(f"the dominance matrix holds {elements:,} elements, "
                                   "more than int32 positions address")
-    row_lengths = np.diff(d_rowstart) + 1
-    if not lower:
-        row_lengths += np.bincount(d_col[:count], minlength=n).astype(np.int32)
-    out_indptr = np.zeros(n + 1, dtype=np.int32)
-    np.cumsum(row_lengths, out=out_indptr[1:])
-    del row_lengths
-    out_indices, out_data = np.empty(elements, dtype=np.int32), np.empty(elements)
-    cursor = None if lower else out_indptr[:-1].copy()
-    _native.with_diagonal(d_rowstart, d_col, d_val, diagonal, out_indptr, cursor, out_indices, out_data)
+    out_indptr, out_indices, out_data = _native.with_diagonal(d_rowstart, d_col, d_val, diagonal, lower)
     return _csr(out_data, out_indices, out_indptr)
 
 
@@ -372,8 +356,7 @@ def _herd(pedigree: Pedigree) -> _Herd:
     del labels
     position = np.empty(n, dtype=np.int32)
     position[members] = np.arange(n, dtype=np.int32)
-    oldest = np.empty(n, dtype=np.int32)
-    _native.oldest_ancestors(sire, dam, sampling_var, members, position, oldest)
+    oldest = _native.oldest_ancestors(sire, dam, sampling_var, members, position)
     return sire, dam, sampling_var, members, position, oldest
 
 
@@ -457,18 +440,14 @@ def _relationship_arrays(relationships: Relationships, pedigree: Pedigree, *, wh
     data = np.ascontiguousarray(matrix.data, dtype=np.float64)
     below, above = _native.count_triangles(indptr, indices, data)
     if above and below:
-        if not _native.symmetric(indptr, indices, data, np.empty(n, dtype=np.int32)):
+        if not _native.symmetric(indptr, indices, data):
             row, column = _native.first_asymmetric(indptr, indices, data)
             raise ValueError(
                 f"the relationship matrix is not symmetric: element ({row}, {column}) (animals "
                 f"{pedigree.ids[row]!r}, {pedigree.ids[column]!r}) is {float(matrix[row, column])!r}, element "
                 f"({column}, {row}) is {float(matrix[column, row])!r}; pass a symmetric matrix or one triangle")
         if not whole_rows:
-            kept = int(indptr[n]) - above
-            lower_indptr, lower_indices, lower_data = (np.empty(n + 1, dtype=np.int32),
-                                                       np.empty(kept, dtype=np.int32), np.empty(kept))
-            _native.lower_part(indptr, indices, data, lower_indptr, lower_indices, lower_data)
-            indptr, indices, data = lower_indptr, lower_indices, lower_data
+            indptr, indices, data = _native.lower_part(indptr, indices, data)
     elif above:
         transposed = matrix.T.tocsr()
         transposed.sort_indices()

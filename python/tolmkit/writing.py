@@ -112,7 +112,7 @@ def outputs(*targets: str | None, inputs: Iterable[str] = ()) -> Iterator[list[s
         ours = error.filename is not None and error.filename in temporary
         if isinstance(error, OutputError) or not (ours or error.errno in _DISK_FULL):
             raise
-        named = ", ".join(target for target, path in zip(targets, temporary) if target is not None and path)
+        named = ", ".join("standard output" if target == STANDARD_STREAM else target for target in targets if target)
         raise OutputError(f"cannot write {named}: {error.strerror}; nothing was replaced") from error
     finally:
         for path in temporary:
@@ -250,19 +250,17 @@ def write_csv(frame: pd.DataFrame, path: str, *, sep: str = ",", header: bool = 
         # Lines of UTF-8 text joined by a byte: the separator one ASCII character.
         native = typing.cast(list[_Source], sources if sources and None not in sources and sep.isascii()
                              else [])
-        buffer = bytearray()
         for start in range(0, len(frame), CHUNK_ROWS):
             stop = min(start + CHUNK_ROWS, len(frame))
             columns = [source(start, stop) for source in native]
             ready = [column for column in columns if column is not None]
             # None where a column's type, or text that needs quotes (the separator,
             # a quote, a line end), is left to pandas, which quotes it.
-            written = _native.write_lines(ready, sep, buffer) if ready and len(ready) == len(columns) else None
-            if written is None:
+            lines = _native.write_lines(ready, sep) if ready and len(ready) == len(columns) else None
+            if lines is None:
                 frame.iloc[start:stop].to_csv(file, sep=sep, header=False, index=index, lineterminator="\n")
             else:
-                with memoryview(buffer) as view:
-                    file.write(view[:written])
+                file.write(lines)
 
 
 @contextlib.contextmanager
@@ -310,9 +308,8 @@ def _object_text(objects: NDArray[np.object_]) -> _Text | None:
     """Objects that are text or missing as offsets and characters, None if
     any is another object. Several times faster than pa.array, which examines
     each object more."""
-    offsets = np.empty(len(objects) + 1, dtype=np.int64)
-    joined = _native.format_texts(np.ascontiguousarray(objects), pd.NA, offsets)
-    return None if joined is None else (offsets, np.frombuffer(joined, dtype=np.uint8))
+    text = _native.format_texts(np.ascontiguousarray(objects), pd.NA)
+    return None if text is None else (text[0], np.frombuffer(text[1], dtype=np.uint8))
 
 
 def write_lower_triangle(lower: sp.csr_matrix, ids: Sequence[str] | NDArray[np.object_], path: str,

@@ -1,12 +1,14 @@
-// Identifiers of a pedigree file matched to the animals that they name, the
-// generation of each animal, and its text checked for control characters and
-// quotes, for reading files of millions of lines at the speed of parsing them.
-//
-// Plain routines over raw pointers: the caller allocates every array and
-// sizes it as each routine states.
+// Identifiers of a pedigree file matched to the animals that they name, at
+// the speed of parsing a file of millions of lines: one hash table of the
+// strings' numbers, looked up in batches.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "pacer.hpp"
 
 namespace tolmkit {
 
@@ -17,31 +19,88 @@ struct Strings {
     const std::uint8_t* data;
 };
 
+// Where the table's memory comes from: the system's large pages (Linux's
+// transparent huge pages, where it has them), or ordinary memory.
+enum class Pages { large, small };
+
+// An open-addressing table of string numbers with linear probing. A slot
+// holds the upper half of the string's hash and, for strings of up to
+// `inline_length` bytes, the string itself, so that a look-up of a short
+// string reads its slots alone. Its look-ups are defined here, so that they
+// are inlined into the loop that makes them.
+class IdentifierTable {
+   public:
+    static constexpr std::uint32_t inline_length = 20;
+
+    // `capacity` slots, a power of two.
+    IdentifierTable(const Strings& strings, std::uint64_t capacity, Pages pages = Pages::large);
+    ~IdentifierTable();
+    IdentifierTable(const IdentifierTable&) = delete;
+    IdentifierTable& operator=(const IdentifierTable&) = delete;
+
+    // Asks for the slot of `hash` ahead of the look-up, so that the memory
+    // fetches of a batch overlap instead of following one another.
+    void prefetch(std::uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
+
+    // The number of the first string equal to string k, whose hash is
+    // `hash`; −1 when there is none, inserting k then if `insert`.
+    std::int64_t find(std::int64_t k, std::uint64_t hash, bool insert) {
+        const auto tag = static_cast<std::uint32_t>(hash >> 32);
+        const std::uint8_t* bytes = strings_.data + strings_.offsets[k];
+        const auto length = static_cast<std::uint32_t>(strings_.offsets[k + 1] - strings_.offsets[k]);
+        for (std::uint64_t at = hash & mask_;; at = (at + 1) & mask_) {
+            Slot& slot = slots_[at];
+            if (slot.number == 0) {
+                if (insert) {
+                    slot.tag = tag;
+                    slot.number = static_cast<std::uint32_t>(k + 1);
+                    slot.length = length;
+                    std::memcpy(slot.bytes, bytes, length <= inline_length ? length : 0);
+                    ++used_;
+                }
+                return -1;
+            }
+            if (slot.tag == tag && slot.length == length) {
+                const std::int64_t other = std::int64_t{slot.number} - 1;
+                const std::uint8_t* held =
+                    length <= inline_length ? slot.bytes : strings_.data + strings_.offsets[other];
+                if (std::memcmp(bytes, held, length) == 0) {
+                    return other;
+                }
+            }
+        }
+    }
+
+    // More than three quarters full: look-ups would probe long runs, and a
+    // full table would leave one no empty slot to end at.
+    bool crowded() const { return 4 * used_ > 3 * (mask_ + 1); }
+
+   private:
+    // Half a cache line.
+    struct alignas(32) Slot {
+        std::uint32_t tag;     // the upper half of the string's hash
+        std::uint32_t number;  // the string's number + 1, 0 when empty
+        std::uint32_t length;
+        std::uint8_t bytes[inline_length];
+    };
+    static_assert(sizeof(Slot) == 32, "a slot is half a cache line");
+
+    Strings strings_;
+    Pages pages_;
+    std::size_t bytes_;
+    Slot* slots_;
+    std::uint64_t mask_;
+    std::uint64_t used_ = 0;
+};
+
 // For strings laid out as animal[0 .. n), sire[0 .. n), dam[0 .. n) and then
 // any further strings (codes), fills found[k] with the first animal whose
 // string equals string k, or −1. Every parent that no animal names gets in
 // outside[k] a number counted in the order the records name them, sire
-// before dam within a record (−1 elsewhere), and first[j] is the string that
-// first names number j. Returns how many such numbers there are. found,
-// outside and first hold strings.count entries; fewer than 2^32 − 1 strings.
-std::int64_t match_identifiers(const Strings& strings, std::int64_t n, std::int64_t* found, std::int64_t* outside,
-                               std::int64_t* first);
-
-// The most generations between each of n animals and a founder, its parents
-// numbered in sire and dam (−1 unknown): 0 for founders, −1 for an animal
-// that is its own ancestor or descends from one. Fills order with the others,
-// generation by generation, each in the order of their numbers, and returns
-// how many they are. work holds n + 1 entries.
-std::int64_t generations(std::int64_t n, const std::int64_t* sire, const std::int64_t* dam, std::int64_t* generation,
-                         std::int64_t* order, std::int64_t* work);
-
-// The offset of the first control character in text[0 .. size) (a byte below
-// 0x20 other than a tab or a line end, or 0x7f), or −1.
-std::int64_t first_control(const std::uint8_t* text, std::int64_t size);
-
-// An offset within the first line of text[0 .. size) that holds an odd number
-// of quotes, one that opens a field and is not closed, or −1. A quote inside
-// a field is doubled, so each line of a sound file holds an even number.
-std::int64_t unclosed_quote(const std::uint8_t* text, std::int64_t size);
+// before dam within a record (−1 elsewhere). Returns, for each such number,
+// the string that first names it. found and outside hold strings.count
+// entries; fewer than 2^32 − 1 strings. `pace` counts one step a string.
+std::vector<std::int64_t> match_identifiers(const Strings& strings, std::int64_t n, std::int64_t* found,
+                                            std::int64_t* outside, Pacer& pace, Pages pages = Pages::large);
 
 }  // namespace tolmkit

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace tolmkit {
 namespace {
+
+// Stored values compare as equal where they are, NaN matching NaN.
+bool same_value(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
 // The members of a component from place `low` to place `top`, both included.
 struct Span {
@@ -13,8 +17,9 @@ struct Span {
 };
 
 // Column i of A = T B Tᵀ, with T the contributions of ancestors and B the
-// sampling variances: x = Tᵀ e_i down the ancestors of i, then T (B x)
-// forward, in place in `work`, whose entry n takes what unknown parents get.
+// sampling variances, by Colleau's indirect method: x = Tᵀ e_i down the
+// ancestors of i, then T (B x) forward, in place in `work`, whose entry n
+// takes what unknown parents get.
 // Both loops run without branches on the values: a zero added or scaled
 // costs less than a mispredicted test.
 Span relationship_row(const Herd& herd, std::int32_t i, double* work) {
@@ -48,24 +53,30 @@ void oldest_ancestors(const Herd& herd, std::int32_t* oldest) {
     }
 }
 
-Count count_relationships(const Herd& herd, double* work, std::int32_t* lower_count,
-                          std::int32_t* column_count, std::int64_t max_elements) {
+Count count_relationships(const Herd& herd, bool lower, std::int64_t max_elements, std::int32_t* counts,
+                          Pacer& pace) {
+    std::vector<double> work(static_cast<std::size_t>(herd.n) + 1, 0.0);
+    std::fill(counts, counts + herd.n, 0);
     std::int64_t total = 0;
     for (std::int32_t i = 0; i < herd.n; ++i) {
-        const Span span = relationship_row(herd, i, work);
+        const Span span = relationship_row(herd, i, work.data());
+        // Row i's lower part, and its mirror in the columns of the rows
+        // before it, which are counted already: members below i's place are
+        // numbered below i.
         std::int32_t count = 1;  // the diagonal, at the top
         for (std::int32_t m = span.low; m < span.top; ++m) {
             const std::int32_t k = herd.members[m];
             const std::int32_t related = work[k] != 0.0 ? 1 : 0;
             count += related;
-            if (column_count != nullptr) {
-                column_count[k] += related;
+            if (!lower) {
+                counts[k] += related;
             }
             work[k] = 0.0;
         }
         work[i] = 0.0;
-        lower_count[i] = count;
-        total += column_count != nullptr ? 2 * std::int64_t{count} - 1 : count;
+        counts[i] += count;
+        total += lower ? count : 2 * std::int64_t{count} - 1;
+        pace(span.top - span.low + 1);
         if (total > max_elements) {
             return {i + 1, total};
         }
@@ -83,8 +94,8 @@ constexpr std::int32_t mirror_block = 512;
 // Appends to each row j, at cursor[j], the elements (i, j) of the rows below
 // it, i ascending; the lower part of row i starts at reading[i] and ends with
 // its diagonal.
-void mirror_lower(std::int32_t n, std::int32_t* cursor, std::int32_t* reading, std::int32_t* indices,
-                  double* data) {
+void mirror_lower(std::int32_t n, std::int32_t* cursor, std::int32_t* reading, std::int32_t* indices, double* data,
+                  Pacer& pace) {
     for (std::int32_t block = 0; block < n; block += mirror_block) {
         const std::int32_t end = std::min(n, block + mirror_block);
         for (std::int32_t i = block + 1; i < n; ++i) {
@@ -95,6 +106,7 @@ void mirror_lower(std::int32_t n, std::int32_t* cursor, std::int32_t* reading, s
                 indices[mirror] = i;
                 data[mirror] = data[e];
             }
+            pace(e - reading[i] + 1);
             reading[i] = e;
         }
     }
@@ -102,10 +114,15 @@ void mirror_lower(std::int32_t n, std::int32_t* cursor, std::int32_t* reading, s
 
 }  // namespace
 
-void fill_relationships(const Herd& herd, double* work, double scale, const std::int32_t* indptr,
-                        std::int32_t* cursor, std::int32_t* reading, std::int32_t* indices, double* data) {
+void fill_relationships(const Herd& herd, double scale, const std::int32_t* indptr, bool lower,
+                        std::int32_t* indices, double* data, Pacer& pace) {
+    std::vector<double> work(static_cast<std::size_t>(herd.n) + 1, 0.0);
+    // Where the mirror of each row is appended next, and where each row's
+    // lower part is read from next.
+    std::vector<std::int32_t> cursor(lower ? 0 : static_cast<std::size_t>(herd.n));
+    std::vector<std::int32_t> reading(cursor.size());
     for (std::int32_t i = 0; i < herd.n; ++i) {
-        const Span span = relationship_row(herd, i, work);
+        const Span span = relationship_row(herd, i, work.data());
         // A zero is written too and then overwritten: the diagonal, never
         // zero, comes last, so every write stays within the row.
         std::int32_t place = indptr[i];
@@ -117,27 +134,49 @@ void fill_relationships(const Herd& herd, double* work, double scale, const std:
             data[place] = scale * value;
             place += value != 0.0 ? 1 : 0;
         }
-        if (cursor != nullptr) {
+        if (!lower) {
             cursor[i] = place;
             reading[i] = indptr[i];
         }
+        pace(span.top - span.low + 1);
     }
-    if (cursor != nullptr) {
-        mirror_lower(herd.n, cursor, reading, indices, data);
+    if (!lower) {
+        mirror_lower(herd.n, cursor.data(), reading.data(), indices, data, pace);
     }
 }
 
-void with_diagonal(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices,
-                   const double* data, const double* diagonal, const std::int32_t* out_indptr,
-                   std::int32_t* cursor, std::int32_t* out_indices, double* out_data) {
+void with_diagonal_rows(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices, bool lower,
+                        std::int32_t* out_indptr) {
+    // Each row's length at out_indptr[i + 1], summed in place.
+    out_indptr[0] = 0;
     for (std::int32_t i = 0; i < n; ++i) {
-        std::int32_t place = cursor != nullptr ? cursor[i] : out_indptr[i];
+        out_indptr[i + 1] = indptr[i + 1] - indptr[i] + 1;
+    }
+    if (!lower) {
+        for (std::int32_t e = indptr[0]; e < indptr[n]; ++e) {
+            ++out_indptr[indices[e] + 1];
+        }
+    }
+    for (std::int32_t i = 0; i < n; ++i) {
+        out_indptr[i + 1] += out_indptr[i];
+    }
+}
+
+void with_diagonal(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices, const double* data,
+                   const double* diagonal, bool lower, const std::int32_t* out_indptr, std::int32_t* out_indices,
+                   double* out_data, Pacer& pace) {
+    // Where the mirror of each row is appended next: row j's mirror comes
+    // from the rows below it, after its own lower part.
+    std::vector<std::int32_t> cursor(lower ? 0 : static_cast<std::size_t>(n));
+    std::copy(out_indptr, out_indptr + cursor.size(), cursor.begin());
+    for (std::int32_t i = 0; i < n; ++i) {
+        std::int32_t place = lower ? out_indptr[i] : cursor[i];
         for (std::int32_t e = indptr[i]; e < indptr[i + 1]; ++e) {
             const std::int32_t j = indices[e];
             out_indices[place] = j;
             out_data[place] = data[e];
             ++place;
-            if (cursor != nullptr) {
+            if (!lower) {
                 const std::int32_t mirror = cursor[j]++;
                 out_indices[mirror] = i;
                 out_data[mirror] = data[e];
@@ -145,29 +184,30 @@ void with_diagonal(std::int32_t n, const std::int32_t* indptr, const std::int32_
         }
         out_indices[place] = i;
         out_data[place] = diagonal[i];
-        if (cursor != nullptr) {
+        if (!lower) {
             cursor[i] = place + 1;
         }
+        pace(indptr[i + 1] - indptr[i] + 1);
     }
 }
 
-Triangles count_triangles(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices) {
+Triangles count_triangles(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices, Pacer& pace) {
     Triangles found{0, 0};
     for (std::int32_t r = 0; r < n; ++r) {
         for (std::int32_t e = indptr[r]; e < indptr[r + 1]; ++e) {
             found.below += indices[e] < r ? 1 : 0;
             found.above += indices[e] > r ? 1 : 0;
         }
+        pace(indptr[r + 1] - indptr[r] + 1);
     }
     return found;
 }
 
 bool symmetric(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices, const double* data,
-               std::int32_t* next) {
-    const auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+               Pacer& pace) {
     // next[c]: the first element of row c below the diagonal not yet matched
     // with its mirror above; rows r ascend, so those mirrors come in order.
-    std::copy(indptr, indptr + n, next);
+    std::vector<std::int32_t> next(indptr, indptr + n);
     for (std::int32_t r = 0; r < n; ++r) {
         for (std::int32_t e = indptr[r]; e < indptr[r + 1]; ++e) {
             const std::int32_t c = indices[e];
@@ -182,11 +222,12 @@ bool symmetric(std::int32_t n, const std::int32_t* indptr, const std::int32_t* i
                 }
             }
             const bool stored = p < end && indices[p] == r;
-            if (!same(data[e], stored ? data[p] : 0.0)) {
+            if (!same_value(data[e], stored ? data[p] : 0.0)) {
                 return false;
             }
             next[c] = stored ? p + 1 : p;
         }
+        pace(indptr[r + 1] - indptr[r] + 1);
     }
     for (std::int32_t c = 0; c < n; ++c) {
         for (std::int32_t p = next[c]; p < indptr[c + 1] && indices[p] < c; ++p) {
@@ -199,7 +240,7 @@ bool symmetric(std::int32_t n, const std::int32_t* indptr, const std::int32_t* i
 }
 
 Element first_asymmetric(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices,
-                         const double* data) {
+                         const double* data, Pacer& pace) {
     for (std::int32_t r = 0; r < n; ++r) {
         for (std::int32_t e = indptr[r]; e < indptr[r + 1]; ++e) {
             const std::int32_t c = indices[e];
@@ -207,18 +248,17 @@ Element first_asymmetric(std::int32_t n, const std::int32_t* indptr, const std::
             const std::int32_t* row_end = indices + indptr[c + 1];
             const std::int32_t* found = std::lower_bound(row_begin, row_end, r);
             const double mirror = found != row_end && *found == r ? data[found - indices] : 0.0;
-            const bool same = data[e] == mirror || (std::isnan(data[e]) && std::isnan(mirror));
-            if (!same) {
+            if (!same_value(data[e], mirror)) {
                 return {r, c};
             }
         }
+        pace(indptr[r + 1] - indptr[r] + 1);
     }
     return {-1, -1};
 }
 
-void lower_part(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices,
-                const double* data, std::int32_t* out_indptr, std::int32_t* out_indices,
-                double* out_data) {
+void lower_part(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices, const double* data,
+                std::int32_t* out_indptr, std::int32_t* out_indices, double* out_data, Pacer& pace) {
     std::int32_t place = 0;
     out_indptr[0] = 0;
     for (std::int32_t r = 0; r < n; ++r) {
@@ -228,6 +268,7 @@ void lower_part(std::int32_t n, const std::int32_t* indptr, const std::int32_t* 
             ++place;
         }
         out_indptr[r + 1] = place;
+        pace(indptr[r + 1] - indptr[r] + 1);
     }
 }
 

@@ -1,11 +1,14 @@
 // Additive relationship matrices of a pedigree, row by row, and the sparse
 // rearrangements that tolmkit needs around TOLM's lower-triangle format.
 //
-// Plain routines over raw pointers: the caller allocates every array (so that
-// Python sees the memory), and sizes it as each routine states.
+// Plain routines over raw pointers: the caller allocates the results (so that
+// Python owns the memory), sized as each routine states; scratch is their own.
+// `pace` counts a step for each element visited.
 #pragma once
 
 #include <cstdint>
+
+#include "pacer.hpp"
 
 namespace tolmkit {
 
@@ -30,46 +33,49 @@ struct Herd {
 void oldest_ancestors(const Herd& herd, std::int32_t* oldest);
 
 struct Count {
-    std::int32_t rows;       // rows counted before the total passed the bound, or n
-    std::int64_t elements;   // elements of those rows
+    std::int32_t rows;      // rows counted before the total passed the bound, or n
+    std::int64_t elements;  // elements of those rows
 };
 
-// Counts the stored elements of each row of the lower triangle of A (the
-// related animals j <= i, the diagonal included) into lower_count[0 .. n),
-// and, unless column_count is null, the elements below the diagonal of each
-// column into column_count[0 .. n), zero on entry. The total counts both
-// triangles when column_count is given; counting stops at the first row
-// where it passes max_elements. `work` holds n + 1 zeros, and does again on
-// return.
-Count count_relationships(const Herd& herd, double* work, std::int32_t* lower_count,
-                          std::int32_t* column_count, std::int64_t max_elements);
+// The stored elements of each row of A, into counts[0 .. n): those of its
+// lower triangle (the related animals j <= i, the diagonal included), and
+// unless `lower` those above the diagonal too. Counting stops at the first
+// row where the total passes max_elements.
+Count count_relationships(const Herd& herd, bool lower, std::int64_t max_elements, std::int32_t* counts,
+                          Pacer& pace);
 
-// Writes A times `scale` in compressed rows with ascending columns: the lower
-// triangle, or with `cursor` and `reading` (n entries of scratch each) the
-// whole symmetric matrix, each value computed once and copied to its mirror.
-// indptr comes from count_relationships.
-void fill_relationships(const Herd& herd, double* work, double scale, const std::int32_t* indptr,
-                        std::int32_t* cursor, std::int32_t* reading, std::int32_t* indices, double* data);
+// Writes A times `scale` in compressed rows with ascending columns, its rows
+// starting at indptr (from count_relationships' counts): the lower triangle,
+// or unless `lower` the whole symmetric matrix, each value computed once and
+// copied to its mirror. indices and data hold indptr[n] entries.
+void fill_relationships(const Herd& herd, double scale, const std::int32_t* indptr, bool lower,
+                        std::int32_t* indices, double* data, Pacer& pace);
 
-// A strictly lower triangle with ascending columns, with `diagonal` added at
-// the end of each row; with `cursor` (holding out_indptr[0 .. n) on entry)
-// also mirrored above the diagonal, so that the result is symmetric.
-void with_diagonal(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices,
-                   const double* data, const double* diagonal, const std::int32_t* out_indptr,
-                   std::int32_t* cursor, std::int32_t* out_indices, double* out_data);
+// The row starts, into out_indptr[0 .. n], of a strictly lower triangle with
+// a diagonal added to each row, and unless `lower` mirrored above it.
+void with_diagonal_rows(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices, bool lower,
+                        std::int32_t* out_indptr);
+
+// That matrix: the strictly lower triangle (ascending columns) with
+// `diagonal` at the end of each row, and unless `lower` its mirror, so that
+// the result is symmetric with ascending columns. out_indptr from
+// with_diagonal_rows; out_indices and out_data hold out_indptr[n] entries.
+void with_diagonal(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices, const double* data,
+                   const double* diagonal, bool lower, const std::int32_t* out_indptr, std::int32_t* out_indices,
+                   double* out_data, Pacer& pace);
 
 struct Triangles {
     std::int64_t below;
     std::int64_t above;
 };
 
-Triangles count_triangles(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices);
+Triangles count_triangles(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices, Pacer& pace);
 
 // Whether every stored element has a mirror of the same value (an element
-// not stored is zero; NaN matches NaN), in one pass over the elements; `next`
-// is scratch of n entries. Columns ascend within each row.
+// not stored is zero; NaN matches NaN), in one pass over the elements.
+// Columns ascend within each row.
 bool symmetric(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices, const double* data,
-               std::int32_t* next);
+               Pacer& pace);
 
 // The first stored element (row, column), in row order, whose mirror holds
 // another value, or (-1, -1); columns ascend within each row.
@@ -78,11 +84,11 @@ struct Element {
     std::int32_t column;
 };
 Element first_asymmetric(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices,
-                         const double* data);
+                         const double* data, Pacer& pace);
 
-// The elements on and below the diagonal, in their order.
-void lower_part(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices,
-                const double* data, std::int32_t* out_indptr, std::int32_t* out_indices,
-                double* out_data);
+// The elements on and below the diagonal, in their order: out_indptr holds
+// n + 1 entries, out_indices and out_data as many as there are such elements.
+void lower_part(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices, const double* data,
+                std::int32_t* out_indptr, std::int32_t* out_indices, double* out_data, Pacer& pace);
 
 }  // namespace tolmkit

@@ -1,10 +1,11 @@
-#include "formatting.hpp"
-#include "shortest.hpp"
+#include "writing.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -58,15 +59,15 @@ char* laid_out(const char* digits, int count, int exponent, char* out) {
 // The most significant digits of a value whose exact decimal is its
 // shortest: below 10^15, any other decimal of as many digits or fewer lies
 // further from it than half the spacing of doubles.
-constexpr std::uint64_t kShortest = 1000000000000000ULL;
-constexpr int kPowersOfFive = 22;  // 5^22 < 10^15 < 5^23
+constexpr std::uint64_t exact_below = 1000000000000000ULL;
+constexpr int powers_of_five = 22;  // 5^22 < 10^15 < 5^23
 
-// For m · 2^-k, with m odd and the product below kShortest, the digits of its
+// For m · 2^-k, with m odd and the product below exact_below, the digits of its
 // exact decimal, as shortest_digits gives them, with less work: a fast path for
 // the sums of powers of one half that pedigrees are made of. False for other
 // values.
 bool exact_digits(double magnitude, char* digits, int& count, int& exponent) {
-    static constexpr std::uint64_t kFive[kPowersOfFive + 1] = {
+    static constexpr std::uint64_t five_to_the[powers_of_five + 1] = {
         1ULL, 5ULL, 25ULL, 125ULL, 625ULL, 3125ULL, 15625ULL, 78125ULL, 390625ULL, 1953125ULL, 9765625ULL,
         48828125ULL, 244140625ULL, 1220703125ULL, 6103515625ULL, 30517578125ULL, 152587890625ULL,
         762939453125ULL, 3814697265625ULL, 19073486328125ULL, 95367431640625ULL, 476837158203125ULL,
@@ -84,7 +85,7 @@ bool exact_digits(double magnitude, char* digits, int& count, int& exponent) {
     std::uint64_t decimal = 0;
     int power = 0;  // magnitude = decimal · 10^power
     if (shift >= 0) {
-        if (shift >= 50 || mantissa >= (kShortest >> shift)) {
+        if (shift >= 50 || mantissa >= (exact_below >> shift)) {
             return false;
         }
         decimal = mantissa << shift;
@@ -92,10 +93,10 @@ bool exact_digits(double magnitude, char* digits, int& count, int& exponent) {
             ++power;
         }
     } else {
-        if (-shift > kPowersOfFive || mantissa >= kShortest / kFive[-shift]) {
+        if (-shift > powers_of_five || mantissa >= exact_below / five_to_the[-shift]) {
             return false;
         }
-        decimal = mantissa * kFive[-shift];  // odd times a power of five: no trailing zero
+        decimal = mantissa * five_to_the[-shift];  // odd times a power of five: no trailing zero
         power = shift;
     }
     const std::to_chars_result written = std::to_chars(digits, digits + 20, decimal);
@@ -104,50 +105,39 @@ bool exact_digits(double magnitude, char* digits, int& count, int& exponent) {
     return true;
 }
 
-// The digits that Python's repr chooses, laid out as repr lays them out.
-char* format_real(double value, char* out) {
-    if (std::isnan(value)) {
-        return out;
-    }
-    if (std::isinf(value)) {
-        return value < 0 ? copy(out, "-inf", 4) : copy(out, "inf", 3);
-    }
-    if (value == 0.0) {
-        return std::signbit(value) ? copy(out, "-0.0", 4) : copy(out, "0.0", 3);
-    }
-    char digits[20];
-    int count = 0;
-    int exponent = 0;
-    if (std::signbit(value)) {
-        *out++ = '-';
-    }
-    if (exact_digits(std::fabs(value), digits, count, exponent)) {
-        return laid_out(digits, count, exponent, out);
-    }
-    char scratch[SHORTEST_DIGITS];
-    const char* shortest = shortest_digits(std::fabs(value), scratch, count, exponent);
-    return laid_out(shortest, count, exponent, out);
+// The shortest digits that read back to `positive`, a positive finite
+// double, which std::to_chars chooses (the closest of them, ties to even, as
+// repr): digits[0 .. count), without trailing zeros, the first at the power
+// of ten `exponent`. From to_chars' scientific form, "d.ddde+xx".
+void shortest_digits(double positive, char* digits, int& count, int& exponent) {
+    char text[32];
+    char* const end = std::to_chars(text, text + sizeof text, positive, std::chars_format::scientific).ptr;
+    char* const e = std::find(text, end, 'e');
+    digits[0] = text[0];
+    count = e - text > 1 ? static_cast<int>(e - text) - 1 : 1;  // "d.ddd" or "d"
+    std::memcpy(digits + 1, text + 2, static_cast<std::size_t>(count - 1));
+    std::from_chars(e + 1 + (e[1] == '+' ? 1 : 0), end, exponent);
 }
 
 // Every character that a number may be written with ("-1.5e+300", "inf"), and
 // the NUL that ends the string, which strchr finds too.
-constexpr char kNumberCharacters[] = "0123456789+-.einf";
+constexpr char number_characters[] = "0123456789+-.einf";
 
 char* write_field(const Column& column, std::int64_t i, char* out, const char* end) {
     if (column.reals != nullptr) {
         return format_real(column.reals[i], out);
     }
     if (column.integers != nullptr) {
-        return std::to_chars(out, out + INTEGER_WIDTH, column.integers[i]).ptr;
+        return std::to_chars(out, out + integer_width, column.integers[i]).ptr;
     }
-    // Short fields are copied as a whole block of kBlock characters where both
-    // sides have room, which compiles to two moves instead of a call.
-    constexpr std::int64_t kBlock = 16;
+    // Short fields are copied as a whole block of `block` characters where
+    // both sides have room, which compiles to two moves instead of a call.
+    constexpr std::int64_t block = 16;
     const Fields& fields = column.fields;
     const std::int64_t begin = fields.offsets[i];
     const std::int64_t length = fields.offsets[i + 1] - begin;
-    if (length <= kBlock && end - out >= kBlock && fields.size - begin >= kBlock) {
-        std::memcpy(out, fields.text + begin, kBlock);
+    if (length <= block && end - out >= block && fields.size - begin >= block) {
+        std::memcpy(out, fields.text + begin, block);
         return out + length;
     }
     return copy(out, fields.text + begin, static_cast<std::size_t>(length));
@@ -155,7 +145,7 @@ char* write_field(const Column& column, std::int64_t i, char* out, const char* e
 
 // Fewer lines are written on one thread: starting another would cost more
 // than it saves.
-constexpr std::int64_t kLinesOnTwoThreads = 8192;
+constexpr std::int64_t lines_on_two_threads = 8192;
 
 // The most characters of lines begin .. end.
 std::int64_t lines_bound(const Column* columns, std::int64_t count, std::int64_t begin, std::int64_t end) {
@@ -164,9 +154,9 @@ std::int64_t lines_bound(const Column* columns, std::int64_t count, std::int64_t
     for (std::int64_t c = 0; c < count; ++c) {
         const Column& column = columns[c];
         if (column.reals != nullptr) {
-            size += REAL_WIDTH * n;
+            size += real_width * n;
         } else if (column.integers != nullptr) {
-            size += INTEGER_WIDTH * n;
+            size += integer_width * n;
         } else {
             size += column.fields.offsets[end] - column.fields.offsets[begin];
         }
@@ -190,10 +180,32 @@ std::int64_t lines_written(const Column* columns, std::int64_t count, std::int64
 
 }  // namespace
 
+char* format_real(double value, char* out) {
+    if (std::isnan(value)) {
+        return out;
+    }
+    if (std::isinf(value)) {
+        return value < 0 ? copy(out, "-inf", 4) : copy(out, "inf", 3);
+    }
+    if (value == 0.0) {
+        return std::signbit(value) ? copy(out, "-0.0", 4) : copy(out, "0.0", 3);
+    }
+    char digits[20];
+    int count = 0;
+    int exponent = 0;
+    if (std::signbit(value)) {
+        *out++ = '-';
+    }
+    if (!exact_digits(std::fabs(value), digits, count, exponent)) {
+        shortest_digits(std::fabs(value), digits, count, exponent);
+    }
+    return laid_out(digits, count, exponent, out);
+}
+
 bool need_quotes(const Column* columns, std::int64_t count, std::int64_t n, char separator) {
     // memchr looks at many characters at a step, and text that needs quotes is rare.
     const char special[] = {separator, '"', '\n', '\r'};
-    const bool in_numbers = std::strchr(kNumberCharacters, separator) != nullptr;
+    const bool in_numbers = std::strchr(number_characters, separator) != nullptr;
     for (std::int64_t c = 0; c < count; ++c) {
         const Column& column = columns[c];
         if (column.reals != nullptr || column.integers != nullptr) {
@@ -219,7 +231,7 @@ std::int64_t lines_bound(const Column* columns, std::int64_t count, std::int64_t
 
 std::int64_t write_lines(const Column* columns, std::int64_t count, std::int64_t n, char separator, char* out,
                          std::int64_t size) {
-    if (n < kLinesOnTwoThreads) {
+    if (n < lines_on_two_threads) {
         return lines_written(columns, count, 0, n, separator, out, size);
     }
     // The second half of the lines goes after the room the first may take,
@@ -233,6 +245,8 @@ std::int64_t write_lines(const Column* columns, std::int64_t count, std::int64_t
             second_size = lines_written(columns, count, half, n, separator, out + room, size - room);
         });
     } catch (const std::system_error&) {  // no thread to be had: one does it all
+        return lines_written(columns, count, 0, n, separator, out, size);
+    } catch (const std::bad_alloc&) {
         return lines_written(columns, count, 0, n, separator, out, size);
     }
     const std::int64_t first_size = lines_written(columns, count, 0, half, separator, out, room);

@@ -1,0 +1,82 @@
+#include "text_checks.hpp"
+
+#include <cstring>
+
+namespace tolmkit {
+
+namespace {
+
+constexpr std::uint64_t low_seven_bits = 0x7f7f7f7f7f7f7f7fULL;
+
+// The high bit of each byte of `word` that equals c, and no other bit: the
+// exact zero-byte test of word ^ c (SWAR, with no carry between bytes), which
+// unlike the shorter (x - 0x01..01) & ~x & 0x80..80 marks no byte above a match.
+std::uint64_t bytes_equal(std::uint64_t word, std::uint8_t c) {
+    const std::uint64_t x = word ^ (0x0101010101010101ULL * c);
+    return ~(((x & low_seven_bits) + low_seven_bits) | x | low_seven_bits);
+}
+
+// With & and | rather than && and ||, so that a loop of it vectorises.
+unsigned is_control(std::uint8_t c) {
+    return (static_cast<unsigned>(c < 0x20) & static_cast<unsigned>(c != '\t') & static_cast<unsigned>(c != '\n')) |
+           static_cast<unsigned>(c == 0x7f);
+}
+
+// 1 when an odd number of the bytes' high bits are set, else 0.
+std::uint64_t parity(std::uint64_t marks) {
+    marks ^= marks >> 32;
+    marks ^= marks >> 16;
+    marks ^= marks >> 8;
+    return (marks >> 7) & 1;
+}
+
+}  // namespace
+
+std::int64_t first_control(const std::uint8_t* text, std::int64_t size) {
+    // Whole blocks without an early exit, which the compiler turns into
+    // vector instructions; the block that holds one is looked at again.
+    constexpr std::int64_t block = 4096;
+    for (std::int64_t start = 0; start < size; start += block) {
+        const std::int64_t end = start + block < size ? start + block : size;
+        unsigned found = 0;
+        for (std::int64_t at = start; at < end; ++at) {
+            found |= is_control(text[at]);
+        }
+        for (std::int64_t at = start; found != 0 && at < end; ++at) {
+            if (is_control(text[at]) != 0) {
+                return at;
+            }
+        }
+    }
+    return -1;
+}
+
+std::int64_t unclosed_quote(const std::uint8_t* text, std::int64_t size) {
+    // Eight bytes at a time: only the parity of the quotes before each line
+    // end counts, taken from the high bits that mark the bytes.
+    std::uint64_t odd = 0;
+    std::int64_t at = 0;
+    for (; at + 8 <= size; at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text + at, 8);
+        std::uint64_t quotes = bytes_equal(word, '"');
+        for (std::uint64_t ends = bytes_equal(word, '\n'); ends != 0; ends &= ends - 1) {
+            const std::uint64_t before = (ends & (~ends + 1)) - 1;
+            odd ^= parity(quotes & before);
+            if (odd != 0) {
+                return at + __builtin_ctzll(ends) / 8;
+            }
+            quotes &= ~before;
+        }
+        odd ^= parity(quotes);
+    }
+    for (; at < size; ++at) {
+        odd ^= static_cast<std::uint64_t>(text[at] == '"');
+        if (text[at] == '\n' && odd != 0) {
+            return at;
+        }
+    }
+    return odd != 0 ? size - 1 : -1;
+}
+
+}  // namespace tolmkit
