@@ -1,6 +1,6 @@
 # make demo   .venv with CPython 3.9 and TOLM, then the example
-# make test   ruff, C++ tests (plain and sanitized) with ctest, then pytest and the documentation
-# make lint   ruff's rules and its format on the Python tree
+# make test   lint, C++ tests (plain and sanitized) with ctest, brief fuzzing, types, pytest and the documentation
+# make lint   ruff's rules and its format on the Python tree, clang-format's on the C++
 # make docs   the documentation into build/docs (warnings as errors), then its examples
 # make bench  timings of the module on generated pedigrees
 # make fcoeff-ablations   the fcoeff tests on builds with each speed mechanism switched off
@@ -28,10 +28,11 @@ demo: $(VENV)/.installed $(VENV)/.demo
 
 test: lint cpp-test sanitize fuzz-brief python-test docs
 
-# The rules and the settings are in pyproject.toml.
+# ruff's rules and settings are in pyproject.toml, clang-format's in .clang-format.
 lint: $(VENV)/.installed
 	$(VENV)/bin/ruff check .
 	$(VENV)/bin/ruff format --check .
+	$(VENV)/bin/clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.hpp')
 
 cpp-test: $(CMAKE)
 	scripts/ensure-tools

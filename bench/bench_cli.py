@@ -36,22 +36,30 @@ COMMANDS = {
 }
 
 #: The names in `tolmkit.cli` whose calls make up a command's steps.
-STEPS = ["read_pedigree", "pedigree_statistics", "inverse_relationship_matrix", "effective_population_size",
-         "founder_statistics", "summary_by", "write_csv", "write_lower_triangle"]
+STEPS = [
+    "read_pedigree",
+    "pedigree_statistics",
+    "inverse_relationship_matrix",
+    "effective_population_size",
+    "founder_statistics",
+    "summary_by",
+    "write_csv",
+    "write_lower_triangle",
+]
 
 
 def write_national(path, animals, sires, generations=25, seed=1):
     sire, dam = simulate_pedigree(animals, generations, sires_per_generation=sires, seed=seed)
-    names = np.array([f"DE{k:012d}" for k in np.random.default_rng(seed).permutation(animals)] + ["0"],
-                     dtype=object)
+    names = np.array([f"DE{k:012d}" for k in np.random.default_rng(seed).permutation(animals)] + ["0"], dtype=object)
     year = 2000 + np.searchsorted(np.linspace(0, animals, generations + 2)[1:], np.arange(animals), "right")
     sex = np.where(np.arange(animals) % 2 == 0, "M", "F")
     sex[np.isin(np.arange(animals), sire)] = "M"
     sex[np.isin(np.arange(animals), dam)] = "F"
     with open(path, "w", newline="") as file:
         file.write("animal,sire,dam,birth_year,sex\n")
-        file.writelines(f"{a},{s},{d},{y},{x}\n"
-                        for a, s, d, y, x in zip(names[:-1], names[sire], names[dam], year, sex))
+        file.writelines(
+            f"{a},{s},{d},{y},{x}\n" for a, s, d, y, x in zip(names[:-1], names[sire], names[dam], year, sex)
+        )
     return int(year.max())
 
 
@@ -59,9 +67,9 @@ def pandas_triplets(lower, ids, path, ids_path):
     """The writer of `ainv`'s files before write_lower_triangle."""
     rows = np.repeat(np.arange(1, lower.shape[0] + 1), np.diff(lower.indptr))
     pd.DataFrame({"row": rows, "col": lower.indices + 1, "value": lower.data}).to_csv(
-        path, sep=" ", header=False, index=False)
-    pd.DataFrame({"number": np.arange(1, len(ids) + 1), "id": ids}).to_csv(ids_path, sep=" ", header=False,
-                                                                          index=False)
+        path, sep=" ", header=False, index=False
+    )
+    pd.DataFrame({"number": np.arange(1, len(ids) + 1), "id": ids}).to_csv(ids_path, sep=" ", header=False, index=False)
 
 
 def writing(ped, folder, repeat):
@@ -74,8 +82,9 @@ def writing(ped, folder, repeat):
         "read_pedigree": lambda: read_pedigree(ped),
         "write_csv, inbreeding table": lambda: write_csv(table, f"{out}.csv"),
         "to_csv, inbreeding table": lambda: table.to_csv(f"{out}-pandas.csv"),
-        f"write_lower_triangle, ainv ({lower.nnz:,} elements)":
-            lambda: write_lower_triangle(lower, pedigree.ids, f"{out}.txt", f"{out}.txt.ids"),
+        f"write_lower_triangle, ainv ({lower.nnz:,} elements)": lambda: write_lower_triangle(
+            lower, pedigree.ids, f"{out}.txt", f"{out}.txt.ids"
+        ),
         "to_csv, ainv": lambda: pandas_triplets(lower, pedigree.ids, f"{out}-pandas.txt", f"{out}-pandas.txt.ids"),
     }
     spent = {name: [] for name in runs}
@@ -87,8 +96,10 @@ def writing(ped, folder, repeat):
         assert same, f"the files {suffix} differ"
     print(f"{'step':<48}{'wall s':>9}{'processor s':>13}")
     for name, times in spent.items():
-        print(f"{name:<48}{statistics.median(t[0] for t in times):>9.2f}"
-              f"{statistics.median(t[1] for t in times):>13.2f}", flush=True)
+        print(
+            f"{name:<48}{statistics.median(t[0] for t in times):>9.2f}{statistics.median(t[1] for t in times):>13.2f}",
+            flush=True,
+        )
 
 
 @contextlib.contextmanager
@@ -105,6 +116,7 @@ def timed_steps(spent):
             finally:
                 total = spent.get(name, (0.0, 0.0))
                 spent[name] = (total[0] + time.process_time() - processor, total[1] + time.perf_counter() - wall)
+
         return run
 
     for name, function in originals.items():
@@ -139,8 +151,11 @@ def main():
             with timed_steps(spent), open(os.devnull, "w") as quiet, contextlib.redirect_stdout(quiet):
                 cli.main(arguments)
             steps = ", ".join(f"{step} {p:.1f}/{w:.1f}" for step, (p, w) in spent.items())
-            print(f"{name:<12}{statistics.median(r[0] for r in runs):>9.1f}"
-                  f"{statistics.median(r[1] for r in runs):>13.1f}   {steps}", flush=True)
+            print(
+                f"{name:<12}{statistics.median(r[0] for r in runs):>9.1f}"
+                f"{statistics.median(r[1] for r in runs):>13.1f}   {steps}",
+                flush=True,
+            )
 
 
 if __name__ == "__main__":

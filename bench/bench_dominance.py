@@ -57,12 +57,15 @@ def load_builds(folder, mechanisms):
     """Variant name -> (its two routines, the mechanisms it switches off:
     None, one name or "all"); the literal transcription first."""
     literal = load_literal()
-    builds = {"literal": ({"cald": Entry(literal.literal_cald, False),
-                           "dijp": Entry(literal.literal_dijp, False)}, None)}
+    builds = {
+        "literal": ({"cald": Entry(literal.literal_cald, False), "dijp": Entry(literal.literal_dijp, False)}, None)
+    }
     for name, plain in [("module", "none"), *[(f"no {m}", m) for m in mechanisms], ("plain", "all")]:
         library = ctypes.CDLL(f"{folder}/dominance-{plain}/bench/libtolm_dominance_calls.so")
-        builds[name] = ({"cald": Entry(library.bench_cald, True), "dijp": Entry(library.bench_dijp, True)},
-                        None if plain == "none" else plain)
+        builds[name] = (
+            {"cald": Entry(library.bench_cald, True), "dijp": Entry(library.bench_dijp, True)},
+            None if plain == "none" else plain,
+        )
     return builds
 
 
@@ -71,8 +74,18 @@ def cald_call(sire, dam, rowstart, col, val):
 
     def prepare():
         # Outputs written before the call, so that no build pays for their first touch.
-        return (sire, dam, col, rowstart, val, scalar(n), np.full(stored, -1.0), np.full(stored, -1, np.int32),
-                np.full(n, -1, np.int32), np.zeros(1, np.int32))
+        return (
+            sire,
+            dam,
+            col,
+            rowstart,
+            val,
+            scalar(n),
+            np.full(stored, -1.0),
+            np.full(stored, -1, np.int32),
+            np.full(n, -1, np.int32),
+            np.zeros(1, np.int32),
+        )
 
     def result(arguments):
         count = arguments[9][0]
@@ -124,14 +137,15 @@ def report(routine, seconds, per):
     for name, runs in seconds.items():
         runs = np.array(runs)
         median = np.median(runs)
-        line = (f"  {routine:5} {name:20} {median / per * 1e9:8.1f} ns "
-                f"±{(runs.max() - runs.min()) / 2 / median * 100:3.0f} %")
+        line = (
+            f"  {routine:5} {name:20} {median / per * 1e9:8.1f} ns "
+            f"±{(runs.max() - runs.min()) / 2 / median * 100:3.0f} %"
+        )
         if name != "literal":
             line += f"  {literal / median:5.2f}× literal"
         if name.startswith("no "):
             ratio = runs / module
-            line += (f"  without it {np.median(ratio):5.2f}× the module's time "
-                     f"[{ratio.min():.2f}, {ratio.max():.2f}]")
+            line += f"  without it {np.median(ratio):5.2f}× the module's time [{ratio.min():.2f}, {ratio.max():.2f}]"
         print(line, flush=True)
 
 
@@ -157,10 +171,16 @@ def main():
         print(f"{shape}: {args.animals:,} animals, {len(col):,} stored, {candidates:,} candidates", flush=True)
         # The literal cald takes seconds and only sets the scale: one round.
         for routine, call, per, runs, once, concerns in [
-                ("cald", cald_call(sire, dam, rowstart, col, val), candidates, args.cald_runs, ("literal",),
-                 ("CALD_",)),
-                ("dijp", dijp_call(sire, dam, rowstart, col, val, args.pairs, rng), args.pairs, args.runs, (),
-                 ("DIJP_", "LOOKUP_", "all"))]:
+            ("cald", cald_call(sire, dam, rowstart, col, val), candidates, args.cald_runs, ("literal",), ("CALD_",)),
+            (
+                "dijp",
+                dijp_call(sire, dam, rowstart, col, val, args.pairs, rng),
+                args.pairs,
+                args.runs,
+                (),
+                ("DIJP_", "LOOKUP_", "all"),
+            ),
+        ]:
             if routine not in args.routines.split(","):
                 continue
             builds = {name: b for name, b in every.items() if b[1] is None or b[1].startswith(concerns)}

@@ -32,9 +32,11 @@ from common import load_literal, pointers, run_sgkit, scalar
 from shapes import SHAPES, generate
 
 # fcoeff's speed mechanisms, from the one list of them.
-MECHANISMS = [line[len("FCOEFF_"):] for line in
-              (Path(__file__).parent.parent / "src" / "kernels" / "mechanisms.txt").read_text().splitlines()
-              if line.startswith("FCOEFF_")]
+MECHANISMS = [
+    line[len("FCOEFF_") :]
+    for line in (Path(__file__).parent.parent / "src" / "kernels" / "mechanisms.txt").read_text().splitlines()
+    if line.startswith("FCOEFF_")
+]
 # The literal pass scans its whole list per ancestor: shapes with thousands of
 # ancestors per animal get it at a smaller size.
 LITERAL_SIZES = {"closed-100": 1_000, "selfing": 2_000}
@@ -53,6 +55,7 @@ def ctypes_run(function):
         if function(*pointers(sire, dam, inbreeding, sampling_var, scalar(n), scalar(1))) != 0:
             sys.exit("a baseline could not obtain its memory")
         return inbreeding
+
     return run
 
 
@@ -109,27 +112,37 @@ def ratio_text(numerators, denominators):
 
 
 def speed_table(shapes, repeat, literal, literal_size, sgkit):
-    print("fcoeff (the module) against the plain bitset ordering and the literal algorithm;\n"
-          "processor seconds, median of the rounds (min-max of the per-round ratio)")
-    print(f"{'shape':>14} {'animals':>10} {'fcoeff s':>9} {'plain s':>8} {'fcoeff/plain':>18}"
-          f" {'fcoeff/literal':>16}")
+    print(
+        "fcoeff (the module) against the plain bitset ordering and the literal algorithm;\n"
+        "processor seconds, median of the rounds (min-max of the per-round ratio)"
+    )
+    print(f"{'shape':>14} {'animals':>10} {'fcoeff s':>9} {'plain s':>8} {'fcoeff/plain':>18} {'fcoeff/literal':>16}")
     plain = ctypes_run(ctypes.CDLL(os.environ["TOLM_BENCH"]).plain_bitset_fcoeff)
     for name in shapes:
         for animals in SHAPES[name][2]:
             sire, dam = generate(name, animals, seed=animals)
-            seconds = rounds({"plain": plain, "fcoeff": module_run}, sire, dam,
-                             repeat if animals < 1_000_000 else max(1, repeat // 2), "plain")
-            print(f"{name:>14} {animals:>10,} {statistics.median(seconds['fcoeff']):>9.3f} "
-                  f"{statistics.median(seconds['plain']):>8.3f} "
-                  f"{ratio_text(seconds['fcoeff'], seconds['plain']):>18}"
-                  + (sgkit_text(sgkit, sire, dam, seconds) if sgkit else ""), flush=True)
+            seconds = rounds(
+                {"plain": plain, "fcoeff": module_run},
+                sire,
+                dam,
+                repeat if animals < 1_000_000 else max(1, repeat // 2),
+                "plain",
+            )
+            print(
+                f"{name:>14} {animals:>10,} {statistics.median(seconds['fcoeff']):>9.3f} "
+                f"{statistics.median(seconds['plain']):>8.3f} "
+                f"{ratio_text(seconds['fcoeff'], seconds['plain']):>18}"
+                + (sgkit_text(sgkit, sire, dam, seconds) if sgkit else ""),
+                flush=True,
+            )
         small = LITERAL_SIZES.get(name, literal_size)
         sire, dam = generate(name, small, seed=small)
-        seconds = rounds({"literal": ctypes_run(literal.literal_fcoeff), "fcoeff": module_run},
-                         sire, dam, 1, "literal")
-        ratio = seconds['fcoeff'][0] / seconds['literal'][0]
-        print(f"{name:>14} {small:>10,} {seconds['fcoeff'][0]:>9.3f} {'':>8} {'':>18} "
-              f"{ratio:>9.4f} (1/{1 / ratio:.0f})", flush=True)
+        seconds = rounds({"literal": ctypes_run(literal.literal_fcoeff), "fcoeff": module_run}, sire, dam, 1, "literal")
+        ratio = seconds["fcoeff"][0] / seconds["literal"][0]
+        print(
+            f"{name:>14} {small:>10,} {seconds['fcoeff'][0]:>9.3f} {'':>8} {'':>18} {ratio:>9.4f} (1/{1 / ratio:.0f})",
+            flush=True,
+        )
 
 
 def sgkit_text(python, sire, dam, seconds):
@@ -137,13 +150,15 @@ def sgkit_text(python, sire, dam, seconds):
         wall, f = time_sgkit(python, sire, dam)
     except RuntimeError as failure:
         return f"  sgkit failed: {failure}"
-    agree = np.max(np.abs(f - module_run(sire, dam)[:len(sire)]))
+    agree = np.max(np.abs(f - module_run(sire, dam)[: len(sire)]))
     return f"  sgkit {wall:.2f} s wall (max |dF| {agree:.1e})"
 
 
 def ablation_table(shapes, mechanisms, repeat, largest):
-    print("\nWhat each mechanism brings: time without it / time with it, processor time,\n"
-          "median of the rounds (min-max); above 1 means the mechanism pays")
+    print(
+        "\nWhat each mechanism brings: time without it / time with it, processor time,\n"
+        "median of the rounds (min-max); above 1 means the mechanism pays"
+    )
     full = ctypes_run(ctypes.CDLL(os.environ["TOLM_BENCH"]).kernel_fcoeff)
     without = {m: ctypes_run(ctypes.CDLL(os.environ[f"TOLM_BENCH_{m}"]).kernel_fcoeff) for m in mechanisms}
     print(f"{'shape':>14} {'animals':>10} {'all s':>7}" + "".join(f" {m:>17}" for m in mechanisms))
@@ -151,17 +166,20 @@ def ablation_table(shapes, mechanisms, repeat, largest):
         for animals in (a for a in SHAPES[name][2] if a <= largest):
             sire, dam = generate(name, animals, seed=animals)
             seconds = rounds({"all": full, **without}, sire, dam, repeat, "all")
-            print(f"{name:>14} {animals:>10,} {statistics.median(seconds['all']):>7.3f}"
-                  + "".join(f" {ratio_text(seconds[m], seconds['all']):>17}" for m in mechanisms),
-                  flush=True)
+            print(
+                f"{name:>14} {animals:>10,} {statistics.median(seconds['all']):>7.3f}"
+                + "".join(f" {ratio_text(seconds[m], seconds['all']):>17}" for m in mechanisms),
+                flush=True,
+            )
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--shapes", default=",".join(SHAPES))
-    parser.add_argument("--ablations", default=",".join(MECHANISMS),
-                        help="mechanisms to time switched off; empty for none")
+    parser.add_argument(
+        "--ablations", default=",".join(MECHANISMS), help="mechanisms to time switched off; empty for none"
+    )
     parser.add_argument("--ablation-largest", type=int, default=1_000_000)
     parser.add_argument("--literal-size", type=int, default=5_000)
     parser.add_argument("--sgkit", help="a Python with sgkit installed")

@@ -60,19 +60,23 @@ def main():
     parts = [a_inverse, among, first, second]
     total = [sum(part[k] for part in parts) for k in range(2)]
     result, *whole = timed(lambda: tolmkit.hybrid_inverse(pedigree, ids, g))
-    rows += [("A-inverse (inverse_relationship_matrix)", *a_inverse),
-             ("A22 (relationships_among)", *among),
-             (f"inverse of Gw, {args.genotyped:,} (Cholesky)", *first),
-             (f"inverse of A22, {args.genotyped:,} (Cholesky)", *second),
-             ("sum of the parts", *total),
-             ("hybrid_inverse", *whole),
-             (f"for reference: numpy.linalg.inv of {args.genotyped:,} (LU)", *lu)]
+    rows += [
+        ("A-inverse (inverse_relationship_matrix)", *a_inverse),
+        ("A22 (relationships_among)", *among),
+        (f"inverse of Gw, {args.genotyped:,} (Cholesky)", *first),
+        (f"inverse of A22, {args.genotyped:,} (Cholesky)", *second),
+        ("sum of the parts", *total),
+        ("hybrid_inverse", *whole),
+        (f"for reference: numpy.linalg.inv of {args.genotyped:,} (LU)", *lu),
+    ]
     print(f"{n:,} animals, {args.genotyped:,} genotyped, H-inverse of {result.matrix.nnz:,} elements")
     print(f"{'':<52}{'wall s':>8}{'cpu s':>8}")
     for label, wall, cpu in rows:
         print(f"{label:<52}{wall:>8.2f}{cpu:>8.2f}")
-    print(f"hybrid_inverse / sum of the parts: wall {whole[0] / total[0]:.2f}, cpu {whole[1] / total[1]:.2f} "
-          "(target: at most 2)")
+    print(
+        f"hybrid_inverse / sum of the parts: wall {whole[0] / total[0]:.2f}, cpu {whole[1] / total[1]:.2f} "
+        "(target: at most 2)"
+    )
     print(result.comparison.summary())
     return 0
 

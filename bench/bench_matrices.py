@@ -45,23 +45,29 @@ def main():
     # the two timings above drowns in the noise of a shared machine.
     tolmkit.inverse.inbreeding = lambda _: computed
     assembly_seconds, _ = timed(args.repeat, tolmkit.inverse_relationship_matrix, pedigree)
-    print(f"{n:,} animals, {args.generations} generations: inbreeding {f_seconds:.2f} s, "
-          f"A-inverse {inverse_seconds:.2f} s ({inverse.nnz:,} elements), of which the assembly "
-          f"{assembly_seconds:.2f} s", flush=True)
+    print(
+        f"{n:,} animals, {args.generations} generations: inbreeding {f_seconds:.2f} s, "
+        f"A-inverse {inverse_seconds:.2f} s ({inverse.nnz:,} elements), of which the assembly "
+        f"{assembly_seconds:.2f} s",
+        flush=True,
+    )
 
     youngest = np.arange(n - n // (args.generations + 1), n)
     chosen = pedigree.ids[rng.choice(youngest, size=args.candidates, replace=False)]
     among_seconds, among = timed(args.repeat, tolmkit.relationships_among, pedigree, chosen)
     ancestry = len(tolmkit.prune(pedigree, chosen))
     error = np.abs(np.diag(among) - 1 - f[pedigree.numbers(chosen)]).max()
-    print(f"{args.candidates:,} candidates ({ancestry:,} animals in their ancestry): relationships_among "
-          f"{among_seconds:.2f} s; diagonal against 1 + F: largest difference {error:.1e}", flush=True)
+    print(
+        f"{args.candidates:,} candidates ({ancestry:,} animals in their ancestry): relationships_among "
+        f"{among_seconds:.2f} s; diagonal against 1 + F: largest difference {error:.1e}",
+        flush=True,
+    )
 
     sires, dams = (pedigree.ids[rng.choice(youngest, size=k, replace=False)] for k in (100, 1_000))
-    pair_sets = {"random pairs of the whole pedigree": [pedigree.ids[rng.integers(0, n, args.pairs)]
-                                                       for _ in range(2)],
-                 "100 sires x 1,000 dams, youngest cohort": [np.repeat(sires, len(dams)),
-                                                            np.tile(dams, len(sires))]}
+    pair_sets = {
+        "random pairs of the whole pedigree": [pedigree.ids[rng.integers(0, n, args.pairs)] for _ in range(2)],
+        "100 sires x 1,000 dams, youngest cohort": [np.repeat(sires, len(dams)), np.tile(dams, len(sires))],
+    }
     for name, (first, second) in pair_sets.items():
         pairs_seconds, _ = timed(args.repeat, tolmkit.relationship_pairs, pedigree, first, second)
         print(f"{len(first):,} {name}: relationship_pairs {pairs_seconds:.2f} s", flush=True)

@@ -53,8 +53,10 @@ def bare_pass(path):
 
 
 def arrow_parse(path):
-    return pa_csv.read_csv(path, convert_options=pa_csv.ConvertOptions(
-        column_types={name: pa.string() for name in ("animal", "sire", "dam")}))
+    return pa_csv.read_csv(
+        path,
+        convert_options=pa_csv.ConvertOptions(column_types={name: pa.string() for name in ("animal", "sire", "dam")}),
+    )
 
 
 def arrow_matching(offsets, data, n):
@@ -134,8 +136,11 @@ def compare_matchings(path, matchings, repeat):
     print(f"  matching parents to animals, median of {repeat}: processor (clock) seconds, range of the clock")
     for run, values in sorted(times.items(), key=lambda item: item[0].split(", ")[::-1]):
         clock = [value[1] for value in values]
-        print(f"    {run:<34} {np.median([v[0] for v in values]):6.2f} ({np.median(clock):.2f}), "
-              f"{min(clock):.2f} to {max(clock):.2f}", flush=True)
+        print(
+            f"    {run:<34} {np.median([v[0] for v in values]):6.2f} ({np.median(clock):.2f}), "
+            f"{min(clock):.2f} to {max(clock):.2f}",
+            flush=True,
+        )
 
 
 def report(name, size, args, times):
@@ -144,8 +149,11 @@ def report(name, size, args, times):
     print(f"{name}: {args.animals:,} animals, {size:.0f} MiB, median of {args.repeat}: processor (clock) seconds")
     for run, value in median.items():
         print(f"  {run:<14} {value[0]:6.2f} ({value[1]:.2f})")
-    print(f"  read_pedigree / pyarrow parse {read[0] / parse[0]:.2f} ({read[1] / parse[1]:.2f}), at most 3; "
-          f"/ csv.reader {read[0] / bare[0]:.2f} ({read[1] / bare[1]:.2f}), at most 2", flush=True)
+    print(
+        f"  read_pedigree / pyarrow parse {read[0] / parse[0]:.2f} ({read[1] / parse[1]:.2f}), at most 3; "
+        f"/ csv.reader {read[0] / bare[0]:.2f} ({read[1] / bare[1]:.2f}), at most 2",
+        flush=True,
+    )
 
 
 if __name__ == "__main__":

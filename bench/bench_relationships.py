@@ -63,14 +63,17 @@ def main():
     parser.add_argument("--repeat", type=int, default=2)
     parser.add_argument("--sgkit", help="a Python with sgkit installed")
     args = parser.parse_args()
-    print(f"{'animals':>8} {'gens':>5} {'lower elements':>15} {'lower s':>8} {'full s':>8}"
-          + (f" {'sgkit s':>8} {'sgkit/full':>10}" if args.sgkit else ""))
+    print(
+        f"{'animals':>8} {'gens':>5} {'lower elements':>15} {'lower s':>8} {'full s':>8}"
+        + (f" {'sgkit s':>8} {'sgkit/full':>10}" if args.sgkit else "")
+    )
     for case in args.cases.split(","):
         n, generations = map(int, case.split("x"))
         pedigree = Pedigree.from_numbers(*simulate_pedigree(n, generations, seed=n), unknown=n)
         unbounded = dict(kinship=True, memory_limit=float("inf"))
-        lower = best_of(args.repeat, lambda: (),
-                        functools.partial(tolmkit.relationship_matrix, pedigree, lower=True, **unbounded))
+        lower = best_of(
+            args.repeat, lambda: (), functools.partial(tolmkit.relationship_matrix, pedigree, lower=True, **unbounded)
+        )
         full = best_of(args.repeat, lambda: (), functools.partial(tolmkit.relationship_matrix, pedigree, **unbounded))
         elements = tolmkit.relationship_matrix(pedigree, lower=True, **unbounded).nnz
         line = f"{n:>8,} {generations:>5} {elements:>15,} {lower:>8.2f} {full:>8.2f}"
@@ -85,8 +88,10 @@ def main():
                 line += f" sgkit failed: {failure}"
         print(line, flush=True)
     stored, first, later = dominance_pairs_calls(args.repeat)
-    print(f"\ndominance_pairs, one pair, on a given kinship matrix of 10,000 animals ({stored:,} elements): "
-          f"first call {first * 1e3:.1f} ms (examines the matrix), later calls {later * 1e3:.3f} ms")
+    print(
+        f"\ndominance_pairs, one pair, on a given kinship matrix of 10,000 animals ({stored:,} elements): "
+        f"first call {first * 1e3:.1f} ms (examines the matrix), later calls {later * 1e3:.3f} ms"
+    )
     return 0
 
 

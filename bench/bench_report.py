@@ -31,15 +31,22 @@ def write_dairy(path, animals, seed=3):
     """Animals A0 …, parents first; a birth date within the animal's cohort and its year."""
     sire, dam = dairy(animals)
     cohorts = 21
-    cohort = np.searchsorted(np.linspace(0, animals, cohorts + 1).astype(np.int64), np.arange(animals),
-                             side="right") - 1
+    cohort = (
+        np.searchsorted(np.linspace(0, animals, cohorts + 1).astype(np.int64), np.arange(animals), side="right") - 1
+    )
     ids = np.char.add("A", np.arange(animals).astype(str))
     name = np.append(ids, "0")  # the unknown parent, coded `animals`
     day = np.random.default_rng(seed).integers(0, COHORT_DAYS, animals)
     date = np.datetime64("2000-01-01") + (cohort * COHORT_DAYS + day).astype("timedelta64[D]")
-    pd.DataFrame({"animal": ids, "sire": name[sire], "dam": name[dam],
-                  "birth_year": date.astype("datetime64[Y]").astype(str),
-                  "birth_date": date.astype(str)}).to_csv(path, index=False)
+    pd.DataFrame(
+        {
+            "animal": ids,
+            "sire": name[sire],
+            "dam": name[dam],
+            "birth_year": date.astype("datetime64[Y]").astype(str),
+            "birth_date": date.astype(str),
+        }
+    ).to_csv(path, index=False)
 
 
 # Prints the seconds that plot_trend takes to draw the figures by birth date.
@@ -77,16 +84,22 @@ def main():
         stats, report = [], []
         for _ in range(args.repeat):
             stats.append(seconds(tolmkit + ["stats", str(path), "--by", "birth_year"]))
-            report.append(seconds(tolmkit + ["report", str(path), "--by", "birth_year", "-o",
-                                             str(Path(folder) / "report.html")]))
-        drawn = subprocess.run([sys.executable, "-c", DRAW_DATES, str(path), str(Path(folder) / "dates.png")],
-                               check=True, capture_output=True, text=True).stdout.split()
+            report.append(
+                seconds(tolmkit + ["report", str(path), "--by", "birth_year", "-o", str(Path(folder) / "report.html")])
+            )
+        drawn = subprocess.run(
+            [sys.executable, "-c", DRAW_DATES, str(path), str(Path(folder) / "dates.png")],
+            check=True,
+            capture_output=True,
+            text=True,
+        ).stdout.split()
     (stats_wall, stats_cpu), (report_wall, report_cpu) = (np.min(times, axis=0) for times in (stats, report))
-    print(f"{args.animals:,} animals: stats {stats_wall:.1f} s, report {report_wall:.1f} s, ratio "
-          f"{report_wall / stats_wall:.2f} (at most 2); processor time {stats_cpu:.1f} and {report_cpu:.1f} s, "
-          f"ratio {report_cpu / stats_cpu:.2f}")
-    print(f"plot_trend of the figures by birth date ({int(drawn[0]):,} dates drawn by year): "
-          f"{float(drawn[1]):.1f} s")
+    print(
+        f"{args.animals:,} animals: stats {stats_wall:.1f} s, report {report_wall:.1f} s, ratio "
+        f"{report_wall / stats_wall:.2f} (at most 2); processor time {stats_cpu:.1f} and {report_cpu:.1f} s, "
+        f"ratio {report_cpu / stats_cpu:.2f}"
+    )
+    print(f"plot_trend of the figures by birth date ({int(drawn[0]):,} dates drawn by year): {float(drawn[1]):.1f} s")
 
 
 if __name__ == "__main__":

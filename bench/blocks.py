@@ -44,27 +44,37 @@ def main():
         size = 8 * m * m
         free = shutil.disk_usage(args.store).free
         if free < 1.1 * size:
-            print(f"{m:,} candidates: {size / GIB:.1f} GiB to write, {free / GIB:.1f} GiB free in {args.store}: "
-                  "skipped", flush=True)
+            print(
+                f"{m:,} candidates: {size / GIB:.1f} GiB to write, {free / GIB:.1f} GiB free in {args.store}: skipped",
+                flush=True,
+            )
             continue
         store = os.path.join(args.store, f"among-{m}.zarr")
         shutil.rmtree(store, ignore_errors=True)
         try:
             seconds, peaks, trouble = on_cluster(pedigree, ids, store, args.chunks)
-            print(f"{m:,} candidates ({len(tolmkit.prune(pedigree, ids)):,} animals in their ancestry), blocks of "
-                  f"{args.chunks:,}, 2 workers of 2 GiB: {seconds:.1f} s to Zarr, peak memory per worker "
-                  f"{', '.join(f'{peak / GIB:.2f}' for peak in peaks)} GiB, "
-                  f"{'; '.join(trouble) if trouble else 'no worker paused or restarted'}", flush=True)
+            print(
+                f"{m:,} candidates ({len(tolmkit.prune(pedigree, ids)):,} animals in their ancestry), blocks of "
+                f"{args.chunks:,}, 2 workers of 2 GiB: {seconds:.1f} s to Zarr, peak memory per worker "
+                f"{', '.join(f'{peak / GIB:.2f}' for peak in peaks)} GiB, "
+                f"{'; '.join(trouble) if trouble else 'no worker paused or restarted'}",
+                flush=True,
+            )
             if 1.5 * size > psutil.virtual_memory().available:
-                print(f"{m:,} candidates in one piece: {1.5 * size / GIB:.1f} GiB needed, "
-                      f"{psutil.virtual_memory().available / GIB:.1f} GiB available: skipped", flush=True)
+                print(
+                    f"{m:,} candidates in one piece: {1.5 * size / GIB:.1f} GiB needed, "
+                    f"{psutil.virtual_memory().available / GIB:.1f} GiB available: skipped",
+                    flush=True,
+                )
                 continue
             start = time.perf_counter()
             whole = tolmkit.relationships_among(pedigree, ids)
             seconds = time.perf_counter() - start
             equal = same_bits(zarr.open_array(store, mode="r"), whole, args.chunks)
-            print(f"{m:,} candidates in one piece: {seconds:.1f} s; every element of the store equal to it: "
-                  f"{equal}", flush=True)
+            print(
+                f"{m:,} candidates in one piece: {seconds:.1f} s; every element of the store equal to it: {equal}",
+                flush=True,
+            )
             if not equal or trouble:
                 sys.exit(1)
         finally:
@@ -74,8 +84,12 @@ def main():
 def on_cluster(pedigree, ids, store, chunks):
     """Seconds to the store, each worker's peak memory, and the events of
     a worker paused or restarted."""
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, memory_limit="2GiB",
-                                  dashboard_address=":0") as cluster, distributed.Client(cluster) as client:
+    with (
+        distributed.LocalCluster(
+            n_workers=2, threads_per_worker=1, memory_limit="2GiB", dashboard_address=":0"
+        ) as cluster,
+        distributed.Client(cluster) as client,
+    ):
         peaks = {}
         done = threading.Event()
 
@@ -95,8 +109,11 @@ def on_cluster(pedigree, ids, store, chunks):
             done.set()
             watcher.join()
         events = [event for log in client.get_events().values() for _, event in log if isinstance(event, dict)]
-        trouble = [f"{event.get('action')} {event.get('status', '')}".strip() for event in events
-                   if event.get("status") == "paused" or event.get("action") in ("remove-worker", "worker-restart")]
+        trouble = [
+            f"{event.get('action')} {event.get('status', '')}".strip()
+            for event in events
+            if event.get("status") == "paused" or event.get("action") in ("remove-worker", "worker-restart")
+        ]
         return seconds, sorted(peaks.values()), trouble
 
 
@@ -104,8 +121,9 @@ def same_bits(stored, whole, chunks):
     """Whether every element of the store has the bits of the matrix, a
     stripe of rows at a time."""
     return stored.shape == whole.shape and all(
-        np.array_equal(stored[start:start + chunks].view(np.uint64), whole[start:start + chunks].view(np.uint64))
-        for start in range(0, whole.shape[0], chunks))
+        np.array_equal(stored[start : start + chunks].view(np.uint64), whole[start : start + chunks].view(np.uint64))
+        for start in range(0, whole.shape[0], chunks)
+    )
 
 
 if __name__ == "__main__":

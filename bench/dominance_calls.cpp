@@ -49,5 +49,4 @@ int bench_cald(void* const* data, const std::int64_t* lengths) {
 int bench_dijp(void* const* data, const std::int64_t* lengths) {
     return checked_run(&tolm::dijp_kernel, &tolm::check_dijp_arguments, data, lengths);
 }
-
 }

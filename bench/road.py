@@ -42,13 +42,21 @@ def write_file(path, animals, generations, sires, seed=1):
     sire, dam = simulate_pedigree(animals, generations, sires_per_generation=sires, seed=seed)
     names = np.char.add("DEU", np.char.zfill(np.arange(1, animals + 1).astype(str), 12)).astype(object)
     name_of = np.append(names, "0")
-    born = np.searchsorted(np.linspace(0, animals, generations + 2).astype(np.int64), np.arange(animals),
-                           side="right") - 1
+    born = (
+        np.searchsorted(np.linspace(0, animals, generations + 2).astype(np.int64), np.arange(animals), side="right") - 1
+    )
     male = np.random.default_rng(seed).random(animals) < 0.5
     male[sire[sire < animals]] = True
     male[dam[dam < animals]] = False
-    table = pa.table({"animal": names, "sire": name_of[sire], "dam": name_of[dam],
-                      "birth_year": FIRST_YEAR + born, "sex": np.where(male, "M", "F")})
+    table = pa.table(
+        {
+            "animal": names,
+            "sire": name_of[sire],
+            "dam": name_of[dam],
+            "birth_year": FIRST_YEAR + born,
+            "sex": np.where(male, "M", "F"),
+        }
+    )
     pacsv.write_csv(table, path)
     return FIRST_YEAR + int(born.max())
 
@@ -96,13 +104,16 @@ def main():
     path = folder / f"road-{args.animals}-{args.generations}-{args.sires}.csv"
     start = time.perf_counter()
     year = write_file(path, args.animals, args.generations, args.sires)
-    print(f"{args.animals:,} animals, {args.generations} generations, {args.sires} sires a generation: "
-          f"{path} ({path.stat().st_size / 2**20:.0f} MiB, written in {time.perf_counter() - start:.1f} s); "
-          f"reference: born {year}; {os.cpu_count()} processors")
+    print(
+        f"{args.animals:,} animals, {args.generations} generations, {args.sires} sires a generation: "
+        f"{path} ({path.stat().st_size / 2**20:.0f} MiB, written in {time.perf_counter() - start:.1f} s); "
+        f"reference: born {year}; {os.cpu_count()} processors"
+    )
     runs = []
     for _ in range(args.repeat):
-        answer = subprocess.run([sys.executable, __file__, "--run", str(path), str(year)], check=True,
-                                capture_output=True, text=True)
+        answer = subprocess.run(
+            [sys.executable, __file__, "--run", str(path), str(year)], check=True, capture_output=True, text=True
+        )
         runs.append(json.loads(answer.stdout))
     print(f"\nthe road in Python, median of {len(runs)} runs (processor s / wall s)")
     for name in STEPS:
@@ -111,8 +122,10 @@ def main():
     base = [sum(run["seconds"][s][w] for s in ("read", "F")) for run in runs for w in (0, 1)]
     ratio = [t / b for t, b in zip(total, base)]
     print(f"  {'whole road':<12} {statistics.median(total[0::2]):8.2f} {statistics.median(total[1::2]):8.2f}")
-    print(f"  whole road / (read + F) of the same run: processor {statistics.median(ratio[0::2]):.2f}, "
-          f"wall {statistics.median(ratio[1::2]):.2f} (target at most 1.5)")
+    print(
+        f"  whole road / (read + F) of the same run: processor {statistics.median(ratio[0::2]):.2f}, "
+        f"wall {statistics.median(ratio[1::2]):.2f} (target at most 1.5)"
+    )
     print(f"  peak memory {max(run['peak_gib'] for run in runs):.2f} GiB")
     if args.no_cli:
         return
@@ -127,8 +140,10 @@ def main():
         times = [tolmkit_command(arguments) for _ in range(args.repeat)]
         cli = [statistics.median(t[w] for t in times) for w in (0, 1)]
         python = [sum(median(runs, s, w) for s in steps) for w in (0, 1)]
-        print(f"  tolmkit {name:<11} {cli[0]:8.2f} {cli[1]:8.2f}   Python {python[0]:8.2f} {python[1]:8.2f}   "
-              f"ratio {cli[0] / python[0]:.2f} {cli[1] / python[1]:.2f} (target at most 1.3)")
+        print(
+            f"  tolmkit {name:<11} {cli[0]:8.2f} {cli[1]:8.2f}   Python {python[0]:8.2f} {python[1]:8.2f}   "
+            f"ratio {cli[0] / python[0]:.2f} {cli[1] / python[1]:.2f} (target at most 1.3)"
+        )
 
 
 if __name__ == "__main__":

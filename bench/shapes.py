@@ -18,8 +18,7 @@ from tolmkit import MISSING_PARENT as MISSING, simulate_pedigree
 def for_dominance(sire, dam):
     """The same pedigree with an unknown parent coded -999, as cald and dijp read it."""
     n = len(sire)
-    return (np.where(sire == n, MISSING, sire).astype(np.int32),
-            np.where(dam == n, MISSING, dam).astype(np.int32))
+    return (np.where(sire == n, MISSING, sire).astype(np.int32), np.where(dam == n, MISSING, dam).astype(np.int32))
 
 
 def dairy(animals, generations=20, sires=100, seed=0):
@@ -56,8 +55,9 @@ def random_mating(animals, generations=20, overlap=3, seed=0):
 def closed_population(animals, generations=100, sires=10, seed=0):
     """A small herd closed for `generations` discrete generations: every animal
     descends from the founders of cohort 0, parents from the cohort before."""
-    return simulate_pedigree(animals, generations, sires_per_generation=sires, unknown_dams=0.0,
-                             sire_ages=1, dam_ages=1, seed=seed)
+    return simulate_pedigree(
+        animals, generations, sires_per_generation=sires, unknown_dams=0.0, sire_ages=1, dam_ages=1, seed=seed
+    )
 
 
 def selfing_lines(animals, cycles=20, selfings=6, lines_per_cross=4, seed=0):
@@ -75,14 +75,14 @@ def selfing_lines(animals, cycles=20, selfings=6, lines_per_cross=4, seed=0):
     while filled < animals:
         count = min(crosses, animals - filled)
         parents = rng.choice(tips, size=(count, 2), replace=len(tips) < 2 * count)
-        sire[filled:filled + count] = parents[:, 0]
-        dam[filled:filled + count] = parents[:, 1]
+        sire[filled : filled + count] = parents[:, 0]
+        dam[filled : filled + count] = parents[:, 1]
         tips = np.repeat(np.arange(filled, filled + count), lines_per_cross)
         filled += count
         for _ in range(selfings):
             count = min(len(tips), animals - filled)
-            sire[filled:filled + count] = tips[:count]
-            dam[filled:filled + count] = tips[:count]
+            sire[filled : filled + count] = tips[:count]
+            dam[filled : filled + count] = tips[:count]
             tips = np.arange(filled, filled + count)
             filled += count
     return sire.astype(np.int32), dam.astype(np.int32)
@@ -121,8 +121,10 @@ def _summary():
             assert np.all((dam < np.arange(animals)) | (dam == animals))
             known = np.count_nonzero(sire != animals) + np.count_nonzero(dam != animals)
             parents = len(np.union1d(sire[sire != animals], dam[dam != animals]))
-            print(f"{name:>14} {animals:>10,} {keywords}: {known / animals:.2f} known parents "
-                  f"per animal, {parents:,} animals are parents")
+            print(
+                f"{name:>14} {animals:>10,} {keywords}: {known / animals:.2f} known parents "
+                f"per animal, {parents:,} animals are parents"
+            )
 
 
 if __name__ == "__main__":

@@ -6,7 +6,6 @@ No extension fetches anything: the site builds without a network and the
 pages load nothing from elsewhere."""
 
 import doctest
-import os
 import sys
 from pathlib import Path
 
@@ -34,8 +33,11 @@ default_role = "autolink"
 highlight_language = "python3"
 html_theme = "alabaster"
 html_title = f"TOLM {release}"
-html_theme_options = {"description": "Inbreeding and relationships from a pedigree", "fixed_sidebar": True,
-                      "page_width": "80rem"}
+html_theme_options = {
+    "description": "Inbreeding and relationships from a pedigree",
+    "fixed_sidebar": True,
+    "page_width": "80rem",
+}
 
 autosummary_generate = True
 autodoc_typehints = "none"

@@ -37,9 +37,16 @@ def main(prefix: str) -> None:
     varying = np.flatnonzero(genotypes.min(axis=0) < genotypes.max(axis=0))
     genotypes = genotypes[:, varying]
     genotypes[rng.random(genotypes.shape) < 0.01] = -127
-    to_bed(f"{prefix}.bed", genotypes, properties={
-        "iid": pedigree.ids[chosen].tolist(), "sid": [f"snp{k + 1}" for k in varying],
-        "chromosome": ["1"] * len(varying), "bp_position": (varying + 1) * 10_000})
+    to_bed(
+        f"{prefix}.bed",
+        genotypes,
+        properties={
+            "iid": pedigree.ids[chosen].tolist(),
+            "sid": [f"snp{k + 1}" for k in varying],
+            "chromosome": ["1"] * len(varying),
+            "bp_position": (varying + 1) * 10_000,
+        },
+    )
 
 
 if __name__ == "__main__":

@@ -19,12 +19,11 @@ from tolmkit import Pedigree, inbreeding, simulate_pedigree
 
 ANIMALS, GENERATIONS = 4000, 10
 #: Mean, additive and residual standard deviations of a yield, in kg.
-MILK, ADDITIVE_SD, RESIDUAL_SD = 8500.0, 1000.0 / 3**0.5, 1000.0 * (2 / 3)**0.5
+MILK, ADDITIVE_SD, RESIDUAL_SD = 8500.0, 1000.0 / 3**0.5, 1000.0 * (2 / 3) ** 0.5
 
 
 def main(path: str, yields: str) -> None:
-    sire, dam = simulate_pedigree(ANIMALS, GENERATIONS, sires_per_generation=25, unknown_dams=0.05,
-                                  seed=2026)
+    sire, dam = simulate_pedigree(ANIMALS, GENERATIONS, sires_per_generation=25, unknown_dams=0.05, seed=2026)
     rng = np.random.default_rng(7)
     ids = [f"NL{k}" for k in rng.choice(np.arange(10**8, 10**9), ANIMALS, replace=False)]
     year = 2010 + np.linspace(0, GENERATIONS + 1, ANIMALS, endpoint=False).astype(int)
@@ -43,13 +42,14 @@ def main(path: str, yields: str) -> None:
     write_yields(yields, sire, dam, ids, year)
 
 
-def write_yields(path: str, sire: NDArray[np.int32], dam: NDArray[np.int32], ids: list[str],
-                 year: NDArray[np.int64]) -> None:
+def write_yields(
+    path: str, sire: NDArray[np.int32], dam: NDArray[np.int32], ids: list[str], year: NDArray[np.int64]
+) -> None:
     _, sampling_var = inbreeding(Pedigree.from_numbers(sire, dam, unknown=ANIMALS))
     rng = np.random.default_rng(305)
     value = np.zeros(ANIMALS + 1)  # an unknown parent, numbered ANIMALS, adds nothing
     for k in range(ANIMALS):
-        value[k] = (value[sire[k]] + value[dam[k]]) / 2 + rng.normal(0, ADDITIVE_SD * sampling_var[k]**0.5)
+        value[k] = (value[sire[k]] + value[dam[k]]) / 2 + rng.normal(0, ADDITIVE_SD * sampling_var[k] ** 0.5)
     cows = np.unique(dam[(dam < ANIMALS)])
     cows = cows[year[cows] <= 2019]
     milk = np.round(MILK + value[cows] + rng.normal(0, RESIDUAL_SD, len(cows))).astype(int)

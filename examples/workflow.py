@@ -23,20 +23,25 @@ from numpy.typing import NDArray
 import tolmkit
 
 
-def print_most_inbred(pedigree: tolmkit.Pedigree, f: NDArray[np.float64],
-                      sampling_var: NDArray[np.float64], top: int) -> None:
+def print_most_inbred(
+    pedigree: tolmkit.Pedigree, f: NDArray[np.float64], sampling_var: NDArray[np.float64], top: int
+) -> None:
     def name(k: int) -> str:
         return "-" if k < 0 else str(pedigree.ids[k])
 
     print(f"\nThe {top} most inbred animals")
     print(f"{'animal':<13} {'sire':<13} {'dam':<13} {'F':>9} {'sampling var':>13}")
     for k in np.argsort(-f, kind="stable")[:top]:
-        print(f"{name(k):<13} {name(pedigree.sire[k]):<13} {name(pedigree.dam[k]):<13} "
-              f"{f[k]:>9.5f} {sampling_var[k]:>13.5f}")
+        print(
+            f"{name(k):<13} {name(pedigree.sire[k]):<13} {name(pedigree.dam[k]):<13} "
+            f"{f[k]:>9.5f} {sampling_var[k]:>13.5f}"
+        )
     inbred = f > 0
-    print(f"\n{len(f):,} animals, {np.count_nonzero(inbred):,} inbred ({inbred.mean():.1%}); "
-          f"mean F {f.mean():.5f}, among the inbred {f[inbred].mean() if inbred.any() else 0:.5f}, "
-          f"largest {f.max():.5f}")
+    print(
+        f"\n{len(f):,} animals, {np.count_nonzero(inbred):,} inbred ({inbred.mean():.1%}); "
+        f"mean F {f.mean():.5f}, among the inbred {f[inbred].mean() if inbred.any() else 0:.5f}, "
+        f"largest {f.max():.5f}"
+    )
 
 
 def print_matrix(title: str, matrix: sp.csr_matrix) -> None:
@@ -45,8 +50,10 @@ def print_matrix(title: str, matrix: sp.csr_matrix) -> None:
     rows = np.repeat(np.arange(n), np.diff(matrix.indptr))
     values = matrix.data[rows != matrix.indices]
     megabytes = (matrix.data.nbytes + matrix.indices.nbytes + matrix.indptr.nbytes) / 2**20
-    print(f"{title}: {len(values):,} pairs stored ({len(values) / (n * (n - 1) / 2):.1%} of all "
-          f"pairs, {megabytes:.1f} MiB); mean {values.mean():.5f}, largest {values.max():.5f}")
+    print(
+        f"{title}: {len(values):,} pairs stored ({len(values) / (n * (n - 1) / 2):.1%} of all "
+        f"pairs, {megabytes:.1f} MiB); mean {values.mean():.5f}, largest {values.max():.5f}"
+    )
 
 
 def example_pairs(pedigree: tolmkit.Pedigree) -> dict[str, tuple[int, int]]:
@@ -78,8 +85,9 @@ def print_pairs(pedigree: tolmkit.Pedigree, kinship: sp.csr_matrix) -> None:
         print(f"{kind:<20} {a + ' ' + b:<27} {kinship[max(x, y), min(x, y)]:>9.5f} {d:>10.5f}")
 
 
-def print_population(pedigree: tolmkit.Pedigree, by: str, plot: str | None, report: str | None,
-                     chart: str | None) -> None:
+def print_population(
+    pedigree: tolmkit.Pedigree, by: str, plot: str | None, report: str | None, chart: str | None
+) -> None:
     """The figures of the youngest cohort and of every cohort, their pictures and their report."""
     table = tolmkit.pedigree_statistics(pedigree)
     cohort = tolmkit.cohorts(table[by])
@@ -88,18 +96,25 @@ def print_population(pedigree: tolmkit.Pedigree, by: str, plot: str | None, repo
     effective = tolmkit.effective_population_size(pedigree, reference)
     founders = tolmkit.founder_statistics(pedigree, reference)
     coancestry = tolmkit.effective_population_size(pedigree, reference, method="coancestry")
-    print(f"\nThe {len(reference):,} animals of {by} {youngest:g}: Ne {effective.ne:.1f} ± {effective.se:.1f} "
-          f"(by coancestry {coancestry.ne:.1f}), effective founders f_e {founders.founders_effective:.1f} "
-          f"(of {founders.founders:,}), effective ancestors f_a {founders.ancestors_effective:.1f}, founder "
-          f"genome equivalents f_g {founders.founder_genome_equivalents:.1f}")
+    print(
+        f"\nThe {len(reference):,} animals of {by} {youngest:g}: Ne {effective.ne:.1f} ± {effective.se:.1f} "
+        f"(by coancestry {coancestry.ne:.1f}), effective founders f_e {founders.founders_effective:.1f} "
+        f"(of {founders.founders:,}), effective ancestors f_a {founders.ancestors_effective:.1f}, founder "
+        f"genome equivalents f_g {founders.founder_genome_equivalents:.1f}"
+    )
     summary = tolmkit.summary_by(pedigree, by)
     print(f"\n{summary.to_string(float_format=lambda v: f'{v:.4g}')}")
     if plot:
         from tolmkit.plots import plot_trend
 
         name = by.replace("_", " ")
-        plot_trend(summary, plot, title=f"Inbreeding by {name} (reference: {name} {youngest:g})",
-                   effective=effective, founders=founders)
+        plot_trend(
+            summary,
+            plot,
+            title=f"Inbreeding by {name} (reference: {name} {youngest:g})",
+            effective=effective,
+            founders=founders,
+        )
         print(f"\nInbreeding by {by}: {plot}")
     if chart:
         from tolmkit.plots import plot_ancestry
@@ -110,9 +125,14 @@ def print_population(pedigree: tolmkit.Pedigree, by: str, plot: str | None, repo
     if report:
         from tolmkit.report import write_report
 
-        write_report(pedigree, reference, report, by=by,
-                     title=f"The demo herd: {len(pedigree):,} animals",
-                     reference_label=f"the calves of {by} {youngest:g}")
+        write_report(
+            pedigree,
+            reference,
+            report,
+            by=by,
+            title=f"The demo herd: {len(pedigree):,} animals",
+            reference_label=f"the calves of {by} {youngest:g}",
+        )
         print(f"Report: {report}")
 
 

@@ -26,7 +26,8 @@ public:
             if (summary == 0) {
                 continue;
             }
-            const auto word = static_cast<std::size_t>(top) << 6 | (63 - static_cast<unsigned>(__builtin_clzll(summary)));
+            const auto word =
+                static_cast<std::size_t>(top) << 6 | (63 - static_cast<unsigned>(__builtin_clzll(summary)));
             const std::uint64_t bits = bits_[word];
             const unsigned bit = 63 - static_cast<unsigned>(__builtin_clzll(bits));
             bits_[word] = bits & ~(std::uint64_t{1} << bit);

@@ -49,9 +49,11 @@ class ExamplesBuilder(DocTestBuilder):
         if seconds >= 0.05:
             logger.info(f"{docname}: examples ran in {seconds:.1f} s")
         if seconds > LIMIT:
-            logger.warning(f"the examples of {docname} took {seconds:.0f} s, more than {LIMIT:.0f}: "
-                           "shorten them or mark the page as long (:long: at its top)",
-                           location=docname)
+            logger.warning(
+                f"the examples of {docname} took {seconds:.0f} s, more than {LIMIT:.0f}: "
+                "shorten them or mark the page as long (:long: at its top)",
+                location=docname,
+            )
 
 
 # Run in the namespace of the page's examples, as a testcode block, from the

@@ -21,24 +21,24 @@ from .pedigree import MISSING_PARENT, Pedigree, PedigreeCounts, ancestry, prune,
 from .reading import read_pedigree
 from .records import UNKNOWN_PARENTS
 from .relationships import (
-                            DEFAULT_MEMORY_LIMIT,
-                            MemoryLimitExceeded,
-                            dominance_matrix,
-                            dominance_pairs,
-                            inbreeding,
-                            relationship_matrix,
+    DEFAULT_MEMORY_LIMIT,
+    MemoryLimitExceeded,
+    dominance_matrix,
+    dominance_pairs,
+    inbreeding,
+    relationship_matrix,
 )
 from .simulate import simulate_pedigree
 from .statistics import (
-                            EffectiveSize,
-                            FounderStatistics,
-                            effective_population_size,
-                            founder_statistics,
-                            generation_intervals,
-                            inbreeding_classes,
-                            pedigree_statistics,
-                            summary_by,
-                            summary_by_year,
+    EffectiveSize,
+    FounderStatistics,
+    effective_population_size,
+    founder_statistics,
+    generation_intervals,
+    inbreeding_classes,
+    pedigree_statistics,
+    summary_by,
+    summary_by_year,
 )
 
 __all__ = [

@@ -31,6 +31,7 @@ class PedigreeError(Refusal):
 
 class Option(typing.NamedTuple):
     """An argument of advice, as Python and as the command line write it."""
+
     python: str
     command_line: str
 
@@ -54,5 +55,7 @@ def option(name: str, value: object) -> Option:
 
 def refused(*parts: str | Option) -> PedigreeError:
     """A refusal whose advice reads as Python arguments, and as options in `command_line`."""
-    return PedigreeError("".join(part if isinstance(part, str) else part.python for part in parts),
-                         "".join(part if isinstance(part, str) else part.command_line for part in parts))
+    return PedigreeError(
+        "".join(part if isinstance(part, str) else part.python for part in parts),
+        "".join(part if isinstance(part, str) else part.command_line for part in parts),
+    )

@@ -3,32 +3,58 @@ from numpy.typing import NDArray
 
 MISSING_PARENT: int
 
-def match_identifiers(offsets: NDArray[np.int64], data: NDArray[np.uint8],
-                      n: int) -> tuple[NDArray[np.int64], NDArray[np.int64], NDArray[np.int64]]: ...
+def match_identifiers(
+    offsets: NDArray[np.int64], data: NDArray[np.uint8], n: int
+) -> tuple[NDArray[np.int64], NDArray[np.int64], NDArray[np.int64]]: ...
 def generations(sire: NDArray[np.int64], dam: NDArray[np.int64]) -> tuple[NDArray[np.int64], NDArray[np.int64]]: ...
 def first_control(text: NDArray[np.uint8]) -> int: ...
 def unclosed_quote(text: NDArray[np.uint8]) -> int: ...
-
-def write_lines(columns: list[NDArray[np.float64] | NDArray[np.int64] | tuple[NDArray[np.int64], NDArray[np.uint8]]],
-                separator: str) -> bytearray | None: ...
+def write_lines(
+    columns: list[NDArray[np.float64] | NDArray[np.int64] | tuple[NDArray[np.int64], NDArray[np.uint8]]], separator: str
+) -> bytearray | None: ...
 def format_texts(objects: NDArray[np.object_], missing: object) -> tuple[NDArray[np.int64], bytes] | None: ...
-
-def oldest_ancestors(sire: NDArray[np.int32], dam: NDArray[np.int32], sampling_var: NDArray[np.float64],
-                     members: NDArray[np.int32], position: NDArray[np.int32]) -> NDArray[np.int32]: ...
-def count_relationships(sire: NDArray[np.int32], dam: NDArray[np.int32], sampling_var: NDArray[np.float64],
-                        members: NDArray[np.int32], position: NDArray[np.int32], oldest: NDArray[np.int32],
-                        lower: bool, max_elements: int) -> tuple[NDArray[np.int32], int, int]: ...
-def fill_relationships(sire: NDArray[np.int32], dam: NDArray[np.int32], sampling_var: NDArray[np.float64],
-                       members: NDArray[np.int32], position: NDArray[np.int32], oldest: NDArray[np.int32],
-                       scale: float, indptr: NDArray[np.int32],
-                       lower: bool) -> tuple[NDArray[np.int32], NDArray[np.float64]]: ...
-def with_diagonal(indptr: NDArray[np.int32], indices: NDArray[np.int32], data: NDArray[np.float64],
-                  diagonal: NDArray[np.float64],
-                  lower: bool) -> tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]: ...
-def count_triangles(indptr: NDArray[np.int32], indices: NDArray[np.int32],
-                    data: NDArray[np.float64]) -> tuple[int, int]: ...
+def oldest_ancestors(
+    sire: NDArray[np.int32],
+    dam: NDArray[np.int32],
+    sampling_var: NDArray[np.float64],
+    members: NDArray[np.int32],
+    position: NDArray[np.int32],
+) -> NDArray[np.int32]: ...
+def count_relationships(
+    sire: NDArray[np.int32],
+    dam: NDArray[np.int32],
+    sampling_var: NDArray[np.float64],
+    members: NDArray[np.int32],
+    position: NDArray[np.int32],
+    oldest: NDArray[np.int32],
+    lower: bool,
+    max_elements: int,
+) -> tuple[NDArray[np.int32], int, int]: ...
+def fill_relationships(
+    sire: NDArray[np.int32],
+    dam: NDArray[np.int32],
+    sampling_var: NDArray[np.float64],
+    members: NDArray[np.int32],
+    position: NDArray[np.int32],
+    oldest: NDArray[np.int32],
+    scale: float,
+    indptr: NDArray[np.int32],
+    lower: bool,
+) -> tuple[NDArray[np.int32], NDArray[np.float64]]: ...
+def with_diagonal(
+    indptr: NDArray[np.int32],
+    indices: NDArray[np.int32],
+    data: NDArray[np.float64],
+    diagonal: NDArray[np.float64],
+    lower: bool,
+) -> tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]: ...
+def count_triangles(
+    indptr: NDArray[np.int32], indices: NDArray[np.int32], data: NDArray[np.float64]
+) -> tuple[int, int]: ...
 def symmetric(indptr: NDArray[np.int32], indices: NDArray[np.int32], data: NDArray[np.float64]) -> bool: ...
-def first_asymmetric(indptr: NDArray[np.int32], indices: NDArray[np.int32],
-                     data: NDArray[np.float64]) -> tuple[int, int]: ...
-def lower_part(indptr: NDArray[np.int32], indices: NDArray[np.int32],
-               data: NDArray[np.float64]) -> tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]: ...
+def first_asymmetric(
+    indptr: NDArray[np.int32], indices: NDArray[np.int32], data: NDArray[np.float64]
+) -> tuple[int, int]: ...
+def lower_part(
+    indptr: NDArray[np.int32], indices: NDArray[np.int32], data: NDArray[np.float64]
+) -> tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]: ...

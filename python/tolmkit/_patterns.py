@@ -15,6 +15,7 @@ __all__ = ["LOOKS_UNKNOWN", "NUMBER", "ROLES", "SPACES", "WIDE_SPACE", "WORD", "
 class Twin(typing.NamedTuple):
     """A kind of text as Python's `re` matches it whole (`fullmatch`), and
     the same strings as pyarrow's ``match_substring_regex`` matches them."""
+
     python: re.Pattern[str]
     arrow: str
 
@@ -22,21 +23,29 @@ class Twin(typing.NamedTuple):
 _SUFFIX = r"(?:[ _.-]?(?:id|code|no|nr|number|name|reg|registration))?"
 
 #: The names of the animal, sire, dam and sex columns of a header, in any case.
-ROLES = {role: re.compile(rf"(?:{names}){_SUFFIX}", re.IGNORECASE) for role, names in {
-    "animal": "animal|id|ind|individual|calf", "sire": "sire|father|male", "dam": "dam|mother|female",
-    "sex": "sex|gender"}.items()}
+ROLES = {
+    role: re.compile(rf"(?:{names}){_SUFFIX}", re.IGNORECASE)
+    for role, names in {
+        "animal": "animal|id|ind|individual|calf",
+        "sire": "sire|father|male",
+        "dam": "dam|mother|female",
+        "sex": "sex|gender",
+    }.items()
+}
 
 #: How exports write a missing parent: such a parent that is not listed as an
 #: animal is far more likely a code than a founder.
 LOOKS_UNKNOWN = Twin(
     re.compile(r"|[-?*.#]+|0+(?:\.0*)?|-\d+(?:\.\d*)?|nan|null|none|nil|n/?a|unknown|missing", re.IGNORECASE),
-    r"(?i)^(?:[-?*.#]*|0+(?:\.0*)?|-\p{Nd}+(?:\.\p{Nd}*)?|nan|null|none|nil|n/?a|unknown|missing)$")
+    r"(?i)^(?:[-?*.#]*|0+(?:\.0*)?|-\p{Nd}+(?:\.\p{Nd}*)?|nan|null|none|nil|n/?a|unknown|missing)$",
+)
 
 #: A word of a header, such as sire_reg or parent1; identifiers hold digits
 #: or are names. Python's letters, [^\W\d_], are also the other numbers
 #: (Nl, No: Ⅻ, ²), and its digits, \d, all the decimal digits (Nd).
-WORD = Twin(re.compile(r"[^\W\d_]+(?:[ _.-]?[^\W\d_]+)*\d?"),
-            r"^[\pL\p{Nl}\p{No}]+(?:[ _.-]?[\pL\p{Nl}\p{No}]+)*\p{Nd}?$")
+WORD = Twin(
+    re.compile(r"[^\W\d_]+(?:[ _.-]?[^\W\d_]+)*\d?"), r"^[\pL\p{Nl}\p{No}]+(?:[ _.-]?[\pL\p{Nl}\p{No}]+)*\p{Nd}?$"
+)
 
 #: A number as spreadsheets write it, where two animals may become one; the
 #: group holds it without its leading zeros.
@@ -44,8 +53,10 @@ NUMBER = Twin(re.compile(r"0*(\d+)(?:\.0*)?"), r"^\p{Nd}+(?:\.0*)?$")
 
 #: Spaces trimmed around every field, whatever the file: the Unicode spaces
 #: and the invisible ones that editors leave.
-SPACES = " \t\u00a0\u1680\u180e\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a\u200b" \
-         "\u202f\u205f\u2060\u3000"
+SPACES = (
+    " \t\u00a0\u1680\u180e\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a\u200b"
+    "\u202f\u205f\u2060\u3000"
+)
 
 #: Any of them but the plain space and the tab; its text serves pyarrow as it is.
 WIDE_SPACE = re.compile(f"[{SPACES[2:]}]")

@@ -49,8 +49,9 @@ def mirror(matrix: NDArray[np.float64]) -> NDArray[np.float64]:
     return matrix
 
 
-def mirrored_blocks(sizes: Sequence[int], diagonal: Callable[[int], typing.Any],
-                    below: Callable[[int, int], typing.Any]) -> typing.Any:
+def mirrored_blocks(
+    sizes: Sequence[int], diagonal: Callable[[int], typing.Any], below: Callable[[int, int], typing.Any]
+) -> typing.Any:
     """A lazy symmetric float64 matrix of Dask blocks, made through
     `dask.array`'s own API, each block computed once.
 

@@ -20,17 +20,20 @@ __all__ = ["relationship_pairs", "relationships_among"]
 
 
 @typing.overload
-def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *,
-                       chunks: None = None, kinship: bool = False) -> NDArray[np.float64]: ...
+def relationship_pairs(
+    pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *, chunks: None = None, kinship: bool = False
+) -> NDArray[np.float64]: ...
 
 
 @typing.overload
-def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *,
-                       chunks: int, kinship: bool = False) -> dask.array.core.Array: ...
+def relationship_pairs(
+    pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *, chunks: int, kinship: bool = False
+) -> dask.array.core.Array: ...
 
 
-def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *,
-                       chunks: int | None = None, kinship: bool = False) -> NDArray[np.float64] | dask.array.core.Array:
+def relationship_pairs(
+    pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *, chunks: int | None = None, kinship: bool = False
+) -> NDArray[np.float64] | dask.array.core.Array:
     """Additive relationships a(first[k], second[k]) of pairs of identifiers.
 
     Only the paired animals and their ancestors are used. Many scattered
@@ -90,17 +93,20 @@ def relationship_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterabl
 
 
 @typing.overload
-def relationships_among(pedigree: Pedigree, ids: Iterable[str], *, chunks: None = None,
-                        kinship: bool = False) -> NDArray[np.float64]: ...
+def relationships_among(
+    pedigree: Pedigree, ids: Iterable[str], *, chunks: None = None, kinship: bool = False
+) -> NDArray[np.float64]: ...
 
 
 @typing.overload
-def relationships_among(pedigree: Pedigree, ids: Iterable[str], *, chunks: int,
-                        kinship: bool = False) -> dask.array.core.Array: ...
+def relationships_among(
+    pedigree: Pedigree, ids: Iterable[str], *, chunks: int, kinship: bool = False
+) -> dask.array.core.Array: ...
 
 
-def relationships_among(pedigree: Pedigree, ids: Iterable[str], *, chunks: int | None = None,
-                        kinship: bool = False) -> NDArray[np.float64] | dask.array.core.Array:
+def relationships_among(
+    pedigree: Pedigree, ids: Iterable[str], *, chunks: int | None = None, kinship: bool = False
+) -> NDArray[np.float64] | dask.array.core.Array:
     """The dense additive relationship matrix of the animals `ids`, such as the
     candidates of a mating plan, from their ancestry alone.
 
@@ -159,4 +165,3 @@ def relationships_among(pedigree: Pedigree, ids: Iterable[str], *, chunks: int |
     if kinship:
         matrix *= 0.5
     return matrix
-

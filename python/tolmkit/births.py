@@ -20,8 +20,11 @@ __all__ = ["BIRTH_NAMES", "MIN_AGE", "birth_column", "birth_order", "cohorts", "
 
 #: The names of a column of births, in any case: birth_year, BirthDate,
 #: born, date_of_birth, dob, yob, year_born, …
-BIRTH_NAMES = re.compile(r"(?:birth|born)(?:[ _.-]?(?:year|yr|date|day|dt))?|b[ _.-]?(?:year|yr|date|dt)"
-                         r"|(?:year|yr|date|day)[ _.-]?(?:of[ _.-]?birth|born)|[dy]ob", re.IGNORECASE)
+BIRTH_NAMES = re.compile(
+    r"(?:birth|born)(?:[ _.-]?(?:year|yr|date|day|dt))?|b[ _.-]?(?:year|yr|date|dt)"
+    r"|(?:year|yr|date|day)[ _.-]?(?:of[ _.-]?birth|born)|[dy]ob",
+    re.IGNORECASE,
+)
 
 #: The age in years below which a parent is suspect: born in the same year as
 #: its offspring, when births are years.
@@ -55,8 +58,7 @@ def birth_column(pedigree: Pedigree) -> str | None:
     >>> birth_column(read_pedigree(io.StringIO("id,sire,dam,Birth_Date\\na,0,0,2019-03-01\\n")))
     'Birth_Date'
     """
-    return next((str(name) for name in pedigree.attributes.columns
-                 if BIRTH_NAMES.fullmatch(str(name).strip())), None)
+    return next((str(name) for name in pedigree.attributes.columns if BIRTH_NAMES.fullmatch(str(name).strip())), None)
 
 
 def cohorts(values: pd.Series[typing.Any]) -> pd.Series[typing.Any]:
@@ -134,12 +136,14 @@ def parent_ages(pedigree: Pedigree, birth: str | None = None) -> pd.DataFrame:
     dam = np.repeat([False, True], n)
     known = (parent >= 0) & ~np.isnan(times[offspring]) & ~np.isnan(times[np.maximum(parent, 0)])
     offspring, parent, dam = offspring[known], parent[known], dam[known]
-    return pd.DataFrame({
-        "offspring": offspring,
-        "parent": parent,
-        "role": pd.Categorical.from_codes(dam.astype(np.int8), categories=pd.Index(["sire", "dam"])),
-        "age": (times[offspring] - times[parent]) / per_year,
-    })
+    return pd.DataFrame(
+        {
+            "offspring": offspring,
+            "parent": parent,
+            "role": pd.Categorical.from_codes(dam.astype(np.int8), categories=pd.Index(["sire", "dam"])),
+            "age": (times[offspring] - times[parent]) / per_year,
+        }
+    )
 
 
 def birth_order(pedigree: Pedigree, birth: str | None = None, *, min_age: float = MIN_AGE) -> pd.DataFrame:
@@ -190,15 +194,17 @@ def birth_order(pedigree: Pedigree, birth: str | None = None, *, min_age: float 
     rows = np.concatenate([np.flatnonzero(age < 0), np.flatnonzero((age >= 0) & (age < min_age))])
     offspring, parent = ages["offspring"].to_numpy()[rows], ages["parent"].to_numpy()[rows]
     values = pedigree.attributes[column].to_numpy(dtype=object)
-    return pd.DataFrame({
-        "offspring": pedigree.ids[offspring],
-        "parent": pedigree.ids[parent],
-        "role": ages["role"].to_numpy()[rows],
-        "offspring_birth": values[offspring],
-        "parent_birth": values[parent],
-        "age": age[rows],
-        "problem": np.where(age[rows] < 0, "error", "warning"),
-    })
+    return pd.DataFrame(
+        {
+            "offspring": pedigree.ids[offspring],
+            "parent": pedigree.ids[parent],
+            "role": ages["role"].to_numpy()[rows],
+            "offspring_birth": values[offspring],
+            "parent_birth": values[parent],
+            "age": age[rows],
+            "problem": np.where(age[rows] < 0, "error", "warning"),
+        }
+    )
 
 
 def _birth(pedigree: Pedigree, birth: str | None) -> str:
@@ -207,8 +213,11 @@ def _birth(pedigree: Pedigree, birth: str | None) -> str:
     if birth is None:
         found = birth_column(pedigree)
         if found is None:
-            raise refused("no column of births, named such as birth_year, birth_date or born, among the columns ",
-                          f"{_listed(columns)}; pass ", option("birth", "COLUMN"))
+            raise refused(
+                "no column of births, named such as birth_year, birth_date or born, among the columns ",
+                f"{_listed(columns)}; pass ",
+                option("birth", "COLUMN"),
+            )
         return found
     if birth not in columns:
         raise KeyError(f"no column {birth!r}; the columns are {_listed(columns)}")
@@ -219,8 +228,9 @@ def _listed(columns: pd.Index[typing.Any]) -> str:
     return ", ".join(map(repr, columns)) if len(columns) else "(none: the file has no header)"
 
 
-def _kinds(values: pd.Series[typing.Any]) -> tuple[pd.Series[typing.Any], pd.Series[typing.Any] | None,
-                                                   pd.Series[typing.Any] | None]:
+def _kinds(
+    values: pd.Series[typing.Any],
+) -> tuple[pd.Series[typing.Any], pd.Series[typing.Any] | None, pd.Series[typing.Any] | None]:
     """The values given (NaN where none), and them as numbers, or as dates,
     when every value given reads so."""
     if pd.api.types.is_datetime64_any_dtype(values):
@@ -255,8 +265,10 @@ def _times(values: pd.Series[typing.Any], ids: NDArray[np.object_], column: str)
         wrong = (years < 0) | (years > _LAST_YEAR)
         if np.any(wrong):
             k = int(np.argmax(wrong))
-            raise PedigreeError(f"the birth of {ids[k]!r}, {values.iloc[k]}, is no year (column {column!r}); "
-                                "write a date as 2019-03-15 and leave an unknown birth empty")
+            raise PedigreeError(
+                f"the birth of {ids[k]!r}, {values.iloc[k]}, is no year (column {column!r}); "
+                "write a date as 2019-03-15 and leave an unknown birth empty"
+            )
         return np.where(years == 0, np.nan, years), 1.0
     known = given.notna().to_numpy()
     dated = given.astype(str).str.match(_DATE).to_numpy() & known
@@ -265,7 +277,9 @@ def _times(values: pd.Series[typing.Any], ids: NDArray[np.object_], column: str)
         parsed = pd.to_datetime(given.where(dated), format="ISO8601", errors="coerce").notna().to_numpy()
         kind, wrong = "not a date such as 2019-03-15, as others of the column are", known & ~parsed
     else:
-        kind, wrong = "neither a year nor a date such as 2019-03-15", known & pd.to_numeric(
-            given, errors="coerce").isna().to_numpy()
+        kind, wrong = (
+            "neither a year nor a date such as 2019-03-15",
+            known & pd.to_numeric(given, errors="coerce").isna().to_numpy(),
+        )
     k = int(np.argmax(wrong))
     raise PedigreeError(f"the birth of {ids[k]!r}, {values.iloc[k]!r}, is {kind} (column {column!r})")

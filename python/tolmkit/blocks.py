@@ -43,8 +43,7 @@ __all__ = ["among_in_blocks", "among_to_zarr", "pairs_in_blocks"]
 _CLUSTER_ROOM = 2**30
 
 
-def among_in_blocks(pedigree: Pedigree, chosen: NDArray[np.int32], *, chunks: int,
-                    kinship: bool = False) -> da.Array:
+def among_in_blocks(pedigree: Pedigree, chosen: NDArray[np.int32], *, chunks: int, kinship: bool = False) -> da.Array:
     """`relationships_among` of the animals numbered `chosen`, by blocks.
 
     Parameters
@@ -82,15 +81,19 @@ def among_in_blocks(pedigree: Pedigree, chosen: NDArray[np.int32], *, chunks: in
     pruned, renumber = ancestry(pedigree, chosen)
     numbers = renumber[chosen]
     shared = _shared(pruned)
-    spans = [numbers[start:start + chunks] for start in range(0, len(numbers), chunks)]
+    spans = [numbers[start : start + chunks] for start in range(0, len(numbers), chunks)]
     block = dask.delayed(_block)
-    matrix = mirrored_blocks([len(span) for span in spans], lambda i: block(shared, spans[i], None),
-                             lambda i, j: block(shared, spans[i], spans[j]))
+    matrix = mirrored_blocks(
+        [len(span) for span in spans],
+        lambda i: block(shared, spans[i], None),
+        lambda i, j: block(shared, spans[i], spans[j]),
+    )
     return matrix * 0.5 if kinship else matrix
 
 
-def pairs_in_blocks(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32], *, chunks: int,
-                    kinship: bool = False) -> da.Array:
+def pairs_in_blocks(
+    pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32], *, chunks: int, kinship: bool = False
+) -> da.Array:
     """`relationship_pairs` of the animals numbered `x` and `y`, by chunks of pairs.
 
     Parameters
@@ -127,15 +130,22 @@ def pairs_in_blocks(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int3
     pruned, x, y, by_columns = plan_pairs(pedigree, x, y)
     shared = _shared(pruned)
     pairs = dask.delayed(_pairs)
-    values = da.concatenate([
-        da.from_delayed(pairs(shared, x[start:start + chunks], y[start:start + chunks], by_columns),
-                        shape=(min(chunks, len(x) - start),), dtype=np.float64)
-        for start in range(0, len(x), chunks)])
+    values = da.concatenate(
+        [
+            da.from_delayed(
+                pairs(shared, x[start : start + chunks], y[start : start + chunks], by_columns),
+                shape=(min(chunks, len(x) - start),),
+                dtype=np.float64,
+            )
+            for start in range(0, len(x), chunks)
+        ]
+    )
     return values * 0.5 if kinship else values
 
 
-def among_to_zarr(pedigree: Pedigree, ids: Iterable[str], path: str | os.PathLike[str], *, chunks: int,
-                  scheduler: str | None = None) -> None:
+def among_to_zarr(
+    pedigree: Pedigree, ids: Iterable[str], path: str | os.PathLike[str], *, chunks: int, scheduler: str | None = None
+) -> None:
     """Writes the relationships among `ids` to a new Zarr store, by blocks.
 
     The store is written beside `path` and renamed into place once

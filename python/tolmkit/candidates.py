@@ -30,8 +30,9 @@ _SAMPLE = 64
 _BLOCK_ELEMENTS = 1 << 24
 
 
-def plan_pairs(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32]
-               ) -> tuple[Pedigree, NDArray[np.int32], NDArray[np.int32], bool]:
+def plan_pairs(
+    pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32]
+) -> tuple[Pedigree, NDArray[np.int32], NDArray[np.int32], bool]:
     """The ancestry of pairs of animals and the way to compute their relationships.
 
     Parameters
@@ -68,7 +69,9 @@ def plan_pairs(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32]
     return pruned, x, y, bool(len(pruned) * len(np.unique(y)) <= _ANCESTOR_COST * 2 * len(x) * ancestors)
 
 
-def pair_values(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32], by_columns: bool) -> NDArray[np.float64]:
+def pair_values(
+    pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32], by_columns: bool
+) -> NDArray[np.float64]:
     """Relationships a(x[k], y[k]) of pairs of animals by the way `plan_pairs` chose.
 
     Each value depends only on the ancestry of its pair, to the bit, so
@@ -101,8 +104,7 @@ def pair_values(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32], 
     return _pairs_by_ancestors(pedigree, x, y)
 
 
-def _pairs_by_columns(pedigree: Pedigree, x: NDArray[np.int32],
-                      y: NDArray[np.int32]) -> NDArray[np.float64]:
+def _pairs_by_columns(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32]) -> NDArray[np.float64]:
     """a(x[k], y[k]) from the columns of A of the distinct animals of `y`."""
     rows, row = np.unique(x, return_inverse=True)
     columns, column = np.unique(y, return_inverse=True)
@@ -110,13 +112,12 @@ def _pairs_by_columns(pedigree: Pedigree, x: NDArray[np.int32],
     starts = np.searchsorted(column[by_column], np.arange(len(columns) + 1))
     values = np.empty(len(x))
     for start, block in _column_blocks(pedigree, rows, columns):
-        pairs = by_column[starts[start]:starts[start + block.shape[1]]]
+        pairs = by_column[starts[start] : starts[start + block.shape[1]]]
         values[pairs] = block[row[pairs], column[pairs] - start]
     return values
 
 
-def _pairs_by_ancestors(pedigree: Pedigree, x: NDArray[np.int32],
-                        y: NDArray[np.int32]) -> NDArray[np.float64]:
+def _pairs_by_ancestors(pedigree: Pedigree, x: NDArray[np.int32], y: NDArray[np.int32]) -> NDArray[np.float64]:
     """a(x[k], y[k]) from the ancestor contributions of the animals of a
     chunk of pairs at a time."""
     values = np.empty(len(x))
@@ -131,8 +132,9 @@ def _pairs_by_ancestors(pedigree: Pedigree, x: NDArray[np.int32],
     return values
 
 
-def relationship_block(pedigree: Pedigree, rows: NDArray[np.integer[typing.Any]],
-                       columns: NDArray[np.integer[typing.Any]] | None = None) -> NDArray[np.float64]:
+def relationship_block(
+    pedigree: Pedigree, rows: NDArray[np.integer[typing.Any]], columns: NDArray[np.integer[typing.Any]] | None = None
+) -> NDArray[np.float64]:
     """A[rows, columns], or the symmetric A[rows, rows], by columns of A.
 
     Each value depends only on the ancestry of its row and column, to the
@@ -165,15 +167,16 @@ def relationship_block(pedigree: Pedigree, rows: NDArray[np.integer[typing.Any]]
     starts = np.searchsorted(position[by_animal], np.arange(len(animals) + 1))
     matrix = np.empty((len(rows), len(position)))
     for start, block in _column_blocks(pedigree, rows, animals):
-        chosen = by_animal[starts[start]:starts[start + block.shape[1]]]
+        chosen = by_animal[starts[start] : starts[start + block.shape[1]]]
         matrix[:, chosen] = block[:, position[chosen] - start]
     if columns is None:
         mirror(matrix)
     return matrix
 
 
-def _column_blocks(pedigree: Pedigree, rows: NDArray[np.integer[typing.Any]],
-                   columns: NDArray[np.integer[typing.Any]]) -> Iterator[tuple[int, NDArray[np.float64]]]:
+def _column_blocks(
+    pedigree: Pedigree, rows: NDArray[np.integer[typing.Any]], columns: NDArray[np.integer[typing.Any]]
+) -> Iterator[tuple[int, NDArray[np.float64]]]:
     """A[rows, columns] (animal numbers of `pedigree`) in blocks of columns,
     each with the position of its first column; every block is computed for
     all the animals of `pedigree`, so a block holds only a few columns."""
@@ -183,7 +186,7 @@ def _column_blocks(pedigree: Pedigree, rows: NDArray[np.integer[typing.Any]],
     scale = np.append(pedigree.sampling_var[layers.order], 0.0)[:, np.newaxis]
     width = max(1, min(len(columns), _BLOCK_ELEMENTS // max(1, n)))
     for start in range(0, len(columns), width):
-        chosen = layers.rank[columns[start:start + width]]
+        chosen = layers.rank[columns[start : start + width]]
         block = np.zeros((n + 1, len(chosen)))
         block[chosen, np.arange(len(chosen))] = 1.0
         # T (B (Tᵀ X))

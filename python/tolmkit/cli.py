@@ -136,29 +136,55 @@ def _arguments(parser: argparse.ArgumentParser, argv: Sequence[str] | None) -> a
 def _parser() -> argparse.ArgumentParser:
     reading = argparse.ArgumentParser(add_help=False)
     options = reading.add_argument_group("reading the pedigree")
-    options.add_argument("pedigree", nargs="?", help="pedigree file: animal, sire, dam and any further columns; - "
-                                                     "for standard input")
-    options.add_argument("--delimiter", type=_delimiter,
-                         help="column separator, one character or \\t (default: comma, tab or spaces, as the file "
-                              "shows)")
-    options.add_argument("--unknown", action="append", metavar="CODE",
-                         help="code of an unknown parent, repeated or comma-separated; the codes given replace the "
-                              f"default ones, {', '.join(repr(c) for c in sorted(UNKNOWN_PARENTS))} (a code that "
-                              "starts with a dash as --unknown=-999)")
-    options.add_argument("--encoding", type=_encoding, default="utf-8-sig",
-                         help="text encoding, of the genotype file too (default: utf-8-sig)")
+    options.add_argument(
+        "pedigree", nargs="?", help="pedigree file: animal, sire, dam and any further columns; - for standard input"
+    )
+    options.add_argument(
+        "--delimiter",
+        type=_delimiter,
+        help="column separator, one character or \\t (default: comma, tab or spaces, as the file shows)",
+    )
+    options.add_argument(
+        "--unknown",
+        action="append",
+        metavar="CODE",
+        help="code of an unknown parent, repeated or comma-separated; the codes given replace the "
+        f"default ones, {', '.join(repr(c) for c in sorted(UNKNOWN_PARENTS))} (a code that "
+        "starts with a dash as --unknown=-999)",
+    )
+    options.add_argument(
+        "--encoding",
+        type=_encoding,
+        default="utf-8-sig",
+        help="text encoding, of the genotype file too (default: utf-8-sig)",
+    )
     options.add_argument("--selfing", action="store_true", help="allow an animal whose sire is its dam")
-    options.add_argument("--header", action=argparse.BooleanOptionalAction, default=None,
-                         help="whether the first line names the columns (default: when it names a sire and a dam)")
+    options.add_argument(
+        "--header",
+        action=argparse.BooleanOptionalAction,
+        default=None,
+        help="whether the first line names the columns (default: when it names a sire and a dam)",
+    )
     options.add_argument("--columns", metavar="ANIMAL,SIRE,DAM", help="the header's names of the three columns")
-    options.add_argument("--groups", metavar="CODES",
-                         help="codes of groups of unknown parents, comma-separated; CODE* stands for every code "
-                              "that begins with CODE (such as UPG*)")
-    options.add_argument("--max-offspring", type=int, default=MAX_OFFSPRING, metavar="N",
-                         help="the most offspring of a dam not listed as an animal, more reading like a group "
-                              f"(default: {MAX_OFFSPRING}; 0 for no limit)")
-    options.add_argument("--case-distinct", action="store_true",
-                         help="take identifiers that differ only in case (NL1, nl1) for different animals")
+    options.add_argument(
+        "--groups",
+        metavar="CODES",
+        help="codes of groups of unknown parents, comma-separated; CODE* stands for every code "
+        "that begins with CODE (such as UPG*)",
+    )
+    options.add_argument(
+        "--max-offspring",
+        type=int,
+        default=MAX_OFFSPRING,
+        metavar="N",
+        help="the most offspring of a dam not listed as an animal, more reading like a group "
+        f"(default: {MAX_OFFSPRING}; 0 for no limit)",
+    )
+    options.add_argument(
+        "--case-distinct",
+        action="store_true",
+        help="take identifiers that differ only in case (NL1, nl1) for different animals",
+    )
 
     parser = argparse.ArgumentParser(prog="tolmkit", description=__doc__.split("\n\n")[0] if __doc__ else None)
     parser.add_argument("--version", action="version", version=f"tolmkit {__version__}")
@@ -169,90 +195,155 @@ def _parser() -> argparse.ArgumentParser:
         sub.set_defaults(command=run, parser=sub)
         return sub
 
-    inbreeding = command("inbreeding", _inbreeding,
-                         "the table of every animal (generations known, F, ΔF, sampling variance, the "
-                         "file's other columns) as CSV")
+    inbreeding = command(
+        "inbreeding",
+        _inbreeding,
+        "the table of every animal (generations known, F, ΔF, sampling variance, the file's other columns) as CSV",
+    )
     inbreeding.add_argument("-o", "--output", metavar="OUT.csv", help="write here instead of standard output")
 
-    ainv = command("ainv", _ainv, "the inverse relationship matrix as 'row col value' lines of its lower "
-                                  "triangle, numbered from 1, and OUT.ids mapping numbers to identifiers; with "
-                                  "--groups, the groups of unknown parents follow the animals (Quaas 1988)")
+    ainv = command(
+        "ainv",
+        _ainv,
+        "the inverse relationship matrix as 'row col value' lines of its lower "
+        "triangle, numbered from 1, and OUT.ids mapping numbers to identifiers; with "
+        "--groups, the groups of unknown parents follow the animals (Quaas 1988)",
+    )
     ainv.add_argument("-o", "--output", metavar="OUT", required=True)
 
-    hinv = command("hinv", _hinv, "H-inverse of single-step genomic evaluation, written as ainv writes "
-                                  "A-inverse, with G against A22 on standard error; takes no --groups (read the "
-                                  "groups' codes as unknown parents with --unknown)")
-    hinv.add_argument("--genotypes", metavar="FILE", required=True,
-                      help="PLINK .bed (or its prefix) or a BLUPF90 text file of 0/1/2, 5 for missing")
+    hinv = command(
+        "hinv",
+        _hinv,
+        "H-inverse of single-step genomic evaluation, written as ainv writes "
+        "A-inverse, with G against A22 on standard error; takes no --groups (read the "
+        "groups' codes as unknown parents with --unknown)",
+    )
+    hinv.add_argument(
+        "--genotypes",
+        metavar="FILE",
+        required=True,
+        help="PLINK .bed (or its prefix) or a BLUPF90 text file of 0/1/2, 5 for missing",
+    )
     hinv.add_argument("-o", "--output", metavar="OUT", required=True)
     hinv.add_argument("--blend", type=float, default=0.05, help="share of A22 blended into G (default: 0.05)")
     hinv.add_argument("--tau", type=float, default=1.0, help="weight of the inverse of G (default: 1)")
     hinv.add_argument("--omega", type=float, default=1.0, help="weight of the inverse of A22 (default: 1)")
     hinv.add_argument("--tune", choices=["mean"], help="scale G to A22's mean diagonal and off-diagonal")
-    hinv.add_argument("--min-maf", type=float, default=0.0, metavar="MAF",
-                      help="drop the markers of a lower minor allele frequency (default: 0)")
-    hinv.add_argument("--add-missing", action="store_true",
-                      help="add genotyped animals missing from the pedigree as founders")
+    hinv.add_argument(
+        "--min-maf",
+        type=float,
+        default=0.0,
+        metavar="MAF",
+        help="drop the markers of a lower minor allele frequency (default: 0)",
+    )
+    hinv.add_argument(
+        "--add-missing", action="store_true", help="add genotyped animals missing from the pedigree as founders"
+    )
 
-    stats = command("stats", _stats, "population figures (completeness, birth order, generation intervals, "
-                                     "inbreeding, Ne, founders and ancestors), a table by cohort and its plot")
+    stats = command(
+        "stats",
+        _stats,
+        "population figures (completeness, birth order, generation intervals, "
+        "inbreeding, Ne, founders and ancestors), a table by cohort and its plot",
+    )
     _reference_options(stats)
-    stats.add_argument("--by", metavar="COLUMN", help="a table of the figures by this column, such as birth_year "
-                                                      "(dates grouped into years)")
+    stats.add_argument(
+        "--by",
+        metavar="COLUMN",
+        help="a table of the figures by this column, such as birth_year (dates grouped into years)",
+    )
     stats.add_argument("-o", "--output", metavar="OUT.csv", help="write the table by the --by column as CSV")
     stats.add_argument("--plot", metavar="OUT.png", help="draw mean F and ΔF by the --by column")
     _birth_options(stats, intervals=True)
 
-    report = command("report", _report, "one self-contained HTML page of every figure: completeness, birth order, "
-                                        "generation intervals, F and ΔF by cohort, Ne, f_e, f_a, f_g, ancestors, "
-                                        "inbreeding")
+    report = command(
+        "report",
+        _report,
+        "one self-contained HTML page of every figure: completeness, birth order, "
+        "generation intervals, F and ΔF by cohort, Ne, f_e, f_a, f_g, ancestors, "
+        "inbreeding",
+    )
     report.add_argument("-o", "--output", metavar="OUT.html", required=True)
     _reference_options(report)
     report.add_argument("--by", metavar="COLUMN", help="the cohorts, such as birth_year (dates grouped into years)")
     _birth_options(report, intervals=True)
 
-    check = command("check", _check, "read the pedigree with every check and print its summary and the parents "
-                                     "born after, or soon before, their offspring; or the problem")
+    check = command(
+        "check",
+        _check,
+        "read the pedigree with every check and print its summary and the parents "
+        "born after, or soon before, their offspring; or the problem",
+    )
     _birth_options(check, intervals=False)
     check.add_argument("--strict", action="store_true", help="exit with 1 when a parent is born after its offspring")
 
-    among = command("among", _among, "the relationship matrix of candidates to a Zarr store, computed by "
-                                     "blocks on Dask (needs the dask extra)")
+    among = command(
+        "among",
+        _among,
+        "the relationship matrix of candidates to a Zarr store, computed by blocks on Dask (needs the dask extra)",
+    )
     among.add_argument("--ids", metavar="FILE", required=True, help="the candidates' identifiers, one a line")
     among.add_argument("-o", "--output", metavar="OUT.zarr", required=True, help="the store to create")
-    among.add_argument("--chunks", type=_positive, default=5000, metavar="K",
-                       help="rows and columns of a block (default: 5000)")
-    among.add_argument("--scheduler", metavar="ADDRESS",
-                       help="a Dask scheduler, such as tcp://10.0.0.1:8786 (default: a local cluster)")
+    among.add_argument(
+        "--chunks", type=_positive, default=5000, metavar="K", help="rows and columns of a block (default: 5000)"
+    )
+    among.add_argument(
+        "--scheduler",
+        metavar="ADDRESS",
+        help="a Dask scheduler, such as tcp://10.0.0.1:8786 (default: a local cluster)",
+    )
     return parser
 
 
 def _reference_options(command: argparse.ArgumentParser) -> None:
     """The reference animals of the population figures, as stats and report take them."""
     chosen = command.add_mutually_exclusive_group()
-    chosen.add_argument("--reference", nargs="+", metavar="ID",
-                        help="the reference animals (default: every animal with both parents known); before the "
-                             "pedigree, the last word is the pedigree")
+    chosen.add_argument(
+        "--reference",
+        nargs="+",
+        metavar="ID",
+        help="the reference animals (default: every animal with both parents known); before the "
+        "pedigree, the last word is the pedigree",
+    )
     chosen.add_argument("--reference-file", metavar="FILE", help="the reference animals, one identifier a line")
-    chosen.add_argument("--reference-by", metavar="COLUMN=VALUES",
-                        help="the animals with one of these comma-separated values, such as birth_year=2019,2020 "
-                             "(a year for a column of dates)")
-    command.add_argument("--max-ancestors", type=_positive, default=1000, metavar="N",
-                         help="stop the search of major ancestors after N (default: 1000)")
+    chosen.add_argument(
+        "--reference-by",
+        metavar="COLUMN=VALUES",
+        help="the animals with one of these comma-separated values, such as birth_year=2019,2020 "
+        "(a year for a column of dates)",
+    )
+    command.add_argument(
+        "--max-ancestors",
+        type=_positive,
+        default=1000,
+        metavar="N",
+        help="stop the search of major ancestors after N (default: 1000)",
+    )
 
 
 def _birth_options(command: argparse.ArgumentParser, *, intervals: bool) -> None:
     """The births of the birth order and the generation intervals."""
-    command.add_argument("--birth", metavar="COLUMN",
-                         help="the column of births, years or dates such as 2019-03-15 (default: the column named "
-                              "such as birth_year, birth_date, born or dob)")
-    command.add_argument("--min-age", type=_years, default=MIN_AGE, metavar="YEARS",
-                         help="warn of a parent younger than this at its offspring's birth (default: 1, a parent "
-                              "born in the year of its offspring; 0 warns of none)")
+    command.add_argument(
+        "--birth",
+        metavar="COLUMN",
+        help="the column of births, years or dates such as 2019-03-15 (default: the column named "
+        "such as birth_year, birth_date, born or dob)",
+    )
+    command.add_argument(
+        "--min-age",
+        type=_years,
+        default=MIN_AGE,
+        metavar="YEARS",
+        help="warn of a parent younger than this at its offspring's birth (default: 1, a parent "
+        "born in the year of its offspring; 0 warns of none)",
+    )
     if intervals:
-        command.add_argument("--offspring", choices=["parents", "all"], default="parents",
-                             help="the offspring of the generation intervals: those that are parents themselves "
-                                  "(the default), or all")
+        command.add_argument(
+            "--offspring",
+            choices=["parents", "all"],
+            default="parents",
+            help="the offspring of the generation intervals: those that are parents themselves (the default), or all",
+        )
 
 
 def _years(text: str) -> float:
@@ -267,9 +358,10 @@ def _years(text: str) -> float:
 
 def _delimiter(text: str) -> str:
     delimiter = "\t" if text == "\\t" else text
-    if len(delimiter) != 1 or delimiter in "\"\r\n":
-        raise argparse.ArgumentTypeError(f"expected one character other than a quote or a line end, or \\t for "
-                                         f"a tab, got {text!r}")
+    if len(delimiter) != 1 or delimiter in '"\r\n':
+        raise argparse.ArgumentTypeError(
+            f"expected one character other than a quote or a line end, or \\t for a tab, got {text!r}"
+        )
     return delimiter
 
 
@@ -277,8 +369,7 @@ def _encoding(text: str) -> str:
     try:
         codecs.lookup(text)
     except LookupError:
-        raise argparse.ArgumentTypeError(f"unknown encoding {text!r}; such as utf-8, latin-1, cp1252, "
-                                         f"utf-16") from None
+        raise argparse.ArgumentTypeError(f"unknown encoding {text!r}; such as utf-8, latin-1, cp1252, utf-16") from None
     return text
 
 
@@ -294,8 +385,11 @@ def _named(args: argparse.Namespace) -> str:
 
 def _unknown(args: argparse.Namespace) -> frozenset[str]:
     """The codes of an unknown parent that --unknown gives, or the default ones."""
-    return (UNKNOWN_PARENTS if args.unknown is None
-            else frozenset(code.strip() for codes in args.unknown for code in codes.split(",")))
+    return (
+        UNKNOWN_PARENTS
+        if args.unknown is None
+        else frozenset(code.strip() for codes in args.unknown for code in codes.split(","))
+    )
 
 
 def _read(args: argparse.Namespace) -> Pedigree:
@@ -304,11 +398,18 @@ def _read(args: argparse.Namespace) -> Pedigree:
     if args.pedigree == STANDARD_STREAM:
         source = io.TextIOWrapper(sys.stdin.buffer, encoding=args.encoding, newline="")
     with _progress("reading"):
-        return read_pedigree(source, delimiter=args.delimiter, unknown=unknown,
-                             encoding=args.encoding, selfing=args.selfing, header=args.header,
-                             columns=None if args.columns is None else args.columns.split(","),
-                             groups=None if args.groups is None else args.groups.split(","),
-                             max_offspring=args.max_offspring, case_distinct=args.case_distinct)
+        return read_pedigree(
+            source,
+            delimiter=args.delimiter,
+            unknown=unknown,
+            encoding=args.encoding,
+            selfing=args.selfing,
+            header=args.header,
+            columns=None if args.columns is None else args.columns.split(","),
+            groups=None if args.groups is None else args.groups.split(","),
+            max_offspring=args.max_offspring,
+            case_distinct=args.case_distinct,
+        )
 
 
 @contextlib.contextmanager
@@ -353,8 +454,9 @@ def _ainv(args: argparse.Namespace) -> None:
             lower = sp.tril(inverse_relationship_matrix(pedigree, groups=grouped), format="csr")
             lower.sort_indices()
         with _progress("writing"):
-            write_lower_triangle(lower, np.concatenate([pedigree.ids, pedigree.group_ids]) if grouped
-                                 else pedigree.ids, matrix, ids)
+            write_lower_triangle(
+                lower, np.concatenate([pedigree.ids, pedigree.group_ids]) if grouped else pedigree.ids, matrix, ids
+            )
 
 
 def _hinv(args: argparse.Namespace) -> None:
@@ -373,8 +475,16 @@ def _hinv(args: argparse.Namespace) -> None:
             print(f"tolmkit: {args.genotypes}: {warning.message}", file=sys.stderr)
         del genotypes
         with _progress("H-inverse"):
-            result = hybrid_inverse(pedigree, genotyped, g, blend=args.blend, tau=args.tau, omega=args.omega,
-                                    tune=args.tune, add_missing=args.add_missing)
+            result = hybrid_inverse(
+                pedigree,
+                genotyped,
+                g,
+                blend=args.blend,
+                tau=args.tau,
+                omega=args.omega,
+                tune=args.tune,
+                add_missing=args.add_missing,
+            )
             lower = sp.tril(result.matrix, format="csr")
             lower.sort_indices()
         print(result.comparison.summary(), file=sys.stderr)
@@ -390,9 +500,11 @@ def _without_groups(args: argparse.Namespace) -> str:
     prefixes = [code[:-1] for code in groups if code.endswith("*")]
     codes += [code for code in groups if not code.endswith("*")]
     every = f" and every code that begins with {' or '.join(prefixes)}" if prefixes else ""
-    return ("hinv takes no --groups: its H-inverse has no equations for groups of unknown parents; leave out "
-            f"--groups and pass {option('unknown', codes).command_line}{every}, which reads the grouped parents "
-            "as unknown ones")
+    return (
+        "hinv takes no --groups: its H-inverse has no equations for groups of unknown parents; leave out "
+        f"--groups and pass {option('unknown', codes).command_line}{every}, which reads the grouped parents "
+        "as unknown ones"
+    )
 
 
 def _check(args: argparse.Namespace) -> None:
@@ -419,8 +531,10 @@ def _births(args: argparse.Namespace, pedigree: Pedigree) -> tuple[str, pd.DataF
     or the one found by its name holds other than births."""
     column = args.birth or birth_column(pedigree)
     if column is None:
-        print("births: no column named such as birth_year, birth_date or born; give --birth COLUMN to check the "
-              "birth order")
+        print(
+            "births: no column named such as birth_year, birth_date or born; give --birth COLUMN to check the "
+            "birth order"
+        )
         return None
     try:
         with _progress("birth order"):
@@ -428,15 +542,19 @@ def _births(args: argparse.Namespace, pedigree: Pedigree) -> tuple[str, pd.DataF
     except PedigreeError as error:
         if args.birth:
             raise ValueError(f"--birth {column}: {error}") from None
-        print(f"births: the column {column!r}, found by its name, is not read as births: {error}; give --birth "
-              "COLUMN naming the column of births")
+        print(
+            f"births: the column {column!r}, found by its name, is not read as births: {error}; give --birth "
+            "COLUMN naming the column of births"
+        )
         return None
 
 
 def _birth_counts(order: pd.DataFrame, min_age: float) -> str:
     errors = int(np.count_nonzero(order["problem"] == "error"))
-    return (f"{_born_after(errors)} (errors), {len(order) - errors:,} less than {min_age:g} "
-            f"year{'' if min_age == 1 else 's'} older (warnings)")
+    return (
+        f"{_born_after(errors)} (errors), {len(order) - errors:,} less than {min_age:g} "
+        f"year{'' if min_age == 1 else 's'} older (warnings)"
+    )
 
 
 def _born_after(errors: int) -> str:
@@ -469,8 +587,10 @@ def _stats(args: argparse.Namespace) -> None:
 def _statistics(args: argparse.Namespace, written: str, plot: str) -> None:
     pedigree, table, reference, described = _with_reference(args)
     counts = pedigree.counts()
-    print(f"{_named(args)}: {counts.animals:,} animals, {counts.founders:,} founders, {counts.parents_added:,} "
-          "parents added as founders")
+    print(
+        f"{_named(args)}: {counts.animals:,} animals, {counts.founders:,} founders, {counts.parents_added:,} "
+        "parents added as founders"
+    )
     print(_completeness(table))
     found = _births(args, pedigree)
     if found is not None:
@@ -479,15 +599,19 @@ def _statistics(args: argparse.Namespace, written: str, plot: str) -> None:
         with _progress("generation intervals"):
             intervals = generation_intervals(pedigree, column, offspring=args.offspring)
         counted = "every offspring" if args.offspring == "all" else "the offspring that are parents"
-        print(f"generation intervals in years, of {counted}; {int(intervals['left_out'].loc['all']):,} pairs of a "
-              f"parent born after its offspring left out:\n{intervals.to_string(float_format=lambda v: f'{v:.2f}')}")
+        print(
+            f"generation intervals in years, of {counted}; {int(intervals['left_out'].loc['all']):,} pairs of a "
+            f"parent born after its offspring left out:\n{intervals.to_string(float_format=lambda v: f'{v:.2f}')}"
+        )
     print(f"reference: {len(reference):,} animals ({described})")
     with _progress("effective population size"):
         try:
             effective = effective_population_size(pedigree, reference)
         except ValueError as error:  # the report says so in Ne's place; here Ne is the figure asked for
-            raise ValueError(f"{error}: give reference animals with more generations known (--reference, "
-                             "--reference-file or --reference-by)") from None
+            raise ValueError(
+                f"{error}: give reference animals with more generations known (--reference, "
+                "--reference-file or --reference-by)"
+            ) from None
     with _progress("founders and ancestors"):
         founders = founder_statistics(pedigree, reference, max_ancestors=args.max_ancestors)
     print(_population(effective, founders))
@@ -524,10 +648,17 @@ def _report_page(args: argparse.Namespace) -> str:
     pedigree, _, reference, described = _with_reference(args)
     with _progress("report"):
         try:
-            return report_html(pedigree, reference, by=args.by, birth=args.birth,
-                               title=f"Pedigree report: {os.path.basename(_named(args))}",
-                               reference_label=described, max_ancestors=args.max_ancestors, min_age=args.min_age,
-                               offspring=args.offspring)
+            return report_html(
+                pedigree,
+                reference,
+                by=args.by,
+                birth=args.birth,
+                title=f"Pedigree report: {os.path.basename(_named(args))}",
+                reference_label=described,
+                max_ancestors=args.max_ancestors,
+                min_age=args.min_age,
+                offspring=args.offspring,
+            )
         except PedigreeError as error:  # the reference is checked: what is left is the births given
             if args.birth:
                 raise ValueError(f"--birth {args.birth}: {error}") from None
@@ -542,8 +673,10 @@ def _with_reference(args: argparse.Namespace) -> tuple[Pedigree, pd.DataFrame, l
     _check_columns([("--birth", args.birth)], pedigree.attributes.columns)
     with _progress("per-animal figures"):
         table = pedigree_statistics(pedigree)
-    _check_columns([("--by", args.by), ("--reference-by", args.reference_by and args.reference_by.partition("=")[0])],
-                   table.columns)
+    _check_columns(
+        [("--by", args.by), ("--reference-by", args.reference_by and args.reference_by.partition("=")[0])],
+        table.columns,
+    )
     reference, described = _reference(args, table, listed)
     return pedigree, table, reference, described
 
@@ -565,12 +698,16 @@ def _listed(path: str, encoding: str, option: str) -> list[tuple[int, str]]:
     return listed
 
 
-def _reference(args: argparse.Namespace, table: pd.DataFrame,
-               listed: list[tuple[int, str]] | None) -> tuple[list[str], str]:
+def _reference(
+    args: argparse.Namespace, table: pd.DataFrame, listed: list[tuple[int, str]] | None
+) -> tuple[list[str], str]:
     """The identifiers of the reference animals and how they were chosen."""
     if args.reference or listed:
-        where = [("--reference", name) for name in args.reference] if args.reference else \
-            [(f"--reference-file {args.reference_file}, line {line}", name) for line, name in listed or []]
+        where = (
+            [("--reference", name) for name in args.reference]
+            if args.reference
+            else [(f"--reference-file {args.reference_file}, line {line}", name) for line, name in listed or []]
+        )
         missing = ~np.asarray(pd.Index([name for _, name in where], dtype=object).isin(table.index))
         if np.any(missing):
             option, name = where[int(np.argmax(missing))]
@@ -587,8 +724,10 @@ def _reference(args: argparse.Namespace, table: pd.DataFrame,
         return [str(name) for name in found], f"{column} in {', '.join(wanted)}"
     both = (table["sire"] != "") & (table["dam"] != "")
     if not both.any():
-        raise ValueError("no animal has both parents known, which the reference takes by default: give "
-                         "--reference, --reference-file or --reference-by")
+        raise ValueError(
+            "no animal has both parents known, which the reference takes by default: give "
+            "--reference, --reference-file or --reference-by"
+        )
     return [str(name) for name in table.index[both]], "every animal with both parents known"
 
 
@@ -601,8 +740,10 @@ def _matches(column: pd.Series[typing.Any], wanted: list[str]) -> NDArray[np.boo
         try:
             numbers = [float(v) for v in wanted]
         except ValueError:
-            raise UsageError(f"--reference-by: column {column.name!r} holds numbers (years of dates count as "
-                             f"numbers); got {', '.join(wanted)}") from None
+            raise UsageError(
+                f"--reference-by: column {column.name!r} holds numbers (years of dates count as "
+                f"numbers); got {', '.join(wanted)}"
+            ) from None
         return np.asarray(column.isin(numbers))
     return np.asarray(column.astype(str).isin(wanted))
 
@@ -615,19 +756,24 @@ def _inputs(args: argparse.Namespace) -> list[str]:
 def _completeness(table: pd.DataFrame) -> str:
     both = ((table["sire"] != "") & (table["dam"] != "")).mean()
     f = table["inbreeding"]
-    return (f"both parents known {both:.1%}; mean generations: maximum {table['generation'].mean():.2f}, "
-            f"complete {table['complete_generations'].mean():.2f}, "
-            f"equivalent {table['equivalent_generations'].mean():.2f}\n"
-            f"mean F {f.mean():.5f}, inbred {(f > 0).mean():.1%}, largest F {f.max():.5f}")
+    return (
+        f"both parents known {both:.1%}; mean generations: maximum {table['generation'].mean():.2f}, "
+        f"complete {table['complete_generations'].mean():.2f}, "
+        f"equivalent {table['equivalent_generations'].mean():.2f}\n"
+        f"mean F {f.mean():.5f}, inbred {(f > 0).mean():.1%}, largest F {f.max():.5f}"
+    )
 
 
 def _population(effective: EffectiveSize, founders: FounderStatistics) -> str:
-    stop = ("their marginal contributions sum to" if founders.stopped_by == "explained"
-            else "the most searched, explaining")
+    stop = (
+        "their marginal contributions sum to" if founders.stopped_by == "explained" else "the most searched, explaining"
+    )
     inbred = f", {effective.fully_inbred:,} fully inbred left out" if effective.fully_inbred else ""
-    return (f"Ne {effective.ne:.1f} ± {effective.se:.1f} from {effective.n:,} animals with more than one "
-            f"equivalent generation (mean ΔF {effective.mean_delta_inbreeding:.5f}{inbred})\n"
-            f"founders contributing {founders.founders:,}, effective number of founders f_e "
-            f"{founders.founders_effective:.1f}\n"
-            f"effective number of ancestors f_a {founders.ancestors_effective:.1f} from {founders.ancestors:,} "
-            f"ancestors ({stop} {founders.explained:.4f})")
+    return (
+        f"Ne {effective.ne:.1f} ± {effective.se:.1f} from {effective.n:,} animals with more than one "
+        f"equivalent generation (mean ΔF {effective.mean_delta_inbreeding:.5f}{inbred})\n"
+        f"founders contributing {founders.founders:,}, effective number of founders f_e "
+        f"{founders.founders_effective:.1f}\n"
+        f"effective number of ancestors f_a {founders.ancestors_effective:.1f} from {founders.ancestors:,} "
+        f"ancestors ({stop} {founders.explained:.4f})"
+    )

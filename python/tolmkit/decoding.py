@@ -39,8 +39,12 @@ _BEFORE_COMMENT = (_NEWLINE, *(space.encode() for space in SPACES))
 _BLANK_LINE = re.compile(b"\n(?:" + b"|".join(re.escape(space.encode()) for space in SPACES) + b")+(?=\n|\\Z)")
 
 _COMPRESSED: dict[bytes, tuple[str, Callable[[bytes], bytes] | None]] = {
-    b"\x1f\x8b": ("gzip", gzip.decompress), b"BZh": ("bzip2", bz2.decompress),
-    b"\xfd7zXZ\x00": ("xz", lzma.decompress), b"PK\x03\x04": ("zip", None), b"\x28\xb5\x2f\xfd": ("zstd", None)}
+    b"\x1f\x8b": ("gzip", gzip.decompress),
+    b"BZh": ("bzip2", bz2.decompress),
+    b"\xfd7zXZ\x00": ("xz", lzma.decompress),
+    b"PK\x03\x04": ("zip", None),
+    b"\x28\xb5\x2f\xfd": ("zstd", None),
+}
 
 
 def utf8_text(source: str | os.PathLike[str] | typing.IO[str], encoding: str) -> bytes:
@@ -72,8 +76,7 @@ def utf8_text(source: str | os.PathLike[str] | typing.IO[str], encoding: str) ->
         with open(source, "rb") as file:
             return _decoded(_uncompressed(file.read()), encoding)
     if not hasattr(source, "read"):
-        raise TypeError(f"source must be a path, an open text file or a pandas DataFrame, "
-                        f"got {type(source).__name__}")
+        raise TypeError(f"source must be a path, an open text file or a pandas DataFrame, got {type(source).__name__}")
     try:
         text = source.read()
     except UnicodeDecodeError as error:
@@ -83,8 +86,10 @@ def utf8_text(source: str | os.PathLike[str] | typing.IO[str], encoding: str) ->
             binary.seek(0)
             raw = binary.read()
             line = f"line {line_at(raw, _first_undecodable(raw, error.encoding))}: "
-        raise refused(f"{line}bytes that are not {error.encoding} ({error.reason}); open the file with "
-                       f"encoding='latin-1' or the encoding it was written in") from None
+        raise refused(
+            f"{line}bytes that are not {error.encoding} ({error.reason}); open the file with "
+            f"encoding='latin-1' or the encoding it was written in"
+        ) from None
     if not isinstance(text, str):
         raise TypeError("the file is open in binary mode: open it as text, or pass its path")
     return _encoded(text.removeprefix("\ufeff"))
@@ -98,8 +103,9 @@ def _uncompressed(raw: bytes) -> bytes:
             try:
                 return decompress(raw)
             except (OSError, EOFError, ValueError, zlib.error, lzma.LZMAError) as error:
-                raise PedigreeError(f"the file is compressed with {name} but cannot be uncompressed "
-                                    f"({error}); it may be cut short") from None
+                raise PedigreeError(
+                    f"the file is compressed with {name} but cannot be uncompressed ({error}); it may be cut short"
+                ) from None
     return raw
 
 
@@ -115,8 +121,11 @@ def _decoded(raw: bytes, encoding: str) -> bytes:
     except UnicodeDecodeError as error:
         line = line_at(raw, error.start)
         guess = "utf-16" if raw[:2] in (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE) else "latin-1"
-        raise refused(f"line {line}: bytes that are not {encoding} ({error.reason}); pass ",
-                       option("encoding", guess), " or the encoding the file was written in") from None
+        raise refused(
+            f"line {line}: bytes that are not {encoding} ({error.reason}); pass ",
+            option("encoding", guess),
+            " or the encoding the file was written in",
+        ) from None
     return _encoded(text.removeprefix("\ufeff"))
 
 
@@ -146,8 +155,10 @@ def _encoded(text: str | bytes) -> bytes:
     try:
         data = text.encode("utf-8") if isinstance(text, str) else text
     except UnicodeEncodeError as error:
-        raise PedigreeError(f"line {error.object.count(chr(10), 0, error.start) + 1}: a character that is no "
-                            f"text ({error.object[error.start]!r}); open the file with its encoding") from None
+        raise PedigreeError(
+            f"line {error.object.count(chr(10), 0, error.start) + 1}: a character that is no "
+            f"text ({error.object[error.start]!r}); open the file with its encoding"
+        ) from None
     if b"\r" in data:
         data = data.replace(b"\r\n", b"\n").replace(b"\r", b"\n")
     # The end-of-file mark of DOS files (Ctrl-Z), which ends the text as a line end would.
@@ -155,19 +166,28 @@ def _encoded(text: str | bytes) -> bytes:
     control = _native.first_control(np.frombuffer(data, dtype=np.uint8))
     if control >= 0:
         line = line_at(data, control)
-        character = data[control:control + 1].decode()
-        raise refused(f"line {line}: control character {character!r} in the data; remove it "
-                       f"(a file full of them may be UTF-16: pass ", option("encoding", "utf-16"), ")")
+        character = data[control : control + 1].decode()
+        raise refused(
+            f"line {line}: control character {character!r} in the data; remove it "
+            f"(a file full of them may be UTF-16: pass ",
+            option("encoding", "utf-16"),
+            ")",
+        )
     ascii = data.isascii()
     if not ascii:
         unicode = _UNICODE_CONTROL.search(data)
         if unicode is not None:
             line = line_at(data, unicode.start())
             if unicode.group() == codecs.BOM_UTF8:
-                raise PedigreeError(f"line {line}: a byte-order mark inside the file, where files were pasted "
-                                    f"together; remove it")
-            raise refused(f"line {line}: control character {unicode.group().decode()!r} in the data; remove it "
-                           f"(read as latin-1, a Windows file may need ", option("encoding", "cp1252"), ")")
+                raise PedigreeError(
+                    f"line {line}: a byte-order mark inside the file, where files were pasted together; remove it"
+                )
+            raise refused(
+                f"line {line}: control character {unicode.group().decode()!r} in the data; remove it "
+                f"(read as latin-1, a Windows file may need ",
+                option("encoding", "cp1252"),
+                ")",
+            )
     if b"#" in data:
         data = _without_comments(data)
     # A blank is looked for first: finding one byte is many times faster than two.

@@ -25,8 +25,7 @@ from .inverse import inverse_relationship_matrix
 from .pedigree import Pedigree
 from .relationships import DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, relationship_matrix
 
-__all__ = ["GenomicComparison", "HybridInverse", "genomic_relationship_matrix", "hybrid_inverse",
-           "hybrid_relationship"]
+__all__ = ["GenomicComparison", "HybridInverse", "genomic_relationship_matrix", "hybrid_inverse", "hybrid_relationship"]
 
 # Markers whose centred genotypes are held at once: 8 KiB of float64 per
 # animal, and the same grouping of the sums whichever way G is split.
@@ -75,10 +74,12 @@ class GenomicComparison:
         mean off-diagonal               0.1000   0.0000
         correlation of the diagonals       nan
         """
-        return (f"G against A22 ({self.animals:,} genotyped animals)\n{'':<29}{'G':>9}{'A22':>9}\n"
-                f"{'mean diagonal':<29}{self.mean_diagonal_g:9.4f}{self.mean_diagonal_a22:9.4f}\n"
-                f"{'mean off-diagonal':<29}{self.mean_off_diagonal_g:9.4f}{self.mean_off_diagonal_a22:9.4f}\n"
-                f"{'correlation of the diagonals':<29}{self.diagonal_correlation:9.4f}")
+        return (
+            f"G against A22 ({self.animals:,} genotyped animals)\n{'':<29}{'G':>9}{'A22':>9}\n"
+            f"{'mean diagonal':<29}{self.mean_diagonal_g:9.4f}{self.mean_diagonal_a22:9.4f}\n"
+            f"{'mean off-diagonal':<29}{self.mean_off_diagonal_g:9.4f}{self.mean_off_diagonal_a22:9.4f}\n"
+            f"{'correlation of the diagonals':<29}{self.diagonal_correlation:9.4f}"
+        )
 
 
 @dataclasses.dataclass(frozen=True)
@@ -112,9 +113,14 @@ class _Markers:
     scale: float
 
 
-def genomic_relationship_matrix(genotypes: typing.Any, *,
-                                allele_frequencies: ArrayLike | None = None, min_maf: float = 0.0,
-                                min_call_rate: float = 0.0, ids: ArrayLike | None = None) -> typing.Any:
+def genomic_relationship_matrix(
+    genotypes: typing.Any,
+    *,
+    allele_frequencies: ArrayLike | None = None,
+    min_maf: float = 0.0,
+    min_call_rate: float = 0.0,
+    ids: ArrayLike | None = None,
+) -> typing.Any:
     """The genomic relationship matrix of VanRaden's first method,
     G = Z Zᵀ / (2 Σ p_j (1 − p_j)), where Z holds each genotype minus 2 p_j.
 
@@ -182,16 +188,22 @@ def genomic_relationship_matrix(genotypes: typing.Any, *,
     array, mask = _array(genotypes, "genotypes")
     if mask is not None:
         animal, marker = np.argwhere(mask)[0]
-        raise ValueError(f"genotypes[{animal}, {marker}] is masked; pass genotypes.filled(-1) if masked stands "
-                         "for missing")
+        raise ValueError(
+            f"genotypes[{animal}, {marker}] is masked; pass genotypes.filled(-1) if masked stands for missing"
+        )
     _check_shape(genotypes, array)
     names = _names(ids, len(array))
     markers = _markers(array, _marker_sums(array), allele_frequencies, min_maf, min_call_rate)
     return _diagonal_block(array, markers, 0, names)
 
 
-def _dask_relationships(genotypes: typing.Any, allele_frequencies: ArrayLike | None, min_maf: float,
-                        min_call_rate: float, ids: ArrayLike | None) -> typing.Any:
+def _dask_relationships(
+    genotypes: typing.Any,
+    allele_frequencies: ArrayLike | None,
+    min_maf: float,
+    min_call_rate: float,
+    ids: ArrayLike | None,
+) -> typing.Any:
     import dask
 
     _check_shape(genotypes, genotypes)
@@ -204,9 +216,12 @@ def _dask_relationships(genotypes: typing.Any, allele_frequencies: ArrayLike | N
     sizes = by_animals.chunks[0]
     starts = np.cumsum((0,) + sizes)
     return mirrored_blocks(
-        sizes, lambda i: dask.delayed(_diagonal_block)(rows[i], kept, int(starts[i]),
-                                                       None if names is None else names[starts[i]:starts[i + 1]]),
-        lambda i, j: dask.delayed(_block)(rows[i], rows[j], kept))
+        sizes,
+        lambda i: dask.delayed(_diagonal_block)(
+            rows[i], kept, int(starts[i]), None if names is None else names[starts[i] : starts[i + 1]]
+        ),
+        lambda i, j: dask.delayed(_block)(rows[i], rows[j], kept),
+    )
 
 
 def _array(value: typing.Any, name: str) -> tuple[NDArray[typing.Any], NDArray[np.bool_] | None]:
@@ -233,8 +248,7 @@ def _kind(value: typing.Any, array: typing.Any) -> str:
 
 def _check_shape(genotypes: typing.Any, array: typing.Any) -> None:
     if array.ndim != 2 or array.dtype.kind not in "iu":
-        raise TypeError(f"genotypes must be a 2-D array of integers (animals × markers), got "
-                        f"{_kind(genotypes, array)}")
+        raise TypeError(f"genotypes must be a 2-D array of integers (animals × markers), got {_kind(genotypes, array)}")
     if array.shape[0] == 0:
         raise ValueError("genotypes hold no animal")
     if array.shape[1] == 0:
@@ -255,12 +269,21 @@ def _marker_sums(genotypes: typing.Any) -> tuple[typing.Any, ...]:
     """Per marker: missing genotypes, the sum of the genotypes (each missing
     one adding −1), the smallest and the largest value. The same expressions
     serve numpy and dask arrays."""
-    return ((genotypes < 0).sum(axis=0), genotypes.sum(axis=0, dtype=np.int64), genotypes.min(axis=0),
-            genotypes.max(axis=0))
+    return (
+        (genotypes < 0).sum(axis=0),
+        genotypes.sum(axis=0, dtype=np.int64),
+        genotypes.min(axis=0),
+        genotypes.max(axis=0),
+    )
 
 
-def _markers(genotypes: typing.Any, sums: tuple[typing.Any, ...], allele_frequencies: ArrayLike | None,
-             min_maf: float, min_call_rate: float) -> _Markers:
+def _markers(
+    genotypes: typing.Any,
+    sums: tuple[typing.Any, ...],
+    allele_frequencies: ArrayLike | None,
+    min_maf: float,
+    min_call_rate: float,
+) -> _Markers:
     """The markers kept, their frequencies and G's scale, from the sums of
     `_marker_sums`; bad values are refused naming the first one."""
     missing, total, lowest, highest = (np.asarray(s) for s in sums)
@@ -270,8 +293,10 @@ def _markers(genotypes: typing.Any, sums: tuple[typing.Any, ...], allele_frequen
         marker = int(bad[0])
         column = np.asarray(genotypes[:, marker])
         animal = int(np.argmax((column < -1) | (column > 2)))
-        raise ValueError(f"genotypes[{animal}, {marker}] is {column[animal]}: a genotype is 0, 1 or 2 copies of "
-                         "the allele, or -1 for missing")
+        raise ValueError(
+            f"genotypes[{animal}, {marker}] is {column[animal]}: a genotype is 0, 1 or 2 copies of "
+            "the allele, or -1 for missing"
+        )
     filters: list[str | Option] = []
     for name, value, top in (("min_maf", min_maf, 0.5), ("min_call_rate", min_call_rate, 1.0)):
         number = real(value)
@@ -292,8 +317,9 @@ def _markers(genotypes: typing.Any, sums: tuple[typing.Any, ...], allele_frequen
     # Nothing to Z and nothing to the scale: no genotype, or every genotype the
     # homozygote that a frequency of 0 or 1 expects. A marker that segregates
     # stays whatever frequency it is given.
-    idle = kept & ((called == 0) | ((frequencies == 0.0) & (alleles == 0))
-                   | ((frequencies == 1.0) & (alleles == 2 * called)))
+    idle = kept & (
+        (called == 0) | ((frequencies == 0.0) & (alleles == 0)) | ((frequencies == 1.0) & (alleles == 2 * called))
+    )
     columns = np.flatnonzero(kept & ~idle)
     if len(columns) == 0:
         if filters:
@@ -302,12 +328,16 @@ def _markers(genotypes: typing.Any, sums: tuple[typing.Any, ...], allele_frequen
     p = frequencies[columns]
     scale = float(2.0 * np.sum(p * (1.0 - p)))
     if not scale > 0.0:
-        raise ValueError(f"allele_frequencies are 0 or 1 at each of the {len(columns):,} markers kept, so that "
-                         "2 Σ p (1 − p) is 0 and G has no scale; pass the frequencies of the base population, or "
-                         "leave allele_frequencies out to take them from the genotypes")
+        raise ValueError(
+            f"allele_frequencies are 0 or 1 at each of the {len(columns):,} markers kept, so that "
+            "2 Σ p (1 − p) is 0 and G has no scale; pass the frequencies of the base population, or "
+            "leave allele_frequencies out to take them from the genotypes"
+        )
     if np.any(idle):
-        warnings.warn(f"{int(np.count_nonzero(idle)):,} monomorphic markers (or markers without any genotype) "
-                      "dropped", stacklevel=3)
+        warnings.warn(
+            f"{int(np.count_nonzero(idle)):,} monomorphic markers (or markers without any genotype) dropped",
+            stacklevel=3,
+        )
     return _Markers(columns, p, scale)
 
 
@@ -315,21 +345,22 @@ def _given_frequencies(allele_frequencies: ArrayLike, m: int) -> NDArray[np.floa
     try:
         frequencies = np.asarray(allele_frequencies, dtype=np.float64)
     except (TypeError, ValueError):
-        raise TypeError(f"allele_frequencies must be numbers, one per marker, got {allele_frequencies!r:.60}"
-                        ) from None
+        raise TypeError(f"allele_frequencies must be numbers, one per marker, got {allele_frequencies!r:.60}") from None
     if frequencies.ndim != 1:
         raise ValueError(f"allele_frequencies must hold one number per marker, got shape {frequencies.shape}")
     if len(frequencies) != m:
         raise ValueError(f"allele_frequencies holds {frequencies.size} values for {m} markers")
     outside = np.flatnonzero(~((frequencies >= 0.0) & (frequencies <= 1.0)))
     if len(outside):
-        raise ValueError(f"allele_frequencies[{outside[0]}] is {float(frequencies[outside[0]])!r}: a frequency is "
-                         "from 0 to 1")
+        raise ValueError(
+            f"allele_frequencies[{outside[0]}] is {float(frequencies[outside[0]])!r}: a frequency is from 0 to 1"
+        )
     return frequencies
 
 
-def _centred(genotypes: NDArray[np.integer[typing.Any]], markers: _Markers, start: int
-             ) -> tuple[NDArray[np.float64], NDArray[np.bool_]]:
+def _centred(
+    genotypes: NDArray[np.integer[typing.Any]], markers: _Markers, start: int
+) -> tuple[NDArray[np.float64], NDArray[np.bool_]]:
     """Z for the markers kept from the `start`-th on, _MARKERS_AT_ONCE of
     them, and where the genotypes are called."""
     stop = start + _MARKERS_AT_ONCE
@@ -340,8 +371,9 @@ def _centred(genotypes: NDArray[np.integer[typing.Any]], markers: _Markers, star
     return centred, called
 
 
-def _block(first: NDArray[np.integer[typing.Any]], second: NDArray[np.integer[typing.Any]], markers: _Markers
-           ) -> NDArray[np.float64]:
+def _block(
+    first: NDArray[np.integer[typing.Any]], second: NDArray[np.integer[typing.Any]], markers: _Markers
+) -> NDArray[np.float64]:
     """G between two groups of animals."""
     product = np.zeros((len(first), len(second)))
     for start in range(0, len(markers.columns), _MARKERS_AT_ONCE):
@@ -350,8 +382,9 @@ def _block(first: NDArray[np.integer[typing.Any]], second: NDArray[np.integer[ty
     return product
 
 
-def _diagonal_block(genotypes: NDArray[np.integer[typing.Any]], markers: _Markers, offset: int,
-                    names: NDArray[np.object_] | None) -> NDArray[np.float64]:
+def _diagonal_block(
+    genotypes: NDArray[np.integer[typing.Any]], markers: _Markers, offset: int, names: NDArray[np.object_] | None
+) -> NDArray[np.float64]:
     """G among a group of animals, the first of which is the `offset`-th,
     named `names` if given."""
     product = np.zeros((len(genotypes), len(genotypes)))
@@ -364,15 +397,24 @@ def _diagonal_block(genotypes: NDArray[np.integer[typing.Any]], markers: _Marker
     if len(uncalled):
         k = int(uncalled[0])
         animal = f"animal {offset + k} (row of genotypes)" if names is None else f"animal {names[k]!r}"
-        raise ValueError(f"{animal} has no genotype at the {len(markers.columns):,} markers kept; leave it out of "
-                         "the genotypes")
+        raise ValueError(
+            f"{animal} has no genotype at the {len(markers.columns):,} markers kept; leave it out of the genotypes"
+        )
     product /= markers.scale
     return mirror(product)
 
 
-def hybrid_inverse(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, *, blend: float = 0.05,
-                   tau: float = 1.0, omega: float = 1.0, tune: str | None = None,
-                   add_missing: bool = False) -> HybridInverse:
+def hybrid_inverse(
+    pedigree: Pedigree,
+    genotyped: Iterable[str],
+    G: ArrayLike,
+    *,
+    blend: float = 0.05,
+    tau: float = 1.0,
+    omega: float = 1.0,
+    tune: str | None = None,
+    add_missing: bool = False,
+) -> HybridInverse:
     """H⁻¹ of single-step genomic evaluation: A⁻¹ plus τ Gw⁻¹ − ω A22⁻¹ at
     the rows and columns of the genotyped animals.
 
@@ -458,8 +500,15 @@ def hybrid_inverse(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, *
     return HybridInverse(matrix, pedigree.ids, comparison)
 
 
-def hybrid_relationship(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, *, blend: float = 0.05,
-                        tune: str | None = None, memory_limit: float = DEFAULT_MEMORY_LIMIT) -> NDArray[np.float64]:
+def hybrid_relationship(
+    pedigree: Pedigree,
+    genotyped: Iterable[str],
+    G: ArrayLike,
+    *,
+    blend: float = 0.05,
+    tune: str | None = None,
+    memory_limit: float = DEFAULT_MEMORY_LIMIT,
+) -> NDArray[np.float64]:
     """H itself, dense, for small pedigrees:
     H = A + A₍·₂₎ A22⁻¹ (Gw − A22) A22⁻¹ A₍₂·₎, whose block of the genotyped
     animals is Gw = (1 − blend) G + blend A22. Groups of unknown parents
@@ -505,8 +554,10 @@ def hybrid_relationship(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLi
     n = len(pedigree)
     held = 8 * n * n + a.data.nbytes + a.indices.nbytes + a.indptr.nbytes
     if held > memory_limit:
-        raise MemoryLimitExceeded(f"H of {n:,} animals and A would take {held:,} bytes, more than the memory "
-                                  f"limit of {memory_limit:,}; pass a larger memory_limit")
+        raise MemoryLimitExceeded(
+            f"H of {n:,} animals and A would take {held:,} bytes, more than the memory "
+            f"limit of {memory_limit:,}; pass a larger memory_limit"
+        )
     h: NDArray[np.float64] = a.toarray()
     del a
     a22 = h[np.ix_(positions, positions)]
@@ -519,19 +570,25 @@ def hybrid_relationship(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLi
     return mirror(h)
 
 
-def _inputs(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, tune: str | None, add_missing: bool
-            ) -> tuple[Pedigree, NDArray[np.int64], NDArray[np.object_], NDArray[np.float64]]:
+def _inputs(
+    pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike, tune: str | None, add_missing: bool
+) -> tuple[Pedigree, NDArray[np.int64], NDArray[np.object_], NDArray[np.float64]]:
     """What H and H⁻¹ start from, checked before any work: the pedigree and
     the genotyped animals as `_genotyped` gives them, and G in their order."""
     pedigree, positions, ids = _genotyped(pedigree, genotyped, add_missing)
     if tune == "mean" and len(ids) < 2:
-        raise refused(option("tune", "mean"), " matches G's mean off-diagonal element to A22's, and needs two "
-                      f"genotyped animals or more; {ids[0]!r} is the only one: leave out ", option("tune", "mean"))
+        raise refused(
+            option("tune", "mean"),
+            " matches G's mean off-diagonal element to A22's, and needs two "
+            f"genotyped animals or more; {ids[0]!r} is the only one: leave out ",
+            option("tune", "mean"),
+        )
     return pedigree, positions, ids, _checked_g(G, ids)
 
 
-def _genotyped(pedigree: Pedigree, genotyped: Iterable[str], add_missing: bool
-               ) -> tuple[Pedigree, NDArray[np.int64], NDArray[np.object_]]:
+def _genotyped(
+    pedigree: Pedigree, genotyped: Iterable[str], add_missing: bool
+) -> tuple[Pedigree, NDArray[np.int64], NDArray[np.object_]]:
     """The pedigree (with the missing animals added if asked), the numbers of
     the genotyped animals in it, and their identifiers."""
     try:
@@ -539,16 +596,20 @@ def _genotyped(pedigree: Pedigree, genotyped: Iterable[str], add_missing: bool
     except TypeError:
         raise TypeError(f"genotyped must be the identifiers of G's rows, got {type(genotyped).__name__}") from None
     if ids.size == 0:
-        raise ValueError("no animal is genotyped (genotyped is empty); H and H⁻¹ need one or more: without "
-                         "genotypes they are A and A⁻¹")
+        raise ValueError(
+            "no animal is genotyped (genotyped is empty); H and H⁻¹ need one or more: without "
+            "genotypes they are A and A⁻¹"
+        )
     if ids.ndim != 1:
         raise ValueError(f"genotyped must list identifiers, one for each row of G, got shape {ids.shape}")
     if len(pedigree) and isinstance(pedigree.ids[0], str):
         other = np.flatnonzero([not isinstance(name, str) for name in ids])
         if len(other):
             name = ids[other[0]]
-            raise TypeError(f"genotyped[{other[0]}] is {name!r} ({type(name).__name__}); the pedigree's "
-                            f"identifiers are text: pass {name.decode() if isinstance(name, bytes) else str(name)!r}")
+            raise TypeError(
+                f"genotyped[{other[0]}] is {name!r} ({type(name).__name__}); the pedigree's "
+                f"identifiers are text: pass {name.decode() if isinstance(name, bytes) else str(name)!r}"
+            )
     repeat = first_repeat(ids)
     if repeat:
         first, again = repeat
@@ -557,18 +618,24 @@ def _genotyped(pedigree: Pedigree, genotyped: Iterable[str], add_missing: bool
         return pedigree, pedigree.numbers(ids).astype(np.int64), ids
     except PedigreeError as error:
         if not add_missing:
-            raise refused(f"{error}: a genotyped animal must be in the pedigree, or pass ",
-                          option("add_missing", True), " to add it as a founder") from None
+            raise refused(
+                f"{error}: a genotyped animal must be in the pedigree, or pass ",
+                option("add_missing", True),
+                " to add it as a founder",
+            ) from None
     found: NDArray[np.intp] = pd.Index(pedigree.ids, dtype=object).get_indexer(ids)  # type: ignore[no-untyped-call]
     missing = ids[found < 0]
     if len(missing):
         n, k = len(pedigree), len(missing)
         unknown = np.full(k, -1)
         everyone = np.concatenate([pedigree.ids, missing])
-        pedigree = Pedigree(everyone, np.concatenate([pedigree.sire, unknown]),
-                            np.concatenate([pedigree.dam, unknown]),
-                            attributes=pedigree.attributes.reindex(pd.Index(everyone, dtype=object)),
-                            added=np.concatenate([pedigree.added, np.ones(k, dtype=bool)]))
+        pedigree = Pedigree(
+            everyone,
+            np.concatenate([pedigree.sire, unknown]),
+            np.concatenate([pedigree.dam, unknown]),
+            attributes=pedigree.attributes.reindex(pd.Index(everyone, dtype=object)),
+            added=np.concatenate([pedigree.added, np.ones(k, dtype=bool)]),
+        )
         found[found < 0] = np.arange(n, n + k)
     return pedigree, found.astype(np.int64), ids
 
@@ -594,13 +661,17 @@ def _checked_g(G: ArrayLike, ids: NDArray[np.object_]) -> NDArray[np.float64]:
     if len(bad):
         i, j = bad[0]
         value = "masked" if mask is not None and mask[i, j] else g[i, j]
-        raise ValueError(f"G[{i}, {j}] (animals {ids[i]!r}, {ids[j]!r}) is {value}; G must be finite for every pair "
-                         "of genotyped animals")
+        raise ValueError(
+            f"G[{i}, {j}] (animals {ids[i]!r}, {ids[j]!r}) is {value}; G must be finite for every pair "
+            "of genotyped animals"
+        )
     uneven = np.argwhere(g != g.T)
     if len(uneven):
         i, j = uneven[0]
-        raise ValueError(f"G is not symmetric: G[{i}, {j}] (animals {ids[i]!r}, {ids[j]!r}) is {g[i, j]!r}, "
-                         f"G[{j}, {i}] is {g[j, i]!r}; pass (G + G.T) / 2 if that is rounding")
+        raise ValueError(
+            f"G is not symmetric: G[{i}, {j}] (animals {ids[i]!r}, {ids[j]!r}) is {g[i, j]!r}, "
+            f"G[{j}, {i}] is {g[j, i]!r}; pass (G + G.T) / 2 if that is rounding"
+        )
     return g
 
 
@@ -610,18 +681,24 @@ def _by_labels(frame: pd.DataFrame, ids: NDArray[np.object_]) -> pd.DataFrame:
     order = []
     for axis, labels in (("row", frame.index), ("column", frame.columns)):
         if not labels.is_unique:
-            raise ValueError(f"G has two {axis}s labelled {labels[labels.duplicated()][0]!r}; each genotyped animal "
-                             f"labels one {axis}")
+            raise ValueError(
+                f"G has two {axis}s labelled {labels[labels.duplicated()][0]!r}; each genotyped animal "
+                f"labels one {axis}"
+            )
         found: NDArray[np.intp] = labels.get_indexer(ids)  # type: ignore[no-untyped-call]
         if np.any(found < 0):
             k = int(np.argmax(found < 0))
             shown = ", ".join(map(repr, labels[:3])) + (", …" if len(labels) > 3 else "")
-            raise ValueError(f"animal {ids[k]!r} is genotyped but labels no {axis} of G (labelled {shown or 'nothing'}"
-                             "); label G's rows and columns with the identifiers of genotyped, or pass G.to_numpy() "
-                             "if its rows and columns are in their order")
+            raise ValueError(
+                f"animal {ids[k]!r} is genotyped but labels no {axis} of G (labelled {shown or 'nothing'}"
+                "); label G's rows and columns with the identifiers of genotyped, or pass G.to_numpy() "
+                "if its rows and columns are in their order"
+            )
         if len(labels) != len(ids):
-            raise ValueError(f"G's {axis} {labels[~labels.isin(ids)][0]!r} is not a genotyped animal; G has a row "
-                             "and a column for each genotyped animal and no other")
+            raise ValueError(
+                f"G's {axis} {labels[~labels.isin(ids)][0]!r} is not a genotyped animal; G has a row "
+                "and a column for each genotyped animal and no other"
+            )
         order.append(found)
     aligned: pd.DataFrame = frame.iloc[order[0], order[1]]
     return aligned
@@ -634,8 +711,10 @@ def _options(tune: str | None, **weights: float) -> dict[str, float]:
     for name, value in weights.items():
         number = real(value)
         if number is None or not np.isfinite(number) or (name == "blend" and not 0.0 <= number <= 1.0):
-            raise refused(argument(name), f" must be a {'number from 0 to 1' if name == 'blend' else 'finite number'}, "
-                          f"got {value!r}")
+            raise refused(
+                argument(name),
+                f" must be a {'number from 0 to 1' if name == 'blend' else 'finite number'}, got {value!r}",
+            )
     return {name: float(value) for name, value in weights.items()}
 
 
@@ -650,28 +729,34 @@ def _comparison(g: NDArray[np.float64], a22: NDArray[np.float64]) -> GenomicComp
     first, second = np.diag(g) - means[0][0], np.diag(a22) - means[1][0]
     spread = float(np.sqrt(np.dot(first, first) * np.dot(second, second)))
     correlation = float(np.dot(first, second)) / spread if spread > 0.0 else float("nan")
-    return GenomicComparison(m, float(means[0][0]), float(means[1][0]), float(means[0][1]), float(means[1][1]),
-                             correlation)
+    return GenomicComparison(
+        m, float(means[0][0]), float(means[1][0]), float(means[0][1]), float(means[1][1]), correlation
+    )
 
 
-def _blended(g: NDArray[np.float64], a22: NDArray[np.float64], blend: float, tune: str | None,
-             comparison: GenomicComparison) -> NDArray[np.float64]:
+def _blended(
+    g: NDArray[np.float64], a22: NDArray[np.float64], blend: float, tune: str | None, comparison: GenomicComparison
+) -> NDArray[np.float64]:
     """(1 − blend) G + blend A22, G first tuned if asked."""
     if tune == "mean":
         c = comparison
         spread = c.mean_diagonal_g - c.mean_off_diagonal_g
         if not spread > 0.0:
-            raise refused(option("tune", "mean"), " needs a mean diagonal of G above its mean off-diagonal element "
-                          f"(they are {c.mean_diagonal_g!r} and {c.mean_off_diagonal_g!r}): leave out ",
-                          option("tune", "mean"))
+            raise refused(
+                option("tune", "mean"),
+                " needs a mean diagonal of G above its mean off-diagonal element "
+                f"(they are {c.mean_diagonal_g!r} and {c.mean_off_diagonal_g!r}): leave out ",
+                option("tune", "mean"),
+            )
         slope = (c.mean_diagonal_a22 - c.mean_off_diagonal_a22) / spread
         g = (c.mean_off_diagonal_a22 - slope * c.mean_off_diagonal_g) + slope * g
     blended: NDArray[np.float64] = (1.0 - blend) * g + blend * a22
     return blended
 
 
-def _inverse(matrix: NDArray[np.float64], ids: NDArray[np.object_], name: str,
-             advice: tuple[str | Option, ...] = ()) -> NDArray[np.float64]:
+def _inverse(
+    matrix: NDArray[np.float64], ids: NDArray[np.object_], name: str, advice: tuple[str | Option, ...] = ()
+) -> NDArray[np.float64]:
     """The inverse of a symmetric positive definite matrix by its Cholesky
     factor, which also tells where it stops being positive definite, with
     `advice` then; symmetric to the bit."""
@@ -679,8 +764,11 @@ def _inverse(matrix: NDArray[np.float64], ids: NDArray[np.object_], name: str,
     # The transpose of a symmetric matrix is itself, in the order LAPACK reads without a transposing copy.
     factor, info = lapack.dpotrf(matrix.T, lower=True, clean=False)
     if info > 0:
-        raise refused(f"{name} is not positive definite: its leading block stops being so at animal "
-                      f"{ids[info - 1]!r} (row {info - 1})", *advice)
+        raise refused(
+            f"{name} is not positive definite: its leading block stops being so at animal "
+            f"{ids[info - 1]!r} (row {info - 1})",
+            *advice,
+        )
     inverse, info = lapack.dpotri(factor, lower=True, overwrite_c=True)
     if info > 0:
         raise ValueError(f"{name} is singular at animal {ids[info - 1]!r} (row {info - 1})")
@@ -698,5 +786,7 @@ def _embedded(block: NDArray[np.float64], positions: NDArray[np.int64], n: int) 
     indptr = np.zeros(n + 1, dtype=np.int64)
     np.cumsum(counts, out=indptr[1:])
     index_type = np.int32 if m * m < 2**31 else np.int64
-    return sp.csr_matrix((block[np.ix_(order, order)].ravel(), np.tile(ranked.astype(index_type), m),
-                          indptr.astype(index_type)), shape=(n, n))
+    return sp.csr_matrix(
+        (block[np.ix_(order, order)].ravel(), np.tile(ranked.astype(index_type), m), indptr.astype(index_type)),
+        shape=(n, n),
+    )

@@ -34,8 +34,10 @@ _TEXT_CODES = np.full(256, 9, dtype=np.int8)
 _TEXT_CODES[[ord("0"), ord("1"), ord("2"), ord("5")]] = [0, 1, 2, -1]
 _GENOTYPE_CHARACTERS = "0125"
 # The fields of a line of each PLINK text file.
-_PLINK_FIELDS = {".fam": "family, individual, father, mother, sex, phenotype",
-                 ".bim": "chromosome, marker, morgans, base pairs, allele 1, allele 2"}
+_PLINK_FIELDS = {
+    ".fam": "family, individual, father, mother, sex, phenotype",
+    ".bim": "chromosome, marker, morgans, base pairs, allele 1, allele 2",
+}
 _BLANKS = b" \t"
 _ENCODED_SPACES = tuple(space.encode() for space in SPACES)
 _NEWLINE = b"\n"
@@ -51,8 +53,9 @@ class GenotypeError(Refusal):
     """
 
 
-def read_genotypes(path: str | os.PathLike[str], *, encoding: str = "utf-8-sig"
-                   ) -> tuple[NDArray[np.object_], NDArray[np.int8]]:
+def read_genotypes(
+    path: str | os.PathLike[str], *, encoding: str = "utf-8-sig"
+) -> tuple[NDArray[np.object_], NDArray[np.int8]]:
     """Genotypes from PLINK binary files or the text format of the BLUPF90
     programs.
 
@@ -145,8 +148,9 @@ def _read_bed(path: str, encoding: str) -> tuple[NDArray[np.object_], NDArray[np
 
     with open(path, "rb") as file:
         if file.read(3) != _BED_MAGIC:
-            raise GenotypeError(f"{path}: not a PLINK .bed file in SNP-major order (it does not start with the "
-                                "bytes 6c 1b 01)")
+            raise GenotypeError(
+                f"{path}: not a PLINK .bed file in SNP-major order (it does not start with the bytes 6c 1b 01)"
+            )
     # The .fam and .bim are read here, which names their lines, and their
     # counts given to bed-reader, which then reads the .bed alone.
     fam, bim = (os.path.splitext(path)[0] + suffix for suffix in (".fam", ".bim"))
@@ -161,8 +165,7 @@ def _read_bed(path: str, encoding: str) -> tuple[NDArray[np.object_], NDArray[np
         with open_bed(path, iid_count=len(ids), sid_count=markers, count_A1=True) as bed:
             genotypes = bed.read(dtype="int8", order="C")
     except (ValueError, RuntimeError, IndexError) as error:
-        raise GenotypeError(f"{path}: {error} ({len(ids):,} animals in {fam}, {markers:,} markers in "
-                            f"{bim})") from None
+        raise GenotypeError(f"{path}: {error} ({len(ids):,} animals in {fam}, {markers:,} markers in {bim})") from None
     genotypes[genotypes == -127] = -1
     return ids, genotypes
 
@@ -181,10 +184,12 @@ def _plink_records(path: str, encoding: str) -> tuple[NDArray[np.int64], list[by
     wrong = np.flatnonzero((fields != 0) & (fields != 6))
     if len(wrong):
         line = int(wrong[0])
-        raise GenotypeError(f"{path}: line {line + 1}: {fields[line]} fields; a line of a "
-                            f"{os.path.splitext(path)[1] or 'PLINK'} file holds 6 "
-                            f"({_PLINK_FIELDS.get(os.path.splitext(path)[1], 'as PLINK writes them')}), "
-                            f"separated by blanks")
+        raise GenotypeError(
+            f"{path}: line {line + 1}: {fields[line]} fields; a line of a "
+            f"{os.path.splitext(path)[1] or 'PLINK'} file holds 6 "
+            f"({_PLINK_FIELDS.get(os.path.splitext(path)[1], 'as PLINK writes them')}), "
+            f"separated by blanks"
+        )
     lines = np.flatnonzero(fields)
     if len(lines) == 0:
         raise GenotypeError(f"{path}: no line")
@@ -209,7 +214,7 @@ def _read_text(path: str, encoding: str) -> tuple[NDArray[np.object_], NDArray[n
             stop -= next(len(space) for space in _ENCODED_SPACES if data.endswith(space, start, stop))
         if stop > start:
             cut = max(data.rfind(b" ", start, stop), data.rfind(b"\t", start, stop))
-            identifier = data[start:max(cut, start)].decode().strip(SPACES)
+            identifier = data[start : max(cut, start)].decode().strip(SPACES)
             if not identifier:
                 raise GenotypeError(f"{path}: line {number}: an identifier, then a genotype per marker, expected")
             lines.append(number)
@@ -220,8 +225,10 @@ def _read_text(path: str, encoding: str) -> tuple[NDArray[np.object_], NDArray[n
         raise GenotypeError(f"{path}: no animal")
     markers = spans[0][1] - spans[0][0]
     if markers == 1 and len(ids[0]) > 1 and ids[0][-2] in _BLANKS.decode() and ids[0][-1] in _GENOTYPE_CHARACTERS:
-        raise GenotypeError(f"{path}: line {lines[0]}: the line reads as genotypes separated by blanks; write "
-                            "those of an animal as one string, one character a marker, after its identifier")
+        raise GenotypeError(
+            f"{path}: line {lines[0]}: the line reads as genotypes separated by blanks; write "
+            "those of an animal as one string, one character a marker, after its identifier"
+        )
     genotypes = np.empty((len(spans), markers), dtype=np.int8)
     for row, (first, last) in enumerate(spans):
         if last - first == markers:
@@ -233,23 +240,30 @@ def _read_text(path: str, encoding: str) -> tuple[NDArray[np.object_], NDArray[n
     return identifiers, genotypes
 
 
-def _bad_genotypes(path: str, line: int, identifier: str, text: str, first_line: int,
-                   markers: int) -> GenotypeError:
+def _bad_genotypes(path: str, line: int, identifier: str, text: str, first_line: int, markers: int) -> GenotypeError:
     """The refusal of a record whose genotypes are not a string of `markers`
     genotype characters, as the first record's are."""
     bad = next((k for k, character in enumerate(text) if character not in _GENOTYPE_CHARACTERS), None)
     if bad is not None and not any(character in _GENOTYPE_CHARACTERS for character in text):
-        return GenotypeError(f"{path}: line {line}: the line ends in {text!r}, not in a string of genotypes (one "
-                             "character a marker: 0, 1 or 2 copies of the allele, 5 for missing)")
+        return GenotypeError(
+            f"{path}: line {line}: the line ends in {text!r}, not in a string of genotypes (one "
+            "character a marker: 0, 1 or 2 copies of the allele, 5 for missing)"
+        )
     if bad is not None:
-        return GenotypeError(f"{path}: line {line}: marker {bad + 1} is {text[bad]!r}; a genotype is 0, 1 or 2, "
-                             "or 5 for missing")
+        return GenotypeError(
+            f"{path}: line {line}: marker {bad + 1} is {text[bad]!r}; a genotype is 0, 1 or 2, or 5 for missing"
+        )
     # Genotypes split by a blank leave their first part at the end of the identifier.
     last_word = identifier.split()[-1]
-    split = " (a blank inside the genotypes?)" if len(last_word) + len(text) == markers and \
-        not last_word.strip(_GENOTYPE_CHARACTERS) else ""
-    return GenotypeError(f"{path}: line {line}: {len(text):,} genotypes, where line {first_line} has "
-                         f"{markers:,}{split}; each line holds an identifier, then a genotype per marker")
+    split = (
+        " (a blank inside the genotypes?)"
+        if len(last_word) + len(text) == markers and not last_word.strip(_GENOTYPE_CHARACTERS)
+        else ""
+    )
+    return GenotypeError(
+        f"{path}: line {line}: {len(text):,} genotypes, where line {first_line} has "
+        f"{markers:,}{split}; each line holds an identifier, then a genotype per marker"
+    )
 
 
 def _check_identifiers(ids: NDArray[np.object_], lines: NDArray[np.int64], path: str) -> None:
@@ -258,11 +272,13 @@ def _check_identifiers(ids: NDArray[np.object_], lines: NDArray[np.int64], path:
     if WIDE_SPACE.search("".join(ids)):
         k = next(k for k, identifier in enumerate(ids) if WIDE_SPACE.search(identifier))
         space = typing.cast(typing.Match[str], WIDE_SPACE.search(ids[k])).group()
-        raise GenotypeError(f"{path}: line {lines[k]}: identifier {ids[k]!r} holds a space U+{ord(space):04X} "
-                            f"inside; write a plain space, or none")
+        raise GenotypeError(
+            f"{path}: line {lines[k]}: identifier {ids[k]!r} holds a space U+{ord(space):04X} "
+            f"inside; write a plain space, or none"
+        )
     repeat = first_repeat(ids)
     if repeat:
         first, again = repeat
-        raise GenotypeError(f"{path}: line {lines[again]}: animal {ids[again]!r} is listed again (first on line "
-                            f"{lines[first]})")
-
+        raise GenotypeError(
+            f"{path}: line {lines[again]}: animal {ids[again]!r} is listed again (first on line {lines[first]})"
+        )

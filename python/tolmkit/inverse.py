@@ -60,15 +60,19 @@ def inverse_relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, gr
     sampling_var = pedigree.sampling_var
     singular = np.flatnonzero(sampling_var <= 0.0)
     if len(singular):
-        raise PedigreeError(f"animal {pedigree.ids[singular[0]]!r} has no Mendelian sampling "
-                            "(a selfed offspring of a fully inbred parent): A has no inverse")
+        raise PedigreeError(
+            f"animal {pedigree.ids[singular[0]]!r} has no Mendelian sampling "
+            "(a selfed offspring of a fully inbred parent): A has no inverse"
+        )
     # The inverse of A / 2 is 2 A⁻¹: doubling every weight is exact.
     weight = (2.0 if kinship else 1.0) / sampling_var
     sire, dam, n = pedigree.sire, pedigree.dam, len(pedigree)
     if groups:
         size = n + len(pedigree.group_ids)
-        sire, dam = (np.where(group >= 0, n + group, parents).astype(np.int32)
-                     for parents, group in ((sire, pedigree.sire_group), (dam, pedigree.dam_group)))
+        sire, dam = (
+            np.where(group >= 0, n + group, parents).astype(np.int32)
+            for parents, group in ((sire, pedigree.sire_group), (dam, pedigree.dam_group))
+        )
         n = size
     diagonal, rows, cols, values = _terms(sire, dam, weight, n)
     strict = sp.csr_matrix((values, (rows, cols)), shape=(n, n))
@@ -80,8 +84,9 @@ def inverse_relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, gr
     return sp.csr_matrix((full.data, full.indices.astype(np.int32), full.indptr.astype(np.int32)), shape=(n, n))
 
 
-def _terms(sire: NDArray[np.int32], dam: NDArray[np.int32], weight: NDArray[np.float64], n: int
-           ) -> tuple[NDArray[np.float64], NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]:
+def _terms(
+    sire: NDArray[np.int32], dam: NDArray[np.int32], weight: NDArray[np.float64], n: int
+) -> tuple[NDArray[np.float64], NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]:
     """The diagonal of the sum of q qᵀ / b_i over n rows (the animals, then
     any groups, numbered after them), and its strictly lower triangle as
     rows, columns and values whose duplicates are to be added."""
@@ -92,9 +97,12 @@ def _terms(sire: NDArray[np.int32], dam: NDArray[np.int32], weight: NDArray[np.f
     selfed = mated_sire == mated_dam
     # A selfed animal's cross term falls twice on its parent's diagonal.
     own = np.concatenate([weight, np.zeros(n - len(weight))])
-    diagonal = (own + np.bincount(sire[has_sire], 0.25 * weight[has_sire], minlength=n)
-                + np.bincount(dam[has_dam], 0.25 * weight[has_dam], minlength=n)
-                + np.bincount(mated_sire[selfed], 0.5 * mated_weight[selfed], minlength=n))
+    diagonal = (
+        own
+        + np.bincount(sire[has_sire], 0.25 * weight[has_sire], minlength=n)
+        + np.bincount(dam[has_dam], 0.25 * weight[has_dam], minlength=n)
+        + np.bincount(mated_sire[selfed], 0.5 * mated_weight[selfed], minlength=n)
+    )
     crossed = ~selfed
     # A known parent is numbered below its offspring, a group above it.
     first = np.concatenate([animals[has_sire], animals[has_dam], mated_sire[crossed]])

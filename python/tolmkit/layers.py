@@ -66,7 +66,7 @@ class Layers:
         >>> Layers(np.array([-1, -1, 0], np.int32), np.array([-1, -1, 1], np.int32), np.array([0, 0, 1])).rows(1)
         array([2])
         """
-        return self.order[self.bounds[depth]:self.bounds[depth + 1]]
+        return self.order[self.bounds[depth] : self.bounds[depth + 1]]
 
     def up(self, values: _Floats, *, stop: NDArray[np.bool_] | None = None) -> None:
         """Adds to every animal half of each offspring's value, the deepest
@@ -91,9 +91,9 @@ class Layers:
         links = self._linked()
         for depth in range(len(links), 0, -1):
             _, parents, gather = links[depth - 1]
-            part = values[self.bounds[depth]:self.bounds[depth + 1]]
+            part = values[self.bounds[depth] : self.bounds[depth + 1]]
             if stop is not None:
-                kept = ~stop[self.bounds[depth]:self.bounds[depth + 1]]
+                kept = ~stop[self.bounds[depth] : self.bounds[depth + 1]]
                 part = part * (kept if part.ndim == 1 else kept[:, np.newaxis])
             values[parents] += gather @ part
 
@@ -168,9 +168,9 @@ class Layers:
             # each offspring's share, the deepest layer first, sires' links
             # before dams'. One product adds them in that order, which keeps
             # the bits where the halves go beyond the 53 bits of a float64.
-            mine = by_position[cuts[depth]:cuts[depth + 1]]
+            mine = by_position[cuts[depth] : cuts[depth + 1]]
             rows, columns, weights = [position[mine] - base], [np.arange(len(mine))], [np.ones(len(mine))]
-            sources = [seeds[cuts[depth]:cuts[depth + 1]]]
+            sources = [seeds[cuts[depth] : cuts[depth + 1]]]
             taken = len(mine)
             for below, first, last in feeding[depth]:
                 _, parents, gather = links[below - 1]
@@ -183,9 +183,14 @@ class Layers:
                 taken += len(offspring)
             row = np.concatenate(rows)
             sequence = np.argsort(row, kind="stable")
-            terms = sp.csr_matrix((np.concatenate(weights)[sequence], np.concatenate(columns)[sequence],
-                                   np.searchsorted(row[sequence], np.arange(self.bounds[depth + 1] - base + 1))),
-                                  shape=(self.bounds[depth + 1] - base, taken))
+            terms = sp.csr_matrix(
+                (
+                    np.concatenate(weights)[sequence],
+                    np.concatenate(columns)[sequence],
+                    np.searchsorted(row[sequence], np.arange(self.bounds[depth + 1] - base + 1)),
+                ),
+                shape=(self.bounds[depth + 1] - base, taken),
+            )
             blocks[depth] = terms @ sp.vstack(sources, format="csr")
         # Transposed by scipy's counting pass, which leaves the columns sorted.
         return sp.csr_matrix(sp.vstack(blocks, format="csr")[self.rank].T)
@@ -213,8 +218,10 @@ class Layers:
         if self._links is not None:
             return self._links
         n = len(self.rank)
-        sire, dam = (np.where(parents[self.order] < 0, n, self.rank[np.maximum(parents[self.order], 0)])
-                     for parents in (self._sire, self._dam))
+        sire, dam = (
+            np.where(parents[self.order] < 0, n, self.rank[np.maximum(parents[self.order], 0)])
+            for parents in (self._sire, self._dam)
+        )
         links = []
         for d in range(1, len(self.bounds) - 1):
             first, last = self.bounds[d], self.bounds[d + 1]
@@ -229,9 +236,9 @@ class Layers:
             by_parent = np.argsort(parent[known], kind="stable")
             parent, offspring = parent[known][by_parent], offspring[known][by_parent]
             starts = np.flatnonzero(np.diff(parent, prepend=-1))
-            gather = sp.csr_matrix((np.full(len(parent), 0.5), offspring, np.append(starts, len(parent))),
-                                   shape=(len(starts), size))
+            gather = sp.csr_matrix(
+                (np.full(len(parent), 0.5), offspring, np.append(starts, len(parent))), shape=(len(starts), size)
+            )
             links.append((spread, parent[starts], gather))
         self._links = links
         return links
-

@@ -22,7 +22,17 @@ from ._patterns import ROLES
 from .layers import Layers
 from .records import UNKNOWN_PARENTS, Rules, Table, number_records, parents_first, records_table, sex_codes
 
-__all__ = ["MISSING_PARENT", "Pedigree", "PedigreeCounts", "ancestry", "from_table", "prune", "roles", "select", "sexes"]
+__all__ = [
+    "MISSING_PARENT",
+    "Pedigree",
+    "PedigreeCounts",
+    "ancestry",
+    "from_table",
+    "prune",
+    "roles",
+    "select",
+    "sexes",
+]
 
 #: The code of an unknown parent in TOLM.cald and TOLM.dijp, as the kernels define it.
 MISSING_PARENT: int = _native.MISSING_PARENT
@@ -68,8 +78,11 @@ class PedigreeCounts:
     def labelled(self) -> list[tuple[str, str]]:
         """(attribute, label) of each count as a summary shows it, in order;
         groups only when there are some."""
-        return [(name, _LABELS.get(name, name.replace("_", " "))) for name in
-                (field.name for field in dataclasses.fields(self)) if name != "groups" or self.groups]
+        return [
+            (name, _LABELS.get(name, name.replace("_", " ")))
+            for name in (field.name for field in dataclasses.fields(self))
+            if name != "groups" or self.groups
+        ]
 
 
 # Labels that say more than the attribute's name.
@@ -102,18 +115,33 @@ class Pedigree:
     which no caller can write through.
     """
 
-    def __init__(self, ids: Sequence[str] | NDArray[np.object_], sire: ArrayLike, dam: ArrayLike, *,
-                 attributes: pd.DataFrame | None = None, added: ArrayLike | None = None,
-                 group_ids: Sequence[str] | NDArray[np.object_] | None = None, sire_group: ArrayLike | None = None,
-                 dam_group: ArrayLike | None = None) -> None:
+    def __init__(
+        self,
+        ids: Sequence[str] | NDArray[np.object_],
+        sire: ArrayLike,
+        dam: ArrayLike,
+        *,
+        attributes: pd.DataFrame | None = None,
+        added: ArrayLike | None = None,
+        group_ids: Sequence[str] | NDArray[np.object_] | None = None,
+        sire_group: ArrayLike | None = None,
+        dam_group: ArrayLike | None = None,
+    ) -> None:
         self._fill(np.array(ids, dtype=object), sire, dam, attributes, added, group_ids, sire_group, dam_group)
         if not self._id_index().is_unique:
             raise PedigreeError("the identifiers are not unique")
 
-    def _fill(self, ids: NDArray[np.object_] | pa.Array, sire: ArrayLike, dam: ArrayLike,
-              attributes: pd.DataFrame | None, added: ArrayLike | None,
-              group_ids: Sequence[str] | NDArray[np.object_] | None = None, sire_group: ArrayLike | None = None,
-              dam_group: ArrayLike | None = None) -> None:
+    def _fill(
+        self,
+        ids: NDArray[np.object_] | pa.Array,
+        sire: ArrayLike,
+        dam: ArrayLike,
+        attributes: pd.DataFrame | None,
+        added: ArrayLike | None,
+        group_ids: Sequence[str] | NDArray[np.object_] | None = None,
+        sire_group: ArrayLike | None = None,
+        dam_group: ArrayLike | None = None,
+    ) -> None:
         n = len(ids)
         self._sire = _frozen(_parent_numbers(sire, n, "sire"))
         self._dam = _frozen(_parent_numbers(dam, n, "dam"))
@@ -244,8 +272,9 @@ class Pedigree:
             coefficients = np.zeros(n + 1)
             coefficients[n] = -1.0
             sampling_var = np.empty(n)
-            TOLM.fcoeff(sire, dam, coefficients, sampling_var, np.array([n], dtype=np.int32),
-                        np.array([1], dtype=np.int32))
+            TOLM.fcoeff(
+                sire, dam, coefficients, sampling_var, np.array([n], dtype=np.int32), np.array([1], dtype=np.int32)
+            )
             self._inbreeding = _frozen(coefficients)[:n], _frozen(sampling_var)
         return self._inbreeding
 
@@ -258,8 +287,9 @@ class Pedigree:
                 rows = layers.rows(depth)
                 sire, dam = self._sire[rows], self._dam[rows]
                 s, d = np.maximum(sire, 0), np.maximum(dam, 0)
-                equivalent[rows] = (np.where(sire >= 0, (1.0 + equivalent[s]) / 2.0, 0.0)
-                                    + np.where(dam >= 0, (1.0 + equivalent[d]) / 2.0, 0.0))
+                equivalent[rows] = np.where(sire >= 0, (1.0 + equivalent[s]) / 2.0, 0.0) + np.where(
+                    dam >= 0, (1.0 + equivalent[d]) / 2.0, 0.0
+                )
                 complete[rows] = np.where((sire >= 0) & (dam >= 0), 1 + np.minimum(complete[s], complete[d]), 0)
             self._known = _frozen(complete), _frozen(equivalent)
         return self._known
@@ -286,11 +316,16 @@ class Pedigree:
         """
         sire, dam = self.sire, self.dam
         return PedigreeCounts(
-            animals=len(self), founders=int(np.count_nonzero((sire < 0) & (dam < 0))),
-            parents_added=int(np.count_nonzero(self.added)), unknown_sires=int(np.count_nonzero(sire < 0)),
-            unknown_dams=int(np.count_nonzero(dam < 0)), groups=len(self.group_ids),
-            sires=len(np.unique(sire[sire >= 0])), dams=len(np.unique(dam[dam >= 0])),
-            generations=int(self.generation.max(initial=0)))
+            animals=len(self),
+            founders=int(np.count_nonzero((sire < 0) & (dam < 0))),
+            parents_added=int(np.count_nonzero(self.added)),
+            unknown_sires=int(np.count_nonzero(sire < 0)),
+            unknown_dams=int(np.count_nonzero(dam < 0)),
+            groups=len(self.group_ids),
+            sires=len(np.unique(sire[sire >= 0])),
+            dams=len(np.unique(dam[dam >= 0])),
+            generations=int(self.generation.max(initial=0)),
+        )
 
     def summary(self) -> str:
         """What the pedigree holds, a line for each count.
@@ -322,18 +357,27 @@ class Pedigree:
         lines = [f"{label:<{width}}{value:>{digits},}" for label, value in labels]
         if np.any(self.added):
             # A group of unknown parents read as an animal stands out by its offspring.
-            offspring = np.bincount(self.sire[self.sire >= 0], minlength=len(self)) + \
-                np.bincount(self.dam[self.dam >= 0], minlength=len(self))
+            offspring = np.bincount(self.sire[self.sire >= 0], minlength=len(self)) + np.bincount(
+                self.dam[self.dam >= 0], minlength=len(self)
+            )
             added = np.flatnonzero(self.added)
             most = added[np.argsort(-offspring[added], kind="stable")[:MOST_OFFSPRING_SHOWN]]
-            lines.append("most offspring among parents added as founders: " +
-                         ", ".join(f"{self.ids[k]} ({offspring[k]:,})" for k in most))
+            lines.append(
+                "most offspring among parents added as founders: "
+                + ", ".join(f"{self.ids[k]} ({offspring[k]:,})" for k in most)
+            )
         return "\n".join(lines)
 
     @classmethod
-    def from_records(cls, records: Iterable[Sequence[object]], *, unknown: str | Iterable[str] = UNKNOWN_PARENTS,
-                     selfing: bool = False, lines: Sequence[int] | None = None,
-                     case_distinct: bool = False) -> Pedigree:
+    def from_records(
+        cls,
+        records: Iterable[Sequence[object]],
+        *,
+        unknown: str | Iterable[str] = UNKNOWN_PARENTS,
+        selfing: bool = False,
+        lines: Sequence[int] | None = None,
+        case_distinct: bool = False,
+    ) -> Pedigree:
         """A pedigree from (animal, sire, dam) records, in any order.
 
         Parameters
@@ -377,8 +421,9 @@ class Pedigree:
         return from_table(table, Rules.given(unknown, selfing, extra=[""], case_distinct=case_distinct))
 
     @classmethod
-    def from_numbers(cls, sire: ArrayLike, dam: ArrayLike, *, unknown: int,
-                     ids: Sequence[str] | None = None) -> Pedigree:
+    def from_numbers(
+        cls, sire: ArrayLike, dam: ArrayLike, *, unknown: int, ids: Sequence[str] | None = None
+    ) -> Pedigree:
         """A pedigree already numbered parents first, such as `simulate_pedigree` gives.
 
         Parameters
@@ -416,8 +461,10 @@ class Pedigree:
             bad = np.flatnonzero(known & ((values < 0) | (values >= np.arange(len(values)))))
             if len(bad):
                 k = int(bad[0])
-                raise PedigreeError(f"the {role} of animal {k} is {values[k]}: a parent must be {unknown} "
-                                    f"(unknown) or an animal numbered 0 to {k - 1}, before its offspring")
+                raise PedigreeError(
+                    f"the {role} of animal {k} is {values[k]}: a parent must be {unknown} "
+                    f"(unknown) or an animal numbered 0 to {k - 1}, before its offspring"
+                )
             columns[role] = np.where(known, values, -1)
         n = len(columns["sire"])
         names = np.arange(n).astype(str).astype(object) if ids is None else ids
@@ -446,8 +493,9 @@ class Pedigree:
         >>> Pedigree.from_records([("a", "0", "0"), ("b", "a", "0")]).numbers(["b"]).tolist()
         [1]
         """
-        wanted = np.asarray(list(ids) if isinstance(ids, Iterable) and not isinstance(ids, (str, bytes)) else [ids],
-                            dtype=object)
+        wanted = np.asarray(
+            list(ids) if isinstance(ids, Iterable) and not isinstance(ids, (str, bytes)) else [ids], dtype=object
+        )
         found: NDArray[np.intp] = self._id_index().get_indexer(wanted)  # type: ignore[no-untyped-call]
         if np.any(found < 0):
             raise self._not_found(wanted[np.argmax(found < 0)])
@@ -466,21 +514,27 @@ class Pedigree:
             text = str(int(name)) if float(name).is_integer() else str(name)
         if text is not None and len(self) > 0 and isinstance(self.ids[0], str):
             there = "" if text in self._id_index() else ", which is not in the pedigree either"
-            return TypeError(f"animal {name} is given as {type(name).__name__}, but the pedigree's identifiers are "
-                             f"text: pass {text!r}{there}")
+            return TypeError(
+                f"animal {name} is given as {type(name).__name__}, but the pedigree's identifiers are "
+                f"text: pass {text!r}{there}"
+            )
         if isinstance(name, str):
             folded = np.char.lower(self.ids.astype(str)) == name.lower()
             if np.any(folded):
-                return PedigreeError(f"animal {name!r} is not in the pedigree, but {self.ids[np.argmax(folded)]!r} "
-                                     f"is: identifiers that differ in case name different animals")
+                return PedigreeError(
+                    f"animal {name!r} is not in the pedigree, but {self.ids[np.argmax(folded)]!r} "
+                    f"is: identifiers that differ in case name different animals"
+                )
         return PedigreeError(f"animal {name!r} is not in the pedigree")
 
     def codes(self, unknown: int) -> tuple[NDArray[np.int32], NDArray[np.int32]]:
         """Sires and dams as contiguous int32 arrays, an unknown parent coded
         `unknown`: len(self) for TOLM.fcoeff, MISSING_PARENT for cald and dijp."""
         code = np.int32(unknown)
-        return (np.where(self.sire < 0, code, self.sire).astype(np.int32),
-                np.where(self.dam < 0, code, self.dam).astype(np.int32))
+        return (
+            np.where(self.sire < 0, code, self.sire).astype(np.int32),
+            np.where(self.dam < 0, code, self.dam).astype(np.int32),
+        )
 
 
 def _frozen(array: _Array) -> _Array:
@@ -490,8 +544,9 @@ def _frozen(array: _Array) -> _Array:
     return array.view()
 
 
-def _group_numbers(values: ArrayLike | None, parents: NDArray[np.int32], groups: int, role: str,
-                   pedigree: Pedigree) -> NDArray[np.int32]:
+def _group_numbers(
+    values: ArrayLike | None, parents: NDArray[np.int32], groups: int, role: str, pedigree: Pedigree
+) -> NDArray[np.int32]:
     if values is None:
         return np.full(len(parents), -1, dtype=np.int32)
     numbers = _integers(values, f"{role}_group")
@@ -500,8 +555,10 @@ def _group_numbers(values: ArrayLike | None, parents: NDArray[np.int32], groups:
     bad = np.flatnonzero((numbers < -1) | (numbers >= groups) | ((numbers >= 0) & (parents >= 0)))
     if len(bad):
         k = int(bad[0])
-        raise PedigreeError(f"{role}_group of animal {pedigree.ids[k]!r} is {numbers[k]}: a group number "
-                            f"(0 to {groups - 1}) is given only for an unknown {role}, else -1")
+        raise PedigreeError(
+            f"{role}_group of animal {pedigree.ids[k]!r} is {numbers[k]}: a group number "
+            f"(0 to {groups - 1}) is given only for an unknown {role}, else -1"
+        )
     return numbers.astype(np.int32)
 
 
@@ -510,8 +567,7 @@ def _integers(values: ArrayLike, role: str) -> NDArray[np.int64]:
     if array.shape == (0,):  # [] reads as float64, and holds no code to check
         return np.zeros(0, dtype=np.int64)
     if array.dtype.kind not in "iu" or array.ndim != 1:
-        raise TypeError(f"{role} must be a one-dimensional array of integers, got {array.dtype} "
-                        f"of shape {array.shape}")
+        raise TypeError(f"{role} must be a one-dimensional array of integers, got {array.dtype} of shape {array.shape}")
     if array.dtype.kind == "u" and array.dtype.itemsize == 8 and np.any(array > np.iinfo(np.int64).max):
         raise PedigreeError(f"{role} holds codes beyond 64 bits")
     return array.astype(np.int64, copy=False)  # read, never written: the caller's own array will do
@@ -559,8 +615,9 @@ def prune(pedigree: Pedigree, ids: Iterable[str], *, generations: int | None = N
     return ancestry(pedigree, pedigree.numbers(ids), generations=generations)[0]
 
 
-def ancestry(pedigree: Pedigree, animals: ArrayLike, *,
-             generations: int | None = None) -> tuple[Pedigree, NDArray[np.int32]]:
+def ancestry(
+    pedigree: Pedigree, animals: ArrayLike, *, generations: int | None = None
+) -> tuple[Pedigree, NDArray[np.int32]]:
     """The pedigree of the animals numbered `animals` and their ancestors.
 
     Relationships among the animals kept depend on nothing else when all
@@ -606,9 +663,17 @@ def ancestry(pedigree: Pedigree, animals: ArrayLike, *,
         frontier = parents[~keep[parents]]
         keep[frontier] = True
         depth += 1
-    kept, renumber = select(pedigree._id_values(), pedigree.sire, pedigree.dam, np.flatnonzero(keep),
-                            attributes=pedigree._attributes, added=pedigree.added, group_ids=pedigree.group_ids,
-                            sire_group=pedigree.sire_group, dam_group=pedigree.dam_group)
+    kept, renumber = select(
+        pedigree._id_values(),
+        pedigree.sire,
+        pedigree.dam,
+        np.flatnonzero(keep),
+        attributes=pedigree._attributes,
+        added=pedigree.added,
+        group_ids=pedigree.group_ids,
+        sire_group=pedigree.sire_group,
+        dam_group=pedigree.dam_group,
+    )
     if generations is None:
         # F and the generations of an animal depend on its ancestors alone,
         # all kept: those of the whole pedigree hold, to the bit.
@@ -620,10 +685,18 @@ def ancestry(pedigree: Pedigree, animals: ArrayLike, *,
     return kept, renumber
 
 
-def select(ids: NDArray[np.object_] | pa.Array, sire: Numbers, dam: Numbers, order: Numbers, *,
-           attributes: pd.DataFrame | None = None,
-           added: NDArray[np.bool_] | None = None, group_ids: NDArray[np.object_] | None = None,
-           sire_group: Numbers | None = None, dam_group: Numbers | None = None) -> tuple[Pedigree, NDArray[np.int32]]:
+def select(
+    ids: NDArray[np.object_] | pa.Array,
+    sire: Numbers,
+    dam: Numbers,
+    order: Numbers,
+    *,
+    attributes: pd.DataFrame | None = None,
+    added: NDArray[np.bool_] | None = None,
+    group_ids: NDArray[np.object_] | None = None,
+    sire_group: Numbers | None = None,
+    dam_group: Numbers | None = None,
+) -> tuple[Pedigree, NDArray[np.int32]]:
     """The pedigree of the animals `order` names, numbered in that order.
 
     Parameters
@@ -680,9 +753,16 @@ def select(ids: NDArray[np.object_] | pa.Array, sire: Numbers, dam: Numbers, ord
 
     # A selection of unique identifiers is unique: no need to hash them again.
     pedigree = Pedigree.__new__(Pedigree)
-    pedigree._fill(taken(ids), renumbered(sire), renumbered(dam),
-                   None if attributes is None else attributes if kept_all else attributes.iloc[order],
-                   taken(added), group_ids, taken(sire_group), taken(dam_group))
+    pedigree._fill(
+        taken(ids),
+        renumbered(sire),
+        renumbered(dam),
+        None if attributes is None else attributes if kept_all else attributes.iloc[order],
+        taken(added),
+        group_ids,
+        taken(sire_group),
+        taken(dam_group),
+    )
     return pedigree, renumber
 
 
@@ -711,9 +791,17 @@ def from_table(table: Table, rules: Rules) -> Pedigree:
     ['a', 'b']
     """
     numbering = number_records(table, rules)
-    return select(numbering.ids, numbering.sire, numbering.dam, numbering.order, attributes=numbering.attributes,
-                  added=numbering.added, group_ids=numbering.group_ids, sire_group=numbering.sire_group,
-                  dam_group=numbering.dam_group)[0]
+    return select(
+        numbering.ids,
+        numbering.sire,
+        numbering.dam,
+        numbering.order,
+        attributes=numbering.attributes,
+        added=numbering.added,
+        group_ids=numbering.group_ids,
+        sire_group=numbering.sire_group,
+        dam_group=numbering.dam_group,
+    )[0]
 
 
 def roles(pedigree: Pedigree) -> tuple[NDArray[np.bool_], NDArray[np.bool_]]:

@@ -26,8 +26,14 @@ _MOST_GENERATIONS = 6
 _SUFFIXES = (".png", ".svg")
 
 
-def plot_trend(summary: pd.DataFrame, path: str | os.PathLike[str], *, title: str | None = None,
-               effective: EffectiveSize | None = None, founders: FounderStatistics | None = None) -> None:
+def plot_trend(
+    summary: pd.DataFrame,
+    path: str | os.PathLike[str],
+    *,
+    title: str | None = None,
+    effective: EffectiveSize | None = None,
+    founders: FounderStatistics | None = None,
+) -> None:
     """Draws mean F and mean ΔF by cohort into a PNG (or any format that
     matplotlib writes by the file's extension).
 
@@ -71,8 +77,15 @@ def plot_trend(summary: pd.DataFrame, path: str | os.PathLike[str], *, title: st
     upper.plot(x, summary["inbreeding"], marker=marker, markersize=4, color="#1f5fa8", label="mean F")
     upper.set_ylabel("mean inbreeding F")
     shared = upper.twinx()
-    shared.plot(x, summary["inbred"] * 100, marker="s" if marker else None, markersize=4, color="#c0602a",
-                linestyle="--", label="inbred animals")
+    shared.plot(
+        x,
+        summary["inbred"] * 100,
+        marker="s" if marker else None,
+        markersize=4,
+        color="#c0602a",
+        linestyle="--",
+        label="inbred animals",
+    )
     shared.set_ylabel("inbred animals (%)", color="#c0602a")
     shared.tick_params(axis="y", colors="#c0602a")
     shared.set_ylim(0, 105)
@@ -140,12 +153,17 @@ def plot_ancestry(pedigree: Pedigree, animal: str, path: str | os.PathLike[str],
     columns = [np.array([root], dtype=np.int64)]
     for _ in range(generations):
         before = columns[-1]
-        parents = np.stack([np.where(before >= 0, pedigree.sire[np.maximum(before, 0)], -1),
-                            np.where(before >= 0, pedigree.dam[np.maximum(before, 0)], -1)], axis=1).ravel()
+        parents = np.stack(
+            [
+                np.where(before >= 0, pedigree.sire[np.maximum(before, 0)], -1),
+                np.where(before >= 0, pedigree.dam[np.maximum(before, 0)], -1),
+            ],
+            axis=1,
+        ).ravel()
         columns.append(parents.astype(np.int64))
     seen = np.bincount(np.concatenate([c[c >= 0] for c in columns[1:]]), minlength=len(pedigree))
     plt = _pyplot()
-    slots = 2 ** generations
+    slots = 2**generations
     figure, axes = plt.subplots(figsize=(2.1 * (generations + 1), max(3.5, 0.42 * slots + 0.8)))
     axes.set_axis_off()
     axes.set_xlim(-0.5, generations + 0.5)
@@ -162,13 +180,28 @@ def plot_ancestry(pedigree: Pedigree, animal: str, path: str | os.PathLike[str],
             male = g > 0 and i % 2 == 0
             edge = "#888888" if g == 0 else "#2f6db3" if male else "#c0392b"
             boxes[g, i] = axes.text(
-                g, y, f"{pedigree.ids[k]}\nF = {f[k]:.4f}", ha="center", va="center",
-                fontsize=8 if g == 0 else 7.5, fontweight="bold" if seen[k] > 1 or g == 0 else "normal",
-                bbox=dict(boxstyle="round,pad=0.35", facecolor=_shade(float(f[k])), edgecolor=edge,
-                          linewidth=1.4 if seen[k] > 1 else 0.9))
+                g,
+                y,
+                f"{pedigree.ids[k]}\nF = {f[k]:.4f}",
+                ha="center",
+                va="center",
+                fontsize=8 if g == 0 else 7.5,
+                fontweight="bold" if seen[k] > 1 or g == 0 else "normal",
+                bbox=dict(
+                    boxstyle="round,pad=0.35",
+                    facecolor=_shade(float(f[k])),
+                    edgecolor=edge,
+                    linewidth=1.4 if seen[k] > 1 else 0.9,
+                ),
+            )
     axes.set_title(f"Ancestors of {animal}: F = {f[root]:.4f}", fontsize=11, loc="left")
-    figure.text(0.01, 0.01, "sires above (blue), dams below (red); bold: met more than once; "
-                "fill: darker for larger F", fontsize=7.5, color="#555555")
+    figure.text(
+        0.01,
+        0.01,
+        "sires above (blue), dams below (red); bold: met more than once; fill: darker for larger F",
+        fontsize=7.5,
+        color="#555555",
+    )
     figure.tight_layout()
     # The connectors join the boxes' edges, known only once the text is drawn.
     figure.canvas.draw()
@@ -188,8 +221,7 @@ def plot_ancestry(pedigree: Pedigree, animal: str, path: str | os.PathLike[str],
         start, end = edges(child)[1], edges(artist)[0]
         middle = g - 0.5
         y_child, y = child.get_position()[1], artist.get_position()[1]
-        axes.plot([start, middle, middle, end], [y_child, y_child, y, y], color="#8a8a8a", linewidth=0.8,
-                  zorder=1)
+        axes.plot([start, middle, middle, end], [y_child, y_child, y, y], color="#8a8a8a", linewidth=0.8, zorder=1)
     _save(figure, path)
     plt.close(figure)
 
@@ -235,8 +267,7 @@ def _cohort_ticks(axes: typing.Any, x: typing.Any, labels: list[str], numeric: b
         axes.tick_params(axis="x", labelrotation=30)
 
 
-def _fitting_labels(figure: typing.Any, axes: typing.Any, spacing: float, ne: typing.Any
-                    ) -> list[str] | None:
+def _fitting_labels(figure: typing.Any, axes: typing.Any, spacing: float, ne: typing.Any) -> list[str] | None:
     """The Ne over each bar (none where it is unknown) when every label fits
     within its bar's slot, so that none runs over the next bar; else None."""
     low, high = axes.get_xlim()
@@ -250,13 +281,14 @@ def _fitting_labels(figure: typing.Any, axes: typing.Any, spacing: float, ne: ty
 def _ne_axis(axes: typing.Any) -> None:
     """Ne = 1 / (2 ΔF) on the right of the axes of ΔF in percent, for bars
     too narrow to carry it."""
+
     def reciprocal(percent: typing.Any) -> typing.Any:
         # The axis's limits must be finite: ΔF of 0 stands at an Ne of 10^12.
         return 50.0 / np.maximum(np.asarray(percent, dtype=np.float64), 5e-11)
 
     right = axes.secondary_yaxis("right", functions=(reciprocal, reciprocal))
     top = axes.get_ylim()[1]
-    candidates = [step * 10 ** power for power in range(1, 6) for step in (1, 2, 3, 5)]
+    candidates = [step * 10**power for power in range(1, 6) for step in (1, 2, 3, 5)]
     # Not so many that they crowd where ΔF is small.
     right.set_yticks([ne for ne in candidates if 0.08 * top <= 50.0 / ne <= top])
     right.set_ylabel("Ne = 1 / (2 ΔF)")

@@ -61,10 +61,19 @@ _WHOLE = re.compile(r"0|-?[1-9][0-9]{0,17}")
 _NEWLINE = b"\n"
 
 
-def read_pedigree(source: Source, *, delimiter: str | None = None, header: bool | None = None,
-                  columns: Sequence[str] | None = None, unknown: str | Iterable[str] = UNKNOWN_PARENTS,
-                  encoding: str = "utf-8-sig", selfing: bool = False, groups: Groups = None,
-                  max_offspring: int | None = MAX_OFFSPRING, case_distinct: bool = False) -> Pedigree:
+def read_pedigree(
+    source: Source,
+    *,
+    delimiter: str | None = None,
+    header: bool | None = None,
+    columns: Sequence[str] | None = None,
+    unknown: str | Iterable[str] = UNKNOWN_PARENTS,
+    encoding: str = "utf-8-sig",
+    selfing: bool = False,
+    groups: Groups = None,
+    max_offspring: int | None = MAX_OFFSPRING,
+    case_distinct: bool = False,
+) -> Pedigree:
     """Reads the animal, sire and dam of every animal from a text file or a data frame.
 
     The file is read only when every line and field is accounted for (see
@@ -148,7 +157,7 @@ def read_pedigree(source: Source, *, delimiter: str | None = None, header: bool 
     >>> pedigree.ids.tolist(), pedigree.attributes["born"].tolist()
     (['A', 'B'], [1998, 2001])
     """
-    if delimiter is not None and (not isinstance(delimiter, str) or len(delimiter) != 1 or delimiter in "\"\r\n"):
+    if delimiter is not None and (not isinstance(delimiter, str) or len(delimiter) != 1 or delimiter in '"\r\n'):
         raise ValueError(f"delimiter must be one character other than a quote or a line end, got {delimiter!r}")
     if columns is not None and (isinstance(columns, str) or len(columns) != 3 or len(set(columns)) != 3):
         raise ValueError(f"columns must name three different columns: animal, sire and dam; got {columns!r}")
@@ -161,11 +170,20 @@ def read_pedigree(source: Source, *, delimiter: str | None = None, header: bool 
     return from_table(_file_table(utf8_text(source, encoding), delimiter, header, columns), rules)
 
 
-def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,
-                          unknown: str | Iterable[str] = UNKNOWN_PARENTS, selfing: bool = False,
-                          where: Where | None = None, attributes: pd.DataFrame | None = None,
-                          sex: Strings | None = None, groups: Groups = None,
-                          max_offspring: int | None = MAX_OFFSPRING, case_distinct: bool = False) -> Pedigree:
+def pedigree_from_columns(
+    animal: Strings,
+    sire: Strings,
+    dam: Strings,
+    *,
+    unknown: str | Iterable[str] = UNKNOWN_PARENTS,
+    selfing: bool = False,
+    where: Where | None = None,
+    attributes: pd.DataFrame | None = None,
+    sex: Strings | None = None,
+    groups: Groups = None,
+    max_offspring: int | None = MAX_OFFSPRING,
+    case_distinct: bool = False,
+) -> Pedigree:
     """Numbers animals given by identifiers parents first, checking every record.
 
     Parameters
@@ -216,33 +234,39 @@ def pedigree_from_columns(animal: Strings, sire: Strings, dam: Strings, *,
     ['a', 'b']
     """
     at = where if where is not None else (lambda k: f"line {k + 1}")
-    animal, sire, dam = (string_array(identifiers(np.asarray(values, dtype=object), at)) for values in (animal, sire, dam))
-    table = Table(animal, sire, dam, at, lambda: attributes,
-                   None if sex is None else string_array(np.asarray(sex, dtype=object)))
+    animal, sire, dam = (
+        string_array(identifiers(np.asarray(values, dtype=object), at)) for values in (animal, sire, dam)
+    )
+    table = Table(
+        animal, sire, dam, at, lambda: attributes, None if sex is None else string_array(np.asarray(sex, dtype=object))
+    )
     return from_table(table, Rules.given(unknown, selfing, groups, max_offspring, case_distinct=case_distinct))
 
 
 def _columns(names: list[str], columns: Sequence[str] | None, at: str) -> tuple[list[int], int | None] | None:
     """Positions of the animal, sire and dam columns, and of a sex column,
     by their names; None when the names do not say."""
-    roles = [next((role for role, pattern in ROLES.items() if pattern.fullmatch(name.strip())), None)
-             for name in names]
+    roles = [next((role for role, pattern in ROLES.items() if pattern.fullmatch(name.strip())), None) for name in names]
     if columns is not None:
         positions = []
         for wanted in columns:
             same = [k for k, name in enumerate(names) if name.strip() == wanted]
             alike = [k for k, name in enumerate(names) if name.strip().lower() == str(wanted).lower()]
             if not same + alike:
-                raise PedigreeError(f"{at}: no column is named {wanted!r}; the columns are "
-                                    f"{', '.join(map(repr, names))}")
+                raise PedigreeError(
+                    f"{at}: no column is named {wanted!r}; the columns are {', '.join(map(repr, names))}"
+                )
             positions.append((same + alike)[0])
         sexes = [k for k, role in enumerate(roles) if role == "sex" and k not in positions]
         return positions, sexes[0] if len(sexes) == 1 else None
     for role in ROLES:
         twice = [names[k] for k, named in enumerate(roles) if named == role]
         if len(twice) > 1:
-            raise refused(f"{at}: columns {twice[0]!r} and {twice[1]!r} both read as the {role}; pass ",
-                           COLUMNS, " to say which columns to use")
+            raise refused(
+                f"{at}: columns {twice[0]!r} and {twice[1]!r} both read as the {role}; pass ",
+                COLUMNS,
+                " to say which columns to use",
+            )
     if "sire" in roles and "dam" in roles:
         sire, dam = roles.index("sire"), roles.index("dam")
         others = [k for k in range(len(names)) if k not in (sire, dam)]
@@ -263,8 +287,12 @@ def _frame_table(frame: pd.DataFrame, columns: Sequence[str] | None) -> Table:
     positions, sex = found if found is not None else ([0, 1, 2], None)
     for p in positions:
         dtype = frame.dtypes.iloc[p]
-        if not (pd.api.types.is_object_dtype(dtype) or pd.api.types.is_string_dtype(dtype)
-                or pd.api.types.is_integer_dtype(dtype) or pd.api.types.is_float_dtype(dtype)):
+        if not (
+            pd.api.types.is_object_dtype(dtype)
+            or pd.api.types.is_string_dtype(dtype)
+            or pd.api.types.is_integer_dtype(dtype)
+            or pd.api.types.is_float_dtype(dtype)
+        ):
             raise TypeError(f"column {names[p]!r} holds {dtype} values; identifiers are text or whole numbers")
     labels = frame.index
 
@@ -273,9 +301,14 @@ def _frame_table(frame: pd.DataFrame, columns: Sequence[str] | None) -> Table:
 
     animal, sire, dam = (identifiers(frame.iloc[:, p].to_numpy(), where) for p in positions)
     others = [k for k in range(frame.shape[1]) if k not in positions]
-    return Table(string_array(animal), string_array(sire), string_array(dam), where,
-                  lambda: frame.iloc[:, others].reset_index(drop=True),
-                  None if sex is None else string_array(frame.iloc[:, sex].astype(str).to_numpy(dtype=object)))
+    return Table(
+        string_array(animal),
+        string_array(sire),
+        string_array(dam),
+        where,
+        lambda: frame.iloc[:, others].reset_index(drop=True),
+        None if sex is None else string_array(frame.iloc[:, sex].astype(str).to_numpy(dtype=object)),
+    )
 
 
 class _Lines:
@@ -305,11 +338,14 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
     said = _SEPARATOR_LINE.fullmatch(first)
     if said is not None:
         if delimiter is not None and delimiter != said.group(1):
-            raise refused(f"line {line}: the file says its delimiter is {said.group(1)!r} (sep=), but ",
-                          option("delimiter", delimiter), " is given; leave it out")
+            raise refused(
+                f"line {line}: the file says its delimiter is {said.group(1)!r} (sep=), but ",
+                option("delimiter", delimiter),
+                " is given; leave it out",
+            )
         delimiter = said.group(1)
         start = data.find(first.encode())
-        data = data[:start] + data[start + len(first.encode()):]
+        data = data[:start] + data[start + len(first.encode()) :]
         line, first = _first_line(data)
     separator = delimiter if delimiter is not None else "," if "," in first else "\t" if "\t" in first else " "
     names = _split(first, separator)
@@ -317,9 +353,16 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
     has_header = found is not None if header is None else header
     named = [name for name in names if any(pattern.fullmatch(name) for pattern in ROLES.values())]
     if header is None and found is None and len(named) > 1:
-        raise refused(f"line {line}: {named[0]!r} and {named[1]!r} read like names of columns, but no sire "
-                       f"and dam columns are named; pass ", option("header", True), " and ", COLUMNS, ", or ",
-                       option("header", False), " if the line is an animal's")
+        raise refused(
+            f"line {line}: {named[0]!r} and {named[1]!r} read like names of columns, but no sire "
+            f"and dam columns are named; pass ",
+            option("header", True),
+            " and ",
+            COLUMNS,
+            ", or ",
+            option("header", False),
+            " if the line is an animal's",
+        )
     positions, sex = found if has_header and found is not None else ([0, 1, 2], None)
     if len(names) < 3:
         raise _too_few(line, first, len(names), "the header names" if has_header else None, separator)
@@ -329,8 +372,10 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
             raise PedigreeError(f"line {line}: two columns are named {twice!r}; name them apart")
     lines = _Lines(data, 1 if has_header else 0)
     ascii = data.isascii()
-    body = [array.slice(1) if has_header else array
-            for array in _parsed(data, separator, len(names), max(positions) + 1, lines, has_header, ascii)]
+    body = [
+        array.slice(1) if has_header else array
+        for array in _parsed(data, separator, len(names), max(positions) + 1, lines, has_header, ascii)
+    ]
     if len(body[0]) == 0:
         raise PedigreeError("the file holds no animals, only a header")
     if has_header:
@@ -345,14 +390,23 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
     if separator == " " and b'"' in data:
         _check_cut_quotes([animal, sire, dam], lines)
     guess = header is None and not has_header
-    if guess and len(animal) > 1 and all(WORD.python.fullmatch(name) for name in names[:3]) and \
-            not pc.any(pc.match_substring_regex(animal.slice(1), WORD.arrow)).as_py():
+    if (
+        guess
+        and len(animal) > 1
+        and all(WORD.python.fullmatch(name) for name in names[:3])
+        and not pc.any(pc.match_substring_regex(animal.slice(1), WORD.arrow)).as_py()
+    ):
         raise header_advice(names, "all its fields are words, while the other records' animals are not")
     others = [k for k in range(len(names)) if k not in positions]
-    return Table(animal, sire, dam, lines,
-                  (lambda: pd.DataFrame({names[k]: _typed(body[k]) for k in others})) if has_header else no_attributes,
-                  None if sex is None else body[sex],
-                  first_line=names if guess else None)
+    return Table(
+        animal,
+        sire,
+        dam,
+        lines,
+        (lambda: pd.DataFrame({names[k]: _typed(body[k]) for k in others})) if has_header else no_attributes,
+        None if sex is None else body[sex],
+        first_line=names if guess else None,
+    )
 
 
 def _typed(column: typing.Any) -> typing.Any:
@@ -384,8 +438,12 @@ def _whole_numbers(column: typing.Any) -> typing.Any:
     # space or leading zero).
     extremes = pc.min_max(numbers)
     least, most = extremes["min"].as_py(), extremes["max"].as_py()
-    if least is None or least <= -10**18 or most >= 10**18 or \
-            not pc.all(pc.equal(pc.cast(numbers, pa.string()), column)).as_py():
+    if (
+        least is None
+        or least <= -(10**18)
+        or most >= 10**18
+        or not pc.all(pc.equal(pc.cast(numbers, pa.string()), column)).as_py()
+    ):
         return None
     return numbers
 
@@ -401,8 +459,10 @@ def _check_unicode(fields: list[typing.Any], lines: _Lines) -> None:
         name = everything[k].as_py()
         space = WIDE_SPACE.search(name)
         assert space is not None
-        raise PedigreeError(f"{lines(k % n)}: identifier {name!r} holds a space U+{ord(space.group()):04X} inside; "
-                            f"write a plain space, or none")
+        raise PedigreeError(
+            f"{lines(k % n)}: identifier {name!r} holds a space U+{ord(space.group()):04X} inside; "
+            f"write a plain space, or none"
+        )
     foreign = pc.unique(pc.filter(everything, pc.invert(pc.string_is_ascii(everything))))
     if len(foreign) < 2:
         return
@@ -413,8 +473,10 @@ def _check_unicode(fields: list[typing.Any], lines: _Lines) -> None:
     first = composed[np.argmax(same)]
     one, other = (foreign[int(k)].as_py() for k in np.flatnonzero(composed == first)[:2])
     where = sorted(pc.index(everything, name).as_py() % n for name in (one, other))
-    raise PedigreeError(f"{lines(where[0])}: identifiers {ascii(one)} and {ascii(other)} (on {lines(where[1])}) "
-                        f"differ only in how their accents are encoded (Unicode normalisation); write them alike")
+    raise PedigreeError(
+        f"{lines(where[0])}: identifiers {ascii(one)} and {ascii(other)} (on {lines(where[1])}) "
+        f"differ only in how their accents are encoded (Unicode normalisation); write them alike"
+    )
 
 
 def _check_exponents(fields: list[typing.Any], lines: _Lines) -> None:
@@ -423,9 +485,11 @@ def _check_exponents(fields: list[typing.Any], lines: _Lines) -> None:
     for field in fields:
         k = pc.index(pc.match_substring_regex(field, _EXPONENT_ARROW), True).as_py()
         if k >= 0:
-            raise PedigreeError(f"{lines(k)}: identifier {field[k].as_py()!r} is a number in the exponent form of "
-                                f"a spreadsheet, where long numbers lose their last digits; export the column "
-                                f"as text")
+            raise PedigreeError(
+                f"{lines(k)}: identifier {field[k].as_py()!r} is a number in the exponent form of "
+                f"a spreadsheet, where long numbers lose their last digits; export the column "
+                f"as text"
+            )
 
 
 def _check_cut_quotes(fields: list[typing.Any], lines: _Lines) -> None:
@@ -436,9 +500,11 @@ def _check_cut_quotes(fields: list[typing.Any], lines: _Lines) -> None:
         opened, closed = pc.starts_with(field, '"'), pc.ends_with(field, '"')
         k = pc.index(pc.not_equal(opened, closed), True).as_py()
         if k >= 0:
-            raise PedigreeError(f"{lines(k)}: the field {field[k].as_py()!r} has a quote at one end only: in a file "
-                                f"whose columns are separated by blanks, a quote does not hold the blanks of a "
-                                f"name; separate the columns by commas or tabs, or write names without blanks")
+            raise PedigreeError(
+                f"{lines(k)}: the field {field[k].as_py()!r} has a quote at one end only: in a file "
+                f"whose columns are separated by blanks, a quote does not hold the blanks of a "
+                f"name; separate the columns by commas or tabs, or write names without blanks"
+            )
 
 
 def _too_few(line: int, text: str, fields: int, what: str | None, separator: str) -> PedigreeError:
@@ -452,8 +518,11 @@ def _other_delimiter(text: str, separator: str) -> tuple[str | Option, ...]:
     if other is not None:
         return f"; the line holds {other!r}: pass ", option("delimiter", other), " if it separates the columns"
     if separator != " " and len(text.split()) >= 3:
-        return "; the line holds blanks between its fields: pass ", option("delimiter", " "), \
-            " if runs of spaces or tabs separate the columns"
+        return (
+            "; the line holds blanks between its fields: pass ",
+            option("delimiter", " "),
+            " if runs of spaces or tabs separate the columns",
+        )
     return ()
 
 
@@ -464,11 +533,12 @@ def _first_line(data: bytes) -> tuple[int, str]:
         raise PedigreeError("the file holds no animals")
     start = data.rfind(_NEWLINE, 0, visible.start()) + 1
     end = data.find(_NEWLINE, start)
-    return line_at(data, start), data[start:len(data) if end < 0 else end].decode()
+    return line_at(data, start), data[start : len(data) if end < 0 else end].decode()
 
 
-def _parsed(data: bytes, separator: str, width: int, needed: int, lines: _Lines, exact: bool,
-            ascii: bool) -> list[typing.Any]:
+def _parsed(
+    data: bytes, separator: str, width: int, needed: int, lines: _Lines, exact: bool, ascii: bool
+) -> list[typing.Any]:
     """The first `width` columns of the file as pyarrow string arrays, spaces
     around fields dropped; a row with fewer than `needed` fields refused, and
     with `exact`, one with other than `width` fields."""
@@ -476,8 +546,15 @@ def _parsed(data: bytes, separator: str, width: int, needed: int, lines: _Lines,
     if not spaces and b'"' in data:
         _check_quotes(data)
     # Blanks are one space each in most files that use them: a plain separator then.
-    single = spaces and b"\t" not in data and b"  " not in data and b" \n" not in data and b"\n " not in data \
-        and data[:1] != b" " and data[-1:] != b" "
+    single = (
+        spaces
+        and b"\t" not in data
+        and b"  " not in data
+        and b" \n" not in data
+        and b"\n " not in data
+        and data[:1] != b" "
+        and data[-1:] != b" "
+    )
     arrays = _arrow_columns(data, separator, width) if single or not spaces else None
     if arrays is None:
         frame = _pandas_frame(data, separator, width)
@@ -498,11 +575,21 @@ def _arrow_columns(data: bytes, separator: str, width: int) -> list[typing.Any] 
     try:
         read = pa_csv.ReadOptions(column_names=names, use_threads=_parse_room(data))
         table = pa_csv.read_csv(
-            pa.BufferReader(data), read_options=read,
-            parse_options=pa_csv.ParseOptions(delimiter=separator, quote_char=separator != " " and '"',
-                                              double_quote=True, newlines_in_values=False, ignore_empty_lines=True),
-            convert_options=pa_csv.ConvertOptions(column_types=dict.fromkeys(names, pa.string()),
-                                                  strings_can_be_null=False, quoted_strings_can_be_null=False))
+            pa.BufferReader(data),
+            read_options=read,
+            parse_options=pa_csv.ParseOptions(
+                delimiter=separator,
+                quote_char=separator != " " and '"',
+                double_quote=True,
+                newlines_in_values=False,
+                ignore_empty_lines=True,
+            ),
+            convert_options=pa_csv.ConvertOptions(
+                column_types=dict.fromkeys(names, pa.string()),
+                strings_can_be_null=False,
+                quoted_strings_can_be_null=False,
+            ),
+        )
         return [table.column(k) for k in range(width)]
     except pa.ArrowMemoryError:
         raise
@@ -532,9 +619,18 @@ def _pandas_frame(data: bytes, separator: str, width: int) -> pd.DataFrame:
     # csv.QUOTE_NONE for runs of blanks, where quotes are part of identifiers, else csv.QUOTE_MINIMAL.
     quoting: typing.Literal[0, 3] = 3 if spaces else 0
     try:
-        return pd.read_csv(io.BytesIO(data), sep=r"\s+" if spaces else separator, quoting=quoting, engine="c",
-                           header=None, usecols=range(width), dtype=object, na_filter=False, skip_blank_lines=True,
-                           encoding="utf-8")
+        return pd.read_csv(
+            io.BytesIO(data),
+            sep=r"\s+" if spaces else separator,
+            quoting=quoting,
+            engine="c",
+            header=None,
+            usecols=range(width),
+            dtype=object,
+            na_filter=False,
+            skip_blank_lines=True,
+            encoding="utf-8",
+        )
     except (pd.errors.ParserError, ValueError) as error:
         # pandas' tokenizer says so in its message alone.
         if "out of memory" in str(error):
@@ -557,12 +653,15 @@ def _check_quotes(data: bytes) -> None:
     span lines, and a stray quote would swallow the lines after it."""
     quote = _native.unclosed_quote(np.frombuffer(data, dtype=np.uint8))
     if quote >= 0:
-        raise PedigreeError(f"line {line_at(data, quote)}: a quote opens and is not closed on this "
-                            f"line; quote whole fields, doubling a quote inside one (no field spans lines)")
+        raise PedigreeError(
+            f"line {line_at(data, quote)}: a quote opens and is not closed on this "
+            f"line; quote whole fields, doubling a quote inside one (no field spans lines)"
+        )
 
 
-def _check_widths(data: bytes, frame: pd.DataFrame, separator: str, needed: int, lines: _Lines,
-                  exact: int | None) -> None:
+def _check_widths(
+    data: bytes, frame: pd.DataFrame, separator: str, needed: int, lines: _Lines, exact: int | None
+) -> None:
     """Refuses a row with fewer than `needed` fields, which the parser fills
     with "", and one with other than `exact` fields. Fields separated by
     blanks are never empty, so an empty one is missing; other files come here
@@ -574,8 +673,10 @@ def _check_widths(data: bytes, frame: pd.DataFrame, separator: str, needed: int,
             text = data.split(_NEWLINE)[lines.of_row(row) - 1]
             fields = _fields(text, separator)
             advice = _other_delimiter(text.decode(), separator) if fields < exact else ()
-            raise refused(f"line {lines.of_row(row)}: {fields} fields where the header names {exact}",
-                          *(advice or ("; every record needs a field for each column",)))
+            raise refused(
+                f"line {lines.of_row(row)}: {fields} fields where the header names {exact}",
+                *(advice or ("; every record needs a field for each column",)),
+            )
     if separator == " ":
         short = np.flatnonzero(frame.iloc[:, needed - 1].to_numpy() == "")
         row = int(short[0]) if len(short) else None

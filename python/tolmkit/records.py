@@ -30,8 +30,21 @@ from ._arguments import integer
 from ._arrow import chunks, offsets_and_bytes, string_array
 from ._patterns import LOOKS_UNKNOWN, NUMBER, ROLES, SPACES
 
-__all__ = ["COLUMNS", "MAX_OFFSPRING", "UNKNOWN_PARENTS", "Numbering", "Rules", "Table", "header_advice",
-           "identifiers", "no_attributes", "number_records", "parents_first", "records_table", "sex_codes"]
+__all__ = [
+    "COLUMNS",
+    "MAX_OFFSPRING",
+    "UNKNOWN_PARENTS",
+    "Numbering",
+    "Rules",
+    "Table",
+    "header_advice",
+    "identifiers",
+    "no_attributes",
+    "number_records",
+    "parents_first",
+    "records_table",
+    "sex_codes",
+]
 
 #: The parent entries that mean "unknown" unless the caller gives others.
 UNKNOWN_PARENTS = frozenset({"", "0", "NA", "."})
@@ -60,6 +73,7 @@ class Rules:
     """What a field may be, beside an animal: the codes of an unknown parent,
     whether they were given (else an animal reading like one is refused),
     the groups, and what else the caller allows."""
+
     codes: frozenset[str]
     codes_given: bool
     selfing: bool
@@ -70,9 +84,15 @@ class Rules:
     case_distinct: bool
 
     @classmethod
-    def given(cls, unknown: str | Iterable[str], selfing: bool, groups: Groups = None,
-              max_offspring: int | None = MAX_OFFSPRING, extra: Iterable[str] = (),
-              case_distinct: bool = False) -> Rules:
+    def given(
+        cls,
+        unknown: str | Iterable[str],
+        selfing: bool,
+        groups: Groups = None,
+        max_offspring: int | None = MAX_OFFSPRING,
+        extra: Iterable[str] = (),
+        case_distinct: bool = False,
+    ) -> Rules:
         """The rules of the arguments of `read_pedigree` (and of
         `Pedigree.from_records`), checked; `extra` are codes of an unknown
         parent beside those given, such as the empty field of a frame."""
@@ -92,8 +112,9 @@ class Rules:
             entries = [groups] if isinstance(groups, str) else list(groups)
             for entry in entries:
                 if not isinstance(entry, str) or entry in ("", "*"):
-                    raise TypeError(f"groups must be codes (strings, a final '*' for a prefix) or a callable, "
-                                    f"got {entry!r}")
+                    raise TypeError(
+                        f"groups must be codes (strings, a final '*' for a prefix) or a callable, got {entry!r}"
+                    )
                 if entry.endswith("*"):
                     prefixes.append(entry[:-1])
                 else:
@@ -101,8 +122,16 @@ class Rules:
             both = sorted(exact & codes)
             if both:
                 raise ValueError(f"{both[0]!r} is given both as a code of an unknown parent and as a group")
-        return cls(frozenset(codes | set(extra)), unknown is not UNKNOWN_PARENTS, selfing, frozenset(exact),
-                   tuple(prefixes), test, None if selfing or not limit else limit, bool(case_distinct))
+        return cls(
+            frozenset(codes | set(extra)),
+            unknown is not UNKNOWN_PARENTS,
+            selfing,
+            frozenset(exact),
+            tuple(prefixes),
+            test,
+            None if selfing or not limit else limit,
+            bool(case_distinct),
+        )
 
     def groups(self, names: typing.Any) -> NDArray[np.bool_]:
         """Which of `names` (a pyarrow string array) fit the groups."""
@@ -113,9 +142,11 @@ class Rules:
                 try:
                     answers[k] = bool(test(name))
                 except Exception as error:  # the caller's own function: whatever it raises is named
-                    raise PedigreeError(f"the function given as groups= fails on {name!r} "
-                                        f"({type(error).__name__}: {error}); it must answer for every animal and "
-                                        f"parent") from None
+                    raise PedigreeError(
+                        f"the function given as groups= fails on {name!r} "
+                        f"({type(error).__name__}: {error}); it must answer for every animal and "
+                        f"parent"
+                    ) from None
             return answers
         found = pc.is_in(names, value_set=pa.array(sorted(self.group_codes), pa.string()))
         for prefix in self.group_prefixes:
@@ -146,6 +177,7 @@ class Table:
     `attributes` makes the other columns, typed while the identifiers are
     matched; `first_line` is set when the first record may be a header that
     the names did not show, and holds its fields."""
+
     animal: typing.Any
     sire: typing.Any
     dam: typing.Any
@@ -205,6 +237,7 @@ class Numbering:
     parents' numbers (−1 unknown) by record, with `order` the animals
     parents first; the other columns, `added`, and the groups of unknown
     parents, as `Pedigree` holds them."""
+
     ids: pa.Array
     sire: NDArray[np.int64]
     dam: NDArray[np.int64]
@@ -238,8 +271,9 @@ def number_records(table: Table, rules: Rules) -> Numbering:
     if n == 0:
         raise PedigreeError("there are no animals to read")
     listed = sorted(rules.codes | rules.group_codes)
-    everything = pa.concat_arrays(chunks(table.animal) + chunks(table.sire) + chunks(table.dam) +
-                                  [pa.array(listed, pa.string())])
+    everything = pa.concat_arrays(
+        chunks(table.animal) + chunks(table.sire) + chunks(table.dam) + [pa.array(listed, pa.string())]
+    )
     offsets, data = offsets_and_bytes(everything)
     # For animals, sires, dams and then codes: where each first appears among
     # the n animals (−1 nowhere); for the parents that no animal names, the
@@ -252,9 +286,10 @@ def number_records(table: Table, rules: Rules) -> Numbering:
         typed = _meanwhile(pool, lambda: (table.attributes(), None if table.sex is None else sex_codes(table.sex)))
         found, outside_number, first = _native.match_identifiers(offsets, data, n)
         attributes, recorded = typed()
-    _check_animals(table.animal, found[:n], dict(zip(listed, found[3 * n:])), rules, at,
-                   _may_look_unknown(offsets, data, n))
-    numbers = [found[n:2 * n], found[2 * n:3 * n]]
+    _check_animals(
+        table.animal, found[:n], dict(zip(listed, found[3 * n :])), rules, at, _may_look_unknown(offsets, data, n)
+    )
+    numbers = [found[n : 2 * n], found[2 * n : 3 * n]]
     # The parents that are no animals, record by record and sire before dam,
     # and the number of their names, in the order they first appear.
     entry = np.concatenate([2 * np.flatnonzero(numbers[0] < 0), 2 * np.flatnonzero(numbers[1] < 0) + 1])
@@ -270,8 +305,12 @@ def number_records(table: Table, rules: Rules) -> Numbering:
     if np.any(coded & fits):
         both = int(np.argmax(coded & fits))
         row, parent = _first_use(both, name_number, entry)
-        raise refused(f"{at(row)}: the {parent} of {table.animal[row].as_py()!r}, {outside[both]!r}, is both a code "
-                      f"of an unknown parent and a group by ", rules.described(), "; give codes and groups apart")
+        raise refused(
+            f"{at(row)}: the {parent} of {table.animal[row].as_py()!r}, {outside[both]!r}, is both a code "
+            f"of an unknown parent and a group by ",
+            rules.described(),
+            "; give codes and groups apart",
+        )
     grouped = ~coded & fits
     added = np.flatnonzero(~coded & ~grouped)
     _check_added(outside, added, name_number, entry, table)
@@ -285,8 +324,9 @@ def number_records(table: Table, rules: Rules) -> Numbering:
     for which, number in enumerate(numbers):
         # A parent found nowhere is −1 already; the founders come first.
         if founders:
-            number = np.concatenate([np.full(founders, -1, dtype=np.int64),
-                                     np.where(number >= 0, number + founders, -1)])
+            number = np.concatenate(
+                [np.full(founders, -1, dtype=np.int64), np.where(number >= 0, number + founders, -1)]
+            )
         number[founders + rows[role == which]] = renumber[name_number[role == which]]
         parents.append(number)
         if np.any(grouped):
@@ -365,8 +405,9 @@ def _may_look_unknown(offsets: NDArray[np.int64], data: NDArray[np.uint8], n: in
     """The animals whose first byte is one that a code of an unknown parent
     begins with, so that the pattern is tried on those alone."""
     initial = data[np.minimum(offsets[:n], len(data) - 1)]
-    suspect: NDArray[np.bool_] = (offsets[1:n + 1] == offsets[:n]) | np.isin(initial, np.frombuffer(b"-?*.#0nNuUmM",
-                                                                                                   np.uint8))
+    suspect: NDArray[np.bool_] = (offsets[1 : n + 1] == offsets[:n]) | np.isin(
+        initial, np.frombuffer(b"-?*.#0nNuUmM", np.uint8)
+    )
     return suspect
 
 
@@ -380,8 +421,14 @@ def _with_founders(attributes: pd.DataFrame, founders: int) -> pd.DataFrame:
     return frame.reindex(np.arange(-founders, len(frame)))
 
 
-def _check_animals(animal: typing.Any, found: NDArray[np.int64], codes: dict[str, int], rules: Rules,
-                   at: Where, suspect: NDArray[np.bool_]) -> None:
+def _check_animals(
+    animal: typing.Any,
+    found: NDArray[np.int64],
+    codes: dict[str, int],
+    rules: Rules,
+    at: Where,
+    suspect: NDArray[np.bool_],
+) -> None:
     """Refuses an animal listed again, without identifier or with the code of
     an unknown parent or a group; `found` holds the first record of each
     animal, `codes` that of each code, −1 for none, `suspect` the animals
@@ -402,20 +449,34 @@ def _check_animals(animal: typing.Any, found: NDArray[np.int64], codes: dict[str
         fits = rules.groups(animal)
         if np.any(fits):
             k = int(np.argmax(fits))
-            raise refused(f"{at(k)}: animal {animal[k].as_py()!r} has the code of a group (", rules.described(),
-                          "), which stands for unknown parents; give the groups codes that no animal has")
+            raise refused(
+                f"{at(k)}: animal {animal[k].as_py()!r} has the code of a group (",
+                rules.described(),
+                "), which stands for unknown parents; give the groups codes that no animal has",
+            )
     if not rules.codes_given and np.any(suspect):
         rows = np.flatnonzero(suspect)
         looks = pc.match_substring_regex(pc.take(animal, rows), LOOKS_UNKNOWN.arrow).to_numpy(zero_copy_only=False)
         if np.any(looks):
             k = int(rows[np.argmax(looks)])
-            raise refused(f"{at(k)}: animal {animal[k].as_py()!r} reads like a code of an unknown parent, listed "
-                           f"as an animal; remove the record, or pass ", option("unknown", "0"),
-                           " (the codes of your file) if it is an animal")
+            raise refused(
+                f"{at(k)}: animal {animal[k].as_py()!r} reads like a code of an unknown parent, listed "
+                f"as an animal; remove the record, or pass ",
+                option("unknown", "0"),
+                " (the codes of your file) if it is an animal",
+            )
 
 
-def _check_parents(ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64], first: int, selfing: bool,
-                   sex: typing.Any, recorded: NDArray[np.int8] | None, at: Where) -> None:
+def _check_parents(
+    ids: _Names,
+    sire: NDArray[np.int64],
+    dam: NDArray[np.int64],
+    first: int,
+    selfing: bool,
+    sex: typing.Any,
+    recorded: NDArray[np.int8] | None,
+    at: Where,
+) -> None:
     """Refuses an animal that is its own parent, one used as sire and as dam
     unless `selfing`, and a parent of the other sex than its role: `sex` as
     written and `recorded` its codes (`sex_codes`), by record."""
@@ -429,8 +490,10 @@ def _check_parents(ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64],
         selfed = np.flatnonzero((sire == dam) & (sire >= 0))
         if len(selfed):
             k = int(selfed[0])
-            raise PedigreeError(f"{at(k - first)}: animal {ids[k]!r} has {ids[sire[k]]!r} as both sire and dam; "
-                                f"pass selfing=True for plants and other hermaphrodites")
+            raise PedigreeError(
+                f"{at(k - first)}: animal {ids[k]!r} has {ids[sire[k]]!r} as both sire and dam; "
+                f"pass selfing=True for plants and other hermaphrodites"
+            )
         is_sire = np.zeros(len(ids), dtype=bool)
         is_sire[sire[sire >= 0]] = True
         both = np.flatnonzero((dam >= 0) & is_sire[np.maximum(dam, 0)])
@@ -438,9 +501,11 @@ def _check_parents(ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64],
             offspring = int(both[0])
             parent = int(dam[offspring])
             other = int(np.argmax(sire == parent))
-            raise PedigreeError(f"{at(other - first)}: animal {ids[parent]!r} is the sire of {ids[other]!r} here "
-                                f"and the dam of {ids[offspring]!r} on {at(offspring - first)}; correct the "
-                                f"record, or pass selfing=True for plants and other hermaphrodites")
+            raise PedigreeError(
+                f"{at(other - first)}: animal {ids[parent]!r} is the sire of {ids[other]!r} here "
+                f"and the dam of {ids[offspring]!r} on {at(offspring - first)}; correct the "
+                f"record, or pass selfing=True for plants and other hermaphrodites"
+            )
     if recorded is None:
         return
     animal_sex = np.concatenate([np.zeros(first, dtype=np.int8), recorded])
@@ -449,13 +514,16 @@ def _check_parents(ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64],
         if len(bad):
             offspring = int(bad[0])
             parent = int(parents[offspring])
-            raise PedigreeError(f"{at(parent - first)}: animal {ids[parent]!r} is recorded {word} "
-                                f"({sex[parent - first].as_py()!r}) but is the {role} of {ids[offspring]!r} on "
-                                f"{at(offspring - first)}; correct the sex or the parent")
+            raise PedigreeError(
+                f"{at(parent - first)}: animal {ids[parent]!r} is recorded {word} "
+                f"({sex[parent - first].as_py()!r}) but is the {role} of {ids[offspring]!r} on "
+                f"{at(offspring - first)}; correct the sex or the parent"
+            )
 
 
-def _loop(ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64], generation: NDArray[np.int64],
-          first: int, at: Where) -> PedigreeError:
+def _loop(
+    ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64], generation: NDArray[np.int64], first: int, at: Where
+) -> PedigreeError:
     """The error for the first animal left out of the parents-first order:
     from it, parents left out lead into a loop."""
     path: list[int] = []
@@ -465,12 +533,13 @@ def _loop(ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64], generati
         seen[animal] = len(path)
         path.append(animal)
         animal = int(sire[animal]) if sire[animal] >= 0 and generation[sire[animal]] < 0 else int(dam[animal])
-    loop = path[seen[animal]:][::-1]
+    loop = path[seen[animal] :][::-1]
     start = loop.index(min(loop))
-    loop = loop[start:] + loop[:start + 1]
+    loop = loop[start:] + loop[: start + 1]
     names = " → ".join(repr(ids[k]) for k in loop)
-    return PedigreeError(f"{at(loop[0] - first)}: animal {ids[loop[0]]!r} is its own ancestor "
-                         f"({names}, each a parent of the next)")
+    return PedigreeError(
+        f"{at(loop[0] - first)}: animal {ids[loop[0]]!r} is its own ancestor ({names}, each a parent of the next)"
+    )
 
 
 def identifiers(values: NDArray[typing.Any], at: Where) -> Strings:
@@ -529,9 +598,11 @@ def _check_exact(values: NDArray[np.floating[typing.Any]], at: Where) -> None:
     beyond = np.flatnonzero(np.abs(values) > limit)
     if len(beyond):
         k = int(beyond[0])
-        raise PedigreeError(f"{at(k)}: identifier {float(values[k])!r} is beyond {limit:.0f}, where a {values.dtype} no "
-                            f"longer holds every whole number (pandas makes integer columns with gaps float): read "
-                            f"the column as text (dtype=str) or as pandas' Int64")
+        raise PedigreeError(
+            f"{at(k)}: identifier {float(values[k])!r} is beyond {limit:.0f}, where a {values.dtype} no "
+            f"longer holds every whole number (pandas makes integer columns with gaps float): read "
+            f"the column as text (dtype=str) or as pandas' Int64"
+        )
 
 
 def _identifier(value: object, at: Where, k: int) -> str:
@@ -549,21 +620,33 @@ def _identifier(value: object, at: Where, k: int) -> str:
             raise PedigreeError(f"{at(k)}: identifier {value!r} is not a whole number; give identifiers as text")
         _check_exact(np.array([value]), lambda _: at(k))
         return str(int(value))
-    raise TypeError(f"{at(k)}: identifier {value!r} is a {type(value).__name__}; identifiers are strings or "
-                    f"whole numbers")
+    raise TypeError(
+        f"{at(k)}: identifier {value!r} is a {type(value).__name__}; identifiers are strings or whole numbers"
+    )
 
 
 def header_advice(fields: list[str], why: str) -> PedigreeError:
     """The refusal of a first line whose `fields` read like a header, for
     the reason `why`, that was not said to be one."""
     shown = ", ".join(map(repr, fields[:3]))
-    return refused(f"line 1: ({shown}) reads like a header ({why}); pass ", option("header", True),
-                    " (with ", COLUMNS, " if the names do not say) if it is one, or ", option("header", False),
-                    " if it is an animal's line")
+    return refused(
+        f"line 1: ({shown}) reads like a header ({why}); pass ",
+        option("header", True),
+        " (with ",
+        COLUMNS,
+        " if the names do not say) if it is one, or ",
+        option("header", False),
+        " if it is an animal's line",
+    )
 
 
-def _check_first_line(fields: list[str], numbers: list[NDArray[np.int64]], name_number: NDArray[np.int64],
-                      entry: NDArray[np.intp], rules: Rules) -> None:
+def _check_first_line(
+    fields: list[str],
+    numbers: list[NDArray[np.int64]],
+    name_number: NDArray[np.int64],
+    entry: NDArray[np.intp],
+    rules: Rules,
+) -> None:
     """Refuses a first record that reads like a header whose names the reader
     does not know: its parents are listed nowhere as animals and are parents
     of no other record, and its animal is nobody's parent."""
@@ -574,15 +657,20 @@ def _check_first_line(fields: list[str], numbers: list[NDArray[np.int64]], name_
         return
     if np.any(numbers[0] == 0) or np.any(numbers[1] == 0):
         return
-    raise header_advice(fields, f"{fields[1]!r} and {fields[2]!r} are listed nowhere else, as animals or "
-                                 f"parents, and {fields[0]!r} is nobody's parent")
+    raise header_advice(
+        fields,
+        f"{fields[1]!r} and {fields[2]!r} are listed nowhere else, as animals or "
+        f"parents, and {fields[0]!r} is nobody's parent",
+    )
 
 
-def _check_added(outside: Strings, added: NDArray[np.intp], name_number: NDArray[np.int64], entry: NDArray[np.intp],
-                 table: Table) -> None:
+def _check_added(
+    outside: Strings, added: NDArray[np.intp], name_number: NDArray[np.int64], entry: NDArray[np.intp], table: Table
+) -> None:
     """Refuses a parent not listed as an animal that is a header's column name,
     reads like a code of an unknown parent, or is a listed animal's number
     written otherwise (leading zeros, a decimal point)."""
+
     def first(number: int) -> tuple[int, str]:
         return _first_use(number, name_number, entry)
 
@@ -597,12 +685,20 @@ def _check_added(outside: Strings, added: NDArray[np.intp], name_number: NDArray
             raise PedigreeError(f"{at}: a header line ({animal}, {sire}, {dam}) among the records; remove it")
         if LOOKS_UNKNOWN.python.fullmatch(name):
             # National files code groups of unknown parents by negative numbers too.
-            groups = ("; or ", option("groups", [name, "..."]), " if the negative numbers code groups of unknown "
-                      "parents") if _NEGATIVE.fullmatch(name) else ()
-            raise refused(f"{at}: the {role} of {animal!r}, {name!r}, is not listed as an animal and reads "
-                           f"like a code of an unknown parent; pass ", option("unknown", name),
-                           f" if {name!r} means an unknown parent (several codes: ",
-                           option("unknown", [name, "..."]), ")", *groups)
+            groups = (
+                ("; or ", option("groups", [name, "..."]), " if the negative numbers code groups of unknown parents")
+                if _NEGATIVE.fullmatch(name)
+                else ()
+            )
+            raise refused(
+                f"{at}: the {role} of {animal!r}, {name!r}, is not listed as an animal and reads "
+                f"like a code of an unknown parent; pass ",
+                option("unknown", name),
+                f" if {name!r} means an unknown parent (several codes: ",
+                option("unknown", [name, "..."]),
+                ")",
+                *groups,
+            )
     numeric = [int(number) for number in added if NUMBER.python.fullmatch(outside[number])]
     if not numeric:
         return
@@ -614,11 +710,13 @@ def _check_added(outside: Strings, added: NDArray[np.intp], name_number: NDArray
         number = plain.get(match.group(1)) if match is not None else None
         if number is not None and outside[number] != animal:
             row, role = first(number)
-            raise PedigreeError(f"{table.where(row)}: the {role} of {table.animal[row].as_py()!r}, "
-                                f"{outside[number]!r}, is not listed as an animal, but {animal!r} is "
-                                f"({table.where(int(k))}): the same "
-                                f"number written two ways (spreadsheets drop leading zeros and add '.0'); write "
-                                f"them alike")
+            raise PedigreeError(
+                f"{table.where(row)}: the {role} of {table.animal[row].as_py()!r}, "
+                f"{outside[number]!r}, is not listed as an animal, but {animal!r} is "
+                f"({table.where(int(k))}): the same "
+                f"number written two ways (spreadsheets drop leading zeros and add '.0'); write "
+                f"them alike"
+            )
 
 
 def _first_use(number: int, name_number: NDArray[np.int64], entry: NDArray[np.intp]) -> tuple[int, str]:
@@ -628,8 +726,15 @@ def _first_use(number: int, name_number: NDArray[np.int64], entry: NDArray[np.in
     return at // 2, ("sire", "dam")[at % 2]
 
 
-def _check_case(ids: typing.Any, added: NDArray[np.intp], name_number: NDArray[np.int64], entry: NDArray[np.intp],
-                table: Table, rules: Rules, ascii: bool) -> None:
+def _check_case(
+    ids: typing.Any,
+    added: NDArray[np.intp],
+    name_number: NDArray[np.int64],
+    entry: NDArray[np.intp],
+    table: Table,
+    rules: Rules,
+    ascii: bool,
+) -> None:
     """Refuses an animal, listed or added as a founder (`ids`, the founders
     first), whose identifier differs only in case from another's, or from a
     code given for unknown parents or groups: the same animal or code typed
@@ -641,8 +746,10 @@ def _check_case(ids: typing.Any, added: NDArray[np.intp], name_number: NDArray[n
     ascii = ascii and all(prefix.isascii() for prefix in prefixes)
     lower = (pc.ascii_lower if ascii else pc.utf8_lower)(names)
     # Without a capital, or without a small letter, no two can differ in case alone.
-    if pc.all(pc.equal(lower, names)).as_py() or \
-            pc.all(pc.equal((pc.ascii_upper if ascii else pc.utf8_upper)(names), names)).as_py():
+    if (
+        pc.all(pc.equal(lower, names)).as_py()
+        or pc.all(pc.equal((pc.ascii_upper if ascii else pc.utf8_upper)(names), names)).as_py()
+    ):
         return
     founders = len(added)
 
@@ -661,14 +768,23 @@ def _check_case(ids: typing.Any, added: NDArray[np.intp], name_number: NDArray[n
         row, said = named(k)
         code = given[like_code[k].as_py()]
         kind = ("a group", "groups") if code in rules.group_codes else ("an unknown parent", "unknown")
-        raise refused(f"{table.where(row)}: {said} differs only in case from {code!r}, the code of {kind[0]} (",
-                      option(kind[1], [code]), ")", *advice)
+        raise refused(
+            f"{table.where(row)}: {said} differs only in case from {code!r}, the code of {kind[0]} (",
+            option(kind[1], [code]),
+            ")",
+            *advice,
+        )
     for prefix in prefixes:
         k = pc.index(pc.starts_with(lower.slice(0, founders), pattern=prefix.lower()), True).as_py()
         if k >= 0:
             row, said = named(k)
-            raise refused(f"{table.where(row)}: {said} is not listed as an animal and begins as the groups "
-                          f"{prefix + '*'!r} do but for case (", rules.described(), ")", *advice)
+            raise refused(
+                f"{table.where(row)}: {said} is not listed as an animal and begins as the groups "
+                f"{prefix + '*'!r} do but for case (",
+                rules.described(),
+                ")",
+                *advice,
+            )
     if pc.count_distinct(lower.slice(0, n)).as_py() == n:
         return
     folded = lower.slice(0, n).to_numpy(zero_copy_only=False)
@@ -677,14 +793,26 @@ def _check_case(ids: typing.Any, added: NDArray[np.intp], name_number: NDArray[n
     if one >= founders:
         raise refused(f"{table.where(row)}: {said} and {also} ({table.where(again)}) differ only in case", *advice)
     if other >= founders:
-        raise refused(f"{table.where(row)}: {said} is not listed as an animal, but {ids[other].as_py()!r} is "
-                      f"({table.where(again)}), and the two differ only in case", *advice)
-    raise refused(f"{table.where(row)}: {said} and {also.rstrip(',')} ({table.where(again)}), are not listed as "
-                  f"animals and differ only in case", *advice)
+        raise refused(
+            f"{table.where(row)}: {said} is not listed as an animal, but {ids[other].as_py()!r} is "
+            f"({table.where(again)}), and the two differ only in case",
+            *advice,
+        )
+    raise refused(
+        f"{table.where(row)}: {said} and {also.rstrip(',')} ({table.where(again)}), are not listed as "
+        f"animals and differ only in case",
+        *advice,
+    )
 
 
-def _check_offspring(outside: Strings, added: NDArray[np.intp], name_number: NDArray[np.int64],
-                     entry: NDArray[np.intp], table: Table, rules: Rules) -> None:
+def _check_offspring(
+    outside: Strings,
+    added: NDArray[np.intp],
+    name_number: NDArray[np.int64],
+    entry: NDArray[np.intp],
+    table: Table,
+    rules: Rules,
+) -> None:
     """Refuses a dam not listed as an animal with more offspring than a dam
     has: a group of unknown dams read as one animal."""
     if rules.max_offspring is None or len(added) == 0:
@@ -695,12 +823,17 @@ def _check_offspring(outside: Strings, added: NDArray[np.intp], name_number: NDA
         return
     name = outside[added[most]]
     k = int(entry[np.argmax((name_number == added[most]) & (entry % 2 == 1))]) // 2
-    raise refused(f"{table.where(k)}: the dam {name!r} is not listed as an animal and has {offspring[most]:,} "
-                   f"offspring, more than the {rules.max_offspring:,} that a dam not listed may have (",
-                   option("max_offspring", rules.max_offspring), "): if it codes a group of unknown parents, "
-                   "pass ", option("groups", [name]), " (or every group's code), else raise ",
-                   Option("max_offspring=", "--max-offspring="), " or lift the limit with ",
-                   Option("max_offspring=None", "--max-offspring=0"))
+    raise refused(
+        f"{table.where(k)}: the dam {name!r} is not listed as an animal and has {offspring[most]:,} "
+        f"offspring, more than the {rules.max_offspring:,} that a dam not listed may have (",
+        option("max_offspring", rules.max_offspring),
+        "): if it codes a group of unknown parents, pass ",
+        option("groups", [name]),
+        " (or every group's code), else raise ",
+        Option("max_offspring=", "--max-offspring="),
+        " or lift the limit with ",
+        Option("max_offspring=None", "--max-offspring=0"),
+    )
 
 
 def parents_first(sire: ArrayLike, dam: ArrayLike) -> tuple[NDArray[np.int64], NDArray[np.int64]]:
@@ -734,7 +867,12 @@ def parents_first(sire: ArrayLike, dam: ArrayLike) -> tuple[NDArray[np.int64], N
     sire_numbers = np.ascontiguousarray(sire, dtype=np.int64)
     dam_numbers = np.ascontiguousarray(dam, dtype=np.int64)
     n = len(sire_numbers)
-    if dam_numbers.shape != (n,) or np.any(sire_numbers < -1) or np.any(sire_numbers >= n) \
-            or np.any(dam_numbers < -1) or np.any(dam_numbers >= n):
+    if (
+        dam_numbers.shape != (n,)
+        or np.any(sire_numbers < -1)
+        or np.any(sire_numbers >= n)
+        or np.any(dam_numbers < -1)
+        or np.any(dam_numbers >= n)
+    ):
         raise ValueError("sire and dam must hold one number below their length, or -1, per animal")
     return _native.generations(sire_numbers, dam_numbers)

@@ -20,8 +20,14 @@ from ._advice import PedigreeError
 from ._arguments import real
 from .pedigree import MISSING_PARENT, Pedigree, ancestry
 
-__all__ = ["DEFAULT_MEMORY_LIMIT", "MemoryLimitExceeded", "dominance_matrix", "dominance_pairs", "inbreeding",
-           "relationship_matrix"]
+__all__ = [
+    "DEFAULT_MEMORY_LIMIT",
+    "MemoryLimitExceeded",
+    "dominance_matrix",
+    "dominance_pairs",
+    "inbreeding",
+    "relationship_matrix",
+]
 
 #: Bytes that one matrix function may hold by default (2 GiB).
 DEFAULT_MEMORY_LIMIT = 2 * 2**30
@@ -33,8 +39,9 @@ _MAX_ELEMENTS = 2**31 - 1
 
 Relationships = typing.Union[sp.spmatrix, sp.sparray, NDArray[typing.Any]]
 _Arrays = tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]
-_Herd = tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64], NDArray[np.int32], NDArray[np.int32],
-              NDArray[np.int32]]
+_Herd = tuple[
+    NDArray[np.int32], NDArray[np.int32], NDArray[np.float64], NDArray[np.int32], NDArray[np.int32], NDArray[np.int32]
+]
 
 
 class MemoryLimitExceeded(MemoryError):
@@ -80,8 +87,9 @@ def inbreeding(pedigree: Pedigree) -> tuple[NDArray[np.float64], NDArray[np.floa
     return pedigree.inbreeding, pedigree.sampling_var
 
 
-def relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, lower: bool = False,
-                        memory_limit: float = DEFAULT_MEMORY_LIMIT) -> sp.csr_matrix:
+def relationship_matrix(
+    pedigree: Pedigree, *, kinship: bool = False, lower: bool = False, memory_limit: float = DEFAULT_MEMORY_LIMIT
+) -> sp.csr_matrix:
     """The additive relationship matrix A, or the kinship matrix A / 2.
 
     Row i holds A(i, j) for exactly the animals j related to i, and always
@@ -143,11 +151,11 @@ def relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, lower: boo
     if elements > max_elements:
         counted = f"{elements:,} elements in its first {rows:,} of {n:,} rows"
         if max_elements == _MAX_ELEMENTS:
-            raise MemoryLimitExceeded(f"the relationship matrix holds {counted}, more than int32 "
-                                      "positions address")
+            raise MemoryLimitExceeded(f"the relationship matrix holds {counted}, more than int32 positions address")
         raise MemoryLimitExceeded(
             f"the relationship matrix would pass the memory limit of {limit:,} bytes ({counted}, "
-            f"{_ELEMENT_BYTES} bytes each); pass a larger memory_limit, or lower=True for half of it")
+            f"{_ELEMENT_BYTES} bytes each); pass a larger memory_limit, or lower=True for half of it"
+        )
     indptr = np.zeros(n + 1, dtype=np.int32)
     np.cumsum(counts, out=indptr[1:])
     del counts
@@ -155,8 +163,13 @@ def relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, lower: boo
     return _csr(data, indices, indptr)
 
 
-def dominance_matrix(pedigree: Pedigree, *, relationships: Relationships | None = None,
-                     lower: bool = False, memory_limit: float = DEFAULT_MEMORY_LIMIT) -> sp.csr_matrix:
+def dominance_matrix(
+    pedigree: Pedigree,
+    *,
+    relationships: Relationships | None = None,
+    lower: bool = False,
+    memory_limit: float = DEFAULT_MEMORY_LIMIT,
+) -> sp.csr_matrix:
     """The dominance relationship matrix D, from TOLM.cald.
 
     Off the diagonal, D(i, j) = a(d_i, d_j) a(s_i, s_j) + a(d_i, s_j) a(s_i, d_j)
@@ -238,15 +251,21 @@ def dominance_matrix(pedigree: Pedigree, *, relationships: Relationships | None 
     elements = count + n if lower else 2 * count + n
     _spend(room + elements * _ELEMENT_BYTES + 8 * (n + 1), limit, f"room for D and its {elements:,} elements")
     if elements > _MAX_ELEMENTS:
-        raise MemoryLimitExceeded(f"the dominance matrix holds {elements:,} elements, "
-                                  "more than int32 positions address")
+        raise MemoryLimitExceeded(
+            f"the dominance matrix holds {elements:,} elements, more than int32 positions address"
+        )
     out_indptr, out_indices, out_data = _native.with_diagonal(d_rowstart, d_col, d_val, diagonal, lower)
     return _csr(out_data, out_indices, out_indptr)
 
 
-def dominance_pairs(pedigree: Pedigree, first: Iterable[str], second: Iterable[str], *,
-                    relationships: Relationships | None = None,
-                    memory_limit: float = DEFAULT_MEMORY_LIMIT) -> NDArray[np.float64]:
+def dominance_pairs(
+    pedigree: Pedigree,
+    first: Iterable[str],
+    second: Iterable[str],
+    *,
+    relationships: Relationships | None = None,
+    memory_limit: float = DEFAULT_MEMORY_LIMIT,
+) -> NDArray[np.float64]:
     """D(x, y) for the pairs of identifiers (first[k], second[k]), from TOLM.dijp,
     on the scale of `dominance_matrix`.
 
@@ -328,8 +347,10 @@ def _checked_limit(memory_limit: object) -> float:
 
 def _spend(nbytes: int, limit: float, what: str) -> None:
     if nbytes > limit:
-        raise MemoryLimitExceeded(f"the dominance matrix would pass the memory limit of {limit:,} bytes: "
-                                  f"{what} take {nbytes:,} bytes; pass a larger memory_limit")
+        raise MemoryLimitExceeded(
+            f"the dominance matrix would pass the memory limit of {limit:,} bytes: "
+            f"{what} take {nbytes:,} bytes; pass a larger memory_limit"
+        )
 
 
 def _csr(data: NDArray[np.float64], indices: NDArray[np.int32], indptr: NDArray[np.int32]) -> sp.csr_matrix:
@@ -347,9 +368,13 @@ def _herd(pedigree: Pedigree) -> _Herd:
     sire, dam = pedigree.codes(unknown=n)
     sampling_var = pedigree.sampling_var
     links = [(np.flatnonzero(parents < n), parents[parents < n]) for parents in (sire, dam)]
-    graph = sp.csr_matrix((np.ones(sum(len(c) for c, _ in links), dtype=np.int8),
-                           (np.concatenate([c for c, _ in links]), np.concatenate([p for _, p in links]))),
-                          shape=(n, n))
+    graph = sp.csr_matrix(
+        (
+            np.ones(sum(len(c) for c, _ in links), dtype=np.int8),
+            (np.concatenate([c for c, _ in links]), np.concatenate([p for _, p in links])),
+        ),
+        shape=(n, n),
+    )
     _, labels = connected_components(graph, directed=False)
     del graph, links
     members = np.argsort(labels, kind="stable").astype(np.int32)
@@ -360,8 +385,9 @@ def _herd(pedigree: Pedigree) -> _Herd:
     return sire, dam, sampling_var, members, position, oldest
 
 
-def _diagonal_of(a_col: NDArray[np.int32], a_rowstart: NDArray[np.int32],
-                 a_val: NDArray[np.float64]) -> NDArray[np.float64]:
+def _diagonal_of(
+    a_col: NDArray[np.int32], a_rowstart: NDArray[np.int32], a_val: NDArray[np.float64]
+) -> NDArray[np.float64]:
     """The diagonal of a lower triangle with sorted rows: the last element of each row, 0 where absent."""
     n = len(a_rowstart) - 1
     last = np.maximum(a_rowstart[1:] - 1, 0)
@@ -381,9 +407,13 @@ def _remembered_arrays(relationships: Relationships, pedigree: Pedigree) -> _Arr
     key = id(relationships)
     source = _held_arrays(relationships)
     entry = _remembered.get(key)
-    if entry is not None and entry[0]() is relationships and len(entry[1]) == len(source) and all(
-            a is b if isinstance(a, np.ndarray) else a == b for a, b in zip(entry[1], source)) \
-            and relationships.shape == (len(pedigree),) * 2:
+    if (
+        entry is not None
+        and entry[0]() is relationships
+        and len(entry[1]) == len(source)
+        and all(a is b if isinstance(a, np.ndarray) else a == b for a, b in zip(entry[1], source))
+        and relationships.shape == (len(pedigree),) * 2
+    ):
         return entry[2]
     arrays = _relationship_arrays(relationships, pedigree, whole_rows=True)
 
@@ -415,19 +445,23 @@ def _relationship_arrays(relationships: Relationships, pedigree: Pedigree, *, wh
     where it had none, as TOLM's lookup needs."""
     n = len(pedigree)
     if isinstance(relationships, np.ndarray):
-        if relationships.ndim != 2 or not (np.issubdtype(relationships.dtype, np.integer) or
-                                           np.issubdtype(relationships.dtype, np.floating)):
-            raise TypeError(f"relationships must be a 2-D array of real numbers, got {relationships.ndim}-D "
-                            f"{relationships.dtype}")
+        if relationships.ndim != 2 or not (
+            np.issubdtype(relationships.dtype, np.integer) or np.issubdtype(relationships.dtype, np.floating)
+        ):
+            raise TypeError(
+                f"relationships must be a 2-D array of real numbers, got {relationships.ndim}-D {relationships.dtype}"
+            )
         matrix = sp.csr_matrix(np.asarray(relationships))
     elif sp.issparse(relationships):
         matrix = relationships.tocsr()
     else:
-        raise TypeError("relationships must be a scipy.sparse matrix or a 2-D numpy array, "
-                        f"got {type(relationships).__name__}")
+        raise TypeError(
+            f"relationships must be a scipy.sparse matrix or a 2-D numpy array, got {type(relationships).__name__}"
+        )
     if matrix.shape != (n, n):
-        raise ValueError(f"the relationship matrix is {matrix.shape[0]} × {matrix.shape[1]}; "
-                         f"the pedigree has {n} animals")
+        raise ValueError(
+            f"the relationship matrix is {matrix.shape[0]} × {matrix.shape[1]}; the pedigree has {n} animals"
+        )
     if not (np.issubdtype(matrix.dtype, np.integer) or np.issubdtype(matrix.dtype, np.floating)):
         raise TypeError(f"relationships must hold real numbers, not {matrix.dtype}")
     if matrix.nnz > _MAX_ELEMENTS:
@@ -445,7 +479,8 @@ def _relationship_arrays(relationships: Relationships, pedigree: Pedigree, *, wh
             raise ValueError(
                 f"the relationship matrix is not symmetric: element ({row}, {column}) (animals "
                 f"{pedigree.ids[row]!r}, {pedigree.ids[column]!r}) is {float(matrix[row, column])!r}, element "
-                f"({column}, {row}) is {float(matrix[column, row])!r}; pass a symmetric matrix or one triangle")
+                f"({column}, {row}) is {float(matrix[column, row])!r}; pass a symmetric matrix or one triangle"
+            )
         if not whole_rows:
             indptr, indices, data = _native.lower_part(indptr, indices, data)
     elif above:

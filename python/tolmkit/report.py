@@ -52,10 +52,18 @@ th { text-align: left; background: #f4f6f8; } td.n { text-align: right; font-var
 """
 
 
-def report_html(pedigree: Pedigree, reference: Iterable[str], *, by: str | None = None,
-                birth: str | None = None, title: str = "Pedigree report", reference_label: str = "given",
-                max_ancestors: int = 1000, min_age: float = MIN_AGE,
-                offspring: typing.Literal["parents", "all"] = "parents") -> str:
+def report_html(
+    pedigree: Pedigree,
+    reference: Iterable[str],
+    *,
+    by: str | None = None,
+    birth: str | None = None,
+    title: str = "Pedigree report",
+    reference_label: str = "given",
+    max_ancestors: int = 1000,
+    min_age: float = MIN_AGE,
+    offspring: typing.Literal["parents", "all"] = "parents",
+) -> str:
     """The page of every figure of the pedigree and its reference animals.
 
     Counts, completeness, parents born after (or soon before) their
@@ -125,34 +133,41 @@ def report_html(pedigree: Pedigree, reference: Iterable[str], *, by: str | None 
         trend = None
         if summary is not None:
             trend = os.path.join(folder, "trend.png")
-            plot_trend(summary, trend, effective=individual if isinstance(individual, EffectiveSize) else None,
-                       founders=founders)
+            plot_trend(
+                summary,
+                trend,
+                effective=individual if isinstance(individual, EffectiveSize) else None,
+                founders=founders,
+            )
         chart = os.path.join(folder, "ancestors.png")
         plot_ancestry(pedigree, str(most_inbred.index[0]), chart)
-        pictures = {name: None if path is None else _data_uri(path) for name, path in
-                    (("trend", trend), ("ancestors", chart))}
+        pictures = {
+            name: None if path is None else _data_uri(path) for name, path in (("trend", trend), ("ancestors", chart))
+        }
     sections = [
         _section("The pedigree", _counts(pedigree)),
         _section("Completeness", _completeness(table, reference)),
         _section("Birth order", _birth_order(births, min_age)),
         _section("Generation intervals", _intervals(births, offspring)),
-        _section("The reference population", _population(reference, reference_label, individual, coancestry,
-                                                         founders)),
+        _section("The reference population", _population(reference, reference_label, individual, coancestry, founders)),
         _section("Main ancestors", _ancestors(founders)),
         _section("Inbreeding", _inbreeding(table)),
     ]
     if summary is not None:
         sections.append(_section(f"Inbreeding by {by}", _by_cohort(summary, pictures["trend"])))
     sections.append(_section("The most inbred animals", _most_inbred(most_inbred, by, pictures["ancestors"])))
-    return ("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-            f"<title>{html.escape(title)}</title>\n<style>{_STYLE}</style>\n</head>\n<body>\n"
-            f"<h1>{html.escape(title)}</h1>\n<p class=\"note\">tolmkit {html.escape(__version__)}; "
-            f"{len(pedigree):,} animals, {len(set(reference)):,} in the reference ({html.escape(reference_label)})."
-            "</p>\n" + "\n".join(sections) + "\n</body>\n</html>\n")
+    return (
+        '<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n'
+        f"<title>{html.escape(title)}</title>\n<style>{_STYLE}</style>\n</head>\n<body>\n"
+        f'<h1>{html.escape(title)}</h1>\n<p class="note">tolmkit {html.escape(__version__)}; '
+        f"{len(pedigree):,} animals, {len(set(reference)):,} in the reference ({html.escape(reference_label)})."
+        "</p>\n" + "\n".join(sections) + "\n</body>\n</html>\n"
+    )
 
 
-def write_report(pedigree: Pedigree, reference: Iterable[str], path: str | os.PathLike[str],
-                 **options: typing.Any) -> None:
+def write_report(
+    pedigree: Pedigree, reference: Iterable[str], path: str | os.PathLike[str], **options: typing.Any
+) -> None:
     """Writes `report_html` to a file, in UTF-8.
 
     Parameters
@@ -181,20 +196,25 @@ def write_report(pedigree: Pedigree, reference: Iterable[str], path: str | os.Pa
 class _Births(typing.NamedTuple):
     """What the page says of the births: their column (None when none is
     found), why it was not read, or the birth order and the intervals."""
+
     column: str | None
     unread: str | None = None
     order: pd.DataFrame | None = None
     intervals: pd.DataFrame | None = None
 
 
-def _births(pedigree: Pedigree, birth: str | None, min_age: float,
-            offspring: typing.Literal["parents", "all"]) -> _Births:
+def _births(
+    pedigree: Pedigree, birth: str | None, min_age: float, offspring: typing.Literal["parents", "all"]
+) -> _Births:
     column = birth if birth is not None else birth_column(pedigree)
     if column is None:
         return _Births(None)
     try:
-        return _Births(column, order=birth_order(pedigree, column, min_age=min_age),
-                       intervals=generation_intervals(pedigree, column, offspring=offspring))
+        return _Births(
+            column,
+            order=birth_order(pedigree, column, min_age=min_age),
+            intervals=generation_intervals(pedigree, column, offspring=offspring),
+        )
     except PedigreeError as error:
         if birth is not None:
             raise
@@ -222,7 +242,7 @@ def _section(heading: str, body: str) -> str:
 
 
 def _note(text: str) -> str:
-    return f"<p class=\"note\">{text}</p>"
+    return f'<p class="note">{text}</p>'
 
 
 def _number(value: object, digits: int = 4) -> str:
@@ -256,18 +276,22 @@ def _size(value: object) -> str:
 def _as_written(value: object) -> str:
     """A value of the file (a year, a date, a code) as it stands, without
     separators."""
-    return "–" if value is None or value is pd.NA or (isinstance(value, float) and np.isnan(value)) \
+    return (
+        "–"
+        if value is None or value is pd.NA or (isinstance(value, float) and np.isnan(value))
         else html.escape(str(value))
+    )
 
 
 def _figures(rows: list[tuple[str, str]]) -> str:
     """A table of labelled figures, one a row, each already written."""
-    body = "".join(f"<tr><td>{html.escape(label)}</td><td class=\"n\">{text}</td></tr>" for label, text in rows)
-    return f"<table class=\"figures\">{body}</table>"
+    body = "".join(f'<tr><td>{html.escape(label)}</td><td class="n">{text}</td></tr>' for label, text in rows)
+    return f'<table class="figures">{body}</table>'
 
 
-def _table(frame: pd.DataFrame, digits: int = 4,
-           written: typing.Mapping[str, typing.Callable[[object], str]] | None = None) -> str:
+def _table(
+    frame: pd.DataFrame, digits: int = 4, written: typing.Mapping[str, typing.Callable[[object], str]] | None = None
+) -> str:
     """A data frame as an HTML table, its index the first column; a column
     of `written` is written by its function, the others as figures."""
     head = "".join(f"<th>{html.escape(str(name))}</th>" for name in [frame.index.name or ""] + list(frame.columns))
@@ -275,13 +299,13 @@ def _table(frame: pd.DataFrame, digits: int = 4,
     ways = [(written or {}).get(str(name), figure) for name in frame.columns]
     rows = []
     for label, row in zip(frame.index, frame.itertuples(index=False)):
-        cells = "".join(f"<td class=\"n\">{way(value)}</td>" for way, value in zip(ways, row))
+        cells = "".join(f'<td class="n">{way(value)}</td>' for way, value in zip(ways, row))
         rows.append(f"<tr><th>{_as_written(label)}</th>{cells}</tr>")
-    return f"<div class=\"wide\"><table><tr>{head}</tr>{''.join(rows)}</table></div>"
+    return f'<div class="wide"><table><tr>{head}</tr>{"".join(rows)}</table></div>'
 
 
 def _picture(uri: str | None, text: str) -> str:
-    return "" if uri is None else f"<img src=\"{uri}\" alt=\"{html.escape(text)}\">"
+    return "" if uri is None else f'<img src="{uri}" alt="{html.escape(text)}">'
 
 
 def _counts(pedigree: Pedigree) -> str:
@@ -294,22 +318,31 @@ def _completeness(table: pd.DataFrame, reference: list[str]) -> str:
     chosen = table.loc[pd.unique(np.asarray(reference, dtype=object))]
     columns = ["generation", "complete_generations", "equivalent_generations", "completeness"]
     means = pd.DataFrame({"all animals": table[columns].mean(), "reference": chosen[columns].mean()})
-    means.index = pd.Index(["maximum generations", "complete generations", "equivalent generations",
-                            "MacCluer's index (5 generations)"], name="mean")
-    return (_figures([("both parents known", _share(both.mean())),
-                      ("sire known", _share((table["sire"] != "").mean())),
-                      ("dam known", _share((table["dam"] != "").mean()))])
-            + _table(means, 3))
+    means.index = pd.Index(
+        ["maximum generations", "complete generations", "equivalent generations", "MacCluer's index (5 generations)"],
+        name="mean",
+    )
+    return _figures(
+        [
+            ("both parents known", _share(both.mean())),
+            ("sire known", _share((table["sire"] != "").mean())),
+            ("dam known", _share((table["dam"] != "").mean())),
+        ]
+    ) + _table(means, 3)
 
 
 def _unread(births: _Births) -> str | None:
     """Why the page has no figures of births, or None."""
     if births.column is None:
-        return _note("No column of births was found by its name (such as birth_year, birth_date, born or dob): "
-                     "name the column of births to check the birth order and have the generation intervals.")
+        return _note(
+            "No column of births was found by its name (such as birth_year, birth_date, born or dob): "
+            "name the column of births to check the birth order and have the generation intervals."
+        )
     if births.unread is not None:
-        return _note(f"The column {html.escape(births.column)}, found by its name, is not read as births: "
-                     f"{html.escape(births.unread)}. Name the column of births to have these figures.")
+        return _note(
+            f"The column {html.escape(births.column)}, found by its name, is not read as births: "
+            f"{html.escape(births.unread)}. Name the column of births to have these figures."
+        )
     return None
 
 
@@ -319,76 +352,121 @@ def _birth_order(births: _Births, min_age: float) -> str:
         return unread or ""
     order = births.order
     errors = int(np.count_nonzero(order["problem"] == "error"))
-    text = (_figures([("parents born after their offspring (errors)", _number(errors)),
-                      (f"parents less than {min_age:g} year{'' if min_age == 1 else 's'} older than their offspring "
-                       "(warnings)", _number(len(order) - errors))])
-            + _note(f"From the column {html.escape(births.column or '')}. The pairs of an error are left out of "
-                    "the generation intervals; those of a warning are kept."))
+    text = _figures(
+        [
+            ("parents born after their offspring (errors)", _number(errors)),
+            (
+                f"parents less than {min_age:g} year{'' if min_age == 1 else 's'} older than their offspring "
+                "(warnings)",
+                _number(len(order) - errors),
+            ),
+        ]
+    ) + _note(
+        f"From the column {html.escape(births.column or '')}. The pairs of an error are left out of "
+        "the generation intervals; those of a warning are kept."
+    )
     if len(order) == 0:
         return text
     shown = order.head(TOP).set_index("problem")
-    return text + _table(shown, 2, written={name: _as_written for name in
-                                            ("offspring", "parent", "role", "offspring_birth", "parent_birth")}) + (
-        _note(f"The first {TOP} of {len(order):,}, the errors first.") if len(order) > TOP else "")
+    return (
+        text
+        + _table(
+            shown,
+            2,
+            written={name: _as_written for name in ("offspring", "parent", "role", "offspring_birth", "parent_birth")},
+        )
+        + (_note(f"The first {TOP} of {len(order):,}, the errors first.") if len(order) > TOP else "")
+    )
 
 
 def _intervals(births: _Births, offspring: str) -> str:
     unread = _unread(births)
     if unread is not None or births.intervals is None:
         return unread or ""
-    counted = ("offspring that are parents themselves, a son a sire and a daughter a dam"
-               if offspring == "parents" else "every offspring, of the sex of the file's sex column or, without "
-               "one, of its role as a parent")
+    counted = (
+        "offspring that are parents themselves, a son a sire and a daughter a dam"
+        if offspring == "parents"
+        else "every offspring, of the sex of the file's sex column or, without one, of its role as a parent"
+    )
     left_out = int(births.intervals["left_out"].loc["all"])
-    return (_table(births.intervals, 2)
-            + _note(f"The age in years of the parent at the birth of its offspring "
-                    f"({html.escape(births.column or '')}), both births known, over {counted}; offspring of unknown "
-                    f"sex count in <i>unknown sex</i> and <i>all</i>. {left_out:,} pair"
-                    f"{' is' if left_out == 1 else 's are'} left out, the parent born after its offspring."))
+    return _table(births.intervals, 2) + _note(
+        f"The age in years of the parent at the birth of its offspring "
+        f"({html.escape(births.column or '')}), both births known, over {counted}; offspring of unknown "
+        f"sex count in <i>unknown sex</i> and <i>all</i>. {left_out:,} pair"
+        f"{' is' if left_out == 1 else 's are'} left out, the parent born after its offspring."
+    )
 
 
-def _population(reference: list[str], label: str, individual: EffectiveSize | str, coancestry: EffectiveSize | str,
-                founders: FounderStatistics) -> str:
+def _population(
+    reference: list[str],
+    label: str,
+    individual: EffectiveSize | str,
+    coancestry: EffectiveSize | str,
+    founders: FounderStatistics,
+) -> str:
     rows: list[tuple[str, str]] = [("reference animals", _number(len(set(reference))))]
     if isinstance(individual, EffectiveSize):
-        rows += [("Ne, individual increase in inbreeding", _size(individual.ne)),
-                 ("  its standard error", _size(individual.se)),
-                 ("  animals with g_e > 1", _number(individual.n)),
-                 ("  mean ΔF", _number(individual.mean_delta_inbreeding))]
+        rows += [
+            ("Ne, individual increase in inbreeding", _size(individual.ne)),
+            ("  its standard error", _size(individual.se)),
+            ("  animals with g_e > 1", _number(individual.n)),
+            ("  mean ΔF", _number(individual.mean_delta_inbreeding)),
+        ]
     if isinstance(coancestry, EffectiveSize):
         pairs = "a sample of" if coancestry.sampled else "all"
-        rows += [("Ne, individual increase in coancestry", _size(coancestry.ne)),
-                 (f"  pairs ({pairs} the pairs of reference animals)", _number(coancestry.n)),
-                 ("  mean ΔC", _number(coancestry.mean_delta_inbreeding))]
-    rows += [("founders contributing", _number(founders.founders)),
-             ("effective number of founders f_e", _size(founders.founders_effective)),
-             ("effective number of ancestors f_a", _size(founders.ancestors_effective)),
-             ("founder genome equivalents f_g", _size(founders.founder_genome_equivalents)),
-             ("ancestors taken for f_a", _number(founders.ancestors)),
-             ("  their marginal contributions sum to", _share(founders.explained))]
-    reasons = "".join(_note(f"No {what}: {html.escape(figure)}.") for what, figure in
-                      (("Ne by individual increase in inbreeding", individual),
-                       ("Ne by individual increase in coancestry", coancestry)) if isinstance(figure, str))
-    stop = ("" if founders.stopped_by == "explained" else
-            " The search for ancestors stopped at its limit, so f_a is an upper bound.")
-    return (f"<p>Reference: {html.escape(label)}.</p>" + _figures(rows) + reasons
-            + _note("f_e counts founders by their expected contributions, f_a ancestors by their marginal "
-                    "contributions (bottlenecks after the founders), f_g also the genes lost by drift, so that as "
-                    f"a rule f_g ≤ f_a ≤ f_e.{stop}"))
+        rows += [
+            ("Ne, individual increase in coancestry", _size(coancestry.ne)),
+            (f"  pairs ({pairs} the pairs of reference animals)", _number(coancestry.n)),
+            ("  mean ΔC", _number(coancestry.mean_delta_inbreeding)),
+        ]
+    rows += [
+        ("founders contributing", _number(founders.founders)),
+        ("effective number of founders f_e", _size(founders.founders_effective)),
+        ("effective number of ancestors f_a", _size(founders.ancestors_effective)),
+        ("founder genome equivalents f_g", _size(founders.founder_genome_equivalents)),
+        ("ancestors taken for f_a", _number(founders.ancestors)),
+        ("  their marginal contributions sum to", _share(founders.explained)),
+    ]
+    reasons = "".join(
+        _note(f"No {what}: {html.escape(figure)}.")
+        for what, figure in (
+            ("Ne by individual increase in inbreeding", individual),
+            ("Ne by individual increase in coancestry", coancestry),
+        )
+        if isinstance(figure, str)
+    )
+    stop = (
+        ""
+        if founders.stopped_by == "explained"
+        else " The search for ancestors stopped at its limit, so f_a is an upper bound."
+    )
+    return (
+        f"<p>Reference: {html.escape(label)}.</p>"
+        + _figures(rows)
+        + reasons
+        + _note(
+            "f_e counts founders by their expected contributions, f_a ancestors by their marginal "
+            "contributions (bottlenecks after the founders), f_g also the genes lost by drift, so that as "
+            f"a rule f_g ≤ f_a ≤ f_e.{stop}"
+        )
+    )
 
 
 def _ancestors(founders: FounderStatistics) -> str:
-    taken = founders.contributions.iloc[:min(TOP, founders.ancestors)]
-    frame = pd.DataFrame({
-        "marginal contribution": taken["marginal_contribution"],
-        "cumulated": taken["marginal_contribution"].cumsum(),
-        "contribution": taken["contribution"],
-        "as a founder": taken["founder_contribution"],
-    })
+    taken = founders.contributions.iloc[: min(TOP, founders.ancestors)]
+    frame = pd.DataFrame(
+        {
+            "marginal contribution": taken["marginal_contribution"],
+            "cumulated": taken["marginal_contribution"].cumsum(),
+            "contribution": taken["contribution"],
+            "as a founder": taken["founder_contribution"],
+        }
+    )
     frame.index.name = "ancestor"
     return _table(frame, written=dict.fromkeys(frame.columns, _share)) + _note(
         f"The first {len(taken)} of the {founders.ancestors:,} ancestors taken, in the order taken: shares of the "
-        "genes of the reference animals.")
+        "genes of the reference animals."
+    )
 
 
 def _class_labels() -> list[str]:
@@ -403,18 +481,27 @@ def _inbreeding(table: pd.DataFrame) -> str:
     # The classes of summary_by, over every animal as one cohort
     shares = inbreeding_classes(f).mean()
     rows: list[tuple[str, str]] = [
-        ("mean F", _number(float(f.mean()))), ("inbred animals (F > 0)", _share(float((f > 0).mean()))),
+        ("mean F", _number(float(f.mean()))),
+        ("inbred animals (F > 0)", _share(float((f > 0).mean()))),
         ("mean F of the inbred", _number(float(f[f > 0].mean()) if (f > 0).any() else 0.0)),
-        ("largest F", _number(float(f.max())))]
+        ("largest F", _number(float(f.max()))),
+    ]
     rows += [(f"share with {label}", _share(share)) for label, share in zip(_class_labels(), shares)]
     return _figures(rows)
 
 
 # The headings of the columns of summary_by on the page, narrower than the
 # names, and how each is written.
-_HEADINGS = {"animals": "animals", "both_parents_known": "both parents known", "equivalent_generations": "mean g_e",
-             "inbreeding": "mean F", "inbred": "inbred", "delta_inbreeding": "mean ΔF",
-             "delta_animals": "animals of g_e > 1", "ne": "Ne"}
+_HEADINGS = {
+    "animals": "animals",
+    "both_parents_known": "both parents known",
+    "equivalent_generations": "mean g_e",
+    "inbreeding": "mean F",
+    "inbred": "inbred",
+    "delta_inbreeding": "mean ΔF",
+    "delta_animals": "animals of g_e > 1",
+    "ne": "Ne",
+}
 _WRITTEN = {"both parents known": _share, "inbred": _share, "Ne": _size}
 
 
@@ -422,14 +509,19 @@ def _by_cohort(summary: pd.DataFrame, trend: str | None) -> str:
     classes = [name for name in summary.columns if name not in _HEADINGS]
     figures = summary.drop(columns=classes).rename(columns=_HEADINGS)
     shares = summary[classes].set_axis(_class_labels(), axis="columns")
-    return (_picture(trend, "mean F and mean ΔF by cohort") + _table(figures, 5, written=_WRITTEN)
-            + "<p>Shares of the animals in the inbreeding classes:</p>"
-            + _table(shares, written=dict.fromkeys(shares.columns, _share)))
+    return (
+        _picture(trend, "mean F and mean ΔF by cohort")
+        + _table(figures, 5, written=_WRITTEN)
+        + "<p>Shares of the animals in the inbreeding classes:</p>"
+        + _table(shares, written=dict.fromkeys(shares.columns, _share))
+    )
 
 
 def _most_inbred(rows: pd.DataFrame, by: str | None, chart: str | None) -> str:
     columns = ["sire", "dam"] + ([by] if by is not None else []) + ["inbreeding", "equivalent_generations"]
     frame = rows[columns]
-    return (_table(frame, written={name: _as_written for name in ("sire", "dam", by or "sire")})
-            + _note(f"The ancestors of {html.escape(str(rows.index[0]))}:")
-            + _picture(chart, f"ancestors of {rows.index[0]}"))
+    return (
+        _table(frame, written={name: _as_written for name in ("sire", "dam", by or "sire")})
+        + _note(f"The ancestors of {html.escape(str(rows.index[0]))}:")
+        + _picture(chart, f"ancestors of {rows.index[0]}")
+    )

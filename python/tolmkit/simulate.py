@@ -8,9 +8,17 @@ from numpy.typing import NDArray
 __all__ = ["simulate_pedigree"]
 
 
-def simulate_pedigree(animals: int, generations: int, *, sires_per_generation: int = 100,
-                      unknown_dams: float = 0.03, sire_ages: int = 1, dam_ages: int = 4,
-                      unknown: int | None = None, seed: int = 0) -> tuple[NDArray[np.int32], NDArray[np.int32]]:
+def simulate_pedigree(
+    animals: int,
+    generations: int,
+    *,
+    sires_per_generation: int = 100,
+    unknown_dams: float = 0.03,
+    sire_ages: int = 1,
+    dam_ages: int = 4,
+    unknown: int | None = None,
+    seed: int = 0,
+) -> tuple[NDArray[np.int32], NDArray[np.int32]]:
     """Sires and dams of `animals` animals in `generations` + 1 cohorts of equal size.
 
     Cohort 0 are founders. Each later cohort is bred from `sires_per_generation`

@@ -19,8 +19,17 @@ from .births import cohorts, parent_ages
 from .layers import Layers
 from .pedigree import Pedigree, ancestry, roles, sexes
 
-__all__ = ["EffectiveSize", "FounderStatistics", "effective_population_size", "founder_statistics",
-           "generation_intervals", "inbreeding_classes", "pedigree_statistics", "summary_by", "summary_by_year"]
+__all__ = [
+    "EffectiveSize",
+    "FounderStatistics",
+    "effective_population_size",
+    "founder_statistics",
+    "generation_intervals",
+    "inbreeding_classes",
+    "pedigree_statistics",
+    "summary_by",
+    "summary_by_year",
+]
 
 #: The marginal contributions at which the search for ancestors stops.
 EXPLAINED = 0.999
@@ -37,8 +46,13 @@ ALL_PAIRS_UP_TO = 2000
 #: offspring's sex (1 male, 2 female, 0 unknown, as `sexes` gives them), None
 #: for any.
 PATHS: dict[str, tuple[str | None, int | None]] = {
-    "sire-son": ("sire", 1), "sire-daughter": ("sire", 2), "dam-son": ("dam", 1), "dam-daughter": ("dam", 2),
-    "unknown sex": (None, 0), "all": (None, None)}
+    "sire-son": ("sire", 1),
+    "sire-daughter": ("sire", 2),
+    "dam-son": ("dam", 1),
+    "dam-daughter": ("dam", 2),
+    "unknown sex": (None, 0),
+    "all": (None, None),
+}
 
 _Floats = NDArray[np.float64]
 _Ints = NDArray[np.int64]
@@ -167,17 +181,20 @@ def pedigree_statistics(pedigree: Pedigree, *, completeness_generations: int = 5
     _check_positive(completeness_generations, "completeness_generations")
     equivalent, f = pedigree.equivalent_generations, pedigree.inbreeding
     names = np.append(pedigree.ids, "")  # an unknown parent, −1, takes the last: ""
-    table = pd.DataFrame({
-        "sire": names[pedigree.sire],
-        "dam": names[pedigree.dam],
-        "generation": pedigree.generation,
-        "complete_generations": pedigree.complete_generations,
-        "equivalent_generations": equivalent,
-        "completeness": _maccluer(pedigree, completeness_generations),
-        "inbreeding": f,
-        "delta_inbreeding": _delta_inbreeding(f, equivalent),
-        "sampling_var": pedigree.sampling_var,
-    }, index=pd.Index(pedigree.ids, name="id"))
+    table = pd.DataFrame(
+        {
+            "sire": names[pedigree.sire],
+            "dam": names[pedigree.dam],
+            "generation": pedigree.generation,
+            "complete_generations": pedigree.complete_generations,
+            "equivalent_generations": equivalent,
+            "completeness": _maccluer(pedigree, completeness_generations),
+            "inbreeding": f,
+            "delta_inbreeding": _delta_inbreeding(f, equivalent),
+            "sampling_var": pedigree.sampling_var,
+        },
+        index=pd.Index(pedigree.ids, name="id"),
+    )
     attributes: pd.DataFrame = pedigree.attributes
     if len(attributes.columns):
         kept = attributes.rename(columns=lambda name: f"{name}_file" if name in table.columns else name)
@@ -185,9 +202,14 @@ def pedigree_statistics(pedigree: Pedigree, *, completeness_generations: int = 5
     return table
 
 
-def effective_population_size(pedigree: Pedigree, reference: Iterable[str], *,
-                              method: typing.Literal["individual", "coancestry"] = "individual",
-                              pairs: int = 10**6, seed: int = 0) -> EffectiveSize:
+def effective_population_size(
+    pedigree: Pedigree,
+    reference: Iterable[str],
+    *,
+    method: typing.Literal["individual", "coancestry"] = "individual",
+    pairs: int = 10**6,
+    seed: int = 0,
+) -> EffectiveSize:
     """Ne of the reference animals from their individual increase in
     inbreeding, or in coancestry.
 
@@ -253,18 +275,20 @@ def effective_population_size(pedigree: Pedigree, reference: Iterable[str], *,
     usable = delta[~np.isnan(delta)]
     if len(usable) == 0:
         left_out = f" ({np.count_nonzero(inbred)} of them fully inbred, F = 1)" if np.any(inbred) else ""
-        raise ValueError(f"none of the {len(animals)} reference animals{left_out} has more than one equivalent "
-                         "generation of known ancestors and F below 1, which the rate of inbreeding needs")
+        raise ValueError(
+            f"none of the {len(animals)} reference animals{left_out} has more than one equivalent "
+            "generation of known ancestors and F below 1, which the rate of inbreeding needs"
+        )
     mean = float(usable.mean())
     ne = _ne(mean)
     spread = float(usable.std(ddof=1)) if len(usable) > 1 else float("nan")
     se = 2.0 * ne * ne * spread / np.sqrt(len(usable)) if np.isfinite(ne) else float("nan")
-    return EffectiveSize(ne=ne, se=float(se), n=len(usable), mean_delta_inbreeding=mean,
-                         fully_inbred=int(np.count_nonzero(inbred)))
+    return EffectiveSize(
+        ne=ne, se=float(se), n=len(usable), mean_delta_inbreeding=mean, fully_inbred=int(np.count_nonzero(inbred))
+    )
 
 
-def founder_statistics(pedigree: Pedigree, reference: Iterable[str], *,
-                       max_ancestors: int = 1000) -> FounderStatistics:
+def founder_statistics(pedigree: Pedigree, reference: Iterable[str], *, max_ancestors: int = 1000) -> FounderStatistics:
     """Effective numbers of founders and of ancestors of the reference animals.
 
     The expected contribution of an animal is the mean of the reference
@@ -379,16 +403,18 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
     table = pedigree_statistics(pedigree)
     if column not in table.columns:
         raise KeyError(f"no column {column!r}; the columns are {', '.join(map(repr, table.columns))}")
-    figures = pd.DataFrame({
-        column: cohorts(table[column]),
-        "animals": 1,
-        "both_parents_known": ((table["sire"] != "") & (table["dam"] != "")).astype(float),
-        "equivalent_generations": table["equivalent_generations"],
-        "inbreeding": table["inbreeding"],
-        "inbred": (table["inbreeding"] > 0).astype(float),
-        "delta_inbreeding": table["delta_inbreeding"],
-        "delta_animals": table["delta_inbreeding"].notna().astype(float),
-    })
+    figures = pd.DataFrame(
+        {
+            column: cohorts(table[column]),
+            "animals": 1,
+            "both_parents_known": ((table["sire"] != "") & (table["dam"] != "")).astype(float),
+            "equivalent_generations": table["equivalent_generations"],
+            "inbreeding": table["inbreeding"],
+            "inbred": (table["inbreeding"] > 0).astype(float),
+            "delta_inbreeding": table["delta_inbreeding"],
+            "delta_animals": table["delta_inbreeding"].notna().astype(float),
+        }
+    )
     figures = figures.join(inbreeding_classes(table["inbreeding"]))
     grouped = figures.groupby(column, sort=True)
     summary = grouped.mean()
@@ -459,8 +485,10 @@ def summary_by_year(summary: pd.DataFrame) -> pd.DataFrame:
     years = cohorts(index)
     # Text of numbers is read as numbers too: dates are what reads as years alone.
     dated = pd.api.types.is_datetime64_any_dtype(index) or (
-        not pd.api.types.is_numeric_dtype(index) and pd.api.types.is_numeric_dtype(years)
-        and pd.to_numeric(index, errors="coerce").notna().sum() < years.notna().sum())
+        not pd.api.types.is_numeric_dtype(index)
+        and pd.api.types.is_numeric_dtype(years)
+        and pd.to_numeric(index, errors="coerce").notna().sum() < years.notna().sum()
+    )
     if not dated:
         return summary
     missing = [name for name in ("animals", "delta_animals") if name not in summary.columns]
@@ -487,8 +515,9 @@ def summary_by_year(summary: pd.DataFrame) -> pd.DataFrame:
     return result
 
 
-def generation_intervals(pedigree: Pedigree, column: str | None = None, *,
-                         offspring: typing.Literal["parents", "all"] = "parents") -> pd.DataFrame:
+def generation_intervals(
+    pedigree: Pedigree, column: str | None = None, *, offspring: typing.Literal["parents", "all"] = "parents"
+) -> pd.DataFrame:
     """The ages of the parents at the births of their offspring, by path.
 
     Parameters
@@ -547,9 +576,14 @@ def generation_intervals(pedigree: Pedigree, column: str | None = None, *,
     for parent_role, offspring_sex in PATHS.values():
         path = ((role == parent_role) | (parent_role is None)) & ((sex == offspring_sex) | (offspring_sex is None))
         taken = age[path & (age >= 0)]
-        rows.append((float(taken.mean()) if len(taken) else np.nan,
-                     float(taken.std(ddof=1)) if len(taken) > 1 else np.nan, len(taken),
-                     int(np.count_nonzero(path & (age < 0)))))
+        rows.append(
+            (
+                float(taken.mean()) if len(taken) else np.nan,
+                float(taken.std(ddof=1)) if len(taken) > 1 else np.nan,
+                len(taken),
+                int(np.count_nonzero(path & (age < 0))),
+            )
+        )
     return pd.DataFrame(rows, columns=["mean", "sd", "n", "left_out"], index=pd.Index(list(PATHS), name="path"))
 
 
@@ -557,8 +591,6 @@ def _check_positive(value: object, name: str) -> None:
     number = integer(value)
     if number is None or number < 1:
         raise ValueError(f"{name} must be a positive integer, got {value!r}")
-
-
 
 
 def _maccluer(pedigree: Pedigree, generations: int) -> _Floats:
@@ -572,7 +604,7 @@ def _maccluer(pedigree: Pedigree, generations: int) -> _Floats:
     side = known.copy()
     for g in range(1, generations):
         known = np.where(sire >= 0, known[s], 0.0) + np.where(dam >= 0, known[d], 0.0)
-        side += known / 2.0 ** g
+        side += known / 2.0**g
     side /= generations
     paternal = np.where(sire >= 0, side[s], 0.0)
     maternal = np.where(dam >= 0, side[d], 0.0)
@@ -580,8 +612,7 @@ def _maccluer(pedigree: Pedigree, generations: int) -> _Floats:
     return np.where(total > 0, 2.0 * paternal * maternal / np.where(total > 0, total, 1.0), 0.0)
 
 
-def _coancestry_size(pedigree: Pedigree, animals: _Ints, equivalent: _Floats, pairs: int,
-                     seed: int) -> EffectiveSize:
+def _coancestry_size(pedigree: Pedigree, animals: _Ints, equivalent: _Floats, pairs: int, seed: int) -> EffectiveSize:
     """Ne from the increase in coancestry of the pairs of `animals`: all of
     them up to ALL_PAIRS_UP_TO, else those among a sample of them that
     holds `pairs` pairs, drawn with `seed`."""
@@ -597,12 +628,20 @@ def _coancestry_size(pedigree: Pedigree, animals: _Ints, equivalent: _Floats, pa
     t = (equivalent[animals[j]] + equivalent[animals[k]]) / 2.0
     usable = t > 0
     if not np.any(usable):
-        raise ValueError(f"no pair of the {m} reference animals has equivalent generations of known "
-                         "ancestors, which the rate of coancestry needs")
+        raise ValueError(
+            f"no pair of the {m} reference animals has equivalent generations of known "
+            "ancestors, which the rate of coancestry needs"
+        )
     delta = 1.0 - (1.0 - coancestry[usable]) ** (1.0 / t[usable])
     mean = float(delta.mean())
-    return EffectiveSize(ne=_ne(mean), se=float("nan"), n=int(np.count_nonzero(usable)),
-                         mean_delta_inbreeding=mean, method="coancestry", sampled=sampled)
+    return EffectiveSize(
+        ne=_ne(mean),
+        se=float("nan"),
+        n=int(np.count_nonzero(usable)),
+        mean_delta_inbreeding=mean,
+        method="coancestry",
+        sampled=sampled,
+    )
 
 
 def _whole(index: pd.Index[typing.Any]) -> pd.Index[typing.Any]:
@@ -658,14 +697,18 @@ def _shares_from(layers: Layers, taken: NDArray[np.bool_]) -> _Floats:
     return share[layers.rank]
 
 
-def _contribution_table(pedigree: Pedigree, contribution: _Floats, founder: _Floats, marginal: _Floats,
-                        order: list[int]) -> pd.DataFrame:
+def _contribution_table(
+    pedigree: Pedigree, contribution: _Floats, founder: _Floats, marginal: _Floats, order: list[int]
+) -> pd.DataFrame:
     others = np.flatnonzero(contribution > 0.0)
     others = others[np.isnan(marginal[others])]
     others = others[np.argsort(-contribution[others], kind="stable")]
     rows = np.concatenate([np.array(order, dtype=np.int64), others])
-    return pd.DataFrame({
-        "contribution": contribution[rows],
-        "founder_contribution": founder[rows],
-        "marginal_contribution": marginal[rows],
-    }, index=pd.Index(pedigree.ids[rows], name="id"))
+    return pd.DataFrame(
+        {
+            "contribution": contribution[rows],
+            "founder_contribution": founder[rows],
+            "marginal_contribution": marginal[rows],
+        },
+        index=pd.Index(pedigree.ids[rows], name="id"),
+    )

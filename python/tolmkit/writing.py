@@ -106,8 +106,13 @@ def outputs(*targets: str | None, inputs: Iterable[str] = ()) -> Iterator[list[s
     temporary = [_temporary_name(file) if file is not None else None for file in files]
     try:
         yield [path if path is not None else target or "" for target, path in zip(targets, temporary)]
-        _commit([(path, file, typing.cast(str, target)) for path, file, target in zip(temporary, files, targets)
-                 if path is not None and file is not None and os.path.exists(path)])
+        _commit(
+            [
+                (path, file, typing.cast(str, target))
+                for path, file, target in zip(temporary, files, targets)
+                if path is not None and file is not None and os.path.exists(path)
+            ]
+        )
     except OSError as error:
         ours = error.filename is not None and error.filename in temporary
         if isinstance(error, OutputError) or not (ours or error.errno in _DISK_FULL):
@@ -180,8 +185,9 @@ def _commit(written: list[tuple[str, str, str]]) -> None:
             except OSError as error:
                 new = ", ".join(f"{t} is new" for _, _, t in written[:k])
                 kept = ", ".join(t for _, _, t in written[k:])
-                raise OutputError(f"cannot rename onto {target}: {error.strerror}; "
-                                  f"{new + ', ' if new else ''}{kept} as it was") from error
+                raise OutputError(
+                    f"cannot rename onto {target}: {error.strerror}; {new + ', ' if new else ''}{kept} as it was"
+                ) from error
 
 
 @contextlib.contextmanager
@@ -245,11 +251,12 @@ def write_csv(frame: pd.DataFrame, path: str, *, sep: str = ",", header: bool = 
             line = io.StringIO()
             csv.writer(line, delimiter=sep, lineterminator="\n").writerow(names)
             file.write(line.getvalue().encode())
-        sources = [_source(column) for column in ([frame.index] if index else []) + [
-            frame.iloc[:, k] for k in range(frame.shape[1])]]
+        sources = [
+            _source(column)
+            for column in ([frame.index] if index else []) + [frame.iloc[:, k] for k in range(frame.shape[1])]
+        ]
         # Lines of UTF-8 text joined by a byte: the separator one ASCII character.
-        native = typing.cast(list[_Source], sources if sources and None not in sources and sep.isascii()
-                             else [])
+        native = typing.cast(list[_Source], sources if sources and None not in sources and sep.isascii() else [])
         for start in range(0, len(frame), CHUNK_ROWS):
             stop = min(start + CHUNK_ROWS, len(frame))
             columns = [source(start, stop) for source in native]
@@ -301,7 +308,7 @@ def _source(column: pd.Series[typing.Any] | pd.Index[typing.Any]) -> _Source | N
     else:
         return None
     offsets, text = offsets_and_bytes(strings)
-    return lambda start, stop: (offsets[start:stop + 1], text)
+    return lambda start, stop: (offsets[start : stop + 1], text)
 
 
 def _object_text(objects: NDArray[np.object_]) -> _Text | None:
@@ -312,8 +319,9 @@ def _object_text(objects: NDArray[np.object_]) -> _Text | None:
     return None if text is None else (text[0], np.frombuffer(text[1], dtype=np.uint8))
 
 
-def write_lower_triangle(lower: sp.csr_matrix, ids: Sequence[str] | NDArray[np.object_], path: str,
-                         ids_path: str) -> None:
+def write_lower_triangle(
+    lower: sp.csr_matrix, ids: Sequence[str] | NDArray[np.object_], path: str, ids_path: str
+) -> None:
     """Writes a matrix as "row col value" lines of its lower triangle, numbered
     from 1, the form that mixed-model programs read, and "number id" lines.
 
@@ -336,7 +344,12 @@ def write_lower_triangle(lower: sp.csr_matrix, ids: Sequence[str] | NDArray[np.o
     2 b
     """
     rows = np.repeat(np.arange(1, lower.shape[0] + 1), np.diff(lower.indptr))
-    write_csv(pd.DataFrame({"row": rows, "col": lower.indices + 1, "value": lower.data}), path,
-              sep=" ", header=False, index=False)
+    write_csv(
+        pd.DataFrame({"row": rows, "col": lower.indices + 1, "value": lower.data}),
+        path,
+        sep=" ",
+        header=False,
+        index=False,
+    )
     numbered = pd.DataFrame({"number": np.arange(1, lower.shape[0] + 1), "id": np.asarray(ids, dtype=object)})
     write_csv(numbered, ids_path, sep=" ", header=False, index=False)

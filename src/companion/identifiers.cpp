@@ -94,8 +94,7 @@ std::int64_t string_at(std::int64_t step, std::int64_t n) {
 // One pass of match_identifiers over a table of `capacity` slots; nothing
 // when the table grew crowded.
 std::optional<std::vector<std::int64_t>> matched(const Strings& strings, std::int64_t n, std::uint64_t capacity,
-                                                 std::int64_t* found, std::int64_t* outside, Pacer& pace,
-                                                 Pages pages) {
+                                                 std::int64_t* found, std::int64_t* outside, Pacer& pace, Pages pages) {
     IdentifierTable table(strings, capacity, pages);
     std::vector<std::int64_t> first;
     std::uint64_t hashes[batch];

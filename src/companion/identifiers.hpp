@@ -29,7 +29,7 @@ enum class Pages { large, small };
 // string reads its slots alone. Its look-ups are defined here, so that they
 // are inlined into the loop that makes them.
 class IdentifierTable {
-   public:
+public:
     static constexpr std::uint32_t inline_length = 20;
 
     // `capacity` slots, a power of two.
@@ -75,7 +75,7 @@ class IdentifierTable {
     // full table would leave one no empty slot to end at.
     bool crowded() const { return 4 * used_ > 3 * (mask_ + 1); }
 
-   private:
+private:
     // Half a cache line.
     struct alignas(32) Slot {
         std::uint32_t tag;     // the upper half of the string's hash

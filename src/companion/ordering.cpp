@@ -48,9 +48,9 @@ void searched(std::int64_t n, const std::int64_t* sire, const std::int64_t* dam,
                     continue;
                 }
                 // A parent still open lies on the stack: a loop through this animal.
-                depth = generation[parent] < 0 || depth < 0 ? -1
-                                                            : (generation[parent] + 1 > depth ? generation[parent] + 1
-                                                                                              : depth);
+                depth = generation[parent] < 0 || depth < 0
+                            ? -1
+                            : (generation[parent] + 1 > depth ? generation[parent] + 1 : depth);
             }
             generation[animal] = depth;
             --top;

@@ -12,7 +12,7 @@
 namespace tolmkit {
 
 class Pacer {
-   public:
+public:
     using Check = std::function<void()>;
 
     // Steps between two looks at the clock: a look costs some twenty
@@ -33,7 +33,7 @@ class Pacer {
         }
     }
 
-   private:
+private:
     void look();
 
     Check check_;

@@ -23,8 +23,7 @@ void register_ordering(py::module_& m) {
             {
                 const py::gil_scoped_release released;
                 Pacer pace = signal_pacer();
-                placed = generations(n, sire.data(), dam.data(), generation.mutable_data(), order.mutable_data(),
-                                     pace);
+                placed = generations(n, sire.data(), dam.data(), generation.mutable_data(), order.mutable_data(), pace);
             }
             return py::make_tuple(order[py::slice(0, placed, 1)], generation);
         },

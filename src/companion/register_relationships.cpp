@@ -132,45 +132,45 @@ void register_relationships(py::module_& m) {
             std::int32_t* const to_indices = out_indices.mutable_data();
             double* const to_data = out_data.mutable_data();
             paced([&](Pacer& pace) {
-                with_diagonal(n, indptr.data(), indices.data(), data.data(), diagonal.data(), lower,
-                              out_indptr.data(), to_indices, to_data, pace);
+                with_diagonal(n, indptr.data(), indices.data(), data.data(), diagonal.data(), lower, out_indptr.data(),
+                              to_indices, to_data, pace);
             });
             return py::make_tuple(out_indptr, out_indices, out_data);
         },
         py::arg("indptr").noconvert(), py::arg("indices").noconvert(), py::arg("data").noconvert(),
         py::arg("diagonal").noconvert(), py::arg("lower"));
-    def_over_matrix(m, "count_triangles", [](std::int32_t n, const Integers& indptr, const Integers& indices,
-                                             const Reals&) {
-        const Triangles found =
-            paced([&](Pacer& pace) { return count_triangles(n, indptr.data(), indices.data(), pace); });
-        return py::make_tuple(found.below, found.above);
-    });
-    def_over_matrix(m, "symmetric", [](std::int32_t n, const Integers& indptr, const Integers& indices,
-                                       const Reals& data) {
-        return paced([&](Pacer& pace) { return symmetric(n, indptr.data(), indices.data(), data.data(), pace); });
-    });
-    def_over_matrix(m, "first_asymmetric", [](std::int32_t n, const Integers& indptr, const Integers& indices,
-                                              const Reals& data) {
-        const Element found =
-            paced([&](Pacer& pace) { return first_asymmetric(n, indptr.data(), indices.data(), data.data(), pace); });
-        return py::make_tuple(found.row, found.column);
-    });
-    def_over_matrix(m, "lower_part", [](std::int32_t n, const Integers& indptr, const Integers& indices,
-                                        const Reals& data) {
-        const Triangles found =
-            paced([&](Pacer& pace) { return count_triangles(n, indptr.data(), indices.data(), pace); });
-        const auto kept = static_cast<py::ssize_t>(indptr.data()[n] - indptr.data()[0] - found.above);
-        auto out_indptr = new_array<std::int32_t>(py::ssize_t{n} + 1);
-        auto out_indices = new_array<std::int32_t>(kept);
-        auto out_data = new_array<double>(kept);
-        std::int32_t* const to_indptr = out_indptr.mutable_data();
-        std::int32_t* const to_indices = out_indices.mutable_data();
-        double* const to_data = out_data.mutable_data();
-        paced([&](Pacer& pace) {
-            lower_part(n, indptr.data(), indices.data(), data.data(), to_indptr, to_indices, to_data, pace);
+    def_over_matrix(m, "count_triangles",
+                    [](std::int32_t n, const Integers& indptr, const Integers& indices, const Reals&) {
+                        const Triangles found =
+                            paced([&](Pacer& pace) { return count_triangles(n, indptr.data(), indices.data(), pace); });
+                        return py::make_tuple(found.below, found.above);
+                    });
+    def_over_matrix(
+        m, "symmetric", [](std::int32_t n, const Integers& indptr, const Integers& indices, const Reals& data) {
+            return paced([&](Pacer& pace) { return symmetric(n, indptr.data(), indices.data(), data.data(), pace); });
         });
-        return py::make_tuple(out_indptr, out_indices, out_data);
-    });
+    def_over_matrix(
+        m, "first_asymmetric", [](std::int32_t n, const Integers& indptr, const Integers& indices, const Reals& data) {
+            const Element found = paced(
+                [&](Pacer& pace) { return first_asymmetric(n, indptr.data(), indices.data(), data.data(), pace); });
+            return py::make_tuple(found.row, found.column);
+        });
+    def_over_matrix(
+        m, "lower_part", [](std::int32_t n, const Integers& indptr, const Integers& indices, const Reals& data) {
+            const Triangles found =
+                paced([&](Pacer& pace) { return count_triangles(n, indptr.data(), indices.data(), pace); });
+            const auto kept = static_cast<py::ssize_t>(indptr.data()[n] - indptr.data()[0] - found.above);
+            auto out_indptr = new_array<std::int32_t>(py::ssize_t{n} + 1);
+            auto out_indices = new_array<std::int32_t>(kept);
+            auto out_data = new_array<double>(kept);
+            std::int32_t* const to_indptr = out_indptr.mutable_data();
+            std::int32_t* const to_indices = out_indices.mutable_data();
+            double* const to_data = out_data.mutable_data();
+            paced([&](Pacer& pace) {
+                lower_part(n, indptr.data(), indices.data(), data.data(), to_indptr, to_indices, to_data, pace);
+            });
+            return py::make_tuple(out_indptr, out_indices, out_data);
+        });
 }
 
 }  // namespace tolmkit

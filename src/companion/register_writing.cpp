@@ -44,12 +44,14 @@ Column column_of(const py::handle& item, py::ssize_t& rows) {
         same_rows(values.size());
         const bool reals = py::isinstance<Reals>(item);
         return {reals ? static_cast<const double*>(values.data()) : nullptr,
-                reals ? nullptr : static_cast<const std::int64_t*>(values.data()), {}};
+                reals ? nullptr : static_cast<const std::int64_t*>(values.data()),
+                {}};
     }
     const bool pair_of_arrays = py::isinstance<py::tuple>(item) && py::len(item) == 2 &&
                                 py::isinstance<Longs>(item[py::int_(0)]) && py::isinstance<Bytes>(item[py::int_(1)]);
     if (!pair_of_arrays) {
-        throw std::invalid_argument("write_lines: a column is a float64 or int64 array, or (int64 offsets, uint8 text)");
+        throw std::invalid_argument(
+            "write_lines: a column is a float64 or int64 array, or (int64 offsets, uint8 text)");
     }
     const auto pair = py::reinterpret_borrow<py::tuple>(item);
     const auto offsets = py::reinterpret_borrow<Longs>(pair[0]);

@@ -53,8 +53,7 @@ void oldest_ancestors(const Herd& herd, std::int32_t* oldest) {
     }
 }
 
-Count count_relationships(const Herd& herd, bool lower, std::int64_t max_elements, std::int32_t* counts,
-                          Pacer& pace) {
+Count count_relationships(const Herd& herd, bool lower, std::int64_t max_elements, std::int32_t* counts, Pacer& pace) {
     std::vector<double> work(static_cast<std::size_t>(herd.n) + 1, 0.0);
     std::fill(counts, counts + herd.n, 0);
     std::int64_t total = 0;
@@ -114,8 +113,8 @@ void mirror_lower(std::int32_t n, std::int32_t* cursor, std::int32_t* reading, s
 
 }  // namespace
 
-void fill_relationships(const Herd& herd, double scale, const std::int32_t* indptr, bool lower,
-                        std::int32_t* indices, double* data, Pacer& pace) {
+void fill_relationships(const Herd& herd, double scale, const std::int32_t* indptr, bool lower, std::int32_t* indices,
+                        double* data, Pacer& pace) {
     std::vector<double> work(static_cast<std::size_t>(herd.n) + 1, 0.0);
     // Where the mirror of each row is appended next, and where each row's
     // lower part is read from next.
@@ -239,8 +238,8 @@ bool symmetric(std::int32_t n, const std::int32_t* indptr, const std::int32_t* i
     return true;
 }
 
-Element first_asymmetric(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices,
-                         const double* data, Pacer& pace) {
+Element first_asymmetric(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices, const double* data,
+                         Pacer& pace) {
     for (std::int32_t r = 0; r < n; ++r) {
         for (std::int32_t e = indptr[r]; e < indptr[r + 1]; ++e) {
             const std::int32_t c = indices[e];

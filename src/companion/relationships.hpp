@@ -41,15 +41,14 @@ struct Count {
 // lower triangle (the related animals j <= i, the diagonal included), and
 // unless `lower` those above the diagonal too. Counting stops at the first
 // row where the total passes max_elements.
-Count count_relationships(const Herd& herd, bool lower, std::int64_t max_elements, std::int32_t* counts,
-                          Pacer& pace);
+Count count_relationships(const Herd& herd, bool lower, std::int64_t max_elements, std::int32_t* counts, Pacer& pace);
 
 // Writes A times `scale` in compressed rows with ascending columns, its rows
 // starting at indptr (from count_relationships' counts): the lower triangle,
 // or unless `lower` the whole symmetric matrix, each value computed once and
 // copied to its mirror. indices and data hold indptr[n] entries.
-void fill_relationships(const Herd& herd, double scale, const std::int32_t* indptr, bool lower,
-                        std::int32_t* indices, double* data, Pacer& pace);
+void fill_relationships(const Herd& herd, double scale, const std::int32_t* indptr, bool lower, std::int32_t* indices,
+                        double* data, Pacer& pace);
 
 // The row starts, into out_indptr[0 .. n], of a strictly lower triangle with
 // a diagonal added to each row, and unless `lower` mirrored above it.
@@ -83,8 +82,8 @@ struct Element {
     std::int32_t row;
     std::int32_t column;
 };
-Element first_asymmetric(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices,
-                         const double* data, Pacer& pace);
+Element first_asymmetric(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices, const double* data,
+                         Pacer& pace);
 
 // The elements on and below the diagonal, in their order: out_indptr holds
 // n + 1 entries, out_indices and out_data as many as there are such elements.

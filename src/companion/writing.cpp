@@ -67,11 +67,29 @@ constexpr int powers_of_five = 22;  // 5^22 < 10^15 < 5^23
 // the sums of powers of one half that pedigrees are made of. False for other
 // values.
 bool exact_digits(double magnitude, char* digits, int& count, int& exponent) {
-    static constexpr std::uint64_t five_to_the[powers_of_five + 1] = {
-        1ULL, 5ULL, 25ULL, 125ULL, 625ULL, 3125ULL, 15625ULL, 78125ULL, 390625ULL, 1953125ULL, 9765625ULL,
-        48828125ULL, 244140625ULL, 1220703125ULL, 6103515625ULL, 30517578125ULL, 152587890625ULL,
-        762939453125ULL, 3814697265625ULL, 19073486328125ULL, 95367431640625ULL, 476837158203125ULL,
-        2384185791015625ULL};
+    static constexpr std::uint64_t five_to_the[powers_of_five + 1] = {1ULL,
+                                                                      5ULL,
+                                                                      25ULL,
+                                                                      125ULL,
+                                                                      625ULL,
+                                                                      3125ULL,
+                                                                      15625ULL,
+                                                                      78125ULL,
+                                                                      390625ULL,
+                                                                      1953125ULL,
+                                                                      9765625ULL,
+                                                                      48828125ULL,
+                                                                      244140625ULL,
+                                                                      1220703125ULL,
+                                                                      6103515625ULL,
+                                                                      30517578125ULL,
+                                                                      152587890625ULL,
+                                                                      762939453125ULL,
+                                                                      3814697265625ULL,
+                                                                      19073486328125ULL,
+                                                                      95367431640625ULL,
+                                                                      476837158203125ULL,
+                                                                      2384185791015625ULL};
     std::uint64_t bits = 0;
     std::memcpy(&bits, &magnitude, sizeof bits);
     const auto biased = static_cast<int>(bits >> 52);
@@ -241,9 +259,8 @@ std::int64_t write_lines(const Column* columns, std::int64_t count, std::int64_t
     std::int64_t second_size = 0;
     std::thread other;
     try {
-        other = std::thread([&] {
-            second_size = lines_written(columns, count, half, n, separator, out + room, size - room);
-        });
+        other = std::thread(
+            [&] { second_size = lines_written(columns, count, half, n, separator, out + room, size - room); });
     } catch (const std::system_error&) {  // no thread to be had: one does it all
         return lines_written(columns, count, 0, n, separator, out, size);
     } catch (const std::bad_alloc&) {

@@ -10,9 +10,7 @@ namespace {
 
 constexpr bool little_endian_host = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
-bool one_of(char code, const char* codes) {
-    return code != '\0' && std::strchr(codes, code) != nullptr;
-}
+bool one_of(char code, const char* codes) { return code != '\0' && std::strchr(codes, code) != nullptr; }
 
 // A format string that names a single item, with its byte-order prefix taken
 // apart; `code` stays '\0' for anything else (structures, repeat counts).
@@ -30,8 +28,8 @@ ItemFormat parse(const std::string& format) {
     std::size_t at = 0;
     if (one_of(format[0], "@=<>!")) {
         const char order = format[0];
-        item.native_order = order == '@' || order == '=' ||
-                            (little_endian_host ? order == '<' : (order == '>' || order == '!'));
+        item.native_order =
+            order == '@' || order == '=' || (little_endian_host ? order == '<' : (order == '>' || order == '!'));
         at = 1;
     }
     if (format.size() == at + 1) {
@@ -79,17 +77,13 @@ bool holds(Element element, const BufferLayout& layout, const ItemFormat& item) 
     return false;
 }
 
-std::ptrdiff_t element_size(Element element) {
-    return element == Element::int32 ? 4 : 8;
-}
+std::ptrdiff_t element_size(Element element) { return element == Element::int32 ? 4 : 8; }
 
-const char* element_name(Element element) {
-    return element == Element::int32 ? "int32" : "float64";
-}
+const char* element_name(Element element) { return element == Element::int32 ? "int32" : "float64"; }
 
 std::int64_t byte_count(const BufferLayout& layout) {
-    const std::int64_t items = std::accumulate(layout.shape.begin(), layout.shape.end(),
-                                               std::int64_t{1}, std::multiplies<>());
+    const std::int64_t items =
+        std::accumulate(layout.shape.begin(), layout.shape.end(), std::int64_t{1}, std::multiplies<>());
     return items * layout.itemsize;
 }
 
@@ -108,9 +102,7 @@ bool is_c_contiguous(const BufferLayout& layout) {
     return true;
 }
 
-std::uintptr_t address(const void* data) {
-    return reinterpret_cast<std::uintptr_t>(data);
-}
+std::uintptr_t address(const void* data) { return reinterpret_cast<std::uintptr_t>(data); }
 
 }  // namespace
 
@@ -148,10 +140,9 @@ Verdict Arguments::check_element_type(std::size_t index) const {
     if (holds(wanted, layout, item) || is_raw_bytes(layout, item)) {
         return std::nullopt;
     }
-    return ArgumentError{ArgumentError::Kind::type,
-                         std::string(function_) + "(): " + argument(index) + " must hold " +
-                             element_name(wanted) + ", got " + describe(layout, item) +
-                             " (format '" + layout.format + "')"};
+    return ArgumentError{ArgumentError::Kind::type, std::string(function_) + "(): " + argument(index) + " must hold " +
+                                                        element_name(wanted) + ", got " + describe(layout, item) +
+                                                        " (format '" + layout.format + "')"};
 }
 
 Verdict Arguments::check_layout(std::size_t index) const {
@@ -161,8 +152,7 @@ Verdict Arguments::check_layout(std::size_t index) const {
     }
     const std::ptrdiff_t size = element_size(parameters_[index].element);
     if (byte_count(layout) >= size && address(layout.data) % static_cast<std::uintptr_t>(size) != 0) {
-        return value_error(argument(index) + " must start at an address aligned to " +
-                           std::to_string(size) + " bytes");
+        return value_error(argument(index) + " must start at an address aligned to " + std::to_string(size) + " bytes");
     }
     return std::nullopt;
 }
@@ -175,8 +165,7 @@ Verdict Arguments::check_overlap(std::size_t written, std::size_t other) const {
     if (a_bytes == 0 || b_bytes == 0 || a + a_bytes <= b || b + b_bytes <= a) {
         return std::nullopt;
     }
-    return value_error(argument(written) + " is written and must not share memory with " +
-                       argument(other));
+    return value_error(argument(written) + " is written and must not share memory with " + argument(other));
 }
 
 Verdict Arguments::require_length(std::size_t index, std::int64_t needed) const {
@@ -184,8 +173,7 @@ Verdict Arguments::require_length(std::size_t index, std::int64_t needed) const 
         return std::nullopt;
     }
     return value_error(argument(index) + " needs at least " + std::to_string(needed) + " " +
-                       element_name(parameters_[index].element) +
-                       (needed == 1 ? " element" : " elements") + ", got " +
+                       element_name(parameters_[index].element) + (needed == 1 ? " element" : " elements") + ", got " +
                        std::to_string(lengths_[index]));
 }
 
@@ -194,8 +182,7 @@ ArgumentError Arguments::value_error(const std::string& detail) const {
 }
 
 std::string Arguments::element(std::size_t index, std::int64_t k) const {
-    return std::string(parameters_[index].name) + "[" + std::to_string(k) +
-           "] = " + std::to_string(integers(index)[k]);
+    return std::string(parameters_[index].name) + "[" + std::to_string(k) + "] = " + std::to_string(integers(index)[k]);
 }
 
 std::string Arguments::argument(std::size_t index) const {

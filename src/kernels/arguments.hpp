@@ -22,8 +22,7 @@ enum class Element { int32, float64 };
 // The element type that a kernel reads through a pointer parameter.
 template <typename Pointer>
 inline constexpr Element element_of =
-    std::is_same_v<std::remove_cv_t<std::remove_pointer_t<Pointer>>, double> ? Element::float64
-                                                                           : Element::int32;
+    std::is_same_v<std::remove_cv_t<std::remove_pointer_t<Pointer>>, double> ? Element::float64 : Element::int32;
 
 // Whether a kernel writes through a pointer parameter: only the non-const ones.
 template <typename Pointer>

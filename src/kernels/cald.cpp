@@ -27,9 +27,10 @@ constexpr bool gallop_in_sorted_rows = true;
 // the format's lookup does otherwise.
 class Lookup {
 public:
-    Lookup(const std::int32_t* a_col, const std::int32_t* a_rowstart, const double* a_val,
-           std::int32_t rows)
-        : a_col_(a_col), a_rowstart_(a_rowstart), a_val_(a_val),
+    Lookup(const std::int32_t* a_col, const std::int32_t* a_rowstart, const double* a_val, std::int32_t rows)
+        : a_col_(a_col),
+          a_rowstart_(a_rowstart),
+          a_val_(a_val),
           sorted_(gallop_in_sorted_rows && lower_csr_rows_sorted(a_rowstart, a_col, rows)) {}
 
     double operator()(std::int32_t x, std::int32_t y) const {
@@ -59,8 +60,7 @@ public:
 
     std::array<double, 4> of(std::int32_t, std::int32_t sire_i, std::int32_t dam_i, std::int32_t sire_j,
                              std::int32_t dam_j) const {
-        return {lookup_(sire_i, dam_j), lookup_(sire_i, sire_j), lookup_(dam_i, sire_j),
-                lookup_(dam_i, dam_j)};
+        return {lookup_(sire_i, dam_j), lookup_(sire_i, sire_j), lookup_(dam_i, sire_j), lookup_(dam_i, dam_j)};
     }
 
 private:
@@ -89,8 +89,7 @@ public:
 
 private:
     // a(sire_i, x) and a(dam_i, x), for the row of animal i.
-    const std::array<double, 2>& with_parents(std::int32_t i, std::int32_t sire_i, std::int32_t dam_i,
-                                              std::int32_t x) {
+    const std::array<double, 2>& with_parents(std::int32_t i, std::int32_t sire_i, std::int32_t dam_i, std::int32_t x) {
         Slot& slot = slots_[static_cast<std::uint32_t>(x) & (size - 1)];
         if (slot.row != i || slot.animal != x) {
             slot = {i, x, lookup_.both(sire_i, dam_i, x)};
@@ -114,9 +113,8 @@ using Relationships = std::conditional_t<memoize_parents, ParentRelationships, D
 }  // namespace
 
 void cald_kernel(const std::int32_t* sire, const std::int32_t* dam, const std::int32_t* a_col,
-                 const std::int32_t* a_rowstart, const double* a_val,
-                 const std::int32_t* n_animals, double* d_val, std::int32_t* d_col,
-                 std::int32_t* d_rowstart, std::int32_t* d_count) {
+                 const std::int32_t* a_rowstart, const double* a_val, const std::int32_t* n_animals, double* d_val,
+                 std::int32_t* d_col, std::int32_t* d_rowstart, std::int32_t* d_count) {
     const std::int32_t n = n_animals[0];
     const Lookup lookup(a_col, a_rowstart, a_val, n);
     Relationships relationships(lookup);
@@ -153,9 +151,7 @@ void cald_kernel(const std::int32_t* sire, const std::int32_t* dam, const std::i
 
 namespace {
 
-enum Cald : std::size_t {
-    sire, dam, a_col, a_rowstart, a_val, n_animals, d_val, d_col, d_rowstart, d_count
-};
+enum Cald : std::size_t { sire, dam, a_col, a_rowstart, a_val, n_animals, d_val, d_col, d_rowstart, d_count };
 
 constexpr std::array<Parameter, 10> cald_parameters{{
     {"sire", Element::int32, false},
@@ -191,8 +187,7 @@ Verdict check_relationship_matrix(const Arguments& args, std::int32_t n) {
     const std::int32_t* col = args.integers(a_col);
     for (std::int32_t k = rowstart[0]; k < rowstart[n]; ++k) {
         if (col[k] < 0 || col[k] >= n) {
-            return args.value_error(args.element(a_col, k) + " must be an animal number below " +
-                                    std::to_string(n));
+            return args.value_error(args.element(a_col, k) + " must be an animal number below " + std::to_string(n));
         }
     }
     return std::nullopt;
@@ -237,17 +232,16 @@ Verdict check_cald_arguments(const std::array<BufferLayout, 10>& arguments) {
     if (Verdict problem = args.check_memory()) {
         return problem;
     }
-    if (Verdict problem =
-            first_problem(args.require_length(n_animals, 1), args.require_length(d_count, 1))) {
+    if (Verdict problem = first_problem(args.require_length(n_animals, 1), args.require_length(d_count, 1))) {
         return problem;
     }
     const std::int32_t n = args.integers(n_animals)[0];
     if (n <= 0) {
         return std::nullopt;
     }
-    if (Verdict problem = first_problem(
-            args.require_length(sire, n), args.require_length(dam, n),
-            args.require_length(a_rowstart, std::int64_t{n} + 1), args.require_length(d_rowstart, n))) {
+    if (Verdict problem =
+            first_problem(args.require_length(sire, n), args.require_length(dam, n),
+                          args.require_length(a_rowstart, std::int64_t{n} + 1), args.require_length(d_rowstart, n))) {
         return problem;
     }
     if (Verdict problem = check_pedigree(args, n)) {

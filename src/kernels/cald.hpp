@@ -18,9 +18,8 @@ namespace tolm {
 // row i, for i < n = n_animals[0]. d_rowstart[n] is left to the caller.
 // Nothing is written for n ≤ 0. Validates nothing.
 void cald_kernel(const std::int32_t* sire, const std::int32_t* dam, const std::int32_t* a_col,
-                 const std::int32_t* a_rowstart, const double* a_val,
-                 const std::int32_t* n_animals, double* d_val, std::int32_t* d_col,
-                 std::int32_t* d_rowstart, std::int32_t* d_count);
+                 const std::int32_t* a_rowstart, const double* a_val, const std::int32_t* n_animals, double* d_val,
+                 std::int32_t* d_col, std::int32_t* d_rowstart, std::int32_t* d_count);
 
 // Describes the first way in which arguments of cald would make the kernel
 // touch memory outside them; its cost is linear in n and the stored elements.

@@ -34,12 +34,10 @@ void store_nonzero(double v, double* d_pair) {
 // pair's result is written when its batch is complete, or at the end.
 class PairBatch {
 public:
-    PairBatch(const std::int32_t* a_col, const std::int32_t* a_rowstart, const double* a_val,
-              double* d_pair)
+    PairBatch(const std::int32_t* a_col, const std::int32_t* a_rowstart, const double* a_val, double* d_pair)
         : a_col_(a_col), a_rowstart_(a_rowstart), a_val_(a_val), d_pair_(d_pair) {}
 
-    void add(std::int32_t k, std::int32_t sire_x, std::int32_t dam_x, std::int32_t sire_y,
-             std::int32_t dam_y) {
+    void add(std::int32_t k, std::int32_t sire_x, std::int32_t dam_x, std::int32_t sire_y, std::int32_t dam_y) {
         pair_[filled_] = k;
         const std::size_t lane = 4 * filled_;
         x_[lane] = sire_x, y_[lane] = dam_y;
@@ -109,9 +107,9 @@ void dijp_kernel(const std::int32_t* sire, const std::int32_t* dam, const std::i
             const auto a = [&](std::int32_t u, std::int32_t v) {
                 return lower_csr_lookup(a_rowstart, a_col, a_val, u, v);
             };
-            store_nonzero(dominance_relationship(a(sire_x, dam_y), a(sire_x, sire_y), a(dam_x, sire_y),
-                                                 a(dam_x, dam_y)),
-                          d_pair + k);
+            store_nonzero(
+                dominance_relationship(a(sire_x, dam_y), a(sire_x, sire_y), a(dam_x, sire_y), a(dam_x, dam_y)),
+                d_pair + k);
         }
     }
     batch.flush();
@@ -134,9 +132,7 @@ constexpr std::array<Parameter, 9> dijp_parameters{{
 }};
 static_assert(matches_kernel(dijp_parameters, &dijp_kernel));
 
-bool is_animal(const Arguments& args, std::int32_t animal) {
-    return animal >= 0 && animal < args.length(sire);
-}
+bool is_animal(const Arguments& args, std::int32_t animal) { return animal >= 0 && animal < args.length(sire); }
 
 Verdict check_animal(const Arguments& args, std::size_t pair, std::int32_t k) {
     const std::int32_t animal = args.integers(pair)[k];
@@ -230,9 +226,8 @@ Verdict check_dijp_arguments(const std::array<BufferLayout, 9>& arguments) {
     if (pairs <= 0) {
         return std::nullopt;
     }
-    if (Verdict problem = first_problem(
-            args.require_length(dam, args.length(sire)), args.require_length(pair_i, pairs),
-            args.require_length(pair_j, pairs), args.require_length(d_pair, pairs))) {
+    if (Verdict problem = first_problem(args.require_length(dam, args.length(sire)), args.require_length(pair_i, pairs),
+                                        args.require_length(pair_j, pairs), args.require_length(d_pair, pairs))) {
         return problem;
     }
     const std::int64_t rows = std::max<std::int64_t>(args.length(a_rowstart) - 1, 0);

@@ -16,8 +16,7 @@ constexpr std::int32_t max_animals = std::int32_t{1} << 30;
 // nothing. Aligned to a cache line inside a slightly larger block.
 class ZeroedBlock {
 public:
-    explicit ZeroedBlock(std::size_t bytes)
-        : block_(std::calloc(bytes + line, 1), &std::free) {
+    explicit ZeroedBlock(std::size_t bytes) : block_(std::calloc(bytes + line, 1), &std::free) {
         if (!block_) {
             throw std::bad_alloc();
         }
@@ -111,7 +110,8 @@ constexpr std::int32_t none = -1;
 class AncestorSet {
 public:
     explicit AncestorSet(std::int32_t records)
-        : words_(words_for(static_cast<std::size_t>(records))), summaries_(words_for(words_)),
+        : words_(words_for(static_cast<std::size_t>(records))),
+          summaries_(words_for(words_)),
           block_((words_ + summaries_) * sizeof(std::uint64_t)) {
         bits_ = block_.as<std::uint64_t>();
         summary_ = bits_ + words_;
@@ -241,13 +241,19 @@ class Pedigree {
 public:
     Pedigree(const std::int32_t* sire, const std::int32_t* dam, double* inbreeding, double* sampling_var,
              std::int32_t n)
-        : sire_(sire), dam_(dam), inbreeding_(inbreeding), sampling_var_(sampling_var), n_(n),
-          numbers_(n), records_block_(static_cast<std::size_t>(n) * sizeof(Record)),
+        : sire_(sire),
+          dam_(dam),
+          inbreeding_(inbreeding),
+          sampling_var_(sampling_var),
+          n_(n),
+          numbers_(n),
+          records_block_(static_cast<std::size_t>(n) * sizeof(Record)),
           wide_block_(static_cast<std::size_t>(n) * sizeof(Lanes<lanes>)),
           narrow_block_(adapt_width ? static_cast<std::size_t>(n) * sizeof(Lanes<narrow_lanes>) : 0),
           ancestors_(n),
           order_block_(static_cast<std::size_t>(n) * sizeof(std::int32_t)),
-          records_(records_block_.as<Record>()), wide_(wide_block_.as<Lanes<lanes>>()),
+          records_(records_block_.as<Record>()),
+          wide_(wide_block_.as<Lanes<lanes>>()),
           narrow_(narrow_block_.as<Lanes<narrow_lanes>>()),
           order_(order_block_.as<std::int32_t>()) {}
 
@@ -290,9 +296,7 @@ private:
         return i > 0 && sire_[i] == sire_[i - 1] && dam_[i] == dam_[i - 1];
     }
 
-    double variance_of(std::int32_t i) const {
-        return 0.5 - (inbreeding_[sire_[i]] + inbreeding_[dam_[i]]) * 0.25;
-    }
+    double variance_of(std::int32_t i) const { return 0.5 - (inbreeding_[sire_[i]] + inbreeding_[dam_[i]]) * 0.25; }
 
     // The animals from `start` on whose parents all come before `start`, so
     // that their own variances and their ancestors' coefficients are known:
@@ -409,9 +413,8 @@ private:
 
 }  // namespace
 
-void fcoeff_kernel(const std::int32_t* sire, const std::int32_t* dam, double* inbreeding,
-                   double* sampling_var, const std::int32_t* n_animals,
-                   const std::int32_t* compute_inbreeding) {
+void fcoeff_kernel(const std::int32_t* sire, const std::int32_t* dam, double* inbreeding, double* sampling_var,
+                   const std::int32_t* n_animals, const std::int32_t* compute_inbreeding) {
     const std::int32_t n = n_animals[0];
     if (n < 0 || n >= max_animals) {
         throw std::bad_array_new_length();
@@ -440,23 +443,23 @@ static_assert(matches_kernel(fcoeff_parameters, &fcoeff_kernel));
 
 // Every parent code in 0 … n; for the ancestor pass also every known parent
 // numbered below its offspring, which bounds the list and ends the pass.
-Verdict check_parent_or_unknown(const Arguments& args, std::size_t parents, std::int32_t i,
-                                std::int32_t n, bool ordered) {
+Verdict check_parent_or_unknown(const Arguments& args, std::size_t parents, std::int32_t i, std::int32_t n,
+                                bool ordered) {
     const std::int32_t code = args.integers(parents)[i];
     if (code == n || (code >= 0 && code < (ordered ? i : n))) {
         return std::nullopt;
     }
     const std::string unknown = std::to_string(n);
     if (!ordered) {
-        return args.value_error(args.element(parents, i) + " must be between 0 and " + unknown +
-                                " (" + unknown + " = unknown)");
+        return args.value_error(args.element(parents, i) + " must be between 0 and " + unknown + " (" + unknown +
+                                " = unknown)");
     }
     if (i == 0) {
         return args.value_error(args.element(parents, i) + " must be " + unknown +
                                 " (unknown): no animal comes before animal 0");
     }
-    return args.value_error(args.element(parents, i) + " must be below " + std::to_string(i) +
-                            " or equal to " + unknown + " (unknown)");
+    return args.value_error(args.element(parents, i) + " must be below " + std::to_string(i) + " or equal to " +
+                            unknown + " (unknown)");
 }
 
 Verdict check_pedigree(const Arguments& args, std::int32_t n, bool ordered) {
@@ -486,9 +489,9 @@ Verdict check_fcoeff_arguments(const std::array<BufferLayout, 6>& arguments) {
     if (n < 0 || n >= max_animals) {
         return std::nullopt;
     }
-    if (Verdict problem = first_problem(
-            args.require_length(sire, n), args.require_length(dam, n),
-            args.require_length(inbreeding, std::int64_t{n} + 1), args.require_length(sampling_var, n))) {
+    if (Verdict problem =
+            first_problem(args.require_length(sire, n), args.require_length(dam, n),
+                          args.require_length(inbreeding, std::int64_t{n} + 1), args.require_length(sampling_var, n))) {
         return problem;
     }
     const bool ordered = args.integers(compute_inbreeding)[0] == 1;

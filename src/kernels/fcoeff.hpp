@@ -20,9 +20,8 @@ namespace tolm {
 // Validates nothing. Its only failure is the allocation of its scratch, before
 // anything but n_animals[0] is read: std::bad_array_new_length for n < 0 or
 // n ≥ 2^30, std::bad_alloc when memory runs out.
-void fcoeff_kernel(const std::int32_t* sire, const std::int32_t* dam, double* inbreeding,
-                   double* sampling_var, const std::int32_t* n_animals,
-                   const std::int32_t* compute_inbreeding);
+void fcoeff_kernel(const std::int32_t* sire, const std::int32_t* dam, double* inbreeding, double* sampling_var,
+                   const std::int32_t* n_animals, const std::int32_t* compute_inbreeding);
 
 // Describes the first way in which arguments of fcoeff break the kernel's
 // contract so that it would touch memory outside them or never finish. Animal

@@ -35,9 +35,8 @@ inline constexpr bool lookup_prefetches = true;
 // takes floor(log2(count)) + 1 steps at most, as its count at least halves;
 // the shared steps beyond a search's own change nothing of it.
 template <std::size_t N>
-std::array<double, N> lower_csr_lookups(const std::int32_t* a_rowstart, const std::int32_t* a_col,
-                                        const double* a_val, const std::array<std::int32_t, N>& x,
-                                        const std::array<std::int32_t, N>& y) {
+std::array<double, N> lower_csr_lookups(const std::int32_t* a_rowstart, const std::int32_t* a_col, const double* a_val,
+                                        const std::array<std::int32_t, N>& x, const std::array<std::int32_t, N>& y) {
     // A search in a row with no stored element reads this instead.
     static constexpr std::int32_t no_column = -1;
     std::array<const std::int32_t*, N> cols{};
@@ -89,8 +88,8 @@ std::array<double, N> lower_csr_lookups(const std::int32_t* a_rowstart, const st
 }
 
 // One element, the same as one lane of the batch.
-inline double lower_csr_lookup(const std::int32_t* a_rowstart, const std::int32_t* a_col,
-                               const double* a_val, std::int32_t x, std::int32_t y) {
+inline double lower_csr_lookup(const std::int32_t* a_rowstart, const std::int32_t* a_col, const double* a_val,
+                               std::int32_t x, std::int32_t y) {
     return lower_csr_lookups<1>(a_rowstart, a_col, a_val, {x}, {y})[0];
 }
 
@@ -107,8 +106,8 @@ bool lower_csr_rows_sorted(const std::int32_t* a_rowstart, const std::int32_t* a
 // 0 … r, which in the dense rows of a relationship matrix is at or near its
 // place, and gallops from there: it reads one or two cache lines where a
 // bisection of the row reads a dozen, one after the other.
-inline std::int32_t galloping_lower_bound(const std::int32_t* a_col, std::int32_t first,
-                                          std::int32_t last, std::int32_t r, std::int32_t c) {
+inline std::int32_t galloping_lower_bound(const std::int32_t* a_col, std::int32_t first, std::int32_t last,
+                                          std::int32_t r, std::int32_t c) {
     // The answer lies in (below, above], with col[below] < c where below is
     // a position, and col[above] ≥ c where above is not the last.
     std::int32_t below = first - 1, above = last;
@@ -144,8 +143,8 @@ inline std::int32_t galloping_lower_bound(const std::int32_t* a_col, std::int32_
 }
 
 // The element of lower_csr_lookup in a matrix whose rows are sorted.
-inline double sorted_lower_csr_lookup(const std::int32_t* a_rowstart, const std::int32_t* a_col,
-                                      const double* a_val, std::int32_t x, std::int32_t y) {
+inline double sorted_lower_csr_lookup(const std::int32_t* a_rowstart, const std::int32_t* a_col, const double* a_val,
+                                      std::int32_t x, std::int32_t y) {
     const std::int32_t r = x > y ? x : y;
     const std::int32_t c = x > y ? y : x;
     const std::int32_t first = a_rowstart[r];
@@ -166,7 +165,7 @@ inline bool lower_csr_row_within(const std::int32_t* a_rowstart, std::int32_t r,
 // Row r lies within the stored elements: its start is not negative, its end
 // not before its start and not past the elements of a_col or a_val (given as
 // argument indexes of the call; a_rowstart must hold entry r + 1).
-Verdict check_lower_csr_row(const Arguments& args, std::size_t a_col, std::size_t a_rowstart,
-                            std::size_t a_val, std::int32_t r);
+Verdict check_lower_csr_row(const Arguments& args, std::size_t a_col, std::size_t a_rowstart, std::size_t a_val,
+                            std::int32_t r);
 
 }  // namespace tolm

@@ -32,7 +32,10 @@ struct pybind11::detail::handle_type_name<tolm::binding::buffer_argument> {
 namespace tolm::binding {
 
 inline BufferLayout layout_of(const py::buffer_info& view) {
-    return {view.ptr, view.format, view.itemsize, {view.shape.begin(), view.shape.end()},
+    return {view.ptr,
+            view.format,
+            view.itemsize,
+            {view.shape.begin(), view.shape.end()},
             {view.strides.begin(), view.strides.end()}};
 }
 

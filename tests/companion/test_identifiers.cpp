@@ -1,5 +1,3 @@
-#include "identifiers.hpp"
-
 #include <gtest/gtest.h>
 
 #include <map>
@@ -8,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "identifiers.hpp"
 #include "strings.hpp"
 
 namespace {

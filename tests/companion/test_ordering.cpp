@@ -1,9 +1,9 @@
-#include "ordering.hpp"
-
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <vector>
+
+#include "ordering.hpp"
 
 namespace {
 
@@ -36,16 +36,14 @@ TEST_P(Generations, ParentsComeFirstGenerationByGeneration) {
     EXPECT_EQ(got.generation, c.generation);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pedigrees, Generations,
-    testing::Values(
-        // 0 is the calf of 2 and 1; 2 the calf of 1 and an unknown dam.
-        Case{"OffspringBeforeParents", {2, -1, 1}, {1, -1, -1}, {1, 2, 0}, {2, 0, 1}},
-        // 0 and 1 are each other's sire; 2 descends from them; 3 is a founder.
-        Case{"LoopAndItsDescendantLeftOut", {1, 0, 0, -1}, {-1, -1, -1, -1}, {3}, {-1, -1, -1, 0}},
-        Case{"OwnParent", {0}, {-1}, {}, {-1}},
-        Case{"NoAnimals", {}, {}, {}, {}}),
-    [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Pedigrees, Generations,
+                         testing::Values(
+                             // 0 is the calf of 2 and 1; 2 the calf of 1 and an unknown dam.
+                             Case{"OffspringBeforeParents", {2, -1, 1}, {1, -1, -1}, {1, 2, 0}, {2, 0, 1}},
+                             // 0 and 1 are each other's sire; 2 descends from them; 3 is a founder.
+                             Case{"LoopAndItsDescendantLeftOut", {1, 0, 0, -1}, {-1, -1, -1, -1}, {3}, {-1, -1, -1, 0}},
+                             Case{"OwnParent", {0}, {-1}, {}, {-1}}, Case{"NoAnimals", {}, {}, {}, {}}),
+                         [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 TEST(Generations, AChainDeeperThanTheCallStackWouldHold) {
     const std::int64_t n = 1000000;

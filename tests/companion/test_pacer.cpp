@@ -1,6 +1,6 @@
-#include "pacer.hpp"
-
 #include <gtest/gtest.h>
+
+#include "pacer.hpp"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "relationships.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <stdexcept>
 #include <vector>
+
+#include "relationships.hpp"
 
 namespace {
 

@@ -1,5 +1,3 @@
-#include "writing.hpp"
-
 #include <gtest/gtest.h>
 #include <pthread.h>
 
@@ -7,6 +5,8 @@
 #include <limits>
 #include <string>
 #include <vector>
+
+#include "writing.hpp"
 
 namespace {
 
@@ -24,24 +24,23 @@ struct Real {
 
 class FormatReal : public testing::TestWithParam<Real> {};
 
-TEST_P(FormatReal, AsPythonsRepr) {
-    EXPECT_EQ(formatted(GetParam().value), GetParam().text);
-}
+TEST_P(FormatReal, AsPythonsRepr) { EXPECT_EQ(formatted(GetParam().value), GetParam().text); }
 
 // The turns of repr's layout: positional from 1e-4 to below 1e16, a ".0" on
 // whole numbers, two exponent digits at least; exact decimals and shortest
 // digits alike.
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, FormatReal,
-    testing::Values(Real{1e16, "1e+16"}, Real{1e15, "1000000000000000.0"}, Real{100.0, "100.0"},
-                    Real{1e-4, "0.0001"}, Real{1e-5, "1e-05"}, Real{0.1, "0.1"}, Real{-0.75, "-0.75"},
-                    Real{0.0, "0.0"}, Real{-0.0, "-0.0"}, Real{1.5e300, "1.5e+300"}, Real{5e-324, "5e-324"},
-                    Real{123456789012345680.0, "1.2345678901234568e+17"}, Real{0.3, "0.3"},
-                    Real{1.0 / 3.0, "0.3333333333333333"}, Real{6.666666666666667e-08, "6.666666666666667e-08"},
-                    Real{std::numeric_limits<double>::max(), "1.7976931348623157e+308"},
-                    Real{std::numeric_limits<double>::infinity(), "inf"},
-                    Real{-std::numeric_limits<double>::infinity(), "-inf"},
-                    Real{std::numeric_limits<double>::quiet_NaN(), ""}));
+INSTANTIATE_TEST_SUITE_P(Layouts, FormatReal,
+                         testing::Values(Real{1e16, "1e+16"}, Real{1e15, "1000000000000000.0"}, Real{100.0, "100.0"},
+                                         Real{1e-4, "0.0001"}, Real{1e-5, "1e-05"}, Real{0.1, "0.1"},
+                                         Real{-0.75, "-0.75"}, Real{0.0, "0.0"}, Real{-0.0, "-0.0"},
+                                         Real{1.5e300, "1.5e+300"}, Real{5e-324, "5e-324"},
+                                         Real{123456789012345680.0, "1.2345678901234568e+17"}, Real{0.3, "0.3"},
+                                         Real{1.0 / 3.0, "0.3333333333333333"},
+                                         Real{6.666666666666667e-08, "6.666666666666667e-08"},
+                                         Real{std::numeric_limits<double>::max(), "1.7976931348623157e+308"},
+                                         Real{std::numeric_limits<double>::infinity(), "inf"},
+                                         Real{-std::numeric_limits<double>::infinity(), "-inf"},
+                                         Real{std::numeric_limits<double>::quiet_NaN(), ""}));
 
 // Lines of every kind of column, `n` of them.
 struct Table {
@@ -55,14 +54,14 @@ struct Table {
             offsets.push_back(static_cast<std::int64_t>(text.size()));
         }
         const auto size = static_cast<std::int64_t>(text.size());
-        columns = {Column{nullptr, nullptr, {offsets.data(), text.data(), size}},
-                   Column{reals.data(), nullptr, {}}, Column{nullptr, integers.data(), {}}};
+        columns = {Column{nullptr, nullptr, {offsets.data(), text.data(), size}}, Column{reals.data(), nullptr, {}},
+                   Column{nullptr, integers.data(), {}}};
     }
     std::string lines(char separator) const {
         const auto n = static_cast<std::int64_t>(reals.size());
         std::string out(static_cast<std::size_t>(tolmkit::lines_bound(columns.data(), 3, n)), '\0');
-        out.resize(static_cast<std::size_t>(tolmkit::write_lines(columns.data(), 3, n, separator, out.data(),
-                                                                 static_cast<std::int64_t>(out.size()))));
+        out.resize(static_cast<std::size_t>(
+            tolmkit::write_lines(columns.data(), 3, n, separator, out.data(), static_cast<std::int64_t>(out.size()))));
         return out;
     }
 
@@ -101,7 +100,7 @@ TEST(WriteLines, OneThreadTwoHalvesOrNoThreadToBeHad) {
 TEST(NeedQuotes, TextWithTheSeparatorAQuoteOrALineEndOrASeparatorThatNumbersUse) {
     const Table table(4);
     EXPECT_FALSE(tolmkit::need_quotes(table.columns.data(), 3, 4, ','));
-    EXPECT_TRUE(tolmkit::need_quotes(table.columns.data(), 3, 4, 'A'));  // in the text
+    EXPECT_TRUE(tolmkit::need_quotes(table.columns.data(), 3, 4, 'A'));      // in the text
     EXPECT_TRUE(tolmkit::need_quotes(table.columns.data() + 1, 1, 4, '.'));  // in the numbers
     EXPECT_TRUE(tolmkit::need_quotes(table.columns.data() + 2, 1, 4, '-'));
 }

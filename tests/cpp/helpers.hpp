@@ -23,24 +23,19 @@ using Reals = std::vector<double>;
 // A one-dimensional buffer over the vector, by default in the format numpy
 // gives its int32 and float64 arrays.
 template <typename T>
-BufferLayout layout_of(const std::vector<T>& values,
-                       std::string format = std::is_same_v<T, double> ? "d" : "i") {
+BufferLayout layout_of(const std::vector<T>& values, std::string format = std::is_same_v<T, double> ? "d" : "i") {
     const auto size = static_cast<std::ptrdiff_t>(sizeof(T));
     return {values.data(), std::move(format), size, {static_cast<std::ptrdiff_t>(values.size())}, {size}};
 }
 
 // Equal lengths and equal bits, so that NaNs and signed zeros compare exactly.
 inline bool same_bits(const Reals& a, const Reals& b) {
-    return a.size() == b.size() &&
-           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
-inline void expect_accepted(const Verdict& verdict) {
-    EXPECT_FALSE(verdict.has_value()) << verdict->message;
-}
+inline void expect_accepted(const Verdict& verdict) { EXPECT_FALSE(verdict.has_value()) << verdict->message; }
 
-inline void expect_problem(const Verdict& verdict, ArgumentError::Kind kind,
-                           const std::string& message) {
+inline void expect_problem(const Verdict& verdict, ArgumentError::Kind kind, const std::string& message) {
     ASSERT_TRUE(verdict.has_value()) << "expected: " << message;
     EXPECT_EQ(verdict->kind, kind);
     EXPECT_EQ(verdict->message, message);

@@ -4,12 +4,12 @@
 // wide pedigrees, dominance lookups in rows of one element).
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <algorithm>
 #include <array>
-#include <initializer_list>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <random>
 #include <vector>
 
@@ -17,8 +17,8 @@
 #include "dijp.hpp"
 #include "dominance.hpp"
 #include "fcoeff.hpp"
-#include "literal.hpp"
 #include "helpers.hpp"
+#include "literal.hpp"
 #include "lower_csr_lookup.hpp"
 
 using tolm::testing_support::same_bits;
@@ -28,14 +28,13 @@ namespace {
 using Codes = std::vector<std::int32_t>;
 using Reals = std::vector<double>;
 
-
 struct Shape {
     const char* name;
     std::int32_t animals;
     std::int32_t window;  // parents drawn from the animals this far back
     double unknown;
     double selfing;
-    double repeat_pair;  // the parents of a random earlier animal, maybe swapped
+    double repeat_pair;       // the parents of a random earlier animal, maybe swapped
     std::int32_t cohort = 1;  // parents come before the animal's cohort of this many
     double unknown_coefficient = -1.0;
 };
@@ -87,30 +86,27 @@ TEST_P(FcoeffAgainstLiteral, SameBitsInBothModes) {
             f.back() = GetParam().unknown_coefficient;
             Reals f_literal = f, var(static_cast<std::size_t>(n), 3.0), var_literal = var;
             tolm::fcoeff_kernel(p.sire.data(), p.dam.data(), f.data(), var.data(), &n, &mode);
-            ASSERT_EQ(literal_fcoeff(p.sire.data(), p.dam.data(), f_literal.data(),
-                                     var_literal.data(), &n, &mode),
-                      0);
+            ASSERT_EQ(literal_fcoeff(p.sire.data(), p.dam.data(), f_literal.data(), var_literal.data(), &n, &mode), 0);
             ASSERT_TRUE(same_bits(f, f_literal)) << "trial " << trial << ", mode " << mode;
             ASSERT_TRUE(same_bits(var, var_literal)) << "trial " << trial << ", mode " << mode;
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, FcoeffAgainstLiteral,
-    testing::Values(Shape{"small", 12, 12, 0.3, 0.1, 0.2}, Shape{"wide", 400, 400, 0.1, 0.0, 0.05},
-                    Shape{"deep", 400, 8, 0.02, 0.0, 0.0},
-                    Shape{"reciprocal_and_repeated", 300, 40, 0.05, 0.05, 0.5},
-                    Shape{"selfing_lines", 200, 3, 0.0, 0.6, 0.1},
-                    Shape{"across_words", 3000, 2500, 0.05, 0.01, 0.02},
-                    // Passes of several animals: sibs within a cohort, the
-                    // parents of earlier cohorts repeated, and a coefficient of
-                    // an unknown parent that makes variances infinite, where
-                    // one animal's pass must not add another's zero times it.
-                    Shape{"cohorts", 600, 300, 0.05, 0.02, 0.3, 40},
-                    Shape{"cohorts_of_sibs", 500, 10, 0.0, 0.3, 0.5, 25},
-                    Shape{"infinite_variances", 300, 100, 0.4, 0.02, 0.1, 20, -HUGE_VAL}),
-    [](const testing::TestParamInfo<Shape>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Shapes, FcoeffAgainstLiteral,
+                         testing::Values(Shape{"small", 12, 12, 0.3, 0.1, 0.2}, Shape{"wide", 400, 400, 0.1, 0.0, 0.05},
+                                         Shape{"deep", 400, 8, 0.02, 0.0, 0.0},
+                                         Shape{"reciprocal_and_repeated", 300, 40, 0.05, 0.05, 0.5},
+                                         Shape{"selfing_lines", 200, 3, 0.0, 0.6, 0.1},
+                                         Shape{"across_words", 3000, 2500, 0.05, 0.01, 0.02},
+                                         // Passes of several animals: sibs within a cohort, the
+                                         // parents of earlier cohorts repeated, and a coefficient of
+                                         // an unknown parent that makes variances infinite, where
+                                         // one animal's pass must not add another's zero times it.
+                                         Shape{"cohorts", 600, 300, 0.05, 0.02, 0.3, 40},
+                                         Shape{"cohorts_of_sibs", 500, 10, 0.0, 0.3, 0.5, 25},
+                                         Shape{"infinite_variances", 300, 100, 0.4, 0.02, 0.1, 20, -HUGE_VAL}),
+                         [](const testing::TestParamInfo<Shape>& info) { return std::string(info.param.name); });
 
 // A herd of founders but for the animals bred (animal, sire, dam), in both
 // modes against the literal pass.
@@ -235,10 +231,10 @@ void expect_cald_matches_literal(const Pedigree& p, const Matrix& m, std::int32_
     Reals val(capacity, -5.0), val_literal = val;
     Codes col(capacity, -5), col_literal = col, start(static_cast<std::size_t>(n), -5), start_literal = start;
     std::int32_t count = first, count_literal = first;
-    tolm::cald_kernel(p.sire.data(), p.dam.data(), m.col.data(), m.rowstart.data(), m.val.data(), &n,
-                      val.data(), col.data(), start.data(), &count);
-    literal_cald(p.sire.data(), p.dam.data(), m.col.data(), m.rowstart.data(), m.val.data(), &n,
-                 val_literal.data(), col_literal.data(), start_literal.data(), &count_literal);
+    tolm::cald_kernel(p.sire.data(), p.dam.data(), m.col.data(), m.rowstart.data(), m.val.data(), &n, val.data(),
+                      col.data(), start.data(), &count);
+    literal_cald(p.sire.data(), p.dam.data(), m.col.data(), m.rowstart.data(), m.val.data(), &n, val_literal.data(),
+                 col_literal.data(), start_literal.data(), &count_literal);
     ASSERT_EQ(count, count_literal) << "trial " << trial;
     ASSERT_TRUE(same_bits(val, val_literal)) << "trial " << trial;
     ASSERT_EQ(col, col_literal) << "trial " << trial;
@@ -270,10 +266,10 @@ TEST(DominanceAgainstLiteral, DijpSameBitsOnEveryPair) {
         }
         const auto pairs = static_cast<std::int32_t>(pair_i.size());
         Reals d(pair_i.size(), -5.0), d_literal = d;
-        tolm::dijp_kernel(p.sire.data(), p.dam.data(), &pairs, pair_i.data(), pair_j.data(),
-                          m.col.data(), m.rowstart.data(), m.val.data(), d.data());
-        literal_dijp(p.sire.data(), p.dam.data(), &pairs, pair_i.data(), pair_j.data(), m.col.data(),
-                     m.rowstart.data(), m.val.data(), d_literal.data());
+        tolm::dijp_kernel(p.sire.data(), p.dam.data(), &pairs, pair_i.data(), pair_j.data(), m.col.data(),
+                          m.rowstart.data(), m.val.data(), d.data());
+        literal_dijp(p.sire.data(), p.dam.data(), &pairs, pair_i.data(), pair_j.data(), m.col.data(), m.rowstart.data(),
+                     m.val.data(), d_literal.data());
         ASSERT_TRUE(same_bits(d, d_literal)) << "trial " << trial;
     }
 }

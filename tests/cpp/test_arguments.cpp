@@ -1,13 +1,13 @@
-#include "arguments.hpp"
-#include "fcoeff.hpp"
-#include "helpers.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "arguments.hpp"
+#include "fcoeff.hpp"
+#include "helpers.hpp"
 
 namespace {
 
@@ -25,18 +25,15 @@ struct FcoeffCall {
     std::vector<double> sampling_var = std::vector<double>(7);
     std::vector<std::int32_t> n_animals{7};
     std::vector<std::int32_t> mode{1};
-    std::array<BufferLayout, 6> layouts{layout_of(sire),       layout_of(dam),
-                                        layout_of(inbreeding), layout_of(sampling_var),
-                                        layout_of(n_animals),  layout_of(mode)};
+    std::array<BufferLayout, 6> layouts{layout_of(sire),         layout_of(dam),       layout_of(inbreeding),
+                                        layout_of(sampling_var), layout_of(n_animals), layout_of(mode)};
 
     FcoeffCall() = default;
     FcoeffCall(const FcoeffCall&) = delete;  // the layouts point into this object
     Verdict check() const { return tolm::check_fcoeff_arguments(layouts); }
 };
 
-TEST(FcoeffArguments, WellFormedCallPasses) {
-    expect_accepted(FcoeffCall{}.check());
-}
+TEST(FcoeffArguments, WellFormedCallPasses) { expect_accepted(FcoeffCall{}.check()); }
 
 struct FormatCase {
     const char* format;
@@ -54,35 +51,43 @@ TEST_P(Int32Formats, AreAcceptedOrNamedInTheTypeError) {
     if (c.got == nullptr) {
         expect_accepted(call.check());
     } else {
-        expect_problem(call.check(), ArgumentError::Kind::type,
-                       std::string("fcoeff(): argument 0 (sire) must hold int32, got ") + c.got +
-                           " (format '" + c.format + "')");
+        expect_problem(
+            call.check(), ArgumentError::Kind::type,
+            std::string("fcoeff(): argument 0 (sire) must hold int32, got ") + c.got + " (format '" + c.format + "')");
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, Int32Formats,
-    testing::Values(FormatCase{"i", 4, nullptr}, FormatCase{"@i", 4, nullptr},
-                    FormatCase{"=i", 4, nullptr}, FormatCase{"<i", 4, nullptr},
-                    FormatCase{"<l", 4, nullptr}, FormatCase{"=l", 4, nullptr},
-                    FormatCase{"B", 1, nullptr}, FormatCase{"b", 1, nullptr},
-                    FormatCase{"c", 1, nullptr}, FormatCase{"", 1, nullptr},
-                    FormatCase{"l", 8, "int64"}, FormatCase{"q", 8, "int64"},
+    testing::Values(FormatCase{"i", 4, nullptr}, FormatCase{"@i", 4, nullptr}, FormatCase{"=i", 4, nullptr},
+                    FormatCase{"<i", 4, nullptr}, FormatCase{"<l", 4, nullptr}, FormatCase{"=l", 4, nullptr},
+                    FormatCase{"B", 1, nullptr}, FormatCase{"b", 1, nullptr}, FormatCase{"c", 1, nullptr},
+                    FormatCase{"", 1, nullptr}, FormatCase{"l", 8, "int64"}, FormatCase{"q", 8, "int64"},
                     FormatCase{">i", 4, "big-endian int32"}, FormatCase{"!i", 4, "big-endian int32"},
-                    FormatCase{"I", 4, "uint32"}, FormatCase{"h", 2, "int16"},
-                    FormatCase{"f", 4, "float32"}, FormatCase{"d", 8, "float64"},
-                    FormatCase{"?", 1, "bool"}, FormatCase{"2i", 8, "items of 8 bytes"},
+                    FormatCase{"I", 4, "uint32"}, FormatCase{"h", 2, "int16"}, FormatCase{"f", 4, "float32"},
+                    FormatCase{"d", 8, "float64"}, FormatCase{"?", 1, "bool"}, FormatCase{"2i", 8, "items of 8 bytes"},
                     FormatCase{"T{i:a:i:b:}", 8, "items of 8 bytes"}),
     [](const testing::TestParamInfo<FormatCase>& info) {
         std::string name = info.param.format[0] == '\0' ? "Empty" : "";
         for (const char* c = info.param.format; *c != '\0'; ++c) {
             switch (*c) {
-                case '@': name += "Native"; break;
-                case '=': name += "Standard"; break;
-                case '<': name += "Little"; break;
-                case '>': name += "Big"; break;
-                case '!': name += "Network"; break;
-                default: name += std::isalnum(static_cast<unsigned char>(*c)) ? std::string(1, *c) : "_";
+                case '@':
+                    name += "Native";
+                    break;
+                case '=':
+                    name += "Standard";
+                    break;
+                case '<':
+                    name += "Little";
+                    break;
+                case '>':
+                    name += "Big";
+                    break;
+                case '!':
+                    name += "Network";
+                    break;
+                default:
+                    name += std::isalnum(static_cast<unsigned char>(*c)) ? std::string(1, *c) : "_";
             }
         }
         return name + "_" + std::to_string(info.param.itemsize);
@@ -101,8 +106,7 @@ TEST(FcoeffArguments, RawBytesAreSizedInWholeElements) {
     std::vector<double> storage(8);
     // 63 bytes hold seven whole doubles, one short of n + 1.
     call.layouts[2] = {storage.data(), "B", 1, {63}, {1}};
-    expect_value_error(call.check(),
-                       "fcoeff(): argument 2 (inbreeding) needs at least 8 float64 elements, got 7");
+    expect_value_error(call.check(), "fcoeff(): argument 2 (inbreeding) needs at least 8 float64 elements, got 7");
     call.layouts[2].shape = {64};
     expect_accepted(call.check());
 }
@@ -136,8 +140,7 @@ TEST(FcoeffArguments, MisalignedDataIsRefused) {
     FcoeffCall call;
     std::vector<double> storage(9);
     call.layouts[2] = {reinterpret_cast<const char*>(storage.data()) + 4, "B", 1, {64}, {1}};
-    expect_value_error(call.check(),
-                       "fcoeff(): argument 2 (inbreeding) must start at an address aligned to 8 bytes");
+    expect_value_error(call.check(), "fcoeff(): argument 2 (inbreeding) must start at an address aligned to 8 bytes");
 }
 
 struct LengthCase {
@@ -157,13 +160,13 @@ TEST_P(FcoeffLengths, ShortArraysAreRefused) {
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, FcoeffLengths,
-    testing::Values(
-        LengthCase{0, 6, "fcoeff(): argument 0 (sire) needs at least 7 int32 elements, got 6"},
-        LengthCase{1, 0, "fcoeff(): argument 1 (dam) needs at least 7 int32 elements, got 0"},
-        LengthCase{2, 7, "fcoeff(): argument 2 (inbreeding) needs at least 8 float64 elements, got 7"},
-        LengthCase{3, 6, "fcoeff(): argument 3 (sampling_var) needs at least 7 float64 elements, got 6"},
-        LengthCase{4, 0, "fcoeff(): argument 4 (n_animals) needs at least 1 int32 element, got 0"},
-        LengthCase{5, 0, "fcoeff(): argument 5 (compute_inbreeding) needs at least 1 int32 element, got 0"}),
+    testing::Values(LengthCase{0, 6, "fcoeff(): argument 0 (sire) needs at least 7 int32 elements, got 6"},
+                    LengthCase{1, 0, "fcoeff(): argument 1 (dam) needs at least 7 int32 elements, got 0"},
+                    LengthCase{2, 7, "fcoeff(): argument 2 (inbreeding) needs at least 8 float64 elements, got 7"},
+                    LengthCase{3, 6, "fcoeff(): argument 3 (sampling_var) needs at least 7 float64 elements, got 6"},
+                    LengthCase{4, 0, "fcoeff(): argument 4 (n_animals) needs at least 1 int32 element, got 0"},
+                    LengthCase{5, 0,
+                               "fcoeff(): argument 5 (compute_inbreeding) needs at least 1 int32 element, got 0"}),
     [](const testing::TestParamInfo<LengthCase>& info) { return "Argument" + std::to_string(info.param.index); });
 
 TEST(FcoeffArguments, WrittenArgumentsMustNotShareMemory) {
@@ -171,8 +174,9 @@ TEST(FcoeffArguments, WrittenArgumentsMustNotShareMemory) {
     std::vector<double> both(15);
     call.layouts[2] = {both.data(), "d", 8, {8}, {8}};
     call.layouts[3] = {both.data() + 7, "d", 8, {7}, {8}};
-    expect_value_error(call.check(), "fcoeff(): argument 2 (inbreeding) is written and must not "
-                                     "share memory with argument 3 (sampling_var)");
+    expect_value_error(call.check(),
+                       "fcoeff(): argument 2 (inbreeding) is written and must not "
+                       "share memory with argument 3 (sampling_var)");
     call.layouts[3].data = both.data() + 8;
     expect_accepted(call.check());
 }
@@ -180,8 +184,9 @@ TEST(FcoeffArguments, WrittenArgumentsMustNotShareMemory) {
 TEST(FcoeffArguments, WrittenArgumentMustNotShareMemoryWithAnInput) {
     FcoeffCall call;
     call.layouts[0] = {call.sampling_var.data(), "B", 1, {56}, {1}};
-    expect_value_error(call.check(), "fcoeff(): argument 3 (sampling_var) is written and must not "
-                                     "share memory with argument 0 (sire)");
+    expect_value_error(call.check(),
+                       "fcoeff(): argument 3 (sampling_var) is written and must not "
+                       "share memory with argument 0 (sire)");
 }
 
 TEST(FcoeffArguments, InputsMayShareMemory) {
@@ -232,9 +237,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParentCase{"Self", 1, 1, 5, 5, "fcoeff(): dam[5] = 5 must be below 5 or equal to 7 (unknown)"},
         ParentCase{"Later", 1, 0, 2, 3, "fcoeff(): sire[2] = 3 must be below 2 or equal to 7 (unknown)"},
         ParentCase{"Missing999", 1, 1, 3, -999, "fcoeff(): dam[3] = -999 must be below 3 or equal to 7 (unknown)"},
-        ParentCase{"FirstAnimal", 1, 0, 0, 0, "fcoeff(): sire[0] = 0 must be 7 (unknown): no animal comes before animal 0"},
-        ParentCase{"LaterWithoutPass", 0, 0, 2, 6, nullptr},
-        ParentCase{"SelfWithoutPass", 2, 1, 5, 5, nullptr},
+        ParentCase{"FirstAnimal", 1, 0, 0, 0,
+                   "fcoeff(): sire[0] = 0 must be 7 (unknown): no animal comes before animal 0"},
+        ParentCase{"LaterWithoutPass", 0, 0, 2, 6, nullptr}, ParentCase{"SelfWithoutPass", 2, 1, 5, 5, nullptr},
         ParentCase{"NegativeWithoutPass", 0, 1, 3, -1, "fcoeff(): dam[3] = -1 must be between 0 and 7 (7 = unknown)"},
         ParentCase{"AboveWithoutPass", -1, 0, 6, 8, "fcoeff(): sire[6] = 8 must be between 0 and 7 (7 = unknown)"}),
     [](const testing::TestParamInfo<ParentCase>& info) { return std::string(info.param.name); });

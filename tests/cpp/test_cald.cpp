@@ -1,10 +1,9 @@
-#include "cald.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
+#include "cald.hpp"
 #include "helpers.hpp"
 
 namespace {
@@ -27,15 +26,13 @@ struct CaldCall : FiveAnimals {
     CaldCall(const CaldCall&) = delete;
 
     void run() {
-        tolm::cald_kernel(sire.data(), dam.data(), a_col.data(), a_rowstart.data(), a_val.data(),
-                          n_animals.data(), d_val.data(), d_col.data(), d_rowstart.data(),
-                          d_count.data());
+        tolm::cald_kernel(sire.data(), dam.data(), a_col.data(), a_rowstart.data(), a_val.data(), n_animals.data(),
+                          d_val.data(), d_col.data(), d_rowstart.data(), d_count.data());
     }
 
     std::array<tolm::BufferLayout, 10> layouts() const {
-        return {layout_of(sire),  layout_of(dam),   layout_of(a_col),      layout_of(a_rowstart),
-                layout_of(a_val), layout_of(n_animals), layout_of(d_val), layout_of(d_col),
-                layout_of(d_rowstart), layout_of(d_count)};
+        return {layout_of(sire),      layout_of(dam),   layout_of(a_col), layout_of(a_rowstart), layout_of(a_val),
+                layout_of(n_animals), layout_of(d_val), layout_of(d_col), layout_of(d_rowstart), layout_of(d_count)};
     }
     tolm::Verdict check() const { return tolm::check_cald_arguments(layouts()); }
 };
@@ -132,9 +129,7 @@ TEST(CaldKernel, RowStartsNeedNotBeginAtZero) {
     EXPECT_EQ(Reals(call.d_val.begin(), call.d_val.begin() + 3), (Reals{1.0, 0.5, 0.5}));
 }
 
-TEST(CaldArguments, WellFormedCallPasses) {
-    expect_accepted(CaldCall{}.check());
-}
+TEST(CaldArguments, WellFormedCallPasses) { expect_accepted(CaldCall{}.check()); }
 
 TEST(CaldArguments, ShortPedigreeAndRowStartsAreRefused) {
     CaldCall call;
@@ -204,8 +199,7 @@ TEST(CaldArguments, CountMustNotBeNegativeNorOverflow) {
                        "cald(): d_count[0] = 2147483645 plus 3 candidate elements does not stay below 2^31");
     CaldCall last;
     last.d_count[0] = std::numeric_limits<std::int32_t>::max() - 3;
-    expect_value_error(last.check(),
-                       "cald(): argument 6 (d_val) needs at least 2147483647 float64 elements, got 16");
+    expect_value_error(last.check(), "cald(): argument 6 (d_val) needs at least 2147483647 float64 elements, got 16");
 }
 
 TEST(CaldArguments, NoAnimalsNeedNoArrays) {

@@ -1,10 +1,9 @@
-#include "dijp.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
+#include "dijp.hpp"
 #include "helpers.hpp"
 
 namespace {
@@ -22,13 +21,13 @@ struct DijpCall : FiveAnimals {
     DijpCall(const DijpCall&) = delete;
 
     void run() {
-        tolm::dijp_kernel(sire.data(), dam.data(), n_pairs.data(), pair_i.data(), pair_j.data(),
-                          a_col.data(), a_rowstart.data(), a_val.data(), d_pair.data());
+        tolm::dijp_kernel(sire.data(), dam.data(), n_pairs.data(), pair_i.data(), pair_j.data(), a_col.data(),
+                          a_rowstart.data(), a_val.data(), d_pair.data());
     }
     tolm::Verdict check() const {
-        return tolm::check_dijp_arguments({layout_of(sire), layout_of(dam), layout_of(n_pairs),
-                                           layout_of(pair_i), layout_of(pair_j), layout_of(a_col),
-                                           layout_of(a_rowstart), layout_of(a_val), layout_of(d_pair)});
+        return tolm::check_dijp_arguments({layout_of(sire), layout_of(dam), layout_of(n_pairs), layout_of(pair_i),
+                                           layout_of(pair_j), layout_of(a_col), layout_of(a_rowstart), layout_of(a_val),
+                                           layout_of(d_pair)});
     }
 };
 
@@ -70,9 +69,7 @@ TEST(DijpKernel, NegativeZeroIsNotWritten) {
     EXPECT_EQ(call.d_pair, (Reals{1.0, 9.0, 9.0, 1.0, 9.0, 9.0, 9.0}));
 }
 
-TEST(DijpArguments, WellFormedCallPasses) {
-    expect_accepted(DijpCall{}.check());
-}
+TEST(DijpArguments, WellFormedCallPasses) { expect_accepted(DijpCall{}.check()); }
 
 TEST(DijpArguments, PairsMustNameAnimals) {
     DijpCall call;

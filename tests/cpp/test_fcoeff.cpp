@@ -1,5 +1,3 @@
-#include "fcoeff.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +6,8 @@
 #include <new>
 #include <random>
 #include <vector>
+
+#include "fcoeff.hpp"
 
 namespace {
 
@@ -29,8 +29,7 @@ Result run(const Codes& sire, const Codes& dam, std::int32_t mode, Reals inbreed
         inbreeding.push_back(-1.0);
     }
     Result result{inbreeding, Reals(sire.size(), sampling_var_on_entry)};
-    tolm::fcoeff_kernel(sire.data(), dam.data(), result.inbreeding.data(),
-                        result.sampling_var.data(), &n, &mode);
+    tolm::fcoeff_kernel(sire.data(), dam.data(), result.inbreeding.data(), result.sampling_var.data(), &n, &mode);
     return result;
 }
 
@@ -50,8 +49,7 @@ TEST_P(FcoeffVariancesOnly, UseTheSuppliedCoefficients) {
     EXPECT_EQ(r.inbreeding, (Reals{0, 0, 0, 0, 0, 0, 0, -1.0}));
     EXPECT_EQ(r.sampling_var, (Reals{1.0, 1.0, 0.5, 0.5, 0.5, 0.5, 0.5}));
 
-    const Result supplied = run(worked_sire, worked_dam, GetParam(),
-                                {0.0, 0.0, 0.0, 0.0, 0.25, 0.25, 0.625, -1.0});
+    const Result supplied = run(worked_sire, worked_dam, GetParam(), {0.0, 0.0, 0.0, 0.0, 0.25, 0.25, 0.625, -1.0});
     EXPECT_EQ(supplied.sampling_var, (Reals{1.0, 1.0, 0.5, 0.5, 0.5, 0.4375, 0.375}));
 }
 
@@ -119,7 +117,8 @@ TEST(FcoeffKernel, AgreesWithTheTabularMethodOnRandomPedigrees) {
         Codes sire(static_cast<std::size_t>(n)), dam(static_cast<std::size_t>(n));
         for (std::int32_t i = 0; i < n; ++i) {
             const auto pick = [&] {
-                return (i == 0 || rng() % 4 == 0) ? n : static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(i));
+                return (i == 0 || rng() % 4 == 0) ? n
+                                                  : static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(i));
             };
             sire[static_cast<std::size_t>(i)] = pick();
             dam[static_cast<std::size_t>(i)] = rng() % 8 == 0 ? sire[static_cast<std::size_t>(i)] : pick();
@@ -162,8 +161,7 @@ TEST_P(FcoeffRefusedCount, FailsBeforeWritingAnything) {
     const std::int32_t n = GetParam(), mode = 1;
     Codes sire(4, 0);
     Reals inbreeding(5, 3.0), sampling_var(4, 4.0);
-    EXPECT_THROW(tolm::fcoeff_kernel(sire.data(), sire.data(), inbreeding.data(),
-                                     sampling_var.data(), &n, &mode),
+    EXPECT_THROW(tolm::fcoeff_kernel(sire.data(), sire.data(), inbreeding.data(), sampling_var.data(), &n, &mode),
                  std::bad_array_new_length);
     EXPECT_EQ(inbreeding, Reals(5, 3.0));
     EXPECT_EQ(sampling_var, Reals(4, 4.0));

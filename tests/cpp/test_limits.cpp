@@ -38,8 +38,8 @@ TEST(CaldLimits, OutputCountEndsAtTheLargestInt32) {
     Tail<double> d_val{first, Reals(3, -7.0)};
     Tail<std::int32_t> d_col{first, Codes(3, -7)};
     Codes d_rowstart(5, -7), d_count{first};
-    tolm::cald_kernel(p.sire.data(), p.dam.data(), p.a_col.data(), p.a_rowstart.data(), p.a_val.data(),
-                      &n, d_val.base(), d_col.base(), d_rowstart.data(), d_count.data());
+    tolm::cald_kernel(p.sire.data(), p.dam.data(), p.a_col.data(), p.a_rowstart.data(), p.a_val.data(), &n,
+                      d_val.base(), d_col.base(), d_rowstart.data(), d_count.data());
     EXPECT_EQ(d_count[0], std::numeric_limits<std::int32_t>::max());
     EXPECT_EQ(d_val.stored, (Reals{1.0, 0.5, 0.5}));
     EXPECT_EQ(d_col.stored, (Codes{2, 2, 3}));
@@ -81,8 +81,8 @@ TEST(DijpLimits, PairsOfTheLastAnimals) {
     Reals d(4, 9.0), d_literal = d;
     tolm::dijp_kernel(m.sire.data(), m.dam.data(), &pairs, pair_i.data(), pair_j.data(), m.col.data(),
                       m.rowstart.data(), m.val.data(), d.data());
-    literal_dijp(m.sire.data(), m.dam.data(), &pairs, pair_i.data(), pair_j.data(), m.col.data(),
-                 m.rowstart.data(), m.val.data(), d_literal.data());
+    literal_dijp(m.sire.data(), m.dam.data(), &pairs, pair_i.data(), pair_j.data(), m.col.data(), m.rowstart.data(),
+                 m.val.data(), d_literal.data());
     EXPECT_TRUE(same_bits(d, d_literal));
     // Full sibs of two unrelated founders: a(dam, dam) · a(sire, sire) = 1; an
     // animal with itself and a founder keep the caller's value.
@@ -98,12 +98,11 @@ TEST(CaldLimits, RowsOfOneElement) {
     const Reals val{1.0, 1.0, 1.0, 0.5, 0.75};
     const std::int32_t n = 5;
     Reals d_val(5, -7.0), d_val_literal = d_val;
-    Codes d_col(5, -7), d_col_literal = d_col, start(5, -7), start_literal = start, count{0},
-        count_literal{0};
-    tolm::cald_kernel(sire.data(), dam.data(), col.data(), rowstart.data(), val.data(), &n, d_val.data(),
-                      d_col.data(), start.data(), count.data());
-    literal_cald(sire.data(), dam.data(), col.data(), rowstart.data(), val.data(), &n,
-                 d_val_literal.data(), d_col_literal.data(), start_literal.data(), count_literal.data());
+    Codes d_col(5, -7), d_col_literal = d_col, start(5, -7), start_literal = start, count{0}, count_literal{0};
+    tolm::cald_kernel(sire.data(), dam.data(), col.data(), rowstart.data(), val.data(), &n, d_val.data(), d_col.data(),
+                      start.data(), count.data());
+    literal_cald(sire.data(), dam.data(), col.data(), rowstart.data(), val.data(), &n, d_val_literal.data(),
+                 d_col_literal.data(), start_literal.data(), count_literal.data());
     EXPECT_TRUE(same_bits(d_val, d_val_literal));
     EXPECT_EQ(d_col, d_col_literal);
     EXPECT_EQ(start, start_literal);

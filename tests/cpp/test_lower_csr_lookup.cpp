@@ -1,11 +1,10 @@
-#include "lower_csr_lookup.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
 #include "helpers.hpp"
+#include "lower_csr_lookup.hpp"
 
 namespace {
 
@@ -24,14 +23,13 @@ TEST_P(ExampleLookups, ReadTheLowerTriangle) {
     EXPECT_EQ(FiveAnimals{}.a(c.x, c.y), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Elements, ExampleLookups,
-    testing::Values(LookupCase{2, 2, 1.0}, LookupCase{1, 0, 0.0}, LookupCase{0, 1, 0.0},
-                    LookupCase{4, 3, 0.75}, LookupCase{3, 4, 0.75}, LookupCase{4, 4, 1.25},
-                    LookupCase{0, 0, 1.0}, LookupCase{4, 0, 0.5}, LookupCase{2, 4, 0.75}),
-    [](const testing::TestParamInfo<LookupCase>& info) {
-        return "At" + std::to_string(info.param.x) + "_" + std::to_string(info.param.y);
-    });
+INSTANTIATE_TEST_SUITE_P(Elements, ExampleLookups,
+                         testing::Values(LookupCase{2, 2, 1.0}, LookupCase{1, 0, 0.0}, LookupCase{0, 1, 0.0},
+                                         LookupCase{4, 3, 0.75}, LookupCase{3, 4, 0.75}, LookupCase{4, 4, 1.25},
+                                         LookupCase{0, 0, 1.0}, LookupCase{4, 0, 0.5}, LookupCase{2, 4, 0.75}),
+                         [](const testing::TestParamInfo<LookupCase>& info) {
+                             return "At" + std::to_string(info.param.x) + "_" + std::to_string(info.param.y);
+                         });
 
 TEST(LowerCsrLookup, ColumnsNotStoredReadAsZero) {
     // Row 3 stores columns 1 and 2 only; row starts need not begin at 0.
@@ -54,8 +52,7 @@ TEST(LowerCsrLookup, BetweenStoredColumnsReadsZero) {
     const Codes col{0, 1, 2, 3, 0, 2, 4};
     const Reals val{1.0, 1.0, 1.0, 1.0, 2.0, 3.0, 4.0};
     for (std::int32_t c = 0; c < 5; ++c) {
-        EXPECT_EQ(lower_csr_lookup(rowstart.data(), col.data(), val.data(), 4, c),
-                  c % 2 == 0 ? 2.0 + c / 2 : 0.0) << c;
+        EXPECT_EQ(lower_csr_lookup(rowstart.data(), col.data(), val.data(), 4, c), c % 2 == 0 ? 2.0 + c / 2 : 0.0) << c;
     }
 }
 

@@ -32,9 +32,9 @@ struct Format {
 inline Format format_for(FuzzSource& in, Element element) {
     static constexpr Format int32_formats[] = {{"i", 4}, {"<i", 4}, {"=i", 4}, {"l", 4}, {"@i", 4}};
     static constexpr Format float64_formats[] = {{"d", 8}, {"<d", 8}, {"=d", 8}};
-    static constexpr Format others[] = {{"q", 8}, {"l", 8},  {"f", 4},   {"b", 1},  {"B", 1},
-                                        {"", 1},  {">i", 4}, {">d", 8},  {"I", 4},  {"h", 2},
-                                        {"2i", 8}, {"T{i}", 4}, {"?", 1}, {"e", 2}, {"Q", 8}};
+    static constexpr Format others[] = {{"q", 8},  {"l", 8},    {"f", 4},  {"b", 1}, {"B", 1},
+                                        {"", 1},   {">i", 4},   {">d", 8}, {"I", 4}, {"h", 2},
+                                        {"2i", 8}, {"T{i}", 4}, {"?", 1},  {"e", 2}, {"Q", 8}};
     if (in.chance(4)) {
         Format other = others[in.below(sizeof others / sizeof others[0])];
         if (in.chance(8)) {
@@ -96,8 +96,7 @@ private:
         }
     }
 
-    std::vector<std::ptrdiff_t> strides(const std::vector<std::ptrdiff_t>& shape,
-                                        std::ptrdiff_t itemsize) {
+    std::vector<std::ptrdiff_t> strides(const std::vector<std::ptrdiff_t>& shape, std::ptrdiff_t itemsize) {
         std::vector<std::ptrdiff_t> strides(shape.size());
         std::ptrdiff_t step = itemsize;
         for (std::size_t d = shape.size(); d-- > 0;) {
@@ -175,8 +174,8 @@ struct Tally {
 
     ~Tally() {
         if (std::getenv("TOLM_FUZZ_TALLY") != nullptr) {
-            std::fprintf(stderr, "tally: %lld TypeError, %lld ValueError, %lld MemoryError, %lld run\n",
-                         type_errors, value_errors, memory_errors, run);
+            std::fprintf(stderr, "tally: %lld TypeError, %lld ValueError, %lld MemoryError, %lld run\n", type_errors,
+                         value_errors, memory_errors, run);
         }
     }
 };

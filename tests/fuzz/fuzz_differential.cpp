@@ -27,8 +27,7 @@ using Reals = std::vector<double>;
 // or product passes on depends on the order in which the compiler puts its
 // operands, which C++ leaves free, so sign and payload are not results.
 bool same(double kernel, double literal) {
-    return std::memcmp(&kernel, &literal, sizeof kernel) == 0 ||
-           (std::isnan(kernel) && std::isnan(literal));
+    return std::memcmp(&kernel, &literal, sizeof kernel) == 0 || (std::isnan(kernel) && std::isnan(literal));
 }
 
 bool same(std::int32_t kernel, std::int32_t literal) { return kernel == literal; }
@@ -36,8 +35,7 @@ bool same(std::int32_t kernel, std::int32_t literal) { return kernel == literal;
 template <typename T>
 void require_same(const std::vector<T>& kernel, const std::vector<T>& literal) {
     if (kernel.size() != literal.size() ||
-        !std::equal(kernel.begin(), kernel.end(), literal.begin(),
-                    [](T a, T b) { return same(a, b); })) {
+        !std::equal(kernel.begin(), kernel.end(), literal.begin(), [](T a, T b) { return same(a, b); })) {
         std::abort();
     }
 }
@@ -51,8 +49,7 @@ void require_accepted(const tolm::Verdict& verdict) {
 template <typename T>
 tolm::BufferLayout layout_of(const std::vector<T>& values) {
     const auto size = static_cast<std::ptrdiff_t>(sizeof(T));
-    return {values.data(), sizeof(T) == 8 ? "d" : "i", size,
-            {static_cast<std::ptrdiff_t>(values.size())}, {size}};
+    return {values.data(), sizeof(T) == 8 ? "d" : "i", size, {static_cast<std::ptrdiff_t>(values.size())}, {size}};
 }
 
 Codes one(std::int32_t value) { return Codes{value}; }
@@ -89,8 +86,7 @@ void fcoeff_case(FuzzSource& in) {
     require_accepted(tolm::check_fcoeff_arguments(
         {layout_of(sire), layout_of(dam), layout_of(f), layout_of(var), layout_of(count), layout_of(mode)}));
     tolm::fcoeff_kernel(sire.data(), dam.data(), f.data(), var.data(), count.data(), mode.data());
-    if (literal_fcoeff(sire.data(), dam.data(), f_literal.data(), var_literal.data(), count.data(),
-                       mode.data()) != 0) {
+    if (literal_fcoeff(sire.data(), dam.data(), f_literal.data(), var_literal.data(), count.data(), mode.data()) != 0) {
         std::abort();
     }
     require_same(f, f_literal);
@@ -159,11 +155,10 @@ void cald_case(FuzzSource& in) {
     require_accepted(tolm::check_cald_arguments(
         {layout_of(p.sire), layout_of(p.dam), layout_of(m.col), layout_of(m.rowstart), layout_of(m.val),
          layout_of(count), layout_of(d_val), layout_of(d_col), layout_of(d_rowstart), layout_of(d_count)}));
-    tolm::cald_kernel(p.sire.data(), p.dam.data(), m.col.data(), m.rowstart.data(), m.val.data(),
-                      count.data(), d_val.data(), d_col.data(), d_rowstart.data(), d_count.data());
+    tolm::cald_kernel(p.sire.data(), p.dam.data(), m.col.data(), m.rowstart.data(), m.val.data(), count.data(),
+                      d_val.data(), d_col.data(), d_rowstart.data(), d_count.data());
     literal_cald(p.sire.data(), p.dam.data(), m.col.data(), m.rowstart.data(), m.val.data(), count.data(),
-                 d_val_literal.data(), d_col_literal.data(), d_rowstart_literal.data(),
-                 d_count_literal.data());
+                 d_val_literal.data(), d_col_literal.data(), d_rowstart_literal.data(), d_count_literal.data());
     require_same(d_val, d_val_literal);
     require_same(d_col, d_col_literal);
     require_same(d_rowstart, d_rowstart_literal);
@@ -186,11 +181,11 @@ void dijp_case(FuzzSource& in) {
     }
     Reals d_pair_literal = d_pair;
     const Codes n_pairs = one(pairs);
-    require_accepted(tolm::check_dijp_arguments(
-        {layout_of(p.sire), layout_of(p.dam), layout_of(n_pairs), layout_of(pair_i), layout_of(pair_j),
-         layout_of(m.col), layout_of(m.rowstart), layout_of(m.val), layout_of(d_pair)}));
-    tolm::dijp_kernel(p.sire.data(), p.dam.data(), n_pairs.data(), pair_i.data(), pair_j.data(),
-                      m.col.data(), m.rowstart.data(), m.val.data(), d_pair.data());
+    require_accepted(tolm::check_dijp_arguments({layout_of(p.sire), layout_of(p.dam), layout_of(n_pairs),
+                                                 layout_of(pair_i), layout_of(pair_j), layout_of(m.col),
+                                                 layout_of(m.rowstart), layout_of(m.val), layout_of(d_pair)}));
+    tolm::dijp_kernel(p.sire.data(), p.dam.data(), n_pairs.data(), pair_i.data(), pair_j.data(), m.col.data(),
+                      m.rowstart.data(), m.val.data(), d_pair.data());
     literal_dijp(p.sire.data(), p.dam.data(), n_pairs.data(), pair_i.data(), pair_j.data(), m.col.data(),
                  m.rowstart.data(), m.val.data(), d_pair_literal.data());
     require_same(d_pair, d_pair_literal);

@@ -31,12 +31,9 @@ public:
     // Mostly small numbers around `near`, where codes and counts are decided;
     // sometimes the edges of the type or the dominance routines' unknown code.
     std::int32_t code(std::int32_t near) {
-        static constexpr std::int32_t edges[] = {-999,
-                                                 -1,
-                                                 std::numeric_limits<std::int32_t>::min(),
-                                                 std::numeric_limits<std::int32_t>::max(),
-                                                 1 << 30,
-                                                 (1 << 30) - 1};
+        static constexpr std::int32_t edges[] = {
+            -999,    -1,           std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(),
+            1 << 30, (1 << 30) - 1};
         switch (below(8)) {
             case 0:
                 return edges[below(sizeof edges / sizeof edges[0])];
@@ -49,8 +46,17 @@ public:
 
     // Mostly the values of relationship matrices, sometimes any bits.
     double real() {
-        static constexpr double values[] = {0.0,  -0.0, 0.5, 1.0, 0.25, 1.5, 0.125, -1.0,
-                                            2.0,  1e-300, std::numeric_limits<double>::quiet_NaN(),
+        static constexpr double values[] = {0.0,
+                                            -0.0,
+                                            0.5,
+                                            1.0,
+                                            0.25,
+                                            1.5,
+                                            0.125,
+                                            -1.0,
+                                            2.0,
+                                            1e-300,
+                                            std::numeric_limits<double>::quiet_NaN(),
                                             std::numeric_limits<double>::infinity()};
         if (chance(6)) {
             return raw<double>();

@@ -9,21 +9,18 @@ namespace {
 
 constexpr std::int32_t missing = tolm::MISSING_PARENT;
 
-double dominance(const std::int32_t* a_col, const std::int32_t* a_rowstart, const double* a_val,
-                 std::int32_t sx, std::int32_t dx, std::int32_t sy, std::int32_t dy) {
-    return literal_lookup(a_rowstart, a_col, a_val, dx, dy) *
-               literal_lookup(a_rowstart, a_col, a_val, sx, sy) +
-           literal_lookup(a_rowstart, a_col, a_val, dx, sy) *
-               literal_lookup(a_rowstart, a_col, a_val, sx, dy);
+double dominance(const std::int32_t* a_col, const std::int32_t* a_rowstart, const double* a_val, std::int32_t sx,
+                 std::int32_t dx, std::int32_t sy, std::int32_t dy) {
+    return literal_lookup(a_rowstart, a_col, a_val, dx, dy) * literal_lookup(a_rowstart, a_col, a_val, sx, sy) +
+           literal_lookup(a_rowstart, a_col, a_val, dx, sy) * literal_lookup(a_rowstart, a_col, a_val, sx, dy);
 }
 
 }  // namespace
 
 extern "C" {
 
-int literal_fcoeff(const std::int32_t* sire, const std::int32_t* dam, double* inbreeding,
-                   double* sampling_var, const std::int32_t* n_animals,
-                   const std::int32_t* compute_inbreeding) {
+int literal_fcoeff(const std::int32_t* sire, const std::int32_t* dam, double* inbreeding, double* sampling_var,
+                   const std::int32_t* n_animals, const std::int32_t* compute_inbreeding) {
     const std::int32_t n = n_animals[0];
     std::vector<double> list_store, contribution_store;
     try {
@@ -81,8 +78,7 @@ int literal_fcoeff(const std::int32_t* sire, const std::int32_t* dam, double* in
     return 0;
 }
 
-long long literal_ancestors_processed(const std::int32_t* sire, const std::int32_t* dam,
-                                      std::int32_t n) {
+long long literal_ancestors_processed(const std::int32_t* sire, const std::int32_t* dam, std::int32_t n) {
     std::vector<std::int32_t> seen_by, stack;
     try {
         seen_by.assign(static_cast<std::size_t>(n), -1);
@@ -109,8 +105,8 @@ long long literal_ancestors_processed(const std::int32_t* sire, const std::int32
     return total;
 }
 
-double literal_lookup(const std::int32_t* a_rowstart, const std::int32_t* a_col,
-                      const double* a_val, std::int32_t x, std::int32_t y) {
+double literal_lookup(const std::int32_t* a_rowstart, const std::int32_t* a_col, const double* a_val, std::int32_t x,
+                      std::int32_t y) {
     const std::int32_t r = x > y ? x : y;
     const std::int32_t c = x > y ? y : x;
     std::int32_t lo = a_rowstart[r];
@@ -132,9 +128,8 @@ double literal_lookup(const std::int32_t* a_rowstart, const std::int32_t* a_col,
 }
 
 void literal_cald(const std::int32_t* sire, const std::int32_t* dam, const std::int32_t* a_col,
-                  const std::int32_t* a_rowstart, const double* a_val,
-                  const std::int32_t* n_animals, double* d_val, std::int32_t* d_col,
-                  std::int32_t* d_rowstart, std::int32_t* d_count) {
+                  const std::int32_t* a_rowstart, const double* a_val, const std::int32_t* n_animals, double* d_val,
+                  std::int32_t* d_col, std::int32_t* d_rowstart, std::int32_t* d_count) {
     for (std::int32_t i = 0; i < n_animals[0]; ++i) {
         d_rowstart[i] = d_count[0];
         if (sire[i] == missing || dam[i] == missing) {
@@ -156,14 +151,12 @@ void literal_cald(const std::int32_t* sire, const std::int32_t* dam, const std::
 }
 
 void literal_dijp(const std::int32_t* sire, const std::int32_t* dam, const std::int32_t* n_pairs,
-                  const std::int32_t* pair_i, const std::int32_t* pair_j,
-                  const std::int32_t* a_col, const std::int32_t* a_rowstart,
-                  const double* a_val, double* d_pair) {
+                  const std::int32_t* pair_i, const std::int32_t* pair_j, const std::int32_t* a_col,
+                  const std::int32_t* a_rowstart, const double* a_val, double* d_pair) {
     for (std::int32_t k = 0; k < n_pairs[0]; ++k) {
         const std::int32_t x = pair_i[k];
         const std::int32_t y = pair_j[k];
-        if (sire[x] == missing || dam[x] == missing || x == y || sire[y] == missing ||
-            dam[y] == missing) {
+        if (sire[x] == missing || dam[x] == missing || x == y || sire[y] == missing || dam[y] == missing) {
             continue;
         }
         const double v = dominance(a_col, a_rowstart, a_val, sire[x], dam[x], sire[y], dam[y]);

@@ -77,8 +77,10 @@ def fcoeff_call(tolm):
         n = len(sire)
         if inbreeding is None:
             inbreeding = [sentinel] * n + [-1.0]
-        return Call(tolm.fcoeff, [int32(sire), int32(dam), float64(inbreeding),
-                                  float64([sentinel] * n), int32([n]), int32([mode])])
+        return Call(
+            tolm.fcoeff,
+            [int32(sire), int32(dam), float64(inbreeding), float64([sentinel] * n), int32([n]), int32([mode])],
+        )
 
     return build
 
@@ -95,8 +97,8 @@ def worked_call(fcoeff_call):
 def interpreter(version):
     """Path of a CPython of that minor version: on PATH, else pyenv's, else None."""
     for candidate in [shutil.which(f"python{version}")] + sorted(
-            glob.glob(os.path.join(_pyenv_root(), "versions", f"{version}.*", "bin", f"python{version}")),
-            reverse=True):
+        glob.glob(os.path.join(_pyenv_root(), "versions", f"{version}.*", "bin", f"python{version}")), reverse=True
+    ):
         if candidate and _runs(candidate, version):
             return candidate
     return None
@@ -104,15 +106,15 @@ def interpreter(version):
 
 def _pyenv_root():
     try:
-        return subprocess.run(["pyenv", "root"], capture_output=True, text=True,
-                              check=True).stdout.strip()
+        return subprocess.run(["pyenv", "root"], capture_output=True, text=True, check=True).stdout.strip()
     except (OSError, subprocess.CalledProcessError):
         return os.environ.get("PYENV_ROOT", os.path.expanduser("~/.pyenv"))
 
 
 def _runs(python, version):
-    probe = subprocess.run([python, "-c", "import sys; print('%d.%d' % sys.version_info[:2])"],
-                           capture_output=True, text=True)
+    probe = subprocess.run(
+        [python, "-c", "import sys; print('%d.%d' % sys.version_info[:2])"], capture_output=True, text=True
+    )
     return probe.returncode == 0 and probe.stdout.strip() == version
 
 
@@ -130,14 +132,33 @@ FIVE_VAL = [1.0, 1.0, 0.5, 0.5, 1.0, 0.5, 0.5, 0.5, 1.0, 0.5, 0.5, 0.75, 0.75, 1
 def cald_call(tolm):
     """Builds a call of cald; outputs filled with sentinels, room for every candidate."""
 
-    def build(sire=FIVE_SIRE, dam=FIVE_DAM, a_col=FIVE_COL, a_rowstart=FIVE_ROWSTART,
-              a_val=FIVE_VAL, d_count=0, capacity=None, sentinel=-7.0):
+    def build(
+        sire=FIVE_SIRE,
+        dam=FIVE_DAM,
+        a_col=FIVE_COL,
+        a_rowstart=FIVE_ROWSTART,
+        a_val=FIVE_VAL,
+        d_count=0,
+        capacity=None,
+        sentinel=-7.0,
+    ):
         n = len(sire)
         capacity = d_count + len(a_col) if capacity is None else capacity
-        return Call(tolm.cald, [
-            int32(sire), int32(dam), int32(a_col), int32(a_rowstart), float64(a_val), int32([n]),
-            np.full(capacity, sentinel), np.full(capacity, -7, dtype=np.int32),
-            np.full(n + 1, -7, dtype=np.int32), int32([d_count])])
+        return Call(
+            tolm.cald,
+            [
+                int32(sire),
+                int32(dam),
+                int32(a_col),
+                int32(a_rowstart),
+                float64(a_val),
+                int32([n]),
+                np.full(capacity, sentinel),
+                np.full(capacity, -7, dtype=np.int32),
+                np.full(n + 1, -7, dtype=np.int32),
+                int32([d_count]),
+            ],
+        )
 
     return build
 
@@ -149,13 +170,31 @@ FIVE_PAIRS = [(3, 2), (4, 2), (4, 4), (2, 3), (0, 4), (4, 3), (1, 0)]
 def dijp_call(tolm):
     """Builds a call of dijp; d_pair filled with a sentinel."""
 
-    def build(pairs=FIVE_PAIRS, sire=FIVE_SIRE, dam=FIVE_DAM, a_col=FIVE_COL,
-              a_rowstart=FIVE_ROWSTART, a_val=FIVE_VAL, sentinel=9.0):
+    def build(
+        pairs=FIVE_PAIRS,
+        sire=FIVE_SIRE,
+        dam=FIVE_DAM,
+        a_col=FIVE_COL,
+        a_rowstart=FIVE_ROWSTART,
+        a_val=FIVE_VAL,
+        sentinel=9.0,
+    ):
         pair_i = [x for x, _ in pairs]
         pair_j = [y for _, y in pairs]
-        return Call(tolm.dijp, [
-            int32(sire), int32(dam), int32([len(pairs)]), int32(pair_i), int32(pair_j),
-            int32(a_col), int32(a_rowstart), float64(a_val), np.full(len(pairs), sentinel)])
+        return Call(
+            tolm.dijp,
+            [
+                int32(sire),
+                int32(dam),
+                int32([len(pairs)]),
+                int32(pair_i),
+                int32(pair_j),
+                int32(a_col),
+                int32(a_rowstart),
+                float64(a_val),
+                np.full(len(pairs), sentinel),
+            ],
+        )
 
     return build
 

@@ -49,8 +49,6 @@ def fcoeff(sire, dam, inbreeding, sampling_var, n, compute_inbreeding):
             contribution[k] = 0.0
 
 
-
-
 def lower_csr_lookup(a_rowstart, a_col, a_val, x, y):
     """Element (max(x, y), min(x, y)) of the lower-triangle CSR matrix, 0.0 if not stored."""
     r = max(x, y)

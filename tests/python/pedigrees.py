@@ -12,8 +12,7 @@ from tolmkit import MISSING_PARENT, read_pedigree
 A_B = {"A": (None, None), "B": ("A", None)}
 
 
-def random_pedigree(rng, n, unknown=0.2, selfing=0.0, same_as_previous=0.0,
-                    same_as_earlier=0.0, span=None, code=None):
+def random_pedigree(rng, n, unknown=0.2, selfing=0.0, same_as_previous=0.0, same_as_earlier=0.0, span=None, code=None):
     """Parents numbered below their offspring; an unknown parent is `code` (n by default).
 
     unknown: chance of each parent being unknown; selfing: chance that the dam
@@ -90,8 +89,7 @@ def renumbered(sire, dam, a, order, missing):
     def code(p):
         return missing if p == missing else new[p]
 
-    return ([code(sire[old]) for old in order], [code(dam[old]) for old in order],
-            a[order][:, order])
+    return ([code(sire[old]) for old in order], [code(dam[old]) for old in order], a[order][:, order])
 
 
 def lower_csr(dense, stored):
@@ -105,8 +103,9 @@ def random_dominance_case(rng, pattern):
     """A pedigree coded with -999, renumbered at random, and a matrix built for it."""
     missing = MISSING_PARENT
     n = int(rng.integers(1, 40))
-    sire, dam = random_pedigree(rng, n, unknown=float(rng.choice([0.05, 0.2, 0.5])),
-                                selfing=0.1, same_as_previous=0.2, code=missing)
+    sire, dam = random_pedigree(
+        rng, n, unknown=float(rng.choice([0.05, 0.2, 0.5])), selfing=0.1, same_as_previous=0.2, code=missing
+    )
     a = relationship_matrix(sire, dam, missing)
     sire, dam, a = renumbered(sire, dam, a, rng.permutation(n), missing)
     lower = np.tril(np.ones((n, n), dtype=bool))
@@ -140,6 +139,7 @@ PATTERNS = ["kinship", "random_with_zeros_and_nans", "with_upper", "unsorted_row
 
 def parents_by_id(pedigree):
     """{identifier: (sire's, dam's)} of every animal, None for an unknown parent."""
+
     def name(k):
         return None if k < 0 else pedigree.ids[k]
 

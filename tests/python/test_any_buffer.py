@@ -7,10 +7,8 @@ from hypothesis import HealthCheck, given, settings, strategies as st
 
 from conftest import ARITY
 
-DTYPES = [np.int8, np.int16, np.int32, np.int64, np.uint8, np.uint32, np.uint64,
-          np.float32, np.float64, ">i4", ">f8"]
-LAYOUTS = ["contiguous", "strided", "reversed", "fortran_2d", "c_2d", "empty", "read_only",
-           "shorter", "longer"]
+DTYPES = [np.int8, np.int16, np.int32, np.int64, np.uint8, np.uint32, np.uint64, np.float32, np.float64, ">i4", ">f8"]
+LAYOUTS = ["contiguous", "strided", "reversed", "fortran_2d", "c_2d", "empty", "read_only", "shorter", "longer"]
 REFUSALS = (TypeError, ValueError, BufferError, MemoryError)
 
 
@@ -38,8 +36,12 @@ def rebuilt(original, dtype, layout):
 
 
 @settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
-@given(name=st.sampled_from(sorted(ARITY)), position=st.integers(0, 9),
-       dtype=st.sampled_from(DTYPES), layout=st.sampled_from(LAYOUTS))
+@given(
+    name=st.sampled_from(sorted(ARITY)),
+    position=st.integers(0, 9),
+    dtype=st.sampled_from(DTYPES),
+    layout=st.sampled_from(LAYOUTS),
+)
 def test_any_array_in_any_position(valid_call, name, position, dtype, layout):
     position %= ARITY[name]
     expected = valid_call(name)

@@ -22,8 +22,12 @@ HERD = "examples/herd.csv"
 
 @pytest.fixture(scope="module")
 def client():
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, memory_limit="768MiB",
-                                  dashboard_address=":0") as cluster, distributed.Client(cluster) as client:
+    with (
+        distributed.LocalCluster(
+            n_workers=2, threads_per_worker=1, memory_limit="768MiB", dashboard_address=":0"
+        ) as cluster,
+        distributed.Client(cluster) as client,
+    ):
         yield client
 
 
@@ -35,13 +39,16 @@ def simulated():
     return Pedigree.from_numbers(*simulate_pedigree(10_000, 12, unknown=-1, seed=3), unknown=-1)
 
 
-@pytest.mark.parametrize("kind, m, chunks, sizes", [
-    ("mixed", 60, 7, (7,) * 8 + (4,)),
-    ("selfing", 50, 50, (50,)),
-    ("deep", 40, 1000, (40,)),
-    ("full_sib_families", 90, np.int64(16), (16,) * 5 + (10,)),
-    ("simulated", 300, 64, (64,) * 4 + (44,)),
-])
+@pytest.mark.parametrize(
+    "kind, m, chunks, sizes",
+    [
+        ("mixed", 60, 7, (7,) * 8 + (4,)),
+        ("selfing", 50, 50, (50,)),
+        ("deep", 40, 1000, (40,)),
+        ("full_sib_families", 90, np.int64(16), (16,) * 5 + (10,)),
+        ("simulated", 300, 64, (64,) * 4 + (44,)),
+    ],
+)
 def test_blocks_are_the_matrix(client, kind, m, chunks, sizes, monkeypatch):
     rng = np.random.default_rng(m)
     if kind == "simulated":
@@ -49,24 +56,28 @@ def test_blocks_are_the_matrix(client, kind, m, chunks, sizes, monkeypatch):
     else:
         keywords, n = KINDS[kind]
         pedigree = Pedigree(names(range(n)), *random_pedigree(rng, n, code=-1, **keywords))
-    ids = list(rng.choice(pedigree.ids[len(pedigree) // 2:], m))  # some twice
+    ids = list(rng.choice(pedigree.ids[len(pedigree) // 2 :], m))  # some twice
     lazy = relationships_among(pedigree, ids, chunks=chunks)
     assert lazy.chunks == (sizes, sizes)
     assert bits(lazy.compute()) == bits(relationships_among(pedigree, ids))
     assert bits(relationships_among(pedigree, ids, chunks=chunks, kinship=True).compute()) == bits(
-        relationships_among(pedigree, ids, kinship=True))
+        relationships_among(pedigree, ids, kinship=True)
+    )
     first, second = rng.choice(pedigree.ids, m), rng.choice(pedigree.ids[-20:], m)
     for cost in (0, np.inf):  # by ancestors, by columns
         monkeypatch.setattr(candidates, "_ANCESTOR_COST", cost)
         assert bits(relationship_pairs(pedigree, first, second, chunks=chunks).compute()) == bits(
-            relationship_pairs(pedigree, first, second))
+            relationship_pairs(pedigree, first, second)
+        )
 
 
 @pytest.mark.parametrize("chunks", [0, -5, 2.5, True, np.True_, "5"])
 def test_bad_chunks(chunks):
     pedigree = read_pedigree(HERD)
-    for call in (lambda: relationships_among(pedigree, pedigree.ids[:3], chunks=chunks),
-                 lambda: relationship_pairs(pedigree, pedigree.ids[:3], pedigree.ids[:3], chunks=chunks)):
+    for call in (
+        lambda: relationships_among(pedigree, pedigree.ids[:3], chunks=chunks),
+        lambda: relationship_pairs(pedigree, pedigree.ids[:3], pedigree.ids[:3], chunks=chunks),
+    ):
         with pytest.raises(ValueError, match=f"chunks must be a positive integer, got {chunks!r}"):
             call()
 
@@ -75,8 +86,10 @@ def test_empty_and_no_dask_on_import():
     pedigree = read_pedigree(HERD)
     assert relationships_among(pedigree, [], chunks=3).compute().shape == (0, 0)
     assert relationship_pairs(pedigree, [], [], chunks=3).compute().shape == (0,)
-    code = ("import sys, tolmkit; tolmkit.relationships_among(tolmkit.read_pedigree(sys.argv[1]), ['NL897015879']); "
-            "print(sorted({m.split('.')[0] for m in sys.modules} & {'dask', 'distributed', 'zarr'}))")
+    code = (
+        "import sys, tolmkit; tolmkit.relationships_among(tolmkit.read_pedigree(sys.argv[1]), ['NL897015879']); "
+        "print(sorted({m.split('.')[0] for m in sys.modules} & {'dask', 'distributed', 'zarr'}))"
+    )
     run = subprocess.run([sys.executable, "-c", code, HERD], capture_output=True, text=True, check=True)
     assert run.stdout == "[]\n"
 
@@ -102,6 +115,9 @@ def test_cli_writes_the_matrix_to_zarr(client, tmp_path, capsys):
 def test_no_worker_paused_or_restarted(client):
     """Last: the scheduler's events of every computation of this module."""
     events = [event for log in client.get_events().values() for _, event in log if isinstance(event, dict)]
-    assert [event for event in events if event.get("status") == "paused"
-            or event.get("action") in ("remove-worker", "worker-restart")] == []
+    assert [
+        event
+        for event in events
+        if event.get("status") == "paused" or event.get("action") in ("remove-worker", "worker-restart")
+    ] == []
     assert len(client.scheduler_info()["workers"]) == 2

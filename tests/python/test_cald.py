@@ -35,8 +35,7 @@ def test_random_matrices_match_the_oracle_bit_for_bit(cald_call, pattern):
         rng = np.random.default_rng([seed, len(pattern)])
         sire, dam, a_col, a_rowstart, a_val = random_dominance_case(rng, pattern)
         d_count = int(rng.integers(0, 4))
-        call = cald_call(sire, dam, a_col, a_rowstart, a_val, d_count=d_count,
-                         capacity=d_count + len(a_col) + 2)
+        call = cald_call(sire, dam, a_col, a_rowstart, a_val, d_count=d_count, capacity=d_count + len(a_col) + 2)
         call()
         n = len(sire)
         d_val, d_col = [-7.0] * len(call.arguments[6]), [-7] * len(call.arguments[6])
@@ -64,37 +63,97 @@ def test_kinship_elements_are_the_dominance_relationships(cald_call):
 
 
 CASES = {
-    "int64_columns": (2, np.array(FIVE_COL), TypeError,
-                      "cald(): argument 2 (a_col) must hold int32, got int64 (format 'l')"),
-    "float32_values": (4, np.array(FIVE_VAL, dtype=np.float32), TypeError,
-                       "cald(): argument 4 (a_val) must hold float64, got float32 (format 'f')"),
-    "strided_values": (4, np.repeat(float64(FIVE_VAL), 2)[::2], ValueError,
-                       "cald(): argument 4 (a_val) must be C-contiguous"),
-    "short_dam": (1, int32([MISSING] * 4), ValueError,
-                  "cald(): argument 1 (dam) needs at least 5 int32 elements, got 4"),
-    "short_rowstart": (3, int32(FIVE_ROWSTART[:5]), ValueError,
-                       "cald(): argument 3 (a_rowstart) needs at least 6 int32 elements, got 5"),
-    "parent_not_an_animal": (0, int32([MISSING, MISSING, 0, 5, 2]), ValueError,
-                             "cald(): sire[3] = 5 must be -999 (missing) or an animal number below 5"),
-    "missing_coded_as_n": (1, int32([5, MISSING, 1, 1, 3]), ValueError,
-                           "cald(): dam[0] = 5 must be -999 (missing) or an animal number below 5"),
-    "rowstart_decreasing": (3, int32([0, 1, 2, 5, 4, 14]), ValueError,
-                            "cald(): a_rowstart[4] = 4 must not be below a_rowstart[3] = 5"),
-    "rowstart_past_columns": (3, int32([0, 1, 2, 5, 9, 15]), ValueError,
-                              "cald(): a_rowstart[5] = 15 must not exceed the 14 elements of a_col"),
-    "column_not_an_animal": (2, int32(FIVE_COL[:9] + [-999] + FIVE_COL[10:]), ValueError,
-                             "cald(): a_col[9] = -999 must be an animal number below 5"),
+    "int64_columns": (
+        2,
+        np.array(FIVE_COL),
+        TypeError,
+        "cald(): argument 2 (a_col) must hold int32, got int64 (format 'l')",
+    ),
+    "float32_values": (
+        4,
+        np.array(FIVE_VAL, dtype=np.float32),
+        TypeError,
+        "cald(): argument 4 (a_val) must hold float64, got float32 (format 'f')",
+    ),
+    "strided_values": (
+        4,
+        np.repeat(float64(FIVE_VAL), 2)[::2],
+        ValueError,
+        "cald(): argument 4 (a_val) must be C-contiguous",
+    ),
+    "short_dam": (
+        1,
+        int32([MISSING] * 4),
+        ValueError,
+        "cald(): argument 1 (dam) needs at least 5 int32 elements, got 4",
+    ),
+    "short_rowstart": (
+        3,
+        int32(FIVE_ROWSTART[:5]),
+        ValueError,
+        "cald(): argument 3 (a_rowstart) needs at least 6 int32 elements, got 5",
+    ),
+    "parent_not_an_animal": (
+        0,
+        int32([MISSING, MISSING, 0, 5, 2]),
+        ValueError,
+        "cald(): sire[3] = 5 must be -999 (missing) or an animal number below 5",
+    ),
+    "missing_coded_as_n": (
+        1,
+        int32([5, MISSING, 1, 1, 3]),
+        ValueError,
+        "cald(): dam[0] = 5 must be -999 (missing) or an animal number below 5",
+    ),
+    "rowstart_decreasing": (
+        3,
+        int32([0, 1, 2, 5, 4, 14]),
+        ValueError,
+        "cald(): a_rowstart[4] = 4 must not be below a_rowstart[3] = 5",
+    ),
+    "rowstart_past_columns": (
+        3,
+        int32([0, 1, 2, 5, 9, 15]),
+        ValueError,
+        "cald(): a_rowstart[5] = 15 must not exceed the 14 elements of a_col",
+    ),
+    "column_not_an_animal": (
+        2,
+        int32(FIVE_COL[:9] + [-999] + FIVE_COL[10:]),
+        ValueError,
+        "cald(): a_col[9] = -999 must be an animal number below 5",
+    ),
     "negative_count": (9, int32([-1]), ValueError, "cald(): d_count[0] = -1 must not be negative"),
-    "count_overflows": (9, int32([2**31 - 3]), ValueError,
-                        "cald(): d_count[0] = 2147483645 plus 3 candidate elements does not stay below 2^31"),
-    "count_ends_at_the_largest_int32": (9, int32([2**31 - 4]), ValueError,
-                                        "cald(): argument 6 (d_val) needs at least 2147483647 float64 elements, got 14"),
-    "values_too_short_for_the_candidates": (6, np.zeros(2), ValueError,
-                                            "cald(): argument 6 (d_val) needs at least 3 float64 elements, got 2"),
-    "columns_too_short_for_the_candidates": (7, np.zeros(2, dtype=np.int32), ValueError,
-                                             "cald(): argument 7 (d_col) needs at least 3 int32 elements, got 2"),
-    "short_output_rowstart": (8, np.zeros(4, dtype=np.int32), ValueError,
-                              "cald(): argument 8 (d_rowstart) needs at least 5 int32 elements, got 4"),
+    "count_overflows": (
+        9,
+        int32([2**31 - 3]),
+        ValueError,
+        "cald(): d_count[0] = 2147483645 plus 3 candidate elements does not stay below 2^31",
+    ),
+    "count_ends_at_the_largest_int32": (
+        9,
+        int32([2**31 - 4]),
+        ValueError,
+        "cald(): argument 6 (d_val) needs at least 2147483647 float64 elements, got 14",
+    ),
+    "values_too_short_for_the_candidates": (
+        6,
+        np.zeros(2),
+        ValueError,
+        "cald(): argument 6 (d_val) needs at least 3 float64 elements, got 2",
+    ),
+    "columns_too_short_for_the_candidates": (
+        7,
+        np.zeros(2, dtype=np.int32),
+        ValueError,
+        "cald(): argument 7 (d_col) needs at least 3 int32 elements, got 2",
+    ),
+    "short_output_rowstart": (
+        8,
+        np.zeros(4, dtype=np.int32),
+        ValueError,
+        "cald(): argument 8 (d_rowstart) needs at least 5 int32 elements, got 4",
+    ),
 }
 
 
@@ -116,16 +175,16 @@ def test_outputs_must_not_share_memory(cald_call):
     arguments = list(call.arguments)
     arguments[7], arguments[8] = memory[:14], memory[10:]
     Call(call.function, arguments, watch=[memory]).assert_refused(
-        ValueError,
-        "cald(): argument 7 (d_col) is written and must not share memory with argument 8 (d_rowstart)")
+        ValueError, "cald(): argument 7 (d_col) is written and must not share memory with argument 8 (d_rowstart)"
+    )
 
 
 def test_output_sharing_memory_with_an_input_is_refused(cald_call):
     call = cald_call()
     values = call.arguments[4]
     call.replaced(6, values).assert_refused(
-        ValueError,
-        "cald(): argument 6 (d_val) is written and must not share memory with argument 4 (a_val)")
+        ValueError, "cald(): argument 6 (d_val) is written and must not share memory with argument 4 (a_val)"
+    )
 
 
 def test_capacity_counts_only_candidates(cald_call):

@@ -14,9 +14,17 @@ def raw(values, dtype):
 def bytearray_call(tolm):
     """fcoeff on the worked pedigree with every argument a bytearray, whose
     resizing fails while any view of it is held."""
-    return lambda n=7: Call(tolm.fcoeff, [
-        raw(WORKED_SIRE, np.int32), raw(WORKED_DAM, np.int32), raw([0.0] * 7 + [-1.0], np.float64),
-        raw([0.0] * 7, np.float64), raw([n], np.int32), raw([1], np.int32)])
+    return lambda n=7: Call(
+        tolm.fcoeff,
+        [
+            raw(WORKED_SIRE, np.int32),
+            raw(WORKED_DAM, np.int32),
+            raw([0.0] * 7 + [-1.0], np.float64),
+            raw([0.0] * 7, np.float64),
+            raw([n], np.int32),
+            raw([1], np.int32),
+        ],
+    )
 
 
 def assert_no_export_outstanding(arguments):
@@ -36,8 +44,7 @@ def test_keyword_arguments_are_refused(worked_call):
     assert call.unchanged()
 
 
-@pytest.mark.parametrize("name, position",
-                         [(name, k) for name, arity in ARITY.items() for k in range(arity)])
+@pytest.mark.parametrize("name, position", [(name, k) for name, arity in ARITY.items() for k in range(arity)])
 @pytest.mark.parametrize("value", [None, [7], 7, (7,), "7"], ids=["None", "list", "int", "tuple", "str"])
 def test_non_buffers_are_refused(valid_call, name, position, value):
     call = valid_call(name).replaced(position, value)
@@ -51,7 +58,7 @@ def test_non_buffers_are_refused(valid_call, name, position, value):
 def test_every_function_takes_its_own_number_of_arguments(valid_call, name, extra):
     call = valid_call(name)
     with pytest.raises(TypeError, match="incompatible function arguments"):
-        call.function(*(call.arguments * 2)[:ARITY[name] + extra])
+        call.function(*(call.arguments * 2)[: ARITY[name] + extra])
     assert call.unchanged()
 
 
@@ -63,8 +70,14 @@ def test_every_call_returns_none(valid_call, name):
 def test_bytes_and_array_objects_are_accepted_as_inputs(tolm):
     inbreeding = float64([0.0] * 7 + [-1.0])
     sampling_var = np.zeros(7)
-    result = tolm.fcoeff(int32(WORKED_SIRE).tobytes(), array.array("i", WORKED_DAM), inbreeding,
-                         sampling_var, memoryview(int32([7])), bytes(int32([1])))
+    result = tolm.fcoeff(
+        int32(WORKED_SIRE).tobytes(),
+        array.array("i", WORKED_DAM),
+        inbreeding,
+        sampling_var,
+        memoryview(int32([7])),
+        bytes(int32([1])),
+    )
     assert result is None
     assert inbreeding.tolist() == [0.0, 0.0, 0.0, 0.0, 0.25, 0.25, 0.625, -1.0]
 
@@ -121,12 +134,15 @@ def read_only_array(values):
 
 
 @pytest.mark.parametrize("position", [2, 3])
-@pytest.mark.parametrize("make, error, message", [
-    (lambda values: float64(values).tobytes(), BufferError, "not writable"),
-    (read_only_array, ValueError, "read-only"),
-], ids=["bytes", "read_only_numpy"])
-def test_read_only_objects_where_results_go_are_refused_by_their_exporter(
-        worked_call, position, make, error, message):
+@pytest.mark.parametrize(
+    "make, error, message",
+    [
+        (lambda values: float64(values).tobytes(), BufferError, "not writable"),
+        (read_only_array, ValueError, "read-only"),
+    ],
+    ids=["bytes", "read_only_numpy"],
+)
+def test_read_only_objects_where_results_go_are_refused_by_their_exporter(worked_call, position, make, error, message):
     call = worked_call()
     call = call.replaced(position, make(call.arguments[position]))
     with pytest.raises(error, match=message):
@@ -134,7 +150,7 @@ def test_read_only_objects_where_results_go_are_refused_by_their_exporter(
     assert call.unchanged()
 
 
-@pytest.mark.parametrize("n", [-1, -2**31, 2**30, 2**31 - 1], ids=str)
+@pytest.mark.parametrize("n", [-1, -(2**31), 2**30, 2**31 - 1], ids=str)
 def test_refused_animal_counts_raise_memory_error(worked_call, n):
     call = worked_call().replaced(4, int32([n]))
     with pytest.raises(MemoryError):

@@ -22,8 +22,9 @@ from tolmkit import (
 from pedigrees import KINDS, random_pedigree, relationship_matrix
 
 # 3 = 1 x 2, 4 = 1 x unknown, 5 = 4 x 3, 6 = 5 x 2; A-inverse worked by hand.
-TEXTBOOK = Pedigree.from_records([("1", "0", "0"), ("2", "0", "0"), ("3", "1", "2"), ("4", "1", "0"),
-                                  ("5", "4", "3"), ("6", "5", "2")])
+TEXTBOOK = Pedigree.from_records(
+    [("1", "0", "0"), ("2", "0", "0"), ("3", "1", "2"), ("4", "1", "0"), ("5", "4", "3"), ("6", "5", "2")]
+)
 TEXTBOOK_INVERSE = [
     [Fr(11, 6), Fr(1, 2), -1, Fr(-2, 3), 0, 0],
     [Fr(1, 2), Fr(61, 30), -1, 0, Fr(8, 15), Fr(-16, 15)],
@@ -79,7 +80,6 @@ def test_against_the_tabular_method(kind, monkeypatch):
     assert np.array_equal(relationship_pairs(pedigree, names(first), names(second), kinship=True), pairs / 2)
 
 
-
 @pytest.mark.parametrize("kind", KINDS)
 def test_ancestor_contributions_are_rows_of_the_inverse_of_i_minus_p(kind):
     rng = np.random.default_rng(sorted(KINDS).index(kind))
@@ -98,33 +98,43 @@ def test_ancestor_contributions_are_rows_of_the_inverse_of_i_minus_p(kind):
     expected = sp.csr_matrix(t[animals])
     assert np.array_equal(rows.indices, expected.indices) and np.array_equal(rows.indptr, expected.indptr)
 
+
 # 0, 1 founders; 2 = 0 x 1; 3 = 2 x 2 (selfed); 4 = 3 x unknown; 5 founder.
 SMALL = Pedigree(names(range(6)), [-1, -1, 0, 2, 3, -1], [-1, -1, 1, 2, -1, -1])
 
 
-@pytest.mark.parametrize("ids, generations, kept, sire, dam", [
-    (["4"], None, ["0", "1", "2", "3", "4"], [-1, -1, 0, 2, 3], [-1, -1, 1, 2, -1]),
-    (["4"], 1, ["3", "4"], [-1, 0], [-1, -1]),
-    (["4", "5"], 2, ["2", "3", "4", "5"], [-1, 0, 1, -1], [-1, 0, -1, -1]),
-    (["4"], 0, ["4"], [-1], [-1]),
-    (["1", "1"], None, ["1"], [-1], [-1]),
-    ([], None, [], [], []),
-])
+@pytest.mark.parametrize(
+    "ids, generations, kept, sire, dam",
+    [
+        (["4"], None, ["0", "1", "2", "3", "4"], [-1, -1, 0, 2, 3], [-1, -1, 1, 2, -1]),
+        (["4"], 1, ["3", "4"], [-1, 0], [-1, -1]),
+        (["4", "5"], 2, ["2", "3", "4", "5"], [-1, 0, 1, -1], [-1, 0, -1, -1]),
+        (["4"], 0, ["4"], [-1], [-1]),
+        (["1", "1"], None, ["1"], [-1], [-1]),
+        ([], None, [], [], []),
+    ],
+)
 def test_prune(ids, generations, kept, sire, dam):
     pruned = prune(SMALL, ids, generations=generations)
     assert (pruned.ids.tolist(), pruned.sire.tolist(), pruned.dam.tolist()) == (kept, sire, dam)
 
 
-@pytest.mark.parametrize("call, error, message", [
-    (lambda: relationships_among(SMALL, ["2", "x"]), PedigreeError, "animal 'x' is not in the pedigree"),
-    (lambda: relationship_pairs(SMALL, ["2"], ["y"]), PedigreeError, "animal 'y' is not in the pedigree"),
-    (lambda: relationship_pairs(SMALL, ["2", "3"], ["1"]), ValueError, "2 first and 1 second animals"),
-    (lambda: prune(SMALL, ["z"]), PedigreeError, "animal 'z' is not in the pedigree"),
-    (lambda: prune(SMALL, ["2"], generations=-1), ValueError, "non-negative integer"),
-    (lambda: inverse_relationship_matrix(Pedigree(names(range(60)), np.arange(-1, 59), np.arange(-1, 59))),
-     PedigreeError, "animal '5[0-9]' has no Mendelian sampling"),
-], ids=["among_unknown", "pairs_unknown", "pairs_unequal", "prune_unknown", "negative_generations",
-        "singular"])
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda: relationships_among(SMALL, ["2", "x"]), PedigreeError, "animal 'x' is not in the pedigree"),
+        (lambda: relationship_pairs(SMALL, ["2"], ["y"]), PedigreeError, "animal 'y' is not in the pedigree"),
+        (lambda: relationship_pairs(SMALL, ["2", "3"], ["1"]), ValueError, "2 first and 1 second animals"),
+        (lambda: prune(SMALL, ["z"]), PedigreeError, "animal 'z' is not in the pedigree"),
+        (lambda: prune(SMALL, ["2"], generations=-1), ValueError, "non-negative integer"),
+        (
+            lambda: inverse_relationship_matrix(Pedigree(names(range(60)), np.arange(-1, 59), np.arange(-1, 59))),
+            PedigreeError,
+            "animal '5[0-9]' has no Mendelian sampling",
+        ),
+    ],
+    ids=["among_unknown", "pairs_unknown", "pairs_unequal", "prune_unknown", "negative_generations", "singular"],
+)
 def test_refusals(call, error, message):
     before = SMALL.sire.copy(), SMALL.dam.copy()
     with pytest.raises(error, match=message):
@@ -139,8 +149,14 @@ def test_empty_lists_give_empty_results():
 
 
 # 2 = 0 x (dam of G1); 3 = (sire of G0) x (dam of G1); 4 = 2 x 3; 5 = 3 x (unknown, no group).
-GROUPED = Pedigree(names(range(6)), [-1, -1, 0, -1, 2, 3], [-1, -1, -1, -1, 3, -1], group_ids=["G0", "G1"],
-                   sire_group=[0, -1, -1, 0, -1, -1], dam_group=[1, -1, 1, 1, -1, -1])
+GROUPED = Pedigree(
+    names(range(6)),
+    [-1, -1, 0, -1, 2, 3],
+    [-1, -1, -1, -1, 3, -1],
+    group_ids=["G0", "G1"],
+    sire_group=[0, -1, -1, 0, -1, -1],
+    dam_group=[1, -1, 1, 1, -1, -1],
+)
 
 
 def quaas(pedigree):
@@ -168,8 +184,9 @@ def test_inverse_with_groups_of_unknown_parents(seed):
         rng = np.random.default_rng(seed)
         sire, dam = (np.array(p) for p in random_pedigree(rng, 50, code=-1, **KINDS["mixed"][0]))
         group = [np.where(p < 0, rng.integers(-1, 4, len(p)), -1) for p in (sire, dam)]
-        pedigree = Pedigree(names(range(50)), sire, dam, group_ids=list("ABCD"), sire_group=group[0],
-                            dam_group=group[1])
+        pedigree = Pedigree(
+            names(range(50)), sire, dam, group_ids=list("ABCD"), sire_group=group[0], dam_group=group[1]
+        )
     inverse = inverse_relationship_matrix(pedigree, groups=True)
     assert inverse.shape == (len(pedigree) + len(pedigree.group_ids),) * 2 and (inverse != inverse.T).nnz == 0
     np.testing.assert_allclose(inverse.toarray(), quaas(pedigree), rtol=1e-13, atol=1e-13)

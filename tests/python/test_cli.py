@@ -40,8 +40,7 @@ def herd(tmp_path):
 def test_inbreeding_writes_the_table_as_csv(herd, tmp_path, capsys, to_file):
     out = tmp_path / "f.csv"
     assert main(["inbreeding", str(herd)] + (["-o", str(out)] if to_file else [])) == 0
-    table = pd.read_csv(out if to_file else io.StringIO(capsys.readouterr().out),
-                        index_col="id", keep_default_na=False)
+    table = pd.read_csv(out if to_file else io.StringIO(capsys.readouterr().out), index_col="id", keep_default_na=False)
     assert table.columns[:3].tolist() == ["sire", "dam", "generation"] and "birth_year" in table
     assert table.index.tolist() == list("abcdfe")
     assert table.loc[["c", "e", "f"], "inbreeding"].tolist() == [0.0, 0.25, 0.25]
@@ -62,11 +61,15 @@ def test_ainv_writes_the_lower_triangle_numbered_from_one(herd, tmp_path):
     np.testing.assert_allclose(inverse, np.linalg.inv(relationship_matrix(sire, dam, 6)), atol=1e-12)
 
 
-@pytest.mark.parametrize("arguments, shown", [
-    ([], ["reference: 4 animals (every animal with both parents known)", "Ne ", "f_e 2.0", "f_a 2.0"]),
-    (["--reference", "e", "f", "--by", "birth_year"], ["reference: 2 animals (given)", "birth_year", "2002"]),
-    (["--reference-by", "birth_year=2002"], ["reference: 2 animals (birth_year in 2002)"]),
-], ids=["default_reference", "given_reference_by_year", "reference_by_year"])
+@pytest.mark.parametrize(
+    "arguments, shown",
+    [
+        ([], ["reference: 4 animals (every animal with both parents known)", "Ne ", "f_e 2.0", "f_a 2.0"]),
+        (["--reference", "e", "f", "--by", "birth_year"], ["reference: 2 animals (given)", "birth_year", "2002"]),
+        (["--reference-by", "birth_year=2002"], ["reference: 2 animals (birth_year in 2002)"]),
+    ],
+    ids=["default_reference", "given_reference_by_year", "reference_by_year"],
+)
 def test_stats_prints_the_population_figures(herd, capsys, arguments, shown):
     assert main(["stats", str(herd)] + arguments) == 0
     out = capsys.readouterr().out
@@ -76,8 +79,11 @@ def test_stats_prints_the_population_figures(herd, capsys, arguments, shown):
 def test_stats_draws_the_trend(herd, tmp_path):
     plot = tmp_path / "trend.png"
     # In a process of its own: matplotlib's extensions would join this one's binding state.
-    run = subprocess.run([sys.executable, "-m", "tolmkit", "stats", str(herd), "--by", "birth_year", "--plot",
-                          str(plot)], capture_output=True, text=True)
+    run = subprocess.run(
+        [sys.executable, "-m", "tolmkit", "stats", str(herd), "--by", "birth_year", "--plot", str(plot)],
+        capture_output=True,
+        text=True,
+    )
     assert run.returncode == 0, run.stderr
     assert plot.read_bytes().startswith(b"\x89PNG")
 
@@ -90,14 +96,18 @@ def test_check_prints_the_summary_and_reading_options_apply(tmp_path, capsys):
     assert main(["check", str(path), "--delimiter", ";", "--unknown=-,0"]) == 1
 
 
-@pytest.mark.parametrize("content, arguments, message", [
-    ("a,0,0\nb,0,0\na,b,0\n", ["check"], "line 3: animal 'a' is listed again"),
-    ("a,0,0\nb,a\n", ["inbreeding"], "line 2:"),
-    (None, ["check"], "No such file"),
-    (HERD, ["stats", "--reference", "e", "x"], "'x' is not in the pedigree"),
-    (HERD, ["stats", "--reference", "a", "b"], "none of the 2 reference animals"),
-    ("a,-999,-999\nb,a,-999\n", ["check"], "pass --unknown=-999 if"),
-], ids=["listed_twice", "short_line", "no_file", "unknown_reference", "reference_of_founders", "advice_as_options"])
+@pytest.mark.parametrize(
+    "content, arguments, message",
+    [
+        ("a,0,0\nb,0,0\na,b,0\n", ["check"], "line 3: animal 'a' is listed again"),
+        ("a,0,0\nb,a\n", ["inbreeding"], "line 2:"),
+        (None, ["check"], "No such file"),
+        (HERD, ["stats", "--reference", "e", "x"], "'x' is not in the pedigree"),
+        (HERD, ["stats", "--reference", "a", "b"], "none of the 2 reference animals"),
+        ("a,-999,-999\nb,a,-999\n", ["check"], "pass --unknown=-999 if"),
+    ],
+    ids=["listed_twice", "short_line", "no_file", "unknown_reference", "reference_of_founders", "advice_as_options"],
+)
 def test_a_pedigree_that_cannot_be_used_exits_1_with_one_line(tmp_path, capsys, content, arguments, message):
     path = tmp_path / "ped.csv"
     if content is not None:
@@ -107,35 +117,78 @@ def test_a_pedigree_that_cannot_be_used_exits_1_with_one_line(tmp_path, capsys, 
     assert message in captured.err and captured.err.count("\n") == 1 and "Traceback" not in captured.err
 
 
-@pytest.mark.parametrize("arguments", [
-    [], ["frobnicate"], ["ainv", "HERD"], ["stats", "HERD", "--plot", "x.png"], ["stats", "HERD", "--by", "sex"],
-    ["stats", "HERD", "--reference-by", "birth_year"], ["stats", "HERD", "--reference-by", "birth_year=late"],
-    ["stats", "HERD", "--reference", "e", "--reference-by", "birth_year=2002"],
-    ["stats", "HERD", "--max-ancestors", "0"], ["check", "HERD", "--delimiter", ";;"],
-    ["check", "HERD", "--encoding", "klingon"], ["ainv", "HERD", "-o", "-"],
-], ids=["no_command", "unknown_command", "ainv_without_output", "plot_without_by", "unknown_column",
-        "reference_by_without_values", "reference_by_not_a_number", "two_references", "no_ancestors",
-        "two_character_delimiter", "unknown_encoding", "ainv_to_standard_output"])
+@pytest.mark.parametrize(
+    "arguments",
+    [
+        [],
+        ["frobnicate"],
+        ["ainv", "HERD"],
+        ["stats", "HERD", "--plot", "x.png"],
+        ["stats", "HERD", "--by", "sex"],
+        ["stats", "HERD", "--reference-by", "birth_year"],
+        ["stats", "HERD", "--reference-by", "birth_year=late"],
+        ["stats", "HERD", "--reference", "e", "--reference-by", "birth_year=2002"],
+        ["stats", "HERD", "--max-ancestors", "0"],
+        ["check", "HERD", "--delimiter", ";;"],
+        ["check", "HERD", "--encoding", "klingon"],
+        ["ainv", "HERD", "-o", "-"],
+    ],
+    ids=[
+        "no_command",
+        "unknown_command",
+        "ainv_without_output",
+        "plot_without_by",
+        "unknown_column",
+        "reference_by_without_values",
+        "reference_by_not_a_number",
+        "two_references",
+        "no_ancestors",
+        "two_character_delimiter",
+        "unknown_encoding",
+        "ainv_to_standard_output",
+    ],
+)
 def test_wrong_usage_exits_2(herd, capsys, arguments):
     assert main([str(herd) if a == "HERD" else a for a in arguments]) == 2
     assert "usage: tolmkit" in capsys.readouterr().err
 
 
-@pytest.mark.parametrize("genotypes, arguments, status, message", [
-    ("a 0121\nc 2100\n", ["--groups", "G1,UPG*"], 2,
-     "hinv takes no --groups: .* leave out --groups and pass --unknown=.,0,NA,G1 and every code that begins "
-     "with UPG, which reads the grouped parents as unknown ones"),
-    ("a 0121\nx 2100\n", [], 1, "animal 'x' is not in the pedigree: .* pass --add-missing to add it as a founder"),
-    ("a 0121\nc 2100\n", ["--min-maf", "0.6"], 1, "--min-maf must be a number from 0 to 0.5, got 0.6"),
-    ("a 01\nc 00\n", ["--min-maf", "0.5"], 1, r"no marker of 2 is left after the filters \(--min-maf=0.5\)"),
-    ("a 0121\nc 2100\n", ["--blend", "1.5"], 1, "--blend must be a number from 0 to 1, got 1.5"),
-    ("a 0121\nc 2100\n", ["--tau", "nan"], 1, "--tau must be a finite number, got nan"),
-    ("c 1111\n", ["--tune", "mean"], 1, "--tune=mean matches .* 'c' is the only one: leave out --tune=mean"),
-    ("a 0121\nc 5555\n", [], 1, "animal 'c' has no genotype at the 2 markers kept"),
-    ("a 0121\nc 0121\nd 2100\n", ["--blend", "0"], 1,
-     r"G after blending is not positive definite: .*; raise --blend, or look for clones"),
-], ids=["groups", "not_in_pedigree", "min_maf_above_half", "no_marker_left", "blend_above_one", "tau_not_finite",
-        "tune_one_animal", "animal_without_genotypes", "clones"])
+@pytest.mark.parametrize(
+    "genotypes, arguments, status, message",
+    [
+        (
+            "a 0121\nc 2100\n",
+            ["--groups", "G1,UPG*"],
+            2,
+            "hinv takes no --groups: .* leave out --groups and pass --unknown=.,0,NA,G1 and every code that begins "
+            "with UPG, which reads the grouped parents as unknown ones",
+        ),
+        ("a 0121\nx 2100\n", [], 1, "animal 'x' is not in the pedigree: .* pass --add-missing to add it as a founder"),
+        ("a 0121\nc 2100\n", ["--min-maf", "0.6"], 1, "--min-maf must be a number from 0 to 0.5, got 0.6"),
+        ("a 01\nc 00\n", ["--min-maf", "0.5"], 1, r"no marker of 2 is left after the filters \(--min-maf=0.5\)"),
+        ("a 0121\nc 2100\n", ["--blend", "1.5"], 1, "--blend must be a number from 0 to 1, got 1.5"),
+        ("a 0121\nc 2100\n", ["--tau", "nan"], 1, "--tau must be a finite number, got nan"),
+        ("c 1111\n", ["--tune", "mean"], 1, "--tune=mean matches .* 'c' is the only one: leave out --tune=mean"),
+        ("a 0121\nc 5555\n", [], 1, "animal 'c' has no genotype at the 2 markers kept"),
+        (
+            "a 0121\nc 0121\nd 2100\n",
+            ["--blend", "0"],
+            1,
+            r"G after blending is not positive definite: .*; raise --blend, or look for clones",
+        ),
+    ],
+    ids=[
+        "groups",
+        "not_in_pedigree",
+        "min_maf_above_half",
+        "no_marker_left",
+        "blend_above_one",
+        "tau_not_finite",
+        "tune_one_animal",
+        "animal_without_genotypes",
+        "clones",
+    ],
+)
 def test_hinv_refuses_in_the_options_of_the_command(herd, tmp_path, capsys, genotypes, arguments, status, message):
     chip = tmp_path / "chip.txt"
     chip.write_text(genotypes)
@@ -176,15 +229,30 @@ def _links(folder):
     (folder / "m.ids").write_text(HERD)
 
 
-@pytest.mark.parametrize("arguments", [
-    ["inbreeding", "herd.csv", "-o", "herd.csv"], ["inbreeding", "herd.csv", "-o", "./sub/../herd.csv"],
-    ["inbreeding", "herd.csv", "-o", "soft.csv"], ["inbreeding", "soft.csv", "-o", "herd.csv"],
-    ["inbreeding", "herd.csv", "-o", "hard.csv"], ["ainv", "herd.csv", "-o", "herd.csv"],
-    ["ainv", "m.ids", "-o", "m"], ["stats", "herd.csv", "--by", "birth_year", "--plot", "soft.csv"],
-], ids=["same_path", "same_resolved_path", "output_links_to_input", "input_links_to_output", "hard_link",
-        "ainv_matrix", "ainv_ids", "plot"])
-def test_an_output_that_would_overwrite_an_input_is_refused_before_any_work(tmp_path, monkeypatch, capsys,
-                                                                             arguments):
+@pytest.mark.parametrize(
+    "arguments",
+    [
+        ["inbreeding", "herd.csv", "-o", "herd.csv"],
+        ["inbreeding", "herd.csv", "-o", "./sub/../herd.csv"],
+        ["inbreeding", "herd.csv", "-o", "soft.csv"],
+        ["inbreeding", "soft.csv", "-o", "herd.csv"],
+        ["inbreeding", "herd.csv", "-o", "hard.csv"],
+        ["ainv", "herd.csv", "-o", "herd.csv"],
+        ["ainv", "m.ids", "-o", "m"],
+        ["stats", "herd.csv", "--by", "birth_year", "--plot", "soft.csv"],
+    ],
+    ids=[
+        "same_path",
+        "same_resolved_path",
+        "output_links_to_input",
+        "input_links_to_output",
+        "hard_link",
+        "ainv_matrix",
+        "ainv_ids",
+        "plot",
+    ],
+)
+def test_an_output_that_would_overwrite_an_input_is_refused_before_any_work(tmp_path, monkeypatch, capsys, arguments):
     _links(tmp_path)
     (tmp_path / "sub").mkdir()
     monkeypatch.chdir(tmp_path)
@@ -198,35 +266,80 @@ def test_an_output_that_would_overwrite_an_input_is_refused_before_any_work(tmp_
 def _fail_after_writing(error, files=1):
     """A writer that writes part of its first file (and all of the ones
     before `files`), then fails as a full disk, a lack of memory or Ctrl-C do."""
+
     def write(*arguments):
         paths = [a for a in arguments if isinstance(a, str)]
-        for path in paths[:files - 1]:
+        for path in paths[: files - 1]:
             with open(path, "w") as file:
                 file.write("complete\n")
         with open(paths[files - 1], "w") as file:
             file.write("partial")
         raise error
+
     return write
 
 
-@pytest.mark.parametrize("command, writer, error, files, status, message", [
-    ("inbreeding", "write_csv", OSError(errno.ENOSPC, os.strerror(errno.ENOSPC)), 1, 1,
-     "tolmkit: cannot write out: No space left on device; nothing was replaced"),
-    ("inbreeding", "write_csv", MemoryError(), 1, 1, "tolmkit: out of memory (writing); every file is as it was"),
-    ("inbreeding", "write_csv", pa.lib.ArrowMemoryError("malloc of size 64 failed"), 1, 1,
-     "tolmkit: out of memory (writing): malloc of size 64 failed"),
-    ("inbreeding", "write_csv", pa.lib.ArrowInvalid("offset overflow"), 1, 1,
-     "tolmkit: pyarrow failed (ArrowInvalid): offset overflow"),
-    ("inbreeding", "write_csv", KeyboardInterrupt(), 1, 130, "tolmkit: interrupted; every file is as it was"),
-    ("ainv", "write_lower_triangle", OSError(errno.ENOSPC, os.strerror(errno.ENOSPC)), 2, 1,
-     "tolmkit: cannot write out, out.ids: No space left on device"),
-    ("ainv", "write_lower_triangle", KeyboardInterrupt(), 2, 130, "tolmkit: interrupted"),
-    ("ainv", "inverse_relationship_matrix", MemoryError(), 0, 1,
-     "tolmkit: out of memory (inverse relationship matrix)"),
-], ids=["disk_full", "out_of_memory", "pyarrow_out_of_memory", "pyarrow_error", "interrupted",
-        "ainv_disk_full_on_the_second_file", "ainv_interrupted", "ainv_out_of_memory"])
-def test_a_failed_run_leaves_every_file_as_it_was(herd, tmp_path, monkeypatch, capsys, command, writer, error,
-                                                  files, status, message):
+@pytest.mark.parametrize(
+    "command, writer, error, files, status, message",
+    [
+        (
+            "inbreeding",
+            "write_csv",
+            OSError(errno.ENOSPC, os.strerror(errno.ENOSPC)),
+            1,
+            1,
+            "tolmkit: cannot write out: No space left on device; nothing was replaced",
+        ),
+        ("inbreeding", "write_csv", MemoryError(), 1, 1, "tolmkit: out of memory (writing); every file is as it was"),
+        (
+            "inbreeding",
+            "write_csv",
+            pa.lib.ArrowMemoryError("malloc of size 64 failed"),
+            1,
+            1,
+            "tolmkit: out of memory (writing): malloc of size 64 failed",
+        ),
+        (
+            "inbreeding",
+            "write_csv",
+            pa.lib.ArrowInvalid("offset overflow"),
+            1,
+            1,
+            "tolmkit: pyarrow failed (ArrowInvalid): offset overflow",
+        ),
+        ("inbreeding", "write_csv", KeyboardInterrupt(), 1, 130, "tolmkit: interrupted; every file is as it was"),
+        (
+            "ainv",
+            "write_lower_triangle",
+            OSError(errno.ENOSPC, os.strerror(errno.ENOSPC)),
+            2,
+            1,
+            "tolmkit: cannot write out, out.ids: No space left on device",
+        ),
+        ("ainv", "write_lower_triangle", KeyboardInterrupt(), 2, 130, "tolmkit: interrupted"),
+        (
+            "ainv",
+            "inverse_relationship_matrix",
+            MemoryError(),
+            0,
+            1,
+            "tolmkit: out of memory (inverse relationship matrix)",
+        ),
+    ],
+    ids=[
+        "disk_full",
+        "out_of_memory",
+        "pyarrow_out_of_memory",
+        "pyarrow_error",
+        "interrupted",
+        "ainv_disk_full_on_the_second_file",
+        "ainv_interrupted",
+        "ainv_out_of_memory",
+    ],
+)
+def test_a_failed_run_leaves_every_file_as_it_was(
+    herd, tmp_path, monkeypatch, capsys, command, writer, error, files, status, message
+):
     monkeypatch.chdir(tmp_path)
     for name in ("out", "out.ids"):
         (tmp_path / name).write_text("earlier\n")
@@ -253,6 +366,7 @@ def test_ainv_renames_both_files_or_says_which_is_new(herd, tmp_path, monkeypatc
             raise OSError(errno.EIO, os.strerror(errno.EIO))
         renamed.append(target)
         replace(source, target)
+
     monkeypatch.setattr(tolmkit.writing.os, "replace", second_fails)
     previous = signal.signal(signal.SIGINT, signal.default_int_handler)  # Python's, whatever ran before
     try:
@@ -262,8 +376,11 @@ def test_ainv_renames_both_files_or_says_which_is_new(herd, tmp_path, monkeypatc
     err = capsys.readouterr().err
     files = sorted(path.name for path in tmp_path.iterdir())
     assert files == ["ainv.txt", "ainv.txt.ids", "herd.csv"]
-    assert (tmp_path / "ainv.txt.ids").read_text() != "earlier\n" if interrupt else (
-        f"{out} is new, {out}.ids as it was" in err and (tmp_path / "ainv.txt.ids").read_text() == "earlier\n")
+    assert (
+        (tmp_path / "ainv.txt.ids").read_text() != "earlier\n"
+        if interrupt
+        else (f"{out} is new, {out}.ids as it was" in err and (tmp_path / "ainv.txt.ids").read_text() == "earlier\n")
+    )
     assert out.read_text().startswith("1 1 ")
 
 
@@ -276,7 +393,6 @@ def test_an_earlier_output_is_replaced_keeping_its_permissions(herd, tmp_path):
     assert sorted(path.name for path in tmp_path.iterdir()) == ["f.csv", "herd.csv"]
 
 
-
 # e is born before both parents; f within a year of its sire c.
 DATED = """animal,sire,dam,birth_date
 a,0,0,2020-01-05
@@ -286,44 +402,118 @@ d,a,b,2023-07-01
 e,c,d,2022-12-01
 f,c,d,2024-06-01
 """
-FILES = {"DATED": DATED, "TEXT": "id,sire,dam,born\na,0,0,spring\nb,0,0,spring\nc,a,b,autumn\n",
-         "NOBIRTH": "id,sire,dam\na,0,0\nb,0,0\nc,a,b\n", "FOUNDERS": "id,sire,dam,yob\na,0,0,2001\nb,0,0,2002\n",
-         "IDS": "c\n\n f \n", "BADIDS": "c\nx\n", "NOIDS": "\n\n"}
+FILES = {
+    "DATED": DATED,
+    "TEXT": "id,sire,dam,born\na,0,0,spring\nb,0,0,spring\nc,a,b,autumn\n",
+    "NOBIRTH": "id,sire,dam\na,0,0\nb,0,0\nc,a,b\n",
+    "FOUNDERS": "id,sire,dam,yob\na,0,0,2001\nb,0,0,2002\n",
+    "IDS": "c\n\n f \n",
+    "BADIDS": "c\nx\n",
+    "NOIDS": "\n\n",
+}
 
 
-@pytest.mark.parametrize("arguments, status, shown", [
-    (["check", "DATED"], 0, ["births (birth_date): 2 parents born after their offspring (errors), 2 less than 1 "
-                             "year older (warnings)", "e      c sire      2022-12-01   2024-02-01", "warning"]),
-    (["check", "DATED", "--strict"], 1, ["tolmkit: DATED: --strict: 2 parents born after their offspring\n"]),
-    (["check", "DATED", "--min-age", "0"], 0, ["(errors), 0 less than 0 years older (warnings)"]),
-    (["check", "NOBIRTH", "--strict"], 0, ["births: no column named such as birth_year"]),
-    (["check", "TEXT"], 0, ["births: the column 'born', found by its name, is not read as births: the birth of 'a', "
-                            "'spring', is neither a year nor a date"]),
-    (["check", "TEXT", "--birth", "born"], 1, ["tolmkit: TEXT: --birth born: the birth of 'a', 'spring'"]),
-    (["report", "TEXT", "--birth", "born", "-o", "r.html"], 1, ["tolmkit: TEXT: --birth born: the birth of 'a'"]),
-    (["check", "DATED", "--birth", "born"], 2, ["--birth: no column 'born'; the columns are birth_date"]),
-    (["check", "DATED", "--min-age", "-1"], 2, ["argument --min-age: expected a number of years of at least 0"]),
-    (["stats", "--reference", "c", "f", "DATED"], 0, ["reference: 2 animals (given)", "all            3.20 0.75  4         0"]),
-    (["stats", "DATED", "--reference-file", "IDS"], 0, ["reference: 2 animals (listed in IDS)"]),
-    (["stats", "DATED", "--reference-by", "birth_date=2024", "--offspring", "all"], 0,
-     ["reference: 2 animals (birth_date in 2024)", "of every offspring; 2 pairs of a parent born after"]),
-    (["stats", "DATED", "--reference", "c", "x"], 1, ["tolmkit: DATED: --reference: animal 'x' is not in the pedigree"]),
-    (["stats", "DATED", "--reference-file", "BADIDS"], 1,
-     ["tolmkit: DATED: --reference-file BADIDS, line 2: animal 'x' is not in the pedigree"]),
-    (["stats", "DATED", "--reference-file", "NOIDS"], 1, ["--reference-file NOIDS names no animal"]),
-    (["stats", "DATED", "--reference-by", "birth_date=late"], 2, ["--reference-by: column 'birth_date' holds numbers"]),
-    (["stats", "--reference", "c", "--by", "birth_date"], 2, ["the following arguments are required: pedigree"]),
-    (["stats", "FOUNDERS"], 1, ["no animal has both parents known, which the reference takes by default: give "
-                                "--reference, --reference-file or --reference-by"]),
-    (["stats", "DATED", "--reference", "a", "c"], 1, ["none of the 2 reference animals has more than one equivalent "
-                                                      "generation", "(--reference, --reference-file or --reference-by)"]),
-    (["stats", "DATED", "-o", "t.csv"], 2, ["-o writes the figures by cohort: give --by COLUMN as well"]),
-    (["stats", "DATED", "--by", "birth_date", "-o", "-"], 2, ["give -o a file name"]),
-    (["--version"], 0, [f"tolmkit {tolmkit.__version__}\n"]),
-], ids=["check", "strict", "fish", "no_births", "births_of_text", "births_of_text_given", "report_births_given",
-        "birth_not_a_column", "negative_age", "reference_before_the_pedigree", "reference_file", "reference_by_year",
-        "reference_not_in_file", "reference_file_line", "empty_reference_file", "reference_by_not_a_year",
-        "no_pedigree", "founders_only", "no_ne", "output_without_by", "table_to_standard_output", "version"])
+@pytest.mark.parametrize(
+    "arguments, status, shown",
+    [
+        (
+            ["check", "DATED"],
+            0,
+            [
+                "births (birth_date): 2 parents born after their offspring (errors), 2 less than 1 "
+                "year older (warnings)",
+                "e      c sire      2022-12-01   2024-02-01",
+                "warning",
+            ],
+        ),
+        (["check", "DATED", "--strict"], 1, ["tolmkit: DATED: --strict: 2 parents born after their offspring\n"]),
+        (["check", "DATED", "--min-age", "0"], 0, ["(errors), 0 less than 0 years older (warnings)"]),
+        (["check", "NOBIRTH", "--strict"], 0, ["births: no column named such as birth_year"]),
+        (
+            ["check", "TEXT"],
+            0,
+            [
+                "births: the column 'born', found by its name, is not read as births: the birth of 'a', "
+                "'spring', is neither a year nor a date"
+            ],
+        ),
+        (["check", "TEXT", "--birth", "born"], 1, ["tolmkit: TEXT: --birth born: the birth of 'a', 'spring'"]),
+        (["report", "TEXT", "--birth", "born", "-o", "r.html"], 1, ["tolmkit: TEXT: --birth born: the birth of 'a'"]),
+        (["check", "DATED", "--birth", "born"], 2, ["--birth: no column 'born'; the columns are birth_date"]),
+        (["check", "DATED", "--min-age", "-1"], 2, ["argument --min-age: expected a number of years of at least 0"]),
+        (
+            ["stats", "--reference", "c", "f", "DATED"],
+            0,
+            ["reference: 2 animals (given)", "all            3.20 0.75  4         0"],
+        ),
+        (["stats", "DATED", "--reference-file", "IDS"], 0, ["reference: 2 animals (listed in IDS)"]),
+        (
+            ["stats", "DATED", "--reference-by", "birth_date=2024", "--offspring", "all"],
+            0,
+            ["reference: 2 animals (birth_date in 2024)", "of every offspring; 2 pairs of a parent born after"],
+        ),
+        (
+            ["stats", "DATED", "--reference", "c", "x"],
+            1,
+            ["tolmkit: DATED: --reference: animal 'x' is not in the pedigree"],
+        ),
+        (
+            ["stats", "DATED", "--reference-file", "BADIDS"],
+            1,
+            ["tolmkit: DATED: --reference-file BADIDS, line 2: animal 'x' is not in the pedigree"],
+        ),
+        (["stats", "DATED", "--reference-file", "NOIDS"], 1, ["--reference-file NOIDS names no animal"]),
+        (
+            ["stats", "DATED", "--reference-by", "birth_date=late"],
+            2,
+            ["--reference-by: column 'birth_date' holds numbers"],
+        ),
+        (["stats", "--reference", "c", "--by", "birth_date"], 2, ["the following arguments are required: pedigree"]),
+        (
+            ["stats", "FOUNDERS"],
+            1,
+            [
+                "no animal has both parents known, which the reference takes by default: give "
+                "--reference, --reference-file or --reference-by"
+            ],
+        ),
+        (
+            ["stats", "DATED", "--reference", "a", "c"],
+            1,
+            [
+                "none of the 2 reference animals has more than one equivalent generation",
+                "(--reference, --reference-file or --reference-by)",
+            ],
+        ),
+        (["stats", "DATED", "-o", "t.csv"], 2, ["-o writes the figures by cohort: give --by COLUMN as well"]),
+        (["stats", "DATED", "--by", "birth_date", "-o", "-"], 2, ["give -o a file name"]),
+        (["--version"], 0, [f"tolmkit {tolmkit.__version__}\n"]),
+    ],
+    ids=[
+        "check",
+        "strict",
+        "fish",
+        "no_births",
+        "births_of_text",
+        "births_of_text_given",
+        "report_births_given",
+        "birth_not_a_column",
+        "negative_age",
+        "reference_before_the_pedigree",
+        "reference_file",
+        "reference_by_year",
+        "reference_not_in_file",
+        "reference_file_line",
+        "empty_reference_file",
+        "reference_by_not_a_year",
+        "no_pedigree",
+        "founders_only",
+        "no_ne",
+        "output_without_by",
+        "table_to_standard_output",
+        "version",
+    ],
+)
 def test_births_and_references_on_the_command_line(tmp_path, monkeypatch, capsys, arguments, status, shown):
     monkeypatch.chdir(tmp_path)
     for name, text in FILES.items():

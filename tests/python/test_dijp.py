@@ -39,8 +39,9 @@ def test_random_pairs_match_the_oracle_bit_for_bit(dijp_call, pattern):
         call = dijp_call(pairs, sire, dam, a_col, a_rowstart, a_val, sentinel=-3.5)
         call()
         expected = [-3.5] * len(pairs)
-        oracle.dijp(sire, dam, len(pairs), [x for x, _ in pairs], [y for _, y in pairs],
-                    a_col, a_rowstart, a_val, expected)
+        oracle.dijp(
+            sire, dam, len(pairs), [x for x, _ in pairs], [y for _, y in pairs], a_col, a_rowstart, a_val, expected
+        )
         assert bits(call.arguments[8]) == bits(expected), f"seed {seed}"
 
 
@@ -56,24 +57,60 @@ def test_either_order_of_a_pair_gives_the_same_value(dijp_call):
 
 
 CASES = {
-    "int64_pairs": (3, np.array([3, 4, 4, 2, 0, 4, 1]), TypeError,
-                    "dijp(): argument 3 (pair_i) must hold int32, got int64 (format 'l')"),
-    "count_beyond_pairs": (2, int32([8]), ValueError,
-                           "dijp(): argument 3 (pair_i) needs at least 8 int32 elements, got 7"),
-    "short_output": (8, np.zeros(6), ValueError,
-                     "dijp(): argument 8 (d_pair) needs at least 7 float64 elements, got 6"),
-    "short_dam": (1, int32(FIVE_DAM[:4]), ValueError,
-                  "dijp(): argument 1 (dam) needs at least 5 int32 elements, got 4"),
-    "pair_not_an_animal": (4, int32([2, 2, 4, 3, 5, 3, 0]), ValueError,
-                           "dijp(): pair_j[4] = 5 must be an animal number below 5 (the length of sire)"),
-    "negative_pair": (3, int32([3, 4, 4, 2, 0, -1, 1]), ValueError,
-                      "dijp(): pair_i[5] = -1 must be an animal number below 5 (the length of sire)"),
-    "parent_not_a_row": (0, int32([MISSING, MISSING, 0, 0, 6]), ValueError,
-                         "dijp(): sire[4] = 6 must be -999 (missing) or a row of the relationship matrix, below 5"),
-    "row_read_past_columns": (6, int32([0, 1, 2, 5, 15, 15]), ValueError,
-                              "dijp(): a_rowstart[4] = 15 must not exceed the 14 elements of a_col"),
-    "row_read_backwards": (6, int32([0, 1, 2, 1, 9, 14]), ValueError,
-                           "dijp(): a_rowstart[3] = 1 must not be below a_rowstart[2] = 2"),
+    "int64_pairs": (
+        3,
+        np.array([3, 4, 4, 2, 0, 4, 1]),
+        TypeError,
+        "dijp(): argument 3 (pair_i) must hold int32, got int64 (format 'l')",
+    ),
+    "count_beyond_pairs": (
+        2,
+        int32([8]),
+        ValueError,
+        "dijp(): argument 3 (pair_i) needs at least 8 int32 elements, got 7",
+    ),
+    "short_output": (
+        8,
+        np.zeros(6),
+        ValueError,
+        "dijp(): argument 8 (d_pair) needs at least 7 float64 elements, got 6",
+    ),
+    "short_dam": (
+        1,
+        int32(FIVE_DAM[:4]),
+        ValueError,
+        "dijp(): argument 1 (dam) needs at least 5 int32 elements, got 4",
+    ),
+    "pair_not_an_animal": (
+        4,
+        int32([2, 2, 4, 3, 5, 3, 0]),
+        ValueError,
+        "dijp(): pair_j[4] = 5 must be an animal number below 5 (the length of sire)",
+    ),
+    "negative_pair": (
+        3,
+        int32([3, 4, 4, 2, 0, -1, 1]),
+        ValueError,
+        "dijp(): pair_i[5] = -1 must be an animal number below 5 (the length of sire)",
+    ),
+    "parent_not_a_row": (
+        0,
+        int32([MISSING, MISSING, 0, 0, 6]),
+        ValueError,
+        "dijp(): sire[4] = 6 must be -999 (missing) or a row of the relationship matrix, below 5",
+    ),
+    "row_read_past_columns": (
+        6,
+        int32([0, 1, 2, 5, 15, 15]),
+        ValueError,
+        "dijp(): a_rowstart[4] = 15 must not exceed the 14 elements of a_col",
+    ),
+    "row_read_backwards": (
+        6,
+        int32([0, 1, 2, 1, 9, 14]),
+        ValueError,
+        "dijp(): a_rowstart[3] = 1 must not be below a_rowstart[2] = 2",
+    ),
 }
 
 
@@ -85,7 +122,9 @@ def test_refused_arguments_raise_and_write_nothing(dijp_call, position, replacem
 def test_output_sharing_memory_with_an_input_is_refused(dijp_call):
     call = dijp_call()
     call = call.replaced(8, call.arguments[7][:7])
-    with pytest.raises(ValueError, match=r"argument 8 \(d_pair\) is written and must not share memory with argument 7 \(a_val\)"):
+    with pytest.raises(
+        ValueError, match=r"argument 8 \(d_pair\) is written and must not share memory with argument 7 \(a_val\)"
+    ):
         call()
     assert call.unchanged()
 

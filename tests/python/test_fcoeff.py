@@ -33,11 +33,15 @@ def test_content_on_entry_has_no_effect_in_mode_1(fcoeff_call):
         assert bits(call.arguments[3]) == bits(WORKED_VAR)
 
 
-@pytest.mark.parametrize("sire, dam, inbreeding, sampling_var", [
-    ([1], [1], [0.0, -1.0], [1.0]),
-    ([5, 5, 0, 2, 2], [5, 5, 1, 5, 5], [0.0] * 5 + [-1.0], [1.0, 1.0, 0.5, 0.75, 0.75]),
-    ([3, 0, 1], [3, 0, 1], [0.0, 0.5, 0.75, -1.0], [1.0, 0.5, 0.25]),
-], ids=["single_founder", "one_unknown_parent", "selfing_twice"])
+@pytest.mark.parametrize(
+    "sire, dam, inbreeding, sampling_var",
+    [
+        ([1], [1], [0.0, -1.0], [1.0]),
+        ([5, 5, 0, 2, 2], [5, 5, 1, 5, 5], [0.0] * 5 + [-1.0], [1.0, 1.0, 0.5, 0.75, 0.75]),
+        ([3, 0, 1], [3, 0, 1], [0.0, 0.5, 0.75, -1.0], [1.0, 0.5, 0.25]),
+    ],
+    ids=["single_founder", "one_unknown_parent", "selfing_twice"],
+)
 def test_small_pedigrees(fcoeff_call, sire, dam, inbreeding, sampling_var):
     call = fcoeff_call(sire, dam)
     call()
@@ -108,49 +112,133 @@ def _shift(values, dtype):
 
 
 REFUSED = [
-    ("int64_sire", 0, np.array(WORKED_SIRE), TypeError,
-     "fcoeff(): argument 0 (sire) must hold int32, got int64 (format 'l')"),
-    ("uint32_dam", 1, np.array(WORKED_DAM, dtype=np.uint32), TypeError,
-     "fcoeff(): argument 1 (dam) must hold int32, got uint32 (format 'I')"),
-    ("big_endian_dam", 1, np.array(WORKED_DAM, dtype=">i4"), TypeError,
-     "fcoeff(): argument 1 (dam) must hold int32, got big-endian int32 (format '>i')"),
-    ("float32_inbreeding", 2, np.zeros(8, dtype=np.float32), TypeError,
-     "fcoeff(): argument 2 (inbreeding) must hold float64, got float32 (format 'f')"),
-    ("int32_sampling_var", 3, np.zeros(7, dtype=np.int32), TypeError,
-     "fcoeff(): argument 3 (sampling_var) must hold float64, got int32 (format 'i')"),
-    ("float_count", 4, np.array([7.0]), TypeError,
-     "fcoeff(): argument 4 (n_animals) must hold int32, got float64 (format 'd')"),
-    ("bool_mode", 5, np.array([True]), TypeError,
-     "fcoeff(): argument 5 (compute_inbreeding) must hold int32, got bool (format '?')"),
-    ("strided_sire", 0, np.repeat(int32(WORKED_SIRE), 2)[::2], ValueError,
-     "fcoeff(): argument 0 (sire) must be C-contiguous"),
-    ("fortran_inbreeding", 2, np.asfortranarray(np.zeros((2, 4))), ValueError,
-     "fcoeff(): argument 2 (inbreeding) must be C-contiguous"),
-    ("misaligned_sampling_var", 3, _shift([0.0] * 7, np.float64), ValueError,
-     "fcoeff(): argument 3 (sampling_var) must start at an address aligned to 8 bytes"),
-    ("short_sire", 0, int32(WORKED_SIRE[:6]), ValueError,
-     "fcoeff(): argument 0 (sire) needs at least 7 int32 elements, got 6"),
-    ("short_inbreeding", 2, np.zeros(7), ValueError,
-     "fcoeff(): argument 2 (inbreeding) needs at least 8 float64 elements, got 7"),
-    ("short_raw_sampling_var", 3, bytearray(55), ValueError,
-     "fcoeff(): argument 3 (sampling_var) needs at least 7 float64 elements, got 6"),
-    ("empty_count", 4, int32([]), ValueError,
-     "fcoeff(): argument 4 (n_animals) needs at least 1 int32 element, got 0"),
-    ("parent_above_unknown", 0, int32([7, 7, 0, 0, 9, 4, 4]), ValueError,
-     "fcoeff(): sire[4] = 9 must be below 4 or equal to 7 (unknown)"),
-    ("parent_after_offspring", 1, int32([7, 7, 1, 4, 3, 1, 4]), ValueError,
-     "fcoeff(): dam[3] = 4 must be below 3 or equal to 7 (unknown)"),
-    ("own_parent", 0, int32([7, 7, 0, 0, 2, 5, 4]), ValueError,
-     "fcoeff(): sire[5] = 5 must be below 5 or equal to 7 (unknown)"),
-    ("missing_coded_as_minus_999", 1, int32([-999, 7, 1, 1, 3, 1, 4]), ValueError,
-     "fcoeff(): dam[0] = -999 must be 7 (unknown): no animal comes before animal 0"),
+    (
+        "int64_sire",
+        0,
+        np.array(WORKED_SIRE),
+        TypeError,
+        "fcoeff(): argument 0 (sire) must hold int32, got int64 (format 'l')",
+    ),
+    (
+        "uint32_dam",
+        1,
+        np.array(WORKED_DAM, dtype=np.uint32),
+        TypeError,
+        "fcoeff(): argument 1 (dam) must hold int32, got uint32 (format 'I')",
+    ),
+    (
+        "big_endian_dam",
+        1,
+        np.array(WORKED_DAM, dtype=">i4"),
+        TypeError,
+        "fcoeff(): argument 1 (dam) must hold int32, got big-endian int32 (format '>i')",
+    ),
+    (
+        "float32_inbreeding",
+        2,
+        np.zeros(8, dtype=np.float32),
+        TypeError,
+        "fcoeff(): argument 2 (inbreeding) must hold float64, got float32 (format 'f')",
+    ),
+    (
+        "int32_sampling_var",
+        3,
+        np.zeros(7, dtype=np.int32),
+        TypeError,
+        "fcoeff(): argument 3 (sampling_var) must hold float64, got int32 (format 'i')",
+    ),
+    (
+        "float_count",
+        4,
+        np.array([7.0]),
+        TypeError,
+        "fcoeff(): argument 4 (n_animals) must hold int32, got float64 (format 'd')",
+    ),
+    (
+        "bool_mode",
+        5,
+        np.array([True]),
+        TypeError,
+        "fcoeff(): argument 5 (compute_inbreeding) must hold int32, got bool (format '?')",
+    ),
+    (
+        "strided_sire",
+        0,
+        np.repeat(int32(WORKED_SIRE), 2)[::2],
+        ValueError,
+        "fcoeff(): argument 0 (sire) must be C-contiguous",
+    ),
+    (
+        "fortran_inbreeding",
+        2,
+        np.asfortranarray(np.zeros((2, 4))),
+        ValueError,
+        "fcoeff(): argument 2 (inbreeding) must be C-contiguous",
+    ),
+    (
+        "misaligned_sampling_var",
+        3,
+        _shift([0.0] * 7, np.float64),
+        ValueError,
+        "fcoeff(): argument 3 (sampling_var) must start at an address aligned to 8 bytes",
+    ),
+    (
+        "short_sire",
+        0,
+        int32(WORKED_SIRE[:6]),
+        ValueError,
+        "fcoeff(): argument 0 (sire) needs at least 7 int32 elements, got 6",
+    ),
+    (
+        "short_inbreeding",
+        2,
+        np.zeros(7),
+        ValueError,
+        "fcoeff(): argument 2 (inbreeding) needs at least 8 float64 elements, got 7",
+    ),
+    (
+        "short_raw_sampling_var",
+        3,
+        bytearray(55),
+        ValueError,
+        "fcoeff(): argument 3 (sampling_var) needs at least 7 float64 elements, got 6",
+    ),
+    ("empty_count", 4, int32([]), ValueError, "fcoeff(): argument 4 (n_animals) needs at least 1 int32 element, got 0"),
+    (
+        "parent_above_unknown",
+        0,
+        int32([7, 7, 0, 0, 9, 4, 4]),
+        ValueError,
+        "fcoeff(): sire[4] = 9 must be below 4 or equal to 7 (unknown)",
+    ),
+    (
+        "parent_after_offspring",
+        1,
+        int32([7, 7, 1, 4, 3, 1, 4]),
+        ValueError,
+        "fcoeff(): dam[3] = 4 must be below 3 or equal to 7 (unknown)",
+    ),
+    (
+        "own_parent",
+        0,
+        int32([7, 7, 0, 0, 2, 5, 4]),
+        ValueError,
+        "fcoeff(): sire[5] = 5 must be below 5 or equal to 7 (unknown)",
+    ),
+    (
+        "missing_coded_as_minus_999",
+        1,
+        int32([-999, 7, 1, 1, 3, 1, 4]),
+        ValueError,
+        "fcoeff(): dam[0] = -999 must be 7 (unknown): no animal comes before animal 0",
+    ),
 ]
 
 
-@pytest.mark.parametrize("position, replacement, error, message",
-                         [case[1:] for case in REFUSED], ids=[case[0] for case in REFUSED])
-def test_refused_arguments_raise_and_write_nothing(worked_call, position, replacement, error,
-                                                    message):
+@pytest.mark.parametrize(
+    "position, replacement, error, message", [case[1:] for case in REFUSED], ids=[case[0] for case in REFUSED]
+)
+def test_refused_arguments_raise_and_write_nothing(worked_call, position, replacement, error, message):
     worked_call().replaced(position, replacement).assert_refused(error, message)
 
 

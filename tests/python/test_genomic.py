@@ -74,10 +74,16 @@ def test_hybrid_matrices_are_the_dense_formulas(kind, blend, tau, omega, tune):
     assert_close(result.matrix.toarray(), expected)
     assert (result.matrix != result.matrix.T).nnz == 0 and list(result.ids) == list(pedigree.ids)
     c = result.comparison
-    assert np.allclose([c.mean_diagonal_g, c.mean_off_diagonal_g, c.mean_diagonal_a22, c.mean_off_diagonal_a22],
-                       np.ravel(means), rtol=1e-12, atol=1e-14)
-    assert np.isclose(c.diagonal_correlation, np.corrcoef(np.diag(g), np.diag(a22))[0, 1], rtol=1e-10) \
+    assert np.allclose(
+        [c.mean_diagonal_g, c.mean_off_diagonal_g, c.mean_diagonal_a22, c.mean_off_diagonal_a22],
+        np.ravel(means),
+        rtol=1e-12,
+        atol=1e-14,
+    )
+    assert (
+        np.isclose(c.diagonal_correlation, np.corrcoef(np.diag(g), np.diag(a22))[0, 1], rtol=1e-10)
         or np.ptp(np.diag(a22)) == 0
+    )
     inverse22 = np.linalg.inv(a22)
     h = a + a[:, chosen] @ inverse22 @ (gw - a22) @ inverse22 @ a[chosen]
     dense = tolmkit.hybrid_relationship(pedigree, pedigree.ids[chosen], g, blend=blend, tune=tune)
@@ -98,9 +104,15 @@ def test_genotyped_animals_missing_from_the_pedigree_join_as_founders():
     assert (added.matrix != tolmkit.hybrid_inverse(founders, ids, g).matrix).nnz == 0
 
 
-@pytest.mark.parametrize("options", [{}, {"min_maf": 0.2, "min_call_rate": 0.9},
-                                     {"allele_frequencies": np.linspace(0.1, 0.9, 300)},
-                                     {"allele_frequencies": np.r_[0.0, 1.0, np.linspace(0.1, 0.9, 298)]}])
+@pytest.mark.parametrize(
+    "options",
+    [
+        {},
+        {"min_maf": 0.2, "min_call_rate": 0.9},
+        {"allele_frequencies": np.linspace(0.1, 0.9, 300)},
+        {"allele_frequencies": np.r_[0.0, 1.0, np.linspace(0.1, 0.9, 298)]},
+    ],
+)
 def test_dask_blocks_give_the_same_g_as_numpy(options):
     rng = np.random.default_rng(8)
     genotypes = random_genotypes(rng, 23)
@@ -120,8 +132,9 @@ def test_filters_and_given_frequencies_follow_the_formula():
     genotypes[:5, 2] = -1
     with pytest.warns(UserWarning, match="^2 monomorphic markers"):
         assert_close(tolmkit.genomic_relationship_matrix(genotypes), vanraden(genotypes))
-    assert_close(tolmkit.genomic_relationship_matrix(genotypes, min_call_rate=0.6, min_maf=0.01),
-                 vanraden(genotypes[:, 3:]))
+    assert_close(
+        tolmkit.genomic_relationship_matrix(genotypes, min_call_rate=0.6, min_maf=0.01), vanraden(genotypes[:, 3:])
+    )
     p = np.full(40, 0.3)
     z = np.where(genotypes >= 0, genotypes - 0.6, 0.0)
     with pytest.warns(UserWarning, match="^1 monomorphic"):  # the marker without a genotype
@@ -138,11 +151,15 @@ def test_importing_tolmkit_leaves_dask_alone():
 FIXED = np.array([[2, 0, 2], [0, 0, 2], [1, 0, -1]], dtype=np.int8)
 
 
-@pytest.mark.parametrize("p, kept, g00, dropped", [
-    ([0.0, 0.5, 0.5], [0, 1, 2], (2 ** 2 + 1 + 1) / 1.0, 0),
-    ([1.0, 0.0, 0.25], [0, 2], (0 + 1.5 ** 2) / 0.375, 1),
-    ([0.5, 0.0, 1.0], [0], 1 / 0.5, 2),
-], ids=["p0_where_it_segregates", "p1_where_it_segregates", "fixed_where_p_says_so"])
+@pytest.mark.parametrize(
+    "p, kept, g00, dropped",
+    [
+        ([0.0, 0.5, 0.5], [0, 1, 2], (2**2 + 1 + 1) / 1.0, 0),
+        ([1.0, 0.0, 0.25], [0, 2], (0 + 1.5**2) / 0.375, 1),
+        ([0.5, 0.0, 1.0], [0], 1 / 0.5, 2),
+    ],
+    ids=["p0_where_it_segregates", "p1_where_it_segregates", "fixed_where_p_says_so"],
+)
 def test_given_frequencies_of_0_or_1_keep_the_markers_that_segregate(p, kept, g00, dropped):
     p = np.array(p)
     z = np.where(FIXED >= 0, FIXED - 2 * p, 0.0)[:, kept]
@@ -158,28 +175,39 @@ def test_given_frequencies_of_0_or_1_keep_the_markers_that_segregate(p, kept, g0
 GOOD = np.array([[0, 1, 2, 1], [2, 1, 0, 0], [1, 2, 1, -1]], dtype=np.int8)
 
 
-@pytest.mark.parametrize("genotypes, options, error, message", [
-    (np.where(GOOD == 1, 3, GOOD), {}, ValueError, r"genotypes\[2, 0\] is 3: a genotype is 0, 1 or 2"),
-    (np.where(GOOD == -1, -2, GOOD), {}, ValueError, r"genotypes\[2, 3\] is -2"),
-    (GOOD.astype(float), {}, TypeError, "2-D array of integers"),
-    (GOOD[0], {}, TypeError, "2-D array of integers"),
-    (GOOD[:0], {}, ValueError, "no animal"),
-    (np.where(np.arange(3)[:, None] == 1, -1, GOOD), {}, ValueError, "animal 1 .* has no genotype"),
-    (GOOD, {"allele_frequencies": [0.5] * 3}, ValueError, "holds 3 values for 4 markers"),
-    (GOOD, {"allele_frequencies": [0.5, 0.5, 1.5, 0.5]}, ValueError, r"allele_frequencies\[2\] is 1.5"),
-    (GOOD, {"min_maf": 0.6}, ValueError, "min_maf must be a number from 0 to 0.5, got 0.6"),
-    (GOOD, {"min_call_rate": True}, ValueError, "min_call_rate must be a number"),
-    (GOOD[:, [1, 3]], {"min_maf": 0.4}, ValueError, "no marker of 2 is left"),
-    (GOOD[:, :0], {}, ValueError, "genotypes hold no marker"),
-    (GOOD[:, [0]] * 0, {}, ValueError, "no marker of 1 is left: each is monomorphic or has no genotype"),
-    (GOOD, {"allele_frequencies": ["a"] * 4}, TypeError, "allele_frequencies must be numbers"),
-    (GOOD, {"allele_frequencies": [[0.5] * 4]}, ValueError, r"one number per marker, got shape \(1, 4\)"),
-    (FIXED, {"allele_frequencies": [0.0, 0.0, 1.0]}, ValueError,
-     r"allele_frequencies are 0 or 1 at each of the 1 markers kept, so that 2 Σ p \(1 − p\) is 0"),
-    (np.where(np.arange(3)[:, None] == 1, -1, GOOD), {"ids": ["a", "b", "c"]}, ValueError,
-     "animal 'b' has no genotype at the 4 markers kept"),
-    (GOOD, {"ids": ["a"]}, ValueError, r"ids holds 1 identifiers for 3 animals"),
-])
+@pytest.mark.parametrize(
+    "genotypes, options, error, message",
+    [
+        (np.where(GOOD == 1, 3, GOOD), {}, ValueError, r"genotypes\[2, 0\] is 3: a genotype is 0, 1 or 2"),
+        (np.where(GOOD == -1, -2, GOOD), {}, ValueError, r"genotypes\[2, 3\] is -2"),
+        (GOOD.astype(float), {}, TypeError, "2-D array of integers"),
+        (GOOD[0], {}, TypeError, "2-D array of integers"),
+        (GOOD[:0], {}, ValueError, "no animal"),
+        (np.where(np.arange(3)[:, None] == 1, -1, GOOD), {}, ValueError, "animal 1 .* has no genotype"),
+        (GOOD, {"allele_frequencies": [0.5] * 3}, ValueError, "holds 3 values for 4 markers"),
+        (GOOD, {"allele_frequencies": [0.5, 0.5, 1.5, 0.5]}, ValueError, r"allele_frequencies\[2\] is 1.5"),
+        (GOOD, {"min_maf": 0.6}, ValueError, "min_maf must be a number from 0 to 0.5, got 0.6"),
+        (GOOD, {"min_call_rate": True}, ValueError, "min_call_rate must be a number"),
+        (GOOD[:, [1, 3]], {"min_maf": 0.4}, ValueError, "no marker of 2 is left"),
+        (GOOD[:, :0], {}, ValueError, "genotypes hold no marker"),
+        (GOOD[:, [0]] * 0, {}, ValueError, "no marker of 1 is left: each is monomorphic or has no genotype"),
+        (GOOD, {"allele_frequencies": ["a"] * 4}, TypeError, "allele_frequencies must be numbers"),
+        (GOOD, {"allele_frequencies": [[0.5] * 4]}, ValueError, r"one number per marker, got shape \(1, 4\)"),
+        (
+            FIXED,
+            {"allele_frequencies": [0.0, 0.0, 1.0]},
+            ValueError,
+            r"allele_frequencies are 0 or 1 at each of the 1 markers kept, so that 2 Σ p \(1 − p\) is 0",
+        ),
+        (
+            np.where(np.arange(3)[:, None] == 1, -1, GOOD),
+            {"ids": ["a", "b", "c"]},
+            ValueError,
+            "animal 'b' has no genotype at the 4 markers kept",
+        ),
+        (GOOD, {"ids": ["a"]}, ValueError, r"ids holds 1 identifiers for 3 animals"),
+    ],
+)
 def test_bad_genotypes_are_refused(genotypes, options, error, message):
     before = genotypes.copy()
     with pytest.raises(error, match=message):
@@ -187,15 +215,23 @@ def test_bad_genotypes_are_refused(genotypes, options, error, message):
     assert np.array_equal(genotypes, before)
 
 
-@pytest.mark.parametrize("genotypes, error, message", [
-    (pd.DataFrame(GOOD, index=list("xyz")), None, None),
-    (GOOD.tolist(), None, None),
-    (np.ma.masked_array(GOOD.astype(np.int64)), None, None),
-    (sp.csr_matrix(GOOD), TypeError, r"genotypes given as a scipy sparse matrix \(csr_matrix\); pass genotypes.toarray"),
-    (np.ma.masked_equal(GOOD, -1), ValueError, r"genotypes\[2, 3\] is masked; pass genotypes.filled\(-1\)"),
-    ([[0, 1], [2]], TypeError, "genotypes cannot be read as a matrix"),
-    ({"a": GOOD}, TypeError, "2-D array of integers .*, got dict"),
-], ids=["frame", "lists", "mask_of_nothing", "sparse", "masked", "ragged", "dict"])
+@pytest.mark.parametrize(
+    "genotypes, error, message",
+    [
+        (pd.DataFrame(GOOD, index=list("xyz")), None, None),
+        (GOOD.tolist(), None, None),
+        (np.ma.masked_array(GOOD.astype(np.int64)), None, None),
+        (
+            sp.csr_matrix(GOOD),
+            TypeError,
+            r"genotypes given as a scipy sparse matrix \(csr_matrix\); pass genotypes.toarray",
+        ),
+        (np.ma.masked_equal(GOOD, -1), ValueError, r"genotypes\[2, 3\] is masked; pass genotypes.filled\(-1\)"),
+        ([[0, 1], [2]], TypeError, "genotypes cannot be read as a matrix"),
+        ({"a": GOOD}, TypeError, "2-D array of integers .*, got dict"),
+    ],
+    ids=["frame", "lists", "mask_of_nothing", "sparse", "masked", "ragged", "dict"],
+)
 def test_genotypes_in_other_forms_are_read_or_refused(genotypes, error, message):
     before = pickle.dumps(genotypes)
     if error is None:
@@ -207,8 +243,9 @@ def test_genotypes_in_other_forms_are_read_or_refused(genotypes, error, message)
 
 
 def test_an_animal_without_genotypes_fails_its_dask_block():
-    lazy = tolmkit.genomic_relationship_matrix(da.from_array(np.where(np.arange(3)[:, None] == 2, -1, GOOD),
-                                                             chunks=(2, 4)))
+    lazy = tolmkit.genomic_relationship_matrix(
+        da.from_array(np.where(np.arange(3)[:, None] == 2, -1, GOOD), chunks=(2, 4))
+    )
     with pytest.raises(ValueError, match="animal 2 .* has no genotype"):
         lazy.compute()
 
@@ -217,28 +254,46 @@ SMALL = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b")
 G2 = np.array([[1.0, 0.3], [0.3, 1.2]])
 
 
-@pytest.mark.parametrize("ids, g, options, error, message", [
-    (["c", "c"], G2, {}, ValueError, r"animal 'c' is genotyped twice \(rows 0 and 1 of G\)"),
-    (["c", "x"], G2, {}, PedigreeError, "animal 'x' is not in the pedigree"),
-    (["c", "d", "a"], G2, {}, ValueError, "G is 2 × 2; 3 animals are genotyped"),
-    (["c", "d"], G2.astype(str), {}, TypeError, "matrix of real numbers"),
-    (["c", "d"], np.array([[1.0, 0.3], [0.3, np.nan]]), {}, ValueError, r"G\[1, 1\] \(animals 'd', 'd'\) is nan"),
-    (["c", "d"], np.array([[1.0, 0.3], [0.2, 1.0]]), {}, ValueError, r"not symmetric: G\[0, 1\]"),
-    (["c", "d"], np.ones((2, 2)), {"blend": 0.0}, ValueError,
-     r"G after blending is not positive definite: .* at animal 'd' \(row 1\)"),
-    (["c", "d"], G2, {"blend": 1.5}, ValueError, "blend must be a number from 0 to 1, got 1.5"),
-    (["c", "d"], G2, {"tau": float("inf")}, ValueError, "tau must be a finite number"),
-    (["c", "d"], G2, {"tune": "median"}, ValueError, "tune must be None or 'mean'"),
-    (["c", "d"], np.full((2, 2), 1.0), {"tune": "mean"}, ValueError, "tune='mean' needs"),
-    ([], np.zeros((0, 0)), {}, ValueError, r"no animal is genotyped \(genotyped is empty\)"),
-    (["c"], np.ones((1, 1)), {"tune": "mean"}, ValueError,
-     "tune='mean' matches .* needs two genotyped animals or more; 'c' is the only one: leave out tune='mean'"),
-    ([3, 4], G2, {}, TypeError, r"genotyped\[0\] is 3 \(int\); the pedigree's identifiers are text: pass '3'"),
-    ([3, 4], G2, {"add_missing": True}, TypeError, r"genotyped\[0\] is 3 \(int\)"),
-    (None, G2, {}, TypeError, "genotyped must be the identifiers of G's rows, got NoneType"),
-    (["c", "d"], np.ma.masked_array(G2, mask=[[0, 0], [0, 1]]), {}, ValueError,
-     r"G\[1, 1\] \(animals 'd', 'd'\) is masked"),
-])
+@pytest.mark.parametrize(
+    "ids, g, options, error, message",
+    [
+        (["c", "c"], G2, {}, ValueError, r"animal 'c' is genotyped twice \(rows 0 and 1 of G\)"),
+        (["c", "x"], G2, {}, PedigreeError, "animal 'x' is not in the pedigree"),
+        (["c", "d", "a"], G2, {}, ValueError, "G is 2 × 2; 3 animals are genotyped"),
+        (["c", "d"], G2.astype(str), {}, TypeError, "matrix of real numbers"),
+        (["c", "d"], np.array([[1.0, 0.3], [0.3, np.nan]]), {}, ValueError, r"G\[1, 1\] \(animals 'd', 'd'\) is nan"),
+        (["c", "d"], np.array([[1.0, 0.3], [0.2, 1.0]]), {}, ValueError, r"not symmetric: G\[0, 1\]"),
+        (
+            ["c", "d"],
+            np.ones((2, 2)),
+            {"blend": 0.0},
+            ValueError,
+            r"G after blending is not positive definite: .* at animal 'd' \(row 1\)",
+        ),
+        (["c", "d"], G2, {"blend": 1.5}, ValueError, "blend must be a number from 0 to 1, got 1.5"),
+        (["c", "d"], G2, {"tau": float("inf")}, ValueError, "tau must be a finite number"),
+        (["c", "d"], G2, {"tune": "median"}, ValueError, "tune must be None or 'mean'"),
+        (["c", "d"], np.full((2, 2), 1.0), {"tune": "mean"}, ValueError, "tune='mean' needs"),
+        ([], np.zeros((0, 0)), {}, ValueError, r"no animal is genotyped \(genotyped is empty\)"),
+        (
+            ["c"],
+            np.ones((1, 1)),
+            {"tune": "mean"},
+            ValueError,
+            "tune='mean' matches .* needs two genotyped animals or more; 'c' is the only one: leave out tune='mean'",
+        ),
+        ([3, 4], G2, {}, TypeError, r"genotyped\[0\] is 3 \(int\); the pedigree's identifiers are text: pass '3'"),
+        ([3, 4], G2, {"add_missing": True}, TypeError, r"genotyped\[0\] is 3 \(int\)"),
+        (None, G2, {}, TypeError, "genotyped must be the identifiers of G's rows, got NoneType"),
+        (
+            ["c", "d"],
+            np.ma.masked_array(G2, mask=[[0, 0], [0, 1]]),
+            {},
+            ValueError,
+            r"G\[1, 1\] \(animals 'd', 'd'\) is masked",
+        ),
+    ],
+)
 def test_bad_hybrid_inputs_are_refused(ids, g, options, error, message):
     before = g.tobytes()
     with pytest.raises(error, match=message):
@@ -250,27 +305,50 @@ GX = np.array([[1.0, 0.25], [0.25, 1.25]])  # exact in float32 too
 FRAME = pd.DataFrame(GX, index=["c", "d"], columns=["c", "d"])
 
 
-@pytest.mark.parametrize("ids, g, error, message", [
-    (["c", "d"], FRAME.loc[["d", "c"], ["c", "d"]], None, None),
-    (["d", "c"], FRAME, None, None),
-    (["c", "d"], FRAME.astype("Float64"), None, None),
-    (np.array(["c", "d"]), GX.view(np.matrix), None, None),
-    (pd.Index(["c", "d"]), GX.astype(np.float32), None, None),
-    (("c", "d"), GX.tolist(), None, None),
-    (["c", "d"], np.ma.masked_array(GX), None, None),
-    (["c", "d"], sp.csr_matrix(GX), TypeError, r"G given as a scipy sparse matrix \(csr_matrix\); pass G.toarray"),
-    (["c", "d"], pd.DataFrame(GX), ValueError,
-     r"animal 'c' is genotyped but labels no row of G \(labelled 0, 1\); .* or pass G.to_numpy\(\)"),
-    (["c", "d"], FRAME.set_axis(["c", "c"], axis=0), ValueError, "G has two rows labelled 'c'"),
-    (["c", "d"], FRAME.set_axis(["c", "x"], axis=1), ValueError, "animal 'd' is genotyped but labels no column"),
-    (["d"], FRAME, ValueError, "G's row 'c' is not a genotyped animal"),
-    (["c", "d"], FRAME.astype("Float64").where(FRAME < 1), ValueError, r"G\[0, 0\] \(animals 'c', 'c'\) is nan"),
-    (["c", "d"], FRAME.astype(str), TypeError, "matrix of real numbers, got 2-D object"),
-    (["c", "d"], [[1.0, 0.25], [0.25]], TypeError, "G cannot be read as a matrix"),
-    (["c", "d"], {"c": 1.0}, TypeError, "G must be a matrix of real numbers, got dict"),
-], ids=["frame_in_another_order", "frame_and_ids_in_another_order", "nullable_frame", "matrix", "float32", "lists",
-        "mask_of_nothing", "sparse", "frame_without_labels", "frame_label_twice", "columns_not_rows", "frame_extra",
-        "frame_missing_value", "frame_of_text", "ragged", "dict"])
+@pytest.mark.parametrize(
+    "ids, g, error, message",
+    [
+        (["c", "d"], FRAME.loc[["d", "c"], ["c", "d"]], None, None),
+        (["d", "c"], FRAME, None, None),
+        (["c", "d"], FRAME.astype("Float64"), None, None),
+        (np.array(["c", "d"]), GX.view(np.matrix), None, None),
+        (pd.Index(["c", "d"]), GX.astype(np.float32), None, None),
+        (("c", "d"), GX.tolist(), None, None),
+        (["c", "d"], np.ma.masked_array(GX), None, None),
+        (["c", "d"], sp.csr_matrix(GX), TypeError, r"G given as a scipy sparse matrix \(csr_matrix\); pass G.toarray"),
+        (
+            ["c", "d"],
+            pd.DataFrame(GX),
+            ValueError,
+            r"animal 'c' is genotyped but labels no row of G \(labelled 0, 1\); .* or pass G.to_numpy\(\)",
+        ),
+        (["c", "d"], FRAME.set_axis(["c", "c"], axis=0), ValueError, "G has two rows labelled 'c'"),
+        (["c", "d"], FRAME.set_axis(["c", "x"], axis=1), ValueError, "animal 'd' is genotyped but labels no column"),
+        (["d"], FRAME, ValueError, "G's row 'c' is not a genotyped animal"),
+        (["c", "d"], FRAME.astype("Float64").where(FRAME < 1), ValueError, r"G\[0, 0\] \(animals 'c', 'c'\) is nan"),
+        (["c", "d"], FRAME.astype(str), TypeError, "matrix of real numbers, got 2-D object"),
+        (["c", "d"], [[1.0, 0.25], [0.25]], TypeError, "G cannot be read as a matrix"),
+        (["c", "d"], {"c": 1.0}, TypeError, "G must be a matrix of real numbers, got dict"),
+    ],
+    ids=[
+        "frame_in_another_order",
+        "frame_and_ids_in_another_order",
+        "nullable_frame",
+        "matrix",
+        "float32",
+        "lists",
+        "mask_of_nothing",
+        "sparse",
+        "frame_without_labels",
+        "frame_label_twice",
+        "columns_not_rows",
+        "frame_extra",
+        "frame_missing_value",
+        "frame_of_text",
+        "ragged",
+        "dict",
+    ],
+)
 def test_g_in_other_forms_is_read_by_its_labels_or_refused(ids, g, error, message):
     def state():  # pandas caches what it has indexed, which its pickle keeps
         return pickle.dumps((g.to_dict(), list(g.dtypes)) if isinstance(g, pd.DataFrame) else g)
@@ -306,8 +384,9 @@ def test_hinv_writes_h_inverse_as_ainv_writes_a_inverse(tmp_path, capsys):
     write_plink(chip, genotypes, ["d", "a", "e"])
     args = ["hinv", str(herd_path), "--genotypes", str(chip), "-o", str(out), "--blend", "0.1", "--add-missing"]
     assert main(args) == 0
-    result = tolmkit.hybrid_inverse(SMALL, ["d", "a", "e"], tolmkit.genomic_relationship_matrix(genotypes),
-                                    blend=0.1, add_missing=True)
+    result = tolmkit.hybrid_inverse(
+        SMALL, ["d", "a", "e"], tolmkit.genomic_relationship_matrix(genotypes), blend=0.1, add_missing=True
+    )
     triplets = np.loadtxt(out)
     written = np.zeros((5, 5))
     written[triplets[:, 0].astype(int) - 1, triplets[:, 1].astype(int) - 1] = triplets[:, 2]

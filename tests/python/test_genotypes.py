@@ -15,8 +15,11 @@ A_B = (["a", "b"], [[0, 1, 2, 1], [2, 1, 0, 0]])
 
 
 def write_plink(prefix, genotypes, ids):
-    bed_reader.to_bed(f"{prefix}.bed", np.where(genotypes < 0, -127, genotypes).astype(np.int8),
-                      properties={"iid": ids, "sid": [f"m{k}" for k in range(genotypes.shape[1])]})
+    bed_reader.to_bed(
+        f"{prefix}.bed",
+        np.where(genotypes < 0, -127, genotypes).astype(np.int8),
+        properties={"iid": ids, "sid": [f"m{k}" for k in range(genotypes.shape[1])]},
+    )
 
 
 def test_the_formats_give_the_same_genotypes(tmp_path):
@@ -30,32 +33,52 @@ def test_the_formats_give_the_same_genotypes(tmp_path):
 
 # name: (BLUPF90 text, keyword arguments, (ids, genotypes) or (part of the message[, of command_line]))
 TEXT = {
-    "identifiers_with_blanks": ("HB 001 0121   0120125\nHB 002 0122\t2100125  \n", {},
-                                (["HB 001 0121", "HB 002 0122"], [[0, 1, 2, 0, 1, 2, -1], [2, 1, 0, 0, 1, 2, -1]])),
-    "comments_blank_lines_and_line_ends": ("# chip v2\r\n\r\na 0121 # dam of b\r\n \u00a0\r\nb\t2100 \u3000\r\n\x1a",
-                                           {}, A_B),
+    "identifiers_with_blanks": (
+        "HB 001 0121   0120125\nHB 002 0122\t2100125  \n",
+        {},
+        (["HB 001 0121", "HB 002 0122"], [[0, 1, 2, 0, 1, 2, -1], [2, 1, 0, 0, 1, 2, -1]]),
+    ),
+    "comments_blank_lines_and_line_ends": (
+        "# chip v2\r\n\r\na 0121 # dam of b\r\n \u00a0\r\nb\t2100 \u3000\r\n\x1a",
+        {},
+        A_B,
+    ),
     "gzip": (gzip.compress(b"a 0121\nb 2100\n"), {}, A_B),
     "latin_1": ("a 0121\nb\xe9 2100\n".encode("latin-1"), {"encoding": "latin-1"}, (["a", "b\xe9"], A_B[1])),
     "utf_16": ("a 0121\nb 2100\n".encode("utf-16"), {"encoding": "utf-16"}, A_B),
-    "utf_16_unsaid": ("a 0121\nb 2100\n".encode("utf-16"), {},
-                      ("line 1: bytes that are not utf-8-sig (invalid start byte); pass encoding='utf-16'",
-                       "pass --encoding=utf-16")),
-    "latin_1_unsaid": ("# \xe9\na 0121\nb\xe9 2100\n".encode("latin-1"), {},
-                       ("line 1: bytes that are not utf-8-sig", "pass --encoding=latin-1")),
+    "utf_16_unsaid": (
+        "a 0121\nb 2100\n".encode("utf-16"),
+        {},
+        ("line 1: bytes that are not utf-8-sig (invalid start byte); pass encoding='utf-16'", "pass --encoding=utf-16"),
+    ),
+    "latin_1_unsaid": (
+        "# \xe9\na 0121\nb\xe9 2100\n".encode("latin-1"),
+        {},
+        ("line 1: bytes that are not utf-8-sig", "pass --encoding=latin-1"),
+    ),
     "control_character": ("a 0121\nb 2100\x00\n", {}, ("line 2: control character '\\x00'",)),
-    "comment_on_line_1": ("# chip v2\na 0121\nb 21x0\n", {},
-                          ("line 3: marker 3 is 'x'; a genotype is 0, 1 or 2, or 5 for missing",)),
+    "comment_on_line_1": (
+        "# chip v2\na 0121\nb 21x0\n",
+        {},
+        ("line 3: marker 3 is 'x'; a genotype is 0, 1 or 2, or 5 for missing",),
+    ),
     "other_character": ("a 0121\nb 21\u00e90\n", {}, ("line 2: marker 3 is '\u00e9'",)),
     "not_genotypes_at_the_end": ("a 0121 x\n", {}, ("line 1: the line ends in 'x', not in a string of genotypes",)),
     "fewer_markers": ("a 0121\nb 2100\nc 121\n", {}, ("line 3: 3 genotypes, where line 1 has 4; each line",)),
-    "a_blank_inside_the_genotypes": ("a 0121\nb 21 00\n", {},
-                                     ("line 2: 2 genotypes, where line 1 has 4 (a blank inside the genotypes?)",)),
+    "a_blank_inside_the_genotypes": (
+        "a 0121\nb 21 00\n",
+        {},
+        ("line 2: 2 genotypes, where line 1 has 4 (a blank inside the genotypes?)",),
+    ),
     "genotypes_separated_by_blanks": ("a 0 1 2 1\nb 2 1 0 0\n", {}, ("line 1: the line reads as genotypes separated",)),
     "one_field": ("a 0121\nb\n", {}, ("line 2: an identifier, then a genotype per marker, expected",)),
     "genotypes_alone": ("a 0121\n  2100\n", {}, ("line 2: an identifier, then a genotype per marker, expected",)),
     "unicode_space_inside": ("a\u00a0b 0121\n", {}, ("line 1: identifier 'a\\xa0b' holds a space U+00A0 inside",)),
-    "listed_again": ("# chip\na 0121\nb 2100\na  1111\n", {},
-                     ("line 4: animal 'a' is listed again (first on line 2)",)),
+    "listed_again": (
+        "# chip\na 0121\nb 2100\na  1111\n",
+        {},
+        ("line 4: animal 'a' is listed again (first on line 2)",),
+    ),
     "empty": ("", {}, ("no animal",)),
     "comments_only": ("# chip v2\n\n", {}, ("no animal",)),
 }
@@ -80,15 +103,27 @@ BIM = "".join(f"1\tm{k}\t0\t{k + 1}\tA\tG\n" for k in range(4))
 
 # name: (.fam, .bim (None: none), the .bed from the one written, the identifiers or part of the message)
 PLINK = {
-    "comments_and_blank_lines": ("# from the herd book\n" + FAM.replace("\nf b", "\n\nf b"), "\n" + BIM, None,
-                                 ["a", "b", "c"]),
+    "comments_and_blank_lines": (
+        "# from the herd book\n" + FAM.replace("\nf b", "\n\nf b"),
+        "\n" + BIM,
+        None,
+        ["a", "b", "c"],
+    ),
     "latin_1": (FAM.replace(" b ", " b\xe9 "), BIM, None, "chip.fam: line 2: bytes that are not utf-8-sig"),
-    "fam_of_five_fields": (FAM.replace("2 -9", "2"), BIM, None,
-                           "chip.fam: line 2: 5 fields; a line of a .fam file holds 6 (family, individual"),
+    "fam_of_five_fields": (
+        FAM.replace("2 -9", "2"),
+        BIM,
+        None,
+        "chip.fam: line 2: 5 fields; a line of a .fam file holds 6 (family, individual",
+    ),
     "fam_of_seven_fields": ("# x\n" + FAM.replace("1 -9", "1 -9 x"), BIM, None, "chip.fam: line 2: 7 fields"),
     "bim_of_five_fields": (FAM, BIM[:-3] + "\n", None, "chip.bim: line 4: 5 fields; a line of a .bim file holds 6"),
-    "listed_again": (FAM.replace(" c ", " a "), BIM, None, "chip.fam: line 3: animal 'a' is listed again (first on "
-                                                           "line 1)"),
+    "listed_again": (
+        FAM.replace(" c ", " a "),
+        BIM,
+        None,
+        "chip.fam: line 3: animal 'a' is listed again (first on line 1)",
+    ),
     "more_animals_than_the_bed": (FAM + "f d 0 0 0 -9\nf e 0 0 0 -9\n", BIM, None, "(5 animals in "),
     "no_animal": ("# none\n", BIM, None, "chip.fam: no line"),
     "bed_cut_short": (FAM, BIM, lambda bed: bed[:-1], "length is wrong"),
@@ -120,9 +155,11 @@ def test_the_command_names_the_genotype_file_and_takes_its_encoding(tmp_path, ca
     herd.write_text("animal,sire,dam\na,0,0\nb\xe9,0,0\n")
     chip.write_bytes("a 0121\nb\xe9 2100\n".encode("latin-1"))
     assert main(["hinv", str(herd), "--genotypes", str(chip), "-o", str(out)]) == 1
-    assert capsys.readouterr().err == (f"tolmkit: {chip}: line 2: bytes that are not utf-8-sig (invalid "
-                                       "continuation byte); pass --encoding=latin-1 or the encoding the file was "
-                                       "written in\n")
+    assert capsys.readouterr().err == (
+        f"tolmkit: {chip}: line 2: bytes that are not utf-8-sig (invalid "
+        "continuation byte); pass --encoding=latin-1 or the encoding the file was "
+        "written in\n"
+    )
     assert main(["hinv", str(herd), "--genotypes", str(tmp_path / "none.txt"), "-o", str(out)]) == 1
     assert capsys.readouterr().err.startswith("tolmkit: [Errno 2] No such file or directory")
     herd.write_bytes(herd.read_text().encode("latin-1"))

@@ -37,7 +37,7 @@ def test_no_module_imports_one_that_imports_it():
         state[module] = "open"
         for other in GRAPH.get(module, {}):
             if state.get(other) == "open":
-                circles.append(path[path.index(other):] + [other])
+                circles.append(path[path.index(other) :] + [other])
             elif other not in state:
                 visit(other, path + [other])
         state[module] = "done"
@@ -49,6 +49,11 @@ def test_no_module_imports_one_that_imports_it():
 
 
 def test_no_private_name_is_taken_from_another_module():
-    private = sorted((module, source, name) for module, taken in GRAPH.items() for source, names in taken.items()
-                     for name in names if name.startswith("_") and not name.startswith("__") and name not in MODULES)
+    private = sorted(
+        (module, source, name)
+        for module, taken in GRAPH.items()
+        for source, names in taken.items()
+        for name in names
+        if name.startswith("_") and not name.startswith("__") and name not in MODULES
+    )
     assert private == []

@@ -30,12 +30,10 @@ def refused_as(kind, call):
     return arguments
 
 
-PATHS = [(name, kind) for name in ARITY for kind in (None, TypeError, ValueError)] + [
-    ("fcoeff", MemoryError)]
+PATHS = [(name, kind) for name in ARITY for kind in (None, TypeError, ValueError)] + [("fcoeff", MemoryError)]
 
 
-@pytest.mark.parametrize("name,kind", PATHS,
-                         ids=[f"{n}-{k.__name__ if k else 'success'}" for n, k in PATHS])
+@pytest.mark.parametrize("name,kind", PATHS, ids=[f"{n}-{k.__name__ if k else 'success'}" for n, k in PATHS])
 def test_no_reference_or_memory_is_left_behind(valid_call, name, kind):
     call = valid_call(name)
     arguments = call.arguments if kind is None else refused_as(kind, call)

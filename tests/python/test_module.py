@@ -19,8 +19,10 @@ from conftest import ARITY as FUNCTIONS, interpreter
 STANDARD_ATTRIBUTES = {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}
 # The module under test was built for the interpreter that runs the tests.
 BUILT = "{}.{}".format(*sys.version_info[:2])
-GATE_MESSAGE = ("Python version mismatch: module was compiled for Python " + BUILT + ", "
-                "but the interpreter version is incompatible: {}.")
+GATE_MESSAGE = (
+    "Python version mismatch: module was compiled for Python " + BUILT + ", "
+    "but the interpreter version is incompatible: {}."
+)
 MINOR = sys.version_info[1]
 
 
@@ -57,8 +59,7 @@ def _interpreter_state_dict():
     # once too often and the dictionary freed before the interpreter exits.
     api = ctypes.pythonapi
     state = ctypes.PYFUNCTYPE(ctypes.c_void_p)(("PyInterpreterState_Get", api))
-    state_dict = ctypes.PYFUNCTYPE(ctypes.c_void_p, ctypes.c_void_p)(
-        ("PyInterpreterState_GetDict", api))
+    state_dict = ctypes.PYFUNCTYPE(ctypes.c_void_p, ctypes.c_void_p)(("PyInterpreterState_GetDict", api))
     return ctypes.cast(state_dict(state()), ctypes.py_object).value
 
 
@@ -74,8 +75,9 @@ def test_shared_state_has_the_version_of_the_build(tolm):
     # requires version 5.
     version = 5 if sys.version_info >= (3, 12) else 4
     code = "import json, test_module; print(json.dumps(test_module._pybind11_keys()))"
-    run = subprocess.run([sys.executable, "-c", code], cwd=os.path.dirname(__file__), capture_output=True,
-                         text=True, check=True)
+    run = subprocess.run(
+        [sys.executable, "-c", code], cwd=os.path.dirname(__file__), capture_output=True, text=True, check=True
+    )
     keys = json.loads(run.stdout)
     assert len(keys) == 1
     assert re.fullmatch(rf"__pybind11_internals_v{version}_\w+__", keys[0])
@@ -95,8 +97,9 @@ def import_from_copy(python, module_file, tmp_path, env=None):
             outcome = "imported"
         print(json.dumps([sys.version, outcome]))
     """)
-    run = subprocess.run([python, "-c", script], cwd=tmp_path, capture_output=True, text=True,
-                         env={**os.environ, **(env or {})})
+    run = subprocess.run(
+        [python, "-c", script], cwd=tmp_path, capture_output=True, text=True, env={**os.environ, **(env or {})}
+    )
     assert run.returncode == 0, run.stderr
     version, outcome = json.loads(run.stdout)
     return version, outcome
@@ -129,30 +132,39 @@ def fake_version_library(tmp_path_factory):
         pytest.skip("no C compiler to build the replacement Py_GetVersion")
     folder = tmp_path_factory.mktemp("fake_version")
     (folder / "fake_version.c").write_text(
-        "#include <stdlib.h>\n"
-        "const char *Py_GetVersion(void) { return getenv(\"FAKE_PY_VERSION\"); }\n")
-    subprocess.run([compiler, "-shared", "-fPIC", "-o", str(folder / "fake_version.so"),
-                    str(folder / "fake_version.c")], check=True)
+        '#include <stdlib.h>\nconst char *Py_GetVersion(void) { return getenv("FAKE_PY_VERSION"); }\n'
+    )
+    subprocess.run(
+        [compiler, "-shared", "-fPIC", "-o", str(folder / "fake_version.so"), str(folder / "fake_version.c")],
+        check=True,
+    )
     return folder / "fake_version.so"
 
 
-@pytest.mark.parametrize("version, passes", [
-    (BUILT, True),
-    (BUILT + ".0", True),
-    (BUILT + ".7", True),
-    (BUILT + ".18 (main, Jan  1 2026, 00:00:00) [GCC 12.2.0]", True),
-    (BUILT + "+", True),
-    (f"3.{MINOR + 1}.4", False),
-    (f"3.{MINOR - 1}.10", False),
-    (BUILT + "0", False),
-    (BUILT + "5.1 (hypothetical)", False),
-    (f"2.{MINOR}.1", False),
-    ("3.", False),
-], ids=repr)
+@pytest.mark.parametrize(
+    "version, passes",
+    [
+        (BUILT, True),
+        (BUILT + ".0", True),
+        (BUILT + ".7", True),
+        (BUILT + ".18 (main, Jan  1 2026, 00:00:00) [GCC 12.2.0]", True),
+        (BUILT + "+", True),
+        (f"3.{MINOR + 1}.4", False),
+        (f"3.{MINOR - 1}.10", False),
+        (BUILT + "0", False),
+        (BUILT + "5.1 (hypothetical)", False),
+        (f"2.{MINOR}.1", False),
+        ("3.", False),
+    ],
+    ids=repr,
+)
 def test_version_gate(tolm, tmp_path, fake_version_library, version, passes):
     reported, outcome = import_from_copy(
-        sys.executable, tolm.__file__, tmp_path,
-        env={"LD_PRELOAD": str(fake_version_library), "FAKE_PY_VERSION": version})
+        sys.executable,
+        tolm.__file__,
+        tmp_path,
+        env={"LD_PRELOAD": str(fake_version_library), "FAKE_PY_VERSION": version},
+    )
     assert reported == version
     if passes:
         assert outcome == "imported"

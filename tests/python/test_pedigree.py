@@ -27,24 +27,45 @@ def test_from_numbers_takes_a_simulated_pedigree():
     assert parents_by_id(pedigree) == {"0": (None, None), "1": (None, None), "2": ("0", "1")}
 
 
-@pytest.mark.parametrize("ids, sire, dam, message", [
-    (["a", "a"], [-1, -1], [-1, -1], "the identifiers are not unique"),
-    (["a", "b"], [-1, 1], [-1, -1], "every known parent must be numbered below its offspring"),
-    (["a", "b"], [-1], [-1, -1], "sire and dam need one entry per animal"),
-], ids=["repeated_id", "parent_after_offspring", "short_sire"])
+@pytest.mark.parametrize(
+    "ids, sire, dam, message",
+    [
+        (["a", "a"], [-1, -1], [-1, -1], "the identifiers are not unique"),
+        (["a", "b"], [-1, 1], [-1, -1], "every known parent must be numbered below its offspring"),
+        (["a", "b"], [-1], [-1, -1], "sire and dam need one entry per animal"),
+    ],
+    ids=["repeated_id", "parent_after_offspring", "short_sire"],
+)
 def test_constructor_refuses_what_is_not_a_numbered_pedigree(ids, sire, dam, message):
     with pytest.raises(PedigreeError, match=message):
         Pedigree(ids, np.array(sire), np.array(dam))
 
 
-@pytest.mark.parametrize("name", ["ids", "sire", "dam", "added", "group_ids", "sire_group", "dam_group",
-                                  "inbreeding", "sampling_var", "generation", "equivalent_generations"])
+@pytest.mark.parametrize(
+    "name",
+    [
+        "ids",
+        "sire",
+        "dam",
+        "added",
+        "group_ids",
+        "sire_group",
+        "dam_group",
+        "inbreeding",
+        "sampling_var",
+        "generation",
+        "equivalent_generations",
+    ],
+)
 def test_a_pedigree_does_not_change_once_made(name):
     pedigree = Pedigree.from_records([("c", "a", "b"), ("d", "c", "b"), ("e", "c", "d")])
     array = getattr(pedigree, name)
     before = array.copy()
-    for change in (lambda: array.__setitem__(..., array[::-1]), lambda: array.setflags(write=True),
-                   lambda: tolmkit.inbreeding(pedigree)[0].__setitem__(0, 0.5)):
+    for change in (
+        lambda: array.__setitem__(..., array[::-1]),
+        lambda: array.setflags(write=True),
+        lambda: tolmkit.inbreeding(pedigree)[0].__setitem__(0, 0.5),
+    ):
         with pytest.raises(ValueError, match="read-only|WRITEABLE"):
             change()
     with pytest.raises(AttributeError):
@@ -70,17 +91,25 @@ G = np.array([[1.0, 0.2], [0.2, 1.0]])
 
 # Identifiers given from Python: numbers asked for among identifiers that are text.
 ASKED = {
-    "numbers": (lambda: HERD.numbers([103]), "animal 103 is given as int, but the pedigree's identifiers "
-                                             "are text: pass '103'"),
-    "numpy": (lambda: HERD.numbers(np.array([7])), "animal 7 is given as int64, but the pedigree's "
-                                                       "identifiers are text: pass '7', which is not in the pedigree"),
-    "whole_float": (lambda: HERD.numbers([101.0, 102.0]), "animal 101.0 is given as float, but the "
-                                                          "pedigree's identifiers are text: pass '101'"),
+    "numbers": (
+        lambda: HERD.numbers([103]),
+        "animal 103 is given as int, but the pedigree's identifiers are text: pass '103'",
+    ),
+    "numpy": (
+        lambda: HERD.numbers(np.array([7])),
+        "animal 7 is given as int64, but the pedigree's identifiers are text: pass '7', which is not in the pedigree",
+    ),
+    "whole_float": (
+        lambda: HERD.numbers([101.0, 102.0]),
+        "animal 101.0 is given as float, but the pedigree's identifiers are text: pass '101'",
+    ),
     "among": (lambda: tolmkit.relationships_among(HERD, [103]), "pass '103'"),
     "one_number": (lambda: prune(HERD, 103), "animal 103 is given as int"),
     "hybrid_inverse": (lambda: tolmkit.hybrid_inverse(HERD, [103, 101], G), "pass '103'"),
-    "prune": (lambda: prune(HERD, [b"103"]), "animal b'103' is given as bytes, but the pedigree's "
-                                             "identifiers are text: pass '103'"),
+    "prune": (
+        lambda: prune(HERD, [b"103"]),
+        "animal b'103' is given as bytes, but the pedigree's identifiers are text: pass '103'",
+    ),
 }
 
 
@@ -89,17 +118,22 @@ def test_numbers_asked_for_among_text_identifiers_say_so(call, message):
     with pytest.raises(TypeError, match=re.escape(message)):
         call()
     assert Pedigree(np.array([5, 7], dtype=object), [-1, -1], [-1, 0]).numbers([7]).tolist() == [1]
-    with pytest.raises(PedigreeError, match="animal 'nl1' is not in the pedigree, but 'NL1' is: identifiers that "
-                                            "differ in case"):
+    with pytest.raises(
+        PedigreeError, match="animal 'nl1' is not in the pedigree, but 'NL1' is: identifiers that differ in case"
+    ):
         Pedigree.from_records([("NL1", "0", "0")]).numbers(["nl1"])
 
 
-@pytest.mark.parametrize("sire, message", [
-    ([-1, 2**32 + 1], "the sire of animal 1 is 4294967297"),
-    ([-1, 1], "the sire of animal 1 is 1"),
-    ([-1, -5], "the sire of animal 1 is -5"),
-    ([-1, 0.9], "sire must be a one-dimensional array of integers, got float64"),
-], ids=["beyond_32_bits", "not_before_its_offspring", "other_negative", "fraction"])
+@pytest.mark.parametrize(
+    "sire, message",
+    [
+        ([-1, 2**32 + 1], "the sire of animal 1 is 4294967297"),
+        ([-1, 1], "the sire of animal 1 is 1"),
+        ([-1, -5], "the sire of animal 1 is -5"),
+        ([-1, 0.9], "sire must be a one-dimensional array of integers, got float64"),
+    ],
+    ids=["beyond_32_bits", "not_before_its_offspring", "other_negative", "fraction"],
+)
 def test_from_numbers_refuses_what_are_not_codes(sire, message):
     sire = np.array(sire)
     before = sire.copy()
@@ -108,11 +142,15 @@ def test_from_numbers_refuses_what_are_not_codes(sire, message):
     assert np.array_equal(sire, before)
 
 
-@pytest.mark.parametrize("text, options, expected", [
-    ("id,sire,dam\nc,a,b\nd,a,c\n", {}, {"a": 1, "b": 2, "c": 2, "d": 0}),
-    ("id,sire,dam,Sex\nc,a,b,F\nd,a,c,m\na,0,0,\ne,0,0,x\n", {}, {"a": 1, "b": 2, "c": 2, "d": 1, "e": 0}),
-    ("c,a,b\nd,c,a\n", {"selfing": True}, {"a": 0, "b": 2, "c": 1, "d": 0}),
-], ids=["by_role", "recorded_first", "both_roles"])
+@pytest.mark.parametrize(
+    "text, options, expected",
+    [
+        ("id,sire,dam\nc,a,b\nd,a,c\n", {}, {"a": 1, "b": 2, "c": 2, "d": 0}),
+        ("id,sire,dam,Sex\nc,a,b,F\nd,a,c,m\na,0,0,\ne,0,0,x\n", {}, {"a": 1, "b": 2, "c": 2, "d": 1, "e": 0}),
+        ("c,a,b\nd,c,a\n", {"selfing": True}, {"a": 0, "b": 2, "c": 1, "d": 0}),
+    ],
+    ids=["by_role", "recorded_first", "both_roles"],
+)
 def test_sexes_as_recorded_else_by_role(text, options, expected):
     pedigree = read_pedigree(io.StringIO(text), **options)
     assert dict(zip(pedigree.ids, sexes(pedigree).tolist())) == expected

@@ -40,8 +40,7 @@ def test_semicolons_with_a_given_delimiter():
     assert parents_by_id(pedigree) == {"x": (None, None), "y": ("x", None)}
 
 
-@pytest.mark.parametrize("header, first", [(True, ["b", "a"]), (False, ["kid", "b", "a"])],
-                         ids=["header", "no_header"])
+@pytest.mark.parametrize("header, first", [(True, ["b", "a"]), (False, ["kid", "b", "a"])], ids=["header", "no_header"])
 def test_header_can_be_forced_either_way(header, first):
     pedigree = read_pedigree(io.StringIO("kid b a\nb 0 0\na 0 0\n"), header=header)
     assert sorted(pedigree.ids) == sorted(first)
@@ -60,13 +59,19 @@ FILES = {
     "crlf_and_blank_lines": ("A,0,0\r\n  \r\n\r\nB,A,0\r\n", {}, A_B),
     "spaces_around_fields": (" A , 0 ,0\nB, A ,\n", {}, A_B),
     "quoted_comma": ('"A,1",0,0\n"B","A,1",0\n', {}, {"A,1": (None, None), "B": ("A,1", None)}),
-    "field_longer_than_csv_allows": ("A,0,0\n" + "B" * 200_000 + ",A,0\n", {},
-                                     {"A": (None, None), "B" * 200_000: ("A", None)}),
+    "field_longer_than_csv_allows": (
+        "A,0,0\n" + "B" * 200_000 + ",A,0\n",
+        {},
+        {"A": (None, None), "B" * 200_000: ("A", None)},
+    ),
     "fields_beyond_the_third": ("A,0,0\nB,A,0,x,y\n", {}, A_B),
     "id_sire_id_dam_id": ("id,sire_id,dam_id\nB,A,0\nA,0,0\n", {}, A_B),
     "animal_father_mother": ("Animal Father Mother\nB A 0\nA 0 0\n", {}, A_B),
-    "dam_before_sire": ("animal,dam,sire\nC,B,A\nA,0,0\nB,0,0\n", {},
-                        {"A": (None, None), "B": (None, None), "C": ("A", "B")}),
+    "dam_before_sire": (
+        "animal,dam,sire\nC,B,A\nA,0,0\nB,0,0\n",
+        {},
+        {"A": (None, None), "B": (None, None), "C": ("A", "B")},
+    ),
     "columns_chosen": ("calf,sire,father,mother\nB,x,A,0\nA,x,0,0\n", {"columns": ("calf", "father", "mother")}, A_B),
     "latin_1": (BAD_BYTE, {"encoding": "latin-1"}, {**A_B, "C\xff": ("A", None)}),
     "utf_16": ("A,0,0\nB,A,0\n".encode("utf-16"), {"encoding": "utf-16"}, A_B),
@@ -75,90 +80,190 @@ FILES = {
     "nul": ("A,0,0\nB,A\x00,0\n", {}, (PedigreeError, "line 2: control character '\\x00'")),
     "vertical_tab": ("A 0 0\nB\x0bA 0\n", {}, (PedigreeError, "line 2: control character '\\x0b'")),
     "utf_16_unsaid": ("A,0,0\nB,A,0\n".encode("utf-16"), {}, (PedigreeError, "pass encoding='utf-16'")),
-    "undecodable": (BAD_BYTE, {}, (PedigreeError, "line 3: bytes that are not utf-8-sig (invalid start byte); "
-                                                  "pass encoding='latin-1'")),
-    "header_again": ("animal,sire,dam\nB,A,0\nanimal,sire,dam\nA,0,0\n", {},
-                     (PedigreeError, "line 3: the header line comes again; remove it")),
+    "undecodable": (
+        BAD_BYTE,
+        {},
+        (PedigreeError, "line 3: bytes that are not utf-8-sig (invalid start byte); pass encoding='latin-1'"),
+    ),
+    "header_again": (
+        "animal,sire,dam\nB,A,0\nanimal,sire,dam\nA,0,0\n",
+        {},
+        (PedigreeError, "line 3: the header line comes again; remove it"),
+    ),
     "half_a_header": ("animal,sire,mum\nB,A,0\n", {}, (PedigreeError, "line 1: 'animal' and 'sire' read like names")),
-    "long_and_short_rows": ("A,0,0\nB,A,0,x\nC,A\n", {}, (PedigreeError, "line 3: expected animal, sire and dam, got 2")),
+    "long_and_short_rows": (
+        "A,0,0\nB,A,0,x\nC,A\n",
+        {},
+        (PedigreeError, "line 3: expected animal, sire and dam, got 2"),
+    ),
     "short_row_in_spaces": ("A 0 0\nB A\n", {}, (PedigreeError, "line 2: expected animal, sire and dam, got 2")),
-    "column_not_there": ("calf,father,mother\nB,A,0\n", {"columns": ("calf", "sire", "mother")},
-                         (PedigreeError, "line 1: no column is named 'sire'")),
+    "column_not_there": (
+        "calf,father,mother\nB,A,0\n",
+        {"columns": ("calf", "sire", "mother")},
+        (PedigreeError, "line 1: no column is named 'sire'"),
+    ),
     "empty": ("", {}, (PedigreeError, "the file holds no animals")),
     "comments_only": ("# herd 7\n\n", {}, (PedigreeError, "the file holds no animals")),
     "header_only": ("animal,sire,dam\n", {}, (PedigreeError, "the file holds no animals, only a header")),
-    **{f"header_{first.replace(',', '_')}": (f"{first}\nB,A,0\nA,0,0\n", {}, (
-        PedigreeError, f"line 1: ({', '.join(map(repr, first.split(',')))}) reads like a header",
-        "--header (with --columns"))
-       for first in ["ID,Vater,Mutter", "calf,sire1,dam1", "ID,S,D", "id,parent1,parent2"]},
-    "header_of_words_over_numbers": ("Tier,Vater,Mutter\n276001,276002,0\n276002,0,0\n", {},
-                                     (PedigreeError, "all its fields are words, while the other records'")),
+    **{
+        f"header_{first.replace(',', '_')}": (
+            f"{first}\nB,A,0\nA,0,0\n",
+            {},
+            (
+                PedigreeError,
+                f"line 1: ({', '.join(map(repr, first.split(',')))}) reads like a header",
+                "--header (with --columns",
+            ),
+        )
+        for first in ["ID,Vater,Mutter", "calf,sire1,dam1", "ID,S,D", "id,parent1,parent2"]
+    },
+    "header_of_words_over_numbers": (
+        "Tier,Vater,Mutter\n276001,276002,0\n276002,0,0\n",
+        {},
+        (PedigreeError, "all its fields are words, while the other records'"),
+    ),
     "header_said": ("ID,Vater,Mutter\nB,A,0\nA,0,0\n", {"header": True}, A_B),
     "header_sire_reg": ("animal,sire_reg,dam_reg\nB,A,0\nA,0,0\n", {}, A_B),
-    "studbook_of_names": ("Bella,Rex,Molly\nDaisy,Bruno,Lady\n", {"header": False},
-                          {name: (None, None) for name in ["Rex", "Molly", "Bruno", "Lady"]} |
-                          {"Bella": ("Rex", "Molly"), "Daisy": ("Bruno", "Lady")}),
-    "two_sire_columns": ("animal,sire_name,sire_id,dam\nB,x,A,0\nA,x,0,0\n", {},
-                         (PedigreeError, "line 1: columns 'sire_name' and 'sire_id' both read as the sire; pass "
-                                         "columns=(animal, sire, dam)", "--columns=ANIMAL,SIRE,DAM")),
-    "two_sire_columns_chosen": ("animal,sire_name,sire_id,dam\nB,x,A,0\nA,x,0,0\n",
-                                {"columns": ("animal", "sire_id", "dam")}, A_B),
+    "studbook_of_names": (
+        "Bella,Rex,Molly\nDaisy,Bruno,Lady\n",
+        {"header": False},
+        {name: (None, None) for name in ["Rex", "Molly", "Bruno", "Lady"]}
+        | {"Bella": ("Rex", "Molly"), "Daisy": ("Bruno", "Lady")},
+    ),
+    "two_sire_columns": (
+        "animal,sire_name,sire_id,dam\nB,x,A,0\nA,x,0,0\n",
+        {},
+        (
+            PedigreeError,
+            "line 1: columns 'sire_name' and 'sire_id' both read as the sire; pass columns=(animal, sire, dam)",
+            "--columns=ANIMAL,SIRE,DAM",
+        ),
+    ),
+    "two_sire_columns_chosen": (
+        "animal,sire_name,sire_id,dam\nB,x,A,0\nA,x,0,0\n",
+        {"columns": ("animal", "sire_id", "dam")},
+        A_B,
+    ),
     "byte_order_mark_inside": ("A,0,0\n\ufeffB,A,0\n", {}, (PedigreeError, "line 2: a byte-order mark inside")),
     "unicode_spaces_trimmed": ("\u00a0A\u3000,0,0\nB,\u200bA ,0\n", {}, A_B),
-    "unicode_space_inside": ("A\u00a0B,0,0\n", {}, (PedigreeError, "line 1: identifier 'A\\xa0B' holds a space U+00A0")),
-    **{f"control_{ord(c):04x}": (f"A,0,0\nB,A{c},0\n", {}, (PedigreeError, f"line 2: control character {c!r}"))
-       for c in "\u0085\u2028\u2029"},
-    "normalisation": ("Jos\u00e9,0,0\nB,Jose\u0301,0\n", {},
-                      (PedigreeError, "line 1: identifiers 'Jos\\xe9' and 'Jose\\u0301' (on line 2) differ only")),
+    "unicode_space_inside": (
+        "A\u00a0B,0,0\n",
+        {},
+        (PedigreeError, "line 1: identifier 'A\\xa0B' holds a space U+00A0"),
+    ),
+    **{
+        f"control_{ord(c):04x}": (f"A,0,0\nB,A{c},0\n", {}, (PedigreeError, f"line 2: control character {c!r}"))
+        for c in "\u0085\u2028\u2029"
+    },
+    "normalisation": (
+        "Jos\u00e9,0,0\nB,Jose\u0301,0\n",
+        {},
+        (PedigreeError, "line 1: identifiers 'Jos\\xe9' and 'Jose\\u0301' (on line 2) differ only"),
+    ),
     "exponent_form": ("A,0,0\n1.23457E+11,A,0\n", {}, (PedigreeError, "line 2: identifier '1.23457E+11' is a number")),
-    "fewer_fields_than_the_header": ("id,sire,dam,born\nA,0,0,1990\nB,A,0\n", {},
-                                     (PedigreeError, "line 3: 3 fields where the header names 4")),
-    "semicolons": ("A;0;0\nB;A;0\n", {}, (PedigreeError, "line 1: expected animal, sire and dam, got 1 column; the "
-                                                         "line holds ';': pass delimiter=';'", "--delimiter=';'")),
+    "fewer_fields_than_the_header": (
+        "id,sire,dam,born\nA,0,0,1990\nB,A,0\n",
+        {},
+        (PedigreeError, "line 3: 3 fields where the header names 4"),
+    ),
+    "semicolons": (
+        "A;0;0\nB;A;0\n",
+        {},
+        (
+            PedigreeError,
+            "line 1: expected animal, sire and dam, got 1 column; the line holds ';': pass delimiter=';'",
+            "--delimiter=';'",
+        ),
+    ),
     "semicolons_said": ("A;0;0\nB;A;0\n", {"delimiter": ";"}, A_B),
     "gzip": (gzip.compress(b"A,0,0\nB,A,0\n"), {}, A_B),
     "bzip2": (bz2.compress(b"A,0,0\nB,A,0\n"), {}, A_B),
     "gzip_cut_short": (gzip.compress(b"A,0,0\nB,A,0\n")[:-6], {}, (PedigreeError, "compressed with gzip but cannot")),
     "tabs_with_unicode_spaces": ("A\t0\t0\nB\t\u2003A\u202f\t0\n", {}, A_B),
-    "c1_control_read_as_latin_1": (b"A,0,0\nB,A\x85,0\n", {"encoding": "latin-1"},
-                                   (PedigreeError, "line 2: control character '\\x85'", "--encoding=cp1252")),
-    "two_columns_of_one_name": ("id,sire,dam,born,born\nA,0,0,1,2\n", {},
-                                (PedigreeError, "line 1: two columns are named 'born'")),
-    "more_fields_than_the_header": ("id,sire,dam\nA,0,0\nB,A,0,x\n", {},
-                                    (PedigreeError, "line 3: 4 fields where the header names 3")),
+    "c1_control_read_as_latin_1": (
+        b"A,0,0\nB,A\x85,0\n",
+        {"encoding": "latin-1"},
+        (PedigreeError, "line 2: control character '\\x85'", "--encoding=cp1252"),
+    ),
+    "two_columns_of_one_name": (
+        "id,sire,dam,born,born\nA,0,0,1,2\n",
+        {},
+        (PedigreeError, "line 1: two columns are named 'born'"),
+    ),
+    "more_fields_than_the_header": (
+        "id,sire,dam\nA,0,0\nB,A,0,x\n",
+        {},
+        (PedigreeError, "line 3: 4 fields where the header names 3"),
+    ),
     "zip": (b"PK\x03\x04rest", {}, (PedigreeError, "compressed with zip; uncompress it first")),
     # Comments: a '#' at the start of a line or after a blank, outside quotes.
-    **{f"trailing_comment_{name}": (text, {}, {"a": (None, None), "b": (None, None), "c": ("a", "b")})
-       for name, text in [("csv", "c,a,b # full sib of d\na,0,0\nb,0,0\n"),
-                          ("spaces", "c a b # full sib of d\na 0 0\nb 0 0\n"),
-                          ("tabs_under_a_header", "id\tsire\tdam\t# exported\nc\ta\tb\t# x, y\na\t0\t0\nb\t0\t0\n"),
-                          ("after_quotes", 'c,"a",b #"\na,0,0\nb,0,0\n'),
-                          ("indented", "  # herd 7\nc,a,b\n\t# founders\na,0,0\nb,0,0 #\n")]},
-    "quoted_name_in_blanks": ('"A B" 0 0\nC "A B" 0\n', {}, (PedigreeError, "line 1: the field '\"A' has a quote at "
-                                                                        "one end only")),
+    **{
+        f"trailing_comment_{name}": (text, {}, {"a": (None, None), "b": (None, None), "c": ("a", "b")})
+        for name, text in [
+            ("csv", "c,a,b # full sib of d\na,0,0\nb,0,0\n"),
+            ("spaces", "c a b # full sib of d\na 0 0\nb 0 0\n"),
+            ("tabs_under_a_header", "id\tsire\tdam\t# exported\nc\ta\tb\t# x, y\na\t0\t0\nb\t0\t0\n"),
+            ("after_quotes", 'c,"a",b #"\na,0,0\nb,0,0\n'),
+            ("indented", "  # herd 7\nc,a,b\n\t# founders\na,0,0\nb,0,0 #\n"),
+        ]
+    },
+    "quoted_name_in_blanks": (
+        '"A B" 0 0\nC "A B" 0\n',
+        {},
+        (PedigreeError, "line 1: the field '\"A' has a quote at one end only"),
+    ),
     "quotes_in_blanks": ('"A" 0 0\nC "A" 0\n', {}, {'"A"': (None, None), "C": ('"A"', None)}),
     "hash_inside_quotes_and_words": ('"c #1",a#1,0 # x\n', {}, {"a#1": (None, None), "c #1": ("a#1", None)}),
-    "comment_keeps_line_numbers": ("# herd 7\na,0,0 # x\n\n#\na,0,0\n", {},
-                                   (PedigreeError, "line 5: animal 'a' is listed again (first on line 2)")),
-    "comment_inside_an_identifier": ("HB #12,0,0\n", {}, (PedigreeError, "line 1: expected animal, sire and dam, "
-                                                                          "got 1 column")),
+    "comment_keeps_line_numbers": (
+        "# herd 7\na,0,0 # x\n\n#\na,0,0\n",
+        {},
+        (PedigreeError, "line 5: animal 'a' is listed again (first on line 2)"),
+    ),
+    "comment_inside_an_identifier": (
+        "HB #12,0,0\n",
+        {},
+        (PedigreeError, "line 1: expected animal, sire and dam, got 1 column"),
+    ),
     "comment_holding_a_comma": ("animal sire dam # sire, dam: 0 unknown\nB A 0\nA 0 0\n", {}, A_B),
     "dos_end_of_file": ("A,0,0\r\nB,A,0\r\n\x1a", {}, A_B),
-    **{f"spreadsheet_delimiter_line_{name}": (text, options, {"A": (None, None), "B": ("A", None)})
-       for name, text, options in [("semicolons", "sep=;\nid;sire;dam\nB;A;0\nA;0;0\n", {}),
-                                   ("said_too", "sep=;\nB;A;0\nA;0;0\n", {"delimiter": ";"}),
-                                   ("with_byte_order_mark", "\ufeffsep=|||\r\nB|A|0\r\nA|0|0\r\n", {}),
-                                   ("tabs", "SEP=\t\nB\tA\t0\nA\t0\t0\n", {})]},
-    "spreadsheet_delimiter_line_contradicted": ("sep=;\nB;A;0\n", {"delimiter": ","}, (
-        PedigreeError, "line 1: the file says its delimiter is ';' (sep=), but delimiter=',' is given",
-        "--delimiter=,")),
-    "spreadsheet_delimiter_line_keeps_numbers": ("sep=;\nB;A;0\nB;A;0\n", {}, (
-        PedigreeError, "line 3: animal 'B' is listed again (first on line 2)")),
-    **{f"blanks_under_{name}": (text, {}, (
-        PedigreeError, f"line 2: {said}; the line holds blanks between its fields: pass delimiter=' '",
-        "--delimiter=' '")) for name, text, said in [
+    **{
+        f"spreadsheet_delimiter_line_{name}": (text, options, {"A": (None, None), "B": ("A", None)})
+        for name, text, options in [
+            ("semicolons", "sep=;\nid;sire;dam\nB;A;0\nA;0;0\n", {}),
+            ("said_too", "sep=;\nB;A;0\nA;0;0\n", {"delimiter": ";"}),
+            ("with_byte_order_mark", "\ufeffsep=|||\r\nB|A|0\r\nA|0|0\r\n", {}),
+            ("tabs", "SEP=\t\nB\tA\t0\nA\t0\t0\n", {}),
+        ]
+    },
+    "spreadsheet_delimiter_line_contradicted": (
+        "sep=;\nB;A;0\n",
+        {"delimiter": ","},
+        (
+            PedigreeError,
+            "line 1: the file says its delimiter is ';' (sep=), but delimiter=',' is given",
+            "--delimiter=,",
+        ),
+    ),
+    "spreadsheet_delimiter_line_keeps_numbers": (
+        "sep=;\nB;A;0\nB;A;0\n",
+        {},
+        (PedigreeError, "line 3: animal 'B' is listed again (first on line 2)"),
+    ),
+    **{
+        f"blanks_under_{name}": (
+            text,
+            {},
+            (
+                PedigreeError,
+                f"line 2: {said}; the line holds blanks between its fields: pass delimiter=' '",
+                "--delimiter=' '",
+            ),
+        )
+        for name, text, said in [
             ("a_tab_header", "id\tsire\tdam\nB A 0\nA 0 0\n", "1 fields where the header names 3"),
-            ("tabs", "B\tA\t0\nC A 0\n", "expected animal, sire and dam, got 1 column")]},
+            ("tabs", "B\tA\t0\nC A 0\n", "expected animal, sire and dam, got 1 column"),
+        ]
+    },
 }
 
 
@@ -168,17 +273,26 @@ def test_files_are_read_right_or_refused_naming_the_line(tmp_path, content, opti
 
 
 def test_frames_by_column_name_with_attributes_carried_through():
-    frame = pd.DataFrame({"herd": ["x", "y", "z"], "dam_id": [2, 2, 9], "calf": [3, 4, 5],
-                          "sire_id": [1.0, 1.0, np.nan]}, index=[10, 11, 12])
+    frame = pd.DataFrame(
+        {"herd": ["x", "y", "z"], "dam_id": [2, 2, 9], "calf": [3, 4, 5], "sire_id": [1.0, 1.0, np.nan]},
+        index=[10, 11, 12],
+    )
     pedigree = read_pedigree(frame, unknown="9")
-    assert parents_by_id(pedigree) == {"1": (None, None), "2": (None, None), "3": ("1", "2"), "4": ("1", "2"),
-                                       "5": (None, None)}
+    assert parents_by_id(pedigree) == {
+        "1": (None, None),
+        "2": (None, None),
+        "3": ("1", "2"),
+        "4": ("1", "2"),
+        "5": (None, None),
+    }
     assert pedigree.attributes["herd"].fillna("-").tolist() == ["-", "-", "x", "y", "z"]
     kept = prune(pedigree, ["4"], generations=0)
     assert (kept.ids.tolist(), kept.attributes["herd"].tolist()) == (["4"], ["y"])
     with pytest.raises(TypeError, match=re.escape("row 11: identifier b'b' is a bytes")):
         read_pedigree(frame.assign(calf=["a", b"b", "c"]))
-    with pytest.raises(PedigreeError, match=re.escape("row 12: identifier 9007199254740994.0 is beyond 9007199254740992")):
+    with pytest.raises(
+        PedigreeError, match=re.escape("row 12: identifier 9007199254740994.0 is beyond 9007199254740992")
+    ):
         read_pedigree(frame.assign(calf=[3.0, 4.0, 2.0**53 + 2]))
     for values in (pd.to_datetime(["2001-01-01"] * 3), pd.to_timedelta([1, 2, 3], unit="D"), [True, False, True]):
         with pytest.raises(TypeError, match="column 'calf' holds"):
@@ -190,7 +304,35 @@ def test_file_attributes_and_summary():
     assert pedigree.attributes["born"].tolist()[1:] == [1990, 2001]
     assert pedigree.attributes["herd"].tolist()[1:] == ["13", "0012"]
     assert pedigree.attributes["born"].isna().tolist() == [True, False, False]
-    assert pedigree.summary().split() == ["animals", "3", "founders", "2", "parents", "added", "as", "founders", "1",
-                                          "unknown", "sires", "2", "unknown", "dams", "2", "sires", "1", "dams", "1",
-                                          "generations", "1", "most", "offspring", "among", "parents", "added",
-                                          "as", "founders:", "B", "(1)"]
+    assert pedigree.summary().split() == [
+        "animals",
+        "3",
+        "founders",
+        "2",
+        "parents",
+        "added",
+        "as",
+        "founders",
+        "1",
+        "unknown",
+        "sires",
+        "2",
+        "unknown",
+        "dams",
+        "2",
+        "sires",
+        "1",
+        "dams",
+        "1",
+        "generations",
+        "1",
+        "most",
+        "offspring",
+        "among",
+        "parents",
+        "added",
+        "as",
+        "founders:",
+        "B",
+        "(1)",
+    ]

@@ -60,6 +60,11 @@ def test_readme_block_runs(session, monkeypatch, line, code):
 def test_readme_command_line_block_runs(tmp_path, line, code):
     shutil.copytree(ROOT / "examples", tmp_path / "examples")
     path = os.pathsep.join([os.path.dirname(sys.executable), os.environ.get("PATH", "")])
-    run = subprocess.run(["bash", "-euo", "pipefail", "-c", code], cwd=tmp_path, capture_output=True, text=True,
-                         env=dict(os.environ, PATH=path))
+    run = subprocess.run(
+        ["bash", "-euo", "pipefail", "-c", code],
+        cwd=tmp_path,
+        capture_output=True,
+        text=True,
+        env=dict(os.environ, PATH=path),
+    )
     assert run.returncode == 0, f"README.md:{line}: {run.stderr}"

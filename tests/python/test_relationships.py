@@ -57,8 +57,7 @@ def test_relationship_matrix_is_the_tabular_one(kind, lower):
     a = tolmkit.relationship_matrix(pedigree, lower=lower)
     # Sums of powers of 1/2, exact unless deep, where the order of the sums shows in the last bits.
     assert np.abs(a.toarray() - (np.tril(expected) if lower else expected)).max() <= 1e-12
-    assert np.array_equal(tolmkit.relationship_matrix(pedigree, kinship=True, lower=lower).toarray() * 2,
-                          a.toarray())
+    assert np.array_equal(tolmkit.relationship_matrix(pedigree, kinship=True, lower=lower).toarray() * 2, a.toarray())
     # The form TOLM reads: int32, sorted, only related pairs, every diagonal stored.
     assert a.indptr.dtype == a.indices.dtype == np.int32 and a.has_sorted_indices
     rows = np.repeat(np.arange(len(pedigree)), np.diff(a.indptr))
@@ -73,8 +72,11 @@ def test_relationship_matrix_is_the_tabular_one(kind, lower):
 
 def test_unrelated_families_and_deep_chains():
     # Many separate families, and a chain deep enough that values need many bits.
-    families = [(f"{k}{x}", p, m) for k in range(300) for x, p, m in
-                [("a", "0", "0"), ("b", "0", "0"), ("c", f"{k}a", f"{k}b"), ("d", f"{k}a", f"{k}c")]]
+    families = [
+        (f"{k}{x}", p, m)
+        for k in range(300)
+        for x, p, m in [("a", "0", "0"), ("b", "0", "0"), ("c", f"{k}a", f"{k}b"), ("d", f"{k}a", f"{k}c")]
+    ]
     chain = [("z0", "0", "0"), ("z1", "0", "0")] + [(f"z{k}", f"z{k - 1}", f"z{k - 2}") for k in range(2, 80)]
     pedigree = Pedigree.from_records(families + chain, selfing=True)  # the chain is hermaphrodite
     a = tolmkit.relationship_matrix(pedigree)
@@ -112,13 +114,16 @@ def test_memory_limit_bounds_the_peak():
 
 
 @pytest.mark.parametrize("function", ["relationship_matrix", "dominance_matrix", "dominance_pairs"])
-@pytest.mark.parametrize("limit, error, message", [
-    (math.nan, ValueError, "memory_limit must be a non-negative number of bytes, got nan"),
-    (-1, ValueError, "memory_limit must be a non-negative number of bytes, got -1"),
-    (None, TypeError, "memory_limit must be a number of bytes, got None"),
-    ("2GB", TypeError, "memory_limit must be a number of bytes, got '2GB'"),
-    (True, TypeError, "memory_limit must be a number of bytes, got True"),
-])
+@pytest.mark.parametrize(
+    "limit, error, message",
+    [
+        (math.nan, ValueError, "memory_limit must be a non-negative number of bytes, got nan"),
+        (-1, ValueError, "memory_limit must be a non-negative number of bytes, got -1"),
+        (None, TypeError, "memory_limit must be a number of bytes, got None"),
+        ("2GB", TypeError, "memory_limit must be a number of bytes, got '2GB'"),
+        (True, TypeError, "memory_limit must be a number of bytes, got True"),
+    ],
+)
 def test_memory_limit_must_be_a_number_of_bytes(textbook, function, limit, error, message):
     pairs = (["5"], ["6"]) if function == "dominance_pairs" else ()
     with pytest.raises(error) as raised:
@@ -167,9 +172,12 @@ def test_pairs_of_a_large_pedigree_need_only_their_ancestry():
         tolmkit.relationship_matrix(pedigree, kinship=True, memory_limit=2**26)
     kept, renumber = ancestry(pedigree, pedigree.numbers(first + second))
     assert len(kept) < 5000
-    expected = tolmkit.dominance_pairs(kept, [kept.ids[renumber[k]] for k in pedigree.numbers(first)],
-                                       [kept.ids[renumber[k]] for k in pedigree.numbers(second)],
-                                       relationships=tolmkit.relationship_matrix(kept, kinship=True))
+    expected = tolmkit.dominance_pairs(
+        kept,
+        [kept.ids[renumber[k]] for k in pedigree.numbers(first)],
+        [kept.ids[renumber[k]] for k in pedigree.numbers(second)],
+        relationships=tolmkit.relationship_matrix(kept, kinship=True),
+    )
     assert d.tobytes() == expected.tobytes()
 
 
@@ -180,8 +188,9 @@ def given_forms(kinship):
         "full_csr": kinship,
         "lower_csr": lower,
         "upper_csr": sp.triu(kinship, format="csr"),
-        "lower_coo_unsorted": sp.coo_matrix((lower.tocoo().data[::-1], (lower.tocoo().row[::-1],
-                                                                          lower.tocoo().col[::-1]))),
+        "lower_coo_unsorted": sp.coo_matrix(
+            (lower.tocoo().data[::-1], (lower.tocoo().row[::-1], lower.tocoo().col[::-1]))
+        ),
         "full_csc_int64": sp.csc_matrix(kinship, dtype=np.float64).astype(np.float64),
         "full_csr_array": sp.csr_array(kinship),
         "dense": kinship.toarray(),
@@ -207,8 +216,9 @@ def test_relationships_in_any_form_give_the_same_dominance(form):
 
 def test_dominance_on_the_additive_scale_is_four_times(textbook):
     a = tolmkit.relationship_matrix(textbook)
-    assert np.array_equal(tolmkit.dominance_matrix(textbook, relationships=a).toarray(),
-                          4 * tolmkit.dominance_matrix(textbook).toarray())
+    assert np.array_equal(
+        tolmkit.dominance_matrix(textbook, relationships=a).toarray(), 4 * tolmkit.dominance_matrix(textbook).toarray()
+    )
 
 
 def test_dominance_pairs_examine_a_matrix_once(monkeypatch):
@@ -234,15 +244,21 @@ def test_dominance_pairs_read_again_a_matrix_whose_coordinates_were_replaced():
     moved = np.random.default_rng(0).permutation(len(pedigree))
     given.row, given.col = moved[given.row], moved[given.col]
     expected = sp.coo_matrix((given.data, (given.row, given.col)), shape=given.shape)
-    assert np.array_equal(tolmkit.dominance_pairs(pedigree, *pairs, relationships=given),
-                          tolmkit.dominance_pairs(pedigree, *pairs, relationships=expected))
+    assert np.array_equal(
+        tolmkit.dominance_pairs(pedigree, *pairs, relationships=given),
+        tolmkit.dominance_pairs(pedigree, *pairs, relationships=expected),
+    )
 
 
-@pytest.mark.parametrize("first, second, error, message", [
-    (["5"], ["5"], PedigreeError, "pair 0 names animal '5' twice"),
-    (["5", "9"], ["3", "4"], PedigreeError, "animal '9' is not in the pedigree"),
-    (["5", "6"], ["3"], ValueError, "2 first and 1 second animals do not make pairs"),
-], ids=["same_animal", "unknown_identifier", "unequal_lengths"])
+@pytest.mark.parametrize(
+    "first, second, error, message",
+    [
+        (["5"], ["5"], PedigreeError, "pair 0 names animal '5' twice"),
+        (["5", "9"], ["3", "4"], PedigreeError, "animal '9' is not in the pedigree"),
+        (["5", "6"], ["3"], ValueError, "2 first and 1 second animals do not make pairs"),
+    ],
+    ids=["same_animal", "unknown_identifier", "unequal_lengths"],
+)
 def test_dominance_pairs_refuse_what_are_not_pairs(textbook, first, second, error, message):
     with pytest.raises(error, match=message):
         tolmkit.dominance_pairs(textbook, first, second)
@@ -255,19 +271,35 @@ def asymmetric(*elements):
     return sp.csr_matrix(a)
 
 
-@pytest.mark.parametrize("relationships, error, message", [
-    (sp.identity(3, format="csr"), ValueError, "the relationship matrix is 3 × 3; the pedigree has 6 animals"),
-    (asymmetric((4, 2, 0.5), (2, 4, 0.25)), ValueError,
-     r"not symmetric: element \(2, 4\) \(animals '3', '5'\) is 0.25, element \(4, 2\) is 0.5"),
-    (asymmetric((0, 5, 0.25), (5, 0, 0.25), (3, 1, 0.5)), ValueError,
-     r"not symmetric: element \(3, 1\) \(animals '4', '2'\) is 0.5, element \(1, 3\) is 0.0"),
-    (np.eye(6).tolist(), TypeError, "relationships must be a scipy.sparse matrix or a 2-D numpy array, got list"),
-    (np.eye(6, dtype=complex), TypeError, "relationships must be a 2-D array of real numbers, got 2-D complex128"),
-    (sp.identity(6, dtype=complex, format="csr"), TypeError, "relationships must hold real numbers, not complex128"),
-], ids=["size", "asymmetric", "one_sided", "list", "complex_dense", "complex_sparse"])
+@pytest.mark.parametrize(
+    "relationships, error, message",
+    [
+        (sp.identity(3, format="csr"), ValueError, "the relationship matrix is 3 × 3; the pedigree has 6 animals"),
+        (
+            asymmetric((4, 2, 0.5), (2, 4, 0.25)),
+            ValueError,
+            r"not symmetric: element \(2, 4\) \(animals '3', '5'\) is 0.25, element \(4, 2\) is 0.5",
+        ),
+        (
+            asymmetric((0, 5, 0.25), (5, 0, 0.25), (3, 1, 0.5)),
+            ValueError,
+            r"not symmetric: element \(3, 1\) \(animals '4', '2'\) is 0.5, element \(1, 3\) is 0.0",
+        ),
+        (np.eye(6).tolist(), TypeError, "relationships must be a scipy.sparse matrix or a 2-D numpy array, got list"),
+        (np.eye(6, dtype=complex), TypeError, "relationships must be a 2-D array of real numbers, got 2-D complex128"),
+        (
+            sp.identity(6, dtype=complex, format="csr"),
+            TypeError,
+            "relationships must hold real numbers, not complex128",
+        ),
+    ],
+    ids=["size", "asymmetric", "one_sided", "list", "complex_dense", "complex_sparse"],
+)
 def test_relationships_that_cannot_be_read_are_refused(textbook, relationships, error, message):
-    for call in (lambda: tolmkit.dominance_matrix(textbook, relationships=relationships),
-                 lambda: tolmkit.dominance_pairs(textbook, ["5"], ["6"], relationships=relationships)):
+    for call in (
+        lambda: tolmkit.dominance_matrix(textbook, relationships=relationships),
+        lambda: tolmkit.dominance_pairs(textbook, ["5"], ["6"], relationships=relationships),
+    ):
         with pytest.raises(error, match=message):
             call()
 

@@ -31,38 +31,65 @@ def chromium():
 
 def report(tmp_path, *arguments):
     page = tmp_path / "report.html"
-    run = subprocess.run([sys.executable, "-m", "tolmkit", "report", HERD, "-o", str(page), *arguments],
-                         capture_output=True, text=True)
+    run = subprocess.run(
+        [sys.executable, "-m", "tolmkit", "report", HERD, "-o", str(page), *arguments], capture_output=True, text=True
+    )
     assert run.returncode == 0, run.stderr
     return page.read_text(encoding="utf-8")
 
 
-@pytest.mark.parametrize("arguments, cohort, pictures", [
-    (["--by", "birth_year", "--reference-by", "birth_year=2020"], "Inbreeding by birth_year", 2),
-    ([], None, 1),
-], ids=["by_year", "no_cohorts"])
+@pytest.mark.parametrize(
+    "arguments, cohort, pictures",
+    [
+        (["--by", "birth_year", "--reference-by", "birth_year=2020"], "Inbreeding by birth_year", 2),
+        ([], None, 1),
+    ],
+    ids=["by_year", "no_cohorts"],
+)
 def test_the_page_renders_in_a_browser_with_its_pictures(tmp_path, arguments, cohort, pictures):
     browser = chromium()
     page = report(tmp_path, *arguments)
     # Self-contained: nothing fetched, nothing run.
     assert not re.search(r"https?:|<script|<link|@import|url\(", page)
-    for heading in ["Completeness", "Birth order", "Generation intervals", "founder genome equivalents f_g",
-                    "Ne, individual increase in coancestry", "Main ancestors", "share with 0 &lt; F ≤ 0.0625",
-                    "The most inbred animals"] + ([cohort] if cohort else []):
+    for heading in [
+        "Completeness",
+        "Birth order",
+        "Generation intervals",
+        "founder genome equivalents f_g",
+        "Ne, individual increase in coancestry",
+        "Main ancestors",
+        "share with 0 &lt; F ≤ 0.0625",
+        "The most inbred animals",
+    ] + ([cohort] if cohort else []):
         assert heading in page
     marked = tmp_path / "marked.html"
     marked.write_text(page.replace("</body>", MARKER + "</body>"), encoding="utf-8")
-    run = subprocess.run([browser, "--headless", "--no-sandbox", "--disable-gpu", "--enable-logging=stderr",
-                          "--virtual-time-budget=5000", "--dump-dom", marked.as_uri()],
-                         capture_output=True, text=True, timeout=120)
+    run = subprocess.run(
+        [
+            browser,
+            "--headless",
+            "--no-sandbox",
+            "--disable-gpu",
+            "--enable-logging=stderr",
+            "--virtual-time-budget=5000",
+            "--dump-dom",
+            marked.as_uri(),
+        ],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
     assert run.returncode == 0, run.stderr
     assert f'data-drawn="{pictures} of {pictures}"' in run.stdout
     assert not re.search(r"CONSOLE.*(Uncaught|Error)|Failed to load resource|Not allowed to load", run.stderr)
 
 
 def test_a_wrong_column_is_a_usage_error(tmp_path):
-    run = subprocess.run([sys.executable, "-m", "tolmkit", "report", HERD, "-o", str(tmp_path / "r.html"),
-                          "--by", "born"], capture_output=True, text=True)
+    run = subprocess.run(
+        [sys.executable, "-m", "tolmkit", "report", HERD, "-o", str(tmp_path / "r.html"), "--by", "born"],
+        capture_output=True,
+        text=True,
+    )
     assert run.returncode == 2 and "no column 'born'" in run.stderr and not (tmp_path / "r.html").exists()
 
 
@@ -91,9 +118,23 @@ def test_many_cohorts_and_a_deep_chart_are_drawn(tmp_path):
 def test_the_demo_writes_its_pictures_and_report(tmp_path):
     workflow = os.path.join(os.path.dirname(HERD), "workflow.py")
     out = {name: str(tmp_path / name) for name in ("trend.png", "report.html", "ancestors.png")}
-    run = subprocess.run([sys.executable, workflow, HERD, "--by", "birth_year", "--plot", out["trend.png"],
-                          "--report", out["report.html"], "--chart", out["ancestors.png"]],
-                         capture_output=True, text=True)
+    run = subprocess.run(
+        [
+            sys.executable,
+            workflow,
+            HERD,
+            "--by",
+            "birth_year",
+            "--plot",
+            out["trend.png"],
+            "--report",
+            out["report.html"],
+            "--chart",
+            out["ancestors.png"],
+        ],
+        capture_output=True,
+        text=True,
+    )
     assert run.returncode == 0, run.stderr
     assert all(os.path.getsize(path) > 0 for path in out.values())
 
@@ -103,36 +144,77 @@ def test_the_demo_writes_its_pictures_and_report(tmp_path):
 NATIONAL = {
     "parents_not_listed": (
         "animal,sire,dam,birth_year\nc1,S1,D1,2010\nc2,S1,D2,2011\nc3,S2,D1,2011\ng1,c2,c1,2014\ng2,c2,c3,2015\n",
-        {}, ["g1", "g2"], {"by": "birth_year"},
-        ["<td>parents added as founders</td><td class=\"n\">4</td>", "<th>2010</th>", "<td class=\"n\">2014</td>",
-         "<td>both parents known</td><td class=\"n\">55.6 %</td>", "0 pairs are left out"]),
+        {},
+        ["g1", "g2"],
+        {"by": "birth_year"},
+        [
+            '<td>parents added as founders</td><td class="n">4</td>',
+            "<th>2010</th>",
+            '<td class="n">2014</td>',
+            '<td>both parents known</td><td class="n">55.6 %</td>',
+            "0 pairs are left out",
+        ],
+    ),
     "groups": (
         "id,sire,dam,born\na,UPG1,UPG2,2010\nb,UPG1,UPG2,2010\nc,a,b,2012\nd,a,b,2013\ne,c,d,2016\n",
-        {"groups": ["UPG1", "UPG2"]}, ["e"], {},
-        ["<td>groups of unknown parents</td><td class=\"n\">2</td>", "<td>Ne, individual increase in inbreeding"
-         "</td><td class=\"n\">2.0</td>", "No Ne by individual increase in coancestry: Ne by coancestry needs at "
-         "least two reference animals"]),
+        {"groups": ["UPG1", "UPG2"]},
+        ["e"],
+        {},
+        [
+            '<td>groups of unknown parents</td><td class="n">2</td>',
+            '<td>Ne, individual increase in inbreeding</td><td class="n">2.0</td>',
+            "No Ne by individual increase in coancestry: Ne by coancestry needs at least two reference animals",
+        ],
+    ),
     "dates_and_birth_order_errors": (
         "animal,sire,dam,birth_date\nc1,s1,d1,2015-03-01\nc2,s1,d2,2015-04-11\ng1,c2,c1,2018-02-02\n"
-        "g3,g4,g1,2016-05-05\ng4,c2,c1,2018-06-01\n", {}, ["g1", "g4"], {"by": "birth_date"},
-        ["<td>parents born after their offspring (errors)</td><td class=\"n\">2</td>",
-         "<td>parents less than 1 year older than their offspring (warnings)</td><td class=\"n\">0</td>",
-         "<td class=\"n\">2016-05-05</td>", "<th>2015</th>", "Inbreeding by birth_date"]),
+        "g3,g4,g1,2016-05-05\ng4,c2,c1,2018-06-01\n",
+        {},
+        ["g1", "g4"],
+        {"by": "birth_date"},
+        [
+            '<td>parents born after their offspring (errors)</td><td class="n">2</td>',
+            '<td>parents less than 1 year older than their offspring (warnings)</td><td class="n">0</td>',
+            '<td class="n">2016-05-05</td>',
+            "<th>2015</th>",
+            "Inbreeding by birth_date",
+        ],
+    ),
     "fish_within_a_year": (
-        "id,sire,dam,born\nm,0,0,2020-01-10\nw,0,0,2020-03-01\nx,m,w,2020-09-01\nz,x,w,2021-06-01\n", {},
-        ["x", "z"], {"min_age": 0.25},
-        ["<td>parents less than 0.25 years older than their offspring (warnings)</td><td class=\"n\">0</td>",
-         "<th>all</th><td class=\"n\">0.57</td>"]),
+        "id,sire,dam,born\nm,0,0,2020-01-10\nw,0,0,2020-03-01\nx,m,w,2020-09-01\nz,x,w,2021-06-01\n",
+        {},
+        ["x", "z"],
+        {"min_age": 0.25},
+        [
+            '<td>parents less than 0.25 years older than their offspring (warnings)</td><td class="n">0</td>',
+            '<th>all</th><td class="n">0.57</td>',
+        ],
+    ),
     "no_birth_column": (
-        "id,sire,dam\na,0,0\nb,0,0\nc,a,b\nd,a,b\ne,c,d\n", {}, ["e"], {},
-        ["No column of births was found by its name"]),
+        "id,sire,dam\na,0,0\nb,0,0\nc,a,b\nd,a,b\ne,c,d\n",
+        {},
+        ["e"],
+        {},
+        ["No column of births was found by its name"],
+    ),
     "births_of_text": (
-        "id,sire,dam,born\na,0,0,spring\nb,0,0,spring\nc,a,b,autumn\n", {}, ["c"], {},
-        ["The column born, found by its name, is not read as births: the birth of &#x27;a&#x27;, &#x27;spring"
-         "&#x27;, is neither a year nor a date", "No Ne by individual increase in inbreeding: none of the 1"]),
+        "id,sire,dam,born\na,0,0,spring\nb,0,0,spring\nc,a,b,autumn\n",
+        {},
+        ["c"],
+        {},
+        [
+            "The column born, found by its name, is not read as births: the birth of &#x27;a&#x27;, &#x27;spring"
+            "&#x27;, is neither a year nor a date",
+            "No Ne by individual increase in inbreeding: none of the 1",
+        ],
+    ),
     "births_of_text_given": (
-        "id,sire,dam,born\na,0,0,spring\nb,0,0,spring\nc,a,b,autumn\n", {}, ["c"], {"birth": "born"},
-        ["PedigreeError: the birth of 'a', 'spring', is neither a year nor a date"]),
+        "id,sire,dam,born\na,0,0,spring\nb,0,0,spring\nc,a,b,autumn\n",
+        {},
+        ["c"],
+        {"birth": "born"},
+        ["PedigreeError: the birth of 'a', 'spring', is neither a year nor a date"],
+    ),
 }
 RENDER = """
 import io, json, sys, tolmkit
@@ -151,8 +233,9 @@ for name, (text, reading, reference, options, _) in json.loads(sys.argv[1]).item
 @pytest.fixture(scope="module")
 def national(tmp_path_factory):
     folder = tmp_path_factory.mktemp("national")
-    run = subprocess.run([sys.executable, "-c", RENDER, json.dumps(NATIONAL), str(folder)], capture_output=True,
-                         text=True)
+    run = subprocess.run(
+        [sys.executable, "-c", RENDER, json.dumps(NATIONAL), str(folder)], capture_output=True, text=True
+    )
     assert run.returncode == 0, run.stderr
     return folder
 

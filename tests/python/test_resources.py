@@ -36,29 +36,47 @@ def national(tmp_path_factory):
     sire, dam = simulate_pedigree(n, 20, seed=3)
     names = np.array([f"DE{k:09d}" for k in range(n)] + ["0"], dtype=object)
     path = tmp_path_factory.mktemp("national") / "national.csv"
-    pd.DataFrame({"animal": names[:n], "sire": names[sire], "dam": names[dam],
-                  "birth_year": 2000 + np.arange(n) // 2000,
-                  "sex": np.where(np.isin(np.arange(n), sire), "M", "F")}).to_csv(path, index=False)
+    pd.DataFrame(
+        {
+            "animal": names[:n],
+            "sire": names[sire],
+            "dam": names[dam],
+            "birth_year": 2000 + np.arange(n) // 2000,
+            "sex": np.where(np.isin(np.arange(n), sire), "M", "F"),
+        }
+    ).to_csv(path, index=False)
     return path
 
 
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="the address space read from /proc")
-@pytest.mark.parametrize("command", [
-    ["inbreeding", "{ped}", "-o", "out"],
-    ["ainv", "{ped}", "-o", "out"],
-    ["stats", "{ped}", "--by", "birth_year"],
-    ["hinv", str(EXAMPLES / "herd.csv"), "--genotypes", str(EXAMPLES / "herd-genotypes"), "-o", "out"],
-], ids=lambda command: command[0])
+@pytest.mark.parametrize(
+    "command",
+    [
+        ["inbreeding", "{ped}", "-o", "out"],
+        ["ainv", "{ped}", "-o", "out"],
+        ["stats", "{ped}", "--by", "birth_year"],
+        ["hinv", str(EXAMPLES / "herd.csv"), "--genotypes", str(EXAMPLES / "herd-genotypes"), "-o", "out"],
+    ],
+    ids=lambda command: command[0],
+)
 def test_out_of_memory_is_one_line_and_leaves_every_file(national, tmp_path, command):
     for name in ("out", "out.ids"):
         (tmp_path / name).write_text("earlier\n")
     arguments = [argument.format(ped=national) for argument in command]
     for headroom in (0, 100, 300):
-        run = subprocess.run([sys.executable, "-c", LIMITED, str(headroom)] + arguments, cwd=tmp_path,
-                             capture_output=True, text=True, timeout=300)
+        run = subprocess.run(
+            [sys.executable, "-c", LIMITED, str(headroom)] + arguments,
+            cwd=tmp_path,
+            capture_output=True,
+            text=True,
+            timeout=300,
+        )
         if run.returncode != 0:
-            assert run.returncode == 1 and run.stderr.startswith("tolmkit: out of memory (") \
-                and run.stderr.count("\n") == 1, (headroom, run.returncode, run.stderr[-2000:])
+            assert (
+                run.returncode == 1
+                and run.stderr.startswith("tolmkit: out of memory (")
+                and run.stderr.count("\n") == 1
+            ), (headroom, run.returncode, run.stderr[-2000:])
             assert all((tmp_path / name).read_text() == "earlier\n" for name in ("out", "out.ids"))
         assert sorted(path.name for path in tmp_path.iterdir()) == ["out", "out.ids"]
 
@@ -74,8 +92,9 @@ relationship_matrix(pedigree, lower=True, memory_limit=2**40)
 
 
 def test_ctrl_c_stops_a_long_native_step_within_a_moment():
-    child = subprocess.Popen([sys.executable, "-c", LONG_NATIVE_STEP], stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, text=True)
+    child = subprocess.Popen(
+        [sys.executable, "-c", LONG_NATIVE_STEP], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
+    )
     try:
         assert child.stdout.readline() == "counting\n"
         time.sleep(1.0)
@@ -93,6 +112,7 @@ def test_the_reader_works_on_one_thread_where_no_other_can_start(monkeypatch):
 
     def no_thread(*arguments, **keywords):
         raise RuntimeError("can't start new thread")
+
     monkeypatch.setattr(concurrent.futures.ThreadPoolExecutor, "submit", no_thread)
     got = read_pedigree(io.StringIO(text))
     assert got.ids.tolist() == expected.ids.tolist() and got.sire.tolist() == expected.sire.tolist()

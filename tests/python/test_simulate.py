@@ -16,7 +16,7 @@ def test_parents_come_first_and_unknowns_use_the_code(unknown):
     founders = (sire == code) & (dam == code)
     assert founders[: 5_000 // 11].all()
     assert len(np.unique(sire[sire != code])) <= 10 * 20
-    assert 0.0 < np.mean(dam[5_000 // 11:] == code) < 0.1
+    assert 0.0 < np.mean(dam[5_000 // 11 :] == code) < 0.1
 
 
 def test_the_seed_fixes_the_pedigree():
@@ -25,11 +25,16 @@ def test_the_seed_fixes_the_pedigree():
     assert not np.array_equal(first[0], simulate_pedigree(2_000, 5, seed=12)[0])
 
 
-@pytest.mark.parametrize("arguments", [
-    dict(animals=0, generations=3), dict(animals=10, generations=-1),
-    dict(animals=10, generations=2, sires_per_generation=0),
-    dict(animals=10, generations=2, unknown_dams=1.5),
-], ids=["no_animals", "negative_generations", "no_sires", "share_above_one"])
+@pytest.mark.parametrize(
+    "arguments",
+    [
+        dict(animals=0, generations=3),
+        dict(animals=10, generations=-1),
+        dict(animals=10, generations=2, sires_per_generation=0),
+        dict(animals=10, generations=2, unknown_dams=1.5),
+    ],
+    ids=["no_animals", "negative_generations", "no_sires", "share_above_one"],
+)
 def test_refuses_impossible_settings(arguments):
     with pytest.raises(ValueError):
         simulate_pedigree(**arguments)

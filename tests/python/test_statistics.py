@@ -43,19 +43,25 @@ def herd():
     return read_pedigree(io.StringIO(HERD))
 
 
-@pytest.mark.parametrize("animal, sire, dam, generation, complete, equivalent, f, delta, sampling_var", [
-    ("s1", "", "", 0, 0, 0.0, 0.0, np.nan, 1.0),
-    ("a", "s1", "d1", 1, 1, 1.0, 0.0, np.nan, 0.5),
-    ("g", "a", "b", 2, 2, 2.0, 0.0, 0.0, 0.5),
-    ("h", "a", "", 2, 0, 1.0, 0.0, np.nan, 0.75),
-    ("i", "a", "c", 2, 2, 2.0, 0.25, 0.25, 0.5),
-    ("j", "g", "h", 3, 1, 2.5, 0.125, DF_J, 0.5),
-])
-def test_every_column_of_an_animal(herd, animal, sire, dam, generation, complete, equivalent, f, delta,
-                                   sampling_var):
+@pytest.mark.parametrize(
+    "animal, sire, dam, generation, complete, equivalent, f, delta, sampling_var",
+    [
+        ("s1", "", "", 0, 0, 0.0, 0.0, np.nan, 1.0),
+        ("a", "s1", "d1", 1, 1, 1.0, 0.0, np.nan, 0.5),
+        ("g", "a", "b", 2, 2, 2.0, 0.0, 0.0, 0.5),
+        ("h", "a", "", 2, 0, 1.0, 0.0, np.nan, 0.75),
+        ("i", "a", "c", 2, 2, 2.0, 0.25, 0.25, 0.5),
+        ("j", "g", "h", 3, 1, 2.5, 0.125, DF_J, 0.5),
+    ],
+)
+def test_every_column_of_an_animal(herd, animal, sire, dam, generation, complete, equivalent, f, delta, sampling_var):
     row = pedigree_statistics(herd).loc[animal]
-    assert (row["sire"], row["dam"], row["generation"], row["complete_generations"]) == (sire, dam, generation,
-                                                                                         complete)
+    assert (row["sire"], row["dam"], row["generation"], row["complete_generations"]) == (
+        sire,
+        dam,
+        generation,
+        complete,
+    )
     assert row["equivalent_generations"] == equivalent
     assert row["inbreeding"] == f and row["sampling_var"] == sampling_var
     np.testing.assert_allclose(row["delta_inbreeding"], delta, rtol=1e-15)
@@ -86,9 +92,10 @@ def test_effective_size_and_its_refusals(herd):
     result = effective_population_size(herd, ["g", "i", "j", "a"])
     deltas = np.array([0.0, 0.25, DF_J])
     assert result.n == 3
-    np.testing.assert_allclose([result.mean_delta_inbreeding, result.ne, result.se],
-                               [deltas.mean(), 1 / (2 * deltas.mean()),
-                                2 * result.ne ** 2 * deltas.std(ddof=1) / np.sqrt(3)])
+    np.testing.assert_allclose(
+        [result.mean_delta_inbreeding, result.ne, result.se],
+        [deltas.mean(), 1 / (2 * deltas.mean()), 2 * result.ne**2 * deltas.std(ddof=1) / np.sqrt(3)],
+    )
     with pytest.raises(ValueError, match="none of the 3 reference animals"):
         effective_population_size(herd, ["s1", "a", "h"])
     with pytest.raises(ValueError, match="no animal"):
@@ -104,7 +111,7 @@ def designed_population(rng, sires, dams, size=100, generations=8):
     for t in range(generations):
         born = np.arange(t * size, (t + 1) * size)
         chosen_sires = rng.choice(born[: size // 2], sires, replace=False)
-        chosen_dams = rng.choice(born[size // 2:], dams, replace=False)
+        chosen_dams = rng.choice(born[size // 2 :], dams, replace=False)
         sire += rng.choice(chosen_sires, size).tolist()
         dam += rng.choice(chosen_dams, size).tolist()
     return Pedigree.from_numbers(sire, dam, unknown=-1)
@@ -120,21 +127,31 @@ def test_designed_population_gives_its_effective_size(sires, dams):
     assert abs(np.mean(estimates) - expected) < 3 * np.std(estimates, ddof=1) / np.sqrt(len(estimates))
 
 
-EIGHT_FOUNDERS = ([(f"p{k}", f"f{2 * k}", f"f{2 * k + 1}") for k in range(4)]
-                  + [(f"r{k}", "p0", "p1") for k in range(6)])
+EIGHT_FOUNDERS = [(f"p{k}", f"f{2 * k}", f"f{2 * k + 1}") for k in range(4)] + [(f"r{k}", "p0", "p1") for k in range(6)]
 
 
-@pytest.mark.parametrize("records, reference, max_ancestors, f_e, f_a, founders, ancestors, stopped_by", [
-    (EIGHT_FOUNDERS, [f"r{k}" for k in range(6)], 1000, 4.0, 2.0, 4, 2, "explained"),
-    (EIGHT_FOUNDERS, [f"r{k}" for k in range(6)], 1, 4.0, 4.0, 4, 1, "max_ancestors"),
-    # i of g and h; a is a grandparent twice over, h's unknown dam half a founder
-    ([("a", "s1", "d1"), ("b", "s2", "d2"), ("g", "a", "b"), ("h", "a", "0"), ("i", "g", "h")], ["i"], 1000,
-     32 / 7, 8 / 3, 5, 3, "explained"),
-    # a reference animal of unknown parents is a founder of the population
-    ([("c", "a", "b"), ("z", "0", "0")], ["c", "z"], 1000, 8 / 3, 8 / 3, 3, 3, "explained"),
-], ids=["eight_founders", "stopped_early", "half_founder", "founder_in_reference"])
-def test_effective_founders_and_ancestors(records, reference, max_ancestors, f_e, f_a, founders, ancestors,
-                                          stopped_by):
+@pytest.mark.parametrize(
+    "records, reference, max_ancestors, f_e, f_a, founders, ancestors, stopped_by",
+    [
+        (EIGHT_FOUNDERS, [f"r{k}" for k in range(6)], 1000, 4.0, 2.0, 4, 2, "explained"),
+        (EIGHT_FOUNDERS, [f"r{k}" for k in range(6)], 1, 4.0, 4.0, 4, 1, "max_ancestors"),
+        # i of g and h; a is a grandparent twice over, h's unknown dam half a founder
+        (
+            [("a", "s1", "d1"), ("b", "s2", "d2"), ("g", "a", "b"), ("h", "a", "0"), ("i", "g", "h")],
+            ["i"],
+            1000,
+            32 / 7,
+            8 / 3,
+            5,
+            3,
+            "explained",
+        ),
+        # a reference animal of unknown parents is a founder of the population
+        ([("c", "a", "b"), ("z", "0", "0")], ["c", "z"], 1000, 8 / 3, 8 / 3, 3, 3, "explained"),
+    ],
+    ids=["eight_founders", "stopped_early", "half_founder", "founder_in_reference"],
+)
+def test_effective_founders_and_ancestors(records, reference, max_ancestors, f_e, f_a, founders, ancestors, stopped_by):
     result = founder_statistics(Pedigree.from_records(records), reference, max_ancestors=max_ancestors)
     assert (result.founders, result.ancestors, result.stopped_by) == (founders, ancestors, stopped_by)
     np.testing.assert_allclose([result.founders_effective, result.ancestors_effective], [f_e, f_a])
@@ -165,13 +182,19 @@ def test_fully_inbred_reference_animals_are_left_out_and_counted():
         effective_population_size(pedigree, ["400", "401"])
 
 
-@pytest.mark.parametrize("animal, generations, index", [
-    ("s1", 5, 0.0), ("a", 2, 0.5), ("g", 2, 1.0), ("h", 5, 0.0),
-    # sire g: 1 + 2/2 over 2 generations; dam h: 1 + 1/2 (its dam unknown)
-    ("j", 2, 2 * 1.0 * 0.75 / 1.75),
-    # over 5: (1 + 2/2 + 4/4) / 5 and (1 + 1/2 + 2/4) / 5
-    ("j", 5, 2 * 0.6 * 0.4 / 1.0),
-])
+@pytest.mark.parametrize(
+    "animal, generations, index",
+    [
+        ("s1", 5, 0.0),
+        ("a", 2, 0.5),
+        ("g", 2, 1.0),
+        ("h", 5, 0.0),
+        # sire g: 1 + 2/2 over 2 generations; dam h: 1 + 1/2 (its dam unknown)
+        ("j", 2, 2 * 1.0 * 0.75 / 1.75),
+        # over 5: (1 + 2/2 + 4/4) / 5 and (1 + 1/2 + 2/4) / 5
+        ("j", 5, 2 * 0.6 * 0.4 / 1.0),
+    ],
+)
 def test_maccluer_completeness(herd, animal, generations, index):
     table = pedigree_statistics(herd, completeness_generations=generations)
     assert table.loc[animal, "completeness"] == pytest.approx(index, rel=1e-15)
@@ -191,8 +214,14 @@ b,s,d,2,2004-03-01
 c,s,d,,2005-01-01
 e,a,b,F,2007-01-01
 """
-DAYS = {"s": datetime.date(2000, 1, 1), "d": datetime.date(2001, 1, 1), "a": datetime.date(2003, 1, 1),
-        "b": datetime.date(2004, 3, 1), "c": datetime.date(2005, 1, 1), "e": datetime.date(2007, 1, 1)}
+DAYS = {
+    "s": datetime.date(2000, 1, 1),
+    "d": datetime.date(2001, 1, 1),
+    "a": datetime.date(2003, 1, 1),
+    "b": datetime.date(2004, 3, 1),
+    "c": datetime.date(2005, 1, 1),
+    "e": datetime.date(2007, 1, 1),
+}
 
 
 def age(parent, offspring):
@@ -201,32 +230,61 @@ def age(parent, offspring):
 
 # With offspring="parents", a and b alone are offspring, a son and a daughter
 # by their roles (a sire, b a dam), with or without the sex column.
-PARENTS = {"sire-son": [("s", "a")], "sire-daughter": [("s", "b")], "dam-son": [("d", "a")],
-           "dam-daughter": [("d", "b")], "unknown sex": [], "all": [("s", "a"), ("s", "b"), ("d", "a"), ("d", "b")]}
+PARENTS = {
+    "sire-son": [("s", "a")],
+    "sire-daughter": [("s", "b")],
+    "dam-son": [("d", "a")],
+    "dam-daughter": [("d", "b")],
+    "unknown sex": [],
+    "all": [("s", "a"), ("s", "b"), ("d", "a"), ("d", "b")],
+}
 # With offspring="all", e is a daughter by the sex column; c, of no sex, is of unknown sex.
-EVERY = {"sire-son": [("s", "a")], "sire-daughter": [("s", "b"), ("a", "e")], "dam-son": [("d", "a")],
-         "dam-daughter": [("d", "b"), ("b", "e")], "unknown sex": [("s", "c"), ("d", "c")],
-         "all": [("s", "a"), ("s", "b"), ("s", "c"), ("a", "e"), ("d", "a"), ("d", "b"), ("d", "c"), ("b", "e")]}
+EVERY = {
+    "sire-son": [("s", "a")],
+    "sire-daughter": [("s", "b"), ("a", "e")],
+    "dam-son": [("d", "a")],
+    "dam-daughter": [("d", "b"), ("b", "e")],
+    "unknown sex": [("s", "c"), ("d", "c")],
+    "all": [("s", "a"), ("s", "b"), ("s", "c"), ("a", "e"), ("d", "a"), ("d", "b"), ("d", "c"), ("b", "e")],
+}
 # Without the sex column, e, a parent of none, is of unknown sex too.
-NO_SEX = dict(EVERY, **{"sire-daughter": [("s", "b")], "dam-daughter": [("d", "b")],
-                        "unknown sex": [("s", "c"), ("d", "c"), ("a", "e"), ("b", "e")]})
+NO_SEX = dict(
+    EVERY,
+    **{
+        "sire-daughter": [("s", "b")],
+        "dam-daughter": [("d", "b")],
+        "unknown sex": [("s", "c"), ("d", "c"), ("a", "e"), ("b", "e")],
+    },
+)
 
 
-@pytest.mark.parametrize("offspring, sex_column, pairs", [
-    ("parents", True, PARENTS), ("parents", False, PARENTS), ("all", True, EVERY), ("all", False, NO_SEX),
-], ids=["parents", "parents_without_sex", "all", "all_without_sex"])
+@pytest.mark.parametrize(
+    "offspring, sex_column, pairs",
+    [
+        ("parents", True, PARENTS),
+        ("parents", False, PARENTS),
+        ("all", True, EVERY),
+        ("all", False, NO_SEX),
+    ],
+    ids=["parents", "parents_without_sex", "all", "all_without_sex"],
+)
 def test_generation_intervals_by_hand_from_dates(offspring, sex_column, pairs):
-    text = DATED if sex_column else "\n".join(",".join(f for k, f in enumerate(line.split(",")) if k != 3)
-                                               for line in DATED.splitlines())
+    text = (
+        DATED
+        if sex_column
+        else "\n".join(",".join(f for k, f in enumerate(line.split(",")) if k != 3) for line in DATED.splitlines())
+    )
     table = generation_intervals(read_pedigree(io.StringIO(text)), "born", offspring=offspring)
     assert table.index.tolist() == list(pairs)
     for path, chosen in pairs.items():
         ages = [age(p, o) for p, o in chosen]
         row = table.loc[path]
         assert (row["n"], row["left_out"]) == (len(ages), 0)
-        np.testing.assert_allclose([row["mean"], row["sd"]], [np.mean(ages) if ages else np.nan,
-                                                              np.std(ages, ddof=1) if len(ages) > 1 else np.nan],
-                                   rtol=1e-14)
+        np.testing.assert_allclose(
+            [row["mean"], row["sd"]],
+            [np.mean(ages) if ages else np.nan, np.std(ages, ddof=1) if len(ages) > 1 else np.nan],
+            rtol=1e-14,
+        )
 
 
 @pytest.mark.parametrize("offspring, n", [("parents", [2, 3, 2, 1, 0, 8]), ("all", [2, 3, 2, 1, 4, 12])])
@@ -237,41 +295,88 @@ def test_generation_intervals_from_years_and_the_parents_roles(herd, offspring, 
     assert table["mean"].fillna(1.0).tolist() == [1.0] * 6
 
 
-@pytest.mark.parametrize("offspring, n, ages", [
-    ("parents", [1, 1, 2, 1, 0, 5], [3, 1, 2, 0, 1]),
-    ("all", [1, 1, 2, 1, 2, 7], [3, 1, 3, 2, 0, 1, 4]),
-])
+@pytest.mark.parametrize(
+    "offspring, n, ages",
+    [
+        ("parents", [1, 1, 2, 1, 0, 5], [3, 1, 2, 0, 1]),
+        ("all", [1, 1, 2, 1, 2, 7], [3, 1, 3, 2, 0, 1, 4]),
+    ],
+)
 def test_pairs_of_a_parent_born_after_its_offspring_are_left_out_and_counted(offspring, n, ages):
     # c, a son, is born before its sire a: left out; b in its dam's year, a warning, is kept
-    table = generation_intervals(read_pedigree(io.StringIO(
-        "id,sire,dam,birth_year\ns,0,0,2000\nd,0,0,2001\na,s,d,2003\nb,s,d,2001\nc,a,b,2002\ng,c,b,2005\n")),
-        offspring=offspring)
+    table = generation_intervals(
+        read_pedigree(
+            io.StringIO(
+                "id,sire,dam,birth_year\ns,0,0,2000\nd,0,0,2001\na,s,d,2003\nb,s,d,2001\nc,a,b,2002\ng,c,b,2005\n"
+            )
+        ),
+        offspring=offspring,
+    )
     assert table["n"].tolist() == n and table["left_out"].tolist() == [1, 0, 0, 0, 0, 1]
     assert table.loc["all", "mean"] == pytest.approx(np.mean(ages), rel=1e-15)
     assert table.loc["all", "sd"] == pytest.approx(np.std(ages, ddof=1), rel=1e-15)
 
 
-@pytest.mark.parametrize("call, error, message", [
-    (lambda p: generation_intervals(p, "birth"), KeyError, "no column 'birth'"),
-    (lambda p: generation_intervals(p.__class__(p.ids, p.sire, p.dam, attributes=p.attributes.assign(
-        birth_year=["", "2000", "2000", "spring"] + ["2001"] * 7)), "birth_year"), ValueError,
-     "the birth of 's2', 'spring', is neither a year nor a date"),
-    (lambda p: generation_intervals(p.__class__(p.ids, p.sire, p.dam, attributes=p.attributes.assign(
-        birth_year=["20000315"] * 11)), "birth_year"), ValueError, "the birth of 'd2', 20000315, is no year"),
-    (lambda p: generation_intervals(p, offspring="sons"), ValueError, "offspring must be 'parents' or 'all'"),
-    (lambda p: effective_population_size(p, ["j"], method="pairs"), ValueError, "method must be"),
-    (lambda p: effective_population_size(p, ["j"], method="coancestry"), ValueError, "at least two"),
-    (lambda p: effective_population_size(p, ["s1", "d1"], method="coancestry"), ValueError, "no pair of the 2"),
-    (lambda p: effective_population_size(p, ["i", "j"], method="coancestry", pairs=0), ValueError,
-     "pairs must be a positive integer"),
-    (lambda p: effective_population_size(p, ["i", "j"], method="coancestry", seed=1.5), ValueError,
-     "seed must be an integer"),
-    (lambda p: pedigree_statistics(p, completeness_generations=0), ValueError, "completeness_generations"),
-    (lambda p: plot_ancestry(p, "j", "chart.pdf"), ValueError, "name a .png or .svg file"),
-    (lambda p: plot_ancestry(p, "j", "chart.svg", generations=7), ValueError, "an integer from 1 to 6"),
-    (lambda p: plot_ancestry(p, "x", "chart.svg"), PedigreeError, "'x' is not in the pedigree"),
-], ids=["no_column", "not_a_date", "date_as_number", "offspring", "method", "one_animal", "no_generations",
-        "pairs", "seed", "completeness_generations", "chart_format", "chart_generations", "chart_animal"])
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda p: generation_intervals(p, "birth"), KeyError, "no column 'birth'"),
+        (
+            lambda p: generation_intervals(
+                p.__class__(
+                    p.ids,
+                    p.sire,
+                    p.dam,
+                    attributes=p.attributes.assign(birth_year=["", "2000", "2000", "spring"] + ["2001"] * 7),
+                ),
+                "birth_year",
+            ),
+            ValueError,
+            "the birth of 's2', 'spring', is neither a year nor a date",
+        ),
+        (
+            lambda p: generation_intervals(
+                p.__class__(p.ids, p.sire, p.dam, attributes=p.attributes.assign(birth_year=["20000315"] * 11)),
+                "birth_year",
+            ),
+            ValueError,
+            "the birth of 'd2', 20000315, is no year",
+        ),
+        (lambda p: generation_intervals(p, offspring="sons"), ValueError, "offspring must be 'parents' or 'all'"),
+        (lambda p: effective_population_size(p, ["j"], method="pairs"), ValueError, "method must be"),
+        (lambda p: effective_population_size(p, ["j"], method="coancestry"), ValueError, "at least two"),
+        (lambda p: effective_population_size(p, ["s1", "d1"], method="coancestry"), ValueError, "no pair of the 2"),
+        (
+            lambda p: effective_population_size(p, ["i", "j"], method="coancestry", pairs=0),
+            ValueError,
+            "pairs must be a positive integer",
+        ),
+        (
+            lambda p: effective_population_size(p, ["i", "j"], method="coancestry", seed=1.5),
+            ValueError,
+            "seed must be an integer",
+        ),
+        (lambda p: pedigree_statistics(p, completeness_generations=0), ValueError, "completeness_generations"),
+        (lambda p: plot_ancestry(p, "j", "chart.pdf"), ValueError, "name a .png or .svg file"),
+        (lambda p: plot_ancestry(p, "j", "chart.svg", generations=7), ValueError, "an integer from 1 to 6"),
+        (lambda p: plot_ancestry(p, "x", "chart.svg"), PedigreeError, "'x' is not in the pedigree"),
+    ],
+    ids=[
+        "no_column",
+        "not_a_date",
+        "date_as_number",
+        "offspring",
+        "method",
+        "one_animal",
+        "no_generations",
+        "pairs",
+        "seed",
+        "completeness_generations",
+        "chart_format",
+        "chart_generations",
+        "chart_animal",
+    ],
+)
 def test_refusals_name_what_is_wrong(herd, call, error, message, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
     with pytest.raises(error, match=message.replace("(", r"\(").replace(".", r"\.")):
@@ -283,7 +388,7 @@ def coancestry_ne(a, equivalent, reference):
     """Ne by coancestry over all pairs of `reference`, by the formula, from a tabular A."""
     deltas = []
     for x, j in enumerate(reference):
-        for k in reference[x + 1:]:
+        for k in reference[x + 1 :]:
             t = (equivalent[j] + equivalent[k]) / 2
             if t > 0:
                 deltas.append(1 - (1 - a[j, k] / 2) ** (1 / t))
@@ -292,13 +397,15 @@ def coancestry_ne(a, equivalent, reference):
 
 def maccluer(sire, dam, animal, generations, missing):
     """MacCluer's index by walking the paths of the pedigree."""
+
     def side(parent):
         known, front = 0.0, [parent]
         for g in range(generations):
             front = [p for p in front if p != missing]
-            known += len(front) / 2 ** g
+            known += len(front) / 2**g
             front = [q for p in front for q in (sire[p], dam[p])]
         return known / generations
+
     paternal, maternal = side(sire[animal]), side(dam[animal])
     return 0.0 if paternal + maternal == 0 else 2 * paternal * maternal / (paternal + maternal)
 
@@ -311,13 +418,11 @@ def test_population_figures_against_independent_computations(kind):
     pedigree = Pedigree.from_numbers(sire, dam, unknown=n)
     a = relationship_matrix(sire, dam, n)
     table = pedigree_statistics(pedigree, completeness_generations=4)
-    np.testing.assert_allclose(table["completeness"], [maccluer(sire, dam, k, 4, n) for k in range(n)],
-                               rtol=1e-14)
+    np.testing.assert_allclose(table["completeness"], [maccluer(sire, dam, k, 4, n) for k in range(n)], rtol=1e-14)
     reference = sorted(rng.choice(n, min(n, 30), replace=False).tolist())
     ids = pedigree.ids[reference]
     founders = founder_statistics(pedigree, ids)
-    assert founders.founder_genome_equivalents == pytest.approx(1 / a[np.ix_(reference, reference)].mean(),
-                                                                rel=1e-12)
+    assert founders.founder_genome_equivalents == pytest.approx(1 / a[np.ix_(reference, reference)].mean(), rel=1e-12)
     equivalent = table["equivalent_generations"].to_numpy()
     if not np.any(equivalent[reference] > 0):
         return
@@ -330,8 +435,9 @@ def test_population_figures_against_independent_computations(kind):
 def test_coancestry_samples_pairs_among_many_animals_reproducibly():
     pedigree = designed_population(np.random.default_rng(0), 10, 10, size=1000, generations=3)
     young = pedigree.ids[-2500:]
-    first, again, other = (effective_population_size(pedigree, young, method="coancestry", pairs=1000, seed=seed)
-                           for seed in (1, 1, 2))
+    first, again, other = (
+        effective_population_size(pedigree, young, method="coancestry", pairs=1000, seed=seed) for seed in (1, 1, 2)
+    )
     # 46 animals hold 1,035 pairs
     assert first.ne == again.ne and (first.n, first.sampled) == (1035, True) and other.ne != first.ne
 
@@ -351,8 +457,12 @@ def test_figures_of_birth_dates_regrouped_by_year():
     sire, dam = random_pedigree(rng, 300, unknown=0.1, span=40)
     born = np.datetime64("2000-01-01") + (np.arange(300) * 6 + rng.integers(0, 6, 300)).astype("timedelta64[D]")
     attributes = pd.DataFrame({"born": born.astype(str), "year": born.astype("datetime64[Y]").astype(str)})
-    pedigree = Pedigree(np.arange(300).astype(str), np.where(np.array(sire) == 300, -1, sire),
-                        np.where(np.array(dam) == 300, -1, dam), attributes=attributes)
+    pedigree = Pedigree(
+        np.arange(300).astype(str),
+        np.where(np.array(sire) == 300, -1, sire),
+        np.where(np.array(dam) == 300, -1, dam),
+        attributes=attributes,
+    )
     by_year = summary_by(pedigree, "year")
     regrouped = summary_by_year(summary_by(pedigree, "born"))
     assert regrouped.index.tolist() == by_year.index.tolist() and regrouped.columns.equals(by_year.columns)

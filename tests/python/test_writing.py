@@ -15,26 +15,64 @@ def _frame(rng, n):
     numbers[np.isnan(numbers)] = np.nan  # a NaN is written empty, whatever its payload
     numbers[:12] = [0.0, -0.0, 1.0, 0.5, 1e16, 1e15, 1e-4, 1e-5, 5e-324, np.inf, -np.inf, np.nan]
     # Sums of powers of one half, written exactly when below 15 digits.
-    numbers[12:22] = [-0.75, 7.96875, 2.0**-22, 3 * 2.0**-22, 2.0**-23, 999999999999999.0, 1e15 + 2, 1200.0,
-                      2.0**49, -2.0**50]
+    numbers[12:22] = [
+        -0.75,
+        7.96875,
+        2.0**-22,
+        3 * 2.0**-22,
+        2.0**-23,
+        999999999999999.0,
+        1e15 + 2,
+        1200.0,
+        2.0**49,
+        -(2.0**50),
+    ]
     text = rng.choice(np.array(["a", "NL01", "éx", "", None], dtype=object), size=n)
     count = rng.integers(-5, 10**12, size=n)
     count[:2] = np.iinfo(np.int64).min, np.iinfo(np.int64).max
-    return pd.DataFrame({
-        "value": numbers, "small": rng.random(n), "count": count,
-        "known": pd.Series(rng.integers(0, 9, size=n), dtype="Int64").where(rng.random(n) > 0.3).array,
-        "flag": rng.random(n) > 0.5, "text": text,
-    }, index=pd.Index([f"A{k}" for k in range(n)], name="id"))
+    return pd.DataFrame(
+        {
+            "value": numbers,
+            "small": rng.random(n),
+            "count": count,
+            "known": pd.Series(rng.integers(0, 9, size=n), dtype="Int64").where(rng.random(n) > 0.3).array,
+            "flag": rng.random(n) > 0.5,
+            "text": text,
+        },
+        index=pd.Index([f"A{k}" for k in range(n)], name="id"),
+    )
 
 
-@pytest.mark.parametrize("change, sep, header, index", [
-    (None, ",", True, True), (None, " ", False, False), (None, "\t", True, False),
-    ("quoted", ",", True, True), ("quoted", " ", False, True), ("categorical", ",", True, True),
-    ("float32", ",", True, True), (None, ".", True, True), (None, "§", True, False), ("long", ",", True, True),
-], ids=["csv", "spaces", "tabs", "text_needing_quotes", "spaces_in_text", "other_types", "float32",
-        "separator_in_numbers", "separator_not_ascii", "chunks_written_in_two_halves"])
-def test_tables_are_written_as_pandas_writes_them_and_read_back_to_the_same_bits(tmp_path, monkeypatch, change,
-                                                                                 sep, header, index):
+@pytest.mark.parametrize(
+    "change, sep, header, index",
+    [
+        (None, ",", True, True),
+        (None, " ", False, False),
+        (None, "\t", True, False),
+        ("quoted", ",", True, True),
+        ("quoted", " ", False, True),
+        ("categorical", ",", True, True),
+        ("float32", ",", True, True),
+        (None, ".", True, True),
+        (None, "§", True, False),
+        ("long", ",", True, True),
+    ],
+    ids=[
+        "csv",
+        "spaces",
+        "tabs",
+        "text_needing_quotes",
+        "spaces_in_text",
+        "other_types",
+        "float32",
+        "separator_in_numbers",
+        "separator_not_ascii",
+        "chunks_written_in_two_halves",
+    ],
+)
+def test_tables_are_written_as_pandas_writes_them_and_read_back_to_the_same_bits(
+    tmp_path, monkeypatch, change, sep, header, index
+):
     if change != "long":
         monkeypatch.setattr(tolmkit.writing, "CHUNK_ROWS", 64)  # chunks with and without text needing quotes
     frame = _frame(np.random.default_rng(7), 30_000 if change == "long" else 500)
@@ -53,8 +91,14 @@ def test_tables_are_written_as_pandas_writes_them_and_read_back_to_the_same_bits
     write_csv(frame, str(path), sep=sep, header=header, index=index)
     assert path.read_text() == frame.to_csv(sep=sep, header=header, index=index, lineterminator="\n")
     # The text read back by Python's own float(), which rounds correctly on every pandas.
-    back = pd.read_csv(path, sep=sep, header=0 if header else None, dtype=str, keep_default_na=False,
-                       engine="c" if sep.isascii() else "python")
+    back = pd.read_csv(
+        path,
+        sep=sep,
+        header=0 if header else None,
+        dtype=str,
+        keep_default_na=False,
+        engine="c" if sep.isascii() else "python",
+    )
     assert bits([float(text) if text else np.nan for text in back.iloc[:, int(index)]]) == bits(frame["value"])
 
 
@@ -78,8 +122,12 @@ _REALS = {  # the families of doubles whose shortest digits take different turns
     "integers": lambda rng: np.concatenate([np.arange(1.0, 50_000), rng.integers(1, 2**53, 50_000).astype(float)]),
     "subnormals": lambda rng: np.concatenate([np.arange(1, 10_000), rng.integers(1, 2**52, 50_000)]).view(np.float64),
     "near_powers_of_ten": lambda rng: _next_to([float(f"1e{k}") for k in range(-323, 309)]),
-    "short_decimals": lambda rng: np.array([float(f"{d}e{e}") for d, e in zip(
-        rng.integers(1, 10**rng.integers(1, 8, 100_000)), rng.integers(-330, 310, 100_000))]),
+    "short_decimals": lambda rng: np.array(
+        [
+            float(f"{d}e{e}")
+            for d, e in zip(rng.integers(1, 10 ** rng.integers(1, 8, 100_000)), rng.integers(-330, 310, 100_000))
+        ]
+    ),
     "halfway_at_17_digits": lambda rng: (2 * rng.integers(2**45, 2**47, 50_000) + 1) * 2.0**-5,
     "largest": lambda rng: _next_to([np.finfo(np.float64).max], 1000)[:1001],
 }
