@@ -22,7 +22,7 @@ CPP_TEST_FLAGS := -DTOLM_BUILD_TESTS=ON -DTOLM_BUILD_MODULE=OFF -DTOLM_WERROR=$(
 
 FUZZ_SECONDS ?= 180
 
-demo: $(VENV)/.installed $(VENV)/.demo
+demo: $(VENV)/.installed
 	$(PY) examples/workflow.py examples/herd.csv --by birth_year --plot build/demo/trend.png \
 	    --report build/demo/report.html --chart build/demo/ancestors.png
 
@@ -139,10 +139,6 @@ bench: $(VENV)/.installed $(CMAKE)
 $(PY):
 	python=$$(scripts/find-python 3.9) && "$$python" -m venv $(VENV)
 	$(PY) -m pip install --quiet --upgrade pip
-
-$(VENV)/.demo: $(PY)
-	$(PY) -m pip install --quiet matplotlib
-	touch $@
 
 $(VENV)/bin/cmake: $(PY)
 	$(PY) -m pip install --quiet cmake

@@ -158,7 +158,11 @@ def _parser() -> argparse.ArgumentParser:
         default="utf-8-sig",
         help="text encoding, of the genotype file too (default: utf-8-sig)",
     )
-    options.add_argument("--selfing", action="store_true", help="allow an animal whose sire is its dam")
+    options.add_argument(
+        "--selfing",
+        action="store_true",
+        help="allow an animal to be both a sire and a dam (plants, hermaphrodites); lifts --max-offspring",
+    )
     options.add_argument(
         "--header",
         action=argparse.BooleanOptionalAction,

@@ -652,7 +652,7 @@ def _checked_g(G: ArrayLike, ids: NDArray[np.object_]) -> NDArray[np.float64]:
         raise TypeError(f"G must be a matrix of real numbers, got {_kind(G, g)}")
     m = len(ids)
     if g.shape != (m, m):
-        raise ValueError(f"G is {g.shape[0]} × {g.shape[1]}; {m} animals are genotyped")
+        raise ValueError(f"G is {g.shape[0]} × {g.shape[1]}; {m} animal{'s are' if m != 1 else ' is'} genotyped")
     g = np.asarray(g, dtype=np.float64)
     unusable = ~np.isfinite(g)
     if mask is not None:

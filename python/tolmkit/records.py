@@ -490,9 +490,10 @@ def _check_parents(
         selfed = np.flatnonzero((sire == dam) & (sire >= 0))
         if len(selfed):
             k = int(selfed[0])
-            raise PedigreeError(
-                f"{at(k - first)}: animal {ids[k]!r} has {ids[sire[k]]!r} as both sire and dam; "
-                f"pass selfing=True for plants and other hermaphrodites"
+            raise refused(
+                f"{at(k - first)}: animal {ids[k]!r} has {ids[sire[k]]!r} as both sire and dam; pass ",
+                option("selfing", True),
+                " for plants and other hermaphrodites",
             )
         is_sire = np.zeros(len(ids), dtype=bool)
         is_sire[sire[sire >= 0]] = True
@@ -501,10 +502,11 @@ def _check_parents(
             offspring = int(both[0])
             parent = int(dam[offspring])
             other = int(np.argmax(sire == parent))
-            raise PedigreeError(
+            raise refused(
                 f"{at(other - first)}: animal {ids[parent]!r} is the sire of {ids[other]!r} here "
-                f"and the dam of {ids[offspring]!r} on {at(offspring - first)}; correct the "
-                f"record, or pass selfing=True for plants and other hermaphrodites"
+                f"and the dam of {ids[offspring]!r} on {at(offspring - first)}; correct the record, or pass ",
+                option("selfing", True),
+                " for plants and other hermaphrodites",
             )
     if recorded is None:
         return

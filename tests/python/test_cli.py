@@ -105,8 +105,17 @@ def test_check_prints_the_summary_and_reading_options_apply(tmp_path, capsys):
         (HERD, ["stats", "--reference", "e", "x"], "'x' is not in the pedigree"),
         (HERD, ["stats", "--reference", "a", "b"], "none of the 2 reference animals"),
         ("a,-999,-999\nb,a,-999\n", ["check"], "pass --unknown=-999 if"),
+        ("a,0,0\nb,a,a\n", ["check"], "pass --selfing for plants"),
     ],
-    ids=["listed_twice", "short_line", "no_file", "unknown_reference", "reference_of_founders", "advice_as_options"],
+    ids=[
+        "listed_twice",
+        "short_line",
+        "no_file",
+        "unknown_reference",
+        "reference_of_founders",
+        "advice_as_options",
+        "selfing_as_an_option",
+    ],
 )
 def test_a_pedigree_that_cannot_be_used_exits_1_with_one_line(tmp_path, capsys, content, arguments, message):
     path = tmp_path / "ped.csv"
