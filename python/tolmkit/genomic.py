@@ -602,14 +602,6 @@ def _genotyped(
         )
     if ids.ndim != 1:
         raise ValueError(f"genotyped must list identifiers, one for each row of G, got shape {ids.shape}")
-    if len(pedigree) and isinstance(pedigree.ids[0], str):
-        other = np.flatnonzero([not isinstance(name, str) for name in ids])
-        if len(other):
-            name = ids[other[0]]
-            raise TypeError(
-                f"genotyped[{other[0]}] is {name!r} ({type(name).__name__}); the pedigree's "
-                f"identifiers are text: pass {name.decode() if isinstance(name, bytes) else str(name)!r}"
-            )
     repeat = first_repeat(ids)
     if repeat:
         first, again = repeat

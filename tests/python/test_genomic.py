@@ -282,8 +282,8 @@ G2 = np.array([[1.0, 0.3], [0.3, 1.2]])
             ValueError,
             "tune='mean' matches .* needs two genotyped animals or more; 'c' is the only one: leave out tune='mean'",
         ),
-        ([3, 4], G2, {}, TypeError, r"genotyped\[0\] is 3 \(int\); the pedigree's identifiers are text: pass '3'"),
-        ([3, 4], G2, {"add_missing": True}, TypeError, r"genotyped\[0\] is 3 \(int\)"),
+        ([3, 4], G2, {}, TypeError, r"animal 3 is given as int, but the pedigree.s identifiers are text: pass .3."),
+        ([3, 4], G2, {"add_missing": True}, TypeError, r"animal 3 is given as int"),
         (None, G2, {}, TypeError, "genotyped must be the identifiers of G's rows, got NoneType"),
         (
             ["c", "d"],
