@@ -40,6 +40,7 @@ from .statistics import (
     summary_by,
     summary_by_year,
 )
+from .threads import get_threads, set_threads
 
 __all__ = [
     "DEFAULT_MEMORY_LIMIT",
@@ -64,6 +65,7 @@ __all__ = [
     "effective_population_size",
     "founder_statistics",
     "generation_intervals",
+    "get_threads",
     "genomic_relationship_matrix",
     "hybrid_inverse",
     "hybrid_relationship",
@@ -78,6 +80,7 @@ __all__ = [
     "relationship_matrix",
     "relationship_pairs",
     "relationships_among",
+    "set_threads",
     "sexes",
     "simulate_pedigree",
     "summary_by",

@@ -45,6 +45,7 @@ from .statistics import (
     pedigree_statistics,
     summary_by,
 )
+from .threads import ENVIRONMENT_VARIABLE, set_threads
 from .writing import STANDARD_STREAM, OutputError, OverwritesInput, outputs, write_csv, write_lower_triangle
 
 __all__ = ["main"]
@@ -86,7 +87,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         return int(stop.code or 0)
     try:
         command: typing.Callable[[argparse.Namespace], None] = args.command
-        command(args)
+        with set_threads(args.threads):
+            command(args)
     except (UsageError, OverwritesInput) as error:
         args.parser.print_usage(sys.stderr)
         print(f"{args.parser.prog}: error: {error}", file=sys.stderr)
@@ -188,6 +190,13 @@ def _parser() -> argparse.ArgumentParser:
         "--case-distinct",
         action="store_true",
         help="take identifiers that differ only in case (NL1, nl1) for different animals",
+    )
+    options.add_argument(
+        "--threads",
+        type=_positive,
+        metavar="N",
+        help=f"threads of the computations, the reader and the writer (default: {ENVIRONMENT_VARIABLE}, "
+        "else every core the process may use)",
     )
 
     parser = argparse.ArgumentParser(prog="tolmkit", description=__doc__.split("\n\n")[0] if __doc__ else None)

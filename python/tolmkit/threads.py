@@ -1,0 +1,129 @@
+"""How many threads tolmkit's own computations use: one setting for the
+whole process, which every function that computes on several threads, the
+reader, the writer and the linear algebra follow."""
+
+from __future__ import annotations
+
+import os
+import types
+import typing
+
+from ._arguments import integer
+
+__all__ = ["ENVIRONMENT_VARIABLE", "get_threads", "resolve", "set_threads"]
+
+#: The environment variable that sets the threads when no call has.
+ENVIRONMENT_VARIABLE = "TOLMKIT_THREADS"
+
+# The setting of set_threads, None while no call has made one.
+_setting: int | None = None
+
+
+class set_threads:  # noqa: N801 -- a function to the user, which is also a context manager
+    """Sets the threads that tolmkit uses from now on, in this process.
+
+    Called alone, the setting holds until the next call; used in a ``with``
+    statement, it holds for the block, and the setting before comes back
+    after it.
+
+    Parameters
+    ----------
+    threads : int or None
+        A positive number of threads; None goes back to the default: the
+        environment variable ``TOLMKIT_THREADS``, else the cores that the
+        process may run on.
+
+    Raises
+    ------
+    ValueError
+        `threads` is not a positive integer or None.
+
+    Examples
+    --------
+    >>> with set_threads(1):
+    ...     get_threads()
+    1
+    """
+
+    def __init__(self, threads: int | None) -> None:
+        global _setting
+        self._before = _setting
+        _setting = None if threads is None else _positive(threads, "threads")
+
+    def __enter__(self) -> None:
+        return None
+
+    def __exit__(
+        self,
+        kind: type[BaseException] | None,
+        error: BaseException | None,
+        traceback: types.TracebackType | None,
+    ) -> None:
+        global _setting
+        _setting = self._before
+
+
+def get_threads() -> int:
+    """The threads that tolmkit uses when a function is not told.
+
+    Returns
+    -------
+    int
+        The number that `set_threads` set; else that of the environment
+        variable ``TOLMKIT_THREADS``; else the cores that the process may
+        run on (its affinity, where the system tells it, else every core).
+
+    Raises
+    ------
+    ValueError
+        ``TOLMKIT_THREADS`` is set to other than a positive integer.
+
+    Examples
+    --------
+    >>> get_threads() >= 1
+    True
+    """
+    if _setting is not None:
+        return _setting
+    given = os.environ.get(ENVIRONMENT_VARIABLE, "").strip()
+    if given:
+        number = int(given) if given.isdigit() else 0
+        if number < 1:
+            raise ValueError(
+                f"{ENVIRONMENT_VARIABLE} is {given!r}; set it to a positive number of threads, or unset it"
+            )
+        return number
+    affinity: typing.Callable[[int], set[int]] | None = getattr(os, "sched_getaffinity", None)
+    return len(affinity(0)) if affinity is not None else os.cpu_count() or 1
+
+
+def resolve(threads: int | None) -> int:
+    """The threads of one call: `threads` when given, else `get_threads()`.
+
+    Parameters
+    ----------
+    threads : int or None
+        The ``threads=`` argument of a function.
+
+    Returns
+    -------
+    int
+
+    Raises
+    ------
+    ValueError
+        `threads` is not a positive integer or None.
+
+    Examples
+    --------
+    >>> resolve(2), resolve(None) == get_threads()
+    (2, True)
+    """
+    return get_threads() if threads is None else _positive(threads, "threads")
+
+
+def _positive(value: object, name: str) -> int:
+    number = integer(value)
+    if number is None or number < 1:
+        raise ValueError(f"{name} must be a positive integer, got {value!r}")
+    return number
