@@ -27,7 +27,7 @@ import pyarrow as pa
 import scipy.sparse as sp
 from numpy.typing import NDArray
 
-from ._advice import PedigreeError, option
+from ._advice import PedigreeError
 from ._version import __version__
 from .births import MIN_AGE, birth_column, birth_order, cohorts
 from .genomic import genomic_relationship_matrix, hybrid_inverse
@@ -228,8 +228,8 @@ def _parser() -> argparse.ArgumentParser:
         "hinv",
         _hinv,
         "H-inverse of single-step genomic evaluation, written as ainv writes "
-        "A-inverse, with G against A22 on standard error; takes no --groups (read the "
-        "groups' codes as unknown parents with --unknown)",
+        "A-inverse, with G against A22 on standard error; with --groups, the groups of unknown parents "
+        "follow the animals (Quaas 1988)",
     )
     hinv.add_argument(
         "--genotypes",
@@ -251,6 +251,12 @@ def _parser() -> argparse.ArgumentParser:
     )
     hinv.add_argument(
         "--add-missing", action="store_true", help="add genotyped animals missing from the pedigree as founders"
+    )
+    hinv.add_argument(
+        "--full-groups",
+        action="store_true",
+        help="with --groups, also tie the genotyped animals to their groups through G-inverse minus "
+        "A22-inverse (Misztal et al. 2013)",
     )
 
     stats = command(
@@ -475,8 +481,8 @@ def _ainv(args: argparse.Namespace) -> None:
 def _hinv(args: argparse.Namespace) -> None:
     if args.output == STANDARD_STREAM:
         raise UsageError("hinv writes two files, OUT and OUT.ids: give -o a file name")
-    if args.groups is not None:
-        raise UsageError(_without_groups(args))
+    if args.full_groups and args.groups is None:
+        raise UsageError("--full-groups ties the genotyped animals to the groups of unknown parents: give --groups")
     with outputs(args.output, f"{args.output}.ids", inputs=[args.pedigree, args.genotypes]) as (matrix, ids):
         pedigree = _read(args)
         with _progress("reading genotypes"):
@@ -497,27 +503,13 @@ def _hinv(args: argparse.Namespace) -> None:
                 omega=args.omega,
                 tune=args.tune,
                 add_missing=args.add_missing,
+                groups="full" if args.full_groups else args.groups is not None,
             )
             lower = sp.tril(result.matrix, format="csr")
             lower.sort_indices()
         print(result.comparison.summary(), file=sys.stderr)
         with _progress("writing"):
             write_lower_triangle(lower, result.ids, matrix, ids)
-
-
-def _without_groups(args: argparse.Namespace) -> str:
-    """Why hinv refuses --groups, and the options that read the same file
-    with the groups as unknown parents, as hybrid_inverse takes them."""
-    codes = sorted(code for code in _unknown(args) if code)  # an empty field is unknown whatever is listed
-    groups = [code.strip() for code in args.groups.split(",") if code.strip()]
-    prefixes = [code[:-1] for code in groups if code.endswith("*")]
-    codes += [code for code in groups if not code.endswith("*")]
-    every = f" and every code that begins with {' or '.join(prefixes)}" if prefixes else ""
-    return (
-        "hinv takes no --groups: its H-inverse has no equations for groups of unknown parents; leave out "
-        f"--groups and pass {option('unknown', codes).command_line}{every}, which reads the grouped parents "
-        "as unknown ones"
-    )
 
 
 def _check(args: argparse.Namespace) -> None:
