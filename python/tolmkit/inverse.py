@@ -50,8 +50,9 @@ def inverse_relationship_matrix(
     metafounders : pandas.DataFrame or array_like, optional
         Γ, the g × g relationships among the groups' base populations: a
         DataFrame whose rows and columns are labelled with the groups' codes,
-        or a matrix in the order of `pedigree.group_ids`; finite, exactly
-        symmetric and positive definite. `groups` is then implied.
+        or a matrix in the order of `pedigree.group_ids` (a number for a
+        single group); finite, exactly symmetric and positive definite.
+        `groups` is then implied.
 
     Returns
     -------

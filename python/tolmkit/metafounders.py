@@ -304,7 +304,7 @@ def checked_gamma(pedigree: Pedigree, metafounders: Gamma) -> NDArray[np.float64
     pedigree : Pedigree
     metafounders : pandas.DataFrame or array_like
         Labelled by the groups' codes (rows and columns, in any order), or
-        in the order of `pedigree.group_ids`.
+        in the order of `pedigree.group_ids`; a number for a single group.
 
     Returns
     -------
@@ -342,6 +342,8 @@ def checked_gamma(pedigree: Pedigree, metafounders: Gamma) -> NDArray[np.float64
     except (TypeError, ValueError):
         raise TypeError(f"metafounders must be a matrix of real numbers, got {metafounders!r:.60}") from None
     g = len(groups)
+    if gamma.shape == () and g == 1:
+        gamma = gamma.reshape(1, 1)
     if gamma.shape != (g, g):
         raise ValueError(
             f"metafounders (Γ) is of shape {gamma.shape}; the pedigree has {g} group{'s' if g > 1 else ''} "
@@ -362,7 +364,7 @@ def checked_gamma(pedigree: Pedigree, metafounders: Gamma) -> NDArray[np.float64
     return gamma
 
 
-def _by_groups(frame: pd.DataFrame, groups: NDArray[np.object_]) -> NDArray[np.float64]:
+def _by_groups(frame: pd.DataFrame, groups: NDArray[np.object_]) -> pd.DataFrame:
     """Γ given with labels, its rows and columns in the order of `groups`."""
     order = []
     for axis, labels in (("row", frame.index), ("column", frame.columns)):
@@ -375,7 +377,8 @@ def _by_groups(frame: pd.DataFrame, groups: NDArray[np.object_]) -> NDArray[np.f
         if np.any(found < 0):
             raise ValueError(f"group {groups[int(np.argmax(found < 0))]!r} labels no {axis} of metafounders")
         order.append(found)
-    return frame.iloc[order[0], order[1]].to_numpy(dtype=np.float64)
+    aligned: pd.DataFrame = frame.iloc[order[0], order[1]]
+    return aligned
 
 
 def _listed(groups: NDArray[np.object_]) -> str:
