@@ -102,11 +102,11 @@ def metafounder_inverse(pedigree: Pedigree, metafounders: Gamma, *, kinship: boo
     animals = np.arange(n)
     rows = np.concatenate([animals, animals[has_sire], animals[has_dam]])
     cols = np.concatenate([animals, sire[has_sire], dam[has_dam]])
-    links = np.concatenate([np.ones(n), np.full(int(has_sire.sum()) + int(has_dam.sum()), -0.5)])
+    values = np.concatenate([np.ones(n), np.full(int(has_sire.sum()) + int(has_dam.sum()), -0.5)])
     # Coordinates add their duplicates: a selfed animal's two halves make −1.
-    links_matrix = sp.csr_matrix((links, (rows, cols)), shape=(n, n + g))
+    links = sp.csr_matrix((values, (rows, cols)), shape=(n, n + g))
     factor = 2.0 if kinship else 1.0
-    weighted = links_matrix.T @ sp.diags(factor / sampling_var) @ links_matrix
+    weighted = links.T @ sp.diags(factor / sampling_var) @ links
     rows, cols = np.indices((g, g)).reshape(2, -1)
     corner = sp.csr_matrix(((factor * _inverse(gamma)).ravel(), (n + rows, n + cols)), shape=(n + g, n + g))
     lower = sp.tril(weighted + corner, format="csr")
