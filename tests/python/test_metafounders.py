@@ -3,6 +3,7 @@ against dense constructions: A^Γ by the tabular method with the metafounders
 as pseudo-founders, Quaas' rules, and each form's genotyped block."""
 
 import pickle
+from functools import partial
 
 import numpy as np
 import pandas as pd
@@ -146,92 +147,33 @@ PEDIGREE = Pedigree(
 GAMMA = np.array([[0.4, 0.1], [0.1, 0.3]])
 
 
-@pytest.mark.parametrize(
-    "call, error, message",
-    [
-        (
-            lambda: tolmkit.inverse_relationship_matrix(PEDIGREE, metafounders=GAMMA[:1, :1]),
-            ValueError,
-            r"of shape \(1, 1\); the pedigree has 2 groups \('M', 'N'\)",
-        ),
-        (
-            lambda: tolmkit.inbreeding(PEDIGREE, metafounders=[[0.4, 0.5], [0.5, 0.4]]),
-            ValueError,
-            "not positive definite: .* at group 'N'",
-        ),
-        (
-            lambda: tolmkit.relationship_matrix(PEDIGREE, metafounders=[[0.4, 0.1], [0.2, 0.3]]),
-            ValueError,
-            "is 0.1 at groups 'M', 'N' and 0.2 the other way: Γ must be exactly symmetric",
-        ),
-        (
-            lambda: tolmkit.relationships_among(PEDIGREE, ["c"], metafounders=[[np.nan, 0], [0, 1]]),
-            ValueError,
-            "is nan at groups 'M', 'M' .* must be finite",
-        ),
-        (
-            lambda: tolmkit.inverse_relationship_matrix(
-                PEDIGREE, metafounders=pd.DataFrame(GAMMA, index=["M", "X"], columns=["M", "N"])
-            ),
-            ValueError,
-            r"row 'X' is not a group of the pedigree \('M', 'N'\)",
-        ),
-        (
-            lambda: tolmkit.inverse_relationship_matrix(PEDIGREE, metafounders="gamma"),
-            TypeError,
-            "metafounders must be a matrix of real numbers",
-        ),
-        (
-            lambda: tolmkit.inverse_relationship_matrix(Pedigree(["a"], [-1], [-1]), metafounders=[[0.4]]),
-            PedigreeError,
-            "the pedigree has none: read their codes as groups with groups",
-        ),
-        (
-            lambda: tolmkit.inbreeding(PEDIGREE, metafounders=[[2.5, 0], [0, 2.5]]),
-            PedigreeError,
-            "animal 'a' has no Mendelian sampling relative to the metafounders",
-        ),
-        (
-            lambda: tolmkit.hybrid_inverse(PEDIGREE, ["c"], [[1.0]], tune="mean", metafounders=GAMMA),
-            PedigreeError,
-            "tune='mean' matches .* leave out tune",
-        ),
-        (
-            lambda: tolmkit.hybrid_inverse(PEDIGREE, ["c"], [[1.0]], groups="full", metafounders=GAMMA),
-            PedigreeError,
-            "groups='full' ties .* leave out groups",
-        ),
-        (
-            lambda: tolmkit.hybrid_inverse(PEDIGREE, ["c"], [[1.0]], groups="yes"),
-            ValueError,
-            "groups must be False, True or 'full', got 'yes'",
-        ),
-        (
-            lambda: tolmkit.relationships_among(PEDIGREE, ["c"], chunks=2, metafounders=GAMMA),
-            ValueError,
-            "in memory: leave out chunks",
-        ),
-    ],
-    ids=[
-        "size",
-        "not_positive_definite",
-        "asymmetric",
-        "not_finite",
-        "labels",
-        "not_numbers",
-        "no_groups",
-        "no_sampling",
-        "tune",
-        "full",
-        "groups_form",
-        "chunks",
-    ],
-)
-def test_bad_metafounders_are_refused_naming_what_to_fix(call, error, message):
+INVERSE, F, A = tolmkit.inverse_relationship_matrix, tolmkit.inbreeding, tolmkit.relationship_matrix
+AMONG = partial(tolmkit.relationships_among, ids=["c"])
+HYBRID = partial(tolmkit.hybrid_inverse, genotyped=["c"], G=[[1.0]])
+LABELLED = pd.DataFrame(GAMMA, index=["M", "X"], columns=["M", "N"])
+REFUSALS = {
+    "size": (INVERSE, GAMMA[:1, :1], {}, ValueError, r"of shape \(1, 1\); the pedigree has 2 groups \('M', 'N'\)"),
+    "not_positive_definite": (F, [[0.4, 0.5], [0.5, 0.4]], {}, ValueError, "not positive definite: .* group 'N'"),
+    "asymmetric": (A, [[0.4, 0.1], [0.2, 0.3]], {}, ValueError, "0.1 at groups 'M', 'N' and 0.2 the other way"),
+    "not_finite": (AMONG, [[np.nan, 0], [0, 1]], {}, ValueError, "is nan at groups 'M', 'M' .* must be finite"),
+    "labels": (INVERSE, LABELLED, {}, ValueError, r"row 'X' is not a group of the pedigree \('M', 'N'\)"),
+    "not_numbers": (INVERSE, "gamma", {}, TypeError, "metafounders must be a matrix of real numbers"),
+    "no_sampling": (F, [[2.5, 0], [0, 2.5]], {}, PedigreeError, "animal 'a' has no Mendelian sampling relative"),
+    "tune": (HYBRID, GAMMA, {"tune": "mean"}, PedigreeError, "tune='mean' matches .* leave out tune"),
+    "full": (HYBRID, GAMMA, {"groups": "full"}, PedigreeError, "groups='full' ties .* leave out groups"),
+    "groups_form": (HYBRID, None, {"groups": "yes"}, ValueError, "groups must be False, True or 'full', got 'yes'"),
+    "chunks": (AMONG, GAMMA, {"chunks": 2}, ValueError, "in memory: leave out chunks"),
+}
+
+
+@pytest.mark.parametrize("function, gamma, options, error, message", REFUSALS.values(), ids=REFUSALS)
+def test_bad_metafounders_are_refused_naming_what_to_fix(function, gamma, options, error, message):
     before = pickle.dumps((PEDIGREE.sire, PEDIGREE.sire_group, GAMMA))
     with pytest.raises(error, match=message):
-        call()
+        function(PEDIGREE, metafounders=gamma, **options)
     assert pickle.dumps((PEDIGREE.sire, PEDIGREE.sire_group, GAMMA)) == before
+    with pytest.raises(PedigreeError, match="the pedigree has none: read their codes as groups with groups"):
+        function(Pedigree(["c"], [-1], [-1]), metafounders=[[0.4]])
 
 
 def test_hinv_writes_the_groups_after_the_animals(tmp_path):
