@@ -16,6 +16,7 @@ import scipy.linalg.lapack as lapack
 import scipy.sparse as sp
 from numpy.typing import ArrayLike, NDArray
 
+from . import _native
 from ._advice import PedigreeError, argument, refused
 from ._symmetric import mirror
 from .candidates import relationship_block
@@ -35,8 +36,6 @@ __all__ = [
 #: Γ as the user gives it: labelled by the groups' codes, or in their order.
 Gamma = typing.Union[pd.DataFrame, ArrayLike]
 
-# Animals whose ancestors' contributions are held at once in the pass for F.
-_ANIMALS_AT_ONCE = 4096
 # Elements of the dense block of columns of A^Γ computed at once (128 MiB).
 _BLOCK_ELEMENTS = 1 << 24
 
@@ -61,8 +60,7 @@ def metafounder_inbreeding(pedigree: Pedigree, metafounders: Gamma) -> tuple[NDA
     >>> metafounder_inbreeding(pedigree, [[0.4]])[0].round(12).tolist()
     [0.2, 0.2]
     """
-    f, sampling_var, _ = _coefficients(pedigree, checked_gamma(pedigree, metafounders))
-    return f, sampling_var
+    return _coefficients(pedigree, checked_gamma(pedigree, metafounders))
 
 
 def metafounder_inverse(pedigree: Pedigree, metafounders: Gamma, *, kinship: bool = False) -> sp.csr_matrix:
@@ -95,7 +93,7 @@ def metafounder_inverse(pedigree: Pedigree, metafounders: Gamma, *, kinship: boo
            [-1.3333,  3.3333]])
     """
     gamma = checked_gamma(pedigree, metafounders)
-    _, sampling_var, _ = _coefficients(pedigree, gamma)
+    _, sampling_var = _coefficients(pedigree, gamma)
     n, g = len(pedigree), len(gamma)
     sire, dam = _parents(pedigree)
     has_sire, has_dam = sire >= 0, dam >= 0
@@ -145,8 +143,9 @@ def metafounder_relationships(
     if animals is not None:
         pedigree, renumber = ancestry(pedigree, chosen)
         chosen = renumber[chosen]
-    _, sampling_var, layers = _coefficients(pedigree, gamma)
+    _, sampling_var = _coefficients(pedigree, gamma)
     n, g = len(pedigree), len(gamma)
+    layers = _layers(pedigree, g)
     scale = np.zeros(n + g + 1)
     scale[layers.rank[:n]] = sampling_var
     scale = scale[:, np.newaxis]
@@ -396,40 +395,29 @@ def _parents(pedigree: Pedigree) -> tuple[NDArray[np.int32], NDArray[np.int32]]:
     return sire, dam
 
 
-def _coefficients(
-    pedigree: Pedigree, gamma: NDArray[np.float64]
-) -> tuple[NDArray[np.float64], NDArray[np.float64], Layers]:
-    """F relative to the metafounders, the sampling variances and the layers
-    of the pedigree with its metafounders (numbered after the animals, in
-    the first layer), one layer at a time: an animal's sampling variance is
-    1 − A^Γ(s, s)/4 − A^Γ(d, d)/4 over its parents, A^Γ(p, p) = γ_pp for a
-    metafounder (the paper's "inbreeding" of γ_pp − 1) and 0 for an unknown
-    parent of no group, as in A; then A^Γ(i, i) = Σ_k t_ik² b_k over its
-    ancestors and itself, plus q_iᵀ Γ q_i over the metafounders
-    (Meuwissen and Luo 1992 with Γ)."""
-    n, g = len(pedigree), len(gamma)
+def _coefficients(pedigree: Pedigree, gamma: NDArray[np.float64]) -> tuple[NDArray[np.float64], NDArray[np.float64]]:
+    """F relative to the metafounders and the sampling variances, by the
+    companion's pass over each animal's ancestors (Meuwissen and Luo 1992
+    with Γ): an animal's sampling variance is 1 − A^Γ(s, s)/4 − A^Γ(d, d)/4
+    over its parents, A^Γ(p, p) = γ_pp for a metafounder and 0 for an
+    unknown parent of no group, as in A."""
+    f, sampling_var, stopped = _native.metafounder_inbreeding(
+        pedigree.sire, pedigree.dam, pedigree.sire_group, pedigree.dam_group, np.ascontiguousarray(gamma)
+    )
+    if stopped >= 0:
+        raise PedigreeError(
+            f"animal {pedigree.ids[stopped]!r} has no Mendelian sampling relative to the metafounders "
+            f"(1 − A(sire, sire)/4 − A(dam, dam)/4 is {float(sampling_var[stopped])!r}): A^Γ has no inverse; "
+            "look at the diagonal of Γ"
+        )
+    return f, sampling_var
+
+
+def _layers(pedigree: Pedigree, g: int) -> Layers:
+    """The layers of the pedigree with its metafounders numbered after the
+    animals, in the first layer."""
     sire, dam = (np.concatenate([parents, np.full(g, -1, dtype=np.int32)]) for parents in _parents(pedigree))
-    layers = Layers(sire, dam, np.concatenate([pedigree.generation + 1, np.zeros(g, dtype=np.int64)]))
-    # A^Γ(p, p) of every parent; the last slot, read for the parent −1, stays 0.
-    own = np.zeros(n + g + 1)
-    own[n : n + g] = np.diag(gamma)
-    sampling_var = np.zeros(n + g)
-    for depth in range(1, len(layers)):
-        rows = layers.rows(depth)
-        sampling_var[rows] = 1.0 - 0.25 * own[sire[rows]] - 0.25 * own[dam[rows]]
-        empty = rows[~(sampling_var[rows] > 0.0)]
-        if len(empty):
-            raise PedigreeError(
-                f"animal {pedigree.ids[empty[0]]!r} has no Mendelian sampling relative to the metafounders "
-                f"(1 − A(sire, sire)/4 − A(dam, dam)/4 is {sampling_var[empty[0]]!r}): A^Γ has no inverse; "
-                "look at the diagonal of Γ"
-            )
-        for start in range(0, len(rows), _ANIMALS_AT_ONCE):
-            chunk = rows[start : start + _ANIMALS_AT_ONCE]
-            t = layers.contributions(chunk)
-            q = t[:, n:].toarray()
-            own[chunk] = t.multiply(t) @ sampling_var + np.einsum("ij,jk,ik->i", q, gamma, q)
-    return own[:n] - 1.0, sampling_var[:n], layers
+    return Layers(sire, dam, np.concatenate([pedigree.generation + 1, np.zeros(g, dtype=np.int64)]))
 
 
 def _inverse(gamma: NDArray[np.float64]) -> NDArray[np.float64]:

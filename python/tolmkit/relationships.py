@@ -64,10 +64,11 @@ def inbreeding(
     metafounders : pandas.DataFrame or array_like, optional
         Γ, the relationships among the groups' base populations, as
         `inverse_relationship_matrix` takes it: F relative to the
-        metafounders (Legarra et al. 2015), computed here by a pass over
-        each animal's ancestors with Γ (Meuwissen and Luo's, not
+        metafounders (Legarra et al. 2015), computed by the companion's
+        pass over each animal's ancestors with Γ (Meuwissen and Luo's, not
         TOLM.fcoeff). A base animal whose parents are of metafounders p and
-        q has F = γ_pq / 2. These arrays are new at each call.
+        q has F = γ_pq / 2. These arrays are new at each call, and the
+        sampling variances 1 − A^Γ(s, s)/4 − A^Γ(d, d)/4 over the parents.
 
     Returns
     -------
