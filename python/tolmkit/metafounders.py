@@ -25,6 +25,7 @@ from .pedigree import Pedigree, ancestry
 
 __all__ = [
     "Gamma",
+    "checked_gamma",
     "estimate_gamma",
     "group_proportions",
     "group_terms",
