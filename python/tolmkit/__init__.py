@@ -18,6 +18,7 @@ from .genomic import GenomicComparison, HybridInverse, genomic_relationship_matr
 from .genotypes import GenotypeError, read_genotypes
 from .inverse import inverse_relationship_matrix
 from .pedigree import MISSING_PARENT, Pedigree, PedigreeCounts, ancestry, prune, sexes
+from .quality import GenotypeQuality, genotype_quality
 from .reading import read_pedigree
 from .records import UNKNOWN_PARENTS
 from .relationships import (
@@ -48,6 +49,7 @@ __all__ = [
     "FounderStatistics",
     "GenomicComparison",
     "GenotypeError",
+    "GenotypeQuality",
     "HybridInverse",
     "MISSING_PARENT",
     "MemoryLimitExceeded",
@@ -67,6 +69,7 @@ __all__ = [
     "generation_intervals",
     "get_threads",
     "genomic_relationship_matrix",
+    "genotype_quality",
     "hybrid_inverse",
     "hybrid_relationship",
     "inbreeding",

@@ -17,12 +17,14 @@ from numpy.typing import ArrayLike, NDArray
 
 from ._advice import Option, PedigreeError, argument, option, refused
 from ._arguments import real
+from ._matrices import as_array, check_genotype_values, check_genotypes, genotype_array, kind, threshold
 from ._memory import BLAS_BUFFERS, require_room
 from ._symmetric import mirror, mirrored_blocks
 from .among import relationships_among
 from .genotypes import first_repeat
 from .inverse import inverse_relationship_matrix
 from .pedigree import Pedigree
+from .quality import MIN_MAF
 from .relationships import DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, relationship_matrix
 
 __all__ = ["GenomicComparison", "HybridInverse", "genomic_relationship_matrix", "hybrid_inverse", "hybrid_relationship"]
@@ -117,7 +119,7 @@ def genomic_relationship_matrix(
     genotypes: typing.Any,
     *,
     allele_frequencies: ArrayLike | None = None,
-    min_maf: float = 0.0,
+    min_maf: float = MIN_MAF,
     min_call_rate: float = 0.0,
     ids: ArrayLike | None = None,
 ) -> typing.Any:
@@ -145,9 +147,9 @@ def genomic_relationship_matrix(
         Frequency p_j of the counted allele at every marker (such as those of
         the base population); by default from the non-missing genotypes.
         They must leave 2 Σ p_j (1 − p_j) above 0 at the markers kept.
-    min_maf : float, default 0.0
+    min_maf : float, default MIN_MAF (0.05)
         Drop the markers whose minor allele frequency, min(p, 1 − p), is
-        below this.
+        below this (with `allele_frequencies`, of those frequencies).
     min_call_rate : float, default 0.0
         Drop the markers whose share of non-missing genotypes is below this.
     ids : array_like of str, optional
@@ -185,13 +187,7 @@ def genomic_relationship_matrix(
     """
     if type(genotypes).__module__.split(".")[0] == "dask":
         return _dask_relationships(genotypes, allele_frequencies, min_maf, min_call_rate, ids)
-    array, mask = _array(genotypes, "genotypes")
-    if mask is not None:
-        animal, marker = np.argwhere(mask)[0]
-        raise ValueError(
-            f"genotypes[{animal}, {marker}] is masked; pass genotypes.filled(-1) if masked stands for missing"
-        )
-    _check_shape(genotypes, array)
+    array = genotype_array(genotypes)
     names = _names(ids, len(array))
     markers = _markers(array, _marker_sums(array), allele_frequencies, min_maf, min_call_rate)
     return _diagonal_block(array, markers, 0, names)
@@ -206,7 +202,7 @@ def _dask_relationships(
 ) -> typing.Any:
     import dask
 
-    _check_shape(genotypes, genotypes)
+    check_genotypes(genotypes, genotypes)
     names = _names(ids, genotypes.shape[0])
     by_animals = genotypes.rechunk({1: -1})
     sums = typing.cast(tuple[NDArray[np.int64], ...], dask.compute(*_marker_sums(by_animals)))
@@ -222,37 +218,6 @@ def _dask_relationships(
         ),
         lambda i, j: dask.delayed(_block)(rows[i], rows[j], kept),
     )
-
-
-def _array(value: typing.Any, name: str) -> tuple[NDArray[typing.Any], NDArray[np.bool_] | None]:
-    """`value` as a numpy array, and where it is masked (None if nowhere):
-    numpy would take a scipy sparse matrix for a single object, and drop a
-    mask without a word."""
-    if sp.issparse(value):
-        raise TypeError(f"{name} given as a scipy sparse matrix ({type(value).__name__}); pass {name}.toarray()")
-    try:
-        array = np.asarray(value)
-    except ValueError as error:  # rows of different lengths
-        raise TypeError(f"{name} cannot be read as a matrix: {error}") from None
-    if isinstance(value, np.ma.MaskedArray):
-        mask = np.broadcast_to(np.asarray(value.mask, dtype=bool), array.shape)
-        if mask.any():
-            return array, mask
-    return array, None
-
-
-def _kind(value: typing.Any, array: typing.Any) -> str:
-    """What a value that is not the matrix expected is, for a refusal."""
-    return f"{array.ndim}-D {array.dtype}" if array.ndim else type(value).__name__
-
-
-def _check_shape(genotypes: typing.Any, array: typing.Any) -> None:
-    if array.ndim != 2 or array.dtype.kind not in "iu":
-        raise TypeError(f"genotypes must be a 2-D array of integers (animals × markers), got {_kind(genotypes, array)}")
-    if array.shape[0] == 0:
-        raise ValueError("genotypes hold no animal")
-    if array.shape[1] == 0:
-        raise ValueError("genotypes hold no marker")
 
 
 def _names(ids: ArrayLike | None, n: int) -> NDArray[np.object_] | None:
@@ -288,21 +253,10 @@ def _markers(
     `_marker_sums`; bad values are refused naming the first one."""
     missing, total, lowest, highest = (np.asarray(s) for s in sums)
     n, m = genotypes.shape
-    bad = np.flatnonzero((lowest < -1) | (highest > 2))
-    if len(bad):
-        marker = int(bad[0])
-        column = np.asarray(genotypes[:, marker])
-        animal = int(np.argmax((column < -1) | (column > 2)))
-        raise ValueError(
-            f"genotypes[{animal}, {marker}] is {column[animal]}: a genotype is 0, 1 or 2 copies of "
-            "the allele, or -1 for missing"
-        )
+    check_genotype_values(genotypes, lowest, highest)
     filters: list[str | Option] = []
     for name, value, top in (("min_maf", min_maf, 0.5), ("min_call_rate", min_call_rate, 1.0)):
-        number = real(value)
-        if number is None or not 0.0 <= number <= top:
-            raise refused(argument(name), f" must be a number from 0 to {top}, got {value!r}")
-        if value:
+        if threshold(name, value, top):
             filters += [", " if filters else "", option(name, value)]
     called = n - missing
     # The sum counts each missing genotype as −1: adding them back leaves the sum of the called ones.
@@ -639,9 +593,9 @@ def _checked_g(G: ArrayLike, ids: NDArray[np.object_]) -> NDArray[np.float64]:
         # pandas' nullable numbers come out as objects unless asked for floats, their NA as NaN.
         if all(pd.api.types.is_numeric_dtype(dtype) and not pd.api.types.is_bool_dtype(dtype) for dtype in G.dtypes):
             G = G.to_numpy(dtype=np.float64, na_value=np.nan)
-    g, mask = _array(G, "G")
+    g, mask = as_array(G, "G")
     if g.ndim != 2 or g.dtype.kind not in "iuf":
-        raise TypeError(f"G must be a matrix of real numbers, got {_kind(G, g)}")
+        raise TypeError(f"G must be a matrix of real numbers, got {kind(G, g)}")
     m = len(ids)
     if g.shape != (m, m):
         raise ValueError(f"G is {g.shape[0]} × {g.shape[1]}; {m} animal{'s are' if m != 1 else ' is'} genotyped")
