@@ -26,6 +26,7 @@ from .inverse import inverse_relationship_matrix
 from .pedigree import Pedigree
 from .quality import MIN_MAF
 from .relationships import DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, relationship_matrix
+from .tuning import GenomicComparison, adjusted, check_adjustment
 
 __all__ = ["GenomicComparison", "HybridInverse", "genomic_relationship_matrix", "hybrid_inverse", "hybrid_relationship"]
 
@@ -34,54 +35,6 @@ __all__ = ["GenomicComparison", "HybridInverse", "genomic_relationship_matrix", 
 _MARKERS_AT_ONCE = 1024
 # The advice of a G that is not positive definite after blending.
 _CLONES = ("; raise ", argument("blend"), ", or look for clones in G")
-
-
-@dataclasses.dataclass(frozen=True)
-class GenomicComparison:
-    """G against A22, the pedigree relationships of the same animals: what a
-    breeder checks first, since G on another scale than A22 biases H.
-
-    Attributes
-    ----------
-    animals : int
-        Genotyped animals.
-    mean_diagonal_g, mean_diagonal_a22 : float
-        Means of the diagonals (1 + F on A22's scale).
-    mean_off_diagonal_g, mean_off_diagonal_a22 : float
-        Means of the elements off the diagonals (NaN for a single animal).
-    diagonal_correlation : float
-        Pearson correlation of the two diagonals (NaN where either is constant).
-    """
-
-    animals: int
-    mean_diagonal_g: float
-    mean_diagonal_a22: float
-    mean_off_diagonal_g: float
-    mean_off_diagonal_a22: float
-    diagonal_correlation: float
-
-    def summary(self) -> str:
-        """The figures as a small table, as ``tolmkit hinv`` prints them.
-
-        Returns
-        -------
-        str
-
-        Examples
-        --------
-        >>> print(GenomicComparison(2, 1.0, 1.0, 0.1, 0.0, float("nan")).summary())
-        G against A22 (2 genotyped animals)
-                                             G      A22
-        mean diagonal                   1.0000   1.0000
-        mean off-diagonal               0.1000   0.0000
-        correlation of the diagonals       nan
-        """
-        return (
-            f"G against A22 ({self.animals:,} genotyped animals)\n{'':<29}{'G':>9}{'A22':>9}\n"
-            f"{'mean diagonal':<29}{self.mean_diagonal_g:9.4f}{self.mean_diagonal_a22:9.4f}\n"
-            f"{'mean off-diagonal':<29}{self.mean_off_diagonal_g:9.4f}{self.mean_off_diagonal_a22:9.4f}\n"
-            f"{'correlation of the diagonals':<29}{self.diagonal_correlation:9.4f}"
-        )
 
 
 @dataclasses.dataclass(frozen=True)
@@ -98,11 +51,14 @@ class HybridInverse:
         genotyped animals that `add_missing` added.
     comparison : GenomicComparison
         The G given (before tuning and blending) against A22.
+    comparison_after : GenomicComparison
+        Gw, the G that joins H⁻¹ after tuning and blending, against A22.
     """
 
     matrix: sp.csr_matrix
     ids: NDArray[np.object_]
     comparison: GenomicComparison
+    comparison_after: GenomicComparison
 
 
 @dataclasses.dataclass(frozen=True)
@@ -367,6 +323,8 @@ def hybrid_inverse(
     tau: float = 1.0,
     omega: float = 1.0,
     tune: str | None = None,
+    blend_with: str = "A22",
+    order: str = "tune-then-blend",
     add_missing: bool = False,
 ) -> HybridInverse:
     """H⁻¹ of single-step genomic evaluation: A⁻¹ plus τ Gw⁻¹ − ω A22⁻¹ at
@@ -374,8 +332,8 @@ def hybrid_inverse(
 
     A⁻¹ comes from `inverse_relationship_matrix`, A22 (the relationships
     among the genotyped animals) from `relationships_among`, from their
-    ancestry alone; Gw = (1 − blend) G + blend A22 and A22 are inverted by
-    their Cholesky factors.
+    ancestry alone; Gw, G tuned and blended (`tuning.adjusted` gives the
+    formulas), and A22 are inverted by their Cholesky factors.
 
     Groups of unknown parents are not joined to G: a parent of a group
     (`Pedigree.group_ids`) counts as an unknown parent, as in
@@ -393,13 +351,19 @@ def hybrid_inverse(
         `genotyped`. A DataFrame is taken by its labels: its rows, and its
         columns, labelled with the identifiers of `genotyped`, in any order.
     blend : float, default 0.05
-        The share of A22 in Gw, from 0 to 1, which makes Gw invertible when G
-        is not (fewer markers than animals, clones).
+        The share of A22 (or of I) in Gw, from 0 to 1, which makes Gw
+        invertible when G is not (fewer markers than animals, clones).
     tau, omega : float, default 1.0
         The weights of Gw⁻¹ and A22⁻¹.
-    tune : {None, "mean"}
-        "mean" replaces G, before blending, by a + b G with a and b such that
-        its mean diagonal and mean off-diagonal element are A22's.
+    tune : {None, "mean", "base"}
+        "mean" (Chen et al. 2011) replaces G by a + b G with a and b such
+        that its mean diagonal and mean off-diagonal element are A22's;
+        "base" (Vitezica et al. 2011) by a + G with a such that its mean
+        element is A22's.
+    blend_with : {"A22", "identity"}
+        Gw = (1 − blend) G + blend A22, or (1 − blend) G + blend I.
+    order : {"tune-then-blend", "blend-then-tune"}
+        Whether G is tuned and then blended, or blended and then tuned.
     add_missing : bool, default False
         Add the genotyped animals missing from the pedigree as founders,
         numbered after its animals; by default they are refused.
@@ -407,8 +371,8 @@ def hybrid_inverse(
     Returns
     -------
     HybridInverse
-        `matrix` (exactly symmetric CSR, in the order of `ids`), `ids` and
-        `comparison`, G against A22.
+        `matrix` (exactly symmetric CSR, in the order of `ids`), `ids`, and
+        G and Gw against A22 (`comparison`, `comparison_after`).
 
     Raises
     ------
@@ -436,14 +400,14 @@ def hybrid_inverse(
     >>> result.comparison.mean_off_diagonal_a22
     0.5
     """
-    weights = _options(tune, blend=blend, tau=tau, omega=omega)
+    weights = _options(tune, blend_with, order, blend=blend, tau=tau, omega=omega)
     pedigree, positions, ids, g = _inputs(pedigree, genotyped, G, tune, add_missing)
     a_inverse = inverse_relationship_matrix(pedigree)
     a22 = relationships_among(pedigree, ids)
-    comparison = _comparison(g, a22)
-    gw_inverse = _inverse(_blended(g, a22, blend, tune, comparison), ids, "G after blending", _CLONES)
+    gw, comparison, after = adjusted(g, a22, blend=blend, tune=tune, blend_with=blend_with, order=order)
+    gw_inverse = _inverse(gw, ids, "G after blending", _CLONES)
     a22_inverse = _inverse(a22, ids, "A22")
-    del g, a22
+    del g, gw, a22
     gw_inverse *= weights["tau"]
     a22_inverse *= weights["omega"]
     gw_inverse -= a22_inverse
@@ -451,7 +415,7 @@ def hybrid_inverse(
     # Both matrices are exactly symmetric, so their elementwise sum is.
     matrix = (a_inverse + _embedded(gw_inverse, positions, len(pedigree))).tocsr()
     matrix.sort_indices()
-    return HybridInverse(matrix, pedigree.ids, comparison)
+    return HybridInverse(matrix, pedigree.ids, comparison, after)
 
 
 def hybrid_relationship(
@@ -461,11 +425,13 @@ def hybrid_relationship(
     *,
     blend: float = 0.05,
     tune: str | None = None,
+    blend_with: str = "A22",
+    order: str = "tune-then-blend",
     memory_limit: float = DEFAULT_MEMORY_LIMIT,
 ) -> NDArray[np.float64]:
     """H itself, dense, for small pedigrees:
     H = A + A₍·₂₎ A22⁻¹ (Gw − A22) A22⁻¹ A₍₂·₎, whose block of the genotyped
-    animals is Gw = (1 − blend) G + blend A22. Groups of unknown parents
+    animals is Gw, G tuned and blended as for `hybrid_inverse`. Groups of unknown parents
     count as unknown parents, as in `hybrid_inverse`.
 
     Parameters
@@ -476,7 +442,9 @@ def hybrid_relationship(
     G : array_like or pandas.DataFrame
         The genomic relationship matrix, as for `hybrid_inverse`.
     blend : float, default 0.05
-    tune : {None, "mean"}
+    tune : {None, "mean", "base"}
+    blend_with : {"A22", "identity"}
+    order : {"tune-then-blend", "blend-then-tune"}
         As for `hybrid_inverse`.
     memory_limit : float, default DEFAULT_MEMORY_LIMIT
         Bytes that A (sparse, built first) and H (n × n float64) may take
@@ -502,7 +470,7 @@ def hybrid_relationship(
            [-0.05,  0.95,  0.4 ],
            [ 0.4 ,  0.4 ,  0.8 ]])
     """
-    _options(tune, blend=blend)
+    _options(tune, blend_with, order, blend=blend)
     pedigree, positions, ids, g = _inputs(pedigree, genotyped, G, tune, False)
     a = relationship_matrix(pedigree, memory_limit=memory_limit)
     n = len(pedigree)
@@ -516,7 +484,7 @@ def hybrid_relationship(
     del a
     a22 = h[np.ix_(positions, positions)]
     a22_inverse = _inverse(a22, ids, "A22")
-    gw = _blended(g, a22, blend, tune, _comparison(g, a22))
+    gw = adjusted(g, a22, blend=blend, tune=tune, blend_with=blend_with, order=order)[0]
     gw -= a22
     middle = mirror(a22_inverse @ gw @ a22_inverse)
     across = h[:, positions]
@@ -650,10 +618,10 @@ def _by_labels(frame: pd.DataFrame, ids: NDArray[np.object_]) -> pd.DataFrame:
     return aligned
 
 
-def _options(tune: str | None, **weights: float) -> dict[str, float]:
-    """The weights checked (real numbers, `blend` from 0 to 1), and `tune`."""
-    if tune not in (None, "mean"):
-        raise ValueError(f"tune must be None or 'mean', got {tune!r}")
+def _options(tune: str | None, blend_with: str, order: str, **weights: float) -> dict[str, float]:
+    """The weights checked (real numbers, `blend` from 0 to 1), and how G
+    is tuned and blended."""
+    check_adjustment(tune, blend_with, order)
     for name, value in weights.items():
         number = real(value)
         if number is None or not np.isfinite(number) or (name == "blend" and not 0.0 <= number <= 1.0):
@@ -662,42 +630,6 @@ def _options(tune: str | None, **weights: float) -> dict[str, float]:
                 f" must be a {'number from 0 to 1' if name == 'blend' else 'finite number'}, got {value!r}",
             )
     return {name: float(value) for name, value in weights.items()}
-
-
-def _comparison(g: NDArray[np.float64], a22: NDArray[np.float64]) -> GenomicComparison:
-    m = len(g)
-    means = []
-    for matrix in (g, a22):
-        diagonal = np.diag(matrix)
-        # Row by row, so that a large diagonal does not swallow the bits of the rest.
-        off = np.sum(matrix.sum(axis=1) - diagonal) / (m * (m - 1)) if m > 1 else float("nan")
-        means.append((np.sum(diagonal) / m, off))
-    first, second = np.diag(g) - means[0][0], np.diag(a22) - means[1][0]
-    spread = float(np.sqrt(np.dot(first, first) * np.dot(second, second)))
-    correlation = float(np.dot(first, second)) / spread if spread > 0.0 else float("nan")
-    return GenomicComparison(
-        m, float(means[0][0]), float(means[1][0]), float(means[0][1]), float(means[1][1]), correlation
-    )
-
-
-def _blended(
-    g: NDArray[np.float64], a22: NDArray[np.float64], blend: float, tune: str | None, comparison: GenomicComparison
-) -> NDArray[np.float64]:
-    """(1 − blend) G + blend A22, G first tuned if asked."""
-    if tune == "mean":
-        c = comparison
-        spread = c.mean_diagonal_g - c.mean_off_diagonal_g
-        if not spread > 0.0:
-            raise refused(
-                option("tune", "mean"),
-                " needs a mean diagonal of G above its mean off-diagonal element "
-                f"(they are {c.mean_diagonal_g!r} and {c.mean_off_diagonal_g!r}): leave out ",
-                option("tune", "mean"),
-            )
-        slope = (c.mean_diagonal_a22 - c.mean_off_diagonal_a22) / spread
-        g = (c.mean_off_diagonal_a22 - slope * c.mean_off_diagonal_g) + slope * g
-    blended: NDArray[np.float64] = (1.0 - blend) * g + blend * a22
-    return blended
 
 
 def _inverse(

@@ -75,7 +75,7 @@ def test_removals_are_the_hand_counts(on_conflict, max_pair_conflicts, conflicts
         pedigree=HERD,
         on_conflict=on_conflict,
         max_pair_conflicts=max_pair_conflicts,
-        min_marker_call_rate=0.8,  # f misses 6 of 7 at markers 0–5
+        min_marker_call_rate=0.8,  # markers 0–5, which f misses, are called in 6 of 7
     )
     # x has as many calls as o1 and comes later: it goes.
     expected = MARKER_STEPS + conflicts + [("duplicate", None, "x", "o1", 1.0)]
