@@ -7,7 +7,7 @@ from __future__ import annotations
 import dataclasses
 import typing
 import warnings
-from collections.abc import Iterable
+from collections.abc import Collection, Iterable
 
 import numpy as np
 import pandas as pd
@@ -33,6 +33,8 @@ __all__ = ["GenomicComparison", "HybridInverse", "genomic_relationship_matrix", 
 # Markers whose centred genotypes are held at once: 8 KiB of float64 per
 # animal, and the same grouping of the sums whichever way G is split.
 _MARKERS_AT_ONCE = 1024
+#: The matrices of the genotyped animals that `hybrid_inverse` hands back when kept.
+KEPT = ("G", "A22", "Gw_inverse", "block")
 # The advice of a G that is not positive definite after blending.
 _CLONES = ("; raise ", argument("blend"), ", or look for clones in G")
 
@@ -53,12 +55,17 @@ class HybridInverse:
         The G given (before tuning and blending) against A22.
     comparison_after : GenomicComparison
         Gw, the G that joins H⁻¹ after tuning and blending, against A22.
+    kept : dict of str to numpy.ndarray
+        The matrices of the genotyped animals that `keep` asked for, in the
+        order of `genotyped`: ``"G"`` (as given), ``"A22"``,
+        ``"Gw_inverse"`` and ``"block"``, τ Gw⁻¹ − ω A22⁻¹.
     """
 
     matrix: sp.csr_matrix
     ids: NDArray[np.object_]
     comparison: GenomicComparison
     comparison_after: GenomicComparison
+    kept: dict[str, NDArray[np.float64]] = dataclasses.field(default_factory=dict)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -326,6 +333,7 @@ def hybrid_inverse(
     blend_with: str = "A22",
     order: str = "tune-then-blend",
     add_missing: bool = False,
+    keep: Collection[str] = (),
 ) -> HybridInverse:
     """H⁻¹ of single-step genomic evaluation: A⁻¹ plus τ Gw⁻¹ − ω A22⁻¹ at
     the rows and columns of the genotyped animals.
@@ -367,6 +375,9 @@ def hybrid_inverse(
     add_missing : bool, default False
         Add the genotyped animals missing from the pedigree as founders,
         numbered after its animals; by default they are refused.
+    keep : collection of str
+        The matrices of the genotyped animals to hand back in `kept`, of
+        `KEPT`, for the mixed-model programs that read them beside A⁻¹.
 
     Returns
     -------
@@ -401,21 +412,26 @@ def hybrid_inverse(
     0.5
     """
     weights = _options(tune, blend_with, order, blend=blend, tau=tau, omega=omega)
+    unknown = set(keep) - set(KEPT)
+    if unknown or isinstance(keep, str):
+        raise ValueError(f"keep names matrices of {', '.join(map(repr, KEPT))}; got {keep!r}")
     pedigree, positions, ids, g = _inputs(pedigree, genotyped, G, tune, add_missing)
     a_inverse = inverse_relationship_matrix(pedigree)
     a22 = relationships_among(pedigree, ids)
     gw, comparison, after = adjusted(g, a22, blend=blend, tune=tune, blend_with=blend_with, order=order)
     gw_inverse = _inverse(gw, ids, "G after blending", _CLONES)
     a22_inverse = _inverse(a22, ids, "A22")
+    kept = {"G": g, "A22": a22, "Gw_inverse": gw_inverse.copy() if "Gw_inverse" in keep else None}
     del g, gw, a22
     gw_inverse *= weights["tau"]
     a22_inverse *= weights["omega"]
     gw_inverse -= a22_inverse
     del a22_inverse
+    kept["block"] = gw_inverse
     # Both matrices are exactly symmetric, so their elementwise sum is.
     matrix = (a_inverse + _embedded(gw_inverse, positions, len(pedigree))).tocsr()
     matrix.sort_indices()
-    return HybridInverse(matrix, pedigree.ids, comparison, after)
+    return HybridInverse(matrix, pedigree.ids, comparison, after, {name: kept[name] for name in keep})
 
 
 def hybrid_relationship(

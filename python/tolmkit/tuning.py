@@ -111,8 +111,13 @@ class GenomicComparison:
             float(ag - slope * aa),
         )
 
-    def summary(self) -> str:
+    def summary(self, name: str = "G") -> str:
         """The figures as a small table, as ``tolmkit hinv`` prints them.
+
+        Parameters
+        ----------
+        name : str, default "G"
+            What G is called: "Gw" after tuning and blending.
 
         Returns
         -------
@@ -132,13 +137,13 @@ class GenomicComparison:
         G on A22: slope, intercept      1.1000  -0.0500
         """
         return (
-            f"G against A22 ({self.animals:,} genotyped animals)\n{'':<29}{'G':>9}{'A22':>9}\n"
+            f"{name} against A22 ({self.animals:,} genotyped animals)\n{'':<29}{name:>9}{'A22':>9}\n"
             f"{'mean diagonal':<29}{self.mean_diagonal_g:9.4f}{self.mean_diagonal_a22:9.4f}\n"
             f"{'mean off-diagonal':<29}{self.mean_off_diagonal_g:9.4f}{self.mean_off_diagonal_a22:9.4f}\n"
             f"{'correlation of the diagonals':<29}{self.diagonal_correlation:9.4f}\n"
             f"{'correlation off the diagonals':<29}{self.off_diagonal_correlation:9.4f}\n"
             f"{'correlation of all elements':<29}{self.correlation:9.4f}\n"
-            f"{'G on A22: slope, intercept':<29}{self.slope:9.4f}{self.intercept:9.4f}"
+            f"{name + ' on A22: slope, intercept':<29}{self.slope:9.4f}{self.intercept:9.4f}"
         )
 
 
