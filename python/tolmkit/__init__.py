@@ -21,6 +21,7 @@ from .pedigree import MISSING_PARENT, Pedigree, PedigreeCounts, ancestry, prune,
 from .quality import GenotypeQuality, genotype_quality
 from .reading import read_pedigree
 from .records import UNKNOWN_PARENTS
+from .relationship_files import RelationshipFileError, read_relationships
 from .relationships import (
     DEFAULT_MEMORY_LIMIT,
     MemoryLimitExceeded,
@@ -56,6 +57,7 @@ __all__ = [
     "Pedigree",
     "PedigreeCounts",
     "PedigreeError",
+    "RelationshipFileError",
     "UNKNOWN_PARENTS",
     "__version__",
     "ancestry",
@@ -80,6 +82,7 @@ __all__ = [
     "prune",
     "read_genotypes",
     "read_pedigree",
+    "read_relationships",
     "relationship_matrix",
     "relationship_pairs",
     "relationships_among",

@@ -572,7 +572,7 @@ def _hinv(args: argparse.Namespace) -> None:
         print(result.comparison_after.summary("Gw"), file=sys.stderr)
         with _progress("writing"):
             write_lower_triangle(lower, result.ids, matrix, ids)
-            positions = pd.Index(result.ids, dtype=object).get_indexer(genotyped)
+            positions: NDArray[np.int64] = pd.Index(result.ids, dtype=object).get_indexer(genotyped)  # type: ignore[no-untyped-call]
             for name, (path, key) in zip(kept, zip(files[0::2], files[1::2])):
                 write_genotyped_block(result.kept[name], positions, result.ids, path, key)
 
@@ -585,7 +585,8 @@ def _genomic(
     is printed once H-inverse is made."""
     summary = ""
     with _progress("reading genotypes"):
-        genotyped, genotypes = read_genotypes(args.genotypes, encoding=args.encoding)
+        genotyped, chip = read_genotypes(args.genotypes, encoding=args.encoding)
+    genotypes: NDArray[np.integer[typing.Any]] = chip
     if removals is not None:
         with _progress("quality control"):
             checked = genotype_quality(

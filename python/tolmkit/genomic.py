@@ -421,7 +421,9 @@ def hybrid_inverse(
     gw, comparison, after = adjusted(g, a22, blend=blend, tune=tune, blend_with=blend_with, order=order)
     gw_inverse = _inverse(gw, ids, "G after blending", _CLONES)
     a22_inverse = _inverse(a22, ids, "A22")
-    kept = {"G": g, "A22": a22, "Gw_inverse": gw_inverse.copy() if "Gw_inverse" in keep else None}
+    kept = {"G": g, "A22": a22}
+    if "Gw_inverse" in keep:
+        kept["Gw_inverse"] = gw_inverse.copy()
     del g, gw, a22
     gw_inverse *= weights["tau"]
     a22_inverse *= weights["omega"]

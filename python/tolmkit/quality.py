@@ -228,9 +228,9 @@ def genotype_quality(
         removals += conflicts
         _left(markers, "marker", "max_marker_conflicts")
 
-    duplicates = _duplicates(array[np.ix_(animals, markers)], names[animals], limits["max_agreement"])
+    duplicates, lost = _duplicates(array[np.ix_(animals, markers)], names[animals], limits["max_agreement"])
     removals += duplicates
-    animals = animals[~np.isin(names[animals], [row[2] for row in duplicates])]
+    animals = np.delete(animals, lost)
     removed = pd.DataFrame(removals, columns=list(_COLUMNS)).astype(
         {"kind": object, "marker": "Int64", "animal": object, "other": object, "figure": float, "threshold": float}
     )
@@ -284,17 +284,17 @@ def _mendelian(
 ) -> tuple[list[_Row], NDArray[np.intp], NDArray[np.intp], Pedigree]:
     """The pairs of genotyped parent and offspring that conflict, what they
     lose, and the markers that conflict in the pairs left."""
-    numbers = pd.Index(pedigree.ids, dtype=object).get_indexer(names[animals])
+    numbers: NDArray[np.intp] = pd.Index(pedigree.ids, dtype=object).get_indexer(names[animals])  # type: ignore[no-untyped-call]
     row = np.full(len(pedigree), -1)
     row[numbers[numbers >= 0]] = animals[numbers >= 0]
     offspring, parents, roles = [], [], []
-    for role, links in (("sire", pedigree.sire), ("dam", pedigree.dam)):
-        child = numbers[numbers >= 0]
-        parent = links[child]
+    known = numbers[numbers >= 0]
+    for side, links in enumerate((pedigree.sire, pedigree.dam)):
+        parent = links[known]
         genotyped = (parent >= 0) & (row[np.maximum(parent, 0)] >= 0)
-        offspring.append(child[genotyped])
+        offspring.append(known[genotyped])
         parents.append(parent[genotyped])
-        roles.append(np.full(np.count_nonzero(genotyped), role == "sire"))
+        roles.append(np.full(np.count_nonzero(genotyped), side == 0))
     child, parent, by_sire = (np.concatenate(part) for part in (offspring, parents, roles))
     shares = _pair_conflicts(array, row[child], row[parent], markers)[0]
     bad = shares > limits["max_pair_conflicts"]
@@ -357,29 +357,32 @@ def _pair_conflicts(
 
 def _duplicates(
     genotypes: NDArray[np.integer[typing.Any]], names: NDArray[np.object_], max_agreement: float
-) -> list[_Row]:
-    """The animals removed as duplicates of another, from the counts of
-    agreements and of markers called in both by products of indicators."""
+) -> tuple[list[_Row], list[int]]:
+    """The animals removed as duplicates of another (their rows of the table,
+    and their rows of `genotypes`), from the counts of agreements and of
+    markers called in both by products of indicators."""
     n, m = genotypes.shape
     # float32 counts are exact integers below 2**24 markers, and its products twice as fast.
-    kind = np.float32 if m < 2**24 else np.float64
-    agree = np.zeros((n, n), dtype=kind)
-    both = np.zeros((n, n), dtype=kind)
+    kind: type[np.floating[typing.Any]] = np.float32 if m < 2**24 else np.float64
+    agree: NDArray[np.floating[typing.Any]] = np.zeros((n, n), dtype=kind)
+    both: NDArray[np.floating[typing.Any]] = np.zeros((n, n), dtype=kind)
     for start in range(0, m, _MARKERS_AT_ONCE):
         chunk = genotypes[:, start : start + _MARKERS_AT_ONCE]
-        indicators = np.concatenate([chunk == v for v in (0, 1, 2)], axis=1).astype(kind)
+        indicators: NDArray[np.floating[typing.Any]] = np.concatenate([chunk == v for v in (0, 1, 2)], axis=1).astype(
+            kind
+        )
         agree += indicators @ indicators.T
-        calls = (chunk >= 0).astype(kind)
-        both += calls @ calls.T
+        called: NDArray[np.floating[typing.Any]] = (chunk >= 0).astype(kind)
+        both += called @ called.T
     # Compared in float64 as agree > t · both: the quotient rounded to float32 could pass t at a tie.
     first, second = np.nonzero(np.triu(agree > max_agreement * both.astype(np.float64), 1))
     calls = np.diag(both)
-    removed: set[int] = set()
+    removed: list[int] = []
     rows: list[_Row] = []
     for i, j in zip(first, second):
         if i in removed or j in removed:
             continue
         lost, kept = (i, j) if calls[i] < calls[j] else (j, i)
-        removed.add(lost)
+        removed.append(int(lost))
         rows.append(("duplicate", _NA, names[lost], names[kept], float(agree[i, j]) / float(both[i, j]), max_agreement))
-    return rows
+    return rows, removed

@@ -87,7 +87,7 @@ def read_relationships(
         ids, lines, matrix = _read_triplets(name, encoding)
         where = name
     if pedigree is not None:
-        found = pd.Index(pedigree.ids, dtype=object).get_indexer(ids)
+        found: NDArray[np.intp] = pd.Index(pedigree.ids, dtype=object).get_indexer(ids)  # type: ignore[no-untyped-call]
         if np.any(found < 0):
             k = int(np.argmax(found < 0))
             raise RelationshipFileError(f"{where}: line {lines[k]}: animal {ids[k]!r} is not in the pedigree")
