@@ -73,7 +73,7 @@ class GenomicComparison:
         Examples
         --------
         >>> c = GenomicComparison.of(np.array([[1.2, 0.2], [0.2, 0.8]]), np.array([[1.0, 0.0], [0.0, 1.0]]))
-        >>> round(c.slope, 6), round(c.intercept, 6), c.mean_off_diagonal_g
+        >>> round(c.slope, 6), round(c.intercept, 6), round(c.mean_off_diagonal_g, 6)
         (0.8, 0.2, 0.2)
         """
         m = len(g)

@@ -97,8 +97,12 @@ def test_hybrid_matrices_are_the_dense_formulas(kind, blend, tau, omega, tune, b
     expected = np.linalg.inv(a)
     expected[np.ix_(chosen, chosen)] += tau * np.linalg.inv(gw) - omega * np.linalg.inv(a22)
     options = {"blend": blend, "tune": tune, "blend_with": blend_with, "order": order}
-    result = tolmkit.hybrid_inverse(pedigree, pedigree.ids[chosen], g, tau=tau, omega=omega, **options)
+    keep = tolmkit.genomic.KEPT
+    result = tolmkit.hybrid_inverse(pedigree, pedigree.ids[chosen], g, tau=tau, omega=omega, keep=keep, **options)
     assert_close(result.matrix.toarray(), expected)
+    block = tau * np.linalg.inv(gw) - omega * np.linalg.inv(a22)
+    for name, matrix in zip(keep, [g, a22, np.linalg.inv(gw), block]):
+        assert_close(result.kept[name], matrix)
     assert (result.matrix != result.matrix.T).nnz == 0 and list(result.ids) == list(pedigree.ids)
     assert_comparison(result.comparison, g, a22)
     assert_comparison(result.comparison_after, gw, a22)
