@@ -27,14 +27,14 @@ import pyarrow as pa
 import scipy.sparse as sp
 from numpy.typing import NDArray
 
-from ._advice import PedigreeError, option
+from ._advice import PedigreeError, argument, option
 from ._version import __version__
 from .births import MIN_AGE, birth_column, birth_order, cohorts
 from .genomic import KEPT, genomic_relationship_matrix, hybrid_inverse
 from .genotypes import GenotypeError, read_genotypes
 from .inverse import inverse_relationship_matrix
 from .pedigree import Pedigree
-from .quality import CONFLICT_REMOVALS, MAX_AGREEMENT, MAX_CONFLICTS, MIN_CALL_RATE, MIN_MAF, genotype_quality
+from .quality import CONFLICT_REMOVALS, THRESHOLDS, genotype_quality
 from .reading import read_pedigree
 from .records import MAX_OFFSPRING, UNKNOWN_PARENTS
 from .relationship_files import read_relationships, write_genotyped_block
@@ -58,6 +58,17 @@ PROGRESS_AFTER = 2.0
 
 #: The pairs of parent and offspring that `check` shows of each kind; it counts them all.
 SHOWN = 10
+
+# What each threshold of quality control does.
+_THRESHOLD_HELP = {
+    "min_marker_call_rate": "remove the markers called in a lower share of the animals",
+    "min_animal_call_rate": "remove the animals called at a lower share of the markers",
+    "min_maf": "remove the markers of a lower minor allele frequency, min(p, 1 - p)",
+    "max_pair_conflicts": "a genotyped parent and offspring conflict above this share of markers of "
+    "opposing homozygotes",
+    "max_marker_conflicts": "remove the markers that conflict in more of the pairs",
+    "max_agreement": "remove one of two animals that agree at more of the markers",
+}
 
 # What each matrix of the genotyped animals that hinv writes holds.
 _KEPT_HELP = {
@@ -277,19 +288,14 @@ def _parser() -> argparse.ArgumentParser:
     quality = hinv.add_argument_group(
         "quality control of the genotypes", "the removals, and why, go to OUT.quality.csv (genotype_quality)"
     )
-    for flag, default, text in (
-        ("--min-marker-call-rate", MIN_CALL_RATE, "remove the markers called in a lower share of the animals"),
-        ("--min-animal-call-rate", MIN_CALL_RATE, "remove the animals called at a lower share of the markers"),
-        ("--min-maf", MIN_MAF, "remove the markers of a lower minor allele frequency, min(p, 1 - p)"),
-        (
-            "--max-pair-conflicts",
-            MAX_CONFLICTS,
-            "a genotyped parent and offspring conflict above this share of markers of opposing homozygotes",
-        ),
-        ("--max-marker-conflicts", MAX_CONFLICTS, "remove the markers that conflict in more of the pairs"),
-        ("--max-agreement", MAX_AGREEMENT, "remove one of two animals that agree at more of the markers"),
-    ):
-        quality.add_argument(flag, type=float, default=default, metavar="SHARE", help=f"{text} (default: {default})")
+    for name, default in THRESHOLDS.items():
+        quality.add_argument(
+            argument(name).command_line,
+            type=float,
+            default=default,
+            metavar="SHARE",
+            help=f"{_THRESHOLD_HELP[name]} (default: {default})",
+        )
     quality.add_argument(
         "--on-conflict",
         choices=CONFLICT_REMOVALS,
@@ -589,18 +595,8 @@ def _genomic(
     genotypes: NDArray[np.integer[typing.Any]] = chip
     if removals is not None:
         with _progress("quality control"):
-            checked = genotype_quality(
-                genotypes,
-                genotyped,
-                pedigree=pedigree,
-                min_marker_call_rate=args.min_marker_call_rate,
-                min_animal_call_rate=args.min_animal_call_rate,
-                min_maf=args.min_maf,
-                max_pair_conflicts=args.max_pair_conflicts,
-                max_marker_conflicts=args.max_marker_conflicts,
-                on_conflict=args.on_conflict,
-                max_agreement=args.max_agreement,
-            )
+            limits = {name: getattr(args, name) for name in THRESHOLDS}
+            checked = genotype_quality(genotypes, genotyped, pedigree=pedigree, on_conflict=args.on_conflict, **limits)
         summary = checked.summary() + "\n"
         write_csv(checked.removed, removals, index=False)
         genotyped, genotypes = checked.ids, checked.genotypes

@@ -22,6 +22,7 @@ __all__ = [
     "MAX_CONFLICTS",
     "MIN_CALL_RATE",
     "MIN_MAF",
+    "THRESHOLDS",
     "GenotypeQuality",
     "genotype_quality",
 ]
@@ -37,6 +38,15 @@ MAX_CONFLICTS = 0.01
 #: The share of markers called in both on which two animals agree above which
 #: they are taken for one animal genotyped twice.
 MAX_AGREEMENT = 0.99
+#: The thresholds of `genotype_quality`, by argument, with their defaults.
+THRESHOLDS = {
+    "min_marker_call_rate": MIN_CALL_RATE,
+    "min_animal_call_rate": MIN_CALL_RATE,
+    "min_maf": MIN_MAF,
+    "max_pair_conflicts": MAX_CONFLICTS,
+    "max_marker_conflicts": MAX_CONFLICTS,
+    "max_agreement": MAX_AGREEMENT,
+}
 #: What a conflict between a parent and its offspring removes: the
 #: offspring's genotypes, or the link to the parent in the pedigree.
 CONFLICT_REMOVALS = ("genotype", "parent")
@@ -181,17 +191,15 @@ def genotype_quality(
     check_genotype_values(array, array.min(axis=0), array.max(axis=0))
     n, m = array.shape
     names = _ids(ids, n)
-    limits = {
-        name: threshold(name, value, 0.5 if name == "min_maf" else 1.0)
-        for name, value in (
-            ("min_marker_call_rate", min_marker_call_rate),
-            ("min_animal_call_rate", min_animal_call_rate),
-            ("min_maf", min_maf),
-            ("max_pair_conflicts", max_pair_conflicts),
-            ("max_marker_conflicts", max_marker_conflicts),
-            ("max_agreement", max_agreement),
-        )
-    }
+    given = (
+        min_marker_call_rate,
+        min_animal_call_rate,
+        min_maf,
+        max_pair_conflicts,
+        max_marker_conflicts,
+        max_agreement,
+    )
+    limits = {name: threshold(name, value, 0.5 if name == "min_maf" else 1.0) for name, value in zip(THRESHOLDS, given)}
     if on_conflict not in CONFLICT_REMOVALS:
         raise refused(argument("on_conflict"), f" must be 'genotype' or 'parent', got {on_conflict!r}")
     if pedigree is not None and ids is None:
