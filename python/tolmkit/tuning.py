@@ -225,8 +225,8 @@ def adjusted(
     --------
     >>> gw, before, after = adjusted(np.array([[1.1, 0.1], [0.1, 0.9]]), np.eye(2), blend=0.0, tune="base")
     >>> gw
-    array([[ 0.95, -0.05],
-           [-0.05,  0.75]])
+    array([[1.05, 0.05],
+           [0.05, 0.85]])
     """
     before = GenomicComparison.of(g, a22)
     if order == "tune-then-blend":
