@@ -58,6 +58,8 @@ _NA = pd.NA
 # Markers whose indicators are held at once when counting agreements: the
 # counts stay exact in float32 while below 2**24.
 _MARKERS_AT_ONCE = 1024
+# Rows of the counts of agreements compared at once.
+_ROWS_AT_ONCE = 1024
 # Parent–offspring pairs compared at once.
 _PAIRS_AT_ONCE = 256
 
@@ -382,8 +384,16 @@ def _duplicates(
         agree += indicators @ indicators.T
         called: NDArray[np.floating[typing.Any]] = (chunk >= 0).astype(kind)
         both += called @ called.T
-    # Compared in float64 as agree > t · both: the quotient rounded to float32 could pass t at a tie.
-    first, second = np.nonzero(np.triu(agree > max_agreement * both.astype(np.float64), 1))
+    # Compared in float64 as agree > t · both, a band of rows at a time: the
+    # quotient rounded to float32 could pass t at a tie.
+    pairs = [np.zeros((0, 2), dtype=np.intp)]
+    for start in range(0, n, _ROWS_AT_ONCE):
+        stop = start + _ROWS_AT_ONCE
+        band = agree[start:stop] > max_agreement * both[start:stop].astype(np.float64)
+        found = np.argwhere(band)
+        found[:, 0] += start
+        pairs.append(found[found[:, 0] < found[:, 1]])
+    first, second = np.concatenate(pairs).T
     calls = np.diag(both)
     removed: list[int] = []
     rows: list[_Row] = []
