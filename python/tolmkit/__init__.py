@@ -18,8 +18,10 @@ from .genomic import GenomicComparison, HybridInverse, genomic_relationship_matr
 from .genotypes import GenotypeError, read_genotypes
 from .inverse import inverse_relationship_matrix
 from .pedigree import MISSING_PARENT, Pedigree, PedigreeCounts, ancestry, prune, sexes
+from .quality import GenotypeQuality, genotype_quality
 from .reading import read_pedigree
 from .records import UNKNOWN_PARENTS
+from .relationship_files import RelationshipFileError, read_relationships
 from .relationships import (
     DEFAULT_MEMORY_LIMIT,
     MemoryLimitExceeded,
@@ -48,12 +50,14 @@ __all__ = [
     "FounderStatistics",
     "GenomicComparison",
     "GenotypeError",
+    "GenotypeQuality",
     "HybridInverse",
     "MISSING_PARENT",
     "MemoryLimitExceeded",
     "Pedigree",
     "PedigreeCounts",
     "PedigreeError",
+    "RelationshipFileError",
     "UNKNOWN_PARENTS",
     "__version__",
     "ancestry",
@@ -67,6 +71,7 @@ __all__ = [
     "generation_intervals",
     "get_threads",
     "genomic_relationship_matrix",
+    "genotype_quality",
     "hybrid_inverse",
     "hybrid_relationship",
     "inbreeding",
@@ -77,6 +82,7 @@ __all__ = [
     "prune",
     "read_genotypes",
     "read_pedigree",
+    "read_relationships",
     "relationship_matrix",
     "relationship_pairs",
     "relationships_among",
