@@ -3,9 +3,10 @@ markers) against the sum of its parts, measured in the same run.
 
     .venv/bin/python bench/bench_genomic.py [--animals N] [--generations G] [--genotyped M] [--markers K]
 
-The parts: A⁻¹ (inverse_relationship_matrix), A22 (relationships_among of
-the genotyped animals), and two dense inverses of M × M by their Cholesky
-factors, as hybrid_inverse takes them (numpy.linalg.inv, by LU, is timed
+The parts: quality control of the genotypes (genotype_quality, with the
+pedigree for the Mendelian conflicts), A⁻¹ (inverse_relationship_matrix),
+A22 (relationships_among of the genotyped animals), and two dense inverses
+of M × M by their Cholesky factors, as hybrid_inverse takes them (numpy.linalg.inv, by LU, is timed
 too, for reference; the factor is what names the animal where a matrix
 stops being positive definite). G (genomic_relationship_matrix) is timed apart, being
 an input. The genotyped animals are drawn from the two youngest cohorts;
@@ -51,16 +52,18 @@ def main():
     rows = []
     g, *seconds = timed(lambda: tolmkit.genomic_relationship_matrix(genotypes))
     rows.append((f"G, {args.genotyped:,} × {args.markers:,} markers (an input)", *seconds))
+    _, *quality = timed(lambda: tolmkit.genotype_quality(genotypes, ids, pedigree=pedigree))
     _, *a_inverse = timed(lambda: tolmkit.inverse_relationship_matrix(pedigree))
     a22, *among = timed(lambda: tolmkit.relationships_among(pedigree, ids))
     blended = 0.95 * g + 0.05 * a22
     _, *first = timed(lambda: cholesky_inverse(blended))
     _, *second = timed(lambda: cholesky_inverse(a22))
     _, *lu = timed(lambda: np.linalg.inv(a22))
-    parts = [a_inverse, among, first, second]
+    parts = [quality, a_inverse, among, first, second]
     total = [sum(part[k] for part in parts) for k in range(2)]
     result, *whole = timed(lambda: tolmkit.hybrid_inverse(pedigree, ids, g))
     rows += [
+        ("quality control (genotype_quality)", *quality),
         ("A-inverse (inverse_relationship_matrix)", *a_inverse),
         ("A22 (relationships_among)", *among),
         (f"inverse of Gw, {args.genotyped:,} (Cholesky)", *first),

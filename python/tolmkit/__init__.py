@@ -19,8 +19,10 @@ from .genotypes import GenotypeError, read_genotypes
 from .inverse import inverse_relationship_matrix
 from .metafounders import estimate_gamma
 from .pedigree import MISSING_PARENT, Pedigree, PedigreeCounts, ancestry, prune, sexes
+from .quality import GenotypeQuality, genotype_quality
 from .reading import read_pedigree
 from .records import UNKNOWN_PARENTS
+from .relationship_files import RelationshipFileError, read_relationships
 from .relationships import (
     DEFAULT_MEMORY_LIMIT,
     MemoryLimitExceeded,
@@ -49,12 +51,14 @@ __all__ = [
     "FounderStatistics",
     "GenomicComparison",
     "GenotypeError",
+    "GenotypeQuality",
     "HybridInverse",
     "MISSING_PARENT",
     "MemoryLimitExceeded",
     "Pedigree",
     "PedigreeCounts",
     "PedigreeError",
+    "RelationshipFileError",
     "UNKNOWN_PARENTS",
     "__version__",
     "ancestry",
@@ -69,6 +73,7 @@ __all__ = [
     "generation_intervals",
     "get_threads",
     "genomic_relationship_matrix",
+    "genotype_quality",
     "hybrid_inverse",
     "hybrid_relationship",
     "inbreeding",
@@ -79,6 +84,7 @@ __all__ = [
     "prune",
     "read_genotypes",
     "read_pedigree",
+    "read_relationships",
     "relationship_matrix",
     "relationship_pairs",
     "relationships_among",

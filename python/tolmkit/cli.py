@@ -27,15 +27,17 @@ import pyarrow as pa
 import scipy.sparse as sp
 from numpy.typing import NDArray
 
-from ._advice import PedigreeError
+from ._advice import PedigreeError, argument
 from ._version import __version__
 from .births import MIN_AGE, birth_column, birth_order, cohorts
-from .genomic import genomic_relationship_matrix, hybrid_inverse
+from .genomic import KEPT, genomic_relationship_matrix, hybrid_inverse
 from .genotypes import GenotypeError, read_genotypes
 from .inverse import inverse_relationship_matrix
 from .pedigree import Pedigree
+from .quality import CONFLICT_REMOVALS, THRESHOLDS, genotype_quality
 from .reading import read_pedigree
 from .records import MAX_OFFSPRING, UNKNOWN_PARENTS
+from .relationship_files import read_relationships, write_genotyped_block
 from .statistics import (
     EffectiveSize,
     FounderStatistics,
@@ -46,6 +48,7 @@ from .statistics import (
     summary_by,
 )
 from .threads import ENVIRONMENT_VARIABLE, set_threads
+from .tuning import BLENDS, ORDERS, TUNINGS
 from .writing import STANDARD_STREAM, OutputError, OverwritesInput, outputs, write_csv, write_lower_triangle
 
 __all__ = ["main"]
@@ -55,6 +58,25 @@ PROGRESS_AFTER = 2.0
 
 #: The pairs of parent and offspring that `check` shows of each kind; it counts them all.
 SHOWN = 10
+
+# What each threshold of quality control does.
+_THRESHOLD_HELP = {
+    "min_marker_call_rate": "remove the markers called in a lower share of the animals",
+    "min_animal_call_rate": "remove the animals called at a lower share of the markers",
+    "min_maf": "remove the markers of a lower minor allele frequency, min(p, 1 - p)",
+    "max_pair_conflicts": "a genotyped parent and offspring conflict above this share of markers of "
+    "opposing homozygotes",
+    "max_marker_conflicts": "remove the markers that conflict in more of the pairs",
+    "max_agreement": "remove one of two animals that agree at more of the markers",
+}
+
+# What each matrix of the genotyped animals that hinv writes holds.
+_KEPT_HELP = {
+    "G": "G as given (after quality control), before tuning and blending",
+    "A22": "A22, the pedigree relationships of the genotyped animals",
+    "Gw_inverse": "the inverse of Gw, G tuned and blended",
+    "block": "tau Gw-inverse - omega A22-inverse, the genotyped block added to A-inverse",
+}
 
 #: The steps under way, innermost last, which an out-of-memory message names.
 _running: list[str] = []
@@ -231,24 +253,35 @@ def _parser() -> argparse.ArgumentParser:
         "A-inverse, with G against A22 on standard error; with --groups, the groups of unknown parents "
         "follow the animals (Quaas 1988)",
     )
-    hinv.add_argument(
+    given = hinv.add_mutually_exclusive_group(required=True)
+    given.add_argument(
         "--genotypes",
         metavar="FILE",
-        required=True,
         help="PLINK .bed (or its prefix) or a BLUPF90 text file of 0/1/2, 5 for missing",
     )
+    given.add_argument(
+        "--g",
+        metavar="FILE",
+        help="a G made elsewhere: 'id id value' lines of its lower triangle, or GCTA's .grm.bin (or its prefix) "
+        "with its .grm.id; no quality control then",
+    )
     hinv.add_argument("-o", "--output", metavar="OUT", required=True)
-    hinv.add_argument("--blend", type=float, default=0.05, help="share of A22 blended into G (default: 0.05)")
+    hinv.add_argument("--blend", type=float, default=0.05, help="share of A22 (or I) blended into G (default: 0.05)")
     hinv.add_argument("--tau", type=float, default=1.0, help="weight of the inverse of G (default: 1)")
     hinv.add_argument("--omega", type=float, default=1.0, help="weight of the inverse of A22 (default: 1)")
-    hinv.add_argument("--tune", choices=["mean"], help="scale G to A22's mean diagonal and off-diagonal")
     hinv.add_argument(
-        "--min-maf",
-        type=float,
-        default=0.0,
-        metavar="MAF",
-        help="drop the markers of a lower minor allele frequency (default: 0)",
+        "--tune",
+        choices=[tune for tune in TUNINGS if tune],
+        help="mean: G* = a + bG with the mean diagonal and off-diagonal of A22 (Chen et al. 2011); "
+        "base: G* = a + G with the mean of A22 (Vitezica et al. 2011)",
     )
+    hinv.add_argument(
+        "--blend-with",
+        choices=BLENDS,
+        default=BLENDS[0],
+        help="Gw = (1 - blend) G + blend A22, or + blend I (default: A22)",
+    )
+    hinv.add_argument("--order", choices=ORDERS, default=ORDERS[0], help=f"(default: {ORDERS[0]})")
     hinv.add_argument(
         "--add-missing", action="store_true", help="add genotyped animals missing from the pedigree as founders"
     )
@@ -257,6 +290,33 @@ def _parser() -> argparse.ArgumentParser:
         action="store_true",
         help="with --groups, also tie the genotyped animals to their groups through G-inverse minus "
         "A22-inverse (Misztal et al. 2013)",
+    )
+    quality = hinv.add_argument_group(
+        "quality control of the genotypes", "the removals, and why, go to OUT.quality.csv (genotype_quality)"
+    )
+    for name, default in THRESHOLDS.items():
+        quality.add_argument(
+            argument(name).command_line,
+            type=float,
+            default=default,
+            metavar="SHARE",
+            help=f"{_THRESHOLD_HELP[name]} (default: {default})",
+        )
+    quality.add_argument(
+        "--on-conflict",
+        choices=CONFLICT_REMOVALS,
+        default=CONFLICT_REMOVALS[0],
+        help="what a conflicting pair loses: the offspring's genotypes or the parent link (default: genotype)",
+    )
+    quality.add_argument("--no-quality", action="store_true", help="use the genotypes as they are")
+    files = hinv.add_argument_group(
+        "matrices of the genotyped animals",
+        "each written as OUT is, numbered as the rows of H-inverse, with FILE.ids",
+    )
+    for name in KEPT:
+        files.add_argument(f"--write-{_flag(name)}", metavar="FILE", help=f"write {_KEPT_HELP[name]}")
+    files.add_argument(
+        "--named", action="store_true", help="write 'id id value' lines instead of numbers, and no FILE.ids"
     )
 
     stats = command(
@@ -478,21 +538,32 @@ def _ainv(args: argparse.Namespace) -> None:
             )
 
 
+def _flag(name: str) -> str:
+    return name.lower().replace("_", "-")
+
+
 def _hinv(args: argparse.Namespace) -> None:
     if args.output == STANDARD_STREAM:
         raise UsageError("hinv writes two files, OUT and OUT.ids: give -o a file name")
     if args.full_groups and args.groups is None:
         raise UsageError("--full-groups ties the genotyped animals to the groups of unknown parents: give --groups")
-    with outputs(args.output, f"{args.output}.ids", inputs=[args.pedigree, args.genotypes]) as (matrix, ids):
+    kept = {name: getattr(args, f"write_{_flag(name).replace('-', '_')}") for name in KEPT}
+    kept = {name: path for name, path in kept.items() if path}
+    checked = args.genotypes is not None and not args.no_quality
+    targets = [args.output, f"{args.output}.ids", f"{args.output}.quality.csv" if checked else None]
+    for path in kept.values():
+        targets += [path, None if args.named else f"{path}.ids"]
+    given = args.genotypes or args.g
+    with outputs(*targets, inputs=[args.pedigree, given]) as (matrix, ids, removals, *files):
         pedigree = _read(args)
-        with _progress("reading genotypes"):
-            genotyped, genotypes = read_genotypes(args.genotypes, encoding=args.encoding)
-        with _progress("genomic relationships"), warnings.catch_warnings(record=True) as caught:
-            warnings.simplefilter("always")
-            g = genomic_relationship_matrix(genotypes, min_maf=args.min_maf, ids=genotyped)
-        for warning in caught:
-            print(f"tolmkit: {args.genotypes}: {warning.message}", file=sys.stderr)
-        del genotypes
+        if args.g is not None:
+            quality = ""
+            with _progress("reading G"):
+                genotyped, g = read_relationships(
+                    args.g, pedigree=None if args.add_missing else pedigree, encoding=args.encoding
+                )
+        else:
+            pedigree, genotyped, g, quality = _genomic(args, pedigree, removals if checked else None)
         with _progress("H-inverse"):
             result = hybrid_inverse(
                 pedigree,
@@ -502,14 +573,47 @@ def _hinv(args: argparse.Namespace) -> None:
                 tau=args.tau,
                 omega=args.omega,
                 tune=args.tune,
+                blend_with=args.blend_with,
+                order=args.order,
                 add_missing=args.add_missing,
                 groups="full" if args.full_groups else args.groups is not None,
+                keep=list(kept),
             )
             lower = sp.tril(result.matrix, format="csr")
             lower.sort_indices()
-        print(result.comparison.summary(), file=sys.stderr)
+        print(quality + result.comparison.summary(), file=sys.stderr)
+        print(result.comparison_after.summary("Gw"), file=sys.stderr)
         with _progress("writing"):
             write_lower_triangle(lower, result.ids, matrix, ids)
+            positions: NDArray[np.int64] = pd.Index(result.ids, dtype=object).get_indexer(genotyped)  # type: ignore[no-untyped-call]
+            for name, (path, key) in zip(kept, zip(files[0::2], files[1::2])):
+                write_genotyped_block(result.kept[name], positions, result.ids, path, key)
+
+
+def _genomic(
+    args: argparse.Namespace, pedigree: Pedigree, removals: str | None
+) -> tuple[Pedigree, NDArray[np.object_], NDArray[np.float64], str]:
+    """The genotypes read, checked (their removals written at `removals`
+    unless None) and made into G; and the summary of the checks, if any, which
+    is printed once H-inverse is made."""
+    summary = ""
+    with _progress("reading genotypes"):
+        genotyped, chip = read_genotypes(args.genotypes, encoding=args.encoding)
+    genotypes: NDArray[np.integer[typing.Any]] = chip
+    if removals is not None:
+        with _progress("quality control"):
+            limits = {name: getattr(args, name) for name in THRESHOLDS}
+            checked = genotype_quality(genotypes, genotyped, pedigree=pedigree, on_conflict=args.on_conflict, **limits)
+        summary = checked.summary() + "\n"
+        write_csv(checked.removed, removals, index=False)
+        genotyped, genotypes = checked.ids, checked.genotypes
+        pedigree = typing.cast(Pedigree, checked.pedigree)
+    with _progress("genomic relationships"), warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        g = genomic_relationship_matrix(genotypes, min_maf=args.min_maf, ids=genotyped)
+    for warning in caught:
+        print(f"tolmkit: {args.genotypes}: {warning.message}", file=sys.stderr)
+    return pedigree, genotyped, g, summary
 
 
 def _check(args: argparse.Namespace) -> None:

@@ -7,7 +7,7 @@ from __future__ import annotations
 import dataclasses
 import typing
 import warnings
-from collections.abc import Iterable
+from collections.abc import Collection, Iterable
 
 import numpy as np
 import pandas as pd
@@ -17,6 +17,7 @@ from numpy.typing import ArrayLike, NDArray
 
 from ._advice import Option, PedigreeError, argument, option, refused
 from ._arguments import real
+from ._matrices import as_array, check_genotype_values, check_genotypes, genotype_array, kind, threshold
 from ._memory import BLAS_BUFFERS, require_room
 from ._symmetric import mirror, mirrored_blocks
 from .among import relationships_among
@@ -24,63 +25,19 @@ from .genotypes import first_repeat
 from .inverse import inverse_relationship_matrix
 from .metafounders import Gamma, group_terms
 from .pedigree import Pedigree
+from .quality import MIN_MAF
 from .relationships import DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, relationship_matrix
+from .tuning import GenomicComparison, adjusted, check_adjustment
 
 __all__ = ["GenomicComparison", "HybridInverse", "genomic_relationship_matrix", "hybrid_inverse", "hybrid_relationship"]
 
 # Markers whose centred genotypes are held at once: 8 KiB of float64 per
 # animal, and the same grouping of the sums whichever way G is split.
 _MARKERS_AT_ONCE = 1024
+#: The matrices of the genotyped animals that `hybrid_inverse` hands back when kept.
+KEPT = ("G", "A22", "Gw_inverse", "block")
 # The advice of a G that is not positive definite after blending.
 _CLONES = ("; raise ", argument("blend"), ", or look for clones in G")
-
-
-@dataclasses.dataclass(frozen=True)
-class GenomicComparison:
-    """G against A22, the pedigree relationships of the same animals: what a
-    breeder checks first, since G on another scale than A22 biases H.
-
-    Attributes
-    ----------
-    animals : int
-        Genotyped animals.
-    mean_diagonal_g, mean_diagonal_a22 : float
-        Means of the diagonals (1 + F on A22's scale).
-    mean_off_diagonal_g, mean_off_diagonal_a22 : float
-        Means of the elements off the diagonals (NaN for a single animal).
-    diagonal_correlation : float
-        Pearson correlation of the two diagonals (NaN where either is constant).
-    """
-
-    animals: int
-    mean_diagonal_g: float
-    mean_diagonal_a22: float
-    mean_off_diagonal_g: float
-    mean_off_diagonal_a22: float
-    diagonal_correlation: float
-
-    def summary(self) -> str:
-        """The figures as a small table, as ``tolmkit hinv`` prints them.
-
-        Returns
-        -------
-        str
-
-        Examples
-        --------
-        >>> print(GenomicComparison(2, 1.0, 1.0, 0.1, 0.0, float("nan")).summary())
-        G against A22 (2 genotyped animals)
-                                             G      A22
-        mean diagonal                   1.0000   1.0000
-        mean off-diagonal               0.1000   0.0000
-        correlation of the diagonals       nan
-        """
-        return (
-            f"G against A22 ({self.animals:,} genotyped animals)\n{'':<29}{'G':>9}{'A22':>9}\n"
-            f"{'mean diagonal':<29}{self.mean_diagonal_g:9.4f}{self.mean_diagonal_a22:9.4f}\n"
-            f"{'mean off-diagonal':<29}{self.mean_off_diagonal_g:9.4f}{self.mean_off_diagonal_a22:9.4f}\n"
-            f"{'correlation of the diagonals':<29}{self.diagonal_correlation:9.4f}"
-        )
 
 
 @dataclasses.dataclass(frozen=True)
@@ -98,11 +55,19 @@ class HybridInverse:
         groups (or metafounders) if they have rows.
     comparison : GenomicComparison
         The G given (before tuning and blending) against A22.
+    comparison_after : GenomicComparison
+        Gw, the G that joins H⁻¹ after tuning and blending, against A22.
+    kept : dict of str to numpy.ndarray
+        The matrices of the genotyped animals that `keep` asked for, in the
+        order of `genotyped`: ``"G"`` (as given), ``"A22"``,
+        ``"Gw_inverse"`` and ``"block"``, τ Gw⁻¹ − ω A22⁻¹.
     """
 
     matrix: sp.csr_matrix
     ids: NDArray[np.object_]
     comparison: GenomicComparison
+    comparison_after: GenomicComparison
+    kept: dict[str, NDArray[np.float64]] = dataclasses.field(default_factory=dict)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -119,7 +84,7 @@ def genomic_relationship_matrix(
     genotypes: typing.Any,
     *,
     allele_frequencies: ArrayLike | None = None,
-    min_maf: float = 0.0,
+    min_maf: float = MIN_MAF,
     min_call_rate: float = 0.0,
     ids: ArrayLike | None = None,
 ) -> typing.Any:
@@ -149,9 +114,9 @@ def genomic_relationship_matrix(
         that metafounders take, Legarra et al. 2015); by default from the
         non-missing genotypes. They must leave 2 Σ p_j (1 − p_j) above 0 at
         the markers kept.
-    min_maf : float, default 0.0
+    min_maf : float, default MIN_MAF (0.05)
         Drop the markers whose minor allele frequency, min(p, 1 − p), is
-        below this.
+        below this (with `allele_frequencies`, of those frequencies).
     min_call_rate : float, default 0.0
         Drop the markers whose share of non-missing genotypes is below this.
     ids : array_like of str, optional
@@ -189,13 +154,7 @@ def genomic_relationship_matrix(
     """
     if type(genotypes).__module__.split(".")[0] == "dask":
         return _dask_relationships(genotypes, allele_frequencies, min_maf, min_call_rate, ids)
-    array, mask = _array(genotypes, "genotypes")
-    if mask is not None:
-        animal, marker = np.argwhere(mask)[0]
-        raise ValueError(
-            f"genotypes[{animal}, {marker}] is masked; pass genotypes.filled(-1) if masked stands for missing"
-        )
-    _check_shape(genotypes, array)
+    array = genotype_array(genotypes)
     names = _names(ids, len(array))
     markers = _markers(array, _marker_sums(array), allele_frequencies, min_maf, min_call_rate)
     return _diagonal_block(array, markers, 0, names)
@@ -210,7 +169,7 @@ def _dask_relationships(
 ) -> typing.Any:
     import dask
 
-    _check_shape(genotypes, genotypes)
+    check_genotypes(genotypes, genotypes)
     names = _names(ids, genotypes.shape[0])
     by_animals = genotypes.rechunk({1: -1})
     sums = typing.cast(tuple[NDArray[np.int64], ...], dask.compute(*_marker_sums(by_animals)))
@@ -226,37 +185,6 @@ def _dask_relationships(
         ),
         lambda i, j: dask.delayed(_block)(rows[i], rows[j], kept),
     )
-
-
-def _array(value: typing.Any, name: str) -> tuple[NDArray[typing.Any], NDArray[np.bool_] | None]:
-    """`value` as a numpy array, and where it is masked (None if nowhere):
-    numpy would take a scipy sparse matrix for a single object, and drop a
-    mask without a word."""
-    if sp.issparse(value):
-        raise TypeError(f"{name} given as a scipy sparse matrix ({type(value).__name__}); pass {name}.toarray()")
-    try:
-        array = np.asarray(value)
-    except ValueError as error:  # rows of different lengths
-        raise TypeError(f"{name} cannot be read as a matrix: {error}") from None
-    if isinstance(value, np.ma.MaskedArray):
-        mask = np.broadcast_to(np.asarray(value.mask, dtype=bool), array.shape)
-        if mask.any():
-            return array, mask
-    return array, None
-
-
-def _kind(value: typing.Any, array: typing.Any) -> str:
-    """What a value that is not the matrix expected is, for a refusal."""
-    return f"{array.ndim}-D {array.dtype}" if array.ndim else type(value).__name__
-
-
-def _check_shape(genotypes: typing.Any, array: typing.Any) -> None:
-    if array.ndim != 2 or array.dtype.kind not in "iu":
-        raise TypeError(f"genotypes must be a 2-D array of integers (animals × markers), got {_kind(genotypes, array)}")
-    if array.shape[0] == 0:
-        raise ValueError("genotypes hold no animal")
-    if array.shape[1] == 0:
-        raise ValueError("genotypes hold no marker")
 
 
 def _names(ids: ArrayLike | None, n: int) -> NDArray[np.object_] | None:
@@ -292,21 +220,10 @@ def _markers(
     `_marker_sums`; bad values are refused naming the first one."""
     missing, total, lowest, highest = (np.asarray(s) for s in sums)
     n, m = genotypes.shape
-    bad = np.flatnonzero((lowest < -1) | (highest > 2))
-    if len(bad):
-        marker = int(bad[0])
-        column = np.asarray(genotypes[:, marker])
-        animal = int(np.argmax((column < -1) | (column > 2)))
-        raise ValueError(
-            f"genotypes[{animal}, {marker}] is {column[animal]}: a genotype is 0, 1 or 2 copies of "
-            "the allele, or -1 for missing"
-        )
+    check_genotype_values(genotypes, lowest, highest)
     filters: list[str | Option] = []
     for name, value, top in (("min_maf", min_maf, 0.5), ("min_call_rate", min_call_rate, 1.0)):
-        number = real(value)
-        if number is None or not 0.0 <= number <= top:
-            raise refused(argument(name), f" must be a number from 0 to {top}, got {value!r}")
-        if value:
+        if threshold(name, value, top):
             filters += [", " if filters else "", option(name, value)]
     called = n - missing
     # The sum counts each missing genotype as −1: adding them back leaves the sum of the called ones.
@@ -419,17 +336,20 @@ def hybrid_inverse(
     tau: float = 1.0,
     omega: float = 1.0,
     tune: str | None = None,
+    blend_with: str = "A22",
+    order: str = "tune-then-blend",
     add_missing: bool = False,
     groups: bool | str = False,
     metafounders: Gamma | None = None,
+    keep: Collection[str] = (),
 ) -> HybridInverse:
     """H⁻¹ of single-step genomic evaluation: A⁻¹ plus τ Gw⁻¹ − ω A22⁻¹ at
     the rows and columns of the genotyped animals.
 
     A⁻¹ comes from `inverse_relationship_matrix`, A22 (the relationships
     among the genotyped animals) from `relationships_among`, from their
-    ancestry alone; Gw = (1 − blend) G + blend A22 and A22 are inverted by
-    their Cholesky factors.
+    ancestry alone; Gw, G tuned and blended (`tuning.adjusted` gives the
+    formulas), and A22 are inverted by their Cholesky factors.
 
     Without `groups` or `metafounders`, a parent of a group of unknown
     parents (`Pedigree.group_ids`) counts as an unknown parent, as in
@@ -447,13 +367,19 @@ def hybrid_inverse(
         `genotyped`. A DataFrame is taken by its labels: its rows, and its
         columns, labelled with the identifiers of `genotyped`, in any order.
     blend : float, default 0.05
-        The share of A22 in Gw, from 0 to 1, which makes Gw invertible when G
-        is not (fewer markers than animals, clones).
+        The share of A22 (or of I) in Gw, from 0 to 1, which makes Gw
+        invertible when G is not (fewer markers than animals, clones).
     tau, omega : float, default 1.0
         The weights of Gw⁻¹ and A22⁻¹.
-    tune : {None, "mean"}
-        "mean" replaces G, before blending, by a + b G with a and b such that
-        its mean diagonal and mean off-diagonal element are A22's.
+    tune : {None, "mean", "base"}
+        "mean" (Chen et al. 2011) replaces G by a + b G with a and b such
+        that its mean diagonal and mean off-diagonal element are A22's;
+        "base" (Vitezica et al. 2011) by a + G with a such that its mean
+        element is A22's.
+    blend_with : {"A22", "identity"}
+        Gw = (1 − blend) G + blend A22, or (1 − blend) G + blend I.
+    order : {"tune-then-blend", "blend-then-tune"}
+        Whether G is tuned and then blended, or blended and then tuned.
     add_missing : bool, default False
         Add the genotyped animals missing from the pedigree as founders,
         numbered after its animals; by default they are refused.
@@ -475,12 +401,15 @@ def hybrid_inverse(
         scale of A^Γ, from allele frequencies 0.5
         (``genomic_relationship_matrix(genotypes, allele_frequencies=0.5)``),
         and is not tuned (`tune` must be None).
+    keep : collection of str
+        The matrices of the genotyped animals to hand back in `kept`, of
+        `KEPT`, for the mixed-model programs that read them beside A⁻¹.
 
     Returns
     -------
     HybridInverse
-        `matrix` (exactly symmetric CSR, in the order of `ids`), `ids` and
-        `comparison`, G against A22.
+        `matrix` (exactly symmetric CSR, in the order of `ids`), `ids`, and
+        G and Gw against A22 (`comparison`, `comparison_after`).
 
     Raises
     ------
@@ -510,8 +439,11 @@ def hybrid_inverse(
     >>> result.comparison.mean_off_diagonal_a22
     0.5
     """
-    weights = _options(tune, blend=blend, tau=tau, omega=omega)
+    weights = _options(tune, blend_with, order, blend=blend, tau=tau, omega=omega)
     _group_options(groups, metafounders, tune)
+    unknown = set(keep) - set(KEPT)
+    if unknown or isinstance(keep, str):
+        raise ValueError(f"keep names matrices of {', '.join(map(repr, KEPT))}; got {keep!r}")
     pedigree, positions, ids, g = _inputs(pedigree, genotyped, G, tune, add_missing)
     if metafounders is None:
         a_inverse = inverse_relationship_matrix(pedigree, groups=bool(groups))
@@ -519,14 +451,18 @@ def hybrid_inverse(
     else:
         a_inverse = inverse_relationship_matrix(pedigree, metafounders=metafounders)
         a22 = relationships_among(pedigree, ids, metafounders=metafounders)
-    comparison = _comparison(g, a22)
-    gw_inverse = _inverse(_blended(g, a22, blend, tune, comparison), ids, "G after blending", _CLONES)
+    gw, comparison, after = adjusted(g, a22, blend=blend, tune=tune, blend_with=blend_with, order=order)
+    gw_inverse = _inverse(gw, ids, "G after blending", _CLONES)
     a22_inverse = _inverse(a22, ids, "A22")
-    del g, a22
+    kept = {"G": g, "A22": a22}
+    if "Gw_inverse" in keep:
+        kept["Gw_inverse"] = gw_inverse.copy()
+    del g, gw, a22
     gw_inverse *= weights["tau"]
     a22_inverse *= weights["omega"]
     gw_inverse -= a22_inverse
     del a22_inverse
+    kept["block"] = gw_inverse
     size = a_inverse.shape[0]
     # Both matrices are exactly symmetric, so their elementwise sum is.
     matrix = (a_inverse + _embedded(gw_inverse, positions, size)).tocsr()
@@ -534,7 +470,7 @@ def hybrid_inverse(
         matrix = (matrix + group_terms(pedigree, positions, gw_inverse)).tocsr()
     matrix.sort_indices()
     labels = np.concatenate([pedigree.ids, pedigree.group_ids[: size - len(pedigree)]])
-    return HybridInverse(matrix, labels, comparison)
+    return HybridInverse(matrix, labels, comparison, after, {name: kept[name] for name in keep})
 
 
 def hybrid_relationship(
@@ -544,11 +480,13 @@ def hybrid_relationship(
     *,
     blend: float = 0.05,
     tune: str | None = None,
+    blend_with: str = "A22",
+    order: str = "tune-then-blend",
     memory_limit: float = DEFAULT_MEMORY_LIMIT,
 ) -> NDArray[np.float64]:
     """H itself, dense, for small pedigrees:
     H = A + A₍·₂₎ A22⁻¹ (Gw − A22) A22⁻¹ A₍₂·₎, whose block of the genotyped
-    animals is Gw = (1 − blend) G + blend A22. Groups of unknown parents
+    animals is Gw, G tuned and blended as for `hybrid_inverse`. Groups of unknown parents
     count as unknown parents, as in `hybrid_inverse`.
 
     Parameters
@@ -559,7 +497,9 @@ def hybrid_relationship(
     G : array_like or pandas.DataFrame
         The genomic relationship matrix, as for `hybrid_inverse`.
     blend : float, default 0.05
-    tune : {None, "mean"}
+    tune : {None, "mean", "base"}
+    blend_with : {"A22", "identity"}
+    order : {"tune-then-blend", "blend-then-tune"}
         As for `hybrid_inverse`.
     memory_limit : float, default DEFAULT_MEMORY_LIMIT
         Bytes that A (sparse, built first) and H (n × n float64) may take
@@ -585,7 +525,7 @@ def hybrid_relationship(
            [-0.05,  0.95,  0.4 ],
            [ 0.4 ,  0.4 ,  0.8 ]])
     """
-    _options(tune, blend=blend)
+    _options(tune, blend_with, order, blend=blend)
     pedigree, positions, ids, g = _inputs(pedigree, genotyped, G, tune, False)
     a = relationship_matrix(pedigree, memory_limit=memory_limit)
     n = len(pedigree)
@@ -599,7 +539,7 @@ def hybrid_relationship(
     del a
     a22 = h[np.ix_(positions, positions)]
     a22_inverse = _inverse(a22, ids, "A22")
-    gw = _blended(g, a22, blend, tune, _comparison(g, a22))
+    gw = adjusted(g, a22, blend=blend, tune=tune, blend_with=blend_with, order=order)[0]
     gw -= a22
     middle = mirror(a22_inverse @ gw @ a22_inverse)
     across = h[:, positions]
@@ -679,9 +619,9 @@ def _checked_g(G: ArrayLike, ids: NDArray[np.object_]) -> NDArray[np.float64]:
         # pandas' nullable numbers come out as objects unless asked for floats, their NA as NaN.
         if all(pd.api.types.is_numeric_dtype(dtype) and not pd.api.types.is_bool_dtype(dtype) for dtype in G.dtypes):
             G = G.to_numpy(dtype=np.float64, na_value=np.nan)
-    g, mask = _array(G, "G")
+    g, mask = as_array(G, "G")
     if g.ndim != 2 or g.dtype.kind not in "iuf":
-        raise TypeError(f"G must be a matrix of real numbers, got {_kind(G, g)}")
+        raise TypeError(f"G must be a matrix of real numbers, got {kind(G, g)}")
     m = len(ids)
     if g.shape != (m, m):
         raise ValueError(f"G is {g.shape[0]} × {g.shape[1]}; {m} animal{'s are' if m != 1 else ' is'} genotyped")
@@ -736,10 +676,10 @@ def _by_labels(frame: pd.DataFrame, ids: NDArray[np.object_]) -> pd.DataFrame:
     return aligned
 
 
-def _options(tune: str | None, **weights: float) -> dict[str, float]:
-    """The weights checked (real numbers, `blend` from 0 to 1), and `tune`."""
-    if tune not in (None, "mean"):
-        raise ValueError(f"tune must be None or 'mean', got {tune!r}")
+def _options(tune: str | None, blend_with: str, order: str, **weights: float) -> dict[str, float]:
+    """The weights checked (real numbers, `blend` from 0 to 1), and how G
+    is tuned and blended."""
+    check_adjustment(tune, blend_with, order)
     for name, value in weights.items():
         number = real(value)
         if number is None or not np.isfinite(number) or (name == "blend" and not 0.0 <= number <= 1.0):
@@ -769,42 +709,6 @@ def _group_options(groups: bool | str, metafounders: Gamma | None, tune: str | N
             "allele frequencies 0.5): leave out ",
             argument("tune"),
         )
-
-
-def _comparison(g: NDArray[np.float64], a22: NDArray[np.float64]) -> GenomicComparison:
-    m = len(g)
-    means = []
-    for matrix in (g, a22):
-        diagonal = np.diag(matrix)
-        # Row by row, so that a large diagonal does not swallow the bits of the rest.
-        off = np.sum(matrix.sum(axis=1) - diagonal) / (m * (m - 1)) if m > 1 else float("nan")
-        means.append((np.sum(diagonal) / m, off))
-    first, second = np.diag(g) - means[0][0], np.diag(a22) - means[1][0]
-    spread = float(np.sqrt(np.dot(first, first) * np.dot(second, second)))
-    correlation = float(np.dot(first, second)) / spread if spread > 0.0 else float("nan")
-    return GenomicComparison(
-        m, float(means[0][0]), float(means[1][0]), float(means[0][1]), float(means[1][1]), correlation
-    )
-
-
-def _blended(
-    g: NDArray[np.float64], a22: NDArray[np.float64], blend: float, tune: str | None, comparison: GenomicComparison
-) -> NDArray[np.float64]:
-    """(1 − blend) G + blend A22, G first tuned if asked."""
-    if tune == "mean":
-        c = comparison
-        spread = c.mean_diagonal_g - c.mean_off_diagonal_g
-        if not spread > 0.0:
-            raise refused(
-                option("tune", "mean"),
-                " needs a mean diagonal of G above its mean off-diagonal element "
-                f"(they are {c.mean_diagonal_g!r} and {c.mean_off_diagonal_g!r}): leave out ",
-                option("tune", "mean"),
-            )
-        slope = (c.mean_diagonal_a22 - c.mean_off_diagonal_a22) / spread
-        g = (c.mean_off_diagonal_a22 - slope * c.mean_off_diagonal_g) + slope * g
-    blended: NDArray[np.float64] = (1.0 - blend) * g + blend * a22
-    return blended
 
 
 def _inverse(
