@@ -289,7 +289,7 @@ def _parser() -> argparse.ArgumentParser:
         "--full-groups",
         action="store_true",
         help="with --groups, also tie the genotyped animals to their groups through G-inverse minus "
-        "A22-inverse (Misztal et al. 2013)",
+        "A22-inverse (Misztal et al. 2013); --write-block still writes that block alone",
     )
     quality = hinv.add_argument_group(
         "quality control of the genotypes", "the removals, and why, go to OUT.quality.csv (genotype_quality)"

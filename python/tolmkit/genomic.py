@@ -392,8 +392,9 @@ def hybrid_inverse(
         the genotyped animals' group proportions (each animal's the mean of
         its parents', an unknown parent of a group giving that group's unit
         row), −M Q₂ joins the genotyped animals to the groups, its transpose
-        the groups to them, and Q₂ᵀ M Q₂ the groups among themselves. A
-        pedigree without groups gives H⁻¹ as without.
+        the groups to them, and Q₂ᵀ M Q₂ the groups among themselves (the
+        block that `keep` hands back stays M alone). A pedigree without
+        groups gives H⁻¹ as without.
     metafounders : pandas.DataFrame or array_like, optional
         Γ, as `inverse_relationship_matrix` takes it: H⁻¹ relative to the
         metafounders (Legarra et al. 2015), A⁻¹ and A22 replaced by those of
