@@ -17,6 +17,7 @@ from .births import birth_column, birth_order, cohorts, parent_ages
 from .genomic import GenomicComparison, HybridInverse, genomic_relationship_matrix, hybrid_inverse, hybrid_relationship
 from .genotypes import GenotypeError, read_genotypes
 from .inverse import inverse_relationship_matrix
+from .metafounders import estimate_gamma
 from .pedigree import MISSING_PARENT, Pedigree, PedigreeCounts, ancestry, prune, sexes
 from .quality import GenotypeQuality, genotype_quality
 from .reading import read_pedigree
@@ -67,6 +68,7 @@ __all__ = [
     "dominance_matrix",
     "dominance_pairs",
     "effective_population_size",
+    "estimate_gamma",
     "founder_statistics",
     "generation_intervals",
     "get_threads",

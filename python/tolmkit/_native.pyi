@@ -20,6 +20,13 @@ def oldest_ancestors(
     members: NDArray[np.int32],
     position: NDArray[np.int32],
 ) -> NDArray[np.int32]: ...
+def metafounder_inbreeding(
+    sire: NDArray[np.int32],
+    dam: NDArray[np.int32],
+    sire_group: NDArray[np.int32],
+    dam_group: NDArray[np.int32],
+    gamma: NDArray[np.float64],
+) -> tuple[NDArray[np.float64], NDArray[np.float64], int]: ...
 def count_relationships(
     sire: NDArray[np.int32],
     dam: NDArray[np.int32],

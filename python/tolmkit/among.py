@@ -11,6 +11,7 @@ import numpy as np
 from numpy.typing import NDArray
 
 from .candidates import pair_values, plan_pairs, relationship_block
+from .metafounders import Gamma, metafounder_relationships
 from .pedigree import Pedigree, ancestry
 
 if typing.TYPE_CHECKING:
@@ -94,18 +95,28 @@ def relationship_pairs(
 
 @typing.overload
 def relationships_among(
-    pedigree: Pedigree, ids: Iterable[str], *, chunks: None = None, kinship: bool = False
+    pedigree: Pedigree,
+    ids: Iterable[str],
+    *,
+    chunks: None = None,
+    kinship: bool = False,
+    metafounders: Gamma | None = None,
 ) -> NDArray[np.float64]: ...
 
 
 @typing.overload
 def relationships_among(
-    pedigree: Pedigree, ids: Iterable[str], *, chunks: int, kinship: bool = False
+    pedigree: Pedigree, ids: Iterable[str], *, chunks: int, kinship: bool = False, metafounders: None = None
 ) -> dask.array.core.Array: ...
 
 
 def relationships_among(
-    pedigree: Pedigree, ids: Iterable[str], *, chunks: int | None = None, kinship: bool = False
+    pedigree: Pedigree,
+    ids: Iterable[str],
+    *,
+    chunks: int | None = None,
+    kinship: bool = False,
+    metafounders: Gamma | None = None,
 ) -> NDArray[np.float64] | dask.array.core.Array:
     """The dense additive relationship matrix of the animals `ids`, such as the
     candidates of a mating plan, from their ancestry alone.
@@ -130,6 +141,11 @@ def relationships_among(
         bit.
     kinship : bool, default False
         Give kinships, A / 2, instead.
+    metafounders : pandas.DataFrame or array_like, optional
+        Γ, as `inverse_relationship_matrix` takes it: A^Γ, relative to the
+        metafounders (Legarra et al. 2015), by the same products with the
+        metafounders' part of Tᵀ X mixed by Γ, after a pass for F relative
+        to them over the ancestry. Not with `chunks`.
 
     Returns
     -------
@@ -141,7 +157,8 @@ def relationships_among(
     PedigreeError
         An identifier that is not in the pedigree.
     ValueError
-        `chunks` not a positive integer.
+        `chunks` not a positive integer, or given with `metafounders`;
+        `metafounders` refused as by `inverse_relationship_matrix`.
     ImportError
         `chunks` without Dask installed.
 
@@ -154,6 +171,11 @@ def relationships_among(
            [0.75, 0.75, 1.25]])
     """
     chosen = pedigree.numbers(ids)
+    if metafounders is not None:
+        if chunks is not None:
+            raise ValueError("relationships_among computes A^Γ with metafounders in memory: leave out chunks")
+        matrix = metafounder_relationships(pedigree, metafounders, chosen)
+        return matrix * 0.5 if kinship else matrix
     if chunks is not None:
         from .blocks import among_in_blocks  # Dask is imported only for blocks
 

@@ -27,7 +27,7 @@ import pyarrow as pa
 import scipy.sparse as sp
 from numpy.typing import NDArray
 
-from ._advice import PedigreeError, argument, option
+from ._advice import PedigreeError, argument
 from ._version import __version__
 from .births import MIN_AGE, birth_column, birth_order, cohorts
 from .genomic import KEPT, genomic_relationship_matrix, hybrid_inverse
@@ -250,8 +250,8 @@ def _parser() -> argparse.ArgumentParser:
         "hinv",
         _hinv,
         "H-inverse of single-step genomic evaluation, written as ainv writes "
-        "A-inverse, with G against A22 on standard error; takes no --groups (read the "
-        "groups' codes as unknown parents with --unknown)",
+        "A-inverse, with G against A22 on standard error; with --groups, the groups of unknown parents "
+        "follow the animals (Quaas 1988)",
     )
     given = hinv.add_mutually_exclusive_group(required=True)
     given.add_argument(
@@ -284,6 +284,12 @@ def _parser() -> argparse.ArgumentParser:
     hinv.add_argument("--order", choices=ORDERS, default=ORDERS[0], help=f"(default: {ORDERS[0]})")
     hinv.add_argument(
         "--add-missing", action="store_true", help="add genotyped animals missing from the pedigree as founders"
+    )
+    hinv.add_argument(
+        "--full-groups",
+        action="store_true",
+        help="with --groups, also tie the genotyped animals to their groups through G-inverse minus "
+        "A22-inverse (Misztal et al. 2013); --write-block still writes that block alone",
     )
     quality = hinv.add_argument_group(
         "quality control of the genotypes", "the removals, and why, go to OUT.quality.csv (genotype_quality)"
@@ -539,8 +545,8 @@ def _flag(name: str) -> str:
 def _hinv(args: argparse.Namespace) -> None:
     if args.output == STANDARD_STREAM:
         raise UsageError("hinv writes two files, OUT and OUT.ids: give -o a file name")
-    if args.groups is not None:
-        raise UsageError(_without_groups(args))
+    if args.full_groups and args.groups is None:
+        raise UsageError("--full-groups ties the genotyped animals to the groups of unknown parents: give --groups")
     kept = {name: getattr(args, f"write_{_flag(name).replace('-', '_')}") for name in KEPT}
     kept = {name: path for name, path in kept.items() if path}
     checked = args.genotypes is not None and not args.no_quality
@@ -570,6 +576,7 @@ def _hinv(args: argparse.Namespace) -> None:
                 blend_with=args.blend_with,
                 order=args.order,
                 add_missing=args.add_missing,
+                groups="full" if args.full_groups else args.groups is not None,
                 keep=list(kept),
             )
             lower = sp.tril(result.matrix, format="csr")
@@ -607,21 +614,6 @@ def _genomic(
     for warning in caught:
         print(f"tolmkit: {args.genotypes}: {warning.message}", file=sys.stderr)
     return pedigree, genotyped, g, summary
-
-
-def _without_groups(args: argparse.Namespace) -> str:
-    """Why hinv refuses --groups, and the options that read the same file
-    with the groups as unknown parents, as hybrid_inverse takes them."""
-    codes = sorted(code for code in _unknown(args) if code)  # an empty field is unknown whatever is listed
-    groups = [code.strip() for code in args.groups.split(",") if code.strip()]
-    prefixes = [code[:-1] for code in groups if code.endswith("*")]
-    codes += [code for code in groups if not code.endswith("*")]
-    every = f" and every code that begins with {' or '.join(prefixes)}" if prefixes else ""
-    return (
-        "hinv takes no --groups: its H-inverse has no equations for groups of unknown parents; leave out "
-        f"--groups and pass {option('unknown', codes).command_line}{every}, which reads the grouped parents "
-        "as unknown ones"
-    )
 
 
 def _check(args: argparse.Namespace) -> None:

@@ -23,6 +23,7 @@ from ._symmetric import mirror, mirrored_blocks
 from .among import relationships_among
 from .genotypes import first_repeat
 from .inverse import inverse_relationship_matrix
+from .metafounders import Gamma, group_terms
 from .pedigree import Pedigree
 from .quality import MIN_MAF
 from .relationships import DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, relationship_matrix
@@ -50,7 +51,8 @@ class HybridInverse:
         H⁻¹, exactly symmetric, sorted columns.
     ids : numpy.ndarray of object
         The identifier of each row and column: the pedigree's, then the
-        genotyped animals that `add_missing` added.
+        genotyped animals that `add_missing` added, then the codes of the
+        groups (or metafounders) if they have rows.
     comparison : GenomicComparison
         The G given (before tuning and blending) against A22.
     comparison_after : GenomicComparison
@@ -106,10 +108,12 @@ def genomic_relationship_matrix(
         animals, gives a dask array of G chunked alike: the frequencies are
         computed at once, in one pass over the genotypes, the blocks of G when
         computed (the blocks above the diagonal mirror those below).
-    allele_frequencies : array_like of float, optional
+    allele_frequencies : array_like of float, or float, optional
         Frequency p_j of the counted allele at every marker (such as those of
-        the base population); by default from the non-missing genotypes.
-        They must leave 2 Σ p_j (1 − p_j) above 0 at the markers kept.
+        the base population), or one frequency for all (0.5 gives the G05
+        that metafounders take, Legarra et al. 2015); by default from the
+        non-missing genotypes. They must leave 2 Σ p_j (1 − p_j) above 0 at
+        the markers kept.
     min_maf : float, default MIN_MAF (0.05)
         Drop the markers whose minor allele frequency, min(p, 1 − p), is
         below this (with `allele_frequencies`, of those frequencies).
@@ -263,6 +267,8 @@ def _given_frequencies(allele_frequencies: ArrayLike, m: int) -> NDArray[np.floa
         frequencies = np.asarray(allele_frequencies, dtype=np.float64)
     except (TypeError, ValueError):
         raise TypeError(f"allele_frequencies must be numbers, one per marker, got {allele_frequencies!r:.60}") from None
+    if frequencies.ndim == 0:
+        frequencies = np.full(m, frequencies)
     if frequencies.ndim != 1:
         raise ValueError(f"allele_frequencies must hold one number per marker, got shape {frequencies.shape}")
     if len(frequencies) != m:
@@ -333,6 +339,8 @@ def hybrid_inverse(
     blend_with: str = "A22",
     order: str = "tune-then-blend",
     add_missing: bool = False,
+    groups: bool | str = False,
+    metafounders: Gamma | None = None,
     keep: Collection[str] = (),
 ) -> HybridInverse:
     """H⁻¹ of single-step genomic evaluation: A⁻¹ plus τ Gw⁻¹ − ω A22⁻¹ at
@@ -343,8 +351,8 @@ def hybrid_inverse(
     ancestry alone; Gw, G tuned and blended (`tuning.adjusted` gives the
     formulas), and A22 are inverted by their Cholesky factors.
 
-    Groups of unknown parents are not joined to G: a parent of a group
-    (`Pedigree.group_ids`) counts as an unknown parent, as in
+    Without `groups` or `metafounders`, a parent of a group of unknown
+    parents (`Pedigree.group_ids`) counts as an unknown parent, as in
     ``inverse_relationship_matrix(pedigree)`` without ``groups=True``, and
     H⁻¹ has rows for the animals alone.
 
@@ -375,6 +383,25 @@ def hybrid_inverse(
     add_missing : bool, default False
         Add the genotyped animals missing from the pedigree as founders,
         numbered after its animals; by default they are refused.
+    groups : {False, True, "full"}, default False
+        True: the groups of unknown parents take rows after the animals, A⁻¹
+        as ``inverse_relationship_matrix(pedigree, groups=True)`` builds it
+        (Quaas 1988) and τ Gw⁻¹ − ω A22⁻¹ added as without groups. "full"
+        also ties the genotyped animals to their groups (Misztal, Vitezica,
+        Legarra, Aguilar and Swan 2013): with M = τ Gw⁻¹ − ω A22⁻¹ and Q₂
+        the genotyped animals' group proportions (each animal's the mean of
+        its parents', an unknown parent of a group giving that group's unit
+        row), −M Q₂ joins the genotyped animals to the groups, its transpose
+        the groups to them, and Q₂ᵀ M Q₂ the groups among themselves (the
+        block that `keep` hands back stays M alone). A pedigree without
+        groups gives H⁻¹ as without.
+    metafounders : pandas.DataFrame or array_like, optional
+        Γ, as `inverse_relationship_matrix` takes it: H⁻¹ relative to the
+        metafounders (Legarra et al. 2015), A⁻¹ and A22 replaced by those of
+        A^Γ, the metafounders' rows after the animals. G must then be on the
+        scale of A^Γ, from allele frequencies 0.5
+        (``genomic_relationship_matrix(genotypes, allele_frequencies=0.5)``),
+        and is not tuned (`tune` must be None).
     keep : collection of str
         The matrices of the genotyped animals to hand back in `kept`, of
         `KEPT`, for the mixed-model programs that read them beside A⁻¹.
@@ -395,7 +422,9 @@ def hybrid_inverse(
         not finite, masked, not symmetric, or not positive definite after
         blending (naming the first animal where that shows); the labels of a
         DataFrame G that are not those of `genotyped` (naming the first); a
-        weight out of range; tuning that G cannot take.
+        weight out of range; tuning that G cannot take; `groups` not one of
+        its forms; `metafounders` refused as by `inverse_relationship_matrix`,
+        or given with `tune` or ``groups="full"``.
     TypeError
         A G that is not a matrix of real numbers (such as a scipy sparse
         matrix), or identifiers that are not text where the pedigree's are.
@@ -412,12 +441,17 @@ def hybrid_inverse(
     0.5
     """
     weights = _options(tune, blend_with, order, blend=blend, tau=tau, omega=omega)
+    _group_options(groups, metafounders, tune)
     unknown = set(keep) - set(KEPT)
     if unknown or isinstance(keep, str):
         raise ValueError(f"keep names matrices of {', '.join(map(repr, KEPT))}; got {keep!r}")
     pedigree, positions, ids, g = _inputs(pedigree, genotyped, G, tune, add_missing)
-    a_inverse = inverse_relationship_matrix(pedigree)
-    a22 = relationships_among(pedigree, ids)
+    if metafounders is None:
+        a_inverse = inverse_relationship_matrix(pedigree, groups=bool(groups))
+        a22 = relationships_among(pedigree, ids)
+    else:
+        a_inverse = inverse_relationship_matrix(pedigree, metafounders=metafounders)
+        a22 = relationships_among(pedigree, ids, metafounders=metafounders)
     gw, comparison, after = adjusted(g, a22, blend=blend, tune=tune, blend_with=blend_with, order=order)
     gw_inverse = _inverse(gw, ids, "G after blending", _CLONES)
     a22_inverse = _inverse(a22, ids, "A22")
@@ -430,10 +464,14 @@ def hybrid_inverse(
     gw_inverse -= a22_inverse
     del a22_inverse
     kept["block"] = gw_inverse
+    size = a_inverse.shape[0]
     # Both matrices are exactly symmetric, so their elementwise sum is.
-    matrix = (a_inverse + _embedded(gw_inverse, positions, len(pedigree))).tocsr()
+    matrix = (a_inverse + _embedded(gw_inverse, positions, size)).tocsr()
+    if groups == "full":
+        matrix = (matrix + group_terms(pedigree, positions, gw_inverse)).tocsr()
     matrix.sort_indices()
-    return HybridInverse(matrix, pedigree.ids, comparison, after, {name: kept[name] for name in keep})
+    labels = np.concatenate([pedigree.ids, pedigree.group_ids[: size - len(pedigree)]])
+    return HybridInverse(matrix, labels, comparison, after, {name: kept[name] for name in keep})
 
 
 def hybrid_relationship(
@@ -567,6 +605,9 @@ def _genotyped(
             np.concatenate([pedigree.dam, unknown]),
             attributes=pedigree.attributes.reindex(pd.Index(everyone, dtype=object)),
             added=np.concatenate([pedigree.added, np.ones(k, dtype=bool)]),
+            group_ids=pedigree.group_ids,
+            sire_group=np.concatenate([pedigree.sire_group, unknown]),
+            dam_group=np.concatenate([pedigree.dam_group, unknown]),
         )
         found[found < 0] = np.arange(n, n + k)
     return pedigree, found.astype(np.int64), ids
@@ -648,6 +689,27 @@ def _options(tune: str | None, blend_with: str, order: str, **weights: float) ->
                 f" must be a {'number from 0 to 1' if name == 'blend' else 'finite number'}, got {value!r}",
             )
     return {name: float(value) for name, value in weights.items()}
+
+
+def _group_options(groups: bool | str, metafounders: Gamma | None, tune: str | None) -> None:
+    """`groups` one of its forms, and neither it nor tuning where metafounders stand for the groups."""
+    if not (isinstance(groups, (bool, np.bool_)) or groups == "full"):
+        raise ValueError(f"groups must be False, True or 'full', got {groups!r}")
+    if metafounders is None:
+        return
+    if groups == "full":
+        raise refused(
+            option("groups", "full"),
+            " ties G to the groups of unknown parents, which metafounders relate to G through A^Γ already: leave out ",
+            argument("groups"),
+        )
+    if tune is not None:
+        raise refused(
+            option("tune", tune),
+            " matches G to A22 of the pedigree's base, and metafounders take G on the scale of A^Γ as it is (from "
+            "allele frequencies 0.5): leave out ",
+            argument("tune"),
+        )
 
 
 def _inverse(

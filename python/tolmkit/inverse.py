@@ -7,12 +7,15 @@ import scipy.sparse as sp
 from numpy.typing import NDArray
 
 from ._advice import PedigreeError
+from .metafounders import Gamma, metafounder_inverse
 from .pedigree import Pedigree
 
 __all__ = ["inverse_relationship_matrix"]
 
 
-def inverse_relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, groups: bool = False) -> sp.csr_matrix:
+def inverse_relationship_matrix(
+    pedigree: Pedigree, *, kinship: bool = False, groups: bool = False, metafounders: Gamma | None = None
+) -> sp.csr_matrix:
     """The inverse of the additive relationship matrix A, from the parents of
     each animal and the inbreeding of its parents, without forming A.
 
@@ -25,7 +28,16 @@ def inverse_relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, gr
     were that parent (Quaas 1988): q = e_i − ½ e_sire − ½ e_dam over the
     known parents and the groups of the unknown ones, with b_i from the
     known parents as before. The groups take the rows and columns after the
-    animals, in the order of `pedigree.group_ids`.
+    animals, in the order of `pedigree.group_ids`. A pedigree without groups
+    gives A⁻¹ with `groups` as without.
+
+    With `metafounders`, the groups are base populations related by Γ
+    (Legarra et al. 2015): the inverse of A^Γ, animals then metafounders.
+    Each animal adds q qᵀ / b_i as with groups, b_i from its parents'
+    relationships to themselves relative to the metafounders (γ_pp for a
+    metafounder p; 1 + F for an animal, F relative to the metafounders), and
+    the metafounders' block adds Γ⁻¹. An unknown parent of no group counts
+    as in A, unrelated to every other.
 
     Parameters
     ----------
@@ -35,11 +47,17 @@ def inverse_relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, gr
     groups : bool, default False
         Add the groups of unknown parents; without it they are unknown
         parents like any other.
+    metafounders : pandas.DataFrame or array_like, optional
+        Γ, the g × g relationships among the groups' base populations: a
+        DataFrame whose rows and columns are labelled with the groups' codes,
+        or a matrix in the order of `pedigree.group_ids` (a number for a
+        single group); finite, exactly symmetric and positive definite.
+        `groups` is then implied.
 
     Returns
     -------
     scipy.sparse.csr_matrix
-        n × n (n + g × n + g with `groups`), in the pedigree's numbering, both
+        n × n (n + g × n + g with `groups` or `metafounders`), in the pedigree's numbering, both
         triangles stored, exactly symmetric, columns ascending within each
         row, int32 indices.
 
@@ -47,7 +65,12 @@ def inverse_relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, gr
     ------
     PedigreeError
         An animal with no Mendelian sampling at all (a selfed offspring of a
-        parent whose inbreeding has rounded to 1), which makes A singular.
+        parent whose inbreeding has rounded to 1), which makes A singular; a
+        pedigree without groups with `metafounders`.
+    TypeError, ValueError
+        `metafounders` that is not a matrix of real numbers, of the wrong
+        size or labels, not finite, not symmetric or not positive definite
+        (naming the groups where that shows).
 
     Examples
     --------
@@ -57,6 +80,8 @@ def inverse_relationship_matrix(pedigree: Pedigree, *, kinship: bool = False, gr
            [ 0.5,  1.5, -1. ],
            [-1. , -1. ,  2. ]])
     """
+    if metafounders is not None:
+        return metafounder_inverse(pedigree, metafounders, kinship=kinship)
     sampling_var = pedigree.sampling_var
     singular = np.flatnonzero(sampling_var <= 0.0)
     if len(singular):

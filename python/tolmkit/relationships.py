@@ -18,6 +18,7 @@ import TOLM
 from . import _native
 from ._advice import PedigreeError
 from ._arguments import real
+from .metafounders import Gamma, metafounder_inbreeding, metafounder_relationships
 from .pedigree import MISSING_PARENT, Pedigree, ancestry
 
 __all__ = [
@@ -52,12 +53,22 @@ def _scalar(value: int) -> NDArray[np.int32]:
     return np.array([value], dtype=np.int32)
 
 
-def inbreeding(pedigree: Pedigree) -> tuple[NDArray[np.float64], NDArray[np.float64]]:
+def inbreeding(
+    pedigree: Pedigree, *, metafounders: Gamma | None = None
+) -> tuple[NDArray[np.float64], NDArray[np.float64]]:
     """Inbreeding coefficients and Mendelian-sampling variances of every animal.
 
     Parameters
     ----------
     pedigree : Pedigree
+    metafounders : pandas.DataFrame or array_like, optional
+        Γ, the relationships among the groups' base populations, as
+        `inverse_relationship_matrix` takes it: F relative to the
+        metafounders (Legarra et al. 2015), computed by the companion's
+        pass over each animal's ancestors with Γ (Meuwissen and Luo's, not
+        TOLM.fcoeff). A base animal whose parents are of metafounders p and
+        q has F = γ_pq / 2. These arrays are new at each call, and the
+        sampling variances 1 − A^Γ(s, s)/4 − A^Γ(d, d)/4 over the parents.
 
     Returns
     -------
@@ -76,6 +87,8 @@ def inbreeding(pedigree: Pedigree) -> tuple[NDArray[np.float64], NDArray[np.floa
     ------
     MemoryError
         No memory for TOLM.fcoeff's scratch.
+    PedigreeError, TypeError, ValueError
+        `metafounders` refused as by `inverse_relationship_matrix`.
 
     Examples
     --------
@@ -84,11 +97,18 @@ def inbreeding(pedigree: Pedigree) -> tuple[NDArray[np.float64], NDArray[np.floa
     >>> inbreeding(pedigree)[0].tolist()
     [0.0, 0.0, 0.0, 0.25]
     """
+    if metafounders is not None:
+        return metafounder_inbreeding(pedigree, metafounders)
     return pedigree.inbreeding, pedigree.sampling_var
 
 
 def relationship_matrix(
-    pedigree: Pedigree, *, kinship: bool = False, lower: bool = False, memory_limit: float = DEFAULT_MEMORY_LIMIT
+    pedigree: Pedigree,
+    *,
+    kinship: bool = False,
+    lower: bool = False,
+    memory_limit: float = DEFAULT_MEMORY_LIMIT,
+    metafounders: Gamma | None = None,
 ) -> sp.csr_matrix:
     """The additive relationship matrix A, or the kinship matrix A / 2.
 
@@ -117,6 +137,12 @@ def relationship_matrix(
         allocated. Besides the matrix, about 64 bytes per animal of scratch
         are held (parent codes, sampling variances, components, counts and
         one dense row).
+    metafounders : pandas.DataFrame or array_like, optional
+        Γ, as `inverse_relationship_matrix` takes it: A^Γ of the animals,
+        relative to the metafounders (Legarra et al. 2015). Animals of
+        related metafounders are all related, so A^Γ is dense: it is
+        computed by dense blocks of columns from the ancestry (see
+        `relationships_among`), n × n float64 held besides the CSR matrix.
 
     Returns
     -------
@@ -130,7 +156,8 @@ def relationship_matrix(
         The matrix would take more than `memory_limit` bytes, or hold 2^31 or
         more elements.
     TypeError, ValueError
-        A `memory_limit` that is not a non-negative number.
+        A `memory_limit` that is not a non-negative number; `metafounders`
+        refused as by `inverse_relationship_matrix`.
 
     Examples
     --------
@@ -143,6 +170,8 @@ def relationship_matrix(
     """
     limit = _checked_limit(memory_limit)
     n = len(pedigree)
+    if metafounders is not None:
+        return _dense_relationships(pedigree, metafounders, kinship, lower, limit)
     herd = _herd(pedigree)
     row_start_bytes = 4 * (n + 1)
     affordable = (limit - row_start_bytes) // _ELEMENT_BYTES if math.isfinite(limit) else _MAX_ELEMENTS
@@ -351,6 +380,26 @@ def _spend(nbytes: int, limit: float, what: str) -> None:
             f"the dominance matrix would pass the memory limit of {limit:,} bytes: "
             f"{what} take {nbytes:,} bytes; pass a larger memory_limit"
         )
+
+
+def _dense_relationships(
+    pedigree: Pedigree, metafounders: Gamma, kinship: bool, lower: bool, limit: float
+) -> sp.csr_matrix:
+    """A^Γ in CSR from its dense form, within the memory limit."""
+    n = len(pedigree)
+    held = 8 * n * n + _ELEMENT_BYTES * n * n + 4 * (n + 1)
+    if held > limit or n * n > _MAX_ELEMENTS:
+        raise MemoryLimitExceeded(
+            f"the relationship matrix with metafounders relates every two animals: dense, it and its CSR form "
+            f"would take {held:,} bytes, more than the memory limit of {limit:,}; pass a larger memory_limit"
+        )
+    dense = metafounder_relationships(pedigree, metafounders)
+    if kinship:
+        dense *= 0.5
+    if lower:
+        dense = np.tril(dense)
+    matrix = sp.csr_matrix(dense)
+    return _csr(matrix.data, matrix.indices.astype(np.int32), matrix.indptr.astype(np.int32))
 
 
 def _csr(data: NDArray[np.float64], indices: NDArray[np.int32], indptr: NDArray[np.int32]) -> sp.csr_matrix:

@@ -6,7 +6,7 @@ import re
 import numpy as np
 import pytest
 
-from tolmkit import MISSING_PARENT, read_pedigree
+from tolmkit import MISSING_PARENT, Pedigree, inbreeding, read_pedigree
 
 # A file's parents by identifier: A a founder, B its offspring of an unknown dam.
 A_B = {"A": (None, None), "B": ("A", None)}
@@ -66,20 +66,70 @@ KINDS = {
 }
 
 
-def relationship_matrix(sire, dam, missing):
-    """The additive relationship matrix by the tabular method; parents before offspring."""
+def relationship_matrix(sire, dam, missing, base=None):
+    """The additive relationship matrix by the tabular method; parents before
+    offspring; the first len(base) animals, if given, founders related by `base`."""
     n = len(sire)
     a = np.zeros((n, n))
+    k = 0 if base is None else len(base)
+    a[:k, :k] = base if k else a[:k, :k]
 
     def known(p):
         return p != missing
 
-    for i in range(n):
+    for i in range(k, n):
         s, d = sire[i], dam[i]
         for j in range(i):
             a[i, j] = a[j, i] = 0.5 * ((a[j, s] if known(s) else 0.0) + (a[j, d] if known(d) else 0.0))
         a[i, i] = 1.0 + (0.5 * a[s, d] if known(s) and known(d) else 0.0)
     return a
+
+
+def grouped_pedigree(rng, n, groups, kind="mixed"):
+    """A random Pedigree whose unknown parents are each of one of `groups`
+    groups, or of none."""
+    sire, dam = (np.array(p) for p in random_pedigree(rng, n, code=-1, **KINDS[kind][0]))
+    group = [np.where(p < 0, rng.integers(-1, groups, len(p)), -1) for p in (sire, dam)]
+    return Pedigree(
+        [f"id{k}" for k in range(n)],
+        sire,
+        dam,
+        group_ids=[f"G{k}" for k in range(groups)],
+        sire_group=group[0],
+        dam_group=group[1],
+    )
+
+
+def quaas(pedigree):
+    """Σ q qᵀ / b over the animals, a group of an unknown parent standing in
+    q for that parent, b from the known parents and their F."""
+    n, f = len(pedigree), inbreeding(pedigree)[0]
+    dense = np.zeros((n + len(pedigree.group_ids),) * 2)
+    for i in range(n):
+        q, b = np.zeros(len(dense)), 1.0
+        q[i] = 1.0
+        for parent, group in ((pedigree.sire[i], pedigree.sire_group[i]), (pedigree.dam[i], pedigree.dam_group[i])):
+            if parent >= 0:
+                q[parent] -= 0.5
+                b -= 0.25 * (1.0 + f[parent])
+            elif group >= 0:
+                q[n + group] -= 0.5
+        dense += np.outer(q, q) / b
+    return dense
+
+
+def metafounder_matrix(pedigree, gamma):
+    """A^Γ of the animals then the metafounders: the metafounders as
+    pseudo-founders related by Γ, numbered first for the tabular method."""
+    g = len(gamma)
+
+    def code(parent, group):
+        return g + parent if parent >= 0 else group if group >= 0 else -1
+
+    sire = [-1] * g + [code(p, q) for p, q in zip(pedigree.sire, pedigree.sire_group)]
+    dam = [-1] * g + [code(p, q) for p, q in zip(pedigree.dam, pedigree.dam_group)]
+    order = list(range(g, g + len(pedigree))) + list(range(g))
+    return relationship_matrix(sire, dam, -1, base=np.asarray(gamma))[np.ix_(order, order)]
 
 
 def renumbered(sire, dam, a, order, missing):

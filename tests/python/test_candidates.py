@@ -19,7 +19,7 @@ from tolmkit import (
     relationships_among,
 )
 
-from pedigrees import KINDS, random_pedigree, relationship_matrix
+from pedigrees import KINDS, grouped_pedigree, quaas, random_pedigree, relationship_matrix
 
 # 3 = 1 x 2, 4 = 1 x unknown, 5 = 4 x 3, 6 = 5 x 2; A-inverse worked by hand.
 TEXTBOOK = Pedigree.from_records(
@@ -159,34 +159,11 @@ GROUPED = Pedigree(
 )
 
 
-def quaas(pedigree):
-    """Σ q qᵀ / b over the animals, a group of an unknown parent standing in
-    q for that parent, b from the known parents and their F."""
-    n, f = len(pedigree), inbreeding(pedigree)[0]
-    dense = np.zeros((n + len(pedigree.group_ids),) * 2)
-    for i in range(n):
-        q, b = np.zeros(len(dense)), 1.0
-        q[i] = 1.0
-        for parent, group in ((pedigree.sire[i], pedigree.sire_group[i]), (pedigree.dam[i], pedigree.dam_group[i])):
-            if parent >= 0:
-                q[parent] -= 0.5
-                b -= 0.25 * (1.0 + f[parent])
-            elif group >= 0:
-                q[n + group] -= 0.5
-        dense += np.outer(q, q) / b
-    return dense
-
-
 @pytest.mark.parametrize("seed", [None, 0, 1, 2])
 def test_inverse_with_groups_of_unknown_parents(seed):
     pedigree = GROUPED
     if seed is not None:
-        rng = np.random.default_rng(seed)
-        sire, dam = (np.array(p) for p in random_pedigree(rng, 50, code=-1, **KINDS["mixed"][0]))
-        group = [np.where(p < 0, rng.integers(-1, 4, len(p)), -1) for p in (sire, dam)]
-        pedigree = Pedigree(
-            names(range(50)), sire, dam, group_ids=list("ABCD"), sire_group=group[0], dam_group=group[1]
-        )
+        pedigree = grouped_pedigree(np.random.default_rng(seed), 50, 4)
     inverse = inverse_relationship_matrix(pedigree, groups=True)
     assert inverse.shape == (len(pedigree) + len(pedigree.group_ids),) * 2 and (inverse != inverse.T).nnz == 0
     np.testing.assert_allclose(inverse.toarray(), quaas(pedigree), rtol=1e-13, atol=1e-13)

@@ -167,10 +167,9 @@ def test_wrong_usage_exits_2(herd, capsys, arguments):
     [
         (
             "a 0121\nc 2100\n",
-            ["--groups", "G1,UPG*"],
+            ["--full-groups"],
             2,
-            "hinv takes no --groups: .* leave out --groups and pass --unknown=.,0,NA,G1 and every code that begins "
-            "with UPG, which reads the grouped parents as unknown ones",
+            "--full-groups ties the genotyped animals to the groups of unknown parents: give --groups",
         ),
         ("a 0121\nx 2100\n", [], 1, "animal 'x' is not in the pedigree: .* pass --add-missing to add it as a founder"),
         ("a 0121\nc 2100\n", ["--min-maf", "0.6"], 1, "--min-maf must be a number from 0 to 0.5, got 0.6"),
@@ -187,7 +186,7 @@ def test_wrong_usage_exits_2(herd, capsys, arguments):
         ),
     ],
     ids=[
-        "groups",
+        "full_groups_without_groups",
         "not_in_pedigree",
         "min_maf_above_half",
         "no_marker_left",

@@ -133,6 +133,7 @@ def test_genotyped_animals_missing_from_the_pedigree_join_as_founders():
         {"min_maf": 0.2, "min_call_rate": 0.9},
         {"allele_frequencies": np.linspace(0.1, 0.9, 300)},
         {"allele_frequencies": np.r_[0.0, 1.0, np.linspace(0.1, 0.9, 298)]},
+        {"allele_frequencies": 0.5},
     ],
 )
 def test_dask_blocks_give_the_same_g_as_numpy(options):
