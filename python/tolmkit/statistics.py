@@ -27,6 +27,7 @@ __all__ = [
     "founder_statistics",
     "generation_intervals",
     "inbreeding_classes",
+    "intervals_by_cohort",
     "pedigree_statistics",
     "summary_by",
     "summary_by_year",
@@ -614,19 +615,7 @@ def generation_intervals(
     >>> generation_intervals(pedigree, "born", offspring="all").loc["all", "mean"]  # doctest: +SKIP
     3.5
     """
-    if offspring not in ("parents", "all"):
-        raise ValueError(f"offspring must be 'parents' or 'all', got {offspring!r}")
-    ages = parent_ages(pedigree, column)
-    child = ages["offspring"].to_numpy()
-    if offspring == "all":
-        sex = sexes(pedigree)[child]
-    else:
-        sire, dam = roles(pedigree)
-        parent = sire[child] | dam[child]
-        ages, child = ages[parent], child[parent]
-        sex = np.where(sire[child] & ~dam[child], 1, np.where(dam[child] & ~sire[child], 2, 0))
-    age = ages["age"].to_numpy()
-    role = ages["role"].to_numpy()
+    age, role, sex, _ = _path_ages(pedigree, column, offspring)
     rows = []
     for parent_role, offspring_sex in PATHS.values():
         path = ((role == parent_role) | (parent_role is None)) & ((sex == offspring_sex) | (offspring_sex is None))
@@ -640,6 +629,82 @@ def generation_intervals(
             )
         )
     return pd.DataFrame(rows, columns=["mean", "sd", "n", "left_out"], index=pd.Index(list(PATHS), name="path"))
+
+
+def intervals_by_cohort(
+    pedigree: Pedigree, column: str | None = None, *, offspring: typing.Literal["parents", "all"] = "parents"
+) -> pd.DataFrame:
+    """The generation intervals of each cohort of offspring, by path.
+
+    The pairs of parent and offspring of `generation_intervals`, grouped by
+    the offspring's birth, as `cohorts` reads it (dates by year); pairs of
+    a parent born after its offspring left out.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    column : str, optional
+        The column of births; by default the one that `birth_column` finds.
+    offspring : {"parents", "all"}, default "parents"
+        As for `generation_intervals`.
+
+    Returns
+    -------
+    pandas.DataFrame
+        One row per cohort in ascending order, columns `sire-son`,
+        `sire-daughter`, `dam-son`, `dam-daughter` and `all`, the mean age
+        of the parents in years (NaN without a pair), and `n`, the pairs of
+        `all`.
+
+    Raises
+    ------
+    PedigreeError, KeyError, ValueError
+        As `generation_intervals`.
+
+    Examples
+    --------
+    >>> pedigree = read_pedigree(io.StringIO("id,sire,dam,born\\na,0,0,2015\\nb,0,0,2016\\nc,a,b,2019\\n"))
+    >>> intervals_by_cohort(pedigree, "born", offspring="all").loc[2019, "all"]  # doctest: +SKIP
+    3.5
+    """
+    age, role, sex, child = _path_ages(pedigree, column, offspring)
+    kept = age >= 0
+    born = cohorts(pedigree.attributes[column or _birth_of(pedigree)].iloc[child]).to_numpy()
+    frame = pd.DataFrame({"cohort": born[kept], "age": age[kept]})
+    table = {}
+    for name in ("sire-son", "sire-daughter", "dam-son", "dam-daughter", "all"):
+        parent_role, offspring_sex = PATHS[name]
+        path = ((role == parent_role) | (parent_role is None)) & ((sex == offspring_sex) | (offspring_sex is None))
+        table[name] = frame[path[kept]].groupby("cohort")["age"].mean()
+    result = pd.DataFrame(table)
+    result["n"] = frame.groupby("cohort").size().reindex(result.index).fillna(0).astype(np.int64)
+    result.index = _whole(result.index.rename(column or _birth_of(pedigree)))
+    return result
+
+
+def _birth_of(pedigree: Pedigree) -> str:
+    column = birth_column(pedigree)
+    assert column is not None  # parent_ages has refused a pedigree without one
+    return column
+
+
+def _path_ages(
+    pedigree: Pedigree, column: str | None, offspring: str
+) -> tuple[_Floats, NDArray[np.object_], NDArray[np.integer[typing.Any]], _Ints]:
+    """The age of the parent of every pair, its role, the offspring's sex as
+    `generation_intervals` counts it, and the offspring."""
+    if offspring not in ("parents", "all"):
+        raise ValueError(f"offspring must be 'parents' or 'all', got {offspring!r}")
+    ages = parent_ages(pedigree, column)
+    child = ages["offspring"].to_numpy()
+    if offspring == "all":
+        sex = sexes(pedigree)[child]
+    else:
+        sire, dam = roles(pedigree)
+        parent = sire[child] | dam[child]
+        ages, child = ages[parent], child[parent]
+        sex = np.where(sire[child] & ~dam[child], 1, np.where(dam[child] & ~sire[child], 2, 0))
+    return ages["age"].to_numpy(), ages["role"].to_numpy(), sex, child
 
 
 def _check_positive(value: object, name: str) -> None:
