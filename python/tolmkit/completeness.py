@@ -125,7 +125,7 @@ def completeness_by_generation(
         groups = pd.Series(_cohort_of(pedigree, by)[chosen], name=by)
     grouped = frame.groupby(groups.to_numpy(), sort=True)
     table = grouped.mean()
-    table.insert(0, "animals", grouped.size())
+    table.insert(0, "animals", grouped.size().to_numpy())
     table.index.name = groups.name or None
     return table
 
@@ -169,7 +169,8 @@ def parents_by_cohort(pedigree: Pedigree, by: str, *, most_used: int = MOST_USED
     >>> parents_by_cohort(pedigree, "year").loc[2, ["sires", "offspring_per_sire", "dams"]].tolist()
     [1.0, 2.0, 1.0]
     """
-    if integer(most_used) is None or typing.cast(int, most_used) < 1:
+    number = integer(most_used)
+    if number is None or number < 1:
         raise ValueError(f"most_used must be a positive integer, got {most_used!r}")
     cohort = pd.Series(_cohort_of(pedigree, by))
     rows = []
@@ -203,7 +204,8 @@ def parents_by_cohort(pedigree: Pedigree, by: str, *, most_used: int = MOST_USED
 
 def _families(parents: NDArray[np.int32]) -> NDArray[np.int64]:
     """The offspring of each known parent among `parents`."""
-    return np.unique(parents[parents >= 0], return_counts=True)[1]
+    counts: NDArray[np.int64] = np.unique(parents[parents >= 0], return_counts=True)[1]
+    return counts
 
 
 def _check_generations(generations: object) -> None:

@@ -7,6 +7,7 @@ both."""
 from __future__ import annotations
 
 import dataclasses
+import functools
 import typing
 from collections.abc import Iterable
 
@@ -146,10 +147,7 @@ def population_figures(
     reference = [reference] if isinstance(reference, str) else list(reference)
     column = birth if birth is not None else birth_column(pedigree)
     effective: dict[str, EffectiveSize | str] = {
-        route: figure_or_reason(
-            lambda route=route: effective_population_size(pedigree, reference, method=route, interval=interval)
-        )
-        for route in NEW_ROUTES
+        route: figure_or_reason(functools.partial(_route, pedigree, reference, route, interval)) for route in NEW_ROUTES
     }
     kinship = mean_kinship(pedigree, reference)
     animals = pd.DataFrame(
@@ -159,7 +157,7 @@ def population_figures(
             "ancestral_inbreeding": ancestral_inbreeding(pedigree),
         }
     )
-    chosen = pd.unique(pd.Series(reference, dtype=object))
+    chosen = list(dict.fromkeys(reference))
     return PopulationFigures(
         completeness=completeness_by_generation(pedigree, reference, generations=generations),
         completeness_by=None if by is None else completeness_by_generation(pedigree, by=by, generations=generations),
@@ -175,6 +173,15 @@ def population_figures(
         if column is None
         else figure_or_reason(lambda: intervals_by_cohort(pedigree, column, offspring=offspring)),
     )
+
+
+def _route(
+    pedigree: Pedigree,
+    reference: list[str],
+    method: typing.Literal["regression", "sex-ratio", "family-size"],
+    interval: float | None,
+) -> EffectiveSize:
+    return effective_population_size(pedigree, reference, method=method, interval=interval)
 
 
 def figure_or_reason(compute: typing.Callable[[], _Figure]) -> _Figure | str:

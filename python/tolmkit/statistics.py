@@ -825,7 +825,7 @@ def _family_size(pedigree: Pedigree, animals: _Ints, interval: float | None) -> 
         column = birth_column(pedigree)
         if column is None:
             raise ValueError("Ne by family size needs the generation interval: give interval= (in years)")
-        interval = float(generation_intervals(pedigree, column).loc["all", "mean"])
+        interval = float(generation_intervals(pedigree, column)["mean"]["all"])
         if not interval > 0.0:
             raise ValueError(f"the births of {column} give no generation interval above 0: give interval= (in years)")
     is_sire, is_dam = roles(pedigree)

@@ -4,7 +4,7 @@ import numpy as np
 import pandas as pd
 import pytest
 
-from tolmkit import Pedigree, effective_population_size, founder_statistics, read_pedigree
+from tolmkit import Pedigree, effective_population_size, founder_statistics, intervals_by_cohort, read_pedigree
 from tolmkit.ancestral import ancestral_inbreeding, kalinowski_inbreeding, partial_inbreeding
 from tolmkit.completeness import ancestors_known, completeness_by_generation, parents_by_cohort
 from tolmkit.contributors import ancestors_table, n50
@@ -138,6 +138,48 @@ def test_ancestral_inbreeding_by_hand():
     split = kalinowski_inbreeding(pedigree, ["c"], drops=20000, seed=3)
     assert abs(split.ancestral - 0.5) < 4 * split.ancestral_se
     assert abs(split.new - 0.25) < 4 * np.sqrt(0.25 * 0.75 / 20000)
+
+
+def kalinowski_by_hand(sire, dam, missing, drops, rng):
+    """F_ANC of every animal by dropping genes one drop and one animal at a
+    time, each allele copy carrying whether it was in an animal identical
+    by descent."""
+    n = len(sire)
+    ancestral = np.zeros(n)
+    for _ in range(drops):
+        alleles = []
+        for i in range(n):
+            copies = []
+            for slot, q in enumerate((sire[i], dam[i])):
+                copies.append(((i, slot), False) if q == missing else alleles[q][rng.integers(2)])
+            identical = copies[0][0] == copies[1][0]
+            ancestral[i] += identical and (copies[0][1] or copies[1][1])
+            alleles.append([(allele, marked or identical) for allele, marked in copies])
+    return ancestral / drops
+
+
+def test_kalinowski_against_an_allele_by_allele_drop():
+    rng = np.random.default_rng(9)
+    sire, dam = random_pedigree(rng, 40, unknown=0.1, selfing=0.2, same_as_previous=0.3, span=5)
+    pedigree = Pedigree.from_numbers(sire, dam, unknown=40)
+    split = kalinowski_inbreeding(pedigree, pedigree.ids, drops=4000, seed=2)
+    by_hand = kalinowski_by_hand(sire, dam, 40, 4000, rng)
+    got = split.animals.loc[pedigree.ids, "ancestral"].to_numpy()
+    error = np.sqrt(2 * np.maximum(got * (1 - got), by_hand * (1 - by_hand)) / 4000)
+    assert np.all(np.abs(got - by_hand) <= 4 * error + 1e-12) and by_hand.max() > 0.1
+
+
+def test_intervals_by_the_offspring_cohort_by_hand(herd):
+    # Offspring that are parents: a (a sire) and b (a dam) of 2001, c (a dam)
+    # of 2002, e (a sire) of 2003; d2 has no birth
+    table = intervals_by_cohort(herd)
+    expected = {
+        2001: [1.0, 1.0, 1.0, np.nan, 1.0, 3],
+        2002: [np.nan, 2.0, np.nan, 2.0, 2.0, 2],
+        2003: [2.0, np.nan, 2.0, np.nan, 2.0, 2],
+    }
+    assert table.index.tolist() == list(expected)
+    np.testing.assert_array_equal(table.to_numpy(dtype=float), np.array(list(expected.values())))
 
 
 def test_completeness_parents_and_ancestors_by_hand(herd):
