@@ -89,8 +89,7 @@ def main():
         for _ in range(args.repeat):
             stats.append(
                 seconds(
-                    tolmkit
-                    + ["stats", str(path), "--by", "birth_year", "--animals", str(Path(folder) / "animals.csv")]
+                    tolmkit + ["stats", str(path), "--by", "birth_year", "--animals", str(Path(folder) / "animals.csv")]
                 )
             )
             report.append(

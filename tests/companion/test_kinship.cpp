@@ -29,8 +29,7 @@ TEST(SquaredContributions, AreTheDiagonalOfAWithTheSamplingVariances) {
 // 1 has 1/4, 1/4 and 1/2.
 TEST(SquaredContributions, AreTheSumsOfSquaredFounderShares) {
     const std::vector<std::int32_t> sire{-1, -1, 0, 2, 2}, dam{-1, -1, -1, 1, 1};
-    EXPECT_EQ(squared(sire, dam, {1.0, 1.0, 0.25, 0.0, 0.0}),
-              (std::vector<double>{1.0, 1.0, 0.5, 0.375, 0.375}));
+    EXPECT_EQ(squared(sire, dam, {1.0, 1.0, 0.25, 0.0, 0.0}), (std::vector<double>{1.0, 1.0, 0.5, 0.375, 0.375}));
 }
 
 }  // namespace

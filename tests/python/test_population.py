@@ -106,7 +106,9 @@ def test_figures_against_the_papers_on_random_pedigrees(kind):
     means = by_founder[reference].mean(axis=0)
     top = partial.founders.index[:-1]
     if partial.mean_inbreeding > 0:
-        np.testing.assert_allclose(partial.founders["inbreeding"].iloc[:-1], np.sort(means)[::-1][: len(top)], atol=1e-14)
+        np.testing.assert_allclose(
+            partial.founders["inbreeding"].iloc[:-1], np.sort(means)[::-1][: len(top)], atol=1e-14
+        )
         chosen = [founders.index(int(pedigree.numbers([name])[0])) for name in top]
         np.testing.assert_allclose(partial.animals[top], by_founder[reference][:, chosen], atol=1e-14)
     assert partial.founders["inbreeding"].sum() == pytest.approx(f[reference].mean(), abs=1e-14)
