@@ -188,7 +188,7 @@ def kalinowski_inbreeding(
     Examples
     --------
     >>> pedigree = Pedigree.from_records([("b", "a", "a"), ("c", "b", "b")], selfing=True)
-    >>> kalinowski_inbreeding(pedigree, ["c"], drops=4000).animals.loc["c", "ancestral"]  # about 0.5
+    >>> float(kalinowski_inbreeding(pedigree, ["c"], drops=4000).animals.loc["c", "ancestral"])  # about 0.5
     0.512
     """
     kept, animals = _reference(pedigree, reference)

@@ -86,6 +86,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         args = _arguments(_parser(), argv)
     except SystemExit as stop:
         return int(stop.code or 0)
+    except MemoryError as error:  # a process started at its limit runs out before a command
+        return _out_of_memory(error, "reading the options")
     try:
         command: typing.Callable[[argparse.Namespace], None] = args.command
         with set_threads(args.threads):
@@ -102,10 +104,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 0
     except MemoryError as error:  # numpy's, pandas', pyarrow's and the limits of tolmkit alike
-        during = f" ({_running[-1]})" if _running else ""
-        detail = f": {error}" if str(error) else ""
-        print(f"tolmkit: out of memory{during}{detail}; every file is as it was", file=sys.stderr)
-        return 1
+        return _out_of_memory(error)
     except OutputError as error:
         print(f"tolmkit: {error}", file=sys.stderr)
         return 1
@@ -120,6 +119,15 @@ def main(argv: Sequence[str] | None = None) -> int:
     finally:
         _running.clear()
     return 0
+
+
+def _out_of_memory(error: MemoryError, step: str | None = None) -> int:
+    """The one line of a command out of memory, naming the step it was at."""
+    step = step or (_running[-1] if _running else None)
+    during = f" ({step})" if step else ""
+    detail = f": {error}" if str(error) else ""
+    print(f"tolmkit: out of memory{during}{detail}; every file is as it was", file=sys.stderr)
+    return 1
 
 
 def _arguments(parser: argparse.ArgumentParser, argv: Sequence[str] | None) -> argparse.Namespace:

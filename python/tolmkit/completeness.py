@@ -57,8 +57,8 @@ def ancestors_known(pedigree: Pedigree, generations: int = COMPLETENESS_GENERATI
 
     Examples
     --------
-    >>> ancestors_known(Pedigree.from_records([("b", "a", "0"), ("c", "b", "a")]), 2).tolist()
-    [[0.0, 0.0], [0.5, 0.0], [1.0, 0.25]]
+    >>> ancestors_known(Pedigree.from_records([("b", "a", "0"), ("c", "b", "d")]), 2).tolist()
+    [[0.0, 0.0], [0.0, 0.0], [0.5, 0.0], [1.0, 0.25]]
     """
     _check_generations(generations)
     sire, dam = pedigree.sire, pedigree.dam
@@ -112,7 +112,7 @@ def completeness_by_generation(
 
     Examples
     --------
-    >>> pedigree = Pedigree.from_records([("b", "a", "0"), ("c", "b", "a")])
+    >>> pedigree = Pedigree.from_records([("b", "a", "0"), ("c", "b", "d")])
     >>> completeness_by_generation(pedigree, ["c"], generations=2).loc["all"].tolist()
     [1.0, 1.0, 0.25]
     """

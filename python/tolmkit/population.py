@@ -140,7 +140,7 @@ def population_figures(
 
     Examples
     --------
-    >>> founders = founder_statistics(pedigree, young)
+    >>> founders = founder_statistics(pedigree, young)  # doctest: +SKIP
     >>> population_figures(pedigree, young, founders, by="birth_year").n50  # doctest: +SKIP
     12
     """

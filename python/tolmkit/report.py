@@ -151,7 +151,9 @@ def report_html(
         pedigree,
         reference,
         founders,
-        by=by,
+        # The columns that pedigree_statistics computes (generation) have
+        # their figures by cohort in summary_by's table alone.
+        by=by if by in pedigree.attributes.columns else None,
         birth=births.column,
         generations=generations,
         interval=interval,

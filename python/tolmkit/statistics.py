@@ -57,8 +57,7 @@ PATHS: dict[str, tuple[str | None, int | None]] = {
 }
 
 #: The routes to Ne of `effective_population_size`.
-Method = typing.Literal["individual", "coancestry", "regression", "sex-ratio", "family-size"]
-METHODS: tuple[Method, ...] = typing.get_args(Method)
+METHODS = ("individual", "coancestry", "regression", "sex-ratio", "family-size")
 
 _Floats = NDArray[np.float64]
 _Ints = NDArray[np.int64]
@@ -109,7 +108,7 @@ class EffectiveSize:
     n: int
     mean_delta_inbreeding: float
     fully_inbred: int = 0
-    method: Method = "individual"
+    method: typing.Literal["individual", "coancestry", "regression", "sex-ratio", "family-size"] = "individual"
     sampled: bool = False
     sires: int = 0
     dams: int = 0
@@ -224,7 +223,7 @@ def effective_population_size(
     pedigree: Pedigree,
     reference: Iterable[str],
     *,
-    method: Method = "individual",
+    method: typing.Literal["individual", "coancestry", "regression", "sex-ratio", "family-size"] = "individual",
     pairs: int = 10**6,
     seed: int = 0,
     interval: float | None = None,

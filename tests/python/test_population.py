@@ -273,6 +273,28 @@ def test_effective_size_by_regression():
     ],
 )
 def test_refusals(herd, call, error, message):
+    before = [array.copy() for array in (herd.sire, herd.dam, herd.inbreeding)] + [herd.attributes]
     with pytest.raises(error, match=message):
         call(herd)
-    assert isinstance(herd.attributes, pd.DataFrame)
+    after = [herd.sire, herd.dam, herd.inbreeding, herd.attributes]
+    assert all(np.array_equal(old, new) for old, new in zip(before[:3], after[:3])) and before[3].equals(after[3])
+
+
+def test_parents_by_cohort_against_a_count_of_the_records():
+    rng = np.random.default_rng(4)
+    sire, dam = random_pedigree(rng, 300, unknown=0.2, span=40)
+    names = [f"x{k}" for k in range(300)]
+    frame = pd.DataFrame(
+        {
+            "id": names,
+            "sire": [names[p] if p < 300 else "0" for p in sire],
+            "dam": [names[p] if p < 300 else "0" for p in dam],
+            "year": 2000 + np.arange(300) // 50,
+        }
+    )
+    table = parents_by_cohort(read_pedigree(frame, selfing=True), "year", most_used=3)
+    for year, cohort in frame.groupby("year"):
+        sires, dams = (cohort[role][cohort[role] != "0"].value_counts() for role in ("sire", "dam"))
+        expected = [len(cohort), len(sires), sires.mean(), sires.var(ddof=0), len(dams), dams.mean(), dams.var(ddof=0)]
+        expected.append(sires.nlargest(3).sum() / sires.sum())
+        np.testing.assert_allclose(table.loc[year].to_numpy(dtype=float), expected, rtol=1e-12)
