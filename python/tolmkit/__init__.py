@@ -13,12 +13,23 @@ additive and dominance relationships, with numpy and scipy.sparse.
 from ._advice import PedigreeError
 from ._version import __version__
 from .among import relationship_pairs, relationships_among
+from .ancestral import (
+    AncestralInbreeding,
+    PartialInbreeding,
+    ancestral_inbreeding,
+    kalinowski_inbreeding,
+    partial_inbreeding,
+)
 from .births import birth_column, birth_order, cohorts, parent_ages
+from .completeness import ancestors_known, completeness_by_generation, parents_by_cohort
+from .contributors import ancestors_table, n50
 from .genomic import GenomicComparison, HybridInverse, genomic_relationship_matrix, hybrid_inverse, hybrid_relationship
 from .genotypes import GenotypeError, read_genotypes
 from .inverse import inverse_relationship_matrix
+from .kinship import conservation_index, mean_kinship
 from .metafounders import estimate_gamma
 from .pedigree import MISSING_PARENT, Pedigree, PedigreeCounts, ancestry, prune, sexes
+from .population import PopulationFigures, population_figures
 from .quality import GenotypeQuality, genotype_quality
 from .reading import read_pedigree
 from .records import UNKNOWN_PARENTS
@@ -39,6 +50,7 @@ from .statistics import (
     founder_statistics,
     generation_intervals,
     inbreeding_classes,
+    intervals_by_cohort,
     pedigree_statistics,
     summary_by,
     summary_by_year,
@@ -93,4 +105,19 @@ __all__ = [
     "simulate_pedigree",
     "summary_by",
     "summary_by_year",
+    "AncestralInbreeding",
+    "PartialInbreeding",
+    "PopulationFigures",
+    "ancestral_inbreeding",
+    "ancestors_known",
+    "ancestors_table",
+    "completeness_by_generation",
+    "conservation_index",
+    "intervals_by_cohort",
+    "kalinowski_inbreeding",
+    "mean_kinship",
+    "n50",
+    "parents_by_cohort",
+    "partial_inbreeding",
+    "population_figures",
 ]

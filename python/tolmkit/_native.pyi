@@ -65,3 +65,6 @@ def first_asymmetric(
 def lower_part(
     indptr: NDArray[np.int32], indices: NDArray[np.int32], data: NDArray[np.float64]
 ) -> tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]: ...
+def squared_contributions(
+    sire: NDArray[np.int32], dam: NDArray[np.int32], weight: NDArray[np.float64]
+) -> NDArray[np.float64]: ...

@@ -34,6 +34,7 @@ from .genomic import KEPT, genomic_relationship_matrix, hybrid_inverse
 from .genotypes import GenotypeError, read_genotypes
 from .inverse import inverse_relationship_matrix
 from .pedigree import Pedigree
+from .population import FIGURE_DROPS, PopulationFigures, population_figures
 from .quality import CONFLICT_REMOVALS, THRESHOLDS, genotype_quality
 from .reading import read_pedigree
 from .records import MAX_OFFSPRING, UNKNOWN_PARENTS
@@ -107,6 +108,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         args = _arguments(_parser(), argv)
     except SystemExit as stop:
         return int(stop.code or 0)
+    except MemoryError as error:  # a process started at its limit runs out before a command
+        return _out_of_memory(error, "reading the options")
     try:
         command: typing.Callable[[argparse.Namespace], None] = args.command
         with set_threads(args.threads):
@@ -123,10 +126,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 0
     except MemoryError as error:  # numpy's, pandas', pyarrow's and the limits of tolmkit alike
-        during = f" ({_running[-1]})" if _running else ""
-        detail = f": {error}" if str(error) else ""
-        print(f"tolmkit: out of memory{during}{detail}; every file is as it was", file=sys.stderr)
-        return 1
+        return _out_of_memory(error)
     except OutputError as error:
         print(f"tolmkit: {error}", file=sys.stderr)
         return 1
@@ -141,6 +141,15 @@ def main(argv: Sequence[str] | None = None) -> int:
     finally:
         _running.clear()
     return 0
+
+
+def _out_of_memory(error: MemoryError, step: str | None = None) -> int:
+    """The one line of a command out of memory, naming the step it was at."""
+    step = step or (_running[-1] if _running else None)
+    during = f" ({step})" if step else ""
+    detail = f": {error}" if str(error) else ""
+    print(f"tolmkit: out of memory{during}{detail}; every file is as it was", file=sys.stderr)
+    return 1
 
 
 def _arguments(parser: argparse.ArgumentParser, argv: Sequence[str] | None) -> argparse.Namespace:
@@ -333,7 +342,13 @@ def _parser() -> argparse.ArgumentParser:
     )
     stats.add_argument("-o", "--output", metavar="OUT.csv", help="write the table by the --by column as CSV")
     stats.add_argument("--plot", metavar="OUT.png", help="draw mean F and ΔF by the --by column")
+    stats.add_argument(
+        "--animals",
+        metavar="OUT.csv",
+        help="write each animal's mean kinship with the reference, GCI and ancestral inbreeding as CSV",
+    )
     _birth_options(stats, intervals=True)
+    _figure_options(stats)
 
     report = command(
         "report",
@@ -346,6 +361,7 @@ def _parser() -> argparse.ArgumentParser:
     _reference_options(report)
     report.add_argument("--by", metavar="COLUMN", help="the cohorts, such as birth_year (dates grouped into years)")
     _birth_options(report, intervals=True)
+    _figure_options(report)
 
     check = command(
         "check",
@@ -423,6 +439,24 @@ def _birth_options(command: argparse.ArgumentParser, *, intervals: bool) -> None
             default="parents",
             help="the offspring of the generation intervals: those that are parents themselves (the default), or all",
         )
+
+
+def _figure_options(command: argparse.ArgumentParser) -> None:
+    """The options of the population figures that stats and report share."""
+    command.add_argument(
+        "--drops",
+        type=_positive,
+        default=FIGURE_DROPS,
+        metavar="N",
+        help=f"gene drops of ancestral and partial inbreeding (default: {FIGURE_DROPS})",
+    )
+    command.add_argument("--seed", type=int, default=0, help="the seed of the gene drops (default: 0)")
+    command.add_argument(
+        "--interval",
+        type=_years,
+        metavar="YEARS",
+        help="the generation interval of Ne by family size (default: the mean interval from the births)",
+    )
 
 
 def _years(text: str) -> float:
@@ -686,14 +720,16 @@ def _stats(args: argparse.Namespace) -> None:
             raise UsageError(f"{flag} writes the figures by cohort: give --by COLUMN as well")
     if args.output == STANDARD_STREAM:
         raise UsageError("stats prints its figures on standard output: give -o a file name")
-    with outputs(args.output, args.plot, inputs=_inputs(args)) as (written, plot):
-        _statistics(args, written, plot)
-    for name, path in (("table", args.output), ("plot", args.plot)):
+    if args.animals == STANDARD_STREAM:
+        raise UsageError("stats prints its figures on standard output: give --animals a file name")
+    with outputs(args.output, args.plot, args.animals, inputs=_inputs(args)) as (written, plot, animals):
+        _statistics(args, written, plot, animals)
+    for name, path in (("table", args.output), ("plot", args.plot), ("animals", args.animals)):
         if path:
             print(f"{name}: {path}")
 
 
-def _statistics(args: argparse.Namespace, written: str, plot: str) -> None:
+def _statistics(args: argparse.Namespace, written: str, plot: str, animals: str) -> None:
     pedigree, table, reference, described = _with_reference(args)
     counts = pedigree.counts()
     print(
@@ -724,6 +760,22 @@ def _statistics(args: argparse.Namespace, written: str, plot: str) -> None:
     with _progress("founders and ancestors"):
         founders = founder_statistics(pedigree, reference, max_ancestors=args.max_ancestors)
     print(_population(effective, founders))
+    with _progress("completeness, parents, Ne by more routes, kinship, ancestral and partial inbreeding"):
+        figures = population_figures(
+            pedigree,
+            reference,
+            founders,
+            by=args.by,
+            birth=found[0] if found is not None else None,
+            interval=args.interval,
+            drops=args.drops,
+            seed=args.seed,
+            offspring=args.offspring,
+        )
+    print(_more_figures(figures, args.by))
+    if animals:
+        with _progress("writing"):
+            write_csv(figures.animals, animals)
     if args.by:
         with _progress(f"figures by {args.by}"):
             summary = summary_by(pedigree, args.by)
@@ -767,6 +819,10 @@ def _report_page(args: argparse.Namespace) -> str:
                 max_ancestors=args.max_ancestors,
                 min_age=args.min_age,
                 offspring=args.offspring,
+                source=None if args.pedigree == STANDARD_STREAM else args.pedigree,
+                interval=args.interval,
+                drops=args.drops,
+                seed=args.seed,
             )
         except PedigreeError as error:  # the reference is checked: what is left is the births given
             if args.birth:
@@ -886,3 +942,50 @@ def _population(effective: EffectiveSize, founders: FounderStatistics) -> str:
         f"effective number of ancestors f_a {founders.ancestors_effective:.1f} from {founders.ancestors:,} "
         f"ancestors ({stop} {founders.explained:.4f})"
     )
+
+
+def _more_figures(figures: PopulationFigures, by: str | None) -> str:
+    """The figures of `population_figures` as stats prints them."""
+    lines = []
+    known = figures.completeness.iloc[0].drop("animals")
+    lines.append(
+        "known ancestors of the reference by generation back: "
+        + ", ".join(f"{g}: {share:.1%}" for g, share in known.items())
+    )
+    for route, effective in figures.effective.items():
+        if isinstance(effective, EffectiveSize):
+            extra = (
+                f" ± {effective.se:.1f}"
+                if route == "regression"
+                else f" ({effective.sires:,} sires, {effective.dams:,} dams"
+                + (f", L {effective.interval:.2f} years)" if route == "family-size" else ")")
+            )
+            lines.append(f"Ne by {route} {effective.ne:.1f}{extra}")
+        else:
+            lines.append(f"Ne by {route}: none, {effective}")
+    lines.append(
+        f"n50 {figures.n50 if figures.n50 is not None else 'none (the ancestors taken explain less than half)'}; "
+        f"mean kinship of the reference {figures.mean_kinship:.5f}"
+    )
+    kalinowski = figures.kalinowski
+    lines.append(
+        f"ancestral inbreeding: F_ANC {kalinowski.ancestral:.5f} ± {kalinowski.ancestral_se:.5f}, "
+        f"F_NEW {kalinowski.new:.5f} ({kalinowski.drops:,} drops)"
+        if not isinstance(kalinowski, str)
+        else f"ancestral inbreeding: none, {kalinowski}"
+    )
+    partial = figures.partial
+    if not isinstance(partial, str):
+        how = "exact" if partial.exact else f"{partial.drops:,} drops"
+        lines.append(
+            f"founders of the reference's mean F {partial.mean_inbreeding:.5f} ({how}):\n"
+            + partial.founders.to_string(float_format=lambda v: f"{v:.5f}")
+        )
+    if figures.parents is not None:
+        lines.append(f"sires and dams by {by}:\n" + figures.parents.to_string(float_format=lambda v: f"{v:.3g}"))
+    if isinstance(figures.intervals, pd.DataFrame):
+        lines.append(
+            "generation intervals by the offspring's cohort:\n"
+            + figures.intervals.to_string(float_format=lambda v: f"{v:.2f}")
+        )
+    return "\n".join(lines)

@@ -17,7 +17,7 @@ from .pedigree import Pedigree, ancestry
 from .relationships import inbreeding
 from .statistics import EffectiveSize, FounderStatistics, summary_by_year
 
-__all__ = ["plot_ancestry", "plot_trend"]
+__all__ = ["plot_ancestry", "plot_intervals", "plot_trend"]
 
 # Cohorts up to which every point has its marker and every integer cohort its tick.
 _MARKED = 40
@@ -106,6 +106,59 @@ def plot_trend(
         _ne_axis(lower)
     else:
         lower.bar_label(bars, labels=labels, fontsize=8, padding=2)
+    _save(figure, path)
+    plt.close(figure)
+
+
+def plot_intervals(table: pd.DataFrame, path: str | os.PathLike[str], *, title: str | None = None) -> None:
+    """Draws the generation intervals of the four paths, and of all, by the
+    offspring's cohort.
+
+    Parameters
+    ----------
+    table : pandas.DataFrame
+        A table of `intervals_by_cohort`; its index is the x axis.
+    path : str or os.PathLike
+        The file to write, PNG or any format matplotlib writes by the
+        extension; missing folders are created.
+    title : str, optional
+        By default "Generation intervals by <index name>".
+
+    Raises
+    ------
+    ImportError
+        matplotlib is not installed.
+
+    Examples
+    --------
+    >>> plot_intervals(intervals_by_cohort(pedigree), "intervals.png")  # doctest: +SKIP
+    """
+    plt = _pyplot()
+    numeric = pd.api.types.is_numeric_dtype(table.index) and not pd.api.types.is_bool_dtype(table.index)
+    x = np.asarray(table.index, dtype=np.float64) if numeric else np.arange(len(table), dtype=np.float64)
+    marker = "o" if len(table) <= _MARKED else None
+    figure, axes = plt.subplots(figsize=(8, 4.5))
+    styles = {"sire-son": "-", "sire-daughter": "--", "dam-son": "-.", "dam-daughter": ":", "all": "-"}
+    for name, style in styles.items():
+        wide = name == "all"
+        axes.plot(
+            x,
+            table[name],
+            linestyle=style,
+            marker=marker,
+            markersize=3,
+            linewidth=2.5 if wide else 1.2,
+            color="#222222" if wide else None,
+            label=name,
+        )
+    cohort = str(table.index.name or "cohort").replace("_", " ")
+    axes.set_xlabel(f"{cohort} of the offspring")
+    axes.set_ylabel("age of the parent (years)")
+    axes.grid(axis="y", alpha=0.3)
+    axes.legend(frameon=False, ncol=3, fontsize=8)
+    _cohort_ticks(axes, x, [str(label) for label in table.index], numeric)
+    axes.set_title(title or f"Generation intervals by {cohort}")
+    figure.tight_layout()
     _save(figure, path)
     plt.close(figure)
 

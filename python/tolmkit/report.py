@@ -5,7 +5,9 @@ network, no scripts)."""
 from __future__ import annotations
 
 import base64
+import datetime
 import functools
+import hashlib
 import html
 import os
 import tempfile
@@ -18,9 +20,11 @@ import pandas as pd
 from ._advice import PedigreeError
 from ._arguments import integer
 from ._version import __version__
+from .ancestral import AncestralInbreeding, PartialInbreeding
 from .births import MIN_AGE, birth_column, birth_order
 from .pedigree import Pedigree
-from .plots import plot_ancestry, plot_trend
+from .plots import plot_ancestry, plot_intervals, plot_trend
+from .population import FIGURE_DROPS, PopulationFigures, figure_or_reason, population_figures
 from .statistics import (
     INBREEDING_CLASSES,
     EffectiveSize,
@@ -63,6 +67,11 @@ def report_html(
     max_ancestors: int = 1000,
     min_age: float = MIN_AGE,
     offspring: typing.Literal["parents", "all"] = "parents",
+    source: str | os.PathLike[str] | None = None,
+    generations: int = 5,
+    interval: float | None = None,
+    drops: int = FIGURE_DROPS,
+    seed: int = 0,
 ) -> str:
     """The page of every figure of the pedigree and its reference animals.
 
@@ -71,9 +80,15 @@ def report_html(
     Ne by individual increase in inbreeding and in coancestry, f_e, f_a and
     f_g, the main ancestors with their marginal contributions, the
     inbreeding classes and the most inbred animals (with the chart of the
-    ancestors of the first). A figure that the pedigree cannot give (Ne
-    without animals of more than one equivalent generation) is said so in
-    its place, and the page goes on.
+    ancestors of the first); and `population_figures`: completeness by
+    generation, sires and dams by cohort, the intervals by cohort (with
+    their picture), Ne by regression, sex ratio and family size, n50 and
+    the ancestors' birth years, sexes and offspring, mean kinship and the
+    GCI, ancestral inbreeding and the founders of the inbreeding. A figure
+    that the pedigree cannot give (Ne without animals of more than one
+    equivalent generation) is said so in its place, and the page goes on.
+    The page states its sources: its date, the input's name and SHA-256,
+    and tolmkit's version.
 
     Parameters
     ----------
@@ -100,6 +115,11 @@ def report_html(
         their offspring are listed as warnings.
     offspring : {"parents", "all"}, default "parents"
         As for `generation_intervals`.
+    source : str or os.PathLike, optional
+        The file the pedigree was read from, named on the page with its
+        SHA-256; without it, the page says that the input is not named.
+    generations, interval, drops, seed
+        As for `population_figures`.
 
     Returns
     -------
@@ -125,8 +145,22 @@ def report_html(
         raise KeyError(f"no column {by!r}; the columns are {', '.join(map(repr, table.columns))}")
     births = _births(pedigree, birth, min_age, offspring)
     founders = founder_statistics(pedigree, reference, max_ancestors=max_ancestors)
-    individual = _figure_or_reason(lambda: effective_population_size(pedigree, reference))
-    coancestry = _figure_or_reason(lambda: effective_population_size(pedigree, reference, method="coancestry"))
+    individual = figure_or_reason(lambda: effective_population_size(pedigree, reference))
+    coancestry = figure_or_reason(lambda: effective_population_size(pedigree, reference, method="coancestry"))
+    figures = population_figures(
+        pedigree,
+        reference,
+        founders,
+        # The columns that pedigree_statistics computes (generation) have
+        # their figures by cohort in summary_by's table alone.
+        by=by if by in pedigree.attributes.columns else None,
+        birth=births.column,
+        generations=generations,
+        interval=interval,
+        drops=drops,
+        seed=seed,
+        offspring=offspring,
+    )
     summary = None if by is None else summary_by(pedigree, by)
     most_inbred = table.sort_values("inbreeding", ascending=False, kind="stable").head(TOP)
     with tempfile.TemporaryDirectory() as folder:
@@ -141,17 +175,34 @@ def report_html(
             )
         chart = os.path.join(folder, "ancestors.png")
         plot_ancestry(pedigree, str(most_inbred.index[0]), chart)
+        over_time = None
+        if isinstance(figures.intervals, pd.DataFrame) and len(figures.intervals):
+            over_time = os.path.join(folder, "intervals.png")
+            plot_intervals(figures.intervals, over_time)
         pictures = {
-            name: None if path is None else _data_uri(path) for name, path in (("trend", trend), ("ancestors", chart))
+            name: None if path is None else _data_uri(path)
+            for name, path in (("trend", trend), ("ancestors", chart), ("intervals", over_time))
         }
     sections = [
         _section("The pedigree", _counts(pedigree)),
         _section("Completeness", _completeness(table, reference)),
+        _section("Completeness by generation", _by_generation(figures)),
         _section("Birth order", _birth_order(births, min_age)),
         _section("Generation intervals", _intervals(births, offspring)),
-        _section("The reference population", _population(reference, reference_label, individual, coancestry, founders)),
-        _section("Main ancestors", _ancestors(founders)),
+        _section("Generation intervals over time", _over_time(births, figures.intervals, pictures["intervals"])),
+    ]
+    if figures.parents is not None:
+        sections.append(_section(f"Sires and dams by {by}", _parents(figures.parents)))
+    sections += [
+        _section(
+            "The reference population",
+            _population(reference, reference_label, individual, coancestry, founders, figures.effective),
+        ),
+        _section("Main ancestors", _ancestors(founders, figures)),
+        _section("Kinship", _kinship(figures, reference)),
         _section("Inbreeding", _inbreeding(table)),
+        _section("Ancestral inbreeding", _ancestral(figures, reference)),
+        _section("Founders of the inbreeding", _partial(figures.partial)),
     ]
     if summary is not None:
         sections.append(_section(f"Inbreeding by {by}", _by_cohort(summary, pictures["trend"])))
@@ -159,9 +210,9 @@ def report_html(
     return (
         '<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n'
         f"<title>{html.escape(title)}</title>\n<style>{_STYLE}</style>\n</head>\n<body>\n"
-        f'<h1>{html.escape(title)}</h1>\n<p class="note">tolmkit {html.escape(__version__)}; '
+        f'<h1>{html.escape(title)}</h1>\n<p class="note">'
         f"{len(pedigree):,} animals, {len(set(reference)):,} in the reference ({html.escape(reference_label)})."
-        "</p>\n" + "\n".join(sections) + "\n</body>\n</html>\n"
+        f"</p>\n{_sources(source)}\n" + "\n".join(sections) + "\n</body>\n</html>\n"
     )
 
 
@@ -219,17 +270,6 @@ def _births(
         if birth is not None:
             raise
         return _Births(column, unread=str(error))
-
-
-_Figure = typing.TypeVar("_Figure")
-
-
-def _figure_or_reason(compute: typing.Callable[[], _Figure]) -> _Figure | str:
-    """The figure, or why the pedigree cannot give it."""
-    try:
-        return compute()
-    except ValueError as error:
-        return str(error)
 
 
 def _data_uri(path: str) -> str:
@@ -403,6 +443,7 @@ def _population(
     individual: EffectiveSize | str,
     coancestry: EffectiveSize | str,
     founders: FounderStatistics,
+    routes: typing.Mapping[str, EffectiveSize | str],
 ) -> str:
     rows: list[tuple[str, str]] = [("reference animals", _number(len(set(reference))))]
     if isinstance(individual, EffectiveSize):
@@ -419,6 +460,7 @@ def _population(
             (f"  pairs ({pairs} the pairs of reference animals)", _number(coancestry.n)),
             ("  mean ΔC", _number(coancestry.mean_delta_inbreeding)),
         ]
+    rows += [row for route in routes.values() if isinstance(route, EffectiveSize) for row in _route(route)]
     rows += [
         ("founders contributing", _number(founders.founders)),
         ("effective number of founders f_e", _size(founders.founders_effective)),
@@ -429,10 +471,11 @@ def _population(
     ]
     reasons = "".join(
         _note(f"No {what}: {html.escape(figure)}.")
-        for what, figure in (
+        for what, figure in [
             ("Ne by individual increase in inbreeding", individual),
             ("Ne by individual increase in coancestry", coancestry),
-        )
+        ]
+        + [(f"Ne by {_ROUTES[name]}", figure) for name, figure in routes.items()]
         if isinstance(figure, str)
     )
     stop = (
@@ -452,20 +495,192 @@ def _population(
     )
 
 
-def _ancestors(founders: FounderStatistics) -> str:
-    taken = founders.contributions.iloc[: min(TOP, founders.ancestors)]
+def _ancestors(founders: FounderStatistics, figures: PopulationFigures) -> str:
+    taken = figures.ancestors.iloc[:TOP]
     frame = pd.DataFrame(
         {
             "marginal contribution": taken["marginal_contribution"],
-            "cumulated": taken["marginal_contribution"].cumsum(),
+            "cumulated": taken["cumulated"],
             "contribution": taken["contribution"],
             "as a founder": taken["founder_contribution"],
+            "born": taken["birth_year"],
+            "sex": taken["sex"],
+            "offspring": taken["offspring"],
         }
     )
     frame.index.name = "ancestor"
-    return _table(frame, written=dict.fromkeys(frame.columns, _share)) + _note(
-        f"The first {len(taken)} of the {founders.ancestors:,} ancestors taken, in the order taken: shares of the "
-        "genes of the reference animals."
+    shares = dict.fromkeys(["marginal contribution", "cumulated", "contribution", "as a founder"], _share)
+    half = (
+        f"n50 = {figures.n50:,}: the fewest ancestors whose marginal contributions explain half of the genes."
+        if figures.n50 is not None
+        else "The ancestors taken explain less than half of the genes: no n50."
+    )
+    return (
+        _figures([("n50", "–" if figures.n50 is None else _number(figures.n50))])
+        + _table(frame, written={**shares, "born": _whole_or_none, "sex": _as_written})
+        + _note(
+            f"The first {len(taken)} of the {founders.ancestors:,} ancestors taken, in the order taken: shares of "
+            f"the genes of the reference animals; offspring in the whole pedigree. {half}"
+        )
+    )
+
+
+def _whole_or_none(value: object) -> str:
+    """A year, without separators; – for none."""
+    number = float(typing.cast(float, value))
+    return "–" if np.isnan(number) else f"{number:.0f}"
+
+
+# How each route to Ne is named on the page.
+_ROUTES = {
+    "regression": "regression of ln(1 − F) on equivalent generations",
+    "sex-ratio": "sex ratio",
+    "family-size": "family size (Hill 1979)",
+}
+
+
+def _route(effective: EffectiveSize) -> list[tuple[str, str]]:
+    rows = [(f"Ne, {_ROUTES[effective.method]}", _size(effective.ne))]
+    if effective.method == "regression":
+        rows += [("  its standard error", _size(effective.se)), ("  ΔF", _number(effective.mean_delta_inbreeding))]
+    else:
+        rows.append(("  sires and dams of the reference", f"{effective.sires:,} and {effective.dams:,}"))
+    if effective.method == "family-size":
+        rows.append(("  generation interval L (years)", _number(effective.interval, 2)))
+    return rows
+
+
+def _sources(source: str | os.PathLike[str] | None) -> str:
+    """The date of the page, the input's name and SHA-256, tolmkit's version."""
+    if source is None:
+        named = "an input not named (a pedigree given in Python)"
+    else:
+        digest = hashlib.sha256()
+        with open(source, "rb") as data:
+            for block in iter(lambda: data.read(1 << 20), b""):
+                digest.update(block)
+        named = (
+            f"<code>{html.escape(os.path.basename(os.fspath(source)))}</code>, SHA-256 "
+            f"<code>{digest.hexdigest()}</code>"
+        )
+    now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
+    return _note(f"Made on {now} from {named}, by tolmkit {html.escape(__version__)}.")
+
+
+def _by_generation(figures: PopulationFigures) -> str:
+    generations = [column for column in figures.completeness.columns if column != "animals"]
+    reference = figures.completeness.loc[["all"], generations].set_axis(["reference"], axis="index")
+    reference.index.name = "generation back"
+    text = _table(reference, written=dict.fromkeys(reference.columns, _share))
+    if figures.completeness_by is not None:
+        by = figures.completeness_by
+        text += "<p>Every animal by cohort:</p>" + _table(by, written=dict.fromkeys(generations, _share))
+    return text + _note(
+        "The share of the 2<sup>g</sup> ancestors g generations back that are known, counted by paths "
+        "(an ancestor met twice counts twice)."
+    )
+
+
+def _over_time(births: _Births, intervals: pd.DataFrame | str | None, picture: str | None) -> str:
+    unread = _unread(births)
+    if unread is not None:
+        return unread
+    if isinstance(intervals, str):
+        return _note(html.escape(intervals))
+    if intervals is None or len(intervals) == 0:
+        return _note("No pair of parent and offspring with both births known.")
+    return (
+        _picture(picture, "generation intervals by cohort")
+        + _table(intervals, 2)
+        + _note(
+            "The mean age in years of the parents at the births of the offspring of each cohort, by path; "
+            "n, the pairs of all paths."
+        )
+    )
+
+
+def _parents(parents: pd.DataFrame) -> str:
+    frame = parents.rename(
+        columns={
+            "offspring_per_sire": "offspring a sire",
+            "offspring_per_sire_var": "its variance",
+            "offspring_per_dam": "offspring a dam",
+            "offspring_per_dam_var": "its variance ",
+            "most_used_sires_share": "by the 10 most used sires",
+        }
+    )
+    return _table(frame, 2, written={"by the 10 most used sires": _share}) + _note(
+        "The distinct sires and dams of each cohort's animals, the mean and variance (over the parents) of "
+        "their offspring in the cohort, and the share of the offspring of known sire by the 10 sires with most."
+    )
+
+
+def _kinship(figures: PopulationFigures, reference: list[str]) -> str:
+    chosen = figures.animals.loc[pd.unique(np.asarray(reference, dtype=object))]
+    lowest = chosen.sort_values("mean_kinship", kind="stable").head(TOP)
+    frame = lowest[["mean_kinship", "gci", "ancestral_inbreeding"]].set_axis(
+        ["mean kinship", "GCI", "Ballou's F_a"], axis="columns"
+    )
+    frame.index.name = "animal"
+    return (
+        _figures(
+            [
+                ("mean kinship of the reference", _number(figures.mean_kinship, 5)),
+                ("mean GCI of the reference", _number(float(chosen["gci"].mean()), 2)),
+            ]
+        )
+        + "<p>The reference animals least related to the reference population:</p>"
+        + _table(frame, 5)
+        + _note(
+            "Mean kinship: an animal's mean coancestry with the reference animals, ½·A·x (Colleau 2002). "
+            "GCI: 1 / Σ p<sub>f</sub>², p<sub>f</sub> the share of the animal's genes from founder f "
+            "(Alderson 1992), each unknown parent of an animal with one parent known a founder of its own."
+        )
+    )
+
+
+def _ancestral(figures: PopulationFigures, reference: list[str]) -> str:
+    chosen = figures.animals.loc[pd.unique(np.asarray(reference, dtype=object)), "ancestral_inbreeding"]
+    rows = [("mean ancestral inbreeding F_a (Ballou 1997)", _number(float(chosen.mean()), 5))]
+    split = figures.kalinowski
+    notes = ""
+    if isinstance(split, AncestralInbreeding):
+        rows += [
+            ("mean F_ANC (Kalinowski et al. 2000)", _number(split.ancestral, 5)),
+            ("  its Monte Carlo error", _number(split.ancestral_se, 5)),
+            ("mean F_NEW", _number(split.new, 5)),
+            ("gene drops", _number(split.drops)),
+        ]
+    else:
+        notes = _note(f"No F_ANC: {html.escape(split)}.")
+    return (
+        _figures(rows)
+        + notes
+        + _note(
+            "F_a: the chance that an allele has been identical by descent in an ancestor. F_ANC: the chance that "
+            "the animal is identical by descent for an allele that already was so in an ancestor; F_NEW the rest "
+            "of F, by gene dropping as Doekes et al. (2020) corrected it."
+        )
+    )
+
+
+def _partial(partial: PartialInbreeding | str) -> str:
+    if isinstance(partial, str):
+        return _note(f"No partial inbreeding: {html.escape(partial)}.")
+    how = (
+        f"exactly, over the reference's ancestry of {partial.ancestry:,} animals"
+        if partial.exact
+        else f"by {partial.drops:,} gene drops over an ancestry of {partial.ancestry:,} animals (se their error)"
+    )
+    written: dict[str, typing.Callable[[object], str]] = {"share": _share}
+    frame = partial.founders if not partial.exact else partial.founders.drop(columns="se")
+    return (
+        _figures([("mean F of the reference", _number(partial.mean_inbreeding, 5))])
+        + _table(frame, 5, written=written)
+        + _note(
+            "The founders whose alleles, identical by descent, make most of the reference's mean F (Lacy, Alaks "
+            f"and Walsh 1996), {how}; the rows sum to the mean F."
+        )
     )
 
 

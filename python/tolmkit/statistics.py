@@ -13,9 +13,10 @@ import numpy as np
 import pandas as pd
 from numpy.typing import NDArray
 
-from ._arguments import integer
+from ._arguments import integer, real
 from .among import relationships_among
-from .births import cohorts, parent_ages
+from .births import birth_column, cohorts, parent_ages
+from .completeness import ancestors_known
 from .layers import Layers
 from .pedigree import Pedigree, ancestry, roles, sexes
 
@@ -26,6 +27,7 @@ __all__ = [
     "founder_statistics",
     "generation_intervals",
     "inbreeding_classes",
+    "intervals_by_cohort",
     "pedigree_statistics",
     "summary_by",
     "summary_by_year",
@@ -54,14 +56,17 @@ PATHS: dict[str, tuple[str | None, int | None]] = {
     "all": (None, None),
 }
 
+#: The routes to Ne of `effective_population_size`.
+METHODS = ("individual", "coancestry", "regression", "sex-ratio", "family-size")
+
 _Floats = NDArray[np.float64]
 _Ints = NDArray[np.int64]
 
 
 @dataclasses.dataclass(frozen=True)
 class EffectiveSize:
-    """Effective population size from the individual increase in inbreeding
-    or in coancestry.
+    """Effective population size by one of the routes of
+    `effective_population_size`.
 
     Attributes
     ----------
@@ -71,22 +76,31 @@ class EffectiveSize:
     se : float
         By individual increase, its standard error by the delta method,
         2 · Ne² · sd(ΔF_i) / √n (NaN for a single animal or an infinite
-        Ne); by coancestry NaN, as pairs that share animals are not
-        independent.
+        Ne); by regression, e^b · se(b) / (2 ΔF²) from the standard error
+        of the slope b; NaN by the other routes (by coancestry, pairs that
+        share animals are not independent).
     n : int
-        Reference animals with more than one equivalent generation known,
-        or pairs of reference animals whose mean equivalent generations are
-        above 0.
+        Reference animals with more than one equivalent generation known
+        (individual), with equivalent generations above 0 (regression), of
+        a known parent (sex ratio), pairs of reference animals whose mean
+        equivalent generations are above 0 (coancestry), or parents of the
+        reference animals (family size).
     mean_delta_inbreeding : float
-        Mean ΔF_i over those animals, or mean ΔC_jk over those pairs (the
-        increase in inbreeding of their offspring).
+        Mean ΔF_i over those animals, mean ΔC_jk over those pairs (the
+        increase in inbreeding of their offspring), 1 − e^b by regression,
+        and 1 / (2 Ne) by sex ratio and family size.
     fully_inbred : int
-        By individual increase, reference animals left out because their F
-        is 1, which leaves no rate of inbreeding to compute.
-    method : {"individual", "coancestry"}
+        By individual increase and regression, reference animals left out
+        because their F is 1, which leaves no rate of inbreeding to compute.
+    method : {"individual", "coancestry", "regression", "sex-ratio", "family-size"}
     sampled : bool
         By coancestry, whether the pairs were those among a sample of the
         reference animals (more than 2,000 of them) rather than all.
+    sires, dams : int
+        By sex ratio and family size, the distinct sires and dams of the
+        reference animals (N_m and N_f, M and F); else 0.
+    interval : float
+        By family size, the generation interval L in years; else NaN.
     """
 
     ne: float
@@ -94,8 +108,11 @@ class EffectiveSize:
     n: int
     mean_delta_inbreeding: float
     fully_inbred: int = 0
-    method: typing.Literal["individual", "coancestry"] = "individual"
+    method: typing.Literal["individual", "coancestry", "regression", "sex-ratio", "family-size"] = "individual"
     sampled: bool = False
+    sires: int = 0
+    dams: int = 0
+    interval: float = float("nan")
 
 
 @dataclasses.dataclass(frozen=True, eq=False)
@@ -206,12 +223,34 @@ def effective_population_size(
     pedigree: Pedigree,
     reference: Iterable[str],
     *,
-    method: typing.Literal["individual", "coancestry"] = "individual",
+    method: typing.Literal["individual", "coancestry", "regression", "sex-ratio", "family-size"] = "individual",
     pairs: int = 10**6,
     seed: int = 0,
+    interval: float | None = None,
 ) -> EffectiveSize:
-    """Ne of the reference animals from their individual increase in
-    inbreeding, or in coancestry.
+    """Ne of the reference animals by one of five routes.
+
+    By individual increase in inbreeding (Gutiérrez et al. 2008), ΔF_i = 1 −
+    (1 − F_i)^(1 / (t_i − 1)), t_i the equivalent generations of animal i;
+    Ne = 1 / (2 · mean ΔF_i).
+
+    By regression, b = Σ t_i ln(1 − F_i) / Σ t_i², the slope of ln(1 − F_i)
+    on t_i through the origin over the reference animals with t_i > 0 and
+    F_i < 1; ΔF = 1 − e^b and Ne = 1 / (2ΔF).
+
+    By sex ratio (Wright 1931), Ne = 4 N_m N_f / (N_m + N_f), N_m and N_f
+    the distinct sires and dams of the reference animals.
+
+    By family size (Hill 1979), over the M sires and F dams of the reference
+    animals, each parent's family counted as its offspring that became
+    parents: mm and mf a sire's sons that are sires and daughters that are
+    dams, ff and fm a dam's daughters that are dams and sons that are sires
+    (an offspring that is both counts as neither);
+    1/Ne = [2 + σ²_mm + 2(M/F) cov(mm, mf) + (M/F)² σ²_mf] / (16 M L) +
+    [2 + σ²_ff + 2(F/M) cov(ff, fm) + (F/M)² σ²_fm] / (16 F L), the
+    variances and covariances over the parents of each sex, divided by
+    their number, and L the generation interval. The families must be
+    complete: take reference animals whose parents' offspring have bred.
 
     By coancestry (Cervantes et al. 2011), ΔC_jk = 1 − (1 − C_jk)^(1 / ((t_j
     + t_k) / 2)) for the pairs j < k of reference animals, C_jk their
@@ -226,7 +265,7 @@ def effective_population_size(
         those with more than one equivalent generation known count, and
         those with F = 1 (after many generations of selfing or full-sib
         mating) are left out, counted in `fully_inbred`.
-    method : {"individual", "coancestry"}, default "individual"
+    method : {"individual", "coancestry", "regression", "sex-ratio", "family-size"}, default "individual"
     pairs : int, default 10**6
         By coancestry with more than 2,000 reference animals, the pairs
         taken instead of all: those among m animals drawn at random, m the
@@ -237,12 +276,16 @@ def effective_population_size(
         is some times 8 bytes a pair.
     seed : int, default 0
         The seed of that draw, so that the figure can be had again.
+    interval : float, optional
+        By family size, L in years (1 for discrete generations); by default
+        the mean interval of `generation_intervals` over all paths, from the
+        column of births that `birth_column` finds.
 
     Returns
     -------
     EffectiveSize
-        Ne, its standard error (individual increase only) and the animals
-        or pairs used.
+        Ne, its standard error where the route gives one, the animals or
+        pairs used, and the route in `method`.
 
     Raises
     ------
@@ -252,7 +295,10 @@ def effective_population_size(
         No reference animal, none with more than one equivalent generation
         and F below 1 (individual), fewer than two or no pair with
         generations known (coancestry); an unknown `method`, `pairs` not a
-        positive integer, `seed` not an integer.
+        positive integer, `seed` not an integer; by regression, no reference
+        animal with generations known and F below 1; by sex ratio or family
+        size, no sire or no dam; by family size, an `interval` that is not
+        a positive number, or none given without births to compute it.
 
     Examples
     --------
@@ -260,14 +306,23 @@ def effective_population_size(
     >>> effective_population_size(Pedigree.from_records(rows), ["e"]).ne
     2.0
     """
-    if method not in ("individual", "coancestry"):
-        raise ValueError(f"method must be 'individual' or 'coancestry', got {method!r}")
+    if method not in METHODS:
+        raise ValueError(f"method must be one of {', '.join(map(repr, METHODS))}, got {method!r}")
     _check_positive(pairs, "pairs")
     if integer(seed) is None:
         raise ValueError(f"seed must be an integer, got {seed!r}")
+    given = None if interval is None else real(interval)
+    if interval is not None and (given is None or not 0.0 < given < math.inf):
+        raise ValueError(f"interval must be a positive number of years, got {interval!r}")
     animals = _numbers(pedigree, reference)
     if method == "coancestry":
         return _coancestry_size(pedigree, animals, pedigree.equivalent_generations, pairs, seed)
+    if method == "regression":
+        return _regression_size(pedigree.inbreeding[animals], pedigree.equivalent_generations[animals])
+    if method == "sex-ratio":
+        return _sex_ratio_size(pedigree, animals)
+    if method == "family-size":
+        return _family_size(pedigree, animals, given)
     f = pedigree.inbreeding[animals]
     # F = 1 leaves no rate of inbreeding: ΔF would be 1 whatever the generations.
     inbred = f >= 1.0
@@ -559,19 +614,7 @@ def generation_intervals(
     >>> generation_intervals(pedigree, "born", offspring="all").loc["all", "mean"]  # doctest: +SKIP
     3.5
     """
-    if offspring not in ("parents", "all"):
-        raise ValueError(f"offspring must be 'parents' or 'all', got {offspring!r}")
-    ages = parent_ages(pedigree, column)
-    child = ages["offspring"].to_numpy()
-    if offspring == "all":
-        sex = sexes(pedigree)[child]
-    else:
-        sire, dam = roles(pedigree)
-        parent = sire[child] | dam[child]
-        ages, child = ages[parent], child[parent]
-        sex = np.where(sire[child] & ~dam[child], 1, np.where(dam[child] & ~sire[child], 2, 0))
-    age = ages["age"].to_numpy()
-    role = ages["role"].to_numpy()
+    age, role, sex, _ = _path_ages(pedigree, column, offspring)
     rows = []
     for parent_role, offspring_sex in PATHS.values():
         path = ((role == parent_role) | (parent_role is None)) & ((sex == offspring_sex) | (offspring_sex is None))
@@ -587,6 +630,82 @@ def generation_intervals(
     return pd.DataFrame(rows, columns=["mean", "sd", "n", "left_out"], index=pd.Index(list(PATHS), name="path"))
 
 
+def intervals_by_cohort(
+    pedigree: Pedigree, column: str | None = None, *, offspring: typing.Literal["parents", "all"] = "parents"
+) -> pd.DataFrame:
+    """The generation intervals of each cohort of offspring, by path.
+
+    The pairs of parent and offspring of `generation_intervals`, grouped by
+    the offspring's birth, as `cohorts` reads it (dates by year); pairs of
+    a parent born after its offspring left out.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    column : str, optional
+        The column of births; by default the one that `birth_column` finds.
+    offspring : {"parents", "all"}, default "parents"
+        As for `generation_intervals`.
+
+    Returns
+    -------
+    pandas.DataFrame
+        One row per cohort in ascending order, columns `sire-son`,
+        `sire-daughter`, `dam-son`, `dam-daughter` and `all`, the mean age
+        of the parents in years (NaN without a pair), and `n`, the pairs of
+        `all`.
+
+    Raises
+    ------
+    PedigreeError, KeyError, ValueError
+        As `generation_intervals`.
+
+    Examples
+    --------
+    >>> pedigree = read_pedigree(io.StringIO("id,sire,dam,born\\na,0,0,2015\\nb,0,0,2016\\nc,a,b,2019\\n"))
+    >>> intervals_by_cohort(pedigree, "born", offspring="all").loc[2019, "all"]  # doctest: +SKIP
+    3.5
+    """
+    age, role, sex, child = _path_ages(pedigree, column, offspring)
+    kept = age >= 0
+    born = cohorts(pedigree.attributes[column or _birth_of(pedigree)].iloc[child]).to_numpy()
+    frame = pd.DataFrame({"cohort": born[kept], "age": age[kept]})
+    table = {}
+    for name in ("sire-son", "sire-daughter", "dam-son", "dam-daughter", "all"):
+        parent_role, offspring_sex = PATHS[name]
+        path = ((role == parent_role) | (parent_role is None)) & ((sex == offspring_sex) | (offspring_sex is None))
+        table[name] = frame[path[kept]].groupby("cohort")["age"].mean()
+    result = pd.DataFrame(table)
+    result["n"] = frame.groupby("cohort").size().reindex(result.index).fillna(0).astype(np.int64)
+    result.index = _whole(result.index.rename(column or _birth_of(pedigree)))
+    return result
+
+
+def _birth_of(pedigree: Pedigree) -> str:
+    column = birth_column(pedigree)
+    assert column is not None  # parent_ages has refused a pedigree without one
+    return column
+
+
+def _path_ages(
+    pedigree: Pedigree, column: str | None, offspring: str
+) -> tuple[_Floats, NDArray[np.object_], NDArray[np.integer[typing.Any]], _Ints]:
+    """The age of the parent of every pair, its role, the offspring's sex as
+    `generation_intervals` counts it, and the offspring."""
+    if offspring not in ("parents", "all"):
+        raise ValueError(f"offspring must be 'parents' or 'all', got {offspring!r}")
+    ages = parent_ages(pedigree, column)
+    child = ages["offspring"].to_numpy()
+    if offspring == "all":
+        sex = sexes(pedigree)[child]
+    else:
+        sire, dam = roles(pedigree)
+        parent = sire[child] | dam[child]
+        ages, child = ages[parent], child[parent]
+        sex = np.where(sire[child] & ~dam[child], 1, np.where(dam[child] & ~sire[child], 2, 0))
+    return ages["age"].to_numpy(), ages["role"].to_numpy(), sex, child
+
+
 def _check_positive(value: object, name: str) -> None:
     number = integer(value)
     if number is None or number < 1:
@@ -597,14 +716,11 @@ def _maccluer(pedigree: Pedigree, generations: int) -> _Floats:
     """MacCluer's completeness index of every animal over `generations`."""
     sire, dam = pedigree.sire, pedigree.dam
     s, d = np.maximum(sire, 0), np.maximum(dam, 0)
-    # Known ancestors g generations back, counted by paths (one met twice
-    # counts twice), for every animal at once from its parents' g − 1;
-    # divided by 2^g, the shares add up exactly.
-    known = np.ones(len(pedigree))
-    side = known.copy()
-    for g in range(1, generations):
-        known = np.where(sire >= 0, known[s], 0.0) + np.where(dam >= 0, known[d], 0.0)
-        side += known / 2.0**g
+    # Added in the order of the generations, the parent itself first.
+    known = ancestors_known(pedigree, max(generations - 1, 1))
+    side = np.ones(len(pedigree))
+    for g in range(generations - 1):
+        side += known[:, g]
     side /= generations
     paternal = np.where(sire >= 0, side[s], 0.0)
     maternal = np.where(dam >= 0, side[d], 0.0)
@@ -642,6 +758,111 @@ def _coancestry_size(pedigree: Pedigree, animals: _Ints, equivalent: _Floats, pa
         method="coancestry",
         sampled=sampled,
     )
+
+
+def _regression_size(f: _Floats, t: _Floats) -> EffectiveSize:
+    """Ne from the slope of ln(1 − F) on the equivalent generations, through the origin."""
+    inbred = f >= 1.0
+    usable = ~inbred & (t > 0)
+    if not np.any(usable):
+        raise ValueError(
+            f"none of the {len(f)} reference animals has equivalent generations of known ancestors "
+            "and F below 1, which the regression of ln(1 − F) needs"
+        )
+    x, y = t[usable], np.log1p(-f[usable])
+    slope = float(np.dot(x, y) / np.dot(x, x))
+    delta = -math.expm1(slope)
+    ne = _ne(delta)
+    residual = y - slope * x
+    spread = (
+        math.sqrt(float(np.dot(residual, residual)) / (len(x) - 1) / float(np.dot(x, x))) if len(x) > 1 else math.nan
+    )
+    se = math.exp(slope) * spread / (2.0 * delta * delta) if np.isfinite(ne) else math.nan
+    return EffectiveSize(
+        ne=ne,
+        se=se,
+        n=len(x),
+        mean_delta_inbreeding=delta,
+        fully_inbred=int(np.count_nonzero(inbred)),
+        method="regression",
+    )
+
+
+def _parents_of(pedigree: Pedigree, animals: _Ints) -> tuple[_Ints, _Ints]:
+    """The distinct sires and dams of `animals`; refused without both."""
+    sires, dams = (
+        np.unique(parents[parents >= 0]).astype(np.int64) for parents in (pedigree.sire[animals], pedigree.dam[animals])
+    )
+    if len(sires) == 0 or len(dams) == 0:
+        raise ValueError(
+            f"the {len(animals)} reference animals have {len(sires)} known sires and {len(dams)} known dams: "
+            "Ne by sex ratio or family size needs both"
+        )
+    return sires, dams
+
+
+def _sex_ratio_size(pedigree: Pedigree, animals: _Ints) -> EffectiveSize:
+    sires, dams = _parents_of(pedigree, animals)
+    males, females = float(len(sires)), float(len(dams))
+    ne = 4.0 * males * females / (males + females)
+    known = (pedigree.sire[animals] >= 0) | (pedigree.dam[animals] >= 0)
+    return EffectiveSize(
+        ne=ne,
+        se=math.nan,
+        n=int(np.count_nonzero(known)),
+        mean_delta_inbreeding=1.0 / (2.0 * ne),
+        method="sex-ratio",
+        sires=len(sires),
+        dams=len(dams),
+    )
+
+
+def _family_size(pedigree: Pedigree, animals: _Ints, interval: float | None) -> EffectiveSize:
+    """Hill's (1979) Ne from the variances of the numbers of breeding sons and daughters."""
+    sires, dams = _parents_of(pedigree, animals)
+    if interval is None:
+        column = birth_column(pedigree)
+        if column is None:
+            raise ValueError("Ne by family size needs the generation interval: give interval= (in years)")
+        interval = float(generation_intervals(pedigree, column)["mean"]["all"])
+        if not interval > 0.0:
+            raise ValueError(f"the births of {column} give no generation interval above 0: give interval= (in years)")
+    is_sire, is_dam = roles(pedigree)
+    son, daughter = is_sire & ~is_dam, is_dam & ~is_sire
+    n = len(pedigree)
+    # Breeding sons and daughters of every animal as a sire and as a dam.
+    breeding = {}
+    for role, parents in (("sire", pedigree.sire), ("dam", pedigree.dam)):
+        known = parents >= 0
+        breeding[role] = tuple(
+            np.bincount(parents[known & kind], minlength=n).astype(np.float64) for kind in (son, daughter)
+        )
+    males, females = float(len(sires)), float(len(dams))
+    mm, mf = (counts[sires] for counts in breeding["sire"])
+    fm, ff = (counts[dams] for counts in breeding["dam"])
+    ratio = males / females
+    paternal = (2.0 + mm.var() + 2.0 * ratio * _covariance(mm, mf) + ratio * ratio * mf.var()) / (
+        16.0 * males * interval
+    )
+    maternal = (2.0 + ff.var() + 2.0 / ratio * _covariance(ff, fm) + fm.var() / (ratio * ratio)) / (
+        16.0 * females * interval
+    )
+    ne = 1.0 / float(paternal + maternal)
+    return EffectiveSize(
+        ne=ne,
+        se=math.nan,
+        n=len(sires) + len(dams),
+        mean_delta_inbreeding=1.0 / (2.0 * ne),
+        method="family-size",
+        sires=len(sires),
+        dams=len(dams),
+        interval=interval,
+    )
+
+
+def _covariance(x: _Floats, y: _Floats) -> float:
+    """The covariance divided by the number of pairs, as numpy's var divides."""
+    return float(np.mean((x - x.mean()) * (y - y.mean())))
 
 
 def _whole(index: pd.Index[typing.Any]) -> pd.Index[typing.Any]:

@@ -67,13 +67,20 @@ def test_ainv_writes_the_lower_triangle_numbered_from_one(herd, tmp_path):
         ([], ["reference: 4 animals (every animal with both parents known)", "Ne ", "f_e 2.0", "f_a 2.0"]),
         (["--reference", "e", "f", "--by", "birth_year"], ["reference: 2 animals (given)", "birth_year", "2002"]),
         (["--reference-by", "birth_year=2002"], ["reference: 2 animals (birth_year in 2002)"]),
+        (
+            ["--reference", "e", "f", "--by", "birth_year", "--interval", "1", "--drops", "50", "--animals", "ANIMALS"],
+            ["Ne by sex-ratio 2.0 (1 sires, 1 dams)", "L 1.00 years", "n50 ", "F_ANC ", "sires and dams by birth_year"],
+        ),
     ],
-    ids=["default_reference", "given_reference_by_year", "reference_by_year"],
+    ids=["default_reference", "given_reference_by_year", "reference_by_year", "new_figures"],
 )
-def test_stats_prints_the_population_figures(herd, capsys, arguments, shown):
+def test_stats_prints_the_population_figures(herd, capsys, tmp_path, arguments, shown):
+    arguments = [str(tmp_path / "animals.csv") if word == "ANIMALS" else word for word in arguments]
     assert main(["stats", str(herd)] + arguments) == 0
     out = capsys.readouterr().out
     assert all(text in out for text in shown), out
+    if "--animals" in arguments:
+        assert (tmp_path / "animals.csv").read_text().startswith("id,mean_kinship,gci,ancestral_inbreeding\n")
 
 
 def test_stats_draws_the_trend(herd, tmp_path):

@@ -1,9 +1,11 @@
+import hashlib
 import json
 import os
 import re
 import shutil
 import subprocess
 import sys
+from pathlib import Path
 
 import pytest
 
@@ -41,8 +43,8 @@ def report(tmp_path, *arguments):
 @pytest.mark.parametrize(
     "arguments, cohort, pictures",
     [
-        (["--by", "birth_year", "--reference-by", "birth_year=2020"], "Inbreeding by birth_year", 2),
-        ([], None, 1),
+        (["--by", "birth_year", "--reference-by", "birth_year=2020"], "Sires and dams by birth_year", 3),
+        ([], None, 2),
     ],
     ids=["by_year", "no_cohorts"],
 )
@@ -60,7 +62,17 @@ def test_the_page_renders_in_a_browser_with_its_pictures(tmp_path, arguments, co
         "Main ancestors",
         "share with 0 &lt; F ≤ 0.0625",
         "The most inbred animals",
-    ] + ([cohort] if cohort else []):
+        "Completeness by generation",
+        "Generation intervals over time",
+        "Ne, regression of ln(1 − F) on equivalent generations",
+        "Ne, sex ratio",
+        "Ne, family size (Hill 1979)",
+        "n50",
+        "mean kinship of the reference",
+        "mean F_ANC (Kalinowski et al. 2000)",
+        "Founders of the inbreeding",
+        f"herd.csv</code>, SHA-256 <code>{hashlib.sha256(Path(HERD).read_bytes()).hexdigest()}",
+    ] + ([cohort, "Inbreeding by birth_year"] if cohort else []):
         assert heading in page
     marked = tmp_path / "marked.html"
     marked.write_text(page.replace("</body>", MARKER + "</body>"), encoding="utf-8")
