@@ -58,3 +58,16 @@ def first_asymmetric(
 def lower_part(
     indptr: NDArray[np.int32], indices: NDArray[np.int32], data: NDArray[np.float64]
 ) -> tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]: ...
+def contributions(
+    sire: NDArray[np.int32], dam: NDArray[np.int32], generation: NDArray[np.int64], weight: NDArray[np.float64]
+) -> NDArray[np.float64]: ...
+def marginal_ancestors(
+    sire: NDArray[np.int32],
+    dam: NDArray[np.int32],
+    generation: NDArray[np.int64],
+    weight: NDArray[np.float64],
+    contribution: NDArray[np.float64],
+    eligible: NDArray[np.uint8],
+    most: int,
+    enough: float,
+) -> tuple[NDArray[np.int32], NDArray[np.float64], float]: ...
