@@ -71,3 +71,6 @@ def marginal_ancestors(
     most: int,
     enough: float,
 ) -> tuple[NDArray[np.int32], NDArray[np.float64], float]: ...
+def symmetric_from_lower(
+    row: NDArray[np.int32], column: NDArray[np.int32], value: NDArray[np.float64], diagonal: NDArray[np.float64]
+) -> tuple[NDArray[np.int64], NDArray[np.int32], NDArray[np.float64]]: ...

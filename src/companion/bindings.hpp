@@ -47,5 +47,6 @@ void register_text_checks(py::module_& m);
 void register_writing(py::module_& m);
 void register_relationships(py::module_& m);
 void register_contributions(py::module_& m);
+void register_assembly(py::module_& m);
 
 }  // namespace tolmkit

@@ -47,4 +47,5 @@ PYBIND11_MODULE(_native, m) {
     tolmkit::register_writing(m);
     tolmkit::register_relationships(m);
     tolmkit::register_contributions(m);
+    tolmkit::register_assembly(m);
 }
