@@ -68,3 +68,19 @@ def lower_part(
 def squared_contributions(
     sire: NDArray[np.int32], dam: NDArray[np.int32], weight: NDArray[np.float64]
 ) -> NDArray[np.float64]: ...
+def contributions(
+    sire: NDArray[np.int32], dam: NDArray[np.int32], generation: NDArray[np.int64], weight: NDArray[np.float64]
+) -> NDArray[np.float64]: ...
+def marginal_ancestors(
+    sire: NDArray[np.int32],
+    dam: NDArray[np.int32],
+    generation: NDArray[np.int64],
+    weight: NDArray[np.float64],
+    contribution: NDArray[np.float64],
+    eligible: NDArray[np.uint8],
+    most: int,
+    enough: float,
+) -> tuple[NDArray[np.int32], NDArray[np.float64], float]: ...
+def symmetric_from_lower(
+    row: NDArray[np.int32], column: NDArray[np.int32], value: NDArray[np.float64], diagonal: NDArray[np.float64]
+) -> tuple[NDArray[np.int64], NDArray[np.int32], NDArray[np.float64]]: ...

@@ -6,6 +6,7 @@ import numpy as np
 import scipy.sparse as sp
 from numpy.typing import NDArray
 
+from . import _native
 from ._advice import PedigreeError
 from .metafounders import Gamma, metafounder_inverse
 from .pedigree import Pedigree
@@ -100,13 +101,10 @@ def inverse_relationship_matrix(
         )
         n = size
     diagonal, rows, cols, values = _terms(sire, dam, weight, n)
-    strict = sp.csr_matrix((values, (rows, cols)), shape=(n, n))
-    strict.sum_duplicates()
-    # The upper triangle is a copy of the lower one, so the matrix is
-    # symmetric to the bit whatever order the duplicates were added in.
-    full = strict + strict.T.tocsr() + sp.diags(diagonal, format="csr")
-    full.sort_indices()
-    return sp.csr_matrix((full.data, full.indices.astype(np.int32), full.indptr.astype(np.int32)), shape=(n, n))
+    indptr, indices, data = _native.symmetric_from_lower(rows, cols, values, diagonal)
+    if indptr[-1] <= np.iinfo(np.int32).max:
+        indptr = indptr.astype(np.int32)
+    return sp.csr_matrix((data, indices, indptr), shape=(n, n))
 
 
 def _terms(

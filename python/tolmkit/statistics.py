@@ -13,11 +13,11 @@ import numpy as np
 import pandas as pd
 from numpy.typing import NDArray
 
+from . import _native
 from ._arguments import integer, real
 from .among import relationships_among
 from .births import birth_column, cohorts, parent_ages
 from .completeness import ancestors_known
-from .layers import Layers
 from .pedigree import Pedigree, ancestry, roles, sexes
 
 __all__ = [
@@ -382,31 +382,21 @@ def founder_statistics(pedigree: Pedigree, reference: Iterable[str], *, max_ance
     """
     _check_positive(max_ancestors, "max_ancestors")
     pedigree, animals = _reference(pedigree, reference)
-    layers = pedigree.layers
     weight = np.zeros(len(pedigree))
     weight[animals] = 1.0 / len(animals)
-    taken = np.zeros(len(pedigree), dtype=bool)
-    contribution = _contributions(layers, weight, taken)
+    lineage = (pedigree.sire, pedigree.dam, pedigree.generation)
+    contribution = _native.contributions(*lineage, weight)
     unknown_parents = (pedigree.sire < 0).astype(np.int64) + (pedigree.dam < 0)
     founder = contribution * unknown_parents / 2.0
     # A reference animal is an ancestor of the population only through its
     # descendants there, or for the genes of its unknown parents.
     eligible = (contribution > weight) | ((weight > 0) & (unknown_parents > 0))
+    taken, chosen, explained = _native.marginal_ancestors(
+        *lineage, weight, contribution, eligible.view(np.uint8), int(max_ancestors), EXPLAINED
+    )
+    order = taken.astype(np.int64)
     marginal = np.full(len(pedigree), np.nan)
-    order: list[int] = []
-    explained = 0.0
-    candidate = np.where(eligible, contribution, 0.0)
-    while len(order) < max_ancestors and explained < EXPLAINED:
-        k = int(np.argmax(candidate))
-        if candidate[k] <= 0.0:
-            break
-        marginal[k] = candidate[k]
-        explained += float(candidate[k])
-        order.append(k)
-        taken[k] = True
-        remaining = _contributions(layers, weight, taken) * (1.0 - _shares_from(layers, taken))
-        candidate = np.where(eligible, remaining, 0.0)
-    chosen = marginal[order]
+    marginal[order] = chosen
     return FounderStatistics(
         founders_effective=float(1.0 / np.sum(founder * founder)),
         ancestors_effective=float(1.0 / np.sum(chosen * chosen)),
@@ -901,30 +891,13 @@ def _delta_inbreeding(f: _Floats, equivalent: _Floats) -> _Floats:
     return np.where(usable, 1.0 - (1.0 - f) ** exponent, np.nan)
 
 
-def _contributions(layers: Layers, weight: _Floats, taken: NDArray[np.bool_]) -> _Floats:
-    """The expected share of the weighted animals' genes from every animal,
-    passed from offspring to parents; nothing passes beyond an animal `taken`."""
-    share = np.append(weight[layers.order], 0.0)
-    layers.up(share, stop=taken[layers.order])
-    return share[layers.rank]
-
-
-def _shares_from(layers: Layers, taken: NDArray[np.bool_]) -> _Floats:
-    """The share of every animal's genes that comes from the animals `taken`
-    (1 for those themselves)."""
-    fixed = taken[layers.order]
-    share = np.append(fixed.astype(np.float64), 0.0)
-    layers.down(share, fixed=fixed)
-    return share[layers.rank]
-
-
 def _contribution_table(
-    pedigree: Pedigree, contribution: _Floats, founder: _Floats, marginal: _Floats, order: list[int]
+    pedigree: Pedigree, contribution: _Floats, founder: _Floats, marginal: _Floats, order: _Ints
 ) -> pd.DataFrame:
     others = np.flatnonzero(contribution > 0.0)
     others = others[np.isnan(marginal[others])]
     others = others[np.argsort(-contribution[others], kind="stable")]
-    rows = np.concatenate([np.array(order, dtype=np.int64), others])
+    rows = np.concatenate([order, others])
     return pd.DataFrame(
         {
             "contribution": contribution[rows],

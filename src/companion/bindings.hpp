@@ -48,5 +48,7 @@ void register_writing(py::module_& m);
 void register_relationships(py::module_& m);
 void register_metafounders(py::module_& m);
 void register_kinship(py::module_& m);
+void register_contributions(py::module_& m);
+void register_assembly(py::module_& m);
 
 }  // namespace tolmkit

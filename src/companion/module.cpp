@@ -48,4 +48,6 @@ PYBIND11_MODULE(_native, m) {
     tolmkit::register_relationships(m);
     tolmkit::register_metafounders(m);
     tolmkit::register_kinship(m);
+    tolmkit::register_contributions(m);
+    tolmkit::register_assembly(m);
 }

@@ -119,3 +119,39 @@ def dijp(sire, dam, n_pairs, pair_i, pair_j, a_col, a_rowstart, a_val, d_pair):
         if v == 0.0:
             continue
         d_pair[k] = v
+
+
+def marginal_ancestors(layers, weight, eligible, most, enough):
+    """Ancestors taken one at a time by their marginal contributions
+    (Boichard, Maignel and Verrier 1997), each choice followed by a whole
+    layered pass up (contributions, nothing passed beyond an ancestor taken)
+    and one down (the shares of the ancestors taken). Arrays by animal
+    number; returns the contributions, the ancestors in the order taken,
+    their q and Σ q."""
+    import numpy as np
+
+    def up(taken):
+        share = np.append(weight[layers.order], 0.0)
+        layers.up(share, stop=taken[layers.order])
+        return share[layers.rank]
+
+    def down(taken):
+        fixed = taken[layers.order]
+        share = np.append(fixed.astype(np.float64), 0.0)
+        layers.down(share, fixed=fixed)
+        return share[layers.rank]
+
+    taken = np.zeros(len(weight), dtype=bool)
+    contribution = up(taken)
+    order, marginal, explained = [], [], 0.0
+    candidate = np.where(eligible, contribution, 0.0)
+    while len(order) < most and explained < enough:
+        k = int(np.argmax(candidate))
+        if candidate[k] <= 0.0:
+            break
+        marginal.append(float(candidate[k]))
+        explained += float(candidate[k])
+        order.append(k)
+        taken[k] = True
+        candidate = np.where(eligible, up(taken) * (1.0 - down(taken)), 0.0)
+    return contribution, order, marginal, explained

@@ -13,11 +13,16 @@ from tolmkit import (
     generation_intervals,
     pedigree_statistics,
     read_pedigree,
+    simulate_pedigree,
     summary_by,
     summary_by_year,
 )
+from tolmkit.pedigree import ancestry
 from tolmkit.plots import plot_ancestry
+from tolmkit.statistics import EXPLAINED
 
+import oracle
+from conftest import bits
 from pedigrees import KINDS, random_pedigree, relationship_matrix
 
 # Four founders (d2 not listed); a, b and c their offspring (a and c full
@@ -159,6 +164,36 @@ def test_effective_founders_and_ancestors(records, reference, max_ancestors, f_e
     np.testing.assert_allclose(table["founder_contribution"].sum(), 1.0)
     assert table["marginal_contribution"].iloc[:ancestors].notna().all()
     assert table["marginal_contribution"].iloc[ancestors:].isna().all()
+
+
+@pytest.mark.parametrize("max_ancestors", [1000, 5])
+@pytest.mark.parametrize("kind", [*sorted(KINDS), "simulated"])
+def test_ancestors_as_whole_passes_after_each_choice_take_them(kind, max_ancestors):
+    # The native passes add in the order of the layered ones, so every q keeps
+    # its bits and a tie (full sibs, the two parents of one family) goes to
+    # the lower number on both sides.
+    rng = np.random.default_rng(len(kind))
+    if kind == "simulated":
+        n = 4000
+        sire, dam = simulate_pedigree(n, 8, sires_per_generation=12, seed=2)
+    else:
+        keywords, n = KINDS[kind]
+        sire, dam = random_pedigree(rng, n, **keywords)
+    pedigree = Pedigree.from_numbers(sire, dam, unknown=n)
+    numbers = np.unique(rng.choice(n, max(1, n // 10), replace=False))
+    result = founder_statistics(pedigree, pedigree.ids[numbers], max_ancestors=max_ancestors)
+    kept, renumber = ancestry(pedigree, numbers)
+    weight = np.zeros(len(kept))
+    weight[renumber[numbers]] = 1.0 / len(numbers)
+    unknown = (kept.sire < 0) | (kept.dam < 0)
+    contribution = oracle.marginal_ancestors(kept.layers, weight, np.ones(len(kept), bool), 0, EXPLAINED)[0]
+    eligible = (contribution > weight) | ((weight > 0) & unknown)
+    _, order, marginal, explained = oracle.marginal_ancestors(kept.layers, weight, eligible, max_ancestors, EXPLAINED)
+    table = result.contributions
+    assert table.index[: result.ancestors].tolist() == kept.ids[order].tolist()
+    assert bits(table["marginal_contribution"].iloc[: result.ancestors]) == bits(marginal)
+    assert (result.explained, result.ancestors_effective) == (explained, 1.0 / np.sum(np.square(marginal)))
+    assert bits(table["contribution"]) == bits(contribution[kept.numbers(table.index)])
 
 
 @pytest.mark.parametrize("max_ancestors", [0, 2.5, True, np.True_])
