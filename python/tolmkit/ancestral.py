@@ -16,7 +16,7 @@ from numpy.typing import NDArray
 
 from ._arguments import integer
 from .layers import Layers
-from .pedigree import Pedigree, ancestry
+from .pedigree import Pedigree, reference_ancestry
 
 __all__ = [
     "DROPS",
@@ -191,7 +191,7 @@ def kalinowski_inbreeding(
     >>> float(kalinowski_inbreeding(pedigree, ["c"], drops=4000).animals.loc["c", "ancestral"])  # about 0.5
     0.512
     """
-    kept, animals = _reference(pedigree, reference)
+    kept, animals = reference_ancestry(pedigree, reference)
     _check_drops(drops, seed)
     identical = np.zeros(len(animals))
     ancestral = np.zeros(len(animals))
@@ -284,7 +284,7 @@ def partial_inbreeding(
         number = integer(value)
         if number is None or number < 1:
             raise ValueError(f"{name} must be a positive integer, got {value!r}")
-    kept, animals = _reference(pedigree, reference)
+    kept, animals = reference_ancestry(pedigree, reference)
     if len(kept) <= max_animals:
         parts, by_founder, se = _exact_parts(kept, animals, founders), None, None
         used = 0
@@ -467,16 +467,6 @@ def _gene_drops(
             marked[rows] |= ibd[:, np.newaxis, :]
         yield allele[animals, 0] == allele[animals, 1], earlier[animals], allele[animals, 0] // 2
         done += size
-
-
-def _reference(pedigree: Pedigree, reference: Iterable[str]) -> tuple[Pedigree, _Ints]:
-    """The pedigree of the reference animals and their ancestors, and their numbers there."""
-    listed = [reference] if isinstance(reference, str) else list(reference)
-    animals = np.unique(pedigree.numbers(listed)).astype(np.int64)
-    if len(animals) == 0:
-        raise ValueError("the reference population has no animal")
-    kept, renumber = ancestry(pedigree, animals)
-    return kept, renumber[animals].astype(np.int64)
 
 
 def _check_drops(drops: object, seed: object) -> None:

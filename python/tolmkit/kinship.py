@@ -10,7 +10,7 @@ import numpy as np
 import pandas as pd
 
 from . import _native
-from .pedigree import Pedigree
+from .pedigree import Pedigree, reference_numbers
 
 __all__ = ["conservation_index", "mean_kinship"]
 
@@ -50,10 +50,7 @@ def mean_kinship(pedigree: Pedigree, reference: Iterable[str]) -> pd.Series[floa
     >>> mean_kinship(pedigree, ["c", "d"]).tolist()
     [0.25, 0.25, 0.375, 0.375]
     """
-    listed = [reference] if isinstance(reference, str) else list(reference)
-    animals = np.unique(pedigree.numbers(listed))
-    if len(animals) == 0:
-        raise ValueError("the reference population has no animal")
+    animals = reference_numbers(pedigree, reference)
     layers = pedigree.layers
     values = np.zeros(len(pedigree) + 1)
     values[layers.rank[animals]] = 1.0 / len(animals)

@@ -29,6 +29,8 @@ __all__ = [
     "ancestry",
     "from_table",
     "prune",
+    "reference_ancestry",
+    "reference_numbers",
     "roles",
     "select",
     "sexes",
@@ -683,6 +685,71 @@ def ancestry(
         if pedigree._generation is not None:
             kept._generation = _frozen(pedigree._generation[keep])
     return kept, renumber
+
+
+def reference_numbers(pedigree: Pedigree, reference: str | Iterable[str]) -> NDArray[np.int64]:
+    """The numbers of a reference population's animals, each once, in order.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    reference : str or iterable of str
+        Identifiers of the reference animals; a single identifier alone.
+
+    Returns
+    -------
+    numpy.ndarray of int64
+
+    Raises
+    ------
+    ValueError
+        No reference animal.
+    PedigreeError
+        An identifier that is not in the pedigree (see `Pedigree.numbers`).
+
+    Examples
+    --------
+    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "a", "0")])
+    >>> reference_numbers(pedigree, ["b", "a", "b"]).tolist()
+    [0, 1]
+    """
+    listed = [reference] if isinstance(reference, str) else reference
+    animals = np.unique(pedigree.numbers(listed)).astype(np.int64)
+    if len(animals) == 0:
+        raise ValueError("the reference population has no animal")
+    return animals
+
+
+def reference_ancestry(pedigree: Pedigree, reference: str | Iterable[str]) -> tuple[Pedigree, NDArray[np.int64]]:
+    """The pedigree of a reference population and its ancestors, all that
+    its figures depend on, and the reference's numbers there.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    reference : str or iterable of str
+        Identifiers of the reference animals.
+
+    Returns
+    -------
+    pedigree : Pedigree
+    animals : numpy.ndarray of int64
+
+    Raises
+    ------
+    ValueError
+        No reference animal.
+
+    Examples
+    --------
+    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "a", "0"), ("c", "0", "0")])
+    >>> kept, animals = reference_ancestry(pedigree, ["b"])
+    >>> len(kept), animals.tolist()
+    (2, [1])
+    """
+    animals = reference_numbers(pedigree, reference)
+    kept, renumber = ancestry(pedigree, animals)
+    return kept, renumber[animals].astype(np.int64)
 
 
 def select(

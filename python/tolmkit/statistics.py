@@ -18,7 +18,7 @@ from ._arguments import integer, real
 from .among import relationships_among
 from .births import birth_column, cohorts, parent_ages
 from .completeness import ancestors_known
-from .pedigree import Pedigree, ancestry, roles, sexes
+from .pedigree import Pedigree, reference_ancestry, reference_numbers, roles, sexes
 
 __all__ = [
     "EffectiveSize",
@@ -314,7 +314,7 @@ def effective_population_size(
     given = None if interval is None else real(interval)
     if interval is not None and (given is None or not 0.0 < given < math.inf):
         raise ValueError(f"interval must be a positive number of years, got {interval!r}")
-    animals = _numbers(pedigree, reference)
+    animals = reference_numbers(pedigree, reference)
     if method == "coancestry":
         return _coancestry_size(pedigree, animals, pedigree.equivalent_generations, pairs, seed)
     if method == "regression":
@@ -381,7 +381,7 @@ def founder_statistics(pedigree: Pedigree, reference: Iterable[str], *, max_ance
     (2.0, 2.0, 1.3333333333333333)
     """
     _check_positive(max_ancestors, "max_ancestors")
-    pedigree, animals = _reference(pedigree, reference)
+    pedigree, animals = reference_ancestry(pedigree, reference)
     weight = np.zeros(len(pedigree))
     weight[animals] = 1.0 / len(animals)
     lineage = (pedigree.sire, pedigree.dam, pedigree.generation)
@@ -865,24 +865,6 @@ def _whole(index: pd.Index[typing.Any]) -> pd.Index[typing.Any]:
 
 def _ne(mean_delta: float) -> float:
     return 1.0 / (2.0 * mean_delta) if mean_delta > 0.0 else float("inf")
-
-
-def _numbers(pedigree: Pedigree, reference: Iterable[str]) -> _Ints:
-    """The numbers of the reference animals, each once."""
-    if isinstance(reference, str):
-        reference = [reference]
-    animals = np.unique(pedigree.numbers(reference)).astype(np.int64)
-    if len(animals) == 0:
-        raise ValueError("the reference population has no animal")
-    return animals
-
-
-def _reference(pedigree: Pedigree, reference: Iterable[str]) -> tuple[Pedigree, _Ints]:
-    """The pedigree of the reference animals and their ancestors, all that
-    their figures depend on, and their numbers there."""
-    animals = _numbers(pedigree, reference)
-    kept, renumber = ancestry(pedigree, animals)
-    return kept, renumber[animals].astype(np.int64)
 
 
 def _delta_inbreeding(f: _Floats, equivalent: _Floats) -> _Floats:
