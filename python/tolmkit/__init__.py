@@ -13,8 +13,16 @@ additive and dominance relationships, with numpy and scipy.sparse.
 from ._advice import PedigreeError
 from ._version import __version__
 from .among import relationship_pairs, relationships_among
+from .apy import ApyInverse
 from .births import birth_column, birth_order, cohorts, parent_ages
-from .genomic import GenomicComparison, HybridInverse, genomic_relationship_matrix, hybrid_inverse, hybrid_relationship
+from .genomic import (
+    GenomicComparison,
+    HybridInverse,
+    genomic_relationship_matrix,
+    hybrid_inverse,
+    hybrid_relationship,
+    suggest_core_size,
+)
 from .genotypes import GenotypeError, read_genotypes
 from .inverse import inverse_relationship_matrix
 from .pedigree import MISSING_PARENT, Pedigree, PedigreeCounts, ancestry, prune, sexes
@@ -29,6 +37,8 @@ from .relationships import (
     relationship_matrix,
 )
 from .simulate import simulate_pedigree
+from .singlestep import A22Inverse, HybridOperator, a22_inverse_product
+from .solve import AnimalModelSolution, solve_animal_model
 from .statistics import (
     EffectiveSize,
     FounderStatistics,
@@ -43,12 +53,16 @@ from .statistics import (
 from .threads import get_threads, set_threads
 
 __all__ = [
+    "A22Inverse",
+    "AnimalModelSolution",
+    "ApyInverse",
     "DEFAULT_MEMORY_LIMIT",
     "EffectiveSize",
     "FounderStatistics",
     "GenomicComparison",
     "GenotypeError",
     "HybridInverse",
+    "HybridOperator",
     "MISSING_PARENT",
     "MemoryLimitExceeded",
     "Pedigree",
@@ -56,6 +70,7 @@ __all__ = [
     "PedigreeError",
     "UNKNOWN_PARENTS",
     "__version__",
+    "a22_inverse_product",
     "ancestry",
     "birth_column",
     "birth_order",
@@ -83,6 +98,9 @@ __all__ = [
     "set_threads",
     "sexes",
     "simulate_pedigree",
+    "solve_animal_model",
+    "summary_by",
+    "suggest_core_size",
     "summary_by",
     "summary_by_year",
 ]

@@ -29,6 +29,7 @@ from numpy.typing import NDArray
 
 from ._advice import PedigreeError, option
 from ._version import __version__
+from .apy import ApyInverse
 from .births import MIN_AGE, birth_column, birth_order, cohorts
 from .genomic import genomic_relationship_matrix, hybrid_inverse
 from .genotypes import GenotypeError, read_genotypes
@@ -252,6 +253,15 @@ def _parser() -> argparse.ArgumentParser:
     hinv.add_argument(
         "--add-missing", action="store_true", help="add genotyped animals missing from the pedigree as founders"
     )
+    hinv.add_argument(
+        "--core",
+        type=int,
+        metavar="N",
+        help="G-inverse by APY from a core of N genotyped animals drawn at random: writes its parts as "
+        "OUT.core-inverse.npy, OUT.core-noncore.npy and OUT.noncore-diagonal.npy, with OUT.core.ids and "
+        "OUT.noncore.ids, instead of H-inverse",
+    )
+    hinv.add_argument("--seed", type=int, default=0, help="seed of the draw of the core (default: 0)")
 
     stats = command(
         "stats",
@@ -477,6 +487,9 @@ def _hinv(args: argparse.Namespace) -> None:
         raise UsageError("hinv writes two files, OUT and OUT.ids: give -o a file name")
     if args.groups is not None:
         raise UsageError(_without_groups(args))
+    if args.core is not None:
+        _apy_parts(args)
+        return
     with outputs(args.output, f"{args.output}.ids", inputs=[args.pedigree, args.genotypes]) as (matrix, ids):
         pedigree = _read(args)
         with _progress("reading genotypes"):
@@ -503,6 +516,45 @@ def _hinv(args: argparse.Namespace) -> None:
         print(result.comparison.summary(), file=sys.stderr)
         with _progress("writing"):
             write_lower_triangle(lower, result.ids, matrix, ids)
+
+
+def _apy_parts(args: argparse.Namespace) -> None:
+    """hinv --core: the parts of Gw⁻¹ by APY, as numpy files, and the
+    identifiers of their rows."""
+    if args.min_maf:
+        raise UsageError("hinv --core takes every marker that segregates: leave out --min-maf")
+    names = ["core-inverse.npy", "core-noncore.npy", "noncore-diagonal.npy", "core.ids", "noncore.ids"]
+    targets = [f"{args.output}.{name}" for name in names]
+    with outputs(*targets, inputs=[args.pedigree, args.genotypes]) as paths:
+        pedigree = _read(args)
+        with _progress("reading genotypes"):
+            genotyped, genotypes = read_genotypes(args.genotypes, encoding=args.encoding)
+        with _progress("G-inverse by APY"), warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            result = hybrid_inverse(
+                pedigree,
+                genotyped,
+                genotypes=genotypes,
+                core=args.core,
+                seed=args.seed,
+                form="operator",
+                blend=args.blend,
+                tau=args.tau,
+                omega=args.omega,
+                tune=args.tune,
+                add_missing=args.add_missing,
+            )
+        for warning in caught:
+            print(f"tolmkit: {args.genotypes}: {warning.message}", file=sys.stderr)
+        print(result.comparison.summary(), file=sys.stderr)
+        parts = typing.cast(ApyInverse, result.matrix.genomic)  # a core gives APY's parts
+        with _progress("writing"):
+            for path, array in zip(paths, (parts.core_inverse, parts.core_noncore, parts.noncore_diagonal)):
+                with open(path, "wb") as file:
+                    np.save(file, array)
+            for path, rows in zip(paths[3:], (parts.core, parts.noncore)):
+                with open(path, "w", encoding="utf-8") as file:
+                    file.writelines(f"{animal}\n" for animal in parts.ids[rows])
 
 
 def _without_groups(args: argparse.Namespace) -> str:

@@ -20,12 +20,21 @@ from ._arguments import real
 from ._memory import BLAS_BUFFERS, require_room
 from ._symmetric import mirror, mirrored_blocks
 from .among import relationships_among
+from .apy import Centring, apy_inverse, comparison_figures, core_positions, core_size, genomic_sums
 from .genotypes import first_repeat
 from .inverse import inverse_relationship_matrix
 from .pedigree import Pedigree
 from .relationships import DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, relationship_matrix
+from .singlestep import A22Inverse, HybridOperator, relationship_parts
 
-__all__ = ["GenomicComparison", "HybridInverse", "genomic_relationship_matrix", "hybrid_inverse", "hybrid_relationship"]
+__all__ = [
+    "GenomicComparison",
+    "HybridInverse",
+    "genomic_relationship_matrix",
+    "hybrid_inverse",
+    "hybrid_relationship",
+    "suggest_core_size",
+]
 
 # Markers whose centred genotypes are held at once: 8 KiB of float64 per
 # animal, and the same grouping of the sums whichever way G is split.
@@ -89,8 +98,9 @@ class HybridInverse:
 
     Attributes
     ----------
-    matrix : scipy.sparse.csr_matrix
-        H⁻¹, exactly symmetric, sorted columns.
+    matrix : scipy.sparse.csr_matrix or HybridOperator
+        H⁻¹, exactly symmetric, sorted columns; with ``form="operator"``, a
+        symmetric `scipy.sparse.linalg.LinearOperator` with ``diagonal()``.
     ids : numpy.ndarray of object
         The identifier of each row and column: the pedigree's, then the
         genotyped animals that `add_missing` added.
@@ -98,7 +108,7 @@ class HybridInverse:
         The G given (before tuning and blending) against A22.
     """
 
-    matrix: sp.csr_matrix
+    matrix: sp.csr_matrix | HybridOperator
     ids: NDArray[np.object_]
     comparison: GenomicComparison
 
@@ -407,8 +417,12 @@ def _diagonal_block(
 def hybrid_inverse(
     pedigree: Pedigree,
     genotyped: Iterable[str],
-    G: ArrayLike,
+    G: ArrayLike | None = None,
     *,
+    genotypes: typing.Any = None,
+    core: int | Iterable[str] | None = None,
+    seed: int | None = None,
+    form: str = "matrix",
     blend: float = 0.05,
     tau: float = 1.0,
     omega: float = 1.0,
@@ -428,16 +442,46 @@ def hybrid_inverse(
     ``inverse_relationship_matrix(pedigree)`` without ``groups=True``, and
     H⁻¹ has rows for the animals alone.
 
+    With `core`, Gw⁻¹ comes by APY (Misztal, Legarra and Aguilar 2014)
+    from the genotypes, and G is never formed whole: only its core block
+    Gcc, its core–noncore block Gcn and its noncore diagonal. Tuning needs
+    G's and A22's means alone: G's from its diagonal and the column sums of
+    Z, A22's from 1 + F and 1ᵀ A22 1 by one pass up and one down the
+    ancestry (Colleau 2002). The tuned G, a + b G, and the blend
+    (1 − blend) G + blend A22 then apply element by element to each block:
+    to Gcc with A22's core block, to Gcn with A22's core–noncore block (A22's
+    columns of the core, by pedigree passes in blocks of columns, computed
+    only when `blend` is not 0), and to the noncore diagonal with 1 + F. Then
+
+        Gw⁻¹ = [Gcc⁻¹ 0; 0 0] + [−P; I] M⁻¹ [−Pᵀ I],   P = Gcc⁻¹ Gcn,
+
+    with M diagonal, m_ii = g_ii − g_ciᵀ Gcc⁻¹ g_ci (see `ApyInverse`).
+    With every genotyped animal but one in the core, this is Gw⁻¹ itself.
+
     Parameters
     ----------
     pedigree : Pedigree
     genotyped : iterable of str
-        Identifiers of the rows (and columns) of `G`, each once.
-    G : array_like or pandas.DataFrame
+        Identifiers of the rows (and columns) of `G`, or of `genotypes`, each once.
+    G : array_like or pandas.DataFrame, optional
         The genomic relationship matrix, such as `genomic_relationship_matrix`
         gives: square, exactly symmetric, finite, its rows in the order of
         `genotyped`. A DataFrame is taken by its labels: its rows, and its
         columns, labelled with the identifiers of `genotyped`, in any order.
+    genotypes : array_like of int, optional
+        Instead of `G`: animals × markers counts as `read_genotypes` gives
+        them, rows in the order of `genotyped`, centred as by
+        `genomic_relationship_matrix`.
+    core : int or iterable of str, optional
+        With `genotypes`: the core of APY, as identifiers of genotyped
+        animals, or as a number of them drawn at random with `seed`. None
+        gives the exact Gw⁻¹, from the whole G.
+    seed : int, optional
+        The seed of the draw of a core given as a number.
+    form : {"matrix", "operator"}
+        "operator" gives `matrix` as a `HybridOperator`: A⁻¹ sparse, Gw⁻¹
+        dense or by APY, and A22⁻¹ as a product by `A22Inverse`, never
+        forming A22 nor H⁻¹.
     blend : float, default 0.05
         The share of A22 in Gw, from 0 to 1, which makes Gw invertible when G
         is not (fewer markers than animals, clones).
@@ -466,7 +510,11 @@ def hybrid_inverse(
         not finite, masked, not symmetric, or not positive definite after
         blending (naming the first animal where that shows); the labels of a
         DataFrame G that are not those of `genotyped` (naming the first); a
-        weight out of range; tuning that G cannot take.
+        weight out of range; tuning that G cannot take; both or neither of
+        `G` and `genotypes`, a core without genotypes, a core animal that is
+        not genotyped, a core larger than the genotyped animals, a Gw of the
+        core that is not positive definite (naming the animal where that
+        shows), or an APY inverse that is not finite.
     TypeError
         A G that is not a matrix of real numbers (such as a scipy sparse
         matrix), or identifiers that are not text where the pedigree's are.
@@ -483,11 +531,20 @@ def hybrid_inverse(
     0.5
     """
     weights = _options(tune, blend=blend, tau=tau, omega=omega)
-    pedigree, positions, ids, g = _inputs(pedigree, genotyped, G, tune, add_missing)
+    _check_source(G, genotypes, core, form)
+    if core is not None:
+        return _apy(pedigree, genotyped, genotypes, core, seed, form, weights, tune, add_missing)
+    if genotypes is not None:
+        G = genomic_relationship_matrix(genotypes)
+    pedigree, positions, ids, g = _inputs(pedigree, genotyped, typing.cast(ArrayLike, G), tune, add_missing)
     a_inverse = inverse_relationship_matrix(pedigree)
     a22 = relationships_among(pedigree, ids)
     comparison = _comparison(g, a22)
     gw_inverse = _inverse(_blended(g, a22, blend, tune, comparison), ids, "G after blending", _CLONES)
+    if form == "operator":
+        a22_product = A22Inverse(pedigree, positions)
+        operator = HybridOperator(a_inverse, positions, gw_inverse, a22_product, weights["tau"], weights["omega"])
+        return HybridInverse(operator, pedigree.ids, comparison)
     a22_inverse = _inverse(a22, ids, "A22")
     del g, a22
     gw_inverse *= weights["tau"]
@@ -498,6 +555,114 @@ def hybrid_inverse(
     matrix = (a_inverse + _embedded(gw_inverse, positions, len(pedigree))).tocsr()
     matrix.sort_indices()
     return HybridInverse(matrix, pedigree.ids, comparison)
+
+
+def _check_source(G: ArrayLike | None, genotypes: typing.Any, core: typing.Any, form: str) -> None:
+    """G or the genotypes, not both; a core only with the genotypes."""
+    if form not in ("matrix", "operator"):
+        raise ValueError(f"form must be 'matrix' or 'operator', got {form!r}")
+    if (G is None) == (genotypes is None):
+        raise refused(
+            "pass G or ",
+            argument("genotypes"),
+            f", one of them: {'both' if G is not None else 'neither'} given",
+        )
+    if core is not None and genotypes is None:
+        raise refused(argument("core"), " draws G's blocks from the genotypes: pass ", argument("genotypes"), " for G")
+
+
+def _centring(genotypes: typing.Any, ids: NDArray[np.object_] | None = None) -> tuple[Centring, int]:
+    """Z of the genotypes as `genomic_relationship_matrix` centres them, by
+    rows and chunks of markers, with G's scale; and the number of animals,
+    that of `ids` if given."""
+    array, mask = _array(genotypes, "genotypes")
+    if mask is not None:
+        animal, marker = np.argwhere(mask)[0]
+        raise ValueError(
+            f"genotypes[{animal}, {marker}] is masked; pass genotypes.filled(-1) if masked stands for missing"
+        )
+    _check_shape(genotypes, array)
+    if ids is not None and len(array) != len(ids):
+        raise ValueError(f"genotypes hold {len(array):,} animals (rows); {len(ids):,} are genotyped")
+    markers = _markers(array, _marker_sums(array), None, 0.0, 0.0)
+
+    def rows(chosen: NDArray[np.intp]) -> typing.Iterator[tuple[NDArray[np.float64], NDArray[np.bool_]]]:
+        part = array[chosen]
+        for start in range(0, len(markers.columns), _MARKERS_AT_ONCE):
+            yield _centred(part, markers, start)
+
+    return Centring(rows, markers.scale, len(markers.columns)), len(array)
+
+
+def _apy(
+    pedigree: Pedigree,
+    genotyped: Iterable[str],
+    genotypes: typing.Any,
+    core: typing.Any,
+    seed: int | None,
+    form: str,
+    weights: dict[str, float],
+    tune: str | None,
+    add_missing: bool,
+) -> HybridInverse:
+    """`hybrid_inverse` with Gw⁻¹ by APY."""
+    pedigree, positions, ids = _genotyped(pedigree, genotyped, add_missing)
+    centring = _centring(genotypes, ids)[0]
+    chosen = core_positions(ids, core, seed)
+    g_diagonal, g_total = genomic_sums(centring, ids)
+    blend = weights["blend"]
+    a22_diagonal, a22_total, a22_core = relationship_parts(pedigree, positions, chosen if blend else None)
+    comparison = GenomicComparison(*comparison_figures(g_diagonal, g_total, a22_diagonal, a22_total))
+    _blended(g_diagonal[:0], a22_diagonal[:0], blend, tune, comparison)  # refuses a tuning before the work
+
+    def weigh(g: NDArray[np.float64], a22: NDArray[np.float64]) -> NDArray[np.float64]:
+        return _blended(g, a22, blend, tune, comparison)
+
+    g_inverse = apy_inverse(centring, ids, chosen, g_diagonal, weigh, a22_core, a22_diagonal)
+    a_inverse = inverse_relationship_matrix(pedigree)
+    if form == "operator":
+        a22_product = A22Inverse(pedigree, positions)
+        operator = HybridOperator(a_inverse, positions, g_inverse, a22_product, weights["tau"], weights["omega"])
+        return HybridInverse(operator, pedigree.ids, comparison)
+    block = weights["tau"] * g_inverse.toarray() - weights["omega"] * _inverse(
+        relationships_among(pedigree, ids), ids, "A22"
+    )
+    matrix = (a_inverse + _embedded(block, positions, len(pedigree))).tocsr()
+    matrix.sort_indices()
+    return HybridInverse(matrix, pedigree.ids, comparison)
+
+
+def suggest_core_size(genotypes: typing.Any, share: float = 0.98) -> int:
+    """The size of an APY core: the number of the largest eigenvalues of G
+    that explain `share` of its variance (their sum), after Pocrnic et al.
+    (2016). With fewer markers than animals they come from ZᵀZ (markers ×
+    markers), whose non-zero eigenvalues are G's times its scale, and whose
+    rank is at most the number of markers.
+
+    Parameters
+    ----------
+    genotypes : array_like of int
+        As for `genomic_relationship_matrix`.
+    share : float, default 0.98
+        Above 0, at most 1.
+
+    Returns
+    -------
+    int
+
+    Raises
+    ------
+    ValueError, TypeError
+        Genotypes refused as by `genomic_relationship_matrix`, or a share
+        out of range.
+
+    Examples
+    --------
+    >>> suggest_core_size(np.array([[0, 1, 2], [2, 1, 0], [1, 2, 1], [0, 0, 2]], dtype=np.int8), share=0.9)
+    2
+    """
+    centring, animals = _centring(genotypes)
+    return core_size(centring, animals, share)
 
 
 def hybrid_relationship(
