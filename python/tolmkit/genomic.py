@@ -195,13 +195,7 @@ def genomic_relationship_matrix(
     """
     if type(genotypes).__module__.split(".")[0] == "dask":
         return _dask_relationships(genotypes, allele_frequencies, min_maf, min_call_rate, ids)
-    array, mask = _array(genotypes, "genotypes")
-    if mask is not None:
-        animal, marker = np.argwhere(mask)[0]
-        raise ValueError(
-            f"genotypes[{animal}, {marker}] is masked; pass genotypes.filled(-1) if masked stands for missing"
-        )
-    _check_shape(genotypes, array)
+    array = _genotype_array(genotypes)
     names = _names(ids, len(array))
     markers = _markers(array, _marker_sums(array), allele_frequencies, min_maf, min_call_rate)
     return _diagonal_block(array, markers, 0, names)
@@ -249,6 +243,18 @@ def _array(value: typing.Any, name: str) -> tuple[NDArray[typing.Any], NDArray[n
         if mask.any():
             return array, mask
     return array, None
+
+
+def _genotype_array(genotypes: typing.Any) -> NDArray[np.integer[typing.Any]]:
+    """The genotypes as a numpy array of integers, animals × markers, none masked."""
+    array, mask = _array(genotypes, "genotypes")
+    if mask is not None:
+        animal, marker = np.argwhere(mask)[0]
+        raise ValueError(
+            f"genotypes[{animal}, {marker}] is masked; pass genotypes.filled(-1) if masked stands for missing"
+        )
+    _check_shape(genotypes, array)
+    return array
 
 
 def _kind(value: typing.Any, array: typing.Any) -> str:
@@ -575,13 +581,7 @@ def _centring(genotypes: typing.Any, ids: NDArray[np.object_] | None = None) -> 
     """Z of the genotypes as `genomic_relationship_matrix` centres them, by
     rows and chunks of markers, with G's scale; and the number of animals,
     that of `ids` if given."""
-    array, mask = _array(genotypes, "genotypes")
-    if mask is not None:
-        animal, marker = np.argwhere(mask)[0]
-        raise ValueError(
-            f"genotypes[{animal}, {marker}] is masked; pass genotypes.filled(-1) if masked stands for missing"
-        )
-    _check_shape(genotypes, array)
+    array = _genotype_array(genotypes)
     if ids is not None and len(array) != len(ids):
         raise ValueError(f"genotypes hold {len(array):,} animals (rows); {len(ids):,} are genotyped")
     markers = _markers(array, _marker_sums(array), None, 0.0, 0.0)
