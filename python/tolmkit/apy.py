@@ -157,10 +157,6 @@ class ApyInverse:
         self.noncore_diagonal = noncore_diagonal
         self._diagonal = diagonal
 
-    @property
-    def shape(self) -> tuple[int, int]:
-        return len(self.ids), len(self.ids)
-
     def dot(self, x: _Floats) -> _Floats:
         """Gw⁻¹ x for a vector or a block of columns, by products with the
         parts alone: y_n = M⁻¹ (x_n − Gcnᵀ Gcc⁻¹ x_c), y_c = Gcc⁻¹ (x_c − Gcn y_n).

@@ -503,8 +503,9 @@ def hybrid_inverse(
     Returns
     -------
     HybridInverse
-        `matrix` (exactly symmetric CSR, in the order of `ids`), `ids` and
-        `comparison`, G against A22.
+        `matrix` (exactly symmetric CSR, or with ``form="operator"`` a
+        `HybridOperator`, in the order of `ids`), `ids` and `comparison`, G
+        against A22 (from their means and diagonals alone with `core`).
 
     Raises
     ------

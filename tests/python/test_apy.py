@@ -160,7 +160,7 @@ def test_core_size_counts_the_eigenvalues_of_g(markers, share):
         tolmkit.suggest_core_size(genotypes, share=0)
 
 
-def test_hinv_writes_the_apy_parts(tmp_path):
+def test_hinv_writes_the_apy_parts(tmp_path, capsys):
     pedigree, chosen, genotypes, _ = case("deep")
     herd_path, chip, out = tmp_path / "herd.csv", tmp_path / "chip", tmp_path / "apy"
     parents = [("0" if p < 0 else pedigree.ids[p]) for p in (*pedigree.sire, *pedigree.dam)]
@@ -183,3 +183,4 @@ def test_hinv_writes_the_apy_parts(tmp_path):
     assert (tmp_path / "apy.core.ids").read_text().split() == list(parts.ids[parts.core])
     assert (tmp_path / "apy.noncore.ids").read_text().split() == list(parts.ids[parts.noncore])
     assert main([*args, "--core", "99"]) == 1
+    assert "a core of 99 animals among 16 genotyped ones: --core must be" in capsys.readouterr().err
