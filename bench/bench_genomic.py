@@ -56,7 +56,7 @@ def cholesky_inverse(matrix):
 
 def table(rows, width):
     """Prints (label, wall, processor seconds) rows under their heading."""
-    print(f"{'':<{width}}{'wall s':>8}{'cpu s':>8}")
+    print(f"{'':<{width}}{'wall s':>8}{'cpu s':>8}", flush=True)
     for label, wall, cpu in rows:
         print(f"{label:<{width}}{wall:>8.2f}{cpu:>8.2f}")
 
@@ -175,20 +175,28 @@ def apy(pedigree, args):
     rng = np.random.default_rng(1)
     chosen = np.arange(n - args.genotyped, n)
     ids = pedigree.ids[chosen]
+    print(f"{n:,} animals, {args.genotyped:,} genotyped (the youngest), {args.markers:,} markers, core {args.core:,}")
+    table([], 60)  # the rows follow as they are measured
     genotypes, *simulated = timed(lambda: dropped_genotypes(pedigree, chosen, args.markers, rng))
+    show(f"genotypes, {args.genotyped:,} x {args.markers:,}, dropped (an input)", *simulated)
     core = np.sort(np.random.default_rng(2).choice(len(ids), args.core, replace=False))
     cholesky_inverse(np.eye(64))  # BLAS starts its threads here, not within a part
-    rows = [(f"genotypes, {args.genotyped:,} x {args.markers:,}, dropped (an input)", *simulated)]
     parts = unavoidable(pedigree, ids, genotypes, core)
+    for part in parts:
+        show(*part)
     total = [sum(part[k] for part in parts) for k in (1, 2)]
+    show("sum of the products it cannot avoid", *total)
     peak_reset()
     result, *whole = timed(
         lambda: tolmkit.hybrid_inverse(pedigree, ids, genotypes=genotypes, core=list(ids[core]), form="operator")
     )
+    show(f"hybrid_inverse, APY core {args.core:,}, form='operator'", *whole)
+    print(f"operator build / the products it cannot avoid: wall {whole[0] / total[0]:.2f} (target: at most 1.5)")
     operator = result.matrix
     x = rng.standard_normal(n)
-    products = [timed(lambda: operator @ x)[1:] for _ in range(3)]
-    product = min(products)
+    show("one product with a vector (best of 3)", *min(timed(lambda: operator @ x)[1:] for _ in range(3)))
+    print(f"peak resident memory from the build on: {peak() / 2**30:.2f} GiB (target: under 8)", flush=True)
+    show("its diagonal (one solve with A11 per genotyped animal)", *timed(operator.diagonal)[1:])
     herds = rng.integers(0, 200, n)
     cows = np.arange(n - 3 * (n // (args.generations + 1)), n)
     records = pd.DataFrame(
@@ -197,19 +205,15 @@ def apy(pedigree, args):
     solution, *solving = timed(
         lambda: tolmkit.solve_animal_model(pedigree, records, "y", ["herd"], ratio=2.0, relationship=result)
     )
-    rows += parts + [
-        ("sum of the products it cannot avoid", *total),
-        (f"hybrid_inverse, APY core {args.core:,}, form='operator'", *whole),
-        ("one product with a vector (best of 3)", *product),
-        (f"solve_animal_model, {len(records):,} records, tol 1e-12", *solving),
-    ]
-    print(f"{n:,} animals, {args.genotyped:,} genotyped (the youngest), {args.markers:,} markers, core {args.core:,}")
-    table(rows, 60)
-    print(f"operator build / the products it cannot avoid: wall {whole[0] / total[0]:.2f} (target: at most 1.5)")
-    print(f"peak resident memory from the build on: {peak() / 2**30:.2f} GiB (target: under 8)")
+    show(f"solve_animal_model, {len(records):,} records, tol 1e-12", *solving)
     print(f"solve: {solution.iterations} iterations, |r|/|b| {solution.residual:.2e}")
+    print(f"peak resident memory from the build on: {peak() / 2**30:.2f} GiB (target: under 8)")
     print(result.comparison.summary())
     return 0
+
+
+def show(label, wall, cpu):
+    print(f"{label:<60}{wall:>8.2f}{cpu:>8.2f}", flush=True)
 
 
 if __name__ == "__main__":

@@ -265,17 +265,19 @@ def apy_inverse(
     lost = np.flatnonzero(~(left > 0.0))
     if len(lost):
         raise refused(
-            f"animal {ids[noncore[lost[0]]]!r} has no variance left given the core ({left[lost[0]]!r}): Gw is "
+            f"animal {ids[noncore[lost[0]]]!r} has no variance left given the core ({float(left[lost[0]])!r}): Gw is "
             "not positive definite; raise ",
             argument("blend"),
             ", or choose another core",
         )
-    noncore_diagonal = 1.0 / left
-    diagonal = np.empty(len(ids))
-    diagonal[core] = np.diag(core_inverse) + (lifted * lifted) @ noncore_diagonal
-    diagonal[noncore] = noncore_diagonal
+    # Overflow shows as infinities, refused below.
+    with np.errstate(over="ignore", divide="ignore", invalid="ignore"):
+        noncore_diagonal = 1.0 / left
+        diagonal = np.empty(len(ids))
+        diagonal[core] = np.diag(core_inverse) + (lifted * lifted) @ noncore_diagonal
+        diagonal[noncore] = noncore_diagonal
     if not (np.all(np.isfinite(core_inverse)) and np.all(np.isfinite(diagonal))):
-        raise ValueError("the APY inverse of Gw is not finite: G or A22 holds values too large to invert")
+        raise ValueError("the APY inverse of Gw is not finite: Gw holds values too small or too large to invert")
     return ApyInverse(ids, core, core_inverse, across, noncore_diagonal, diagonal)
 
 

@@ -7,6 +7,7 @@ from test_genomic import SMALL, assert_close, herd, random_genotypes, vanraden
 
 import tolmkit
 from tolmkit import PedigreeError
+from tolmkit.apy import Centring, apy_inverse
 from tolmkit.cli import main
 
 from pedigrees import relationship_matrix as tabular
@@ -141,6 +142,16 @@ CLONES = np.array([[0, 1, 2, 1, 0], [0, 1, 2, 1, 0], [2, 1, 0, 1, 1]], dtype=np.
 def test_bad_cores_are_refused(arguments, error, message):
     with pytest.raises(error, match=message):
         tolmkit.hybrid_inverse(SMALL, ["b", "c", "d"], **arguments)
+
+
+def test_an_inverse_beyond_the_floats_is_refused():
+    z = np.random.default_rng(1).standard_normal((8, 50))
+    centring = Centring(lambda rows: iter([(z[rows], np.ones((len(rows), 50), bool))]), 1.0, 50)
+    ids = np.array(list("abcdefgh"), dtype=object)
+    with pytest.raises(ValueError, match="the APY inverse of Gw is not finite"):
+        apy_inverse(
+            centring, ids, np.arange(3), (z * z).sum(axis=1), lambda g, a22: g * 1e-310, np.zeros(()), np.ones(8)
+        )
 
 
 def test_clones_in_the_core_are_mended_by_blending():
