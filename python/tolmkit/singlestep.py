@@ -161,8 +161,11 @@ def a22_inverse_product(pedigree: Pedigree, genotyped: Iterable[str]) -> A22Inve
     >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b"), ("d", "a", "c")])
     >>> product = a22_inverse_product(pedigree, ["b", "d"])
     >>> (product @ np.eye(2)).round(4)
-    array([[ 1.2 , -0.4 ],
-           [-0.4 ,  0.88]])
+    array([[ 1.0526, -0.2105],
+           [-0.2105,  0.8421]])
+    >>> np.linalg.inv(relationships_among(pedigree, ["b", "d"])).round(4)
+    array([[ 1.0526, -0.2105],
+           [-0.2105,  0.8421]])
     """
     positions = pedigree.numbers(genotyped).astype(np.int64)
     if len(np.unique(positions)) < len(positions):
