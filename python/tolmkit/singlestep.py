@@ -66,7 +66,21 @@ def relationship_parts(
     return diagonal, total, columns
 
 
-class A22Inverse(LinearOperator):  # type: ignore[misc]
+class _Symmetric(LinearOperator):  # type: ignore[misc]
+    """A linear operator that is its own transpose, its products by the
+    subclass's `_matmat`."""
+
+    def _matvec(self, x: _Floats) -> _Floats:
+        return self._matmat(np.asarray(x).reshape(-1))
+
+    def _rmatvec(self, x: _Floats) -> _Floats:
+        return self._matvec(x)
+
+    def _adjoint(self) -> _Symmetric:
+        return self
+
+
+class A22Inverse(_Symmetric):
     """A22⁻¹ = A²² − A²¹ (A¹¹)⁻¹ A¹² as a product, where A^ij are the blocks
     of A⁻¹ of the genotyped animals' ancestry (2 the genotyped, 1 their
     ancestors that are not), never forming A22 (Strandén and Mäntysaari
@@ -108,15 +122,6 @@ class A22Inverse(LinearOperator):  # type: ignore[misc]
         if self._factor is not None:
             y -= self._a21 @ self._factor.solve(np.asarray(self._a12 @ x))
         return y
-
-    def _matvec(self, x: _Floats) -> _Floats:
-        return self._matmat(np.asarray(x).reshape(-1))
-
-    def _rmatvec(self, x: _Floats) -> _Floats:
-        return self._matvec(x)
-
-    def _adjoint(self) -> A22Inverse:
-        return self
 
     def diagonal(self) -> _Floats:
         """The diagonal of A22⁻¹: that of A²² less, for each genotyped
@@ -173,7 +178,7 @@ def a22_inverse_product(pedigree: Pedigree, genotyped: Iterable[str]) -> A22Inve
     return A22Inverse(pedigree, positions)
 
 
-class HybridOperator(LinearOperator):  # type: ignore[misc]
+class HybridOperator(_Symmetric):
     """H⁻¹ = A⁻¹ + [0, 0; 0, τ Gw⁻¹ − ω A22⁻¹] as a product: the sparse
     A⁻¹, Gw⁻¹ dense or by APY, and A22⁻¹ by `A22Inverse`, each applied to
     the vector in turn; symmetric.
@@ -210,15 +215,6 @@ class HybridOperator(LinearOperator):  # type: ignore[misc]
         genotyped = x[self.positions]
         y[self.positions] += self.tau * self.genomic.dot(genotyped) - self.omega * (self.a22_inverse @ genotyped)
         return y
-
-    def _matvec(self, x: _Floats) -> _Floats:
-        return self._matmat(np.asarray(x).reshape(-1))
-
-    def _rmatvec(self, x: _Floats) -> _Floats:
-        return self._matvec(x)
-
-    def _adjoint(self) -> HybridOperator:
-        return self
 
     def diagonal(self) -> _Floats:
         """The diagonal of H⁻¹ (that of A22⁻¹ by `A22Inverse.diagonal`)."""
