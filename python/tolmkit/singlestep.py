@@ -71,7 +71,8 @@ class _Symmetric(LinearOperator):  # type: ignore[misc]
     subclass's `_matmat`."""
 
     def _matvec(self, x: _Floats) -> _Floats:
-        return self._matmat(np.asarray(x).reshape(-1))
+        product: _Floats = self._matmat(np.asarray(x).reshape(-1))
+        return product
 
     def _rmatvec(self, x: _Floats) -> _Floats:
         return self._matvec(x)
