@@ -10,27 +10,34 @@ import sys
 
 import numpy as np
 from bed_reader import to_bed
+from numpy.typing import NDArray
 
-from tolmkit import read_pedigree
+from tolmkit import Pedigree, read_pedigree
 from tolmkit.records import parents_first
 
 ANIMALS, MARKERS = 300, 500
 
 
-def main(prefix: str) -> None:
-    pedigree = read_pedigree("examples/herd.csv")
-    rng = np.random.default_rng(11)
-    frequencies = rng.uniform(0.1, 0.9, MARKERS)
-    n = len(pedigree)
-    # Two alleles per animal and marker; an unknown parent passes one drawn from the base population.
-    alleles = (rng.random((n, 2, MARKERS)) < frequencies).astype(np.int8)
+def drop_genes(pedigree: Pedigree, frequencies: NDArray[np.float64], rng: np.random.Generator) -> NDArray[np.int8]:
+    """The two alleles (1 for the counted one) of every animal at each marker,
+    dropped from parents to offspring, a generation at a time: an unknown
+    parent passes one drawn at the marker's frequency in the base population."""
+    n, markers = len(pedigree), len(frequencies)
+    alleles = (rng.random((n, 2, markers)) < frequencies).astype(np.int8)
     generation = parents_first(pedigree.sire, pedigree.dam)[1]
-    for depth in range(1, int(generation.max()) + 1):
+    for depth in range(1, int(generation.max(initial=0)) + 1):
         animals = np.flatnonzero(generation == depth)
         for side, parents in enumerate((pedigree.sire, pedigree.dam)):
             known = animals[parents[animals] >= 0]
-            which = rng.integers(0, 2, (len(known), MARKERS))
+            which = rng.integers(0, 2, (len(known), markers))
             alleles[known, side] = np.take_along_axis(alleles[parents[known]], which[:, np.newaxis], axis=1)[:, 0]
+    return alleles
+
+
+def main(prefix: str) -> None:
+    pedigree = read_pedigree("examples/herd.csv")
+    rng = np.random.default_rng(11)
+    alleles = drop_genes(pedigree, rng.uniform(0.1, 0.9, MARKERS), rng)
     young = np.flatnonzero(pedigree.attributes["birth_year"].astype(int).to_numpy() >= 2018)
     chosen = rng.choice(young, ANIMALS, replace=False)
     genotypes = alleles[chosen].sum(axis=1, dtype=np.int8)

@@ -20,10 +20,18 @@ from .ancestral import (
     kalinowski_inbreeding,
     partial_inbreeding,
 )
+from .apy import ApyInverse
 from .births import birth_column, birth_order, cohorts, parent_ages
 from .completeness import ancestors_known, completeness_by_generation, parents_by_cohort
 from .contributors import ancestors_table, n50
-from .genomic import GenomicComparison, HybridInverse, genomic_relationship_matrix, hybrid_inverse, hybrid_relationship
+from .genomic import (
+    GenomicComparison,
+    HybridInverse,
+    genomic_relationship_matrix,
+    hybrid_inverse,
+    hybrid_relationship,
+    suggest_core_size,
+)
 from .genotypes import GenotypeError, read_genotypes
 from .inverse import inverse_relationship_matrix
 from .kinship import conservation_index, mean_kinship
@@ -43,6 +51,8 @@ from .relationships import (
     relationship_matrix,
 )
 from .simulate import simulate_pedigree
+from .singlestep import A22Inverse, HybridOperator, a22_inverse_product
+from .solve import AnimalModelSolution, solve_animal_model
 from .statistics import (
     EffectiveSize,
     FounderStatistics,
@@ -58,6 +68,9 @@ from .statistics import (
 from .threads import get_threads, set_threads
 
 __all__ = [
+    "A22Inverse",
+    "AnimalModelSolution",
+    "ApyInverse",
     "DEFAULT_MEMORY_LIMIT",
     "EffectiveSize",
     "FounderStatistics",
@@ -65,6 +78,7 @@ __all__ = [
     "GenotypeError",
     "GenotypeQuality",
     "HybridInverse",
+    "HybridOperator",
     "MISSING_PARENT",
     "MemoryLimitExceeded",
     "Pedigree",
@@ -73,6 +87,7 @@ __all__ = [
     "RelationshipFileError",
     "UNKNOWN_PARENTS",
     "__version__",
+    "a22_inverse_product",
     "ancestry",
     "birth_column",
     "birth_order",
@@ -103,6 +118,9 @@ __all__ = [
     "set_threads",
     "sexes",
     "simulate_pedigree",
+    "solve_animal_model",
+    "summary_by",
+    "suggest_core_size",
     "summary_by",
     "summary_by_year",
     "AncestralInbreeding",

@@ -29,6 +29,7 @@ from numpy.typing import NDArray
 
 from ._advice import PedigreeError, argument
 from ._version import __version__
+from .apy import ApyInverse
 from .births import MIN_AGE, birth_column, birth_order, cohorts
 from .genomic import KEPT, genomic_relationship_matrix, hybrid_inverse
 from .genotypes import GenotypeError, read_genotypes
@@ -327,6 +328,15 @@ def _parser() -> argparse.ArgumentParser:
     files.add_argument(
         "--named", action="store_true", help="write 'id id value' lines instead of numbers, and no FILE.ids"
     )
+    hinv.add_argument(
+        "--core",
+        type=int,
+        metavar="N",
+        help="G-inverse by APY from a core of N genotyped animals drawn at random: writes its parts as "
+        "OUT.core-inverse.npy, OUT.core-noncore.npy and OUT.noncore-diagonal.npy, with OUT.core.ids and "
+        "OUT.noncore.ids, instead of H-inverse",
+    )
+    hinv.add_argument("--seed", type=int, default=0, help="seed of the draw of the core (default: 0)")
 
     stats = command(
         "stats",
@@ -581,6 +591,9 @@ def _hinv(args: argparse.Namespace) -> None:
         raise UsageError("hinv writes two files, OUT and OUT.ids: give -o a file name")
     if args.full_groups and args.groups is None:
         raise UsageError("--full-groups ties the genotyped animals to the groups of unknown parents: give --groups")
+    if args.core is not None:
+        _apy_parts(args)
+        return
     kept = {name: getattr(args, f"write_{_flag(name).replace('-', '_')}") for name in KEPT}
     kept = {name: path for name, path in kept.items() if path}
     checked = args.genotypes is not None and not args.no_quality
@@ -630,6 +643,20 @@ def _genomic(
     """The genotypes read, checked (their removals written at `removals`
     unless None) and made into G; and the summary of the checks, if any, which
     is printed once H-inverse is made."""
+    pedigree, genotyped, genotypes, summary = _genotypes(args, pedigree, removals)
+    with _progress("genomic relationships"), warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        g = genomic_relationship_matrix(genotypes, min_maf=args.min_maf, ids=genotyped)
+    for warning in caught:
+        print(f"tolmkit: {args.genotypes}: {warning.message}", file=sys.stderr)
+    return pedigree, genotyped, g, summary
+
+
+def _genotypes(
+    args: argparse.Namespace, pedigree: Pedigree, removals: str | None
+) -> tuple[Pedigree, NDArray[np.object_], NDArray[np.integer[typing.Any]], str]:
+    """The genotypes read and checked, their removals written at `removals`
+    unless None; and the summary of the checks, if any."""
     summary = ""
     with _progress("reading genotypes"):
         genotyped, chip = read_genotypes(args.genotypes, encoding=args.encoding)
@@ -642,12 +669,53 @@ def _genomic(
         write_csv(checked.removed, removals, index=False)
         genotyped, genotypes = checked.ids, checked.genotypes
         pedigree = typing.cast(Pedigree, checked.pedigree)
-    with _progress("genomic relationships"), warnings.catch_warnings(record=True) as caught:
-        warnings.simplefilter("always")
-        g = genomic_relationship_matrix(genotypes, min_maf=args.min_maf, ids=genotyped)
-    for warning in caught:
-        print(f"tolmkit: {args.genotypes}: {warning.message}", file=sys.stderr)
-    return pedigree, genotyped, g, summary
+    return pedigree, genotyped, genotypes, summary
+
+
+def _apy_parts(args: argparse.Namespace) -> None:
+    """hinv --core: the parts of Gw⁻¹ by APY, as numpy files, and the
+    identifiers of their rows."""
+    if args.genotypes is None:
+        raise UsageError("hinv --core draws G's blocks from the genotypes: give --genotypes")
+    names = ["core-inverse.npy", "core-noncore.npy", "noncore-diagonal.npy", "core.ids", "noncore.ids"]
+    targets = [f"{args.output}.{name}" for name in names]
+    checked = not args.no_quality
+    with outputs(
+        *targets, f"{args.output}.quality.csv" if checked else None, inputs=[args.pedigree, args.genotypes]
+    ) as (
+        *paths,
+        removals,
+    ):
+        pedigree, genotyped, genotypes, summary = _genotypes(args, _read(args), removals if checked else None)
+        with _progress("G-inverse by APY"), warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            result = hybrid_inverse(
+                pedigree,
+                genotyped,
+                genotypes=genotypes,
+                core=args.core,
+                seed=args.seed,
+                form="operator",
+                blend=args.blend,
+                tau=args.tau,
+                omega=args.omega,
+                tune=args.tune,
+                blend_with=args.blend_with,
+                order=args.order,
+                groups="full" if args.full_groups else args.groups is not None,
+                add_missing=args.add_missing,
+            )
+        for warning in caught:
+            print(f"tolmkit: {args.genotypes}: {warning.message}", file=sys.stderr)
+        print(summary + result.comparison.summary(), file=sys.stderr)
+        parts = typing.cast(ApyInverse, result.matrix.genomic)  # a core gives APY's parts
+        with _progress("writing"):
+            for path, array in zip(paths, (parts.core_inverse, parts.core_noncore, parts.noncore_diagonal)):
+                with open(path, "wb") as file:
+                    np.save(file, array)
+            for path, rows in zip(paths[3:], (parts.core, parts.noncore)):
+                with open(path, "w", encoding="utf-8") as file:
+                    file.writelines(f"{animal}\n" for animal in parts.ids[rows])
 
 
 def _check(args: argparse.Namespace) -> None:

@@ -21,15 +21,24 @@ from ._matrices import as_array, check_genotype_values, check_genotypes, genotyp
 from ._memory import BLAS_BUFFERS, require_room
 from ._symmetric import mirror, mirrored_blocks
 from .among import relationships_among
+from .apy import Centring, apy_inverse, comparison_figures, core_positions, core_size, genomic_sums
 from .genotypes import first_repeat
 from .inverse import inverse_relationship_matrix
 from .metafounders import Gamma, group_terms
 from .pedigree import Pedigree
 from .quality import MIN_MAF
 from .relationships import DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, relationship_matrix
-from .tuning import GenomicComparison, adjusted, check_adjustment
+from .singlestep import A22Inverse, HybridOperator, relationship_parts
+from .tuning import GenomicComparison, adjusted, check_adjustment, elementwise
 
-__all__ = ["GenomicComparison", "HybridInverse", "genomic_relationship_matrix", "hybrid_inverse", "hybrid_relationship"]
+__all__ = [
+    "GenomicComparison",
+    "HybridInverse",
+    "genomic_relationship_matrix",
+    "hybrid_inverse",
+    "hybrid_relationship",
+    "suggest_core_size",
+]
 
 # Markers whose centred genotypes are held at once: 8 KiB of float64 per
 # animal, and the same grouping of the sums whichever way G is split.
@@ -47,8 +56,9 @@ class HybridInverse:
 
     Attributes
     ----------
-    matrix : scipy.sparse.csr_matrix
-        H⁻¹, exactly symmetric, sorted columns.
+    matrix : scipy.sparse.csr_matrix or HybridOperator
+        H⁻¹, exactly symmetric, sorted columns; with ``form="operator"``, a
+        symmetric `scipy.sparse.linalg.LinearOperator` with ``diagonal()``.
     ids : numpy.ndarray of object
         The identifier of each row and column: the pedigree's, then the
         genotyped animals that `add_missing` added, then the codes of the
@@ -63,7 +73,7 @@ class HybridInverse:
         ``"Gw_inverse"`` and ``"block"``, τ Gw⁻¹ − ω A22⁻¹.
     """
 
-    matrix: sp.csr_matrix
+    matrix: sp.csr_matrix | HybridOperator
     ids: NDArray[np.object_]
     comparison: GenomicComparison
     comparison_after: GenomicComparison
@@ -330,8 +340,12 @@ def _diagonal_block(
 def hybrid_inverse(
     pedigree: Pedigree,
     genotyped: Iterable[str],
-    G: ArrayLike,
+    G: ArrayLike | None = None,
     *,
+    genotypes: typing.Any = None,
+    core: int | Iterable[str] | None = None,
+    seed: int | None = None,
+    form: str = "matrix",
     blend: float = 0.05,
     tau: float = 1.0,
     omega: float = 1.0,
@@ -356,16 +370,47 @@ def hybrid_inverse(
     ``inverse_relationship_matrix(pedigree)`` without ``groups=True``, and
     H⁻¹ has rows for the animals alone.
 
+    With `core`, Gw⁻¹ comes by APY (Misztal, Legarra and Aguilar 2014)
+    from the genotypes, and G is never formed whole: only its core block
+    Gcc, its core–noncore block Gcn and its noncore diagonal. Tuning needs
+    G's and A22's means alone: G's from its diagonal and the column sums of
+    Z, A22's from 1 + F and 1ᵀ A22 1 by one pass up and one down the
+    ancestry (Colleau 2002). The tuned G, a + b G, and the blend
+    (1 − blend) G + blend A22 then apply element by element to each block:
+    to Gcc with A22's core block, to Gcn with A22's core–noncore block (A22's
+    columns of the core, by pedigree passes in blocks of columns, computed
+    only when `blend` is not 0), and to the noncore diagonal with 1 + F. Then
+
+        Gw⁻¹ = [Gcc⁻¹ 0; 0 0] + [−P; I] M⁻¹ [−Pᵀ I],   P = Gcc⁻¹ Gcn,
+
+    with M diagonal, m_ii = g_ii − g_ciᵀ Gcc⁻¹ g_ci (see `ApyInverse`).
+    With every genotyped animal but one in the core, this is Gw⁻¹ itself.
+
     Parameters
     ----------
     pedigree : Pedigree
     genotyped : iterable of str
-        Identifiers of the rows (and columns) of `G`, each once.
-    G : array_like or pandas.DataFrame
+        Identifiers of the rows (and columns) of `G`, or of `genotypes`, each once.
+    G : array_like or pandas.DataFrame, optional
         The genomic relationship matrix, such as `genomic_relationship_matrix`
         gives: square, exactly symmetric, finite, its rows in the order of
         `genotyped`. A DataFrame is taken by its labels: its rows, and its
         columns, labelled with the identifiers of `genotyped`, in any order.
+    genotypes : array_like of int, optional
+        Instead of `G`: animals × markers counts as `read_genotypes` gives
+        them, rows in the order of `genotyped`, centred as by
+        `genomic_relationship_matrix`, every marker that segregates kept:
+        filter them first, as `genotype_quality` does.
+    core : int or iterable of str, optional
+        With `genotypes`: the core of APY, as identifiers of genotyped
+        animals, or as a number of them drawn at random with `seed`. None
+        gives the exact Gw⁻¹, from the whole G.
+    seed : int, optional
+        The seed of the draw of a core given as a number.
+    form : {"matrix", "operator"}
+        "operator" gives `matrix` as a `HybridOperator`: A⁻¹ sparse, Gw⁻¹
+        dense or by APY, and A22⁻¹ as a product by `A22Inverse`, never
+        forming A22 nor H⁻¹.
     blend : float, default 0.05
         The share of A22 (or of I) in Gw, from 0 to 1, which makes Gw
         invertible when G is not (fewer markers than animals, clones).
@@ -409,8 +454,10 @@ def hybrid_inverse(
     Returns
     -------
     HybridInverse
-        `matrix` (exactly symmetric CSR, in the order of `ids`), `ids`, and
-        G and Gw against A22 (`comparison`, `comparison_after`).
+        `matrix` (exactly symmetric CSR, or with ``form="operator"`` a
+        `HybridOperator`, in the order of `ids`), `ids`, and G and Gw
+        against A22 (`comparison`, `comparison_after`; from their means and
+        diagonals alone with `core`).
 
     Raises
     ------
@@ -424,7 +471,13 @@ def hybrid_inverse(
         DataFrame G that are not those of `genotyped` (naming the first); a
         weight out of range; tuning that G cannot take; `groups` not one of
         its forms; `metafounders` refused as by `inverse_relationship_matrix`,
-        or given with `tune` or ``groups="full"``.
+        or given with `tune` or ``groups="full"``;
+        both or neither of `G` and `genotypes`, a core without genotypes, a
+        core animal that is not genotyped, a core larger than the genotyped
+        animals, a Gw of the core that is not positive definite (naming the
+        animal where that shows), or an APY inverse that is not finite;
+        `core` or ``form="operator"`` with ``groups="full"``, metafounders or
+        a blend with the identity.
     TypeError
         A G that is not a matrix of real numbers (such as a scipy sparse
         matrix), or identifiers that are not text where the pedigree's are.
@@ -442,10 +495,15 @@ def hybrid_inverse(
     """
     weights = _options(tune, blend_with, order, blend=blend, tau=tau, omega=omega)
     _group_options(groups, metafounders, tune)
+    _check_source(G, genotypes, core, form, groups, metafounders, blend_with, keep)
     unknown = set(keep) - set(KEPT)
     if unknown or isinstance(keep, str):
         raise ValueError(f"keep names matrices of {', '.join(map(repr, KEPT))}; got {keep!r}")
-    pedigree, positions, ids, g = _inputs(pedigree, genotyped, G, tune, add_missing)
+    if core is not None:
+        return _apy(pedigree, genotyped, genotypes, core, seed, form, weights, tune, order, add_missing, groups)
+    if genotypes is not None:
+        G = genomic_relationship_matrix(genotypes, min_maf=0.0)
+    pedigree, positions, ids, g = _inputs(pedigree, genotyped, typing.cast(ArrayLike, G), tune, add_missing)
     if metafounders is None:
         a_inverse = inverse_relationship_matrix(pedigree, groups=bool(groups))
         a22 = relationships_among(pedigree, ids)
@@ -454,6 +512,12 @@ def hybrid_inverse(
         a22 = relationships_among(pedigree, ids, metafounders=metafounders)
     gw, comparison, after = adjusted(g, a22, blend=blend, tune=tune, blend_with=blend_with, order=order)
     gw_inverse = _inverse(gw, ids, "G after blending", _CLONES)
+    size = a_inverse.shape[0]
+    labels = np.concatenate([pedigree.ids, pedigree.group_ids[: size - len(pedigree)]])
+    if form == "operator":
+        a22_product = A22Inverse(pedigree, positions)
+        operator = HybridOperator(a_inverse, positions, gw_inverse, a22_product, weights["tau"], weights["omega"])
+        return HybridInverse(operator, labels, comparison, after)
     a22_inverse = _inverse(a22, ids, "A22")
     kept = {"G": g, "A22": a22}
     if "Gw_inverse" in keep:
@@ -464,14 +528,151 @@ def hybrid_inverse(
     gw_inverse -= a22_inverse
     del a22_inverse
     kept["block"] = gw_inverse
-    size = a_inverse.shape[0]
     # Both matrices are exactly symmetric, so their elementwise sum is.
     matrix = (a_inverse + _embedded(gw_inverse, positions, size)).tocsr()
     if groups == "full":
         matrix = (matrix + group_terms(pedigree, positions, gw_inverse)).tocsr()
     matrix.sort_indices()
-    labels = np.concatenate([pedigree.ids, pedigree.group_ids[: size - len(pedigree)]])
     return HybridInverse(matrix, labels, comparison, after, {name: kept[name] for name in keep})
+
+
+def _check_source(
+    G: ArrayLike | None,
+    genotypes: typing.Any,
+    core: typing.Any,
+    form: str,
+    groups: bool | str,
+    metafounders: typing.Any,
+    blend_with: str,
+    keep: Collection[str],
+) -> None:
+    """G or the genotypes, not both; a core only with the genotypes; and
+    what APY and the operator do not take."""
+    if form not in ("matrix", "operator"):
+        raise ValueError(f"form must be 'matrix' or 'operator', got {form!r}")
+    if (G is None) == (genotypes is None):
+        raise refused(
+            "pass G or ",
+            argument("genotypes"),
+            f", one of them: {'both' if G is not None else 'neither'} given",
+        )
+    if core is not None and genotypes is None:
+        raise refused(argument("core"), " draws G's blocks from the genotypes: pass ", argument("genotypes"), " for G")
+    if core is None and form == "matrix":
+        return
+    # The product by A22⁻¹ and the blocks of APY stand on A⁻¹ without groups:
+    # their terms with groups or metafounders are not built.
+    by = argument("core") if core is not None else option("form", "operator")
+    if groups == "full":
+        raise refused(by, " takes groups as unknown parents or by Quaas' rules: leave out ", option("groups", "full"))
+    if metafounders is not None:
+        raise refused(by, " does not take metafounders: leave out ", argument("metafounders"))
+    if core is not None and blend_with != "A22":
+        raise refused(by, " blends G with A22 only: leave out ", option("blend_with", blend_with))
+    if keep:
+        raise refused(by, " keeps no matrix of the genotyped animals: leave out ", argument("keep"))
+
+
+def _centring(genotypes: typing.Any, ids: NDArray[np.object_] | None = None) -> tuple[Centring, int]:
+    """Z of the genotypes as `genomic_relationship_matrix` centres them, by
+    rows and chunks of markers, with G's scale; and the number of animals,
+    that of `ids` if given."""
+    array = genotype_array(genotypes)
+    if ids is not None and len(array) != len(ids):
+        raise ValueError(f"genotypes hold {len(array):,} animals (rows); {len(ids):,} are genotyped")
+    markers = _markers(array, _marker_sums(array), None, 0.0, 0.0)
+
+    def rows(chosen: NDArray[np.intp]) -> typing.Iterator[tuple[NDArray[np.float64], NDArray[np.bool_]]]:
+        part = array[chosen]
+        for start in range(0, len(markers.columns), _MARKERS_AT_ONCE):
+            yield _centred(part, markers, start)
+
+    return Centring(rows, markers.scale, len(markers.columns)), len(array)
+
+
+def _apy(
+    pedigree: Pedigree,
+    genotyped: Iterable[str],
+    genotypes: typing.Any,
+    core: typing.Any,
+    seed: int | None,
+    form: str,
+    weights: dict[str, float],
+    tune: str | None,
+    order: str,
+    add_missing: bool,
+    groups: bool | str,
+) -> HybridInverse:
+    """`hybrid_inverse` with Gw⁻¹ by APY."""
+    pedigree, positions, ids = _genotyped(pedigree, genotyped, add_missing)
+    centring = _centring(genotypes, ids)[0]
+    chosen = core_positions(ids, core, seed)
+    g_diagonal, g_total = genomic_sums(centring, ids)
+    blend = weights["blend"]
+    a22_diagonal, a22_total, a22_core = relationship_parts(pedigree, positions, chosen if blend else None)
+    comparison = _sums_comparison(g_diagonal, g_total, a22_diagonal, a22_total)
+    weigh = elementwise(comparison, blend=blend, tune=tune, order=order)
+    # weigh is affine in the elements, so the mean of Gw is weigh of G's and A22's means.
+    elements = float(len(ids)) ** 2
+    mean = weigh(np.array(g_total / elements), np.array(a22_total / elements))
+    after = _sums_comparison(weigh(g_diagonal, a22_diagonal), float(mean) * elements, a22_diagonal, a22_total)
+    g_inverse = apy_inverse(centring, ids, chosen, g_diagonal, weigh, a22_core, a22_diagonal)
+    a_inverse = inverse_relationship_matrix(pedigree, groups=bool(groups))
+    size = a_inverse.shape[0]
+    labels = np.concatenate([pedigree.ids, pedigree.group_ids[: size - len(pedigree)]])
+    if form == "operator":
+        a22_product = A22Inverse(pedigree, positions)
+        operator = HybridOperator(a_inverse, positions, g_inverse, a22_product, weights["tau"], weights["omega"])
+        return HybridInverse(operator, labels, comparison, after)
+    block = weights["tau"] * g_inverse.toarray() - weights["omega"] * _inverse(
+        relationships_among(pedigree, ids), ids, "A22"
+    )
+    matrix = (a_inverse + _embedded(block, positions, size)).tocsr()
+    matrix.sort_indices()
+    return HybridInverse(matrix, labels, comparison, after)
+
+
+def _sums_comparison(
+    g_diagonal: NDArray[np.float64], g_total: float, a22_diagonal: NDArray[np.float64], a22_total: float
+) -> GenomicComparison:
+    """G against A22 from their diagonals and sums, as APY has them: the
+    correlations of all elements and the regression need the elements, and
+    are NaN."""
+    nan = float("nan")
+    return GenomicComparison(*comparison_figures(g_diagonal, g_total, a22_diagonal, a22_total), nan, nan, nan, nan)
+
+
+def suggest_core_size(genotypes: typing.Any, share: float = 0.98) -> int:
+    """The size of an APY core: the number of the largest eigenvalues of G
+    that explain `share` of its variance (their sum), after Pocrnic et al.
+    (2016). With fewer markers than animals they come from ZᵀZ (markers ×
+    markers), whose non-zero eigenvalues are G's times its scale, and whose
+    rank is at most the number of markers.
+
+    Parameters
+    ----------
+    genotypes : array_like of int
+        As for `genomic_relationship_matrix`.
+    share : float, default 0.98
+        Above 0, at most 1.
+
+    Returns
+    -------
+    int
+
+    Raises
+    ------
+    ValueError, TypeError
+        Genotypes refused as by `genomic_relationship_matrix`, or a share
+        out of range.
+
+    Examples
+    --------
+    >>> suggest_core_size(np.array([[0, 1, 2], [2, 1, 0], [1, 2, 1], [0, 0, 2]], dtype=np.int8), share=0.9)
+    2
+    """
+    centring, animals = _centring(genotypes)
+    return core_size(centring, animals, share)
 
 
 def hybrid_relationship(

@@ -5,13 +5,14 @@ and the blends with A22 or with the identity, each by its formula."""
 from __future__ import annotations
 
 import dataclasses
+import typing
 
 import numpy as np
 from numpy.typing import NDArray
 
 from ._advice import argument, option, refused
 
-__all__ = ["BLENDS", "ORDERS", "TUNINGS", "GenomicComparison", "adjusted", "check_adjustment"]
+__all__ = ["BLENDS", "ORDERS", "TUNINGS", "GenomicComparison", "adjusted", "check_adjustment", "elementwise"]
 
 #: The tunings of G to A22: none, Chen et al.'s (2011) and Vitezica et al.'s (2011).
 TUNINGS = (None, "mean", "base")
@@ -243,12 +244,21 @@ def _tuned(
     """G tuned to A22 as `tune` says, from their comparison `c`."""
     if tune is None:
         return g
+    shift, slope = _coefficients(c, tune)
     if tune == "base":
-        m = len(g)
+        shifted: NDArray[np.float64] = g + shift
+        return shifted
+    scaled: NDArray[np.float64] = shift + slope * g
+    return scaled
+
+
+def _coefficients(c: GenomicComparison, tune: str) -> tuple[float, float]:
+    """a and b of G* = a + b G, from the means that `c` compares."""
+    if tune == "base":
+        m = c.animals
         mean_a22 = (c.mean_diagonal_a22 + (m - 1) * c.mean_off_diagonal_a22) / m if m > 1 else c.mean_diagonal_a22
         mean_g = (c.mean_diagonal_g + (m - 1) * c.mean_off_diagonal_g) / m if m > 1 else c.mean_diagonal_g
-        shifted: NDArray[np.float64] = g + (mean_a22 - mean_g)
-        return shifted
+        return mean_a22 - mean_g, 1.0
     spread = c.mean_diagonal_g - c.mean_off_diagonal_g
     if not spread > 0.0:
         raise refused(
@@ -258,8 +268,60 @@ def _tuned(
             option("tune", "mean"),
         )
     slope = (c.mean_diagonal_a22 - c.mean_off_diagonal_a22) / spread
-    scaled: NDArray[np.float64] = (c.mean_off_diagonal_a22 - slope * c.mean_off_diagonal_g) + slope * g
-    return scaled
+    return c.mean_off_diagonal_a22 - slope * c.mean_off_diagonal_g, slope
+
+
+def elementwise(
+    c: GenomicComparison, *, blend: float, tune: str | None, order: str
+) -> typing.Callable[[NDArray[np.float64], NDArray[np.float64]], NDArray[np.float64]]:
+    """Gw's elements from G's and A22's, for a G held in blocks (APY), with
+    the tuning and blend with A22 of `adjusted`.
+
+    Both are affine in the elements, so the means that a tuning needs after
+    a blend follow from `c`'s: the mean of (1 − w) G + w A22 is
+    (1 − w) mean(G) + w mean(A22).
+
+    Parameters
+    ----------
+    c : GenomicComparison
+        G against A22, from their means.
+    blend : float
+    tune : {None, "mean", "base"}
+    order : {"tune-then-blend", "blend-then-tune"}
+
+    Returns
+    -------
+    callable
+        weigh(g, a22), elementwise, on blocks of any shape.
+
+    Raises
+    ------
+    PedigreeError
+        As `adjusted`.
+
+    Examples
+    --------
+    >>> c = GenomicComparison(2, 1.0, 1.0, 0.1, 0.0, *[float("nan")] * 5)
+    >>> weigh = elementwise(c, blend=0.5, tune="base", order="tune-then-blend")
+    >>> float(weigh(np.array(1.0), np.array(1.0)))
+    0.975
+    """
+    if order == "blend-then-tune" and tune is not None:
+        c = dataclasses.replace(
+            c,
+            mean_diagonal_g=(1.0 - blend) * c.mean_diagonal_g + blend * c.mean_diagonal_a22,
+            mean_off_diagonal_g=(1.0 - blend) * c.mean_off_diagonal_g + blend * c.mean_off_diagonal_a22,
+        )
+    shift, slope = (0.0, 1.0) if tune is None else _coefficients(c, tune)
+
+    def weigh(g: NDArray[np.float64], a22: NDArray[np.float64]) -> NDArray[np.float64]:
+        if order == "tune-then-blend":
+            tuned: NDArray[np.float64] = (1.0 - blend) * (shift + slope * g) + blend * a22
+            return tuned
+        blended: NDArray[np.float64] = shift + slope * ((1.0 - blend) * g + blend * a22)
+        return blended
+
+    return weigh
 
 
 def _blended(g: NDArray[np.float64], a22: NDArray[np.float64], blend: float, blend_with: str) -> NDArray[np.float64]:

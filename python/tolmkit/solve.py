@@ -1,0 +1,252 @@
+"""Breeding values of a single-trait animal model by preconditioned conjugate
+gradients on Henderson's mixed-model equations, with A⁻¹ or H⁻¹ given as a
+matrix or as a product."""
+
+from __future__ import annotations
+
+import dataclasses
+import typing
+from collections.abc import Iterable
+
+import numpy as np
+import pandas as pd
+import scipy.sparse as sp
+from numpy.typing import NDArray
+
+from ._advice import argument, refused
+from ._arguments import integer, real
+from .genomic import HybridInverse
+from .inverse import inverse_relationship_matrix
+from .pedigree import Pedigree
+
+__all__ = ["AnimalModelSolution", "solve_animal_model"]
+
+_Floats = NDArray[np.float64]
+
+
+@dataclasses.dataclass(frozen=True)
+class AnimalModelSolution:
+    """What `solve_animal_model` gives.
+
+    Attributes
+    ----------
+    breeding_values : pandas.Series
+        float64 by identifier, every animal of the relationship matrix.
+    fixed : pandas.Series
+        float64 by (effect, level); ("mean", "") without fixed effects.
+    iterations : int
+        Conjugate-gradient iterations taken.
+    residual : float
+        ‖r‖ / ‖b‖ at the end, below `tol`.
+    """
+
+    breeding_values: pd.Series  # type: ignore[type-arg]
+    fixed: pd.Series  # type: ignore[type-arg]
+    iterations: int
+    residual: float
+
+
+def solve_animal_model(
+    pedigree: Pedigree,
+    records: pd.DataFrame,
+    trait: str,
+    fixed: Iterable[str] = (),
+    *,
+    ratio: float,
+    relationship: typing.Any = None,
+    tol: float = 1e-12,
+    max_iterations: int | None = None,
+) -> AnimalModelSolution:
+    """Solves y = X b + Z u + e, var(u) = K⁻¹ σ²_u, by preconditioned
+    conjugate gradients on the mixed-model equations
+
+        [XᵀX  XᵀZ; ZᵀX  ZᵀZ + λ K] [b; u] = [Xᵀy; Zᵀy],   λ = σ²_e / σ²_u,
+
+    where K is A⁻¹ or H⁻¹, applied as a product: the equations are never
+    formed. The preconditioner is their diagonal: diag(XᵀX) for the fixed
+    effects, diag(ZᵀZ) + λ diag(K) for the animals. Starting from 0, it
+    stops when ‖r‖ / ‖b‖ < `tol`, r the residual that the iterations carry.
+
+    X has a column for each level of the first fixed effect, and for each
+    level but the first (in sorted order, its solution 0) of the others, so
+    that it has full rank where the effects are crossed; without fixed
+    effects, a column of ones, the mean.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    records : pandas.DataFrame
+        One record per row: an ``animal`` column of identifiers, the
+        `trait` column of numbers and the `fixed` columns of levels.
+    trait : str
+        The column of the trait.
+    fixed : iterable of str, default ()
+        The columns of categorical fixed effects.
+    ratio : float
+        λ = σ²_e / σ²_u, above 0.
+    relationship : optional
+        K: by default A⁻¹ of `pedigree`; a `HybridInverse` (its `matrix`,
+        its `ids`), or a symmetric sparse matrix or LinearOperator with
+        ``diagonal()`` in the pedigree's numbering.
+    tol : float, default 1e-12
+    max_iterations : int, optional
+        By default the number of equations.
+
+    Returns
+    -------
+    AnimalModelSolution
+
+    Raises
+    ------
+    ValueError
+        A column missing from `records`, a missing trait value or level
+        (naming the row), an animal not in the relationship's animals
+        (naming it), a bad `ratio`, `tol` or relationship, no convergence
+        within `max_iterations`, or a solution that is not finite.
+
+    Examples
+    --------
+    >>> pedigree = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b")])
+    >>> records = pd.DataFrame({"animal": ["a", "c"], "y": [10.0, 14.0]})
+    >>> solution = solve_animal_model(pedigree, records, "y", ratio=1.0)
+    >>> solution.breeding_values.round(4).tolist(), solution.fixed.round(4).tolist()
+    ([-0.6667, 0.6667, 0.6667], [12.0])
+    """
+    effects = [fixed] if isinstance(fixed, str) else list(fixed)
+    lam = real(ratio)
+    if lam is None or not (np.isfinite(lam) and lam > 0.0):
+        raise refused(argument("ratio"), f" must be a number above 0, σ²_e / σ²_u, got {ratio!r}")
+    limit = real(tol)
+    if limit is None or not limit > 0.0:
+        raise refused(argument("tol"), f" must be a number above 0, got {tol!r}")
+    ids, relation = _relationship(pedigree, relationship)
+    y, x, levels, animals = _design(records, trait, effects, ids)
+    m, f, n = len(y), x.shape[1], len(ids)
+    z = sp.csr_matrix((np.ones(m), animals, np.arange(m + 1)), shape=(m, n))
+    w = sp.hstack([x, z], format="csr")
+    wt = w.T.tocsr()
+    diagonal = np.asarray(w.multiply(w).sum(axis=0)).ravel()
+    diagonal[f:] += lam * np.asarray(relation.diagonal(), dtype=np.float64)
+
+    def product(v: _Floats) -> _Floats:
+        result: _Floats = wt @ (w @ v)
+        result[f:] += lam * np.asarray(relation @ v[f:]).ravel()
+        return result
+
+    most = f + n if max_iterations is None else integer(max_iterations)
+    if most is None or most < 1:
+        raise refused(argument("max_iterations"), f" must be a positive integer, got {max_iterations!r}")
+    solution, iterations, residual = _conjugate_gradients(product, wt @ y, diagonal, limit, most)
+    if not np.all(np.isfinite(solution)):
+        raise ValueError("the solution is not finite: the relationship matrix or the records hold values out of range")
+    return AnimalModelSolution(
+        pd.Series(solution[f:], index=pd.Index(ids, dtype=object), name="breeding_value"),
+        pd.Series(solution[:f], index=levels, name="solution"),
+        iterations,
+        residual,
+    )
+
+
+def _relationship(pedigree: Pedigree, relationship: typing.Any) -> tuple[NDArray[np.object_], typing.Any]:
+    """The animals of the equations and K."""
+    if relationship is None:
+        return pedigree.ids, inverse_relationship_matrix(pedigree)
+    if isinstance(relationship, HybridInverse):
+        return relationship.ids, relationship.matrix
+    n = len(pedigree)
+    if getattr(relationship, "shape", None) != (n, n) or not hasattr(relationship, "diagonal"):
+        raise ValueError(
+            f"relationship must be {n:,} × {n:,}, the pedigree's animals, with a diagonal(): a sparse matrix, "
+            f"a LinearOperator or a HybridInverse, got {type(relationship).__name__} of shape "
+            f"{getattr(relationship, 'shape', None)}"
+        )
+    return pedigree.ids, relationship
+
+
+def _design(
+    records: pd.DataFrame, trait: str, effects: list[str], ids: NDArray[np.object_]
+) -> tuple[_Floats, sp.csr_matrix, pd.MultiIndex, NDArray[np.intp]]:
+    """y, X, the (effect, level) of each column of X, and the animal of each
+    record among `ids`."""
+    if not isinstance(records, pd.DataFrame):
+        raise TypeError(f"records must be a pandas DataFrame, got {type(records).__name__}")
+    wanted = ["animal", trait, *effects]
+    absent = [column for column in wanted if column not in records.columns]
+    if absent:
+        raise ValueError(
+            f"records have no column {absent[0]!r} (they have {', '.join(map(repr, records.columns))}); "
+            "an animal model reads 'animal', the trait and the fixed effects"
+        )
+    for column in wanted:
+        blank = np.flatnonzero(records[column].isna().to_numpy())
+        if len(blank):
+            raise ValueError(
+                f"records row {blank[0]} (animal {records['animal'].iloc[blank[0]]!r}) has no {column}; "
+                "leave out the records without one"
+            )
+    try:
+        y = records[trait].to_numpy(dtype=np.float64)
+    except (TypeError, ValueError):
+        raise TypeError(f"records' {trait!r} must hold numbers, got {records[trait].dtype}") from None
+    infinite = np.flatnonzero(~np.isfinite(y))
+    if len(infinite):
+        raise ValueError(f"records row {infinite[0]}: {trait} is {float(y[infinite[0]])!r}, not a finite number")
+    found: NDArray[np.intp] = pd.Index(ids, dtype=object).get_indexer(records["animal"].astype(object))  # type: ignore[no-untyped-call]
+    outside = np.flatnonzero(found < 0)
+    if len(outside):
+        raise ValueError(
+            f"records row {outside[0]}: animal {records['animal'].iloc[outside[0]]!r} is not in the pedigree"
+        )
+    m = len(y)
+    columns: list[sp.csr_matrix] = []
+    labels: list[tuple[str, typing.Any]] = []
+    for k, effect in enumerate(effects):
+        codes, uniques = pd.factorize(records[effect], sort=True)
+        first = 0 if k == 0 else 1
+        kept = codes >= first
+        columns.append(
+            sp.csr_matrix(
+                (np.ones(int(kept.sum())), codes[kept] - first, np.concatenate([[0], np.cumsum(kept)])),
+                shape=(m, len(uniques) - first),
+            )
+        )
+        labels += [(effect, level) for level in uniques[first:]]
+    if not effects:
+        columns.append(sp.csr_matrix(np.ones((m, 1))))
+        labels.append(("mean", ""))
+    return y, sp.hstack(columns, format="csr"), pd.MultiIndex.from_tuples(labels, names=["effect", "level"]), found
+
+
+def _conjugate_gradients(
+    product: typing.Callable[[_Floats], _Floats], b: _Floats, diagonal: _Floats, tol: float, most: int
+) -> tuple[_Floats, int, float]:
+    """Preconditioned conjugate gradients (Hestenes and Stiefel 1952) from 0
+    with the preconditioner diag(`diagonal`)⁻¹: the solution, the
+    iterations and ‖r‖ / ‖b‖."""
+    x = np.zeros_like(b)
+    size = float(np.linalg.norm(b))
+    if size == 0.0:
+        return x, 0, 0.0
+    r = b.copy()
+    z = r / diagonal
+    p = z.copy()
+    rz = float(np.dot(r, z))
+    for iteration in range(1, most + 1):
+        q = product(p)
+        alpha = rz / float(np.dot(p, q))
+        x += alpha * p
+        r -= alpha * q
+        residual = float(np.linalg.norm(r)) / size
+        # NaN ends it too, for the caller to refuse the solution.
+        if not residual >= tol:
+            return x, iteration, residual
+        z = r / diagonal
+        following = float(np.dot(r, z))
+        p = z + (following / rz) * p
+        rz = following
+    raise refused(
+        f"conjugate gradients did not converge in {most:,} iterations (‖r‖ / ‖b‖ = {residual:.3g}); raise ",
+        argument("max_iterations"),
+        " or ",
+        argument("tol"),
+    )
