@@ -512,12 +512,9 @@ def hybrid_inverse(
         a22 = relationships_among(pedigree, ids, metafounders=metafounders)
     gw, comparison, after = adjusted(g, a22, blend=blend, tune=tune, blend_with=blend_with, order=order)
     gw_inverse = _inverse(gw, ids, "G after blending", _CLONES)
-    size = a_inverse.shape[0]
-    labels = np.concatenate([pedigree.ids, pedigree.group_ids[: size - len(pedigree)]])
+    size, labels = _rows(pedigree, a_inverse)
     if form == "operator":
-        a22_product = A22Inverse(pedigree, positions)
-        operator = HybridOperator(a_inverse, positions, gw_inverse, a22_product, weights["tau"], weights["omega"])
-        return HybridInverse(operator, labels, comparison, after)
+        return _operator(pedigree, positions, a_inverse, gw_inverse, weights, labels, comparison, after)
     a22_inverse = _inverse(a22, ids, "A22")
     kept = {"G": g, "A22": a22}
     if "Gw_inverse" in keep:
@@ -618,18 +615,38 @@ def _apy(
     after = _sums_comparison(weigh(g_diagonal, a22_diagonal), float(mean) * elements, a22_diagonal, a22_total)
     g_inverse = apy_inverse(centring, ids, chosen, g_diagonal, weigh, a22_core, a22_diagonal)
     a_inverse = inverse_relationship_matrix(pedigree, groups=bool(groups))
-    size = a_inverse.shape[0]
-    labels = np.concatenate([pedigree.ids, pedigree.group_ids[: size - len(pedigree)]])
+    size, labels = _rows(pedigree, a_inverse)
     if form == "operator":
-        a22_product = A22Inverse(pedigree, positions)
-        operator = HybridOperator(a_inverse, positions, g_inverse, a22_product, weights["tau"], weights["omega"])
-        return HybridInverse(operator, labels, comparison, after)
+        return _operator(pedigree, positions, a_inverse, g_inverse, weights, labels, comparison, after)
     block = weights["tau"] * g_inverse.toarray() - weights["omega"] * _inverse(
         relationships_among(pedigree, ids), ids, "A22"
     )
     matrix = (a_inverse + _embedded(block, positions, size)).tocsr()
     matrix.sort_indices()
     return HybridInverse(matrix, labels, comparison, after)
+
+
+def _rows(pedigree: Pedigree, a_inverse: sp.csr_matrix) -> tuple[int, NDArray[np.object_]]:
+    """The size of H⁻¹ and the labels of its rows: the animals, then the
+    groups (or metafounders) that A⁻¹ has rows for."""
+    size = a_inverse.shape[0]
+    return size, np.concatenate([pedigree.ids, pedigree.group_ids[: size - len(pedigree)]])
+
+
+def _operator(
+    pedigree: Pedigree,
+    positions: NDArray[np.intp],
+    a_inverse: sp.csr_matrix,
+    genomic_inverse: typing.Any,
+    weights: dict[str, float],
+    labels: NDArray[np.object_],
+    comparison: GenomicComparison,
+    after: GenomicComparison,
+) -> HybridInverse:
+    """H⁻¹ as an operator: A⁻¹, τ Gw⁻¹ (dense or by APY) and ω A22⁻¹ as a product."""
+    a22_product = A22Inverse(pedigree, positions)
+    operator = HybridOperator(a_inverse, positions, genomic_inverse, a22_product, weights["tau"], weights["omega"])
+    return HybridInverse(operator, labels, comparison, after)
 
 
 def _sums_comparison(
