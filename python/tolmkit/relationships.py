@@ -52,17 +52,21 @@ def _scalar(value: int) -> NDArray[np.int32]:
     return np.array([value], dtype=np.int32)
 
 
-def inbreeding(pedigree: Pedigree) -> tuple[NDArray[np.float64], NDArray[np.float64]]:
+def inbreeding(pedigree: Pedigree, *, threads: int | None = None) -> tuple[NDArray[np.float64], NDArray[np.float64]]:
     """Inbreeding coefficients and Mendelian-sampling variances of every animal.
 
     Parameters
     ----------
     pedigree : Pedigree
+    threads : int, optional
+        Threads that compute F, a generation at a time (by default
+        `tolmkit.get_threads()`); the numbers are the same for any count.
 
     Returns
     -------
     f : ndarray of float64
-        F of each animal, in the pedigree's numbering, from TOLM.fcoeff.
+        F of each animal, in the pedigree's numbering, bit for bit that of
+        TOLM.fcoeff.
     sampling_var : ndarray of float64
         0.5 - (F_sire + F_dam) / 4, an unknown parent counting F = -1: the
         variance of each animal's Mendelian sampling on the additive scale.
@@ -75,7 +79,9 @@ def inbreeding(pedigree: Pedigree) -> tuple[NDArray[np.float64], NDArray[np.floa
     Raises
     ------
     MemoryError
-        No memory for TOLM.fcoeff's scratch.
+        No memory for the ancestor passes' scratch.
+    ValueError
+        `threads` is not a positive integer or None.
 
     Examples
     --------
@@ -84,7 +90,7 @@ def inbreeding(pedigree: Pedigree) -> tuple[NDArray[np.float64], NDArray[np.floa
     >>> inbreeding(pedigree)[0].tolist()
     [0.0, 0.0, 0.0, 0.25]
     """
-    return pedigree.inbreeding, pedigree.sampling_var
+    return pedigree.coefficients(threads=threads)
 
 
 def relationship_matrix(

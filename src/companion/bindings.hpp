@@ -46,5 +46,6 @@ void register_ordering(py::module_& m);
 void register_text_checks(py::module_& m);
 void register_writing(py::module_& m);
 void register_relationships(py::module_& m);
+void register_inbreeding(py::module_& m);
 
 }  // namespace tolmkit

@@ -46,4 +46,5 @@ PYBIND11_MODULE(_native, m) {
     tolmkit::register_text_checks(m);
     tolmkit::register_writing(m);
     tolmkit::register_relationships(m);
+    tolmkit::register_inbreeding(m);
 }
