@@ -17,18 +17,14 @@ namespace {
 using tolm::ancestor_pass::Ancestry;
 using tolm::ancestor_pass::Passes;
 
-// Animals a thread takes at a time: a few passes, a few milliseconds at most
-// on a deep pedigree, so that Ctrl-C and the end of a layer wait little, and
-// enough that the threads rarely meet at the counter.
-constexpr std::int32_t batch = 64;
-
 // The threads that work on one layer, the calling thread among them: each
 // takes the next batch of the layer's animals until none is left or `stop`
 // is set. Helpers are joined when it ends, by a throw too.
 class Crew {
 public:
-    Crew(const Ancestry& ancestry, std::vector<Passes>& passes, const std::int32_t* animals, std::int32_t count)
-        : ancestry_(ancestry), passes_(passes), animals_(animals), count_(count) {}
+    Crew(const Ancestry& ancestry, std::vector<Passes>& passes, const std::int32_t* animals, std::int32_t count,
+         std::int32_t batch)
+        : ancestry_(ancestry), passes_(passes), animals_(animals), count_(count), batch_(batch) {}
 
     Crew(const Crew&) = delete;
     Crew& operator=(const Crew&) = delete;
@@ -41,7 +37,7 @@ public:
     }
 
     void run(Pacer& pace) {
-        const auto batches = static_cast<std::size_t>((count_ + batch - 1) / batch);
+        const auto batches = static_cast<std::size_t>((count_ + batch_ - 1) / batch_);
         for (std::size_t t = 1; t < std::min(passes_.size(), batches); ++t) {
             try {
                 helpers_.emplace_back([this, t] { work(passes_[t]); });
@@ -57,13 +53,13 @@ public:
 private:
     void work(Passes& passes, Pacer* pace = nullptr) {
         while (!stop_) {
-            const std::int32_t first = next_.fetch_add(batch);
+            const std::int32_t first = next_.fetch_add(batch_);
             if (first >= count_) {
                 return;
             }
-            const std::int64_t steps = passes.run(ancestry_, animals_ + first, std::min(batch, count_ - first));
+            const std::int64_t steps = passes.run(ancestry_, animals_ + first, std::min(batch_, count_ - first));
             if (pace != nullptr) {
-                (*pace)(steps + batch);
+                (*pace)(steps + batch_);
             }
         }
     }
@@ -72,6 +68,7 @@ private:
     std::vector<Passes>& passes_;
     const std::int32_t* animals_;
     std::int32_t count_;
+    std::int32_t batch_;
     std::atomic<std::int32_t> next_{0};
     std::atomic<bool> stop_{false};
     std::vector<std::thread> helpers_;
@@ -117,7 +114,8 @@ std::string layering_problem(const Layered& p) {
     return {};
 }
 
-void inbreeding_by_layers(const Layered& p, int threads, double* inbreeding, double* sampling_var, Pacer& pace) {
+void inbreeding_by_layers(const Layered& p, int threads, double* inbreeding, double* sampling_var, Pacer& pace,
+                          std::int32_t batch) {
     Ancestry ancestry(p.sire, p.dam, inbreeding, sampling_var, p.n);
     std::vector<Passes> passes;
     for (int t = 0; t < std::max(threads, 1); ++t) {
@@ -132,11 +130,12 @@ void inbreeding_by_layers(const Layered& p, int threads, double* inbreeding, dou
             const auto i = static_cast<std::int32_t>(p.order[k]);
             ancestry.enter(i);
             if (!ancestry.same_parents_as_before(i)) {
-                animals[count++] = i;
+                animals.get()[count++] = i;
             }
         }
         ancestry.in_family_order(animals.get(), animals.get() + count);
-        Crew(ancestry, passes, animals.get(), count).run(pace);
+        Crew(ancestry, passes, animals.get(), count, std::clamp(batch, std::int32_t{1}, std::int32_t{1} << 20))
+            .run(pace);
         // In ascending numbers, so that a run of full sibs takes the
         // coefficient of the first of them.
         for (std::int64_t k = first; k < last; ++k) {

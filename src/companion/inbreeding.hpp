@@ -29,11 +29,18 @@ struct Layered {
 // What makes `pedigree` break the contract above, or "" if nothing does.
 std::string layering_problem(const Layered& pedigree);
 
+// Animals a thread takes at a time: a few passes, a few milliseconds at most
+// on a deep pedigree, so that Ctrl-C and the end of a layer wait little, and
+// enough that the threads rarely meet at the counter.
+constexpr std::int32_t default_batch = 64;
+
 // Writes inbreeding[0 .. n) and sampling_var[0 .. n) of a pedigree that
 // meets the contract; inbreeding[n] is the coefficient of an unknown parent
 // (−1.0), only read. Runs on at most `threads` threads, fewer where the
-// system starts no more; `pace` is called on the calling thread only,
-// between batches, and a throw from it stops every thread after its batch.
-void inbreeding_by_layers(const Layered& pedigree, int threads, double* inbreeding, double* sampling_var, Pacer& pace);
+// system starts no more, each taking `batch` animals at a time (1 to 2^20);
+// `pace` is called on the calling thread only, between batches, and a throw
+// from it stops every thread after its batch.
+void inbreeding_by_layers(const Layered& pedigree, int threads, double* inbreeding, double* sampling_var, Pacer& pace,
+                          std::int32_t batch = default_batch);
 
 }  // namespace tolmkit

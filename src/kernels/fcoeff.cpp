@@ -64,7 +64,7 @@ private:
             }
             ancestry_.enter(i);
             if (!ancestry_.same_parents_as_before(i)) {
-                order_[members++] = i;
+                order_.get()[members++] = i;
             } else if (i == start) {
                 inbreeding_[i] = inbreeding_[i - 1];
             }

@@ -10,46 +10,14 @@
 
 #include "fcoeff.hpp"
 #include "inbreeding.hpp"
+#include "layers.hpp"
 
 namespace {
 
 using Codes = std::vector<std::int32_t>;
-using Longs = std::vector<std::int64_t>;
+using tolmkit::testing::layered;
+using tolmkit::testing::Layers;
 using Reals = std::vector<double>;
-
-// A pedigree numbered parents first (unknown = n) with its generation layers.
-struct Layers {
-    Codes sire, dam;
-    Longs order, bounds;
-
-    tolmkit::Layered view() const {
-        return {static_cast<std::int32_t>(sire.size()),      sire.data(), dam.data(), order.data(), bounds.data(),
-                static_cast<std::int64_t>(bounds.size()) - 1};
-    }
-};
-
-Layers layered(Codes sire, Codes dam) {
-    const auto n = static_cast<std::int32_t>(sire.size());
-    Longs depth(sire.size(), 0);
-    for (std::int32_t i = 0; i < n; ++i) {
-        for (const std::int32_t parent : {sire[i], dam[i]}) {
-            if (parent != n) {
-                depth[i] = std::max(depth[i], depth[parent] + 1);
-            }
-        }
-    }
-    Layers p{std::move(sire), std::move(dam), {}, {0}};
-    const std::int64_t deepest = n == 0 ? -1 : *std::max_element(depth.begin(), depth.end());
-    for (std::int64_t d = 0; d <= deepest; ++d) {
-        for (std::int32_t i = 0; i < n; ++i) {
-            if (depth[i] == d) {
-                p.order.push_back(i);
-            }
-        }
-        p.bounds.push_back(static_cast<std::int64_t>(p.order.size()));
-    }
-    return p;
-}
 
 // Parents from the `span` animals before (unknown with chance 1/5), the dam
 // now and then the sire (selfing), and runs of full sibs.
@@ -76,9 +44,11 @@ bool same_bits(const Reals& a, const Reals& b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
 }
 
-class InbreedingByLayers : public testing::TestWithParam<int> {};
+// Threads, and animals a thread takes at a time.
+class InbreedingByLayers : public testing::TestWithParam<std::pair<int, std::int32_t>> {};
 
 TEST_P(InbreedingByLayers, GivesTheBitsOfTheKernel) {
+    const auto [threads, batch] = GetParam();
     for (const auto& [n, span] : {std::pair{0, 1}, {1, 1}, {7, 3}, {3000, 3000}, {3000, 40}, {2000, 4}}) {
         const Layers p = random_pedigree(n, span, static_cast<unsigned>(n + span));
         ASSERT_EQ(tolmkit::layering_problem(p.view()), "");
@@ -88,28 +58,25 @@ TEST_P(InbreedingByLayers, GivesTheBitsOfTheKernel) {
         const std::int32_t mode = 1;
         tolm::fcoeff_kernel(p.sire.data(), p.dam.data(), kernel_f.data(), kernel_var.data(), &n, &mode);
         tolmkit::Pacer pace;
-        tolmkit::inbreeding_by_layers(p.view(), GetParam(), f.data(), var.data(), pace);
+        tolmkit::inbreeding_by_layers(p.view(), threads, f.data(), var.data(), pace, batch);
         EXPECT_TRUE(same_bits(f, kernel_f)) << n << " animals, parents within " << span;
         EXPECT_TRUE(same_bits(var, kernel_var)) << n << " animals, parents within " << span;
     }
 }
 
 TEST_P(InbreedingByLayers, StopsEveryThreadWhenThePacerThrows) {
-    const Layers p = random_pedigree(5000, 5000, 1);
-    Reals f(5001, 0.0), var(5000);
+    const Layers p = random_pedigree(20000, 20000, 1);
+    Reals f(20001, 0.0), var(20000);
     f.back() = -1.0;
-    int checks = 0;
-    tolmkit::Pacer pace(
-        [&checks] {
-            if (++checks == 2) {
-                throw std::runtime_error("interrupted");
-            }
-        },
-        std::chrono::nanoseconds(0));
-    EXPECT_THROW(tolmkit::inbreeding_by_layers(p.view(), GetParam(), f.data(), var.data(), pace), std::runtime_error);
+    tolmkit::Pacer pace([] { throw std::runtime_error("interrupted"); }, std::chrono::nanoseconds(0));
+    EXPECT_THROW(
+        tolmkit::inbreeding_by_layers(p.view(), GetParam().first, f.data(), var.data(), pace, GetParam().second),
+        std::runtime_error);
 }
 
-INSTANTIATE_TEST_SUITE_P(Threads, InbreedingByLayers, testing::Values(1, 2, 3));
+INSTANTIATE_TEST_SUITE_P(Threads, InbreedingByLayers,
+                         testing::Values(std::pair{1, tolmkit::default_batch}, std::pair{2, tolmkit::default_batch},
+                                         std::pair{3, tolmkit::default_batch}, std::pair{3, 1}, std::pair{2, 5}));
 
 TEST(LayeringProblem, NamesWhatBreaksTheContract) {
     const Layers good = layered({3, 3, 0}, {3, 3, 1});  // layers {0, 1}, {2}
