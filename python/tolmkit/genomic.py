@@ -24,6 +24,7 @@ from .genotypes import first_repeat
 from .inverse import inverse_relationship_matrix
 from .pedigree import Pedigree
 from .relationships import DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, relationship_matrix
+from .threads import follows_threads
 
 __all__ = ["GenomicComparison", "HybridInverse", "genomic_relationship_matrix", "hybrid_inverse", "hybrid_relationship"]
 
@@ -113,6 +114,7 @@ class _Markers:
     scale: float
 
 
+@follows_threads
 def genomic_relationship_matrix(
     genotypes: typing.Any,
     *,
@@ -404,6 +406,7 @@ def _diagonal_block(
     return mirror(product)
 
 
+@follows_threads
 def hybrid_inverse(
     pedigree: Pedigree,
     genotyped: Iterable[str],
@@ -500,6 +503,7 @@ def hybrid_inverse(
     return HybridInverse(matrix, pedigree.ids, comparison)
 
 
+@follows_threads
 def hybrid_relationship(
     pedigree: Pedigree,
     genotyped: Iterable[str],

@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fcoeff.hpp"
 #include "inbreeding.hpp"
 #include "layers.hpp"
+#include "no_threads.hpp"
 
 namespace {
 
@@ -47,9 +50,18 @@ bool same_bits(const Reals& a, const Reals& b) {
 // Threads, and animals a thread takes at a time.
 class InbreedingByLayers : public testing::TestWithParam<std::pair<int, std::int32_t>> {};
 
+// The kernel's bits, for threads that start and for threads that cannot.
 TEST_P(InbreedingByLayers, GivesTheBitsOfTheKernel) {
     const auto [threads, batch] = GetParam();
-    for (const auto& [n, span] : {std::pair{0, 1}, {1, 1}, {7, 3}, {3000, 3000}, {3000, 40}, {2000, 4}}) {
+    for (const auto& [n, span, startable] : {std::tuple{0, 1, true},
+                                             {1, 1, true},
+                                             {7, 3, true},
+                                             {3000, 3000, true},
+                                             {3000, 40, true},
+                                             {2000, 4, true},
+                                             {3000, 3000, false}}) {
+        const std::optional<tolmkit::testing::NoThreads> none =
+            startable ? std::nullopt : std::make_optional<tolmkit::testing::NoThreads>();
         const Layers p = random_pedigree(n, span, static_cast<unsigned>(n + span));
         ASSERT_EQ(tolmkit::layering_problem(p.view()), "");
         Reals f(static_cast<std::size_t>(n) + 1, 0.0), var(static_cast<std::size_t>(n));
