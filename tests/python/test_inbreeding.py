@@ -8,9 +8,10 @@ import numpy as np
 import pytest
 
 import TOLM
+from tolmkit import Pedigree, inbreeding
+
 from conftest import bits
 from pedigrees import KINDS, random_pedigree
-from tolmkit import Pedigree, inbreeding
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "bench"))
 from shapes import SHAPES, generate  # noqa: E402
