@@ -139,10 +139,7 @@ void inbreeding_by_layers(const Layered& p, int threads, double* inbreeding, dou
         // In ascending numbers, so that a run of full sibs takes the
         // coefficient of the first of them.
         for (std::int64_t k = first; k < last; ++k) {
-            const auto i = static_cast<std::int32_t>(p.order[k]);
-            if (ancestry.same_parents_as_before(i)) {
-                inbreeding[i] = inbreeding[i - 1];
-            }
+            ancestry.take_coefficient_before(static_cast<std::int32_t>(p.order[k]));
         }
     }
 }

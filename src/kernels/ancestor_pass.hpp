@@ -30,8 +30,11 @@ public:
     // Numbers the records of the animals that are parents; before any entry.
     void number();
 
-    // Sets sampling_var[i], 0.5 − (F of sire + F of dam) × 0.25, and the
-    // record of i if it is a parent.
+    // Sets sampling_var[i], 0.5 − (F of sire + F of dam) × 0.25, from the
+    // coefficients that `inbreeding` holds now.
+    void set_variance(std::int32_t i) { sampling_var_[i] = variance_of(i); }
+
+    // Sets the variance of i and its record if it is a parent.
     void enter(std::int32_t i);
 
     // Such an animal takes the coefficient of the one before it without a
@@ -40,7 +43,17 @@ public:
         return i > 0 && sire_[i] == sire_[i - 1] && dam_[i] == dam_[i - 1];
     }
 
-    double variance_of(std::int32_t i) const { return 0.5 - (inbreeding_[sire_[i]] + inbreeding_[dam_[i]]) * 0.25; }
+    // Gives i the coefficient of i − 1 if it has the same parents.
+    void take_coefficient_before(std::int32_t i) {
+        if (same_parents_as_before(i)) {
+            inbreeding_[i] = inbreeding_[i - 1];
+        }
+    }
+
+    // Whether a known parent of i is numbered `first` or above.
+    bool parent_from(std::int32_t i, std::int32_t first) const {
+        return (sire_[i] >= first && sire_[i] != n_) || (dam_[i] >= first && dam_[i] != n_);
+    }
 
     // Orders animals for their passes: paternal half sibs, then full sibs,
     // next to each other, so that a pass shares most of its ancestors.
@@ -49,6 +62,8 @@ public:
 private:
     friend class Passes;
     struct Records;
+
+    double variance_of(std::int32_t i) const { return 0.5 - (inbreeding_[sire_[i]] + inbreeding_[dam_[i]]) * 0.25; }
 
     const std::int32_t* sire_;
     const std::int32_t* dam_;

@@ -18,18 +18,14 @@ class Pedigree {
 public:
     Pedigree(const std::int32_t* sire, const std::int32_t* dam, double* inbreeding, double* sampling_var,
              std::int32_t n)
-        : sire_(sire),
-          dam_(dam),
-          inbreeding_(inbreeding),
-          sampling_var_(sampling_var),
-          n_(n),
+        : n_(n),
           ancestry_(sire, dam, inbreeding, sampling_var, n),
           passes_(n),
           order_(new std::int32_t[static_cast<std::size_t>(n)]) {}
 
     void sampling_variances_only() {
         for (std::int32_t i = 0; i < n_; ++i) {
-            sampling_var_[i] = ancestry_.variance_of(i);
+            ancestry_.set_variance(i);
         }
     }
 
@@ -41,9 +37,7 @@ public:
             ancestry_.in_family_order(order_.get(), order_.get() + members);
             passes_.run(ancestry_, order_.get(), members);
             for (std::int32_t i = start + 1; i < end; ++i) {
-                if (ancestry_.same_parents_as_before(i)) {
-                    inbreeding_[i] = inbreeding_[i - 1];
-                }
+                ancestry_.take_coefficient_before(i);
             }
             start = end;
         }
@@ -58,24 +52,17 @@ private:
     // Returns the first animal after them.
     std::int32_t cohort(std::int32_t start, std::int32_t& members) {
         std::int32_t i = start;
-        for (; i < n_; ++i) {
-            if (i > start && ((sire_[i] >= start && sire_[i] != n_) || (dam_[i] >= start && dam_[i] != n_))) {
-                break;
-            }
+        for (; i < n_ && (i == start || !ancestry_.parent_from(i, start)); ++i) {
             ancestry_.enter(i);
             if (!ancestry_.same_parents_as_before(i)) {
                 order_.get()[members++] = i;
             } else if (i == start) {
-                inbreeding_[i] = inbreeding_[i - 1];
+                ancestry_.take_coefficient_before(i);
             }
         }
         return i;
     }
 
-    const std::int32_t* sire_;
-    const std::int32_t* dam_;
-    double* inbreeding_;
-    double* sampling_var_;
     std::int32_t n_;
     ancestor_pass::Ancestry ancestry_;
     ancestor_pass::Passes passes_;
