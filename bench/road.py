@@ -72,10 +72,12 @@ def road(path, year):
     import tolmkit
 
     seconds = {}
+    peaks = {}
 
     def step(name, run):
         result, wall, processor = timed(run)
         seconds[name] = (processor, wall)
+        peaks[name] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 2**20
         return result
 
     pedigree = step("read", lambda: tolmkit.read_pedigree(path))
@@ -88,6 +90,7 @@ def road(path, year):
         "seconds": seconds,
         "threads": tolmkit.get_threads(),
         "peak_gib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 2**20,
+        "peaks_gib": peaks,
     }
 
 
@@ -132,10 +135,11 @@ def main():
         runs.append(json.loads(answer.stdout))
     print(
         f"\nthe road in Python on {runs[0]['threads']} threads, median of {len(runs)} runs (processor s / wall s; "
-        f"load average {os.getloadavg()[0]:.1f})"
+        f"load average {os.getloadavg()[0]:.1f}); the peak memory by the end of each step, the most over the runs"
     )
     for name in STEPS:
-        print(f"  {name:<12} {median(runs, name, 0):8.2f} {median(runs, name, 1):8.2f}")
+        peak = max(run["peaks_gib"][name] for run in runs)
+        print(f"  {name:<12} {median(runs, name, 0):8.2f} {median(runs, name, 1):8.2f} {peak:8.2f} GiB")
     total = [sum(run["seconds"][s][w] for s in STEPS) for run in runs for w in (0, 1)]
     base = [sum(run["seconds"][s][w] for s in ("read", "F")) for run in runs for w in (0, 1)]
     ratio = [t / b for t, b in zip(total, base)]

@@ -70,20 +70,22 @@ constexpr bool group = false;  // a pass takes the next animals of a cohort
 constexpr bool group = true;  // a pass takes paternal half sibs, then full sibs
 #endif
 
-// One contribution per animal of the pass, one lane each.
+// One contribution per animal of the pass, one lane each. Wide and narrow
+// passes keep their contributions in the same memory, all 0.0 between
+// passes, read as either width (may_alias).
 template <int width>
 struct LanesOf;
 template <>
 struct LanesOf<1> {
-    typedef double type __attribute__((vector_size(1 * sizeof(double))));
+    typedef double type __attribute__((vector_size(1 * sizeof(double)), may_alias));
 };
 template <>
 struct LanesOf<4> {
-    typedef double type __attribute__((vector_size(4 * sizeof(double))));
+    typedef double type __attribute__((vector_size(4 * sizeof(double)), may_alias));
 };
 template <>
 struct LanesOf<8> {
-    typedef double type __attribute__((vector_size(8 * sizeof(double))));
+    typedef double type __attribute__((vector_size(8 * sizeof(double)), may_alias));
 };
 template <int width>
 using Lanes = typename LanesOf<width>::type;
@@ -273,12 +275,9 @@ void Ancestry::in_family_order(std::int32_t* begin, std::int32_t* end) const {
     }
 }
 
-// Contributions in lanes, wide and narrow, and the ancestors of a pass.
+// Contributions in lanes, and the ancestors of a pass.
 struct Passes::Scratch {
-    explicit Scratch(std::int32_t n)
-        : wide_block(static_cast<std::size_t>(n) * sizeof(Lanes<lanes>)),
-          narrow_block(adapt_width ? static_cast<std::size_t>(n) * sizeof(Lanes<narrow_lanes>) : 0),
-          ancestors(n) {}
+    explicit Scratch(std::int32_t n) : lanes_block(static_cast<std::size_t>(n) * sizeof(Lanes<lanes>)), ancestors(n) {}
 
     // A(i, i) of each of the animals `member` from the contributions of i
     // and its ancestors, processed from the highest number down, each once:
@@ -337,8 +336,7 @@ struct Passes::Scratch {
         return processed;
     }
 
-    ZeroedBlock wide_block;
-    ZeroedBlock narrow_block;
+    ZeroedBlock lanes_block;
     AncestorSet ancestors;
     std::int32_t listed = 0;  // ancestors processed by the last pass
 };
@@ -355,8 +353,8 @@ std::int64_t Passes::run(const Ancestry& ancestry, const std::int32_t* animals, 
         const std::int32_t width = ancestry.single_ ? 1 : narrow ? narrow_lanes : lanes;
         const std::int32_t members = count - first < width ? count - first : width;
         s.listed =
-            narrow ? s.pass<narrow_lanes>(ancestry, s.narrow_block.as<Lanes<narrow_lanes>>(), animals + first, members)
-                   : s.pass<lanes>(ancestry, s.wide_block.as<Lanes<lanes>>(), animals + first, members);
+            narrow ? s.pass<narrow_lanes>(ancestry, s.lanes_block.as<Lanes<narrow_lanes>>(), animals + first, members)
+                   : s.pass<lanes>(ancestry, s.lanes_block.as<Lanes<lanes>>(), animals + first, members);
         processed += s.listed;
         first += members;
     }
