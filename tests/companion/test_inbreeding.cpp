@@ -44,7 +44,7 @@ Layers random_pedigree(std::int32_t n, std::int32_t span, unsigned seed) {
 }
 
 bool same_bits(const Reals& a, const Reals& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 // Threads, and animals a thread takes at a time.
