@@ -45,7 +45,7 @@ from .statistics import (
     pedigree_statistics,
     summary_by,
 )
-from .threads import ENVIRONMENT_VARIABLE, limited, set_threads
+from .threads import ENVIRONMENT_VARIABLE, set_threads
 from .writing import STANDARD_STREAM, OutputError, OverwritesInput, outputs, write_csv, write_lower_triangle
 
 __all__ = ["main"]
@@ -87,7 +87,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         return int(stop.code or 0)
     try:
         command: typing.Callable[[argparse.Namespace], None] = args.command
-        with set_threads(args.threads), limited():
+        with set_threads(args.threads):
             command(args)
     except (UsageError, OverwritesInput) as error:
         args.parser.print_usage(sys.stderr)

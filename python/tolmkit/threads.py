@@ -165,11 +165,14 @@ def limited(threads: int | None = None) -> Iterator[int]:
     count = resolve(threads)
     before = pa.cpu_count()
     with threadpoolctl.threadpool_limits(limits=count, user_api="blas"):
-        pa.set_cpu_count(count)
+        # Resizing the pool starts or ends threads: only where it changes.
+        if count != before:
+            pa.set_cpu_count(count)
         try:
             yield count
         finally:
-            pa.set_cpu_count(before)
+            if count != before:
+                pa.set_cpu_count(before)
 
 
 def follows_threads(function: _Function) -> _Function:
