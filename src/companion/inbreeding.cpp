@@ -134,6 +134,9 @@ void inbreeding_by_layers(const Layered& p, int threads, double* inbreeding, dou
             }
         }
         ancestry.in_family_order(animals.get(), animals.get() + count);
+        // Counted here too, so that the calling thread looks up between
+        // layers even where the helpers take every batch of them.
+        pace(last - first);
         Crew(ancestry, passes, animals.get(), count, std::clamp(batch, std::int32_t{1}, std::int32_t{1} << 20))
             .run(pace);
         // In ascending numbers, so that a run of full sibs takes the
