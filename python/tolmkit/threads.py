@@ -158,6 +158,7 @@ def limited(threads: int | None = None) -> Iterator[int]:
     Examples
     --------
     >>> import pyarrow as pa
+    >>> from tolmkit.threads import limited
     >>> with limited(1) as count:
     ...     count, pa.cpu_count()
     (1, 1)
@@ -191,6 +192,7 @@ def follows_threads(function: _Function) -> _Function:
     Examples
     --------
     >>> import pyarrow as pa
+    >>> from tolmkit.threads import follows_threads, set_threads
     >>> with set_threads(1):
     ...     follows_threads(pa.cpu_count)()
     1
