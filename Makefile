@@ -3,6 +3,7 @@
 # make lint   ruff's rules and its format on the Python tree, clang-format's on the C++
 # make docs   the documentation into build/docs (warnings as errors), then its examples
 # make bench  timings of the module on generated pedigrees
+# make road   the road of a national file of 10^7 animals, step by step (bench/road.py)
 # make fcoeff-ablations   the fcoeff tests on builds with each speed mechanism switched off
 # make fuzz   every libFuzzer target for FUZZ_SECONDS each (make test: 15 s each)
 # make python-version VERSION=3.13   a wheel by pip wheel for that CPython, and the Python tests on it
@@ -18,7 +19,7 @@ WERROR := $(if $(filter true,$(CI)),ON,OFF)
 SOURCES := $(shell find src python -type f -not -name "*.pyc") CMakeLists.txt pyproject.toml
 CPP_TEST_FLAGS := -DTOLM_BUILD_TESTS=ON -DTOLM_BUILD_MODULE=OFF -DTOLM_WERROR=$(WERROR)
 
-.PHONY: fcoeff-ablations demo test lint docs cpp-test sanitize fuzz-build fuzz fuzz-brief python-test types python-version versions bench clean
+.PHONY: road fcoeff-ablations demo test lint docs cpp-test sanitize fuzz-build fuzz fuzz-brief python-test types python-version versions bench clean
 
 FUZZ_SECONDS ?= 180
 
@@ -135,6 +136,9 @@ bench: $(VENV)/.installed $(CMAKE)
 	$(PY) bench/bench_read.py
 	$(PY) bench/road.py --animals 1000000 --generations 25 --sires 500
 	$(PY) bench/bench_cli.py
+
+road: $(VENV)/.installed
+	$(PY) bench/road.py --animals 10000000 --generations 25 --sires 100 --repeat 1 --no-cli
 
 $(PY):
 	python=$$(scripts/find-python 3.9) && "$$python" -m venv $(VENV)

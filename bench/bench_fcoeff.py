@@ -2,7 +2,7 @@
 builds of itself with one speed mechanism switched off.
 
     .venv/bin/python bench/bench_fcoeff.py [--repeat R] [--shapes dairy,selfing]
-        [--ablations BATCH,GROUP,...] [--literal-size N] [--sgkit PYTHON]
+        [--ablations BATCH,GROUP,...] [--literal-size N] [--sgkit PYTHON] [--threads-rounds 5]
 
 Baselines: the plain bitset ordering of the ancestor-list method
 (bench/baselines) and the literal transcription (tests/literal, quadratic, so
@@ -13,7 +13,9 @@ round, and the tables give medians of processor time (which the other
 processes of a shared machine disturb less than wall time) with the spread
 over the rounds. Every result is checked bit for bit against the plain
 ordering. With --sgkit, a Python that has sgkit installed also times sgkit's
-pedigree_inbreeding, once, in a process of its own.
+pedigree_inbreeding, once, in a process of its own. Last, tolmkit's F
+(the same passes a generation at a time) on 2 threads against 1, in wall
+time; --shapes "" gives that table alone.
 """
 
 import argparse
@@ -173,6 +175,32 @@ def ablation_table(shapes, mechanisms, repeat, largest):
             )
 
 
+def threads_table(rounds, animals=1_000_000, shape="wide-500"):
+    """tolmkit's F on 2 threads against 1, the two taking turns: wall seconds
+    (processor time adds the threads up), median of the rounds, on a load
+    that the table gives; every result checked against TOLM.fcoeff."""
+    from tolmkit import Pedigree
+
+    sire, dam = generate(shape, animals, seed=animals)
+    expected = module_run(sire, dam)[:animals].tobytes()
+    wall = {1: [], 2: []}
+    for _ in range(rounds):
+        for threads in wall:
+            pedigree = Pedigree.from_numbers(sire, dam, unknown=animals)
+            pedigree.layers  # noqa: B018 -- the layers are the pedigree's, made before the clock starts
+            start = time.perf_counter()
+            f, _ = pedigree.coefficients(threads=threads)
+            wall[threads].append(time.perf_counter() - start)
+            if f.tobytes() != expected:
+                sys.exit(f"{threads} threads: different bits from TOLM.fcoeff")
+    print(
+        f"\ntolmkit's F on {shape} at {animals:,} animals, wall seconds, median of {rounds} rounds "
+        f"(load average {os.getloadavg()[0]:.1f} at the end)"
+    )
+    one, two = (statistics.median(wall[t]) for t in (1, 2))
+    print(f"  1 thread {one:.2f}, 2 threads {two:.2f}: {ratio_text(wall[2], wall[1])} (target at most 0.55)")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repeat", type=int, default=3)
@@ -183,14 +211,18 @@ def main():
     parser.add_argument("--ablation-largest", type=int, default=1_000_000)
     parser.add_argument("--literal-size", type=int, default=5_000)
     parser.add_argument("--sgkit", help="a Python with sgkit installed")
+    parser.add_argument("--threads-rounds", type=int, default=5, help="rounds of F on 2 threads against 1; 0 for none")
     args = parser.parse_args()
     shapes = [s for s in args.shapes.split(",") if s]
     mechanisms = [m for m in args.ablations.split(",") if m]
     if os.getloadavg()[0] > 1.0:
         print(f"load average {os.getloadavg()[0]:.1f} at the start: other processes share the machine")
-    speed_table(shapes, args.repeat, load_literal(), args.literal_size, args.sgkit)
-    if mechanisms:
+    if shapes:
+        speed_table(shapes, args.repeat, load_literal(), args.literal_size, args.sgkit)
+    if shapes and mechanisms:
         ablation_table(shapes, mechanisms, args.repeat, args.ablation_largest)
+    if args.threads_rounds:
+        threads_table(args.threads_rounds)
 
 
 if __name__ == "__main__":

@@ -2,17 +2,22 @@
 f_a, in one process, step by step; then the command line on the same file.
 
     .venv/bin/python bench/road.py [--animals 1000000] [--generations 25] [--sires 500]
-                                   [--repeat 3] [--no-cli] [--folder build/road]
+                                   [--repeat 3] [--threads N] [--no-cli] [--folder build/road]
+
+`make road` runs it on a national file of 10^7 animals (25 generations,
+100 sires a generation), once, without the command line.
 
 The file has string identifiers, birth year and sex, in the order of birth
 (simulated by tolmkit.simulate_pedigree), and is written once per shape.
 Each run of the road is a process of its own, so that nothing computed in
 one run serves the next, and its peak memory is its own. Printed per step:
 the processor time (summed over threads) and the wall time, median of the
-runs; then the whole road against reading plus one inbreeding of the same
-run (target: at most 1.5), and each command against the same steps in
-Python (target: at most 1.3). The reference population is the youngest
-birth year.
+runs, with the threads of tolmkit's setting (--threads, else
+TOLMKIT_THREADS, else the cores of the process) and the peak memory; then
+the whole road against reading plus one inbreeding of the same run
+(target: at most 1.5), and each command against the same steps in Python
+(target: at most 1.3). The reference population is the youngest birth
+year.
 """
 
 import argparse
@@ -67,10 +72,12 @@ def road(path, year):
     import tolmkit
 
     seconds = {}
+    peaks = {}
 
     def step(name, run):
         result, wall, processor = timed(run)
         seconds[name] = (processor, wall)
+        peaks[name] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 2**20
         return result
 
     pedigree = step("read", lambda: tolmkit.read_pedigree(path))
@@ -79,7 +86,12 @@ def road(path, year):
     reference = pedigree.ids[pedigree.attributes["birth_year"].astype(int).to_numpy() == year]
     step("Ne", lambda: tolmkit.effective_population_size(pedigree, reference))
     step("f_e and f_a", lambda: tolmkit.founder_statistics(pedigree, reference))
-    return {"seconds": seconds, "peak_gib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 2**20}
+    return {
+        "seconds": seconds,
+        "threads": tolmkit.get_threads(),
+        "peak_gib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 2**20,
+        "peaks_gib": peaks,
+    }
 
 
 def median(runs, step, which):
@@ -92,6 +104,7 @@ def main():
     parser.add_argument("--generations", type=int, default=25)
     parser.add_argument("--sires", type=int, default=500)
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--threads", type=int, help="threads of tolmkit (by default its setting)")
     parser.add_argument("--no-cli", action="store_true", help="time the road in Python only")
     parser.add_argument("--folder", default="build/road")
     parser.add_argument("--run", nargs=2, metavar=("FILE", "YEAR"), help=argparse.SUPPRESS)
@@ -109,15 +122,24 @@ def main():
         f"{path} ({path.stat().st_size / 2**20:.0f} MiB, written in {time.perf_counter() - start:.1f} s); "
         f"reference: born {year}; {os.cpu_count()} processors"
     )
+    environment = dict(os.environ, **({} if args.threads is None else {"TOLMKIT_THREADS": str(args.threads)}))
     runs = []
     for _ in range(args.repeat):
         answer = subprocess.run(
-            [sys.executable, __file__, "--run", str(path), str(year)], check=True, capture_output=True, text=True
+            [sys.executable, __file__, "--run", str(path), str(year)],
+            check=True,
+            capture_output=True,
+            text=True,
+            env=environment,
         )
         runs.append(json.loads(answer.stdout))
-    print(f"\nthe road in Python, median of {len(runs)} runs (processor s / wall s)")
+    print(
+        f"\nthe road in Python on {runs[0]['threads']} threads, median of {len(runs)} runs (processor s / wall s; "
+        f"load average {os.getloadavg()[0]:.1f}); the peak memory by the end of each step, the most over the runs"
+    )
     for name in STEPS:
-        print(f"  {name:<12} {median(runs, name, 0):8.2f} {median(runs, name, 1):8.2f}")
+        peak = max(run["peaks_gib"][name] for run in runs)
+        print(f"  {name:<12} {median(runs, name, 0):8.2f} {median(runs, name, 1):8.2f} {peak:8.2f} GiB")
     total = [sum(run["seconds"][s][w] for s in STEPS) for run in runs for w in (0, 1)]
     base = [sum(run["seconds"][s][w] for s in ("read", "F")) for run in runs for w in (0, 1)]
     ratio = [t / b for t, b in zip(total, base)]

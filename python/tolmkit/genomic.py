@@ -29,6 +29,7 @@ from .pedigree import Pedigree
 from .quality import MIN_MAF
 from .relationships import DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, relationship_matrix
 from .singlestep import A22Inverse, HybridOperator, relationship_parts
+from .threads import follows_threads
 from .tuning import GenomicComparison, adjusted, check_adjustment, elementwise
 
 __all__ = [
@@ -90,6 +91,7 @@ class _Markers:
     scale: float
 
 
+@follows_threads
 def genomic_relationship_matrix(
     genotypes: typing.Any,
     *,
@@ -337,6 +339,7 @@ def _diagonal_block(
     return mirror(product)
 
 
+@follows_threads
 def hybrid_inverse(
     pedigree: Pedigree,
     genotyped: Iterable[str],
@@ -692,6 +695,7 @@ def suggest_core_size(genotypes: typing.Any, share: float = 0.98) -> int:
     return core_size(centring, animals, share)
 
 
+@follows_threads
 def hybrid_relationship(
     pedigree: Pedigree,
     genotyped: Iterable[str],

@@ -12,8 +12,6 @@ import pandas as pd
 import pyarrow as pa
 from numpy.typing import ArrayLike, NDArray
 
-import TOLM
-
 from . import _native
 from ._advice import PedigreeError
 from ._arguments import integer
@@ -21,6 +19,7 @@ from ._arrow import string_array
 from ._patterns import ROLES
 from .layers import Layers
 from .records import UNKNOWN_PARENTS, Rules, Table, number_records, parents_first, records_table, sex_codes
+from .threads import resolve
 
 __all__ = [
     "MISSING_PARENT",
@@ -235,13 +234,13 @@ class Pedigree:
 
     @property
     def inbreeding(self) -> NDArray[np.float64]:
-        """F of every animal, from TOLM.fcoeff (read-only); see `tolmkit.inbreeding`."""
-        return self._coefficients()[0]
+        """F of every animal, bit for bit that of TOLM.fcoeff (read-only); see `tolmkit.inbreeding`."""
+        return self.coefficients()[0]
 
     @property
     def sampling_var(self) -> NDArray[np.float64]:
         """0.5 − (F_sire + F_dam) / 4 of every animal, an unknown parent counting F = −1 (read-only)."""
-        return self._coefficients()[1]
+        return self.coefficients()[1]
 
     @property
     def generation(self) -> NDArray[np.int64]:
@@ -267,17 +266,31 @@ class Pedigree:
         """The sum over known parents of (1 + that of the parent) / 2 (read-only)."""
         return self._generations_known()[1]
 
-    def _coefficients(self) -> tuple[NDArray[np.float64], NDArray[np.float64]]:
+    def coefficients(self, *, threads: int | None = None) -> tuple[NDArray[np.float64], NDArray[np.float64]]:
+        """F and the Mendelian-sampling variances (`inbreeding`, `sampling_var`),
+        computed when first asked, on `threads` threads, and kept.
+
+        The ancestor passes of TOLM.fcoeff, in the companion: a layer of
+        `layers` at a time, its animals in batches that the threads take in
+        turn, each animal's sum in the same order on any thread, so that the
+        bits are those of TOLM.fcoeff whatever the threads.
+
+        Parameters
+        ----------
+        threads : int, optional
+            By default `tolmkit.get_threads()`.
+
+        Returns
+        -------
+        inbreeding, sampling_var : numpy.ndarray of float64
+            Read-only.
+        """
+        count = resolve(threads)
         if self._inbreeding is None:
-            n = len(self)
-            sire, dam = self.codes(unknown=n)
-            coefficients = np.zeros(n + 1)
-            coefficients[n] = -1.0
-            sampling_var = np.empty(n)
-            TOLM.fcoeff(
-                sire, dam, coefficients, sampling_var, np.array([n], dtype=np.int32), np.array([1], dtype=np.int32)
-            )
-            self._inbreeding = _frozen(coefficients)[:n], _frozen(sampling_var)
+            layers = self.layers
+            sire, dam = self.codes(unknown=len(self))
+            coefficients, sampling_var = _native.inbreeding(sire, dam, layers.order, layers.bounds, count)
+            self._inbreeding = _frozen(coefficients)[: len(self)], _frozen(sampling_var)
         return self._inbreeding
 
     def _generations_known(self) -> tuple[NDArray[np.int64], NDArray[np.float64]]:

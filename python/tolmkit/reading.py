@@ -45,6 +45,7 @@ from .records import (
     identifiers,
     no_attributes,
 )
+from .threads import follows_threads
 
 __all__ = ["pedigree_from_columns", "read_pedigree"]
 
@@ -567,13 +568,14 @@ def _parsed(
     return arrays
 
 
+@follows_threads
 def _arrow_columns(data: bytes, separator: str, width: int) -> list[typing.Any] | None:
     """The columns of a file whose rows all have `width` fields, as pyarrow
     string arrays (quotes are part of fields separated by spaces); None for
     a file that the parser cannot split so."""
     names = [str(k) for k in range(width)]
     try:
-        read = pa_csv.ReadOptions(column_names=names, use_threads=_parse_room(data))
+        read = pa_csv.ReadOptions(column_names=names, use_threads=pa.cpu_count() > 1 and _parse_room(data))
         table = pa_csv.read_csv(
             pa.BufferReader(data),
             read_options=read,

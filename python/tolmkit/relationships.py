@@ -54,13 +54,16 @@ def _scalar(value: int) -> NDArray[np.int32]:
 
 
 def inbreeding(
-    pedigree: Pedigree, *, metafounders: Gamma | None = None
+    pedigree: Pedigree, *, threads: int | None = None, metafounders: Gamma | None = None
 ) -> tuple[NDArray[np.float64], NDArray[np.float64]]:
     """Inbreeding coefficients and Mendelian-sampling variances of every animal.
 
     Parameters
     ----------
     pedigree : Pedigree
+    threads : int, optional
+        Threads that compute F, a generation at a time (by default
+        `tolmkit.get_threads()`); the numbers are the same for any count.
     metafounders : pandas.DataFrame or array_like, optional
         Γ, the relationships among the groups' base populations, as
         `inverse_relationship_matrix` takes it: F relative to the
@@ -73,7 +76,8 @@ def inbreeding(
     Returns
     -------
     f : ndarray of float64
-        F of each animal, in the pedigree's numbering, from TOLM.fcoeff.
+        F of each animal, in the pedigree's numbering, bit for bit that of
+        TOLM.fcoeff.
     sampling_var : ndarray of float64
         0.5 - (F_sire + F_dam) / 4, an unknown parent counting F = -1: the
         variance of each animal's Mendelian sampling on the additive scale.
@@ -86,9 +90,10 @@ def inbreeding(
     Raises
     ------
     MemoryError
-        No memory for TOLM.fcoeff's scratch.
+        No memory for the ancestor passes' scratch.
     PedigreeError, TypeError, ValueError
-        `metafounders` refused as by `inverse_relationship_matrix`.
+        `threads` is not a positive integer or None; `metafounders` refused as by
+        `inverse_relationship_matrix`.
 
     Examples
     --------
@@ -99,7 +104,7 @@ def inbreeding(
     """
     if metafounders is not None:
         return metafounder_inbreeding(pedigree, metafounders)
-    return pedigree.inbreeding, pedigree.sampling_var
+    return pedigree.coefficients(threads=threads)
 
 
 def relationship_matrix(

@@ -4,13 +4,21 @@ reader, the writer and the linear algebra follow."""
 
 from __future__ import annotations
 
+import contextlib
+import functools
 import os
 import types
 import typing
+from collections.abc import Callable, Iterator
+
+import pyarrow as pa
+import threadpoolctl
 
 from ._arguments import integer
 
-__all__ = ["ENVIRONMENT_VARIABLE", "get_threads", "resolve", "set_threads"]
+__all__ = ["ENVIRONMENT_VARIABLE", "follows_threads", "get_threads", "limited", "resolve", "set_threads"]
+
+_Function = typing.TypeVar("_Function", bound=Callable[..., typing.Any])
 
 #: The environment variable that sets the threads when no call has.
 ENVIRONMENT_VARIABLE = "TOLMKIT_THREADS"
@@ -120,6 +128,82 @@ def resolve(threads: int | None) -> int:
     (2, True)
     """
     return get_threads() if threads is None else _positive(threads, "threads")
+
+
+@contextlib.contextmanager
+def limited(threads: int | None = None) -> Iterator[int]:
+    """Holds pyarrow's pool of threads and the BLAS libraries' threads to the
+    threads of one call for the length of a block.
+
+    Both are settings of the whole process, which threadpoolctl and
+    ``pyarrow.set_cpu_count`` change: the settings before come back after
+    the block, and another thread that reads or multiplies meanwhile uses
+    the same count.
+
+    Parameters
+    ----------
+    threads : int or None
+        As `resolve` takes it.
+
+    Yields
+    ------
+    int
+        The threads, ``resolve(threads)``.
+
+    Raises
+    ------
+    ValueError
+        `threads` is not a positive integer or None.
+
+    Examples
+    --------
+    >>> import pyarrow as pa
+    >>> from tolmkit.threads import limited
+    >>> with limited(1) as count:
+    ...     count, pa.cpu_count()
+    (1, 1)
+    """
+    count = resolve(threads)
+    before = pa.cpu_count()
+    with threadpoolctl.threadpool_limits(limits=count, user_api="blas"):
+        # Resizing the pool starts or ends threads: only where it changes.
+        if count != before:
+            pa.set_cpu_count(count)
+        try:
+            yield count
+        finally:
+            if count != before:
+                pa.set_cpu_count(before)
+
+
+def follows_threads(function: _Function) -> _Function:
+    """`function` run within `limited` (the threads of `get_threads`), for
+    functions whose products and reading go through BLAS and pyarrow.
+
+    Parameters
+    ----------
+    function : callable
+
+    Returns
+    -------
+    callable
+        The same function, its name and docstring kept.
+
+    Examples
+    --------
+    >>> import pyarrow as pa
+    >>> from tolmkit.threads import follows_threads, set_threads
+    >>> with set_threads(1):
+    ...     follows_threads(pa.cpu_count)()
+    1
+    """
+
+    @functools.wraps(function)
+    def within(*arguments: typing.Any, **keywords: typing.Any) -> typing.Any:
+        with limited():
+            return function(*arguments, **keywords)
+
+    return typing.cast(_Function, within)
 
 
 def _positive(value: object, name: str) -> int:

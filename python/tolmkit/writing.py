@@ -26,6 +26,7 @@ from numpy.typing import NDArray
 
 from . import _native
 from ._arrow import offsets_and_bytes
+from .threads import resolve
 
 __all__ = ["STANDARD_STREAM", "OutputError", "OverwritesInput", "outputs", "write_csv", "write_lower_triangle"]
 
@@ -207,7 +208,15 @@ def _interrupts_deferred() -> Iterator[None]:
         signal.raise_signal(signal.SIGINT)  # to the handler restored, as if it came now
 
 
-def write_csv(frame: pd.DataFrame, path: str, *, sep: str = ",", header: bool = True, index: bool = True) -> None:
+def write_csv(
+    frame: pd.DataFrame,
+    path: str,
+    *,
+    sep: str = ",",
+    header: bool = True,
+    index: bool = True,
+    threads: int | None = None,
+) -> None:
     """Writes `frame` with the text of `frame.to_csv(path, sep=sep,
     header=header, index=index)`, many times faster: the lines are written in
     native code, numbers formatted where they go, a chunk of rows at a time.
@@ -221,11 +230,15 @@ def write_csv(frame: pd.DataFrame, path: str, *, sep: str = ",", header: bool = 
         One character between fields.
     header, index : bool
         Whether to write the column names, and the index as the first column.
+    threads : int, optional
+        Threads that write the lines, of which two are used at most; by
+        default `tolmkit.get_threads()`. The text is the same for any count.
 
     Raises
     ------
     ValueError
-        A `sep` that is not one character.
+        A `sep` that is not one character, or `threads` not a positive
+        integer.
 
     Notes
     -----
@@ -245,6 +258,7 @@ def write_csv(frame: pd.DataFrame, path: str, *, sep: str = ",", header: bool = 
     """
     if not isinstance(sep, str) or len(sep) != 1:
         raise ValueError(f"sep must be one character, got {sep!r}")
+    count = resolve(threads)
     with _opened(path) as file:
         if header:
             names = ([frame.index.name or ""] if index else []) + [str(name) for name in frame.columns]
@@ -263,7 +277,7 @@ def write_csv(frame: pd.DataFrame, path: str, *, sep: str = ",", header: bool = 
             ready = [column for column in columns if column is not None]
             # None where a column's type, or text that needs quotes (the separator,
             # a quote, a line end), is left to pandas, which quotes it.
-            lines = _native.write_lines(ready, sep) if ready and len(ready) == len(columns) else None
+            lines = _native.write_lines(ready, sep, count) if ready and len(ready) == len(columns) else None
             if lines is None:
                 frame.iloc[start:stop].to_csv(file, sep=sep, header=False, index=index, lineterminator="\n")
             else:

@@ -50,5 +50,6 @@ void register_metafounders(py::module_& m);
 void register_kinship(py::module_& m);
 void register_contributions(py::module_& m);
 void register_assembly(py::module_& m);
+void register_inbreeding(py::module_& m);
 
 }  // namespace tolmkit

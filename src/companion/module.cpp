@@ -50,4 +50,5 @@ PYBIND11_MODULE(_native, m) {
     tolmkit::register_kinship(m);
     tolmkit::register_contributions(m);
     tolmkit::register_assembly(m);
+    tolmkit::register_inbreeding(m);
 }

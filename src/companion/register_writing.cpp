@@ -71,7 +71,7 @@ Column column_of(const py::handle& item, py::ssize_t& rows) {
 void register_writing(py::module_& m) {
     m.def(
         "write_lines",
-        [](const py::list& items, const std::string& separator_text) -> py::object {
+        [](const py::list& items, const std::string& separator_text, int threads) -> py::object {
             // One byte of UTF-8: one ASCII character.
             if (separator_text.size() != 1 || static_cast<unsigned char>(separator_text[0]) >= 0x80) {
                 throw std::invalid_argument("write_lines: the separator is one ASCII character");
@@ -103,14 +103,14 @@ void register_writing(py::module_& m) {
             std::int64_t written = 0;
             {
                 const py::gil_scoped_release released;
-                written = write_lines(columns.data(), count, rows, separator, out, size);
+                written = write_lines(columns.data(), count, rows, separator, out, size, threads);
             }
             if (PyByteArray_Resize(text.ptr(), written) != 0) {
                 throw py::error_already_set();
             }
             return text;
         },
-        py::arg("columns"), py::arg("separator"));
+        py::arg("columns"), py::arg("separator"), py::arg("threads"));
     m.def(
         "format_texts",
         [](const py::array& objects, const py::object& missing) -> py::object {

@@ -248,8 +248,8 @@ std::int64_t lines_bound(const Column* columns, std::int64_t count, std::int64_t
 }
 
 std::int64_t write_lines(const Column* columns, std::int64_t count, std::int64_t n, char separator, char* out,
-                         std::int64_t size) {
-    if (n < lines_on_two_threads) {
+                         std::int64_t size, int threads) {
+    if (threads < 2 || n < lines_on_two_threads) {
         return lines_written(columns, count, 0, n, separator, out, size);
     }
     // The second half of the lines goes after the room the first may take,

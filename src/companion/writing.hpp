@@ -44,8 +44,9 @@ std::int64_t lines_bound(const Column* columns, std::int64_t count, std::int64_t
 // Writes n lines into `out`, which holds `size` >= lines_bound characters:
 // the fields of row i of each column in turn, separated, each line ended by
 // "\n". Returns the characters written. Many lines are written in two
-// halves at once, on two threads, or on one where no thread can be started.
+// halves at once, on two threads where `threads` is 2 or more, or on one
+// where no thread can be started.
 std::int64_t write_lines(const Column* columns, std::int64_t count, std::int64_t n, char separator, char* out,
-                         std::int64_t size);
+                         std::int64_t size, int threads);
 
 }  // namespace tolmkit

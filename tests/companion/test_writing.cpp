@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "no_threads.hpp"
 #include "writing.hpp"
 
 namespace {
@@ -57,11 +57,11 @@ struct Table {
         columns = {Column{nullptr, nullptr, {offsets.data(), text.data(), size}}, Column{reals.data(), nullptr, {}},
                    Column{nullptr, integers.data(), {}}};
     }
-    std::string lines(char separator) const {
+    std::string lines(char separator, int threads = 2) const {
         const auto n = static_cast<std::int64_t>(reals.size());
         std::string out(static_cast<std::size_t>(tolmkit::lines_bound(columns.data(), 3, n)), '\0');
-        out.resize(static_cast<std::size_t>(
-            tolmkit::write_lines(columns.data(), 3, n, separator, out.data(), static_cast<std::int64_t>(out.size()))));
+        out.resize(static_cast<std::size_t>(tolmkit::write_lines(columns.data(), 3, n, separator, out.data(),
+                                                                 static_cast<std::int64_t>(out.size()), threads)));
         return out;
     }
 
@@ -85,16 +85,9 @@ TEST(WriteLines, OneThreadTwoHalvesOrNoThreadToBeHad) {
     const std::int64_t many = 20000;  // written in two halves
     const std::string expected = expected_lines(many, ',');
     EXPECT_EQ(Table(many).lines(','), expected);
-    // Threads whose stacks the system cannot give: std::thread throws, and
-    // the calling thread writes every line.
-    pthread_attr_t impossible, usual;
-    ASSERT_EQ(pthread_getattr_default_np(&usual), 0);
-    ASSERT_EQ(pthread_attr_init(&impossible), 0);
-    ASSERT_EQ(pthread_attr_setstacksize(&impossible, std::size_t{1} << 60), 0);
-    ASSERT_EQ(pthread_setattr_default_np(&impossible), 0);
-    const std::string alone = Table(many).lines(',');
-    ASSERT_EQ(pthread_setattr_default_np(&usual), 0);
-    EXPECT_EQ(alone, expected);
+    EXPECT_EQ(Table(many).lines(',', 1), expected);
+    const tolmkit::testing::NoThreads none;
+    EXPECT_EQ(Table(many).lines(','), expected);
 }
 
 TEST(NeedQuotes, TextWithTheSeparatorAQuoteOrALineEndOrASeparatorThatNumbersUse) {

@@ -1,7 +1,9 @@
 // The kernels against the literal transcriptions, on inputs that meet the
 // contract: pedigrees in both codings and relationship matrices in and out of
 // the usual form (stored zeros, NaN, upper and repeated columns, unsorted
-// rows, empty rows, row starts after 0). Any difference of a bit aborts.
+// rows, empty rows, row starts after 0); and the companion's passes a
+// generation at a time, on one to three threads, against fcoeff_kernel. Any
+// difference of a bit aborts.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -15,6 +17,8 @@
 #include "dominance.hpp"
 #include "fcoeff.hpp"
 #include "fuzz_source.hpp"
+#include "inbreeding.hpp"
+#include "layers.hpp"
 #include "literal.hpp"
 
 namespace {
@@ -54,6 +58,23 @@ tolm::BufferLayout layout_of(const std::vector<T>& values) {
 
 Codes one(std::int32_t value) { return Codes{value}; }
 
+// The companion's coefficients of a pedigree in fcoeff's coding, on one to
+// three threads taking a few animals at a time, against the kernel's.
+void same_by_layers(FuzzSource& in, Codes sire, Codes dam, const Reals& f, const Reals& var) {
+    const tolmkit::testing::Layers p = tolmkit::testing::layered(std::move(sire), std::move(dam));
+    if (!tolmkit::layering_problem(p.view()).empty()) {
+        std::abort();
+    }
+    Reals f_layers(f.size(), 0.0), var_layers(var.size());
+    f_layers.back() = -1.0;
+    const auto threads = static_cast<int>(1 + in.below(3));
+    const auto batch = static_cast<std::int32_t>(1 + in.below(8));
+    tolmkit::Pacer pace;
+    tolmkit::inbreeding_by_layers(p.view(), threads, f_layers.data(), var_layers.data(), pace, batch);
+    require_same(f_layers, f);
+    require_same(var_layers, var);
+}
+
 // fcoeff's coding: unknown is n; in mode 1 known parents come first.
 void fcoeff_case(FuzzSource& in) {
     const auto n = static_cast<std::int32_t>(in.below(48));
@@ -91,6 +112,9 @@ void fcoeff_case(FuzzSource& in) {
     }
     require_same(f, f_literal);
     require_same(var, var_literal);
+    if (mode[0] == 1 && f.back() == -1.0) {
+        same_by_layers(in, std::move(sire), std::move(dam), f, var);
+    }
 }
 
 // The dominance routines' coding: unknown is MISSING_PARENT, parents in any order.

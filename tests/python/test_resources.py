@@ -81,22 +81,34 @@ def test_out_of_memory_is_one_line_and_leaves_every_file(national, tmp_path, com
         assert sorted(path.name for path in tmp_path.iterdir()) == ["out", "out.ids"]
 
 
-# The count of relationships of 80,000 related animals: many seconds of native work.
-LONG_NATIVE_STEP = """
+# Many seconds of native work: the count of relationships of 80,000 related
+# animals, and F of a million on two threads.
+LONG_NATIVE_STEPS = {
+    "relationships": """
 from tolmkit import Pedigree, relationship_matrix, simulate_pedigree
 sire, dam = simulate_pedigree(80_000, 40, seed=1)
 pedigree = Pedigree.from_numbers(sire, dam, unknown=80_000)
-print("counting", flush=True)
+print("computing", flush=True)
 relationship_matrix(pedigree, lower=True, memory_limit=2**40)
-"""
+""",
+    "inbreeding": """
+from tolmkit import Pedigree, inbreeding, simulate_pedigree
+sire, dam = simulate_pedigree(1_000_000, 25, sires_per_generation=500, seed=1)
+pedigree = Pedigree.from_numbers(sire, dam, unknown=1_000_000)
+pedigree.layers
+print("computing", flush=True)
+inbreeding(pedigree, threads=2)
+""",
+}
 
 
-def test_ctrl_c_stops_a_long_native_step_within_a_moment():
+@pytest.mark.parametrize("step", LONG_NATIVE_STEPS)
+def test_ctrl_c_stops_a_long_native_step_within_a_moment(step):
     child = subprocess.Popen(
-        [sys.executable, "-c", LONG_NATIVE_STEP], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
+        [sys.executable, "-c", LONG_NATIVE_STEPS[step]], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
     )
     try:
-        assert child.stdout.readline() == "counting\n"
+        assert child.stdout.readline() == "computing\n"
         time.sleep(1.0)
         child.send_signal(signal.SIGINT)
         asked = time.monotonic()

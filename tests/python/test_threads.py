@@ -1,10 +1,15 @@
 import os
 
+import numpy as np
+import pandas as pd
+import pyarrow as pa
 import pytest
+import threadpoolctl
 
 import tolmkit
 import tolmkit.threads
 from tolmkit.cli import main
+from tolmkit.writing import write_csv
 
 
 def test_setting_order_call_then_environment_then_cores(monkeypatch):
@@ -47,3 +52,30 @@ def test_command_line_sets_threads_for_the_command_only(monkeypatch, tmp_path, c
     assert seen == [1]
     assert main(["check", str(path), "--threads", "0"]) == 2
     assert "expected a positive integer" in capsys.readouterr().err
+
+
+def test_limited_holds_arrow_and_blas_to_the_threads_and_restores_them():
+    before = pa.cpu_count(), [pool["num_threads"] for pool in threadpoolctl.threadpool_info()]
+    with tolmkit.set_threads(1), tolmkit.threads.limited() as count:
+        assert count == pa.cpu_count() == 1
+        assert all(pool["num_threads"] == 1 for pool in threadpoolctl.threadpool_info() if pool["user_api"] == "blas")
+    with pytest.raises(KeyboardInterrupt), tolmkit.threads.limited(3):
+        raise KeyboardInterrupt
+    assert (pa.cpu_count(), [pool["num_threads"] for pool in threadpoolctl.threadpool_info()]) == before
+
+
+def test_reading_and_writing_give_the_same_on_one_thread_as_on_several(tmp_path):
+    n = 20_000  # lines that the writer writes in two halves
+    sire, dam = tolmkit.simulate_pedigree(n, 10, seed=2)
+    names = np.array([f"A{k}" for k in range(n)] + ["0"], dtype=object)
+    frame = pd.DataFrame(
+        {"sire": names[sire], "dam": names[dam], "f": np.arange(n) / 7}, index=pd.Index(names[:n], name="animal")
+    )
+    seen = []
+    for threads in (1, 2):
+        path = tmp_path / f"out{threads}.csv"
+        write_csv(frame, str(path), threads=threads)
+        with tolmkit.set_threads(threads):
+            read = tolmkit.read_pedigree(str(path))
+        seen.append((path.read_bytes(), read.ids.tolist(), read.sire.tolist(), read.dam.tolist()))
+    assert seen[0] == seen[1]

@@ -1,0 +1,48 @@
+// A pedigree in the coding of fcoeff (unknown = n, parents first) with its
+// generation layers, as tolmkit's Layers gives them to the companion.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "inbreeding.hpp"
+
+namespace tolmkit::testing {
+
+struct Layers {
+    std::vector<std::int32_t> sire, dam;
+    std::vector<std::int64_t> order, bounds;
+
+    Layered view() const {
+        return {static_cast<std::int32_t>(sire.size()),      sire.data(), dam.data(), order.data(), bounds.data(),
+                static_cast<std::int64_t>(bounds.size()) - 1};
+    }
+};
+
+// Founders in layer 0, every other animal one below its deeper parent.
+inline Layers layered(std::vector<std::int32_t> sire, std::vector<std::int32_t> dam) {
+    const auto n = static_cast<std::int32_t>(sire.size());
+    std::vector<std::int64_t> depth(sire.size(), 0);
+    for (std::size_t i = 0; i < sire.size(); ++i) {
+        for (const std::int32_t parent : {sire[i], dam[i]}) {
+            if (parent != n) {
+                depth[i] = std::max(depth[i], depth[static_cast<std::size_t>(parent)] + 1);
+            }
+        }
+    }
+    Layers p{std::move(sire), std::move(dam), {}, {0}};
+    const std::int64_t deepest = depth.empty() ? -1 : *std::max_element(depth.begin(), depth.end());
+    for (std::int64_t d = 0; d <= deepest; ++d) {
+        for (std::int32_t i = 0; i < n; ++i) {
+            if (depth[static_cast<std::size_t>(i)] == d) {
+                p.order.push_back(i);
+            }
+        }
+        p.bounds.push_back(static_cast<std::int64_t>(p.order.size()));
+    }
+    return p;
+}
+
+}  // namespace tolmkit::testing
