@@ -70,13 +70,13 @@ std::int64_t generations(std::int64_t n, const std::int64_t* sire, const std::in
             ++starts[static_cast<std::size_t>(generation[i]) + 1];
         }
     }
-    for (std::int64_t g = 0; g < n; ++g) {
+    for (std::size_t g = 0; g < static_cast<std::size_t>(n); ++g) {
         starts[g + 1] += starts[g];
     }
-    const std::int64_t placed = starts[n];
+    const std::int64_t placed = starts[static_cast<std::size_t>(n)];
     for (std::int64_t i = 0; i < n; ++i) {
         if (generation[i] >= 0) {
-            order[starts[generation[i]]++] = i;
+            order[starts[static_cast<std::size_t>(generation[i])]++] = i;
         }
     }
     return placed;

@@ -24,17 +24,18 @@ struct Span {
 // costs less than a mispredicted test.
 Span relationship_row(const Herd& herd, std::int32_t i, double* work) {
     const Span span{herd.oldest[i], herd.position[i]};
-    work[i] = 1.0;
+    work[static_cast<std::size_t>(i)] = 1.0;
     for (std::int32_t m = span.top; m >= span.low; --m) {
         const std::int32_t k = herd.members[m];
-        const double half = 0.5 * work[k];
+        const double half = 0.5 * work[static_cast<std::size_t>(k)];
         work[herd.sire[k]] += half;
         work[herd.dam[k]] += half;
     }
     work[herd.n] = 0.0;
     for (std::int32_t m = span.low; m <= span.top; ++m) {
         const std::int32_t k = herd.members[m];
-        work[k] = herd.sampling_var[k] * work[k] + 0.5 * (work[herd.sire[k]] + work[herd.dam[k]]);
+        work[static_cast<std::size_t>(k)] =
+            herd.sampling_var[k] * work[static_cast<std::size_t>(k)] + 0.5 * (work[herd.sire[k]] + work[herd.dam[k]]);
     }
     return span;
 }
@@ -65,14 +66,14 @@ Count count_relationships(const Herd& herd, bool lower, std::int64_t max_element
         std::int32_t count = 1;  // the diagonal, at the top
         for (std::int32_t m = span.low; m < span.top; ++m) {
             const std::int32_t k = herd.members[m];
-            const std::int32_t related = work[k] != 0.0 ? 1 : 0;
+            const std::int32_t related = work[static_cast<std::size_t>(k)] != 0.0 ? 1 : 0;
             count += related;
             if (!lower) {
                 counts[k] += related;
             }
-            work[k] = 0.0;
+            work[static_cast<std::size_t>(k)] = 0.0;
         }
-        work[i] = 0.0;
+        work[static_cast<std::size_t>(i)] = 0.0;
         counts[i] += count;
         total += lower ? count : 2 * std::int64_t{count} - 1;
         pace(span.top - span.low + 1);
@@ -90,8 +91,8 @@ namespace {
 // thousands of columns.
 constexpr std::int32_t mirror_block = 512;
 
-// Appends to each row j, at cursor[j], the elements (i, j) of the rows below
-// it, i ascending; the lower part of row i starts at reading[i] and ends with
+// Appends to each row j, at cursor[static_cast<std::size_t>(j)], the elements (i, j) of the rows below
+// it, i ascending; the lower part of row i starts at reading[static_cast<std::size_t>(i)] and ends with
 // its diagonal.
 void mirror_lower(std::int32_t n, std::int32_t* cursor, std::int32_t* reading, std::int32_t* indices, double* data,
                   Pacer& pace) {
@@ -99,14 +100,14 @@ void mirror_lower(std::int32_t n, std::int32_t* cursor, std::int32_t* reading, s
         const std::int32_t end = std::min(n, block + mirror_block);
         for (std::int32_t i = block + 1; i < n; ++i) {
             const std::int32_t stop = std::min(end, i);
-            std::int32_t e = reading[i];
+            std::int32_t e = reading[static_cast<std::size_t>(i)];
             for (; indices[e] < stop; ++e) {
                 const std::int32_t mirror = cursor[indices[e]]++;
                 indices[mirror] = i;
                 data[mirror] = data[e];
             }
-            pace(e - reading[i] + 1);
-            reading[i] = e;
+            pace(e - reading[static_cast<std::size_t>(i)] + 1);
+            reading[static_cast<std::size_t>(i)] = e;
         }
     }
 }
@@ -127,15 +128,15 @@ void fill_relationships(const Herd& herd, double scale, const std::int32_t* indp
         std::int32_t place = indptr[i];
         for (std::int32_t m = span.low; m <= span.top; ++m) {
             const std::int32_t k = herd.members[m];
-            const double value = work[k];
-            work[k] = 0.0;
+            const double value = work[static_cast<std::size_t>(k)];
+            work[static_cast<std::size_t>(k)] = 0.0;
             indices[place] = k;
             data[place] = scale * value;
             place += value != 0.0 ? 1 : 0;
         }
         if (!lower) {
-            cursor[i] = place;
-            reading[i] = indptr[i];
+            cursor[static_cast<std::size_t>(i)] = place;
+            reading[static_cast<std::size_t>(i)] = indptr[i];
         }
         pace(span.top - span.low + 1);
     }
@@ -169,14 +170,14 @@ void with_diagonal(std::int32_t n, const std::int32_t* indptr, const std::int32_
     std::vector<std::int32_t> cursor(lower ? 0 : static_cast<std::size_t>(n));
     std::copy(out_indptr, out_indptr + cursor.size(), cursor.begin());
     for (std::int32_t i = 0; i < n; ++i) {
-        std::int32_t place = lower ? out_indptr[i] : cursor[i];
+        std::int32_t place = lower ? out_indptr[i] : cursor[static_cast<std::size_t>(i)];
         for (std::int32_t e = indptr[i]; e < indptr[i + 1]; ++e) {
             const std::int32_t j = indices[e];
             out_indices[place] = j;
             out_data[place] = data[e];
             ++place;
             if (!lower) {
-                const std::int32_t mirror = cursor[j]++;
+                const std::int32_t mirror = cursor[static_cast<std::size_t>(j)]++;
                 out_indices[mirror] = i;
                 out_data[mirror] = data[e];
             }
@@ -184,7 +185,7 @@ void with_diagonal(std::int32_t n, const std::int32_t* indptr, const std::int32_
         out_indices[place] = i;
         out_data[place] = diagonal[i];
         if (!lower) {
-            cursor[i] = place + 1;
+            cursor[static_cast<std::size_t>(i)] = place + 1;
         }
         pace(indptr[i + 1] - indptr[i] + 1);
     }
@@ -204,7 +205,7 @@ Triangles count_triangles(std::int32_t n, const std::int32_t* indptr, const std:
 
 bool symmetric(std::int32_t n, const std::int32_t* indptr, const std::int32_t* indices, const double* data,
                Pacer& pace) {
-    // next[c]: the first element of row c below the diagonal not yet matched
+    // next[static_cast<std::size_t>(c)]: the first element of row c below the diagonal not yet matched
     // with its mirror above; rows r ascend, so those mirrors come in order.
     std::vector<std::int32_t> next(indptr, indptr + n);
     for (std::int32_t r = 0; r < n; ++r) {
@@ -214,7 +215,7 @@ bool symmetric(std::int32_t n, const std::int32_t* indptr, const std::int32_t* i
                 continue;
             }
             const std::int32_t end = indptr[c + 1];
-            std::int32_t p = next[c];
+            std::int32_t p = next[static_cast<std::size_t>(c)];
             for (; p < end && indices[p] < r; ++p) {
                 if (data[p] != 0.0) {
                     return false;
@@ -224,12 +225,12 @@ bool symmetric(std::int32_t n, const std::int32_t* indptr, const std::int32_t* i
             if (!same_value(data[e], stored ? data[p] : 0.0)) {
                 return false;
             }
-            next[c] = stored ? p + 1 : p;
+            next[static_cast<std::size_t>(c)] = stored ? p + 1 : p;
         }
         pace(indptr[r + 1] - indptr[r] + 1);
     }
     for (std::int32_t c = 0; c < n; ++c) {
-        for (std::int32_t p = next[c]; p < indptr[c + 1] && indices[p] < c; ++p) {
+        for (std::int32_t p = next[static_cast<std::size_t>(c)]; p < indptr[c + 1] && indices[p] < c; ++p) {
             if (data[p] != 0.0) {
                 return false;
             }

@@ -18,6 +18,9 @@ char* copy(char* out, const char* from, std::size_t count) {
     return out + count;
 }
 
+// The counts of digits and of the decimal point's place are ints, never negative here.
+char* copy(char* out, const char* from, int count) { return copy(out, from, static_cast<std::size_t>(count)); }
+
 char* zeros(char* out, int count) {
     for (int k = 0; k < count; ++k) {
         *out++ = '0';
