@@ -30,7 +30,7 @@ import pyarrow.compute as pc
 import pyarrow.csv as pa_csv
 
 from tolmkit import _native, read_pedigree, simulate_pedigree
-from tolmkit._arrow import offsets_and_bytes
+from tolmkit._arrow import short_offsets_and_bytes
 
 import road
 from common import timed
@@ -65,7 +65,7 @@ def arrow_matching(offsets, data, n):
     """match_identifiers by pyarrow.compute: index_in for the animal that each
     string names, dictionary_encode for the names of the parents that none
     does, numbered in the order that the records name them."""
-    strings = pa.LargeStringArray.from_buffers(len(offsets) - 1, pa.py_buffer(offsets), pa.py_buffer(data))
+    strings = pa.StringArray.from_buffers(len(offsets) - 1, pa.py_buffer(offsets), pa.py_buffer(data))
     found = pc.fill_null(pc.index_in(strings, value_set=strings.slice(0, n)), -1).to_numpy().astype(np.int64)
     parents = np.arange(n, 3 * n).reshape(2, n).T.ravel()  # record by record, sire before dam
     missing = parents[found[parents] < 0]
@@ -93,7 +93,7 @@ def identifiers(path):
     """The strings that read_pedigree matches: animals, sires, dams, the codes."""
     table = arrow_parse(path)
     columns = [table.column(name).chunks for name in ("animal", "sire", "dam")]
-    return offsets_and_bytes(pa.concat_arrays(sum(columns, []) + [pa.array(["0"], pa.string())])), table.num_rows
+    return short_offsets_and_bytes(pa.concat_arrays(sum(columns, []) + [pa.array(["0"], pa.string())])), table.num_rows
 
 
 def seconds(run):
