@@ -61,10 +61,11 @@ def arrow_parse(path):
     )
 
 
-def arrow_matching(offsets, data, n):
+def arrow_matching(offsets, data, n, threads=1):
     """match_identifiers by pyarrow.compute: index_in for the animal that each
     string names, dictionary_encode for the names of the parents that none
-    does, numbered in the order that the records name them."""
+    does, numbered in the order that the records name them (on the threads
+    of pyarrow's pool, whatever `threads` says)."""
     strings = pa.StringArray.from_buffers(len(offsets) - 1, pa.py_buffer(offsets), pa.py_buffer(data))
     found = pc.fill_null(pc.index_in(strings, value_set=strings.slice(0, n)), -1).to_numpy().astype(np.int64)
     parents = np.arange(n, 3 * n).reshape(2, n).T.ravel()  # record by record, sire before dam
