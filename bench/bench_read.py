@@ -2,8 +2,9 @@
 same file: the road's national-style file (quoted string identifiers, birth
 year, sex, oldest first; bench/road.py) and a file of string identifiers in
 shuffled order (offspring before their parents). Then the matching of
-parents to animals, the companion's identifier table against the same
-matching by pyarrow.compute (index_in and dictionary_encode), alone and
+parents to animals, the companion's identifier table (its parents looked
+up on the threads of the setting, and on one) against the same matching by
+pyarrow.compute (index_in and dictionary_encode), alone and
 within read_pedigree.
 
     .venv/bin/python bench/bench_read.py [--animals 1000000] [--repeat 3]
@@ -30,7 +31,8 @@ import pyarrow.compute as pc
 import pyarrow.csv as pa_csv
 
 from tolmkit import _native, read_pedigree, simulate_pedigree
-from tolmkit._arrow import offsets_and_bytes
+from tolmkit._arrow import short_offsets_and_bytes
+from tolmkit.threads import get_threads
 
 import road
 from common import timed
@@ -61,11 +63,12 @@ def arrow_parse(path):
     )
 
 
-def arrow_matching(offsets, data, n):
+def arrow_matching(offsets, data, n, threads=1):
     """match_identifiers by pyarrow.compute: index_in for the animal that each
     string names, dictionary_encode for the names of the parents that none
-    does, numbered in the order that the records name them."""
-    strings = pa.LargeStringArray.from_buffers(len(offsets) - 1, pa.py_buffer(offsets), pa.py_buffer(data))
+    does, numbered in the order that the records name them (on the threads
+    of pyarrow's pool, whatever `threads` says)."""
+    strings = pa.StringArray.from_buffers(len(offsets) - 1, pa.py_buffer(offsets), pa.py_buffer(data))
     found = pc.fill_null(pc.index_in(strings, value_set=strings.slice(0, n)), -1).to_numpy().astype(np.int64)
     parents = np.arange(n, 3 * n).reshape(2, n).T.ravel()  # record by record, sire before dam
     missing = parents[found[parents] < 0]
@@ -76,6 +79,12 @@ def arrow_matching(offsets, data, n):
     first = np.empty(len(encoded.dictionary), dtype=np.int64)
     first[numbers[::-1]] = missing[::-1]
     return found, outside, first
+
+
+def one_thread(offsets, data, n, threads=1, match=_native.match_identifiers):
+    """The companion's matching with every parent looked up on this thread
+    (`match` bound here, before matched_by puts this function in its place)."""
+    return match(offsets, data, n, 1)
 
 
 @contextlib.contextmanager
@@ -93,7 +102,7 @@ def identifiers(path):
     """The strings that read_pedigree matches: animals, sires, dams, the codes."""
     table = arrow_parse(path)
     columns = [table.column(name).chunks for name in ("animal", "sire", "dam")]
-    return offsets_and_bytes(pa.concat_arrays(sum(columns, []) + [pa.array(["0"], pa.string())])), table.num_rows
+    return short_offsets_and_bytes(pa.concat_arrays(sum(columns, []) + [pa.array(["0"], pa.string())])), table.num_rows
 
 
 def seconds(run):
@@ -114,7 +123,11 @@ def main():
         "csv.reader": bare_pass,
         "read_pedigree": read_pedigree,
     }
-    matchings = {"identifier table": _native.match_identifiers, "pyarrow.compute": arrow_matching}
+    matchings = {
+        "identifier table": _native.match_identifiers,
+        "identifier table, 1 thread": one_thread,
+        "pyarrow.compute": arrow_matching,
+    }
     with tempfile.TemporaryDirectory() as folder:
         files = {"road": Path(folder) / "road.csv", "shuffled": Path(folder) / "shuffled.csv"}
         road.write_file(files["road"], args.animals, 25, 500)
@@ -131,13 +144,14 @@ def main():
 def compare_matchings(path, matchings, repeat):
     """Each matching alone on the file's strings, and read_pedigree with it."""
     (offsets, data), n = identifiers(path)
-    results = [match(offsets, data, n) for match in matchings.values()]
+    threads = get_threads()
+    results = [match(offsets, data, n, threads) for match in matchings.values()]
     assert all(np.array_equal(a, b) for result in results[1:] for a, b in zip(results[0], result))
     del results
     times = {}
     for _ in range(repeat):
         for name, match in matchings.items():
-            times.setdefault(f"{name}, alone", []).append(seconds(functools.partial(match, offsets, data, n)))
+            times.setdefault(f"{name}, alone", []).append(seconds(functools.partial(match, offsets, data, n, threads)))
             with matched_by(match):
                 times.setdefault(f"{name}, read_pedigree", []).append(seconds(functools.partial(read_pedigree, path)))
     print(f"  matching parents to animals, median of {repeat}: processor (clock) seconds, range of the clock")

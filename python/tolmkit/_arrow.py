@@ -11,7 +11,7 @@ import pyarrow as pa
 import pyarrow.compute as pc
 from numpy.typing import NDArray
 
-__all__ = ["chunks", "offsets_and_bytes", "string_array"]
+__all__ = ["chunks", "offsets_and_bytes", "short_offsets_and_bytes", "string_array"]
 
 
 def string_array(values: NDArray[np.object_]) -> typing.Any:
@@ -26,13 +26,29 @@ def chunks(column: typing.Any) -> list[typing.Any]:
 
 def offsets_and_bytes(strings: pa.Array | pa.ChunkedArray) -> tuple[NDArray[np.int64], NDArray[np.uint8]]:
     """String k of `strings` is bytes[offsets[k]:offsets[k + 1]]; a null is empty."""
+    offsets, data = _laid_out(strings, pa.large_string())  # 64-bit offsets; the bytes are not copied
+    return offsets, data
+
+
+def short_offsets_and_bytes(strings: pa.Array | pa.ChunkedArray) -> tuple[NDArray[np.int32], NDArray[np.uint8]]:
+    """As `offsets_and_bytes`, with 32-bit offsets: those of pyarrow's string
+    type are taken as they are, where a copy in 64 bits would be as many
+    fresh pages as the strings; text of 2 GiB or more is refused by the cast."""
+    offsets, data = _laid_out(strings, pa.string())
+    return offsets, data
+
+
+def _laid_out(strings: pa.Array | pa.ChunkedArray, kind: pa.DataType) -> tuple[typing.Any, NDArray[np.uint8]]:
     if isinstance(strings, pa.ChunkedArray):  # pandas' Arrow columns may come in chunks
         strings = strings.combine_chunks()
-    strings = strings.cast(pa.large_string())  # 64-bit offsets; the bytes are not copied
+    strings = strings.cast(kind)
     if strings.null_count:
         # A null may keep the characters it had (pandas' Arrow strings do when
         # set to NA): they are dropped, not written.
         strings = pc.fill_null(strings, "")
-    offsets = np.frombuffer(strings.buffers()[1], dtype=np.int64, count=len(strings) + 1, offset=8 * strings.offset)
+    width = np.int64 if kind == pa.large_string() else np.int32
+    offsets = np.frombuffer(
+        strings.buffers()[1], dtype=width, count=len(strings) + 1, offset=np.dtype(width).itemsize * strings.offset
+    )
     data = strings.buffers()[2]
     return offsets, np.zeros(1, dtype=np.uint8) if data is None else np.frombuffer(data, dtype=np.uint8)

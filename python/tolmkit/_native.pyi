@@ -4,8 +4,8 @@ from numpy.typing import NDArray
 MISSING_PARENT: int
 
 def match_identifiers(
-    offsets: NDArray[np.int64], data: NDArray[np.uint8], n: int
-) -> tuple[NDArray[np.int64], NDArray[np.int64], NDArray[np.int64]]: ...
+    offsets: NDArray[np.int32], data: NDArray[np.uint8], n: int, threads: int = 1
+) -> tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.int64]]: ...
 def generations(sire: NDArray[np.int64], dam: NDArray[np.int64]) -> tuple[NDArray[np.int64], NDArray[np.int64]]: ...
 def inbreeding(
     sire: NDArray[np.int32], dam: NDArray[np.int32], order: NDArray[np.int64], bounds: NDArray[np.int64], threads: int

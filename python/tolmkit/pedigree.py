@@ -10,6 +10,7 @@ from collections.abc import Iterable, Sequence
 import numpy as np
 import pandas as pd
 import pyarrow as pa
+import pyarrow.compute as pc
 from numpy.typing import ArrayLike, NDArray
 
 from . import _native
@@ -511,10 +512,32 @@ class Pedigree:
         wanted = np.asarray(
             list(ids) if isinstance(ids, Iterable) and not isinstance(ids, (str, bytes)) else [ids], dtype=object
         )
-        found: NDArray[np.intp] = self._id_index().get_indexer(wanted)  # type: ignore[no-untyped-call]
+        found = self._text_numbers(wanted)
+        if found is None:
+            found = self._id_index().get_indexer(wanted)  # type: ignore[no-untyped-call]
         if np.any(found < 0):
             raise self._not_found(wanted[np.argmax(found < 0)])
         return found.astype(np.int32)
+
+    def _text_numbers(self, wanted: NDArray[np.object_]) -> NDArray[np.intp] | None:
+        """The numbers of identifiers by one pass over the pyarrow text with a
+        hash table of those asked for (pyarrow.compute.index_in), −1 for one
+        not found; None where the text is not held or one asked for is not a
+        str. Hashing millions of Python strings for pandas' index would take
+        seconds, far more than such a pass."""
+        if self._text_ids is None or not all(isinstance(name, str) for name in wanted):
+            return None
+        try:
+            keys = pa.array(wanted, pa.string())
+        except UnicodeEncodeError:  # a lone surrogate, which no identifier of the text holds
+            return None
+        distinct = pc.unique(keys)
+        at = pc.index_in(self._text_ids, value_set=distinct)
+        rows = pc.indices_nonzero(pc.is_valid(at))
+        numbers = np.full(len(distinct), -1, dtype=np.intp)
+        numbers[pc.take(at, rows).to_numpy()] = rows.to_numpy()
+        found: NDArray[np.intp] = numbers[pc.index_in(keys, value_set=distinct).to_numpy()]
+        return found
 
     def _not_found(self, name: object) -> Exception:
         """The refusal of an identifier asked for that is not in the pedigree,

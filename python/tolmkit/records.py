@@ -27,8 +27,9 @@ from numpy.typing import ArrayLike, NDArray
 from . import _native
 from ._advice import Option, PedigreeError, option, refused
 from ._arguments import integer
-from ._arrow import chunks, offsets_and_bytes, string_array
+from ._arrow import chunks, short_offsets_and_bytes, string_array
 from ._patterns import LOOKS_UNKNOWN, NUMBER, ROLES, SPACES
+from .threads import get_threads
 
 __all__ = [
     "COLUMNS",
@@ -239,8 +240,8 @@ class Numbering:
     parents, as `Pedigree` holds them."""
 
     ids: pa.Array
-    sire: NDArray[np.int64]
-    dam: NDArray[np.int64]
+    sire: NDArray[np.int32]
+    dam: NDArray[np.int32]
     order: NDArray[np.int64]
     attributes: pd.DataFrame | None
     added: NDArray[np.bool_]
@@ -274,17 +275,18 @@ def number_records(table: Table, rules: Rules) -> Numbering:
     everything = pa.concat_arrays(
         chunks(table.animal) + chunks(table.sire) + chunks(table.dam) + [pa.array(listed, pa.string())]
     )
-    offsets, data = offsets_and_bytes(everything)
+    offsets, data = short_offsets_and_bytes(everything)
     # For animals, sires, dams and then codes: where each first appears among
     # the n animals (−1 nowhere); for the parents that no animal names, the
     # number of their name in the order that the records name them (sire
     # before dam), and the string that first names each. The matching is
     # native and lets go of the interpreter's lock: the other columns are
     # typed and the sexes read meanwhile on another thread, the matching on
-    # this one, where Ctrl-C reaches it.
+    # this one, where Ctrl-C reaches it, and on as many more as the setting
+    # of threads allows for the parents.
     with ThreadPoolExecutor(max_workers=1) as pool:
         typed = _meanwhile(pool, lambda: (table.attributes(), None if table.sex is None else sex_codes(table.sex)))
-        found, outside_number, first = _native.match_identifiers(offsets, data, n)
+        found, outside_number, first = _native.match_identifiers(offsets, data, n, get_threads())
         attributes, recorded = typed()
     _check_animals(
         table.animal, found[:n], dict(zip(listed, found[3 * n :])), rules, at, _may_look_unknown(offsets, data, n)
@@ -325,7 +327,7 @@ def number_records(table: Table, rules: Rules) -> Numbering:
         # A parent found nowhere is −1 already; the founders come first.
         if founders:
             number = np.concatenate(
-                [np.full(founders, -1, dtype=np.int64), np.where(number >= 0, number + founders, -1)]
+                [np.full(founders, -1, dtype=np.int32), np.where(number >= 0, number + founders, -1)]
             )
         number[founders + rows[role == which]] = renumber[name_number[role == which]]
         parents.append(number)
@@ -401,7 +403,7 @@ def _meanwhile(pool: ThreadPoolExecutor, task: Callable[[], _T]) -> Callable[[],
         return task
 
 
-def _may_look_unknown(offsets: NDArray[np.int64], data: NDArray[np.uint8], n: int) -> NDArray[np.bool_]:
+def _may_look_unknown(offsets: NDArray[np.int32], data: NDArray[np.uint8], n: int) -> NDArray[np.bool_]:
     """The animals whose first byte is one that a code of an unknown parent
     begins with, so that the pattern is tried on those alone."""
     initial = data[np.minimum(offsets[:n], len(data) - 1)]
@@ -423,7 +425,7 @@ def _with_founders(attributes: pd.DataFrame, founders: int) -> pd.DataFrame:
 
 def _check_animals(
     animal: typing.Any,
-    found: NDArray[np.int64],
+    found: NDArray[np.int32],
     codes: dict[str, int],
     rules: Rules,
     at: Where,
@@ -469,8 +471,8 @@ def _check_animals(
 
 def _check_parents(
     ids: _Names,
-    sire: NDArray[np.int64],
-    dam: NDArray[np.int64],
+    sire: NDArray[np.int32],
+    dam: NDArray[np.int32],
     first: int,
     selfing: bool,
     sex: typing.Any,
@@ -524,7 +526,7 @@ def _check_parents(
 
 
 def _loop(
-    ids: _Names, sire: NDArray[np.int64], dam: NDArray[np.int64], generation: NDArray[np.int64], first: int, at: Where
+    ids: _Names, sire: NDArray[np.int32], dam: NDArray[np.int32], generation: NDArray[np.int64], first: int, at: Where
 ) -> PedigreeError:
     """The error for the first animal left out of the parents-first order:
     from it, parents left out lead into a loop."""
@@ -644,8 +646,8 @@ def header_advice(fields: list[str], why: str) -> PedigreeError:
 
 def _check_first_line(
     fields: list[str],
-    numbers: list[NDArray[np.int64]],
-    name_number: NDArray[np.int64],
+    numbers: list[NDArray[np.int32]],
+    name_number: NDArray[np.int32],
     entry: NDArray[np.intp],
     rules: Rules,
 ) -> None:
@@ -667,7 +669,7 @@ def _check_first_line(
 
 
 def _check_added(
-    outside: Strings, added: NDArray[np.intp], name_number: NDArray[np.int64], entry: NDArray[np.intp], table: Table
+    outside: Strings, added: NDArray[np.intp], name_number: NDArray[np.int32], entry: NDArray[np.intp], table: Table
 ) -> None:
     """Refuses a parent not listed as an animal that is a header's column name,
     reads like a code of an unknown parent, or is a listed animal's number
@@ -721,7 +723,7 @@ def _check_added(
             )
 
 
-def _first_use(number: int, name_number: NDArray[np.int64], entry: NDArray[np.intp]) -> tuple[int, str]:
+def _first_use(number: int, name_number: NDArray[np.int32], entry: NDArray[np.intp]) -> tuple[int, str]:
     """The first record that names the parent `number` (of those that are no
     animals), and as which parent."""
     at = int(entry[np.argmax(name_number == number)])
@@ -731,7 +733,7 @@ def _first_use(number: int, name_number: NDArray[np.int64], entry: NDArray[np.in
 def _check_case(
     ids: typing.Any,
     added: NDArray[np.intp],
-    name_number: NDArray[np.int64],
+    name_number: NDArray[np.int32],
     entry: NDArray[np.intp],
     table: Table,
     rules: Rules,
@@ -810,7 +812,7 @@ def _check_case(
 def _check_offspring(
     outside: Strings,
     added: NDArray[np.intp],
-    name_number: NDArray[np.int64],
+    name_number: NDArray[np.int32],
     entry: NDArray[np.intp],
     table: Table,
     rules: Rules,

@@ -1,9 +1,12 @@
 #include "identifiers.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <new>
 #include <optional>
+#include <system_error>
 #include <utility>
 
 #ifdef __linux__
@@ -91,50 +94,108 @@ std::int64_t string_at(std::int64_t step, std::int64_t n) {
     return record + (1 + (step - n) % 2) * n;
 }
 
-// One pass of match_identifiers over a table of `capacity` slots; nothing
-// when the table grew crowded.
-std::optional<std::vector<std::int64_t>> matched(const Strings& strings, std::int64_t n, std::uint64_t capacity,
-                                                 std::int64_t* found, std::int64_t* outside, Pacer& pace, Pages pages) {
-    IdentifierTable table(strings, capacity, pages);
-    std::vector<std::int64_t> first;
+// The hash of string k.
+std::uint64_t hash_of(const Strings& strings, std::int64_t k) {
+    const std::int64_t begin = strings.offsets[k];
+    return hashed(strings.data + begin, strings.offsets[k + 1] - begin);
+}
+
+// Steps [from, to) of the matching in batches: the slots of a batch are
+// fetched ahead, then look(k, hash) runs on each of its strings in turn,
+// and the steps stop when it returns false. Returns whether all ran.
+template <typename Look>
+bool in_batches(const IdentifierTable& table, const Strings& strings, std::int64_t n, std::int64_t from,
+                std::int64_t to, Pacer& pace, Look look) {
     std::uint64_t hashes[batch];
     std::int64_t entries[batch];
-    for (std::int64_t start = 0; start < strings.count; start += batch) {
-        const std::int64_t size = start + batch <= strings.count ? batch : strings.count - start;
+    for (std::int64_t start = from; start < to; start += batch) {
+        const std::int64_t size = start + batch <= to ? batch : to - start;
         for (std::int64_t j = 0; j < size; ++j) {
-            const std::int64_t k = string_at(start + j, n);
-            const std::int64_t begin = strings.offsets[k];
-            entries[j] = k;
-            hashes[j] = hashed(strings.data + begin, strings.offsets[k + 1] - begin);
+            entries[j] = string_at(start + j, n);
+            hashes[j] = hash_of(strings, entries[j]);
             table.prefetch(hashes[j]);
         }
         for (std::int64_t j = 0; j < size; ++j) {
-            const std::int64_t k = entries[j];
-            const bool parent = k >= n && k < 3 * n;
-            const std::int64_t other = table.find(k, hashes[j], k < 3 * n);
-            if (table.crowded()) {
-                return std::nullopt;
-            }
-            if (k < n) {
-                found[k] = other < 0 ? k : other;
-                outside[k] = -1;
-            } else if (other >= 0 && other < n) {
-                found[k] = other;
-                outside[k] = -1;
-            } else {
-                found[k] = -1;
-                if (!parent) {
-                    outside[k] = -1;
-                } else if (other < 0) {
-                    outside[k] = static_cast<std::int64_t>(first.size());
-                    first.push_back(k);
-                } else {
-                    outside[k] = outside[other];
-                }
+            if (!look(entries[j], hashes[j])) {
+                return false;
             }
         }
         pace(size);
     }
+    return true;
+}
+
+// One pass of match_identifiers over a table of `capacity` slots; nothing
+// when the table grew crowded. The animals go in first. The parents are then
+// looked up among them alone, which changes nothing in the table, so that
+// each of `threads` threads takes a share of them; those that no animal
+// names go in after, on this thread in the order of the records, which
+// numbers them.
+std::optional<std::vector<std::int64_t>> matched(const Strings& strings, std::int64_t n, std::uint64_t capacity,
+                                                 std::int32_t* found, std::int32_t* outside, Pacer& pace, Pages pages,
+                                                 int threads) {
+    IdentifierTable table(strings, capacity, pages);
+    const bool room = in_batches(table, strings, n, 0, n, pace, [&](std::int64_t k, std::uint64_t hash) {
+        const std::int64_t other = table.find(k, hash, true);
+        found[k] = static_cast<std::int32_t>(other < 0 ? k : other);
+        outside[k] = -1;
+        return !table.crowded();
+    });
+    if (!room) {
+        return std::nullopt;
+    }
+    const auto among_animals = [&](std::int64_t from, std::int64_t to, Pacer& paced) {
+        in_batches(table, strings, n, from, to, paced, [&](std::int64_t k, std::uint64_t hash) {
+            found[k] = static_cast<std::int32_t>(table.find(k, hash, false));
+            outside[k] = -1;
+            return true;
+        });
+    };
+    {
+        // Only this thread may run the pacer's check; the others' futures
+        // wait for them on the way out, also when the check throws.
+        std::vector<std::future<void>> others;
+        const std::int64_t share = (2 * n + threads - 1) / threads;
+        for (int t = 1; t < threads; ++t) {
+            const std::int64_t from = std::min(n + t * share, 3 * n), to = std::min(from + share, 3 * n);
+            try {
+                others.push_back(std::async(std::launch::async, [&, from, to] {
+                    Pacer unchecked;
+                    among_animals(from, to, unchecked);
+                }));
+            } catch (const std::system_error&) {  // no thread to be had: this one takes the share
+                among_animals(from, to, pace);
+            }
+        }
+        among_animals(n, std::min(n + share, 3 * n), pace);
+        for (auto& other : others) {
+            other.get();
+        }
+    }
+    std::vector<std::int64_t> first;
+    for (std::int64_t step = n; step < 3 * n; ++step) {
+        const std::int64_t k = string_at(step, n);
+        if (found[k] >= 0) {
+            continue;
+        }
+        const std::int64_t other = table.find(k, hash_of(strings, k), true);
+        if (table.crowded()) {
+            return std::nullopt;
+        }
+        if (other < 0) {
+            outside[k] = static_cast<std::int32_t>(first.size());
+            first.push_back(k);
+        } else {
+            outside[k] = outside[other];
+        }
+        pace();
+    }
+    in_batches(table, strings, n, 3 * n, strings.count, pace, [&](std::int64_t k, std::uint64_t hash) {
+        const std::int64_t other = table.find(k, hash, false);
+        found[k] = static_cast<std::int32_t>(other >= 0 && other < n ? other : -1);
+        outside[k] = -1;
+        return true;
+    });
     return first;
 }
 
@@ -149,8 +210,8 @@ IdentifierTable::IdentifierTable(const Strings& strings, std::uint64_t capacity,
 
 IdentifierTable::~IdentifierTable() { release(slots_, bytes_, pages_); }
 
-std::vector<std::int64_t> match_identifiers(const Strings& strings, std::int64_t n, std::int64_t* found,
-                                            std::int64_t* outside, Pacer& pace, Pages pages) {
+std::vector<std::int64_t> match_identifiers(const Strings& strings, std::int64_t n, std::int32_t* found,
+                                            std::int32_t* outside, Pacer& pace, Pages pages, int threads) {
     // At most two thirds full with the animals alone, room left for the
     // parents that are no animals; doubled whenever they crowd it. The table
     // is the largest memory of the reading, which it reaches all over.
@@ -159,7 +220,7 @@ std::vector<std::int64_t> match_identifiers(const Strings& strings, std::int64_t
         capacity *= 2;
     }
     for (;; capacity *= 2) {
-        auto first = matched(strings, n, capacity, found, outside, pace, pages);
+        auto first = matched(strings, n, capacity, found, outside, pace, pages, threads);
         if (first) {
             return std::move(*first);
         }

@@ -13,9 +13,11 @@
 namespace tolmkit {
 
 // Strings stored one after another: string k is data[offsets[k] .. offsets[k + 1]).
+// The 32-bit offsets of pyarrow's string type, taken as they are: a copy in
+// 64 bits would be as many fresh pages as the strings themselves.
 struct Strings {
     std::int64_t count;
-    const std::int64_t* offsets;
+    const std::int32_t* offsets;
     const std::uint8_t* data;
 };
 
@@ -99,8 +101,11 @@ private:
 // outside[k] a number counted in the order the records name them, sire
 // before dam within a record (−1 elsewhere). Returns, for each such number,
 // the string that first names it. found and outside hold strings.count
-// entries; fewer than 2^32 − 1 strings. `pace` counts one step a string.
-std::vector<std::int64_t> match_identifiers(const Strings& strings, std::int64_t n, std::int64_t* found,
-                                            std::int64_t* outside, Pacer& pace, Pages pages = Pages::large);
+// entries, in 32 bits as the numbers of animals are: fewer than 2^31 − 1
+// strings. The parents are looked up on `threads` threads, with the same
+// result for any number; `pace` counts one step a string on this thread.
+std::vector<std::int64_t> match_identifiers(const Strings& strings, std::int64_t n, std::int32_t* found,
+                                            std::int32_t* outside, Pacer& pace, Pages pages = Pages::large,
+                                            int threads = 1);
 
 }  // namespace tolmkit

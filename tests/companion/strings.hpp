@@ -13,13 +13,13 @@ struct StringTable {
     explicit StringTable(const std::vector<std::string>& strings) : offsets{0} {
         for (const std::string& s : strings) {
             bytes.insert(bytes.end(), s.begin(), s.end());
-            offsets.push_back(static_cast<std::int64_t>(bytes.size()));
+            offsets.push_back(static_cast<std::int32_t>(bytes.size()));
         }
         bytes.push_back(0);  // data() of an empty list is still a pointer
     }
     Strings strings() const { return {static_cast<std::int64_t>(offsets.size()) - 1, offsets.data(), bytes.data()}; }
 
-    std::vector<std::int64_t> offsets;
+    std::vector<std::int32_t> offsets;
     std::vector<std::uint8_t> bytes;
 };
 

@@ -15,27 +15,29 @@ using namespace tolmkit;
 using testing_support::StringTable;
 
 struct Matched {
-    std::vector<std::int64_t> found, outside, first;
+    std::vector<std::int32_t> found, outside;
+    std::vector<std::int64_t> first;
     bool operator==(const Matched& other) const {
         return found == other.found && outside == other.outside && first == other.first;
     }
 };
 
 // Animals, sires and dams of n records, then codes.
-Matched matched(const std::vector<std::string>& strings, std::int64_t n, Pages pages = Pages::large) {
+Matched matched(const std::vector<std::string>& strings, std::int64_t n, Pages pages = Pages::large, int threads = 1) {
     const StringTable table(strings);
-    Matched result{std::vector<std::int64_t>(strings.size()), std::vector<std::int64_t>(strings.size()), {}};
+    Matched result{std::vector<std::int32_t>(strings.size()), std::vector<std::int32_t>(strings.size()), {}};
     Pacer pace;
-    result.first = match_identifiers(table.strings(), n, result.found.data(), result.outside.data(), pace, pages);
+    result.first =
+        match_identifiers(table.strings(), n, result.found.data(), result.outside.data(), pace, pages, threads);
     return result;
 }
 
 // The matching as its contract states it, with a map.
 Matched oracle(const std::vector<std::string>& strings, std::int64_t n) {
-    Matched result{std::vector<std::int64_t>(strings.size(), -1), std::vector<std::int64_t>(strings.size(), -1), {}};
-    std::map<std::string, std::int64_t> animal, name;
+    Matched result{std::vector<std::int32_t>(strings.size(), -1), std::vector<std::int32_t>(strings.size(), -1), {}};
+    std::map<std::string, std::int32_t> animal, name;
     for (std::int64_t k = 0; k < n; ++k) {
-        animal.emplace(strings[k], k);
+        animal.emplace(strings[k], static_cast<std::int32_t>(k));
     }
     for (std::int64_t k = 0; k < static_cast<std::int64_t>(strings.size()); ++k) {
         const auto it = animal.find(strings[k]);
@@ -44,7 +46,7 @@ Matched oracle(const std::vector<std::string>& strings, std::int64_t n) {
     for (std::int64_t record = 0; record < n; ++record) {
         for (const std::int64_t k : {n + record, 2 * n + record}) {
             if (result.found[k] < 0) {
-                const auto [it, added] = name.emplace(strings[k], static_cast<std::int64_t>(result.first.size()));
+                const auto [it, added] = name.emplace(strings[k], static_cast<std::int32_t>(result.first.size()));
                 if (added) {
                     result.first.push_back(k);
                 }
@@ -58,15 +60,15 @@ Matched oracle(const std::vector<std::string>& strings, std::int64_t n) {
 TEST(MatchIdentifiers, ParentsNotListedAreNumberedRecordByRecordSireBeforeDam) {
     // Records (c, a, x), (d, y, a), (c, x, z) and the codes "0", "d".
     const Matched got = matched({"c", "d", "c", "a", "y", "x", "x", "a", "z", "0", "d"}, 3);
-    EXPECT_EQ(got.found, (std::vector<std::int64_t>{0, 1, 0, -1, -1, -1, -1, -1, -1, -1, 1}));
-    EXPECT_EQ(got.outside, (std::vector<std::int64_t>{-1, -1, -1, 0, 2, 1, 1, 0, 3, -1, -1}));
+    EXPECT_EQ(got.found, (std::vector<std::int32_t>{0, 1, 0, -1, -1, -1, -1, -1, -1, -1, 1}));
+    EXPECT_EQ(got.outside, (std::vector<std::int32_t>{-1, -1, -1, 0, 2, 1, 1, 0, 3, -1, -1}));
     EXPECT_EQ(got.first, (std::vector<std::int64_t>{3, 6, 4, 8}));  // a, x, y, z
 }
 
 // Identifiers longer than a slot holds, alike in their first bytes, beside
 // short ones and the empty string; enough of them that the table grows
-// several times (it starts sized for the animals alone); and both kinds of
-// memory, large pages or not.
+// several times (it starts sized for the animals alone); both kinds of
+// memory, large pages or not; the parents looked up on 1 to 3 threads.
 class AgainstTheOracle : public testing::TestWithParam<Pages> {};
 
 TEST_P(AgainstTheOracle, LongShortAndEmptyIdentifiersThroughGrowth) {
@@ -84,7 +86,9 @@ TEST_P(AgainstTheOracle, LongShortAndEmptyIdentifiersThroughGrowth) {
         for (std::int64_t k = 0; k < 2 * n + 7; ++k) {
             strings.push_back(name(40 * static_cast<std::uint64_t>(n)));
         }
-        EXPECT_EQ(matched(strings, n, GetParam()), oracle(strings, n)) << n << " animals";
+        for (const int threads : {1, 2, 3}) {
+            EXPECT_EQ(matched(strings, n, GetParam(), threads), oracle(strings, n)) << n << " animals, " << threads;
+        }
     }
 }
 
@@ -112,7 +116,7 @@ TEST(MatchIdentifiers, StopsWhenThePacersCheckThrows) {
         strings.push_back(std::to_string(k));
     }
     const StringTable table(strings);
-    std::vector<std::int64_t> found(strings.size()), outside(strings.size());
+    std::vector<std::int32_t> found(strings.size()), outside(strings.size());
     Pacer pace([] { throw std::runtime_error("stop"); }, std::chrono::nanoseconds(0));
     EXPECT_THROW(match_identifiers(table.strings(), 100000, found.data(), outside.data(), pace), std::runtime_error);
 }

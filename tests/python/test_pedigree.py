@@ -16,10 +16,15 @@ from pedigrees import KINDS, parents_by_id, random_pedigree
 def test_numbers_and_codes():
     pedigree = read_pedigree(io.StringIO("a,0,0\nb,0,0\nc,a,b\nd,c,0\n"))
     assert pedigree.numbers(["d", "a"]).tolist() == [3, 0]
+    # Looked up in the file's text: repeats, numpy's strings, none at all.
+    assert pedigree.numbers(["d", "a", "d", np.str_("c")]).tolist() == [3, 0, 3, 2]
+    assert pedigree.numbers([]).tolist() == []
     sire, dam = pedigree.codes(unknown=len(pedigree))
     assert (sire.dtype, sire.tolist(), dam.tolist()) == (np.int32, [4, 4, 0, 2], [4, 4, 1, 4])
     with pytest.raises(PedigreeError, match="animal 'z' is not in the pedigree"):
         pedigree.numbers(["a", "z"])
+    with pytest.raises(PedigreeError, match="is not in the pedigree"):
+        pedigree.numbers(["a", "\ud800"])
 
 
 def test_from_numbers_takes_a_simulated_pedigree():
