@@ -22,11 +22,14 @@ import pandas as pd
 from numpy.typing import NDArray
 
 from ._advice import PedigreeError, Refusal
+from ._memory import has_room
 from ._patterns import SPACES, WIDE_SPACE
 from .decoding import utf8_text
 
 __all__ = ["GenotypeError", "first_repeat", "read_genotypes"]
 
+# Room enough to map a compiled library of a few MiB, with its relocations.
+_LIBRARY_ROOM = 64 * 2**20
 # The first bytes of a PLINK .bed file (SNP-major).
 _BED_MAGIC = b"\x6c\x1b\x01"
 # The genotype codes of the BLUPF90 text files, by byte; 9 marks any other byte.
@@ -144,7 +147,14 @@ def _text(path: str, encoding: str) -> bytes:
 
 
 def _read_bed(path: str, encoding: str) -> tuple[NDArray[np.object_], NDArray[np.int8]]:
-    from bed_reader import open_bed
+    try:
+        from bed_reader import open_bed
+    except ImportError:
+        # The loader maps bed-reader's compiled library at its first import,
+        # and fails so where the address space has no room left for it.
+        if not has_room(_LIBRARY_ROOM):
+            raise MemoryError("no room for bed-reader's library") from None
+        raise
 
     with open(path, "rb") as file:
         if file.read(3) != _BED_MAGIC:

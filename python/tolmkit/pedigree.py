@@ -514,7 +514,12 @@ class Pedigree:
         )
         found = self._text_numbers(wanted)
         if found is None:
-            found = self._id_index().get_indexer(wanted)  # type: ignore[no-untyped-call]
+            try:
+                found = self._id_index().get_indexer(wanted)  # type: ignore[no-untyped-call]
+            except UnicodeEncodeError:  # pandas' pyarrow strings take no lone surrogate, nor does any identifier
+                encodable = np.array([_encodes(name) for name in wanted], dtype=bool)
+                found = np.full(len(wanted), -1, dtype=np.intp)
+                found[encodable] = self._id_index().get_indexer(wanted[encodable])  # type: ignore[no-untyped-call]
         if np.any(found < 0):
             raise self._not_found(wanted[np.argmax(found < 0)])
         return found.astype(np.int32)
@@ -721,6 +726,16 @@ def ancestry(
         if pedigree._generation is not None:
             kept._generation = _frozen(pedigree._generation[keep])
     return kept, renumber
+
+
+def _encodes(name: object) -> bool:
+    """Whether `name` is not text that UTF-8 cannot hold (a lone surrogate)."""
+    try:
+        if isinstance(name, str):
+            name.encode()
+    except UnicodeEncodeError:
+        return False
+    return True
 
 
 def reference_numbers(pedigree: Pedigree, reference: str | Iterable[str]) -> NDArray[np.int64]:
