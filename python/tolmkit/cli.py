@@ -616,15 +616,8 @@ def _hinv(args: argparse.Namespace) -> None:
                 pedigree,
                 genotyped,
                 g,
-                blend=args.blend,
-                tau=args.tau,
-                omega=args.omega,
-                tune=args.tune,
-                blend_with=args.blend_with,
-                order=args.order,
-                add_missing=args.add_missing,
-                groups="full" if args.full_groups else args.groups is not None,
                 keep=list(kept),
+                **_single_step(args),
             )
             lower = sp.tril(result.matrix, format="csr")
             lower.sort_indices()
@@ -635,6 +628,20 @@ def _hinv(args: argparse.Namespace) -> None:
             positions: NDArray[np.int64] = pd.Index(result.ids, dtype=object).get_indexer(genotyped)  # type: ignore[no-untyped-call]
             for name, (path, key) in zip(kept, zip(files[0::2], files[1::2])):
                 write_genotyped_block(result.kept[name], positions, result.ids, path, key)
+
+
+def _single_step(args: argparse.Namespace) -> dict[str, typing.Any]:
+    """hinv's options as the arguments of hybrid_inverse that they stand for."""
+    return {
+        "blend": args.blend,
+        "tau": args.tau,
+        "omega": args.omega,
+        "tune": args.tune,
+        "blend_with": args.blend_with,
+        "order": args.order,
+        "groups": "full" if args.full_groups else args.groups is not None,
+        "add_missing": args.add_missing,
+    }
 
 
 def _genomic(
@@ -696,14 +703,7 @@ def _apy_parts(args: argparse.Namespace) -> None:
                 core=args.core,
                 seed=args.seed,
                 form="operator",
-                blend=args.blend,
-                tau=args.tau,
-                omega=args.omega,
-                tune=args.tune,
-                blend_with=args.blend_with,
-                order=args.order,
-                groups="full" if args.full_groups else args.groups is not None,
-                add_missing=args.add_missing,
+                **_single_step(args),
             )
         for warning in caught:
             print(f"tolmkit: {args.genotypes}: {warning.message}", file=sys.stderr)
