@@ -86,6 +86,6 @@ def marginal_ancestors(
     most: int,
     enough: float,
 ) -> tuple[NDArray[np.int32], NDArray[np.float64], float]: ...
-def symmetric_from_lower(
-    row: NDArray[np.int32], column: NDArray[np.int32], value: NDArray[np.float64], diagonal: NDArray[np.float64]
+def relationship_inverse(
+    sire: NDArray[np.int32], dam: NDArray[np.int32], weight: NDArray[np.float64], size: int
 ) -> tuple[NDArray[np.int64], NDArray[np.int32], NDArray[np.float64]]: ...

@@ -4,7 +4,6 @@ from __future__ import annotations
 
 import numpy as np
 import scipy.sparse as sp
-from numpy.typing import NDArray
 
 from . import _native
 from ._advice import PedigreeError
@@ -100,36 +99,7 @@ def inverse_relationship_matrix(
             for parents, group in ((sire, pedigree.sire_group), (dam, pedigree.dam_group))
         )
         n = size
-    diagonal, rows, cols, values = _terms(sire, dam, weight, n)
-    indptr, indices, data = _native.symmetric_from_lower(rows, cols, values, diagonal)
+    indptr, indices, data = _native.relationship_inverse(sire, dam, weight, n)
     if indptr[-1] <= np.iinfo(np.int32).max:
         indptr = indptr.astype(np.int32)
     return sp.csr_matrix((data, indices, indptr), shape=(n, n))
-
-
-def _terms(
-    sire: NDArray[np.int32], dam: NDArray[np.int32], weight: NDArray[np.float64], n: int
-) -> tuple[NDArray[np.float64], NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]:
-    """The diagonal of the sum of q qᵀ / b_i over n rows (the animals, then
-    any groups, numbered after them), and its strictly lower triangle as
-    rows, columns and values whose duplicates are to be added."""
-    animals = np.arange(len(sire), dtype=np.int32)
-    has_sire, has_dam = sire >= 0, dam >= 0
-    both = has_sire & has_dam
-    mated_sire, mated_dam, mated_weight = sire[both], dam[both], weight[both]
-    selfed = mated_sire == mated_dam
-    # A selfed animal's cross term falls twice on its parent's diagonal.
-    own = np.concatenate([weight, np.zeros(n - len(weight))])
-    diagonal = (
-        own
-        + np.bincount(sire[has_sire], 0.25 * weight[has_sire], minlength=n)
-        + np.bincount(dam[has_dam], 0.25 * weight[has_dam], minlength=n)
-        + np.bincount(mated_sire[selfed], 0.5 * mated_weight[selfed], minlength=n)
-    )
-    crossed = ~selfed
-    # A known parent is numbered below its offspring, a group above it.
-    first = np.concatenate([animals[has_sire], animals[has_dam], mated_sire[crossed]])
-    second = np.concatenate([sire[has_sire], dam[has_dam], mated_dam[crossed]])
-    rows, cols = np.maximum(first, second), np.minimum(first, second)
-    values = np.concatenate([-0.5 * weight[has_sire], -0.5 * weight[has_dam], 0.25 * mated_weight[crossed]])
-    return diagonal, rows, cols, values

@@ -1,5 +1,4 @@
-// A symmetric matrix in compressed rows from the terms of its lower
-// triangle, for the inverse of the relationship matrix.
+// The inverse of a relationship matrix in compressed rows, from the parents.
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -25,33 +24,28 @@ Array<T> owned(std::vector<T>&& elements) {
 
 void register_assembly(py::module_& m) {
     m.def(
-        "symmetric_from_lower",
-        [](const Integers& row, const Integers& column, const Reals& value, const Reals& diagonal) {
-            if (diagonal.size() >= INT32_MAX) {
+        "relationship_inverse",
+        [](const Integers& sire, const Integers& dam, const Reals& weight, std::int64_t size) {
+            if (sire.size() >= INT32_MAX || size >= INT32_MAX) {
                 throw std::invalid_argument("more rows than int32 numbers");
             }
-            const auto n = static_cast<std::int32_t>(diagonal.size());
-            if (row.size() >= INT32_MAX) {
-                throw std::invalid_argument("more terms than int32 numbers");
-            }
-            require_size(column, row.size(), "column");
-            require_size(value, row.size(), "value");
-            const Terms terms{row.size(), row.data(), column.data(), value.data()};
-            const std::int64_t outside = first_outside(n, terms);
-            if (outside >= 0) {
-                throw std::invalid_argument("term " + std::to_string(outside) + " is not below the diagonal");
+            require_size(dam, sire.size(), "dam");
+            require_size(weight, sire.size(), "weight");
+            const Parents parents{static_cast<std::int32_t>(sire.size()), static_cast<std::int32_t>(size), sire.data(),
+                                  dam.data(), weight.data()};
+            if (const std::string problem = parents_problem(parents); !problem.empty()) {
+                throw std::invalid_argument(problem);
             }
             Compressed out;
             {
                 const py::gil_scoped_release released;
                 Pacer pace = signal_pacer();
-                out = symmetric_from_lower(n, terms, diagonal.data(), pace);
+                out = relationship_inverse(parents, pace);
             }
             return py::make_tuple(owned(std::move(out.indptr)), owned(std::move(out.indices)),
                                   owned(std::move(out.data)));
         },
-        py::arg("row").noconvert(), py::arg("column").noconvert(), py::arg("value").noconvert(),
-        py::arg("diagonal").noconvert());
+        py::arg("sire").noconvert(), py::arg("dam").noconvert(), py::arg("weight").noconvert(), py::arg("size"));
 }
 
 }  // namespace tolmkit

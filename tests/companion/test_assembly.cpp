@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -9,23 +10,54 @@ namespace {
 
 using namespace tolmkit;
 
-TEST(Assembly, DuplicatesAddedInTheirOrderZerosLeftOutMirrorCopied) {
-    // (2, 0) three times, in an order that a sum in another order rounds
-    // differently; (3, 1) summing to zero; (3, 0) once; row 1 has no term.
-    const std::vector<std::int32_t> row{2, 3, 2, 3, 2, 3}, column{0, 1, 0, 0, 0, 1};
-    const std::vector<double> value{1.0, 0.5, 1e-16, 4.0, 1e-16, -0.5}, diagonal{1.0, 2.0, 3.0, 4.0};
-    const Terms terms{6, row.data(), column.data(), value.data()};
-    EXPECT_EQ(first_outside(4, terms), -1);
+// The stored element (r, c), or NaN.
+double element(const Compressed& out, std::int32_t r, std::int32_t c) {
+    for (auto at = out.indptr[static_cast<std::size_t>(r)]; at < out.indptr[static_cast<std::size_t>(r) + 1]; ++at) {
+        if (out.indices[static_cast<std::size_t>(at)] == c) {
+            return out.data[static_cast<std::size_t>(at)];
+        }
+    }
+    return std::nan("");
+}
+
+TEST(Assembly, TermsSummedInTheirOrderZerosLeftOutGroupsAndSelfing) {
+    // 2, 3 and 4 full sibs, whose mates' terms (1, 0) add to 1.0 only in
+    // their order (1.0 + 2e-16 would not); 5, of 0 and 2, whose mates' term
+    // cancels 2's sire term (2, 0); 6 selfed from 3; 7 of the group 8.
+    const std::vector<std::int32_t> sire{-1, -1, 0, 0, 0, 0, 3, 8}, dam{-1, -1, 1, 1, 1, 2, 3, -1};
+    const std::vector<double> weight{1.0, 1.0, 4.0, 4e-16, 4e-16, 8.0, 2.0, 2.0};
+    const Parents parents{8, 9, sire.data(), dam.data(), weight.data()};
+    ASSERT_EQ(parents_problem(parents), "");
     Pacer pace;
-    const Compressed out = symmetric_from_lower(4, terms, diagonal.data(), pace);
-    EXPECT_EQ(out.indptr, std::vector<std::int64_t>({0, 3, 4, 6, 8}));
-    EXPECT_EQ(out.indices, std::vector<std::int32_t>({0, 2, 3, 1, 0, 2, 0, 3}));
-    const double summed = (1.0 + 1e-16) + 1e-16;
-    EXPECT_EQ(summed, 1.0);
-    EXPECT_EQ(out.data, std::vector<double>({1.0, summed, 4.0, 2.0, summed, 3.0, 4.0, 4.0}));
-    const std::vector<std::int32_t> below{2, 1}, above{1, 2};
-    EXPECT_EQ(first_outside(4, {2, below.data(), above.data(), value.data()}), 1);  // (1, 2)
-    EXPECT_EQ(first_outside(2, {2, below.data(), above.data(), value.data()}), 0);  // row 2 of 2
+    const Compressed out = relationship_inverse(parents, pace);
+    ASSERT_EQ(out.indptr.size(), 10U);
+    for (std::int32_t r = 0; r < 9; ++r) {
+        for (auto at = out.indptr[static_cast<std::size_t>(r)]; at < out.indptr[static_cast<std::size_t>(r) + 1];
+             ++at) {
+            const auto k = static_cast<std::size_t>(at);
+            if (at > out.indptr[static_cast<std::size_t>(r)]) {
+                EXPECT_LT(out.indices[k - 1], out.indices[k]);
+            }
+            EXPECT_EQ(element(out, out.indices[k], r), out.data[k]);
+        }
+    }
+    EXPECT_EQ(element(out, 1, 0), 1.0);
+    EXPECT_TRUE(std::isnan(element(out, 2, 0)));
+    EXPECT_EQ(element(out, 6, 3), -2.0);
+    EXPECT_EQ(element(out, 3, 3), ((4e-16 + 0.25 * 2.0) + 0.25 * 2.0) + 0.5 * 2.0);
+    EXPECT_EQ(element(out, 8, 7), -1.0);
+    EXPECT_EQ(element(out, 8, 8), 0.5);
+}
+
+TEST(Assembly, ParentOutOfRangeNamed) {
+    const std::vector<double> weight{1.0, 1.0};
+    for (const std::vector<std::int32_t>& sire : {std::vector<std::int32_t>{-1, 1}, {-2, -1}, {-1, 3}}) {
+        const std::vector<std::int32_t> dam{-1, -1};
+        EXPECT_NE(parents_problem({2, 3, sire.data(), dam.data(), weight.data()}), "") << sire[0] << " " << sire[1];
+        EXPECT_NE(parents_problem({2, 3, dam.data(), sire.data(), weight.data()}), "");
+    }
+    const std::vector<std::int32_t> sire{-1, 0}, dam{-1, 2};
+    EXPECT_EQ(parents_problem({2, 3, sire.data(), dam.data(), weight.data()}), "");
 }
 
 }  // namespace
