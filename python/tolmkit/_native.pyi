@@ -2,6 +2,9 @@ import numpy as np
 from numpy.typing import NDArray
 
 MISSING_PARENT: int
+SMALL_LETTER: int
+CAPITAL_LETTER: int
+BEYOND_ASCII: int
 
 def match_identifiers(
     offsets: NDArray[np.int32], data: NDArray[np.uint8], n: int, threads: int = 1
@@ -12,6 +15,7 @@ def inbreeding(
 ) -> tuple[NDArray[np.float64], NDArray[np.float64]]: ...
 def first_control(text: NDArray[np.uint8]) -> int: ...
 def unclosed_quote(text: NDArray[np.uint8]) -> int: ...
+def letter_cases(text: NDArray[np.uint8]) -> int: ...
 def write_lines(
     columns: list[NDArray[np.float64] | NDArray[np.int64] | tuple[NDArray[np.int64], NDArray[np.uint8]]],
     separator: str,

@@ -338,7 +338,7 @@ def number_records(table: Table, rules: Rules) -> Numbering:
     sire, dam = parents
     ids = pa.concat_arrays([pa.array(outside[added], pa.string())] + chunks(table.animal))
     if not rules.case_distinct:
-        _check_case(ids, added, name_number, entry, table, rules, bool(data.max(initial=0) < 0x80))
+        _check_case(ids, added, name_number, entry, table, rules, _native.letter_cases(data))
     _check_parents(_Names(ids), sire, dam, founders, rules.selfing, table.sex, recorded, at)
     total = len(ids)
     order = np.arange(total)
@@ -737,19 +737,25 @@ def _check_case(
     entry: NDArray[np.intp],
     table: Table,
     rules: Rules,
-    ascii: bool,
+    cases: int,
 ) -> None:
     """Refuses an animal, listed or added as a founder (`ids`, the founders
     first), whose identifier differs only in case from another's, or from a
     code given for unknown parents or groups: the same animal or code typed
-    two ways far more often than two. `ascii` says that every identifier is
-    ASCII, whose case pyarrow changes many times faster."""
+    two ways far more often than two. `cases` is `_native.letter_cases` of
+    the identifiers' text."""
     given = sorted(code for code in rules.codes | rules.group_codes if code.lower() != code.upper())
     prefixes = [prefix for prefix in rules.group_prefixes if prefix.lower() != prefix.upper()]
+    extra = "".join(given + prefixes)
+    ascii = not cases & _native.BEYOND_ASCII and extra.isascii()
+    # Without a capital, or without a small letter, no two can differ in case
+    # alone: told from the bytes where all are ASCII.
+    small = cases & _native.SMALL_LETTER or extra != extra.upper()
+    capital = cases & _native.CAPITAL_LETTER or extra != extra.lower()
+    if ascii and not (small and capital):
+        return
     names = pa.concat_arrays([ids, pa.array(given + prefixes, pa.string())])
-    ascii = ascii and all(prefix.isascii() for prefix in prefixes)
     lower = (pc.ascii_lower if ascii else pc.utf8_lower)(names)
-    # Without a capital, or without a small letter, no two can differ in case alone.
     if (
         pc.all(pc.equal(lower, names)).as_py()
         or pc.all(pc.equal((pc.ascii_upper if ascii else pc.utf8_upper)(names), names)).as_py()

@@ -80,8 +80,7 @@ void sort_row(std::int32_t* columns, double* values, std::size_t count,
     for (std::size_t k = 0; k < count; ++k) {
         scratch[k] = {columns[k], values[k]};
     }
-    std::stable_sort(scratch.begin(), scratch.end(),
-                     [](const auto& x, const auto& y) { return x.first < y.first; });
+    std::stable_sort(scratch.begin(), scratch.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
     for (std::size_t k = 0; k < count; ++k) {
         columns[k] = scratch[k].first;
         values[k] = scratch[k].second;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <future>
+#include <memory>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -100,22 +101,60 @@ std::uint64_t hash_of(const Strings& strings, std::int64_t k) {
     return hashed(strings.data + begin, strings.offsets[k + 1] - begin);
 }
 
-// Steps [from, to) of the matching in batches: the slots of a batch are
-// fetched ahead, then look(k, hash) runs on each of its strings in turn,
-// and the steps stop when it returns false. Returns whether all ran.
+// The table in parts, a power of two of them, each taking the strings whose
+// hash begins with its number: the animals go into every part at once, one
+// thread a part. Each part takes its strings in their order, and equal
+// strings share a part, so the first of them is the one found whatever the
+// number of parts.
+class Parts {
+public:
+    Parts(const Strings& strings, std::uint64_t capacity, Pages pages, int most) {
+        while (2 * count_ <= most && capacity / (2 * count_) >= 16) {
+            count_ *= 2;
+            ++bits_;
+        }
+        for (int p = 0; p < count_; ++p) {
+            tables_.push_back(std::make_unique<IdentifierTable>(strings, capacity / count_, pages));
+        }
+    }
+
+    int count() const { return count_; }
+    int of(std::uint64_t hash) const { return bits_ == 0 ? 0 : static_cast<int>(hash >> (64 - bits_)); }
+    IdentifierTable& operator[](int part) { return *tables_[static_cast<std::size_t>(part)]; }
+    void prefetch(std::uint64_t hash) const { tables_[static_cast<std::size_t>(of(hash))]->prefetch(hash); }
+    std::int64_t find(std::int64_t k, std::uint64_t hash, bool insert) {
+        return (*this)[of(hash)].find(k, hash, insert);
+    }
+    bool crowded() const {
+        return std::any_of(tables_.begin(), tables_.end(), [](const auto& table) { return table->crowded(); });
+    }
+
+private:
+    int count_ = 1;
+    int bits_ = 0;
+    std::vector<std::unique_ptr<IdentifierTable>> tables_;
+};
+
+// Steps [from, to) of the matching in batches, the strings of part `part`
+// alone (−1: all): the slots of a batch are fetched ahead, then look(k,
+// hash) runs on each of its strings in turn, and the steps stop when it
+// returns false. Returns whether all ran.
 template <typename Look>
-bool in_batches(const IdentifierTable& table, const Strings& strings, std::int64_t n, std::int64_t from,
+bool in_batches(const Parts& parts, int part, const Strings& strings, std::int64_t n, std::int64_t from,
                 std::int64_t to, Pacer& pace, Look look) {
     std::uint64_t hashes[batch];
     std::int64_t entries[batch];
     for (std::int64_t start = from; start < to; start += batch) {
         const std::int64_t size = start + batch <= to ? batch : to - start;
+        std::int64_t kept = 0;
         for (std::int64_t j = 0; j < size; ++j) {
-            entries[j] = string_at(start + j, n);
-            hashes[j] = hash_of(strings, entries[j]);
-            table.prefetch(hashes[j]);
+            entries[kept] = string_at(start + j, n);
+            hashes[kept] = hash_of(strings, entries[kept]);
+            if (part < 0 || parts.of(hashes[kept]) == part) {
+                parts.prefetch(hashes[kept++]);
+            }
         }
-        for (std::int64_t j = 0; j < size; ++j) {
+        for (std::int64_t j = 0; j < kept; ++j) {
             if (!look(entries[j], hashes[j])) {
                 return false;
             }
@@ -125,61 +164,71 @@ bool in_batches(const IdentifierTable& table, const Strings& strings, std::int64
     return true;
 }
 
+// work(t, pace) for t in [0, count), t = 0 on this thread with `pace`, the
+// others on threads of their own with a pacer that checks nothing: only
+// this thread may run the pacer's check. A share whose thread cannot be
+// started is done here. Returns whether every share returned true.
+template <typename Work>
+bool on_threads(int count, Pacer& pace, Work work) {
+    std::vector<std::future<bool>> others;
+    bool all = true;
+    for (int t = 1; t < count; ++t) {
+        try {
+            others.push_back(std::async(std::launch::async, [&work, t] {
+                Pacer unchecked;
+                return work(t, unchecked);
+            }));
+        } catch (const std::system_error&) {  // no thread to be had
+            all = work(t, pace) && all;
+        }
+    }
+    // The others' futures wait for them on the way out, also when the check throws.
+    all = work(0, pace) && all;
+    for (auto& other : others) {
+        all = other.get() && all;
+    }
+    return all;
+}
+
 // One pass of match_identifiers over a table of `capacity` slots; nothing
-// when the table grew crowded. The animals go in first. The parents are then
-// looked up among them alone, which changes nothing in the table, so that
-// each of `threads` threads takes a share of them; those that no animal
-// names go in after, on this thread in the order of the records, which
-// numbers them.
+// when the table grew crowded. The animals go in first, into the table's
+// parts at once. The parents are then looked up among them alone, which
+// changes nothing in the table, so that each of `threads` threads takes a
+// share of them; those that no animal names go in after, on this thread in
+// the order of the records, which numbers them.
 std::optional<std::vector<std::int64_t>> matched(const Strings& strings, std::int64_t n, std::uint64_t capacity,
                                                  std::int32_t* found, std::int32_t* outside, Pacer& pace, Pages pages,
                                                  int threads) {
-    IdentifierTable table(strings, capacity, pages);
-    const bool room = in_batches(table, strings, n, 0, n, pace, [&](std::int64_t k, std::uint64_t hash) {
-        const std::int64_t other = table.find(k, hash, true);
-        found[k] = static_cast<std::int32_t>(other < 0 ? k : other);
-        outside[k] = -1;
-        return !table.crowded();
+    Parts parts(strings, capacity, pages, threads);
+    const bool room = on_threads(parts.count(), pace, [&](int part, Pacer& paced) {
+        IdentifierTable& table = parts[part];
+        return in_batches(parts, part, strings, n, 0, n, paced, [&](std::int64_t k, std::uint64_t hash) {
+            const std::int64_t other = table.find(k, hash, true);
+            found[k] = static_cast<std::int32_t>(other < 0 ? k : other);
+            outside[k] = -1;
+            return !table.crowded();
+        });
     });
     if (!room) {
         return std::nullopt;
     }
-    const auto among_animals = [&](std::int64_t from, std::int64_t to, Pacer& paced) {
-        in_batches(table, strings, n, from, to, paced, [&](std::int64_t k, std::uint64_t hash) {
-            found[k] = static_cast<std::int32_t>(table.find(k, hash, false));
+    const std::int64_t share = (2 * n + threads - 1) / threads;
+    on_threads(threads, pace, [&](int t, Pacer& paced) {
+        const std::int64_t from = std::min(n + t * share, 3 * n), to = std::min(from + share, 3 * n);
+        return in_batches(parts, -1, strings, n, from, to, paced, [&](std::int64_t k, std::uint64_t hash) {
+            found[k] = static_cast<std::int32_t>(parts.find(k, hash, false));
             outside[k] = -1;
             return true;
         });
-    };
-    {
-        // Only this thread may run the pacer's check; the others' futures
-        // wait for them on the way out, also when the check throws.
-        std::vector<std::future<void>> others;
-        const std::int64_t share = (2 * n + threads - 1) / threads;
-        for (int t = 1; t < threads; ++t) {
-            const std::int64_t from = std::min(n + t * share, 3 * n), to = std::min(from + share, 3 * n);
-            try {
-                others.push_back(std::async(std::launch::async, [&, from, to] {
-                    Pacer unchecked;
-                    among_animals(from, to, unchecked);
-                }));
-            } catch (const std::system_error&) {  // no thread to be had: this one takes the share
-                among_animals(from, to, pace);
-            }
-        }
-        among_animals(n, std::min(n + share, 3 * n), pace);
-        for (auto& other : others) {
-            other.get();
-        }
-    }
+    });
     std::vector<std::int64_t> first;
     for (std::int64_t step = n; step < 3 * n; ++step) {
         const std::int64_t k = string_at(step, n);
         if (found[k] >= 0) {
             continue;
         }
-        const std::int64_t other = table.find(k, hash_of(strings, k), true);
-        if (table.crowded()) {
+        const std::int64_t other = parts.find(k, hash_of(strings, k), true);
+        if (parts.crowded()) {
             return std::nullopt;
         }
         if (other < 0) {
@@ -190,8 +239,8 @@ std::optional<std::vector<std::int64_t>> matched(const Strings& strings, std::in
         }
         pace();
     }
-    in_batches(table, strings, n, 3 * n, strings.count, pace, [&](std::int64_t k, std::uint64_t hash) {
-        const std::int64_t other = table.find(k, hash, false);
+    in_batches(parts, -1, strings, n, 3 * n, strings.count, pace, [&](std::int64_t k, std::uint64_t hash) {
+        const std::int64_t other = parts.find(k, hash, false);
         found[k] = static_cast<std::int32_t>(other >= 0 && other < n ? other : -1);
         outside[k] = -1;
         return true;

@@ -102,8 +102,9 @@ private:
 // before dam within a record (−1 elsewhere). Returns, for each such number,
 // the string that first names it. found and outside hold strings.count
 // entries, in 32 bits as the numbers of animals are: fewer than 2^31 − 1
-// strings. The parents are looked up on `threads` threads, with the same
-// result for any number; `pace` counts one step a string on this thread.
+// strings. The animals go into the table and the parents are looked up on
+// `threads` threads, with the same result for any number; `pace` counts one
+// step a string on this thread.
 std::vector<std::int64_t> match_identifiers(const Strings& strings, std::int64_t n, std::int32_t* found,
                                             std::int32_t* outside, Pacer& pace, Pages pages = Pages::large,
                                             int threads = 1);

@@ -1,4 +1,4 @@
-// first_control and unclosed_quote: the scans of a file's text.
+// first_control, unclosed_quote and letter_cases: the scans of a file's text.
 #include <utility>
 
 #include "bindings.hpp"
@@ -19,6 +19,16 @@ void register_text_checks(py::module_& m) {
             },
             py::arg("text").noconvert());
     }
+    m.attr("SMALL_LETTER") = static_cast<int>(small_letter);
+    m.attr("CAPITAL_LETTER") = static_cast<int>(capital_letter);
+    m.attr("BEYOND_ASCII") = static_cast<int>(beyond_ascii);
+    m.def(
+        "letter_cases",
+        [](const Bytes& text) {
+            const py::gil_scoped_release released;
+            return letter_cases(text.data(), text.size());
+        },
+        py::arg("text").noconvert());
 }
 
 }  // namespace tolmkit

@@ -16,4 +16,10 @@ std::int64_t first_control(const std::uint8_t* text, std::int64_t size);
 // a field is doubled, so each line of a sound file holds an even number.
 std::int64_t unclosed_quote(const std::uint8_t* text, std::int64_t size);
 
+// What kinds of byte text[0 .. size) holds: the sum of `small_letter` (a to
+// z), `capital_letter` (A to Z) and `beyond_ascii` (0x80 and above), each
+// for one such byte at least.
+enum Cases : int { small_letter = 1, capital_letter = 2, beyond_ascii = 4 };
+int letter_cases(const std::uint8_t* text, std::int64_t size);
+
 }  // namespace tolmkit

@@ -68,7 +68,8 @@ TEST(MatchIdentifiers, ParentsNotListedAreNumberedRecordByRecordSireBeforeDam) {
 // Identifiers longer than a slot holds, alike in their first bytes, beside
 // short ones and the empty string; enough of them that the table grows
 // several times (it starts sized for the animals alone); both kinds of
-// memory, large pages or not; the parents looked up on 1 to 3 threads.
+// memory, large pages or not; the animals put in and the parents looked up
+// on 1 to 3 threads.
 class AgainstTheOracle : public testing::TestWithParam<Pages> {};
 
 TEST_P(AgainstTheOracle, LongShortAndEmptyIdentifiersThroughGrowth) {

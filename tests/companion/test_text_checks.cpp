@@ -10,29 +10,33 @@ struct Case {
     const char* name;
     std::string text;
     std::int64_t control, quote;
+    int cases;
 };
 
 class TextChecks : public testing::TestWithParam<Case> {};
 
-TEST_P(TextChecks, FindTheFirstControlCharacterAndUnclosedQuote) {
+TEST_P(TextChecks, FindTheFirstControlCharacterUnclosedQuoteAndLetterCases) {
     const Case& c = GetParam();
     const auto* text = reinterpret_cast<const std::uint8_t*>(c.text.data());
     const auto size = static_cast<std::int64_t>(c.text.size());
     EXPECT_EQ(tolmkit::first_control(text, size), c.control);
     EXPECT_EQ(tolmkit::unclosed_quote(text, size), c.quote);
+    EXPECT_EQ(tolmkit::letter_cases(text, size), c.cases);
 }
 
 // Lines of more than eight bytes, so that quotes and line ends fall in
 // different words and several in one; a control character past a block of
-// 4096 bytes.
+// 4096 bytes; the bytes next to the letters, which are none.
 INSTANTIATE_TEST_SUITE_P(Texts, TextChecks,
-                         testing::Values(Case{"Clean", "a,\"b c\",d\n\"x\"\"y\",e,f\tg\n", -1, -1},
-                                         Case{"QuoteClosedOnTheNextLine", "abcdefgh,\"ij\nkl\"\n", -1, 12},
-                                         Case{"QuoteAtTheEndWithoutLineEnd", "abc,\"d", -1, 5},
-                                         Case{"TwoLineEndsInOneWord", "a\nb\n\"c\nd\n", -1, 6},
-                                         Case{"CarriageReturnAndDelete", "ab\rc\x7f", 2, -1},
-                                         Case{"ControlPastTheFirstBlock", std::string(5000, 'a') + "\x01", 5000, -1},
-                                         Case{"Empty", "", -1, -1}),
+                         testing::Values(Case{"Clean", "a,\"b c\",d\n\"x\"\"y\",e,f\tg\n", -1, -1, 1},
+                                         Case{"QuoteClosedOnTheNextLine", "abcdefgh,\"ij\nkl\"\n", -1, 12, 1},
+                                         Case{"QuoteAtTheEndWithoutLineEnd", "abc,\"d", -1, 5, 1},
+                                         Case{"TwoLineEndsInOneWord", "a\nb\n\"c\nd\n", -1, 6, 1},
+                                         Case{"CarriageReturnAndDelete", "ab\rc\x7f", 2, -1, 1},
+                                         Case{"ControlPastTheFirstBlock", std::string(5000, 'a') + "\x01", 5000, -1, 1},
+                                         Case{"CapitalsOnly", "DEU1,@[`{\n", -1, -1, 2},
+                                         Case{"BothAndBeyondAscii", "Zz,\xc3\xa9\n", -1, -1, 7},
+                                         Case{"Empty", "", -1, -1, 0}),
                          [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 }  // namespace
