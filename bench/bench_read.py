@@ -63,12 +63,17 @@ def arrow_parse(path):
     )
 
 
-def arrow_matching(offsets, data, n, threads=1):
+def arrow_matching(laid_out, n, threads=1):
     """match_identifiers by pyarrow.compute: index_in for the animal that each
     string names, dictionary_encode for the names of the parents that none
     does, numbered in the order that the records name them (on the threads
     of pyarrow's pool, whatever `threads` says)."""
-    strings = pa.StringArray.from_buffers(len(offsets) - 1, pa.py_buffer(offsets), pa.py_buffer(data))
+    strings = pa.concat_arrays(
+        [
+            pa.StringArray.from_buffers(len(offsets) - 1, pa.py_buffer(offsets), pa.py_buffer(data))
+            for offsets, data in laid_out
+        ]
+    )
     found = pc.fill_null(pc.index_in(strings, value_set=strings.slice(0, n)), -1).to_numpy().astype(np.int64)
     parents = np.arange(n, 3 * n).reshape(2, n).T.ravel()  # record by record, sire before dam
     missing = parents[found[parents] < 0]
@@ -81,10 +86,10 @@ def arrow_matching(offsets, data, n, threads=1):
     return found, outside, first
 
 
-def one_thread(offsets, data, n, threads=1, match=_native.match_identifiers):
+def one_thread(laid_out, n, threads=1, match=_native.match_identifiers):
     """The companion's matching with every parent looked up on this thread
     (`match` bound here, before matched_by puts this function in its place)."""
-    return match(offsets, data, n, 1)
+    return match(laid_out, n, 1)
 
 
 @contextlib.contextmanager
@@ -99,10 +104,11 @@ def matched_by(match):
 
 
 def identifiers(path):
-    """The strings that read_pedigree matches: animals, sires, dams, the codes."""
+    """The strings that read_pedigree matches, in the parser's chunks: animals,
+    sires, dams, the codes."""
     table = arrow_parse(path)
-    columns = [table.column(name).chunks for name in ("animal", "sire", "dam")]
-    return short_offsets_and_bytes(pa.concat_arrays(sum(columns, []) + [pa.array(["0"], pa.string())])), table.num_rows
+    pieces = sum((table.column(name).chunks for name in ("animal", "sire", "dam")), []) + [pa.array(["0"], pa.string())]
+    return [short_offsets_and_bytes(piece) for piece in pieces], table.num_rows
 
 
 def seconds(run):
@@ -143,15 +149,15 @@ def main():
 
 def compare_matchings(path, matchings, repeat):
     """Each matching alone on the file's strings, and read_pedigree with it."""
-    (offsets, data), n = identifiers(path)
+    laid_out, n = identifiers(path)
     threads = get_threads()
-    results = [match(offsets, data, n, threads) for match in matchings.values()]
+    results = [match(laid_out, n, threads) for match in matchings.values()]
     assert all(np.array_equal(a, b) for result in results[1:] for a, b in zip(results[0], result))
     del results
     times = {}
     for _ in range(repeat):
         for name, match in matchings.items():
-            times.setdefault(f"{name}, alone", []).append(seconds(functools.partial(match, offsets, data, n, threads)))
+            times.setdefault(f"{name}, alone", []).append(seconds(functools.partial(match, laid_out, n, threads)))
             with matched_by(match):
                 times.setdefault(f"{name}, read_pedigree", []).append(seconds(functools.partial(read_pedigree, path)))
     print(f"  matching parents to animals, median of {repeat}: processor (clock) seconds, range of the clock")

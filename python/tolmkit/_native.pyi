@@ -7,7 +7,7 @@ CAPITAL_LETTER: int
 BEYOND_ASCII: int
 
 def match_identifiers(
-    offsets: NDArray[np.int32], data: NDArray[np.uint8], n: int, threads: int = 1
+    laid_out: list[tuple[NDArray[np.int32], NDArray[np.uint8]]], n: int, threads: int = 1
 ) -> tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.int64]]: ...
 def generations(sire: NDArray[np.int64], dam: NDArray[np.int64]) -> tuple[NDArray[np.int64], NDArray[np.int64]]: ...
 def inbreeding(

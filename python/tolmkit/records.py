@@ -12,6 +12,8 @@ frames both number their records here.
 
 from __future__ import annotations
 
+import functools
+import operator
 import re
 import typing
 from collections.abc import Callable, Iterable, Sequence
@@ -272,10 +274,14 @@ def number_records(table: Table, rules: Rules) -> Numbering:
     if n == 0:
         raise PedigreeError("there are no animals to read")
     listed = sorted(rules.codes | rules.group_codes)
-    everything = pa.concat_arrays(
-        chunks(table.animal) + chunks(table.sire) + chunks(table.dam) + [pa.array(listed, pa.string())]
-    )
-    offsets, data = short_offsets_and_bytes(everything)
+    # The parser's chunks as they are: joined, they would be as many fresh
+    # pages as the text.
+    pieces = [
+        piece.cast(pa.string())
+        for piece in chunks(table.animal) + chunks(table.sire) + chunks(table.dam) + [pa.array(listed, pa.string())]
+    ]
+    everything = pa.chunked_array(pieces, pa.string())
+    laid_out = [short_offsets_and_bytes(piece) for piece in pieces]
     # For animals, sires, dams and then codes: where each first appears among
     # the n animals (−1 nowhere); for the parents that no animal names, the
     # number of their name in the order that the records name them (sire
@@ -286,10 +292,10 @@ def number_records(table: Table, rules: Rules) -> Numbering:
     # of threads allows for the parents.
     with ThreadPoolExecutor(max_workers=1) as pool:
         typed = _meanwhile(pool, lambda: (table.attributes(), None if table.sex is None else sex_codes(table.sex)))
-        found, outside_number, first = _native.match_identifiers(offsets, data, n, get_threads())
+        found, outside_number, first = _native.match_identifiers(laid_out, n, get_threads())
         attributes, recorded = typed()
     _check_animals(
-        table.animal, found[:n], dict(zip(listed, found[3 * n :])), rules, at, _may_look_unknown(offsets, data, n)
+        table.animal, found[:n], dict(zip(listed, found[3 * n :])), rules, at, _may_look_unknown(laid_out, n)
     )
     numbers = [found[n : 2 * n], found[2 * n : 3 * n]]
     # The parents that are no animals, record by record and sire before dam,
@@ -298,7 +304,7 @@ def number_records(table: Table, rules: Rules) -> Numbering:
     entry.sort()
     rows, role = entry // 2, entry % 2
     name_number = outside_number[n + role * n + rows]
-    outside_text = pc.take(everything, first)
+    outside_text = pc.take(everything, first).combine_chunks()
     outside = np.asarray(outside_text.to_numpy(zero_copy_only=False), dtype=object)
     if table.first_line is not None and n > 1:
         _check_first_line(table.first_line, numbers, name_number, entry, rules)
@@ -338,7 +344,10 @@ def number_records(table: Table, rules: Rules) -> Numbering:
     sire, dam = parents
     ids = pa.concat_arrays([pa.array(outside[added], pa.string())] + chunks(table.animal))
     if not rules.case_distinct:
-        _check_case(ids, added, name_number, entry, table, rules, _native.letter_cases(data))
+        cases = functools.reduce(
+            operator.or_, (_native.letter_cases(data[offsets[0] : offsets[-1]]) for offsets, data in laid_out)
+        )
+        _check_case(ids, added, name_number, entry, table, rules, cases)
     _check_parents(_Names(ids), sire, dam, founders, rules.selfing, table.sex, recorded, at)
     total = len(ids)
     order = np.arange(total)
@@ -403,13 +412,20 @@ def _meanwhile(pool: ThreadPoolExecutor, task: Callable[[], _T]) -> Callable[[],
         return task
 
 
-def _may_look_unknown(offsets: NDArray[np.int32], data: NDArray[np.uint8], n: int) -> NDArray[np.bool_]:
-    """The animals whose first byte is one that a code of an unknown parent
-    begins with, so that the pattern is tried on those alone."""
-    initial = data[np.minimum(offsets[:n], len(data) - 1)]
-    suspect: NDArray[np.bool_] = (offsets[1 : n + 1] == offsets[:n]) | np.isin(
-        initial, np.frombuffer(b"-?*.#0nNuUmM", np.uint8)
-    )
+def _may_look_unknown(laid_out: list[tuple[NDArray[np.int32], NDArray[np.uint8]]], n: int) -> NDArray[np.bool_]:
+    """The first n strings (the animals) whose first byte is one that a code
+    of an unknown parent begins with, so that the pattern is tried on those
+    alone; `laid_out` holds the offsets and bytes of each piece."""
+    parts = []
+    for offsets, data in laid_out:
+        if n <= 0:
+            break
+        count = min(n, len(offsets) - 1)
+        starts, ends = offsets[:count], offsets[1 : count + 1]
+        initial = data[np.minimum(starts, len(data) - 1)] if len(data) else np.zeros(count, dtype=np.uint8)
+        parts.append((ends == starts) | np.isin(initial, np.frombuffer(b"-?*.#0nNuUmM", np.uint8)))
+        n -= count
+    suspect: NDArray[np.bool_] = np.concatenate(parts) if parts else np.zeros(0, dtype=bool)
     return suspect
 
 

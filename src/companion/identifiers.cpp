@@ -68,7 +68,9 @@ void release(void* memory, std::size_t bytes, Pages pages) {
 // The hash of a string: eight bytes at a time multiplied in, then
 // SplitMix64's finaliser, so that the low bits (the slot) and the high bits
 // (the tag) both depend on every byte.
-std::uint64_t hashed(const std::uint8_t* bytes, std::int64_t length) {
+std::uint64_t hashed(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int64_t>(text.size());
     std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ static_cast<std::uint64_t>(length);
     std::int64_t at = 0;
     for (; at + 8 <= length; at += 8) {
@@ -95,10 +97,10 @@ std::int64_t string_at(std::int64_t step, std::int64_t n) {
     return record + (1 + (step - n) % 2) * n;
 }
 
-// The hash of string k.
-std::uint64_t hash_of(const Strings& strings, std::int64_t k) {
-    const std::int64_t begin = strings.offsets[k];
-    return hashed(strings.data + begin, strings.offsets[k + 1] - begin);
+// Which of animals, sires, dams and codes string k is: each keeps its own
+// place among the pieces while the steps go up.
+std::size_t role_of(std::int64_t k, std::int64_t n) {
+    return n == 0 ? 3 : static_cast<std::size_t>(std::min<std::int64_t>(k / n, 3));
 }
 
 // The table in parts, a power of two of them, each taking the strings whose
@@ -122,8 +124,8 @@ public:
     int of(std::uint64_t hash) const { return bits_ == 0 ? 0 : static_cast<int>(hash >> (64 - bits_)); }
     IdentifierTable& operator[](int part) { return *tables_[static_cast<std::size_t>(part)]; }
     void prefetch(std::uint64_t hash) const { tables_[static_cast<std::size_t>(of(hash))]->prefetch(hash); }
-    std::int64_t find(std::int64_t k, std::uint64_t hash, bool insert) {
-        return (*this)[of(hash)].find(k, hash, insert);
+    std::int64_t find(std::int64_t k, std::string_view text, std::uint64_t hash, bool insert) {
+        return (*this)[of(hash)].find(k, text, hash, insert);
     }
     bool crowded() const {
         return std::any_of(tables_.begin(), tables_.end(), [](const auto& table) { return table->crowded(); });
@@ -137,25 +139,29 @@ private:
 
 // Steps [from, to) of the matching in batches, the strings of part `part`
 // alone (−1: all): the slots of a batch are fetched ahead, then look(k,
-// hash) runs on each of its strings in turn, and the steps stop when it
-// returns false. Returns whether all ran.
+// text, hash) runs on each of its strings in turn, and the steps stop when
+// it returns false. Returns whether all ran.
 template <typename Look>
 bool in_batches(const Parts& parts, int part, const Strings& strings, std::int64_t n, std::int64_t from,
                 std::int64_t to, Pacer& pace, Look look) {
     std::uint64_t hashes[batch];
     std::int64_t entries[batch];
+    std::string_view texts[batch];
+    std::size_t pieces[4] = {0, 0, 0, 0};
     for (std::int64_t start = from; start < to; start += batch) {
         const std::int64_t size = start + batch <= to ? batch : to - start;
         std::int64_t kept = 0;
         for (std::int64_t j = 0; j < size; ++j) {
-            entries[kept] = string_at(start + j, n);
-            hashes[kept] = hash_of(strings, entries[kept]);
+            const std::int64_t k = string_at(start + j, n);
+            entries[kept] = k;
+            texts[kept] = strings.at(k, pieces[role_of(k, n)]);
+            hashes[kept] = hashed(texts[kept]);
             if (part < 0 || parts.of(hashes[kept]) == part) {
                 parts.prefetch(hashes[kept++]);
             }
         }
         for (std::int64_t j = 0; j < kept; ++j) {
-            if (!look(entries[j], hashes[j])) {
+            if (!look(entries[j], texts[j], hashes[j])) {
                 return false;
             }
         }
@@ -202,12 +208,13 @@ std::optional<std::vector<std::int64_t>> matched(const Strings& strings, std::in
     Parts parts(strings, capacity, pages, threads);
     const bool room = on_threads(parts.count(), pace, [&](int part, Pacer& paced) {
         IdentifierTable& table = parts[part];
-        return in_batches(parts, part, strings, n, 0, n, paced, [&](std::int64_t k, std::uint64_t hash) {
-            const std::int64_t other = table.find(k, hash, true);
-            found[k] = static_cast<std::int32_t>(other < 0 ? k : other);
-            outside[k] = -1;
-            return !table.crowded();
-        });
+        return in_batches(parts, part, strings, n, 0, n, paced,
+                          [&](std::int64_t k, std::string_view text, std::uint64_t hash) {
+                              const std::int64_t other = table.find(k, text, hash, true);
+                              found[k] = static_cast<std::int32_t>(other < 0 ? k : other);
+                              outside[k] = -1;
+                              return !table.crowded();
+                          });
     });
     if (!room) {
         return std::nullopt;
@@ -215,19 +222,22 @@ std::optional<std::vector<std::int64_t>> matched(const Strings& strings, std::in
     const std::int64_t share = (2 * n + threads - 1) / threads;
     on_threads(threads, pace, [&](int t, Pacer& paced) {
         const std::int64_t from = std::min(n + t * share, 3 * n), to = std::min(from + share, 3 * n);
-        return in_batches(parts, -1, strings, n, from, to, paced, [&](std::int64_t k, std::uint64_t hash) {
-            found[k] = static_cast<std::int32_t>(parts.find(k, hash, false));
-            outside[k] = -1;
-            return true;
-        });
+        return in_batches(parts, -1, strings, n, from, to, paced,
+                          [&](std::int64_t k, std::string_view text, std::uint64_t hash) {
+                              found[k] = static_cast<std::int32_t>(parts.find(k, text, hash, false));
+                              outside[k] = -1;
+                              return true;
+                          });
     });
     std::vector<std::int64_t> first;
+    std::size_t pieces[2] = {0, 0};
     for (std::int64_t step = n; step < 3 * n; ++step) {
         const std::int64_t k = string_at(step, n);
         if (found[k] >= 0) {
             continue;
         }
-        const std::int64_t other = parts.find(k, hash_of(strings, k), true);
+        const std::string_view text = strings.at(k, pieces[role_of(k, n) - 1]);
+        const std::int64_t other = parts.find(k, text, hashed(text), true);
         if (parts.crowded()) {
             return std::nullopt;
         }
@@ -239,16 +249,29 @@ std::optional<std::vector<std::int64_t>> matched(const Strings& strings, std::in
         }
         pace();
     }
-    in_batches(parts, -1, strings, n, 3 * n, strings.count, pace, [&](std::int64_t k, std::uint64_t hash) {
-        const std::int64_t other = parts.find(k, hash, false);
-        found[k] = static_cast<std::int32_t>(other >= 0 && other < n ? other : -1);
-        outside[k] = -1;
-        return true;
-    });
+    in_batches(parts, -1, strings, n, 3 * n, strings.count(), pace,
+               [&](std::int64_t k, std::string_view text, std::uint64_t hash) {
+                   const std::int64_t other = parts.find(k, text, hash, false);
+                   found[k] = static_cast<std::int32_t>(other >= 0 && other < n ? other : -1);
+                   outside[k] = -1;
+                   return true;
+               });
     return first;
 }
 
 }  // namespace
+
+Strings::Strings(std::vector<Piece> pieces) : pieces_(std::move(pieces)), starts_{0} {
+    for (const Piece& piece : pieces_) {
+        starts_.push_back(starts_.back() + piece.count);
+    }
+}
+
+std::string_view Strings::at(std::int64_t k) const {
+    std::size_t piece =
+        static_cast<std::size_t>(std::upper_bound(starts_.begin(), starts_.end(), k) - starts_.begin()) - 1;
+    return at(k, piece);
+}
 
 IdentifierTable::IdentifierTable(const Strings& strings, std::uint64_t capacity, Pages pages)
     : strings_(strings),

@@ -6,19 +6,52 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "pacer.hpp"
 
 namespace tolmkit {
 
-// Strings stored one after another: string k is data[offsets[k] .. offsets[k + 1]).
-// The 32-bit offsets of pyarrow's string type, taken as they are: a copy in
-// 64 bits would be as many fresh pages as the strings themselves.
-struct Strings {
+// A run of strings stored one after another: string k of the run is
+// data[offsets[k] .. offsets[k + 1]), in pyarrow's 32-bit offsets.
+struct Piece {
     std::int64_t count;
     const std::int32_t* offsets;
     const std::uint8_t* data;
+};
+
+// Strings in pieces, numbered on from one piece to the next: the chunks of
+// pyarrow's columns taken as they are, where a copy into one run would be as
+// many fresh pages as the text.
+class Strings {
+public:
+    explicit Strings(std::vector<Piece> pieces);
+
+    std::int64_t count() const { return starts_.back(); }
+
+    // String k. `piece` is the piece to look from, which a caller that asks
+    // for rising k keeps between calls: the next string is then found in a
+    // step or two.
+    std::string_view at(std::int64_t k, std::size_t& piece) const {
+        if (k < starts_[piece]) {
+            piece = 0;
+        }
+        while (k >= starts_[piece + 1]) {
+            ++piece;
+        }
+        const Piece& p = pieces_[piece];
+        const std::int64_t local = k - starts_[piece];
+        return {reinterpret_cast<const char*>(p.data) + p.offsets[local],
+                static_cast<std::size_t>(p.offsets[local + 1] - p.offsets[local])};
+    }
+
+    // String k, its piece found by bisection.
+    std::string_view at(std::int64_t k) const;
+
+private:
+    std::vector<Piece> pieces_;
+    std::vector<std::int64_t> starts_;  // of each piece, then the count
 };
 
 // Where the table's memory comes from: the system's large pages (Linux's
@@ -34,7 +67,7 @@ class IdentifierTable {
 public:
     static constexpr std::uint32_t inline_length = 20;
 
-    // `capacity` slots, a power of two.
+    // `capacity` slots, a power of two; `strings` outlives the table.
     IdentifierTable(const Strings& strings, std::uint64_t capacity, Pages pages = Pages::large);
     ~IdentifierTable();
     IdentifierTable(const IdentifierTable&) = delete;
@@ -44,12 +77,12 @@ public:
     // fetches of a batch overlap instead of following one another.
     void prefetch(std::uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
 
-    // The number of the first string equal to string k, whose hash is
-    // `hash`; −1 when there is none, inserting k then if `insert`.
-    std::int64_t find(std::int64_t k, std::uint64_t hash, bool insert) {
+    // The number of the first string equal to string k, `text`, whose hash
+    // is `hash`; −1 when there is none, inserting k then if `insert`.
+    std::int64_t find(std::int64_t k, std::string_view text, std::uint64_t hash, bool insert) {
         const auto tag = static_cast<std::uint32_t>(hash >> 32);
-        const std::uint8_t* bytes = strings_.data + strings_.offsets[k];
-        const auto length = static_cast<std::uint32_t>(strings_.offsets[k + 1] - strings_.offsets[k]);
+        const char* bytes = text.data();
+        const auto length = static_cast<std::uint32_t>(text.size());
         for (std::uint64_t at = hash & mask_;; at = (at + 1) & mask_) {
             Slot& slot = slots_[at];
             if (slot.number == 0) {
@@ -64,8 +97,8 @@ public:
             }
             if (slot.tag == tag && slot.length == length) {
                 const std::int64_t other = std::int64_t{slot.number} - 1;
-                const std::uint8_t* held =
-                    length <= inline_length ? slot.bytes : strings_.data + strings_.offsets[other];
+                const void* held = length <= inline_length ? static_cast<const void*>(slot.bytes)
+                                                           : static_cast<const void*>(strings_.at(other).data());
                 if (std::memcmp(bytes, held, length) == 0) {
                     return other;
                 }
@@ -87,7 +120,7 @@ private:
     };
     static_assert(sizeof(Slot) == 32, "a slot is half a cache line");
 
-    Strings strings_;
+    const Strings& strings_;
     Pages pages_;
     std::size_t bytes_;
     Slot* slots_;
@@ -100,7 +133,7 @@ private:
 // string equals string k, or −1. Every parent that no animal names gets in
 // outside[k] a number counted in the order the records name them, sire
 // before dam within a record (−1 elsewhere). Returns, for each such number,
-// the string that first names it. found and outside hold strings.count
+// the string that first names it. found and outside hold strings.count()
 // entries, in 32 bits as the numbers of animals are: fewer than 2^31 − 1
 // strings. The animals go into the table and the parents are looked up on
 // `threads` threads, with the same result for any number; `pace` counts one

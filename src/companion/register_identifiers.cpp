@@ -1,5 +1,6 @@
 // match_identifiers: the pedigree reader's matching of parents to animals.
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "bindings.hpp"
@@ -10,17 +11,30 @@ namespace tolmkit {
 void register_identifiers(py::module_& m) {
     m.def(
         "match_identifiers",
-        [](const Integers& offsets, const Bytes& data, std::int64_t n, int threads) {
-            const py::ssize_t count = offsets.size() - 1;
+        [](const py::list& laid_out, std::int64_t n, int threads) {
             if (threads < 1) {
                 throw std::invalid_argument("match_identifiers: threads must be positive");
             }
-            if (n < 0 || count < 3 * n || count >= py::ssize_t{0x7fffffffLL} || offsets.data()[count] > data.size()) {
+            // The arrays, held while the lock is let go, and their pieces.
+            std::vector<std::pair<Integers, Bytes>> held;
+            std::vector<Piece> pieces;
+            std::int64_t count = 0;
+            for (const py::handle item : laid_out) {
+                auto [offsets, data] = item.cast<std::pair<Integers, Bytes>>();
+                const py::ssize_t size = offsets.size() - 1;
+                if (size < 0 || offsets.data()[0] < 0 || offsets.data()[size] > data.size()) {
+                    throw std::invalid_argument("match_identifiers: offsets beyond their bytes");
+                }
+                pieces.push_back({size, offsets.data(), data.data()});
+                held.emplace_back(std::move(offsets), std::move(data));
+                count += size;
+            }
+            if (n < 0 || count < 3 * n || count >= std::int64_t{0x7fffffffLL}) {
                 throw std::invalid_argument("match_identifiers: strings or animals of wrong sizes");
             }
+            const Strings strings(std::move(pieces));
             auto found = new_array<std::int32_t>(count);
             auto outside = new_array<std::int32_t>(count);
-            const Strings strings{count, offsets.data(), data.data()};
             std::vector<std::int64_t> first;
             {
                 const py::gil_scoped_release released;
@@ -30,7 +44,7 @@ void register_identifiers(py::module_& m) {
             }
             return py::make_tuple(found, outside, new_array(static_cast<py::ssize_t>(first.size()), first.data()));
         },
-        py::arg("offsets").noconvert(), py::arg("data").noconvert(), py::arg("n"), py::arg("threads") = 1);
+        py::arg("laid_out"), py::arg("n"), py::arg("threads") = 1);
 }
 
 }  // namespace tolmkit
