@@ -11,7 +11,7 @@ import pyarrow as pa
 import pyarrow.compute as pc
 from numpy.typing import NDArray
 
-__all__ = ["chunks", "offsets_and_bytes", "short_offsets_and_bytes", "string_array"]
+__all__ = ["chunks", "offsets_and_bytes", "short_offsets_and_bytes", "string_array", "take_across"]
 
 
 def string_array(values: NDArray[np.object_]) -> typing.Any:
@@ -22,6 +22,31 @@ def string_array(values: NDArray[np.object_]) -> typing.Any:
 def chunks(column: typing.Any) -> list[typing.Any]:
     """The arrays of a pyarrow column, chunked or not."""
     return list(column.chunks) if isinstance(column, pa.ChunkedArray) else [column]
+
+
+def take_across(pieces: list[pa.Array], indices: NDArray[np.int64]) -> pa.Array:
+    """The strings numbered `indices` in `pieces` numbered on from one to the
+    next, taken piece by piece: pyarrow's take on a chunked array joins its
+    chunks first, as many fresh pages as the text.
+
+    Examples
+    --------
+    >>> take_across([pa.array(["a", "b"]), pa.array(["c"])], np.array([2, 0, 2])).to_pylist()
+    ['c', 'a', 'c']
+    """
+    starts = np.cumsum([0] + [len(piece) for piece in pieces])
+    piece = np.searchsorted(starts, indices, side="right") - 1
+    order = np.argsort(piece, kind="stable")
+    bounds = np.searchsorted(piece[order], np.arange(len(pieces) + 1))
+    parts = [
+        pieces[p].take(pa.array(indices[order[bounds[p] : bounds[p + 1]]] - starts[p]))
+        for p in range(len(pieces))
+        if bounds[p] < bounds[p + 1]
+    ]
+    taken = pa.concat_arrays(parts) if parts else pa.array([], pa.string())
+    back = np.empty_like(order)
+    back[order] = np.arange(len(order))
+    return taken.take(pa.array(back))
 
 
 def offsets_and_bytes(strings: pa.Array | pa.ChunkedArray) -> tuple[NDArray[np.int64], NDArray[np.uint8]]:

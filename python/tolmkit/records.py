@@ -29,7 +29,7 @@ from numpy.typing import ArrayLike, NDArray
 from . import _native
 from ._advice import Option, PedigreeError, option, refused
 from ._arguments import integer
-from ._arrow import chunks, short_offsets_and_bytes, string_array
+from ._arrow import chunks, short_offsets_and_bytes, string_array, take_across
 from ._patterns import LOOKS_UNKNOWN, NUMBER, ROLES, SPACES
 from .threads import get_threads
 
@@ -280,7 +280,6 @@ def number_records(table: Table, rules: Rules) -> Numbering:
         piece.cast(pa.string())
         for piece in chunks(table.animal) + chunks(table.sire) + chunks(table.dam) + [pa.array(listed, pa.string())]
     ]
-    everything = pa.chunked_array(pieces, pa.string())
     laid_out = [short_offsets_and_bytes(piece) for piece in pieces]
     # For animals, sires, dams and then codes: where each first appears among
     # the n animals (−1 nowhere); for the parents that no animal names, the
@@ -304,7 +303,7 @@ def number_records(table: Table, rules: Rules) -> Numbering:
     entry.sort()
     rows, role = entry // 2, entry % 2
     name_number = outside_number[n + role * n + rows]
-    outside_text = pc.take(everything, first).combine_chunks()
+    outside_text = take_across(pieces, first)
     outside = np.asarray(outside_text.to_numpy(zero_copy_only=False), dtype=object)
     if table.first_line is not None and n > 1:
         _check_first_line(table.first_line, numbers, name_number, entry, rules)
