@@ -75,7 +75,7 @@ def lower_part(
     indptr: NDArray[np.int32], indices: NDArray[np.int32], data: NDArray[np.float64]
 ) -> tuple[NDArray[np.int32], NDArray[np.int32], NDArray[np.float64]]: ...
 def squared_contributions(
-    sire: NDArray[np.int32], dam: NDArray[np.int32], weight: NDArray[np.float64]
+    sire: NDArray[np.int32], dam: NDArray[np.int32], weight: NDArray[np.float64], threads: int = 1
 ) -> NDArray[np.float64]: ...
 def contributions(
     sire: NDArray[np.int32], dam: NDArray[np.int32], generation: NDArray[np.int64], weight: NDArray[np.float64]

@@ -11,6 +11,7 @@ import pandas as pd
 
 from . import _native
 from .pedigree import Pedigree, reference_numbers
+from .threads import resolve
 
 __all__ = ["conservation_index", "mean_kinship"]
 
@@ -60,7 +61,7 @@ def mean_kinship(pedigree: Pedigree, reference: Iterable[str]) -> pd.Series[floa
     return pd.Series(0.5 * values[layers.rank], index=pd.Index(pedigree.ids, name="id"), name="mean_kinship")
 
 
-def conservation_index(pedigree: Pedigree) -> pd.Series[float]:
+def conservation_index(pedigree: Pedigree, *, threads: int | None = None) -> pd.Series[float]:
     """Every animal's genetic conservation index (Alderson 1992),
     GCI_i = 1 / Σ_f p_if², p_if the expected share of animal i's genes from
     founder f.
@@ -75,9 +76,14 @@ def conservation_index(pedigree: Pedigree) -> pd.Series[float]:
     Luo's (1992) walk up each animal's ancestors, as for F, without a table
     of animals by founders.
 
+    The walks need nothing of each other, so `threads` threads take them in
+    turn; each sum is the same on any number of them.
+
     Parameters
     ----------
     pedigree : Pedigree
+    threads : int, optional
+        By default `tolmkit.get_threads()`.
 
     Returns
     -------
@@ -92,5 +98,5 @@ def conservation_index(pedigree: Pedigree) -> pd.Series[float]:
     """
     unknown = (pedigree.sire < 0).astype(np.int64) + (pedigree.dam < 0)
     weight = np.where(unknown == 2, 1.0, np.where(unknown == 1, 0.25, 0.0))
-    squares = _native.squared_contributions(pedigree.sire, pedigree.dam, weight)
+    squares = _native.squared_contributions(pedigree.sire, pedigree.dam, weight, resolve(threads))
     return pd.Series(1.0 / squares, index=pd.Index(pedigree.ids, name="id"), name="gci")

@@ -1,7 +1,6 @@
 #include "identifiers.hpp"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <future>
 #include <memory>
@@ -9,10 +8,6 @@
 #include <optional>
 #include <system_error>
 #include <utility>
-
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
 
 namespace tolmkit {
 
@@ -30,39 +25,6 @@ std::uint64_t splitmix64_finalised(std::uint64_t x) {
     x ^= x >> 27;
     x *= 0x94d049bb133111ebULL;
     return x ^ (x >> 31);
-}
-
-// Zeroed memory of `bytes` bytes, on large pages where asked and the system
-// has them: look-ups land anywhere in the table, and on small pages nearly
-// each would miss the address cache too.
-void* zeroed(std::size_t bytes, Pages pages) {
-#ifdef __linux__
-    if (pages == Pages::large) {
-        void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (memory == MAP_FAILED) {
-            throw std::bad_alloc();
-        }
-        // Advice only: without large pages the table works the same, slower.
-        madvise(memory, bytes, MADV_HUGEPAGE);
-        return memory;
-    }
-#endif
-    void* memory = std::calloc(bytes, 1);
-    if (memory == nullptr) {
-        throw std::bad_alloc();
-    }
-    return memory;
-}
-
-void release(void* memory, std::size_t bytes, Pages pages) {
-#ifdef __linux__
-    if (pages == Pages::large) {
-        munmap(memory, bytes);
-        return;
-    }
-#endif
-    static_cast<void>(bytes);
-    std::free(memory);
 }
 
 // The hash of a string: eight bytes at a time multiplied in, then

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "memory.hpp"
 #include "pacer.hpp"
 
 namespace tolmkit {
@@ -53,10 +54,6 @@ private:
     std::vector<Piece> pieces_;
     std::vector<std::int64_t> starts_;  // of each piece, then the count
 };
-
-// Where the table's memory comes from: the system's large pages (Linux's
-// transparent huge pages, where it has them), or ordinary memory.
-enum class Pages { large, small };
 
 // An open-addressing table of string numbers with linear probing. A slot
 // holds the upper half of the string's hash and, for strings of up to

@@ -1,14 +1,11 @@
 #include "inbreeding.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <memory>
-#include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "ancestor_pass.hpp"
+#include "crew.hpp"
 
 namespace tolmkit {
 
@@ -16,63 +13,6 @@ namespace {
 
 using tolm::ancestor_pass::Ancestry;
 using tolm::ancestor_pass::Passes;
-
-// The threads that work on one layer, the calling thread among them: each
-// takes the next batch of the layer's animals until none is left or `stop`
-// is set. Helpers are joined when it ends, by a throw too.
-class Crew {
-public:
-    Crew(const Ancestry& ancestry, std::vector<Passes>& passes, const std::int32_t* animals, std::int32_t count,
-         std::int32_t batch)
-        : ancestry_(ancestry), passes_(passes), animals_(animals), count_(count), batch_(batch) {}
-
-    Crew(const Crew&) = delete;
-    Crew& operator=(const Crew&) = delete;
-
-    ~Crew() {
-        stop_ = true;
-        for (std::thread& helper : helpers_) {
-            helper.join();
-        }
-    }
-
-    void run(Pacer& pace) {
-        const auto batches = static_cast<std::size_t>((count_ + batch_ - 1) / batch_);
-        for (std::size_t t = 1; t < std::min(passes_.size(), batches); ++t) {
-            try {
-                helpers_.emplace_back([this, t] { work(passes_[t]); });
-            } catch (const std::system_error&) {  // no more threads to be had: those started do it all
-                break;
-            } catch (const std::bad_alloc&) {
-                break;
-            }
-        }
-        work(passes_[0], &pace);
-    }
-
-private:
-    void work(Passes& passes, Pacer* pace = nullptr) {
-        while (!stop_) {
-            const std::int32_t first = next_.fetch_add(batch_);
-            if (first >= count_) {
-                return;
-            }
-            const std::int64_t steps = passes.run(ancestry_, animals_ + first, std::min(batch_, count_ - first));
-            if (pace != nullptr) {
-                (*pace)(steps + batch_);
-            }
-        }
-    }
-
-    const Ancestry& ancestry_;
-    std::vector<Passes>& passes_;
-    const std::int32_t* animals_;
-    std::int32_t count_;
-    std::int32_t batch_;
-    std::atomic<std::int32_t> next_{0};
-    std::atomic<bool> stop_{false};
-    std::vector<std::thread> helpers_;
-};
 
 }  // namespace
 
@@ -137,8 +77,11 @@ void inbreeding_by_layers(const Layered& p, int threads, double* inbreeding, dou
         // Counted here too, so that the calling thread looks up between
         // layers even where the helpers take every batch of them.
         pace(last - first);
-        Crew(ancestry, passes, animals.get(), count, std::clamp(batch, std::int32_t{1}, std::int32_t{1} << 20))
-            .run(pace);
+        in_turn(static_cast<int>(passes.size()), count, std::clamp(batch, std::int32_t{1}, std::int32_t{1} << 20), pace,
+                [&](int t, std::int64_t from, std::int64_t size) {
+                    return passes[static_cast<std::size_t>(t)].run(ancestry, animals.get() + from,
+                                                                   static_cast<std::int32_t>(size));
+                });
         // In ascending numbers, so that a run of full sibs takes the
         // coefficient of the first of them.
         for (std::int64_t k = first; k < last; ++k) {

@@ -14,9 +14,10 @@ namespace tolmkit {
 // to k of 1/2 per generation. With weight the Mendelian-sampling variances
 // it is the diagonal of A; with the founders' shares, Σ_f p_if². Each sum
 // adds the ancestors from the highest number down, then the animal's own
-// weight, so that full sibs share the ancestors' part to the bit. `pace`
-// counts a step for each ancestor visited.
+// weight, so that full sibs share the ancestors' part to the bit, and the
+// sums are the same on any number of `threads`. `pace` counts a step for
+// each ancestor visited on this thread.
 void squared_contributions(std::int32_t n, const std::int32_t* sire, const std::int32_t* dam, const double* weight,
-                           double* out, Pacer& pace);
+                           double* out, Pacer& pace, int threads = 1);
 
 }  // namespace tolmkit

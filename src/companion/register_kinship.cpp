@@ -9,7 +9,7 @@ namespace tolmkit {
 void register_kinship(py::module_& m) {
     m.def(
         "squared_contributions",
-        [](const Integers& sire, const Integers& dam, const Reals& weight) {
+        [](const Integers& sire, const Integers& dam, const Reals& weight, int threads) {
             if (sire.size() >= INT32_MAX) {
                 throw std::invalid_argument("more animals than int32 numbers");
             }
@@ -25,11 +25,11 @@ void register_kinship(py::module_& m) {
             {
                 const py::gil_scoped_release released;
                 Pacer pace = signal_pacer();
-                squared_contributions(n, sire.data(), dam.data(), weight.data(), out.mutable_data(), pace);
+                squared_contributions(n, sire.data(), dam.data(), weight.data(), out.mutable_data(), pace, threads);
             }
             return out;
         },
-        py::arg("sire").noconvert(), py::arg("dam").noconvert(), py::arg("weight").noconvert());
+        py::arg("sire").noconvert(), py::arg("dam").noconvert(), py::arg("weight").noconvert(), py::arg("threads") = 1);
 }
 
 }  // namespace tolmkit

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -43,6 +44,27 @@ inline Layers layered(std::vector<std::int32_t> sire, std::vector<std::int32_t> 
         p.bounds.push_back(static_cast<std::int64_t>(p.order.size()));
     }
     return p;
+}
+
+// Parents from the `span` animals before (unknown with chance 1/5), the dam
+// now and then the sire (selfing), and runs of full sibs.
+inline Layers random_pedigree(std::int32_t n, std::int32_t span, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<std::int32_t> sire(static_cast<std::size_t>(n)), dam(static_cast<std::size_t>(n));
+    for (std::int32_t i = 0; i < n; ++i) {
+        if (i > 0 && rng() % 3 == 0) {
+            sire[i] = sire[i - 1];
+            dam[i] = dam[i - 1];
+            continue;
+        }
+        const auto parent = [&] {
+            const std::int32_t low = std::max(0, i - span);
+            return i == 0 || rng() % 5 == 0 ? n : low + static_cast<std::int32_t>(rng() % (i - low));
+        };
+        sire[i] = parent();
+        dam[i] = sire[i] != n && rng() % 10 == 0 ? sire[i] : parent();
+    }
+    return layered(std::move(sire), std::move(dam));
 }
 
 }  // namespace tolmkit::testing

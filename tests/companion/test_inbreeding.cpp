@@ -20,28 +20,8 @@ namespace {
 using Codes = std::vector<std::int32_t>;
 using tolmkit::testing::layered;
 using tolmkit::testing::Layers;
+using tolmkit::testing::random_pedigree;
 using Reals = std::vector<double>;
-
-// Parents from the `span` animals before (unknown with chance 1/5), the dam
-// now and then the sire (selfing), and runs of full sibs.
-Layers random_pedigree(std::int32_t n, std::int32_t span, unsigned seed) {
-    std::mt19937 rng(seed);
-    Codes sire(static_cast<std::size_t>(n)), dam(static_cast<std::size_t>(n));
-    for (std::int32_t i = 0; i < n; ++i) {
-        if (i > 0 && rng() % 3 == 0) {
-            sire[i] = sire[i - 1];
-            dam[i] = dam[i - 1];
-            continue;
-        }
-        const auto parent = [&] {
-            const std::int32_t low = std::max(0, i - span);
-            return i == 0 || rng() % 5 == 0 ? n : low + static_cast<std::int32_t>(rng() % (i - low));
-        };
-        sire[i] = parent();
-        dam[i] = sire[i] != n && rng() % 10 == 0 ? sire[i] : parent();
-    }
-    return layered(std::move(sire), std::move(dam));
-}
 
 bool same_bits(const Reals& a, const Reals& b) {
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
