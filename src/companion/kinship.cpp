@@ -39,6 +39,9 @@ public:
 
     // Takes the highest listed, at most `at_most`, off the list; −1 when none is.
     std::int32_t take_highest(std::int32_t at_most) {
+        if (at_most < 0) {
+            return -1;
+        }
         for (auto top = static_cast<std::int64_t>(static_cast<std::uint32_t>(at_most) >> 12); top >= 0; --top) {
             const std::uint64_t summary = words_[static_cast<std::size_t>(top)];
             if (summary != 0) {
