@@ -73,12 +73,13 @@ std::size_t role_of(std::int64_t k, std::int64_t n) {
 class Parts {
 public:
     Parts(const Strings& strings, std::uint64_t capacity, Pages pages, int most) {
-        while (2 * count_ <= most && capacity / (2 * count_) >= 16) {
+        while (2 * count_ <= most && capacity / (2 * static_cast<std::uint64_t>(count_)) >= 16) {
             count_ *= 2;
             ++bits_;
         }
         for (int p = 0; p < count_; ++p) {
-            tables_.push_back(std::make_unique<IdentifierTable>(strings, capacity / count_, pages));
+            tables_.push_back(
+                std::make_unique<IdentifierTable>(strings, capacity / static_cast<std::uint64_t>(count_), pages));
         }
     }
 

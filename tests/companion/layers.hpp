@@ -51,15 +51,17 @@ inline Layers layered(std::vector<std::int32_t> sire, std::vector<std::int32_t> 
 inline Layers random_pedigree(std::int32_t n, std::int32_t span, unsigned seed) {
     std::mt19937 rng(seed);
     std::vector<std::int32_t> sire(static_cast<std::size_t>(n)), dam(static_cast<std::size_t>(n));
-    for (std::int32_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < sire.size(); ++i) {
         if (i > 0 && rng() % 3 == 0) {
             sire[i] = sire[i - 1];
             dam[i] = dam[i - 1];
             continue;
         }
         const auto parent = [&] {
-            const std::int32_t low = std::max(0, i - span);
-            return i == 0 || rng() % 5 == 0 ? n : low + static_cast<std::int32_t>(rng() % (i - low));
+            const auto at = static_cast<std::int32_t>(i);
+            const std::int32_t low = std::max(0, at - span);
+            return i == 0 || rng() % 5 == 0 ? n
+                                            : low + static_cast<std::int32_t>(rng() % static_cast<unsigned>(at - low));
         };
         sire[i] = parent();
         dam[i] = sire[i] != n && rng() % 10 == 0 ? sire[i] : parent();
