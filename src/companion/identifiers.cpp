@@ -238,12 +238,11 @@ std::string_view Strings::at(std::int64_t k) const {
 
 IdentifierTable::IdentifierTable(const Strings& strings, std::uint64_t capacity, Pages pages)
     : strings_(strings),
-      pages_(pages),
-      bytes_(capacity * sizeof(Slot)),
-      slots_(static_cast<Slot*>(zeroed(bytes_, pages))),
+      block_(capacity * sizeof(Slot), pages == Pages::large),
+      slots_(block_.as<Slot>()),
       mask_(capacity - 1) {}
 
-IdentifierTable::~IdentifierTable() { release(slots_, bytes_, pages_); }
+IdentifierTable::~IdentifierTable() = default;
 
 std::vector<std::int64_t> match_identifiers(const Strings& strings, std::int64_t n, std::int32_t* found,
                                             std::int32_t* outside, Pacer& pace, Pages pages, int threads) {

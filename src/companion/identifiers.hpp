@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "memory.hpp"
 #include "pacer.hpp"
+#include "scratch.hpp"
 
 namespace tolmkit {
 
@@ -54,6 +54,10 @@ private:
     std::vector<Piece> pieces_;
     std::vector<std::int64_t> starts_;  // of each piece, then the count
 };
+
+// Where the table's memory comes from: the system's large pages (Linux's
+// transparent huge pages, where it has them), or ordinary memory.
+enum class Pages { large, small };
 
 // An open-addressing table of string numbers with linear probing. A slot
 // holds the upper half of the string's hash and, for strings of up to
@@ -118,8 +122,7 @@ private:
     static_assert(sizeof(Slot) == 32, "a slot is half a cache line");
 
     const Strings& strings_;
-    Pages pages_;
-    std::size_t bytes_;
+    tolm::scratch::ZeroedBlock block_;
     Slot* slots_;
     std::uint64_t mask_;
     std::uint64_t used_ = 0;

@@ -1,5 +1,6 @@
 // Meuwissen and Luo's (1992) walk up the ancestors, for a few animals at a
-// time: the ancestors of all of them are taken in decreasing number, so that
+// time, with the scratch of fcoeff's ancestor pass: the ancestors of all of
+// them are taken in decreasing number, so that
 // every ancestor's shares are complete (all of its descendants among them
 // passed theirs) when it is taken. Animals close in number share most of
 // their ancestors, which one walk then visits once for all of them. Walks
@@ -11,7 +12,7 @@
 #include <vector>
 
 #include "crew.hpp"
-#include "memory.hpp"
+#include "scratch.hpp"
 
 namespace tolmkit {
 
@@ -24,50 +25,16 @@ constexpr std::int64_t walks = 64;
 
 using Shares = std::array<double, lanes>;
 
-// The ancestors listed for a walk: a bit each, and a bit for each word of
-// them that holds any, so that the highest is found in a step or two where
-// a priority queue took a logarithm of comparisons.
-class Listed {
-public:
-    explicit Listed(std::int32_t n) : bits_(static_cast<std::size_t>(n) / 64 + 1), words_(bits_.size() / 64 + 1) {}
-
-    void list(std::int32_t k) {
-        const auto at = static_cast<std::uint32_t>(k);
-        bits_[at >> 6] |= std::uint64_t{1} << (at & 63);
-        words_[at >> 12] |= std::uint64_t{1} << ((at >> 6) & 63);
-    }
-
-    // Takes the highest listed, at most `at_most`, off the list; −1 when none is.
-    std::int32_t take_highest(std::int32_t at_most) {
-        if (at_most < 0) {
-            return -1;
-        }
-        for (auto top = static_cast<std::int64_t>(static_cast<std::uint32_t>(at_most) >> 12); top >= 0; --top) {
-            const std::uint64_t summary = words_[static_cast<std::size_t>(top)];
-            if (summary != 0) {
-                const auto w = static_cast<std::size_t>(top << 6 | (63 - __builtin_clzll(summary)));
-                const auto bit = static_cast<std::uint32_t>(63 - __builtin_clzll(bits_[w]));
-                bits_[w] &= ~(std::uint64_t{1} << bit);
-                if (bits_[w] == 0) {
-                    words_[static_cast<std::size_t>(top)] &= ~(std::uint64_t{1} << (w & 63));
-                }
-                return static_cast<std::int32_t>(w << 6 | bit);
-            }
-        }
-        return -1;
-    }
-
-private:
-    std::vector<std::uint64_t> bits_, words_;
-};
-
-// One thread's scratch: shares zero and nothing listed between walks. The
-// shares are read all over, on large pages where the system has them.
+// One thread's scratch: shares zero and no ancestor in the set between
+// walks. The shares are read all over, on large pages where the system has
+// them; the set gives its ancestors from the highest number down.
 struct Walker {
-    explicit Walker(std::int32_t n) : share(static_cast<std::size_t>(n), Pages::large), listed(n) {}
+    explicit Walker(std::int32_t n)
+        : block(static_cast<std::size_t>(n) * sizeof(Shares)), share(block.as<Shares>()), ancestors(n) {}
 
-    Zeroed<Shares> share;
-    Listed listed;
+    tolm::scratch::ZeroedBlock block;
+    Shares* share;
+    tolm::scratch::AncestorSet ancestors;
 };
 
 // The ancestors' parts of the sums of `animals` (up to `lanes` of them) into
@@ -76,32 +43,34 @@ struct Walker {
 std::int64_t ancestors_sums(const std::int32_t* animals, std::size_t count, const std::int32_t* sire,
                             const std::int32_t* dam, const double* weight, Walker& walker, double* parts) {
     std::int32_t highest = -1;
-    auto pass = [&](std::int32_t parent, std::size_t lane, double half) {
+    const auto pass = [&](std::int32_t parent, std::size_t lane, double half, auto&& list) {
         if (parent < 0) {
             return;
         }
-        walker.listed.list(parent);
+        list(parent);
         highest = parent > highest ? parent : highest;
-        walker.share[static_cast<std::size_t>(parent)][lane] += half;
+        walker.share[parent][lane] += half;
     };
+    const auto insert = [&](std::int32_t parent) { walker.ancestors.insert(parent); };
     for (std::size_t lane = 0; lane < count; ++lane) {
-        pass(sire[animals[lane]], lane, 0.5);
-        pass(dam[animals[lane]], lane, 0.5);
+        pass(sire[animals[lane]], lane, 0.5, insert);
+        pass(dam[animals[lane]], lane, 0.5, insert);
     }
     Shares sums{};
     std::int64_t visited = 0;
-    for (std::int32_t k = walker.listed.take_highest(highest); k >= 0; k = walker.listed.take_highest(k)) {
-        const auto at = static_cast<std::size_t>(k);
-        const Shares t = walker.share[at];
-        walker.share[at] = Shares{};
-        for (std::size_t lane = 0; lane < lanes; ++lane) {
-            sums[lane] += t[lane] * t[lane] * weight[k];
-            if (t[lane] != 0.0) {
-                pass(sire[k], lane, t[lane] / 2.0);
-                pass(dam[k], lane, t[lane] / 2.0);
+    if (highest >= 0) {
+        walker.ancestors.drain(highest, [&](std::int32_t k, auto&& list) {
+            const Shares t = walker.share[k];
+            walker.share[k] = Shares{};
+            for (std::size_t lane = 0; lane < lanes; ++lane) {
+                sums[lane] += t[lane] * t[lane] * weight[k];
+                if (t[lane] != 0.0) {
+                    pass(sire[k], lane, t[lane] / 2.0, list);
+                    pass(dam[k], lane, t[lane] / 2.0, list);
+                }
             }
-        }
-        ++visited;
+            ++visited;
+        });
     }
     for (std::size_t lane = 0; lane < count; ++lane) {
         parts[animals[lane]] = sums[lane];
