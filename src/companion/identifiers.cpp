@@ -1,13 +1,13 @@
 #include "identifiers.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
-#include <future>
 #include <memory>
-#include <new>
 #include <optional>
-#include <system_error>
 #include <utility>
+
+#include "crew.hpp"
 
 namespace tolmkit {
 
@@ -16,6 +16,8 @@ namespace {
 // Strings whose slots are looked up ahead, so that the memory fetches of a
 // batch overlap.
 constexpr std::int64_t batch = 32;
+// Parents a thread takes at a time.
+constexpr std::int64_t parents_batch = std::int64_t{1} << 16;
 
 // SplitMix64's finaliser (Stafford's thirteenth mix): every bit of the
 // result depends on every bit of x.
@@ -133,64 +135,40 @@ bool in_batches(const Parts& parts, int part, const Strings& strings, std::int64
     return true;
 }
 
-// work(t, pace) for t in [0, count), t = 0 on this thread with `pace`, the
-// others on threads of their own with a pacer that checks nothing: only
-// this thread may run the pacer's check. A share whose thread cannot be
-// started is done here. Returns whether every share returned true.
-template <typename Work>
-bool on_threads(int count, Pacer& pace, Work work) {
-    std::vector<std::future<bool>> others;
-    bool all = true;
-    for (int t = 1; t < count; ++t) {
-        try {
-            others.push_back(std::async(std::launch::async, [&work, t] {
-                Pacer unchecked;
-                return work(t, unchecked);
-            }));
-        } catch (const std::system_error&) {  // no thread to be had
-            all = work(t, pace) && all;
-        }
-    }
-    // The others' futures wait for them on the way out, also when the check throws.
-    all = work(0, pace) && all;
-    for (auto& other : others) {
-        all = other.get() && all;
-    }
-    return all;
-}
-
 // One pass of match_identifiers over a table of `capacity` slots; nothing
 // when the table grew crowded. The animals go in first, into the table's
-// parts at once. The parents are then looked up among them alone, which
-// changes nothing in the table, so that each of `threads` threads takes a
-// share of them; those that no animal names go in after, on this thread in
-// the order of the records, which numbers them.
+// parts at once, a thread a part. The parents are then looked up among them
+// alone, which changes nothing in the table, so that `threads` threads take
+// batches of them in turn; those that no animal names go in after, on this
+// thread in the order of the records, which numbers them.
 std::optional<std::vector<std::int64_t>> matched(const Strings& strings, std::int64_t n, std::uint64_t capacity,
                                                  std::int32_t* found, std::int32_t* outside, Pacer& pace, Pages pages,
                                                  int threads) {
     Parts parts(strings, capacity, pages, threads);
-    const bool room = on_threads(parts.count(), pace, [&](int part, Pacer& paced) {
-        IdentifierTable& table = parts[part];
-        return in_batches(parts, part, strings, n, 0, n, paced,
-                          [&](std::int64_t k, std::string_view text, std::uint64_t hash) {
-                              const std::int64_t other = table.find(k, text, hash, true);
-                              found[k] = static_cast<std::int32_t>(other < 0 ? k : other);
-                              outside[k] = -1;
-                              return !table.crowded();
-                          });
+    std::atomic<bool> room{true};
+    in_turn(parts.count(), parts.count(), 1, pace, [&](int, std::int64_t part, std::int64_t, Pacer& paced) {
+        IdentifierTable& table = parts[static_cast<int>(part)];
+        const bool all = in_batches(parts, static_cast<int>(part), strings, n, 0, n, paced,
+                                    [&](std::int64_t k, std::string_view text, std::uint64_t hash) {
+                                        const std::int64_t other = table.find(k, text, hash, true);
+                                        found[k] = static_cast<std::int32_t>(other < 0 ? k : other);
+                                        outside[k] = -1;
+                                        return !table.crowded();
+                                    });
+        if (!all) {
+            room = false;
+        }
     });
     if (!room) {
         return std::nullopt;
     }
-    const std::int64_t share = (2 * n + threads - 1) / threads;
-    on_threads(threads, pace, [&](int t, Pacer& paced) {
-        const std::int64_t from = std::min(n + t * share, 3 * n), to = std::min(from + share, 3 * n);
-        return in_batches(parts, -1, strings, n, from, to, paced,
-                          [&](std::int64_t k, std::string_view text, std::uint64_t hash) {
-                              found[k] = static_cast<std::int32_t>(parts.find(k, text, hash, false));
-                              outside[k] = -1;
-                              return true;
-                          });
+    in_turn(threads, 2 * n, parents_batch, pace, [&](int, std::int64_t from, std::int64_t size, Pacer& paced) {
+        in_batches(parts, -1, strings, n, n + from, n + from + size, paced,
+                   [&](std::int64_t k, std::string_view text, std::uint64_t hash) {
+                       found[k] = static_cast<std::int32_t>(parts.find(k, text, hash, false));
+                       outside[k] = -1;
+                       return true;
+                   });
     });
     std::vector<std::int64_t> first;
     std::size_t pieces[2] = {0, 0};

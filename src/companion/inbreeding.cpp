@@ -78,9 +78,9 @@ void inbreeding_by_layers(const Layered& p, int threads, double* inbreeding, dou
         // layers even where the helpers take every batch of them.
         pace(last - first);
         in_turn(static_cast<int>(passes.size()), count, std::clamp(batch, std::int32_t{1}, std::int32_t{1} << 20), pace,
-                [&](int t, std::int64_t from, std::int64_t size) {
-                    return passes[static_cast<std::size_t>(t)].run(ancestry, animals.get() + from,
-                                                                   static_cast<std::int32_t>(size));
+                [&](int t, std::int64_t from, std::int64_t size, Pacer& paced) {
+                    paced(size + passes[static_cast<std::size_t>(t)].run(ancestry, animals.get() + from,
+                                                                         static_cast<std::int32_t>(size)));
                 });
         // In ascending numbers, so that a run of full sibs takes the
         // coefficient of the first of them.

@@ -102,14 +102,12 @@ void squared_contributions(std::int32_t n, const std::int32_t* sire, const std::
     }
     const auto count = static_cast<std::int64_t>(walked.size());
     in_turn(static_cast<int>(walkers.size()), count, walks * static_cast<std::int64_t>(lanes), pace,
-            [&](int t, std::int64_t first, std::int64_t size) {
-                std::int64_t visited = 0;
+            [&](int t, std::int64_t first, std::int64_t size, Pacer& paced) {
                 for (std::int64_t at = first; at < first + size; at += lanes) {
                     const auto members = static_cast<std::size_t>(std::min<std::int64_t>(lanes, first + size - at));
-                    visited += ancestors_sums(walked.data() + at, members, sire, dam, weight,
-                                              walkers[static_cast<std::size_t>(t)], out);
+                    paced(ancestors_sums(walked.data() + at, members, sire, dam, weight,
+                                         walkers[static_cast<std::size_t>(t)], out));
                 }
-                return visited;
             });
     for (std::int32_t i = 0; i < n; ++i) {
         if (siblings(i)) {
