@@ -171,8 +171,12 @@ class Pedigree:
         if groups.ndim != 1 or not pd.Index(groups).is_unique:
             raise PedigreeError("group_ids must list each group once")
         self._group_ids = _frozen(groups)
-        self._sire_group = _frozen(_group_numbers(sire_group, self._sire, len(groups), "sire", self))
-        self._dam_group = _frozen(_group_numbers(dam_group, self._dam, len(groups), "dam", self))
+        if sire_group is None and dam_group is None:
+            # Without groups both are −1 throughout: one read-only array serves both.
+            self._sire_group = self._dam_group = _frozen(np.full(n, -1, dtype=np.int32))
+        else:
+            self._sire_group = _frozen(_group_numbers(sire_group, self._sire, len(groups), "sire", self))
+            self._dam_group = _frozen(_group_numbers(dam_group, self._dam, len(groups), "dam", self))
         self._inbreeding: tuple[NDArray[np.float64], NDArray[np.float64]] | None = None
         self._generation: NDArray[np.int64] | None = None
         self._layers: Layers | None = None

@@ -27,7 +27,7 @@ import pyarrow.csv as pa_csv
 
 from . import _native
 from ._advice import Option, PedigreeError, option, refused
-from ._arrow import chunks, string_array
+from ._arrow import chunks, short_offsets_and_bytes, string_array
 from ._memory import has_room, require_room
 from ._patterns import ROLES, SPACES, WIDE_SPACE, WORD
 from .decoding import line_at, utf8_text
@@ -56,7 +56,8 @@ _SEPARATOR_LINE = re.compile(r'(?i)sep=([^"\n])\1*[ \t]*')
 
 _EXPONENT_ARROW = r"^[-+]?\d(?:\.\d+)?[Ee][-+]?\d+$"
 
-# A column of whole numbers as a program writes them; 0012 and -0 are codes.
+# A whole number as a program writes it (as the companion's whole_numbers
+# reads one): 0012 and -0 are codes.
 _WHOLE = re.compile(r"0|-?[1-9][0-9]{0,17}")
 
 _NEWLINE = b"\n"
@@ -413,40 +414,13 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
 def _typed(column: typing.Any) -> typing.Any:
     """A column of the file as integers where every value is a whole number
     written plainly (Int64 where some are empty), else as text."""
-    # Copied whole: some of pyarrow's kernels misread the offset of a slice.
-    column = pa.concat_arrays(chunks(column))
-    numbers = _whole_numbers(column)
-    if numbers is None:
-        return np.asarray(column.to_numpy(zero_copy_only=False), dtype=object)
-    if numbers.null_count:
-        return pd.array(numbers.to_pandas(types_mapper={pa.int64(): pd.Int64Dtype()}.get), dtype="Int64")
-    return numbers.to_numpy()
-
-
-def _whole_numbers(column: typing.Any) -> typing.Any:
-    """The column as int64, null where empty, when each value that is not
-    empty matches _WHOLE and one at least is; else None."""
     first = column[0].as_py() if len(column) else ""
-    if first and not _WHOLE.fullmatch(first):  # a column of text stops here
-        return None
-    empty = pc.equal(column, "")
-    try:
-        numbers = pc.cast(pc.if_else(empty, pa.scalar(None, pa.string()), column), pa.int64())
-    except pa.ArrowInvalid:  # not a number, or beyond 64 bits
-        return None
-    # What _WHOLE matches, without a pattern tried on each value: numbers
-    # below 10^18 in size that read back as they are written (no plus sign,
-    # space or leading zero).
-    extremes = pc.min_max(numbers)
-    least, most = extremes["min"].as_py(), extremes["max"].as_py()
-    if (
-        least is None
-        or least <= -(10**18)
-        or most >= 10**18
-        or not pc.all(pc.equal(pc.cast(numbers, pa.string()), column)).as_py()
-    ):
-        return None
-    return numbers
+    if not first or _WHOLE.fullmatch(first):  # a column of text stops here
+        values, empty, stray = _native.whole_numbers([short_offsets_and_bytes(chunk) for chunk in chunks(column)])
+        if stray < 0 and not empty.all():
+            return pd.arrays.IntegerArray(values, empty) if empty.any() else values
+    # Copied whole: some of pyarrow's kernels misread the offset of a slice.
+    return np.asarray(pa.concat_arrays(chunks(column)).to_numpy(zero_copy_only=False), dtype=object)
 
 
 def _check_unicode(fields: list[typing.Any], lines: _Lines) -> None:

@@ -8,9 +8,11 @@
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "pacer.hpp"
+#include "pieces.hpp"
 
 namespace tolmkit {
 
@@ -34,6 +36,12 @@ Array<T> new_array(py::ssize_t size, const T* from = nullptr) {
 
 // Refuses an array of fewer than `size` elements.
 void require_size(const py::array& array, py::ssize_t size, const char* name);
+
+// The strings of a list of (offsets, bytes) pairs, pyarrow's chunks as
+// tolmkit._arrow lays them out, numbered on from one pair to the next; the
+// arrays are kept in `held` while the strings are read. `name` names the
+// function in the message of an offset beyond its bytes.
+Strings laid_out_strings(const py::list& laid_out, std::vector<std::pair<Integers, Bytes>>& held, const char* name);
 
 // A pacer for a routine that runs without the interpreter's lock: its check
 // takes the lock for a moment and runs the handlers of the signals that

@@ -4,6 +4,8 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "bindings.hpp"
 #include "dominance.hpp"
@@ -15,6 +17,20 @@ void require_size(const py::array& array, py::ssize_t size, const char* name) {
         throw std::invalid_argument(std::string(name) + " holds " + std::to_string(array.size()) +
                                     " elements, fewer than " + std::to_string(size));
     }
+}
+
+Strings laid_out_strings(const py::list& laid_out, std::vector<std::pair<Integers, Bytes>>& held, const char* name) {
+    std::vector<Piece> pieces;
+    for (const py::handle item : laid_out) {
+        auto [offsets, data] = item.cast<std::pair<Integers, Bytes>>();
+        const py::ssize_t size = offsets.size() - 1;
+        if (size < 0 || offsets.data()[0] < 0 || offsets.data()[size] > data.size()) {
+            throw std::invalid_argument(std::string(name) + ": offsets beyond their bytes");
+        }
+        pieces.push_back({size, offsets.data(), data.data()});
+        held.emplace_back(std::move(offsets), std::move(data));
+    }
+    return Strings(std::move(pieces));
 }
 
 Pacer signal_pacer() {

@@ -15,24 +15,13 @@ void register_identifiers(py::module_& m) {
             if (threads < 1) {
                 throw std::invalid_argument("match_identifiers: threads must be positive");
             }
-            // The arrays, held while the lock is let go, and their pieces.
+            // The arrays, held while the lock is let go.
             std::vector<std::pair<Integers, Bytes>> held;
-            std::vector<Piece> pieces;
-            std::int64_t count = 0;
-            for (const py::handle item : laid_out) {
-                auto [offsets, data] = item.cast<std::pair<Integers, Bytes>>();
-                const py::ssize_t size = offsets.size() - 1;
-                if (size < 0 || offsets.data()[0] < 0 || offsets.data()[size] > data.size()) {
-                    throw std::invalid_argument("match_identifiers: offsets beyond their bytes");
-                }
-                pieces.push_back({size, offsets.data(), data.data()});
-                held.emplace_back(std::move(offsets), std::move(data));
-                count += size;
-            }
+            const Strings strings = laid_out_strings(laid_out, held, "match_identifiers");
+            const std::int64_t count = strings.count();
             if (n < 0 || count < 3 * n || count >= std::int64_t{0x7fffffffLL}) {
                 throw std::invalid_argument("match_identifiers: strings or animals of wrong sizes");
             }
-            const Strings strings(std::move(pieces));
             auto found = new_array<std::int32_t>(count);
             auto outside = new_array<std::int32_t>(count);
             std::vector<std::int64_t> first;

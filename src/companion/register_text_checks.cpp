@@ -1,5 +1,7 @@
-// first_control, unclosed_quote and letter_cases: the scans of a file's text.
+// first_control, unclosed_quote and letter_cases, the scans of a file's
+// text, and whole_numbers, the reading of its columns of numbers.
 #include <utility>
+#include <vector>
 
 #include "bindings.hpp"
 #include "text_checks.hpp"
@@ -29,6 +31,21 @@ void register_text_checks(py::module_& m) {
             return letter_cases(text.data(), text.size());
         },
         py::arg("text").noconvert());
+    m.def(
+        "whole_numbers",
+        [](const py::list& laid_out) {
+            std::vector<std::pair<Integers, Bytes>> held;
+            const Strings strings = laid_out_strings(laid_out, held, "whole_numbers");
+            auto values = new_array<std::int64_t>(strings.count());
+            auto empty = new_array<bool>(strings.count());
+            std::int64_t stray = -1;
+            {
+                const py::gil_scoped_release released;
+                stray = whole_numbers(strings, values.mutable_data(), empty.mutable_data());
+            }
+            return py::make_tuple(values, empty, stray);
+        },
+        py::arg("laid_out"));
 }
 
 }  // namespace tolmkit

@@ -1,6 +1,7 @@
 #include "text_checks.hpp"
 
 #include <cstring>
+#include <string_view>
 
 namespace tolmkit {
 
@@ -28,6 +29,25 @@ std::uint64_t parity(std::uint64_t marks) {
     marks ^= marks >> 16;
     marks ^= marks >> 8;
     return (marks >> 7) & 1;
+}
+
+// Whether `text` is a whole number written plainly (see whole_numbers), its
+// value then in `value`.
+bool whole_number(std::string_view text, std::int64_t& value) {
+    const bool negative = !text.empty() && text.front() == '-';
+    const std::string_view digits = text.substr(negative ? 1 : 0);
+    if (digits.empty() || digits.size() > 18 || (digits.front() == '0' && (digits.size() > 1 || negative))) {
+        return false;
+    }
+    std::int64_t number = 0;
+    for (const char digit : digits) {
+        if (digit < '0' || digit > '9') {
+            return false;
+        }
+        number = 10 * number + (digit - '0');
+    }
+    value = negative ? -number : number;
+    return true;
 }
 
 }  // namespace
@@ -89,6 +109,19 @@ std::int64_t unclosed_quote(const std::uint8_t* text, std::int64_t size) {
         }
     }
     return odd != 0 ? size - 1 : -1;
+}
+
+std::int64_t whole_numbers(const Strings& strings, std::int64_t* values, bool* empty) {
+    std::size_t piece = 0;
+    for (std::int64_t k = 0; k < strings.count(); ++k) {
+        const std::string_view text = strings.at(k, piece);
+        values[k] = 0;
+        empty[k] = text.empty();
+        if (!text.empty() && !whole_number(text, values[k])) {
+            return k;
+        }
+    }
+    return -1;
 }
 
 }  // namespace tolmkit

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "identifiers.hpp"
+#include "pieces.hpp"
 
 namespace tolmkit::testing_support {
 

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "strings.hpp"
 #include "text_checks.hpp"
 
 namespace {
@@ -38,5 +41,27 @@ INSTANTIATE_TEST_SUITE_P(Texts, TextChecks,
                                          Case{"BothAndBeyondAscii", "Zz,\xc3\xa9\n", -1, -1, 7},
                                          Case{"Empty", "", -1, -1, 0}),
                          [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+// Numbers as programs write them, and the texts next to them that are codes
+// or text: a leading zero, a sign, 19 digits, a blank, an Arabic-Indic digit.
+TEST(WholeNumbers, ReadPlainNumbersAndStopAtTheFirstThatIsNone) {
+    const std::vector<std::string> numbers = {"0", "",  "-7", "2001", "999999999999999999", "-999999999999999999",
+                                              "",  "10"};
+    const std::vector<std::int64_t> values = {0, 0, -7, 2001, 999999999999999999, -999999999999999999, 0, 10};
+    const tolmkit::testing_support::StringTable table(numbers, 3);
+    std::vector<std::int64_t> read(numbers.size());
+    auto empty = std::make_unique<bool[]>(numbers.size());
+    EXPECT_EQ(tolmkit::whole_numbers(table.strings(), read.data(), empty.get()), -1);
+    EXPECT_EQ(read, values);
+    for (std::size_t k = 0; k < numbers.size(); ++k) {
+        EXPECT_EQ(empty[k], numbers[k].empty()) << k;
+    }
+    for (const std::string stray : {"0012", "-0", "+5", "1000000000000000000", "-", "2 ", "1e5", "\xd9\xa3", "0x1F"}) {
+        const tolmkit::testing_support::StringTable one({"1", "", stray, "2"}, 3);
+        std::int64_t value[4];
+        bool none[4];
+        EXPECT_EQ(tolmkit::whole_numbers(one.strings(), value, none), 2) << stray;
+    }
+}
 
 }  // namespace
