@@ -341,10 +341,13 @@ def number_records(table: Table, rules: Rules) -> Numbering:
             group[founders + rows[role == which]] = group_of[name_number[role == which]]
             groups.append(group)
     sire, dam = parents
-    ids = pa.concat_arrays([pa.array(outside[added], pa.string())] + chunks(table.animal))
+    founder_ids = pa.array(outside[added], pa.string())
+    ids = pa.concat_arrays([founder_ids] + chunks(table.animal))
     if not rules.case_distinct:
+        # The identifiers' own text: a parent that is an animal is written as the animal is.
+        text = laid_out[: len(chunks(table.animal))] + [short_offsets_and_bytes(founder_ids)]
         cases = functools.reduce(
-            operator.or_, (_native.letter_cases(data[offsets[0] : offsets[-1]]) for offsets, data in laid_out)
+            operator.or_, (_native.letter_cases(data[offsets[0] : offsets[-1]]) for offsets, data in text)
         )
         _check_case(ids, added, name_number, entry, table, rules, cases)
     _check_parents(_Names(ids), sire, dam, founders, rules.selfing, table.sex, recorded, at)
@@ -497,47 +500,34 @@ def _check_parents(
     """Refuses an animal that is its own parent, one used as sire and as dam
     unless `selfing`, and a parent of the other sex than its role: `sex` as
     written and `recorded` its codes (`sex_codes`), by record."""
-    numbers = np.arange(len(ids))
-    for role, parents in (("sire", sire), ("dam", dam)):
-        own = np.flatnonzero(parents == numbers)
-        if len(own):
-            k = int(own[0])
-            raise PedigreeError(f"{at(k - first)}: animal {ids[k]!r} is its own {role}")
-    if not selfing:
-        selfed = np.flatnonzero((sire == dam) & (sire >= 0))
-        if len(selfed):
-            k = int(selfed[0])
-            raise refused(
-                f"{at(k - first)}: animal {ids[k]!r} has {ids[sire[k]]!r} as both sire and dam; pass ",
-                option("selfing", True),
-                " for plants and other hermaphrodites",
-            )
-        is_sire = np.zeros(len(ids), dtype=bool)
-        is_sire[sire[sire >= 0]] = True
-        both = np.flatnonzero((dam >= 0) & is_sire[np.maximum(dam, 0)])
-        if len(both):
-            offspring = int(both[0])
-            parent = int(dam[offspring])
-            other = int(np.argmax(sire == parent))
-            raise refused(
-                f"{at(other - first)}: animal {ids[parent]!r} is the sire of {ids[other]!r} here "
-                f"and the dam of {ids[offspring]!r} on {at(offspring - first)}; correct the record, or pass ",
-                option("selfing", True),
-                " for plants and other hermaphrodites",
-            )
-    if recorded is None:
-        return
-    animal_sex = np.concatenate([np.zeros(first, dtype=np.int8), recorded])
-    for role, parents, wrong, word in (("sire", sire, 2, "female"), ("dam", dam, 1, "male")):
-        bad = np.flatnonzero((parents >= 0) & (animal_sex[np.maximum(parents, 0)] == wrong))
-        if len(bad):
-            offspring = int(bad[0])
-            parent = int(parents[offspring])
-            raise PedigreeError(
-                f"{at(parent - first)}: animal {ids[parent]!r} is recorded {word} "
-                f"({sex[parent - first].as_py()!r}) but is the {role} of {ids[offspring]!r} on "
-                f"{at(offspring - first)}; correct the sex or the parent"
-            )
+    animal_sex = None if recorded is None else np.concatenate([np.zeros(first, dtype=np.int8), recorded])
+    fault, k = _native.parent_fault(
+        sire.astype(np.int32, copy=False), dam.astype(np.int32, copy=False), animal_sex, selfing
+    )
+    if fault in ("own_sire", "own_dam"):
+        raise PedigreeError(f"{at(k - first)}: animal {ids[k]!r} is its own {fault[4:]}")
+    if fault == "selfed":
+        raise refused(
+            f"{at(k - first)}: animal {ids[k]!r} has {ids[sire[k]]!r} as both sire and dam; pass ",
+            option("selfing", True),
+            " for plants and other hermaphrodites",
+        )
+    if fault == "sire_and_dam":
+        parent = int(dam[k])
+        other = int(np.argmax(sire == parent))
+        raise refused(
+            f"{at(other - first)}: animal {ids[parent]!r} is the sire of {ids[other]!r} here "
+            f"and the dam of {ids[k]!r} on {at(k - first)}; correct the record, or pass ",
+            option("selfing", True),
+            " for plants and other hermaphrodites",
+        )
+    if fault in ("female_sire", "male_dam"):
+        role, parent = ("sire", int(sire[k])) if fault == "female_sire" else ("dam", int(dam[k]))
+        raise PedigreeError(
+            f"{at(parent - first)}: animal {ids[parent]!r} is recorded {fault.split('_')[0]} "
+            f"({sex[parent - first].as_py()!r}) but is the {role} of {ids[k]!r} on "
+            f"{at(k - first)}; correct the sex or the parent"
+        )
 
 
 def _loop(

@@ -51,6 +51,7 @@ Pacer signal_pacer();
 
 void register_identifiers(py::module_& m);
 void register_ordering(py::module_& m);
+void register_parent_checks(py::module_& m);
 void register_text_checks(py::module_& m);
 void register_writing(py::module_& m);
 void register_relationships(py::module_& m);

@@ -59,6 +59,7 @@ PYBIND11_MODULE(_native, m) {
     m.attr("MISSING_PARENT") = tolm::MISSING_PARENT;
     tolmkit::register_identifiers(m);
     tolmkit::register_ordering(m);
+    tolmkit::register_parent_checks(m);
     tolmkit::register_text_checks(m);
     tolmkit::register_writing(m);
     tolmkit::register_relationships(m);
