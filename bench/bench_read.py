@@ -78,12 +78,11 @@ def arrow_matching(laid_out, n, threads=1):
     parents = np.arange(n, 3 * n).reshape(2, n).T.ravel()  # record by record, sire before dam
     missing = parents[found[parents] < 0]
     encoded = pc.dictionary_encode(strings.take(pa.array(missing)))
-    numbers = encoded.indices.to_numpy().astype(np.int64)
-    outside = np.full(len(found), -1, dtype=np.int64)
-    outside[missing] = numbers
+    numbers = encoded.indices.to_numpy().astype(np.int32)
     first = np.empty(len(encoded.dictionary), dtype=np.int64)
     first[numbers[::-1]] = missing[::-1]
-    return found, outside, first
+    entry = 2 * (missing % n) + (missing >= 2 * n)  # 2 · record, + 1 for a dam
+    return found, entry, numbers, first
 
 
 def one_thread(laid_out, n, threads=1, match=_native.match_identifiers):

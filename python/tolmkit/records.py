@@ -282,27 +282,23 @@ def number_records(table: Table, rules: Rules) -> Numbering:
     ]
     laid_out = [short_offsets_and_bytes(piece) for piece in pieces]
     # For animals, sires, dams and then codes: where each first appears among
-    # the n animals (−1 nowhere); for the parents that no animal names, the
-    # number of their name in the order that the records name them (sire
-    # before dam), and the string that first names each. The matching is
-    # native and lets go of the interpreter's lock: the other columns are
-    # typed and the sexes read meanwhile on another thread, the matching on
-    # this one, where Ctrl-C reaches it, and on as many more as the setting
-    # of threads allows for the parents.
+    # the n animals (−1 nowhere); the parents that no animal names, record by
+    # record and sire before dam (entry: 2 · record, + 1 for a dam), with the
+    # number of their name in the order that the records first name them,
+    # and the string that first names each. The matching is native and lets
+    # go of the interpreter's lock: the other columns are typed and the sexes
+    # read meanwhile on another thread, the matching on this one, where
+    # Ctrl-C reaches it, and on as many more as the setting of threads allows
+    # for the parents.
     with ThreadPoolExecutor(max_workers=1) as pool:
         typed = _meanwhile(pool, lambda: (table.attributes(), None if table.sex is None else sex_codes(table.sex)))
-        found, outside_number, first = _native.match_identifiers(laid_out, n, get_threads())
+        found, entry, name_number, first = _native.match_identifiers(laid_out, n, get_threads())
         attributes, recorded = typed()
     _check_animals(
         table.animal, found[:n], dict(zip(listed, found[3 * n :])), rules, at, _may_look_unknown(laid_out, n)
     )
     numbers = [found[n : 2 * n], found[2 * n : 3 * n]]
-    # The parents that are no animals, record by record and sire before dam,
-    # and the number of their names, in the order they first appear.
-    entry = np.concatenate([2 * np.flatnonzero(numbers[0] < 0), 2 * np.flatnonzero(numbers[1] < 0) + 1])
-    entry.sort()
     rows, role = entry // 2, entry % 2
-    name_number = outside_number[n + role * n + rows]
     outside_text = take_across(pieces, first)
     outside = np.asarray(outside_text.to_numpy(zero_copy_only=False), dtype=object)
     if table.first_line is not None and n > 1:

@@ -141,9 +141,8 @@ bool in_batches(const Parts& parts, int part, const Strings& strings, std::int64
 // alone, which changes nothing in the table, so that `threads` threads take
 // batches of them in turn; those that no animal names go in after, on this
 // thread in the order of the records, which numbers them.
-std::optional<std::vector<std::int64_t>> matched(const Strings& strings, std::int64_t n, std::uint64_t capacity,
-                                                 std::int32_t* found, std::int32_t* outside, Pacer& pace, Pages pages,
-                                                 int threads) {
+std::optional<Outside> matched(const Strings& strings, std::int64_t n, std::uint64_t capacity, std::int32_t* found,
+                               Pacer& pace, Pages pages, int threads) {
     Parts parts(strings, capacity, pages, threads);
     std::atomic<bool> room{true};
     in_turn(parts.count(), parts.count(), 1, pace, [&](int, std::int64_t part, std::int64_t, Pacer& paced) {
@@ -152,7 +151,6 @@ std::optional<std::vector<std::int64_t>> matched(const Strings& strings, std::in
                                     [&](std::int64_t k, std::string_view text, std::uint64_t hash) {
                                         const std::int64_t other = table.find(k, text, hash, true);
                                         found[k] = static_cast<std::int32_t>(other < 0 ? k : other);
-                                        outside[k] = -1;
                                         return !table.crowded();
                                     });
         if (!all) {
@@ -166,11 +164,12 @@ std::optional<std::vector<std::int64_t>> matched(const Strings& strings, std::in
         in_batches(parts, -1, strings, n, n + from, n + from + size, paced,
                    [&](std::int64_t k, std::string_view text, std::uint64_t hash) {
                        found[k] = static_cast<std::int32_t>(parts.find(k, text, hash, false));
-                       outside[k] = -1;
                        return true;
                    });
     });
-    std::vector<std::int64_t> first;
+    // While they are numbered, found[k] of such a parent holds −2 − its
+    // number, where a later parent of the same name finds it.
+    Outside outside;
     std::size_t pieces[2] = {0, 0};
     for (std::int64_t step = n; step < 3 * n; ++step) {
         const std::int64_t k = string_at(step, n);
@@ -182,22 +181,25 @@ std::optional<std::vector<std::int64_t>> matched(const Strings& strings, std::in
         if (parts.crowded()) {
             return std::nullopt;
         }
+        const std::int32_t name = other < 0 ? static_cast<std::int32_t>(outside.first.size()) : -2 - found[other];
         if (other < 0) {
-            outside[k] = static_cast<std::int32_t>(first.size());
-            first.push_back(k);
-        } else {
-            outside[k] = outside[other];
+            outside.first.push_back(k);
         }
+        found[k] = -2 - name;
+        outside.entry.push_back(step - n);
+        outside.name.push_back(name);
         pace();
+    }
+    for (const std::int64_t entry : outside.entry) {
+        found[string_at(n + entry, n)] = -1;
     }
     in_batches(parts, -1, strings, n, 3 * n, strings.count(), pace,
                [&](std::int64_t k, std::string_view text, std::uint64_t hash) {
                    const std::int64_t other = parts.find(k, text, hash, false);
                    found[k] = static_cast<std::int32_t>(other >= 0 && other < n ? other : -1);
-                   outside[k] = -1;
                    return true;
                });
-    return first;
+    return outside;
 }
 
 }  // namespace
@@ -210,8 +212,8 @@ IdentifierTable::IdentifierTable(const Strings& strings, std::uint64_t capacity,
 
 IdentifierTable::~IdentifierTable() = default;
 
-std::vector<std::int64_t> match_identifiers(const Strings& strings, std::int64_t n, std::int32_t* found,
-                                            std::int32_t* outside, Pacer& pace, Pages pages, int threads) {
+Outside match_identifiers(const Strings& strings, std::int64_t n, std::int32_t* found, Pacer& pace, Pages pages,
+                          int threads) {
     // At most two thirds full with the animals alone, room left for the
     // parents that are no animals; doubled whenever they crowd it. The table
     // is the largest memory of the reading, which it reaches all over.
@@ -220,9 +222,9 @@ std::vector<std::int64_t> match_identifiers(const Strings& strings, std::int64_t
         capacity *= 2;
     }
     for (;; capacity *= 2) {
-        auto first = matched(strings, n, capacity, found, outside, pace, pages, threads);
-        if (first) {
-            return std::move(*first);
+        auto outside = matched(strings, n, capacity, found, pace, pages, threads);
+        if (outside) {
+            return std::move(*outside);
         }
     }
 }

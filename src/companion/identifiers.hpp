@@ -88,18 +88,21 @@ private:
     std::uint64_t used_ = 0;
 };
 
+// The parents that no animal names, record by record and sire before dam.
+struct Outside {
+    std::vector<std::int64_t> entry;  // 2 · record, + 1 for a dam
+    std::vector<std::int32_t> name;   // the number of its string, counted as they first appear
+    std::vector<std::int64_t> first;  // for each such number, the string that first names it
+};
+
 // For strings laid out as animal[0 .. n), sire[0 .. n), dam[0 .. n) and then
 // any further strings (codes), fills found[k] with the first animal whose
-// string equals string k, or −1. Every parent that no animal names gets in
-// outside[k] a number counted in the order the records name them, sire
-// before dam within a record (−1 elsewhere). Returns, for each such number,
-// the string that first names it. found and outside hold strings.count()
-// entries, in 32 bits as the numbers of animals are: fewer than 2^31 − 1
-// strings. The animals go into the table and the parents are looked up on
-// `threads` threads, with the same result for any number; `pace` counts one
-// step a string on this thread.
-std::vector<std::int64_t> match_identifiers(const Strings& strings, std::int64_t n, std::int32_t* found,
-                                            std::int32_t* outside, Pacer& pace, Pages pages = Pages::large,
-                                            int threads = 1);
+// string equals string k, or −1, and returns the parents that no animal
+// names. found holds strings.count() entries, in 32 bits as the numbers of
+// animals are: fewer than 2^31 − 1 strings. The animals go into the table
+// and the parents are looked up on `threads` threads, with the same result
+// for any number; `pace` counts one step a string on this thread.
+Outside match_identifiers(const Strings& strings, std::int64_t n, std::int32_t* found, Pacer& pace,
+                          Pages pages = Pages::large, int threads = 1);
 
 }  // namespace tolmkit

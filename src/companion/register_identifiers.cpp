@@ -23,15 +23,15 @@ void register_identifiers(py::module_& m) {
                 throw std::invalid_argument("match_identifiers: strings or animals of wrong sizes");
             }
             auto found = new_array<std::int32_t>(count);
-            auto outside = new_array<std::int32_t>(count);
-            std::vector<std::int64_t> first;
+            Outside outside;
             {
                 const py::gil_scoped_release released;
                 Pacer pace = signal_pacer();
-                first = match_identifiers(strings, n, found.mutable_data(), outside.mutable_data(), pace, Pages::large,
-                                          threads);
+                outside = match_identifiers(strings, n, found.mutable_data(), pace, Pages::large, threads);
             }
-            return py::make_tuple(found, outside, new_array(static_cast<py::ssize_t>(first.size()), first.data()));
+            const auto size = static_cast<py::ssize_t>(outside.entry.size());
+            return py::make_tuple(found, new_array(size, outside.entry.data()), new_array(size, outside.name.data()),
+                                  new_array(static_cast<py::ssize_t>(outside.first.size()), outside.first.data()));
         },
         py::arg("laid_out"), py::arg("n"), py::arg("threads") = 1);
 }

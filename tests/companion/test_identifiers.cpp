@@ -15,26 +15,26 @@ using namespace tolmkit;
 using testing_support::StringTable;
 
 struct Matched {
-    std::vector<std::int32_t> found, outside;
-    std::vector<std::int64_t> first;
+    std::vector<std::int32_t> found;
+    Outside outside;
     bool operator==(const Matched& other) const {
-        return found == other.found && outside == other.outside && first == other.first;
+        return found == other.found && outside.entry == other.outside.entry && outside.name == other.outside.name &&
+               outside.first == other.outside.first;
     }
 };
 
 // Animals, sires and dams of n records, then codes.
 Matched matched(const std::vector<std::string>& strings, std::int64_t n, Pages pages = Pages::large, int threads = 1) {
     const StringTable table(strings);
-    Matched result{std::vector<std::int32_t>(strings.size()), std::vector<std::int32_t>(strings.size()), {}};
+    Matched result{std::vector<std::int32_t>(strings.size()), {}};
     Pacer pace;
-    result.first =
-        match_identifiers(table.strings(), n, result.found.data(), result.outside.data(), pace, pages, threads);
+    result.outside = match_identifiers(table.strings(), n, result.found.data(), pace, pages, threads);
     return result;
 }
 
 // The matching as its contract states it, with a map.
 Matched oracle(const std::vector<std::string>& strings, std::int64_t n) {
-    Matched result{std::vector<std::int32_t>(strings.size(), -1), std::vector<std::int32_t>(strings.size(), -1), {}};
+    Matched result{std::vector<std::int32_t>(strings.size(), -1), {}};
     std::map<std::string, std::int32_t> animal, name;
     for (std::int64_t k = 0; k < n; ++k) {
         animal.emplace(strings[k], static_cast<std::int32_t>(k));
@@ -44,13 +44,16 @@ Matched oracle(const std::vector<std::string>& strings, std::int64_t n) {
         result.found[k] = it == animal.end() ? -1 : it->second;
     }
     for (std::int64_t record = 0; record < n; ++record) {
-        for (const std::int64_t k : {n + record, 2 * n + record}) {
+        for (const std::int64_t role : {0, 1}) {
+            const std::int64_t k = (1 + role) * n + record;
             if (result.found[k] < 0) {
-                const auto [it, added] = name.emplace(strings[k], static_cast<std::int32_t>(result.first.size()));
+                Outside& outside = result.outside;
+                const auto [it, added] = name.emplace(strings[k], static_cast<std::int32_t>(outside.first.size()));
                 if (added) {
-                    result.first.push_back(k);
+                    outside.first.push_back(k);
                 }
-                result.outside[k] = it->second;
+                outside.entry.push_back(2 * record + role);
+                outside.name.push_back(it->second);
             }
         }
     }
@@ -61,8 +64,9 @@ TEST(MatchIdentifiers, ParentsNotListedAreNumberedRecordByRecordSireBeforeDam) {
     // Records (c, a, x), (d, y, a), (c, x, z) and the codes "0", "d".
     const Matched got = matched({"c", "d", "c", "a", "y", "x", "x", "a", "z", "0", "d"}, 3);
     EXPECT_EQ(got.found, (std::vector<std::int32_t>{0, 1, 0, -1, -1, -1, -1, -1, -1, -1, 1}));
-    EXPECT_EQ(got.outside, (std::vector<std::int32_t>{-1, -1, -1, 0, 2, 1, 1, 0, 3, -1, -1}));
-    EXPECT_EQ(got.first, (std::vector<std::int64_t>{3, 6, 4, 8}));  // a, x, y, z
+    EXPECT_EQ(got.outside.entry, (std::vector<std::int64_t>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(got.outside.name, (std::vector<std::int32_t>{0, 1, 2, 0, 1, 3}));
+    EXPECT_EQ(got.outside.first, (std::vector<std::int64_t>{3, 6, 4, 8}));  // a, x, y, z
 }
 
 // Identifiers longer than a slot holds, alike in their first bytes, beside
@@ -118,9 +122,9 @@ TEST(MatchIdentifiers, StopsWhenThePacersCheckThrows) {
         strings.push_back(std::to_string(k));
     }
     const StringTable table(strings);
-    std::vector<std::int32_t> found(strings.size()), outside(strings.size());
+    std::vector<std::int32_t> found(strings.size());
     Pacer pace([] { throw std::runtime_error("stop"); }, std::chrono::nanoseconds(0));
-    EXPECT_THROW(match_identifiers(table.strings(), 100000, found.data(), outside.data(), pace), std::runtime_error);
+    EXPECT_THROW(match_identifiers(table.strings(), 100000, found.data(), pace), std::runtime_error);
 }
 
 }  // namespace
