@@ -43,10 +43,18 @@ std::uint64_t hashed(std::string_view text) {
         h = (h ^ word) * 0x9fb21c651e98df25ULL;
         h ^= h >> 29;
     }
-    // Byte by byte: a copy of a variable length would be a call.
     std::uint64_t tail = 0;
-    for (std::int64_t k = length - 1; k >= at; --k) {
-        tail = (tail << 8) | bytes[k];
+    if (at < length && length >= 8) {
+        // The last eight bytes, those already taken shifted out: on a
+        // little-endian machine the bytes of the loop below, in one load.
+        std::uint64_t word;
+        std::memcpy(&word, bytes + length - 8, 8);
+        tail = word >> (8 * (8 - (length - at)));
+    } else {
+        // Byte by byte: a copy of a variable length would be a call.
+        for (std::int64_t k = length - 1; k >= at; --k) {
+            tail = (tail << 8) | bytes[k];
+        }
     }
     return splitmix64_finalised(h ^ tail);
 }
@@ -64,7 +72,9 @@ std::int64_t string_at(std::int64_t step, std::int64_t n) {
 // Which of animals, sires, dams and codes string k is: each keeps its own
 // place among the pieces while the steps go up.
 std::size_t role_of(std::int64_t k, std::int64_t n) {
-    return n == 0 ? 3 : static_cast<std::size_t>(std::min<std::int64_t>(k / n, 3));
+    // Compared, not divided: a division by n for each string cost more than its hash.
+    return static_cast<std::size_t>(k >= n) + static_cast<std::size_t>(k >= 2 * n) +
+           static_cast<std::size_t>(k >= 3 * n);
 }
 
 // The table in parts, a power of two of them, each taking the strings whose
