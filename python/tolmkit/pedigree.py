@@ -129,7 +129,8 @@ class Pedigree:
         sire_group: ArrayLike | None = None,
         dam_group: ArrayLike | None = None,
     ) -> None:
-        self._fill(np.array(ids, dtype=object), sire, dam, attributes, added, group_ids, sire_group, dam_group)
+        own = None if attributes is None else attributes.copy()
+        self._fill(np.array(ids, dtype=object), sire, dam, own, added, group_ids, sire_group, dam_group)
         if not self._id_index().is_unique:
             raise PedigreeError("the identifiers are not unique")
 
@@ -161,8 +162,11 @@ class Pedigree:
             attributes = pd.DataFrame(index=range(n))
         if len(attributes) != n:
             raise PedigreeError(f"attributes need one row per animal, got {len(attributes)} for {n}")
-        # By position: indexed by the identifiers when handed out.
-        self._attributes = attributes.set_axis(pd.RangeIndex(n), axis=0)
+        # By position: indexed by the identifiers when handed out. The frame
+        # is the pedigree's own (its callers copy a frame of someone else's),
+        # so a shallow copy holds its columns without copying millions of rows.
+        self._attributes = attributes.copy(deep=False)
+        self._attributes.index = pd.RangeIndex(n)
         flags = np.zeros(n, dtype=bool) if added is None else np.array(added, dtype=bool)
         if flags.shape != (n,):
             raise PedigreeError("added needs one entry per animal")
@@ -621,7 +625,9 @@ def _integers(values: ArrayLike, role: str) -> NDArray[np.int64]:
 
 
 def _parent_numbers(values: ArrayLike, n: int, role: str) -> NDArray[np.int32]:
-    numbers = _integers(values, role)
+    given = np.asarray(values)
+    # Numbers in 32 bits, as the reader makes them, are checked as they are.
+    numbers = given if given.dtype == np.int32 and given.ndim == 1 else _integers(values, role)
     if numbers.shape != (n,):
         raise PedigreeError("sire and dam need one entry per animal")
     if np.any((numbers < -1) | (numbers > np.iinfo(np.int32).max)):
@@ -854,6 +860,24 @@ def select(
     >>> select(ids, np.array([1, -1]), np.array([-1, -1]), np.array([1, 0]))[0].sire.tolist()
     [-1, 0]
     """
+    return _select(ids, sire, dam, order, attributes, added, group_ids, sire_group, dam_group, owned=False)
+
+
+def _select(
+    ids: NDArray[np.object_] | pa.Array,
+    sire: Numbers,
+    dam: Numbers,
+    order: Numbers,
+    attributes: pd.DataFrame | None,
+    added: NDArray[np.bool_] | None,
+    group_ids: NDArray[np.object_] | None,
+    sire_group: Numbers | None,
+    dam_group: Numbers | None,
+    *,
+    owned: bool,
+) -> tuple[Pedigree, NDArray[np.int32]]:
+    """`select`; with `owned`, `attributes` is a frame that nothing else
+    holds, which the pedigree takes as its own where it keeps every row."""
     positions = np.arange(len(order), dtype=np.int32)
     renumber = np.full(len(ids), -1, dtype=np.int32)
     renumber[order] = positions
@@ -879,13 +903,20 @@ def select(
         taken(ids),
         renumbered(sire),
         renumbered(dam),
-        None if attributes is None else attributes if kept_all else attributes.iloc[order],
+        None if attributes is None else _kept(attributes, order, kept_all, owned),
         taken(added),
         group_ids,
         taken(sire_group),
         taken(dam_group),
     )
     return pedigree, renumber
+
+
+def _kept(attributes: pd.DataFrame, order: Numbers, kept_all: bool, owned: bool) -> pd.DataFrame:
+    """The rows `order` of a frame, in a frame of the pedigree's own."""
+    if not kept_all:
+        return attributes.iloc[order]
+    return attributes if owned else attributes.copy()
 
 
 def from_table(table: Table, rules: Rules) -> Pedigree:
@@ -913,16 +944,17 @@ def from_table(table: Table, rules: Rules) -> Pedigree:
     ['a', 'b']
     """
     numbering = number_records(table, rules)
-    return select(
+    return _select(
         numbering.ids,
         numbering.sire,
         numbering.dam,
         numbering.order,
-        attributes=numbering.attributes,
-        added=numbering.added,
-        group_ids=numbering.group_ids,
-        sire_group=numbering.sire_group,
-        dam_group=numbering.dam_group,
+        numbering.attributes,
+        numbering.added,
+        numbering.group_ids,
+        numbering.sire_group,
+        numbering.dam_group,
+        owned=True,
     )[0]
 
 

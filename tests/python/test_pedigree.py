@@ -5,10 +5,12 @@ import io
 import re
 
 import numpy as np
+import pandas as pd
 import pytest
 
 import tolmkit
 from tolmkit import Pedigree, PedigreeError, ancestry, prune, read_pedigree, sexes
+from tolmkit.pedigree import select
 
 from pedigrees import KINDS, parents_by_id, random_pedigree
 
@@ -78,6 +80,26 @@ def test_a_pedigree_does_not_change_once_made(name):
     handed_out = pedigree.attributes
     handed_out["born"] = 1
     assert np.array_equal(getattr(pedigree, name), before) and pedigree.attributes.columns.empty
+
+
+@pytest.mark.parametrize(
+    "made",
+    [
+        lambda frame: Pedigree(["a", "b"], [-1, 0], [-1, -1], attributes=frame),
+        lambda frame: select(
+            np.array(["a", "b"], dtype=object), np.array([-1, 0]), np.array([-1, -1]), np.arange(2), attributes=frame
+        )[0],
+    ],
+)
+def test_a_frame_changed_by_its_owner_leaves_the_pedigree_alone(made):
+    frame = pd.DataFrame({"born": [1990, 2001], "herd": ["x", "y"]})
+    pedigree = made(frame)
+    frame.loc[0, "born"] = 0
+    frame["herd"].to_numpy()[1] = "z"
+    read_back = pedigree.attributes
+    assert read_back["born"].tolist() == [1990, 2001] and read_back["herd"].tolist() == ["x", "y"]
+    read_back.loc["a", "born"] = 1
+    assert pedigree.attributes["born"].tolist() == [1990, 2001]
 
 
 @pytest.mark.parametrize("kind", KINDS)
