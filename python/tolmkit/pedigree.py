@@ -154,7 +154,7 @@ class Pedigree:
         self._ids: NDArray[np.object_] | None = None if isinstance(ids, pa.Array) else _frozen(ids)
         # Hashed only when first used, for a check or a look-up.
         self._index: pd.Index[typing.Any] | None = None
-        numbers = np.arange(n)
+        numbers = np.arange(n, dtype=np.int32)  # as the parents are
         for parents in (self._sire, self._dam):  # below −1 refused by _parent_numbers
             if np.any(parents >= numbers):
                 raise PedigreeError("every known parent must be numbered below its offspring")

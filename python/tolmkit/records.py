@@ -355,7 +355,9 @@ def number_records(table: Table, rules: Rules) -> Numbering:
             raise _loop(_Names(ids), sire, dam, generation, founders, at)
     full = None if attributes is None or attributes.shape[1] == 0 else _with_founders(attributes, founders)
     group_ids, sire_group, dam_group = (outside[grouped], groups[0], groups[1]) if groups else (None, None, None)
-    return Numbering(ids, sire, dam, order, full, np.arange(total) < founders, group_ids, sire_group, dam_group)
+    is_founder = np.zeros(total, dtype=bool)
+    is_founder[:founders] = True
+    return Numbering(ids, sire, dam, order, full, is_founder, group_ids, sire_group, dam_group)
 
 
 class _Names:
@@ -453,7 +455,7 @@ def _check_animals(
     empty = pc.index(animal, "").as_py()
     if empty >= 0:
         raise PedigreeError(f"{at(empty)}: the animal has no identifier")
-    repeated = found != np.arange(len(found))
+    repeated = found != np.arange(len(found), dtype=found.dtype)
     if np.any(repeated):
         k = int(np.argmax(repeated))
         raise PedigreeError(f"{at(k)}: animal {animal[k].as_py()!r} is listed again (first on {at(int(found[k]))})")
