@@ -415,7 +415,8 @@ def _typed(column: typing.Any) -> typing.Any:
     """A column of the file as integers where every value is a whole number
     written plainly (Int64 where some are empty), else as text."""
     first = column[0].as_py() if len(column) else ""
-    if not first or _WHOLE.fullmatch(first):  # a column of text stops here
+    # A column of text is most often told by its first value, without a pass.
+    if not first or _WHOLE.fullmatch(first):
         values, empty, stray = _native.whole_numbers([short_offsets_and_bytes(chunk) for chunk in chunks(column)])
         if stray < 0 and not empty.all():
             return pd.arrays.IntegerArray(values, empty) if empty.any() else values
