@@ -16,8 +16,10 @@ runs, with the threads of tolmkit's setting (--threads, else
 TOLMKIT_THREADS, else the cores of the process) and the peak memory; then
 the whole road against reading plus one inbreeding of the same run
 (target: at most 1.5), and each command against the same steps in Python
-(target: at most 1.3). The reference population is the youngest birth
-year.
+(target: at most 1.3): ``stats`` against the road's steps and the rest of
+what it computes (birth order, generation intervals, the population's
+further figures), timed after the road and left out of its total. The
+reference population is the youngest birth year.
 """
 
 import argparse
@@ -37,6 +39,7 @@ import pyarrow.csv as pacsv
 from common import timed, tolmkit_command
 
 STEPS = ["read", "F", "A-inverse", "Ne", "f_e and f_a"]
+REST_OF_STATS = "rest of stats"
 FIRST_YEAR = 2000
 
 
@@ -66,9 +69,10 @@ def write_file(path, animals, generations, sires, seed=1):
     return FIRST_YEAR + int(born.max())
 
 
-def road(path, year):
+def road(path, year, rest_of_stats):
     """One run of the road: each step's processor and wall seconds, and the
-    peak memory of the process."""
+    peak memory of the process; with `rest_of_stats`, then the rest of what
+    ``tolmkit stats`` computes, by the same functions with its defaults."""
     import tolmkit
 
     seconds = {}
@@ -85,11 +89,21 @@ def road(path, year):
     step("A-inverse", lambda: tolmkit.inverse_relationship_matrix(pedigree))
     reference = pedigree.ids[pedigree.attributes["birth_year"].astype(int).to_numpy() == year]
     step("Ne", lambda: tolmkit.effective_population_size(pedigree, reference))
-    step("f_e and f_a", lambda: tolmkit.founder_statistics(pedigree, reference))
+    founders = step("f_e and f_a", lambda: tolmkit.founder_statistics(pedigree, reference))
+    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 2**20
+    if rest_of_stats:
+        step(
+            REST_OF_STATS,
+            lambda: (
+                tolmkit.birth_order(pedigree, "birth_year"),
+                tolmkit.generation_intervals(pedigree, "birth_year"),
+                tolmkit.population_figures(pedigree, reference, founders, birth="birth_year"),
+            ),
+        )
     return {
         "seconds": seconds,
         "threads": tolmkit.get_threads(),
-        "peak_gib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 2**20,
+        "peak_gib": peak,
         "peaks_gib": peaks,
     }
 
@@ -107,10 +121,10 @@ def main():
     parser.add_argument("--threads", type=int, help="threads of tolmkit (by default its setting)")
     parser.add_argument("--no-cli", action="store_true", help="time the road in Python only")
     parser.add_argument("--folder", default="build/road")
-    parser.add_argument("--run", nargs=2, metavar=("FILE", "YEAR"), help=argparse.SUPPRESS)
+    parser.add_argument("--run", nargs=3, metavar=("FILE", "YEAR", "STATS"), help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.run:
-        print(json.dumps(road(args.run[0], int(args.run[1]))))
+        print(json.dumps(road(args.run[0], int(args.run[1]), args.run[2] == "stats")))
         return
     folder = Path(args.folder)
     folder.mkdir(parents=True, exist_ok=True)
@@ -126,7 +140,7 @@ def main():
     runs = []
     for _ in range(args.repeat):
         answer = subprocess.run(
-            [sys.executable, __file__, "--run", str(path), str(year)],
+            [sys.executable, __file__, "--run", str(path), str(year), "road" if args.no_cli else "stats"],
             check=True,
             capture_output=True,
             text=True,
@@ -151,11 +165,16 @@ def main():
     print(f"  peak memory {max(run['peak_gib'] for run in runs):.2f} GiB")
     if args.no_cli:
         return
+    rest = [median(runs, REST_OF_STATS, w) for w in (0, 1)]
+    print(f"  {REST_OF_STATS:<12} {rest[0]:8.2f} {rest[1]:8.2f}   after the road, for stats")
     out = folder / "out"
     commands = {
         "inbreeding": (["inbreeding", str(path), "-o", f"{out}.csv"], ["read", "F"]),
         "ainv": (["ainv", str(path), "-o", f"{out}.ainv"], ["read", "F", "A-inverse"]),
-        "stats": (["stats", str(path), "--reference-by", f"birth_year={year}"], ["read", "F", "Ne", "f_e and f_a"]),
+        "stats": (
+            ["stats", str(path), "--reference-by", f"birth_year={year}"],
+            ["read", "F", "Ne", "f_e and f_a", REST_OF_STATS],
+        ),
     }
     print(f"\nthe command line, median of {args.repeat} runs (processor s / wall s; the same steps in Python)")
     for name, (arguments, steps) in commands.items():
