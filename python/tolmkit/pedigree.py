@@ -175,12 +175,16 @@ class Pedigree:
         if groups.ndim != 1 or not pd.Index(groups).is_unique:
             raise PedigreeError("group_ids must list each group once")
         self._group_ids = _frozen(groups)
-        if sire_group is None and dam_group is None:
-            # Without groups both are −1 throughout: one read-only array serves both.
-            self._sire_group = self._dam_group = _frozen(np.full(n, -1, dtype=np.int32))
-        else:
-            self._sire_group = _frozen(_group_numbers(sire_group, self._sire, len(groups), "sire", self))
-            self._dam_group = _frozen(_group_numbers(dam_group, self._dam, len(groups), "dam", self))
+        # Without groups both are −1 throughout: one read-only array serves
+        # both, made when first asked for, which most functions never do.
+        self._parent_groups: tuple[NDArray[np.int32], NDArray[np.int32]] | None = (
+            None
+            if sire_group is None and dam_group is None
+            else (
+                _frozen(_group_numbers(sire_group, self._sire, len(groups), "sire", self)),
+                _frozen(_group_numbers(dam_group, self._dam, len(groups), "dam", self)),
+            )
+        )
         self._inbreeding: tuple[NDArray[np.float64], NDArray[np.float64]] | None = None
         self._generation: NDArray[np.int64] | None = None
         self._layers: Layers | None = None
@@ -229,12 +233,19 @@ class Pedigree:
     @property
     def sire_group(self) -> NDArray[np.int32]:
         """The group number of each unknown sire, −1 for none or a known sire (read-only)."""
-        return self._sire_group
+        return self._groups_of_parents()[0]
 
     @property
     def dam_group(self) -> NDArray[np.int32]:
         """The group number of each unknown dam, −1 for none or a known dam (read-only)."""
-        return self._dam_group
+        return self._groups_of_parents()[1]
+
+    def _groups_of_parents(self) -> tuple[NDArray[np.int32], NDArray[np.int32]]:
+        groups = self._parent_groups
+        if groups is None:
+            none = _frozen(np.full(len(self), -1, dtype=np.int32))
+            groups = self._parent_groups = (none, none)
+        return groups
 
     @property
     def attributes(self) -> pd.DataFrame:
