@@ -56,10 +56,6 @@ _SEPARATOR_LINE = re.compile(r'(?i)sep=([^"\n])\1*[ \t]*')
 
 _EXPONENT_ARROW = r"^[-+]?\d(?:\.\d+)?[Ee][-+]?\d+$"
 
-# A whole number as a program writes it (as the companion's whole_numbers
-# reads one): 0012 and -0 are codes.
-_WHOLE = re.compile(r"0|-?[1-9][0-9]{0,17}")
-
 _NEWLINE = b"\n"
 
 
@@ -413,13 +409,13 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
 
 def _typed(column: typing.Any) -> typing.Any:
     """A column of the file as integers where every value is a whole number
-    written plainly (Int64 where some are empty), else as text."""
-    first = column[0].as_py() if len(column) else ""
-    # A column of text is most often told by its first value, without a pass.
-    if not first or _WHOLE.fullmatch(first):
-        values, empty, stray = _native.whole_numbers([short_offsets_and_bytes(chunk) for chunk in chunks(column)])
-        if stray < 0 and not empty.all():
-            return pd.arrays.IntegerArray(values, empty) if empty.any() else values
+    written plainly (Int64 where some are empty; 0012 and -0 are codes), else
+    as text."""
+    # The pass stops at the first value that is no such number: at once in
+    # most columns of text.
+    values, empty, stray = _native.whole_numbers([short_offsets_and_bytes(chunk) for chunk in chunks(column)])
+    if stray < 0 and not empty.all():
+        return pd.arrays.IntegerArray(values, empty) if empty.any() else values
     # Copied whole: some of pyarrow's kernels misread the offset of a slice.
     return np.asarray(pa.concat_arrays(chunks(column)).to_numpy(zero_copy_only=False), dtype=object)
 

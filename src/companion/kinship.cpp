@@ -1,10 +1,10 @@
 // Meuwissen and Luo's (1992) walk up the ancestors, for a few animals at a
 // time, with the scratch of fcoeff's ancestor pass: the ancestors of all of
-// them are taken in decreasing number, so that
-// every ancestor's shares are complete (all of its descendants among them
-// passed theirs) when it is taken. Animals close in number share most of
-// their ancestors, which one walk then visits once for all of them. Walks
-// need nothing of each other: the threads take batches of them in turn.
+// them are taken in decreasing number, so that every ancestor's shares are
+// complete (all of its descendants among them passed theirs) when it is
+// taken. Animals close in number share most of their ancestors, which one
+// walk then visits once for all of them. Walks need nothing of each other:
+// the threads take batches of them in turn.
 #include "kinship.hpp"
 
 #include <algorithm>
