@@ -21,8 +21,9 @@ import numpy as np
 from . import _native
 from ._advice import PedigreeError, option, refused
 from ._patterns import SPACES
+from .threads import get_threads
 
-__all__ = ["line_at", "utf8_text"]
+__all__ = ["TextMarks", "line_at", "marked_utf8_text", "text_marks", "utf8_text"]
 
 _NEWLINE = b"\n"
 # Encodings in which a file of ASCII bytes reads as those bytes.
@@ -72,9 +73,41 @@ def utf8_text(source: str | os.PathLike[str] | typing.IO[str], encoding: str) ->
     TypeError
         A source that is neither a path nor an open text file.
     """
+    return marked_utf8_text(source, encoding, b"")[0]
+
+
+def marked_utf8_text(
+    source: str | os.PathLike[str] | typing.IO[str], encoding: str, wanted: bytes
+) -> tuple[bytes, TextMarks]:
+    """The text of a file as `utf8_text` gives it, and its `text_marks`.
+
+    The marks come from the pass that checked the text where it was left as
+    read, so that a large file is looked at once.
+
+    Parameters
+    ----------
+    source : path or open text file
+        As for `utf8_text`.
+    encoding : str
+        The file's encoding.
+    wanted : bytes
+        The bytes asked about, as of `text_marks` (at most 60).
+
+    Returns
+    -------
+    bytes
+        The text, as of `utf8_text`.
+    TextMarks
+        Its marks; `held` may tell of bytes beyond `wanted`.
+
+    Raises
+    ------
+    PedigreeError, TypeError
+        As `utf8_text`.
+    """
     if isinstance(source, (str, os.PathLike)):
         with open(source, "rb") as file:
-            return _decoded(_uncompressed(file.read()), encoding)
+            return _decoded(_uncompressed(file.read()), encoding, wanted)
     if not hasattr(source, "read"):
         raise TypeError(f"source must be a path, an open text file or a pandas DataFrame, got {type(source).__name__}")
     try:
@@ -92,7 +125,7 @@ def utf8_text(source: str | os.PathLike[str] | typing.IO[str], encoding: str) ->
         ) from None
     if not isinstance(text, str):
         raise TypeError("the file is open in binary mode: open it as text, or pass its path")
-    return _encoded(text.removeprefix("\ufeff"))
+    return _encoded(text.removeprefix("\ufeff"), wanted)
 
 
 def _uncompressed(raw: bytes) -> bytes:
@@ -109,13 +142,15 @@ def _uncompressed(raw: bytes) -> bytes:
     return raw
 
 
-def _decoded(raw: bytes, encoding: str) -> bytes:
+def _decoded(raw: bytes, encoding: str, wanted: bytes) -> tuple[bytes, TextMarks]:
     try:
         name = codecs.lookup(encoding).name
     except LookupError:
         raise ValueError(f"unknown encoding {encoding!r}") from None
-    if raw.isascii() and name in _ASCII_ALIKE:
-        return _encoded(raw)
+    if name in _ASCII_ALIKE:
+        marks = text_marks(raw, _ENCODED_ASKS + wanted)
+        if marks.beyond_ascii < 0:
+            return _encoded(raw, wanted, marks)
     try:
         text = raw.decode(encoding)
     except UnicodeDecodeError as error:
@@ -126,7 +161,7 @@ def _decoded(raw: bytes, encoding: str) -> bytes:
             option("encoding", guess),
             " or the encoding the file was written in",
         ) from None
-    return _encoded(text.removeprefix("\ufeff"))
+    return _encoded(text.removeprefix("\ufeff"), wanted)
 
 
 def line_at(data: bytes, offset: int) -> int:
@@ -148,10 +183,54 @@ def _first_undecodable(raw: bytes, encoding: str) -> int:
     return len(raw)
 
 
-def _encoded(text: str | bytes) -> bytes:
+class TextMarks(typing.NamedTuple):
+    """What one pass over a text finds (`text_marks`): offsets, −1 for none."""
+
+    #: The first control character: a byte below 0x20 other than a tab or a line end, or 0x7f.
+    control: int
+    #: The first byte of 0x80 or above.
+    beyond_ascii: int
+    #: A byte of the first line that leaves a quote open (odd quotes).
+    unclosed_quote: int
+    #: Those of the bytes asked about that the text holds.
+    held: bytes
+
+
+def text_marks(data: bytes, wanted: bytes) -> TextMarks:
+    """Marks of a text and which of `wanted` it holds, in one pass.
+
+    Files of hundreds of megabytes are read once, on the threads of the
+    setting, instead of once for each byte asked about.
+
+    Parameters
+    ----------
+    data : bytes
+        The text.
+    wanted : bytes
+        The bytes asked about (at most 64).
+
+    Returns
+    -------
+    TextMarks
+
+    Examples
+    --------
+    >>> text_marks(b'a,"b\\nc\\x01', b",#")
+    TextMarks(control=6, beyond_ascii=-1, unclosed_quote=4, held=b',')
+    """
+    return TextMarks(*_native.text_marks(np.frombuffer(data, dtype=np.uint8), wanted, get_threads()))
+
+
+# What _encoded asks of a text, before and after its line ends are made "\n".
+_ENCODED_ASKS = b"\r# \t"
+
+
+def _encoded(text: str | bytes, wanted: bytes, marks: TextMarks | None = None) -> tuple[bytes, TextMarks]:
     """The text as UTF-8 with lines ending in "\\n", refusing control
     characters and a byte-order mark past the start; comments cut and blank
-    lines emptied."""
+    lines emptied. Its marks asked about `wanted` come with it; `marks` are
+    those of `text` asked about `_ENCODED_ASKS` and `wanted`, where they are
+    known."""
     try:
         data = text.encode("utf-8") if isinstance(text, str) else text
     except UnicodeEncodeError as error:
@@ -159,11 +238,15 @@ def _encoded(text: str | bytes) -> bytes:
             f"line {error.object.count(chr(10), 0, error.start) + 1}: a character that is no "
             f"text ({error.object[error.start]!r}); open the file with its encoding"
         ) from None
-    if b"\r" in data:
-        data = data.replace(b"\r\n", b"\n").replace(b"\r", b"\n")
-    # The end-of-file mark of DOS files (Ctrl-Z), which ends the text as a line end would.
-    data = data.removesuffix(b"\x1a")
-    control = _native.first_control(np.frombuffer(data, dtype=np.uint8))
+    asks = _ENCODED_ASKS + wanted
+    if marks is None:
+        marks = text_marks(data, asks)
+    # Line ends of Windows and old Macs made "\n"; the end-of-file mark of DOS
+    # files (Ctrl-Z) dropped, which ends the text as a line end would.
+    if b"\r" in marks.held or data.endswith(b"\x1a"):
+        data = data.replace(b"\r\n", b"\n").replace(b"\r", b"\n").removesuffix(b"\x1a")
+        marks = text_marks(data, asks)
+    control = marks.control
     if control >= 0:
         line = line_at(data, control)
         character = data[control : control + 1].decode()
@@ -173,7 +256,7 @@ def _encoded(text: str | bytes) -> bytes:
             option("encoding", "utf-16"),
             ")",
         )
-    ascii = data.isascii()
+    ascii = marks.beyond_ascii < 0
     if not ascii:
         unicode = _UNICODE_CONTROL.search(data)
         if unicode is not None:
@@ -188,14 +271,16 @@ def _encoded(text: str | bytes) -> bytes:
                 option("encoding", "cp1252"),
                 ")",
             )
-    if b"#" in data:
+    marked = data
+    if b"#" in marks.held:
         data = _without_comments(data)
-    # A blank is looked for first: finding one byte is many times faster than two.
-    indented = (b" " in data or b"\t" in data) and (b"\n " in data or b"\n\t" in data or data[:1] in (b" ", b"\t"))
+    # Blanks are looked for first: finding one byte is many times faster than two.
+    blanks = b" " in marks.held or b"\t" in marks.held
+    indented = blanks and (b"\n " in data or b"\n\t" in data or data[:1] in (b" ", b"\t"))
     if indented or not ascii:
         # From a line end that comes first, so that the pattern has a byte to look for.
         data = _BLANK_LINE.sub(_NEWLINE, _NEWLINE + data)[1:]
-    return data
+    return data, marks if data is marked else text_marks(data, wanted)
 
 
 def _without_comments(data: bytes) -> bytes:

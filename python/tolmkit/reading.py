@@ -30,7 +30,7 @@ from ._advice import Option, PedigreeError, option, refused
 from ._arrow import chunks, short_offsets_and_bytes, string_array
 from ._memory import has_room, require_room
 from ._patterns import ROLES, SPACES, WIDE_SPACE, WORD
-from .decoding import line_at, utf8_text
+from .decoding import TextMarks, line_at, marked_utf8_text
 from .pedigree import Pedigree, from_table
 from .records import (
     COLUMNS,
@@ -57,6 +57,10 @@ _SEPARATOR_LINE = re.compile(r'(?i)sep=([^"\n])\1*[ \t]*')
 _EXPONENT_ARROW = r"^[-+]?\d(?:\.\d+)?[Ee][-+]?\d+$"
 
 _NEWLINE = b"\n"
+
+# What the reader asks of a file's text besides its marks: blanks, quotes and
+# the plus of a number in exponent form.
+_READER_ASKS = b' \t"+'
 
 
 def read_pedigree(
@@ -165,7 +169,7 @@ def read_pedigree(
         rules = Rules.given(unknown, selfing, groups, max_offspring, extra=[""], case_distinct=case_distinct)
         return from_table(_frame_table(source, columns), rules)
     rules = Rules.given(unknown, selfing, groups, max_offspring, case_distinct=case_distinct)
-    return from_table(_file_table(utf8_text(source, encoding), delimiter, header, columns), rules)
+    return from_table(_file_table(*marked_utf8_text(source, encoding, _READER_ASKS), delimiter, header, columns), rules)
 
 
 def pedigree_from_columns(
@@ -331,7 +335,9 @@ class _Lines:
         return f"line {self.number(k)}"
 
 
-def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns: Sequence[str] | None) -> Table:
+def _file_table(
+    data: bytes, marks: TextMarks, delimiter: str | None, header: bool | None, columns: Sequence[str] | None
+) -> Table:
     line, first = _first_line(data)
     said = _SEPARATOR_LINE.fullmatch(first)
     if said is not None:
@@ -369,10 +375,10 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
         if twice is not None:
             raise PedigreeError(f"line {line}: two columns are named {twice!r}; name them apart")
     lines = _Lines(data, 1 if has_header else 0)
-    ascii = data.isascii()
+    ascii = marks.beyond_ascii < 0
     body = [
         array.slice(1) if has_header else array
-        for array in _parsed(data, separator, len(names), max(positions) + 1, lines, has_header, ascii)
+        for array in _parsed(data, separator, len(names), max(positions) + 1, lines, has_header, marks)
     ]
     if len(body[0]) == 0:
         raise PedigreeError("the file holds no animals, only a header")
@@ -383,9 +389,9 @@ def _file_table(data: bytes, delimiter: str | None, header: bool | None, columns
     animal, sire, dam = (body[p] for p in positions)
     if not ascii:
         _check_unicode([animal, sire, dam], lines)
-    if b"+" in data:
+    if b"+" in marks.held:
         _check_exponents([animal, sire, dam], lines)
-    if separator == " " and b'"' in data:
+    if separator == " " and b'"' in marks.held:
         _check_cut_quotes([animal, sire, dam], lines)
     guess = header is None and not has_header
     if (
@@ -509,18 +515,23 @@ def _first_line(data: bytes) -> tuple[int, str]:
 
 
 def _parsed(
-    data: bytes, separator: str, width: int, needed: int, lines: _Lines, exact: bool, ascii: bool
+    data: bytes, separator: str, width: int, needed: int, lines: _Lines, exact: bool, marks: TextMarks
 ) -> list[typing.Any]:
     """The first `width` columns of the file as pyarrow string arrays, spaces
     around fields dropped; a row with fewer than `needed` fields refused, and
-    with `exact`, one with other than `width` fields."""
+    with `exact`, one with other than `width` fields. `marks` are the file's,
+    asked about `_READER_ASKS`."""
     spaces = separator == " "
-    if not spaces and b'"' in data:
-        _check_quotes(data)
+    if not spaces and marks.unclosed_quote >= 0:
+        raise PedigreeError(
+            f"line {line_at(data, marks.unclosed_quote)}: a quote opens and is not closed on this "
+            f"line; quote whole fields, doubling a quote inside one (no field spans lines)"
+        )
+    blanks = b" " in marks.held or b"\t" in marks.held
     # Blanks are one space each in most files that use them: a plain separator then.
     single = (
         spaces
-        and b"\t" not in data
+        and b"\t" not in marks.held
         and b"  " not in data
         and b" \n" not in data
         and b"\n " not in data
@@ -532,9 +543,9 @@ def _parsed(
         frame = _pandas_frame(data, separator, width)
         _check_widths(data, frame, separator, needed, lines, width if exact else None)
         arrays = [string_array(frame.iloc[:, k].to_numpy(dtype=object)) for k in range(width)]
-    if not ascii:
+    if marks.beyond_ascii >= 0:
         arrays = [pc.utf8_trim(array, characters=SPACES) for array in arrays]
-    elif not spaces and (b" " in data or b"\t" in data):
+    elif not spaces and blanks:
         arrays = [pc.ascii_trim_whitespace(array) for array in arrays]
     return arrays
 
@@ -619,17 +630,6 @@ def _split(line: str, separator: str) -> list[str]:
         return [field.strip() for field in next(csv.reader([line], delimiter=separator))]
     except csv.Error:
         return [field.strip() for field in line.split(separator)]
-
-
-def _check_quotes(data: bytes) -> None:
-    """Refuses a line with a quote that it does not close: identifiers never
-    span lines, and a stray quote would swallow the lines after it."""
-    quote = _native.unclosed_quote(np.frombuffer(data, dtype=np.uint8))
-    if quote >= 0:
-        raise PedigreeError(
-            f"line {line_at(data, quote)}: a quote opens and is not closed on this "
-            f"line; quote whole fields, doubling a quote inside one (no field spans lines)"
-        )
 
 
 def _check_widths(

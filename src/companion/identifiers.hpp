@@ -19,6 +19,39 @@ namespace tolmkit {
 // transparent huge pages, where it has them), or ordinary memory.
 enum class Pages { large, small };
 
+// Whether a[0 .. length) equals b[0 .. length): in loads of eight bytes, the
+// last one overlapping those before, or four, or one by one. A memcmp of a
+// length known only at run time is a call, which cost as much as the
+// look-up's hash.
+inline bool same_bytes(const void* a, const void* b, std::uint32_t length) {
+    const auto* x = static_cast<const std::uint8_t*>(a);
+    const auto* y = static_cast<const std::uint8_t*>(b);
+    if (length >= 8) {
+        std::uint64_t u, v, differ = 0;
+        for (std::uint32_t at = 0; at + 8 < length; at += 8) {
+            std::memcpy(&u, x + at, 8);
+            std::memcpy(&v, y + at, 8);
+            differ |= u ^ v;
+        }
+        std::memcpy(&u, x + length - 8, 8);
+        std::memcpy(&v, y + length - 8, 8);
+        return (differ | (u ^ v)) == 0;
+    }
+    if (length >= 4) {
+        std::uint32_t u, v, w, z;
+        std::memcpy(&u, x, 4);
+        std::memcpy(&v, y, 4);
+        std::memcpy(&w, x + length - 4, 4);
+        std::memcpy(&z, y + length - 4, 4);
+        return ((u ^ v) | (w ^ z)) == 0;
+    }
+    std::uint32_t differ = 0;
+    for (std::uint32_t at = 0; at < length; ++at) {
+        differ |= static_cast<std::uint32_t>(x[at] ^ y[at]);
+    }
+    return differ == 0;
+}
+
 // An open-addressing table of string numbers with linear probing. A slot
 // holds the upper half of the string's hash and, for strings of up to
 // `inline_length` bytes, the string itself, so that a look-up of a short
@@ -60,7 +93,7 @@ public:
                 const std::int64_t other = std::int64_t{slot.number} - 1;
                 const void* held = length <= inline_length ? static_cast<const void*>(slot.bytes)
                                                            : static_cast<const void*>(strings_.at(other).data());
-                if (std::memcmp(bytes, held, length) == 0) {
+                if (same_bytes(bytes, held, length)) {
                     return other;
                 }
             }

@@ -1,5 +1,7 @@
-// first_control, unclosed_quote and letter_cases, the scans of a file's
-// text, and whole_numbers, the reading of its columns of numbers.
+// text_marks and letter_cases, the scans of a file's text, and
+// whole_numbers, the reading of its columns of numbers.
+#include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -9,18 +11,28 @@
 namespace tolmkit {
 
 void register_text_checks(py::module_& m) {
-    // An offset, or −1.
-    using Scan = std::int64_t (*)(const std::uint8_t*, std::int64_t);
-    for (const auto& [name, scan] : {std::pair<const char*, Scan>{"first_control", first_control},
-                                     std::pair<const char*, Scan>{"unclosed_quote", unclosed_quote}}) {
-        m.def(
-            name,
-            [scan = scan](const Bytes& text) {
+    m.def(
+        "text_marks",
+        [](const Bytes& text, const py::bytes& wanted, int threads) {
+            if (threads < 1) {
+                throw std::invalid_argument("text_marks: threads must be positive");
+            }
+            const std::string asked = wanted;
+            TextMarks marks;
+            {
                 const py::gil_scoped_release released;
-                return scan(text.data(), text.size());
-            },
-            py::arg("text").noconvert());
-    }
+                Pacer pace = signal_pacer();
+                marks = text_marks(text.data(), text.size(), asked, threads, pace);
+            }
+            std::string held;
+            for (std::size_t k = 0; k < asked.size(); ++k) {
+                if ((marks.held >> k & 1) != 0) {
+                    held += asked[k];
+                }
+            }
+            return py::make_tuple(marks.control, marks.beyond_ascii, marks.unclosed_quote, py::bytes(held));
+        },
+        py::arg("text").noconvert(), py::arg("wanted"), py::arg("threads") = 1);
     m.attr("SMALL_LETTER") = static_cast<int>(small_letter);
     m.attr("CAPITAL_LETTER") = static_cast<int>(capital_letter);
     m.attr("BEYOND_ASCII") = static_cast<int>(beyond_ascii);

@@ -1,7 +1,12 @@
 #include "text_checks.hpp"
 
+#include <algorithm>
 #include <cstring>
+#include <stdexcept>
 #include <string_view>
+#include <vector>
+
+#include "crew.hpp"
 
 namespace tolmkit {
 
@@ -31,6 +36,129 @@ std::uint64_t parity(std::uint64_t marks) {
     return (marks >> 7) & 1;
 }
 
+// A stretch of text is read in blocks small enough to stay in the cache
+// while each question is asked of them: the text comes from memory once.
+constexpr std::int64_t block_bytes = std::int64_t{1} << 16;
+// Threads take stretches of about this many bytes, cut after a line end.
+constexpr std::int64_t stretch_bytes = std::int64_t{1} << 24;
+
+std::int64_t first_control(const std::uint8_t* text, std::int64_t size) {
+    // Whole runs without an early exit, which the compiler turns into
+    // vector instructions; the run that holds one is looked at again.
+    constexpr std::int64_t run = 4096;
+    for (std::int64_t start = 0; start < size; start += run) {
+        const std::int64_t end = start + run < size ? start + run : size;
+        unsigned found = 0;
+        for (std::int64_t at = start; at < end; ++at) {
+            found |= is_control(text[at]);
+        }
+        for (std::int64_t at = start; found != 0 && at < end; ++at) {
+            if (is_control(text[at]) != 0) {
+                return at;
+            }
+        }
+    }
+    return -1;
+}
+
+// As first_control, the first byte of 0x80 or above.
+std::int64_t first_beyond_ascii(const std::uint8_t* text, std::int64_t size) {
+    constexpr std::int64_t run = 4096;
+    for (std::int64_t start = 0; start < size; start += run) {
+        const std::int64_t end = start + run < size ? start + run : size;
+        std::uint8_t high = 0;
+        for (std::int64_t at = start; at < end; ++at) {
+            high |= text[at];
+        }
+        for (std::int64_t at = start; (high & 0x80) != 0 && at < end; ++at) {
+            if (text[at] >= 0x80) {
+                return at;
+            }
+        }
+    }
+    return -1;
+}
+
+// The offset of the first line end in text[from .. to) after an odd number
+// of quotes since the last one, or −1; `odd` carries that parity from the
+// bytes before `from` and on to those after `to`. Eight bytes at a time:
+// only the parity of the quotes before each line end counts, taken from the
+// high bits that mark the bytes.
+std::int64_t odd_line_end(const std::uint8_t* text, std::int64_t from, std::int64_t to, std::uint64_t& odd) {
+    std::int64_t at = from;
+    for (; at + 8 <= to; at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text + at, 8);
+        std::uint64_t quotes = bytes_equal(word, '"');
+        for (std::uint64_t ends = bytes_equal(word, '\n'); ends != 0; ends &= ends - 1) {
+            const std::uint64_t before = (ends & (~ends + 1)) - 1;
+            odd ^= parity(quotes & before);
+            if (odd != 0) {
+                return at + __builtin_ctzll(ends) / 8;
+            }
+            quotes &= ~before;
+        }
+        odd ^= parity(quotes);
+    }
+    for (; at < to; ++at) {
+        odd ^= static_cast<std::uint64_t>(text[at] == '"');
+        if (text[at] == '\n' && odd != 0) {
+            return at;
+        }
+    }
+    return -1;
+}
+
+// `offset` within a block that starts at `start`, or −1 for none.
+std::int64_t placed(std::int64_t offset, std::int64_t start) { return offset < 0 ? -1 : start + offset; }
+
+// The marks of text[from .. to), a stretch that begins at the start of a line.
+TextMarks stretch_marks(const std::uint8_t* text, std::int64_t from, std::int64_t to, std::string_view wanted) {
+    TextMarks marks;
+    std::uint64_t odd = 0;
+    for (std::int64_t start = from; start < to; start += block_bytes) {
+        const std::int64_t size = std::min(block_bytes, to - start);
+        if (marks.control < 0) {
+            marks.control = placed(first_control(text + start, size), start);
+        }
+        if (marks.beyond_ascii < 0) {
+            marks.beyond_ascii = placed(first_beyond_ascii(text + start, size), start);
+        }
+        if (marks.unclosed_quote < 0) {
+            marks.unclosed_quote = odd_line_end(text, start, start + size, odd);
+        }
+        for (std::size_t k = 0; k < wanted.size(); ++k) {
+            if ((marks.held >> k & 1) == 0 && std::memchr(text + start, wanted[k], static_cast<std::size_t>(size))) {
+                marks.held |= std::uint64_t{1} << k;
+            }
+        }
+    }
+    // A last line without a line end that leaves a quote open.
+    if (marks.unclosed_quote < 0 && odd != 0) {
+        marks.unclosed_quote = to - 1;
+    }
+    return marks;
+}
+
+// Where the stretches begin: after the first line end at or past each
+// multiple of stretch_bytes, and at `size` for the end of the last.
+std::vector<std::int64_t> stretch_starts(const std::uint8_t* text, std::int64_t size) {
+    std::vector<std::int64_t> starts{0};
+    for (std::int64_t at = stretch_bytes; at < size;) {
+        const void* end = std::memchr(text + at, '\n', static_cast<std::size_t>(size - at));
+        if (end == nullptr) {
+            break;
+        }
+        const std::int64_t next = static_cast<const std::uint8_t*>(end) - text + 1;
+        if (next < size) {
+            starts.push_back(next);
+        }
+        at = next + stretch_bytes;
+    }
+    starts.push_back(size);
+    return starts;
+}
+
 // Whether `text` is a whole number written plainly (see whole_numbers), its
 // value then in `value`.
 bool whole_number(std::string_view text, std::int64_t& value) {
@@ -52,23 +180,27 @@ bool whole_number(std::string_view text, std::int64_t& value) {
 
 }  // namespace
 
-std::int64_t first_control(const std::uint8_t* text, std::int64_t size) {
-    // Whole blocks without an early exit, which the compiler turns into
-    // vector instructions; the block that holds one is looked at again.
-    constexpr std::int64_t block = 4096;
-    for (std::int64_t start = 0; start < size; start += block) {
-        const std::int64_t end = start + block < size ? start + block : size;
-        unsigned found = 0;
-        for (std::int64_t at = start; at < end; ++at) {
-            found |= is_control(text[at]);
-        }
-        for (std::int64_t at = start; found != 0 && at < end; ++at) {
-            if (is_control(text[at]) != 0) {
-                return at;
-            }
-        }
+TextMarks text_marks(const std::uint8_t* text, std::int64_t size, std::string_view wanted, int threads, Pacer& pace) {
+    if (wanted.size() > 64) {
+        throw std::invalid_argument("text_marks: at most 64 bytes can be wanted");
     }
-    return -1;
+    const std::vector<std::int64_t> starts = stretch_starts(text, size);
+    const auto stretches = static_cast<std::int64_t>(starts.size()) - 1;
+    std::vector<TextMarks> found(static_cast<std::size_t>(stretches));
+    in_turn(threads, stretches, 1, pace, [&](int, std::int64_t s, std::int64_t, Pacer& paced) {
+        const auto k = static_cast<std::size_t>(s);
+        found[k] = stretch_marks(text, starts[k], starts[k + 1], wanted);
+        paced(starts[k + 1] - starts[k]);
+    });
+    // The first of each offset is in the first stretch that has one.
+    TextMarks marks;
+    for (const TextMarks& stretch : found) {
+        marks.control = marks.control < 0 ? stretch.control : marks.control;
+        marks.beyond_ascii = marks.beyond_ascii < 0 ? stretch.beyond_ascii : marks.beyond_ascii;
+        marks.unclosed_quote = marks.unclosed_quote < 0 ? stretch.unclosed_quote : marks.unclosed_quote;
+        marks.held |= stretch.held;
+    }
+    return marks;
 }
 
 int letter_cases(const std::uint8_t* text, std::int64_t size) {
@@ -81,34 +213,6 @@ int letter_cases(const std::uint8_t* text, std::int64_t size) {
         beyond |= byte >> 7;
     }
     return (small != 0 ? small_letter : 0) | (capital != 0 ? capital_letter : 0) | (beyond != 0 ? beyond_ascii : 0);
-}
-
-std::int64_t unclosed_quote(const std::uint8_t* text, std::int64_t size) {
-    // Eight bytes at a time: only the parity of the quotes before each line
-    // end counts, taken from the high bits that mark the bytes.
-    std::uint64_t odd = 0;
-    std::int64_t at = 0;
-    for (; at + 8 <= size; at += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text + at, 8);
-        std::uint64_t quotes = bytes_equal(word, '"');
-        for (std::uint64_t ends = bytes_equal(word, '\n'); ends != 0; ends &= ends - 1) {
-            const std::uint64_t before = (ends & (~ends + 1)) - 1;
-            odd ^= parity(quotes & before);
-            if (odd != 0) {
-                return at + __builtin_ctzll(ends) / 8;
-            }
-            quotes &= ~before;
-        }
-        odd ^= parity(quotes);
-    }
-    for (; at < size; ++at) {
-        odd ^= static_cast<std::uint64_t>(text[at] == '"');
-        if (text[at] == '\n' && odd != 0) {
-            return at;
-        }
-    }
-    return odd != 0 ? size - 1 : -1;
 }
 
 std::int64_t whole_numbers(const Strings& strings, std::int64_t* values, bool* empty) {

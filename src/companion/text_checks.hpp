@@ -5,19 +5,34 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
+#include "pacer.hpp"
 #include "pieces.hpp"
 
 namespace tolmkit {
 
-// The offset of the first control character in text[0 .. size) (a byte below
-// 0x20 other than a tab or a line end, or 0x7f), or −1.
-std::int64_t first_control(const std::uint8_t* text, std::int64_t size);
+// What one pass over a file's text finds: the first offsets of what it must
+// not hold, and which of the bytes asked about it holds.
+struct TextMarks {
+    // The first control character: a byte below 0x20 other than a tab or a
+    // line end, or 0x7f; −1 for none.
+    std::int64_t control = -1;
+    // The first byte of 0x80 or above, or −1.
+    std::int64_t beyond_ascii = -1;
+    // An offset within the first line that holds an odd number of quotes, one
+    // that opens a field and is not closed, or −1. A quote inside a field is
+    // doubled, so each line of a sound file holds an even number.
+    std::int64_t unclosed_quote = -1;
+    // Bit k set when the text holds byte wanted[k].
+    std::uint64_t held = 0;
+};
 
-// An offset within the first line of text[0 .. size) that holds an odd number
-// of quotes, one that opens a field and is not closed, or −1. A quote inside
-// a field is doubled, so each line of a sound file holds an even number.
-std::int64_t unclosed_quote(const std::uint8_t* text, std::int64_t size);
+// The marks of text[0 .. size), and which of `wanted` (at most 64 bytes) it
+// holds, on `threads` threads that take stretches of whole lines in turn:
+// a file of hundreds of megabytes is read from memory once, not once for
+// each question. `pace` counts a step a byte on this thread.
+TextMarks text_marks(const std::uint8_t* text, std::int64_t size, std::string_view wanted, int threads, Pacer& pace);
 
 // What kinds of byte text[0 .. size) holds: the sum of `small_letter` (a to
 // z), `capital_letter` (A to Z) and `beyond_ascii` (0x80 and above), each

@@ -18,13 +18,50 @@ struct Case {
 
 class TextChecks : public testing::TestWithParam<Case> {};
 
+const std::string wanted = "\"\t,#";
+
+tolmkit::TextMarks marks_of(const std::string& text, int threads) {
+    tolmkit::Pacer pace;
+    return tolmkit::text_marks(reinterpret_cast<const std::uint8_t*>(text.data()),
+                               static_cast<std::int64_t>(text.size()), wanted, threads, pace);
+}
+
 TEST_P(TextChecks, FindTheFirstControlCharacterUnclosedQuoteAndLetterCases) {
     const Case& c = GetParam();
     const auto* text = reinterpret_cast<const std::uint8_t*>(c.text.data());
     const auto size = static_cast<std::int64_t>(c.text.size());
-    EXPECT_EQ(tolmkit::first_control(text, size), c.control);
-    EXPECT_EQ(tolmkit::unclosed_quote(text, size), c.quote);
+    const tolmkit::TextMarks marks = marks_of(c.text, 1);
+    EXPECT_EQ(marks.control, c.control);
+    EXPECT_EQ(marks.unclosed_quote, c.quote);
+    EXPECT_EQ(marks.beyond_ascii, static_cast<std::int64_t>(c.text.find_first_of(std::string(1, '\xc3'))));
+    for (std::size_t k = 0; k < wanted.size(); ++k) {
+        EXPECT_EQ(marks.held >> k & 1, c.text.find(wanted[k]) != std::string::npos ? 1U : 0U) << wanted[k];
+    }
     EXPECT_EQ(tolmkit::letter_cases(text, size), c.cases);
+}
+
+// A text of several stretches, which threads take in turn: the first of
+// each mark is found whatever their number, the later ones of the same kind
+// in other stretches left aside.
+TEST(TextMarks, AreTheSameOnEveryNumberOfThreads) {
+    const std::string line = "DEU000000000001,\"DEU000000000002\",DEU000000000003,2001,M\n";
+    std::string text;
+    for (int k = 0; k < 700000; ++k) {
+        text += line;
+    }
+    const auto at = [&](std::size_t row) { return row * line.size() + 3; };
+    text[at(400000)] = '\x01';
+    text[at(600000)] = '\x02';
+    text[at(500000)] = '\xc3';
+    text[at(300000) + 14] = '"';
+    text[at(650000) + 14] = '"';
+    for (const int threads : {1, 2, 3}) {
+        const tolmkit::TextMarks marks = marks_of(text, threads);
+        EXPECT_EQ(marks.control, static_cast<std::int64_t>(at(400000))) << threads;
+        EXPECT_EQ(marks.beyond_ascii, static_cast<std::int64_t>(at(500000))) << threads;
+        EXPECT_EQ(marks.unclosed_quote, static_cast<std::int64_t>(at(300001) - 4)) << threads;
+        EXPECT_EQ(marks.held, 0b0101U) << threads;
+    }
 }
 
 // Lines of more than eight bytes, so that quotes and line ends fall in
