@@ -218,7 +218,18 @@ IdentifierTable::IdentifierTable(const Strings& strings, std::uint64_t capacity,
     : strings_(strings),
       block_(capacity * sizeof(Slot), pages == Pages::large),
       slots_(block_.as<Slot>()),
-      mask_(capacity - 1) {}
+      mask_(capacity - 1) {
+    if (pages == Pages::large) {
+        // Linux maps a large page that is read first to its shared page of
+        // zeros, and the write that follows splits it into small pages: one
+        // slot of each large page is written first, so that the look-ups
+        // find large pages, each faulted in once.
+        constexpr std::uint64_t slots_per_large_page = (std::uint64_t{1} << 21) / sizeof(Slot);
+        for (std::uint64_t at = 0; at < capacity; at += slots_per_large_page) {
+            *static_cast<volatile std::uint32_t*>(&slots_[at].number) = 0;
+        }
+    }
+}
 
 IdentifierTable::~IdentifierTable() = default;
 
