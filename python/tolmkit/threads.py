@@ -132,8 +132,8 @@ def resolve(threads: int | None) -> int:
 
 @contextlib.contextmanager
 def limited(threads: int | None = None) -> Iterator[int]:
-    """Holds pyarrow's pool of threads and the BLAS libraries' threads to the
-    threads of one call for the length of a block.
+    """Holds pyarrow's pool of threads to the threads of one call for the
+    length of a block, and the BLAS libraries' threads to at most as many.
 
     Both are settings of the whole process, which threadpoolctl and
     ``pyarrow.set_cpu_count`` change: the settings before come back after
@@ -165,7 +165,17 @@ def limited(threads: int | None = None) -> Iterator[int]:
     """
     count = resolve(threads)
     before = pa.cpu_count()
-    with threadpoolctl.threadpool_limits(limits=count, user_api="blas"):
+    controller = threadpoolctl.ThreadpoolController()
+    # Only BLAS libraries that have more threads are asked for fewer: asked
+    # for a count, OpenBLAS starts its threads if it has not yet, and where
+    # it cannot (a process at its memory limit) it raises SIGINT, and may
+    # then wait for ever on a thread that never came.
+    more = [
+        library.filepath
+        for library in controller.select(user_api="blas").lib_controllers
+        if library.num_threads > count
+    ]
+    with controller.select(filepath=more).limit(limits=count) if more else contextlib.nullcontext():
         # Resizing the pool starts or ends threads: only where it changes.
         if count != before:
             pa.set_cpu_count(count)

@@ -59,6 +59,9 @@ def test_limited_holds_arrow_and_blas_to_the_threads_and_restores_them():
     with tolmkit.set_threads(1), tolmkit.threads.limited() as count:
         assert count == pa.cpu_count() == 1
         assert all(pool["num_threads"] == 1 for pool in threadpoolctl.threadpool_info() if pool["user_api"] == "blas")
+    # More than a BLAS library has are not asked of it: OpenBLAS would start them.
+    with tolmkit.threads.limited(64):
+        assert [pool["num_threads"] for pool in threadpoolctl.threadpool_info()] == before[1]
     with pytest.raises(KeyboardInterrupt), tolmkit.threads.limited(3):
         raise KeyboardInterrupt
     assert (pa.cpu_count(), [pool["num_threads"] for pool in threadpoolctl.threadpool_info()]) == before
