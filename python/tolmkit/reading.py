@@ -522,6 +522,7 @@ def _parsed(
     with `exact`, one with other than `width` fields. `marks` are the file's,
     asked about `_READER_ASKS`."""
     spaces = separator == " "
+    # Identifiers never span lines, and a stray quote would swallow the lines after it.
     if not spaces and marks.unclosed_quote >= 0:
         raise PedigreeError(
             f"line {line_at(data, marks.unclosed_quote)}: a quote opens and is not closed on this "
