@@ -165,17 +165,13 @@ def limited(threads: int | None = None) -> Iterator[int]:
     """
     count = resolve(threads)
     before = pa.cpu_count()
-    controller = threadpoolctl.ThreadpoolController()
+    blas = threadpoolctl.ThreadpoolController().select(user_api="blas")
     # Only BLAS libraries that have more threads are asked for fewer: asked
     # for a count, OpenBLAS starts its threads if it has not yet, and where
     # it cannot (a process at its memory limit) it raises SIGINT, and may
     # then wait for ever on a thread that never came.
-    more = [
-        library.filepath
-        for library in controller.select(user_api="blas").lib_controllers
-        if library.num_threads > count
-    ]
-    with controller.select(filepath=more).limit(limits=count) if more else contextlib.nullcontext():
+    more = [library.filepath for library in blas.lib_controllers if library.num_threads > count]
+    with blas.select(filepath=more).limit(limits=count) if more else contextlib.nullcontext():
         # Resizing the pool starts or ends threads: only where it changes.
         if count != before:
             pa.set_cpu_count(count)

@@ -37,6 +37,9 @@ Array<T> new_array(py::ssize_t size, const T* from = nullptr) {
 // Refuses an array of fewer than `size` elements.
 void require_size(const py::array& array, py::ssize_t size, const char* name);
 
+// Refuses a count of threads below one; `name` names the function.
+void require_threads(int threads, const char* name);
+
 // The strings of a list of (offsets, bytes) pairs, pyarrow's chunks as
 // tolmkit._arrow lays them out, numbered on from one pair to the next; the
 // arrays are kept in `held` while the strings are read. `name` names the

@@ -19,6 +19,12 @@ void require_size(const py::array& array, py::ssize_t size, const char* name) {
     }
 }
 
+void require_threads(int threads, const char* name) {
+    if (threads < 1) {
+        throw std::invalid_argument(std::string(name) + ": threads must be positive");
+    }
+}
+
 Strings laid_out_strings(const py::list& laid_out, std::vector<std::pair<Integers, Bytes>>& held, const char* name) {
     std::vector<Piece> pieces;
     for (const py::handle item : laid_out) {

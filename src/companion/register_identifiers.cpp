@@ -12,9 +12,7 @@ void register_identifiers(py::module_& m) {
     m.def(
         "match_identifiers",
         [](const py::list& laid_out, std::int64_t n, int threads) {
-            if (threads < 1) {
-                throw std::invalid_argument("match_identifiers: threads must be positive");
-            }
+            require_threads(threads, "match_identifiers");
             // The arrays, held while the lock is let go.
             std::vector<std::pair<Integers, Bytes>> held;
             const Strings strings = laid_out_strings(laid_out, held, "match_identifiers");

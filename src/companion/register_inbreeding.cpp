@@ -19,9 +19,7 @@ void register_inbreeding(py::module_& m) {
             require_size(dam, n, "dam");
             require_size(order, n, "order");
             require_size(bounds, 1, "bounds");
-            if (threads < 1) {
-                throw std::invalid_argument("threads must be positive");
-            }
+            require_threads(threads, "inbreeding");
             const Layered pedigree{n, sire.data(), dam.data(), order.data(), bounds.data(), bounds.size() - 1};
             if (const std::string problem = layering_problem(pedigree); !problem.empty()) {
                 throw std::invalid_argument(problem);

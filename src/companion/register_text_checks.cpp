@@ -1,6 +1,5 @@
 // text_marks and letter_cases, the scans of a file's text, and
 // whole_numbers, the reading of its columns of numbers.
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,9 +13,7 @@ void register_text_checks(py::module_& m) {
     m.def(
         "text_marks",
         [](const Bytes& text, const py::bytes& wanted, int threads) {
-            if (threads < 1) {
-                throw std::invalid_argument("text_marks: threads must be positive");
-            }
+            require_threads(threads, "text_marks");
             const std::string asked = wanted;
             TextMarks marks;
             {

@@ -42,36 +42,20 @@ constexpr std::int64_t block_bytes = std::int64_t{1} << 16;
 // Threads take stretches of about this many bytes, cut after a line end.
 constexpr std::int64_t stretch_bytes = std::int64_t{1} << 24;
 
-std::int64_t first_control(const std::uint8_t* text, std::int64_t size) {
-    // Whole runs without an early exit, which the compiler turns into
-    // vector instructions; the run that holds one is looked at again.
+// The offset of the first byte of text[0 .. size) that `mark` gives other
+// than 0, or −1. Whole runs without an early exit, which the compiler turns
+// into vector instructions; the run that holds one is looked at again.
+template <typename Mark>
+std::int64_t first_marked(const std::uint8_t* text, std::int64_t size, Mark mark) {
     constexpr std::int64_t run = 4096;
     for (std::int64_t start = 0; start < size; start += run) {
         const std::int64_t end = start + run < size ? start + run : size;
-        unsigned found = 0;
+        decltype(mark(std::uint8_t{0})) found = 0;
         for (std::int64_t at = start; at < end; ++at) {
-            found |= is_control(text[at]);
+            found |= mark(text[at]);
         }
         for (std::int64_t at = start; found != 0 && at < end; ++at) {
-            if (is_control(text[at]) != 0) {
-                return at;
-            }
-        }
-    }
-    return -1;
-}
-
-// As first_control, the first byte of 0x80 or above.
-std::int64_t first_beyond_ascii(const std::uint8_t* text, std::int64_t size) {
-    constexpr std::int64_t run = 4096;
-    for (std::int64_t start = 0; start < size; start += run) {
-        const std::int64_t end = start + run < size ? start + run : size;
-        std::uint8_t high = 0;
-        for (std::int64_t at = start; at < end; ++at) {
-            high |= text[at];
-        }
-        for (std::int64_t at = start; (high & 0x80) != 0 && at < end; ++at) {
-            if (text[at] >= 0x80) {
+            if (mark(text[at]) != 0) {
                 return at;
             }
         }
@@ -114,15 +98,18 @@ std::int64_t placed(std::int64_t offset, std::int64_t start) { return offset < 0
 
 // The marks of text[from .. to), a stretch that begins at the start of a line.
 TextMarks stretch_marks(const std::uint8_t* text, std::int64_t from, std::int64_t to, std::string_view wanted) {
+    const auto control = [](std::uint8_t c) { return is_control(c); };
+    // In 8-bit lanes, the most bytes to a vector register.
+    const auto high = [](std::uint8_t c) { return static_cast<std::uint8_t>(c >> 7); };
     TextMarks marks;
     std::uint64_t odd = 0;
     for (std::int64_t start = from; start < to; start += block_bytes) {
         const std::int64_t size = std::min(block_bytes, to - start);
         if (marks.control < 0) {
-            marks.control = placed(first_control(text + start, size), start);
+            marks.control = placed(first_marked(text + start, size, control), start);
         }
         if (marks.beyond_ascii < 0) {
-            marks.beyond_ascii = placed(first_beyond_ascii(text + start, size), start);
+            marks.beyond_ascii = placed(first_marked(text + start, size, high), start);
         }
         if (marks.unclosed_quote < 0) {
             marks.unclosed_quote = odd_line_end(text, start, start + size, odd);
