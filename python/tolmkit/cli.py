@@ -37,7 +37,7 @@ from .inverse import inverse_relationship_matrix
 from .pedigree import Pedigree
 from .population import FIGURE_DROPS, PopulationFigures, population_figures
 from .quality import CONFLICT_REMOVALS, THRESHOLDS, genotype_quality
-from .reading import read_pedigree
+from .reading import can_delimit, read_pedigree
 from .records import MAX_OFFSPRING, UNKNOWN_PARENTS
 from .relationship_files import read_relationships, write_genotyped_block
 from .statistics import (
@@ -481,9 +481,9 @@ def _years(text: str) -> float:
 
 def _delimiter(text: str) -> str:
     delimiter = "\t" if text == "\\t" else text
-    if len(delimiter) != 1 or delimiter in '"\r\n':
+    if not can_delimit(delimiter):
         raise argparse.ArgumentTypeError(
-            f"expected one character other than a quote or a line end, or \\t for a tab, got {text!r}"
+            f"expected one ASCII character other than a quote or a line end, or \\t for a tab, got {text!r}"
         )
     return delimiter
 

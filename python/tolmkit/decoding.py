@@ -155,7 +155,14 @@ def _decoded(raw: bytes, encoding: str, wanted: bytes) -> tuple[bytes, TextMarks
         text = raw.decode(encoding)
     except UnicodeDecodeError as error:
         line = line_at(raw, error.start)
-        guess = "utf-16" if raw[:2] in (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE) else "latin-1"
+        # UTF-32's little-endian mark begins with UTF-16's.
+        guess = (
+            "utf-32"
+            if raw[:4] in (codecs.BOM_UTF32_LE, codecs.BOM_UTF32_BE)
+            else "utf-16"
+            if raw[:2] in (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE)
+            else "latin-1"
+        )
         raise refused(
             f"line {line}: bytes that are not {encoding} ({error.reason}); pass ",
             option("encoding", guess),

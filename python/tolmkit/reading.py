@@ -159,8 +159,8 @@ def read_pedigree(
     >>> pedigree.ids.tolist(), pedigree.attributes["born"].tolist()
     (['A', 'B'], [1998, 2001])
     """
-    if delimiter is not None and (not isinstance(delimiter, str) or len(delimiter) != 1 or delimiter in '"\r\n'):
-        raise ValueError(f"delimiter must be one character other than a quote or a line end, got {delimiter!r}")
+    if delimiter is not None and not can_delimit(delimiter):
+        raise ValueError(f"delimiter must be one ASCII character other than a quote or a line end, got {delimiter!r}")
     if columns is not None and (isinstance(columns, str) or len(columns) != 3 or len(set(columns)) != 3):
         raise ValueError(f"columns must name three different columns: animal, sire and dam; got {columns!r}")
     if columns is not None and header is False:
@@ -170,6 +170,27 @@ def read_pedigree(
         return from_table(_frame_table(source, columns), rules)
     rules = Rules.given(unknown, selfing, groups, max_offspring, case_distinct=case_distinct)
     return from_table(_file_table(*marked_utf8_text(source, encoding, _READER_ASKS), delimiter, header, columns), rules)
+
+
+def can_delimit(delimiter: object) -> bool:
+    """Whether `delimiter` can separate the columns of a pedigree file.
+
+    Parameters
+    ----------
+    delimiter : object
+
+    Returns
+    -------
+    bool
+        True for one ASCII character other than a quote or a line end: the
+        parser splits bytes, and a quote or a line end means its own.
+
+    Examples
+    --------
+    >>> can_delimit(";"), can_delimit("§"), can_delimit('"')
+    (True, False, False)
+    """
+    return isinstance(delimiter, str) and len(delimiter) == 1 and delimiter.isascii() and delimiter not in '"\r\n'
 
 
 def pedigree_from_columns(
@@ -407,7 +428,10 @@ def _file_table(
         sire,
         dam,
         lines,
-        (lambda: pd.DataFrame({names[k]: _typed(body[k]) for k in others})) if has_header else no_attributes,
+        # The typed columns are this frame's alone: kept as they are, not copied into blocks.
+        (lambda: pd.DataFrame({names[k]: _typed(body[k]) for k in others}, copy=False))
+        if has_header
+        else no_attributes,
         None if sex is None else body[sex],
         first_line=names if guess else None,
     )
@@ -515,12 +539,12 @@ def _first_line(data: bytes) -> tuple[int, str]:
 
 
 def _parsed(
-    data: bytes, separator: str, width: int, needed: int, lines: _Lines, exact: bool, marks: TextMarks
+    data: bytes, separator: str, width: int, needed: int, lines: _Lines, header: bool, marks: TextMarks
 ) -> list[typing.Any]:
-    """The first `width` columns of the file as pyarrow string arrays, spaces
-    around fields dropped; a row with fewer than `needed` fields refused, and
-    with `exact`, one with other than `width` fields. `marks` are the file's,
-    asked about `_READER_ASKS`."""
+    """The `width` columns of the file (those that the `header` names, else
+    those of the first line) as pyarrow string arrays, spaces around fields
+    dropped; a row with fewer than `needed` fields refused, and one with
+    other than `width`. `marks` are the file's, asked about `_READER_ASKS`."""
     spaces = separator == " "
     # Identifiers never span lines, and a stray quote would swallow the lines after it.
     if not spaces and marks.unclosed_quote >= 0:
@@ -541,8 +565,8 @@ def _parsed(
     )
     arrays = _arrow_columns(data, separator, width) if single or not spaces else None
     if arrays is None:
+        _check_widths(data, separator, needed, width, lines, header)
         frame = _pandas_frame(data, separator, width)
-        _check_widths(data, frame, separator, needed, lines, width if exact else None)
         arrays = [string_array(frame.iloc[:, k].to_numpy(dtype=object)) for k in range(width)]
     if marks.beyond_ascii >= 0:
         arrays = [pc.utf8_trim(array, characters=SPACES) for array in arrays]
@@ -633,37 +657,28 @@ def _split(line: str, separator: str) -> list[str]:
         return [field.strip() for field in line.split(separator)]
 
 
-def _check_widths(
-    data: bytes, frame: pd.DataFrame, separator: str, needed: int, lines: _Lines, exact: int | None
-) -> None:
-    """Refuses a row with fewer than `needed` fields, which the parser fills
-    with "", and one with other than `exact` fields. Fields separated by
-    blanks are never empty, so an empty one is missing; other files come here
-    only when pyarrow refused them, and each of their lines is looked at."""
-    if exact is not None:
-        texts = (text for text in data.split(_NEWLINE) if text.strip())
-        row = next((k for k, text in enumerate(texts) if _fields(text, separator) != exact), None)
-        if row is not None:
-            text = data.split(_NEWLINE)[lines.of_row(row) - 1]
-            fields = _fields(text, separator)
-            advice = _other_delimiter(text.decode(), separator) if fields < exact else ()
-            raise refused(
-                f"line {lines.of_row(row)}: {fields} fields where the header names {exact}",
-                *(advice or ("; every record needs a field for each column",)),
-            )
-    if separator == " ":
-        short = np.flatnonzero(frame.iloc[:, needed - 1].to_numpy() == "")
-        row = int(short[0]) if len(short) else None
-    else:
-        texts = (text for text in data.split(_NEWLINE) if text.strip())
-        row = next((k for k, text in enumerate(texts) if _fields(text, separator) < needed), None)
-    if row is not None:
-        text = data.split(_NEWLINE)[lines.of_row(row) - 1]
-        raise _too_few(lines.of_row(row), text.decode(), _fields(text, separator), None, separator)
-
-
-def _fields(text: bytes, separator: str) -> int:
-    """The fields of a line, separators inside quotes not counted."""
-    if separator == " ":
-        return len(text.split())
-    return sum(part.count(separator.encode()) for part in text.split(b'"')[::2]) + 1
+def _check_widths(data: bytes, separator: str, needed: int, width: int, lines: _Lines, header: bool) -> None:
+    """Refuses a row with fewer than `needed` fields, and one with other than
+    `width`: as many as the header names, or without a header, as the first
+    line holds, so that no field of a record (the half of an identifier cut
+    by a blank) is left out unseen. The parser takes only rows of `width`
+    fields; other files come here, and each of their lines is counted."""
+    start, fields = _native.first_other_width(np.frombuffer(data, dtype=np.uint8), separator, width)
+    if start < 0:
+        return
+    line = line_at(data, start)
+    end = data.find(_NEWLINE, start)
+    text = data[start : len(data) if end < 0 else end].decode()
+    if header:
+        advice = _other_delimiter(text, separator) if fields < width else ()
+        raise refused(
+            f"line {line}: {fields} fields where the header names {width}",
+            *(advice or ("; every record needs a field for each column",)),
+        )
+    if fields < needed:
+        raise _too_few(line, text, fields, None, separator)
+    cut = " (a blank inside an identifier cuts it in two)" if separator == " " else ""
+    raise PedigreeError(
+        f"line {line}: {fields} fields where line {lines.of_row(0)} has {width}; every line needs as many "
+        f"fields as the first{cut}"
+    )

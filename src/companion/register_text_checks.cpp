@@ -1,5 +1,5 @@
-// text_marks and letter_cases, the scans of a file's text, and
-// whole_numbers, the reading of its columns of numbers.
+// text_marks, letter_cases and first_other_width, the scans of a file's
+// text, and whole_numbers, the reading of its columns of numbers.
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +30,18 @@ void register_text_checks(py::module_& m) {
             return py::make_tuple(marks.control, marks.beyond_ascii, marks.unclosed_quote, py::bytes(held));
         },
         py::arg("text").noconvert(), py::arg("wanted"), py::arg("threads") = 1);
+    m.def(
+        "first_other_width",
+        [](const Bytes& text, char separator, std::int64_t fields) {
+            Width width;
+            {
+                const py::gil_scoped_release released;
+                Pacer pace = signal_pacer();
+                width = first_other_width(text.data(), text.size(), separator, fields, pace);
+            }
+            return py::make_tuple(width.line, width.fields);
+        },
+        py::arg("text").noconvert(), py::arg("separator"), py::arg("fields"));
     m.attr("SMALL_LETTER") = static_cast<int>(small_letter);
     m.attr("CAPITAL_LETTER") = static_cast<int>(capital_letter);
     m.attr("BEYOND_ASCII") = static_cast<int>(beyond_ascii);

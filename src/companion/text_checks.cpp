@@ -202,6 +202,40 @@ int letter_cases(const std::uint8_t* text, std::int64_t size) {
     return (small != 0 ? small_letter : 0) | (capital != 0 ? capital_letter : 0) | (beyond != 0 ? beyond_ascii : 0);
 }
 
+Width first_other_width(const std::uint8_t* text, std::int64_t size, char separator, std::int64_t fields, Pacer& pace) {
+    const auto mark = static_cast<std::uint8_t>(separator);
+    const bool blanks = separator == ' ';
+    for (std::int64_t start = 0; start < size;) {
+        const auto* end =
+            static_cast<const std::uint8_t*>(std::memchr(text + start, '\n', static_cast<std::size_t>(size - start)));
+        const std::int64_t stop = end == nullptr ? size : end - text;
+        std::int64_t count = 0;
+        bool visible = false;
+        bool field = false;
+        bool quoted = false;
+        for (std::int64_t at = start; at < stop; ++at) {
+            const std::uint8_t byte = text[at];
+            const bool blank = byte == ' ' || byte == '\t';
+            visible = visible || !blank;
+            if (blanks) {
+                count += static_cast<std::int64_t>(!blank && !field);
+                field = !blank;
+            } else if (byte == '"') {
+                quoted = !quoted;
+            } else if (byte == mark && !quoted) {
+                ++count;
+            }
+        }
+        count += static_cast<std::int64_t>(!blanks);
+        if (visible && count != fields) {
+            return {start, count};
+        }
+        pace(stop + 1 - start);
+        start = stop + 1;
+    }
+    return {};
+}
+
 std::int64_t whole_numbers(const Strings& strings, std::int64_t* values, bool* empty) {
     std::size_t piece = 0;
     for (std::int64_t k = 0; k < strings.count(); ++k) {

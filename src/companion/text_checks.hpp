@@ -40,6 +40,18 @@ TextMarks text_marks(const std::uint8_t* text, std::int64_t size, std::string_vi
 enum Cases : int { small_letter = 1, capital_letter = 2, beyond_ascii = 4 };
 int letter_cases(const std::uint8_t* text, std::int64_t size);
 
+// The first line of text[0 .. size), lines of blanks alone skipped, whose
+// fields are not `fields`: its offset and its fields, or −1 and 0. With
+// `separator` a space, fields are runs of other than spaces and tabs;
+// otherwise they are separated by `separator` outside quotes, where each
+// quote opens or closes (a doubled one does both). `pace` counts a step a
+// byte.
+struct Width {
+    std::int64_t line = -1;
+    std::int64_t fields = 0;
+};
+Width first_other_width(const std::uint8_t* text, std::int64_t size, char separator, std::int64_t fields, Pacer& pace);
+
 // Each of `strings` read as a whole number as programs write one: 0, or a
 // minus or none and 1 to 18 digits, the first not 0 (0012 and -0 are codes
 // written as numbers, and 19 digits may not fit in 64 bits). values[k] is

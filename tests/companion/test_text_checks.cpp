@@ -101,4 +101,28 @@ TEST(WholeNumbers, ReadPlainNumbersAndStopAtTheFirstThatIsNone) {
     }
 }
 
+// Lines of blanks skipped, runs of blanks one separator, quotes holding a
+// separator, doubled quotes, a last line without its line end.
+TEST(FirstOtherWidth, FindsTheFirstLineOfOtherFieldsAndSaysHowMany) {
+    struct Width {
+        std::string text;
+        char separator;
+        std::int64_t line, fields;
+    };
+    const std::vector<Width> widths = {
+        {"a 0 0\n \t \n  b\t a  0 \n", ' ', -1, 0},
+        {"a 0 0\n\nNL 12 a b\nc a b\n", ' ', 7, 4},
+        {"a,0,0\n\"b,1\",a,0\n\"c\"\"\",a,\"\"\n", ',', -1, 0},
+        {"a,0,0\nb,a\n", ',', 6, 2},
+        {"a;0;0\nb;a;0;x", ';', 6, 4},
+    };
+    for (const Width& w : widths) {
+        tolmkit::Pacer pace;
+        const auto found = tolmkit::first_other_width(reinterpret_cast<const std::uint8_t*>(w.text.data()),
+                                                      static_cast<std::int64_t>(w.text.size()), w.separator, 3, pace);
+        EXPECT_EQ(found.line, w.line) << w.text;
+        EXPECT_EQ(found.fields, w.fields) << w.text;
+    }
+}
+
 }  // namespace

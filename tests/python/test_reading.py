@@ -64,7 +64,17 @@ FILES = {
         {},
         {"A": (None, None), "B" * 200_000: ("A", None)},
     ),
-    "fields_beyond_the_third": ("A,0,0\nB,A,0,x,y\n", {}, A_B),
+    "fields_beyond_the_third": ("A,0,0,x\nB,A,0,y\n", {}, A_B),
+    "fields_beyond_the_first_line": (
+        "A,0,0\nB,A,0,x,y\n",
+        {},
+        (PedigreeError, "line 2: 5 fields where line 1 has 3; every line needs as many fields as the first"),
+    ),
+    "identifier_cut_by_a_blank": (
+        "S 0 0\nD 0 0\nA S D\n\nNL 12 A D\n",
+        {},
+        (PedigreeError, "line 5: 4 fields where line 1 has 3; every line needs as many fields as the first (a blank"),
+    ),
     "id_sire_id_dam_id": ("id,sire_id,dam_id\nB,A,0\nA,0,0\n", {}, A_B),
     "animal_father_mother": ("Animal Father Mother\nB A 0\nA 0 0\n", {}, A_B),
     "dam_before_sire": (
@@ -80,6 +90,7 @@ FILES = {
     "nul": ("A,0,0\nB,A\x00,0\n", {}, (PedigreeError, "line 2: control character '\\x00'")),
     "vertical_tab": ("A 0 0\nB\x0bA 0\n", {}, (PedigreeError, "line 2: control character '\\x0b'")),
     "utf_16_unsaid": ("A,0,0\nB,A,0\n".encode("utf-16"), {}, (PedigreeError, "pass encoding='utf-16'")),
+    "utf_32_unsaid": ("A,0,0\nB,A,0\n".encode("utf-32"), {}, (PedigreeError, "pass encoding='utf-32'")),
     "undecodable": (
         BAD_BYTE,
         {},
@@ -94,7 +105,7 @@ FILES = {
     "long_and_short_rows": (
         "A,0,0\nB,A,0,x\nC,A\n",
         {},
-        (PedigreeError, "line 3: expected animal, sire and dam, got 2"),
+        (PedigreeError, "line 2: 4 fields where line 1 has 3"),
     ),
     "short_row_in_spaces": ("A 0 0\nB A\n", {}, (PedigreeError, "line 2: expected animal, sire and dam, got 2")),
     "column_not_there": (
