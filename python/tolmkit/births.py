@@ -37,6 +37,9 @@ _DATE = r"\d{4}-\d{1,2}-\d{1,2}(?:$|[T ])"
 # Beyond, a number is no year: a date written as 20190315.
 _LAST_YEAR = 9999
 
+# From 2^53 on, whole numbers are no longer all floats: two codes would become one.
+_EXACT_WHOLE = 2.0**53
+
 _Floats = NDArray[np.float64]
 
 
@@ -64,6 +67,7 @@ def birth_column(pedigree: Pedigree) -> str | None:
 def cohorts(values: pd.Series[typing.Any]) -> pd.Series[typing.Any]:
     """A column as the cohorts it names: text that is all numbers becomes
     numbers, so that years sort as years, and dates become their years.
+    Numbers of 2^53 or more stay text, where two of them would become one.
 
     Parameters
     ----------
@@ -85,7 +89,8 @@ def cohorts(values: pd.Series[typing.Any]) -> pd.Series[typing.Any]:
     """
     given, numbers, dates = _kinds(values)
     if numbers is not None:
-        return numbers
+        exact = ~(np.abs(numbers.to_numpy(dtype=np.float64, na_value=np.nan)) >= _EXACT_WHOLE)
+        return numbers if numbers is values or np.all(exact) else given
     if dates is not None:
         return dates.dt.year.astype(np.float64)
     return given

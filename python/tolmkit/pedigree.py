@@ -705,7 +705,8 @@ def ancestry(
     Raises
     ------
     ValueError
-        A negative `generations`.
+        A negative `generations`; `animals` that are not numbers of animals
+        of `pedigree` (0 to its size − 1).
 
     Examples
     --------
@@ -716,7 +717,14 @@ def ancestry(
     most = None if generations is None else integer(generations)
     if generations is not None and (most is None or most < 0):
         raise ValueError(f"generations must be a non-negative integer or None, got {generations!r}")
-    chosen = np.asarray(animals, dtype=np.int64).ravel()
+    given = np.asarray(animals).ravel()
+    wrong = given if given.dtype.kind not in "iu" else given[(given < 0) | (given >= len(pedigree))]
+    if len(wrong):
+        raise ValueError(
+            f"animals must be numbers of animals, 0 to {len(pedigree) - 1}, got {wrong[0].item()!r}; "
+            f"Pedigree.numbers gives those of identifiers"
+        )
+    chosen = given.astype(np.int64)
     keep = np.zeros(len(pedigree), dtype=bool)
     keep[chosen] = True
     frontier = np.unique(chosen)

@@ -114,10 +114,12 @@ class Rules:
         elif groups is not None:
             entries = [groups] if isinstance(groups, str) else list(groups)
             for entry in entries:
-                if not isinstance(entry, str) or entry in ("", "*"):
+                if not isinstance(entry, str):
                     raise TypeError(
                         f"groups must be codes (strings, a final '*' for a prefix) or a callable, got {entry!r}"
                     )
+                if entry in ("", "*"):
+                    raise ValueError(f"a code of groups must hold more than '*', got {entry!r}")
                 if entry.endswith("*"):
                     prefixes.append(entry[:-1])
                 else:
@@ -709,7 +711,17 @@ def _check_added(
     numeric = [int(number) for number in added if NUMBER.python.fullmatch(outside[number])]
     if not numeric:
         return
-    plain = {NUMBER.python.fullmatch(outside[number]).group(1): number for number in numeric}  # type: ignore[union-attr]
+    advice = "the same number written two ways (spreadsheets drop leading zeros and add '.0'); write them alike"
+    plain: dict[str, int] = {}
+    for number in numeric:
+        other = plain.setdefault(NUMBER.python.fullmatch(outside[number]).group(1), number)  # type: ignore[union-attr]
+        if other != number:
+            ((row, role), one), ((again, role_again), two) = sorted((first(k), k) for k in (other, number))
+            raise PedigreeError(
+                f"{table.where(row)}: the {role} of {table.animal[row].as_py()!r}, {outside[one]!r}, and the "
+                f"{role_again} of {table.animal[again].as_py()!r}, {outside[two]!r} ({table.where(again)}), "
+                f"are not listed as animals: {advice}"
+            )
     candidates = pc.match_substring_regex(table.animal, NUMBER.arrow)
     for k in np.flatnonzero(candidates.to_numpy(zero_copy_only=False)):
         animal = table.animal[int(k)].as_py()
@@ -720,9 +732,7 @@ def _check_added(
             raise PedigreeError(
                 f"{table.where(row)}: the {role} of {table.animal[row].as_py()!r}, "
                 f"{outside[number]!r}, is not listed as an animal, but {animal!r} is "
-                f"({table.where(int(k))}): the same "
-                f"number written two ways (spreadsheets drop leading zeros and add '.0'); write "
-                f"them alike"
+                f"({table.where(int(k))}): {advice}"
             )
 
 

@@ -858,7 +858,7 @@ def _covariance(x: _Floats, y: _Floats) -> float:
 def _whole(index: pd.Index[typing.Any]) -> pd.Index[typing.Any]:
     """Cohorts of whole numbers as integers, which animals without a value,
     or years of dates, leave as floats."""
-    if pd.api.types.is_float_dtype(index) and np.all(np.mod(index, 1) == 0):
+    if pd.api.types.is_float_dtype(index) and np.all(np.mod(index, 1) == 0) and np.all(np.abs(index) < 2.0**63):
         return index.astype(np.int64)
     return index
 

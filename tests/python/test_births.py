@@ -163,6 +163,7 @@ def test_the_column_of_births_is_found_by_its_name(names, found):
         (["H1", "0", "H2"], ["H1", np.nan, "H2"]),
         (["2019", "2019-03-01"], ["2019", "2019-03-01"]),
         (np.array([0, 1, 1]), [0, 1, 1]),
+        (["12345678901234567", "12345678901234568"], ["12345678901234567", "12345678901234568"]),
     ],
     ids=[
         "years_as_text",
@@ -171,6 +172,7 @@ def test_the_column_of_births_is_found_by_its_name(names, found):
         "codes_of_no_value",
         "years_and_dates_stay_text",
         "numbers_stay",
+        "numbers_beyond_floats_stay_text",
     ],
 )
 def test_cohorts(values, expected):

@@ -101,6 +101,15 @@ FILES = {
         )
         for parent in ["0123", "123.0"]
     },
+    "number_written_two_ways_by_parents": (
+        "C,0012,B\nD,12,B\nB,0,0\n",
+        {},
+        (
+            PedigreeError,
+            "line 1: the sire of 'C', '0012', and the sire of 'D', '12' (line 2), are not listed as animals: "
+            "the same number written two ways",
+        ),
+    ),
     "dam_with_many_offspring": (
         GROUP_CODED,
         {"max_offspring": 2},

@@ -91,6 +91,9 @@ def test_figures_by_birth_year(herd):
     np.testing.assert_allclose(summary["ne"], [np.nan, np.nan, 4.0, 1 / (2 * DF_J)])
     with pytest.raises(KeyError, match="no column 'sex'"):
         summary_by(herd, "sex")
+    # Cohorts beyond the integers keep their animals: none is cast into another.
+    frame = pd.DataFrame({"id": ["a", "b"], "sire": ["0", "0"], "dam": ["0", "0"], "herd": [1e20, 2.0]})
+    assert summary_by(read_pedigree(frame), "herd")["animals"].tolist() == [1, 1]
 
 
 def test_effective_size_and_its_refusals(herd):
@@ -395,6 +398,9 @@ def test_pairs_of_a_parent_born_after_its_offspring_are_left_out_and_counted(off
         (lambda p: plot_ancestry(p, "j", "chart.pdf"), ValueError, "name a .png or .svg file"),
         (lambda p: plot_ancestry(p, "j", "chart.svg", generations=7), ValueError, "an integer from 1 to 6"),
         (lambda p: plot_ancestry(p, "x", "chart.svg"), PedigreeError, "'x' is not in the pedigree"),
+        (lambda p: ancestry(p, [0, len(p)]), ValueError, "animals must be numbers of animals, 0 to 10, got 11"),
+        (lambda p: ancestry(p, [-1]), ValueError, "got -1"),
+        (lambda p: ancestry(p, ["j"]), ValueError, "got 'j'; Pedigree.numbers gives"),
     ],
     ids=[
         "no_column",
@@ -410,6 +416,9 @@ def test_pairs_of_a_parent_born_after_its_offspring_are_left_out_and_counted(off
         "chart_format",
         "chart_generations",
         "chart_animal",
+        "ancestry_beyond",
+        "ancestry_negative",
+        "ancestry_identifier",
     ],
 )
 def test_refusals_name_what_is_wrong(herd, call, error, message, tmp_path, monkeypatch):
