@@ -17,6 +17,7 @@ import io
 import os
 import re
 import typing
+import unicodedata
 from collections.abc import Iterable, Sequence
 
 import numpy as np
@@ -466,18 +467,32 @@ def _check_unicode(fields: list[typing.Any], lines: _Lines) -> None:
             f"write a plain space, or none"
         )
     foreign = pc.unique(pc.filter(everything, pc.invert(pc.string_is_ascii(everything))))
-    if len(foreign) < 2:
-        return
-    composed = pc.utf8_normalize(foreign, form="NFC").to_numpy(zero_copy_only=False)
-    same = pd.Series(composed).duplicated(keep=False).to_numpy()
-    if not np.any(same):
-        return
-    first = composed[np.argmax(same)]
-    one, other = (foreign[int(k)].as_py() for k in np.flatnonzero(composed == first)[:2])
-    where = sorted(pc.index(everything, name).as_py() % n for name in (one, other))
+    # The compatibility forms (NFKC) join full-width letters and digits,
+    # ligatures and the like to the plain ones, and accents encoded two ways.
+    alike = pc.utf8_normalize(foreign, form="NFKC")
+    same = pd.Series(alike.to_numpy(zero_copy_only=False)).duplicated(keep=False).to_numpy()
+    if np.any(same):
+        first = alike[int(np.argmax(same))]
+        one, other = (
+            foreign[int(k)].as_py() for k in np.flatnonzero(pc.equal(alike, first).to_numpy(zero_copy_only=False))[:2]
+        )
+    else:
+        # One of plain text (ASCII) that another's form is.
+        forms = pc.filter(alike, pc.not_equal(alike, foreign))
+        k = pc.index(pc.is_in(everything, value_set=forms), True).as_py() if len(forms) else -1
+        if k < 0:
+            return
+        one = everything[k].as_py()
+        other = foreign[pc.index(pc.and_(pc.equal(alike, one), pc.not_equal(foreign, one)), True).as_py()].as_py()
+    (at, one), (again, other) = sorted((pc.index(everything, name).as_py() % n, name) for name in (one, other))
+    how = (
+        "how their accents are encoded"
+        if unicodedata.normalize("NFC", one) == unicodedata.normalize("NFC", other)
+        else "the forms of their characters, such as full-width or ligatures"
+    )
     raise PedigreeError(
-        f"{lines(where[0])}: identifiers {ascii(one)} and {ascii(other)} (on {lines(where[1])}) "
-        f"differ only in how their accents are encoded (Unicode normalisation); write them alike"
+        f"{lines(at)}: identifiers {ascii(one)} and {ascii(other)} (on {lines(again)}) "
+        f"differ only in {how} (Unicode normalisation); write them alike"
     )
 
 

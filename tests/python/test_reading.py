@@ -171,6 +171,14 @@ FILES = {
         {},
         (PedigreeError, "line 1: identifiers 'Jos\\xe9' and 'Jose\\u0301' (on line 2) differ only"),
     ),
+    "full_width": (
+        "NL12,0,0\nB,\uff2e\uff2c\uff11\uff12,0\n",
+        {},
+        (
+            PedigreeError,
+            "line 1: identifiers 'NL12' and '\\uff2e\\uff2c\\uff11\\uff12' (on line 2) differ only in the forms",
+        ),
+    ),
     "exponent_form": ("A,0,0\n1.23457E+11,A,0\n", {}, (PedigreeError, "line 2: identifier '1.23457E+11' is a number")),
     "fewer_fields_than_the_header": (
         "id,sire,dam,born\nA,0,0,1990\nB,A,0\n",
