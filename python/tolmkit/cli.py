@@ -32,14 +32,14 @@ from ._version import __version__
 from .apy import ApyInverse
 from .births import MIN_AGE, birth_column, birth_order, cohorts
 from .genomic import KEPT, genomic_relationship_matrix, hybrid_inverse
-from .genotypes import GenotypeError, read_genotypes
+from .genotypes import GenotypeError, genotype_files, read_genotypes
 from .inverse import inverse_relationship_matrix
 from .pedigree import Pedigree
 from .population import FIGURE_DROPS, PopulationFigures, population_figures
 from .quality import CONFLICT_REMOVALS, THRESHOLDS, genotype_quality
 from .reading import can_delimit, read_pedigree
 from .records import MAX_OFFSPRING, UNKNOWN_PARENTS
-from .relationship_files import read_relationships, write_genotyped_block
+from .relationship_files import read_relationships, relationship_files, write_genotyped_block
 from .statistics import (
     EffectiveSize,
     FounderStatistics,
@@ -600,8 +600,8 @@ def _hinv(args: argparse.Namespace) -> None:
     targets = [args.output, f"{args.output}.ids", f"{args.output}.quality.csv" if checked else None]
     for path in kept.values():
         targets += [path, None if args.named else f"{path}.ids"]
-    given = args.genotypes or args.g
-    with outputs(*targets, inputs=[args.pedigree, given]) as (matrix, ids, removals, *files):
+    given = genotype_files(args.genotypes) if args.genotypes is not None else relationship_files(args.g)
+    with outputs(*targets, inputs=[args.pedigree, *given]) as (matrix, ids, removals, *files):
         pedigree = _read(args)
         if args.g is not None:
             quality = ""
@@ -688,7 +688,9 @@ def _apy_parts(args: argparse.Namespace) -> None:
     targets = [f"{args.output}.{name}" for name in names]
     checked = not args.no_quality
     with outputs(
-        *targets, f"{args.output}.quality.csv" if checked else None, inputs=[args.pedigree, args.genotypes]
+        *targets,
+        f"{args.output}.quality.csv" if checked else None,
+        inputs=[args.pedigree, *genotype_files(args.genotypes)],
     ) as (
         *paths,
         removals,

@@ -26,7 +26,7 @@ from ._memory import has_room
 from ._patterns import SPACES, WIDE_SPACE
 from .decoding import utf8_text
 
-__all__ = ["GenotypeError", "first_repeat", "read_genotypes"]
+__all__ = ["GenotypeError", "first_repeat", "genotype_files", "read_genotypes"]
 
 # Room enough to map a compiled library of a few MiB, with its relocations.
 _LIBRARY_ROOM = 64 * 2**20
@@ -106,12 +106,36 @@ def read_genotypes(
     --------
     >>> ids, genotypes = read_genotypes("examples/herd-genotypes.bed")  # doctest: +SKIP
     """
+    files = genotype_files(path)
+    return _read_bed(*files, encoding=encoding) if len(files) == 3 else _read_text(files[0], encoding)
+
+
+def genotype_files(path: str | os.PathLike[str]) -> list[str]:
+    """The files that `read_genotypes` reads for `path`.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        As `read_genotypes` takes it.
+
+    Returns
+    -------
+    list of str
+        The ``.bed``, ``.fam`` and ``.bim`` of PLINK files, or the one text
+        file.
+
+    Examples
+    --------
+    >>> genotype_files("herd.bed")
+    ['herd.bed', 'herd.fam', 'herd.bim']
+    """
     name = os.fspath(path)
-    if name.endswith(".bed"):
-        return _read_bed(name, encoding)
-    if not os.path.exists(name) and os.path.exists(name + ".bed"):
-        return _read_bed(name + ".bed", encoding)
-    return _read_text(name, encoding)
+    if not name.endswith(".bed"):
+        if os.path.exists(name) or not os.path.exists(name + ".bed"):
+            return [name]
+        name += ".bed"
+    stem = os.path.splitext(name)[0]
+    return [name, stem + ".fam", stem + ".bim"]
 
 
 def first_repeat(ids: NDArray[np.object_]) -> tuple[int, int] | None:
@@ -146,7 +170,7 @@ def _text(path: str, encoding: str) -> bytes:
         raise GenotypeError(f"{path}: {error}", f"{path}: {error.command_line}") from None
 
 
-def _read_bed(path: str, encoding: str) -> tuple[NDArray[np.object_], NDArray[np.int8]]:
+def _read_bed(path: str, fam: str, bim: str, *, encoding: str) -> tuple[NDArray[np.object_], NDArray[np.int8]]:
     try:
         from bed_reader import open_bed
     except ImportError:
@@ -163,7 +187,6 @@ def _read_bed(path: str, encoding: str) -> tuple[NDArray[np.object_], NDArray[np
             )
     # The .fam and .bim are read here, which names their lines, and their
     # counts given to bed-reader, which then reads the .bed alone.
-    fam, bim = (os.path.splitext(path)[0] + suffix for suffix in (".fam", ".bim"))
     for beside in (fam, bim):
         if not os.path.exists(beside):
             raise GenotypeError(f"{path}: no {beside} beside it; a .bed is read with its .fam and .bim")

@@ -20,7 +20,7 @@ from .genotypes import GenotypeError, first_repeat
 from .pedigree import Pedigree
 from .writing import write_csv, write_lower_triangle
 
-__all__ = ["RelationshipFileError", "read_relationships", "write_genotyped_block"]
+__all__ = ["RelationshipFileError", "read_relationships", "relationship_files", "write_genotyped_block"]
 
 # The suffixes of GCTA's relationship files.
 _GRM_BIN, _GRM_ID = ".grm.bin", ".grm.id"
@@ -78,14 +78,12 @@ def read_relationships(
     --------
     >>> ids, g = read_relationships("g.txt")  # doctest: +SKIP
     """
-    name = os.fspath(path)
-    if name.endswith(_GRM_BIN) or (not os.path.exists(name) and os.path.exists(name + _GRM_BIN)):
-        prefix = name[: -len(_GRM_BIN)] if name.endswith(_GRM_BIN) else name
-        ids, lines, matrix = _read_grm(prefix, encoding)
-        where = prefix + _GRM_ID
+    files = relationship_files(path)
+    if len(files) == 2:
+        ids, lines, matrix = _read_grm(*files, encoding=encoding)
     else:
-        ids, lines, matrix = _read_triplets(name, encoding)
-        where = name
+        ids, lines, matrix = _read_triplets(files[0], encoding)
+    where = files[-1]
     if pedigree is not None:
         found: NDArray[np.intp] = pd.Index(pedigree.ids, dtype=object).get_indexer(ids)  # type: ignore[no-untyped-call]
         if np.any(found < 0):
@@ -167,8 +165,35 @@ def _read_triplets(path: str, encoding: str) -> tuple[NDArray[np.object_], NDArr
     return names, first_lines, mirror(matrix)
 
 
-def _read_grm(prefix: str, encoding: str) -> tuple[NDArray[np.object_], NDArray[np.int64], NDArray[np.float64]]:
-    id_path, bin_path = prefix + _GRM_ID, prefix + _GRM_BIN
+def relationship_files(path: str | os.PathLike[str]) -> list[str]:
+    """The files that `read_relationships` reads for `path`.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        As `read_relationships` takes it.
+
+    Returns
+    -------
+    list of str
+        GCTA's ``.grm.bin`` and ``.grm.id``, or the one text file.
+
+    Examples
+    --------
+    >>> relationship_files("herd.grm.bin")
+    ['herd.grm.bin', 'herd.grm.id']
+    """
+    name = os.fspath(path)
+    if not name.endswith(_GRM_BIN):
+        if os.path.exists(name) or not os.path.exists(name + _GRM_BIN):
+            return [name]
+        name += _GRM_BIN
+    return [name, name[: -len(_GRM_BIN)] + _GRM_ID]
+
+
+def _read_grm(
+    bin_path: str, id_path: str, *, encoding: str
+) -> tuple[NDArray[np.object_], NDArray[np.int64], NDArray[np.float64]]:
     data = _text(id_path, encoding)
     lines = _fields(data, id_path, 2, "family and individual identifiers")
     ids = _table(data, ["family", "individual"])["individual"].to_numpy(dtype=object)

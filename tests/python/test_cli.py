@@ -248,6 +248,8 @@ def _links(folder):
     (folder / "soft.csv").symlink_to("herd.csv")
     os.link(folder / "herd.csv", folder / "hard.csv")
     (folder / "m.ids").write_text(HERD)
+    for name in ("g.bed", "g.bim", "g.fam", "r.grm.bin", "r.grm.id"):
+        (folder / name).write_bytes(b"")
 
 
 @pytest.mark.parametrize(
@@ -261,6 +263,9 @@ def _links(folder):
         ["ainv", "herd.csv", "-o", "herd.csv"],
         ["ainv", "m.ids", "-o", "m"],
         ["stats", "herd.csv", "--by", "birth_year", "--plot", "soft.csv"],
+        ["hinv", "herd.csv", "--genotypes", "g.bed", "-o", "g.bim"],
+        ["hinv", "herd.csv", "--genotypes", "g", "-o", "h", "--write-a22", "g.fam"],
+        ["hinv", "herd.csv", "--g", "r", "-o", "r.grm.id"],
     ],
     ids=[
         "same_path",
@@ -271,6 +276,9 @@ def _links(folder):
         "ainv_matrix",
         "ainv_ids",
         "plot",
+        "plink_bim",
+        "plink_fam_by_prefix",
+        "gcta_ids",
     ],
 )
 def test_an_output_that_would_overwrite_an_input_is_refused_before_any_work(tmp_path, monkeypatch, capsys, arguments):
