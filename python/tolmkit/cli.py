@@ -35,7 +35,7 @@ from .genomic import KEPT, genomic_relationship_matrix, hybrid_inverse
 from .genotypes import GenotypeError, genotype_files, read_genotypes
 from .inverse import inverse_relationship_matrix
 from .pedigree import Pedigree
-from .population import FIGURE_DROPS, PopulationFigures, population_figures
+from .population import FIGURE_DROPS, PopulationFigures, cohort_column, population_figures
 from .quality import CONFLICT_REMOVALS, THRESHOLDS, genotype_quality
 from .reading import can_delimit, read_pedigree
 from .records import MAX_OFFSPRING, UNKNOWN_PARENTS
@@ -835,7 +835,7 @@ def _statistics(args: argparse.Namespace, written: str, plot: str, animals: str)
             pedigree,
             reference,
             founders,
-            by=args.by,
+            by=cohort_column(pedigree, args.by),
             birth=found[0] if found is not None else None,
             interval=args.interval,
             drops=args.drops,

@@ -27,7 +27,7 @@ from .kinship import conservation_index, mean_kinship
 from .pedigree import Pedigree
 from .statistics import EffectiveSize, FounderStatistics, effective_population_size, intervals_by_cohort
 
-__all__ = ["FIGURE_DROPS", "NEW_ROUTES", "PopulationFigures", "figure_or_reason", "population_figures"]
+__all__ = ["FIGURE_DROPS", "NEW_ROUTES", "PopulationFigures", "cohort_column", "figure_or_reason", "population_figures"]
 
 #: Gene drops of the figures by default: the means over a reference
 #: population are the figures, and their error shrinks with its size too.
@@ -173,6 +173,31 @@ def population_figures(
         if column is None
         else figure_or_reason(lambda: intervals_by_cohort(pedigree, column, offspring=offspring)),
     )
+
+
+def cohort_column(pedigree: Pedigree, by: str | None) -> str | None:
+    """The column by which `population_figures` takes figures by cohort, for
+    a table by cohort of `summary_by` grouped by `by`.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    by : str, optional
+        A column of `pedigree_statistics`.
+
+    Returns
+    -------
+    str or None
+        `by` where it is a column of the pedigree's attributes; None for one
+        that `pedigree_statistics` computes (generation), whose figures by
+        cohort are those of `summary_by`'s table alone.
+
+    Examples
+    --------
+    >>> cohort_column(Pedigree.from_records([("a", "0", "0")]), "generation") is None
+    True
+    """
+    return by if by is not None and by in pedigree.attributes.columns else None
 
 
 def _route(

@@ -24,7 +24,7 @@ from .ancestral import AncestralInbreeding, PartialInbreeding
 from .births import MIN_AGE, birth_column, birth_order
 from .pedigree import Pedigree
 from .plots import plot_ancestry, plot_intervals, plot_trend
-from .population import FIGURE_DROPS, PopulationFigures, figure_or_reason, population_figures
+from .population import FIGURE_DROPS, PopulationFigures, cohort_column, figure_or_reason, population_figures
 from .statistics import (
     INBREEDING_CLASSES,
     EffectiveSize,
@@ -151,9 +151,7 @@ def report_html(
         pedigree,
         reference,
         founders,
-        # The columns that pedigree_statistics computes (generation) have
-        # their figures by cohort in summary_by's table alone.
-        by=by if by in pedigree.attributes.columns else None,
+        by=cohort_column(pedigree, by),
         birth=births.column,
         generations=generations,
         interval=interval,

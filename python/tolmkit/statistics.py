@@ -450,7 +450,6 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
         raise KeyError(f"no column {column!r}; the columns are {', '.join(map(repr, table.columns))}")
     figures = pd.DataFrame(
         {
-            column: cohorts(table[column]),
             "animals": 1,
             "both_parents_known": ((table["sire"] != "") & (table["dam"] != "")).astype(float),
             "equivalent_generations": table["equivalent_generations"],
@@ -461,9 +460,12 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
         }
     )
     figures = figures.join(inbreeding_classes(table["inbreeding"]))
-    grouped = figures.groupby(column, sort=True)
+    # Grouped by the cohorts beside the figures, not among them: a column
+    # named as a figure (inbreeding) stays the cohort of the rows.
+    grouped = figures.groupby(cohorts(table[column]).rename(column), sort=True)
     summary = grouped.mean()
     summary.index = _whole(summary.index)
+    summary.index.name = column
     summary["animals"] = grouped["animals"].sum()
     summary["delta_animals"] = grouped["delta_animals"].sum().astype(np.int64)
     mean_delta = summary["delta_inbreeding"].to_numpy(dtype=np.float64)

@@ -71,8 +71,9 @@ def test_ainv_writes_the_lower_triangle_numbered_from_one(herd, tmp_path):
             ["--reference", "e", "f", "--by", "birth_year", "--interval", "1", "--drops", "50", "--animals", "ANIMALS"],
             ["Ne by sex-ratio 2.0 (1 sires, 1 dams)", "L 1.00 years", "n50 ", "F_ANC ", "sires and dams by birth_year"],
         ),
+        (["--by", "generation"], ["generation", "equivalent_generations"]),
     ],
-    ids=["default_reference", "given_reference_by_year", "reference_by_year", "new_figures"],
+    ids=["default_reference", "given_reference_by_year", "reference_by_year", "new_figures", "by_a_computed_column"],
 )
 def test_stats_prints_the_population_figures(herd, capsys, tmp_path, arguments, shown):
     arguments = [str(tmp_path / "animals.csv") if word == "ANIMALS" else word for word in arguments]

@@ -94,6 +94,9 @@ def test_figures_by_birth_year(herd):
     # Cohorts beyond the integers keep their animals: none is cast into another.
     frame = pd.DataFrame({"id": ["a", "b"], "sire": ["0", "0"], "dam": ["0", "0"], "herd": [1e20, 2.0]})
     assert summary_by(read_pedigree(frame), "herd")["animals"].tolist() == [1, 1]
+    # A cohort named as a figure stays the cohort, beside the figure.
+    by_f = summary_by(herd, "inbreeding")
+    assert by_f.index.name == "inbreeding" and by_f["inbreeding"].tolist() == by_f.index.tolist()
 
 
 def test_effective_size_and_its_refusals(herd):
