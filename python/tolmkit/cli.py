@@ -793,6 +793,13 @@ def _stats(args: argparse.Namespace) -> None:
     if args.animals == STANDARD_STREAM:
         raise UsageError("stats prints its figures on standard output: give --animals a file name")
     with outputs(args.output, args.plot, args.animals, inputs=_inputs(args)) as (written, plot, animals):
+        if args.plot:
+            from .plots import chart_format
+
+            try:
+                chart_format(args.plot)
+            except ValueError as error:
+                raise UsageError(f"--plot: {error}") from None
         _statistics(args, written, plot, animals)
     for name, path in (("table", args.output), ("plot", args.plot), ("animals", args.animals)):
         if path:

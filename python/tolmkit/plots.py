@@ -17,7 +17,7 @@ from .pedigree import Pedigree, ancestry
 from .relationships import inbreeding
 from .statistics import EffectiveSize, FounderStatistics, summary_by_year
 
-__all__ = ["plot_ancestry", "plot_intervals", "plot_trend"]
+__all__ = ["chart_format", "plot_ancestry", "plot_intervals", "plot_trend"]
 
 # Cohorts up to which every point has its marker and every integer cohort its tick.
 _MARKED = 40
@@ -55,6 +55,8 @@ def plot_trend(
 
     Raises
     ------
+    ValueError
+        `path` with an extension that matplotlib does not write.
     ImportError
         matplotlib is not installed.
 
@@ -63,6 +65,7 @@ def plot_trend(
     >>> plot_trend(summary_by(pedigree, "birth_year"), "trend.png",
     ...            effective=effective_population_size(pedigree, young))  # doctest: +SKIP
     """
+    chart_format(path)
     plt = _pyplot()
     by_date = summary_by_year(summary)
     grouped = by_date is not summary
@@ -126,6 +129,8 @@ def plot_intervals(table: pd.DataFrame, path: str | os.PathLike[str], *, title: 
 
     Raises
     ------
+    ValueError
+        `path` with an extension that matplotlib does not write.
     ImportError
         matplotlib is not installed.
 
@@ -133,6 +138,7 @@ def plot_intervals(table: pd.DataFrame, path: str | os.PathLike[str], *, title: 
     --------
     >>> plot_intervals(intervals_by_cohort(pedigree), "intervals.png")  # doctest: +SKIP
     """
+    chart_format(path)
     plt = _pyplot()
     numeric = pd.api.types.is_numeric_dtype(table.index) and not pd.api.types.is_bool_dtype(table.index)
     x = np.asarray(table.index, dtype=np.float64) if numeric else np.arange(len(table), dtype=np.float64)
@@ -279,6 +285,44 @@ def plot_ancestry(pedigree: Pedigree, animal: str, path: str | os.PathLike[str],
     plt.close(figure)
 
 
+def chart_format(path: str | os.PathLike[str]) -> str:
+    """The format in which a chart is written at `path`: its extension, of
+    those that matplotlib writes.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+
+    Returns
+    -------
+    str
+        Such as "png" or "svg".
+
+    Raises
+    ------
+    ValueError
+        An extension that matplotlib does not write, or none.
+    ImportError
+        matplotlib is not installed.
+
+    Examples
+    --------
+    >>> chart_format("trend.PNG")
+    'png'
+    """
+    _pyplot()
+    from matplotlib.backends.backend_agg import FigureCanvasAgg
+
+    written = FigureCanvasAgg.get_supported_filetypes()
+    extension = os.path.splitext(os.fspath(path))[1].lower().lstrip(".")
+    if extension not in written:
+        raise ValueError(
+            f"{os.fspath(path)!r}: a chart is written in the format that its extension names, one of "
+            f"{', '.join(sorted(written))}"
+        )
+    return extension
+
+
 def _pyplot() -> typing.Any:
     # matplotlib's own imports warn of their dependencies' deprecations.
     with warnings.catch_warnings():
@@ -294,7 +338,7 @@ def _pyplot() -> typing.Any:
 
 def _save(figure: typing.Any, path: str | os.PathLike[str]) -> None:
     os.makedirs(os.path.dirname(os.fspath(path)) or ".", exist_ok=True)
-    figure.savefig(path, dpi=120)
+    figure.savefig(path, dpi=120, format=chart_format(path))
 
 
 def _shade(f: float) -> str:
