@@ -519,7 +519,8 @@ def _read(args: argparse.Namespace) -> Pedigree:
     unknown = _unknown(args)
     source: str | typing.IO[str] = args.pedigree
     if args.pedigree == STANDARD_STREAM:
-        source = io.TextIOWrapper(sys.stdin.buffer, encoding=args.encoding, newline="")
+        # Read whole, so that a byte not of the encoding is found on its line.
+        source = io.TextIOWrapper(io.BytesIO(sys.stdin.buffer.read()), encoding=args.encoding, newline="")
     with _progress("reading"):
         return read_pedigree(
             source,

@@ -19,7 +19,7 @@ from collections.abc import Callable
 import numpy as np
 
 from . import _native
-from ._advice import PedigreeError, option, refused
+from ._advice import Option, PedigreeError, option, refused
 from ._patterns import SPACES
 from .threads import get_threads
 
@@ -114,14 +114,17 @@ def marked_utf8_text(
         text = source.read()
     except UnicodeDecodeError as error:
         binary = getattr(source, "buffer", None)
-        line = ""
+        line, guess = "", "latin-1"
         if binary is not None and binary.seekable():
             binary.seek(0)
             raw = binary.read()
-            line = f"line {line_at(raw, _first_undecodable(raw, error.encoding))}: "
+            line, guess = f"line {line_at(raw, _first_undecodable(raw, error.encoding))}: ", _guessed(raw)
+        # The caller opened the file, where a command takes the option.
+        advice = Option(f"open the file with encoding={guess!r}", f"pass {option('encoding', guess).command_line}")
         raise refused(
-            f"{line}bytes that are not {error.encoding} ({error.reason}); open the file with "
-            f"encoding='latin-1' or the encoding it was written in"
+            f"{line}bytes that are not {error.encoding} ({error.reason}); ",
+            advice,
+            " or the encoding it was written in",
         ) from None
     if not isinstance(text, str):
         raise TypeError("the file is open in binary mode: open it as text, or pass its path")
@@ -155,20 +158,21 @@ def _decoded(raw: bytes, encoding: str, wanted: bytes) -> tuple[bytes, TextMarks
         text = raw.decode(encoding)
     except UnicodeDecodeError as error:
         line = line_at(raw, error.start)
-        # UTF-32's little-endian mark begins with UTF-16's.
-        guess = (
-            "utf-32"
-            if raw[:4] in (codecs.BOM_UTF32_LE, codecs.BOM_UTF32_BE)
-            else "utf-16"
-            if raw[:2] in (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE)
-            else "latin-1"
-        )
         raise refused(
             f"line {line}: bytes that are not {encoding} ({error.reason}); pass ",
-            option("encoding", guess),
+            option("encoding", _guessed(raw)),
             " or the encoding the file was written in",
         ) from None
     return _encoded(text.removeprefix("\ufeff"), wanted)
+
+
+def _guessed(raw: bytes) -> str:
+    """The encoding that bytes not of the one given are likely in: that of
+    their byte-order mark, else Latin-1, which reads any byte."""
+    # UTF-32's little-endian mark begins with UTF-16's.
+    if raw[:4] in (codecs.BOM_UTF32_LE, codecs.BOM_UTF32_BE):
+        return "utf-32"
+    return "utf-16" if raw[:2] in (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE) else "latin-1"
 
 
 def line_at(data: bytes, offset: int) -> int:
