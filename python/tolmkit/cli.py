@@ -31,6 +31,7 @@ from ._advice import PedigreeError, argument
 from ._version import __version__
 from .apy import ApyInverse
 from .births import MIN_AGE, birth_column, birth_order, cohorts
+from .decoding import utf8_text
 from .genomic import KEPT, genomic_relationship_matrix, hybrid_inverse
 from .genotypes import GenotypeError, genotype_files, read_genotypes
 from .inverse import inverse_relationship_matrix
@@ -933,9 +934,14 @@ def _check_columns(options: list[tuple[str, str | None]], columns: pd.Index[typi
 
 def _listed(path: str, encoding: str, option: str) -> list[tuple[int, str]]:
     """The identifiers of a file of one a line, with their lines; blank lines
-    are skipped."""
-    with open(path, encoding=encoding) as lines:
-        listed = [(number, line.strip()) for number, line in enumerate(lines, 1) if line.strip()]
+    and comments are skipped, as in every text file that tolmkit reads."""
+    try:
+        text = utf8_text(path, encoding)
+    except OSError as error:
+        raise UsageError(f"{option} {path}: {error.strerror or error}") from None
+    except PedigreeError as error:
+        raise UsageError(f"{option} {path}: {error.command_line}") from None
+    listed = [(number, line.strip()) for number, line in enumerate(text.decode().split("\n"), 1) if line.strip()]
     if not listed:
         raise ValueError(f"{option} {path} names no animal")
     return listed
@@ -955,7 +961,9 @@ def _reference(
         if np.any(missing):
             option, name = where[int(np.argmax(missing))]
             raise ValueError(f"{option}: animal {name!r} is not in the pedigree")
-        return [name for _, name in where], "given" if args.reference else f"listed in {args.reference_file}"
+        # An animal named twice is one of the reference.
+        chosen = list(dict.fromkeys(name for _, name in where))
+        return chosen, "given" if args.reference else f"listed in {args.reference_file}"
     if args.reference_by:
         column, equals, values = args.reference_by.partition("=")
         wanted = [v.strip() for v in values.split(",") if v.strip()]

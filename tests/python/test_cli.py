@@ -444,7 +444,7 @@ FILES = {
     "TEXT": "id,sire,dam,born\na,0,0,spring\nb,0,0,spring\nc,a,b,autumn\n",
     "NOBIRTH": "id,sire,dam\na,0,0\nb,0,0\nc,a,b\n",
     "FOUNDERS": "id,sire,dam,yob\na,0,0,2001\nb,0,0,2002\n",
-    "IDS": "c\n\n f \n",
+    "IDS": "# the reference\nc\n\n f \nc # again\n",
     "BADIDS": "c\nx\n",
     "NOIDS": "\n\n",
 }
@@ -500,6 +500,7 @@ FILES = {
             ["tolmkit: DATED: --reference-file BADIDS, line 2: animal 'x' is not in the pedigree"],
         ),
         (["stats", "DATED", "--reference-file", "NOIDS"], 1, ["--reference-file NOIDS names no animal"]),
+        (["stats", "DATED", "--reference-file", "."], 2, ["error: --reference-file .: Is a directory"]),
         (
             ["stats", "DATED", "--reference-by", "birth_date=late"],
             2,
@@ -542,6 +543,7 @@ FILES = {
         "reference_not_in_file",
         "reference_file_line",
         "empty_reference_file",
+        "reference_file_a_folder",
         "reference_by_not_a_year",
         "no_pedigree",
         "founders_only",
