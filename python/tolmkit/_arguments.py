@@ -1,6 +1,6 @@
-"""Arguments of the public functions that must be numbers, checked one way:
-an integer of any type that holds one, a real number, and never a bool,
-which Python counts as the integer 0 or 1."""
+"""Arguments of the public functions checked one way: an integer of any type
+that holds one, a real number, and never a bool, which Python counts as the
+integer 0 or 1; and a switch, which is a bool and nothing else."""
 
 from __future__ import annotations
 
@@ -8,7 +8,7 @@ import operator
 
 import numpy as np
 
-__all__ = ["integer", "real"]
+__all__ = ["integer", "real", "switch"]
 
 
 def integer(value: object) -> int | None:
@@ -46,3 +46,17 @@ def real(value: object) -> float | None:
         return float(value)
     except OverflowError:  # an int beyond any float
         return None
+
+
+def switch(value: object, name: str) -> bool:
+    """`value` of the argument `name` as a bool: Python's or numpy's alone,
+    where the text "no" would be true.
+
+    Examples
+    --------
+    >>> switch(np.True_, "lower")
+    True
+    """
+    if not isinstance(value, (bool, np.bool_)):
+        raise TypeError(f"{name} must be True or False, got {value!r}")
+    return bool(value)

@@ -17,7 +17,7 @@ import TOLM
 
 from . import _native
 from ._advice import PedigreeError
-from ._arguments import real
+from ._arguments import real, switch
 from .metafounders import Gamma, metafounder_inbreeding, metafounder_relationships
 from .pedigree import MISSING_PARENT, Pedigree, ancestry
 
@@ -161,8 +161,9 @@ def relationship_matrix(
         The matrix would take more than `memory_limit` bytes, or hold 2^31 or
         more elements.
     TypeError, ValueError
-        A `memory_limit` that is not a non-negative number; `metafounders`
-        refused as by `inverse_relationship_matrix`.
+        A `memory_limit` that is not a non-negative number; `kinship` or
+        `lower` not a bool; `metafounders` refused as by
+        `inverse_relationship_matrix`.
 
     Examples
     --------
@@ -174,6 +175,7 @@ def relationship_matrix(
     9
     """
     limit = _checked_limit(memory_limit)
+    kinship, lower = switch(kinship, "kinship"), switch(lower, "lower")
     n = len(pedigree)
     if metafounders is not None:
         return _dense_relationships(pedigree, metafounders, kinship, lower, limit)
@@ -245,7 +247,8 @@ def dominance_matrix(
     MemoryLimitExceeded
         The matrices would pass `memory_limit`.
     TypeError
-        `relationships` neither a scipy sparse matrix nor a numeric 2-D array.
+        `relationships` neither a scipy sparse matrix nor a numeric 2-D array;
+        `lower` not a bool.
     ValueError
         `relationships` of another size than the pedigree, or with elements
         on both sides of the diagonal that are not symmetric (naming the
@@ -259,6 +262,7 @@ def dominance_matrix(
     [[1.0, 0.25], [0.25, 1.0]]
     """
     limit = _checked_limit(memory_limit)
+    lower = switch(lower, "lower")
     n = len(pedigree)
     f = pedigree.inbreeding
     if relationships is None:
@@ -339,7 +343,8 @@ def dominance_pairs(
         Lists of unequal lengths; `relationships` of another size or not
         symmetric; a bad `memory_limit`.
     TypeError
-        `relationships` neither a scipy sparse matrix nor a numeric 2-D array.
+        `relationships` neither a scipy sparse matrix nor a numeric 2-D array;
+        `lower` not a bool.
     MemoryLimitExceeded
         The kinship matrix of the pairs' ancestry would pass `memory_limit`.
 

@@ -131,6 +131,12 @@ def test_memory_limit_must_be_a_number_of_bytes(textbook, function, limit, error
     assert str(raised.value) == message
 
 
+@pytest.mark.parametrize("function", ["relationship_matrix", "dominance_matrix"])
+def test_lower_is_a_bool(textbook, function):
+    with pytest.raises(TypeError, match="lower must be True or False, got 'no'"):
+        getattr(tolmkit, function)(textbook, lower="no")
+
+
 @pytest.mark.parametrize("lower", [False, True], ids=["full", "lower"])
 @pytest.mark.parametrize("kind", ["full_sib_families", "parents_repeated_apart", "selfing", "mixed"])
 def test_dominance_matrix_is_cald_on_the_kinship_matrix(kind, lower):
