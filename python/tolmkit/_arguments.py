@@ -1,6 +1,7 @@
 """Arguments of the public functions checked one way: an integer of any type
 that holds one, a real number, and never a bool, which Python counts as the
-integer 0 or 1; and a switch, which is a bool and nothing else."""
+integer 0 or 1; the seeds of the random draws; and a switch, which is a bool
+and nothing else."""
 
 from __future__ import annotations
 
@@ -8,7 +9,7 @@ import operator
 
 import numpy as np
 
-__all__ = ["integer", "real", "switch"]
+__all__ = ["checked_seed", "integer", "real", "switch"]
 
 
 def integer(value: object) -> int | None:
@@ -46,6 +47,22 @@ def real(value: object) -> float | None:
         return float(value)
     except OverflowError:  # an int beyond any float
         return None
+
+
+def checked_seed(value: object) -> int:
+    """`value` as the seed of numpy's generators, which take a non-negative
+    integer; anything else is refused here, naming `seed`, rather than by
+    numpy's own message.
+
+    Examples
+    --------
+    >>> checked_seed(np.uint8(7))
+    7
+    """
+    number = integer(value)
+    if number is None or number < 0:
+        raise ValueError(f"seed must be a non-negative integer, got {value!r}")
+    return number
 
 
 def switch(value: object, name: str) -> bool:

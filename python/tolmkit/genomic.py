@@ -16,7 +16,7 @@ import scipy.sparse as sp
 from numpy.typing import ArrayLike, NDArray
 
 from ._advice import Option, PedigreeError, argument, option, refused
-from ._arguments import real
+from ._arguments import checked_seed, real
 from ._matrices import as_array, check_genotype_values, check_genotypes, genotype_array, kind, threshold
 from ._memory import BLAS_BUFFERS, require_room
 from ._symmetric import mirror, mirrored_blocks
@@ -409,7 +409,8 @@ def hybrid_inverse(
         animals, or as a number of them drawn at random with `seed`. None
         gives the exact Gw⁻¹, from the whole G.
     seed : int, optional
-        The seed of the draw of a core given as a number.
+        The seed of the draw of a core given as a number: a non-negative
+        integer.
     form : {"matrix", "operator"}
         "operator" gives `matrix` as a `HybridOperator`: A⁻¹ sparse, Gw⁻¹
         dense or by APY, and A22⁻¹ as a product by `A22Inverse`, never
@@ -480,7 +481,8 @@ def hybrid_inverse(
         animals, a Gw of the core that is not positive definite (naming the
         animal where that shows), or an APY inverse that is not finite;
         `core` or ``form="operator"`` with ``groups="full"``, metafounders or
-        a blend with the identity.
+        a blend with the identity; a `seed` that is not a non-negative
+        integer.
     TypeError
         A G that is not a matrix of real numbers (such as a scipy sparse
         matrix), or identifiers that are not text where the pedigree's are.
@@ -497,6 +499,8 @@ def hybrid_inverse(
     0.5
     """
     weights = _options(tune, blend_with, order, blend=blend, tau=tau, omega=omega)
+    if seed is not None:
+        checked_seed(seed)
     _group_options(groups, metafounders, tune)
     _check_source(G, genotypes, core, form, groups, metafounders, blend_with, keep)
     unknown = set(keep) - set(KEPT)

@@ -17,6 +17,7 @@ from .ancestral import (
     AncestralInbreeding,
     PartialInbreeding,
     ancestral_inbreeding,
+    check_drops,
     kalinowski_inbreeding,
     partial_inbreeding,
 )
@@ -136,7 +137,9 @@ def population_figures(
     KeyError
         `by` is not a column.
     ValueError
-        Arguments that the functions of the figures refuse.
+        `drops` not a positive integer up to 2^31, `seed` not a
+        non-negative integer; other arguments that the functions of the
+        figures refuse.
 
     Examples
     --------
@@ -144,6 +147,9 @@ def population_figures(
     >>> population_figures(pedigree, young, founders, by="birth_year").n50  # doctest: +SKIP
     12
     """
+    # Checked here, since a figure that cannot be had gives its reason
+    # instead, and a bad argument is no reason of the pedigree's.
+    check_drops(drops, seed)
     reference = [reference] if isinstance(reference, str) else list(reference)
     column = birth if birth is not None else birth_column(pedigree)
     effective: dict[str, EffectiveSize | str] = {

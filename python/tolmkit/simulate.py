@@ -5,6 +5,8 @@ from __future__ import annotations
 import numpy as np
 from numpy.typing import NDArray
 
+from ._arguments import checked_seed
+
 __all__ = ["simulate_pedigree"]
 
 
@@ -35,7 +37,7 @@ def simulate_pedigree(
     if not 0.0 <= unknown_dams <= 1.0 or sire_ages < 1 or dam_ages < 1:
         raise ValueError("unknown_dams must lie in [0, 1], sire_ages and dam_ages be at least 1")
     code = animals if unknown is None else unknown
-    rng = np.random.default_rng(seed)
+    rng = np.random.default_rng(checked_seed(seed))
     bounds = np.linspace(0, animals, generations + 2).astype(np.int64)
     male = rng.random(animals) < 0.5
     sire = np.full(animals, code, dtype=np.int64)

@@ -14,7 +14,7 @@ import pandas as pd
 from numpy.typing import NDArray
 
 from . import _native
-from ._arguments import integer, real
+from ._arguments import checked_seed, integer, real
 from .among import relationships_among
 from .births import birth_column, cohorts, parent_ages
 from .completeness import ancestors_known
@@ -295,10 +295,11 @@ def effective_population_size(
         No reference animal, none with more than one equivalent generation
         and F below 1 (individual), fewer than two or no pair with
         generations known (coancestry); an unknown `method`, `pairs` not a
-        positive integer, `seed` not an integer; by regression, no reference
-        animal with generations known and F below 1; by sex ratio or family
-        size, no sire or no dam; by family size, an `interval` that is not
-        a positive number, or none given without births to compute it.
+        positive integer, `seed` not a non-negative integer; by regression,
+        no reference animal with generations known and F below 1; by sex
+        ratio or family size, no sire or no dam; by family size, an
+        `interval` that is not a positive number, or none given without
+        births to compute it.
 
     Examples
     --------
@@ -309,8 +310,7 @@ def effective_population_size(
     if method not in METHODS:
         raise ValueError(f"method must be one of {', '.join(map(repr, METHODS))}, got {method!r}")
     _check_positive(pairs, "pairs")
-    if integer(seed) is None:
-        raise ValueError(f"seed must be an integer, got {seed!r}")
+    checked_seed(seed)
     given = None if interval is None else real(interval)
     if interval is not None and (given is None or not 0.0 < given < math.inf):
         raise ValueError(f"interval must be a positive number of years, got {interval!r}")

@@ -149,6 +149,7 @@ CLONES = np.array([[0, 1, 2, 1, 0], [0, 1, 2, 1, 0], [2, 1, 0, 1, 1]], dtype=np.
         ),
         ({}, PedigreeError, "pass G or genotypes, one of them: neither"),
         ({"G": np.eye(3), "core": 2}, PedigreeError, "core draws G's blocks from the genotypes: pass genotypes"),
+        ({"genotypes": CLONES, "core": 2, "seed": -1}, ValueError, "seed must be a non-negative integer, got -1"),
         ({"G": np.eye(3), "form": "dense"}, ValueError, "form must be 'matrix' or 'operator'"),
         ({"genotypes": CLONES[:2], "core": 1}, ValueError, "genotypes hold 2 animals .*; 3 are genotyped"),
         ({"genotypes": CLONES, "core": 2, "groups": "full"}, PedigreeError, "core takes groups as unknown parents"),

@@ -264,7 +264,8 @@ def test_effective_size_by_regression():
     [
         (lambda p: partial_inbreeding(p, ["g"], max_animals=0), ValueError, "max_animals must be a positive"),
         (lambda p: kalinowski_inbreeding(p, ["g"], drops=0), ValueError, "drops must be a positive"),
-        (lambda p: kalinowski_inbreeding(p, ["g"], seed=1.5), ValueError, "seed must be an integer"),
+        (lambda p: kalinowski_inbreeding(p, ["g"], seed=1.5), ValueError, "seed must be a non-negative integer"),
+        (lambda p: kalinowski_inbreeding(p, ["g"], drops=2**31 + 1), ValueError, r"drops must be at most 2\^31"),
         (lambda p: mean_kinship(p, ["x"]), Exception, "'x' is not in the pedigree"),
         (lambda p: parents_by_cohort(p, "born"), KeyError, "no column 'born'"),
         (lambda p: completeness_by_generation(p, generations=0), ValueError, "generations must be a positive"),

@@ -395,7 +395,7 @@ def test_pairs_of_a_parent_born_after_its_offspring_are_left_out_and_counted(off
         (
             lambda p: effective_population_size(p, ["i", "j"], method="coancestry", seed=1.5),
             ValueError,
-            "seed must be an integer",
+            "seed must be a non-negative integer, got 1.5",
         ),
         (lambda p: pedigree_statistics(p, completeness_generations=0), ValueError, "completeness_generations"),
         (lambda p: plot_ancestry(p, "j", "chart.pdf"), ValueError, "name a .png or .svg file"),
