@@ -48,6 +48,10 @@ _MARKERS_AT_ONCE = 1024
 KEPT = ("G", "A22", "Gw_inverse", "block")
 # The advice of a G that is not positive definite after blending.
 _CLONES = ("; raise ", argument("blend"), ", or look for clones in G")
+# A G of zeros, which blending would silently turn into a multiple of A22.
+_ZERO = (
+    "G is zero: no marker varies around the allele frequencies (a single genotyped animal, or every genotype the same)"
+)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -149,8 +153,10 @@ def genomic_relationship_matrix(
         A genotype outside −1 … 2 or masked (naming its animal and marker),
         no animal or marker, frequencies of the wrong length or outside
         0 … 1, a filter outside its range, no marker left, frequencies that
-        are 0 or 1 at every marker kept, or an animal without a genotype at
-        the markers kept (for a dask array, when that block is computed).
+        are 0 or 1 at every marker kept, a G that is zero (no marker kept
+        varies around its frequency), or an animal without a genotype at the
+        markers kept or a G that is not finite (frequencies so near 0 or 1
+        that it overflows; for a dask array, when that block is computed).
 
     Warns
     -----
@@ -168,7 +174,7 @@ def genomic_relationship_matrix(
         return _dask_relationships(genotypes, allele_frequencies, min_maf, min_call_rate, ids)
     array = genotype_array(genotypes)
     names = _names(ids, len(array))
-    markers = _markers(array, _marker_sums(array), allele_frequencies, min_maf, min_call_rate)
+    markers = _markers(array, _marker_sums(array), allele_frequencies, min_maf, min_call_rate, names)
     return _diagonal_block(array, markers, 0, names)
 
 
@@ -185,7 +191,7 @@ def _dask_relationships(
     names = _names(ids, genotypes.shape[0])
     by_animals = genotypes.rechunk({1: -1})
     sums = typing.cast(tuple[NDArray[np.int64], ...], dask.compute(*_marker_sums(by_animals)))
-    markers = _markers(by_animals, sums, allele_frequencies, min_maf, min_call_rate)
+    markers = _markers(by_animals, sums, allele_frequencies, min_maf, min_call_rate, names)
     rows = by_animals.to_delayed(optimize_graph=False)[:, 0]
     kept = dask.delayed(markers)  # one key, which every block takes
     sizes = by_animals.chunks[0]
@@ -227,9 +233,11 @@ def _markers(
     allele_frequencies: ArrayLike | None,
     min_maf: float,
     min_call_rate: float,
+    names: NDArray[np.object_] | None,
 ) -> _Markers:
     """The markers kept, their frequencies and G's scale, from the sums of
-    `_marker_sums`; bad values are refused naming the first one."""
+    `_marker_sums`; bad values are refused naming the first one, and a G
+    that would be zero naming an animal without a genotype if there is one."""
     missing, total, lowest, highest = (np.asarray(s) for s in sums)
     n, m = genotypes.shape
     check_genotype_values(genotypes, lowest, highest)
@@ -266,6 +274,13 @@ def _markers(
             "2 Σ p (1 − p) is 0 and G has no scale; pass the frequencies of the base population, or "
             "leave allele_frequencies out to take them from the genotypes"
         )
+    # Z, and so G, is zero when every called genotype of each marker kept is the
+    # one that its frequency expects, 2p: the same genotype throughout.
+    same = alleles[columns] == highest[columns] * called[columns]
+    if np.all(same & (2.0 * p == highest[columns])):
+        # An animal without a genotype, leaving a single one, is the likelier cause.
+        _check_calls(np.asarray((genotypes[:, columns] >= 0).sum(axis=1)), 0, names, len(columns))
+        raise ValueError(f"{_ZERO}; genotype more animals, or take the allele frequencies of the base population")
     if np.any(idle):
         warnings.warn(
             f"{int(np.count_nonzero(idle)):,} monomorphic markers (or markers without any genotype) dropped",
@@ -313,8 +328,7 @@ def _block(
     product = np.zeros((len(first), len(second)))
     for start in range(0, len(markers.columns), _MARKERS_AT_ONCE):
         product += _centred(first, markers, start)[0] @ _centred(second, markers, start)[0].T
-    product /= markers.scale
-    return product
+    return _scaled(product, markers)
 
 
 def _diagonal_block(
@@ -328,15 +342,31 @@ def _diagonal_block(
         centred, called = _centred(genotypes, markers, start)
         product += centred @ centred.T
         calls += np.count_nonzero(called, axis=1)
+    _check_calls(calls, offset, names, len(markers.columns))
+    return mirror(_scaled(product, markers))
+
+
+def _check_calls(calls: NDArray[np.int64], offset: int, names: NDArray[np.object_] | None, markers: int) -> None:
+    """Refuses the first animal of `calls` (genotypes called at the markers
+    kept, the first animal the `offset`-th, named `names` if given) that has none."""
     uncalled = np.flatnonzero(calls == 0)
     if len(uncalled):
         k = int(uncalled[0])
         animal = f"animal {offset + k} (row of genotypes)" if names is None else f"animal {names[k]!r}"
+        raise ValueError(f"{animal} has no genotype at the {markers:,} markers kept; leave it out of the genotypes")
+
+
+def _scaled(product: NDArray[np.float64], markers: _Markers) -> NDArray[np.float64]:
+    """Z Zᵀ divided by G's scale in place, refused where that overflows."""
+    # Overflow shows as infinities, refused below.
+    with np.errstate(over="ignore"):
+        product /= markers.scale
+    if not np.all(np.isfinite(product)):
         raise ValueError(
-            f"{animal} has no genotype at the {len(markers.columns):,} markers kept; leave it out of the genotypes"
+            f"G is not finite: allele frequencies out of range, so near 0 or 1 that G's scale, 2 Σ p (1 − p) = "
+            f"{markers.scale!r}, takes Z Zᵀ beyond the floats; pass allele_frequencies of the base population"
         )
-    product /= markers.scale
-    return mirror(product)
+    return product
 
 
 @follows_threads
@@ -482,7 +512,8 @@ def hybrid_inverse(
         animal where that shows), or an APY inverse that is not finite;
         `core` or ``form="operator"`` with ``groups="full"``, metafounders or
         a blend with the identity; a `seed` that is not a non-negative
-        integer.
+        integer; a G that is zero (given, or from the genotypes), or `tau`
+        and `omega` that take τ Gw⁻¹ − ω A22⁻¹ beyond the floats.
     TypeError
         A G that is not a matrix of real numbers (such as a scipy sparse
         matrix), or identifiers that are not text where the pedigree's are.
@@ -527,9 +558,7 @@ def hybrid_inverse(
     if "Gw_inverse" in keep:
         kept["Gw_inverse"] = gw_inverse.copy()
     del g, gw, a22
-    gw_inverse *= weights["tau"]
-    a22_inverse *= weights["omega"]
-    gw_inverse -= a22_inverse
+    _weighed(gw_inverse, a22_inverse, weights)
     del a22_inverse
     kept["block"] = gw_inverse
     # Both matrices are exactly symmetric, so their elementwise sum is.
@@ -584,7 +613,7 @@ def _centring(genotypes: typing.Any, ids: NDArray[np.object_] | None = None) -> 
     array = genotype_array(genotypes)
     if ids is not None and len(array) != len(ids):
         raise ValueError(f"genotypes hold {len(array):,} animals (rows); {len(ids):,} are genotyped")
-    markers = _markers(array, _marker_sums(array), None, 0.0, 0.0)
+    markers = _markers(array, _marker_sums(array), None, 0.0, 0.0, ids)
 
     def rows(chosen: NDArray[np.intp]) -> typing.Iterator[tuple[NDArray[np.float64], NDArray[np.bool_]]]:
         part = array[chosen]
@@ -625,12 +654,32 @@ def _apy(
     size, labels = _rows(pedigree, a_inverse)
     if form == "operator":
         return _operator(pedigree, positions, a_inverse, g_inverse, weights, labels, comparison, after)
-    block = weights["tau"] * g_inverse.toarray() - weights["omega"] * _inverse(
-        relationships_among(pedigree, ids), ids, "A22"
-    )
+    block = _weighed(g_inverse.toarray(), _inverse(relationships_among(pedigree, ids), ids, "A22"), weights)
     matrix = (a_inverse + _embedded(block, positions, size)).tocsr()
     matrix.sort_indices()
     return HybridInverse(matrix, labels, comparison, after)
+
+
+def _weighed(
+    gw_inverse: NDArray[np.float64], a22_inverse: NDArray[np.float64], weights: dict[str, float]
+) -> NDArray[np.float64]:
+    """τ Gw⁻¹ − ω A22⁻¹ in place of `gw_inverse` (`a22_inverse` scaled in
+    place too), refused where `tau` and `omega` take it beyond the floats."""
+    tau, omega = weights["tau"], weights["omega"]
+    # Overflow shows as infinities, refused below.
+    with np.errstate(over="ignore", invalid="ignore"):
+        gw_inverse *= tau
+        a22_inverse *= omega
+        gw_inverse -= a22_inverse
+    if not np.all(np.isfinite(gw_inverse)):
+        raise refused(
+            "τ Gw⁻¹ − ω A22⁻¹ of H⁻¹ is not finite: ",
+            option("tau", tau),
+            " and ",
+            option("omega", omega),
+            " out of range, beyond the floats; give weights near 1",
+        )
+    return gw_inverse
 
 
 def _rows(pedigree: Pedigree, a_inverse: sp.csr_matrix) -> tuple[int, NDArray[np.object_]]:
@@ -687,8 +736,8 @@ def suggest_core_size(genotypes: typing.Any, share: float = 0.98) -> int:
     Raises
     ------
     ValueError, TypeError
-        Genotypes refused as by `genomic_relationship_matrix`, or a share
-        out of range.
+        Genotypes refused as by `genomic_relationship_matrix` (a G that is
+        zero among them), or a share out of range.
 
     Examples
     --------
@@ -864,6 +913,8 @@ def _checked_g(G: ArrayLike, ids: NDArray[np.object_]) -> NDArray[np.float64]:
             f"G[{i}, {j}] (animals {ids[i]!r}, {ids[j]!r}) is {value}; G must be finite for every pair "
             "of genotyped animals"
         )
+    if not np.any(g):
+        raise ValueError(f"{_ZERO}; compute G of more animals, or from the frequencies of the base population")
     uneven = np.argwhere(g != g.T)
     if len(uneven):
         i, j = uneven[0]

@@ -217,6 +217,8 @@ GOOD = np.array([[0, 1, 2, 1], [2, 1, 0, 0], [1, 2, 1, -1]], dtype=np.int8)
         (GOOD, {"min_call_rate": True}, ValueError, "min_call_rate must be a number"),
         (GOOD[:, [1, 3]], {"min_maf": 0.4}, ValueError, "no marker of 2 is left"),
         (GOOD[:, :0], {}, ValueError, "genotypes hold no marker"),
+        (np.ones((3, 4), np.int8), {}, ValueError, "G is zero: no marker varies around the allele frequencies"),
+        (GOOD, {"allele_frequencies": 5e-324, "min_maf": 0}, ValueError, "G is not finite: allele frequencies out"),
         (
             GOOD[:, [0]] * 0,
             {"min_maf": 0},
@@ -304,6 +306,7 @@ G2 = np.array([[1.0, 0.3], [0.3, 1.2]])
         ),
         (["c", "d"], G2, {"blend": 1.5}, ValueError, "blend must be a number from 0 to 1, got 1.5"),
         (["c", "d"], G2, {"tau": float("inf")}, ValueError, "tau must be a finite number"),
+        (["c", "d"], G2, {"tau": 1.7e308, "omega": -1.7e308}, ValueError, "τ Gw⁻¹ − ω A22⁻¹ of H⁻¹ is not finite"),
         (["c", "d"], G2, {"tune": "median"}, ValueError, "tune must be one of None, 'mean', 'base'; got 'median'"),
         (["c", "d"], np.full((2, 2), 1.0), {"tune": "mean"}, ValueError, "tune='mean' needs"),
         ([], np.zeros((0, 0)), {}, ValueError, r"no animal is genotyped \(genotyped is empty\)"),
