@@ -483,8 +483,24 @@ def _gene_drops(
 
 
 def check_drops(drops: object, seed: object) -> None:
-    """`drops` a positive integer up to 2^31 and `seed` a seed, or a
-    ValueError naming the one that is not."""
+    """Refuses arguments of gene drops that cannot be run.
+
+    Parameters
+    ----------
+    drops : int
+        A positive integer up to 2^31.
+    seed : int
+        A non-negative integer.
+
+    Raises
+    ------
+    ValueError
+        Naming the argument that is not so.
+
+    Examples
+    --------
+    >>> check_drops(200, 0)
+    """
     number = integer(drops)
     if number is None or number < 1:
         raise ValueError(f"drops must be a positive integer, got {drops!r}")

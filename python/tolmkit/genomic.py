@@ -361,7 +361,7 @@ def _scaled(product: NDArray[np.float64], markers: _Markers) -> NDArray[np.float
     # Overflow shows as infinities, refused below.
     with np.errstate(over="ignore"):
         product /= markers.scale
-    if not np.all(np.isfinite(product)):
+    if not _finite(product):
         raise ValueError(
             f"G is not finite: allele frequencies out of range, so near 0 or 1 that G's scale, 2 Σ p (1 − p) = "
             f"{markers.scale!r}, takes Z Zᵀ beyond the floats; pass allele_frequencies of the base population"
@@ -660,6 +660,14 @@ def _apy(
     return HybridInverse(matrix, labels, comparison, after)
 
 
+def _finite(matrix: NDArray[np.float64]) -> bool:
+    """Whether every element of `matrix` is finite, told from their sum
+    rather than from flags as large as the matrix; a sum beyond the floats
+    is refused too."""
+    with np.errstate(over="ignore", invalid="ignore"):
+        return bool(np.isfinite(matrix.sum()))
+
+
 def _weighed(
     gw_inverse: NDArray[np.float64], a22_inverse: NDArray[np.float64], weights: dict[str, float]
 ) -> NDArray[np.float64]:
@@ -671,7 +679,7 @@ def _weighed(
         gw_inverse *= tau
         a22_inverse *= omega
         gw_inverse -= a22_inverse
-    if not np.all(np.isfinite(gw_inverse)):
+    if not _finite(gw_inverse):
         raise refused(
             "τ Gw⁻¹ − ω A22⁻¹ of H⁻¹ is not finite: ",
             option("tau", tau),
