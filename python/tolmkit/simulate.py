@@ -5,7 +5,7 @@ from __future__ import annotations
 import numpy as np
 from numpy.typing import NDArray
 
-from ._arguments import checked_seed
+from ._arguments import checked_seed, integer, real
 
 __all__ = ["simulate_pedigree"]
 
@@ -31,12 +31,25 @@ def simulate_pedigree(
 
     Returns two int32 arrays; an unknown parent is coded `unknown`, by default
     `animals` (the coding of `TOLM.fcoeff`; pass -999 for `cald` and `dijp`).
+    Counts that are not integers of their least value or more, a share
+    beyond [0, 1], a code among the animals' numbers or beyond int32, and a
+    seed that is not a non-negative integer, are refused naming them
+    (ValueError).
     """
-    if animals < 1 or generations < 0 or sires_per_generation < 1:
-        raise ValueError("need at least one animal, no negative generations and at least one sire")
-    if not 0.0 <= unknown_dams <= 1.0 or sire_ages < 1 or dam_ages < 1:
-        raise ValueError("unknown_dams must lie in [0, 1], sire_ages and dam_ages be at least 1")
-    code = animals if unknown is None else unknown
+    least = {"animals": 1, "generations": 0, "sires_per_generation": 1, "sire_ages": 1, "dam_ages": 1}
+    given = {"animals": animals, "generations": generations, "sires_per_generation": sires_per_generation}
+    given.update(sire_ages=sire_ages, dam_ages=dam_ages)
+    for name, value in given.items():
+        number = integer(value)
+        if number is None or number < least[name]:
+            raise ValueError(f"{name} must be an integer of at least {least[name]}, got {value!r}")
+    share = real(unknown_dams)
+    if share is None or not 0.0 <= share <= 1.0:
+        raise ValueError(f"unknown_dams must lie in [0, 1], got {unknown_dams!r}")
+    code = animals if unknown is None else integer(unknown)
+    # A code among the animals' numbers would make them unknown parents.
+    if code is None or 0 <= code < animals or not -(2**31) <= code < 2**31:
+        raise ValueError(f"unknown must be an integer of int32 outside 0 to {animals - 1}, got {unknown!r}")
     rng = np.random.default_rng(checked_seed(seed))
     bounds = np.linspace(0, animals, generations + 2).astype(np.int64)
     male = rng.random(animals) < 0.5

@@ -26,15 +26,28 @@ def test_the_seed_fixes_the_pedigree():
 
 
 @pytest.mark.parametrize(
-    "arguments",
+    "arguments, named",
     [
-        dict(animals=0, generations=3),
-        dict(animals=10, generations=-1),
-        dict(animals=10, generations=2, sires_per_generation=0),
-        dict(animals=10, generations=2, unknown_dams=1.5),
+        (dict(animals=0, generations=3), "animals"),
+        (dict(animals=10, generations=-1), "generations"),
+        (dict(animals=10, generations=2, sires_per_generation=0), "sires_per_generation"),
+        (dict(animals=10, generations=2, unknown_dams=1.5), "unknown_dams"),
+        (dict(animals=10.0, generations=2), "animals"),
+        (dict(animals=10, generations=2, unknown=5), "unknown"),
+        (dict(animals=10, generations=2, unknown=2**31), "unknown"),
+        (dict(animals=10, generations=2, seed=-1), "seed"),
     ],
-    ids=["no_animals", "negative_generations", "no_sires", "share_above_one"],
+    ids=[
+        "no_animals",
+        "negative_generations",
+        "no_sires",
+        "share_above_one",
+        "animals_float",
+        "code_an_animal",
+        "code_beyond_int32",
+        "negative_seed",
+    ],
 )
-def test_refuses_impossible_settings(arguments):
-    with pytest.raises(ValueError):
+def test_refuses_impossible_settings(arguments, named):
+    with pytest.raises(ValueError, match=f"^{named} must"):
         simulate_pedigree(**arguments)
