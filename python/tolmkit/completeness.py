@@ -16,14 +16,20 @@ from .pedigree import Pedigree
 
 __all__ = [
     "COMPLETENESS_GENERATIONS",
+    "MOST_GENERATIONS",
     "MOST_USED",
     "ancestors_known",
+    "check_generations",
     "completeness_by_generation",
     "parents_by_cohort",
 ]
 
 #: Generations back over which completeness is taken by default.
 COMPLETENESS_GENERATIONS = 5
+
+#: The most generations back of completeness: the 2^g ancestors counted of
+#: generation g are exact in a float up to 2^53.
+MOST_GENERATIONS = 53
 
 #: Sires whose share of a cohort's offspring `parents_by_cohort` gives.
 MOST_USED = 10
@@ -53,14 +59,14 @@ def ancestors_known(pedigree: Pedigree, generations: int = COMPLETENESS_GENERATI
     Raises
     ------
     ValueError
-        `generations` is not a positive integer.
+        `generations` is not an integer from 1 to `MOST_GENERATIONS`.
 
     Examples
     --------
     >>> ancestors_known(Pedigree.from_records([("b", "a", "0"), ("c", "b", "d")]), 2).tolist()
     [[0.0, 0.0], [0.0, 0.0], [0.5, 0.0], [1.0, 0.25]]
     """
-    _check_generations(generations)
+    check_generations(generations)
     sire, dam = pedigree.sire, pedigree.dam
     s, d = np.maximum(sire, 0), np.maximum(dam, 0)
     shares = np.empty((len(pedigree), generations))
@@ -108,7 +114,7 @@ def completeness_by_generation(
     KeyError
         `by` is not a column.
     ValueError
-        `generations` is not a positive integer.
+        `generations` is not an integer from 1 to `MOST_GENERATIONS`.
 
     Examples
     --------
@@ -208,10 +214,28 @@ def _families(parents: NDArray[np.int32]) -> NDArray[np.int64]:
     return counts
 
 
-def _check_generations(generations: object) -> None:
+def check_generations(generations: object, name: str = "generations") -> None:
+    """Refuses generations back that completeness cannot be taken over.
+
+    Parameters
+    ----------
+    generations : int
+        From 1 to `MOST_GENERATIONS`.
+    name : str
+        The argument's name, for the message.
+
+    Raises
+    ------
+    ValueError
+        Naming the argument.
+
+    Examples
+    --------
+    >>> check_generations(5)
+    """
     number = integer(generations)
-    if number is None or number < 1:
-        raise ValueError(f"generations must be a positive integer, got {generations!r}")
+    if number is None or not 1 <= number <= MOST_GENERATIONS:
+        raise ValueError(f"{name} must be an integer from 1 to {MOST_GENERATIONS}, got {generations!r}")
 
 
 def _listed(animals: Iterable[str]) -> list[str]:

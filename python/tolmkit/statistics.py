@@ -11,13 +11,13 @@ from collections.abc import Iterable
 
 import numpy as np
 import pandas as pd
-from numpy.typing import NDArray
+from numpy.typing import ArrayLike, NDArray
 
 from . import _native
 from ._arguments import checked_seed, integer, real
 from .among import relationships_among
 from .births import birth_column, cohorts, parent_ages
-from .completeness import ancestors_known
+from .completeness import ancestors_known, check_generations
 from .pedigree import Pedigree, reference_ancestry, reference_numbers, roles, sexes
 
 __all__ = [
@@ -187,7 +187,8 @@ def pedigree_statistics(pedigree: Pedigree, *, completeness_generations: int = 5
     Raises
     ------
     ValueError
-        `completeness_generations` is not a positive integer.
+        `completeness_generations` is not an integer from 1 to
+        `MOST_GENERATIONS`.
 
     Examples
     --------
@@ -195,7 +196,7 @@ def pedigree_statistics(pedigree: Pedigree, *, completeness_generations: int = 5
     >>> pedigree_statistics(pedigree)["equivalent_generations"].tolist()
     [0.0, 0.0, 1.0]
     """
-    _check_positive(completeness_generations, "completeness_generations")
+    check_generations(completeness_generations, "completeness_generations")
     equivalent, f = pedigree.equivalent_generations, pedigree.inbreeding
     names = np.append(pedigree.ids, "")  # an unknown parent, −1, takes the last: ""
     table = pd.DataFrame(
@@ -473,21 +474,26 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
     return summary
 
 
-def inbreeding_classes(inbreeding: pd.Series[float]) -> pd.DataFrame:
+def inbreeding_classes(inbreeding: pd.Series[float] | ArrayLike) -> pd.DataFrame:
     """The inbreeding class of every animal, as a column per class.
 
     Parameters
     ----------
-    inbreeding : pandas.Series of float
+    inbreeding : pandas.Series or array_like of float
         F of the animals.
 
     Returns
     -------
     pandas.DataFrame
-        Indexed like `inbreeding`, with columns `F=0`, `F<=0.0625`,
-        `F<=0.125`, `F<=0.25` and `F<=1` (each above the bound before),
-        1.0 in the animal's class and 0.0 elsewhere, so that a mean is a
-        share.
+        Indexed like `inbreeding` (0 … n − 1 for an array), with columns
+        `F=0`, `F<=0.0625`, `F<=0.125`, `F<=0.25` and `F<=1` (each above the
+        bound before), 1.0 in the animal's class and 0.0 elsewhere, so that a
+        mean is a share.
+
+    Raises
+    ------
+    TypeError
+        `inbreeding` that is not numbers.
 
     Examples
     --------
@@ -495,8 +501,13 @@ def inbreeding_classes(inbreeding: pd.Series[float]) -> pd.DataFrame:
     [0.3333333333333333, 0.0, 0.0, 0.3333333333333333, 0.3333333333333333]
     """
     names = ["F=0"] + [f"F<={bound:g}" for bound in INBREEDING_CLASSES[1:]]
-    found = np.searchsorted(INBREEDING_CLASSES, inbreeding.to_numpy(dtype=np.float64))
-    return pd.DataFrame({name: (found == k).astype(float) for k, name in enumerate(names)}, index=inbreeding.index)
+    try:
+        values = np.asarray(inbreeding, dtype=np.float64)
+    except (TypeError, ValueError):
+        raise TypeError(f"inbreeding must be numbers, got {inbreeding!r:.60}") from None
+    found = np.searchsorted(INBREEDING_CLASSES, values)
+    index = inbreeding.index if isinstance(inbreeding, pd.Series) else None
+    return pd.DataFrame({name: (found == k).astype(float) for k, name in enumerate(names)}, index=index)
 
 
 def summary_by_year(summary: pd.DataFrame) -> pd.DataFrame:

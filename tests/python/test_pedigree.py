@@ -40,12 +40,16 @@ def test_from_numbers_takes_a_simulated_pedigree():
         (["a", "a"], [-1, -1], [-1, -1], "the identifiers are not unique"),
         (["a", "b"], [-1, 1], [-1, -1], "every known parent must be numbered below its offspring"),
         (["a", "b"], [-1], [-1, -1], "sire and dam need one entry per animal"),
+        ("ab", [-1, -1], [-1, -1], "ids must be a sequence of identifiers, one per animal, got str"),
+        ([["a"], ["b"]], [-1, -1], [-1, -1], "ids must be a sequence of identifiers, one per animal, got list"),
+        (["a", "b"], [-1, -1], [-1, -1], "attributes must be a pandas DataFrame, got dict"),
     ],
-    ids=["repeated_id", "parent_after_offspring", "short_sire"],
+    ids=["repeated_id", "parent_after_offspring", "short_sire", "ids_text", "ids_of_two_dimensions", "attributes_dict"],
 )
 def test_constructor_refuses_what_is_not_a_numbered_pedigree(ids, sire, dam, message):
-    with pytest.raises(PedigreeError, match=message):
-        Pedigree(ids, np.array(sire), np.array(dam))
+    attributes = {"x": [1, 2]} if "attributes" in message else None
+    with pytest.raises(TypeError if message.startswith(("ids ", "attributes ")) else PedigreeError, match=message):
+        Pedigree(ids, np.array(sire), np.array(dam), attributes=attributes)
 
 
 @pytest.mark.parametrize(

@@ -11,6 +11,7 @@ from tolmkit import (
     effective_population_size,
     founder_statistics,
     generation_intervals,
+    inbreeding_classes,
     pedigree_statistics,
     read_pedigree,
     simulate_pedigree,
@@ -245,6 +246,9 @@ def test_inbreeding_classes_by_birth_year(herd):
     # 2002: g and h not inbred, i 0.25 (the bound is in its class); 2003: j 0.125
     shares = summary_by(herd, "birth_year").loc[[2002, 2003], ["F=0", "F<=0.0625", "F<=0.125", "F<=0.25", "F<=1"]]
     np.testing.assert_allclose(shares, [[2 / 3, 0, 0, 1 / 3, 0], [0, 0, 1, 0, 0]])
+    assert inbreeding_classes([0.0, 0.25]).to_numpy().tolist() == [[1, 0, 0, 0, 0], [0, 0, 0, 1, 0]]
+    with pytest.raises(TypeError, match="inbreeding must be numbers"):
+        inbreeding_classes(pd.Series(["a"]))
 
 
 DATED = """animal,sire,dam,Sex,born
