@@ -16,7 +16,7 @@ from ._arguments import real
 from .pedigree import Pedigree
 from .records import UNKNOWN_PARENTS
 
-__all__ = ["BIRTH_NAMES", "MIN_AGE", "birth_column", "birth_order", "cohorts", "parent_ages"]
+__all__ = ["BIRTH_NAMES", "MIN_AGE", "birth_column", "birth_order", "cohorts", "parent_ages", "whole_cohorts"]
 
 #: The names of a column of births, in any case: birth_year, BirthDate,
 #: born, date_of_birth, dob, yob, year_born, …
@@ -36,6 +36,8 @@ _DAYS_PER_YEAR = 365.25
 _DATE = r"\d{4}-\d{1,2}-\d{1,2}(?:$|[T ])"
 # Beyond, a number is no year: a date written as 20190315.
 _LAST_YEAR = 9999
+
+_NOT_A_DATE = "not a date such as 2019-03-15, as others of the column are"
 
 # From 2^53 on, whole numbers are no longer all floats: two codes would become one.
 _EXACT_WHOLE = 2.0**53
@@ -67,7 +69,8 @@ def birth_column(pedigree: Pedigree) -> str | None:
 def cohorts(values: pd.Series[typing.Any]) -> pd.Series[typing.Any]:
     """A column as the cohorts it names: text that is all numbers becomes
     numbers, so that years sort as years, and dates become their years.
-    Numbers of 2^53 or more stay text, where two of them would become one.
+    Text stays text where two of its values would become one number (0123
+    and 123, or numbers of 2^53 or more).
 
     Parameters
     ----------
@@ -82,6 +85,12 @@ def cohorts(values: pd.Series[typing.Any]) -> pd.Series[typing.Any]:
         value ISO 8601 text with its day, such as 2019-03-15) becomes the
         years as numbers.
 
+    Raises
+    ------
+    PedigreeError
+        A value that is no date in a column of dates such as 2019-03-15,
+        naming it and its row.
+
     Examples
     --------
     >>> cohorts(pd.Series(["2019-03-15", "", "2020-07-01"])).tolist()
@@ -89,11 +98,47 @@ def cohorts(values: pd.Series[typing.Any]) -> pd.Series[typing.Any]:
     """
     given, numbers, dates = _kinds(values)
     if numbers is not None:
+        if numbers is values:
+            return numbers
         exact = ~(np.abs(numbers.to_numpy(dtype=np.float64, na_value=np.nan)) >= _EXACT_WHOLE)
-        return numbers if numbers is values or np.all(exact) else given
+        # Two texts of one number (0123 and 123, codes that the reader keeps apart) stay apart.
+        apart = values.astype(str).str.strip().where(given.notna()).nunique() == numbers.nunique()
+        return numbers if np.all(exact) and apart else given
     if dates is not None:
         return dates.dt.year.astype(np.float64)
+    k = _undated(given)
+    if k >= 0:
+        raise PedigreeError(
+            f"the {'value' if values.name is None else values.name} of {values.index[k]!r}, {values.iloc[k]!r}, "
+            f"is {_NOT_A_DATE}; write every "
+            f"date so, or leave it empty"
+        )
     return given
+
+
+def whole_cohorts(index: pd.Index[typing.Any]) -> pd.Index[typing.Any]:
+    """Cohorts of whole numbers as integers, which animals without a value,
+    or years of dates, leave as floats.
+
+    Parameters
+    ----------
+    index : pandas.Index
+        Cohorts, as the groups of `cohorts` give them.
+
+    Returns
+    -------
+    pandas.Index
+        int64 where every cohort is a whole number that int64 holds, else
+        `index` as it is.
+
+    Examples
+    --------
+    >>> whole_cohorts(pd.Index([2019.0, 2020.0])).tolist()
+    [2019, 2020]
+    """
+    if pd.api.types.is_float_dtype(index) and np.all(np.mod(index, 1) == 0) and np.all(np.abs(index) < 2.0**63):
+        return index.astype(np.int64)
+    return index
 
 
 def parent_ages(pedigree: Pedigree, birth: str | None = None) -> pd.DataFrame:
@@ -275,16 +320,23 @@ def _times(values: pd.Series[typing.Any], ids: NDArray[np.object_], column: str)
                 "write a date as 2019-03-15 and leave an unknown birth empty"
             )
         return np.where(years == 0, np.nan, years), 1.0
+    k = _undated(given)
+    if k >= 0:
+        kind = _NOT_A_DATE
+    else:
+        kind = "neither a year nor a date such as 2019-03-15"
+        k = int(np.argmax(given.notna().to_numpy() & pd.to_numeric(given, errors="coerce").isna().to_numpy()))
+    raise PedigreeError(f"the birth of {ids[k]!r}, {values.iloc[k]!r}, is {kind} (column {column!r})")
+
+
+def _undated(given: pd.Series[typing.Any]) -> int:
+    """The first value given that is no date, in a column where others are
+    dates (a year, text or an impossible day among them); −1 where none or
+    all are."""
     known = given.notna().to_numpy()
     dated = given.astype(str).str.match(_DATE).to_numpy() & known
-    if dated.any():
-        # Dates with a year, text or an impossible day among them.
-        parsed = pd.to_datetime(given.where(dated), format="ISO8601", errors="coerce").notna().to_numpy()
-        kind, wrong = "not a date such as 2019-03-15, as others of the column are", known & ~parsed
-    else:
-        kind, wrong = (
-            "neither a year nor a date such as 2019-03-15",
-            known & pd.to_numeric(given, errors="coerce").isna().to_numpy(),
-        )
-    k = int(np.argmax(wrong))
-    raise PedigreeError(f"the birth of {ids[k]!r}, {values.iloc[k]!r}, is {kind} (column {column!r})")
+    if not dated.any():
+        return -1
+    parsed = pd.to_datetime(given.where(dated), format="ISO8601", errors="coerce").notna().to_numpy()
+    wrong = known & ~parsed
+    return int(np.argmax(wrong)) if wrong.any() else -1

@@ -11,7 +11,7 @@ import pandas as pd
 from numpy.typing import NDArray
 
 from ._arguments import integer
-from .births import cohorts
+from .births import cohorts, whole_cohorts
 from .pedigree import Pedigree
 
 __all__ = [
@@ -132,6 +132,7 @@ def completeness_by_generation(
     grouped = frame.groupby(groups.to_numpy(), sort=True)
     table = grouped.mean()
     table.insert(0, "animals", grouped.size().to_numpy())
+    table.index = whole_cohorts(table.index)
     table.index.name = groups.name or None
     return table
 
@@ -202,7 +203,7 @@ def parents_by_cohort(pedigree: Pedigree, by: str, *, most_used: int = MOST_USED
         "offspring_per_dam_var",
         "most_used_sires_share",
     ]
-    table = pd.DataFrame(rows, columns=columns, index=pd.Index(labels, name=by))
+    table = pd.DataFrame(rows, columns=columns, index=whole_cohorts(pd.Index(labels, name=by)))
     for name in ("offspring", "sires", "dams"):
         table[name] = table[name].astype(np.int64)
     return table

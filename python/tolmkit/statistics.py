@@ -16,7 +16,7 @@ from numpy.typing import ArrayLike, NDArray
 from . import _native
 from ._arguments import checked_seed, integer, real
 from .among import relationships_among
-from .births import birth_column, cohorts, parent_ages
+from .births import birth_column, cohorts, parent_ages, whole_cohorts
 from .completeness import ancestors_known, check_generations
 from .pedigree import Pedigree, reference_ancestry, reference_numbers, roles, sexes
 
@@ -465,7 +465,7 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
     # named as a figure (inbreeding) stays the cohort of the rows.
     grouped = figures.groupby(cohorts(table[column]).rename(column), sort=True)
     summary = grouped.mean()
-    summary.index = _whole(summary.index)
+    summary.index = whole_cohorts(summary.index)
     summary.index.name = column
     summary["animals"] = grouped["animals"].sum()
     summary["delta_animals"] = grouped["delta_animals"].sum().astype(np.int64)
@@ -565,7 +565,7 @@ def summary_by_year(summary: pd.DataFrame) -> pd.DataFrame:
             total = pd.Series(np.where(w > 0, values * w, 0.0), index=year).groupby(level=0).sum()
             grouped[name] = total / pd.Series(w, index=year).groupby(level=0).sum()
     result = pd.DataFrame(grouped)[list(summary.columns)]
-    result.index = _whole(result.index)
+    result.index = whole_cohorts(result.index)
     for name in ("animals", "delta_animals"):
         result[name] = result[name].astype(np.int64)
     if "ne" in result.columns:
@@ -680,7 +680,7 @@ def intervals_by_cohort(
         table[name] = frame[path[kept]].groupby("cohort")["age"].mean()
     result = pd.DataFrame(table)
     result["n"] = frame.groupby("cohort").size().reindex(result.index).fillna(0).astype(np.int64)
-    result.index = _whole(result.index.rename(column or _birth_of(pedigree)))
+    result.index = whole_cohorts(result.index.rename(column or _birth_of(pedigree)))
     return result
 
 
@@ -866,14 +866,6 @@ def _family_size(pedigree: Pedigree, animals: _Ints, interval: float | None) -> 
 def _covariance(x: _Floats, y: _Floats) -> float:
     """The covariance divided by the number of pairs, as numpy's var divides."""
     return float(np.mean((x - x.mean()) * (y - y.mean())))
-
-
-def _whole(index: pd.Index[typing.Any]) -> pd.Index[typing.Any]:
-    """Cohorts of whole numbers as integers, which animals without a value,
-    or years of dates, leave as floats."""
-    if pd.api.types.is_float_dtype(index) and np.all(np.mod(index, 1) == 0) and np.all(np.abs(index) < 2.0**63):
-        return index.astype(np.int64)
-    return index
 
 
 def _ne(mean_delta: float) -> float:

@@ -1,4 +1,5 @@
 import io
+import re
 
 import numpy as np
 import pandas as pd
@@ -161,7 +162,8 @@ def test_the_column_of_births_is_found_by_its_name(names, found):
         (["2019-03-01", "NA", "2020-12-31", "."], [2019.0, np.nan, 2020.0, np.nan]),
         (pd.to_datetime(["2019-03-01", None]), [2019.0, np.nan]),
         (["H1", "0", "H2"], ["H1", np.nan, "H2"]),
-        (["2019", "2019-03-01"], ["2019", "2019-03-01"]),
+        (["2019", "2019-03-01"], "the value of 0, '2019', is not a date such as 2019-03-15, as others"),
+        (["0123", "123", "2019"], ["0123", "123", "2019"]),
         (np.array([0, 1, 1]), [0, 1, 1]),
         (["12345678901234567", "12345678901234568"], ["12345678901234567", "12345678901234568"]),
     ],
@@ -170,11 +172,16 @@ def test_the_column_of_births_is_found_by_its_name(names, found):
         "dates_by_year",
         "datetimes",
         "codes_of_no_value",
-        "years_and_dates_stay_text",
+        "years_among_dates",
+        "codes_of_one_number_stay_text",
         "numbers_stay",
         "numbers_beyond_floats_stay_text",
     ],
 )
 def test_cohorts(values, expected):
+    if isinstance(expected, str):
+        with pytest.raises(PedigreeError, match=re.escape(expected)):
+            cohorts(pd.Series(values))
+        return
     got = cohorts(pd.Series(values)).tolist()
     assert [g if g == g else "nan" for g in got] == [e if e == e else "nan" for e in expected]
