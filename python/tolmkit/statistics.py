@@ -421,7 +421,8 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
         A column of `pedigree_statistics` (those kept from the file, or one
         computed there such as "generation"), taken as `cohorts`: animals
         with no value are left out, a column of numbers written as text, as
-        the file gives them, is grouped by number, and one of dates by year.
+        the file gives them, is grouped by number (codes such as 0123 and
+        123 stay text), and one of dates by year.
 
     Returns
     -------
@@ -439,6 +440,8 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
     ------
     KeyError
         `column` is not a column of the table.
+    PedigreeError
+        A value that is no date in a column of dates, as `cohorts` refuses it.
 
     Examples
     --------
