@@ -10,6 +10,7 @@ from collections.abc import Iterable
 import numpy as np
 from numpy.typing import NDArray
 
+from ._arguments import switch
 from .candidates import pair_values, plan_pairs, relationship_block
 from .metafounders import Gamma, metafounder_relationships
 from .pedigree import Pedigree, ancestry
@@ -159,6 +160,8 @@ def relationships_among(
     ValueError
         `chunks` not a positive integer, or given with `metafounders`;
         `metafounders` refused as by `inverse_relationship_matrix`.
+    TypeError
+        `kinship` not a bool.
     ImportError
         `chunks` without Dask installed.
 
@@ -170,6 +173,7 @@ def relationships_among(
            [0.5 , 1.  , 0.75],
            [0.75, 0.75, 1.25]])
     """
+    kinship = switch(kinship, "kinship")
     chosen = pedigree.numbers(ids)
     if metafounders is not None:
         if chunks is not None:

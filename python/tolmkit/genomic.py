@@ -16,7 +16,7 @@ import scipy.sparse as sp
 from numpy.typing import ArrayLike, NDArray
 
 from ._advice import Option, PedigreeError, argument, option, refused
-from ._arguments import checked_seed, real
+from ._arguments import checked_seed, real, switch
 from ._matrices import as_array, check_genotype_values, check_genotypes, genotype_array, kind, threshold
 from ._memory import BLAS_BUFFERS, require_room
 from ._symmetric import mirror, mirrored_blocks
@@ -516,7 +516,8 @@ def hybrid_inverse(
         and `omega` that take τ Gw⁻¹ − ω A22⁻¹ beyond the floats.
     TypeError
         A G that is not a matrix of real numbers (such as a scipy sparse
-        matrix), or identifiers that are not text where the pedigree's are.
+        matrix), or identifiers that are not text where the pedigree's are;
+        `add_missing` not a bool.
 
     Examples
     --------
@@ -534,6 +535,7 @@ def hybrid_inverse(
         checked_seed(seed)
     _group_options(groups, metafounders, tune)
     _check_source(G, genotypes, core, form, groups, metafounders, blend_with, keep)
+    add_missing = switch(add_missing, "add_missing")
     unknown = set(keep) - set(KEPT)
     if unknown or isinstance(keep, str):
         raise ValueError(f"keep names matrices of {', '.join(map(repr, KEPT))}; got {keep!r}")

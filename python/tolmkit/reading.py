@@ -28,6 +28,7 @@ import pyarrow.csv as pa_csv
 
 from . import _native
 from ._advice import Option, PedigreeError, option, refused
+from ._arguments import switch
 from ._arrow import chunks, short_offsets_and_bytes, string_array
 from ._memory import has_room, require_room
 from ._patterns import ROLES, SPACES, WIDE_SPACE, WORD
@@ -152,7 +153,8 @@ def read_pedigree(
         `pedigree_from_columns`. The exception's `command_line` gives the
         advice as options of the ``tolmkit`` command.
     TypeError
-        A frame holding identifiers that are neither strings nor numbers.
+        A frame holding identifiers that are neither strings nor numbers;
+        `header`, `selfing` or `case_distinct` not a bool.
 
     Examples
     --------
@@ -160,6 +162,8 @@ def read_pedigree(
     >>> pedigree.ids.tolist(), pedigree.attributes["born"].tolist()
     (['A', 'B'], [1998, 2001])
     """
+    if header is not None:
+        switch(header, "header")
     if delimiter is not None and not can_delimit(delimiter):
         raise ValueError(f"delimiter must be one ASCII character other than a quote or a line end, got {delimiter!r}")
     if columns is not None and (isinstance(columns, str) or len(columns) != 3 or len(set(columns)) != 3):

@@ -28,7 +28,7 @@ from numpy.typing import ArrayLike, NDArray
 
 from . import _native
 from ._advice import Option, PedigreeError, option, refused
-from ._arguments import integer
+from ._arguments import integer, switch
 from ._arrow import chunks, short_offsets_and_bytes, string_array, take_across
 from ._patterns import LOOKS_UNKNOWN, NUMBER, ROLES, SPACES
 from .threads import get_threads
@@ -99,6 +99,7 @@ class Rules:
         """The rules of the arguments of `read_pedigree` (and of
         `Pedigree.from_records`), checked; `extra` are codes of an unknown
         parent beside those given, such as the empty field of a frame."""
+        selfing, case_distinct = switch(selfing, "selfing"), switch(case_distinct, "case_distinct")
         codes = {unknown} if isinstance(unknown, str) else set(unknown)
         strange = [code for code in codes if not isinstance(code, str)]
         if strange:

@@ -131,10 +131,20 @@ def test_memory_limit_must_be_a_number_of_bytes(textbook, function, limit, error
     assert str(raised.value) == message
 
 
-@pytest.mark.parametrize("function", ["relationship_matrix", "dominance_matrix"])
-def test_lower_is_a_bool(textbook, function):
-    with pytest.raises(TypeError, match="lower must be True or False, got 'no'"):
-        getattr(tolmkit, function)(textbook, lower="no")
+@pytest.mark.parametrize(
+    "call, name",
+    [
+        (lambda p: tolmkit.relationship_matrix(p, lower="no"), "lower"),
+        (lambda p: tolmkit.dominance_matrix(p, lower="no"), "lower"),
+        (lambda p: tolmkit.relationships_among(p, ["5"], kinship="no"), "kinship"),
+        (lambda p: tolmkit.read_pedigree(io.StringIO("a,0,0\n"), selfing="no"), "selfing"),
+        (lambda p: tolmkit.read_pedigree(io.StringIO("a,0,0\n"), header="no"), "header"),
+    ],
+    ids=["relationship_matrix", "dominance_matrix", "relationships_among", "selfing", "header"],
+)
+def test_switches_are_bools(textbook, call, name):
+    with pytest.raises(TypeError, match=f"{name} must be True or False, got 'no'"):
+        call(textbook)
 
 
 @pytest.mark.parametrize("lower", [False, True], ids=["full", "lower"])
