@@ -80,6 +80,7 @@ def relationship_pairs(
     >>> relationship_pairs(pedigree, ["c", "d", "d"], ["b", "b", "d"])
     array([0.5 , 0.75, 1.25])
     """
+    kinship = switch(kinship, "kinship")
     x, y = pedigree.numbers(first), pedigree.numbers(second)
     if len(x) != len(y):
         raise ValueError(f"{len(x)} first and {len(y)} second animals do not make pairs")

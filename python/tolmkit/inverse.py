@@ -7,6 +7,7 @@ import scipy.sparse as sp
 
 from . import _native
 from ._advice import PedigreeError
+from ._arguments import switch
 from .metafounders import Gamma, metafounder_inverse
 from .pedigree import Pedigree
 
@@ -80,6 +81,7 @@ def inverse_relationship_matrix(
            [ 0.5,  1.5, -1. ],
            [-1. , -1. ,  2. ]])
     """
+    kinship, groups = switch(kinship, "kinship"), switch(groups, "groups")
     if metafounders is not None:
         return metafounder_inverse(pedigree, metafounders, kinship=kinship)
     sampling_var = pedigree.sampling_var

@@ -18,6 +18,7 @@ from numpy.typing import ArrayLike, NDArray
 
 from . import _native
 from ._advice import PedigreeError, argument, refused
+from ._arguments import switch
 from ._symmetric import mirror
 from .candidates import relationship_block
 from .layers import Layers
@@ -93,6 +94,7 @@ def metafounder_inverse(pedigree: Pedigree, metafounders: Gamma, *, kinship: boo
     array([[ 1.3333, -1.3333],
            [-1.3333,  3.3333]])
     """
+    kinship = switch(kinship, "kinship")
     gamma = checked_gamma(pedigree, metafounders)
     _, sampling_var = _coefficients(pedigree, gamma)
     n, g = len(pedigree), len(gamma)

@@ -139,8 +139,9 @@ def test_memory_limit_must_be_a_number_of_bytes(textbook, function, limit, error
         (lambda p: tolmkit.relationships_among(p, ["5"], kinship="no"), "kinship"),
         (lambda p: tolmkit.read_pedigree(io.StringIO("a,0,0\n"), selfing="no"), "selfing"),
         (lambda p: tolmkit.read_pedigree(io.StringIO("a,0,0\n"), header="no"), "header"),
+        (lambda p: tolmkit.inverse_relationship_matrix(p, groups="no"), "groups"),
     ],
-    ids=["relationship_matrix", "dominance_matrix", "relationships_among", "selfing", "header"],
+    ids=["relationship_matrix", "dominance_matrix", "relationships_among", "selfing", "header", "groups"],
 )
 def test_switches_are_bools(textbook, call, name):
     with pytest.raises(TypeError, match=f"{name} must be True or False, got 'no'"):
