@@ -183,7 +183,7 @@ def among_to_zarr(
     target = os.path.abspath(path)
     if os.path.lexists(target):
         raise FileExistsError(f"{path} exists: remove it or name another store")
-    names = [str(name) for name in ids]
+    names = [ids] if isinstance(ids, str) else [str(name) for name in ids]
     chosen = pedigree.numbers(names)
     partial = os.path.join(os.path.dirname(target), f".{os.path.basename(target)}.{uuid.uuid4().hex}.partial")
     try:

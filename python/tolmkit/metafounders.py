@@ -339,6 +339,9 @@ def checked_gamma(pedigree: Pedigree, metafounders: Gamma) -> NDArray[np.float64
         metafounders = _by_groups(metafounders, groups)
     if sp.issparse(metafounders):
         raise TypeError("metafounders given as a scipy sparse matrix; pass it .toarray()")
+    # numpy would drop an imaginary part with a warning.
+    if np.iscomplexobj(metafounders):
+        raise TypeError(f"metafounders must be a matrix of real numbers, got {metafounders!r:.60}")
     try:
         gamma = np.array(metafounders, dtype=np.float64)
     except (TypeError, ValueError):
@@ -427,4 +430,8 @@ def _inverse(gamma: NDArray[np.float64]) -> NDArray[np.float64]:
     """Γ⁻¹ by its Cholesky factor, symmetric to the bit; Γ is checked positive definite."""
     factor, _ = lapack.dpotrf(gamma, lower=True, clean=False)
     inverse, _ = lapack.dpotri(factor, lower=True)
+    if not np.all(np.isfinite(inverse)):
+        raise ValueError(
+            "metafounders (Γ) is so near 0 that its inverse is beyond the floats; give Γ in the usual scale"
+        )
     return mirror(inverse)

@@ -241,7 +241,7 @@ def plot_ancestry(pedigree: Pedigree, animal: str, path: str | os.PathLike[str],
             boxes[g, i] = axes.text(
                 g,
                 y,
-                f"{pedigree.ids[k]}\nF = {f[k]:.4f}",
+                f"{_shortened(str(pedigree.ids[k]))}\nF = {f[k]:.4f}",
                 ha="center",
                 va="center",
                 fontsize=8 if g == 0 else 7.5,
@@ -253,7 +253,7 @@ def plot_ancestry(pedigree: Pedigree, animal: str, path: str | os.PathLike[str],
                     linewidth=1.4 if seen[k] > 1 else 0.9,
                 ),
             )
-    axes.set_title(f"Ancestors of {animal}: F = {f[root]:.4f}", fontsize=11, loc="left")
+    axes.set_title(f"Ancestors of {_shortened(animal, 60)}: F = {f[root]:.4f}", fontsize=11, loc="left")
     figure.text(
         0.01,
         0.01,
@@ -321,6 +321,12 @@ def chart_format(path: str | os.PathLike[str]) -> str:
             f"{', '.join(sorted(written))}"
         )
     return extension
+
+
+def _shortened(name: str, most: int = 24) -> str:
+    """An identifier as a chart shows it: a long one cut, that its box fits
+    the chart's column."""
+    return name if len(name) <= most else name[: most - 1] + "…"
 
 
 def _pyplot() -> typing.Any:

@@ -121,12 +121,21 @@ def solve_animal_model(
         raise refused(argument("tol"), f" must be a number above 0, got {tol!r}")
     ids, relation = _relationship(pedigree, relationship)
     y, x, levels, animals = _design(records, trait, effects, ids)
+    if len(y) == 0:
+        raise ValueError("the records hold no record: there is nothing to estimate the effects from")
     m, f, n = len(y), x.shape[1], len(ids)
     z = sp.csr_matrix((np.ones(m), animals, np.arange(m + 1)), shape=(m, n))
     w = sp.hstack([x, z], format="csr")
     wt = w.T.tocsr()
     diagonal = np.asarray(w.multiply(w).sum(axis=0)).ravel()
     diagonal[f:] += lam * np.asarray(relation.diagonal(), dtype=np.float64)
+    # An animal without records whose K holds nothing on the diagonal leaves the equations singular.
+    if np.any(diagonal[f:] <= 0.0):
+        k = int(np.argmax(diagonal[f:] <= 0.0))
+        raise ValueError(
+            f"the equations have no positive diagonal at animal {ids[k]!r}: K, an inverse of relationships "
+            f"(A⁻¹, H⁻¹), must be positive on its diagonal"
+        )
 
     def product(v: _Floats) -> _Floats:
         result: _Floats = wt @ (w @ v)

@@ -12,6 +12,7 @@ import zarr
 
 import tolmkit.candidates as candidates
 from tolmkit import Pedigree, read_pedigree, relationship_pairs, relationships_among, simulate_pedigree
+from tolmkit.blocks import among_to_zarr
 from tolmkit.cli import main
 
 from conftest import bits
@@ -109,7 +110,10 @@ def test_cli_writes_the_matrix_to_zarr(client, tmp_path, capsys):
     assert bits(written[:]) == bits(relationships_among(pedigree, ids))
     assert main(command + ["--ids", str(tmp_path / "ids.txt")]) == 1
     assert "exists" in capsys.readouterr().err
-    assert sorted(os.listdir(tmp_path)) == ["among.zarr", "bad.txt", "ids.txt"]
+    # One identifier, as relationships_among takes it, not its letters.
+    among_to_zarr(pedigree, ids[0], tmp_path / "one.zarr", chunks=4, scheduler=client.scheduler.address)
+    assert zarr.open_array(str(tmp_path / "one.zarr"), mode="r").attrs["ids"] == ids[:1]
+    assert sorted(os.listdir(tmp_path)) == ["among.zarr", "bad.txt", "ids.txt", "one.zarr"]
 
 
 def test_no_worker_paused_or_restarted(client):

@@ -158,6 +158,8 @@ REFUSALS = {
     "not_finite": (AMONG, [[np.nan, 0], [0, 1]], {}, ValueError, "is nan at groups 'M', 'M' .* must be finite"),
     "labels": (INVERSE, LABELLED, {}, ValueError, r"row 'X' is not a group of the pedigree \('M', 'N'\)"),
     "not_numbers": (INVERSE, "gamma", {}, TypeError, "metafounders must be a matrix of real numbers"),
+    "complex": (INVERSE, GAMMA + 0.5j, {}, TypeError, "metafounders must be a matrix of real numbers"),
+    "beyond_the_floats": (INVERSE, GAMMA * 1e-310, {}, ValueError, "so near 0 that its inverse is beyond"),
     "no_sampling": (F, [[2.5, 0], [0, 2.5]], {}, PedigreeError, "animal 'a' has no Mendelian sampling relative"),
     "tune": (HYBRID, GAMMA, {"tune": "mean"}, PedigreeError, "tune='mean' matches .* leave out tune"),
     "full": (HYBRID, GAMMA, {"groups": "full"}, PedigreeError, "groups='full' ties .* leave out groups"),

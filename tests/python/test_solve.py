@@ -87,6 +87,8 @@ SMALL = YIELDS.head(3)
         ),
         (SMALL, {"relationship": np.eye(3)}, ValueError, r"relationship must be 4,000 × 4,000"),
         (SMALL, {"relationship": sp.identity(4000, format="csr") * np.nan}, ValueError, "the solution is not finite"),
+        (SMALL, {"relationship": sp.csr_matrix((4000, 4000))}, ValueError, "no positive diagonal at animal"),
+        (SMALL.head(0), {}, ValueError, "the records hold no record"),
     ],
 )
 def test_bad_records_are_refused(records, options, error, message):
