@@ -1,15 +1,16 @@
 """Arguments of the public functions checked one way: an integer of any type
 that holds one, a real number, and never a bool, which Python counts as the
-integer 0 or 1; the seeds of the random draws; and a switch, which is a bool
-and nothing else."""
+integer 0 or 1; the seeds of the random draws; a switch, which is a bool
+and nothing else; and a path to files named by a suffix, or their prefix."""
 
 from __future__ import annotations
 
 import operator
+import os
 
 import numpy as np
 
-__all__ = ["checked_seed", "integer", "real", "switch"]
+__all__ = ["checked_seed", "integer", "real", "suffixed", "switch"]
 
 
 def integer(value: object) -> int | None:
@@ -77,3 +78,19 @@ def switch(value: object, name: str) -> bool:
     if not isinstance(value, (bool, np.bool_)):
         raise TypeError(f"{name} must be True or False, got {value!r}")
     return bool(value)
+
+
+def suffixed(path: str | os.PathLike[str], suffix: str) -> str | None:
+    """The file of `path` that ends in `suffix`: `path` itself, or the prefix
+    `path` with `suffix` when no file is named `path` and that one is; None
+    for a path of another file.
+
+    Examples
+    --------
+    >>> suffixed("herd.bed", ".bed"), suffixed("chip.txt", ".bed")
+    ('herd.bed', None)
+    """
+    name = os.fspath(path)
+    if name.endswith(suffix):
+        return name
+    return name + suffix if not os.path.exists(name) and os.path.exists(name + suffix) else None

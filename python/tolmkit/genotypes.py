@@ -22,6 +22,7 @@ import pandas as pd
 from numpy.typing import NDArray
 
 from ._advice import PedigreeError, Refusal
+from ._arguments import suffixed
 from ._memory import has_room
 from ._patterns import SPACES, WIDE_SPACE
 from .decoding import utf8_text
@@ -129,13 +130,11 @@ def genotype_files(path: str | os.PathLike[str]) -> list[str]:
     >>> genotype_files("herd.bed")
     ['herd.bed', 'herd.fam', 'herd.bim']
     """
-    name = os.fspath(path)
-    if not name.endswith(".bed"):
-        if os.path.exists(name) or not os.path.exists(name + ".bed"):
-            return [name]
-        name += ".bed"
-    stem = os.path.splitext(name)[0]
-    return [name, stem + ".fam", stem + ".bim"]
+    bed = suffixed(path, ".bed")
+    if bed is None:
+        return [os.fspath(path)]
+    stem = bed[: -len(".bed")]
+    return [bed, stem + ".fam", stem + ".bim"]
 
 
 def first_repeat(ids: NDArray[np.object_]) -> tuple[int, int] | None:

@@ -129,12 +129,13 @@ class Pedigree:
         sire_group: ArrayLike | None = None,
         dam_group: ArrayLike | None = None,
     ) -> None:
-        if isinstance(ids, str) or np.ndim(ids) != 1:
+        names = np.array(ids, dtype=object)
+        if names.ndim != 1:
             raise TypeError(f"ids must be a sequence of identifiers, one per animal, got {type(ids).__name__}")
         if attributes is not None and not isinstance(attributes, pd.DataFrame):
             raise TypeError(f"attributes must be a pandas DataFrame, got {type(attributes).__name__}")
         own = None if attributes is None else attributes.copy()
-        self._fill(np.array(ids, dtype=object), sire, dam, own, added, group_ids, sire_group, dam_group)
+        self._fill(names, sire, dam, own, added, group_ids, sire_group, dam_group)
         if not self._id_index().is_unique:
             raise PedigreeError("the identifiers are not unique")
 

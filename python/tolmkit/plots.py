@@ -65,7 +65,7 @@ def plot_trend(
     >>> plot_trend(summary_by(pedigree, "birth_year"), "trend.png",
     ...            effective=effective_population_size(pedigree, young))  # doctest: +SKIP
     """
-    chart_format(path)
+    written = chart_format(path)
     plt = _pyplot()
     by_date = summary_by_year(summary)
     grouped = by_date is not summary
@@ -109,7 +109,7 @@ def plot_trend(
         _ne_axis(lower)
     else:
         lower.bar_label(bars, labels=labels, fontsize=8, padding=2)
-    _save(figure, path)
+    _save(figure, path, written)
     plt.close(figure)
 
 
@@ -138,7 +138,7 @@ def plot_intervals(table: pd.DataFrame, path: str | os.PathLike[str], *, title: 
     --------
     >>> plot_intervals(intervals_by_cohort(pedigree), "intervals.png")  # doctest: +SKIP
     """
-    chart_format(path)
+    written = chart_format(path)
     plt = _pyplot()
     numeric = pd.api.types.is_numeric_dtype(table.index) and not pd.api.types.is_bool_dtype(table.index)
     x = np.asarray(table.index, dtype=np.float64) if numeric else np.arange(len(table), dtype=np.float64)
@@ -165,7 +165,7 @@ def plot_intervals(table: pd.DataFrame, path: str | os.PathLike[str], *, title: 
     _cohort_ticks(axes, x, [str(label) for label in table.index], numeric)
     axes.set_title(title or f"Generation intervals by {cohort}")
     figure.tight_layout()
-    _save(figure, path)
+    _save(figure, path, written)
     plt.close(figure)
 
 
@@ -281,7 +281,7 @@ def plot_ancestry(pedigree: Pedigree, animal: str, path: str | os.PathLike[str],
         middle = g - 0.5
         y_child, y = child.get_position()[1], artist.get_position()[1]
         axes.plot([start, middle, middle, end], [y_child, y_child, y, y], color="#8a8a8a", linewidth=0.8, zorder=1)
-    _save(figure, path)
+    _save(figure, path, suffix[1:])
     plt.close(figure)
 
 
@@ -342,9 +342,11 @@ def _pyplot() -> typing.Any:
     return plt
 
 
-def _save(figure: typing.Any, path: str | os.PathLike[str]) -> None:
+def _save(figure: typing.Any, path: str | os.PathLike[str], written: str) -> None:
+    """The chart written at `path` in the format `written`, which the name of a
+    temporary file would not tell."""
     os.makedirs(os.path.dirname(os.fspath(path)) or ".", exist_ok=True)
-    figure.savefig(path, dpi=120, format=chart_format(path))
+    figure.savefig(path, dpi=120, format=written)
 
 
 def _shade(f: float) -> str:

@@ -552,7 +552,11 @@ def _first_line(data: bytes) -> tuple[int, str]:
     visible = re.search(rb"[^ \t\n]", data)
     if visible is None:
         raise PedigreeError("the file holds no animals")
-    start = data.rfind(_NEWLINE, 0, visible.start()) + 1
+    return _line_from(data, data.rfind(_NEWLINE, 0, visible.start()) + 1)
+
+
+def _line_from(data: bytes, start: int) -> tuple[int, str]:
+    """The number and text of the line that begins at byte `start`."""
     end = data.find(_NEWLINE, start)
     return line_at(data, start), data[start : len(data) if end < 0 else end].decode()
 
@@ -685,9 +689,7 @@ def _check_widths(data: bytes, separator: str, needed: int, width: int, lines: _
     start, fields = _native.first_other_width(np.frombuffer(data, dtype=np.uint8), separator, width)
     if start < 0:
         return
-    line = line_at(data, start)
-    end = data.find(_NEWLINE, start)
-    text = data[start : len(data) if end < 0 else end].decode()
+    line, text = _line_from(data, start)
     if header:
         advice = _other_delimiter(text, separator) if fields < width else ()
         raise refused(

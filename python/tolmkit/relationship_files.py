@@ -14,6 +14,7 @@ import scipy.sparse as sp
 from numpy.typing import NDArray
 
 from ._advice import PedigreeError
+from ._arguments import suffixed
 from ._symmetric import mirror
 from .decoding import utf8_text
 from .genotypes import GenotypeError, first_repeat
@@ -183,12 +184,8 @@ def relationship_files(path: str | os.PathLike[str]) -> list[str]:
     >>> relationship_files("herd.grm.bin")
     ['herd.grm.bin', 'herd.grm.id']
     """
-    name = os.fspath(path)
-    if not name.endswith(_GRM_BIN):
-        if os.path.exists(name) or not os.path.exists(name + _GRM_BIN):
-            return [name]
-        name += _GRM_BIN
-    return [name, name[: -len(_GRM_BIN)] + _GRM_ID]
+    grm = suffixed(path, _GRM_BIN)
+    return [os.fspath(path)] if grm is None else [grm, grm[: -len(_GRM_BIN)] + _GRM_ID]
 
 
 def _read_grm(
