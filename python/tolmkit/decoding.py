@@ -203,6 +203,8 @@ class TextMarks(typing.NamedTuple):
     beyond_ascii: int
     #: A byte of the first line that leaves a quote open (odd quotes).
     unclosed_quote: int
+    #: The line end of the first empty line.
+    empty_line: int
     #: Those of the bytes asked about that the text holds.
     held: bytes
 
@@ -227,7 +229,7 @@ def text_marks(data: bytes, wanted: bytes) -> TextMarks:
     Examples
     --------
     >>> text_marks(b'a,"b\\nc\\x01', b",#")
-    TextMarks(control=6, beyond_ascii=-1, unclosed_quote=4, held=b',')
+    TextMarks(control=6, beyond_ascii=-1, unclosed_quote=4, empty_line=-1, held=b',')
     """
     return TextMarks(*_native.text_marks(np.frombuffer(data, dtype=np.uint8), wanted, get_threads()))
 

@@ -342,8 +342,10 @@ def _frame_table(frame: pd.DataFrame, columns: Sequence[str] | None) -> Table:
 class _Lines:
     """The line of each row of data, found when a message needs it."""
 
-    def __init__(self, data: bytes, skipped: int) -> None:
-        self._data = data
+    def __init__(self, data: bytes, skipped: int, empty: bool) -> None:
+        # Row k of a text without empty lines is on line k + 1: the text is
+        # let go, and its pages are there for the matching of identifiers.
+        self._data = data if empty else None
         self._skipped = skipped
         self._lines: list[int] | None = None
 
@@ -353,6 +355,8 @@ class _Lines:
 
     def of_row(self, row: int) -> int:
         """The line of row `row` of the parser, counting a header."""
+        if self._data is None:
+            return row + 1
         if self._lines is None:
             self._lines = [line for line, text in enumerate(self._data.split(_NEWLINE), start=1) if text.strip()]
         return self._lines[row]
@@ -400,7 +404,8 @@ def _file_table(
         twice = next((name for k, name in enumerate(names) if name in names[:k]), None)
         if twice is not None:
             raise PedigreeError(f"line {line}: two columns are named {twice!r}; name them apart")
-    lines = _Lines(data, 1 if has_header else 0)
+    # The line of sep= is emptied; blank lines are empty in the text given.
+    lines = _Lines(data, 1 if has_header else 0, marks.empty_line >= 0 or said is not None)
     ascii = marks.beyond_ascii < 0
     body = [
         array.slice(1) if has_header else array

@@ -27,7 +27,8 @@ void register_text_checks(py::module_& m) {
                     held += asked[k];
                 }
             }
-            return py::make_tuple(marks.control, marks.beyond_ascii, marks.unclosed_quote, py::bytes(held));
+            return py::make_tuple(marks.control, marks.beyond_ascii, marks.unclosed_quote, marks.empty_line,
+                                  py::bytes(held));
         },
         py::arg("text").noconvert(), py::arg("wanted"), py::arg("threads") = 1);
     m.def(

@@ -93,6 +93,26 @@ std::int64_t odd_line_end(const std::uint8_t* text, std::int64_t from, std::int6
     return -1;
 }
 
+// The offset of the first line end in text[from .. to) that follows another,
+// which ends an empty line, or −1; text[from − 1] is read. In runs without an
+// early exit, as first_marked.
+std::int64_t first_doubled_line_end(const std::uint8_t* text, std::int64_t from, std::int64_t to) {
+    constexpr std::int64_t run = 4096;
+    for (std::int64_t start = from; start < to; start += run) {
+        const std::int64_t end = start + run < to ? start + run : to;
+        unsigned found = 0;
+        for (std::int64_t at = start; at < end; ++at) {
+            found |= static_cast<unsigned>(text[at - 1] == '\n') & static_cast<unsigned>(text[at] == '\n');
+        }
+        for (std::int64_t at = start; found != 0 && at < end; ++at) {
+            if (text[at - 1] == '\n' && text[at] == '\n') {
+                return at;
+            }
+        }
+    }
+    return -1;
+}
+
 // `offset` within a block that starts at `start`, or −1 for none.
 std::int64_t placed(std::int64_t offset, std::int64_t start) { return offset < 0 ? -1 : start + offset; }
 
@@ -102,9 +122,15 @@ TextMarks stretch_marks(const std::uint8_t* text, std::int64_t from, std::int64_
     // In 8-bit lanes, the most bytes to a vector register.
     const auto high = [](std::uint8_t c) { return static_cast<std::uint8_t>(c >> 7); };
     TextMarks marks;
+    if (from < to && text[from] == '\n') {
+        marks.empty_line = from;
+    }
     std::uint64_t odd = 0;
     for (std::int64_t start = from; start < to; start += block_bytes) {
         const std::int64_t size = std::min(block_bytes, to - start);
+        if (marks.empty_line < 0) {
+            marks.empty_line = first_doubled_line_end(text, std::max(start, from + 1), start + size);
+        }
         if (marks.control < 0) {
             marks.control = placed(first_marked(text + start, size, control), start);
         }
@@ -185,6 +211,7 @@ TextMarks text_marks(const std::uint8_t* text, std::int64_t size, std::string_vi
         marks.control = marks.control < 0 ? stretch.control : marks.control;
         marks.beyond_ascii = marks.beyond_ascii < 0 ? stretch.beyond_ascii : marks.beyond_ascii;
         marks.unclosed_quote = marks.unclosed_quote < 0 ? stretch.unclosed_quote : marks.unclosed_quote;
+        marks.empty_line = marks.empty_line < 0 ? stretch.empty_line : marks.empty_line;
         marks.held |= stretch.held;
     }
     return marks;

@@ -24,6 +24,9 @@ struct TextMarks {
     // that opens a field and is not closed, or −1. A quote inside a field is
     // doubled, so each line of a sound file holds an even number.
     std::int64_t unclosed_quote = -1;
+    // The line end of the first empty line, or −1: where none is, each line
+    // is a row of the file.
+    std::int64_t empty_line = -1;
     // Bit k set when the text holds byte wanted[k].
     std::uint64_t held = 0;
 };

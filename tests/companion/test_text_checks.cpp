@@ -34,6 +34,9 @@ TEST_P(TextChecks, FindTheFirstControlCharacterUnclosedQuoteAndLetterCases) {
     EXPECT_EQ(marks.control, c.control);
     EXPECT_EQ(marks.unclosed_quote, c.quote);
     EXPECT_EQ(marks.beyond_ascii, static_cast<std::int64_t>(c.text.find_first_of(std::string(1, '\xc3'))));
+    const auto doubled = c.text.find("\n\n");
+    const auto empty = c.text.rfind('\n', 0) == 0 ? 0 : doubled == std::string::npos ? doubled : doubled + 1;
+    EXPECT_EQ(marks.empty_line, static_cast<std::int64_t>(empty));
     for (std::size_t k = 0; k < wanted.size(); ++k) {
         EXPECT_EQ(marks.held >> k & 1, c.text.find(wanted[k]) != std::string::npos ? 1U : 0U) << wanted[k];
     }
@@ -55,18 +58,22 @@ TEST(TextMarks, AreTheSameOnEveryNumberOfThreads) {
     text[at(500000)] = '\xc3';
     text[at(300000) + 14] = '"';
     text[at(650000) + 14] = '"';
+    text[at(550000) - 3] = '\n';
+    text[at(680000) - 3] = '\n';
     for (const int threads : {1, 2, 3}) {
         const tolmkit::TextMarks marks = marks_of(text, threads);
         EXPECT_EQ(marks.control, static_cast<std::int64_t>(at(400000))) << threads;
         EXPECT_EQ(marks.beyond_ascii, static_cast<std::int64_t>(at(500000))) << threads;
         EXPECT_EQ(marks.unclosed_quote, static_cast<std::int64_t>(at(300001) - 4)) << threads;
+        EXPECT_EQ(marks.empty_line, static_cast<std::int64_t>(at(550000) - 3)) << threads;
         EXPECT_EQ(marks.held, 0b0101U) << threads;
     }
 }
 
 // Lines of more than eight bytes, so that quotes and line ends fall in
 // different words and several in one; a control character past a block of
-// 4096 bytes; the bytes next to the letters, which are none.
+// 4096 bytes; the bytes next to the letters, which are none; empty lines
+// first and where a block of 65536 bytes begins.
 INSTANTIATE_TEST_SUITE_P(Texts, TextChecks,
                          testing::Values(Case{"Clean", "a,\"b c\",d\n\"x\"\"y\",e,f\tg\n", -1, -1, 1},
                                          Case{"QuoteClosedOnTheNextLine", "abcdefgh,\"ij\nkl\"\n", -1, 12, 1},
@@ -76,7 +83,9 @@ INSTANTIATE_TEST_SUITE_P(Texts, TextChecks,
                                          Case{"ControlPastTheFirstBlock", std::string(5000, 'a') + "\x01", 5000, -1, 1},
                                          Case{"CapitalsOnly", "DEU1,@[`{\n", -1, -1, 2},
                                          Case{"BothAndBeyondAscii", "Zz,\xc3\xa9\n", -1, -1, 7},
-                                         Case{"Empty", "", -1, -1, 0}),
+                                         Case{"Empty", "", -1, -1, 0}, Case{"EmptyFirstLine", "\nab\n\n", -1, -1, 1},
+                                         Case{"EmptyLineAtABlockEdge", std::string(65535, 'a') + "\n\nb\n\n", -1, -1,
+                                              1}),
                          [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 // Numbers as programs write them, and the texts next to them that are codes
