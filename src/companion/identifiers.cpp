@@ -157,6 +157,7 @@ std::optional<Outside> matched(const Strings& strings, std::int64_t n, std::uint
     std::atomic<bool> room{true};
     in_turn(parts.count(), parts.count(), 1, pace, [&](int, std::int64_t part, std::int64_t, Pacer& paced) {
         IdentifierTable& table = parts[static_cast<int>(part)];
+        table.take_pages();
         const bool all = in_batches(parts, static_cast<int>(part), strings, n, 0, n, paced,
                                     [&](std::int64_t k, std::string_view text, std::uint64_t hash) {
                                         const std::int64_t other = table.find(k, text, hash, true);
@@ -218,16 +219,20 @@ IdentifierTable::IdentifierTable(const Strings& strings, std::uint64_t capacity,
     : strings_(strings),
       block_(capacity * sizeof(Slot), pages == Pages::large),
       slots_(block_.as<Slot>()),
-      mask_(capacity - 1) {
-    if (pages == Pages::large) {
-        // Linux maps a large page that is read first to its shared page of
-        // zeros, and the write that follows splits it into small pages: one
-        // slot of each large page is written first, so that the look-ups
-        // find large pages, each faulted in once.
-        constexpr std::uint64_t slots_per_large_page = (std::uint64_t{1} << 21) / sizeof(Slot);
-        for (std::uint64_t at = 0; at < capacity; at += slots_per_large_page) {
-            *static_cast<volatile std::uint32_t*>(&slots_[at].number) = 0;
-        }
+      mask_(capacity - 1),
+      large_(pages == Pages::large) {}
+
+void IdentifierTable::take_pages() {
+    if (!large_) {
+        return;
+    }
+    // Linux maps a large page that is read first to its shared page of
+    // zeros, and the write that follows splits it into small pages: one slot
+    // of each large page is written first, so that the look-ups find large
+    // pages, each faulted in once.
+    constexpr std::uint64_t slots_per_large_page = (std::uint64_t{1} << 21) / sizeof(Slot);
+    for (std::uint64_t at = 0; at <= mask_; at += slots_per_large_page) {
+        *static_cast<volatile std::uint32_t*>(&slots_[at].number) = 0;
     }
 }
 

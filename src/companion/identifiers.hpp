@@ -67,6 +67,11 @@ public:
     IdentifierTable(const IdentifierTable&) = delete;
     IdentifierTable& operator=(const IdentifierTable&) = delete;
 
+    // Faults in the table's memory, on the thread that calls it: the kernel
+    // zeroes each page then, and the parts of a table are zeroed at once on
+    // the threads that fill them.
+    void take_pages();
+
     // Asks for the slot of `hash` ahead of the look-up, so that the memory
     // fetches of a batch overlap instead of following one another.
     void prefetch(std::uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
@@ -118,6 +123,7 @@ private:
     tolm::scratch::ZeroedBlock block_;
     Slot* slots_;
     std::uint64_t mask_;
+    bool large_;
     std::uint64_t used_ = 0;
 };
 
