@@ -13,7 +13,7 @@ from numpy.typing import NDArray
 from ._arguments import switch
 from .candidates import pair_values, plan_pairs, relationship_block
 from .metafounders import Gamma, metafounder_relationships
-from .pedigree import Pedigree, ancestry
+from .pedigree import Pedigree, ancestry, checked_pedigree
 
 if typing.TYPE_CHECKING:
     import dask.array.core
@@ -80,6 +80,7 @@ def relationship_pairs(
     >>> relationship_pairs(pedigree, ["c", "d", "d"], ["b", "b", "d"])
     array([0.5 , 0.75, 1.25])
     """
+    checked_pedigree(pedigree)
     kinship = switch(kinship, "kinship")
     x, y = pedigree.numbers(first), pedigree.numbers(second)
     if len(x) != len(y):
@@ -174,6 +175,7 @@ def relationships_among(
            [0.5 , 1.  , 0.75],
            [0.75, 0.75, 1.25]])
     """
+    checked_pedigree(pedigree)
     kinship = switch(kinship, "kinship")
     chosen = pedigree.numbers(ids)
     if metafounders is not None:

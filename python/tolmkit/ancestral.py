@@ -16,7 +16,7 @@ from numpy.typing import NDArray
 
 from ._arguments import checked_seed, integer
 from .layers import Layers
-from .pedigree import Pedigree, reference_ancestry
+from .pedigree import Pedigree, checked_pedigree, reference_ancestry
 
 __all__ = [
     "DROPS",
@@ -139,6 +139,7 @@ def ancestral_inbreeding(pedigree: Pedigree) -> pd.Series[float]:
     >>> ancestral_inbreeding(pedigree).tolist()
     [0.0, 0.0, 0.5]
     """
+    checked_pedigree(pedigree)
     f = pedigree.inbreeding
     ballou = np.zeros(len(pedigree))
     layers = pedigree.layers
@@ -195,6 +196,7 @@ def kalinowski_inbreeding(
     >>> float(kalinowski_inbreeding(pedigree, ["c"], drops=4000).animals.loc["c", "ancestral"])  # about 0.5
     0.512
     """
+    checked_pedigree(pedigree)
     kept, animals = reference_ancestry(pedigree, reference)
     check_drops(drops, seed)
     identical = np.zeros(len(animals))
@@ -295,6 +297,7 @@ def partial_inbreeding(
     >>> partial_inbreeding(pedigree, ["e"]).founders["inbreeding"].tolist()
     [0.125, 0.125, 0.0]
     """
+    checked_pedigree(pedigree)
     for value, name in ((max_animals, "max_animals"), (founders, "founders")):
         number = integer(value)
         if number is None or number < 1:

@@ -13,7 +13,7 @@ from numpy.typing import NDArray
 
 from ._advice import PedigreeError, option, refused
 from ._arguments import real
-from .pedigree import Pedigree
+from .pedigree import Pedigree, checked_pedigree
 from .records import UNKNOWN_PARENTS
 
 __all__ = ["BIRTH_NAMES", "MIN_AGE", "birth_column", "birth_order", "cohorts", "parent_ages", "whole_cohorts"]
@@ -63,6 +63,7 @@ def birth_column(pedigree: Pedigree) -> str | None:
     >>> birth_column(read_pedigree(io.StringIO("id,sire,dam,Birth_Date\\na,0,0,2019-03-01\\n")))
     'Birth_Date'
     """
+    checked_pedigree(pedigree)
     return next((str(name) for name in pedigree.attributes.columns if BIRTH_NAMES.fullmatch(str(name).strip())), None)
 
 
@@ -178,6 +179,7 @@ def parent_ages(pedigree: Pedigree, birth: str | None = None) -> pd.DataFrame:
     >>> ages["age"].tolist()
     [4.0]
     """
+    checked_pedigree(pedigree)
     column = _birth(pedigree, birth)
     times, per_year = _times(pedigree.attributes[column], pedigree.ids, column)
     n = len(pedigree)
@@ -235,6 +237,7 @@ def birth_order(pedigree: Pedigree, birth: str | None = None, *, min_age: float 
     >>> birth_order(pedigree)[["parent", "role", "problem"]].values.tolist()
     [['a', 'sire', 'error'], ['b', 'dam', 'warning']]
     """
+    checked_pedigree(pedigree)
     years = real(min_age)
     if years is None or not years >= 0 or not np.isfinite(years):
         raise ValueError(f"min_age must be a number of years of at least 0, got {min_age!r}")

@@ -32,7 +32,7 @@ from ._arguments import integer
 from ._memory import require_room
 from ._symmetric import mirrored_blocks
 from .candidates import pair_values, plan_pairs, relationship_block
-from .pedigree import Pedigree, ancestry, select
+from .pedigree import Pedigree, ancestry, checked_pedigree, select
 from .relationships import inbreeding
 
 __all__ = ["among_in_blocks", "among_to_zarr", "pairs_in_blocks"]
@@ -74,6 +74,7 @@ def among_in_blocks(pedigree: Pedigree, chosen: NDArray[np.int32], *, chunks: in
     array([[1. , 0.5],
            [0.5, 1. ]])
     """
+    checked_pedigree(pedigree)
     _check_chunks(chunks)
     if len(chosen) == 0:
         empty: da.Array = da.from_array(np.empty((0, 0)), chunks=chunks)
@@ -123,6 +124,7 @@ def pairs_in_blocks(
     >>> pairs_in_blocks(pedigree, x, y, chunks=1).compute(scheduler="sync")
     array([0.5, 1. ])
     """
+    checked_pedigree(pedigree)
     _check_chunks(chunks)
     if len(x) == 0:
         none: da.Array = da.from_array(np.empty(0), chunks=chunks)
@@ -180,6 +182,7 @@ def among_to_zarr(
     --------
     >>> among_to_zarr(pedigree, ["a", "c"], "among.zarr", chunks=5000)  # doctest: +SKIP
     """
+    checked_pedigree(pedigree)
     target = os.path.abspath(path)
     if os.path.lexists(target):
         raise FileExistsError(f"{path} exists: remove it or name another store")

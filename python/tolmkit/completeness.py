@@ -12,7 +12,7 @@ from numpy.typing import NDArray
 
 from ._arguments import integer
 from .births import cohorts, whole_cohorts
-from .pedigree import Pedigree
+from .pedigree import Pedigree, checked_pedigree
 
 __all__ = [
     "COMPLETENESS_GENERATIONS",
@@ -66,6 +66,7 @@ def ancestors_known(pedigree: Pedigree, generations: int = COMPLETENESS_GENERATI
     >>> ancestors_known(Pedigree.from_records([("b", "a", "0"), ("c", "b", "d")]), 2).tolist()
     [[0.0, 0.0], [0.0, 0.0], [0.5, 0.0], [1.0, 0.25]]
     """
+    checked_pedigree(pedigree)
     check_generations(generations)
     sire, dam = pedigree.sire, pedigree.dam
     s, d = np.maximum(sire, 0), np.maximum(dam, 0)
@@ -122,6 +123,7 @@ def completeness_by_generation(
     >>> completeness_by_generation(pedigree, ["c"], generations=2).loc["all"].tolist()
     [1.0, 1.0, 0.25]
     """
+    checked_pedigree(pedigree)
     shares = ancestors_known(pedigree, generations)
     chosen = np.arange(len(pedigree)) if animals is None else np.unique(pedigree.numbers(_listed(animals)))
     frame = pd.DataFrame(shares[chosen], columns=pd.Index(range(1, generations + 1), name="generation"))
@@ -176,6 +178,7 @@ def parents_by_cohort(pedigree: Pedigree, by: str, *, most_used: int = MOST_USED
     >>> parents_by_cohort(pedigree, "year").loc[2, ["sires", "offspring_per_sire", "dams"]].tolist()
     [1.0, 2.0, 1.0]
     """
+    checked_pedigree(pedigree)
     number = integer(most_used)
     if number is None or number < 1:
         raise ValueError(f"most_used must be a positive integer, got {most_used!r}")

@@ -7,7 +7,7 @@ import numpy as np
 import pandas as pd
 
 from .births import birth_column, cohorts
-from .pedigree import Pedigree, sexes
+from .pedigree import Pedigree, checked_pedigree, sexes
 from .statistics import FounderStatistics
 
 __all__ = ["HALF", "ancestors_table", "n50"]
@@ -88,6 +88,7 @@ def ancestors_table(pedigree: Pedigree, founders: FounderStatistics, *, birth: s
     >>> ancestors_table(pedigree, founder_statistics(pedigree, ["c", "d"]))["offspring"].tolist()
     [2, 2]
     """
+    checked_pedigree(pedigree)
     taken = founders.contributions.iloc[: founders.ancestors]
     animals = pedigree.numbers(taken.index.astype(str))
     column = birth if birth is not None else birth_column(pedigree)

@@ -25,7 +25,7 @@ from .apy import Centring, apy_inverse, comparison_figures, core_positions, core
 from .genotypes import first_repeat
 from .inverse import inverse_relationship_matrix
 from .metafounders import Gamma, group_terms
-from .pedigree import Pedigree
+from .pedigree import Pedigree, checked_pedigree
 from .quality import MIN_MAF
 from .relationships import DEFAULT_MEMORY_LIMIT, MemoryLimitExceeded, relationship_matrix
 from .singlestep import A22Inverse, HybridOperator, relationship_parts
@@ -530,6 +530,7 @@ def hybrid_inverse(
     >>> result.comparison.mean_off_diagonal_a22
     0.5
     """
+    checked_pedigree(pedigree)
     weights = _options(tune, blend_with, order, blend=blend, tau=tau, omega=omega)
     if seed is not None:
         checked_seed(seed)
@@ -811,6 +812,7 @@ def hybrid_relationship(
            [-0.05,  0.95,  0.4 ],
            [ 0.4 ,  0.4 ,  0.8 ]])
     """
+    checked_pedigree(pedigree)
     _options(tune, blend_with, order, blend=blend)
     pedigree, positions, ids, g = _inputs(pedigree, genotyped, G, tune, False)
     a = relationship_matrix(pedigree, memory_limit=memory_limit)

@@ -9,7 +9,7 @@ from . import _native
 from ._advice import PedigreeError
 from ._arguments import switch
 from .metafounders import Gamma, metafounder_inverse
-from .pedigree import Pedigree
+from .pedigree import Pedigree, checked_pedigree
 
 __all__ = ["inverse_relationship_matrix"]
 
@@ -81,6 +81,7 @@ def inverse_relationship_matrix(
            [ 0.5,  1.5, -1. ],
            [-1. , -1. ,  2. ]])
     """
+    checked_pedigree(pedigree)
     kinship, groups = switch(kinship, "kinship"), switch(groups, "groups")
     if metafounders is not None:
         return metafounder_inverse(pedigree, metafounders, kinship=kinship)

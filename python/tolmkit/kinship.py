@@ -10,7 +10,7 @@ import numpy as np
 import pandas as pd
 
 from . import _native
-from .pedigree import Pedigree, reference_numbers
+from .pedigree import Pedigree, checked_pedigree, reference_numbers
 from .threads import resolve
 
 __all__ = ["conservation_index", "mean_kinship"]
@@ -51,6 +51,7 @@ def mean_kinship(pedigree: Pedigree, reference: Iterable[str]) -> pd.Series[floa
     >>> mean_kinship(pedigree, ["c", "d"]).tolist()
     [0.25, 0.25, 0.375, 0.375]
     """
+    checked_pedigree(pedigree)
     animals = reference_numbers(pedigree, reference)
     layers = pedigree.layers
     values = np.zeros(len(pedigree) + 1)
@@ -96,6 +97,7 @@ def conservation_index(pedigree: Pedigree, *, threads: int | None = None) -> pd.
     >>> conservation_index(pedigree).tolist()
     [1.0, 1.0, 1.0, 2.0, 2.6666666666666665]
     """
+    checked_pedigree(pedigree)
     unknown = (pedigree.sire < 0).astype(np.int64) + (pedigree.dam < 0)
     weight = np.where(unknown == 2, 1.0, np.where(unknown == 1, 0.25, 0.0))
     squares = _native.squared_contributions(pedigree.sire, pedigree.dam, weight, resolve(threads))

@@ -22,7 +22,7 @@ from ._arguments import switch
 from ._symmetric import mirror
 from .candidates import relationship_block
 from .layers import Layers
-from .pedigree import Pedigree, ancestry
+from .pedigree import Pedigree, ancestry, checked_pedigree
 
 __all__ = [
     "Gamma",
@@ -207,6 +207,7 @@ def estimate_gamma(pedigree: Pedigree, genotyped: Iterable[str], G: ArrayLike | 
     >>> round(estimate_gamma(pedigree, ["a", "b"], [[1.2, 0.4], [0.4, 1.2]]), 12)
     0.4
     """
+    checked_pedigree(pedigree)
     ids = np.asarray([genotyped] if isinstance(genotyped, str) else list(genotyped), dtype=object)
     chosen = pedigree.numbers(ids)
     if isinstance(G, pd.DataFrame):

@@ -4,6 +4,7 @@ selections of them; and the sexes of their animals."""
 from __future__ import annotations
 
 import dataclasses
+import os
 import typing
 from collections.abc import Iterable, Sequence
 
@@ -27,6 +28,7 @@ __all__ = [
     "Pedigree",
     "PedigreeCounts",
     "ancestry",
+    "checked_pedigree",
     "from_table",
     "prune",
     "reference_ancestry",
@@ -651,6 +653,39 @@ def _parent_numbers(values: ArrayLike, n: int, role: str) -> NDArray[np.int32]:
     return numbers.astype(np.int32)
 
 
+def checked_pedigree(pedigree: object) -> None:
+    """Refuses anything but a `Pedigree` where a function takes one.
+
+    A data frame has columns named sire and dam too: read as the numbers of
+    animals, they would give numbers silently wrong.
+
+    Parameters
+    ----------
+    pedigree : object
+
+    Raises
+    ------
+    TypeError
+        Naming what was given and how a Pedigree is made of it.
+
+    Examples
+    --------
+    >>> checked_pedigree(pd.DataFrame({"id": ["a"], "sire": ["0"], "dam": ["0"]}))
+    Traceback (most recent call last):
+    ...
+    TypeError: pedigree must be a tolmkit.Pedigree, got a DataFrame: make one with tolmkit.read_pedigree(frame)
+    """
+    if isinstance(pedigree, Pedigree):
+        return
+    if isinstance(pedigree, pd.DataFrame):
+        advice = "make one with tolmkit.read_pedigree(frame)"
+    elif isinstance(pedigree, (str, os.PathLike)):
+        advice = "read the file with tolmkit.read_pedigree(path)"
+    else:
+        advice = "make one with tolmkit.read_pedigree, Pedigree.from_records or Pedigree.from_numbers"
+    raise TypeError(f"pedigree must be a tolmkit.Pedigree, got a {type(pedigree).__name__}: {advice}")
+
+
 def prune(pedigree: Pedigree, ids: Iterable[str], *, generations: int | None = None) -> Pedigree:
     """The pedigree of the animals `ids` and their ancestors.
 
@@ -681,6 +716,7 @@ def prune(pedigree: Pedigree, ids: Iterable[str], *, generations: int | None = N
     >>> prune(pedigree, ["c"]).ids.tolist()
     ['a', 'b', 'c']
     """
+    checked_pedigree(pedigree)
     return ancestry(pedigree, pedigree.numbers(ids), generations=generations)[0]
 
 
@@ -719,6 +755,7 @@ def ancestry(
     >>> ancestry(pedigree, [1])[1].tolist()
     [0, 1, -1]
     """
+    checked_pedigree(pedigree)
     most = None if generations is None else integer(generations)
     if generations is not None and (most is None or most < 0):
         raise ValueError(f"generations must be a non-negative integer or None, got {generations!r}")
@@ -1026,6 +1063,7 @@ def sexes(pedigree: Pedigree) -> NDArray[np.int8]:
     >>> sexes(Pedigree.from_records([("calf", "bull", "cow")])).tolist()
     [1, 2, 0]
     """
+    checked_pedigree(pedigree)
     sire, dam = roles(pedigree)
     sex = np.where(sire & ~dam, 1, np.where(dam & ~sire, 2, 0)).astype(np.int8)
     attributes = pedigree.attributes

@@ -13,7 +13,7 @@ import numpy as np
 import pandas as pd
 
 from ._arguments import integer
-from .pedigree import Pedigree, ancestry
+from .pedigree import Pedigree, ancestry, checked_pedigree
 from .relationships import inbreeding
 from .statistics import EffectiveSize, FounderStatistics, summary_by_year
 
@@ -198,6 +198,7 @@ def plot_ancestry(pedigree: Pedigree, animal: str, path: str | os.PathLike[str],
     --------
     >>> plot_ancestry(pedigree, "NL483982950", "build/ancestors.svg")  # doctest: +SKIP
     """
+    checked_pedigree(pedigree)
     suffix = os.path.splitext(os.fspath(path))[1].lower()
     if suffix not in _SUFFIXES:
         raise ValueError(f"{os.fspath(path)!r}: the chart is written as PNG or SVG; name a .png or .svg file")

@@ -25,7 +25,7 @@ from .births import birth_column
 from .completeness import COMPLETENESS_GENERATIONS, completeness_by_generation, parents_by_cohort
 from .contributors import ancestors_table, n50
 from .kinship import conservation_index, mean_kinship
-from .pedigree import Pedigree
+from .pedigree import Pedigree, checked_pedigree
 from .statistics import EffectiveSize, FounderStatistics, effective_population_size, intervals_by_cohort
 
 __all__ = ["FIGURE_DROPS", "NEW_ROUTES", "PopulationFigures", "cohort_column", "figure_or_reason", "population_figures"]
@@ -149,6 +149,7 @@ def population_figures(
     """
     # Checked here, since a figure that cannot be had gives its reason
     # instead, and a bad argument is no reason of the pedigree's.
+    checked_pedigree(pedigree)
     check_drops(drops, seed)
     reference = [reference] if isinstance(reference, str) else list(reference)
     column = birth if birth is not None else birth_column(pedigree)

@@ -14,7 +14,7 @@ from numpy.typing import NDArray
 
 from ._advice import argument, refused
 from ._matrices import check_genotype_values, genotype_array, threshold
-from .pedigree import Pedigree
+from .pedigree import Pedigree, checked_pedigree
 
 __all__ = [
     "CONFLICT_REMOVALS",
@@ -189,6 +189,8 @@ def genotype_quality(
     0  marker call rate       2   <NA>  <NA>    0.75
     1         duplicate    <NA>      c     b    1.00
     """
+    if pedigree is not None:
+        checked_pedigree(pedigree)
     array = genotype_array(genotypes)
     check_genotype_values(array, array.min(axis=0), array.max(axis=0))
     n, m = array.shape

@@ -18,7 +18,7 @@ from ._arguments import suffixed
 from ._symmetric import mirror
 from .decoding import utf8_text
 from .genotypes import GenotypeError, first_repeat
-from .pedigree import Pedigree
+from .pedigree import Pedigree, checked_pedigree
 from .writing import write_csv, write_lower_triangle
 
 __all__ = ["RelationshipFileError", "read_relationships", "relationship_files", "write_genotyped_block"]
@@ -79,6 +79,8 @@ def read_relationships(
     --------
     >>> ids, g = read_relationships("g.txt")  # doctest: +SKIP
     """
+    if pedigree is not None:
+        checked_pedigree(pedigree)
     files = relationship_files(path)
     if len(files) == 2:
         ids, lines, matrix = _read_grm(*files, encoding=encoding)

@@ -19,7 +19,7 @@ from . import _native
 from ._advice import PedigreeError
 from ._arguments import real, switch
 from .metafounders import Gamma, metafounder_inbreeding, metafounder_relationships
-from .pedigree import MISSING_PARENT, Pedigree, ancestry
+from .pedigree import MISSING_PARENT, Pedigree, ancestry, checked_pedigree
 
 __all__ = [
     "DEFAULT_MEMORY_LIMIT",
@@ -102,6 +102,7 @@ def inbreeding(
     >>> inbreeding(pedigree)[0].tolist()
     [0.0, 0.0, 0.0, 0.25]
     """
+    checked_pedigree(pedigree)
     if metafounders is not None:
         return metafounder_inbreeding(pedigree, metafounders)
     return pedigree.coefficients(threads=threads)
@@ -174,6 +175,7 @@ def relationship_matrix(
     >>> relationship_matrix(pedigree, kinship=True, lower=True).nnz
     9
     """
+    checked_pedigree(pedigree)
     limit = _checked_limit(memory_limit)
     kinship, lower = switch(kinship, "kinship"), switch(lower, "lower")
     n = len(pedigree)
@@ -261,6 +263,7 @@ def dominance_matrix(
     >>> dominance_matrix(pedigree).toarray()[2:, 2:].tolist()
     [[1.0, 0.25], [0.25, 1.0]]
     """
+    checked_pedigree(pedigree)
     limit = _checked_limit(memory_limit)
     lower = switch(lower, "lower")
     n = len(pedigree)
@@ -355,6 +358,7 @@ def dominance_pairs(
     >>> dominance_pairs(pedigree, ["x"], ["y"]).tolist()
     [0.25]
     """
+    checked_pedigree(pedigree)
     limit = _checked_limit(memory_limit)
     pair_i, pair_j = pedigree.numbers(first), pedigree.numbers(second)
     if len(pair_i) != len(pair_j):

@@ -22,7 +22,7 @@ from ._arguments import integer
 from ._version import __version__
 from .ancestral import AncestralInbreeding, PartialInbreeding
 from .births import MIN_AGE, birth_column, birth_order
-from .pedigree import Pedigree
+from .pedigree import Pedigree, checked_pedigree
 from .plots import plot_ancestry, plot_intervals, plot_trend
 from .population import FIGURE_DROPS, PopulationFigures, cohort_column, figure_or_reason, population_figures
 from .statistics import (
@@ -139,6 +139,7 @@ def report_html(
     --------
     >>> page = report_html(pedigree, young, by="birth_year")  # doctest: +SKIP
     """
+    checked_pedigree(pedigree)
     reference = [reference] if isinstance(reference, str) else list(reference)
     table = pedigree_statistics(pedigree)
     if by is not None and by not in table.columns:
@@ -236,6 +237,7 @@ def write_report(
     --------
     >>> write_report(pedigree, young, "build/report.html", by="birth_year")  # doctest: +SKIP
     """
+    checked_pedigree(pedigree)
     page = report_html(pedigree, reference, **options)
     os.makedirs(os.path.dirname(os.fspath(path)) or ".", exist_ok=True)
     with open(path, "w", encoding="utf-8") as out:

@@ -15,7 +15,7 @@ from scipy.sparse.linalg import LinearOperator, splu
 from .apy import ApyInverse
 from .candidates import relationship_block
 from .inverse import inverse_relationship_matrix
-from .pedigree import Pedigree, ancestry
+from .pedigree import Pedigree, ancestry, checked_pedigree
 
 __all__ = ["A22Inverse", "HybridOperator", "a22_inverse_product", "relationship_parts"]
 
@@ -173,6 +173,7 @@ def a22_inverse_product(pedigree: Pedigree, genotyped: Iterable[str]) -> A22Inve
     array([[ 1.0526, -0.2105],
            [-0.2105,  0.8421]])
     """
+    checked_pedigree(pedigree)
     positions = pedigree.numbers(genotyped).astype(np.int64)
     if len(np.unique(positions)) < len(positions):
         raise ValueError("an animal is listed twice in genotyped")

@@ -17,7 +17,7 @@ from ._advice import argument, refused
 from ._arguments import integer, real
 from .genomic import HybridInverse
 from .inverse import inverse_relationship_matrix
-from .pedigree import Pedigree
+from .pedigree import Pedigree, checked_pedigree
 
 __all__ = ["AnimalModelSolution", "solve_animal_model"]
 
@@ -112,6 +112,7 @@ def solve_animal_model(
     >>> solution.breeding_values.round(4).tolist(), solution.fixed.round(4).tolist()
     ([-0.6667, 0.6667, 0.6667], [12.0])
     """
+    checked_pedigree(pedigree)
     effects = [fixed] if isinstance(fixed, str) else list(fixed)
     lam = real(ratio)
     if lam is None or not (np.isfinite(lam) and lam > 0.0):

@@ -18,7 +18,7 @@ from ._arguments import checked_seed, integer, real
 from .among import relationships_among
 from .births import birth_column, cohorts, parent_ages, whole_cohorts
 from .completeness import ancestors_known, check_generations
-from .pedigree import Pedigree, reference_ancestry, reference_numbers, roles, sexes
+from .pedigree import Pedigree, checked_pedigree, reference_ancestry, reference_numbers, roles, sexes
 
 __all__ = [
     "EffectiveSize",
@@ -196,6 +196,7 @@ def pedigree_statistics(pedigree: Pedigree, *, completeness_generations: int = 5
     >>> pedigree_statistics(pedigree)["equivalent_generations"].tolist()
     [0.0, 0.0, 1.0]
     """
+    checked_pedigree(pedigree)
     check_generations(completeness_generations, "completeness_generations")
     equivalent, f = pedigree.equivalent_generations, pedigree.inbreeding
     names = np.append(pedigree.ids, "")  # an unknown parent, −1, takes the last: ""
@@ -308,6 +309,7 @@ def effective_population_size(
     >>> effective_population_size(Pedigree.from_records(rows), ["e"]).ne
     2.0
     """
+    checked_pedigree(pedigree)
     if method not in METHODS:
         raise ValueError(f"method must be one of {', '.join(map(repr, METHODS))}, got {method!r}")
     _check_positive(pairs, "pairs")
@@ -381,6 +383,7 @@ def founder_statistics(pedigree: Pedigree, reference: Iterable[str], *, max_ance
     >>> result.founders_effective, result.ancestors_effective, result.founder_genome_equivalents
     (2.0, 2.0, 1.3333333333333333)
     """
+    checked_pedigree(pedigree)
     _check_positive(max_ancestors, "max_ancestors")
     pedigree, animals = reference_ancestry(pedigree, reference)
     weight = np.zeros(len(pedigree))
@@ -449,6 +452,7 @@ def summary_by(pedigree: Pedigree, column: str) -> pd.DataFrame:
     >>> summary_by(pedigree, "generation")["animals"].tolist()
     [2, 1]
     """
+    checked_pedigree(pedigree)
     table = pedigree_statistics(pedigree)
     if column not in table.columns:
         raise KeyError(f"no column {column!r}; the columns are {', '.join(map(repr, table.columns))}")
@@ -620,6 +624,7 @@ def generation_intervals(
     >>> generation_intervals(pedigree, "born", offspring="all").loc["all", "mean"]  # doctest: +SKIP
     3.5
     """
+    checked_pedigree(pedigree)
     age, role, sex, _ = _path_ages(pedigree, column, offspring)
     rows = []
     for parent_role, offspring_sex in PATHS.values():
@@ -672,6 +677,7 @@ def intervals_by_cohort(
     >>> intervals_by_cohort(pedigree, "born", offspring="all").loc[2019, "all"]  # doctest: +SKIP
     3.5
     """
+    checked_pedigree(pedigree)
     age, role, sex, child = _path_ages(pedigree, column, offspring)
     kept = age >= 0
     born = cohorts(pedigree.attributes[column or _birth_of(pedigree)].iloc[child]).to_numpy()

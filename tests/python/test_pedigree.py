@@ -1,6 +1,8 @@
 """The pedigree once numbered: its numbers and codes, identifiers asked for,
-pedigrees built from numbers, what never changes, ancestries, and sexes."""
+pedigrees built from numbers, what never changes, ancestries, and sexes;
+what is not a pedigree, refused by every function that takes one."""
 
+import inspect
 import io
 import re
 
@@ -9,6 +11,9 @@ import pandas as pd
 import pytest
 
 import tolmkit
+import tolmkit.blocks
+import tolmkit.plots
+import tolmkit.report
 from tolmkit import Pedigree, PedigreeError, ancestry, prune, read_pedigree, sexes
 from tolmkit.pedigree import select
 
@@ -185,3 +190,25 @@ def test_from_numbers_refuses_what_are_not_codes(sire, message):
 def test_sexes_as_recorded_else_by_role(text, options, expected):
     pedigree = read_pedigree(io.StringIO(text), **options)
     assert dict(zip(pedigree.ids, sexes(pedigree).tolist())) == expected
+
+
+TAKING_A_PEDIGREE = sorted(
+    {
+        getattr(module, name)
+        for module in (tolmkit, tolmkit.blocks, tolmkit.plots, tolmkit.report)
+        for name in module.__all__
+        if inspect.isfunction(getattr(module, name)) and "pedigree" in inspect.signature(getattr(module, name)).parameters
+    },
+    key=lambda call: call.__name__,
+)
+
+
+@pytest.mark.parametrize("call", TAKING_A_PEDIGREE, ids=lambda call: call.__name__)
+def test_a_frame_given_for_a_pedigree_is_refused_naming_how_to_make_one(call):
+    # Numbers in its sire and dam columns, which read as animals' numbers would give figures.
+    frame = pd.DataFrame({"id": [0, 1, 2], "sire": [-1, 0, 0], "dam": [-1, -1, 1]})
+    arguments = {
+        name: None for name, parameter in inspect.signature(call).parameters.items() if parameter.default is parameter.empty
+    }
+    with pytest.raises(TypeError, match=re.escape("got a DataFrame: make one with tolmkit.read_pedigree(frame)")):
+        call(**{**arguments, "pedigree": frame})
