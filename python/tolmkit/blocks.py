@@ -28,7 +28,7 @@ try:
 except ImportError:  # the original error stays attached as the context
     raise ImportError("computing in blocks needs Dask, distributed and Zarr: pip install 'tolm[dask]'")  # noqa: B904
 
-from ._arguments import integer
+from ._arguments import integer, switch
 from ._memory import require_room
 from ._symmetric import mirrored_blocks
 from .candidates import pair_values, plan_pairs, relationship_block
@@ -66,6 +66,8 @@ def among_in_blocks(pedigree: Pedigree, chosen: NDArray[np.int32], *, chunks: in
     ------
     ValueError
         `chunks` not a positive integer.
+    TypeError
+        `kinship` not a bool.
 
     Examples
     --------
@@ -76,6 +78,7 @@ def among_in_blocks(pedigree: Pedigree, chosen: NDArray[np.int32], *, chunks: in
     """
     checked_pedigree(pedigree)
     _check_chunks(chunks)
+    kinship = switch(kinship, "kinship")
     if len(chosen) == 0:
         empty: da.Array = da.from_array(np.empty((0, 0)), chunks=chunks)
         return empty
@@ -116,6 +119,8 @@ def pairs_in_blocks(
     ------
     ValueError
         `chunks` not a positive integer.
+    TypeError
+        `kinship` not a bool.
 
     Examples
     --------
@@ -126,6 +131,7 @@ def pairs_in_blocks(
     """
     checked_pedigree(pedigree)
     _check_chunks(chunks)
+    kinship = switch(kinship, "kinship")
     if len(x) == 0:
         none: da.Array = da.from_array(np.empty(0), chunks=chunks)
         return none

@@ -12,7 +12,7 @@ import zarr
 
 import tolmkit.candidates as candidates
 from tolmkit import Pedigree, read_pedigree, relationship_pairs, relationships_among, simulate_pedigree
-from tolmkit.blocks import among_to_zarr
+from tolmkit.blocks import among_in_blocks, among_to_zarr, pairs_in_blocks
 from tolmkit.cli import main
 
 from conftest import bits
@@ -80,6 +80,17 @@ def test_bad_chunks(chunks):
         lambda: relationship_pairs(pedigree, pedigree.ids[:3], pedigree.ids[:3], chunks=chunks),
     ):
         with pytest.raises(ValueError, match=f"chunks must be a positive integer, got {chunks!r}"):
+            call()
+
+
+def test_kinship_is_a_bool():
+    pedigree = read_pedigree(HERD)
+    chosen = pedigree.numbers(pedigree.ids[:2])
+    for call in (
+        lambda: among_in_blocks(pedigree, chosen, chunks=1, kinship="no"),
+        lambda: pairs_in_blocks(pedigree, chosen, chosen, chunks=1, kinship="no"),
+    ):
+        with pytest.raises(TypeError, match="kinship must be True or False, got 'no'"):
             call()
 
 

@@ -2,6 +2,7 @@
 pedigrees built from numbers, what never changes, ancestries, and sexes;
 what is not a pedigree, refused by every function that takes one."""
 
+import functools
 import inspect
 import io
 import re
@@ -194,10 +195,10 @@ def test_sexes_as_recorded_else_by_role(text, options, expected):
 
 TAKING_A_PEDIGREE = sorted(
     {
-        getattr(module, name)
+        call
         for module in (tolmkit, tolmkit.blocks, tolmkit.plots, tolmkit.report)
-        for name in module.__all__
-        if inspect.isfunction(getattr(module, name)) and "pedigree" in inspect.signature(getattr(module, name)).parameters
+        for call in map(functools.partial(getattr, module), module.__all__)
+        if inspect.isfunction(call) and "pedigree" in inspect.signature(call).parameters
     },
     key=lambda call: call.__name__,
 )
@@ -207,8 +208,7 @@ TAKING_A_PEDIGREE = sorted(
 def test_a_frame_given_for_a_pedigree_is_refused_naming_how_to_make_one(call):
     # Numbers in its sire and dam columns, which read as animals' numbers would give figures.
     frame = pd.DataFrame({"id": [0, 1, 2], "sire": [-1, 0, 0], "dam": [-1, -1, 1]})
-    arguments = {
-        name: None for name, parameter in inspect.signature(call).parameters.items() if parameter.default is parameter.empty
-    }
+    parameters = inspect.signature(call).parameters.values()
+    arguments = {parameter.name: None for parameter in parameters if parameter.default is parameter.empty}
     with pytest.raises(TypeError, match=re.escape("got a DataFrame: make one with tolmkit.read_pedigree(frame)")):
         call(**{**arguments, "pedigree": frame})
