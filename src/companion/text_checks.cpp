@@ -43,19 +43,21 @@ constexpr std::int64_t block_bytes = std::int64_t{1} << 16;
 constexpr std::int64_t stretch_bytes = std::int64_t{1} << 24;
 
 // The offset of the first byte of text[0 .. size) that `mark` gives other
-// than 0, or −1. Whole runs without an early exit, which the compiler turns
-// into vector instructions; the run that holds one is looked at again.
+// than 0, or −1; `mark` is given the byte's address, and may read the one
+// before where the caller has one. Whole runs without an early exit, which
+// the compiler turns into vector instructions; the run that holds one is
+// looked at again.
 template <typename Mark>
 std::int64_t first_marked(const std::uint8_t* text, std::int64_t size, Mark mark) {
     constexpr std::int64_t run = 4096;
     for (std::int64_t start = 0; start < size; start += run) {
         const std::int64_t end = start + run < size ? start + run : size;
-        decltype(mark(std::uint8_t{0})) found = 0;
+        decltype(mark(text)) found = 0;
         for (std::int64_t at = start; at < end; ++at) {
-            found |= mark(text[at]);
+            found |= mark(text + at);
         }
         for (std::int64_t at = start; found != 0 && at < end; ++at) {
-            if (mark(text[at]) != 0) {
+            if (mark(text + at) != 0) {
                 return at;
             }
         }
@@ -93,34 +95,18 @@ std::int64_t odd_line_end(const std::uint8_t* text, std::int64_t from, std::int6
     return -1;
 }
 
-// The offset of the first line end in text[from .. to) that follows another,
-// which ends an empty line, or −1; text[from − 1] is read. In runs without an
-// early exit, as first_marked.
-std::int64_t first_doubled_line_end(const std::uint8_t* text, std::int64_t from, std::int64_t to) {
-    constexpr std::int64_t run = 4096;
-    for (std::int64_t start = from; start < to; start += run) {
-        const std::int64_t end = start + run < to ? start + run : to;
-        unsigned found = 0;
-        for (std::int64_t at = start; at < end; ++at) {
-            found |= static_cast<unsigned>(text[at - 1] == '\n') & static_cast<unsigned>(text[at] == '\n');
-        }
-        for (std::int64_t at = start; found != 0 && at < end; ++at) {
-            if (text[at - 1] == '\n' && text[at] == '\n') {
-                return at;
-            }
-        }
-    }
-    return -1;
-}
-
 // `offset` within a block that starts at `start`, or −1 for none.
 std::int64_t placed(std::int64_t offset, std::int64_t start) { return offset < 0 ? -1 : start + offset; }
 
 // The marks of text[from .. to), a stretch that begins at the start of a line.
 TextMarks stretch_marks(const std::uint8_t* text, std::int64_t from, std::int64_t to, std::string_view wanted) {
-    const auto control = [](std::uint8_t c) { return is_control(c); };
+    const auto control = [](const std::uint8_t* c) { return is_control(*c); };
     // In 8-bit lanes, the most bytes to a vector register.
-    const auto high = [](std::uint8_t c) { return static_cast<std::uint8_t>(c >> 7); };
+    const auto high = [](const std::uint8_t* c) { return static_cast<std::uint8_t>(*c >> 7); };
+    // A line end after a line end ends an empty line.
+    const auto empty = [](const std::uint8_t* c) {
+        return static_cast<std::uint8_t>(static_cast<unsigned>(c[-1] == '\n') & static_cast<unsigned>(c[0] == '\n'));
+    };
     TextMarks marks;
     if (from < to && text[from] == '\n') {
         marks.empty_line = from;
@@ -129,7 +115,9 @@ TextMarks stretch_marks(const std::uint8_t* text, std::int64_t from, std::int64_
     for (std::int64_t start = from; start < to; start += block_bytes) {
         const std::int64_t size = std::min(block_bytes, to - start);
         if (marks.empty_line < 0) {
-            marks.empty_line = first_doubled_line_end(text, std::max(start, from + 1), start + size);
+            // The stretch's first byte, at a line start, is looked at above.
+            const std::int64_t after = std::max(start, from + 1);
+            marks.empty_line = placed(first_marked(text + after, start + size - after, empty), after);
         }
         if (marks.control < 0) {
             marks.control = placed(first_marked(text + start, size, control), start);
