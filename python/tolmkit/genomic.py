@@ -11,6 +11,8 @@ from collections.abc import Collection, Iterable
 
 import numpy as np
 import pandas as pd
+import pyarrow as pa
+import pyarrow.compute as pc
 import scipy.linalg.lapack as lapack
 import scipy.sparse as sp
 from numpy.typing import ArrayLike, NDArray
@@ -19,6 +21,7 @@ from ._advice import Option, PedigreeError, argument, option, refused
 from ._arguments import checked_seed, real, switch
 from ._matrices import as_array, check_genotype_values, check_genotypes, genotype_array, kind, threshold
 from ._memory import BLAS_BUFFERS, require_room
+from ._patterns import LOOKS_UNKNOWN
 from ._symmetric import mirror, mirrored_blocks
 from .among import relationships_among
 from .apy import Centring, apy_inverse, comparison_figures, core_positions, core_size, genomic_sums
@@ -496,7 +499,9 @@ def hybrid_inverse(
     Raises
     ------
     PedigreeError
-        A genotyped animal not in the pedigree (unless `add_missing`), or A
+        A genotyped animal not in the pedigree (unless `add_missing`); with
+        `add_missing`, one that reads like a code of an unknown parent, is a
+        group's code, or differs only in case from another animal; or A
         singular (see `inverse_relationship_matrix`).
     ValueError
         No animal genotyped, or one genotyped twice; a G of the wrong size,
@@ -883,6 +888,7 @@ def _genotyped(
     found: NDArray[np.intp] = pd.Index(pedigree.ids, dtype=object).get_indexer(ids)  # type: ignore[no-untyped-call]
     missing = ids[found < 0]
     if len(missing):
+        _check_added(pedigree, missing)
         n, k = len(pedigree), len(missing)
         unknown = np.full(k, -1)
         everyone = np.concatenate([pedigree.ids, missing])
@@ -898,6 +904,45 @@ def _genotyped(
         )
         found[found < 0] = np.arange(n, n + k)
     return pedigree, found.astype(np.int64), ids
+
+
+def _check_added(pedigree: Pedigree, missing: NDArray[np.object_]) -> None:
+    """Refuses genotyped animals that adding as founders would make into
+    other animals than those meant, as reading the pedigree refuses them: a
+    code of an unknown parent or of a group, and one that differs only in
+    case from an animal (unless the pedigree itself holds such animals)."""
+    for name in missing:
+        text = str(name)
+        if text in pedigree.group_ids:
+            raise PedigreeError(
+                f"genotyped animal {text!r} is a group of unknown parents of the pedigree, not an animal; "
+                "remove its genotypes, or give the group another code"
+            )
+        if LOOKS_UNKNOWN.python.fullmatch(text):
+            raise PedigreeError(
+                f"genotyped animal {text!r} reads like a code of an unknown parent, and add_missing "
+                "would add it as an animal; remove its genotypes"
+            )
+    try:
+        listed = pc.utf8_lower(pa.array(pedigree.ids, pa.string()))
+    except (pa.ArrowTypeError, pa.ArrowInvalid):  # identifiers that are not text have no case
+        return
+    if pc.count_distinct(listed).as_py() < len(listed):
+        return  # read with case_distinct: case tells its animals apart
+    added = pc.utf8_lower(pa.array(missing.astype(str), pa.string()))
+    twins = pc.fill_null(pc.index_in(added, value_set=listed), -1).to_numpy()
+    if np.any(twins >= 0):
+        k = int(np.argmax(twins >= 0))
+        which = f"animal {missing[k]!r} is not in the pedigree, and {pedigree.ids[twins[k]]!r} differs from it"
+    else:
+        repeat = first_repeat(np.asarray(added.to_pylist(), dtype=object))
+        if repeat is None:
+            return
+        which = f"animals {missing[repeat[0]]!r} and {missing[repeat[1]]!r} are not in the pedigree, and differ"
+    raise PedigreeError(
+        f"genotyped {which} only in case: add_missing would make them two animals; write it as in "
+        "the pedigree, or list it there (read with case_distinct=True)"
+    )
 
 
 def _checked_g(G: ArrayLike, ids: NDArray[np.object_]) -> NDArray[np.float64]:

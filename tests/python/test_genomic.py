@@ -319,6 +319,9 @@ G2 = np.array([[1.0, 0.3], [0.3, 1.2]])
         ),
         ([3, 4], G2, {}, TypeError, r"animal 3 is given as int, but the pedigree.s identifiers are text: pass .3."),
         ([3, 4], G2, {"add_missing": True}, TypeError, r"animal 3 is given as int"),
+        (["C", "d"], G2, {"add_missing": True}, PedigreeError, "'C' is not in .* 'c' differs from it only in case"),
+        (["x", "X"], G2, {"add_missing": True}, PedigreeError, "animals 'x' and 'X' are not in .* differ only in case"),
+        (["0", "d"], G2, {"add_missing": True}, PedigreeError, "'0' reads like a code of an unknown parent"),
         (None, G2, {}, TypeError, "genotyped must be the identifiers of G's rows, got NoneType"),
         (
             ["c", "d"],
@@ -405,6 +408,8 @@ def test_groups_count_as_unknown_parents():
     assert len(grouped.group_ids) == 2
     results = [tolmkit.hybrid_inverse(pedigree, ["c", "d"], G2) for pedigree in (grouped, unknown)]
     assert (results[0].matrix != results[1].matrix).nnz == 0 and list(results[0].ids) == list("abcd")
+    with pytest.raises(PedigreeError, match="genotyped animal 'G1' is a group of unknown parents of the pedigree"):
+        tolmkit.hybrid_inverse(grouped, ["G1", "d"], G2, add_missing=True, groups=True)
 
 
 def test_hybrid_relationship_keeps_to_the_memory_limit():
