@@ -15,6 +15,7 @@ is refused naming the file and the line.
 from __future__ import annotations
 
 import os
+import re
 import typing
 
 import numpy as np
@@ -43,6 +44,10 @@ _PLINK_FIELDS = {
     ".bim": "chromosome, marker, morgans, base pairs, allele 1, allele 2",
 }
 _BLANKS = b" \t"
+# A sex or phenotype of a .fam line: a number (-9, 1, 2.5); NA is missing.
+_NUMBER = re.compile(rb"[-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?|NA|na|nan")
+# Bytes of a .bed read at a time when looking at its padding.
+_PADDING_BLOCK = 2**24
 _ENCODED_SPACES = tuple(space.encode() for space in SPACES)
 _NEWLINE = b"\n"
 
@@ -97,8 +102,10 @@ def read_genotypes(
         one whose last field is not a string of genotypes, a genotype other
         than 0, 1, 2 or 5 (naming the marker), another number of markers
         than the first line's, a Unicode space inside an identifier; a .fam
-        or .bim line of other than six fields; an animal listed twice; a
-        .bed that is not one or does not fit the .fam and .bim. Its
+        or .bim line of other than six fields, a first .fam line that reads
+        as a header; an animal listed twice; a .bed that is not one or does
+        not fit the .fam and .bim (also genotypes past the .fam's last
+        animal in the last byte of a marker). Its
         `command_line` gives the advice as options of ``tolmkit``.
     OSError
         A file that cannot be opened.
@@ -190,6 +197,7 @@ def _read_bed(path: str, fam: str, bim: str, *, encoding: str) -> tuple[NDArray[
         if not os.path.exists(beside):
             raise GenotypeError(f"{path}: no {beside} beside it; a .bed is read with its .fam and .bim")
     lines, records = _plink_records(fam, encoding)
+    _check_fam_header(fam, lines, records)
     ids = np.array([record.split()[1].decode() for record in records], dtype=object)
     _check_identifiers(ids, lines, fam)
     markers = len(_plink_records(bim, encoding)[0])
@@ -198,8 +206,49 @@ def _read_bed(path: str, fam: str, bim: str, *, encoding: str) -> tuple[NDArray[
             genotypes = bed.read(dtype="int8", order="C")
     except (ValueError, RuntimeError, IndexError) as error:
         raise GenotypeError(f"{path}: {error} ({len(ids):,} animals in {fam}, {markers:,} markers in {bim})") from None
+    _check_padding(path, len(ids), markers, fam)
     genotypes[genotypes == -127] = -1
     return ids, genotypes
+
+
+def _check_fam_header(fam: str, lines: NDArray[np.int64], records: list[bytes]) -> None:
+    """Refuses a first line of a .fam that reads as a header: neither its sex
+    nor its phenotype is a number, where both of another line are. A line
+    too many shifts every animal onto the genotypes of the next, and the
+    .bed's size does not tell it (see `_check_padding`)."""
+
+    def numbers(record: bytes) -> list[bool]:
+        return [_NUMBER.fullmatch(field) is not None for field in record.split()[4:]]
+
+    if len(records) > 1 and not any(numbers(records[0])) and any(all(numbers(record)) for record in records[1:]):
+        fields = records[0].decode().split()
+        raise GenotypeError(
+            f"{fam}: line {lines[0]}: {' '.join(fields)!r} reads like a header (sex {fields[4]!r} and "
+            f"phenotype {fields[5]!r}, where the other lines have numbers); a .fam has none: remove the line"
+        )
+
+
+def _check_padding(path: str, animals: int, markers: int, fam: str) -> None:
+    """Refuses a .bed with genotypes past the last animal of its .fam. A
+    marker takes whole bytes, four animals a byte, and the slots of its last
+    byte past the last animal are left zero: a .fam a line or three short
+    fits the .bed's size, and would leave the last animals out unseen."""
+    spare = animals % 4
+    if spare == 0:
+        return
+    width = (animals + 3) // 4
+    past = 0xFF & ~((1 << (2 * spare)) - 1)
+    rows = max(1, _PADDING_BLOCK // width)
+    with open(path, "rb") as file:
+        file.seek(len(_BED_MAGIC))
+        for start in range(0, markers, rows):
+            block = np.fromfile(file, dtype=np.uint8, count=min(rows, markers - start) * width)
+            held = np.flatnonzero(block[width - 1 :: width] & past)
+            if len(held):
+                raise GenotypeError(
+                    f"{path}: marker {start + int(held[0]) + 1:,} holds genotypes past the last of the "
+                    f"{animals:,} animals of {fam}: lines of the .fam are missing"
+                )
 
 
 def _plink_records(path: str, encoding: str) -> tuple[NDArray[np.int64], list[bytes]]:

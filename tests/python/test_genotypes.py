@@ -125,6 +125,8 @@ PLINK = {
         "chip.fam: line 3: animal 'a' is listed again (first on line 1)",
     ),
     "more_animals_than_the_bed": (FAM + "f d 0 0 0 -9\nf e 0 0 0 -9\n", BIM, None, "(5 animals in "),
+    "a_header": ("FID IID PAT MAT SEX PHENOTYPE\n" + FAM, BIM, None, "line 1: 'FID IID PAT MAT SEX PHENOTYPE' reads"),
+    "a_line_short": (FAM[: FAM.index("f c")], BIM, None, "chip.bed: marker 1 holds genotypes past the last of the 2"),
     "no_animal": ("# none\n", BIM, None, "chip.fam: no line"),
     "bed_cut_short": (FAM, BIM, lambda bed: bed[:-1], "length is wrong"),
     "not_snp_major": (FAM, BIM, lambda bed: b"\x6c\x1b\x00", "chip.bed: not a PLINK .bed file in SNP-major order"),
