@@ -10,7 +10,7 @@ import os
 
 import numpy as np
 
-__all__ = ["checked_seed", "integer", "real", "suffixed", "switch"]
+__all__ = ["beside", "checked_seed", "integer", "real", "suffixed", "switch"]
 
 
 def integer(value: object) -> int | None:
@@ -81,16 +81,31 @@ def switch(value: object, name: str) -> bool:
 
 
 def suffixed(path: str | os.PathLike[str], suffix: str) -> str | None:
-    """The file of `path` that ends in `suffix`: `path` itself, or the prefix
-    `path` with `suffix` when no file is named `path` and that one is; None
-    for a path of another file.
+    """The file of `path` that ends in `suffix` (in any case): `path` itself,
+    or the prefix `path` with `suffix` when no file is named `path` and that
+    one is; None for a path of another file.
 
     Examples
     --------
-    >>> suffixed("herd.bed", ".bed"), suffixed("chip.txt", ".bed")
-    ('herd.bed', None)
+    >>> suffixed("herd.bed", ".bed"), suffixed("HERD.BED", ".bed"), suffixed("chip.txt", ".bed")
+    ('herd.bed', 'HERD.BED', None)
     """
     name = os.fspath(path)
-    if name.endswith(suffix):
+    if name.lower().endswith(suffix):
         return name
-    return name + suffix if not os.path.exists(name) and os.path.exists(name + suffix) else None
+    if os.path.exists(name):
+        return None
+    return next((name + form for form in (suffix, suffix.upper()) if os.path.exists(name + form)), None)
+
+
+def beside(found: str, suffix: str, other: str) -> str:
+    """The file beside `found` (a path of `suffixed`) with `other` in place of
+    `suffix`, in the case in which `found` writes its suffix.
+
+    Examples
+    --------
+    >>> beside("herd.bed", ".bed", ".fam"), beside("HERD.BED", ".bed", ".fam")
+    ('herd.fam', 'HERD.FAM')
+    """
+    written = found[-len(suffix) :]
+    return found[: -len(suffix)] + (other.upper() if written.isupper() else other)

@@ -538,6 +538,18 @@ def _read(args: argparse.Namespace) -> Pedigree:
 
 
 @contextlib.contextmanager
+def _judging(path: str) -> Iterator[None]:
+    """Refusals of what a genotype file holds, found after it is read (its
+    checks against the pedigree among them), name that file rather than the
+    pedigree."""
+    try:
+        yield
+    except ValueError as error:
+        command_line = getattr(error, "command_line", str(error))
+        raise GenotypeError(f"{path}: {error}", f"{path}: {command_line}") from None
+
+
+@contextlib.contextmanager
 def _progress(step: str) -> Iterator[None]:
     """Says on a terminal's standard error when a step takes more than a
     moment, and how long it took. A step that raises stays in `_running`, for
@@ -653,7 +665,7 @@ def _genomic(
     unless None) and made into G; and the summary of the checks, if any, which
     is printed once H-inverse is made."""
     pedigree, genotyped, genotypes, summary = _genotypes(args, pedigree, removals)
-    with _progress("genomic relationships"), warnings.catch_warnings(record=True) as caught:
+    with _progress("genomic relationships"), _judging(args.genotypes), warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         g = genomic_relationship_matrix(genotypes, min_maf=args.min_maf, ids=genotyped)
     for warning in caught:
@@ -671,7 +683,7 @@ def _genotypes(
         genotyped, chip = read_genotypes(args.genotypes, encoding=args.encoding)
     genotypes: NDArray[np.integer[typing.Any]] = chip
     if removals is not None:
-        with _progress("quality control"):
+        with _progress("quality control"), _judging(args.genotypes):
             limits = {name: getattr(args, name) for name in THRESHOLDS}
             checked = genotype_quality(genotypes, genotyped, pedigree=pedigree, on_conflict=args.on_conflict, **limits)
         summary = checked.summary() + "\n"

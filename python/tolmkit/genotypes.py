@@ -23,7 +23,7 @@ import pandas as pd
 from numpy.typing import NDArray
 
 from ._advice import PedigreeError, Refusal
-from ._arguments import suffixed
+from ._arguments import beside, suffixed
 from ._memory import has_room
 from ._patterns import SPACES, WIDE_SPACE
 from .decoding import utf8_text
@@ -68,9 +68,9 @@ def read_genotypes(
     """Genotypes from PLINK binary files or the text format of the BLUPF90
     programs.
 
-    A path that ends in ``.bed``, or a prefix beside which ``PREFIX.bed``
-    lies, is read as PLINK files (with the ``.bim`` and ``.fam`` beside the
-    ``.bed``) by bed-reader, counting the A1 allele; the identifiers are the
+    A path that ends in ``.bed`` (or ``.BED``), or a prefix beside which
+    ``PREFIX.bed`` lies, is read as PLINK files (with the ``.bim`` and
+    ``.fam`` beside the ``.bed``, their suffixes in its case) by bed-reader, counting the A1 allele; the identifiers are the
     individual identifiers (the second of the six fields) of the ``.fam``.
     Any other file is read as BLUPF90 text: one animal a line, its
     identifier (which may hold blanks), blanks, then one character per
@@ -98,7 +98,7 @@ def read_genotypes(
     ------
     GenotypeError
         Naming the file and the line: bytes that are not of the encoding,
-        control characters; in a text file a line without an identifier,
+        control characters; a PLINK .bed without its suffix; in a text file a line without an identifier,
         one whose last field is not a string of genotypes, a genotype other
         than 0, 1, 2 or 5 (naming the marker), another number of markers
         than the first line's, a Unicode space inside an identifier; a .fam
@@ -140,8 +140,7 @@ def genotype_files(path: str | os.PathLike[str]) -> list[str]:
     bed = suffixed(path, ".bed")
     if bed is None:
         return [os.fspath(path)]
-    stem = bed[: -len(".bed")]
-    return [bed, stem + ".fam", stem + ".bim"]
+    return [bed, beside(bed, ".bed", ".fam"), beside(bed, ".bed", ".bim")]
 
 
 def first_repeat(ids: NDArray[np.object_]) -> tuple[int, int] | None:
@@ -193,9 +192,9 @@ def _read_bed(path: str, fam: str, bim: str, *, encoding: str) -> tuple[NDArray[
             )
     # The .fam and .bim are read here, which names their lines, and their
     # counts given to bed-reader, which then reads the .bed alone.
-    for beside in (fam, bim):
-        if not os.path.exists(beside):
-            raise GenotypeError(f"{path}: no {beside} beside it; a .bed is read with its .fam and .bim")
+    for companion in (fam, bim):
+        if not os.path.exists(companion):
+            raise GenotypeError(f"{path}: no {companion} beside it; a .bed is read with its .fam and .bim")
     lines, records = _plink_records(fam, encoding)
     _check_fam_header(fam, lines, records)
     ids = np.array([record.split()[1].decode() for record in records], dtype=object)
@@ -279,6 +278,12 @@ def _plink_records(path: str, encoding: str) -> tuple[NDArray[np.int64], list[by
 
 
 def _read_text(path: str, encoding: str) -> tuple[NDArray[np.object_], NDArray[np.int8]]:
+    with open(path, "rb") as file:
+        if file.read(len(_BED_MAGIC)) == _BED_MAGIC:
+            raise GenotypeError(
+                f"{path}: a PLINK .bed file (it starts with the bytes 6c 1b 01), read as text for want of "
+                "its suffix: name it PREFIX.bed, beside PREFIX.fam and PREFIX.bim"
+            )
     data = _text(path, encoding)
     everything = np.frombuffer(data, dtype=np.uint8)
     # Each record's line, identifier and the span of its genotypes in `data`.

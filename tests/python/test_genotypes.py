@@ -25,7 +25,9 @@ def write_plink(prefix, genotypes, ids):
 def test_the_formats_give_the_same_genotypes(tmp_path):
     write_plink(tmp_path / "chip", CHIP, ["a", "b", "c"])
     (tmp_path / "chip.txt").write_text("a  0121\nb  2100\nc  1215\n")
-    for path in (tmp_path / "chip.bed", str(tmp_path / "chip"), tmp_path / "chip.txt"):
+    for suffix in ("bed", "fam", "bim"):
+        (tmp_path / f"CHIP.{suffix.upper()}").write_bytes((tmp_path / f"chip.{suffix}").read_bytes())
+    for path in (tmp_path / "chip.bed", str(tmp_path / "chip"), tmp_path / "chip.txt", tmp_path / "CHIP.BED"):
         ids, genotypes = read_genotypes(path)
         assert ids.tolist() == ["a", "b", "c"] and genotypes.dtype == np.int8
         assert np.array_equal(genotypes, CHIP)
@@ -81,6 +83,7 @@ TEXT = {
     ),
     "empty": ("", {}, ("no animal",)),
     "comments_only": ("# chip v2\n\n", {}, ("no animal",)),
+    "a_bed_by_another_name": (b"\x6c\x1b\x01\xff\x3f", {}, ("a PLINK .bed file (it starts with the bytes 6c 1b 01)",)),
 }
 
 
@@ -167,3 +170,8 @@ def test_the_command_names_the_genotype_file_and_takes_its_encoding(tmp_path, ca
     herd.write_bytes(herd.read_text().encode("latin-1"))
     assert main(["hinv", str(herd), "--genotypes", str(chip), "-o", str(out), "--encoding", "latin-1"]) == 0
     assert (tmp_path / "hinv.txt.ids").read_text().split() == ["1", "a", "2", "b\xe9"]
+    chip.write_text("a 0000\n")  # nothing left to G: the genotypes' fault, named by their file
+    args = ["hinv", str(herd), "--genotypes", str(chip), "-o", str(out), "--encoding", "latin-1"]
+    for checks in ([], ["--no-quality"]):
+        assert main(args + checks) == 1
+        assert f"\ntolmkit: {chip}: no marker " in "\n" + capsys.readouterr().err
