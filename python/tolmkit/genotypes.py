@@ -70,8 +70,9 @@ def read_genotypes(
 
     A path that ends in ``.bed`` (or ``.BED``), or a prefix beside which
     ``PREFIX.bed`` lies, is read as PLINK files (with the ``.bim`` and
-    ``.fam`` beside the ``.bed``, their suffixes in its case) by bed-reader, counting the A1 allele; the identifiers are the
-    individual identifiers (the second of the six fields) of the ``.fam``.
+    ``.fam`` beside the ``.bed``, their suffixes in its case) by bed-reader,
+    counting the A1 allele; the identifiers are the individual identifiers
+    (the second of the six fields) of the ``.fam``.
     Any other file is read as BLUPF90 text: one animal a line, its
     identifier (which may hold blanks), blanks, then one character per
     marker that ends the line, 0, 1 or 2 copies of the counted allele and 5

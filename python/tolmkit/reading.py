@@ -60,6 +60,10 @@ _EXPONENT_ARROW = r"^[-+]?\d(?:\.\d+)?[Ee][-+]?\d+$"
 
 _NEWLINE = b"\n"
 
+# A field in quotes, a quote inside it doubled; the group holds its text.
+_QUOTED = '"((?:[^"]|"")*)"'
+_QUOTED_FIELD = re.compile(_QUOTED)
+
 # What the reader asks of a file's text besides its marks: blanks, quotes and
 # the plus of a number in exponent form.
 _READER_ASKS = b' \t"+'
@@ -519,9 +523,9 @@ def _check_exponents(fields: list[typing.Any], lines: _Lines) -> None:
 
 
 def _check_cut_quotes(fields: list[typing.Any], lines: _Lines) -> None:
-    """Refuses, in a file separated by blanks, where quotes are part of the
-    fields, a field with a quote at one end only: a quoted name that the
-    blanks inside it cut into fields of the next columns."""
+    """Refuses, in a file separated by blanks, where a quote holds no blank,
+    a field with a quote at one end only: a quoted name that the blanks
+    inside it cut into fields of the next columns."""
     for field in fields:
         opened, closed = pc.starts_with(field, '"'), pc.ends_with(field, '"')
         k = pc.index(pc.not_equal(opened, closed), True).as_py()
@@ -596,6 +600,13 @@ def _parsed(
         _check_widths(data, separator, needed, width, lines, header)
         frame = _pandas_frame(data, separator, width)
         arrays = [string_array(frame.iloc[:, k].to_numpy(dtype=object)) for k in range(width)]
+    if b'"' in marks.held and (spaces or blanks):
+        # Fields quoted whole that the parser keeps as they stand: in a file
+        # separated by blanks (as R's write.table writes them), and after a
+        # blank (`, "A"`), where the quote does not open the field. Read as
+        # the parser reads a quoted field, else "A" and A are two animals.
+        pattern = f"^{_QUOTED}$" if spaces else f"^[ \t]+{_QUOTED}[ \t]*$"
+        arrays = [_unquoted(array, pattern) for array in arrays]
     if marks.beyond_ascii >= 0:
         arrays = [pc.utf8_trim(array, characters=SPACES) for array in arrays]
     elif not spaces and blanks:
@@ -603,10 +614,21 @@ def _parsed(
     return arrays
 
 
+def _unquoted(column: typing.Any, pattern: str) -> typing.Any:
+    """The fields of `column` that match `pattern` as the text of its group,
+    a doubled quote made one; the others as they are."""
+    whole = pc.match_substring_regex(column, pattern)
+    if not pc.any(whole).as_py():
+        return column
+    inner = pc.replace_substring(pc.replace_substring_regex(column, pattern, r"\1"), '""', '"')
+    return pc.if_else(whole, inner, column)
+
+
 @follows_threads
 def _arrow_columns(data: bytes, separator: str, width: int) -> list[typing.Any] | None:
     """The columns of a file whose rows all have `width` fields, as pyarrow
-    string arrays (quotes are part of fields separated by spaces); None for
+    string arrays (fields separated by spaces keep their quotes, for
+    `_parsed` to read); None for
     a file that the parser cannot split so."""
     names = [str(k) for k in range(width)]
     try:
@@ -653,7 +675,8 @@ def _parse_room(data: bytes) -> bool:
 def _pandas_frame(data: bytes, separator: str, width: int) -> pd.DataFrame:
     """The first `width` columns of every row, "" for a field a row lacks."""
     spaces = separator == " "
-    # csv.QUOTE_NONE for runs of blanks, where quotes are part of identifiers, else csv.QUOTE_MINIMAL.
+    # csv.QUOTE_NONE for runs of blanks, where a quote holds no blank (_parsed reads the quotes), else
+    # csv.QUOTE_MINIMAL.
     quoting: typing.Literal[0, 3] = 3 if spaces else 0
     try:
         return pd.read_csv(
@@ -676,13 +699,18 @@ def _pandas_frame(data: bytes, separator: str, width: int) -> pd.DataFrame:
 
 
 def _split(line: str, separator: str) -> list[str]:
-    """The stripped fields of one line."""
+    """The stripped fields of one line, those quoted whole as `_parsed` reads them."""
     if separator == " ":
-        return line.split()
+        return [_unquoted_text(field) for field in line.split()]
     try:
-        return [field.strip() for field in next(csv.reader([line], delimiter=separator))]
+        return [field.strip() for field in next(csv.reader([line], delimiter=separator, skipinitialspace=True))]
     except csv.Error:
         return [field.strip() for field in line.split(separator)]
+
+
+def _unquoted_text(field: str) -> str:
+    quoted = _QUOTED_FIELD.fullmatch(field)
+    return field if quoted is None else quoted.group(1).replace('""', '"')
 
 
 def _check_widths(data: bytes, separator: str, needed: int, width: int, lines: _Lines, header: bool) -> None:

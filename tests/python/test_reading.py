@@ -25,6 +25,8 @@ SAME_PEDIGREE = {
     "tabs": "C\tA\tB\nA\t0\t0\nB\t\t\nD\tC\tB\n",
     "comments_and_blank_lines": "# herd 7\n\nC,A,B\n\nA,0,0\n# founder\nB,0,0\nD,C,B\n",
     "father_mother_header": "Animal Father Mother\nC A B\nA 0 0\nB 0 0\nD C B\n",
+    "quoted_as_r_writes_it": '"id" "sire" "dam"\n"C" "A" "B"\n"A" "0" "0"\n"B" NA NA\n"D" "C" "B"\n',
+    "quotes_after_blanks": 'animal, sire, dam\n"C", "A", "B"\n"A", "0", "0"\n"B", "", ""\n"D", "C" , "B"\n',
 }
 
 
@@ -231,7 +233,11 @@ FILES = {
         {},
         (PedigreeError, "line 1: the field '\"A' has a quote at one end only"),
     ),
-    "quotes_in_blanks": ('"A" 0 0\nC "A" 0\n', {}, {'"A"': (None, None), "C": ('"A"', None)}),
+    "quotes_in_blanks": (
+        '"A" 0 0\nC "A" 0\n"""B""" C 0\n',
+        {},
+        {"A": (None, None), "C": ("A", None), '"B"': ("C", None)},
+    ),
     "hash_inside_quotes_and_words": ('"c #1",a#1,0 # x\n', {}, {"a#1": (None, None), "c #1": ("a#1", None)}),
     "comment_keeps_line_numbers": (
         "# herd 7\na,0,0 # x\n\n#\na,0,0\n",
