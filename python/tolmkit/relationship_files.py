@@ -14,7 +14,7 @@ import scipy.sparse as sp
 from numpy.typing import NDArray
 
 from ._advice import PedigreeError
-from ._arguments import suffixed
+from ._arguments import beside, suffixed
 from ._symmetric import mirror
 from .decoding import utf8_text
 from .genotypes import GenotypeError, first_repeat
@@ -25,9 +25,13 @@ __all__ = ["RelationshipFileError", "read_relationships", "relationship_files", 
 
 # The suffixes of GCTA's relationship files.
 _GRM_BIN, _GRM_ID = ".grm.bin", ".grm.id"
-# The bytes of a blank, and of a line end.
+# The bytes of a blank, of a line end, and of a quote.
 _BLANKS = np.frombuffer(b" \t\r", np.uint8)
 _NEWLINE = ord("\n")
+_QUOTE = ord('"')
+# What may stand before a quote that opens a field, and after one that closes
+# it; a quote there too is a doubled quote inside the field.
+_BESIDE_QUOTES = np.frombuffer(b' \t\r\n"', np.uint8)
 
 
 class RelationshipFileError(GenotypeError):
@@ -47,8 +51,10 @@ def read_relationships(
     n(n + 1)/2 float32 values. Any other file is read as text, a line
     ``id id value`` per pair of animals (blank lines and comments skipped),
     each pair of the lower triangle and the diagonal once, in either order;
-    a pair given again must give the same value. The animals are numbered in
-    the order in which the file first names them.
+    a pair given again must give the same value. An identifier may be quoted
+    whole, as ``"HB 001 01"``, a quote inside it doubled, as pandas and R
+    write it (``"A1"`` and ``A1`` are one animal). The animals are numbered
+    in the order in which the file first names them.
 
     Parameters
     ----------
@@ -68,7 +74,8 @@ def read_relationships(
     ------
     RelationshipFileError
         Naming the file and the line (or value): a line of other than three
-        fields, a value that is not a finite number, a pair given twice with
+        fields, a quote that is not closed on its line or that is inside a
+        field, a value that is not a finite number, a pair given twice with
         two values, a pair missing, an animal not in `pedigree`; a
         ``.grm.bin`` whose size does not fit its ``.grm.id``, an animal
         listed twice there.
@@ -104,10 +111,13 @@ def _text(path: str, encoding: str) -> bytes:
 
 def _fields(data: bytes, path: str, expected: int, layout: str) -> NDArray[np.int64]:
     """The numbers of the lines that hold a record, each of `expected` fields
-    separated by blanks (others refused); blank lines hold none."""
+    separated by blanks (others refused); blank lines hold none. A field may
+    be quoted as pandas writes it, `_table` reading it the same."""
     everything = np.frombuffer(data, dtype=np.uint8)
     ends = everything == _NEWLINE
     filled = ~ends & ~np.isin(everything, _BLANKS)
+    if b'"' in data:
+        filled |= _quoted(everything, ends, path)
     # A field starts at a byte that is neither blank nor a line end after one that is.
     starts = np.flatnonzero(filled & ~np.concatenate([[False], filled[:-1]]))
     fields = np.bincount(np.searchsorted(np.flatnonzero(ends), starts), minlength=int(np.count_nonzero(ends)) + 1)
@@ -123,7 +133,46 @@ def _fields(data: bytes, path: str, expected: int, layout: str) -> NDArray[np.in
     return lines
 
 
+def _quoted(everything: NDArray[np.uint8], ends: NDArray[np.bool_], path: str) -> NDArray[np.bool_]:
+    """The bytes inside quotes, whose blanks separate nothing, once each quote
+    is found to open or close a whole field, a quote inside one doubled
+    (``"a""b"``) as pandas writes and reads it; no field spans lines."""
+    quotes = everything == _QUOTE
+    # Inside quotes where the quotes up to a byte are odd in number: the running exclusive or.
+    inside: NDArray[np.bool_] = np.bitwise_xor.accumulate(quotes.view(np.uint8)).view(np.bool_)
+    at = np.flatnonzero(quotes)
+    size = len(everything)
+    opening, closing = at[0::2], at[1::2]
+    stray = np.concatenate(
+        [
+            opening[(opening > 0) & ~np.isin(everything[np.maximum(opening - 1, 0)], _BESIDE_QUOTES)],
+            closing[(closing < size - 1) & ~np.isin(everything[np.minimum(closing + 1, size - 1)], _BESIDE_QUOTES)],
+        ]
+    )
+    first_stray = int(stray.min()) if len(stray) else size
+    line_ends = np.flatnonzero(ends)
+    # The quote left open is the last before the first line end inside quotes, or the last of the text.
+    open_ends = line_ends[inside[line_ends]]
+    if len(open_ends):
+        unclosed = int(at[np.searchsorted(at, open_ends[0]) - 1])
+    else:
+        unclosed = int(at[-1]) if len(at) % 2 else size
+    # A stray quote that opens what is not closed is told as stray, which is what to mend.
+    if first_stray < size and first_stray <= unclosed:
+        raise RelationshipFileError(
+            f"{path}: line {int(np.searchsorted(line_ends, first_stray)) + 1}: a quote inside a field; quote a "
+            'whole identifier, as "HB 001 01", writing a quote inside it twice, as "a""b"'
+        )
+    if unclosed < size:
+        raise RelationshipFileError(
+            f"{path}: line {int(np.searchsorted(line_ends, unclosed)) + 1}: a quote opens and is not closed on "
+            "this line; quote whole identifiers, writing a quote inside one twice (no identifier spans lines)"
+        )
+    return inside
+
+
 def _table(data: bytes, columns: list[str]) -> pd.DataFrame:
+    # Quoted fields (a quote doubled inside one) are pandas' default, as `_fields` counts them.
     return pd.read_csv(io.BytesIO(data), sep=r"\s+", header=None, names=columns, dtype=str, na_filter=False, engine="c")
 
 
@@ -187,7 +236,7 @@ def relationship_files(path: str | os.PathLike[str]) -> list[str]:
     ['herd.grm.bin', 'herd.grm.id']
     """
     grm = suffixed(path, _GRM_BIN)
-    return [os.fspath(path)] if grm is None else [grm, grm[: -len(_GRM_BIN)] + _GRM_ID]
+    return [os.fspath(path)] if grm is None else [grm, beside(grm, _GRM_BIN, _GRM_ID)]
 
 
 def _read_grm(

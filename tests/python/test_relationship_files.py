@@ -27,16 +27,27 @@ def test_text_and_gcta_files_give_g(tmp_path):
     text.write_text(TRIANGLE)
     full = tmp_path / "full.txt"
     full.write_text(TRIANGLE + "d c 0.25\n")
+    # An identifier quoted on some lines and not on others names one animal.
+    quoted = tmp_path / "quoted.txt"
+    quoted.write_text(TRIANGLE.replace("d d", '"d" d').replace("a c 0.125", '"a"\t"c"  "0.125"'))
     write_grm(tmp_path / "gcta", ["d", "c", "a"], G3)
-    for path in (text, full, tmp_path / "gcta", tmp_path / "gcta.grm.bin"):
+    for path in (text, full, quoted, tmp_path / "gcta", tmp_path / "gcta.grm.bin"):
         ids, g = read_relationships(path, pedigree=SMALL)
         assert ids.tolist() == ["d", "c", "a"] and np.array_equal(g, G3)
+    # Identifiers written quoted, holding blanks, a quote or a '#', read back.
+    named = np.array(["HB 001 01", 'a"b', "c #2"], dtype=object)
+    write_genotyped_block(G3, np.arange(3), named, str(tmp_path / "named.txt"))
+    ids, g = read_relationships(tmp_path / "named.txt")
+    assert ids.tolist() == named.tolist() and np.array_equal(g, G3)
 
 
 @pytest.mark.parametrize(
     "content, message",
     [
         (TRIANGLE.replace("c c 1.5", "c c"), r"g.txt: line 3: 2 fields; a line holds 3"),
+        (TRIANGLE.replace("c d", '"c d'), r"g.txt: line 2: a quote opens and is not closed on this line"),
+        (TRIANGLE.replace("c c", '"c"c c'), r"g.txt: line 3: a quote inside a field; quote a whole identifier"),
+        (TRIANGLE.replace("c c", 'c c"'), r"g.txt: line 3: a quote inside a field; quote a whole identifier"),
         (TRIANGLE.replace("1.5", "x"), r"g.txt: line 3: 'x' is not a finite number"),
         (TRIANGLE.replace("1.5", "nan"), r"g.txt: line 3: 'nan' is not a finite number"),
         (TRIANGLE + "c d 0.3\n", r"g.txt: line 9: the pair 'c', 'd' is 0.3, but 0.25 on line 2; .* symmetric"),
