@@ -34,10 +34,15 @@ ROLES = {
 }
 
 #: How exports write a missing parent: such a parent that is not listed as an
-#: animal is far more likely a code than a founder.
+#: animal is far more likely a code than a founder. Marks alone, or marks
+#: around zeros or a word of absence, as spreadsheets and databases wrap
+#: them: '0', #N/A, <NA>, (none), N.A.; or a negative number.
 LOOKS_UNKNOWN = Twin(
-    re.compile(r"|[-?*.#]+|0+(?:\.0*)?|-\d+(?:\.\d*)?|nan|null|none|nil|n/?a|unknown|missing", re.IGNORECASE),
-    r"(?i)^(?:[-?*.#]*|0+(?:\.0*)?|-\p{Nd}+(?:\.\p{Nd}*)?|nan|null|none|nil|n/?a|unknown|missing)$",
+    re.compile(
+        r"-\d+(?:\.\d*)?|[\W_]*(?:0+(?:\.0*)?|nan|null|none|nil|n[\W_]*a|unknown|missing)?[\W_]*", re.IGNORECASE
+    ),
+    r"(?i)^(?:-\p{Nd}+(?:\.\p{Nd}*)?"
+    r"|[^\pL\pN]*(?:0+(?:\.0*)?|nan|null|none|nil|n[^\pL\pN]*a|unknown|missing)?[^\pL\pN]*)$",
 )
 
 #: A word of a header, such as sire_reg or parent1; identifiers hold digits

@@ -15,6 +15,7 @@ from __future__ import annotations
 import functools
 import operator
 import re
+import string
 import typing
 from collections.abc import Callable, Iterable, Sequence
 from concurrent.futures import ThreadPoolExecutor
@@ -51,6 +52,12 @@ __all__ = [
 
 #: The parent entries that mean "unknown" unless the caller gives others.
 UNKNOWN_PARENTS = frozenset({"", "0", "NA", "."})
+
+# The first bytes of no text that LOOKS_UNKNOWN matches: the ASCII letters
+# and digits but those that begin its zeros and words.
+_PLAIN_FIRST = np.zeros(256, dtype=bool)
+_PLAIN_FIRST[np.frombuffer(string.ascii_letters.encode() + string.digits.encode(), np.uint8)] = True
+_PLAIN_FIRST[np.frombuffer(b"0nNuUmM", np.uint8)] = False
 
 #: The most offspring of a dam that the file does not list as an animal:
 #: more than a cow, ewe or sow ever has, far fewer than a group of unknown
@@ -417,8 +424,9 @@ def _meanwhile(pool: ThreadPoolExecutor, task: Callable[[], _T]) -> Callable[[],
 
 def _may_look_unknown(laid_out: list[tuple[NDArray[np.int32], NDArray[np.uint8]]], n: int) -> NDArray[np.bool_]:
     """The first n strings (the animals) whose first byte is one that a code
-    of an unknown parent begins with, so that the pattern is tried on those
-    alone; `laid_out` holds the offsets and bytes of each piece."""
+    of an unknown parent may begin with (any but `_PLAIN_FIRST`), so that
+    the pattern is tried on those alone; `laid_out` holds the offsets and
+    bytes of each piece."""
     parts = []
     for offsets, data in laid_out:
         if n <= 0:
@@ -426,7 +434,7 @@ def _may_look_unknown(laid_out: list[tuple[NDArray[np.int32], NDArray[np.uint8]]
         count = min(n, len(offsets) - 1)
         starts, ends = offsets[:count], offsets[1 : count + 1]
         initial = data[np.minimum(starts, len(data) - 1)] if len(data) else np.zeros(count, dtype=np.uint8)
-        parts.append((ends == starts) | np.isin(initial, np.frombuffer(b"-?*.#0nNuUmM", np.uint8)))
+        parts.append((ends == starts) | ~_PLAIN_FIRST[initial])
         n -= count
     suspect: NDArray[np.bool_] = np.concatenate(parts) if parts else np.zeros(0, dtype=bool)
     return suspect

@@ -262,6 +262,11 @@ FILES = {
         ),
     ),
     "hash_as_a_code_said": ("A,#,#\nB,A,#\n", {"unknown": "#"}, A_B),
+    "spreadsheet_error_as_a_code": (
+        "A,0,0\nB,#N/A,A\n",
+        {},
+        (PedigreeError, "line 2: the sire of 'B', '#N/A', is not listed as an animal and reads like a code"),
+    ),
     "two_records_without_identifiers": ("A,0,0\n,,\n,,\n", {}, (PedigreeError, "line 2: the animal has no identifier")),
 }
 
@@ -451,6 +456,14 @@ FIELDS = [
     "N/A",
     "Unknown",
     "MISSING",
+    "#N/A",
+    "<NA>",
+    "'0'",
+    "(none)",
+    "N.A.",
+    "_",
+    "–",
+    "0-0",
     "unknowns",
     "x",
     "A1",
