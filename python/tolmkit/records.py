@@ -699,24 +699,28 @@ def _check_added(
         k, role = first(number)
         animal, sire, dam = (column[k].as_py() for column in (table.animal, table.sire, table.dam))
         at = table.where(k)
-        if ROLES["sire"].fullmatch(sire) and ROLES["dam"].fullmatch(dam):
+        if all(ROLES["sire"].fullmatch(parent) or ROLES["dam"].fullmatch(parent) for parent in (sire, dam)):
             raise PedigreeError(f"{at}: a header line ({animal}, {sire}, {dam}) among the records; remove it")
-        if LOOKS_UNKNOWN.python.fullmatch(name):
-            # National files code groups of unknown parents by negative numbers too.
-            groups = (
-                ("; or ", option("groups", [name, "..."]), " if the negative numbers code groups of unknown parents")
-                if _NEGATIVE.fullmatch(name)
-                else ()
+        if not LOOKS_UNKNOWN.python.fullmatch(name):
+            raise PedigreeError(
+                f"{at}: the {role} of {animal!r}, {name!r}, is not listed as an animal and reads like the "
+                "name of a column (a header cut or pasted in?); list it as an animal if it is one"
             )
-            raise refused(
-                f"{at}: the {role} of {animal!r}, {name!r}, is not listed as an animal and reads "
-                f"like a code of an unknown parent; pass ",
-                option("unknown", name),
-                f" if {name!r} means an unknown parent (several codes: ",
-                option("unknown", [name, "..."]),
-                ")",
-                *groups,
-            )
+        # National files code groups of unknown parents by negative numbers too.
+        groups = (
+            ("; or ", option("groups", [name, "..."]), " if the negative numbers code groups of unknown parents")
+            if _NEGATIVE.fullmatch(name)
+            else ()
+        )
+        raise refused(
+            f"{at}: the {role} of {animal!r}, {name!r}, is not listed as an animal and reads "
+            f"like a code of an unknown parent; pass ",
+            option("unknown", name),
+            f" if {name!r} means an unknown parent (several codes: ",
+            option("unknown", [name, "..."]),
+            ")",
+            *groups,
+        )
     numeric = [int(number) for number in added if NUMBER.python.fullmatch(outside[number])]
     if not numeric:
         return

@@ -262,6 +262,16 @@ FILES = {
         ),
     ),
     "hash_as_a_code_said": ("A,#,#\nB,A,#\n", {"unknown": "#"}, A_B),
+    "header_again_in_another_order": (
+        "id,sire,dam\nS1,0,0\nD1,0,0\nX,S1,D1\nid,dam,sire\nD2,0,0\n",
+        {},
+        (PedigreeError, "line 5: a header line (id, dam, sire) among the records; remove it"),
+    ),
+    "parent_named_as_a_column": (
+        "id,sire,dam\nA,0,0\nC,sire,0\n",
+        {},
+        (PedigreeError, "line 3: the sire of 'C', 'sire', is not listed as an animal and reads like the name of a"),
+    ),
     "spreadsheet_error_as_a_code": (
         "A,0,0\nB,#N/A,A\n",
         {},
