@@ -38,8 +38,8 @@ from .inverse import inverse_relationship_matrix
 from .pedigree import Pedigree
 from .population import FIGURE_DROPS, PopulationFigures, cohort_column, population_figures
 from .quality import CONFLICT_REMOVALS, THRESHOLDS, genotype_quality
-from .reading import can_delimit, read_pedigree
-from .records import MAX_OFFSPRING, UNKNOWN_PARENTS
+from .reading import can_delimit, check_reading_options, read_pedigree
+from .records import MAX_OFFSPRING, UNKNOWN_PARENTS, Rules
 from .relationship_files import read_relationships, relationship_files, write_genotyped_block
 from .statistics import (
     EffectiveSize,
@@ -165,6 +165,16 @@ def _arguments(parser: argparse.ArgumentParser, argv: Sequence[str] | None) -> a
             command: argparse.ArgumentParser = args.parser
             command.error("the following arguments are required: pedigree")
         args.pedigree = reference.pop()
+    if hasattr(args, "max_offspring"):
+        # The reading options refused here, as wrong usage, before any file is read.
+        options = _reading_options(args)
+        try:
+            check_reading_options(options["delimiter"], options["header"], options["columns"])
+            Rules.given(
+                options["unknown"], options["selfing"], options["groups"], options["max_offspring"], case_distinct=True
+            )
+        except (ValueError, TypeError) as error:
+            args.parser.error(getattr(error, "command_line", str(error)))
     return args
 
 
@@ -516,25 +526,28 @@ def _unknown(args: argparse.Namespace) -> frozenset[str]:
     )
 
 
+def _reading_options(args: argparse.Namespace) -> dict[str, typing.Any]:
+    """The arguments of read_pedigree that the reading options give."""
+    return {
+        "delimiter": args.delimiter,
+        "unknown": _unknown(args),
+        "encoding": args.encoding,
+        "selfing": args.selfing,
+        "header": args.header,
+        "columns": None if args.columns is None else args.columns.split(","),
+        "groups": None if args.groups is None else args.groups.split(","),
+        "max_offspring": args.max_offspring,
+        "case_distinct": args.case_distinct,
+    }
+
+
 def _read(args: argparse.Namespace) -> Pedigree:
-    unknown = _unknown(args)
     source: str | typing.IO[str] = args.pedigree
     if args.pedigree == STANDARD_STREAM:
         # Read whole, so that a byte not of the encoding is found on its line.
         source = io.TextIOWrapper(io.BytesIO(sys.stdin.buffer.read()), encoding=args.encoding, newline="")
     with _progress("reading"):
-        return read_pedigree(
-            source,
-            delimiter=args.delimiter,
-            unknown=unknown,
-            encoding=args.encoding,
-            selfing=args.selfing,
-            header=args.header,
-            columns=None if args.columns is None else args.columns.split(","),
-            groups=None if args.groups is None else args.groups.split(","),
-            max_offspring=args.max_offspring,
-            case_distinct=args.case_distinct,
-        )
+        return read_pedigree(source, **_reading_options(args))
 
 
 @contextlib.contextmanager

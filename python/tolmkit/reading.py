@@ -27,7 +27,7 @@ import pyarrow.compute as pc
 import pyarrow.csv as pa_csv
 
 from . import _native
-from ._advice import Option, PedigreeError, option, refused
+from ._advice import Option, PedigreeError, argument, option, refused
 from ._arguments import switch
 from ._arrow import chunks, short_offsets_and_bytes, string_array
 from ._memory import has_room, require_room
@@ -154,11 +154,16 @@ def read_pedigree(
         contradicts; control characters, a byte-order mark
         past the start, a Unicode space inside an identifier, identifiers
         that differ only in Unicode normalisation; and the checks of
-        `pedigree_from_columns`. The exception's `command_line` gives the
-        advice as options of the ``tolmkit`` command.
+        `pedigree_from_columns`; options it cannot take (see
+        `check_reading_options`, a negative `max_offspring`, a code of
+        `groups` that is empty or '*'). The exception's `command_line` gives
+        the advice as options of the ``tolmkit`` command.
     TypeError
         A frame holding identifiers that are neither strings nor numbers;
-        `header`, `selfing` or `case_distinct` not a bool.
+        `header`, `selfing` or `case_distinct` not a bool; `unknown` or
+        `groups` neither text nor strings.
+    OSError
+        A file that cannot be opened.
 
     Examples
     --------
@@ -166,19 +171,43 @@ def read_pedigree(
     >>> pedigree.ids.tolist(), pedigree.attributes["born"].tolist()
     (['A', 'B'], [1998, 2001])
     """
-    if header is not None:
-        switch(header, "header")
-    if delimiter is not None and not can_delimit(delimiter):
-        raise ValueError(f"delimiter must be one ASCII character other than a quote or a line end, got {delimiter!r}")
-    if columns is not None and (isinstance(columns, str) or len(columns) != 3 or len(set(columns)) != 3):
-        raise ValueError(f"columns must name three different columns: animal, sire and dam; got {columns!r}")
-    if columns is not None and header is False:
-        raise ValueError("columns= names columns of the header: pass header=True or leave it out")
+    check_reading_options(delimiter, header, columns)
     if isinstance(source, pd.DataFrame):
         rules = Rules.given(unknown, selfing, groups, max_offspring, extra=[""], case_distinct=case_distinct)
         return from_table(_frame_table(source, columns), rules)
     rules = Rules.given(unknown, selfing, groups, max_offspring, case_distinct=case_distinct)
     return from_table(_file_table(*marked_utf8_text(source, encoding, _READER_ASKS), delimiter, header, columns), rules)
+
+
+def check_reading_options(delimiter: str | None, header: bool | None, columns: Sequence[str] | None) -> None:
+    """Refuses the `delimiter`, `header` and `columns` of `read_pedigree` that
+    it cannot take, before any file is read.
+
+    Parameters
+    ----------
+    delimiter, header, columns
+        As `read_pedigree` takes them.
+
+    Raises
+    ------
+    PedigreeError
+        A delimiter that `can_delimit` refuses; columns that are not three
+        different names, or given with ``header=False``.
+    TypeError
+        `header` not a bool.
+    """
+    if header is not None:
+        switch(header, "header")
+    if delimiter is not None and not can_delimit(delimiter):
+        raise refused(
+            argument("delimiter"), f" must be one ASCII character other than a quote or a line end, got {delimiter!r}"
+        )
+    if columns is not None and (isinstance(columns, str) or len(columns) != 3 or len(set(columns)) != 3):
+        raise refused(argument("columns"), f" must name three different columns: animal, sire and dam; got {columns!r}")
+    if columns is not None and header is False:
+        raise refused(
+            argument("columns"), " names columns of the header: pass ", option("header", True), " or leave it out"
+        )
 
 
 def can_delimit(delimiter: object) -> bool:

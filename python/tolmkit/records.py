@@ -28,7 +28,7 @@ import pyarrow.compute as pc
 from numpy.typing import ArrayLike, NDArray
 
 from . import _native
-from ._advice import Option, PedigreeError, option, refused
+from ._advice import Option, PedigreeError, argument, option, refused
 from ._arguments import integer, switch
 from ._arrow import chunks, short_offsets_and_bytes, string_array, take_across
 from ._patterns import LOOKS_UNKNOWN, NUMBER, ROLES, SPACES
@@ -107,27 +107,27 @@ class Rules:
         `Pedigree.from_records`), checked; `extra` are codes of an unknown
         parent beside those given, such as the empty field of a frame."""
         selfing, case_distinct = switch(selfing, "selfing"), switch(case_distinct, "case_distinct")
-        codes = {unknown} if isinstance(unknown, str) else set(unknown)
+        codes = set(unknown) if isinstance(unknown, Iterable) and not isinstance(unknown, str) else {unknown}
         strange = [code for code in codes if not isinstance(code, str)]
         if strange:
             raise TypeError(f"unknown must be a string or strings, got {strange[0]!r}")
         limit = None if max_offspring is None else integer(max_offspring)
         if max_offspring is not None and (limit is None or limit < 0):
-            raise ValueError(f"max_offspring must be a non-negative integer or None, got {max_offspring!r}")
+            raise refused(argument("max_offspring"), f" must be a non-negative integer or None, got {max_offspring!r}")
         exact: set[str] = set()
         prefixes: list[str] = []
         test = None
         if callable(groups):
             test = groups
         elif groups is not None:
-            entries = [groups] if isinstance(groups, str) else list(groups)
+            entries = list(groups) if isinstance(groups, Iterable) and not isinstance(groups, str) else [groups]
             for entry in entries:
                 if not isinstance(entry, str):
                     raise TypeError(
                         f"groups must be codes (strings, a final '*' for a prefix) or a callable, got {entry!r}"
                     )
                 if entry in ("", "*"):
-                    raise ValueError(f"a code of groups must hold more than '*', got {entry!r}")
+                    raise refused("a code of ", argument("groups"), f" must hold more than '*', got {entry!r}")
                 if entry.endswith("*"):
                     prefixes.append(entry[:-1])
                 else:

@@ -37,6 +37,22 @@ def test_formats_give_the_same_pedigree(text):
     assert_parents_first(pedigree)
 
 
+@pytest.mark.parametrize(
+    "options, error, message",
+    [
+        ({"unknown": 0}, TypeError, "unknown must be a string or strings, got 0"),
+        ({"unknown": None}, TypeError, "unknown must be a string or strings, got None"),
+        ({"groups": 42}, TypeError, "groups must be codes (strings, a final '*' for a prefix) or a callable, got 42"),
+        ({"max_offspring": -1}, PedigreeError, "max_offspring must be a non-negative integer or None, got -1"),
+        ({"columns": ("a", "b")}, PedigreeError, "columns must name three different columns"),
+        ({"header": "yes"}, TypeError, "header must be True or False"),
+    ],
+)
+def test_options_it_cannot_take_are_refused_naming_them(options, error, message):
+    with pytest.raises(error, match=re.escape(message)):
+        read_pedigree(io.StringIO("a,0,0\n"), **options)
+
+
 def test_semicolons_with_a_given_delimiter():
     pedigree = read_pedigree(io.StringIO("x;0;0\ny;x;0\n"), delimiter=";")
     assert parents_by_id(pedigree) == {"x": (None, None), "y": ("x", None)}
