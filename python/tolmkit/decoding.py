@@ -118,6 +118,8 @@ def marked_utf8_text(
         if binary is not None and binary.seekable():
             binary.seek(0)
             raw = binary.read()
+            if raw.startswith(tuple(_COMPRESSED)):  # a compressed file on standard input, say: read as from a path
+                return _decoded(_uncompressed(raw), error.encoding, wanted)
             line, guess = f"line {line_at(raw, _first_undecodable(raw, error.encoding))}: ", _guessed(raw)
         # The caller opened the file, where a command takes the option.
         advice = Option(f"open the file with encoding={guess!r}", f"pass {option('encoding', guess).command_line}")

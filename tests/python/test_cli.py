@@ -1,4 +1,5 @@
 import errno
+import gzip
 import io
 import os
 import re
@@ -245,9 +246,10 @@ def test_ainv_writes_the_groups_after_the_animals(tmp_path):
 
 
 def test_standard_input_is_read_for_a_dash(monkeypatch, capsys):
-    monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(HERD.encode())))
-    assert main(["check", "-"]) == 0
-    assert re.search(r"^animals +6$", capsys.readouterr().out, re.M)
+    for given in (HERD.encode(), gzip.compress(HERD.encode())):
+        monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(given)))
+        assert main(["check", "-"]) == 0
+        assert re.search(r"^animals +6$", capsys.readouterr().out, re.M)
     monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(b"id,sire,dam\n\xe9,0,0\n")))
     assert main(["check", "-"]) == 1
     assert "input: line 2: bytes that are not utf-8 (invalid continuation byte); pass --encoding=latin-1 or" in (
