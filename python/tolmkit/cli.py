@@ -171,7 +171,11 @@ def _arguments(parser: argparse.ArgumentParser, argv: Sequence[str] | None) -> a
         try:
             check_reading_options(options["delimiter"], options["header"], options["columns"])
             Rules.given(
-                options["unknown"], options["selfing"], options["groups"], options["max_offspring"], case_distinct=True
+                options["unknown"],
+                options["selfing"],
+                options["groups"],
+                options["max_offspring"],
+                case_distinct=options["case_distinct"],
             )
         except (ValueError, TypeError) as error:
             args.parser.error(getattr(error, "command_line", str(error)))

@@ -99,10 +99,11 @@ def read_genotypes(
     ------
     GenotypeError
         Naming the file and the line: bytes that are not of the encoding,
-        control characters; a PLINK .bed without its suffix; in a text file a line without an identifier,
-        one whose last field is not a string of genotypes, a genotype other
-        than 0, 1, 2 or 5 (naming the marker), another number of markers
-        than the first line's, a Unicode space inside an identifier; a .fam
+        control characters; a PLINK .bed without its suffix; in a text file
+        a line without an identifier, one whose last field is not a string
+        of genotypes, a genotype other than 0, 1, 2 or 5 (naming the
+        marker), another number of markers than the first line's, a Unicode
+        space inside an identifier; a .fam
         or .bim line of other than six fields, a first .fam line that reads
         as a header; an animal listed twice; a .bed that is not one or does
         not fit the .fam and .bim (also genotypes past the .fam's last
