@@ -33,16 +33,27 @@ ROLES = {
     }.items()
 }
 
+
+def _looks_unknown(mark: str, digit: str) -> str:
+    """The codes of an unknown parent, in the syntax whose class of marks
+    (neither letter nor number) and of decimal digits are given."""
+    minus = "[-\u2010-\u2015\u2212\ufe63\uff0d]"
+    core = (
+        f"0+(?:{mark}+0+)*|nan|null|none|nil|unknown|unk|missing|blank|empty"
+        f"|n{mark}*a|n{mark}+n|[a-z]{{1,8}}{mark}*000+"
+    )
+    return f"{minus}{digit}+(?:\\.{digit}*)?|{mark}*(?:{core})?{mark}*|{mark}+n{mark}*|#[a-z/0]+[!?]?"
+
+
 #: How exports write a missing parent: such a parent that is not listed as an
-#: animal is far more likely a code than a founder. Marks alone, or marks
-#: around zeros or a word of absence, as spreadsheets and databases wrap
-#: them: '0', #N/A, <NA>, (none), N.A.; or a negative number.
+#: animal is far more likely a code than a founder. Marks alone; zeros, a
+#: word of absence (nan, N/A, N.N.) or a database's NULL (\N), marks around
+#: them ('0', <NA>, (none), 00/00/0000); letters then only zeros, as a
+#: national number of no animal (DE000000000000); a spreadsheet's error
+#: value (#N/A, #NV, #REF!); a negative number, with any minus sign.
 LOOKS_UNKNOWN = Twin(
-    re.compile(
-        r"-\d+(?:\.\d*)?|[\W_]*(?:0+(?:\.0*)?|nan|null|none|nil|n[\W_]*a|unknown|missing)?[\W_]*", re.IGNORECASE
-    ),
-    r"(?i)^(?:-\p{Nd}+(?:\.\p{Nd}*)?"
-    r"|[^\pL\pN]*(?:0+(?:\.0*)?|nan|null|none|nil|n[^\pL\pN]*a|unknown|missing)?[^\pL\pN]*)$",
+    re.compile(_looks_unknown(r"[\W_]", r"\d"), re.IGNORECASE),
+    "(?i)^(?:" + _looks_unknown(r"[^\pL\pN]", r"\p{Nd}") + ")$",
 )
 
 #: A word of a header, such as sire_reg or parent1; identifiers hold digits

@@ -477,6 +477,7 @@ def _file_table(
         else no_attributes,
         None if sex is None else body[sex],
         first_line=names if guess else None,
+        columns=names if has_header else (),
     )
 
 

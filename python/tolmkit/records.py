@@ -53,11 +53,12 @@ __all__ = [
 #: The parent entries that mean "unknown" unless the caller gives others.
 UNKNOWN_PARENTS = frozenset({"", "0", "NA", "."})
 
-# The first bytes of no text that LOOKS_UNKNOWN matches: the ASCII letters
-# and digits but those that begin its zeros and words.
+# The first bytes of no text that LOOKS_UNKNOWN matches but letters then
+# zeros, which end in 0: the ASCII letters and digits but those that begin
+# its zeros and words.
 _PLAIN_FIRST = np.zeros(256, dtype=bool)
 _PLAIN_FIRST[np.frombuffer(string.ascii_letters.encode() + string.digits.encode(), np.uint8)] = True
-_PLAIN_FIRST[np.frombuffer(b"0nNuUmM", np.uint8)] = False
+_PLAIN_FIRST[np.frombuffer(b"0nNuUmMbBeE", np.uint8)] = False
 
 #: The most offspring of a dam that the file does not list as an animal:
 #: more than a cow, ewe or sow ever has, far fewer than a group of unknown
@@ -189,7 +190,8 @@ class Table:
     """Animal, sire and dam of each record, as pyarrow string arrays;
     `attributes` makes the other columns, typed while the identifiers are
     matched; `first_line` is set when the first record may be a header that
-    the names did not show, and holds its fields."""
+    the names did not show, and holds its fields; `columns` are the names of
+    a header's columns."""
 
     animal: typing.Any
     sire: typing.Any
@@ -198,6 +200,7 @@ class Table:
     attributes: Callable[[], pd.DataFrame | None] = no_attributes
     sex: typing.Any = None
     first_line: list[str] | None = None
+    columns: Sequence[str] = ()
 
 
 def records_table(records: Iterable[Sequence[object]], lines: Sequence[int] | None = None) -> Table:
@@ -424,17 +427,20 @@ def _meanwhile(pool: ThreadPoolExecutor, task: Callable[[], _T]) -> Callable[[],
 
 def _may_look_unknown(laid_out: list[tuple[NDArray[np.int32], NDArray[np.uint8]]], n: int) -> NDArray[np.bool_]:
     """The first n strings (the animals) whose first byte is one that a code
-    of an unknown parent may begin with (any but `_PLAIN_FIRST`), so that
-    the pattern is tried on those alone; `laid_out` holds the offsets and
-    bytes of each piece."""
+    of an unknown parent may begin with (any but `_PLAIN_FIRST`), or whose
+    last is 0, so that the pattern is tried on those alone; `laid_out` holds
+    the offsets and bytes of each piece."""
     parts = []
     for offsets, data in laid_out:
         if n <= 0:
             break
         count = min(n, len(offsets) - 1)
         starts, ends = offsets[:count], offsets[1 : count + 1]
-        initial = data[np.minimum(starts, len(data) - 1)] if len(data) else np.zeros(count, dtype=np.uint8)
-        parts.append((ends == starts) | ~_PLAIN_FIRST[initial])
+        if len(data):
+            initial, last = data[np.minimum(starts, len(data) - 1)], data[np.maximum(ends - 1, 0)]
+        else:
+            initial = last = np.zeros(count, dtype=np.uint8)
+        parts.append((ends == starts) | ~_PLAIN_FIRST[initial] | (last == ord("0")))
         n -= count
     suspect: NDArray[np.bool_] = np.concatenate(parts) if parts else np.zeros(0, dtype=bool)
     return suspect
@@ -692,19 +698,26 @@ def _check_added(
     def first(number: int) -> tuple[int, str]:
         return _first_use(number, name_number, entry)
 
+    columns = {name.casefold() for name in table.columns}
+
+    def column_like(name: str) -> bool:
+        return bool(ROLES["sire"].fullmatch(name) or ROLES["dam"].fullmatch(name)) or name.casefold() in columns
+
     for number in added:
         name = outside[number]
-        if not (LOOKS_UNKNOWN.python.fullmatch(name) or ROLES["sire"].fullmatch(name) or ROLES["dam"].fullmatch(name)):
+        if not (LOOKS_UNKNOWN.python.fullmatch(name) or column_like(name)):
             continue
         k, role = first(number)
         animal, sire, dam = (column[k].as_py() for column in (table.animal, table.sire, table.dam))
         at = table.where(k)
-        if all(ROLES["sire"].fullmatch(parent) or ROLES["dam"].fullmatch(parent) for parent in (sire, dam)):
+        if column_like(sire) and column_like(dam):
             raise PedigreeError(f"{at}: a header line ({animal}, {sire}, {dam}) among the records; remove it")
         if not LOOKS_UNKNOWN.python.fullmatch(name):
-            raise PedigreeError(
+            raise refused(
                 f"{at}: the {role} of {animal!r}, {name!r}, is not listed as an animal and reads like the "
-                "name of a column (a header cut or pasted in?); list it as an animal if it is one"
+                "name of a column (a header cut or pasted in?); list it as an animal if it is one, or pass ",
+                option("unknown", name),
+                " if it means an unknown parent",
             )
         # National files code groups of unknown parents by negative numbers too.
         groups = (
