@@ -538,8 +538,8 @@ def _reading_options(args: argparse.Namespace) -> dict[str, typing.Any]:
         "encoding": args.encoding,
         "selfing": args.selfing,
         "header": args.header,
-        "columns": None if args.columns is None else args.columns.split(","),
-        "groups": None if args.groups is None else args.groups.split(","),
+        "columns": None if args.columns is None else [name.strip() for name in args.columns.split(",")],
+        "groups": None if args.groups is None else [code.strip() for code in args.groups.split(",")],
         "max_offspring": args.max_offspring,
         "case_distinct": args.case_distinct,
     }

@@ -202,7 +202,9 @@ def check_reading_options(delimiter: str | None, header: bool | None, columns: S
         raise refused(
             argument("delimiter"), f" must be one ASCII character other than a quote or a line end, got {delimiter!r}"
         )
-    if columns is not None and (isinstance(columns, str) or len(columns) != 3 or len(set(columns)) != 3):
+    if columns is not None and (
+        isinstance(columns, str) or len(columns) != 3 or len(set(columns)) != 3 or not all(columns)
+    ):
         raise refused(argument("columns"), f" must name three different columns: animal, sire and dam; got {columns!r}")
     if columns is not None and header is False:
         raise refused(

@@ -156,6 +156,7 @@ def test_a_pedigree_that_cannot_be_used_exits_1_with_one_line(tmp_path, capsys, 
         ["check", "HERD", "--max-offspring=-1"],
         ["check", "HERD", "--columns", "a,b", "--header"],
         ["check", "HERD", "--columns", "a,b,c", "--no-header"],
+        ["check", "HERD", "--columns", "a,,c"],
     ],
     ids=[
         "no_command",
@@ -176,6 +177,7 @@ def test_a_pedigree_that_cannot_be_used_exits_1_with_one_line(tmp_path, capsys, 
         "negative_max_offspring",
         "two_columns",
         "columns_without_header",
+        "empty_column_name",
     ],
 )
 def test_wrong_usage_exits_2(herd, capsys, arguments):
@@ -240,7 +242,7 @@ def test_ainv_writes_the_groups_after_the_animals(tmp_path):
     grouped = tmp_path / "grouped.csv"
     grouped.write_text("a,G0,G1\nb,a,G1\nc,a,b\n")
     out = tmp_path / "ainv.txt"
-    assert main(["ainv", str(grouped), "--no-header", "--groups", "G0,G1", "-o", str(out)]) == 0
+    assert main(["ainv", str(grouped), "--no-header", "--groups", "G0, G1", "-o", str(out)]) == 0
     ids = pd.read_csv(f"{out}.ids", sep=" ", header=None, names=["number", "id"], dtype={"id": str})
     assert ids["id"].tolist() == ["a", "b", "c", "G0", "G1"] and np.loadtxt(out, ndmin=2)[:, 0].max() == 5
 
