@@ -110,6 +110,15 @@ def marked_utf8_text(
             return _decoded(_uncompressed(file.read()), encoding, wanted)
     if not hasattr(source, "read"):
         raise TypeError(f"source must be a path, an open text file or a pandas DataFrame, got {type(source).__name__}")
+    binary = getattr(source, "buffer", None)
+    if binary is not None and binary.seekable():
+        # A compressed file opened as text (standard input, say), which may
+        # decode as Latin-1 does any byte: read as from its path.
+        start = binary.tell()
+        compressed = binary.read(max(map(len, _COMPRESSED))).startswith(tuple(_COMPRESSED))
+        binary.seek(start)
+        if compressed:
+            return _decoded(_uncompressed(binary.read()), getattr(source, "encoding", "utf-8"), wanted)
     try:
         text = source.read()
     except UnicodeDecodeError as error:
@@ -118,8 +127,6 @@ def marked_utf8_text(
         if binary is not None and binary.seekable():
             binary.seek(0)
             raw = binary.read()
-            if raw.startswith(tuple(_COMPRESSED)):  # a compressed file on standard input, say: read as from a path
-                return _decoded(_uncompressed(raw), error.encoding, wanted)
             line, guess = f"line {line_at(raw, _first_undecodable(raw, error.encoding))}: ", _guessed(raw)
         # The caller opened the file, where a command takes the option.
         advice = Option(f"open the file with encoding={guess!r}", f"pass {option('encoding', guess).command_line}")
