@@ -60,6 +60,10 @@ _EXPONENT_ARROW = r"^[-+]?\d(?:\.\d+)?[Ee][-+]?\d+$"
 
 _NEWLINE = b"\n"
 
+# The text of the last parse that pyarrow gave up, whose tasks may still read
+# it (see `_arrow_columns`): held until the next such parse, or exit.
+_given_up: list[bytes] = []
+
 # A field in quotes, a quote inside it doubled; the group holds its text.
 _QUOTED = '"((?:[^"]|"")*)"'
 _QUOTED_FIELD = re.compile(_QUOTED)
@@ -399,6 +403,10 @@ class _Lines:
     def __call__(self, k: int) -> str:
         return f"line {self.number(k)}"
 
+    def of_parsed(self, row: int) -> str:
+        """Where row `row` of the parser is, counting a header."""
+        return f"line {self.of_row(row)}"
+
 
 def _file_table(
     data: bytes, marks: TextMarks, delimiter: str | None, header: bool | None, columns: Sequence[str] | None
@@ -457,8 +465,6 @@ def _file_table(
         _check_unicode([animal, sire, dam], lines)
     if b"+" in marks.held:
         _check_exponents([animal, sire, dam], lines)
-    if separator == " " and b'"' in marks.held:
-        _check_cut_quotes([animal, sire, dam], lines)
     guess = header is None and not has_header
     if (
         guess
@@ -556,16 +562,24 @@ def _check_exponents(fields: list[typing.Any], lines: _Lines) -> None:
 
 def _check_cut_quotes(fields: list[typing.Any], lines: _Lines) -> None:
     """Refuses, in a file separated by blanks, where a quote holds no blank,
-    a field with a quote at one end only: a quoted name that the blanks
-    inside it cut into fields of the next columns."""
+    a field with a quote at one end only (a quoted name that the blanks
+    inside it cut into fields of the next columns), and one in quotes with
+    a quote inside that is not written twice."""
     for field in fields:
         opened, closed = pc.starts_with(field, '"'), pc.ends_with(field, '"')
         k = pc.index(pc.not_equal(opened, closed), True).as_py()
         if k >= 0:
             raise PedigreeError(
-                f"{lines(k)}: the field {field[k].as_py()!r} has a quote at one end only: in a file "
+                f"{lines.of_parsed(k)}: the field {field[k].as_py()!r} has a quote at one end only: in a file "
                 f"whose columns are separated by blanks, a quote does not hold the blanks of a "
                 f"name; separate the columns by commas or tabs, or write names without blanks"
+            )
+        whole = pc.match_substring_regex(field, f"^{_QUOTED}$")
+        k = pc.index(pc.and_(opened, pc.invert(whole)), True).as_py()
+        if k >= 0:
+            raise PedigreeError(
+                f"{lines.of_parsed(k)}: the field {field[k].as_py()!r} holds a quote inside its quotes; write "
+                'it twice ("a""b"), or write the name without quotes'
             )
 
 
@@ -627,23 +641,43 @@ def _parsed(
         and data[:1] != b" "
         and data[-1:] != b" "
     )
-    arrays = _arrow_columns(data, separator, width) if single or not spaces else None
+    quoted = b'"' in marks.held
+    # pyarrow's parser takes a quote after a blank as text; pandas' skips the spaces first.
+    after_blank = not spaces and quoted and blanks and (b' "' in data or b'\t"' in data)
+    arrays = _arrow_columns(data, separator, width) if (single or not spaces) and not after_blank else None
     if arrays is None:
         _check_widths(data, separator, needed, width, lines, header)
         frame = _pandas_frame(data, separator, width)
         arrays = [string_array(frame.iloc[:, k].to_numpy(dtype=object)) for k in range(width)]
-    if b'"' in marks.held and (spaces or blanks):
-        # Fields quoted whole that the parser keeps as they stand: in a file
-        # separated by blanks (as R's write.table writes them), and after a
-        # blank (`, "A"`), where the quote does not open the field. Read as
-        # the parser reads a quoted field, else "A" and A are two animals.
-        pattern = f"^{_QUOTED}$" if spaces else f"^[ \t]+{_QUOTED}[ \t]*$"
-        arrays = [_unquoted(array, pattern) for array in arrays]
+    if quoted and not spaces and (blanks or marks.beyond_ascii >= 0):
+        arrays = [_opened_after_spaces(array, lines) for array in arrays]
     if marks.beyond_ascii >= 0:
         arrays = [pc.utf8_trim(array, characters=SPACES) for array in arrays]
     elif not spaces and blanks:
         arrays = [pc.ascii_trim_whitespace(array) for array in arrays]
+    if quoted and spaces:
+        _check_cut_quotes(arrays, lines)
+        # Fields quoted whole, as R's write.table writes them: read as a quoted field is, else
+        # "A" and A are two animals.
+        arrays = [_unquoted(array, f"^{_QUOTED}$") for array in arrays]
     return arrays
+
+
+def _opened_after_spaces(column: typing.Any, lines: _Lines) -> typing.Any:
+    """A field that a quote opens after spaces that the parser keeps (a tab,
+    a Unicode space): read as a quoted field when it is one whole, refused
+    where the parser cut it at a delimiter inside the quotes."""
+    begun = pc.match_substring_regex(column, f'^[{SPACES}]+"')
+    if not pc.any(begun).as_py():
+        return column
+    pattern = f"^[{SPACES}]+{_QUOTED}[{SPACES}]*$"
+    k = pc.index(pc.and_(begun, pc.invert(pc.match_substring_regex(column, pattern))), True).as_py()
+    if k >= 0:
+        raise PedigreeError(
+            f"{lines.of_parsed(k)}: the field {column[k].as_py()!r} has a quote after a tab or a space that "
+            "the parser does not skip, which opens no field; write the quote right after the delimiter"
+        )
+    return _unquoted(column, pattern)
 
 
 def _unquoted(column: typing.Any, pattern: str) -> typing.Any:
@@ -660,13 +694,18 @@ def _unquoted(column: typing.Any, pattern: str) -> typing.Any:
 def _arrow_columns(data: bytes, separator: str, width: int) -> list[typing.Any] | None:
     """The columns of a file whose rows all have `width` fields, as pyarrow
     string arrays (fields separated by spaces keep their quotes, for
-    `_parsed` to read); None for
-    a file that the parser cannot split so."""
+    `_parsed` to read); None for a file that the parser cannot split so."""
     names = [str(k) for k in range(width)]
+    # pyarrow's threads may hold pieces of the text after the parse returns,
+    # until its pools end at exit, when letting go of a Python object aborts
+    # the process (its destructor takes the interpreter's lock, which ends the
+    # thread then). So the parser is given the text's memory as a buffer of no
+    # Python object; it copies every field out of it.
+    text = pa.foreign_buffer(np.frombuffer(data, dtype=np.uint8).ctypes.data, len(data))
     try:
         read = pa_csv.ReadOptions(column_names=names, use_threads=pa.cpu_count() > 1 and _parse_room(data))
         table = pa_csv.read_csv(
-            pa.BufferReader(data),
+            pa.BufferReader(text),
             read_options=read,
             parse_options=pa_csv.ParseOptions(
                 delimiter=separator,
@@ -685,6 +724,7 @@ def _arrow_columns(data: bytes, separator: str, width: int) -> list[typing.Any] 
     except pa.ArrowMemoryError:
         raise
     except pa.ArrowException:
+        _given_up[:] = [data]
         return None
 
 
@@ -715,6 +755,7 @@ def _pandas_frame(data: bytes, separator: str, width: int) -> pd.DataFrame:
             io.BytesIO(data),
             sep=r"\s+" if spaces else separator,
             quoting=quoting,
+            skipinitialspace=not spaces,
             engine="c",
             header=None,
             usecols=range(width),
@@ -734,8 +775,10 @@ def _split(line: str, separator: str) -> list[str]:
     """The stripped fields of one line, those quoted whole as `_parsed` reads them."""
     if separator == " ":
         return [_unquoted_text(field) for field in line.split()]
+    # Spaces before a quote dropped, so that it opens its field as in `_parsed`.
+    opened = re.sub(f'(^|{re.escape(separator)})[{SPACES}]+(?=")', r"\1", line)
     try:
-        return [field.strip() for field in next(csv.reader([line], delimiter=separator, skipinitialspace=True))]
+        return [field.strip() for field in next(csv.reader([opened], delimiter=separator))]
     except csv.Error:
         return [field.strip() for field in line.split(separator)]
 

@@ -254,6 +254,27 @@ FILES = {
         {},
         {"A": (None, None), "C": ("A", None), '"B"': ("C", None)},
     ),
+    "quoted_comma_after_blanks": (
+        'id, sire, dam\n"Hof, A", 0, 0\n"Hof, B",  "Hof, A" , 0\n"C",\t"B2",\t0\nB2,0,0\n',
+        {},
+        {"Hof, A": (None, None), "Hof, B": ("Hof, A", None), "C": ("B2", None), "B2": (None, None)},
+    ),
+    "quote_after_a_tab_cut_at_a_comma": (
+        'x,y,z\nC,\t"H, A",B\n',
+        {},
+        (PedigreeError, "line 2: the field '\\t\"H' has"),
+    ),
+    "quotes_after_unicode_spaces": (
+        'C, \u00a0"A", "B"\u3000\nA,0,0\nB,0,0\nD """E" C\n'.replace("D ", "D,").replace('" C', '",C'),
+        {},
+        {"A": (None, None), "B": (None, None), "C": ("A", "B"), "D": ('"E', "C"), '"E': (None, None)},
+    ),
+    "quotes_in_blanks_with_unicode_spaces": (
+        '"C" "A"\u00a0 "B"\u3000\nA 0 0\nB 0 0\nD """E" C\n',
+        {},
+        {"A": (None, None), "B": (None, None), "C": ("A", "B"), "D": ('"E', "C"), '"E': (None, None)},
+    ),
+    "quote_inside_quotes_in_blanks": ('C "A"B"C" B\n', {}, (PedigreeError, 'line 1: the field \'"A"B"C"\' holds a')),
     "hash_inside_quotes_and_words": ('"c #1",a#1,0 # x\n', {}, {"a#1": (None, None), "c #1": ("a#1", None)}),
     "comment_keeps_line_numbers": (
         "# herd 7\na,0,0 # x\n\n#\na,0,0\n",
