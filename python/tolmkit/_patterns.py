@@ -40,7 +40,7 @@ def _looks_unknown(mark: str, digit: str) -> str:
     minus = "[-\u2010-\u2015\u2212\ufe63\uff0d]"
     core = (
         f"0+(?:{mark}+0+)*|nan|null|none|nil|unknown|unk|missing|blank|empty"
-        f"|n{mark}*a|n{mark}+n|[a-z]{{1,8}}{mark}*000+"
+        f"|n{mark}*a|n{mark}+n|[a-z]{{1,8}}{mark}*0{{10,}}"
     )
     return f"{minus}{digit}+(?:\\.{digit}*)?|{mark}*(?:{core})?{mark}*|{mark}+n{mark}*|#[a-z/0]+[!?]?"
 
@@ -48,8 +48,9 @@ def _looks_unknown(mark: str, digit: str) -> str:
 #: How exports write a missing parent: such a parent that is not listed as an
 #: animal is far more likely a code than a founder. Marks alone; zeros, a
 #: word of absence (nan, N/A, N.N.) or a database's NULL (\N), marks around
-#: them ('0', <NA>, (none), 00/00/0000); letters then only zeros, as a
-#: national number of no animal (DE000000000000); a spreadsheet's error
+#: them ('0', <NA>, (none), 00/00/0000); letters then ten zeros or more, as
+#: a national number of no animal (DEU000000000000; fewer zeros are more
+#: likely the first number of a counter, HOL000000000); a spreadsheet's error
 #: value (#N/A, #NV, #REF!); a negative number, with any minus sign.
 LOOKS_UNKNOWN = Twin(
     re.compile(_looks_unknown(r"[\W_]", r"\d"), re.IGNORECASE),
