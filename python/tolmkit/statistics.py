@@ -91,7 +91,8 @@ class EffectiveSize:
         and 1 / (2 Ne) by sex ratio and family size.
     fully_inbred : int
         By individual increase and regression, reference animals left out
-        because their F is 1, which leaves no rate of inbreeding to compute.
+        because their F is 1, which leaves no rate of inbreeding to compute;
+        by coancestry, pairs left out because their coancestry is 1.
     method : {"individual", "coancestry", "regression", "sex-ratio", "family-size"}
     sampled : bool
         By coancestry, whether the pairs were those among a sample of the
@@ -754,11 +755,14 @@ def _coancestry_size(pedigree: Pedigree, animals: _Ints, equivalent: _Floats, pa
     j, k = np.triu_indices(len(animals), 1)
     coancestry = relationships_among(pedigree, pedigree.ids[animals], kinship=True)[j, k]
     t = (equivalent[animals[j]] + equivalent[animals[k]]) / 2.0
-    usable = t > 0
+    # A coancestry of 1 (in the last bits, above) leaves no rate, as F = 1 does.
+    related = coancestry >= 1.0
+    usable = (t > 0) & ~related
     if not np.any(usable):
+        left_out = f" ({np.count_nonzero(related)} of the pairs fully related, coancestry 1)" if np.any(related) else ""
         raise ValueError(
-            f"no pair of the {m} reference animals has equivalent generations of known "
-            "ancestors, which the rate of coancestry needs"
+            f"no pair of the {m} reference animals{left_out} has equivalent generations of known "
+            "ancestors and a coancestry below 1, which the rate of coancestry needs"
         )
     delta = 1.0 - (1.0 - coancestry[usable]) ** (1.0 / t[usable])
     mean = float(delta.mean())
@@ -767,6 +771,7 @@ def _coancestry_size(pedigree: Pedigree, animals: _Ints, equivalent: _Floats, pa
         se=float("nan"),
         n=int(np.count_nonzero(usable)),
         mean_delta_inbreeding=mean,
+        fully_inbred=int(np.count_nonzero(related)),
         method="coancestry",
         sampled=sampled,
     )

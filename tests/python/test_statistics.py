@@ -222,6 +222,8 @@ def test_fully_inbred_reference_animals_are_left_out_and_counted():
     assert result.ne == effective_population_size(pedigree, ["20", "21"]).ne
     with pytest.raises(ValueError, match=r"none of the 2 reference animals \(2 of them fully inbred, F = 1\)"):
         effective_population_size(pedigree, ["400", "401"])
+    with pytest.raises(ValueError, match=r"no pair of the 2 reference animals \(1 of the pairs fully related"):
+        effective_population_size(pedigree, ["400", "401"], method="coancestry")
 
 
 @pytest.mark.parametrize(
