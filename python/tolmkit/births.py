@@ -32,8 +32,9 @@ MIN_AGE = 1.0
 
 # Days in a year, for ages between birth dates.
 _DAYS_PER_YEAR = 365.25
-# A date of ISO 8601 with its day: 2019-03-15, with a time or not.
-_DATE = r"\d{4}-\d{1,2}-\d{1,2}(?:$|[T ])"
+# The day of an ISO 8601 date, 2019-03-15, and such a date, with a time or not.
+_DAY = r"\d{4}-\d{1,2}-\d{1,2}"
+_DATE = _DAY + r"(?:$|[T ])"
 # Beyond, a number is no year: a date written as 20190315.
 _LAST_YEAR = 9999
 
@@ -81,8 +82,8 @@ def cohorts(values: pd.Series[typing.Any]) -> pd.Series[typing.Any]:
     -------
     pandas.Series
         The same index. Empty text and the default codes of an unknown
-        parent (0, NA and . written as text) are no value, NaN. A column of
-        numbers stays as it is; one of dates (datetime values, or every
+        parent (0, NA and .; 0 in a column of numbers too) are no value,
+        NaN. A column of numbers stays as it is but for 0; one of dates (datetime values, or every
         value ISO 8601 text with its day, such as 2019-03-15) becomes the
         years as numbers.
 
@@ -100,7 +101,8 @@ def cohorts(values: pd.Series[typing.Any]) -> pd.Series[typing.Any]:
     given, numbers, dates = _kinds(values)
     if numbers is not None:
         if numbers is values:
-            return numbers
+            # 0 is no value here too, as the text 0 is: a reader types a column of numbers.
+            return numbers.where(numbers != 0)
         exact = ~(np.abs(numbers.to_numpy(dtype=np.float64, na_value=np.nan)) >= _EXACT_WHOLE)
         # Two texts of one number (0123 and 123, codes that the reader keeps apart) stay apart.
         apart = values.astype(str).str.strip().where(given.notna()).nunique() == numbers.nunique()
@@ -299,9 +301,13 @@ def _kinds(
         return given, numbers, None
     dated = text.str.match(_DATE) & given.notna()
     if dated.sum() == count:
-        dates = pd.to_datetime(given.where(dated), format="ISO8601", errors="coerce")
-        if dates.notna().sum() == count:
-            return given, None, dates
+        # Each value checked whole, its time and offset too (mixed offsets are
+        # no datetime column), and the day kept as written: a birth's day and
+        # year are those of its place.
+        whole = pd.to_datetime(given.where(dated), format="ISO8601", errors="coerce", utc=True)
+        if whole.notna().sum() == count:
+            days = text.where(dated).str.extract(f"^({_DAY})", expand=False)
+            return given, None, pd.to_datetime(days, format="ISO8601")
     return given, None, None
 
 

@@ -164,7 +164,8 @@ def test_the_column_of_births_is_found_by_its_name(names, found):
         (["H1", "0", "H2"], ["H1", np.nan, "H2"]),
         (["2019", "2019-03-01"], "the value of 0, '2019', is not a date such as 2019-03-15, as others"),
         (["0123", "123", "2019"], ["0123", "123", "2019"]),
-        (np.array([0, 1, 1]), [0, 1, 1]),
+        (np.array([0, 1, 1]), [np.nan, 1, 1]),
+        (["2000-01-01T00:00+01:00", "2000-12-31", "2003-01-01T05:00Z"], [2000.0, 2000.0, 2003.0]),
         (["12345678901234567", "12345678901234568"], ["12345678901234567", "12345678901234568"]),
     ],
     ids=[
@@ -174,7 +175,8 @@ def test_the_column_of_births_is_found_by_its_name(names, found):
         "codes_of_no_value",
         "years_among_dates",
         "codes_of_one_number_stay_text",
-        "numbers_stay",
+        "numbers_stay_but_0",
+        "dates_of_mixed_offsets_by_their_own_day",
         "numbers_beyond_floats_stay_text",
     ],
 )
