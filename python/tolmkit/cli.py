@@ -1050,7 +1050,7 @@ def _population(effective: EffectiveSize, founders: FounderStatistics) -> str:
     )
     inbred = f", {effective.fully_inbred:,} fully inbred left out" if effective.fully_inbred else ""
     return (
-        f"Ne {effective.ne:.1f} ± {effective.se:.1f} from {effective.n:,} animals with more than one "
+        f"Ne {effective.figure()} from {effective.n:,} animals with more than one "
         f"equivalent generation (mean ΔF {effective.mean_delta_inbreeding:.5f}{inbred})\n"
         f"founders contributing {founders.founders:,}, effective number of founders f_e "
         f"{founders.founders_effective:.1f}\n"
@@ -1070,12 +1070,12 @@ def _more_figures(figures: PopulationFigures, by: str | None) -> str:
     for route, effective in figures.effective.items():
         if isinstance(effective, EffectiveSize):
             extra = (
-                f" ± {effective.se:.1f}"
+                ""
                 if route == "regression"
                 else f" ({effective.sires:,} sires, {effective.dams:,} dams"
                 + (f", L {effective.interval:.2f} years)" if route == "family-size" else ")")
             )
-            lines.append(f"Ne by {route} {effective.ne:.1f}{extra}")
+            lines.append(f"Ne by {route} {effective.figure()}{extra}")
         else:
             lines.append(f"Ne by {route}: none, {effective}")
     lines.append(

@@ -404,9 +404,9 @@ def _figures(effective: EffectiveSize | None, founders: FounderStatistics | None
     parts: list[str] = []
     if effective is not None:
         if effective.method == "coancestry":
-            parts.append(f"Ne by coancestry = {effective.ne:.1f} ({effective.n:,} pairs)")
+            parts.append(f"Ne by coancestry = {effective.figure()} ({effective.n:,} pairs)")
         else:
-            parts.append(f"Ne = {effective.ne:.1f} ± {effective.se:.1f} ({effective.n:,} animals)")
+            parts.append(f"Ne = {effective.figure()} ({effective.n:,} animals)")
     if founders is not None:
         parts.append(f"founders f_e = {founders.founders_effective:.1f} of {founders.founders:,}")
         parts.append(f"ancestors f_a = {founders.ancestors_effective:.1f}")

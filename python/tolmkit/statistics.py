@@ -115,6 +115,23 @@ class EffectiveSize:
     dams: int = 0
     interval: float = float("nan")
 
+    def figure(self) -> str:
+        """Ne as the command and the charts write it.
+
+        Returns
+        -------
+        str
+            One decimal, ± the standard error where there is one; ∞ where
+            the rate is 0 or below (no drift seen), not "inf".
+
+        Examples
+        --------
+        >>> EffectiveSize(ne=float("inf"), se=float("nan"), n=2, mean_delta_inbreeding=0.0).figure()
+        '∞'
+        """
+        ne = "∞" if math.isinf(self.ne) else f"{self.ne:.1f}"
+        return ne if math.isnan(self.se) else f"{ne} ± {self.se:.1f}"
+
 
 @dataclasses.dataclass(frozen=True, eq=False)
 class FounderStatistics:

@@ -20,7 +20,7 @@ from tolmkit import (
 )
 from tolmkit.pedigree import ancestry
 from tolmkit.plots import plot_ancestry
-from tolmkit.statistics import EXPLAINED
+from tolmkit.statistics import EXPLAINED, EffectiveSize
 
 import oracle
 from conftest import bits
@@ -207,6 +207,13 @@ def test_ancestors_as_whole_passes_after_each_choice_take_them(kind, max_ancesto
 def test_refuses_a_bad_number_of_ancestors(max_ancestors):
     with pytest.raises(ValueError, match="max_ancestors must be a positive integer"):
         founder_statistics(Pedigree.from_records(EIGHT_FOUNDERS), ["r0"], max_ancestors=max_ancestors)
+
+
+@pytest.mark.parametrize(
+    "ne, se, written", [(float("inf"), float("nan"), "∞"), (12.34, 1.26, "12.3 ± 1.3"), (5.0, float("nan"), "5.0")]
+)
+def test_ne_is_written_without_inf_or_nan(ne, se, written):
+    assert EffectiveSize(ne=ne, se=se, n=2, mean_delta_inbreeding=0.0).figure() == written
 
 
 def test_fully_inbred_reference_animals_are_left_out_and_counted():
