@@ -52,7 +52,15 @@ from .statistics import (
 )
 from .threads import ENVIRONMENT_VARIABLE, set_threads
 from .tuning import BLENDS, ORDERS, TUNINGS
-from .writing import STANDARD_STREAM, OutputError, OverwritesInput, outputs, write_csv, write_lower_triangle
+from .writing import (
+    STANDARD_STREAM,
+    OutputError,
+    OverwritesInput,
+    check_outputs,
+    outputs,
+    write_csv,
+    write_lower_triangle,
+)
 
 __all__ = ["main"]
 
@@ -806,11 +814,20 @@ def _born_after(errors: int) -> str:
 
 
 def _among(args: argparse.Namespace) -> None:
+    check_outputs(args.output, inputs=[args.pedigree, args.ids])
     with _progress("loading Dask"):
         from .blocks import among_to_zarr  # Dask is imported for this command alone
 
-    ids = [name for _, name in _listed(args.ids, args.encoding, "--ids")]
+    listed = _listed(args.ids, args.encoding, "--ids")
+    ids = [name for _, name in listed]
     pedigree = _read(args)
+    try:
+        pedigree.numbers(ids)
+    except PedigreeError:
+        # Which line: the whole pedigree hashed, on this road alone.
+        missing = ~pd.Index(ids, dtype=object).isin(pedigree.ids)
+        line, name = listed[int(np.argmax(missing))]
+        raise ValueError(f"--ids {args.ids}, line {line}: animal {name!r} is not in the pedigree") from None
     with _progress("relationships among the candidates"):
         among_to_zarr(pedigree, ids, args.output, chunks=args.chunks, scheduler=args.scheduler)
 

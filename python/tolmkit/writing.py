@@ -28,7 +28,15 @@ from . import _native
 from ._arrow import offsets_and_bytes
 from .threads import resolve
 
-__all__ = ["STANDARD_STREAM", "OutputError", "OverwritesInput", "outputs", "write_csv", "write_lower_triangle"]
+__all__ = [
+    "STANDARD_STREAM",
+    "OutputError",
+    "OverwritesInput",
+    "check_outputs",
+    "outputs",
+    "write_csv",
+    "write_lower_triangle",
+]
 
 #: The file name that stands for standard output (for standard input where read).
 STANDARD_STREAM = "-"
@@ -125,6 +133,28 @@ def outputs(*targets: str | None, inputs: Iterable[str] = ()) -> Iterator[list[s
             if path is not None:
                 with contextlib.suppress(FileNotFoundError):
                     os.remove(path)
+
+
+def check_outputs(*targets: str | None, inputs: Iterable[str] = ()) -> None:
+    """Refuses, before anything is computed, targets that a command writes
+    otherwise than through `outputs` (a Zarr store, which is a folder), as
+    `outputs` refuses its own.
+
+    Parameters
+    ----------
+    *targets : str or None
+    inputs : iterable of str
+        As for `outputs`.
+
+    Raises
+    ------
+    OverwritesInput, OutputError
+        As `outputs` raises them before its block runs.
+    """
+    files = [
+        None if target in (None, STANDARD_STREAM) else os.path.realpath(typing.cast(str, target)) for target in targets
+    ]
+    _refuse_overwriting(targets, files, list(inputs))
 
 
 def _resolved(target: str | None) -> str | None:

@@ -114,7 +114,10 @@ def test_cli_writes_the_matrix_to_zarr(client, tmp_path, capsys):
     store = tmp_path / "among.zarr"
     command = ["among", HERD, "-o", str(store), "--chunks", "32", "--scheduler", client.scheduler.address]
     assert main(command + ["--ids", str(tmp_path / "bad.txt")]) == 1
-    assert "animal 'nobody' is not in the pedigree" in capsys.readouterr().err
+    assert f"--ids {tmp_path / 'bad.txt'}, line 2: animal 'nobody' is not in the pedigree" in capsys.readouterr().err
+    assert main(command[:2] + ["-o", HERD, "--ids", str(tmp_path / "ids.txt")]) == 2  # over its input
+    assert main(command[:2] + ["-o", str(tmp_path / "no" / "a.zarr"), "--ids", str(tmp_path / "ids.txt")]) == 1
+    assert "there is no folder" in capsys.readouterr().err
     assert main(command + ["--ids", str(tmp_path / "ids.txt")]) == 0
     written = zarr.open_array(str(store), mode="r")
     assert written.chunks == (32, 32) and written.attrs["ids"] == ids
