@@ -556,7 +556,10 @@ def summary_by_year(summary: pd.DataFrame) -> pd.DataFrame:
     Raises
     ------
     KeyError
-        A table by dates without the columns `animals` and `delta_animals`.
+        A table by dates without the columns `animals` and `delta_animals`,
+        or with `ne` but without `delta_inbreeding`.
+    TypeError
+        `summary` not a pandas DataFrame.
 
     Examples
     --------
@@ -564,6 +567,8 @@ def summary_by_year(summary: pd.DataFrame) -> pd.DataFrame:
     >>> summary_by_year(by_day)["animals"].tolist()
     [3]
     """
+    if not isinstance(summary, pd.DataFrame):
+        raise TypeError(f"summary must be a table of summary_by (a pandas DataFrame), got {type(summary).__name__}")
     index = pd.Series(summary.index, dtype=summary.index.dtype)
     years = cohorts(index)
     # Text of numbers is read as numbers too: dates are what reads as years alone.
@@ -574,7 +579,10 @@ def summary_by_year(summary: pd.DataFrame) -> pd.DataFrame:
     )
     if not dated:
         return summary
-    missing = [name for name in ("animals", "delta_animals") if name not in summary.columns]
+    needed = (
+        ("animals", "delta_animals", "delta_inbreeding") if "ne" in summary.columns else ("animals", "delta_animals")
+    )
+    missing = [name for name in needed if name not in summary.columns]
     if missing:
         raise KeyError(f"a table by dates needs the columns {', '.join(map(repr, missing))} of summary_by")
     year = pd.Index(years.to_numpy(), name=summary.index.name)

@@ -528,3 +528,8 @@ def test_figures_of_birth_dates_regrouped_by_year():
     assert regrouped.index.tolist() == by_year.index.tolist() and regrouped.columns.equals(by_year.columns)
     np.testing.assert_allclose(regrouped, by_year, rtol=1e-12)
     assert summary_by_year(by_year) is by_year
+    with pytest.raises(TypeError, match="summary must be a table of summary_by"):
+        summary_by_year([1, 2])
+    by_day = pd.DataFrame({"animals": [1, 2], "delta_animals": [0, 1], "ne": 1.0}, index=["2019-03-01", "2019-05-02"])
+    with pytest.raises(KeyError, match="'delta_inbreeding'"):
+        summary_by_year(by_day)
