@@ -67,6 +67,7 @@ _given_up: list[bytes] = []
 # A field in quotes, a quote inside it doubled; the group holds its text.
 _QUOTED = '"((?:[^"]|"")*)"'
 _QUOTED_FIELD = re.compile(_QUOTED)
+_QUOTED_WHOLE = "^" + _QUOTED + "$"
 
 # What the reader asks of a file's text besides its marks: blanks, quotes and
 # the plus of a number in exponent form.
@@ -574,7 +575,7 @@ def _check_cut_quotes(fields: list[typing.Any], lines: _Lines) -> None:
                 f"whose columns are separated by blanks, a quote does not hold the blanks of a "
                 f"name; separate the columns by commas or tabs, or write names without blanks"
             )
-        whole = pc.match_substring_regex(field, f"^{_QUOTED}$")
+        whole = pc.match_substring_regex(field, _QUOTED_WHOLE)
         k = pc.index(pc.and_(opened, pc.invert(whole)), True).as_py()
         if k >= 0:
             raise PedigreeError(
@@ -659,7 +660,7 @@ def _parsed(
         _check_cut_quotes(arrays, lines)
         # Fields quoted whole, as R's write.table writes them: read as a quoted field is, else
         # "A" and A are two animals.
-        arrays = [_unquoted(array, f"^{_QUOTED}$") for array in arrays]
+        arrays = [_unquoted(array, _QUOTED_WHOLE) for array in arrays]
     return arrays
 
 
