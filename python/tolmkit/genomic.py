@@ -51,6 +51,11 @@ _MARKERS_AT_ONCE = 1024
 KEPT = ("G", "A22", "Gw_inverse", "block")
 # The advice of a G that is not positive definite after blending.
 _CLONES = ("; raise ", argument("blend"), ", or look for clones in G")
+# The least share of an animal's diagonal that the animals before it may
+# leave unexplained, times their count: below it the Cholesky factor's pivot
+# is rounding, the matrix singular (a clone), and its inverse would be noise
+# of 1e15 that the factorisation alone lets pass.
+_SINGULAR = 1000 * np.finfo(np.float64).eps
 # A G of zeros, which blending would silently turn into a multiple of A22.
 _ZERO = (
     "G is zero: no marker varies around the allele frequencies (a single genotyped animal, or every genotype the same)"
@@ -1059,6 +1064,14 @@ def _inverse(
         raise refused(
             f"{name} is not positive definite: its leading block stops being so at animal "
             f"{ids[info - 1]!r} (row {info - 1})",
+            *advice,
+        )
+    flat = np.flatnonzero(np.diagonal(factor) ** 2 <= _SINGULAR * len(ids) * np.diagonal(matrix))
+    if len(flat):
+        k = int(flat[0])
+        raise refused(
+            f"{name} is singular: animal {ids[k]!r} (row {k}) holds nothing that the animals before it do not, "
+            "to the last bits",
             *advice,
         )
     inverse, info = lapack.dpotri(factor, lower=True, overwrite_c=True)

@@ -304,6 +304,7 @@ G2 = np.array([[1.0, 0.3], [0.3, 1.2]])
             ValueError,
             r"G after blending is not positive definite: .* at animal 'd' \(row 1\)",
         ),
+        (["c", "d"], np.full((2, 2), 0.7), {"blend": 0.0}, ValueError, r"G after blending is singular: animal 'd'"),
         (["c", "d"], G2, {"blend": 1.5}, ValueError, "blend must be a number from 0 to 1, got 1.5"),
         (["c", "d"], G2, {"tau": float("inf")}, ValueError, "tau must be a finite number"),
         (["c", "d"], G2, {"tau": 1.7e308, "omega": -1.7e308}, ValueError, "τ Gw⁻¹ − ω A22⁻¹ of H⁻¹ is not finite"),
