@@ -172,8 +172,26 @@ def _resolved(target: str | None) -> str | None:
     return file if stat.S_ISREG(mode) else None
 
 
+def _stream_file(descriptor: int) -> os.stat_result | None:
+    """The regular file that a standard stream is redirected to, if any."""
+    try:
+        status = os.fstat(descriptor)
+    except (OSError, ValueError):
+        return None
+    return status if stat.S_ISREG(status.st_mode) else None
+
+
 def _refuse_overwriting(targets: tuple[str | None, ...], files: list[str | None], inputs: list[str]) -> None:
     named = [(target, file) for target, file in zip(targets, files) if target is not None and file is not None]
+    # Standard input and output redirected from and to files are those files.
+    given = _stream_file(0) if STANDARD_STREAM in inputs else None
+    written = _stream_file(1) if STANDARD_STREAM in targets else None
+    for other in [i for i in inputs if i != STANDARD_STREAM]:
+        if written is not None and os.path.exists(other) and os.path.samestat(written, os.stat(other)):
+            raise OverwritesInput(f"standard output is the input {other}: write it elsewhere")
+    for target, file in named:
+        if given is not None and os.path.exists(file) and os.path.samestat(given, os.stat(file)):
+            raise OverwritesInput(f"the output {target} is the input, given on standard input: write it elsewhere")
     for k, (target, file) in enumerate(named):
         for other in [i for i in inputs if i != STANDARD_STREAM] + [t for t, _ in named[:k]]:
             if file == os.path.realpath(other) or _same_file(file, other):

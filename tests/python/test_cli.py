@@ -310,6 +310,20 @@ def test_an_output_that_would_overwrite_an_input_is_refused_before_any_work(tmp_
     assert {path.name: path.read_bytes() for path in tmp_path.iterdir() if path.is_file()} == before
 
 
+def test_standard_streams_redirected_to_an_input_are_refused(tmp_path):
+    path = tmp_path / "herd.csv"
+    path.write_text(HERD)
+    for arguments, stream in ((["-", "-o", str(path)], "stdin"), ([str(path)], "stdout")):
+        with open(path, "rb" if stream == "stdin" else "ab") as redirected:
+            run = subprocess.run(
+                [sys.executable, "-m", "tolmkit", "inbreeding", *arguments],
+                stderr=subprocess.PIPE,
+                **{stream: redirected},
+            )
+        assert run.returncode == 2 and b"is the input" in run.stderr
+        assert path.read_text() == HERD
+
+
 def _fail_after_writing(error, files=1):
     """A writer that writes part of its first file (and all of the ones
     before `files`), then fails as a full disk, a lack of memory or Ctrl-C do."""
