@@ -32,7 +32,7 @@ from ._version import __version__
 from .apy import ApyInverse
 from .births import MIN_AGE, birth_column, birth_order, cohorts
 from .decoding import utf8_text
-from .genomic import KEPT, genomic_relationship_matrix, hybrid_inverse
+from .genomic import KEPT, genomic_relationship_matrix, hybrid_inverse, kept_markers
 from .genotypes import GenotypeError, genotype_files, read_genotypes
 from .inverse import inverse_relationship_matrix
 from .pedigree import Pedigree
@@ -650,7 +650,7 @@ def _hinv(args: argparse.Namespace) -> None:
                 )
         else:
             pedigree, genotyped, g, quality = _genomic(args, pedigree, removals if checked else None)
-        with _progress("H-inverse"):
+        with _progress("H-inverse"), _judging(args.genotypes if args.g is None else args.g):
             result = hybrid_inverse(
                 pedigree,
                 genotyped,
@@ -735,12 +735,14 @@ def _apy_parts(args: argparse.Namespace) -> None:
         removals,
     ):
         pedigree, genotyped, genotypes, summary = _genotypes(args, _read(args), removals if checked else None)
-        with _progress("G-inverse by APY"), warnings.catch_warnings(record=True) as caught:
+        with _progress("G-inverse by APY"), _judging(args.genotypes), warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
+            # The markers of G without a core, so that a core of all but one gives its Gw⁻¹.
+            markers = kept_markers(genotypes, min_maf=args.min_maf)
             result = hybrid_inverse(
                 pedigree,
                 genotyped,
-                genotypes=genotypes,
+                genotypes=genotypes[:, markers],
                 core=args.core,
                 seed=args.seed,
                 form="operator",

@@ -39,6 +39,7 @@ __all__ = [
     "GenomicComparison",
     "HybridInverse",
     "genomic_relationship_matrix",
+    "kept_markers",
     "hybrid_inverse",
     "hybrid_relationship",
     "suggest_core_size",
@@ -184,6 +185,37 @@ def genomic_relationship_matrix(
     names = _names(ids, len(array))
     markers = _markers(array, _marker_sums(array), allele_frequencies, min_maf, min_call_rate, names)
     return _diagonal_block(array, markers, 0, names)
+
+
+def kept_markers(genotypes: typing.Any, *, min_maf: float = MIN_MAF) -> NDArray[np.intp]:
+    """The markers that `genomic_relationship_matrix` takes into G with the
+    allele frequencies of the genotypes, for a road that centres them
+    itself (APY's).
+
+    Parameters
+    ----------
+    genotypes : array_like of int
+        As `genomic_relationship_matrix` takes them.
+    min_maf : float, default MIN_MAF (0.05)
+        As `genomic_relationship_matrix` takes it.
+
+    Returns
+    -------
+    numpy.ndarray of intp
+        The columns kept, ascending.
+
+    Raises
+    ------
+    ValueError
+        As `genomic_relationship_matrix` refuses the genotypes.
+
+    Examples
+    --------
+    >>> kept_markers(np.array([[0, 1, 2], [2, 1, 2], [1, 2, 2]], dtype=np.int8)).tolist()
+    [0, 1]
+    """
+    array = genotype_array(genotypes)
+    return _markers(array, _marker_sums(array), None, min_maf, 0.0, None).columns
 
 
 def _dask_relationships(
