@@ -24,6 +24,7 @@ from collections.abc import Iterator, Sequence
 import numpy as np
 import pandas as pd
 import pyarrow as pa
+import pyarrow.compute as pc
 import scipy.sparse as sp
 from numpy.typing import NDArray
 
@@ -562,6 +563,26 @@ def _read(args: argparse.Namespace) -> Pedigree:
         return read_pedigree(source, **_reading_options(args))
 
 
+def _check_genotyped_groups(args: argparse.Namespace, genotyped: NDArray[np.object_], path: str) -> None:
+    """Refuses a genotyped animal that fits --groups, which --add-missing
+    would add as an animal where reading the pedigree refuses one; the
+    groups of the pedigree alone are known to hybrid_inverse."""
+    if args.groups is None or not args.add_missing:
+        return
+    options = _reading_options(args)
+    rules = Rules.given(options["unknown"], args.selfing, options["groups"], None, case_distinct=args.case_distinct)
+    names = pa.array([str(name) for name in genotyped], pa.string())
+    # As the reader refuses a parent that begins as the groups do but for case.
+    forms = [names] if args.case_distinct else [names, pc.utf8_upper(names), pc.utf8_lower(names)]
+    fits = np.any([rules.groups(form) for form in forms], axis=0)
+    if np.any(fits):
+        name = genotyped[int(np.argmax(fits))]
+        raise GenotypeError(
+            f"{path}: genotyped animal {name!r} fits the groups of unknown parents (--groups={args.groups}), "
+            "which --add-missing would add as an animal; remove its genotypes"
+        )
+
+
 @contextlib.contextmanager
 def _judging(path: str) -> Iterator[None]:
     """Refusals of what a genotype file holds, found after it is read (its
@@ -650,6 +671,7 @@ def _hinv(args: argparse.Namespace) -> None:
                 )
         else:
             pedigree, genotyped, g, quality = _genomic(args, pedigree, removals if checked else None)
+        _check_genotyped_groups(args, genotyped, args.genotypes if args.g is None else args.g)
         with _progress("H-inverse"), _judging(args.genotypes if args.g is None else args.g):
             result = hybrid_inverse(
                 pedigree,
@@ -735,6 +757,7 @@ def _apy_parts(args: argparse.Namespace) -> None:
         removals,
     ):
         pedigree, genotyped, genotypes, summary = _genotypes(args, _read(args), removals if checked else None)
+        _check_genotyped_groups(args, genotyped, args.genotypes)
         with _progress("G-inverse by APY"), _judging(args.genotypes), warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
             # The markers of G without a core, so that a core of all but one gives its Gw⁻¹.

@@ -418,6 +418,15 @@ def test_hybrid_relationship_keeps_to_the_memory_limit():
         tolmkit.hybrid_relationship(SMALL, ["c", "d"], G2, memory_limit=300)
 
 
+def test_hinv_adds_no_genotyped_animal_that_fits_the_groups(tmp_path, capsys):
+    (tmp_path / "herd.csv").write_text("animal,sire,dam\ns1,UPG1,UPG2\na1,s1,UPG2\n")
+    for name in ("UPG9", "upg1"):
+        (tmp_path / "chip.txt").write_text(f"s1 0120120120\na1 1201201201\n{name} 0122101210\n")
+        args = ["hinv", str(tmp_path / "herd.csv"), "--groups", "UPG*", "--genotypes", str(tmp_path / "chip.txt")]
+        assert main([*args, "-o", str(tmp_path / "h"), "--add-missing", "--no-quality"]) == 1
+        assert f"genotyped animal '{name}' fits the groups of unknown parents" in capsys.readouterr().err
+
+
 def test_hinv_writes_h_inverse_as_ainv_writes_a_inverse(tmp_path, capsys):
     herd_path, chip, out = tmp_path / "herd.csv", tmp_path / "chip", tmp_path / "hinv.txt"
     herd_path.write_text("animal,sire,dam\na,0,0\nb,0,0\nc,a,b\nd,a,c\n")
