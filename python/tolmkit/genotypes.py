@@ -48,6 +48,9 @@ _BLANKS = b" \t"
 _NUMBER = re.compile(rb"[-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?|NA|na|nan")
 # Bytes of a .bed read at a time when looking at its padding.
 _PADDING_BLOCK = 2**24
+# Markers from which a last animal with two copies of A1 at every one (the
+# minor allele, as PLINK counts) is the padding of a .bed of fewer animals.
+_PADDING_MARKERS = 16
 _ENCODED_SPACES = tuple(space.encode() for space in SPACES)
 _NEWLINE = b"\n"
 
@@ -107,7 +110,9 @@ def read_genotypes(
         or .bim line of other than six fields, a first .fam line that reads
         as a header; an animal listed twice; a .bed that is not one or does
         not fit the .fam and .bim (also genotypes past the .fam's last
-        animal in the last byte of a marker). Its
+        animal in the last byte of a marker, and a last animal with two
+        copies of A1 at each of 16 markers or more, as the empty slots
+        read). Its
         `command_line` gives the advice as options of ``tolmkit``.
     OSError
         A file that cannot be opened.
@@ -208,6 +213,12 @@ def _read_bed(path: str, fam: str, bim: str, *, encoding: str) -> tuple[NDArray[
     except (ValueError, RuntimeError, IndexError) as error:
         raise GenotypeError(f"{path}: {error} ({len(ids):,} animals in {fam}, {markers:,} markers in {bim})") from None
     _check_padding(path, len(ids), markers, fam)
+    if markers >= _PADDING_MARKERS and np.all(genotypes[-1] == 2):
+        raise GenotypeError(
+            f"{fam}: line {lines[-1]}: animal {ids[-1]!r} has two copies of A1 at each of the {markers:,} markers, "
+            "as the empty slots at the end of a .bed written for fewer animals read: the .fam may have lines too "
+            "many"
+        )
     genotypes[genotypes == -127] = -1
     return ids, genotypes
 

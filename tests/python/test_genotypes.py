@@ -155,6 +155,16 @@ def test_plink_files_are_read_right_or_refused_naming_the_file(tmp_path, fam, bi
             read_genotypes(tmp_path / "chip")
 
 
+def test_a_fam_with_a_line_too_many_is_refused(tmp_path):
+    genotypes = np.tile(CHIP, (1, 5))  # 20 markers
+    write_plink(tmp_path / "chip", genotypes, ["a", "b", "c"])
+    assert read_genotypes(tmp_path / "chip")[1].shape == (3, 20)
+    with open(tmp_path / "chip.fam", "a") as fam:
+        fam.write("f d 0 0 0 -9\n")
+    with pytest.raises(GenotypeError, match="line 4: animal 'd' has two copies of A1 at each of the 20 markers"):
+        read_genotypes(tmp_path / "chip")
+
+
 def test_the_command_names_the_genotype_file_and_takes_its_encoding(tmp_path, capsys):
     herd, chip, out = tmp_path / "herd.csv", tmp_path / "chip.txt", tmp_path / "hinv.txt"
     herd.write_text("animal,sire,dam\na,0,0\nb\xe9,0,0\n")
