@@ -162,11 +162,15 @@ def _resolved(target: str | None) -> str | None:
     (no target, standard output, a device or a pipe)."""
     if target is None or target == STANDARD_STREAM:
         return None
+    if target.endswith(("/", os.sep)):
+        raise OutputError(f"{target}: names a folder; give the name of a file")
     file = os.path.realpath(target)
     try:
         mode = os.stat(file).st_mode
     except FileNotFoundError:
         return file
+    except OSError as error:  # a file where a folder is named, a loop of links
+        raise OutputError(f"{target}: {error.strerror}") from None
     if stat.S_ISDIR(mode):
         raise OutputError(f"{target}: is a folder, not a file")
     return file if stat.S_ISREG(mode) else None

@@ -1,4 +1,5 @@
 import os
+import re
 
 import numpy as np
 import pandas as pd
@@ -148,6 +149,25 @@ def test_a_frame_without_columns_is_written_as_pandas_writes_it(tmp_path, index)
     frame = pd.DataFrame(index=pd.Index(["a", "b"], name="id"))
     write_csv(frame, str(tmp_path / "t.csv"), index=index)
     assert (tmp_path / "t.csv").read_text() == frame.to_csv(index=index, lineterminator="\n")
+
+
+@pytest.mark.parametrize(
+    "target, message",
+    [
+        ("new/", "new/: names a folder; give the name of a file"),
+        ("t.csv/x", "t.csv/x: Not a directory"),
+        ("loop", "loop: Too many levels of symbolic links"),
+        ("none/t.csv", "there is no folder"),
+    ],
+)
+def test_a_target_that_names_no_file_is_refused_before_any_work(tmp_path, monkeypatch, target, message):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "t.csv").write_text("kept\n")
+    os.symlink("loop", tmp_path / "loop")
+    with pytest.raises(OutputError, match=re.escape(message)):
+        with outputs(target):
+            pytest.fail("ran")
+    assert sorted(os.listdir(tmp_path)) == ["loop", "t.csv"] and (tmp_path / "t.csv").read_text() == "kept\n"
 
 
 @pytest.mark.skipif(not os.path.exists("/dev/full"), reason="a device that is always full")
