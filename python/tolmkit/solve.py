@@ -5,6 +5,7 @@ matrix or as a product."""
 from __future__ import annotations
 
 import dataclasses
+import math
 import typing
 from collections.abc import Iterable
 
@@ -99,10 +100,14 @@ def solve_animal_model(
     Raises
     ------
     ValueError
-        A column missing from `records`, a missing trait value or level
-        (naming the row), an animal not in the relationship's animals
-        (naming it), a bad `ratio`, `tol` or relationship, no convergence
-        within `max_iterations`, or a solution that is not finite.
+        A column missing from `records`, or named twice among the trait
+        and the fixed effects; a missing trait value or level (naming the
+        row), an animal not in the relationship's animals (naming it), a bad
+        `ratio`, `tol` or relationship, no convergence within
+        `max_iterations`, or a solution that is not finite.
+    TypeError
+        `records` not a DataFrame, a trait of other than numbers, `trait`
+        not the name of a column.
 
     Examples
     --------
@@ -118,8 +123,13 @@ def solve_animal_model(
     if lam is None or not (np.isfinite(lam) and lam > 0.0):
         raise refused(argument("ratio"), f" must be a number above 0, σ²_e / σ²_u, got {ratio!r}")
     limit = real(tol)
-    if limit is None or not limit > 0.0:
-        raise refused(argument("tol"), f" must be a number above 0, got {tol!r}")
+    if limit is None or not 0.0 < limit < math.inf:
+        raise refused(argument("tol"), f" must be a finite number above 0, got {tol!r}")
+    if not isinstance(trait, str):
+        raise TypeError(f"trait must be the name of a column, got {trait!r}")
+    twice = next((name for k, name in enumerate(effects) if name in effects[:k] or name == trait), None)
+    if twice is not None:
+        raise ValueError(f"the column {twice!r} is named twice among the trait and the fixed effects; name it once")
     ids, relation = _relationship(pedigree, relationship)
     y, x, levels, animals = _design(records, trait, effects, ids)
     if len(y) == 0:

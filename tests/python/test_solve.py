@@ -78,7 +78,9 @@ SMALL = YIELDS.head(3)
         (SMALL.assign(milk_kg=["a", "b", "c"]), {}, TypeError, "'milk_kg' must hold numbers"),
         (SMALL.assign(milk_kg=[1.0, np.inf, 2.0]), {}, ValueError, "records row 1: milk_kg is inf"),
         (SMALL, {"ratio": 0}, PedigreeError, "ratio must be a number above 0"),
-        (SMALL, {"tol": -1}, PedigreeError, "tol must be a number above 0"),
+        (SMALL, {"tol": -1}, PedigreeError, "tol must be a finite number above 0"),
+        (SMALL, {"tol": np.inf}, PedigreeError, "tol must be a finite number above 0"),
+        (SMALL.assign(herd="h"), {"fixed": ["herd", "herd"]}, ValueError, "the column 'herd' is named twice"),
         (
             SMALL,
             {"max_iterations": 1},
