@@ -231,6 +231,12 @@ def genotype_quality(
     rows, dropped = _frequencies(array[np.ix_(animals, markers)], markers, limits["min_maf"])
     removals += rows
     markers = markers[~dropped]
+    if len(markers) == 0 and all(row[0] == "monomorphic" for row in rows):
+        # No threshold would keep a marker: lowering min_maf is no advice.
+        raise ValueError(
+            f"no marker is left after quality control: each shows a single genotype among the {len(animals):,} "
+            "animals kept; genotype more animals"
+        )
     _left(markers, "marker", "min_maf")
 
     if pedigree is not None:

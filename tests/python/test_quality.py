@@ -116,3 +116,8 @@ def test_bad_thresholds_are_refused_by_name(options, message):
     with pytest.raises(PedigreeError, match=message):
         genotype_quality(GENOTYPES, **arguments)
     assert np.array_equal(GENOTYPES, before)
+
+
+def test_markers_of_one_genotype_each_are_refused_as_such():
+    with pytest.raises(ValueError, match="each shows a single genotype among the 1 animals kept; genotype more"):
+        genotype_quality(np.array([[0, 1, 2, 1]], np.int8), np.array(["a"], dtype=object), min_maf=0.0)
