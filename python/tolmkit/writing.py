@@ -46,6 +46,8 @@ STANDARD_STREAM = "-"
 CHUNK_ROWS = 1 << 16
 
 _DISK_FULL = frozenset({errno.ENOSPC, errno.EDQUOT, errno.EFBIG})
+# The byte of a '#', which starts a comment where tolmkit reads a file.
+_HASH = ord("#")
 
 # A column as text: the offsets of its fields, and their characters.
 _Text = tuple[NDArray[np.int64], NDArray[np.uint8]]
@@ -272,6 +274,7 @@ def write_csv(
     """Writes `frame` with the text of `frame.to_csv(path, sep=sep,
     header=header, index=index)`, many times faster: the lines are written in
     native code, numbers formatted where they go, a chunk of rows at a time.
+    Text that tolmkit's readers would take for a comment is quoted too.
 
     Parameters
     ----------
@@ -297,9 +300,11 @@ def write_csv(
     Numbers are written as Python's repr writes them (integers as integers,
     floats in the shortest digits that read back to the same bits, 0.25,
     1e-05), missing values as nothing, and text quoted where it holds the
-    separator, a quote or a line end, which is what pandas writes. Columns
-    of other types, rows with text that needs quotes, and a separator that
-    numbers are written with or that is not ASCII go through pandas itself.
+    separator, a quote or a line end, which is what pandas writes, and where
+    a '#' begins it or follows a blank, which pandas leaves bare. Columns of
+    other types, rows with text that needs quotes or holds a '#', and a
+    separator that numbers are written with or that is not ASCII go through
+    pandas itself.
 
     Examples
     --------
@@ -316,7 +321,7 @@ def write_csv(
             names = ([frame.index.name or ""] if index else []) + [str(name) for name in frame.columns]
             line = io.StringIO()
             csv.writer(line, delimiter=sep, lineterminator="\n").writerow(names)
-            file.write(line.getvalue().encode())
+            file.write(_comments_quoted(line.getvalue(), sep).encode())
         sources = [
             _source(column)
             for column in ([frame.index] if index else []) + [frame.iloc[:, k] for k in range(frame.shape[1])]
@@ -328,12 +333,42 @@ def write_csv(
             columns = [source(start, stop) for source in native]
             ready = [column for column in columns if column is not None]
             # None where a column's type, or text that needs quotes (the separator,
-            # a quote, a line end), is left to pandas, which quotes it.
-            lines = _native.write_lines(ready, sep, count) if ready and len(ready) == len(columns) else None
+            # a quote, a line end, a '#'), is left to pandas, which quotes it.
+            whole = ready and len(ready) == len(columns) and not any(map(_holds_hash, ready))
+            lines = _native.write_lines(ready, sep, count) if whole else None
             if lines is None:
-                frame.iloc[start:stop].to_csv(file, sep=sep, header=False, index=index, lineterminator="\n")
+                text = frame.iloc[start:stop].to_csv(sep=sep, header=False, index=index, lineterminator="\n")
+                file.write(_comments_quoted(text, sep).encode())
             else:
                 file.write(lines)
+
+
+def _holds_hash(column: typing.Any) -> bool:
+    """Whether text of the companion's form holds a '#'."""
+    if not isinstance(column, tuple):
+        return False
+    offsets, text = column
+    return bool(np.any(text[offsets[0] : offsets[-1]] == _HASH))
+
+
+def _comments_quoted(text: str, sep: str) -> str:
+    """Lines as pandas writes them, with the fields quoted that tolmkit's
+    readers would take for a comment ('#' at the start of a field or after
+    a blank), so that every file written reads back whole; pandas quotes
+    only the separator, a quote and a line end."""
+    if "#" not in text:
+        return text
+    out = io.StringIO()
+    for row in csv.reader(io.StringIO(text), delimiter=sep):
+        out.write(sep.join(_quoted(field, sep) for field in row) + "\n")
+    return out.getvalue()
+
+
+def _quoted(field: str, sep: str) -> str:
+    comment = field.startswith("#") or " #" in field or "\t#" in field
+    if comment or any(character in field for character in (sep, '"', "\n", "\r")):
+        return '"' + field.replace('"', '""') + '"'
+    return field
 
 
 @contextlib.contextmanager
