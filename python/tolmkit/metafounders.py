@@ -19,6 +19,7 @@ from numpy.typing import ArrayLike, NDArray
 from . import _native
 from ._advice import PedigreeError, argument, refused
 from ._arguments import switch
+from ._matrices import as_array
 from ._symmetric import mirror
 from .candidates import relationship_block
 from .layers import Layers
@@ -343,10 +344,11 @@ def checked_gamma(pedigree: Pedigree, metafounders: Gamma) -> NDArray[np.float64
     # numpy would drop an imaginary part with a warning.
     if np.iscomplexobj(metafounders):
         raise TypeError(f"metafounders must be a matrix of real numbers, got {metafounders!r:.60}")
-    try:
-        gamma = np.array(metafounders, dtype=np.float64)
-    except (TypeError, ValueError):
-        raise TypeError(f"metafounders must be a matrix of real numbers, got {metafounders!r:.60}") from None
+    given, mask = as_array(metafounders, "metafounders")
+    # Text and objects would be read as numbers by the cast below; a mask dropped.
+    if given.dtype.kind not in "iuf" or mask is not None:
+        raise TypeError(f"metafounders must be a matrix of real numbers, unmasked, got {metafounders!r:.60}")
+    gamma = given.astype(np.float64)
     g = len(groups)
     if gamma.shape == () and g == 1:
         gamma = gamma.reshape(1, 1)

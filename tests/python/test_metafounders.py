@@ -159,6 +159,8 @@ REFUSALS = {
     "labels": (INVERSE, LABELLED, {}, ValueError, r"row 'X' is not a group of the pedigree \('M', 'N'\)"),
     "not_numbers": (INVERSE, "gamma", {}, TypeError, "metafounders must be a matrix of real numbers"),
     "complex": (INVERSE, GAMMA + 0.5j, {}, TypeError, "metafounders must be a matrix of real numbers"),
+    "text": (INVERSE, GAMMA.astype(str), {}, TypeError, "metafounders must be a matrix of real numbers"),
+    "masked": (INVERSE, np.ma.masked_array(GAMMA, mask=np.eye(2)), {}, TypeError, "real numbers, unmasked"),
     "beyond_the_floats": (INVERSE, GAMMA * 1e-310, {}, ValueError, "so near 0 that its inverse is beyond"),
     "no_sampling": (F, [[2.5, 0], [0, 2.5]], {}, PedigreeError, "animal 'a' has no Mendelian sampling relative"),
     "tune": (HYBRID, GAMMA, {"tune": "mean"}, PedigreeError, "tune='mean' matches .* leave out tune"),
