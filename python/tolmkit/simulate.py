@@ -26,12 +26,14 @@ def simulate_pedigree(
     Cohort 0 are founders. Each later cohort is bred from `sires_per_generation`
     males chosen at random among those of the `sire_ages` cohorts before it and
     from the females of the `dam_ages` cohorts before it, so generations overlap;
-    a share `unknown_dams` of the dams is not recorded. Animals are numbered
-    cohort by cohort, so parents come before their offspring.
+    a share `unknown_dams` of the dams is not recorded; a cohort with no male
+    or no female before it is of founders too. Animals are numbered cohort by
+    cohort, so parents come before their offspring.
 
     Returns two int32 arrays; an unknown parent is coded `unknown`, by default
     `animals` (the coding of `TOLM.fcoeff`; pass -999 for `cald` and `dijp`).
-    Counts that are not integers of their least value or more, a share
+    Counts that are not integers of their least value or more, fewer
+    animals than cohorts, a share
     beyond [0, 1], a code among the animals' numbers or beyond int32, and a
     seed that is not a non-negative integer, are refused naming them
     (ValueError).
@@ -43,6 +45,8 @@ def simulate_pedigree(
         number = integer(value)
         if number is None or number < least[name]:
             raise ValueError(f"{name} must be an integer of at least {least[name]}, got {value!r}")
+    if animals < generations + 1:
+        raise ValueError(f"animals must be at least generations + 1, a cohort each; got {animals} for {generations}")
     share = real(unknown_dams)
     if share is None or not 0.0 <= share <= 1.0:
         raise ValueError(f"unknown_dams must lie in [0, 1], got {unknown_dams!r}")

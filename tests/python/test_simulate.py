@@ -30,6 +30,7 @@ def test_the_seed_fixes_the_pedigree():
     [
         (dict(animals=0, generations=3), "animals"),
         (dict(animals=10, generations=-1), "generations"),
+        (dict(animals=10, generations=20), "animals"),
         (dict(animals=10, generations=2, sires_per_generation=0), "sires_per_generation"),
         (dict(animals=10, generations=2, unknown_dams=1.5), "unknown_dams"),
         (dict(animals=10.0, generations=2), "animals"),
@@ -40,6 +41,7 @@ def test_the_seed_fixes_the_pedigree():
     ids=[
         "no_animals",
         "negative_generations",
+        "fewer_animals_than_cohorts",
         "no_sires",
         "share_above_one",
         "animals_float",
