@@ -82,10 +82,10 @@ def cohorts(values: pd.Series[typing.Any]) -> pd.Series[typing.Any]:
     -------
     pandas.Series
         The same index. Empty text and the default codes of an unknown
-        parent (0, NA and .; 0 in a column of numbers too) are no value,
-        NaN. A column of numbers stays as it is but for 0; one of dates (datetime values, or every
-        value ISO 8601 text with its day, such as 2019-03-15) becomes the
-        years as numbers.
+        parent (0, NA and . written as text) are no value, NaN. A column of
+        numbers stays as it is (0 a cohort: the founders' generation); one
+        of dates (datetime values, or every value ISO 8601 text with its
+        day, such as 2019-03-15) becomes the years as numbers.
 
     Raises
     ------
@@ -101,8 +101,7 @@ def cohorts(values: pd.Series[typing.Any]) -> pd.Series[typing.Any]:
     given, numbers, dates = _kinds(values)
     if numbers is not None:
         if numbers is values:
-            # 0 is no value here too, as the text 0 is: a reader types a column of numbers.
-            return numbers.where(numbers != 0)
+            return numbers
         exact = ~(np.abs(numbers.to_numpy(dtype=np.float64, na_value=np.nan)) >= _EXACT_WHOLE)
         # Two texts of one number (0123 and 123, codes that the reader keeps apart) stay apart.
         apart = values.astype(str).str.strip().where(given.notna()).nunique() == numbers.nunique()
