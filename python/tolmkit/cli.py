@@ -179,13 +179,7 @@ def _arguments(parser: argparse.ArgumentParser, argv: Sequence[str] | None) -> a
         options = _reading_options(args)
         try:
             check_reading_options(options["delimiter"], options["header"], options["columns"])
-            Rules.given(
-                options["unknown"],
-                options["selfing"],
-                options["groups"],
-                options["max_offspring"],
-                case_distinct=options["case_distinct"],
-            )
+            _rules(options)
         except (ValueError, TypeError) as error:
             args.parser.error(getattr(error, "command_line", str(error)))
     return args
@@ -554,6 +548,17 @@ def _reading_options(args: argparse.Namespace) -> dict[str, typing.Any]:
     }
 
 
+def _rules(options: dict[str, typing.Any]) -> Rules:
+    """The rules that read_pedigree makes of the reading options."""
+    return Rules.given(
+        options["unknown"],
+        options["selfing"],
+        options["groups"],
+        options["max_offspring"],
+        case_distinct=options["case_distinct"],
+    )
+
+
 def _read(args: argparse.Namespace) -> Pedigree:
     source: str | typing.IO[str] = args.pedigree
     if args.pedigree == STANDARD_STREAM:
@@ -569,8 +574,7 @@ def _check_genotyped_groups(args: argparse.Namespace, genotyped: NDArray[np.obje
     groups of the pedigree alone are known to hybrid_inverse."""
     if args.groups is None or not args.add_missing:
         return
-    options = _reading_options(args)
-    rules = Rules.given(options["unknown"], args.selfing, options["groups"], None, case_distinct=args.case_distinct)
+    rules = _rules(_reading_options(args))
     names = pa.array([str(name) for name in genotyped], pa.string())
     # As the reader refuses a parent that begins as the groups do but for case.
     forms = [names] if args.case_distinct else [names, pc.utf8_upper(names), pc.utf8_lower(names)]
@@ -671,8 +675,9 @@ def _hinv(args: argparse.Namespace) -> None:
                 )
         else:
             pedigree, genotyped, g, quality = _genomic(args, pedigree, removals if checked else None)
-        _check_genotyped_groups(args, genotyped, args.genotypes if args.g is None else args.g)
-        with _progress("H-inverse"), _judging(args.genotypes if args.g is None else args.g):
+        source = args.genotypes if args.g is None else args.g
+        _check_genotyped_groups(args, genotyped, source)
+        with _progress("H-inverse"), _judging(source):
             result = hybrid_inverse(
                 pedigree,
                 genotyped,

@@ -23,7 +23,7 @@ from ._advice import Option, PedigreeError, option, refused
 from ._patterns import SPACES
 from .threads import get_threads
 
-__all__ = ["TextMarks", "line_at", "marked_utf8_text", "text_marks", "utf8_text"]
+__all__ = ["TextMarks", "holds_comment", "line_at", "marked_utf8_text", "text_marks", "utf8_text"]
 
 _NEWLINE = b"\n"
 # Encodings in which a file of ASCII bytes reads as those bytes.
@@ -46,6 +46,26 @@ _COMPRESSED: dict[bytes, tuple[str, Callable[[bytes], bytes] | None]] = {
     b"PK\x03\x04": ("zip", None),
     b"\x28\xb5\x2f\xfd": ("zstd", None),
 }
+
+
+def holds_comment(field: str) -> bool:
+    """Whether a field written bare would be cut by the comments that every
+    text file of tolmkit may hold: a '#' that begins it or follows a blank.
+
+    Parameters
+    ----------
+    field : str
+
+    Returns
+    -------
+    bool
+
+    Examples
+    --------
+    >>> holds_comment("#5"), holds_comment("x #1"), holds_comment("DE#12")
+    (True, True, False)
+    """
+    return field.startswith("#") or any(space + "#" in field for space in SPACES)
 
 
 def utf8_text(source: str | os.PathLike[str] | typing.IO[str], encoding: str) -> bytes:

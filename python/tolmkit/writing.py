@@ -26,6 +26,7 @@ from numpy.typing import NDArray
 
 from . import _native
 from ._arrow import offsets_and_bytes
+from .decoding import holds_comment
 from .threads import resolve
 
 __all__ = [
@@ -365,8 +366,7 @@ def _comments_quoted(text: str, sep: str) -> str:
 
 
 def _quoted(field: str, sep: str) -> str:
-    comment = field.startswith("#") or " #" in field or "\t#" in field
-    if comment or any(character in field for character in (sep, '"', "\n", "\r")):
+    if holds_comment(field) or any(character in field for character in (sep, '"', "\n", "\r")):
         return '"' + field.replace('"', '""') + '"'
     return field
 
