@@ -17,10 +17,9 @@ from numpy.typing import ArrayLike, NDArray
 from . import _native
 from ._advice import PedigreeError
 from ._arguments import integer
-from ._arrow import string_array
 from ._patterns import ROLES
 from .layers import Layers
-from .records import UNKNOWN_PARENTS, Rules, Table, number_records, parents_first, records_table, sex_codes
+from .records import UNKNOWN_PARENTS, Rules, Table, number_records, parents_first, records_table, sex_codes, sex_text
 from .threads import resolve
 
 __all__ = [
@@ -1069,7 +1068,6 @@ def sexes(pedigree: Pedigree) -> NDArray[np.int8]:
     attributes = pedigree.attributes
     column = next((name for name in attributes.columns if ROLES["sex"].fullmatch(str(name).strip())), None)
     if column is not None:
-        given = attributes[column].astype(object).where(attributes[column].notna(), "")
-        recorded = sex_codes(string_array(given.astype(str).to_numpy(dtype=object)))
+        recorded = sex_codes(sex_text(attributes[column].to_numpy()))
         sex = np.where(recorded > 0, recorded, sex)
     return sex

@@ -46,6 +46,7 @@ from .records import (
     header_advice,
     identifiers,
     no_attributes,
+    sex_text,
 )
 from .threads import follows_threads
 
@@ -305,9 +306,7 @@ def pedigree_from_columns(
     animal, sire, dam = (
         string_array(identifiers(np.asarray(values, dtype=object), at)) for values in (animal, sire, dam)
     )
-    table = Table(
-        animal, sire, dam, at, lambda: attributes, None if sex is None else string_array(np.asarray(sex, dtype=object))
-    )
+    table = Table(animal, sire, dam, at, lambda: attributes, None if sex is None else sex_text(sex))
     return from_table(table, Rules.given(unknown, selfing, groups, max_offspring, case_distinct=case_distinct))
 
 
@@ -375,7 +374,7 @@ def _frame_table(frame: pd.DataFrame, columns: Sequence[str] | None) -> Table:
         string_array(dam),
         where,
         lambda: frame.iloc[:, others].reset_index(drop=True),
-        None if sex is None else string_array(frame.iloc[:, sex].astype(str).to_numpy(dtype=object)),
+        None if sex is None else sex_text(frame.iloc[:, sex].to_numpy()),
     )
 
 

@@ -48,6 +48,7 @@ __all__ = [
     "parents_first",
     "records_table",
     "sex_codes",
+    "sex_text",
 ]
 
 #: The parent entries that mean "unknown" unless the caller gives others.
@@ -413,6 +414,38 @@ def sex_codes(sex: typing.Any) -> NDArray[np.int8]:
         code_of[:-1][pc.is_in(spelled, value_set=pa.array(words)).to_numpy(zero_copy_only=False)] = code
     codes: NDArray[np.int8] = code_of[pc.fill_null(encoded.indices, len(spelled)).to_numpy()]
     return codes
+
+
+def sex_text(values: ArrayLike) -> typing.Any:
+    """A sex column of a data frame as the text that `sex_codes` reads.
+
+    Parameters
+    ----------
+    values : array_like
+        Strings, integers or floats: pandas reads a column of 1 and 2 with
+        a gap as floats, 1.0 and 2.0, each written here as the integer it
+        holds.
+
+    Returns
+    -------
+    pyarrow.StringArray
+        A missing value null.
+
+    Examples
+    --------
+    >>> sex_text(np.array([1.0, np.nan, 2.0])).to_pylist()
+    ['1', None, '2']
+    """
+    column = pd.Series(np.asarray(values))
+    missing = column.isna().to_numpy()
+    if column.dtype.kind == "f":
+        numbers = column.to_numpy()
+        whole = ~missing & np.isfinite(numbers) & (numbers == np.round(numbers))
+        column = column.astype(object)
+        column[whole] = numbers[whole].astype(np.int64)
+    text = column.astype(str).to_numpy(dtype=object)
+    text[missing] = None
+    return string_array(text)
 
 
 def _meanwhile(pool: ThreadPoolExecutor, task: Callable[[], _T]) -> Callable[[], _T]:

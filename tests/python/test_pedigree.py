@@ -185,11 +185,17 @@ def test_from_numbers_refuses_what_are_not_codes(sire, message):
         ("id,sire,dam\nc,a,b\nd,a,c\n", {}, {"a": 1, "b": 2, "c": 2, "d": 0}),
         ("id,sire,dam,Sex\nc,a,b,F\nd,a,c,m\na,0,0,\ne,0,0,x\n", {}, {"a": 1, "b": 2, "c": 2, "d": 1, "e": 0}),
         ("c,a,b\nd,c,a\n", {"selfing": True}, {"a": 0, "b": 2, "c": 1, "d": 0}),
+        # pandas reads a column of 1 and 2 with a gap as floats
+        (
+            pd.DataFrame({"id": [*"abcd"], "sire": [*"00aa"], "dam": [*"00bb"], "sex": [1.0, 2.0, np.nan, 2.0]}),
+            {},
+            {"a": 1, "b": 2, "c": 0, "d": 2},
+        ),
     ],
-    ids=["by_role", "recorded_first", "both_roles"],
+    ids=["by_role", "recorded_first", "both_roles", "frame_of_floats"],
 )
 def test_sexes_as_recorded_else_by_role(text, options, expected):
-    pedigree = read_pedigree(io.StringIO(text), **options)
+    pedigree = read_pedigree(io.StringIO(text) if isinstance(text, str) else text, **options)
     assert dict(zip(pedigree.ids, sexes(pedigree).tolist())) == expected
 
 
