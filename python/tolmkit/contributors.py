@@ -6,6 +6,7 @@ from __future__ import annotations
 import numpy as np
 import pandas as pd
 
+from ._advice import PedigreeError
 from .births import birth_column, cohorts
 from .pedigree import Pedigree, checked_pedigree, sexes
 from .statistics import FounderStatistics
@@ -66,7 +67,8 @@ def ancestors_table(pedigree: Pedigree, founders: FounderStatistics, *, birth: s
     founders : FounderStatistics
     birth : str, optional
         The column of births; by default the one that `birth_column` finds.
-        Its years (of dates, the year) are given; without one, NaN.
+        Its years (of dates, the year) are given; without one, or where the
+        column found by its name holds other than births, NaN.
 
     Returns
     -------
@@ -80,6 +82,8 @@ def ancestors_table(pedigree: Pedigree, founders: FounderStatistics, *, birth: s
     ------
     KeyError
         `birth` is not a column.
+    PedigreeError
+        `birth` holds other than years or dates.
 
     Examples
     --------
@@ -95,11 +99,21 @@ def ancestors_table(pedigree: Pedigree, founders: FounderStatistics, *, birth: s
     attributes = pedigree.attributes
     if column is not None and column not in attributes.columns:
         raise KeyError(f"no column {column!r}; the columns are {', '.join(map(repr, attributes.columns))}")
-    years = (
-        np.full(len(animals), np.nan)
-        if column is None
-        else pd.to_numeric(cohorts(attributes[column].iloc[animals]), errors="coerce").to_numpy(dtype=np.float64)
-    )
+    years = np.full(len(animals), np.nan)
+    if column is not None:
+        try:
+            # A column found by its name is read whole: it gives the births of
+            # this table where it gives those of every other figure.
+            read = (
+                cohorts(attributes[column]).iloc[animals]
+                if birth is None
+                else cohorts(attributes[column].iloc[animals])
+            )
+        except PedigreeError:
+            if birth is not None:
+                raise
+        else:
+            years = pd.to_numeric(read, errors="coerce").to_numpy(dtype=np.float64)
     sire, dam = pedigree.sire, pedigree.dam
     # An offspring of selfing counts once.
     parents = np.concatenate([sire[sire >= 0], dam[(dam >= 0) & (dam != sire)]])

@@ -4,6 +4,7 @@ only here and only when drawing."""
 
 from __future__ import annotations
 
+import functools
 import math
 import os
 import typing
@@ -25,7 +26,23 @@ _MARKED = 40
 _MOST_GENERATIONS = 6
 _SUFFIXES = (".png", ".svg")
 
+_Drawing = typing.TypeVar("_Drawing", bound=typing.Callable[..., None])
 
+
+def _as_written(draw: _Drawing) -> _Drawing:
+    """`draw` with its text drawn as written: matplotlib reads text between
+    two dollar signs as mathematics, and an identifier or a cohort may hold
+    them (a malformed formula stops the drawing)."""
+
+    @functools.wraps(draw)
+    def drawn(*args: typing.Any, **kwargs: typing.Any) -> None:
+        with _pyplot().rc_context({"text.parse_math": False}):
+            draw(*args, **kwargs)
+
+    return typing.cast(_Drawing, drawn)
+
+
+@_as_written
 def plot_trend(
     summary: pd.DataFrame,
     path: str | os.PathLike[str],
@@ -113,6 +130,7 @@ def plot_trend(
     plt.close(figure)
 
 
+@_as_written
 def plot_intervals(table: pd.DataFrame, path: str | os.PathLike[str], *, title: str | None = None) -> None:
     """Draws the generation intervals of the four paths, and of all, by the
     offspring's cohort.
@@ -169,6 +187,7 @@ def plot_intervals(table: pd.DataFrame, path: str | os.PathLike[str], *, title: 
     plt.close(figure)
 
 
+@_as_written
 def plot_ancestry(pedigree: Pedigree, animal: str, path: str | os.PathLike[str], *, generations: int = 4) -> None:
     """Draws an animal's ancestors as a pedigree chart, with the inbreeding
     coefficient F of each: sires above, dams below, ancestors met more than

@@ -26,7 +26,13 @@ from .completeness import COMPLETENESS_GENERATIONS, completeness_by_generation, 
 from .contributors import ancestors_table, n50
 from .kinship import conservation_index, mean_kinship
 from .pedigree import Pedigree, checked_pedigree
-from .statistics import EffectiveSize, FounderStatistics, effective_population_size, intervals_by_cohort
+from .statistics import (
+    COMPUTED_COLUMNS,
+    EffectiveSize,
+    FounderStatistics,
+    effective_population_size,
+    intervals_by_cohort,
+)
 
 __all__ = ["FIGURE_DROPS", "NEW_ROUTES", "PopulationFigures", "cohort_column", "figure_or_reason", "population_figures"]
 
@@ -171,7 +177,7 @@ def population_figures(
         parents=None if by is None else parents_by_cohort(pedigree, by),
         effective=effective,
         n50=n50(founders),
-        ancestors=ancestors_table(pedigree, founders, birth=column),
+        ancestors=ancestors_table(pedigree, founders, birth=birth),
         mean_kinship=float(kinship.loc[chosen].mean()),
         animals=animals,
         kalinowski=figure_or_reason(lambda: kalinowski_inbreeding(pedigree, reference, drops=drops, seed=seed)),
@@ -195,16 +201,23 @@ def cohort_column(pedigree: Pedigree, by: str | None) -> str | None:
     Returns
     -------
     str or None
-        `by` where it is a column of the pedigree's attributes; None for one
-        that `pedigree_statistics` computes (generation), whose figures by
-        cohort are those of `summary_by`'s table alone.
+        `by` where it is a column of the pedigree's attributes, and the
+        attribute X for "X_file", the name that `pedigree_statistics` gives
+        it beside a column of its own; None for a column that
+        `pedigree_statistics` computes (generation), whose figures by cohort
+        are those of `summary_by`'s table alone, even where the file has one
+        of that name.
 
     Examples
     --------
     >>> cohort_column(Pedigree.from_records([("a", "0", "0")]), "generation") is None
     True
     """
-    return by if by is not None and by in pedigree.attributes.columns else None
+    if by is None or by in COMPUTED_COLUMNS:
+        return None
+    if by.endswith("_file") and by[: -len("_file")] in COMPUTED_COLUMNS:
+        by = by[: -len("_file")]
+    return by if by in pedigree.attributes.columns else None
 
 
 def _route(

@@ -153,7 +153,7 @@ def report_html(
         reference,
         founders,
         by=cohort_column(pedigree, by),
-        birth=births.column,
+        birth=birth,
         generations=generations,
         interval=interval,
         drops=drops,
@@ -299,13 +299,14 @@ def _number(value: object, digits: int = 4) -> str:
             return "–"
         if np.isinf(number):
             return "∞"
-        return f"{number:,.{digits}f}" if abs(number) < 1e6 else f"{number:,.0f}"
+        # A figure that rounds to zero from below is written 0, not −0.
+        return f"{round(number, digits) + 0.0:,.{digits}f}" if abs(number) < 1e6 else f"{number:,.0f}"
     return html.escape(str(value))
 
 
 def _share(value: object) -> str:
     number = float(typing.cast(float, value))
-    return "–" if np.isnan(number) else f"{100.0 * number:.1f} %"
+    return "–" if np.isnan(number) else f"{round(100.0 * number, 1) + 0.0:.1f} %"
 
 
 def _size(value: object) -> str:
@@ -330,13 +331,15 @@ def _figures(rows: list[tuple[str, str]]) -> str:
 
 
 def _table(
-    frame: pd.DataFrame, digits: int = 4, written: typing.Mapping[str, typing.Callable[[object], str]] | None = None
+    frame: pd.DataFrame,
+    digits: int = 4,
+    written: typing.Mapping[typing.Any, typing.Callable[[object], str]] | None = None,
 ) -> str:
     """A data frame as an HTML table, its index the first column; a column
     of `written` is written by its function, the others as figures."""
     head = "".join(f"<th>{html.escape(str(name))}</th>" for name in [frame.index.name or ""] + list(frame.columns))
     figure = functools.partial(_number, digits=digits)
-    ways = [(written or {}).get(str(name), figure) for name in frame.columns]
+    ways = [(written or {}).get(name, figure) for name in frame.columns]
     rows = []
     for label, row in zip(frame.index, frame.itertuples(index=False)):
         cells = "".join(f'<td class="n">{way(value)}</td>' for way, value in zip(ways, row))
@@ -553,7 +556,7 @@ def _route(effective: EffectiveSize) -> list[tuple[str, str]]:
 def _sources(source: str | os.PathLike[str] | None) -> str:
     """The date of the page, the input's name and SHA-256, tolmkit's version."""
     if source is None:
-        named = "an input not named (a pedigree given in Python)"
+        named = "an input not named"
     else:
         digest = hashlib.sha256()
         with open(source, "rb") as data:
@@ -588,7 +591,7 @@ def _over_time(births: _Births, intervals: pd.DataFrame | str | None, picture: s
     if isinstance(intervals, str):
         return _note(html.escape(intervals))
     if intervals is None or len(intervals) == 0:
-        return _note("No pair of parent and offspring with both births known.")
+        return _note("No pair of a parent and its offspring with both births known and the parent born first.")
     return (
         _picture(picture, "generation intervals by cohort")
         + _table(intervals, 2)

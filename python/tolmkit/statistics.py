@@ -21,6 +21,7 @@ from .completeness import ancestors_known, check_generations
 from .pedigree import Pedigree, checked_pedigree, reference_ancestry, reference_numbers, roles, sexes
 
 __all__ = [
+    "COMPUTED_COLUMNS",
     "EffectiveSize",
     "FounderStatistics",
     "effective_population_size",
@@ -174,6 +175,20 @@ class FounderStatistics:
     explained: float
     stopped_by: typing.Literal["explained", "max_ancestors"]
     contributions: pd.DataFrame
+
+
+#: The columns that `pedigree_statistics` computes, before the file's own.
+COMPUTED_COLUMNS = (
+    "sire",
+    "dam",
+    "generation",
+    "complete_generations",
+    "equivalent_generations",
+    "completeness",
+    "inbreeding",
+    "delta_inbreeding",
+    "sampling_var",
+)
 
 
 def pedigree_statistics(pedigree: Pedigree, *, completeness_generations: int = 5) -> pd.DataFrame:
