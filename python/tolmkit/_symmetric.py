@@ -1,7 +1,8 @@
 """Symmetric matrices from their lower triangle: a dense one mirrored in
 place, and one of Dask blocks whose blocks above the diagonal are the
 transposes of those below. Each element is copied, never computed again,
-so that the matrix is symmetric to the bit."""
+so that the matrix is symmetric to the bit. And the rows of a Cholesky
+factorisation that rounding alone kept positive."""
 
 from __future__ import annotations
 
@@ -11,10 +12,28 @@ from collections.abc import Callable, Sequence
 import numpy as np
 from numpy.typing import NDArray
 
-__all__ = ["mirror", "mirrored_blocks"]
+__all__ = ["mirror", "mirrored_blocks", "singular"]
 
 # Rows of a band that `mirror` copies at once.
 _BAND = 256
+# The least share of a row's diagonal that the rows before it may leave
+# unexplained, times the matrix's order: below it the Cholesky factor's pivot
+# is rounding, the matrix singular (a clone), and its inverse would be noise
+# of 1e15 that the factorisation alone lets pass.
+_SINGULAR = 1000 * np.finfo(np.float64).eps
+
+
+def singular(left: NDArray[typing.Any], diagonal: NDArray[typing.Any], order: int) -> NDArray[np.intp]:
+    """The rows whose variance `left` unexplained by the rows before them (a
+    Cholesky pivot squared) is rounding of their `diagonal`, in a matrix of
+    `order` rows.
+
+    Examples
+    --------
+    >>> singular(np.array([1.0, 1e-17]), np.array([1.0, 1.0]), 2).tolist()
+    [1]
+    """
+    return np.flatnonzero(left <= _SINGULAR * order * diagonal)
 
 
 def mirror(matrix: NDArray[np.float64]) -> NDArray[np.float64]:

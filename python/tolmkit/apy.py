@@ -15,7 +15,7 @@ from numpy.typing import NDArray
 
 from ._advice import argument, refused
 from ._arguments import integer, real
-from ._symmetric import mirror
+from ._symmetric import mirror, singular
 
 __all__ = ["ApyInverse", "Centring", "apy_inverse", "core_positions", "core_size", "genomic_sums"]
 
@@ -252,17 +252,24 @@ def apy_inverse(
     del g_across
     kept = weigh(g_diagonal[noncore], a22_diagonal[noncore])
     factor, info = lapack.dpotrf(core_block, lower=True, clean=True)
-    if info > 0:
+    flat = singular(np.diagonal(factor) ** 2, np.diagonal(core_block), len(ids)) if info == 0 else np.array([], int)
+    if info > 0 or len(flat):
+        why = (
+            f"singular: core animal {ids[core[int(flat[0])]]!r} holds nothing that the core animals before it do "
+            "not, to the last bits"
+            if len(flat)
+            else f"not positive definite: its leading block stops being so at core animal {ids[core[info - 1]]!r}"
+        )
         raise refused(
-            f"G of the core is not positive definite: its leading block stops being so at core animal "
-            f"{ids[core[info - 1]]!r}; raise ",
+            f"G of the core is {why}; raise ",
             argument("blend"),
             ", choose another core, or look for clones in G",
         )
     core_inverse = mirror(lapack.dpotri(factor, lower=True)[0])
     lifted = lapack.dpotrs(factor, across, lower=True)[0]
     left = kept - np.einsum("ij,ij->j", across, lifted)
-    lost = np.flatnonzero(~(left > 0.0))
+    # A noncore animal with no variance left given the core, to the last bits: a clone of the core.
+    lost = np.union1d(np.flatnonzero(~(left > 0.0)), singular(left, kept, len(ids)))
     if len(lost):
         raise refused(
             f"animal {ids[noncore[lost[0]]]!r} has no variance left given the core ({float(left[lost[0]])!r}): Gw is "

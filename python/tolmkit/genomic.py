@@ -5,6 +5,7 @@ relationships."""
 from __future__ import annotations
 
 import dataclasses
+import functools
 import typing
 import warnings
 from collections.abc import Collection, Iterable
@@ -21,8 +22,8 @@ from ._advice import Option, PedigreeError, argument, option, refused
 from ._arguments import checked_seed, real, switch
 from ._matrices import as_array, check_genotype_values, check_genotypes, genotype_array, kind, threshold
 from ._memory import BLAS_BUFFERS, require_room
-from ._patterns import LOOKS_UNKNOWN
-from ._symmetric import mirror, mirrored_blocks
+from ._patterns import LOOKS_UNKNOWN, NUMBER
+from ._symmetric import mirror, mirrored_blocks, singular
 from .among import relationships_among
 from .apy import Centring, apy_inverse, comparison_figures, core_positions, core_size, genomic_sums
 from .genotypes import first_repeat
@@ -41,6 +42,7 @@ __all__ = [
     "genomic_relationship_matrix",
     "kept_markers",
     "hybrid_inverse",
+    "single_step_options",
     "hybrid_relationship",
     "suggest_core_size",
 ]
@@ -52,11 +54,6 @@ _MARKERS_AT_ONCE = 1024
 KEPT = ("G", "A22", "Gw_inverse", "block")
 # The advice of a G that is not positive definite after blending.
 _CLONES = ("; raise ", argument("blend"), ", or look for clones in G")
-# The least share of an animal's diagonal that the animals before it may
-# leave unexplained, times their count: below it the Cholesky factor's pivot
-# is rounding, the matrix singular (a clone), and its inverse would be noise
-# of 1e15 that the factorisation alone lets pass.
-_SINGULAR = 1000 * np.finfo(np.float64).eps
 # A G of zeros, which blending would silently turn into a multiple of A22.
 _ZERO = (
     "G is zero: no marker varies around the allele frequencies (a single genotyped animal, or every genotype the same)"
@@ -573,7 +570,7 @@ def hybrid_inverse(
     0.5
     """
     checked_pedigree(pedigree)
-    weights = _options(tune, blend_with, order, blend=blend, tau=tau, omega=omega)
+    weights = single_step_options(tune, blend_with, order, blend=blend, tau=tau, omega=omega)
     if seed is not None:
         checked_seed(seed)
     _group_options(groups, metafounders, tune)
@@ -855,7 +852,7 @@ def hybrid_relationship(
            [ 0.4 ,  0.4 ,  0.8 ]])
     """
     checked_pedigree(pedigree)
-    _options(tune, blend_with, order, blend=blend)
+    single_step_options(tune, blend_with, order, blend=blend)
     pedigree, positions, ids, g = _inputs(pedigree, genotyped, G, tune, False)
     a = relationship_matrix(pedigree, memory_limit=memory_limit)
     n = len(pedigree)
@@ -916,16 +913,17 @@ def _genotyped(
     try:
         return pedigree, pedigree.numbers(ids).astype(np.int64), ids
     except PedigreeError as error:
+        found: NDArray[np.intp] = pd.Index(pedigree.ids, dtype=object).get_indexer(ids)  # type: ignore[no-untyped-call]
+        missing = ids[found < 0]
+        # An animal of the pedigree written otherwise is refused as such, with or without add_missing.
+        _check_added(pedigree, missing)
         if not add_missing:
             raise refused(
                 f"{error}: a genotyped animal must be in the pedigree, or pass ",
                 option("add_missing", True),
                 " to add it as a founder",
             ) from None
-    found: NDArray[np.intp] = pd.Index(pedigree.ids, dtype=object).get_indexer(ids)  # type: ignore[no-untyped-call]
-    missing = ids[found < 0]
     if len(missing):
-        _check_added(pedigree, missing)
         n, k = len(pedigree), len(missing)
         unknown = np.full(k, -1)
         everyone = np.concatenate([pedigree.ids, missing])
@@ -944,10 +942,12 @@ def _genotyped(
 
 
 def _check_added(pedigree: Pedigree, missing: NDArray[np.object_]) -> None:
-    """Refuses genotyped animals that adding as founders would make into
-    other animals than those meant, as reading the pedigree refuses them: a
-    code of an unknown parent or of a group, and one that differs only in
-    case from an animal (unless the pedigree itself holds such animals)."""
+    """Refuses genotyped animals not in the pedigree that adding as founders
+    would make into other animals than those meant, as reading the pedigree
+    refuses them: a code of an unknown parent or of a group, one that
+    differs from an animal (or from another such) only in case (unless the
+    pedigree itself holds such animals), in how a number is written, or in
+    Unicode normalisation."""
     for name in missing:
         text = str(name)
         if text in pedigree.group_ids:
@@ -956,29 +956,64 @@ def _check_added(pedigree: Pedigree, missing: NDArray[np.object_]) -> None:
                 "remove its genotypes, or give the group another code"
             )
         if LOOKS_UNKNOWN.python.fullmatch(text):
-            raise PedigreeError(
-                f"genotyped animal {text!r} reads like a code of an unknown parent, and add_missing "
-                "would add it as an animal; remove its genotypes"
+            raise refused(
+                f"genotyped animal {text!r} reads like a code of an unknown parent, and ",
+                argument("add_missing"),
+                " would add it as an animal; remove its genotypes",
             )
     try:
-        listed = pc.utf8_lower(pa.array(pedigree.ids, pa.string()))
-    except (pa.ArrowTypeError, pa.ArrowInvalid):  # identifiers that are not text have no case
+        listed = pa.array(pedigree.ids, pa.string())
+        added = pa.array(missing, pa.string())
+    except (pa.ArrowTypeError, pa.ArrowInvalid):  # identifiers that are not text have no spellings
         return
-    if pc.count_distinct(listed).as_py() < len(listed):
-        return  # read with case_distinct: case tells its animals apart
-    added = pc.utf8_lower(pa.array(missing.astype(str), pa.string()))
-    twins = pc.fill_null(pc.index_in(added, value_set=listed), -1).to_numpy()
+    listing = (", or list it there (read with ", option("case_distinct", True), ")")
+    # Names that differ in Unicode normalisation look alike: shown by their code points.
+    for spelling, shown, how in (
+        (pc.utf8_lower, repr, ("only in case", *listing)),
+        (_plain_number, repr, ("in how a number is written (spreadsheets drop leading zeros and add '.0')",)),
+        (functools.partial(pc.utf8_normalize, form="NFKC"), ascii, ("only in Unicode normalisation",)),
+    ):
+        _check_spelled_alike(missing, spelling(listed), spelling(added), pedigree.ids, shown, how)
+
+
+def _plain_number(names: pa.Array) -> pa.Array:
+    """Each name that is a number as spreadsheets write it, without leading
+    zeros and decimal point; null for the others."""
+    numbers = pc.if_else(pc.match_substring_regex(names, NUMBER.arrow), names, pa.scalar(None, pa.string()))
+    return pc.replace_substring_regex(pc.replace_substring_regex(numbers, r"\.0*$", ""), r"^0+(\d)", r"\1")
+
+
+def _check_spelled_alike(
+    missing: NDArray[np.object_],
+    listed: pa.Array,
+    added: pa.Array,
+    ids: NDArray[np.object_],
+    shown: typing.Callable[[object], str],
+    how: tuple[str | Option, ...],
+) -> None:
+    """Refuses a genotyped animal not in the pedigree that is spelled as an
+    animal of it, or as another such animal, `listed` and `added` their
+    spellings (null for none); names `shown` so, `how` they differ and what
+    else to do."""
+    if pc.count_distinct(listed).as_py() < len(listed) - listed.null_count:
+        return  # the pedigree holds animals of one spelling, read so (such as with case_distinct)
+    twins = pc.fill_null(pc.index_in(added, value_set=listed, skip_nulls=True), -1).to_numpy()
     if np.any(twins >= 0):
         k = int(np.argmax(twins >= 0))
-        which = f"animal {missing[k]!r} is not in the pedigree, and {pedigree.ids[twins[k]]!r} differs from it"
+        which = f"animal {shown(missing[k])} is not in the pedigree, and {shown(ids[twins[k]])} differs from it"
     else:
-        repeat = first_repeat(np.asarray(added.to_pylist(), dtype=object))
+        spelled = np.asarray(added.to_pylist(), dtype=object)
+        known = np.flatnonzero(pd.notna(spelled))
+        repeat = first_repeat(spelled[known])
         if repeat is None:
             return
-        which = f"animals {missing[repeat[0]]!r} and {missing[repeat[1]]!r} are not in the pedigree, and differ"
-    raise PedigreeError(
-        f"genotyped {which} only in case: add_missing would make them two animals; write it as in "
-        "the pedigree, or list it there (read with case_distinct=True)"
+        one, two = known[list(repeat)]
+        which = f"animals {shown(missing[one])} and {shown(missing[two])} are not in the pedigree, and differ"
+    raise refused(
+        f"genotyped {which} {how[0]}: ",
+        argument("add_missing"),
+        " would make them two animals; write it as in the pedigree",
+        *how[1:],
     )
 
 
@@ -1048,9 +1083,32 @@ def _by_labels(frame: pd.DataFrame, ids: NDArray[np.object_]) -> pd.DataFrame:
     return aligned
 
 
-def _options(tune: str | None, blend_with: str, order: str, **weights: float) -> dict[str, float]:
-    """The weights checked (real numbers, `blend` from 0 to 1), and how G
-    is tuned and blended."""
+def single_step_options(tune: str | None, blend_with: str, order: str, **weights: float) -> dict[str, float]:
+    """The weights of single-step checked, and how G is tuned and blended,
+    as `hybrid_inverse` checks them before any matrix is made.
+
+    Parameters
+    ----------
+    tune, blend_with, order
+        As for `hybrid_inverse`.
+    **weights : float
+        Such as blend, tau and omega: real numbers, blend from 0 to 1.
+
+    Returns
+    -------
+    dict
+        The weights as floats.
+
+    Raises
+    ------
+    ValueError
+        Naming the argument that is not so.
+
+    Examples
+    --------
+    >>> single_step_options(None, "A22", "tune-then-blend", blend=0.05)
+    {'blend': 0.05}
+    """
     check_adjustment(tune, blend_with, order)
     for name, value in weights.items():
         number = real(value)
@@ -1098,7 +1156,7 @@ def _inverse(
             f"{ids[info - 1]!r} (row {info - 1})",
             *advice,
         )
-    flat = np.flatnonzero(np.diagonal(factor) ** 2 <= _SINGULAR * len(ids) * np.diagonal(matrix))
+    flat = singular(np.diagonal(factor) ** 2, np.diagonal(matrix), len(ids))
     if len(flat):
         k = int(flat[0])
         raise refused(

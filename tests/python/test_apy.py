@@ -164,6 +164,21 @@ def test_bad_cores_are_refused(arguments, error, message):
         tolmkit.hybrid_inverse(SMALL, ["b", "c", "d"], **arguments)
 
 
+@pytest.mark.parametrize(
+    "seed, clone, message",
+    [(0, 1, "G of the core is singular: core animal 'a1'"), (4, 6, "animal 'a6' has no variance left given the core")],
+    ids=["in_the_core", "of_the_core"],
+)
+def test_a_clone_that_rounding_lets_through_the_factorisation_is_refused(seed, clone, message):
+    ids = [f"a{i}" for i in range(8)]
+    genotypes = np.random.default_rng(seed).integers(0, 3, (8, 300)).astype(np.int8)
+    genotypes[clone] = genotypes[0]
+    genotypes[7] = np.where(genotypes[0] == 0, 2, 0)  # no marker monomorphic
+    founders = tolmkit.Pedigree.from_records([(name, "0", "0") for name in ids])
+    with pytest.raises(PedigreeError, match=message):
+        tolmkit.hybrid_inverse(founders, ids, genotypes=genotypes, core=ids[:5], blend=0.0, form="operator")
+
+
 def test_an_inverse_beyond_the_floats_is_refused():
     z = np.random.default_rng(1).standard_normal((8, 50))
     centring = Centring(lambda rows: iter([(z[rows], np.ones((len(rows), 50), bool))]), 1.0, 50)

@@ -323,6 +323,8 @@ G2 = np.array([[1.0, 0.3], [0.3, 1.2]])
         (["C", "d"], G2, {"add_missing": True}, PedigreeError, "'C' is not in .* 'c' differs from it only in case"),
         (["x", "X"], G2, {"add_missing": True}, PedigreeError, "animals 'x' and 'X' are not in .* differ only in case"),
         (["0", "d"], G2, {"add_missing": True}, PedigreeError, "'0' reads like a code of an unknown parent"),
+        (["\uff43", "d"], G2, {}, PedigreeError, r"'\\uff43' is not in .* 'c' differs from it only in Unicode"),
+        (["007", "7.0"], G2, {"add_missing": True}, PedigreeError, "'007' and '7.0' .* differ in how a number"),
         (None, G2, {}, TypeError, "genotyped must be the identifiers of G's rows, got NoneType"),
         (
             ["c", "d"],
