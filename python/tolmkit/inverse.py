@@ -90,7 +90,8 @@ def inverse_relationship_matrix(
     if len(singular):
         raise PedigreeError(
             f"animal {pedigree.ids[singular[0]]!r} has no Mendelian sampling "
-            "(a selfed offspring of a fully inbred parent): A has no inverse"
+            "(its parents' inbreeding rounds to 1, as after selfing or many generations of full-sib matings): "
+            "A has no inverse"
         )
     # The inverse of A / 2 is 2 A⁻¹: doubling every weight is exact.
     weight = (2.0 if kinship else 1.0) / sampling_var

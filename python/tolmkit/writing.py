@@ -47,8 +47,6 @@ STANDARD_STREAM = "-"
 CHUNK_ROWS = 1 << 16
 
 _DISK_FULL = frozenset({errno.ENOSPC, errno.EDQUOT, errno.EFBIG})
-# The byte of a '#', which starts a comment where tolmkit reads a file.
-_HASH = ord("#")
 
 # A column as text: the offsets of its fields, and their characters.
 _Text = tuple[NDArray[np.int64], NDArray[np.uint8]]
@@ -302,7 +300,8 @@ def write_csv(
     floats in the shortest digits that read back to the same bits, 0.25,
     1e-05), missing values as nothing, and text quoted where it holds the
     separator, a quote or a line end, which is what pandas writes, and where
-    a '#' begins it or follows a blank, which pandas leaves bare. Columns of
+    a '#' begins it or follows a blank, or a tab is among blank-separated
+    fields, which pandas leaves bare. Columns of
     other types, rows with text that needs quotes or holds a '#', and a
     separator that numbers are written with or that is not ASCII go through
     pandas itself.
@@ -335,7 +334,7 @@ def write_csv(
             ready = [column for column in columns if column is not None]
             # None where a column's type, or text that needs quotes (the separator,
             # a quote, a line end, a '#'), is left to pandas, which quotes it.
-            whole = ready and len(ready) == len(columns) and not any(map(_holds_hash, ready))
+            whole = ready and len(ready) == len(columns) and not any(_holds_bare(column, sep) for column in ready)
             lines = _native.write_lines(ready, sep, count) if whole else None
             if lines is None:
                 text = frame.iloc[start:stop].to_csv(sep=sep, header=False, index=index, lineterminator="\n")
@@ -344,20 +343,29 @@ def write_csv(
                 file.write(lines)
 
 
-def _holds_hash(column: typing.Any) -> bool:
-    """Whether text of the companion's form holds a '#'."""
+def _bare(sep: str) -> str:
+    """The characters that pandas leaves bare and tolmkit's readers do not:
+    '#', which may begin a comment, and with blanks as the separator the
+    tab, at which a file of blank-separated fields is split too."""
+    return "#\t" if sep == " " else "#"
+
+
+def _holds_bare(column: typing.Any, sep: str) -> bool:
+    """Whether text of the companion's form holds one of `_bare(sep)`."""
     if not isinstance(column, tuple):
         return False
     offsets, text = column
-    return bool(np.any(text[offsets[0] : offsets[-1]] == _HASH))
+    held = text[offsets[0] : offsets[-1]]
+    return any(bool(np.any(held == ord(character))) for character in _bare(sep))
 
 
 def _comments_quoted(text: str, sep: str) -> str:
     """Lines as pandas writes them, with the fields quoted that tolmkit's
     readers would take for a comment ('#' at the start of a field or after
-    a blank), so that every file written reads back whole; pandas quotes
-    only the separator, a quote and a line end."""
-    if "#" not in text:
+    a blank) or split (a tab among blank-separated fields), so that every
+    file written reads back whole; pandas quotes only the separator, a
+    quote and a line end."""
+    if not any(character in text for character in _bare(sep)):
         return text
     out = io.StringIO()
     for row in csv.reader(io.StringIO(text), delimiter=sep):
@@ -366,7 +374,8 @@ def _comments_quoted(text: str, sep: str) -> str:
 
 
 def _quoted(field: str, sep: str) -> str:
-    if holds_comment(field) or any(character in field for character in (sep, '"', "\n", "\r")):
+    split = sep == " " and "\t" in field
+    if split or holds_comment(field) or any(character in field for character in (sep, '"', "\n", "\r")):
         return '"' + field.replace('"', '""') + '"'
     return field
 

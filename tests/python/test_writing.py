@@ -1,3 +1,4 @@
+import functools
 import os
 import re
 
@@ -58,6 +59,7 @@ def _frame(rng, n):
         (None, "§", True, False),
         ("long", ",", True, True),
         ("comments", ",", True, True),
+        ("tab", " ", True, True),
     ],
     ids=[
         "csv",
@@ -71,6 +73,7 @@ def _frame(rng, n):
         "separator_not_ascii",
         "chunks_written_in_two_halves",
         "text_read_as_comments_quoted",
+        "tab_among_blanks_quoted",
     ],
 )
 def test_tables_are_written_as_pandas_writes_them_and_read_back_to_the_same_bits(
@@ -83,6 +86,8 @@ def test_tables_are_written_as_pandas_writes_them_and_read_back_to_the_same_bits
         frame.iloc[300, frame.columns.get_loc("text")] = 'say "a,b"\tc'
     if change == "comments":
         frame.iloc[[300, 301], frame.columns.get_loc("text")] = ["#5", "x #1"]
+    if change == "tab":
+        frame.iloc[300, frame.columns.get_loc("text")] = "x\ty"
     if change == "categorical":
         frame["text"] = frame["text"].astype("category")
         frame["mixed"] = pd.Series([1, "a", 2.5, None] * 125, index=frame.index, dtype=object)
@@ -95,8 +100,9 @@ def test_tables_are_written_as_pandas_writes_them_and_read_back_to_the_same_bits
     path = tmp_path / "table.csv"
     write_csv(frame, str(path), sep=sep, header=header, index=index)
     expected = frame.to_csv(sep=sep, header=header, index=index, lineterminator="\n")
-    # Quoted where tolmkit's readers would take them for comments, as pandas does not.
-    assert path.read_text() == expected.replace(",#5\n", ',"#5"\n').replace(",x #1\n", ',"x #1"\n')
+    # Quoted where tolmkit's readers would take them for comments or split them, as pandas does not.
+    quoted = {",#5\n": ',"#5"\n', ",x #1\n": ',"x #1"\n', " x\ty\n": ' "x\ty"\n'}
+    assert path.read_text() == functools.reduce(lambda text, bare: text.replace(*bare), quoted.items(), expected)
     # The text read back by Python's own float(), which rounds correctly on every pandas.
     back = pd.read_csv(
         path,
