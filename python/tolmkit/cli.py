@@ -33,7 +33,7 @@ from ._version import __version__
 from .apy import ApyInverse
 from .births import MIN_AGE, birth_column, birth_order, cohorts
 from .decoding import utf8_text
-from .genomic import KEPT, genomic_relationship_matrix, hybrid_inverse, kept_markers
+from .genomic import KEPT, genomic_relationship_matrix, hybrid_inverse, kept_markers, single_step_options
 from .genotypes import GenotypeError, genotype_files, read_genotypes
 from .inverse import inverse_relationship_matrix
 from .pedigree import Pedigree
@@ -181,6 +181,14 @@ def _arguments(parser: argparse.ArgumentParser, argv: Sequence[str] | None) -> a
             check_reading_options(options["delimiter"], options["header"], options["columns"])
             _rules(options)
         except (ValueError, TypeError) as error:
+            args.parser.error(getattr(error, "command_line", str(error)))
+    if hasattr(args, "blend"):
+        # So are the weights of single-step, before G is made.
+        try:
+            single_step_options(
+                args.tune, args.blend_with, args.order, blend=args.blend, tau=args.tau, omega=args.omega
+            )
+        except ValueError as error:
             args.parser.error(getattr(error, "command_line", str(error)))
     return args
 
@@ -354,7 +362,7 @@ def _parser() -> argparse.ArgumentParser:
         "OUT.core-inverse.npy, OUT.core-noncore.npy and OUT.noncore-diagonal.npy, with OUT.core.ids and "
         "OUT.noncore.ids, instead of H-inverse",
     )
-    hinv.add_argument("--seed", type=int, default=0, help="seed of the draw of the core (default: 0)")
+    hinv.add_argument("--seed", type=_natural, default=0, help="seed of the draw of the core (default: 0)")
 
     stats = command(
         "stats",
@@ -478,10 +486,10 @@ def _figure_options(command: argparse.ArgumentParser) -> None:
         metavar="N",
         help=f"gene drops of ancestral and partial inbreeding (default: {FIGURE_DROPS})",
     )
-    command.add_argument("--seed", type=int, default=0, help="the seed of the gene drops (default: 0)")
+    command.add_argument("--seed", type=_natural, default=0, help="the seed of the gene drops (default: 0)")
     command.add_argument(
         "--interval",
-        type=_years,
+        type=_interval,
         metavar="YEARS",
         help="the generation interval of Ne by family size (default: the mean interval from the births)",
     )
@@ -494,6 +502,13 @@ def _years(text: str) -> float:
         years = -1.0
     if not 0.0 <= years < float("inf"):
         raise argparse.ArgumentTypeError(f"expected a number of years of at least 0, got {text!r}")
+    return years
+
+
+def _interval(text: str) -> float:
+    years = _years(text)
+    if years == 0.0:
+        raise argparse.ArgumentTypeError(f"expected a positive number of years, got {text!r}")
     return years
 
 
@@ -517,6 +532,12 @@ def _encoding(text: str) -> str:
 def _positive(text: str) -> int:
     if not text.isdigit() or int(text) < 1:
         raise argparse.ArgumentTypeError(f"expected a positive integer, got {text!r}")
+    return int(text)
+
+
+def _natural(text: str) -> int:
+    if not text.isdigit():
+        raise argparse.ArgumentTypeError(f"expected a non-negative integer, got {text!r}")
     return int(text)
 
 
@@ -655,11 +676,16 @@ def _hinv(args: argparse.Namespace) -> None:
         raise UsageError("hinv writes two files, OUT and OUT.ids: give -o a file name")
     if args.full_groups and args.groups is None:
         raise UsageError("--full-groups ties the genotyped animals to the groups of unknown parents: give --groups")
-    if args.core is not None:
-        _apy_parts(args)
-        return
     kept = {name: getattr(args, f"write_{_flag(name).replace('-', '_')}") for name in KEPT}
     kept = {name: path for name, path in kept.items() if path}
+    if args.core is not None:
+        if kept:
+            raise UsageError(
+                f"--core writes APY's parts of Gw-inverse, not the matrices of --write-{_flag(next(iter(kept)))}: "
+                "leave out one or the other"
+            )
+        _apy_parts(args)
+        return
     checked = args.genotypes is not None and not args.no_quality
     targets = [args.output, f"{args.output}.ids", f"{args.output}.quality.csv" if checked else None]
     for path in kept.values():
@@ -739,7 +765,8 @@ def _genotypes(
             limits = {name: getattr(args, name) for name in THRESHOLDS}
             checked = genotype_quality(genotypes, genotyped, pedigree=pedigree, on_conflict=args.on_conflict, **limits)
         summary = checked.summary() + "\n"
-        write_csv(checked.removed, removals, index=False)
+        # Markers numbered from 1 in the file's order, as the reader's messages number them.
+        write_csv(checked.removed.assign(marker=checked.removed["marker"] + 1), removals, index=False)
         genotyped, genotypes = checked.ids, checked.genotypes
         pedigree = typing.cast(Pedigree, checked.pedigree)
     return pedigree, genotyped, genotypes, summary
@@ -1010,14 +1037,25 @@ def _check_columns(options: list[tuple[str, str | None]], columns: pd.Index[typi
 
 def _listed(path: str, encoding: str, option: str) -> list[tuple[int, str]]:
     """The identifiers of a file of one a line, with their lines; blank lines
-    and comments are skipped, as in every text file that tolmkit reads."""
+    and comments are skipped, as in every text file that tolmkit reads, and
+    an identifier quoted whole is read as the writer quotes it (a '#' or a
+    blank inside, a quote doubled)."""
     try:
         text = utf8_text(path, encoding)
     except OSError as error:
         raise UsageError(f"{option} {path}: {error.strerror or error}") from None
     except PedigreeError as error:
         raise UsageError(f"{option} {path}: {error.command_line}") from None
-    listed = [(number, line.strip()) for number, line in enumerate(text.decode().split("\n"), 1) if line.strip()]
+    listed = []
+    for number, line in enumerate(text.decode().split("\n"), 1):
+        name = line.strip()
+        if len(name) >= 2 and name[0] == name[-1] == '"':
+            name = name[1:-1]
+            if '"' in name.replace('""', ""):
+                raise ValueError(f"{option} {path}, line {number}: a quote inside quotes that is not doubled")
+            name = name.replace('""', '"')
+        if name:
+            listed.append((number, name))
     if not listed:
         raise ValueError(f"{option} {path} names no animal")
     return listed

@@ -92,6 +92,8 @@ def test_hinv_writes_the_matrices_of_the_genotyped_animals(tmp_path, capsys):
     removed = (tmp_path / "hinv.txt.quality.csv").read_text().splitlines()
     assert removed[0] == "kind,marker,animal,other,figure,threshold" and len(removed) == 1 + len(checked.removed)
     assert "parent-offspring conflict,,w,s,0.3333333333333333,0.2" in removed
+    numbered = sorted(int(row.split(",")[1]) for row in removed[1:] if row.split(",")[1])
+    assert numbered and numbered == sorted(checked.removed["marker"].dropna() + 1)  # from 1, as messages number
     assert "quality control: kept 4 animals and 8 markers" in capsys.readouterr().err
     key = (tmp_path / "hinv.txt.ids").read_text()
     for name, path in files.items():
