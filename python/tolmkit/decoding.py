@@ -234,6 +234,9 @@ class TextMarks(typing.NamedTuple):
     unclosed_quote: int
     #: The line end of the first empty line.
     empty_line: int
+    #: The bytes of the longest line, line end and all, where more than
+    #: 64 KiB; else at most 64 KiB.
+    longest_line: int
     #: Those of the bytes asked about that the text holds.
     held: bytes
 
@@ -258,7 +261,7 @@ def text_marks(data: bytes, wanted: bytes) -> TextMarks:
     Examples
     --------
     >>> text_marks(b'a,"b\\nc\\x01', b",#")
-    TextMarks(control=6, beyond_ascii=-1, unclosed_quote=4, empty_line=-1, held=b',')
+    TextMarks(control=6, beyond_ascii=-1, unclosed_quote=4, empty_line=-1, longest_line=5, held=b',')
     """
     return TextMarks(*_native.text_marks(np.frombuffer(data, dtype=np.uint8), wanted, get_threads()))
 

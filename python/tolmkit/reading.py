@@ -61,6 +61,10 @@ _EXPONENT_ARROW = r"^[-+]?\d(?:\.\d+)?[Ee][-+]?\d+$"
 
 _NEWLINE = b"\n"
 
+# pyarrow's block of text parsed at a time, its default: a file's longest
+# line raises it.
+_ARROW_BLOCK = pa_csv.ReadOptions().block_size
+
 # The text of the last parse that pyarrow gave up, whose tasks may still read
 # it (see `_arrow_columns`): held until the next such parse, or exit.
 _given_up: list[bytes] = []
@@ -644,7 +648,8 @@ def _parsed(
     quoted = b'"' in marks.held
     # pyarrow's parser takes a quote after a blank as text; pandas' skips the spaces first.
     after_blank = not spaces and quoted and blanks and (b' "' in data or b'\t"' in data)
-    arrays = _arrow_columns(data, separator, width) if (single or not spaces) and not after_blank else None
+    arrow = (single or not spaces) and not after_blank
+    arrays = _arrow_columns(data, separator, width, marks.longest_line) if arrow else None
     if arrays is None:
         _check_widths(data, separator, needed, width, lines, header)
         frame = _pandas_frame(data, separator, width)
@@ -691,10 +696,12 @@ def _unquoted(column: typing.Any, pattern: str) -> typing.Any:
 
 
 @follows_threads
-def _arrow_columns(data: bytes, separator: str, width: int) -> list[typing.Any] | None:
+def _arrow_columns(data: bytes, separator: str, width: int, longest: int) -> list[typing.Any] | None:
     """The columns of a file whose rows all have `width` fields, as pyarrow
     string arrays (fields separated by spaces keep their quotes, for
-    `_parsed` to read); None for a file that the parser cannot split so."""
+    `_parsed` to read); None for a file that the parser cannot split so.
+    `longest` is `TextMarks.longest_line`: the parser takes the text in
+    blocks, and a line longer than its block would be a parse given up."""
     names = [str(k) for k in range(width)]
     # pyarrow's threads may hold pieces of the text after the parse returns,
     # until its pools end at exit, when letting go of a Python object aborts
@@ -703,7 +710,11 @@ def _arrow_columns(data: bytes, separator: str, width: int) -> list[typing.Any] 
     # Python object; it copies every field out of it.
     text = pa.foreign_buffer(np.frombuffer(data, dtype=np.uint8).ctypes.data, len(data))
     try:
-        read = pa_csv.ReadOptions(column_names=names, use_threads=pa.cpu_count() > 1 and _parse_room(data))
+        read = pa_csv.ReadOptions(
+            column_names=names,
+            use_threads=pa.cpu_count() > 1 and _parse_room(data),
+            block_size=max(_ARROW_BLOCK, 2 * longest),
+        )
         table = pa_csv.read_csv(
             pa.BufferReader(text),
             read_options=read,

@@ -28,7 +28,7 @@ void register_text_checks(py::module_& m) {
                 }
             }
             return py::make_tuple(marks.control, marks.beyond_ascii, marks.unclosed_quote, marks.empty_line,
-                                  py::bytes(held));
+                                  marks.longest_line, py::bytes(held));
         },
         py::arg("text").noconvert(), py::arg("wanted"), py::arg("threads") = 1);
     m.def(

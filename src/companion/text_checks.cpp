@@ -112,8 +112,18 @@ TextMarks stretch_marks(const std::uint8_t* text, std::int64_t from, std::int64_
         marks.empty_line = from;
     }
     std::uint64_t odd = 0;
+    // The last line end before the block: a line within a block is shorter
+    // than the block, one across blocks is measured from it to the first
+    // line end after.
+    std::int64_t line_end = from - 1;
     for (std::int64_t start = from; start < to; start += block_bytes) {
         const std::int64_t size = std::min(block_bytes, to - start);
+        const auto bytes = static_cast<std::size_t>(size);
+        if (const void* first = std::memchr(text + start, '\n', bytes)) {
+            const std::int64_t at = static_cast<const std::uint8_t*>(first) - text;
+            marks.longest_line = std::max(marks.longest_line, at - line_end);
+            line_end = static_cast<const std::uint8_t*>(memrchr(text + start, '\n', bytes)) - text;
+        }
         if (marks.empty_line < 0) {
             // The stretch's first byte, at a line start, is looked at above.
             const std::int64_t after = std::max(start, from + 1);
@@ -138,6 +148,7 @@ TextMarks stretch_marks(const std::uint8_t* text, std::int64_t from, std::int64_
     if (marks.unclosed_quote < 0 && odd != 0) {
         marks.unclosed_quote = to - 1;
     }
+    marks.longest_line = std::max(marks.longest_line, to - 1 - line_end);
     return marks;
 }
 
@@ -200,6 +211,7 @@ TextMarks text_marks(const std::uint8_t* text, std::int64_t size, std::string_vi
         marks.beyond_ascii = marks.beyond_ascii < 0 ? stretch.beyond_ascii : marks.beyond_ascii;
         marks.unclosed_quote = marks.unclosed_quote < 0 ? stretch.unclosed_quote : marks.unclosed_quote;
         marks.empty_line = marks.empty_line < 0 ? stretch.empty_line : marks.empty_line;
+        marks.longest_line = std::max(marks.longest_line, stretch.longest_line);
         marks.held |= stretch.held;
     }
     return marks;

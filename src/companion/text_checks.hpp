@@ -27,6 +27,10 @@ struct TextMarks {
     // The line end of the first empty line, or −1: where none is, each line
     // is a row of the file.
     std::int64_t empty_line = -1;
+    // The bytes of the longest line with its line end, where that is more
+    // than 64 KiB; else at most 64 KiB. A parser that takes the text in
+    // blocks needs blocks larger than it.
+    std::int64_t longest_line = 0;
     // Bit k set when the text holds byte wanted[k].
     std::uint64_t held = 0;
 };

@@ -70,6 +70,25 @@ TEST(TextMarks, AreTheSameOnEveryNumberOfThreads) {
     }
 }
 
+// A line longer than a block of the scan is measured whole, line end and
+// all, wherever it lies and on any number of threads; shorter ones are
+// bounded by the block.
+TEST(TextMarks, MeasureALineLongerThanABlock) {
+    const std::string line(99, 'a');
+    std::string text;
+    for (int k = 0; k < 400000; ++k) {
+        text += line + "\n";
+    }
+    for (const int threads : {1, 2, 3}) {
+        EXPECT_LE(marks_of(text, threads).longest_line, 65536) << threads;
+    }
+    const std::string lines = text.substr(0, 20000000) + std::string(300000, 'b') + "\n" + text.substr(20000000);
+    for (const int threads : {1, 2, 3}) {
+        EXPECT_EQ(marks_of(lines, threads).longest_line, 300001) << threads;
+        EXPECT_EQ(marks_of(text + std::string(200000, 'c'), threads).longest_line, 200000) << threads;
+    }
+}
+
 // Lines of more than eight bytes, so that quotes and line ends fall in
 // different words and several in one; a control character past a block of
 // 4096 bytes; the bytes next to the letters, which are none; empty lines

@@ -10,6 +10,7 @@ import numpy as np
 import pandas as pd
 import pytest
 
+import tolmkit.reading
 from tolmkit import PedigreeError, prune, read_pedigree
 
 from pedigrees import A_B, assert_parents_first, parents_by_id, read_or_refused
@@ -62,6 +63,14 @@ def test_semicolons_with_a_given_delimiter():
 def test_header_can_be_forced_either_way(header, first):
     pedigree = read_pedigree(io.StringIO("kid b a\nb 0 0\na 0 0\n"), header=header)
     assert sorted(pedigree.ids) == sorted(first)
+
+
+def test_a_line_longer_than_the_parsers_block_is_parsed_not_given_up(monkeypatch):
+    # A parse given up leaves pyarrow's tasks behind, which can hang the exit.
+    monkeypatch.setattr(tolmkit.reading, "_given_up", [])
+    long = "B" * 3_000_000
+    assert read_pedigree(io.StringIO(f"A,0,0\n{long},A,0\n")).ids.tolist() == ["A", long]
+    assert tolmkit.reading._given_up == []
 
 
 def test_reads_a_path(tmp_path):
