@@ -10,7 +10,6 @@ error, 2 for wrong usage, 130 when interrupted. Every file is written through
 from __future__ import annotations
 
 import argparse
-import codecs
 import contextlib
 import io
 import os
@@ -32,7 +31,7 @@ from ._advice import PedigreeError, argument
 from ._version import __version__
 from .apy import ApyInverse
 from .births import MIN_AGE, birth_column, birth_order, cohorts
-from .decoding import utf8_text
+from .decoding import checked_encoding, utf8_text
 from .genomic import KEPT, genomic_relationship_matrix, hybrid_inverse, kept_markers, single_step_options
 from .genotypes import GenotypeError, genotype_files, read_genotypes
 from .inverse import inverse_relationship_matrix
@@ -523,9 +522,9 @@ def _delimiter(text: str) -> str:
 
 def _encoding(text: str) -> str:
     try:
-        codecs.lookup(text)
-    except LookupError:
-        raise argparse.ArgumentTypeError(f"unknown encoding {text!r}; such as utf-8, latin-1, cp1252, utf-16") from None
+        checked_encoding(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
     return text
 
 

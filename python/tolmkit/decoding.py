@@ -23,7 +23,7 @@ from ._advice import Option, PedigreeError, option, refused
 from ._patterns import SPACES
 from .threads import get_threads
 
-__all__ = ["TextMarks", "holds_comment", "line_at", "marked_utf8_text", "text_marks", "utf8_text"]
+__all__ = ["TextMarks", "checked_encoding", "holds_comment", "line_at", "marked_utf8_text", "text_marks", "utf8_text"]
 
 _NEWLINE = b"\n"
 # Encodings in which a file of ASCII bytes reads as those bytes.
@@ -38,6 +38,16 @@ _BEFORE_COMMENT = (_NEWLINE, *(space.encode() for space in SPACES))
 
 # A line of blanks alone, after its line end.
 _BLANK_LINE = re.compile(b"\n(?:" + b"|".join(re.escape(space.encode()) for space in SPACES) + b")+(?=\n|\\Z)")
+
+# The byte-order marks, UTF-32's little-endian one before UTF-16's, which
+# begins it: a file that begins with one is in its encoding whatever is said.
+_MARKS = {
+    codecs.BOM_UTF8: "utf-8",
+    codecs.BOM_UTF32_LE: "utf-32",
+    codecs.BOM_UTF32_BE: "utf-32",
+    codecs.BOM_UTF16_LE: "utf-16",
+    codecs.BOM_UTF16_BE: "utf-16",
+}
 
 _COMPRESSED: dict[bytes, tuple[str, Callable[[bytes], bytes] | None]] = {
     b"\x1f\x8b": ("gzip", gzip.decompress),
@@ -147,6 +157,7 @@ def marked_utf8_text(
         if binary is not None and binary.seekable():
             binary.seek(0)
             raw = binary.read()
+            _check_mixed(raw, error.encoding)
             line, guess = f"line {line_at(raw, _first_undecodable(raw, error.encoding))}: ", _guessed(raw)
         # The caller opened the file, where a command takes the option.
         advice = Option(f"open the file with encoding={guess!r}", f"pass {option('encoding', guess).command_line}")
@@ -157,6 +168,8 @@ def marked_utf8_text(
         ) from None
     if not isinstance(text, str):
         raise TypeError("the file is open in binary mode: open it as text, or pass its path")
+    # A mark of another encoding, read as Latin-1 or cp1252 reads it.
+    _check_mark(text[:4].encode("latin-1", errors="replace"), "")
     return _encoded(text.removeprefix("\ufeff"), wanted)
 
 
@@ -166,19 +179,57 @@ def _uncompressed(raw: bytes) -> bytes:
             if decompress is None:
                 raise PedigreeError(f"the file is compressed with {name}; uncompress it first")
             try:
-                return decompress(raw)
+                text = decompress(raw)
             except (OSError, EOFError, ValueError, zlib.error, lzma.LZMAError) as error:
                 raise PedigreeError(
                     f"the file is compressed with {name} but cannot be uncompressed ({error}); it may be cut short"
                 ) from None
+            if text.startswith(tuple(_COMPRESSED)):
+                raise PedigreeError(f"the file is compressed twice, with {name} outside; uncompress it to its text")
+            return text
     return raw
 
 
-def _decoded(raw: bytes, encoding: str, wanted: bytes) -> tuple[bytes, TextMarks]:
+def checked_encoding(encoding: str) -> str:
+    """The name of a text encoding, as Python's codecs know it.
+
+    Parameters
+    ----------
+    encoding : str
+        Such as "utf-8", "latin-1", "cp1252", "utf-16".
+
+    Returns
+    -------
+    str
+
+    Raises
+    ------
+    ValueError
+        An encoding that Python does not know, or one that does not decode
+        bytes to text (such as "rot13" or "base64").
+
+    Examples
+    --------
+    >>> checked_encoding("Latin-1")
+    'iso8859-1'
+    """
     try:
         name = codecs.lookup(encoding).name
     except LookupError:
-        raise ValueError(f"unknown encoding {encoding!r}") from None
+        raise ValueError(f"unknown encoding {encoding!r}; such as utf-8, latin-1, cp1252, utf-16") from None
+    try:
+        # bytes.decode asks whether the codec is of text once there are bytes to decode.
+        b"\x00\x00\x00\x00".decode(encoding)
+    except UnicodeDecodeError:
+        pass
+    except LookupError:
+        raise ValueError(f"{encoding!r} is not an encoding of text; such as utf-8, latin-1, cp1252, utf-16") from None
+    return name
+
+
+def _decoded(raw: bytes, encoding: str, wanted: bytes) -> tuple[bytes, TextMarks]:
+    name = checked_encoding(encoding)
+    _check_mark(raw, name)
     if name in _ASCII_ALIKE:
         marks = text_marks(raw, _ENCODED_ASKS + wanted)
         if marks.beyond_ascii < 0:
@@ -186,6 +237,7 @@ def _decoded(raw: bytes, encoding: str, wanted: bytes) -> tuple[bytes, TextMarks
     try:
         text = raw.decode(encoding)
     except UnicodeDecodeError as error:
+        _check_mixed(raw, encoding)
         line = line_at(raw, error.start)
         raise refused(
             f"line {line}: bytes that are not {encoding} ({error.reason}); pass ",
@@ -193,6 +245,35 @@ def _decoded(raw: bytes, encoding: str, wanted: bytes) -> tuple[bytes, TextMarks
             " or the encoding the file was written in",
         ) from None
     return _encoded(text.removeprefix("\ufeff"), wanted)
+
+
+def _check_mark(raw: bytes, name: str) -> None:
+    """Refuses a file that begins with the byte-order mark of another
+    encoding than `name`: read so, the mark would begin its first
+    identifier."""
+    for mark, marked in _MARKS.items():
+        if raw.startswith(mark):
+            if not name.startswith(marked):
+                raise refused(
+                    f"the file begins with the byte-order mark of {marked}, the encoding it is written in; pass ",
+                    option("encoding", marked),
+                )
+            return
+
+
+def _check_mixed(raw: bytes, encoding: str) -> None:
+    """Refuses a file of UTF-8 that holds bytes of another encoding too, as
+    files pasted together do: no encoding reads both parts right."""
+    if not codecs.lookup(encoding).name.startswith("utf-8"):
+        return
+    text = raw.decode("utf-8", errors="replace")
+    other = re.search("[^\x00-\x7f\ufffd]", text)
+    if other is not None:
+        raise PedigreeError(
+            f"line {line_at(raw, _first_undecodable(raw, 'utf-8'))}: bytes that are not utf-8, while line "
+            f"{text.count(chr(10), 0, other.start()) + 1} is utf-8: the file mixes encodings (files pasted "
+            "together?); write it in one"
+        )
 
 
 def _guessed(raw: bytes) -> str:

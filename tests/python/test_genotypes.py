@@ -51,7 +51,7 @@ TEXT = {
     "utf_16_unsaid": (
         "a 0121\nb 2100\n".encode("utf-16"),
         {},
-        ("line 1: bytes that are not utf-8-sig (invalid start byte); pass encoding='utf-16'", "pass --encoding=utf-16"),
+        ("the file begins with the byte-order mark of utf-16, the encoding it is written in", "pass --encoding=utf-16"),
     ),
     "latin_1_unsaid": (
         "# \xe9\na 0121\nb\xe9 2100\n".encode("latin-1"),

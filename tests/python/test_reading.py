@@ -225,6 +225,18 @@ FILES = {
     "gzip": (gzip.compress(b"A,0,0\nB,A,0\n"), {}, A_B),
     "bzip2": (bz2.compress(b"A,0,0\nB,A,0\n"), {}, A_B),
     "gzip_cut_short": (gzip.compress(b"A,0,0\nB,A,0\n")[:-6], {}, (PedigreeError, "compressed with gzip but cannot")),
+    "gzip_twice": (gzip.compress(gzip.compress(b"A,0,0\n")), {}, (PedigreeError, "compressed twice, with gzip")),
+    "utf_8_mark_read_as_latin_1": (
+        "\ufeffA,0,0\nB,A,0\n".encode(),
+        {"encoding": "latin-1"},
+        (PedigreeError, "begins with the byte-order mark of utf-8", "--encoding=utf-8"),
+    ),
+    "utf_8_and_latin_1_pasted": (
+        "A\xe9,0,0\n".encode() + "B,A\xe9,0\n".encode("latin-1"),
+        {},
+        (PedigreeError, "line 2: bytes that are not utf-8, while line 1 is utf-8: the file mixes encodings"),
+    ),
+    "not_an_encoding_of_text": (b"A,0,0\n", {"encoding": "rot13"}, (ValueError, "'rot13' is not an encoding of text")),
     "tabs_with_unicode_spaces": ("A\t0\t0\nB\t\u2003A\u202f\t0\n", {}, A_B),
     "c1_control_read_as_latin_1": (
         b"A,0,0\nB,A\x85,0\n",
