@@ -50,7 +50,7 @@ from .statistics import (
     pedigree_statistics,
     summary_by,
 )
-from .threads import ENVIRONMENT_VARIABLE, set_threads
+from .threads import ENVIRONMENT_VARIABLE, MOST_THREADS, set_threads
 from .tuning import BLENDS, ORDERS, TUNINGS
 from .writing import (
     STANDARD_STREAM,
@@ -250,7 +250,7 @@ def _parser() -> argparse.ArgumentParser:
     )
     options.add_argument(
         "--threads",
-        type=_positive,
+        type=_threads,
         metavar="N",
         help=f"threads of the computations, the reader and the writer (default: {ENVIRONMENT_VARIABLE}, "
         "else every core the process may use)",
@@ -531,6 +531,12 @@ def _encoding(text: str) -> str:
 def _positive(text: str) -> int:
     if not text.isdigit() or int(text) < 1:
         raise argparse.ArgumentTypeError(f"expected a positive integer, got {text!r}")
+    return int(text)
+
+
+def _threads(text: str) -> int:
+    if not (text.isascii() and text.isdigit() and 1 <= int(text) <= MOST_THREADS):
+        raise argparse.ArgumentTypeError(f"expected a number of threads from 1 to {MOST_THREADS}, got {text!r}")
     return int(text)
 
 

@@ -16,12 +16,16 @@ import threadpoolctl
 
 from ._arguments import integer
 
-__all__ = ["ENVIRONMENT_VARIABLE", "follows_threads", "get_threads", "limited", "resolve", "set_threads"]
+__all__ = ["ENVIRONMENT_VARIABLE", "MOST_THREADS", "follows_threads", "get_threads", "limited", "resolve", "set_threads"]
 
 _Function = typing.TypeVar("_Function", bound=Callable[..., typing.Any])
 
 #: The environment variable that sets the threads when no call has.
 ENVIRONMENT_VARIABLE = "TOLMKIT_THREADS"
+
+#: The most threads that may be asked for: each takes its own scratch, as
+#: large as a pedigree's bits, whether or not there are cores for it.
+MOST_THREADS = 1024
 
 # The setting of set_threads, None while no call has made one.
 _setting: int | None = None
@@ -37,14 +41,14 @@ class set_threads:  # noqa: N801 -- a function to the user, which is also a cont
     Parameters
     ----------
     threads : int or None
-        A positive number of threads; None goes back to the default: the
+        A number of threads from 1 to `MOST_THREADS`; None goes back to the default: the
         environment variable ``TOLMKIT_THREADS``, else the cores that the
         process may run on.
 
     Raises
     ------
     ValueError
-        `threads` is not a positive integer or None.
+        `threads` is not an integer from 1 to `MOST_THREADS`, or None.
 
     Examples
     --------
@@ -84,7 +88,8 @@ def get_threads() -> int:
     Raises
     ------
     ValueError
-        ``TOLMKIT_THREADS`` is set to other than a positive integer.
+        ``TOLMKIT_THREADS`` is set to other than an integer from 1 to
+        `MOST_THREADS`.
 
     Examples
     --------
@@ -95,10 +100,11 @@ def get_threads() -> int:
         return _setting
     given = os.environ.get(ENVIRONMENT_VARIABLE, "").strip()
     if given:
-        number = int(given) if given.isdigit() else 0
-        if number < 1:
+        number = int(given) if given.isascii() and given.isdigit() else 0
+        if not 1 <= number <= MOST_THREADS:
             raise ValueError(
-                f"{ENVIRONMENT_VARIABLE} is {given!r}; set it to a positive number of threads, or unset it"
+                f"{ENVIRONMENT_VARIABLE} is {given!r}; set it to a number of threads from 1 to {MOST_THREADS}, "
+                "or unset it"
             )
         return number
     affinity: typing.Callable[[int], set[int]] | None = getattr(os, "sched_getaffinity", None)
@@ -214,6 +220,6 @@ def follows_threads(function: _Function) -> _Function:
 
 def _positive(value: object, name: str) -> int:
     number = integer(value)
-    if number is None or number < 1:
-        raise ValueError(f"{name} must be a positive integer, got {value!r}")
+    if number is None or not 1 <= number <= MOST_THREADS:
+        raise ValueError(f"{name} must be an integer from 1 to {MOST_THREADS}, got {value!r}")
     return number
