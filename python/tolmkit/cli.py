@@ -683,6 +683,11 @@ def _hinv(args: argparse.Namespace) -> None:
         raise UsageError("--full-groups ties the genotyped animals to the groups of unknown parents: give --groups")
     kept = {name: getattr(args, f"write_{_flag(name).replace('-', '_')}") for name in KEPT}
     kept = {name: path for name, path in kept.items() if path}
+    for name, path in kept.items():
+        if path == STANDARD_STREAM and not args.named:
+            raise UsageError(
+                f"--write-{_flag(name)} writes two files, the matrix and its .ids: give it a file name, or pass --named"
+            )
     if args.core is not None:
         if kept:
             raise UsageError(
@@ -1036,7 +1041,7 @@ def _with_reference(args: argparse.Namespace) -> tuple[Pedigree, pd.DataFrame, l
 def _check_columns(options: list[tuple[str, str | None]], columns: pd.Index[typing.Any]) -> None:
     """Refuses an option that names none of `columns`."""
     for flag, column in options:
-        if column and column not in columns:
+        if column is not None and column not in columns:
             raise UsageError(f"{flag}: no column {column!r}; the columns are {', '.join(map(str, columns))}")
 
 

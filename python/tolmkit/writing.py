@@ -165,16 +165,17 @@ def _resolved(target: str | None) -> str | None:
         return None
     if target.endswith(("/", os.sep)):
         raise OutputError(f"{target}: names a folder; give the name of a file")
-    file = os.path.realpath(target)
+    # The target itself, not its resolved path: /dev/stdout resolves to a
+    # pipe's name, which is no path, while the target leads to the pipe.
     try:
-        mode = os.stat(file).st_mode
+        mode = os.stat(target).st_mode
     except FileNotFoundError:
-        return file
+        return os.path.realpath(target)
     except OSError as error:  # a file where a folder is named, a loop of links
         raise OutputError(f"{target}: {error.strerror}") from None
     if stat.S_ISDIR(mode):
         raise OutputError(f"{target}: is a folder, not a file")
-    return file if stat.S_ISREG(mode) else None
+    return os.path.realpath(target) if stat.S_ISREG(mode) else None
 
 
 def _stream_file(descriptor: int) -> os.stat_result | None:

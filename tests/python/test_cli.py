@@ -159,6 +159,7 @@ def test_a_pedigree_that_cannot_be_used_exits_1_with_one_line(tmp_path, capsys, 
         ["check", "HERD", "--columns", "a,,c"],
         ["stats", "HERD", "--interval", "0"],
         ["report", "HERD", "-o", "r.html", "--seed", "-1"],
+        ["stats", "HERD", "--by", ""],
     ],
     ids=[
         "no_command",
@@ -182,6 +183,7 @@ def test_a_pedigree_that_cannot_be_used_exits_1_with_one_line(tmp_path, capsys, 
         "empty_column_name",
         "interval_zero",
         "negative_seed",
+        "empty_column_name_of_by",
     ],
 )
 def test_wrong_usage_exits_2(herd, capsys, arguments):
@@ -204,6 +206,7 @@ def test_wrong_usage_exits_2(herd, capsys, arguments):
         ("a 0121\nc 2100\n", ["--blend", "1.5"], 2, "--blend must be a number from 0 to 1, got 1.5"),
         ("a 0121\nc 2100\n", ["--tau", "nan"], 2, "--tau must be a finite number, got nan"),
         ("a 0121\nc 2100\n", ["--core", "1", "--write-g", "g.txt"], 2, "--core writes APY's parts of Gw-inverse"),
+        ("a 0121\nc 2100\n", ["--write-g", "-"], 2, "--write-g writes two files, the matrix and its .ids"),
         ("c 1111\n", [], 1, r"G is zero: no marker varies around the allele frequencies \(a single genotyped animal"),
         ("a 0121\nc 5555\n", [], 1, "animal 'c' has no genotype at the 2 markers kept"),
         (
@@ -221,6 +224,7 @@ def test_wrong_usage_exits_2(herd, capsys, arguments):
         "blend_above_one",
         "tau_not_finite",
         "core_with_write_g",
+        "write_g_to_standard_output",
         "one_animal",
         "animal_without_genotypes",
         "clones",
@@ -328,6 +332,11 @@ def test_standard_streams_redirected_to_an_input_are_refused(tmp_path):
             )
         assert run.returncode == 2 and b"is the input" in run.stderr
         assert path.read_text() == HERD
+    # /dev/stdout resolves to a pipe's name, which is no path: the pipe is written.
+    piped = subprocess.run(
+        [sys.executable, "-m", "tolmkit", "inbreeding", str(path), "-o", "/dev/stdout"], capture_output=True
+    )
+    assert piped.returncode == 0 and piped.stdout.startswith(b"id,sire,dam,"), piped.stderr
 
 
 def _fail_after_writing(error, files=1):
