@@ -458,6 +458,10 @@ class Pedigree:
         >>> Pedigree.from_records([(3, 1, 2), (1, None, None)]).ids.tolist()
         ['2', '1', '3']
         """
+        if isinstance(records, pd.DataFrame):  # iterating it gives its column labels
+            raise TypeError(
+                "records must be (animal, sire, dam) sequences, got a DataFrame: read it with read_pedigree"
+            )
         table = records_table(records, lines)
         return from_table(table, Rules.given(unknown, selfing, extra=[""], case_distinct=case_distinct))
 

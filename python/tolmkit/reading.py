@@ -213,7 +213,7 @@ def check_reading_options(delimiter: str | None, header: bool | None, columns: S
             argument("delimiter"), f" must be one ASCII character other than a quote or a line end, got {delimiter!r}"
         )
     if columns is not None and (
-        isinstance(columns, str) or len(columns) != 3 or len(set(columns)) != 3 or not all(columns)
+        isinstance(columns, str) or len(columns) != 3 or len(set(columns)) != 3 or not all(map(str, columns))
     ):
         raise refused(argument("columns"), f" must name three different columns: animal, sire and dam; got {columns!r}")
     if columns is not None and header is False:
@@ -354,7 +354,11 @@ def _frame_table(frame: pd.DataFrame, columns: Sequence[str] | None) -> Table:
     names = [str(name) for name in frame.columns]
     if frame.shape[1] < 3:
         raise PedigreeError(f"the frame has {frame.shape[1]} columns; it needs animal, sire and dam")
-    found = _columns(names, columns, "the frame")
+    twice = next((name for k, name in enumerate(names) if name in names[:k]), None)
+    if twice is not None:
+        raise PedigreeError(f"two columns of the frame are named {twice!r}; name them apart")
+    # A frame's labels may be numbers: they are matched as the text of its names.
+    found = _columns(names, None if columns is None else [str(name) for name in columns], "the frame")
     positions, sex = found if found is not None else ([0, 1, 2], None)
     for p in positions:
         dtype = frame.dtypes.iloc[p]

@@ -16,7 +16,15 @@ import threadpoolctl
 
 from ._arguments import integer
 
-__all__ = ["ENVIRONMENT_VARIABLE", "MOST_THREADS", "follows_threads", "get_threads", "limited", "resolve", "set_threads"]
+__all__ = [
+    "ENVIRONMENT_VARIABLE",
+    "MOST_THREADS",
+    "follows_threads",
+    "get_threads",
+    "limited",
+    "resolve",
+    "set_threads",
+]
 
 _Function = typing.TypeVar("_Function", bound=Callable[..., typing.Any])
 

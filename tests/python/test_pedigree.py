@@ -218,3 +218,9 @@ def test_a_frame_given_for_a_pedigree_is_refused_naming_how_to_make_one(call):
     arguments = {parameter.name: None for parameter in parameters if parameter.default is parameter.empty}
     with pytest.raises(TypeError, match=re.escape("got a DataFrame: make one with tolmkit.read_pedigree(frame)")):
         call(**{**arguments, "pedigree": frame})
+
+
+def test_a_frame_given_for_records_is_refused():
+    frame = pd.DataFrame({"id": ["a"], "sire": ["0"], "dam": ["0"]})
+    with pytest.raises(TypeError, match="records must be .* got a DataFrame: read it with read_pedigree"):
+        Pedigree.from_records(frame)

@@ -380,6 +380,10 @@ def test_frames_by_column_name_with_attributes_carried_through():
     for values in (pd.to_datetime(["2001-01-01"] * 3), pd.to_timedelta([1, 2, 3], unit="D"), [True, False, True]):
         with pytest.raises(TypeError, match="column 'calf' holds"):
             read_pedigree(frame.assign(calf=values))
+    numbered = frame[["calf", "sire_id", "dam_id"]].set_axis([0, 1, 2], axis="columns")
+    assert parents_by_id(read_pedigree(numbered, columns=(0, 1, 2), unknown="9")) == parents_by_id(pedigree)
+    with pytest.raises(PedigreeError, match="two columns of the frame are named 'herd'"):
+        read_pedigree(pd.concat([frame, frame[["herd"]]], axis="columns"))
 
 
 def test_file_attributes_and_summary():
