@@ -432,8 +432,8 @@ def _partial_result(
     errors = np.zeros(len(given) + 1)
     if se is not None:
         errors[:-1] = se[parts.top]
-        rest = np.delete(np.arange(len(parts.mean)), parts.top)
-        errors[-1] = math.sqrt(float(np.sum(se[rest] ** 2)))
+        # The other founders' part is the exact mean F less the founders' estimates: theirs is its error.
+        errors[-1] = math.sqrt(float(np.sum(errors[:-1] ** 2)))
     values = np.append(given, other)
     table = pd.DataFrame(
         {

@@ -213,9 +213,10 @@ def dominance_matrix(
     Off the diagonal, D(i, j) = a(d_i, d_j) a(s_i, s_j) + a(d_i, s_j) a(s_i, d_j)
     from the relationships a of the parents, for the pairs that the
     relationship matrix stores; pairs with an animal of unknown sire or dam,
-    and zeros, are not stored. With the default kinship matrix this is the
-    probability that the two animals' genotypes are identical by descent
-    (1/4 for full sibs of unrelated, non-inbred parents). On that scale the
+    and zeros, are not stored. With the default kinship matrix and without
+    inbreeding this is the probability that the two animals' genotypes are
+    identical by descent (1/4 for full sibs of unrelated parents); with
+    inbreeding it is the formula's value, which may exceed the diagonal. On that scale the
     diagonal is D(i, i) = 1 - F_i: the chance that the two genes of animal i
     are not identical by descent, the share of the dominance variance in the
     variance of its own dominance deviation (1 for a non-inbred animal).

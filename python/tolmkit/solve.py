@@ -22,6 +22,9 @@ from .pedigree import Pedigree, checked_pedigree
 
 __all__ = ["AnimalModelSolution", "solve_animal_model"]
 
+# The fewest iterations that conjugate gradients are given by default.
+_LEAST_ITERATIONS = 1000
+
 _Floats = NDArray[np.float64]
 
 
@@ -91,7 +94,7 @@ def solve_animal_model(
         ``diagonal()`` in the pedigree's numbering.
     tol : float, default 1e-12
     max_iterations : int, optional
-        By default the number of equations.
+        By default the number of equations, and 1000 at least.
 
     Returns
     -------
@@ -131,7 +134,7 @@ def solve_animal_model(
     if twice is not None:
         raise ValueError(f"the column {twice!r} is named twice among the trait and the fixed effects; name it once")
     ids, relation = _relationship(pedigree, relationship)
-    y, x, levels, animals = _design(records, trait, effects, ids)
+    y, x, levels, animals = _design(records, trait, effects, ids, pedigree)
     if len(y) == 0:
         raise ValueError("the records hold no record: there is nothing to estimate the effects from")
     m, f, n = len(y), x.shape[1], len(ids)
@@ -153,7 +156,9 @@ def solve_animal_model(
         result[f:] += lam * np.asarray(relation @ v[f:]).ravel()
         return result
 
-    most = f + n if max_iterations is None else integer(max_iterations)
+    # In exact arithmetic conjugate gradients end within as many iterations as
+    # equations; rounding may take a few more, which matters for small systems.
+    most = max(f + n, _LEAST_ITERATIONS) if max_iterations is None else integer(max_iterations)
     if most is None or most < 1:
         raise refused(argument("max_iterations"), f" must be a positive integer, got {max_iterations!r}")
     solution, iterations, residual = _conjugate_gradients(product, wt @ y, diagonal, limit, most)
@@ -184,7 +189,7 @@ def _relationship(pedigree: Pedigree, relationship: typing.Any) -> tuple[NDArray
 
 
 def _design(
-    records: pd.DataFrame, trait: str, effects: list[str], ids: NDArray[np.object_]
+    records: pd.DataFrame, trait: str, effects: list[str], ids: NDArray[np.object_], pedigree: Pedigree
 ) -> tuple[_Floats, sp.csr_matrix, pd.MultiIndex, NDArray[np.intp]]:
     """y, X, the (effect, level) of each column of X, and the animal of each
     record among `ids`."""
@@ -197,6 +202,9 @@ def _design(
             f"records have no column {absent[0]!r} (they have {', '.join(map(repr, records.columns))}); "
             "an animal model reads 'animal', the trait and the fixed effects"
         )
+    twice = [column for column in wanted if np.count_nonzero(records.columns == column) > 1]
+    if twice:
+        raise ValueError(f"records have two columns named {twice[0]!r}; name them apart")
     for column in wanted:
         blank = np.flatnonzero(records[column].isna().to_numpy())
         if len(blank):
@@ -214,9 +222,12 @@ def _design(
     found: NDArray[np.intp] = pd.Index(ids, dtype=object).get_indexer(records["animal"].astype(object))  # type: ignore[no-untyped-call]
     outside = np.flatnonzero(found < 0)
     if len(outside):
-        raise ValueError(
-            f"records row {outside[0]}: animal {records['animal'].iloc[outside[0]]!r} is not in the pedigree"
-        )
+        name = records["animal"].iloc[outside[0]]
+        try:
+            pedigree.numbers([name])  # says how a name not in the pedigree may have been meant (3 for '3')
+        except (ValueError, TypeError) as error:
+            raise type(error)(f"records row {outside[0]}: {error}") from None
+        raise ValueError(f"records row {outside[0]}: animal {name!r} is not among the animals of the relationship")
     m = len(y)
     columns: list[sp.csr_matrix] = []
     labels: list[tuple[str, typing.Any]] = []

@@ -130,6 +130,10 @@ def test_gene_dropping_agrees_with_the_exact_figures_within_its_error():
     assert np.all(np.abs(table["identical"] - table["inbreeding"]) <= 4 * np.sqrt(0.25 / 3000) + 1e-12)
     assert np.allclose(table["ancestral"] + table["new"], table["identical"])
     assert kalinowski_inbreeding(pedigree, reference, drops=3000, seed=1).animals.equals(table)
+    # Every founder listed: the others' part, 0, is the exact F less the estimates, within their error.
+    sibs = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b"), ("d", "a", "b"), ("e", "c", "d")])
+    other = partial_inbreeding(sibs, ["e"], max_animals=1, drops=3000, seed=1).founders.loc["other founders"]
+    assert 0 < abs(other["inbreeding"]) <= 4 * other["se"]
 
 
 def test_ancestral_inbreeding_by_hand():

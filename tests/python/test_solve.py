@@ -60,6 +60,17 @@ def test_fixed_effects_take_every_level_of_the_first_and_all_but_one_of_the_othe
     assert np.abs(found - expected).max() <= 1e-8 * np.abs(expected).max()
 
 
+def test_a_small_system_converges_within_the_default_iterations():
+    # 26 equations, whose conjugate gradients take 27 iterations to the tolerance.
+    parents = [("0", "0")] * 3 + [("A2", "A1"), ("A0", "A1"), ("0", "A1"), ("A4", "A1"), ("0", "0"), ("A0", "A3")]
+    parents += [("A8", "A1"), ("A6", "A9"), ("A8", "A1"), ("A0", "A3"), ("A4", "A7"), ("A12", "A11"), ("0", "A5")]
+    parents += [("A0", "A3"), ("A14", "A13"), ("A16", "0"), ("A4", "A13"), ("0", "A7"), ("A10", "A5")]
+    parents += [("A14", "A17"), ("A6", "A5"), ("A4", "A23")]
+    pedigree = tolmkit.Pedigree.from_records([(f"A{k}", s, d) for k, (s, d) in enumerate(parents)])
+    solution = tolmkit.solve_animal_model(pedigree, pd.DataFrame({"animal": ["A6"], "y": [95.3]}), "y", ratio=1.0)
+    assert solution.fixed.iloc[0] == pytest.approx(95.3) and np.abs(solution.breeding_values).max() < 1e-10
+
+
 SMALL = YIELDS.head(3)
 
 
@@ -91,6 +102,8 @@ SMALL = YIELDS.head(3)
         (SMALL, {"relationship": sp.identity(4000, format="csr") * np.nan}, ValueError, "the solution is not finite"),
         (SMALL, {"relationship": sp.csr_matrix((4000, 4000))}, ValueError, "no positive diagonal at animal"),
         (SMALL.head(0), {}, ValueError, "the records hold no record"),
+        (SMALL.assign(animal=[7, 8, 9]), {}, TypeError, "records row 0: animal 7 is given as int64, .* pass '7'"),
+        (pd.concat([SMALL, SMALL[["milk_kg"]]], axis=1), {}, ValueError, "two columns named 'milk_kg'"),
     ],
 )
 def test_bad_records_are_refused(records, options, error, message):
