@@ -22,6 +22,8 @@ __all__ = ["chart_format", "plot_ancestry", "plot_intervals", "plot_trend"]
 
 # Cohorts up to which every point has its marker and every integer cohort its tick.
 _MARKED = 40
+# Cohorts up to which ΔF is drawn as bars.
+_MOST_BARS = 500
 # The widest chart of ancestors that stays legible: 64 animals in its last column.
 _MOST_GENERATIONS = 6
 _SUFFIXES = (".png", ".svg")
@@ -110,7 +112,13 @@ def plot_trend(
     shared.tick_params(axis="y", colors="#c0602a")
     shared.set_ylim(0, 105)
     upper.legend(handles=upper.get_lines() + shared.get_lines(), loc="upper left", frameon=False)
-    bars = lower.bar(x, summary["delta_inbreeding"] * 100, color="#4a7ab5", width=0.7 * spacing)
+    delta = summary["delta_inbreeding"] * 100
+    # A bar is a patch, which matplotlib places and draws one by one (15 s for
+    # 20,000): beyond some hundreds of cohorts, where bars are a pixel wide,
+    # a line each, drawn as one collection.
+    bars = lower.bar(x, delta, color="#4a7ab5", width=0.7 * spacing) if n <= _MOST_BARS else None
+    if bars is None:
+        lower.vlines(x, 0.0, delta, color="#4a7ab5", linewidth=0.8)
     lower.margins(y=0.15)
     lower.set_ylabel("mean ΔF (% per generation)")
     lower.set_xlabel(cohort)
@@ -121,7 +129,7 @@ def plot_trend(
     figures = _figures(effective, founders)
     figure.suptitle(heading + ("\n" + figures if figures else ""), fontsize=12)
     figure.tight_layout()
-    labels = _fitting_labels(figure, lower, spacing, summary["ne"].to_numpy(dtype=np.float64))
+    labels = None if bars is None else _fitting_labels(figure, lower, spacing, summary["ne"].to_numpy(dtype=np.float64))
     if labels is None:
         _ne_axis(lower)
     else:

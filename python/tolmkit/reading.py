@@ -61,6 +61,10 @@ _EXPONENT_ARROW = r"^[-+]?\d(?:\.\d+)?[Ee][-+]?\d+$"
 
 _NEWLINE = b"\n"
 
+# The fields of a line beyond which the lines' widths are checked before the
+# parse, whose columns take some kilobytes each.
+_WIDE = 1000
+
 # pyarrow's block of text parsed at a time, its default: a file's longest
 # line raises it.
 _ARROW_BLOCK = pa_csv.ReadOptions().block_size
@@ -354,7 +358,7 @@ def _frame_table(frame: pd.DataFrame, columns: Sequence[str] | None) -> Table:
     names = [str(name) for name in frame.columns]
     if frame.shape[1] < 3:
         raise PedigreeError(f"the frame has {frame.shape[1]} columns; it needs animal, sire and dam")
-    twice = next((name for k, name in enumerate(names) if name in names[:k]), None)
+    twice = _named_twice(names)
     if twice is not None:
         raise PedigreeError(f"two columns of the frame are named {twice!r}; name them apart")
     # A frame's labels may be numbers: they are matched as the text of its names.
@@ -384,6 +388,17 @@ def _frame_table(frame: pd.DataFrame, columns: Sequence[str] | None) -> Table:
         lambda: frame.iloc[:, others].reset_index(drop=True),
         None if sex is None else sex_text(frame.iloc[:, sex].to_numpy()),
     )
+
+
+def _named_twice(names: list[str]) -> str | None:
+    """The first name that comes again, in one pass: a header may name
+    a column for each of 10^5 markers."""
+    seen: set[str] = set()
+    for name in names:
+        if name in seen:
+            return name
+        seen.add(name)
+    return None
 
 
 class _Lines:
@@ -452,7 +467,7 @@ def _file_table(
     if len(names) < 3:
         raise _too_few(line, first, len(names), "the header names" if has_header else None, separator)
     if has_header:
-        twice = next((name for k, name in enumerate(names) if name in names[:k]), None)
+        twice = _named_twice(names)
         if twice is not None:
             raise PedigreeError(f"line {line}: two columns are named {twice!r}; name them apart")
     # The line of sep= is emptied; blank lines are empty in the text given.
@@ -653,6 +668,9 @@ def _parsed(
     # pyarrow's parser takes a quote after a blank as text; pandas' skips the spaces first.
     after_blank = not spaces and quoted and blanks and (b' "' in data or b'\t"' in data)
     arrow = (single or not spaces) and not after_blank
+    if width > _WIDE:
+        # The parser makes a column for each field of the first line before it meets a shorter line.
+        _check_widths(data, separator, needed, width, lines, header)
     arrays = _arrow_columns(data, separator, width, marks.longest_line) if arrow else None
     if arrays is None:
         _check_widths(data, separator, needed, width, lines, header)

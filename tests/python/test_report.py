@@ -113,15 +113,17 @@ from tolmkit.plots import plot_ancestry, plot_trend
 frame = pd.read_csv(sys.argv[1], dtype=str, keep_default_na=False)
 herd = tolmkit.read_pedigree(frame.assign(herd=[f"H{k % 300:03d}" for k in range(len(frame))]))
 plot_trend(tolmkit.summary_by(herd, "herd"), sys.argv[2] + "/herds.png")
+many = tolmkit.read_pedigree(frame.assign(herd=[f"H{k % 1000:04d}" for k in range(len(frame))]))
+plot_trend(tolmkit.summary_by(many, "herd"), sys.argv[2] + "/many.png")
 plot_ancestry(herd, str(herd.ids[herd.inbreeding.argmax()]), sys.argv[2] + "/chart.svg", generations=6)
 """
 
 
 def test_many_cohorts_and_a_deep_chart_are_drawn(tmp_path):
-    # 300 cohorts of text: thinned ticks, Ne on an axis of its own
+    # 300 cohorts of text: thinned ticks, Ne on an axis of its own; 1000: a line a cohort
     run = subprocess.run([sys.executable, "-c", DRAW, HERD, str(tmp_path)], capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
-    assert (tmp_path / "herds.png").read_bytes().startswith(b"\x89PNG")
+    assert all((tmp_path / name).read_bytes().startswith(b"\x89PNG") for name in ("herds.png", "many.png"))
     chart = (tmp_path / "chart.svg").read_text()
     # More animals than the 31 of 4 generations, each with its F
     assert chart.startswith("<?xml") and chart.count("<!-- F = ") > 31
