@@ -541,7 +541,7 @@ def _threads(text: str) -> int:
 
 
 def _natural(text: str) -> int:
-    if not text.isdigit():
+    if not (text.isascii() and text.isdigit()):
         raise argparse.ArgumentTypeError(f"expected a non-negative integer, got {text!r}")
     return int(text)
 
