@@ -38,7 +38,7 @@ from .inverse import inverse_relationship_matrix
 from .pedigree import Pedigree
 from .population import FIGURE_DROPS, PopulationFigures, cohort_column, population_figures
 from .quality import CONFLICT_REMOVALS, THRESHOLDS, genotype_quality
-from .reading import can_delimit, check_reading_options, read_pedigree
+from .reading import can_delimit, check_reading_options, quoted_text, read_pedigree
 from .records import MAX_OFFSPRING, UNKNOWN_PARENTS, Rules
 from .relationship_files import read_relationships, relationship_files, write_genotyped_block
 from .statistics import (
@@ -1060,10 +1060,10 @@ def _listed(path: str, encoding: str, option: str) -> list[tuple[int, str]]:
     for number, line in enumerate(text.decode().split("\n"), 1):
         name = line.strip()
         if len(name) >= 2 and name[0] == name[-1] == '"':
-            name = name[1:-1]
-            if '"' in name.replace('""', ""):
+            unquoted = quoted_text(name)
+            if unquoted is None:
                 raise ValueError(f"{option} {path}, line {number}: a quote inside quotes that is not doubled")
-            name = name.replace('""', '"')
+            name = unquoted
         if name:
             listed.append((number, name))
     if not listed:

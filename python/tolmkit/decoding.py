@@ -279,10 +279,7 @@ def _check_mixed(raw: bytes, encoding: str) -> None:
 def _guessed(raw: bytes) -> str:
     """The encoding that bytes not of the one given are likely in: that of
     their byte-order mark, else Latin-1, which reads any byte."""
-    # UTF-32's little-endian mark begins with UTF-16's.
-    if raw[:4] in (codecs.BOM_UTF32_LE, codecs.BOM_UTF32_BE):
-        return "utf-32"
-    return "utf-16" if raw[:2] in (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE) else "latin-1"
+    return next((marked for mark, marked in _MARKS.items() if raw.startswith(mark)), "latin-1")
 
 
 def line_at(data: bytes, offset: int) -> int:

@@ -33,6 +33,7 @@ from ._arrow import chunks, short_offsets_and_bytes, string_array
 from ._memory import has_room, require_room
 from ._patterns import ROLES, SPACES, WIDE_SPACE, WORD
 from .decoding import TextMarks, line_at, marked_utf8_text
+from .genotypes import first_repeat
 from .pedigree import Pedigree, from_table
 from .records import (
     COLUMNS,
@@ -358,9 +359,9 @@ def _frame_table(frame: pd.DataFrame, columns: Sequence[str] | None) -> Table:
     names = [str(name) for name in frame.columns]
     if frame.shape[1] < 3:
         raise PedigreeError(f"the frame has {frame.shape[1]} columns; it needs animal, sire and dam")
-    twice = _named_twice(names)
-    if twice is not None:
-        raise PedigreeError(f"two columns of the frame are named {twice!r}; name them apart")
+    repeat = first_repeat(np.asarray(names, dtype=object))
+    if repeat is not None:
+        raise PedigreeError(f"two columns of the frame are named {names[repeat[1]]!r}; name them apart")
     # A frame's labels may be numbers: they are matched as the text of its names.
     found = _columns(names, None if columns is None else [str(name) for name in columns], "the frame")
     positions, sex = found if found is not None else ([0, 1, 2], None)
@@ -388,17 +389,6 @@ def _frame_table(frame: pd.DataFrame, columns: Sequence[str] | None) -> Table:
         lambda: frame.iloc[:, others].reset_index(drop=True),
         None if sex is None else sex_text(frame.iloc[:, sex].to_numpy()),
     )
-
-
-def _named_twice(names: list[str]) -> str | None:
-    """The first name that comes again, in one pass: a header may name
-    a column for each of 10^5 markers."""
-    seen: set[str] = set()
-    for name in names:
-        if name in seen:
-            return name
-        seen.add(name)
-    return None
 
 
 class _Lines:
@@ -467,9 +457,9 @@ def _file_table(
     if len(names) < 3:
         raise _too_few(line, first, len(names), "the header names" if has_header else None, separator)
     if has_header:
-        twice = _named_twice(names)
-        if twice is not None:
-            raise PedigreeError(f"line {line}: two columns are named {twice!r}; name them apart")
+        repeat = first_repeat(np.asarray(names, dtype=object))
+        if repeat is not None:
+            raise PedigreeError(f"line {line}: two columns are named {names[repeat[1]]!r}; name them apart")
     # The line of sep= is emptied; blank lines are empty in the text given.
     lines = _Lines(data, 1 if has_header else 0, marks.empty_line >= 0 or said is not None)
     ascii = marks.beyond_ascii < 0
@@ -807,7 +797,7 @@ def _pandas_frame(data: bytes, separator: str, width: int) -> pd.DataFrame:
 def _split(line: str, separator: str) -> list[str]:
     """The stripped fields of one line, those quoted whole as `_parsed` reads them."""
     if separator == " ":
-        return [_unquoted_text(field) for field in line.split()]
+        return [field if (text := quoted_text(field)) is None else text for field in line.split()]
     # Spaces before a quote dropped, so that it opens its field as in `_parsed`.
     opened = re.sub(f'(^|{re.escape(separator)})[{SPACES}]+(?=")', r"\1", line)
     try:
@@ -816,9 +806,17 @@ def _split(line: str, separator: str) -> list[str]:
         return [field.strip() for field in line.split(separator)]
 
 
-def _unquoted_text(field: str) -> str:
+def quoted_text(field: str) -> str | None:
+    """The text of a field quoted whole, as the writer quotes it; None for a
+    field that is not.
+
+    Examples
+    --------
+    >>> quoted_text('"Hof ""Linde"" #2"'), quoted_text('a"b')
+    ('Hof "Linde" #2', None)
+    """
     quoted = _QUOTED_FIELD.fullmatch(field)
-    return field if quoted is None else quoted.group(1).replace('""', '"')
+    return None if quoted is None else quoted.group(1).replace('""', '"')
 
 
 def _check_widths(data: bytes, separator: str, needed: int, width: int, lines: _Lines, header: bool) -> None:
