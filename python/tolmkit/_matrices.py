@@ -13,7 +13,15 @@ from numpy.typing import NDArray
 from ._advice import argument, refused
 from ._arguments import real
 
-__all__ = ["as_array", "check_genotype_values", "check_genotypes", "genotype_array", "kind", "threshold"]
+__all__ = [
+    "as_array",
+    "check_genotype_values",
+    "check_genotypes",
+    "genotype_array",
+    "kind",
+    "minor_allele_frequencies",
+    "threshold",
+]
 
 
 def as_array(value: typing.Any, name: str) -> tuple[NDArray[typing.Any], NDArray[np.bool_] | None]:
@@ -75,6 +83,15 @@ def check_genotype_values(genotypes: typing.Any, lowest: NDArray[typing.Any], hi
             f"genotypes[{animal}, {marker}] is {column[animal]}: a genotype is 0, 1 or 2 copies of "
             "the allele, or -1 for missing"
         )
+
+
+def minor_allele_frequencies(alleles: NDArray[typing.Any], called: NDArray[typing.Any]) -> NDArray[np.float64]:
+    """Per marker, the frequency of the rarer allele: of `alleles` counted
+    among 2 · `called` genotypes, NaN where none is called. Taken from the
+    counts, not as min(p, 1 − p), whose 1 − p rounds (1 − 0.9 < 0.1): so it
+    is the same whichever allele a file counts."""
+    with np.errstate(invalid="ignore", divide="ignore"):
+        return np.asarray(np.minimum(alleles, 2 * called - alleles) / (2.0 * called), dtype=np.float64)
 
 
 def threshold(name: str, value: object, top: float = 1.0) -> float:

@@ -9,6 +9,7 @@ from __future__ import annotations
 import bz2
 import codecs
 import gzip
+import io
 import lzma
 import os
 import re
@@ -23,12 +24,24 @@ from ._advice import Option, PedigreeError, option, refused
 from ._patterns import SPACES
 from .threads import get_threads
 
-__all__ = ["TextMarks", "checked_encoding", "holds_comment", "line_at", "marked_utf8_text", "text_marks", "utf8_text"]
+__all__ = [
+    "TextMarks",
+    "checked_encoding",
+    "compressed_with",
+    "holds_comment",
+    "line_at",
+    "marked_utf8_text",
+    "text_marks",
+    "text_start",
+    "utf8_text",
+]
 
 _NEWLINE = b"\n"
 # Encodings in which a file of ASCII bytes reads as those bytes.
 _ASCII_ALIKE = {"utf-8", "utf-8-sig", "ascii", "iso8859-1", "iso8859-15", "cp1252"}
 
+# A byte beyond ASCII and those after it that would continue its letter in UTF-8.
+_BEYOND_ASCII = re.compile(rb"[\x80-\xff][\x80-\xbf]*")
 # In UTF-8: the C1 controls (U+0080 to U+009F, with the next line U+0085),
 # the line and paragraph separators, and a byte-order mark past the start.
 _UNICODE_CONTROL = re.compile(rb"\xc2[\x80-\x9f]|\xe2\x80[\xa8\xa9]|\xef\xbb\xbf")
@@ -49,10 +62,11 @@ _MARKS = {
     codecs.BOM_UTF16_BE: "utf-16",
 }
 
-_COMPRESSED: dict[bytes, tuple[str, Callable[[bytes], bytes] | None]] = {
-    b"\x1f\x8b": ("gzip", gzip.decompress),
-    b"BZh": ("bzip2", bz2.decompress),
-    b"\xfd7zXZ\x00": ("xz", lzma.decompress),
+# By their first bytes: the name of the compression and what opens a file of it for reading.
+_COMPRESSED: dict[bytes, tuple[str, Callable[..., typing.Any] | None]] = {
+    b"\x1f\x8b": ("gzip", gzip.open),
+    b"BZh": ("bzip2", bz2.open),
+    b"\xfd7zXZ\x00": ("xz", lzma.open),
     b"PK\x03\x04": ("zip", None),
     b"\x28\xb5\x2f\xfd": ("zstd", None),
 }
@@ -174,12 +188,19 @@ def marked_utf8_text(
 
 
 def _uncompressed(raw: bytes) -> bytes:
-    for magic, (name, decompress) in _COMPRESSED.items():
-        if raw.startswith(magic):
-            if decompress is None:
+    return raw if compressed_with(raw) is None else _read_whole(io.BytesIO(raw), raw)
+
+
+def _read_whole(file: typing.BinaryIO, start: bytes, size: int = -1) -> bytes:
+    """The text of `file` (`size` bytes of it, or all), whose first bytes are
+    `start`, uncompressed; refused where it cannot be."""
+    for magic, (name, opened) in _COMPRESSED.items():
+        if start.startswith(magic):
+            if opened is None:
                 raise PedigreeError(f"the file is compressed with {name}; uncompress it first")
             try:
-                text = decompress(raw)
+                with opened(file) as inside:
+                    text: bytes = inside.read(size)
             except (OSError, EOFError, ValueError, zlib.error, lzma.LZMAError) as error:
                 raise PedigreeError(
                     f"the file is compressed with {name} but cannot be uncompressed ({error}); it may be cut short"
@@ -187,7 +208,52 @@ def _uncompressed(raw: bytes) -> bytes:
             if text.startswith(tuple(_COMPRESSED)):
                 raise PedigreeError(f"the file is compressed twice, with {name} outside; uncompress it to its text")
             return text
-    return raw
+    return file.read(size)
+
+
+def text_start(path: str, size: int) -> bytes:
+    """The first bytes of a file as the readers of text take it: uncompressed.
+
+    Parameters
+    ----------
+    path : str
+    size : int
+        How many bytes, at most.
+
+    Returns
+    -------
+    bytes
+
+    Raises
+    ------
+    PedigreeError
+        A compression that tolmkit does not read, or a file cut short.
+    """
+    with open(path, "rb") as file:
+        start = file.read(max(map(len, _COMPRESSED)))
+        file.seek(0)
+        return _read_whole(file, start, size)
+
+
+def compressed_with(start: bytes) -> str | None:
+    """The compression of a file that begins with `start`, or None.
+
+    Parameters
+    ----------
+    start : bytes
+        Its first bytes (eight suffice).
+
+    Returns
+    -------
+    str or None
+        Such as "gzip", "bzip2", "xz".
+
+    Examples
+    --------
+    >>> compressed_with(b"\\x1f\\x8b\\x08")
+    'gzip'
+    """
+    return next((name for magic, (name, _) in _COMPRESSED.items() if start.startswith(magic)), None)
 
 
 def checked_encoding(encoding: str) -> str:
@@ -234,6 +300,7 @@ def _decoded(raw: bytes, encoding: str, wanted: bytes) -> tuple[bytes, TextMarks
         marks = text_marks(raw, _ENCODED_ASKS + wanted)
         if marks.beyond_ascii < 0:
             return _encoded(raw, wanted, marks)
+    _check_utf8(raw, encoding)
     try:
         text = raw.decode(encoding)
     except UnicodeDecodeError as error:
@@ -259,6 +326,28 @@ def _check_mark(raw: bytes, name: str) -> None:
                     option("encoding", marked),
                 )
             return
+
+
+def _check_utf8(raw: bytes, encoding: str) -> None:
+    """Refuses a file of UTF-8 read in another encoding, which would make
+    each letter beyond ASCII two or three others, and a name so another
+    animal. Bytes beyond ASCII that all pair into UTF-8's sequences are
+    almost never the text of another encoding."""
+    if codecs.lookup(encoding).name.startswith("utf"):
+        return
+    beyond = _BEYOND_ASCII.search(raw)
+    if beyond is None:
+        return
+    try:
+        raw.decode("utf-8")
+    except UnicodeDecodeError:
+        return
+    letter = beyond.group()
+    raise refused(
+        f"line {line_at(raw, beyond.start())}: the file is written in utf-8, whose {letter.decode()!r} {encoding} "
+        f"reads as {letter.decode(encoding, errors='replace')!r}; pass ",
+        option("encoding", "utf-8"),
+    )
 
 
 def _check_mixed(raw: bytes, encoding: str) -> None:

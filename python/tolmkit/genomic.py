@@ -20,7 +20,15 @@ from numpy.typing import ArrayLike, NDArray
 
 from ._advice import Option, PedigreeError, argument, option, refused
 from ._arguments import checked_seed, real, switch
-from ._matrices import as_array, check_genotype_values, check_genotypes, genotype_array, kind, threshold
+from ._matrices import (
+    as_array,
+    check_genotype_values,
+    check_genotypes,
+    genotype_array,
+    kind,
+    minor_allele_frequencies,
+    threshold,
+)
 from ._memory import BLAS_BUFFERS, require_room
 from ._patterns import LOOKS_UNKNOWN, NUMBER
 from ._symmetric import mirror, mirrored_blocks, singular
@@ -288,9 +296,10 @@ def _markers(
     if allele_frequencies is None:
         with np.errstate(invalid="ignore", divide="ignore"):
             frequencies = alleles / (2.0 * called)
+        minor = minor_allele_frequencies(alleles, called)
     else:
         frequencies = _given_frequencies(allele_frequencies, m)
-    minor = np.minimum(frequencies, 1.0 - frequencies)
+        minor = np.minimum(frequencies, 1.0 - frequencies)
     kept = (called >= min_call_rate * n) & ~(minor < min_maf)
     # Nothing to Z and nothing to the scale: no genotype, or every genotype the
     # homozygote that a frequency of 0 or 1 expects. A marker that segregates

@@ -26,7 +26,7 @@ from ._advice import PedigreeError, Refusal
 from ._arguments import beside, suffixed
 from ._memory import has_room
 from ._patterns import SPACES, WIDE_SPACE
-from .decoding import utf8_text
+from .decoding import compressed_with, text_start, utf8_text
 
 __all__ = ["GenotypeError", "first_repeat", "genotype_files", "read_genotypes"]
 
@@ -51,6 +51,8 @@ _PADDING_BLOCK = 2**24
 # Markers from which a last animal with two copies of A1 at every one (the
 # minor allele, as PLINK counts) is the padding of a .bed of fewer animals.
 _PADDING_MARKERS = 16
+# The length of the word of genotypes that ends every identifier, from which they are taken for split genotypes.
+_PASTED = 8
 _ENCODED_SPACES = tuple(space.encode() for space in SPACES)
 _NEWLINE = b"\n"
 
@@ -193,10 +195,14 @@ def _read_bed(path: str, fam: str, bim: str, *, encoding: str) -> tuple[NDArray[
         raise
 
     with open(path, "rb") as file:
-        if file.read(3) != _BED_MAGIC:
-            raise GenotypeError(
-                f"{path}: not a PLINK .bed file in SNP-major order (it does not start with the bytes 6c 1b 01)"
-            )
+        start = file.read(8)
+    compressed = compressed_with(start)
+    if compressed is not None:
+        raise GenotypeError(f"{path}: compressed with {compressed}; uncompress it, beside its .fam and .bim")
+    if not start.startswith(_BED_MAGIC):
+        raise GenotypeError(
+            f"{path}: not a PLINK .bed file in SNP-major order (it does not start with the bytes 6c 1b 01)"
+        )
     # The .fam and .bim are read here, which names their lines, and their
     # counts given to bed-reader, which then reads the .bed alone.
     for companion in (fam, bim):
@@ -213,7 +219,9 @@ def _read_bed(path: str, fam: str, bim: str, *, encoding: str) -> tuple[NDArray[
     except (ValueError, RuntimeError, IndexError) as error:
         raise GenotypeError(f"{path}: {error} ({len(ids):,} animals in {fam}, {markers:,} markers in {bim})") from None
     _check_padding(path, len(ids), markers, fam)
-    if markers >= _PADDING_MARKERS and np.all(genotypes[-1] == 2):
+    # A .bed written for fewer animals is of the same size only where the last
+    # animal is not alone in its byte of each marker.
+    if markers >= _PADDING_MARKERS and len(ids) % 4 != 1 and np.all(genotypes[-1] == 2):
         raise GenotypeError(
             f"{fam}: line {lines[-1]}: animal {ids[-1]!r} has two copies of A1 at each of the {markers:,} markers, "
             "as the empty slots at the end of a .bed written for fewer animals read: the .fam may have lines too "
@@ -291,12 +299,15 @@ def _plink_records(path: str, encoding: str) -> tuple[NDArray[np.int64], list[by
 
 
 def _read_text(path: str, encoding: str) -> tuple[NDArray[np.object_], NDArray[np.int8]]:
-    with open(path, "rb") as file:
-        if file.read(len(_BED_MAGIC)) == _BED_MAGIC:
-            raise GenotypeError(
-                f"{path}: a PLINK .bed file (it starts with the bytes 6c 1b 01), read as text for want of "
-                "its suffix: name it PREFIX.bed, beside PREFIX.fam and PREFIX.bim"
-            )
+    try:
+        head = text_start(path, len(_BED_MAGIC))
+    except PedigreeError as error:
+        raise GenotypeError(f"{path}: {error}") from None
+    if head == _BED_MAGIC:
+        raise GenotypeError(
+            f"{path}: a PLINK .bed file (it starts with the bytes 6c 1b 01), read as text for want of "
+            "its suffix: name it PREFIX.bed, uncompressed, beside PREFIX.fam and PREFIX.bim"
+        )
     data = _text(path, encoding)
     everything = np.frombuffer(data, dtype=np.uint8)
     # Each record's line, identifier and the span of its genotypes in `data`.
@@ -328,6 +339,7 @@ def _read_text(path: str, encoding: str) -> tuple[NDArray[np.object_], NDArray[n
             f"{path}: line {lines[0]}: the line reads as genotypes separated by blanks; write "
             "those of an animal as one string, one character a marker, after its identifier"
         )
+    _check_pasted(ids, lines, path)
     genotypes = np.empty((len(spans), markers), dtype=np.int8)
     for row, (first, last) in enumerate(spans):
         if last - first == markers:
@@ -337,6 +349,20 @@ def _read_text(path: str, encoding: str) -> tuple[NDArray[np.object_], NDArray[n
     identifiers = np.array(ids, dtype=object)
     _check_identifiers(identifiers, np.array(lines), path)
     return identifiers, genotypes
+
+
+def _check_pasted(ids: list[str], lines: list[int], path: str) -> None:
+    """Refuses identifiers that each end in a word of genotypes of one length
+    (the first part of genotypes split by a blank, as files pasted side by
+    side are): read so, no animal would be found by its identifier. Eight
+    characters or more, on every line, are no animal numbers."""
+    words = [name.split()[-1] if len(name.split()) > 1 else "" for name in ids]
+    length = len(words[0])
+    if length >= _PASTED and all(len(word) == length and not word.strip(_GENOTYPE_CHARACTERS) for word in words):
+        raise GenotypeError(
+            f"{path}: line {lines[0]}: each identifier ends in {length:,} genotypes, as {ids[0]!r} does (genotypes "
+            "split by a blank?); write those of an animal as one string, one character a marker, after its identifier"
+        )
 
 
 def _bad_genotypes(path: str, line: int, identifier: str, text: str, first_line: int, markers: int) -> GenotypeError:

@@ -10,10 +10,28 @@ import numpy as np
 import scipy.sparse as sp
 from numpy.typing import NDArray
 
-__all__ = ["Layers"]
+__all__ = ["Layers", "frozen"]
 
 _Ints = NDArray[np.int64]
 _Floats = NDArray[np.float64]
+_Array = typing.TypeVar("_Array", bound=NDArray[typing.Any])
+
+
+def frozen(array: _Array) -> _Array:
+    """A read-only view of `array`, which is made read-only too: numpy refuses
+    to make such a view writeable again.
+
+    Parameters
+    ----------
+    array : numpy.ndarray
+        Owned by the caller, which writes to it no more.
+
+    Returns
+    -------
+    numpy.ndarray
+    """
+    array.setflags(write=False)
+    return array.view()
 
 
 class Layers:
@@ -37,12 +55,12 @@ class Layers:
 
     def __init__(self, sire: NDArray[np.int32], dam: NDArray[np.int32], generation: _Ints) -> None:
         n = len(sire)
-        self.order: _Ints = np.argsort(generation, kind="stable")
-        self.rank: _Ints = np.empty(n, dtype=np.int64)
-        self.rank[self.order] = np.arange(n)
-        self.bounds: _Ints = np.searchsorted(generation[self.order], np.arange(int(generation.max(initial=-1)) + 2))
-        for array in (self.order, self.rank, self.bounds):
-            array.setflags(write=False)
+        order = np.argsort(generation, kind="stable")
+        rank = np.empty(n, dtype=np.int64)
+        rank[order] = np.arange(n)
+        self.order: _Ints = frozen(order)
+        self.rank: _Ints = frozen(rank)
+        self.bounds: _Ints = frozen(np.searchsorted(generation[order], np.arange(int(generation.max(initial=-1)) + 2)))
         self._sire, self._dam = sire, dam
         self._links: list[tuple[sp.csr_matrix, _Ints, sp.csr_matrix]] | None = None
         self._fed: list[list[tuple[int, int, int]]] | None = None

@@ -18,7 +18,7 @@ from . import _native
 from ._advice import PedigreeError
 from ._arguments import integer
 from ._patterns import ROLES
-from .layers import Layers
+from .layers import Layers, frozen
 from .records import UNKNOWN_PARENTS, Rules, Table, number_records, parents_first, records_table, sex_codes, sex_text
 from .threads import resolve
 
@@ -44,7 +44,6 @@ MISSING_PARENT: int = _native.MISSING_PARENT
 MOST_OFFSPRING_SHOWN = 3
 
 Numbers = NDArray[np.integer[typing.Any]]
-_Array = typing.TypeVar("_Array", bound=NDArray[typing.Any])
 
 
 @dataclasses.dataclass(frozen=True)
@@ -115,7 +114,9 @@ class Pedigree:
     (`inbreeding`, `sampling_var`, `generation`, `layers` and the generations
     known) is computed when first asked and kept, so that F is computed once
     however many functions use it. The arrays handed out are read-only views,
-    which no caller can write through.
+    which numpy refuses to make writeable: a caller that writes through the
+    memory they view, behind numpy's back, changes what every later answer
+    reads.
     """
 
     def __init__(
@@ -135,7 +136,7 @@ class Pedigree:
             raise TypeError(f"ids must be a sequence of identifiers, one per animal, got {type(ids).__name__}")
         if attributes is not None and not isinstance(attributes, pd.DataFrame):
             raise TypeError(f"attributes must be a pandas DataFrame, got {type(attributes).__name__}")
-        own = None if attributes is None else attributes.copy()
+        own = None if attributes is None else _by_animal(attributes, names)
         self._fill(names, sire, dam, own, added, group_ids, sire_group, dam_group)
         if not self._id_index().is_unique:
             raise PedigreeError("the identifiers are not unique")
@@ -152,12 +153,12 @@ class Pedigree:
         dam_group: ArrayLike | None = None,
     ) -> None:
         n = len(ids)
-        self._sire = _frozen(_parent_numbers(sire, n, "sire"))
-        self._dam = _frozen(_parent_numbers(dam, n, "dam"))
+        self._sire = frozen(_parent_numbers(sire, n, "sire"))
+        self._dam = frozen(_parent_numbers(dam, n, "dam"))
         # Identifiers read from a file stay pyarrow text until first asked for:
         # millions of Python strings cost more time and memory than the reading.
         self._text_ids: pa.Array | None = ids if isinstance(ids, pa.Array) else None
-        self._ids: NDArray[np.object_] | None = None if isinstance(ids, pa.Array) else _frozen(ids)
+        self._ids: NDArray[np.object_] | None = None if isinstance(ids, pa.Array) else frozen(ids)
         # Hashed only when first used, for a check or a look-up.
         self._index: pd.Index[typing.Any] | None = None
         numbers = np.arange(n, dtype=np.int32)  # as the parents are
@@ -176,19 +177,19 @@ class Pedigree:
         flags = np.zeros(n, dtype=bool) if added is None else np.array(added, dtype=bool)
         if flags.shape != (n,):
             raise PedigreeError("added needs one entry per animal")
-        self._added = _frozen(flags)
+        self._added = frozen(flags)
         groups = np.zeros(0, dtype=object) if group_ids is None else np.array(group_ids, dtype=object)
         if groups.ndim != 1 or not pd.Index(groups).is_unique:
             raise PedigreeError("group_ids must list each group once")
-        self._group_ids = _frozen(groups)
+        self._group_ids = frozen(groups)
         # Without groups both are −1 throughout: one read-only array serves
         # both, made when first asked for, which most functions never do.
         self._parent_groups: tuple[NDArray[np.int32], NDArray[np.int32]] | None = (
             None
             if sire_group is None and dam_group is None
             else (
-                _frozen(_group_numbers(sire_group, self._sire, len(groups), "sire", self)),
-                _frozen(_group_numbers(dam_group, self._dam, len(groups), "dam", self)),
+                frozen(_group_numbers(sire_group, self._sire, len(groups), "sire", self)),
+                frozen(_group_numbers(dam_group, self._dam, len(groups), "dam", self)),
             )
         )
         self._inbreeding: tuple[NDArray[np.float64], NDArray[np.float64]] | None = None
@@ -204,7 +205,7 @@ class Pedigree:
             assert self._text_ids is not None
             # A copy of its own: the array pyarrow makes could be made writeable
             # again. The text stays, so that threads asking at once each find it.
-            ids = self._ids = _frozen(np.array(self._text_ids.to_numpy(zero_copy_only=False), dtype=object))
+            ids = self._ids = frozen(np.array(self._text_ids.to_numpy(zero_copy_only=False), dtype=object))
         return ids
 
     def _id_values(self) -> NDArray[np.object_] | pa.Array:
@@ -249,7 +250,7 @@ class Pedigree:
     def _groups_of_parents(self) -> tuple[NDArray[np.int32], NDArray[np.int32]]:
         groups = self._parent_groups
         if groups is None:
-            none = _frozen(np.full(len(self), -1, dtype=np.int32))
+            none = frozen(np.full(len(self), -1, dtype=np.int32))
             groups = self._parent_groups = (none, none)
         return groups
 
@@ -272,7 +273,7 @@ class Pedigree:
     def generation(self) -> NDArray[np.int64]:
         """The most generations between each animal and a founder, 0 for founders (read-only)."""
         if self._generation is None:
-            self._generation = _frozen(parents_first(self._sire, self._dam)[1])
+            self._generation = frozen(parents_first(self._sire, self._dam)[1])
         return self._generation
 
     @property
@@ -316,7 +317,7 @@ class Pedigree:
             layers = self.layers
             sire, dam = self.codes(unknown=len(self))
             coefficients, sampling_var = _native.inbreeding(sire, dam, layers.order, layers.bounds, count)
-            self._inbreeding = _frozen(coefficients)[: len(self)], _frozen(sampling_var)
+            self._inbreeding = frozen(coefficients)[: len(self)], frozen(sampling_var)
         return self._inbreeding
 
     def _generations_known(self) -> tuple[NDArray[np.int64], NDArray[np.float64]]:
@@ -332,7 +333,7 @@ class Pedigree:
                     dam >= 0, (1.0 + equivalent[d]) / 2.0, 0.0
                 )
                 complete[rows] = np.where((sire >= 0) & (dam >= 0), 1 + np.minimum(complete[s], complete[d]), 0)
-            self._known = _frozen(complete), _frozen(equivalent)
+            self._known = frozen(complete), frozen(equivalent)
         return self._known
 
     def __len__(self) -> int:
@@ -611,11 +612,19 @@ class Pedigree:
         )
 
 
-def _frozen(array: _Array) -> _Array:
-    """A read-only view of `array`, which is made read-only too, so that the
-    view cannot be made writeable again."""
-    array.setflags(write=False)
-    return array.view()
+def _by_animal(attributes: pd.DataFrame, ids: NDArray[np.object_]) -> pd.DataFrame:
+    """A copy of `attributes` a row per animal in the order of `ids`: by
+    position under pandas' default index (0, 1, …), else by the identifiers that
+    index it, which are every animal's once."""
+    index = attributes.index
+    if np.array_equal(np.asarray(index), np.arange(len(index))):
+        return attributes.copy()
+    if not index.is_unique or len(index) != len(ids) or not index.isin(ids).all():
+        raise PedigreeError(
+            f"attributes are indexed by {index[:3].tolist()!r}…, which are not the identifiers each once; index "
+            "them by the identifiers, or by position (reset_index(drop=True)) in the order of ids"
+        )
+    return attributes.reindex(pd.Index(ids, dtype=object))
 
 
 def _group_numbers(
@@ -798,9 +807,9 @@ def ancestry(
         # all kept: those of the whole pedigree hold, to the bit.
         if pedigree._inbreeding is not None:
             f, sampling_var = pedigree._inbreeding
-            kept._inbreeding = _frozen(f[keep]), _frozen(sampling_var[keep])
+            kept._inbreeding = frozen(f[keep]), frozen(sampling_var[keep])
         if pedigree._generation is not None:
-            kept._generation = _frozen(pedigree._generation[keep])
+            kept._generation = frozen(pedigree._generation[keep])
     return kept, renumber
 
 

@@ -13,7 +13,7 @@ import pandas as pd
 from numpy.typing import NDArray
 
 from ._advice import argument, refused
-from ._matrices import check_genotype_values, genotype_array, threshold
+from ._matrices import check_genotype_values, genotype_array, minor_allele_frequencies, threshold
 from .pedigree import Pedigree, checked_pedigree
 
 __all__ = [
@@ -280,8 +280,7 @@ def _frequencies(
     calls = np.count_nonzero(called, axis=0)
     lowest = np.where(called, genotypes, 3).min(axis=0)
     highest = genotypes.max(axis=0)
-    p = np.where(called, genotypes, 0).sum(axis=0) / (2.0 * calls)
-    minor = np.minimum(p, 1.0 - p)
+    minor = minor_allele_frequencies(np.where(called, genotypes, 0).sum(axis=0), calls)
     single = lowest == highest
     rare = ~single & (minor < min_maf)
     rows = [("monomorphic", int(markers[k]), _NA, _NA, float(lowest[k]), float("nan")) for k in np.flatnonzero(single)]

@@ -10,6 +10,8 @@ import os
 
 import numpy as np
 import pandas as pd
+import pyarrow as pa
+import pyarrow.compute as pc
 import scipy.sparse as sp
 from numpy.typing import NDArray
 
@@ -176,14 +178,34 @@ def _table(data: bytes, columns: list[str]) -> pd.DataFrame:
     return pd.read_csv(io.BytesIO(data), sep=r"\s+", header=None, names=columns, dtype=str, na_filter=False, engine="c")
 
 
+def _numbers(written: pa.StringArray) -> NDArray[np.float64] | None:
+    """The values written, each the double nearest to its decimal (pyarrow
+    rounds correctly, pandas' parsers do not always: the shortest digits
+    that tolmkit writes would come back a unit in the last place off), or
+    None where one is no number."""
+    try:
+        return np.asarray(pc.cast(written, pa.float64()).to_numpy(), dtype=np.float64)
+    except pa.ArrowInvalid:
+        return None
+
+
+def _first_unread(written: pa.StringArray) -> int:
+    """Where the first value that `_numbers` cannot read is, by halves."""
+    low, high = 0, len(written)
+    while high - low > 1:
+        middle = (low + high) // 2
+        low, high = (middle, high) if _numbers(written.slice(low, middle - low)) is not None else (low, middle)
+    return low
+
+
 def _read_triplets(path: str, encoding: str) -> tuple[NDArray[np.object_], NDArray[np.int64], NDArray[np.float64]]:
     data = _text(path, encoding)
     lines = _fields(data, path, 3, "two identifiers and a value")
     table = _table(data, ["first", "second", "value"])
-    values = pd.to_numeric(table["value"], errors="coerce").to_numpy(dtype=np.float64)
-    bad = np.flatnonzero(~np.isfinite(values))
-    if len(bad):
-        k = int(bad[0])
+    written = pa.array(table["value"].to_numpy(dtype=object), pa.string())
+    values = _numbers(written)
+    if values is None or not np.isfinite(values).all():
+        k = _first_unread(written) if values is None else int(np.argmin(np.isfinite(values)))
         raise RelationshipFileError(f"{path}: line {lines[k]}: {table['value'][k]!r} is not a finite number")
     codes, ids = pd.factorize(np.column_stack([table["first"], table["second"]]).ravel())
     first, second = codes[0::2], codes[1::2]

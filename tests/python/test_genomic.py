@@ -158,6 +158,12 @@ def test_filters_and_given_frequencies_follow_the_formula():
     assert_close(
         tolmkit.genomic_relationship_matrix(genotypes, min_call_rate=0.6, min_maf=0.01), vanraden(genotypes[:, 3:])
     )
+    # A marker whose minor allele frequency is the threshold (1 − 0.9 < 0.1 in
+    # floats) is kept whichever allele is counted.
+    edge = np.array([[2, 0, 1], [2, 1, 2], [2, 2, 0], [2, 1, 1], [1, 0, 2]], dtype=np.int8)
+    for counted in (edge, 2 - edge):
+        assert_close(tolmkit.genomic_relationship_matrix(counted, min_maf=0.1), vanraden(counted))
+        assert tolmkit.genotype_quality(counted, min_maf=0.1, max_agreement=1.0).markers.tolist() == [0, 1, 2]
     p = np.full(40, 0.3)
     z = np.where(genotypes >= 0, genotypes - 0.6, 0.0)
     with pytest.warns(UserWarning, match="^1 monomorphic"):  # the marker without a genotype

@@ -84,6 +84,17 @@ TEXT = {
     "empty": ("", {}, ("no animal",)),
     "comments_only": ("# chip v2\n\n", {}, ("no animal",)),
     "a_bed_by_another_name": (b"\x6c\x1b\x01\xff\x3f", {}, ("a PLINK .bed file (it starts with the bytes 6c 1b 01)",)),
+    "a_bed_compressed": (gzip.compress(b"\x6c\x1b\x01\xff\x3f"), {}, ("a PLINK .bed file", "uncompressed, beside")),
+    "genotypes_pasted_side_by_side": (
+        "a 01210121 2100\nb 21002100 0121\n",
+        {},
+        ("line 1: each identifier ends in 8 genotypes, as 'a 01210121' does (genotypes split by a blank?)",),
+    ),
+    "utf_8_read_as_latin_1": (
+        "a 0121\nb\u00e9 2100\n",
+        {"encoding": "latin-1"},
+        ("line 2: the file is written in utf-8, whose '\u00e9' latin-1 reads as '\u00c3\u00a9'", "--encoding=utf-8"),
+    ),
 }
 
 
@@ -133,6 +144,7 @@ PLINK = {
     "no_animal": ("# none\n", BIM, None, "chip.fam: no line"),
     "bed_cut_short": (FAM, BIM, lambda bed: bed[:-1], "length is wrong"),
     "not_snp_major": (FAM, BIM, lambda bed: b"\x6c\x1b\x00", "chip.bed: not a PLINK .bed file in SNP-major order"),
+    "compressed": (FAM, BIM, gzip.compress, "chip.bed: compressed with gzip; uncompress it"),
     "no_bim": (FAM, None, None, "chip.bim beside it; a .bed is read with its .fam and .bim"),
 }
 
@@ -163,6 +175,11 @@ def test_a_fam_with_a_line_too_many_is_refused(tmp_path):
         fam.write("f d 0 0 0 -9\n")
     with pytest.raises(GenotypeError, match="line 4: animal 'd' has two copies of A1 at each of the 20 markers"):
         read_genotypes(tmp_path / "chip")
+    # Alone in its byte of each marker, such an animal is read: a .bed for
+    # fewer animals would be shorter.
+    five = np.vstack([genotypes, genotypes[:1], np.full((1, 20), 2)])
+    write_plink(tmp_path / "five", five, list("abcde"))
+    assert np.array_equal(read_genotypes(tmp_path / "five")[1], five)
 
 
 def test_the_command_names_the_genotype_file_and_takes_its_encoding(tmp_path, capsys):
