@@ -13,6 +13,7 @@ import argparse
 import contextlib
 import io
 import os
+import signal
 import sys
 import threading
 import time
@@ -54,9 +55,11 @@ from .threads import ENVIRONMENT_VARIABLE, MOST_THREADS, set_threads
 from .tuning import BLENDS, ORDERS, TUNINGS
 from .writing import (
     STANDARD_STREAM,
+    STOPPING_SIGNALS,
     OutputError,
     OverwritesInput,
     check_outputs,
+    opened_output,
     outputs,
     write_csv,
     write_lower_triangle,
@@ -122,15 +125,17 @@ def main(argv: Sequence[str] | None = None) -> int:
         return _out_of_memory(error, "reading the options")
     try:
         command: typing.Callable[[argparse.Namespace], None] = args.command
-        with set_threads(args.threads):
+        # Whatever a command prints would write into its input.
+        check_outputs(STANDARD_STREAM, inputs=_inputs(args))
+        with set_threads(args.threads), _stopped_as_interrupted():
             command(args)
     except (UsageError, OverwritesInput) as error:
         args.parser.print_usage(sys.stderr)
         print(f"{args.parser.prog}: error: {error}", file=sys.stderr)
         return 2
-    except KeyboardInterrupt:
+    except KeyboardInterrupt as stop:
         print("tolmkit: interrupted; every file is as it was", file=sys.stderr)
-        return 130
+        return 128 + (stop.number if isinstance(stop, _Stopped) else signal.SIGINT)
     except BrokenPipeError:
         # A reader such as head has what it wanted; the rest goes nowhere.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
@@ -144,13 +149,46 @@ def main(argv: Sequence[str] | None = None) -> int:
         print(f"tolmkit: pyarrow failed ({type(error).__name__}): {error}", file=sys.stderr)
         return 1
     except (ValueError, OSError, ImportError) as error:
-        # A refusal of a genotype file, and a file that cannot be opened, name their own file.
-        named = "" if isinstance(error, GenotypeError) or getattr(error, "filename", None) else f"{_named(args)}: "
+        # A refusal of a genotype file, a file that cannot be opened and a store that exists name their own file.
+        named = (
+            ""
+            if isinstance(error, (GenotypeError, FileExistsError)) or getattr(error, "filename", None)
+            else f"{_named(args)}: "
+        )
         print(f"tolmkit: {named}{getattr(error, 'command_line', error)}", file=sys.stderr)
         return 1
     finally:
         _running.clear()
     return 0
+
+
+class _Stopped(KeyboardInterrupt):
+    """A signal to stop other than Ctrl-C, taken as Ctrl-C is."""
+
+    def __init__(self, number: int) -> None:
+        super().__init__(number)
+        self.number = number
+
+
+@contextlib.contextmanager
+def _stopped_as_interrupted() -> Iterator[None]:
+    """The `STOPPING_SIGNALS` other than Ctrl-C raise `_Stopped` in the
+    block (where this is the main thread), so that the outputs are removed
+    as for Ctrl-C; their handlers before come back after it."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+
+    def stop(number: int, frame: object) -> None:
+        raise _Stopped(number)
+
+    others = [number for number in STOPPING_SIGNALS if number != signal.SIGINT]
+    previous = {number: signal.signal(number, stop) for number in others}
+    try:
+        yield
+    finally:
+        for number, handler in previous.items():
+            signal.signal(number, handler)
 
 
 def _out_of_memory(error: MemoryError, step: str | None = None) -> int:
@@ -822,8 +860,7 @@ def _apy_parts(args: argparse.Namespace) -> None:
                 with open(path, "wb") as file:
                     np.save(file, array)
             for path, rows in zip(paths[3:], (parts.core, parts.noncore)):
-                with open(path, "w", encoding="utf-8") as file:
-                    file.writelines(f"{animal}\n" for animal in parts.ids[rows])
+                write_csv(pd.DataFrame({"id": parts.ids[rows]}), path, header=False, index=False)
 
 
 def _check(args: argparse.Namespace) -> None:
@@ -986,11 +1023,8 @@ def _statistics(args: argparse.Namespace, written: str, plot: str, animals: str)
 def _report(args: argparse.Namespace) -> None:
     with outputs(args.output, inputs=_inputs(args)) as (path,):
         page = _report_page(args)
-        if path == STANDARD_STREAM:
-            sys.stdout.write(page)
-        else:
-            with open(path, "w", encoding="utf-8") as out:
-                out.write(page)
+        with opened_output(path) as out:
+            out.write(page.encode())
     if args.output != STANDARD_STREAM:
         print(f"report: {args.output}")
 

@@ -14,6 +14,7 @@ import pandas as pd
 from numpy.typing import ArrayLike, NDArray
 
 from . import _native
+from ._advice import PedigreeError
 from ._arguments import checked_seed, integer, real
 from .among import relationships_among
 from .births import birth_column, cohorts, parent_ages, whole_cohorts
@@ -222,6 +223,9 @@ def pedigree_statistics(pedigree: Pedigree, *, completeness_generations: int = 5
     ValueError
         `completeness_generations` is not an integer from 1 to
         `MOST_GENERATIONS`.
+    PedigreeError
+        The attributes hold a name of the figures and that name with
+        "_file", which the first would take.
 
     Examples
     --------
@@ -249,6 +253,12 @@ def pedigree_statistics(pedigree: Pedigree, *, completeness_generations: int = 5
     )
     attributes: pd.DataFrame = pedigree.attributes
     if len(attributes.columns):
+        for name in attributes.columns:
+            if name in table.columns and f"{name}_file" in attributes.columns:
+                raise PedigreeError(
+                    f"the file has columns {name!r} and '{name}_file', while the first is a name of the figures, "
+                    f"which name it '{name}_file': rename one of them"
+                )
         kept = attributes.rename(columns=lambda name: f"{name}_file" if name in table.columns else name)
         table = pd.concat([table, kept.set_axis(table.index, axis="index")], axis="columns")
     return table

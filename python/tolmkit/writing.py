@@ -31,9 +31,11 @@ from .threads import resolve
 
 __all__ = [
     "STANDARD_STREAM",
+    "STOPPING_SIGNALS",
     "OutputError",
     "OverwritesInput",
     "check_outputs",
+    "opened_output",
     "outputs",
     "write_csv",
     "write_lower_triangle",
@@ -45,6 +47,10 @@ STANDARD_STREAM = "-"
 #: Rows formatted and written at a time, which bounds the text held in memory
 #: and keeps it in the processor's cache until written.
 CHUNK_ROWS = 1 << 16
+
+#: The signals that stop a command as Ctrl-C does (a scheduler's or timeout's
+#: SIGTERM, a closed terminal's SIGHUP), every file left as it was.
+STOPPING_SIGNALS = tuple(getattr(signal, name) for name in ("SIGINT", "SIGTERM", "SIGHUP") if hasattr(signal, name))
 
 _DISK_FULL = frozenset({errno.ENOSPC, errno.EDQUOT, errno.EFBIG})
 
@@ -111,6 +117,7 @@ def outputs(*targets: str | None, inputs: Iterable[str] = ()) -> Iterator[list[s
     >>> with outputs("f.csv", inputs=["herd.csv"]) as (path,):  # doctest: +SKIP
     ...     write_csv(table, path)
     """
+    targets = tuple(_as_stream(target) for target in targets)
     files = [_resolved(target) for target in targets]
     _refuse_overwriting(targets, files, list(inputs))
     temporary = [_temporary_name(file) if file is not None else None for file in files]
@@ -152,10 +159,27 @@ def check_outputs(*targets: str | None, inputs: Iterable[str] = ()) -> None:
     OverwritesInput, OutputError
         As `outputs` raises them before its block runs.
     """
+    targets = tuple(_as_stream(target) for target in targets)
     files = [
         None if target in (None, STANDARD_STREAM) else os.path.realpath(typing.cast(str, target)) for target in targets
     ]
     _refuse_overwriting(targets, files, list(inputs))
+
+
+def _as_stream(target: str | None) -> str | None:
+    """`STANDARD_STREAM` for a target that is the file that standard output
+    is redirected to (/dev/stdout, or its name): written through the stream,
+    where the shell left it (appending, or after what came before), not
+    replaced. A target that is standard error's file is refused."""
+    if target is None or target == STANDARD_STREAM or not os.path.isfile(target):
+        return target
+    for descriptor, name in ((1, STANDARD_STREAM), (2, None)):
+        redirected = _stream_file(descriptor)
+        if redirected is not None and os.path.samestat(redirected, os.stat(target)):
+            if name is None:
+                raise OutputError(f"{target}: is the file of standard error; write it elsewhere")
+            return name
+    return target
 
 
 def _resolved(target: str | None) -> str | None:
@@ -188,6 +212,8 @@ def _stream_file(descriptor: int) -> os.stat_result | None:
 
 
 def _refuse_overwriting(targets: tuple[str | None, ...], files: list[str | None], inputs: list[str]) -> None:
+    if targets.count(STANDARD_STREAM) > 1:
+        raise OverwritesInput("two outputs go to standard output: write all but one to files")
     named = [(target, file) for target, file in zip(targets, files) if target is not None and file is not None]
     # Standard input and output redirected from and to files are those files.
     given = _stream_file(0) if STANDARD_STREAM in inputs else None
@@ -208,6 +234,9 @@ def _refuse_overwriting(targets: tuple[str | None, ...], files: list[str | None]
             raise OutputError(f"{target}: there is no folder {folder}")
         if not os.access(folder, os.W_OK | os.X_OK):
             raise OutputError(f"{target}: no permission to write in {folder}")
+        # A new file replaces it, which its folder allows: a file made read-only is kept so.
+        if os.path.exists(file) and not os.access(file, os.W_OK):
+            raise OutputError(f"{target}: no permission to write it")
 
 
 def _same_file(file: str, other: str) -> bool:
@@ -247,19 +276,22 @@ def _commit(written: list[tuple[str, str, str]]) -> None:
 
 @contextlib.contextmanager
 def _interrupts_deferred() -> Iterator[None]:
-    """Holds Ctrl-C back until the block ends, so that a group of renames is
-    never cut in two."""
+    """Holds Ctrl-C and the other `STOPPING_SIGNALS` back until the block
+    ends, so that a group of renames is never cut in two."""
     if threading.current_thread() is not threading.main_thread():
         yield
         return
     caught: list[int] = []
-    previous = signal.signal(signal.SIGINT, lambda number, frame: caught.append(number))
+    previous = {
+        number: signal.signal(number, lambda number, frame: caught.append(number)) for number in STOPPING_SIGNALS
+    }
     try:
         yield
     finally:
-        signal.signal(signal.SIGINT, previous)
+        for number, handler in previous.items():
+            signal.signal(number, handler)
     if caught:
-        signal.raise_signal(signal.SIGINT)  # to the handler restored, as if it came now
+        signal.raise_signal(caught[0])  # to the handler restored, as if it came now
 
 
 def write_csv(
@@ -317,7 +349,7 @@ def write_csv(
     if not isinstance(sep, str) or len(sep) != 1:
         raise ValueError(f"sep must be one character, got {sep!r}")
     count = resolve(threads)
-    with _opened(path) as file:
+    with opened_output(path) as file:
         if header:
             names = ([frame.index.name or ""] if index else []) + [str(name) for name in frame.columns]
             line = io.StringIO()
@@ -382,14 +414,45 @@ def _quoted(field: str, sep: str) -> str:
 
 
 @contextlib.contextmanager
-def _opened(path: str) -> Iterator[typing.BinaryIO]:
+def opened_output(path: str) -> Iterator[typing.BinaryIO]:
+    """A file opened to write bytes, or standard output for "-".
+
+    Parameters
+    ----------
+    path : str
+        A path that `outputs` yields.
+
+    Yields
+    ------
+    typing.BinaryIO
+        Standard output writes each piece whole or raises `OSError`, as a
+        file does.
+    """
     if path != STANDARD_STREAM:
         with open(path, "wb") as file:
             yield file
         return
     sys.stdout.flush()
-    yield sys.stdout.buffer
+    yield typing.cast(typing.BinaryIO, _WholeWrites(sys.stdout.buffer))
     sys.stdout.buffer.flush()
+
+
+class _WholeWrites:
+    """A stream that writes the whole of each piece or raises. Python's
+    buffered files return a short count, without an error, when a file fills
+    up (a full disk, a limit on a file's size); the next write raises."""
+
+    def __init__(self, stream: typing.BinaryIO) -> None:
+        self._stream = stream
+
+    def write(self, data: bytes | memoryview) -> int:
+        view = memoryview(data).cast("B")
+        while len(view):
+            written = self._stream.write(view)
+            if not written:
+                raise OSError(errno.EIO, "standard output takes nothing more")
+            view = view[written:]
+        return len(data)
 
 
 def _source(column: pd.Series[typing.Any] | pd.Index[typing.Any]) -> _Source | None:

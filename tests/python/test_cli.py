@@ -3,6 +3,7 @@ import gzip
 import io
 import os
 import re
+import resource
 import signal
 import subprocess
 import sys
@@ -115,6 +116,11 @@ def test_check_prints_the_summary_and_reading_options_apply(tmp_path, capsys):
         (HERD, ["stats", "--reference", "a", "b"], "none of the 2 reference animals"),
         ("a,-999,-999\nb,a,-999\n", ["check"], "pass --unknown=-999 if"),
         ("a,0,0\nb,a,a\n", ["check"], "pass --selfing for plants"),
+        (
+            "id,sire,dam,inbreeding,inbreeding_file\na,0,0,0.5,0.7\n",
+            ["inbreeding"],
+            "the file has columns 'inbreeding' and 'inbreeding_file'",
+        ),
     ],
     ids=[
         "listed_twice",
@@ -124,6 +130,7 @@ def test_check_prints_the_summary_and_reading_options_apply(tmp_path, capsys):
         "reference_of_founders",
         "advice_as_options",
         "selfing_as_an_option",
+        "column_and_its_file_name",
     ],
 )
 def test_a_pedigree_that_cannot_be_used_exits_1_with_one_line(tmp_path, capsys, content, arguments, message):
@@ -207,6 +214,12 @@ def test_wrong_usage_exits_2(herd, capsys, arguments):
         ("a 0121\nc 2100\n", ["--tau", "nan"], 2, "--tau must be a finite number, got nan"),
         ("a 0121\nc 2100\n", ["--core", "1", "--write-g", "g.txt"], 2, "--core writes APY's parts of Gw-inverse"),
         ("a 0121\nc 2100\n", ["--write-g", "-"], 2, "--write-g writes two files, the matrix and its .ids"),
+        (
+            "a 0121\nc 2100\n",
+            ["--write-g", "-", "--write-a22", "-", "--named"],
+            2,
+            "two outputs go to standard output: write all but one to files",
+        ),
         ("c 1111\n", [], 1, r"G is zero: no marker varies around the allele frequencies \(a single genotyped animal"),
         ("a 0121\nc 5555\n", [], 1, "animal 'c' has no genotype at the 2 markers kept"),
         (
@@ -225,6 +238,7 @@ def test_wrong_usage_exits_2(herd, capsys, arguments):
         "tau_not_finite",
         "core_with_write_g",
         "write_g_to_standard_output",
+        "two_to_standard_output",
         "one_animal",
         "animal_without_genotypes",
         "clones",
@@ -323,10 +337,14 @@ def test_an_output_that_would_overwrite_an_input_is_refused_before_any_work(tmp_
 def test_standard_streams_redirected_to_an_input_are_refused(tmp_path):
     path = tmp_path / "herd.csv"
     path.write_text(HERD)
-    for arguments, stream in ((["-", "-o", str(path)], "stdin"), ([str(path)], "stdout")):
+    for arguments, stream in (
+        (["inbreeding", "-", "-o", str(path)], "stdin"),
+        (["inbreeding", str(path)], "stdout"),
+        (["check", str(path)], "stdout"),
+    ):
         with open(path, "rb" if stream == "stdin" else "ab") as redirected:
             run = subprocess.run(
-                [sys.executable, "-m", "tolmkit", "inbreeding", *arguments],
+                [sys.executable, "-m", "tolmkit", *arguments],
                 stderr=subprocess.PIPE,
                 **{stream: redirected},
             )
@@ -337,6 +355,23 @@ def test_standard_streams_redirected_to_an_input_are_refused(tmp_path):
         [sys.executable, "-m", "tolmkit", "inbreeding", str(path), "-o", "/dev/stdout"], capture_output=True
     )
     assert piped.returncode == 0 and piped.stdout.startswith(b"id,sire,dam,"), piped.stderr
+    # To a file, it is written through the stream, after what the file holds, not in its place.
+    appended = tmp_path / "all.csv"
+    appended.write_text("earlier\n")
+    with open(appended, "ab") as redirected:
+        run = subprocess.run(
+            [sys.executable, "-m", "tolmkit", "inbreeding", str(path), "-o", "/dev/stdout"], stdout=redirected
+        )
+    assert run.returncode == 0 and appended.read_text().startswith("earlier\nid,sire,dam,")
+    # A file that fills up takes part of a write without an error: the rest is not lost unsaid.
+    with open(tmp_path / "short.csv", "wb") as redirected:
+        run = subprocess.run(
+            [sys.executable, "-m", "tolmkit", "inbreeding", str(path)],
+            stdout=redirected,
+            stderr=subprocess.PIPE,
+            preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (64, 64)),
+        )
+    assert run.returncode == 1 and b"cannot write standard output: File too large" in run.stderr
 
 
 def _fail_after_writing(error, files=1):
@@ -350,6 +385,8 @@ def _fail_after_writing(error, files=1):
                 file.write("complete\n")
         with open(paths[files - 1], "w") as file:
             file.write("partial")
+        if isinstance(error, signal.Signals):
+            os.kill(os.getpid(), error)
         raise error
 
     return write
@@ -384,6 +421,7 @@ def _fail_after_writing(error, files=1):
             "tolmkit: pyarrow failed (ArrowInvalid): offset overflow",
         ),
         ("inbreeding", "write_csv", KeyboardInterrupt(), 1, 130, "tolmkit: interrupted; every file is as it was"),
+        ("inbreeding", "write_csv", signal.SIGTERM, 1, 143, "tolmkit: interrupted; every file is as it was"),
         (
             "ainv",
             "write_lower_triangle",
@@ -408,6 +446,7 @@ def _fail_after_writing(error, files=1):
         "pyarrow_out_of_memory",
         "pyarrow_error",
         "interrupted",
+        "terminated",
         "ainv_disk_full_on_the_second_file",
         "ainv_interrupted",
         "ainv_out_of_memory",
