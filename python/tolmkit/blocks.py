@@ -11,6 +11,7 @@ depends on. The arrays are made of `dask.delayed` blocks through
 from __future__ import annotations
 
 import contextlib
+import errno
 import os
 import shutil
 import typing
@@ -80,7 +81,7 @@ def among_in_blocks(pedigree: Pedigree, chosen: NDArray[np.int32], *, chunks: in
     _check_chunks(chunks)
     kinship = switch(kinship, "kinship")
     if len(chosen) == 0:
-        empty: da.Array = da.from_array(np.empty((0, 0)), chunks=chunks)
+        empty: da.Array = da.from_array(np.empty((0, 0)))
         return empty
     pruned, renumber = ancestry(pedigree, chosen)
     numbers = renumber[chosen]
@@ -133,7 +134,7 @@ def pairs_in_blocks(
     _check_chunks(chunks)
     kinship = switch(kinship, "kinship")
     if len(x) == 0:
-        none: da.Array = da.from_array(np.empty(0), chunks=chunks)
+        none: da.Array = da.from_array(np.empty(0))
         return none
     pruned, x, y, by_columns = plan_pairs(pedigree, x, y)
     shared = _shared(pruned)
@@ -182,16 +183,24 @@ def among_to_zarr(
     ValueError
         `chunks` not a positive integer.
     OSError
-        No scheduler at `scheduler`, or the store cannot be written.
+        No scheduler at `scheduler`, or the store cannot be written (a
+        folder on its path that is a file, or that may not be written).
 
     Examples
     --------
     >>> among_to_zarr(pedigree, ["a", "c"], "among.zarr", chunks=5000)  # doctest: +SKIP
     """
     checked_pedigree(pedigree)
+    _check_chunks(chunks)
     target = os.path.abspath(path)
     if os.path.lexists(target):
         raise FileExistsError(f"{path} exists: remove it or name another store")
+    # The folders that zarr would make, up to one that exists, which must take them.
+    folder = os.path.dirname(target)
+    while not os.path.isdir(folder) and not os.path.lexists(folder):
+        folder = os.path.dirname(folder)
+    if not os.access(folder, os.W_OK | os.X_OK):
+        raise PermissionError(errno.EACCES, f"no permission to write {path} in the folder", folder)
     names = [ids] if isinstance(ids, str) else [str(name) for name in ids]
     chosen = pedigree.numbers(names)
     partial = os.path.join(os.path.dirname(target), f".{os.path.basename(target)}.{uuid.uuid4().hex}.partial")
@@ -215,7 +224,11 @@ def _client(scheduler: str | None) -> Iterator[distributed.Client]:
             require_room(_CLUSTER_ROOM, "a local Dask cluster")
             cluster = stack.enter_context(distributed.LocalCluster(dashboard_address=":0"))
             scheduler = cluster.scheduler_address
-        yield stack.enter_context(distributed.Client(scheduler, timeout="10s"))
+        try:
+            client = stack.enter_context(distributed.Client(scheduler, timeout="10s"))
+        except (ValueError, OSError) as error:  # an address of no form, or no scheduler there
+            raise ConnectionError(f"no Dask scheduler at {scheduler!r}: {error}") from None
+        yield client
 
 
 def _check_chunks(chunks: object) -> None:
@@ -241,6 +254,11 @@ def _shared(pedigree: Pedigree) -> typing.Any:
 
 
 def _with_inbreeding(pedigree: Pedigree) -> Pedigree:
+    if not isinstance(pedigree, Pedigree):  # a Future of a client that this computation does not reach
+        raise RuntimeError(
+            "the array was built while a Dask client was open, which holds its pedigree: compute it on that "
+            "client, or build it again"
+        )
     inbreeding(pedigree)  # computed and kept, and shipped with the pedigree to the other workers
     return pedigree
 

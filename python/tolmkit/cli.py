@@ -149,10 +149,11 @@ def main(argv: Sequence[str] | None = None) -> int:
         print(f"tolmkit: pyarrow failed ({type(error).__name__}): {error}", file=sys.stderr)
         return 1
     except (ValueError, OSError, ImportError) as error:
-        # A refusal of a genotype file, a file that cannot be opened and a store that exists name their own file.
+        # A refusal of a genotype file, a file that cannot be opened, a store that exists and a scheduler not
+        # reached name their own.
         named = (
             ""
-            if isinstance(error, (GenotypeError, FileExistsError)) or getattr(error, "filename", None)
+            if isinstance(error, (GenotypeError, FileExistsError, ConnectionError)) or getattr(error, "filename", None)
             else f"{_named(args)}: "
         )
         print(f"tolmkit: {named}{getattr(error, 'command_line', error)}", file=sys.stderr)
@@ -918,6 +919,8 @@ def _born_after(errors: int) -> str:
 
 
 def _among(args: argparse.Namespace) -> None:
+    if args.output == STANDARD_STREAM:
+        raise UsageError("among writes a Zarr store, which is a folder: give -o its name")
     check_outputs(args.output, inputs=[args.pedigree, args.ids])
     with _progress("loading Dask"):
         from .blocks import among_to_zarr  # Dask is imported for this command alone

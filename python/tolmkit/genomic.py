@@ -233,8 +233,14 @@ def _dask_relationships(
     import dask
 
     check_genotypes(genotypes, genotypes)
+    if np.isnan(genotypes.shape[0]):
+        raise ValueError(
+            "genotypes of animals whose number Dask does not know yet (chunks of unknown size, as after choosing "
+            "rows by a Dask array): call its compute_chunk_sizes() first"
+        )
     names = _names(ids, genotypes.shape[0])
-    by_animals = genotypes.rechunk({1: -1})
+    # Without empty chunks, which Dask's min and max do not take.
+    by_animals = genotypes.rechunk({0: tuple(size for size in genotypes.chunks[0] if size) or 0, 1: -1})
     sums = typing.cast(tuple[NDArray[np.int64], ...], dask.compute(*_marker_sums(by_animals)))
     markers = _markers(by_animals, sums, allele_frequencies, min_maf, min_call_rate, names)
     rows = by_animals.to_delayed(optimize_graph=False)[:, 0]

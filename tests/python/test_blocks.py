@@ -4,6 +4,7 @@ the bit, that of the matrix computed in one piece."""
 import os
 import subprocess
 import sys
+import warnings
 
 import distributed
 import numpy as np
@@ -96,8 +97,9 @@ def test_kinship_is_a_bool():
 
 def test_empty_and_no_dask_on_import():
     pedigree = read_pedigree(HERD)
-    assert relationships_among(pedigree, [], chunks=3).compute().shape == (0, 0)
-    assert relationship_pairs(pedigree, [], [], chunks=3).compute().shape == (0,)
+    for chunks in (3, 10**30):
+        assert relationships_among(pedigree, [], chunks=chunks).compute().shape == (0, 0)
+        assert relationship_pairs(pedigree, [], [], chunks=chunks).compute().shape == (0,)
     code = (
         "import sys, tolmkit; tolmkit.relationships_among(tolmkit.read_pedigree(sys.argv[1]), ['NL897015879']); "
         "print(sorted({m.split('.')[0] for m in sys.modules} & {'dask', 'distributed', 'zarr'}))"
@@ -123,11 +125,28 @@ def test_cli_writes_the_matrix_to_zarr(client, tmp_path, capsys):
     assert written.chunks == (32, 32) and written.attrs["ids"] == ids
     assert bits(written[:]) == bits(relationships_among(pedigree, ids))
     assert main(command + ["--ids", str(tmp_path / "ids.txt")]) == 1
-    assert "exists" in capsys.readouterr().err
+    assert capsys.readouterr().err == f"tolmkit: {store} exists: remove it or name another store\n"
+    assert main(command[:2] + ["-o", "-", "--ids", str(tmp_path / "ids.txt")]) == 2
+    assert "among writes a Zarr store, which is a folder" in capsys.readouterr().err
+    elsewhere = ["among", HERD, "-o", str(tmp_path / "b.zarr"), "--scheduler", "no address"]
+    assert main(elsewhere + ["--ids", str(tmp_path / "ids.txt")]) == 1
+    assert capsys.readouterr().err.startswith("tolmkit: no Dask scheduler at 'no address': ")
     # One identifier, as relationships_among takes it, not its letters.
     among_to_zarr(pedigree, ids[0], tmp_path / "one.zarr", chunks=4, scheduler=client.scheduler.address)
     assert zarr.open_array(str(tmp_path / "one.zarr"), mode="r").attrs["ids"] == ids[:1]
     assert sorted(os.listdir(tmp_path)) == ["among.zarr", "bad.txt", "ids.txt", "one.zarr"]
+
+
+def test_an_array_built_on_a_client_since_closed_says_so():
+    pedigree = read_pedigree(HERD)
+    with distributed.Client(processes=False, n_workers=1, threads_per_worker=1, dashboard_address=":0"):
+        lazy = relationships_among(pedigree, pedigree.ids[:2], chunks=1)
+    with (
+        pytest.raises(RuntimeError, match="built while a Dask client was open, which holds its pedigree"),
+        warnings.catch_warnings(),
+    ):
+        warnings.simplefilter("ignore", UserWarning)  # the module's client, open or not by now
+        lazy.compute(scheduler="sync")
 
 
 def test_no_worker_paused_or_restarted(client):

@@ -145,6 +145,12 @@ def test_dask_blocks_give_the_same_g_as_numpy(options):
     assert isinstance(lazy, da.Array) and lazy.chunks == ((7, 7, 7, 2),) * 2
     computed = lazy.compute()
     assert np.array_equal(computed, computed.T) and np.abs(computed - expected).max() <= 1e-12 * expected.max()
+    # An empty chunk of animals is left out; chunks of unknown size are refused.
+    gapped = tolmkit.genomic_relationship_matrix(da.from_array(genotypes, chunks=((7, 0, 16), (300,))), **options)
+    assert np.abs(gapped.compute() - expected).max() <= 1e-12 * expected.max()
+    chosen = da.from_array(genotypes, chunks=(7, 300))[da.from_array(np.arange(23) > 0, chunks=7)]
+    with pytest.raises(ValueError, match=r"call its compute_chunk_sizes\(\) first"):
+        tolmkit.genomic_relationship_matrix(chosen, **options)
 
 
 def test_filters_and_given_frequencies_follow_the_formula():
