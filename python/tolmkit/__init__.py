@@ -119,7 +119,6 @@ __all__ = [
     "sexes",
     "simulate_pedigree",
     "solve_animal_model",
-    "summary_by",
     "suggest_core_size",
     "summary_by",
     "summary_by_year",

@@ -1,16 +1,20 @@
 """Arguments of the public functions checked one way: an integer of any type
 that holds one, a real number, and never a bool, which Python counts as the
 integer 0 or 1; the seeds of the random draws; a switch, which is a bool
-and nothing else; and a path to files named by a suffix, or their prefix."""
+and nothing else; values whose order counts, which a set does not keep;
+and a path to files named by a suffix, or their prefix."""
 
 from __future__ import annotations
 
 import operator
 import os
+import typing
 
 import numpy as np
 
-__all__ = ["beside", "checked_seed", "integer", "real", "suffixed", "switch"]
+__all__ = ["beside", "checked_seed", "integer", "ordered", "real", "suffixed", "switch"]
+
+_Values = typing.TypeVar("_Values")
 
 
 def integer(value: object) -> int | None:
@@ -64,6 +68,22 @@ def checked_seed(value: object) -> int:
     if number is None or number < 0:
         raise ValueError(f"seed must be a non-negative integer, got {value!r}")
     return number
+
+
+def ordered(values: _Values, name: str) -> _Values:
+    """`values` of the argument `name`, whose order counts: a set, whose
+    order changes from one run to the next, is refused.
+
+    Examples
+    --------
+    >>> ordered(["b", "a"], "ids")
+    ['b', 'a']
+    """
+    if isinstance(values, (set, frozenset)):
+        raise TypeError(
+            f"{name} given as a set, whose order changes from one run to the next: pass a list, in the order meant"
+        )
+    return values
 
 
 def switch(value: object, name: str) -> bool:

@@ -11,13 +11,14 @@ import scipy.sparse as sp
 from numpy.typing import NDArray
 
 from ._advice import argument, refused
-from ._arguments import real
+from ._arguments import ordered, real
 
 __all__ = [
     "as_array",
     "check_genotype_values",
     "check_genotypes",
     "genotype_array",
+    "genotyped_names",
     "kind",
     "minor_allele_frequencies",
     "threshold",
@@ -92,6 +93,16 @@ def minor_allele_frequencies(alleles: NDArray[typing.Any], called: NDArray[typin
     is the same whichever allele a file counts."""
     with np.errstate(invalid="ignore", divide="ignore"):
         return np.asarray(np.minimum(alleles, 2 * called - alleles) / (2.0 * called), dtype=np.float64)
+
+
+def genotyped_names(ids: typing.Any, n: int) -> NDArray[np.object_] | None:
+    """The identifiers of the rows of genotypes that refusals name, if given."""
+    if ids is None:
+        return None
+    names = np.asarray(ordered(ids, "ids"), dtype=object)
+    if names.shape != (n,):
+        raise ValueError(f"ids holds {names.size:,} identifiers for {n:,} animals (rows of genotypes)")
+    return names
 
 
 def threshold(name: str, value: object, top: float = 1.0) -> float:

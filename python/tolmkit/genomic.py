@@ -19,12 +19,13 @@ import scipy.sparse as sp
 from numpy.typing import ArrayLike, NDArray
 
 from ._advice import Option, PedigreeError, argument, option, refused
-from ._arguments import checked_seed, real, switch
+from ._arguments import checked_seed, ordered, real, switch
 from ._matrices import (
     as_array,
     check_genotype_values,
     check_genotypes,
     genotype_array,
+    genotyped_names,
     kind,
     minor_allele_frequencies,
     threshold,
@@ -187,7 +188,7 @@ def genomic_relationship_matrix(
     if type(genotypes).__module__.split(".")[0] == "dask":
         return _dask_relationships(genotypes, allele_frequencies, min_maf, min_call_rate, ids)
     array = genotype_array(genotypes)
-    names = _names(ids, len(array))
+    names = genotyped_names(ids, len(array))
     markers = _markers(array, _marker_sums(array), allele_frequencies, min_maf, min_call_rate, names)
     return _diagonal_block(array, markers, 0, names)
 
@@ -238,7 +239,7 @@ def _dask_relationships(
             "genotypes of animals whose number Dask does not know yet (chunks of unknown size, as after choosing "
             "rows by a Dask array): call its compute_chunk_sizes() first"
         )
-    names = _names(ids, genotypes.shape[0])
+    names = genotyped_names(ids, genotypes.shape[0])
     # Without empty chunks, which Dask's min and max do not take.
     by_animals = genotypes.rechunk({0: tuple(size for size in genotypes.chunks[0] if size) or 0, 1: -1})
     sums = typing.cast(tuple[NDArray[np.int64], ...], dask.compute(*_marker_sums(by_animals)))
@@ -254,16 +255,6 @@ def _dask_relationships(
         ),
         lambda i, j: dask.delayed(_block)(rows[i], rows[j], kept),
     )
-
-
-def _names(ids: ArrayLike | None, n: int) -> NDArray[np.object_] | None:
-    """The identifiers of the animals that refusals name, if given."""
-    if ids is None:
-        return None
-    names = np.asarray(ids, dtype=object)
-    if names.shape != (n,):
-        raise ValueError(f"ids holds {names.size:,} identifiers for {n:,} animals (rows of genotypes)")
-    return names
 
 
 def _marker_sums(genotypes: typing.Any) -> tuple[typing.Any, ...]:
@@ -342,10 +333,11 @@ def _markers(
 
 
 def _given_frequencies(allele_frequencies: ArrayLike, m: int) -> NDArray[np.float64]:
-    try:
-        frequencies = np.asarray(allele_frequencies, dtype=np.float64)
-    except (TypeError, ValueError):
-        raise TypeError(f"allele_frequencies must be numbers, one per marker, got {allele_frequencies!r:.60}") from None
+    given = np.asarray(allele_frequencies)
+    # Text and True would be read as numbers by the cast.
+    if given.dtype.kind not in "iuf":
+        raise TypeError(f"allele_frequencies must be numbers, one per marker, got {allele_frequencies!r:.60}")
+    frequencies = given.astype(np.float64)
     if frequencies.ndim == 0:
         frequencies = np.full(m, frequencies)
     if frequencies.ndim != 1:
@@ -910,6 +902,7 @@ def _genotyped(
 ) -> tuple[Pedigree, NDArray[np.int64], NDArray[np.object_]]:
     """The pedigree (with the missing animals added if asked), the numbers of
     the genotyped animals in it, and their identifiers."""
+    ordered(genotyped, "genotyped")
     try:
         ids = np.asarray([genotyped] if isinstance(genotyped, str) else list(genotyped), dtype=object)
     except TypeError:

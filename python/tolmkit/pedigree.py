@@ -16,7 +16,7 @@ from numpy.typing import ArrayLike, NDArray
 
 from . import _native
 from ._advice import PedigreeError
-from ._arguments import integer
+from ._arguments import integer, ordered
 from ._patterns import ROLES
 from .layers import Layers, frozen
 from .records import UNKNOWN_PARENTS, Rules, Table, number_records, parents_first, records_table, sex_codes, sex_text
@@ -136,6 +136,9 @@ class Pedigree:
             raise TypeError(f"ids must be a sequence of identifiers, one per animal, got {type(ids).__name__}")
         if attributes is not None and not isinstance(attributes, pd.DataFrame):
             raise TypeError(f"attributes must be a pandas DataFrame, got {type(attributes).__name__}")
+        missing = np.flatnonzero(pd.isna(names))
+        if len(missing):
+            raise PedigreeError(f"animal {missing[0]} has no identifier ({names[missing[0]]!r})")
         own = None if attributes is None else _by_animal(attributes, names)
         self._fill(names, sire, dam, own, added, group_ids, sire_group, dam_group)
         if not self._id_index().is_unique:
@@ -174,7 +177,9 @@ class Pedigree:
         # so a shallow copy holds its columns without copying millions of rows.
         self._attributes = attributes.copy(deep=False)
         self._attributes.index = pd.RangeIndex(n)
-        flags = np.zeros(n, dtype=bool) if added is None else np.array(added, dtype=bool)
+        flags = np.zeros(n, dtype=bool) if added is None else np.array(added)
+        if flags.dtype != bool:
+            raise TypeError(f"added must be True or False for each animal, got {added!r:.60}")
         if flags.shape != (n,):
             raise PedigreeError("added needs one entry per animal")
         self._added = frozen(flags)
@@ -534,15 +539,21 @@ class Pedigree:
         PedigreeError
             An identifier that is not in the pedigree.
         TypeError
-            A number asked for among identifiers that are text.
+            A number asked for among identifiers that are text; a set, whose
+            order changes from one run to the next.
 
         Examples
         --------
         >>> Pedigree.from_records([("a", "0", "0"), ("b", "a", "0")]).numbers(["b"]).tolist()
         [1]
         """
+        if isinstance(ids, np.ndarray) and ids.ndim == 0:
+            ids = [ids.item()]
         wanted = np.asarray(
-            list(ids) if isinstance(ids, Iterable) and not isinstance(ids, (str, bytes)) else [ids], dtype=object
+            list(ordered(ids, "the identifiers"))
+            if isinstance(ids, Iterable) and not isinstance(ids, (str, bytes))
+            else [ids],
+            dtype=object,
         )
         found = self._text_numbers(wanted)
         if found is None:
@@ -593,6 +604,12 @@ class Pedigree:
                 f"animal {name} is given as {type(name).__name__}, but the pedigree's identifiers are "
                 f"text: pass {text!r}{there}"
             )
+        if isinstance(name, str) and len(self) > 0 and integer(self.ids[0]) is not None:
+            number = int(name) if name.strip().isdecimal() and name.isascii() else None
+            if number is not None and number in self._id_index():
+                return TypeError(
+                    f"animal {name!r} is given as text, but the pedigree's identifiers are numbers: pass {number}"
+                )
         if isinstance(name, str):
             folded = np.char.lower(self.ids.astype(str)) == name.lower()
             if np.any(folded):
@@ -776,8 +793,9 @@ def ancestry(
     given = np.asarray(animals).ravel()
     wrong = given if given.dtype.kind not in "iu" else given[(given < 0) | (given >= len(pedigree))]
     if len(wrong):
+        shown = wrong[0].item() if isinstance(wrong[0], np.generic) else wrong[0]
         raise ValueError(
-            f"animals must be numbers of animals, 0 to {len(pedigree) - 1}, got {wrong[0].item()!r}; "
+            f"animals must be numbers of animals, 0 to {len(pedigree) - 1}, got {shown!r}; "
             f"Pedigree.numbers gives those of identifiers"
         )
     chosen = given.astype(np.int64)
@@ -849,7 +867,8 @@ def reference_numbers(pedigree: Pedigree, reference: str | Iterable[str]) -> NDA
     >>> reference_numbers(pedigree, ["b", "a", "b"]).tolist()
     [0, 1]
     """
-    listed = [reference] if isinstance(reference, str) else reference
+    # In any order: the numbers come back sorted, each once.
+    listed = [reference] if isinstance(reference, str) else list(reference)
     animals = np.unique(pedigree.numbers(listed)).astype(np.int64)
     if len(animals) == 0:
         raise ValueError("the reference population has no animal")

@@ -13,7 +13,7 @@ import pandas as pd
 from numpy.typing import NDArray
 
 from ._advice import argument, refused
-from ._matrices import check_genotype_values, genotype_array, minor_allele_frequencies, threshold
+from ._matrices import check_genotype_values, genotype_array, genotyped_names, minor_allele_frequencies, threshold
 from .pedigree import Pedigree, checked_pedigree
 
 __all__ = [
@@ -256,12 +256,8 @@ def genotype_quality(
 
 
 def _ids(ids: typing.Any, n: int) -> NDArray[np.object_]:
-    if ids is None:
-        return np.array([f"row {i}" for i in range(n)], dtype=object)
-    names = np.asarray(ids, dtype=object)
-    if names.shape != (n,):
-        raise ValueError(f"ids holds {names.size:,} identifiers for {n:,} animals (rows of genotypes)")
-    return names
+    names = genotyped_names(ids, n)
+    return np.array([f"row {i}" for i in range(n)], dtype=object) if names is None else names
 
 
 def _left(kept: NDArray[np.intp], what: str, name: str) -> None:

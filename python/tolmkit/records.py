@@ -227,7 +227,12 @@ def records_table(records: Iterable[Sequence[object]], lines: Sequence[int] | No
     TypeError
         An identifier that is neither a string nor a number.
     """
-    rows = list(records)
+    try:
+        rows = list(records)
+    except TypeError:
+        raise TypeError(f"records must be (animal, sire, dam) sequences, got {type(records).__name__}") from None
+    if any(isinstance(row, (set, frozenset, dict)) for row in rows):
+        raise TypeError("records must be (animal, sire, dam) sequences, in that order: a set or dict keeps none")
     line_of = list(range(1, len(rows) + 1)) if lines is None else list(lines)
     if len(line_of) != len(rows):
         raise ValueError(f"lines has {len(line_of)} entries for {len(rows)} records")

@@ -212,10 +212,11 @@ def _design(
                 f"records row {blank[0]} (animal {records['animal'].iloc[blank[0]]!r}) has no {column}; "
                 "leave out the records without one"
             )
-    try:
-        y = records[trait].to_numpy(dtype=np.float64)
-    except (TypeError, ValueError):
-        raise TypeError(f"records' {trait!r} must hold numbers, got {records[trait].dtype}") from None
+    observed = records[trait]
+    # Text and True/False would be read as numbers by the cast.
+    if not pd.api.types.is_numeric_dtype(observed) or pd.api.types.is_bool_dtype(observed):
+        raise TypeError(f"records' {trait!r} must hold numbers, got {observed.dtype}")
+    y = observed.to_numpy(dtype=np.float64, na_value=np.nan)
     infinite = np.flatnonzero(~np.isfinite(y))
     if len(infinite):
         raise ValueError(f"records row {infinite[0]}: {trait} is {float(y[infinite[0]])!r}, not a finite number")

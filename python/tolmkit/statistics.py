@@ -41,6 +41,8 @@ EXPLAINED = 0.999
 #: Upper bounds of the inbreeding classes of `summary_by`: F = 0, then
 #: (0, 0.0625], (0.0625, 0.125], (0.125, 0.25] and (0.25, 1].
 INBREEDING_CLASSES = (0.0, 0.0625, 0.125, 0.25, 1.0)
+# How far F computed may stray beyond 0 and 1 by rounding alone.
+_ROUNDING = 1e-12
 
 #: Reference animals up to which Ne by coancestry takes every pair; above,
 #: the pairs among a sample of them.
@@ -543,7 +545,10 @@ def inbreeding_classes(inbreeding: pd.Series[float] | ArrayLike) -> pd.DataFrame
     Raises
     ------
     TypeError
-        `inbreeding` that is not numbers.
+        `inbreeding` that is not one dimension of numbers.
+    ValueError
+        A value that is no coefficient of inbreeding, from 0 to 1 (NaN
+        among them), naming the first.
 
     Examples
     --------
@@ -551,12 +556,23 @@ def inbreeding_classes(inbreeding: pd.Series[float] | ArrayLike) -> pd.DataFrame
     [0.3333333333333333, 0.0, 0.0, 0.3333333333333333, 0.3333333333333333]
     """
     names = ["F=0"] + [f"F<={bound:g}" for bound in INBREEDING_CLASSES[1:]]
-    try:
-        values = np.asarray(inbreeding, dtype=np.float64)
-    except (TypeError, ValueError):
-        raise TypeError(f"inbreeding must be numbers, got {inbreeding!r:.60}") from None
-    found = np.searchsorted(INBREEDING_CLASSES, values)
-    index = inbreeding.index if isinstance(inbreeding, pd.Series) else None
+    if isinstance(inbreeding, pd.Series):
+        numbers: pd.Series[typing.Any] | None = inbreeding
+    else:
+        numbers = pd.Series(np.asarray(inbreeding)) if np.ndim(inbreeding) == 1 else None
+    if numbers is None or not pd.api.types.is_numeric_dtype(numbers) or pd.api.types.is_bool_dtype(numbers):
+        raise TypeError(f"inbreeding must be numbers, one an animal, got {inbreeding!r:.60}")
+    values = numbers.to_numpy(dtype=np.float64, na_value=np.nan)
+    # F of an animal not inbred may come out of the sums a rounding below 0.
+    outside = ~((values >= -_ROUNDING) & (values <= 1.0 + _ROUNDING))
+    if outside.any():
+        k = int(np.argmax(outside))
+        raise ValueError(
+            f"inbreeding of {numbers.index[k]!r} is {float(values[k])!r}, where a coefficient of inbreeding is "
+            "from 0 to 1"
+        )
+    found = np.searchsorted(INBREEDING_CLASSES, np.clip(values, 0.0, 1.0))
+    index = numbers.index if isinstance(inbreeding, pd.Series) else None
     return pd.DataFrame({name: (found == k).astype(float) for k, name in enumerate(names)}, index=index)
 
 

@@ -220,6 +220,8 @@ GOOD = np.array([[0, 1, 2, 1], [2, 1, 0, 0], [1, 2, 1, -1]], dtype=np.int8)
         (np.where(GOOD == 1, 3, GOOD), {}, ValueError, r"genotypes\[2, 0\] is 3: a genotype is 0, 1 or 2"),
         (np.where(GOOD == -1, -2, GOOD), {}, ValueError, r"genotypes\[2, 3\] is -2"),
         (GOOD.astype(float), {}, TypeError, "2-D array of integers"),
+        (GOOD, {"allele_frequencies": "0.5"}, TypeError, "allele_frequencies must be numbers, one per marker"),
+        (GOOD, {"allele_frequencies": True}, TypeError, "allele_frequencies must be numbers, one per marker"),
         (GOOD[0], {}, TypeError, "2-D array of integers"),
         (GOOD[:0], {}, ValueError, "no animal"),
         (np.where(np.arange(3)[:, None] == 1, -1, GOOD), {}, ValueError, "animal 1 .* has no genotype"),

@@ -50,8 +50,17 @@ def test_from_numbers_takes_a_simulated_pedigree():
         ("ab", [-1, -1], [-1, -1], "ids must be a sequence of identifiers, one per animal, got str"),
         ([["a"], ["b"]], [-1, -1], [-1, -1], "ids must be a sequence of identifiers, one per animal, got list"),
         (["a", "b"], [-1, -1], [-1, -1], "attributes must be a pandas DataFrame, got dict"),
+        (["a", None], [-1, -1], [-1, -1], r"animal 1 has no identifier \(None\)"),
     ],
-    ids=["repeated_id", "parent_after_offspring", "short_sire", "ids_text", "ids_of_two_dimensions", "attributes_dict"],
+    ids=[
+        "repeated_id",
+        "parent_after_offspring",
+        "short_sire",
+        "ids_text",
+        "ids_of_two_dimensions",
+        "attributes_dict",
+        "no_id",
+    ],
 )
 def test_constructor_refuses_what_is_not_a_numbered_pedigree(ids, sire, dam, message):
     attributes = {"x": [1, 2]} if "attributes" in message else None
@@ -159,6 +168,16 @@ ASKED = {
     "prune": (
         lambda: prune(HERD, [b"103"]),
         "animal b'103' is given as bytes, but the pedigree's identifiers are text: pass '103'",
+    ),
+    # Where their order counts; a reference population may be a set.
+    "set": (lambda: tolmkit.hybrid_inverse(HERD, {"103", "101"}, G), "genotyped given as a set, whose order"),
+    "text_among_numbers": (
+        lambda: Pedigree(np.array([5, 7], dtype=object), [-1, -1], [-1, 0]).numbers(["7"]),
+        "animal '7' is given as text, but the pedigree's identifiers are numbers: pass 7",
+    ),
+    "set_of_genotyped": (
+        lambda: tolmkit.genotype_quality(np.zeros((2, 3), dtype=np.int8), {"a", "b"}),
+        "ids given as a set",
     ),
 }
 

@@ -87,6 +87,7 @@ SMALL = YIELDS.head(3)
         (SMALL, {"fixed": ["herd"]}, ValueError, "records have no column 'herd'"),
         (SMALL.rename(columns={"animal": "cow"}), {}, ValueError, "records have no column 'animal'"),
         (SMALL.assign(milk_kg=["a", "b", "c"]), {}, TypeError, "'milk_kg' must hold numbers"),
+        (SMALL.assign(milk_kg=[True, False, True]), {}, TypeError, "'milk_kg' must hold numbers, got bool"),
         (SMALL.assign(milk_kg=[1.0, np.inf, 2.0]), {}, ValueError, "records row 1: milk_kg is inf"),
         (SMALL, {"ratio": 0}, PedigreeError, "ratio must be a number above 0"),
         (SMALL, {"tol": -1}, PedigreeError, "tol must be a finite number above 0"),

@@ -256,8 +256,13 @@ def test_inbreeding_classes_by_birth_year(herd):
     shares = summary_by(herd, "birth_year").loc[[2002, 2003], ["F=0", "F<=0.0625", "F<=0.125", "F<=0.25", "F<=1"]]
     np.testing.assert_allclose(shares, [[2 / 3, 0, 0, 1 / 3, 0], [0, 0, 1, 0, 0]])
     assert inbreeding_classes([0.0, 0.25]).to_numpy().tolist() == [[1, 0, 0, 0, 0], [0, 0, 0, 1, 0]]
-    with pytest.raises(TypeError, match="inbreeding must be numbers"):
-        inbreeding_classes(pd.Series(["a"]))
+    for bad in (pd.Series(["a"]), ["0.1"], [True], 0.1, np.zeros((2, 2))):
+        with pytest.raises(TypeError, match="inbreeding must be numbers"):
+            inbreeding_classes(bad)
+    # No row of zeros, where a mean is a share.
+    for value in (np.nan, 1.5, -0.1):
+        with pytest.raises(ValueError, match=f"inbreeding of 'b' is {value!r}, where a coefficient"):
+            inbreeding_classes(pd.Series([0.1, value], index=["a", "b"]))
 
 
 DATED = """animal,sire,dam,Sex,born
