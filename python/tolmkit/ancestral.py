@@ -20,6 +20,7 @@ from .pedigree import Pedigree, checked_pedigree, reference_ancestry
 
 __all__ = [
     "DROPS",
+    "EXACT_DEPTH",
     "EXACT_UP_TO",
     "MOST_INBREEDING",
     "AncestralInbreeding",
@@ -34,6 +35,10 @@ DROPS = 10_000
 
 #: Animals in the reference's ancestry up to which partial inbreeding is exact.
 EXACT_UP_TO = 20_000
+#: Generations of the reference's ancestry up to which partial inbreeding is
+#: exact: its passes take time in the square of the generations (a selfed line
+#: of 200 generations half a minute), gene drops in their number.
+EXACT_DEPTH = 60
 
 #: Founders whose partial inbreeding is given one by one.
 MOST_INBREEDING = 10
@@ -99,7 +104,7 @@ class PartialInbreeding:
         The reference animals' mean F.
     exact : bool
         Whether by the exact decomposition (the ancestry within
-        `max_animals`) or by gene dropping.
+        `max_animals` and `EXACT_DEPTH`) or by gene dropping.
     ancestry : int
         Animals in the reference animals' ancestry.
     drops : int
@@ -254,14 +259,14 @@ def partial_inbreeding(
     Every unknown parent's allele counts as an allele of its offspring, so
     that a founder brings two, an animal with one unknown parent (a
     half-founder) one. Exact where the reference animals' ancestry holds up
-    to `max_animals`, by the decomposition of the tabular method's partial
+    to `max_animals` in up to `EXACT_DEPTH` generations, by the decomposition of the tabular method's partial
     kinships, A(j) = T D(j) Tᵀ: F_x(j) = ½ Σ_k T_sk T_dk D_k(j), with
     D_k(j) = p_k(j) − ¼ [p_s(j) + F_s(j)] − ¼ [p_d(j) + F_d(j)], p_k(j) the
     share of k's genes from j, s and d the parents. The founders are ranked
     by their part of the mean F in a single pass by the adjoint of that
     recursion (the weights of each D_k in the mean, passed up the layers);
-    F_i(j) of the `founders` first is then had forward. Beyond
-    `max_animals`, by gene dropping, with its Monte Carlo error.
+    F_i(j) of the `founders` first is then had forward. Beyond, by gene
+    dropping, with its Monte Carlo error.
 
     Parameters
     ----------
@@ -304,13 +309,14 @@ def partial_inbreeding(
             raise ValueError(f"{name} must be a positive integer, got {value!r}")
     check_drops(drops, seed)
     kept, animals = reference_ancestry(pedigree, reference)
-    if len(kept) <= max_animals:
+    exact = len(kept) <= max_animals and len(kept.layers) <= EXACT_DEPTH
+    if exact:
         parts, by_founder, se = _exact_parts(kept, animals, founders), None, None
         used = 0
     else:
         parts, by_founder, se = _dropped_parts(kept, animals, founders, drops, seed)
         used = drops
-    return _partial_result(kept, animals, parts, by_founder, se, len(kept) <= max_animals, used)
+    return _partial_result(kept, animals, parts, by_founder, se, exact, used)
 
 
 class _Parts(typing.NamedTuple):

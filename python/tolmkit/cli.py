@@ -1186,7 +1186,8 @@ def _population(effective: EffectiveSize, founders: FounderStatistics) -> str:
         f"equivalent generation (mean ΔF {effective.mean_delta_inbreeding:.5f}{inbred})\n"
         f"founders contributing {founders.founders:,}, effective number of founders f_e "
         f"{founders.founders_effective:.1f}\n"
-        f"effective number of ancestors f_a {founders.ancestors_effective:.1f} from {founders.ancestors:,} "
+        f"effective number of ancestors f_a {'at most ' if founders.stopped_by == 'max_ancestors' else ''}"
+        f"{founders.ancestors_effective:.1f} from {founders.ancestors:,} "
         f"ancestors ({stop} {founders.explained:.4f})"
     )
 

@@ -98,6 +98,13 @@ def metafounder_inverse(pedigree: Pedigree, metafounders: Gamma, *, kinship: boo
     kinship = switch(kinship, "kinship")
     gamma = checked_gamma(pedigree, metafounders)
     _, sampling_var = _coefficients(pedigree, gamma)
+    singular = np.flatnonzero(sampling_var <= 0.0)
+    if len(singular):
+        raise PedigreeError(
+            f"animal {pedigree.ids[singular[0]]!r} has no Mendelian sampling relative to the metafounders "
+            "(its parents' inbreeding rounds to 1, as after selfing or many generations of full-sib matings): "
+            "A^Γ has no inverse"
+        )
     n, g = len(pedigree), len(gamma)
     sire, dam = _parents(pedigree)
     has_sire, has_dam = sire >= 0, dam >= 0
@@ -416,8 +423,8 @@ def _coefficients(pedigree: Pedigree, gamma: NDArray[np.float64]) -> tuple[NDArr
     if stopped >= 0:
         raise PedigreeError(
             f"animal {pedigree.ids[stopped]!r} has no Mendelian sampling relative to the metafounders "
-            f"(1 − A(sire, sire)/4 − A(dam, dam)/4 is {float(sampling_var[stopped])!r}): A^Γ has no inverse; "
-            "look at the diagonal of Γ"
+            f"(1 − A(sire, sire)/4 − A(dam, dam)/4 is {float(sampling_var[stopped])!r}): A^Γ is no matrix of "
+            "relationships; look at the diagonal of Γ"
         )
     return f, sampling_var
 

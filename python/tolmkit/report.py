@@ -467,7 +467,10 @@ def _population(
     rows += [
         ("founders contributing", _number(founders.founders)),
         ("effective number of founders f_e", _size(founders.founders_effective)),
-        ("effective number of ancestors f_a", _size(founders.ancestors_effective)),
+        (
+            "effective number of ancestors f_a" + (", at most" if founders.stopped_by == "max_ancestors" else ""),
+            _size(founders.ancestors_effective),
+        ),
         ("founder genome equivalents f_g", _size(founders.founder_genome_equivalents)),
         ("ancestors taken for f_a", _number(founders.ancestors)),
         ("  their marginal contributions sum to", _share(founders.explained)),

@@ -159,7 +159,9 @@ class FounderStatistics:
         Σ q_k over the ancestors taken.
     stopped_by : {"explained", "max_ancestors"}
         Whether the search stopped because Σ q_k reached 0.999 or because it
-        took `max_ancestors` ancestors (then f_a is an upper bound).
+        took `max_ancestors` ancestors. Then f_a is an upper bound: the
+        smaller of 1 / Σ q_k² over the ancestors taken and f_e, which f_a
+        never exceeds.
     contributions : pandas.DataFrame
         One row per animal that contributes, indexed by identifier: the
         ancestors taken first, in the order taken, then the others by
@@ -446,9 +448,13 @@ def founder_statistics(pedigree: Pedigree, reference: Iterable[str], *, max_ance
     order = taken.astype(np.int64)
     marginal = np.full(len(pedigree), np.nan)
     marginal[order] = chosen
+    founders_effective = float(1.0 / np.sum(founder * founder))
+    ancestors_effective = float(1.0 / np.sum(chosen * chosen))
+    if explained < EXPLAINED:
+        ancestors_effective = min(ancestors_effective, founders_effective)
     return FounderStatistics(
-        founders_effective=float(1.0 / np.sum(founder * founder)),
-        ancestors_effective=float(1.0 / np.sum(chosen * chosen)),
+        founders_effective=founders_effective,
+        ancestors_effective=ancestors_effective,
         founder_genome_equivalents=float(1.0 / np.sum(pedigree.sampling_var * contribution * contribution)),
         founders=int(np.count_nonzero(founder)),
         ancestors=len(order),
@@ -880,6 +886,14 @@ def _parents_of(pedigree: Pedigree, animals: _Ints) -> tuple[_Ints, _Ints]:
         raise ValueError(
             f"the {len(animals)} reference animals have {len(sires)} known sires and {len(dams)} known dams: "
             "Ne by sex ratio or family size needs both"
+        )
+    # A plant that is sire and dam (selfed, or a parent both ways) would count as a male and as a female.
+    both = np.intersect1d(sires, dams)
+    if len(both):
+        raise ValueError(
+            f"{pedigree.ids[both[0]]!r} is a sire and a dam of the reference animals ({len(both)} parents are both): "
+            "Ne by sex ratio or family size counts two sexes, which such a parent has not; Ne by the individual "
+            "increase in inbreeding or by regression holds"
         )
     return sires, dams
 

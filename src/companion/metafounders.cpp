@@ -32,7 +32,7 @@ std::int64_t metafounder_inbreeding(const GroupedHerd& herd, double* inbreeding,
         const double b = 1.0 - 0.25 * self_relationship(herd, self, herd.sire[i], herd.sire_group[i]) -
                          0.25 * self_relationship(herd, self, herd.dam[i], herd.dam_group[i]);
         sampling_var[i] = b;
-        if (!(b > 0.0)) {
+        if (!(b >= 0.0)) {
             return i;
         }
         // Meuwissen and Luo (1992): the ancestors from the youngest down, each

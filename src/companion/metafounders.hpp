@@ -25,8 +25,10 @@ struct GroupedHerd {
 
 // F relative to the metafounders and the Mendelian-sampling variances of
 // every animal, into inbreeding and sampling_var[0 .. n), animal by animal.
-// Returns −1, or the first animal whose sampling variance is not above 0,
-// where it stops. `pace` counts a step for each ancestor visited.
+// Returns −1, or the first animal whose sampling variance is below 0 (or
+// NaN), where it stops: A^Γ is then no matrix of relationships. A variance
+// of 0 (parents fully inbred) is kept, and leaves A^Γ without inverse alone.
+// `pace` counts a step for each ancestor visited.
 std::int64_t metafounder_inbreeding(const GroupedHerd& herd, double* inbreeding, double* sampling_var, Pacer& pace);
 
 }  // namespace tolmkit

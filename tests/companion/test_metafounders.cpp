@@ -42,10 +42,16 @@ TEST(MetafounderInbreeding, AgreesWithTheTabularMethod) {
     }
 }
 
-TEST(MetafounderInbreeding, StopsAtAnAnimalWithoutMendelianSampling) {
-    const Result r = run({-1, -1}, {-1, -1}, {-1, 0}, {-1, 0}, {2.0}, 1);
-    EXPECT_EQ(r.stopped, 1);
-    EXPECT_EQ(r.sampling_var[1], 0.0);
+// A variance of 0 (parents fully inbred) leaves F defined; one below 0 makes
+// A^Γ no matrix of relationships.
+TEST(MetafounderInbreeding, StopsAtAVarianceBelowZeroAlone) {
+    const Result none = run({-1, -1}, {-1, -1}, {-1, 0}, {-1, 0}, {2.0}, 1);
+    EXPECT_EQ(none.stopped, -1);
+    EXPECT_EQ(none.sampling_var[1], 0.0);
+    EXPECT_EQ(none.f[1], 1.0);
+    const Result below = run({-1, -1}, {-1, -1}, {-1, 0}, {-1, 0}, {2.5}, 1);
+    EXPECT_EQ(below.stopped, 1);
+    EXPECT_EQ(below.sampling_var[1], -0.25);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 against dense constructions: A^Γ by the tabular method with the metafounders
 as pseudo-founders, Quaas' rules, and each form's genotyped block."""
 
+import io
 import pickle
 from functools import partial
 
@@ -195,3 +196,12 @@ def test_hinv_writes_the_groups_after_the_animals(tmp_path):
         written[triplets[:, 0].astype(int) - 1, triplets[:, 1].astype(int) - 1] = triplets[:, 2]
         assert np.array_equal(written, np.tril(expected.matrix.toarray()))
         assert (tmp_path / "hinv.txt.ids").read_text().split()[1::2] == ["a", "b", "c", "d", "G1", "G2"]
+
+
+def test_a_line_selfed_until_f_is_1_has_f_and_no_inverse():
+    text = "p0,G,G\n" + "".join(f"p{k},p{k - 1},p{k - 1}\n" for k in range(1, 60))
+    pedigree = tolmkit.read_pedigree(io.StringIO(text), groups=["G"], selfing=True, header=False)
+    f, sampling_var = tolmkit.inbreeding(pedigree, metafounders=[[0.5]])
+    assert f[-1] == 1.0 and sampling_var[-1] == 0.0
+    with pytest.raises(PedigreeError, match=r"animal 'p5\d' has no Mendelian sampling .* selfing"):
+        tolmkit.inverse_relationship_matrix(pedigree, metafounders=[[0.5]])

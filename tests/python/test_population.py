@@ -5,7 +5,7 @@ import pandas as pd
 import pytest
 
 from tolmkit import Pedigree, effective_population_size, founder_statistics, intervals_by_cohort, read_pedigree
-from tolmkit.ancestral import ancestral_inbreeding, kalinowski_inbreeding, partial_inbreeding
+from tolmkit.ancestral import EXACT_DEPTH, ancestral_inbreeding, kalinowski_inbreeding, partial_inbreeding
 from tolmkit.completeness import ancestors_known, completeness_by_generation, parents_by_cohort
 from tolmkit.contributors import ancestors_table, n50
 from tolmkit.kinship import conservation_index, mean_kinship
@@ -134,6 +134,10 @@ def test_gene_dropping_agrees_with_the_exact_figures_within_its_error():
     sibs = Pedigree.from_records([("a", "0", "0"), ("b", "0", "0"), ("c", "a", "b"), ("d", "a", "b"), ("e", "c", "d")])
     other = partial_inbreeding(sibs, ["e"], max_animals=1, drops=3000, seed=1).founders.loc["other founders"]
     assert 0 < abs(other["inbreeding"]) <= 4 * other["se"]
+    # A line selfed for more generations than are taken exactly: its founder's part is all of F.
+    line = [("p0", "0", "0")] + [(f"p{k}", f"p{k - 1}", f"p{k - 1}") for k in range(1, EXACT_DEPTH + 2)]
+    selfed = partial_inbreeding(Pedigree.from_records(line, selfing=True), [line[-1][0]], drops=100)
+    assert not selfed.exact and selfed.founders["inbreeding"].tolist() == [1.0, 0.0]
 
 
 def test_ancestral_inbreeding_by_hand():
@@ -275,6 +279,13 @@ def test_effective_size_by_regression():
         (lambda p: completeness_by_generation(p, generations=0), ValueError, "generations must be an integer from 1"),
         (lambda p: completeness_by_generation(p, generations=10**9), ValueError, "from 1 to 53, got 1000000000"),
         (lambda p: effective_population_size(p, ["s1"], method="sex-ratio"), ValueError, "needs both"),
+        (
+            lambda p: effective_population_size(
+                Pedigree.from_records([("p", "0", "0"), ("c", "p", "p")], selfing=True), ["c"], method="family-size"
+            ),
+            ValueError,
+            "'p' is a sire and a dam of the reference animals",
+        ),
         (lambda p: effective_population_size(p, ["g"], method="lineage"), ValueError, "'family-size'"),
     ],
 )

@@ -147,6 +147,8 @@ EIGHT_FOUNDERS = [(f"p{k}", f"f{2 * k}", f"f{2 * k + 1}") for k in range(4)] + [
     [
         (EIGHT_FOUNDERS, [f"r{k}" for k in range(6)], 1000, 4.0, 2.0, 4, 2, "explained"),
         (EIGHT_FOUNDERS, [f"r{k}" for k in range(6)], 1, 4.0, 4.0, 4, 1, "max_ancestors"),
+        # 1 / Σ q² of two founders taken of eight would be 32: f_a is no more than f_e
+        (EIGHT_FOUNDERS[:4], [f"p{k}" for k in range(4)], 2, 8.0, 8.0, 8, 2, "max_ancestors"),
         # i of g and h; a is a grandparent twice over, h's unknown dam half a founder
         (
             [("a", "s1", "d1"), ("b", "s2", "d2"), ("g", "a", "b"), ("h", "a", "0"), ("i", "g", "h")],
@@ -161,7 +163,7 @@ EIGHT_FOUNDERS = [(f"p{k}", f"f{2 * k}", f"f{2 * k + 1}") for k in range(4)] + [
         # a reference animal of unknown parents is a founder of the population
         ([("c", "a", "b"), ("z", "0", "0")], ["c", "z"], 1000, 8 / 3, 8 / 3, 3, 3, "explained"),
     ],
-    ids=["eight_founders", "stopped_early", "half_founder", "founder_in_reference"],
+    ids=["eight_founders", "stopped_early", "stopped_above_f_e", "half_founder", "founder_in_reference"],
 )
 def test_effective_founders_and_ancestors(records, reference, max_ancestors, f_e, f_a, founders, ancestors, stopped_by):
     result = founder_statistics(Pedigree.from_records(records), reference, max_ancestors=max_ancestors)
@@ -199,7 +201,10 @@ def test_ancestors_as_whole_passes_after_each_choice_take_them(kind, max_ancesto
     table = result.contributions
     assert table.index[: result.ancestors].tolist() == kept.ids[order].tolist()
     assert bits(table["marginal_contribution"].iloc[: result.ancestors]) == bits(marginal)
-    assert (result.explained, result.ancestors_effective) == (explained, 1.0 / np.sum(np.square(marginal)))
+    bound = 1.0 / np.sum(np.square(marginal))
+    if explained < EXPLAINED:  # stopped: no more than f_e
+        bound = min(bound, result.founders_effective)
+    assert (result.explained, result.ancestors_effective) == (explained, bound)
     assert bits(table["contribution"]) == bits(contribution[kept.numbers(table.index)])
 
 
