@@ -5,8 +5,10 @@ reader, the writer and the linear algebra follow."""
 from __future__ import annotations
 
 import contextlib
+import contextvars
 import functools
 import os
+import threading
 import types
 import typing
 from collections.abc import Callable, Iterator
@@ -35,16 +37,26 @@ ENVIRONMENT_VARIABLE = "TOLMKIT_THREADS"
 #: large as a pedigree's bits, whether or not there are cores for it.
 MOST_THREADS = 1024
 
-# The setting of set_threads, None while no call has made one.
-_setting: int | None = None
+# The setting of the process is that of the latest call of set_threads that
+# is no with statement's: a chain of the calls, each with the one before it,
+# whose calls that entered a block are passed over. A call is known for one
+# of a block only when its block begins, after another thread may have
+# called too: so the calls are kept, not their values. None: no call.
+_latest: set_threads | None = None
+_calls = threading.Lock()
+# The setting of the innermost with statement of this thread (its context),
+# _OUTSIDE outside any.
+_OUTSIDE = -1
+_within: contextvars.ContextVar[int | None] = contextvars.ContextVar("tolmkit_threads", default=_OUTSIDE)
 
 
 class set_threads:  # noqa: N801 -- a function to the user, which is also a context manager
     """Sets the threads that tolmkit uses from now on, in this process.
 
     Called alone, the setting holds until the next call; used in a ``with``
-    statement, it holds for the block, and the setting before comes back
-    after it.
+    statement, it holds for the block in the thread that runs it (and for
+    calls of tolmkit in it), and the setting before comes back after it:
+    blocks of several threads at once each keep their own.
 
     Parameters
     ----------
@@ -66,11 +78,23 @@ class set_threads:  # noqa: N801 -- a function to the user, which is also a cont
     """
 
     def __init__(self, threads: int | None) -> None:
-        global _setting
-        self._before = _setting
-        _setting = None if threads is None else _positive(threads, "threads")
+        global _latest
+        self._value = None if threads is None else _positive(threads, "threads")
+        self._entered = False
+        self._thread = threading.get_ident()
+        with _calls:
+            _settle()
+            self._before, _latest = _latest, self
+        # Within a block, a call holds for this thread until the block ends.
+        self._inside = _within.set(self._value) if _within.get() != _OUTSIDE else None
+        self._token: contextvars.Token[int | None] | None = None
 
     def __enter__(self) -> None:
+        with _calls:
+            self._entered = True
+        if self._inside is not None:
+            _within.reset(self._inside)
+        self._token = _within.set(self._value)
         return None
 
     def __exit__(
@@ -79,8 +103,31 @@ class set_threads:  # noqa: N801 -- a function to the user, which is also a cont
         error: BaseException | None,
         traceback: types.TracebackType | None,
     ) -> None:
-        global _setting
-        _setting = self._before
+        if self._token is not None:
+            _within.reset(self._token)
+
+
+def _settle() -> None:
+    """Passes over the calls that entered a block, and lets go of what no
+    longer counts: the calls before one of this thread that has not entered
+    a block, which was a call alone (a with statement enters at once)."""
+    global _latest
+    while _latest is not None and _latest._entered:
+        _latest = _latest._before
+    call = _latest
+    while call is not None:
+        if call._thread == threading.get_ident() and not call._entered:
+            call._before = None
+            return
+        while call._before is not None and call._before._entered:
+            call._before = call._before._before
+        call = call._before
+
+
+def _setting() -> int | None:
+    with _calls:
+        _settle()
+        return None if _latest is None else _latest._value
 
 
 def get_threads() -> int:
@@ -104,8 +151,10 @@ def get_threads() -> int:
     >>> get_threads() >= 1
     True
     """
-    if _setting is not None:
-        return _setting
+    block = _within.get()
+    setting = _setting() if block == _OUTSIDE else block
+    if setting is not None:
+        return setting
     given = os.environ.get(ENVIRONMENT_VARIABLE, "").strip()
     if given:
         number = int(given) if given.isascii() and given.isdigit() else 0

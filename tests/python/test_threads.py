@@ -1,4 +1,5 @@
 import os
+import threading
 
 import numpy as np
 import pandas as pd
@@ -25,6 +26,42 @@ def test_setting_order_call_then_environment_then_cores(monkeypatch):
         assert tolmkit.get_threads() == 1
     assert tolmkit.get_threads() == 3
     assert tolmkit.threads.resolve(2) == 2
+
+
+def test_blocks_of_several_threads_keep_their_own_setting(monkeypatch):
+    monkeypatch.setenv("TOLMKIT_THREADS", "3")
+    first_in, second_in, first_out = threading.Event(), threading.Event(), threading.Event()
+    seen = {}
+
+    def first():
+        with tolmkit.set_threads(5):
+            first_in.set()
+            second_in.wait()
+            seen["first"] = tolmkit.get_threads()
+        first_out.set()
+
+    def second():
+        first_in.wait()
+        with tolmkit.set_threads(7):
+            second_in.set()
+            first_out.wait()  # the first block ends within this one
+            seen["second"] = tolmkit.get_threads()
+
+    workers = [threading.Thread(target=first), threading.Thread(target=second)]
+    for worker in workers:
+        worker.start()
+    for worker in workers:
+        worker.join()
+    assert seen == {"first": 5, "second": 7} and tolmkit.get_threads() == 3
+    # A call alone within a block holds there until the block ends, and for the process.
+    with tolmkit.set_threads(2):
+        tolmkit.set_threads(4)
+        with tolmkit.set_threads(6):
+            assert tolmkit.get_threads() == 6
+        assert tolmkit.get_threads() == 4
+    assert tolmkit.get_threads() == 4
+    tolmkit.set_threads(None)
+    assert tolmkit.get_threads() == 3
 
 
 @pytest.mark.parametrize("given", [0, -1, True, 1.0, "2", 1025])
