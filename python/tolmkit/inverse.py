@@ -6,9 +6,8 @@ import numpy as np
 import scipy.sparse as sp
 
 from . import _native
-from ._advice import PedigreeError
 from ._arguments import switch
-from .metafounders import Gamma, metafounder_inverse
+from .metafounders import Gamma, check_sampling, metafounder_inverse
 from .pedigree import Pedigree, checked_pedigree
 
 __all__ = ["inverse_relationship_matrix"]
@@ -86,13 +85,7 @@ def inverse_relationship_matrix(
     if metafounders is not None:
         return metafounder_inverse(pedigree, metafounders, kinship=kinship)
     sampling_var = pedigree.sampling_var
-    singular = np.flatnonzero(sampling_var <= 0.0)
-    if len(singular):
-        raise PedigreeError(
-            f"animal {pedigree.ids[singular[0]]!r} has no Mendelian sampling "
-            "(its parents' inbreeding rounds to 1, as after selfing or many generations of full-sib matings): "
-            "A has no inverse"
-        )
+    check_sampling(pedigree, sampling_var, "A")
     # The inverse of A / 2 is 2 A⁻¹: doubling every weight is exact.
     weight = (2.0 if kinship else 1.0) / sampling_var
     sire, dam, n = pedigree.sire, pedigree.dam, len(pedigree)

@@ -27,6 +27,7 @@ from .pedigree import Pedigree, ancestry, checked_pedigree
 
 __all__ = [
     "Gamma",
+    "check_sampling",
     "checked_gamma",
     "estimate_gamma",
     "group_proportions",
@@ -66,6 +67,33 @@ def metafounder_inbreeding(pedigree: Pedigree, metafounders: Gamma) -> tuple[NDA
     return _coefficients(pedigree, checked_gamma(pedigree, metafounders))
 
 
+def check_sampling(pedigree: Pedigree, sampling_var: NDArray[np.float64], matrix: str) -> None:
+    """Refuses a matrix of relationships without inverse: an animal whose
+    Mendelian-sampling variance is 0, its parents fully inbred.
+
+    Parameters
+    ----------
+    pedigree : Pedigree
+    sampling_var : numpy.ndarray of float64
+        Of each animal, relative to the metafounders or not.
+    matrix : str
+        "A" or "A^Γ", the matrix that the message names.
+
+    Raises
+    ------
+    PedigreeError
+        Naming the first such animal.
+    """
+    singular = np.flatnonzero(sampling_var <= 0.0)
+    if len(singular):
+        relative = " relative to the metafounders" if matrix == "A^Γ" else ""
+        raise PedigreeError(
+            f"animal {pedigree.ids[singular[0]]!r} has no Mendelian sampling{relative} "
+            "(its parents' inbreeding rounds to 1, as after selfing or many generations of full-sib matings): "
+            f"{matrix} has no inverse"
+        )
+
+
 def metafounder_inverse(pedigree: Pedigree, metafounders: Gamma, *, kinship: bool = False) -> sp.csr_matrix:
     """The inverse of A^Γ, animals then metafounders, by Henderson's rules
     over the pedigree whose unknown parents of a group are its metafounder.
@@ -98,13 +126,7 @@ def metafounder_inverse(pedigree: Pedigree, metafounders: Gamma, *, kinship: boo
     kinship = switch(kinship, "kinship")
     gamma = checked_gamma(pedigree, metafounders)
     _, sampling_var = _coefficients(pedigree, gamma)
-    singular = np.flatnonzero(sampling_var <= 0.0)
-    if len(singular):
-        raise PedigreeError(
-            f"animal {pedigree.ids[singular[0]]!r} has no Mendelian sampling relative to the metafounders "
-            "(its parents' inbreeding rounds to 1, as after selfing or many generations of full-sib matings): "
-            "A^Γ has no inverse"
-        )
+    check_sampling(pedigree, sampling_var, "A^Γ")
     n, g = len(pedigree), len(gamma)
     sire, dam = _parents(pedigree)
     has_sire, has_dam = sire >= 0, dam >= 0
