@@ -58,6 +58,7 @@ from .writing import (
     STOPPING_SIGNALS,
     OutputError,
     OverwritesInput,
+    as_stream,
     check_outputs,
     opened_output,
     outputs,
@@ -309,7 +310,9 @@ def _parser() -> argparse.ArgumentParser:
         _inbreeding,
         "the table of every animal (generations known, F, ΔF, sampling variance, the file's other columns) as CSV",
     )
-    inbreeding.add_argument("-o", "--output", metavar="OUT.csv", help="write here instead of standard output")
+    inbreeding.add_argument(
+        "-o", "--output", type=_target, metavar="OUT.csv", help="write here instead of standard output"
+    )
 
     ainv = command(
         "ainv",
@@ -318,7 +321,7 @@ def _parser() -> argparse.ArgumentParser:
         "triangle, numbered from 1, and OUT.ids mapping numbers to identifiers; with "
         "--groups, the groups of unknown parents follow the animals (Quaas 1988)",
     )
-    ainv.add_argument("-o", "--output", metavar="OUT", required=True)
+    ainv.add_argument("-o", "--output", type=_target, metavar="OUT", required=True)
 
     hinv = command(
         "hinv",
@@ -339,7 +342,7 @@ def _parser() -> argparse.ArgumentParser:
         help="a G made elsewhere: 'id id value' lines of its lower triangle, or GCTA's .grm.bin (or its prefix) "
         "with its .grm.id; no quality control then",
     )
-    hinv.add_argument("-o", "--output", metavar="OUT", required=True)
+    hinv.add_argument("-o", "--output", type=_target, metavar="OUT", required=True)
     hinv.add_argument("--blend", type=float, default=0.05, help="share of A22 (or I) blended into G (default: 0.05)")
     hinv.add_argument("--tau", type=float, default=1.0, help="weight of the inverse of G (default: 1)")
     hinv.add_argument("--omega", type=float, default=1.0, help="weight of the inverse of A22 (default: 1)")
@@ -388,7 +391,7 @@ def _parser() -> argparse.ArgumentParser:
         "each written as OUT is, numbered as the rows of H-inverse, with FILE.ids",
     )
     for name in KEPT:
-        files.add_argument(f"--write-{_flag(name)}", metavar="FILE", help=f"write {_KEPT_HELP[name]}")
+        files.add_argument(f"--write-{_flag(name)}", type=_target, metavar="FILE", help=f"write {_KEPT_HELP[name]}")
     files.add_argument(
         "--named", action="store_true", help="write 'id id value' lines instead of numbers, and no FILE.ids"
     )
@@ -414,10 +417,13 @@ def _parser() -> argparse.ArgumentParser:
         metavar="COLUMN",
         help="a table of the figures by this column, such as birth_year (dates grouped into years)",
     )
-    stats.add_argument("-o", "--output", metavar="OUT.csv", help="write the table by the --by column as CSV")
-    stats.add_argument("--plot", metavar="OUT.png", help="draw mean F and ΔF by the --by column")
+    stats.add_argument(
+        "-o", "--output", type=_target, metavar="OUT.csv", help="write the table by the --by column as CSV"
+    )
+    stats.add_argument("--plot", type=_target, metavar="OUT.png", help="draw mean F and ΔF by the --by column")
     stats.add_argument(
         "--animals",
+        type=_target,
         metavar="OUT.csv",
         help="write each animal's mean kinship with the reference, GCI and ancestral inbreeding as CSV",
     )
@@ -431,7 +437,7 @@ def _parser() -> argparse.ArgumentParser:
         "generation intervals, F and ΔF by cohort, Ne, f_e, f_a, f_g, ancestors, "
         "inbreeding",
     )
-    report.add_argument("-o", "--output", metavar="OUT.html", required=True)
+    report.add_argument("-o", "--output", type=_target, metavar="OUT.html", required=True)
     _reference_options(report)
     report.add_argument("--by", metavar="COLUMN", help="the cohorts, such as birth_year (dates grouped into years)")
     _birth_options(report, intervals=True)
@@ -452,7 +458,7 @@ def _parser() -> argparse.ArgumentParser:
         "the relationship matrix of candidates to a Zarr store, computed by blocks on Dask (needs the dask extra)",
     )
     among.add_argument("--ids", metavar="FILE", required=True, help="the candidates' identifiers, one a line")
-    among.add_argument("-o", "--output", metavar="OUT.zarr", required=True, help="the store to create")
+    among.add_argument("-o", "--output", type=_target, metavar="OUT.zarr", required=True, help="the store to create")
     among.add_argument(
         "--chunks", type=_positive, default=5000, metavar="K", help="rows and columns of a block (default: 5000)"
     )
@@ -565,6 +571,15 @@ def _encoding(text: str) -> str:
     except ValueError as error:
         raise argparse.ArgumentTypeError(str(error)) from None
     return text
+
+
+def _target(text: str) -> str:
+    """A file that the command writes; "-" for the file that standard output
+    is redirected to, so that every command writes it as it writes "-"."""
+    try:
+        return as_stream(text)
+    except OutputError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
 
 
 def _positive(text: str) -> int:

@@ -34,6 +34,7 @@ __all__ = [
     "STOPPING_SIGNALS",
     "OutputError",
     "OverwritesInput",
+    "as_stream",
     "check_outputs",
     "opened_output",
     "outputs",
@@ -117,7 +118,6 @@ def outputs(*targets: str | None, inputs: Iterable[str] = ()) -> Iterator[list[s
     >>> with outputs("f.csv", inputs=["herd.csv"]) as (path,):  # doctest: +SKIP
     ...     write_csv(table, path)
     """
-    targets = tuple(_as_stream(target) for target in targets)
     files = [_resolved(target) for target in targets]
     _refuse_overwriting(targets, files, list(inputs))
     temporary = [_temporary_name(file) if file is not None else None for file in files]
@@ -159,19 +159,33 @@ def check_outputs(*targets: str | None, inputs: Iterable[str] = ()) -> None:
     OverwritesInput, OutputError
         As `outputs` raises them before its block runs.
     """
-    targets = tuple(_as_stream(target) for target in targets)
     files = [
         None if target in (None, STANDARD_STREAM) else os.path.realpath(typing.cast(str, target)) for target in targets
     ]
     _refuse_overwriting(targets, files, list(inputs))
 
 
-def _as_stream(target: str | None) -> str | None:
+def as_stream(target: str) -> str:
     """`STANDARD_STREAM` for a target that is the file that standard output
-    is redirected to (/dev/stdout, or its name): written through the stream,
-    where the shell left it (appending, or after what came before), not
-    replaced. A target that is standard error's file is refused."""
-    if target is None or target == STANDARD_STREAM or not os.path.isfile(target):
+    is redirected to (/dev/stdout, or its name), which is then written
+    through the stream, where the shell left it (appending, or after what
+    came before), not replaced; else `target`.
+
+    Parameters
+    ----------
+    target : str
+        A file that a command writes.
+
+    Returns
+    -------
+    str
+
+    Raises
+    ------
+    OutputError
+        The file that standard error is redirected to.
+    """
+    if target == STANDARD_STREAM or not os.path.isfile(target):
         return target
     for descriptor, name in ((1, STANDARD_STREAM), (2, None)):
         redirected = _stream_file(descriptor)
