@@ -54,7 +54,11 @@ def core_positions(ids: NDArray[np.object_], core: typing.Any, seed: typing.Any)
             )
         return np.sort(np.random.default_rng(seed).choice(m, count, replace=False))
     try:
-        listed = np.asarray([core] if isinstance(core, str) else list(core), dtype=object)
+        # numpy's scalars as Python's, which the messages show as written.
+        listed = np.asarray(
+            [core] if isinstance(core, str) else core.tolist() if isinstance(core, np.ndarray) else list(core),
+            dtype=object,
+        )
     except TypeError:
         raise TypeError(f"core must be a number of animals or their identifiers, got {type(core).__name__}") from None
     if len(listed) > m:

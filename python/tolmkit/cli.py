@@ -748,6 +748,10 @@ def _hinv(args: argparse.Namespace) -> None:
                 f"--core writes APY's parts of Gw-inverse, not the matrices of --write-{_flag(next(iter(kept)))}: "
                 "leave out one or the other"
             )
+        if args.full_groups:
+            raise UsageError("--core takes groups as unknown parents or by Quaas' rules: leave out --full-groups")
+        if args.blend_with != BLENDS[0]:
+            raise UsageError(f"--core blends G with {BLENDS[0]} only: leave out --blend-with")
         _apy_parts(args)
         return
     checked = args.genotypes is not None and not args.no_quality

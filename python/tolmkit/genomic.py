@@ -34,7 +34,7 @@ from ._memory import BLAS_BUFFERS, require_room
 from ._patterns import LOOKS_UNKNOWN, NUMBER
 from ._symmetric import mirror, mirrored_blocks, singular
 from .among import relationships_among
-from .apy import Centring, apy_inverse, comparison_figures, core_positions, core_size, genomic_sums
+from .apy import ApyInverse, Centring, apy_inverse, comparison_figures, core_positions, core_size, genomic_sums
 from .genotypes import first_repeat
 from .inverse import inverse_relationship_matrix
 from .metafounders import Gamma, group_terms
@@ -504,8 +504,9 @@ def hybrid_inverse(
     order : {"tune-then-blend", "blend-then-tune"}
         Whether G is tuned and then blended, or blended and then tuned.
     add_missing : bool, default False
-        Add the genotyped animals missing from the pedigree as founders,
-        numbered after its animals; by default they are refused.
+        Add the genotyped animals missing from the pedigree as founders of
+        no group, numbered after its animals (before any groups); by default
+        they are refused.
     groups : {False, True, "full"}, default False
         True: the groups of unknown parents take rows after the animals, A⁻¹
         as ``inverse_relationship_matrix(pedigree, groups=True)`` builds it
@@ -523,8 +524,9 @@ def hybrid_inverse(
         metafounders (Legarra et al. 2015), A⁻¹ and A22 replaced by those of
         A^Γ, the metafounders' rows after the animals. G must then be on the
         scale of A^Γ, from allele frequencies 0.5
-        (``genomic_relationship_matrix(genotypes, allele_frequencies=0.5)``),
-        and is not tuned (`tune` must be None).
+        (``genomic_relationship_matrix(genotypes, allele_frequencies=0.5)``,
+        as it is made from `genotypes`), and is not tuned (`tune` must be
+        None).
     keep : collection of str
         The matrices of the genotyped animals to hand back in `kept`, of
         `KEPT`, for the mixed-model programs that read them beside A⁻¹.
@@ -589,7 +591,10 @@ def hybrid_inverse(
     if core is not None:
         return _apy(pedigree, genotyped, genotypes, core, seed, form, weights, tune, order, add_missing, groups)
     if genotypes is not None:
-        G = genomic_relationship_matrix(genotypes, min_maf=0.0)
+        # Metafounders take G on the scale of A^Γ: from frequencies 0.5.
+        G = genomic_relationship_matrix(
+            genotypes, min_maf=0.0, allele_frequencies=None if metafounders is None else 0.5
+        )
     pedigree, positions, ids, g = _inputs(pedigree, genotyped, typing.cast(ArrayLike, G), tune, add_missing)
     if metafounders is None:
         a_inverse = inverse_relationship_matrix(pedigree, groups=bool(groups))
@@ -729,14 +734,18 @@ def _weighed(
         a22_inverse *= omega
         gw_inverse -= a22_inverse
     if not _finite(gw_inverse):
-        raise refused(
-            "τ Gw⁻¹ − ω A22⁻¹ of H⁻¹ is not finite: ",
-            option("tau", tau),
-            " and ",
-            option("omega", omega),
-            " out of range, beyond the floats; give weights near 1",
-        )
+        raise _beyond_the_floats(tau, omega)
     return gw_inverse
+
+
+def _beyond_the_floats(tau: float, omega: float) -> PedigreeError:
+    return refused(
+        "τ Gw⁻¹ − ω A22⁻¹ of H⁻¹ is not finite: ",
+        option("tau", tau),
+        " and ",
+        option("omega", omega),
+        " out of range, beyond the floats; give weights near 1",
+    )
 
 
 def _rows(pedigree: Pedigree, a_inverse: sp.csr_matrix) -> tuple[int, NDArray[np.object_]]:
@@ -756,9 +765,18 @@ def _operator(
     comparison: GenomicComparison,
     after: GenomicComparison,
 ) -> HybridInverse:
-    """H⁻¹ as an operator: A⁻¹, τ Gw⁻¹ (dense or by APY) and ω A22⁻¹ as a product."""
+    """H⁻¹ as an operator: A⁻¹, τ Gw⁻¹ (dense or by APY) and ω A22⁻¹ as a product.
+    Refused where the weights may take τ Gw⁻¹ − ω A22⁻¹ beyond the floats:
+    no element of a positive definite matrix is larger than its largest
+    diagonal element, and A22⁻¹'s diagonal is at most A⁻¹'s."""
+    tau, omega = weights["tau"], weights["omega"]
+    genomic = genomic_inverse.diagonal() if isinstance(genomic_inverse, ApyInverse) else np.diag(genomic_inverse)
+    with np.errstate(over="ignore"):
+        bound = abs(tau) * float(np.max(genomic)) + abs(omega) * float(np.max(a_inverse.diagonal()))
+    if not np.isfinite(bound):
+        raise _beyond_the_floats(tau, omega)
     a22_product = A22Inverse(pedigree, positions)
-    operator = HybridOperator(a_inverse, positions, genomic_inverse, a22_product, weights["tau"], weights["omega"])
+    operator = HybridOperator(a_inverse, positions, genomic_inverse, a22_product, tau, omega)
     return HybridInverse(operator, labels, comparison, after)
 
 
@@ -904,7 +922,15 @@ def _genotyped(
     the genotyped animals in it, and their identifiers."""
     ordered(genotyped, "genotyped")
     try:
-        ids = np.asarray([genotyped] if isinstance(genotyped, str) else list(genotyped), dtype=object)
+        # numpy's scalars as Python's, which the messages show as written.
+        ids = np.asarray(
+            [genotyped]
+            if isinstance(genotyped, str)
+            else genotyped.tolist()
+            if isinstance(genotyped, np.ndarray)
+            else list(genotyped),
+            dtype=object,
+        )
     except TypeError:
         raise TypeError(f"genotyped must be the identifiers of G's rows, got {type(genotyped).__name__}") from None
     if ids.size == 0:
@@ -1056,8 +1082,8 @@ def _checked_g(G: ArrayLike, ids: NDArray[np.object_]) -> NDArray[np.float64]:
     if len(uneven):
         i, j = uneven[0]
         raise ValueError(
-            f"G is not symmetric: G[{i}, {j}] (animals {ids[i]!r}, {ids[j]!r}) is {g[i, j]!r}, "
-            f"G[{j}, {i}] is {g[j, i]!r}; pass (G + G.T) / 2 if that is rounding"
+            f"G is not symmetric: G[{i}, {j}] (animals {ids[i]!r}, {ids[j]!r}) is {float(g[i, j])!r}, "
+            f"G[{j}, {i}] is {float(g[j, i])!r}; pass (G + G.T) / 2 if that is rounding"
         )
     return g
 

@@ -213,6 +213,12 @@ def test_wrong_usage_exits_2(herd, capsys, arguments):
         ("a 0121\nc 2100\n", ["--blend", "1.5"], 2, "--blend must be a number from 0 to 1, got 1.5"),
         ("a 0121\nc 2100\n", ["--tau", "nan"], 2, "--tau must be a finite number, got nan"),
         ("a 0121\nc 2100\n", ["--core", "1", "--write-g", "g.txt"], 2, "--core writes APY's parts of Gw-inverse"),
+        (
+            "a 0121\nc 2100\n",
+            ["--core", "1", "--groups", "G*", "--full-groups"],
+            2,
+            "--core takes groups as unknown parents or by Quaas' rules: leave out --full-groups",
+        ),
         ("a 0121\nc 2100\n", ["--write-g", "-"], 2, "--write-g writes two files, the matrix and its .ids"),
         (
             "a 0121\nc 2100\n",
@@ -237,6 +243,7 @@ def test_wrong_usage_exits_2(herd, capsys, arguments):
         "blend_above_one",
         "tau_not_finite",
         "core_with_write_g",
+        "core_with_full_groups",
         "write_g_to_standard_output",
         "two_to_standard_output",
         "one_animal",

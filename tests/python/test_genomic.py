@@ -322,6 +322,7 @@ G2 = np.array([[1.0, 0.3], [0.3, 1.2]])
         (["c", "d"], G2, {"blend": 1.5}, ValueError, "blend must be a number from 0 to 1, got 1.5"),
         (["c", "d"], G2, {"tau": float("inf")}, ValueError, "tau must be a finite number"),
         (["c", "d"], G2, {"tau": 1.7e308, "omega": -1.7e308}, ValueError, "τ Gw⁻¹ − ω A22⁻¹ of H⁻¹ is not finite"),
+        (["c", "d"], G2, {"tau": 1.7e308, "form": "operator"}, ValueError, "τ Gw⁻¹ − ω A22⁻¹ of H⁻¹ is not finite"),
         (["c", "d"], G2, {"tune": "median"}, ValueError, "tune must be one of None, 'mean', 'base'; got 'median'"),
         (["c", "d"], np.full((2, 2), 1.0), {"tune": "mean"}, ValueError, "tune='mean' needs"),
         ([], np.zeros((0, 0)), {}, ValueError, r"no animal is genotyped \(genotyped is empty\)"),

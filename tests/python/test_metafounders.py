@@ -205,3 +205,12 @@ def test_a_line_selfed_until_f_is_1_has_f_and_no_inverse():
     assert f[-1] == 1.0 and sampling_var[-1] == 0.0
     with pytest.raises(PedigreeError, match=r"animal 'p5\d' has no Mendelian sampling .* selfing"):
         tolmkit.inverse_relationship_matrix(pedigree, metafounders=[[0.5]])
+
+
+def test_genotypes_with_metafounders_make_g_from_frequencies_of_one_half():
+    pedigree = tolmkit.read_pedigree(io.StringIO("a,M1,M1\nb,M1,M1\nc,a,b\nd,a,b\n"), groups=["M*"], header=False)
+    genotypes = np.array([[0, 1, 2, 2, 1, 0, 1, 2], [2, 1, 0, 1, 1, 2, 0, 1], [1, 1, 1, 2, 0, 1, 1, 2]], np.int8)
+    made = tolmkit.hybrid_inverse(pedigree, ["a", "c", "d"], genotypes=genotypes, metafounders=0.6)
+    g = tolmkit.genomic_relationship_matrix(genotypes, allele_frequencies=0.5, min_maf=0.0)
+    given = tolmkit.hybrid_inverse(pedigree, ["a", "c", "d"], g, metafounders=0.6)
+    assert np.array_equal(made.matrix.toarray(), given.matrix.toarray())
