@@ -9,6 +9,7 @@ import csv
 import errno
 import io
 import os
+import re
 import secrets
 import signal
 import stat
@@ -347,8 +348,8 @@ def write_csv(
     floats in the shortest digits that read back to the same bits, 0.25,
     1e-05), missing values as nothing, and text quoted where it holds the
     separator, a quote or a line end, which is what pandas writes, and where
-    a '#' begins it or follows a blank, or a tab is among blank-separated
-    fields, which pandas leaves bare. Columns of
+    a '#' begins it or follows a blank, it holds a carriage return, or a tab
+    is among blank-separated fields, which pandas leaves bare. Columns of
     other types, rows with text that needs quotes or holds a '#', and a
     separator that numbers are written with or that is not ASCII go through
     pandas itself.
@@ -392,9 +393,10 @@ def write_csv(
 
 def _bare(sep: str) -> str:
     """The characters that pandas leaves bare and tolmkit's readers do not:
-    '#', which may begin a comment, and with blanks as the separator the
-    tab, at which a file of blank-separated fields is split too."""
-    return "#\t" if sep == " " else "#"
+    '#', which may begin a comment, a carriage return, which ends a line
+    there, and with blanks as the separator the tab, at which a file of
+    blank-separated fields is split too."""
+    return "#\r\t" if sep == " " else "#\r"
 
 
 def _holds_bare(column: typing.Any, sep: str) -> bool:
@@ -409,15 +411,24 @@ def _holds_bare(column: typing.Any, sep: str) -> bool:
 def _comments_quoted(text: str, sep: str) -> str:
     """Lines as pandas writes them, with the fields quoted that tolmkit's
     readers would take for a comment ('#' at the start of a field or after
-    a blank) or split (a tab among blank-separated fields), so that every
-    file written reads back whole; pandas quotes only the separator, a
-    quote and a line end."""
+    a blank) or split (a carriage return, a tab among blank-separated
+    fields), so that every file written reads back whole; pandas quotes
+    only the separator, a quote and a newline."""
     if not any(character in text for character in _bare(sep)):
         return text
-    out = io.StringIO()
-    for row in csv.reader(io.StringIO(text), delimiter=sep):
-        out.write(sep.join(_quoted(field, sep) for field in row) + "\n")
-    return out.getvalue()
+    # A field is quoted whole by pandas (a quote inside doubled), or holds
+    # neither the separator nor a quote nor a line end.
+    field = re.compile(f'"(?:[^"]|"")*"|[^{re.escape(sep)}"\n]*')
+    out = []
+    at = 0
+    while at < len(text):
+        found = typing.cast(re.Match[str], field.match(text, at))
+        value = found.group()
+        out.append(value if value.startswith('"') else _quoted(value, sep))
+        at = found.end()
+        out.append(text[at : at + 1])  # the separator or the line end
+        at += 1
+    return "".join(out)
 
 
 def _quoted(field: str, sep: str) -> str:

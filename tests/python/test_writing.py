@@ -85,7 +85,7 @@ def test_tables_are_written_as_pandas_writes_them_and_read_back_to_the_same_bits
     if change == "quoted":
         frame.iloc[300, frame.columns.get_loc("text")] = 'say "a,b"\tc'
     if change == "comments":
-        frame.iloc[[300, 301], frame.columns.get_loc("text")] = ["#5", "x #1"]
+        frame.iloc[[300, 301, 302], frame.columns.get_loc("text")] = ["#5", "x #1", "a\rb"]
     if change == "tab":
         frame.iloc[300, frame.columns.get_loc("text")] = "x\ty"
     if change == "categorical":
@@ -101,8 +101,9 @@ def test_tables_are_written_as_pandas_writes_them_and_read_back_to_the_same_bits
     write_csv(frame, str(path), sep=sep, header=header, index=index)
     expected = frame.to_csv(sep=sep, header=header, index=index, lineterminator="\n")
     # Quoted where tolmkit's readers would take them for comments or split them, as pandas does not.
-    quoted = {",#5\n": ',"#5"\n', ",x #1\n": ',"x #1"\n', " x\ty\n": ' "x\ty"\n'}
-    assert path.read_text() == functools.reduce(lambda text, bare: text.replace(*bare), quoted.items(), expected)
+    quoted = {",#5\n": ',"#5"\n', ",x #1\n": ',"x #1"\n', ",a\rb\n": ',"a\rb"\n', " x\ty\n": ' "x\ty"\n'}
+    written = path.read_bytes().decode()  # a carriage return kept
+    assert written == functools.reduce(lambda text, bare: text.replace(*bare), quoted.items(), expected)
     # The text read back by Python's own float(), which rounds correctly on every pandas.
     back = pd.read_csv(
         path,
