@@ -9,7 +9,7 @@ from __future__ import annotations
 import re
 import typing
 
-__all__ = ["LOOKS_UNKNOWN", "NUMBER", "ROLES", "SPACES", "WIDE_SPACE", "WORD", "Twin"]
+__all__ = ["LOOKS_UNKNOWN", "NUMBER", "ROLES", "SPACES", "THOUSANDS", "WIDE_SPACE", "WORD", "Twin"]
 
 
 class Twin(typing.NamedTuple):
@@ -64,9 +64,12 @@ WORD = Twin(
     re.compile(r"[^\W\d_]+(?:[ _.-]?[^\W\d_]+)*\d?"), r"^[\pL\p{Nl}\p{No}]+(?:[ _.-]?[\pL\p{Nl}\p{No}]+)*\p{Nd}?$"
 )
 
-#: A number as spreadsheets write it, where two animals may become one; the
-#: group holds it without its leading zeros.
-NUMBER = Twin(re.compile(r"0*(\d+)(?:\.0*)?"), r"^\p{Nd}+(?:\.0*)?$")
+#: A number as spreadsheets write it, where two animals may become one (with
+#: a decimal point or comma); the group holds it without its leading zeros.
+NUMBER = Twin(re.compile(r"0*(\d+)(?:[.,]0*)?"), r"^\p{Nd}+(?:[.,]0*)?$")
+#: A number in groups of three digits, as the locales of spreadsheets write
+#: thousands (3,000, 3.000, 3'000, 3 000).
+THOUSANDS = re.compile(r"\d{1,3}(?:[.,'\u00a0\u202f ]\d{3})+")
 
 #: Spaces trimmed around every field, whatever the file: the Unicode spaces
 #: and the invisible ones that editors leave.

@@ -58,7 +58,7 @@ Source = typing.Union[str, "os.PathLike[str]", typing.IO[str], pd.DataFrame]
 # The first line by which spreadsheets name the delimiter, sep=; (with empty fields after it).
 _SEPARATOR_LINE = re.compile(r'(?i)sep=([^"\n])\1*[ \t]*')
 
-_EXPONENT_ARROW = r"^[-+]?\d(?:\.\d+)?[Ee][-+]?\d+$"
+_EXPONENT_ARROW = r"^[-+]?\d(?:[.,]\d+)?[Ee][-+]?\d+$"
 
 _NEWLINE = b"\n"
 
@@ -162,7 +162,8 @@ def read_pedigree(
         identifier, listed twice, with the code of an unknown parent or one
         that fits the groups, or its own ancestor; a parent that is not
         listed and reads like a code, like a column name or like a listed
-        animal's number written otherwise, a parent that is both a code and
+        animal's number written otherwise (0123, 123.0 or 123,0 for 123,
+        3.000 or 3'000 for 3000), a parent that is both a code and
         a group, or a dam not listed with more than `max_offspring`
         offspring; identifiers that differ only in case, naming both lines
         (unless `case_distinct`); a ``sep=`` line that another `delimiter`
@@ -345,14 +346,36 @@ def _columns(names: list[str], columns: Sequence[str] | None, at: str) -> tuple[
             )
     if "sire" in roles and "dam" in roles:
         sire, dam = roles.index("sire"), roles.index("dam")
-        others = [k for k in range(len(names)) if k not in (sire, dam)]
-        if not others:
-            raise PedigreeError(f"{at}: the header names a sire and a dam column but no animal column")
+        # The animal's column where no name says it: the one column left whose name says nothing else.
+        others = [k for k in range(len(names)) if k not in (sire, dam) and roles[k] is None]
+        if "animal" not in roles and len(others) != 1:
+            raise refused(
+                f"{at}: the header names the sire ({names[sire]!r}) and the dam ({names[dam]!r}) but no animal "
+                + (
+                    f"column; which of {', '.join(repr(names[k]) for k in others)} is it? Pass "
+                    if others
+                    else "column; pass "
+                )
+                + "",
+                COLUMNS,
+                " to say which columns to use",
+            )
         positions = [roles.index("animal") if "animal" in roles else others[0], sire, dam]
     else:
         return None
     sex = roles.index("sex") if "sex" in roles and roles.index("sex") not in positions else None
     return positions, sex
+
+
+def _unnamed(where: str, names: list[str]) -> PedigreeError:
+    """The refusal of columns of which no name says the sire and the dam,
+    more than three: which of them hold the pedigree is no guess."""
+    shown = ", ".join(map(repr, names[:8])) + (", …" if len(names) > 8 else "")
+    return refused(
+        f"{where} names no sire and dam column that tolmkit knows among its {len(names)} ({shown}); pass ",
+        COLUMNS,
+        " to say which columns hold the animal, its sire and its dam",
+    )
 
 
 def _frame_table(frame: pd.DataFrame, columns: Sequence[str] | None) -> Table:
@@ -364,6 +387,9 @@ def _frame_table(frame: pd.DataFrame, columns: Sequence[str] | None) -> Table:
         raise PedigreeError(f"two columns of the frame are named {names[repeat[1]]!r}; name them apart")
     # A frame's labels may be numbers: they are matched as the text of its names.
     found = _columns(names, None if columns is None else [str(name) for name in columns], "the frame")
+    # Columns numbered as pandas numbers them are taken in their order.
+    if found is None and len(names) > 3 and not isinstance(frame.columns, pd.RangeIndex):
+        raise _unnamed("the frame", names)
     positions, sex = found if found is not None else ([0, 1, 2], None)
     for p in positions:
         dtype = frame.dtypes.iloc[p]
@@ -453,6 +479,8 @@ def _file_table(
             option("header", False),
             " if the line is an animal's",
         )
+    if has_header and found is None and len(names) > 3:
+        raise _unnamed(f"line {line}: the header", names)
     positions, sex = found if has_header and found is not None else ([0, 1, 2], None)
     if len(names) < 3:
         raise _too_few(line, first, len(names), "the header names" if has_header else None, separator)
@@ -603,7 +631,11 @@ def _too_few(line: int, text: str, fields: int, what: str | None, separator: str
 
 def _other_delimiter(text: str, separator: str) -> tuple[str | Option, ...]:
     """Advice on a line of too few fields: the delimiter that its text holds."""
-    other = next((mark for mark in ";|:" if mark in text and mark != separator), None)
+    other = next((mark for mark in "\t;|:" if mark in text and mark != separator), None)
+    if other == "\t":
+        # The command writes a tab \t, which its option reads as one.
+        tab = Option("delimiter='\\t'", "--delimiter='\\t'")
+        return "; the line holds tabs: pass ", tab, " if they separate the columns"
     if other is not None:
         return f"; the line holds {other!r}: pass ", option("delimiter", other), " if it separates the columns"
     if separator != " " and len(text.split()) >= 3:

@@ -31,7 +31,7 @@ from . import _native
 from ._advice import Option, PedigreeError, argument, option, refused
 from ._arguments import integer, switch
 from ._arrow import chunks, short_offsets_and_bytes, string_array, take_across
-from ._patterns import LOOKS_UNKNOWN, NUMBER, ROLES, SPACES
+from ._patterns import LOOKS_UNKNOWN, NUMBER, ROLES, SPACES, THOUSANDS
 from .threads import get_threads
 
 __all__ = [
@@ -687,6 +687,18 @@ def _identifier(value: object, at: Where, k: int) -> str:
     )
 
 
+def _number_readings(name: str) -> list[str]:
+    """The numbers that `name` may be written for, without leading zeros: as
+    a number with decimals of zeros, and as one of thousands in groups."""
+    readings = []
+    plain = NUMBER.python.fullmatch(name)
+    if plain is not None:
+        readings.append(plain.group(1))
+    if THOUSANDS.fullmatch(name):
+        readings.append(re.sub(r"\D", "", name).lstrip("0") or "0")
+    return readings
+
+
 def header_advice(fields: list[str], why: str) -> PedigreeError:
     """The refusal of a first line whose `fields` read like a header, for
     the reason `why`, that was not said to be one."""
@@ -772,13 +784,16 @@ def _check_added(
             ")",
             *groups,
         )
-    numeric = [int(number) for number in added if NUMBER.python.fullmatch(outside[number])]
+    numeric = [(int(number), key) for number in added for key in _number_readings(outside[number])]
     if not numeric:
         return
-    advice = "the same number written two ways (spreadsheets drop leading zeros and add '.0'); write them alike"
+    advice = (
+        "the same number written two ways (spreadsheets drop leading zeros, add '.0' or ',0' and group the "
+        "thousands); write them alike"
+    )
     plain: dict[str, int] = {}
-    for number in numeric:
-        other = plain.setdefault(NUMBER.python.fullmatch(outside[number]).group(1), number)  # type: ignore[union-attr]
+    for number, key in numeric:
+        other = plain.setdefault(key, number)
         if other != number:
             ((row, role), one), ((again, role_again), two) = sorted((first(k), k) for k in (other, number))
             raise PedigreeError(

@@ -177,6 +177,16 @@ FILES = {
             "--columns=ANIMAL,SIRE,DAM",
         ),
     ),
+    "no_animal_column_named": (
+        "nr,ear_tag,sire,dam\n1,B,A,0\n2,A,0,0\n",
+        {},
+        (PedigreeError, "but no animal column; which of 'nr', 'ear_tag' is it? Pass columns=", "--columns="),
+    ),
+    "unnamed_columns_said_a_header": (
+        "Tier,Geburtsjahr,Vater,Mutter\nB,2001,A,0\nA,2000,0,0\n",
+        {"header": True},
+        (PedigreeError, "line 1: the header names no sire and dam column that tolmkit knows among its 4", "--columns="),
+    ),
     "two_sire_columns_chosen": (
         "animal,sire_name,sire_id,dam\nB,x,A,0\nA,x,0,0\n",
         {"columns": ("animal", "sire_id", "dam")},
@@ -207,6 +217,11 @@ FILES = {
         ),
     ),
     "exponent_form": ("A,0,0\n1.23457E+11,A,0\n", {}, (PedigreeError, "line 2: identifier '1.23457E+11' is a number")),
+    "exponent_form_of_a_decimal_comma": (
+        "id;sire;dam\nA;0;0\nB;2,76E+11;A\n",
+        {"delimiter": ";"},
+        (PedigreeError, "line 3: identifier '2,76E+11' is a number"),
+    ),
     "fewer_fields_than_the_header": (
         "id,sire,dam,born\nA,0,0,1990\nB,A,0\n",
         {},
@@ -222,6 +237,11 @@ FILES = {
         ),
     ),
     "semicolons_said": ("A;0;0\nB;A;0\n", {"delimiter": ";"}, A_B),
+    "tabs_with_a_comma_in_the_header": (
+        "id\tsire\tdam\tweight, kg\nA\t0\t0\t5\nB\tA\t0\t6\n",
+        {},
+        (PedigreeError, "the line holds tabs: pass delimiter='\\t'", "--delimiter='\\t'"),
+    ),
     "gzip": (gzip.compress(b"A,0,0\nB,A,0\n"), {}, A_B),
     "bzip2": (bz2.compress(b"A,0,0\nB,A,0\n"), {}, A_B),
     "gzip_cut_short": (gzip.compress(b"A,0,0\nB,A,0\n")[:-6], {}, (PedigreeError, "compressed with gzip but cannot")),

@@ -95,11 +95,20 @@ FILES = {
     ),
     **{
         f"number_written_{parent}": (
-            f"123,0,0\nB,{parent},0\n",
-            {},
-            (PedigreeError, f"line 2: the sire of 'B', '{parent}', is not listed as an animal, but '123' is (line 1)"),
+            f"{animal};0;0\nB;{parent};0\n",
+            {"delimiter": ";"},
+            (
+                PedigreeError,
+                f"line 2: the sire of 'B', {parent!r}, is not listed as an animal, but '{animal}' is (line 1)",
+            ),
         )
-        for parent in ["0123", "123.0"]
+        for animal, parent in [
+            ("123", "0123"),
+            ("123", "123.0"),
+            ("123", "123,0"),
+            ("3000", "3.000"),
+            ("3000", "3'000"),
+        ]
     },
     "number_written_two_ways_by_parents": (
         "C,0012,B\nD,12,B\nB,0,0\n",
