@@ -349,14 +349,10 @@ def _columns(names: list[str], columns: Sequence[str] | None, at: str) -> tuple[
         # The animal's column where no name says it: the one column left whose name says nothing else.
         others = [k for k in range(len(names)) if k not in (sire, dam) and roles[k] is None]
         if "animal" not in roles and len(others) != 1:
+            which = f"; which of {', '.join(repr(names[k]) for k in others)} is it? Pass " if others else "; pass "
             raise refused(
                 f"{at}: the header names the sire ({names[sire]!r}) and the dam ({names[dam]!r}) but no animal "
-                + (
-                    f"column; which of {', '.join(repr(names[k]) for k in others)} is it? Pass "
-                    if others
-                    else "column; pass "
-                )
-                + "",
+                f"column{which}",
                 COLUMNS,
                 " to say which columns to use",
             )
