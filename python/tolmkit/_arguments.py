@@ -12,7 +12,7 @@ import typing
 
 import numpy as np
 
-__all__ = ["beside", "checked_seed", "integer", "ordered", "real", "suffixed", "switch"]
+__all__ = ["beside", "checked_seed", "integer", "listed", "ordered", "real", "suffixed", "switch"]
 
 _Values = typing.TypeVar("_Values")
 
@@ -68,6 +68,25 @@ def checked_seed(value: object) -> int:
     if number is None or number < 0:
         raise ValueError(f"seed must be a non-negative integer, got {value!r}")
     return number
+
+
+def listed(values: typing.Any) -> list[typing.Any]:
+    """Identifiers given as one string, or as many, as a list; numpy's
+    scalars as Python's, which messages show as they were written.
+
+    Raises
+    ------
+    TypeError
+        `values` that are not iterable.
+
+    Examples
+    --------
+    >>> listed(np.array(["a", "b"])), listed("ab")
+    (['a', 'b'], ['ab'])
+    """
+    if isinstance(values, str):
+        return [values]
+    return values.tolist() if isinstance(values, np.ndarray) else list(values)
 
 
 def ordered(values: _Values, name: str) -> _Values:

@@ -14,7 +14,7 @@ import scipy.linalg.lapack as lapack
 from numpy.typing import NDArray
 
 from ._advice import argument, refused
-from ._arguments import integer, real
+from ._arguments import integer, listed, real
 from ._symmetric import mirror, singular
 
 __all__ = ["ApyInverse", "Centring", "apy_inverse", "core_positions", "core_size", "genomic_sums"]
@@ -54,26 +54,22 @@ def core_positions(ids: NDArray[np.object_], core: typing.Any, seed: typing.Any)
             )
         return np.sort(np.random.default_rng(seed).choice(m, count, replace=False))
     try:
-        # numpy's scalars as Python's, which the messages show as written.
-        listed = np.asarray(
-            [core] if isinstance(core, str) else core.tolist() if isinstance(core, np.ndarray) else list(core),
-            dtype=object,
-        )
+        given = np.asarray(listed(core), dtype=object)
     except TypeError:
         raise TypeError(f"core must be a number of animals or their identifiers, got {type(core).__name__}") from None
-    if len(listed) > m:
-        raise refused(f"a core of {len(listed):,} animals among {m:,} genotyped ones: ", argument("core"), " is larger")
+    if len(given) > m:
+        raise refused(f"a core of {len(given):,} animals among {m:,} genotyped ones: ", argument("core"), " is larger")
     position = {animal: k for k, animal in enumerate(ids)}
-    found = np.array([position.get(animal, -1) for animal in listed], dtype=np.intp)
+    found = np.array([position.get(animal, -1) for animal in given], dtype=np.intp)
     if len(found) == 0:
         raise refused(argument("core"), " lists no animal")
     outside = np.flatnonzero(found < 0)
     if len(outside):
-        raise refused(f"core animal {listed[outside[0]]!r} is not genotyped: the core is chosen among the genotyped")
+        raise refused(f"core animal {given[outside[0]]!r} is not genotyped: the core is chosen among the genotyped")
     unique, first = np.unique(found, return_index=True)
     if len(unique) < len(found):
         again = int(np.setdiff1d(np.arange(len(found)), first)[0])
-        raise refused(f"core animal {listed[again]!r} is listed twice in ", argument("core"))
+        raise refused(f"core animal {given[again]!r} is listed twice in ", argument("core"))
     return unique
 
 

@@ -62,6 +62,7 @@ from .writing import (
     check_outputs,
     opened_output,
     outputs,
+    signals_handled,
     write_csv,
     write_lower_triangle,
 )
@@ -175,22 +176,13 @@ class _Stopped(KeyboardInterrupt):
 @contextlib.contextmanager
 def _stopped_as_interrupted() -> Iterator[None]:
     """The `STOPPING_SIGNALS` other than Ctrl-C raise `_Stopped` in the
-    block (where this is the main thread), so that the outputs are removed
-    as for Ctrl-C; their handlers before come back after it."""
-    if threading.current_thread() is not threading.main_thread():
-        yield
-        return
+    block, so that the outputs are removed as for Ctrl-C."""
 
     def stop(number: int, frame: object) -> None:
         raise _Stopped(number)
 
-    others = [number for number in STOPPING_SIGNALS if number != signal.SIGINT]
-    previous = {number: signal.signal(number, stop) for number in others}
-    try:
+    with signals_handled([number for number in STOPPING_SIGNALS if number != signal.SIGINT], stop):
         yield
-    finally:
-        for number, handler in previous.items():
-            signal.signal(number, handler)
 
 
 def _out_of_memory(error: MemoryError, step: str | None = None) -> int:

@@ -19,7 +19,7 @@ import scipy.sparse as sp
 from numpy.typing import ArrayLike, NDArray
 
 from ._advice import Option, PedigreeError, argument, option, refused
-from ._arguments import checked_seed, ordered, real, switch
+from ._arguments import checked_seed, listed, ordered, real, switch
 from ._matrices import (
     as_array,
     check_genotype_values,
@@ -922,15 +922,7 @@ def _genotyped(
     the genotyped animals in it, and their identifiers."""
     ordered(genotyped, "genotyped")
     try:
-        # numpy's scalars as Python's, which the messages show as written.
-        ids = np.asarray(
-            [genotyped]
-            if isinstance(genotyped, str)
-            else genotyped.tolist()
-            if isinstance(genotyped, np.ndarray)
-            else list(genotyped),
-            dtype=object,
-        )
+        ids = np.asarray(listed(genotyped), dtype=object)
     except TypeError:
         raise TypeError(f"genotyped must be the identifiers of G's rows, got {type(genotyped).__name__}") from None
     if ids.size == 0:

@@ -356,7 +356,7 @@ def _check_pasted(ids: list[str], lines: list[int], path: str) -> None:
     (the first part of genotypes split by a blank, as files pasted side by
     side are): read so, no animal would be found by its identifier. Eight
     characters or more, on every line, are no animal numbers."""
-    words = [name.split()[-1] if len(name.split()) > 1 else "" for name in ids]
+    words = [parts[-1] if len(parts) > 1 else "" for parts in map(str.split, ids)]
     length = len(words[0])
     if length >= _PASTED and all(len(word) == length and not word.strip(_GENOTYPE_CHARACTERS) for word in words):
         raise GenotypeError(

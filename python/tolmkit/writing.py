@@ -39,6 +39,7 @@ __all__ = [
     "check_outputs",
     "opened_output",
     "outputs",
+    "signals_handled",
     "write_csv",
     "write_lower_triangle",
 ]
@@ -293,20 +294,34 @@ def _commit(written: list[tuple[str, str, str]]) -> None:
 def _interrupts_deferred() -> Iterator[None]:
     """Holds Ctrl-C and the other `STOPPING_SIGNALS` back until the block
     ends, so that a group of renames is never cut in two."""
+    caught: list[int] = []
+    with signals_handled(STOPPING_SIGNALS, lambda number, frame: caught.append(number)):
+        yield
+    if caught:
+        signal.raise_signal(caught[0])  # to the handler restored, as if it came now
+
+
+@contextlib.contextmanager
+def signals_handled(numbers: Iterable[int], handler: Callable[[int, typing.Any], None]) -> Iterator[None]:
+    """`handler` takes the signals `numbers` for the block, and their handlers
+    before come back after it; in the main thread alone, which alone may set
+    them (elsewhere the block runs as it is).
+
+    Parameters
+    ----------
+    numbers : iterable of int
+    handler : callable
+        As `signal.signal` takes it.
+    """
     if threading.current_thread() is not threading.main_thread():
         yield
         return
-    caught: list[int] = []
-    previous = {
-        number: signal.signal(number, lambda number, frame: caught.append(number)) for number in STOPPING_SIGNALS
-    }
+    previous = {number: signal.signal(number, handler) for number in numbers}
     try:
         yield
     finally:
-        for number, handler in previous.items():
-            signal.signal(number, handler)
-    if caught:
-        signal.raise_signal(caught[0])  # to the handler restored, as if it came now
+        for number, before in previous.items():
+            signal.signal(number, before)
 
 
 def write_csv(

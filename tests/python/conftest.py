@@ -1,13 +1,26 @@
+import copy
 import glob
 import os
 import shutil
 import subprocess
 
+import dask
 import numpy as np
 import pytest
 
 import TOLM
 from tolmkit import MISSING_PARENT
+
+
+@pytest.fixture(autouse=True, scope="module")
+def dask_settings_of_its_own():
+    """Each module starts from Dask's settings as they were: a distributed
+    client that ends after its module may put back the scheduler it found,
+    one that is gone by then."""
+    settings = copy.deepcopy(dask.config.config)
+    yield
+    dask.config.config.clear()
+    dask.config.config.update(settings)
 
 
 @pytest.fixture(scope="session")

@@ -6,7 +6,6 @@ import subprocess
 import sys
 import warnings
 
-import dask
 import distributed
 import numpy as np
 import pytest
@@ -140,10 +139,12 @@ def test_cli_writes_the_matrix_to_zarr(client, tmp_path, capsys):
 
 def test_an_array_built_on_a_client_since_closed_says_so():
     pedigree = read_pedigree(HERD)
-    # Dask's scheduler setting as it was comes back after, whatever the clients leave of it.
+    # The client current for the block alone, not Dask's default, whose settings it would change.
     with (
-        dask.config.set(scheduler="sync"),
-        distributed.Client(processes=False, n_workers=1, threads_per_worker=1, dashboard_address=":0"),
+        distributed.Client(
+            processes=False, n_workers=1, threads_per_worker=1, dashboard_address=":0", set_as_default=False
+        ) as closed,
+        closed.as_current(),
     ):
         lazy = relationships_among(pedigree, pedigree.ids[:2], chunks=1)
     # Newer Dask finds the closed client's key missing before the block runs, and says so itself.
